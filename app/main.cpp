@@ -1,0 +1,30 @@
+#include "mainwindow.h"
+#include "quiwidget.h"
+
+#include "platform/desktop.h"
+
+#include <QApplication>
+#include <QFont>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setDesktopFileName(QStringLiteral("zentrel"));
+
+    MainWindow window;
+
+    Desktop::installFontFallbacks();
+    QFont font;
+    font.setFamily(QStringLiteral("Microsoft Yahei"));
+    font.setPixelSize(12);
+    QApplication::setFont(font);
+
+    QUIHelper::setLocaleCodecUtf8();
+    QUIHelper::installTranslationFile(QStringLiteral(":/qt_zh_CN.qm"));
+    QUIHelper::installTranslationFile(QStringLiteral(":/widgets.qm"));
+    QUIHelper::seedRandomFromClock();
+
+    window.setWindowTitle(QStringLiteral("Zentrel  本机IP: %1").arg(QUIHelper::hostIPv4Address()));
+    window.show();
+    return app.exec();
+}

@@ -1,0 +1,136 @@
+#ifndef MAINWINDOW_H
+#define MAINWINDOW_H
+
+#include "alarmsounds.h"
+#include "meter/frameassembler.h"
+#include "meter/judgement.h"
+#include "meter/meterframe.h"
+#include "meter/rangecontrol.h"
+
+#include <QByteArray>
+#include <QColor>
+#include <QElapsedTimer>
+#include <QMainWindow>
+#include <QPoint>
+#include <QString>
+
+#include <qcustomplot.h>
+
+class QLineEdit;
+class QMouseEvent;
+class QSerialPort;
+class QTimer;
+class QUdpSocket;
+
+namespace Ui {
+class MainWindow;
+}
+
+// The one window of the program and the owner of all its state. Its slots are
+// kept thin and split by subsystem over several source files:
+//   mainwindow.cpp           construction and teardown
+//   mainwindow_serial.cpp    serial link, frames, readouts, judgement, ranges
+//   mainwindow_plot.cpp      live plot, limit lines, plot interactions
+//   mainwindow_log.cpp       receive window and saving it
+//   mainwindow_udp.cpp       UDP console
+//   mainwindow_settings.cpp  config.ini
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+private slots:
+    // The order of these slots is the window's meta-object method order.
+    void titleDoubleClick(QMouseEvent *event);
+    void axisLabelDoubleClick(QCPAxis *axis, QCPAxis::SelectablePart part);
+    void legendDoubleClick(QCPLegend *legend, QCPAbstractLegendItem *item);
+    void selectionChanged();
+    void mousePress();
+    void mouseWheel();
+    void addRandomGraph();
+    void removeSelectedGraph();
+    void removeAllGraphs();
+    void contextMenuRequest(QPoint pos);
+    void moveLegend();
+    void graphClicked(QCPAbstractPlottable *plottable, int dataIndex);
+    void on_Open_Serial_Button_clicked();
+    void update();
+    void on_Clear_Receive_Button_clicked();
+    void on_Close_Serial_Button_clicked();
+    void on_Save_Serial_Button_clicked();
+    void on_Fix_Plot_Button_clicked();
+    void on_Clear_Plot_Button_clicked();
+    void on_Clear_Cal_Button_clicked();
+    void on_btnListen_clicked();
+    void on_btnClear_clicked();
+    void append(int type, const QString &data, bool clear = false);
+    void init_UDP();
+    void readData();
+    void sendData(QString ip, int port, QString data);
+    void on_btnSend_clicked();
+    void on_btnSave_clicked();
+    void Write_Config();
+    void Init_Config();
+    void on_pushButton_R_RANG_clicked();
+    void on_Check_Seria_clicked();
+    void on_Button_Limit_set_clicked();
+    void on_acq_freq_Box_currentIndexChanged(int index);
+    void on_color_pushButton_clicked();
+    void on_pushButton_V_RANG_clicked();
+
+private:
+    friend class MainWindowProbe; // white-box access for the tests
+
+    // construction
+    void styleReadouts();
+    void setupPlot();
+    void createLiveGraphs();
+    void setLimitColor(const QColor &color);
+
+    // serial link and measurement
+    void listSerialPorts();
+    void closeLink();
+    void onPortError(int error);
+    void handleFrame(const char *frame, bool &plotted);
+    void judgeReading(double r, double v);
+    meter::Limits readLimits();
+    void markLimitField(QLineEdit *field, meter::Limit::State state);
+    void sendRangeCommand(const QByteArray &command);
+    void showPlotFullNotice();
+
+    void watchLimitFields();
+
+    // plot
+    bool appendLivePoint(double r, double v);
+    void exportPlot(const QString &format);
+
+    Ui::MainWindow *ui;
+
+    QSerialPort *serialPort = nullptr;
+    QByteArray receiveBuffer;
+    quint32 sendCount = 0;
+    quint32 receiveCount = 0;
+    quint32 plotSampleCount = 0;
+    quint32 sampleDivisor = 1;
+    qint8 rRange = 0;
+    qint8 vRange = 0;
+    QColor limitColor;
+    int limitRed = 0;
+    int limitGreen = 0;
+    int limitBlue = 0;
+    QByteArray rangeCommandR[meter::MaxRCode + 1];
+    QByteArray rangeCommandV[meter::MaxVCode + 1];
+    AlarmSounds *alarmSounds = nullptr;
+    QUdpSocket *udpSocket = nullptr;
+    QTimer *autoSendTimer = nullptr;
+    int consoleLineCount = 0;
+
+    // Bytes of a frame still waiting for the rest of it, across notifications.
+    meter::FrameAssembler frameAssembler;
+    QElapsedTimer linkClock;
+};
+
+#endif // MAINWINDOW_H

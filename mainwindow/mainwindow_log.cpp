@@ -1,0 +1,30 @@
+// The receive window: clearing it and saving its text.
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "platform/desktop.h"
+#include "storage/textfile.h"
+
+#include <QFileDialog>
+#include <QMessageBox>
+
+void MainWindow::on_Clear_Receive_Button_clicked()
+{
+    ui->Receive_textEdit->clear();
+}
+
+void MainWindow::on_Save_Serial_Button_clicked()
+{
+    const QString text = ui->Receive_textEdit->toPlainText();
+    const QString fileName = QFileDialog::getSaveFileName(
+        this, QStringLiteral("保存"), Desktop::saveDialogStart(QStringLiteral(".txt")),
+        QStringLiteral("文本文件(*txt)"));
+    if (fileName.isEmpty())
+        return;
+    QString reason;
+    if (!saveUtf8TextFile(fileName, text, &reason)) {
+        // The window keeps its text, so the operator can try another place.
+        QMessageBox::warning(this, QStringLiteral("保存失败"),
+                             QStringLiteral("数据未能保存到 %1：%2").arg(fileName, reason));
+    }
+}

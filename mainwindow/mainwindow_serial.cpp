@@ -1,0 +1,270 @@
+// Serial link and measurement: ports, opening and closing, the frame road
+// (counter, ranges, gate, readouts, judgement, receive-window line), the
+// sampling interval and the range commands.
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "meter/rangecontrol.h"
+#include "platform/portsource.h"
+
+#include <QDateTime>
+#include <QMessageBox>
+#include <QPointer>
+#include <QSerialPort>
+#include <QTimer>
+
+namespace {
+
+const QString kPlotFullNotice =
+    QStringLiteral("曲线已满 6000 点，读数照常显示和记录；按“Clear”重新开始绘图");
+
+QPalette verdictPalette(Qt::GlobalColor color)
+{
+    QPalette palette;
+    palette.setBrush(QPalette::All, QPalette::WindowText, QBrush(color, Qt::SolidPattern));
+    return palette;
+}
+
+} // namespace
+
+// ---- ports -------------------------------------------------------------------
+
+void MainWindow::listSerialPorts()
+{
+    const QStringList names = PortSource::portNames();
+    for (const QString &name : names) {
+        ui->Receive_textEdit->insertPlainText(name + QStringLiteral("\r\n"));
+        ui->PortBox->addItem(name);
+    }
+}
+
+void MainWindow::on_Check_Seria_clicked()
+{
+    ui->PortBox->clear();
+    listSerialPorts();
+}
+
+void MainWindow::on_Open_Serial_Button_clicked()
+{
+    // A port object left over from a failed attempt is not reused.
+    delete serialPort;
+    serialPort = new QSerialPort;
+    serialPort->setPortName(ui->PortBox->currentText());
+    if (serialPort->open(QIODevice::ReadWrite)) {
+        serialPort->setBaudRate(ui->BaudBox->currentText().toInt(), QSerialPort::AllDirections);
+        serialPort->setDataBits(QSerialPort::Data8);
+        serialPort->setParity(QSerialPort::NoParity);
+        serialPort->setStopBits(QSerialPort::OneStop);
+        serialPort->setFlowControl(QSerialPort::NoFlowControl);
+        connect(serialPort, &QSerialPort::readyRead, this, &MainWindow::update);
+        connect(serialPort, &QSerialPort::errorOccurred, this,
+                [this](QSerialPort::SerialPortError error) { onPortError(int(error)); });
+        frameAssembler.reset();
+        linkClock.start();
+        ui->Open_Serial_Button->setEnabled(false);
+        ui->Close_Serial_Button->setEnabled(true);
+        ui->pushButton_R_RANG->setEnabled(true);
+        ui->pushButton_V_RANG->setEnabled(true);
+        statusBar()->clearMessage();
+    } else {
+        const QString reason = serialPort->errorString();
+        statusBar()->showMessage(QStringLiteral("串口 %1 打开失败：%2")
+                                     .arg(serialPort->portName(), reason));
+        delete serialPort;
+        serialPort = nullptr;
+        QMessageBox::warning(nullptr, QStringLiteral("warning"), QStringLiteral("串口打开失败！"),
+                             QMessageBox::Retry, QMessageBox::NoButton);
+    }
+    Write_Config();
+}
+
+void MainWindow::on_Close_Serial_Button_clicked()
+{
+    closeLink();
+}
+
+void MainWindow::closeLink()
+{
+    if (serialPort) {
+        serialPort->close();
+        delete serialPort;
+        serialPort = nullptr;
+    }
+    frameAssembler.reset();
+    ui->Open_Serial_Button->setEnabled(true);
+    ui->Close_Serial_Button->setEnabled(false);
+    ui->pushButton_R_RANG->setEnabled(false);
+    ui->pushButton_V_RANG->setEnabled(false);
+}
+
+void MainWindow::onPortError(int error)
+{
+    // A vanished device (unplugged adapter, closed pseudo-terminal) reports a
+    // resource error; the link is closed as the close button would, but from
+    // the event loop, never inside the port's own signal.
+    if (error != QSerialPort::ResourceError || !serialPort)
+        return;
+    serialPort->setReadBufferSize(0);
+    QPointer<QSerialPort> port(serialPort);
+    const QString name = serialPort->portName();
+    const QString reason = serialPort->errorString();
+    QTimer::singleShot(0, this, [this, port, name, reason] {
+        if (!port || port != serialPort)
+            return;
+        closeLink();
+        statusBar()->showMessage(
+            QStringLiteral("串口 %1 已断开（%2），连接已关闭；接好设备后请重新打开串口").arg(name, reason));
+    });
+}
+
+// ---- frames ------------------------------------------------------------------
+
+void MainWindow::update()
+{
+    if (!serialPort)
+        return;
+    receiveBuffer = serialPort->readAll();
+    const QByteArray frames = frameAssembler.push(receiveBuffer, linkClock.elapsed());
+    receiveBuffer.clear();
+
+    bool plotted = false;
+    for (int offset = 0; offset + meter::FrameSize <= frames.size(); offset += meter::FrameSize)
+        handleFrame(frames.constData() + offset, plotted);
+    // One redraw for the whole burst.
+    if (plotted)
+        ui->customPlot->replot(QCustomPlot::rpRefreshHint);
+}
+
+void MainWindow::handleFrame(const char *frame, bool &plotted)
+{
+    ui->label_PASS_NG->setText(QStringLiteral(" "));
+
+    ++receiveCount;
+    ui->Receive_times_Label->setText(QStringLiteral("R:") + QString::number(receiveCount));
+
+    rRange = qint8(frame[1]);
+    vRange = qint8(frame[6]);
+    const QString rText = meter::rRangeText(rRange);
+    if (!rText.isNull())
+        ui->pushButton_R_RANG->setText(rText);
+    const QString vText = meter::vRangeText(vRange);
+    if (!vText.isNull())
+        ui->pushButton_V_RANG->setText(vText);
+
+    if (!meter::gateAccepts(receiveCount, sampleDivisor))
+        return;
+
+    // The sequence number keeps counting past a full plot; only the plot stops.
+    ++plotSampleCount;
+    const meter::Reading reading = meter::decodeFrame(frame, meter::FrameSize);
+    if (appendLivePoint(reading.r, reading.v))
+        plotted = true;
+    else
+        showPlotFullNotice();
+
+    judgeReading(reading.r, reading.v);
+
+    const QString prefix = ui->radioButton_monitor->isChecked()
+        ? QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+        : QString::number(plotSampleCount) + QLatin1Char('#');
+    ui->label_R->setText(meter::rLabelText(reading));
+    ui->label_V->setText(meter::vLabelText(reading));
+    ui->Receive_textEdit->append(meter::readingLine(prefix, reading));
+}
+
+void MainWindow::showPlotFullNotice()
+{
+    if (statusBar()->currentMessage() != kPlotFullNotice)
+        statusBar()->showMessage(kPlotFullNotice);
+}
+
+// ---- judgement -----------------------------------------------------------------
+
+meter::Limits MainWindow::readLimits()
+{
+    meter::Limits limits;
+    limits.rLow = meter::parseLimit(ui->lineEdit_R_DOWN->text());
+    limits.rHigh = meter::parseLimit(ui->lineEdit_R_UP->text());
+    limits.vLow = meter::parseLimit(ui->lineEdit_V_DOWN->text());
+    limits.vHigh = meter::parseLimit(ui->lineEdit_V_UP->text());
+    return limits;
+}
+
+void MainWindow::markLimitField(QLineEdit *field, meter::Limit::State state)
+{
+    const bool invalid = state == meter::Limit::Invalid;
+    if (field->property("invalidLimit").toBool() == invalid)
+        return;
+    field->setProperty("invalidLimit", invalid);
+    field->setStyleSheet(invalid ? QStringLiteral("QLineEdit { border: 2px solid red; }") : QString());
+    field->setToolTip(invalid ? QStringLiteral("不是数字：此限值无效，读数不作判定") : QString());
+}
+
+void MainWindow::judgeReading(double r, double v)
+{
+    const meter::Verdict verdict = meter::judge(readLimits(), r, v);
+    if (verdict == meter::Verdict::None)
+        return;
+    alarmSounds->play(meter::soundFor(ui->comboBox_sounds->currentIndex(), verdict));
+    if (verdict == meter::Verdict::Ng) {
+        static const QPalette red = verdictPalette(Qt::red);
+        ui->label_PASS_NG->setPalette(red);
+        ui->label_PASS_NG->setText(QStringLiteral("NG"));
+    } else {
+        static const QPalette green = verdictPalette(Qt::green);
+        ui->label_PASS_NG->setPalette(green);
+        ui->label_PASS_NG->setText(QStringLiteral("PASS"));
+    }
+}
+
+void MainWindow::on_Clear_Cal_Button_clicked()
+{
+    sendCount = 0;
+    receiveCount = 0;
+    ui->Send_times_Label->setText(QStringLiteral("S:") + QString::number(sendCount));
+    ui->Receive_times_Label->setText(QStringLiteral("R:") + QString::number(receiveCount));
+}
+
+// ---- sampling interval and range commands ----------------------------------------
+
+void MainWindow::on_acq_freq_Box_currentIndexChanged(int /*index*/)
+{
+    const quint32 divisor = meter::divisorForIntervalIndex(ui->acq_freq_Box->currentIndex());
+    if (divisor != 0)
+        sampleDivisor = divisor;
+}
+
+void MainWindow::sendRangeCommand(const QByteArray &command)
+{
+    if (!serialPort)
+        return;
+    if (serialPort->write(command) == command.size()) {
+        sendCount += quint32(command.size());
+        ui->Send_times_Label->setText(QStringLiteral("S:") + QString::number(sendCount));
+    }
+}
+
+void MainWindow::on_pushButton_R_RANG_clicked()
+{
+    rRange = meter::steppedCode(rRange, meter::MaxRCode);
+    if (meter::commandByte(rRange, meter::MaxRCode, meter::RCommandBase) >= 0)
+        sendRangeCommand(rangeCommandR[rRange]);
+}
+
+void MainWindow::on_pushButton_V_RANG_clicked()
+{
+    vRange = meter::steppedCode(vRange, meter::MaxVCode);
+    if (meter::commandByte(vRange, meter::MaxVCode, meter::VCommandBase) >= 0)
+        sendRangeCommand(rangeCommandV[vRange]);
+}
+
+void MainWindow::watchLimitFields()
+{
+    // A limit that is not a number is marked as soon as it is typed, so the
+    // operator knows why no verdict shows.
+    for (QLineEdit *field : {ui->lineEdit_R_DOWN, ui->lineEdit_R_UP, ui->lineEdit_V_DOWN, ui->lineEdit_V_UP}) {
+        connect(field, &QLineEdit::textChanged, this, [this, field](const QString &text) {
+            markLimitField(field, meter::parseLimit(text).state);
+        });
+    }
+}

@@ -1,0 +1,37 @@
+#ifndef FRAMEASSEMBLER_H
+#define FRAMEASSEMBLER_H
+
+#include <QByteArray>
+
+namespace meter {
+
+// Cuts the received byte stream into whole frames. The serial port delivers
+// bytes in chunks of any size: a frame may be split over two chunks and one
+// chunk may carry several frames. A partial frame that gets no more bytes for
+// longer than the stale time is dropped, so the next frame starts aligned.
+class FrameAssembler
+{
+public:
+    explicit FrameAssembler(int frameSize = 10, qint64 staleAfterMs = 100);
+
+    // Takes the bytes received at nowMs (a monotonic clock) and returns the
+    // whole frames they complete, back to back.
+    QByteArray push(const char *data, int size, qint64 nowMs);
+    QByteArray push(const QByteArray &bytes, qint64 nowMs) { return push(bytes.constData(), bytes.size(), nowMs); }
+
+    int pendingBytes() const { return m_pending.size(); }
+    quint64 discardedBytes() const { return m_discarded; }
+    int frameSize() const { return m_frameSize; }
+    void reset();
+
+private:
+    const int m_frameSize;
+    const qint64 m_staleAfterMs;
+    QByteArray m_pending;
+    qint64 m_lastArrivalMs = 0;
+    quint64 m_discarded = 0;
+};
+
+} // namespace meter
+
+#endif // FRAMEASSEMBLER_H

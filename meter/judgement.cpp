@@ -1,0 +1,67 @@
+#include "judgement.h"
+
+#include <cmath>
+
+namespace meter {
+
+Limit parseLimit(const QString &text)
+{
+    Limit limit;
+    const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty())
+        return limit;
+    bool ok = false;
+    const double value = trimmed.toDouble(&ok);
+    if (!ok || !std::isfinite(value)) {
+        limit.state = Limit::Invalid;
+        return limit;
+    }
+    limit.state = Limit::Number;
+    limit.value = value;
+    return limit;
+}
+
+bool Limits::usable() const
+{
+    return rLow.state == Limit::Number && rHigh.state == Limit::Number
+           && vLow.state == Limit::Number && vHigh.state == Limit::Number;
+}
+
+Verdict judge(const Limits &limits, double r, double v)
+{
+    if (!limits.usable())
+        return Verdict::None;
+    const bool ng = limits.rLow.value > r || r > limits.rHigh.value
+                    || limits.vLow.value > v || v > limits.vHigh.value;
+    return ng ? Verdict::Ng : Verdict::Pass;
+}
+
+const char *alarmSoundResource(AlarmSound sound)
+{
+    switch (sound) {
+    case AlarmSound::Dudu: return ":/wav/901040.wav";
+    case AlarmSound::Zhengchang: return ":/wav/zhengchang.wav";
+    case AlarmSound::Yichang: return ":/wav/yichang.wav";
+    case AlarmSound::Pass: return ":/wav/pass.wav";
+    case AlarmSound::Ng: return ":/wav/ng.wav";
+    case AlarmSound::Jingbao: return ":/wav/jingbao.wav";
+    case AlarmSound::None: break;
+    }
+    return "";
+}
+
+AlarmSound soundFor(int schemeIndex, Verdict verdict)
+{
+    if (verdict == Verdict::None)
+        return AlarmSound::None;
+    const bool ng = verdict == Verdict::Ng;
+    switch (schemeIndex) {
+    case 0: return ng ? AlarmSound::Yichang : AlarmSound::Zhengchang; // 正常/异常
+    case 1: return ng ? AlarmSound::Ng : AlarmSound::Pass;            // PASS/NG
+    case 2: return ng ? AlarmSound::Dudu : AlarmSound::None;          // 咚咚
+    case 3: return ng ? AlarmSound::Jingbao : AlarmSound::None;       // 警报
+    default: return AlarmSound::None;                                 // 无声音
+    }
+}
+
+} // namespace meter

@@ -1,0 +1,43 @@
+#ifndef JUDGEMENT_H
+#define JUDGEMENT_H
+
+#include <QString>
+
+// Judging a reading against the operator's four limits, and which alarm sound
+// each sound scheme plays for the verdict.
+namespace meter {
+
+struct Limit
+{
+    enum State { Empty, Invalid, Number };
+    State state = Empty;
+    double value = 0.0;
+};
+
+// Reads a limit as typed: an empty (or blank) field is Empty, text that is not
+// a finite number is Invalid.
+Limit parseLimit(const QString &text);
+
+struct Limits
+{
+    Limit rLow, rHigh, vLow, vHigh;
+    // A verdict needs all four limits as numbers.
+    bool usable() const;
+};
+
+enum class Verdict { None, Pass, Ng };
+
+// v is the magnitude: the sign of the voltage is not judged.
+Verdict judge(const Limits &limits, double r, double v);
+
+// The six alarm sounds, in the order the window creates them.
+enum class AlarmSound { None = -1, Dudu = 0, Zhengchang, Yichang, Pass, Ng, Jingbao };
+constexpr int AlarmSoundCount = 6;
+const char *alarmSoundResource(AlarmSound sound);
+
+// Sound schemes are the items of the sound box, by index.
+AlarmSound soundFor(int schemeIndex, Verdict verdict);
+
+} // namespace meter
+
+#endif // JUDGEMENT_H

@@ -1,0 +1,82 @@
+// zentrel-metersim: a meter on a pseudo-terminal, for trying the program
+// without the instrument.
+#include "metersimulator.h"
+#include "pseudoterminal.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+
+namespace {
+std::atomic<bool> stopRequested{false};
+void requestStop(int) { stopRequested.store(true); }
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("zentrel-metersim"));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Sends battery-meter reading frames on a pseudo-terminal and answers range commands."));
+    parser.addHelpOption();
+    const QCommandLineOption linkOpt("link", "Symbolic link to create for the port.", "path", "/tmp/zentrel-meter");
+    const QCommandLineOption intervalOpt("interval", "Milliseconds between writes (0: back to back).", "ms", "500");
+    const QCommandLineOption countOpt("count", "Frames to send, then stop (0: until stopped).", "n", "0");
+    const QCommandLineOption unitOpt("unit", "Unit of R: mohm or ohm.", "unit", "mohm");
+    const QCommandLineOption overloadOpt("overload", "Report an overload: r, v or both.", "which");
+    const QCommandLineOption negativeOpt("negative", "Report a negative voltage.");
+    const QCommandLineOption rOpt("r", "Value of R in the reported unit.", "value", "12.3456");
+    const QCommandLineOption vOpt("v", "Magnitude of V in volts.", "value", "3.7012");
+    const QCommandLineOption steadyOpt("steady", "Send the same values every time.");
+    const QCommandLineOption splitOpt("split", "Cut every write into this many pieces.", "n", "1");
+    const QCommandLineOption packOpt("pack", "Frames per write.", "n", "1");
+    const QCommandLineOption rRangeOpt("r-range", "Initial R range code (0-6).", "code", "6");
+    const QCommandLineOption vRangeOpt("v-range", "Initial V range code (0-3).", "code", "3");
+    parser.addOptions({linkOpt, intervalOpt, countOpt, unitOpt, overloadOpt, negativeOpt, rOpt, vOpt,
+                       steadyOpt, splitOpt, packOpt, rRangeOpt, vRangeOpt});
+    parser.process(app);
+
+    SimulatorOptions options;
+    options.intervalMs = parser.value(intervalOpt).toDouble();
+    options.count = parser.value(countOpt).toLongLong();
+    options.milliOhm = parser.value(unitOpt) != QLatin1String("ohm");
+    const QString overload = parser.value(overloadOpt);
+    options.rOverload = overload == QLatin1String("r") || overload == QLatin1String("both");
+    options.vOverload = overload == QLatin1String("v") || overload == QLatin1String("both");
+    options.negative = parser.isSet(negativeOpt);
+    options.r = parser.value(rOpt).toDouble();
+    options.v = parser.value(vOpt).toDouble();
+    options.wobble = !parser.isSet(steadyOpt);
+    options.split = qMax(1, parser.value(splitOpt).toInt());
+    options.pack = qMax(1, parser.value(packOpt).toInt());
+    options.rRange = qBound(0, parser.value(rRangeOpt).toInt(), 6);
+    options.vRange = qBound(0, parser.value(vRangeOpt).toInt(), 3);
+
+    PseudoTerminal line;
+    QString error;
+    if (!line.open(&error)) {
+        std::fprintf(stderr, "zentrel-metersim: cannot open a pseudo-terminal: %s\n", qPrintable(error));
+        return 1;
+    }
+    const QString link = parser.value(linkOpt);
+    if (!link.isEmpty() && !line.createLink(link, &error)) {
+        std::fprintf(stderr, "zentrel-metersim: cannot link %s: %s\n", qPrintable(link), qPrintable(error));
+        return 1;
+    }
+    std::printf("%s\n", qPrintable(link.isEmpty() ? line.slavePath() : link));
+    std::fflush(stdout);
+
+    std::signal(SIGINT, requestStop);
+    std::signal(SIGTERM, requestStop);
+    std::signal(SIGHUP, requestStop);
+
+    MeterSimulator simulator(line, options);
+    const bool ok = simulator.run(stopRequested);
+    line.close();
+    return ok ? 0 : 2;
+}

@@ -1,0 +1,55 @@
+#ifndef METERSIMULATOR_H
+#define METERSIMULATOR_H
+
+#include "pseudoterminal.h"
+
+#include <QByteArray>
+
+#include <atomic>
+
+// Stands in for the battery internal-resistance meter: sends reading frames
+// on its own and switches its reported ranges on the one-byte range commands.
+struct SimulatorOptions
+{
+    double intervalMs = 500.0; // between writes; 0 sends back to back
+    qint64 count = 0;          // frames to send; 0 sends until stopped
+    bool milliOhm = true;
+    bool rOverload = false;
+    bool vOverload = false;
+    bool negative = false;
+    double r = 12.3456;        // shown value of R, in the frame's unit
+    double v = 3.7012;         // magnitude of V
+    bool wobble = true;        // small, repeating variation of the values
+    int split = 1;             // pieces each write is cut into
+    int splitGapMs = 20;       // pause between the pieces of a split write
+    int pack = 1;              // frames per write
+    int rRange = 6;            // AUTO
+    int vRange = 3;            // AUTO
+};
+
+class MeterSimulator
+{
+public:
+    MeterSimulator(PseudoTerminal &line, const SimulatorOptions &options);
+
+    QByteArray nextFrame();
+    void handleCommands(const QByteArray &bytes);
+    // Runs until the count is reached, the line fails or stop becomes true.
+    bool run(const std::atomic<bool> &stop);
+
+    int rRange() const { return m_rRange; }
+    int vRange() const { return m_vRange; }
+    qint64 framesSent() const { return m_sent; }
+
+private:
+    bool sendWrite(const QByteArray &bytes);
+
+    PseudoTerminal &m_line;
+    SimulatorOptions m_options;
+    int m_rRange;
+    int m_vRange;
+    qint64 m_built = 0;
+    qint64 m_sent = 0;
+};
+
+#endif // METERSIMULATOR_H

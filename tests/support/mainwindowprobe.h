@@ -1,0 +1,38 @@
+#ifndef MAINWINDOWPROBE_H
+#define MAINWINDOWPROBE_H
+
+#include "mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include <QSerialPort>
+#include <QUdpSocket>
+
+// White-box view of the window for tests: its form and private state.
+class MainWindowProbe
+{
+public:
+    explicit MainWindowProbe(MainWindow &w) : w(w) {}
+
+    Ui::MainWindow *ui() const { return w.ui; }
+    QSerialPort *serialPort() const { return w.serialPort; }
+    quint32 receiveCount() const { return w.receiveCount; }
+    quint32 sendCount() const { return w.sendCount; }
+    quint32 plotSampleCount() const { return w.plotSampleCount; }
+    quint32 sampleDivisor() const { return w.sampleDivisor; }
+    qint8 rRange() const { return w.rRange; }
+    qint8 vRange() const { return w.vRange; }
+    void setRanges(qint8 r, qint8 v) { w.rRange = r; w.vRange = v; }
+    QColor limitColor() const { return w.limitColor; }
+    AlarmSounds *alarmSounds() const { return w.alarmSounds; }
+    QUdpSocket *udpSocket() const { return w.udpSocket; }
+    QTimer *autoSendTimer() const { return w.autoSendTimer; }
+    int consoleLineCount() const { return w.consoleLineCount; }
+    const QByteArray &rangeCommandR(int i) const { return w.rangeCommandR[i]; }
+    const QByteArray &rangeCommandV(int i) const { return w.rangeCommandV[i]; }
+    const meter::FrameAssembler &frameAssembler() const { return w.frameAssembler; }
+
+private:
+    MainWindow &w;
+};
+
+#endif // MAINWINDOWPROBE_H

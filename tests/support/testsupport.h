@@ -1,0 +1,70 @@
+#ifndef TESTSUPPORT_H
+#define TESTSUPPORT_H
+
+#include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QTimer>
+#include <QWidget>
+#include <QtTest>
+
+#include <functional>
+
+namespace testsupport {
+
+// Waits until the next modal dialog shows, then lets `answer` deal with it
+// (by default it is rejected). The waiting runs on a timer, so the caller can
+// go on to open the dialog. Gives up after timeoutMs.
+inline void answerNextModal(std::function<void(QWidget *)> answer = {}, int timeoutMs = 5000)
+{
+    auto *timer = new QTimer;
+    auto *clock = new QElapsedTimer;
+    clock->start();
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, [timer, clock, answer, timeoutMs] {
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal && clock->elapsed() < timeoutMs)
+            return;
+        timer->stop();
+        timer->deleteLater();
+        delete clock;
+        if (!modal)
+            return;
+        if (answer) {
+            answer(modal);
+        } else if (auto *dialog = qobject_cast<QDialog *>(modal)) {
+            dialog->reject();
+        } else {
+            modal->close();
+        }
+    });
+    timer->start();
+}
+
+// Text of a message box, or empty.
+inline QString messageBoxText(QWidget *w)
+{
+    auto *box = qobject_cast<QMessageBox *>(w);
+    return box ? box->text() : QString();
+}
+
+// A temporary working directory for a test, made current for its lifetime.
+class ScopedWorkDir
+{
+public:
+    ScopedWorkDir() : m_old(QDir::currentPath()) { QDir::setCurrent(m_dir.path()); }
+    ~ScopedWorkDir() { QDir::setCurrent(m_old); }
+    QString path() const { return m_dir.path(); }
+    QString file(const QString &name) const { return m_dir.filePath(name); }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_old;
+};
+
+} // namespace testsupport
+
+#endif // TESTSUPPORT_H

@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# One entry point for a fresh Debian 12 machine:
+#   tools/dev.sh run    install what is missing, build, start the meter
+#                       simulator and open the program on its port
+#   tools/dev.sh test   install what is missing, build and run every test
+set -euo pipefail
+cd "$(dirname "$0")/.."
+action="${1:-}"
+build="${ZENTREL_BUILD_DIR:-build}"
+
+packages=(
+    build-essential cmake
+    qtbase5-dev libqt5serialport5-dev qtmultimedia5-dev qttools5-dev qttools5-dev-tools
+    qttranslations5-l10n libqcustomplot-dev
+    fonts-noto-cjk                      # the Chinese captions
+    xvfb openbox wmctrl                 # the real program under X in the tests
+)
+
+install_missing() {
+    local missing=()
+    for p in "${packages[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    $sudo apt-get update -q
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+build_all() {
+    cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    cmake --build "$build" -j"$(nproc)"
+}
+
+case "$action" in
+run)
+    install_missing
+    build_all
+    link="/tmp/zentrel-meter"
+    "$build/tools/zentrel-metersim" --link "$link" &
+    sim=$!
+    trap 'kill $sim 2>/dev/null || true' EXIT
+    for _ in $(seq 50); do [ -L "$link" ] && break; sleep 0.1; done
+    # Run from a folder of its own whose config.ini preselects the simulator.
+    rundir="$build/run"
+    mkdir -p "$rundir"
+    [ -f "$rundir/config.ini" ] || printf '[Serial]\nPortName=%s\nBaudRate=9600\n' "$link" > "$rundir/config.ini"
+    echo "Meter simulator on $link; press 打开串口 to start reading."
+    (cd "$rundir" && exec "../zentrel")
+    ;;
+test)
+    install_missing
+    build_all
+    ctest --test-dir "$build" --output-on-failure --timeout 600
+    ;;
+*)
+    echo "usage: $0 run|test" >&2
+    exit 2
+    ;;
+esac

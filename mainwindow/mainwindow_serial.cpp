@@ -99,12 +99,12 @@ void MainWindow::closeLink()
 
 void MainWindow::onPortError(int error)
 {
-    // A vanished device (unplugged adapter, closed pseudo-terminal) reports a
-    // resource error; the link is closed as the close button would, but from
-    // the event loop, never inside the port's own signal.
-    if (error != QSerialPort::ResourceError || !serialPort)
+    // A vanished device reports a resource error (an unplugged adapter) or a
+    // read error on every notification (a hung-up line): either way the link
+    // is dead and would keep the event loop busy. It is closed as the close
+    // button would, from the event loop, never inside the port's own signal.
+    if ((error != QSerialPort::ResourceError && error != QSerialPort::ReadError) || !serialPort)
         return;
-    serialPort->setReadBufferSize(0);
     QPointer<QSerialPort> port(serialPort);
     const QString name = serialPort->portName();
     const QString reason = serialPort->errorString();

@@ -1,0 +1,333 @@
+// The meter's frame decoding, readout texts, the framer, judgement and range
+// stepping: plain logic, no widgets.
+#include "meter/frameassembler.h"
+#include "meter/judgement.h"
+#include "meter/meterframe.h"
+#include "meter/rangecontrol.h"
+
+#include <QtTest>
+
+using namespace meter;
+
+namespace {
+QByteArray hex(const char *text) { return QByteArray::fromHex(text); }
+}
+
+class TestMeter : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void workedExample()
+    {
+        const Reading r = decodeFrame(hex("4002 40E201 01 01 102700"));
+        QVERIFY(r.milliOhm);
+        QVERIFY(!r.rOverload);
+        QVERIFY(!r.vOverload);
+        QVERIFY(!r.vNegative);
+        QCOMPARE(int(r.rRangeCode), 2);
+        QCOMPARE(int(r.vRangeCode), 1);
+        QCOMPARE(r.r, 12.3456);
+        QCOMPARE(r.v, 1.0);
+        QCOMPARE(rRangeText(r.rRangeCode), QString("200mΩ"));
+        QCOMPARE(vRangeText(r.vRangeCode), QString("20V"));
+        QCOMPARE(rLabelText(r), QString("12.3456mΩ"));
+        QCOMPARE(vLabelText(r), QString("1.0000V"));
+        QCOMPARE(readingLine("1#", r), QString("1#  12.3456mΩ  1.0000V"));
+    }
+
+    void readoutTables_data()
+    {
+        QTest::addColumn<QByteArray>("frame");
+        QTest::addColumn<QString>("rLabel");
+        QTest::addColumn<QString>("vLabel");
+        QTest::addColumn<QString>("line");
+        // flags: bits 7-6 unit (01 mΩ), 5-4 R overload (10), 3-2 V overload (10)
+        QTest::newRow("mΩ positive") << hex("40 00 102700 01 00 204E00") << "1.0000mΩ" << "2.0000V"
+                                     << "P  1.0000mΩ  2.0000V";
+        QTest::newRow("Ω positive") << hex("00 03 102700 01 00 204E00") << "1.0000Ω" << "2.0000V"
+                                    << "P  1.0000Ω  2.0000V";
+        QTest::newRow("unit pattern 11 is Ω") << hex("C0 03 102700 05 00 204E00") << "1.0000Ω" << "2.0000V"
+                                              << "P  1.0000Ω  2.0000V";
+        QTest::newRow("mΩ overload") << hex("60 00 102700 01 00 204E00") << "OL mΩ" << "2.0000V"
+                                     << "P  OL mΩ  2.0000V";
+        QTest::newRow("Ω overload") << hex("20 00 102700 01 00 204E00") << "OL Ω" << "2.0000V"
+                                    << "P  OL Ω  2.0000V";
+        QTest::newRow("R overload pattern 11 is no overload") << hex("70 00 102700 01 00 204E00")
+                                                              << "1.0000mΩ" << "2.0000V" << "P  1.0000mΩ  2.0000V";
+        QTest::newRow("negative V") << hex("40 00 102700 00 00 204E00") << "1.0000mΩ" << "-2.0000V"
+                                    << "P  1.0000mΩ  -2.0000V";
+        QTest::newRow("V overload positive") << hex("48 00 102700 01 00 204E00") << "1.0000mΩ" << " OL V"
+                                             << "P  1.0000mΩ OL V";
+        QTest::newRow("V overload negative") << hex("48 00 102700 00 00 204E00") << "1.0000mΩ" << "- OL V"
+                                             << "P  1.0000mΩ- OL V";
+        QTest::newRow("all overloaded, Ω, negative") << hex("28 00 102700 00 00 204E00") << "OL Ω" << "- OL V"
+                                                     << "P  OL Ω- OL V";
+        QTest::newRow("zero") << hex("40 00 000000 01 00 000000") << "0.0000mΩ" << "0.0000V"
+                              << "P  0.0000mΩ  0.0000V";
+        QTest::newRow("largest") << hex("40 00 FFFFFF 01 00 FFFFFF") << "1677.7215mΩ" << "1677.7215V"
+                                 << "P  1677.7215mΩ  1677.7215V";
+    }
+
+    void readoutTables()
+    {
+        QFETCH(QByteArray, frame);
+        QFETCH(QString, rLabel);
+        QFETCH(QString, vLabel);
+        QFETCH(QString, line);
+        const Reading r = decodeFrame(frame);
+        QCOMPARE(rLabelText(r), rLabel);
+        QCOMPARE(vLabelText(r), vLabel);
+        QCOMPARE(readingLine("P", r), line);
+    }
+
+    void overloadStillCarriesTheMagnitude()
+    {
+        const Reading r = decodeFrame(hex("68 00 102700 01 00 204E00"));
+        QVERIFY(r.rOverload && r.vOverload);
+        QCOMPARE(r.r, 1.0);
+        QCOMPARE(r.v, 2.0);
+    }
+
+    void shortAndEmptyChunks()
+    {
+        const Reading three = decodeFrame(hex("40 05 7B"));
+        QCOMPARE(int(three.rRangeCode), 5);
+        QCOMPARE(three.r, 0x7B / 10000.0);
+        QCOMPARE(three.v, 0.0);
+        QVERIFY(three.vNegative);
+        QCOMPARE(int(three.vRangeCode), 0);
+        QCOMPARE(vRangeText(three.vRangeCode), QString("2V"));
+
+        const Reading none = decodeFrame(QByteArray());
+        QVERIFY(!none.milliOhm);
+        QVERIFY(!none.rOverload && !none.vOverload);
+        QCOMPARE(none.r, 0.0);
+        QCOMPARE(none.v, 0.0);
+        QVERIFY(none.vNegative);
+
+        // Bytes after the tenth are not part of the frame.
+        QCOMPARE(decodeFrame(hex("4002 40E201 01 01 102700 FFFF")).v, 1.0);
+    }
+
+    void rangeTexts()
+    {
+        const QStringList r = {"2mΩ", "20mΩ", "200mΩ", "2Ω", "20Ω", "200Ω", "AUTO"};
+        for (int code = 0; code < r.size(); ++code)
+            QCOMPARE(rRangeText(code), r[code]);
+        const QStringList v = {"2V", "20V", "100V", "AUTO"};
+        for (int code = 0; code < v.size(); ++code)
+            QCOMPARE(vRangeText(code), v[code]);
+        for (int code : {7, 8, 127, 255, -1, -128})
+            QVERIFY(rRangeText(code).isNull());
+        for (int code : {4, 5, 255, -1})
+            QVERIFY(vRangeText(code).isNull());
+    }
+
+    void encodeDecodeRoundTrip()
+    {
+        FrameFields f;
+        f.milliOhm = false;
+        f.rOverload = true;
+        f.vNegative = true;
+        f.rRangeCode = 4;
+        f.vRangeCode = 2;
+        f.rCounts = 0xABCDEF;
+        f.vCounts = 0x010203;
+        const QByteArray frame = encodeFrame(f);
+        QCOMPARE(frame.size(), FrameSize);
+        const Reading r = decodeFrame(frame);
+        QVERIFY(!r.milliOhm && r.rOverload && !r.vOverload && r.vNegative);
+        QCOMPARE(int(r.rRangeCode), 4);
+        QCOMPARE(int(r.vRangeCode), 2);
+        QCOMPARE(r.r, 0xABCDEF / 10000.0);
+        QCOMPARE(r.v, 0x010203 / 10000.0);
+    }
+
+    // ---- framing ----
+
+    void framerCutsPackedChunks()
+    {
+        FrameAssembler framer;
+        QByteArray three;
+        for (int i = 0; i < 3; ++i)
+            three += QByteArray(10, char('a' + i));
+        QCOMPARE(framer.push(three, 0), three);
+        QCOMPARE(framer.pendingBytes(), 0);
+        // Two and a half frames: the half waits for its rest.
+        const QByteArray twoAndHalf = three.left(25);
+        QCOMPARE(framer.push(twoAndHalf, 10), three.left(20));
+        QCOMPARE(framer.pendingBytes(), 5);
+        QCOMPARE(framer.push(three.mid(25, 5), 20), three.mid(20, 10));
+        QCOMPARE(framer.pendingBytes(), 0);
+    }
+
+    void framerJoinsSplitFrames()
+    {
+        FrameAssembler framer;
+        const QByteArray frame = hex("4002 40E201 01 01 102700");
+        QVERIFY(framer.push(frame.left(1), 0).isEmpty());
+        QVERIFY(framer.push(frame.mid(1, 4), 30).isEmpty());
+        QCOMPARE(framer.push(frame.mid(5), 60), frame);
+        // One byte at a time, each arriving within the stale time.
+        QByteArray out;
+        for (int i = 0; i < frame.size(); ++i)
+            out += framer.push(frame.mid(i, 1), 100 + i * 99);
+        QCOMPARE(out, frame);
+        QCOMPARE(framer.discardedBytes(), quint64(0));
+    }
+
+    void framerDropsStalePartialFrames()
+    {
+        FrameAssembler framer;
+        const QByteArray frame = hex("4002 40E201 01 01 102700");
+        QVERIFY(framer.push(QByteArray(3, '\x55'), 1000).isEmpty());
+        // Exactly 100 ms is not yet stale...
+        QVERIFY(framer.push(QByteArray(1, '\x55'), 1100).isEmpty());
+        QCOMPARE(framer.pendingBytes(), 4);
+        // ...101 ms after the last byte is: the garbage goes, the frame is whole.
+        QCOMPARE(framer.push(frame, 1201), frame);
+        QCOMPARE(framer.discardedBytes(), quint64(4));
+        QCOMPARE(framer.pendingBytes(), 0);
+    }
+
+    void framerRealignsAfterGarbageAndPause()
+    {
+        FrameAssembler framer;
+        const QByteArray frame = hex("4002 40E201 01 01 102700");
+        qint64 now = 0;
+        // Seven garbage bytes and back-to-back frames: misaligned until a pause.
+        QByteArray stream = QByteArray(7, '\x99') + frame + frame;
+        const QByteArray misaligned = framer.push(stream, now);
+        QCOMPARE(misaligned.size(), 20);
+        QVERIFY(misaligned.left(10) != frame);
+        QCOMPARE(framer.pendingBytes(), 7);
+        now += 150;
+        QCOMPARE(framer.push(frame + frame, now), frame + frame);
+        QCOMPARE(framer.discardedBytes(), quint64(7));
+        // An empty read changes nothing.
+        QVERIFY(framer.push(QByteArray(), now + 1).isEmpty());
+        framer.reset();
+        QCOMPARE(framer.pendingBytes(), 0);
+    }
+
+    // ---- judgement ----
+
+    void limitsAreReadAsTyped_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("state");
+        QTest::addColumn<double>("value");
+        QTest::newRow("empty") << "" << int(Limit::Empty) << 0.0;
+        QTest::newRow("blanks") << "   " << int(Limit::Empty) << 0.0;
+        QTest::newRow("number") << " 0.1 " << int(Limit::Number) << 0.1;
+        QTest::newRow("negative") << "-2.5" << int(Limit::Number) << -2.5;
+        QTest::newRow("exponent") << "1e3" << int(Limit::Number) << 1000.0;
+        QTest::newRow("letters") << "abc" << int(Limit::Invalid) << 0.0;
+        QTest::newRow("trailing letters") << "12mΩ" << int(Limit::Invalid) << 0.0;
+        QTest::newRow("comma") << "1,5" << int(Limit::Invalid) << 0.0;
+        QTest::newRow("nan") << "nan" << int(Limit::Invalid) << 0.0;
+        QTest::newRow("inf") << "inf" << int(Limit::Invalid) << 0.0;
+    }
+
+    void limitsAreReadAsTyped()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, state);
+        QFETCH(double, value);
+        const Limit limit = parseLimit(text);
+        QCOMPARE(int(limit.state), state);
+        if (limit.state == Limit::Number)
+            QCOMPARE(limit.value, value);
+    }
+
+    void verdicts_data()
+    {
+        QTest::addColumn<QStringList>("limits"); // R low, R high, V low, V high
+        QTest::addColumn<double>("r");
+        QTest::addColumn<double>("v");
+        QTest::addColumn<int>("verdict");
+        const QStringList typical = {"0", "10", "0", "5"};
+        QTest::newRow("inside") << typical << 5.0 << 2.5 << int(Verdict::Pass);
+        QTest::newRow("equal to upper limits") << typical << 10.0 << 5.0 << int(Verdict::Pass);
+        QTest::newRow("equal to typed 0.1") << QStringList{"0.1", "10", "0", "5"} << 1000 / 10000.0 << 2.0
+                                            << int(Verdict::Pass);
+        QTest::newRow("equal to typed 3.7012") << QStringList{"0", "10", "3.7012", "5"} << 1.0
+                                               << 37012 / 10000.0 << int(Verdict::Pass);
+        QTest::newRow("R below") << typical << -0.0001 << 2.0 << int(Verdict::Ng);
+        QTest::newRow("R above") << typical << 10.0001 << 2.0 << int(Verdict::Ng);
+        QTest::newRow("V above") << typical << 1.0 << 5.0001 << int(Verdict::Ng);
+        QTest::newRow("V below") << QStringList{"0", "10", "2", "4"} << 1.0 << 1.9999 << int(Verdict::Ng);
+        QTest::newRow("crossed limits") << QStringList{"10", "0", "0", "5"} << 5.0 << 2.0 << int(Verdict::Ng);
+        QTest::newRow("one empty") << QStringList{"0", "", "0", "5"} << 5.0 << 2.0 << int(Verdict::None);
+        QTest::newRow("one blank") << QStringList{"0", "10", "  ", "5"} << 5.0 << 2.0 << int(Verdict::None);
+        QTest::newRow("one not a number") << QStringList{"0", "10", "0", "x"} << 5.0 << 2.0 << int(Verdict::None);
+    }
+
+    void verdicts()
+    {
+        QFETCH(QStringList, limits);
+        QFETCH(double, r);
+        QFETCH(double, v);
+        QFETCH(int, verdict);
+        Limits l;
+        l.rLow = parseLimit(limits[0]);
+        l.rHigh = parseLimit(limits[1]);
+        l.vLow = parseLimit(limits[2]);
+        l.vHigh = parseLimit(limits[3]);
+        QCOMPARE(int(judge(l, r, v)), verdict);
+    }
+
+    void soundSchemes()
+    {
+        using S = AlarmSound;
+        const S ng[] = {S::Yichang, S::Ng, S::Dudu, S::Jingbao, S::None};
+        const S pass[] = {S::Zhengchang, S::Pass, S::None, S::None, S::None};
+        for (int scheme = 0; scheme < 5; ++scheme) {
+            QCOMPARE(int(soundFor(scheme, Verdict::Ng)), int(ng[scheme]));
+            QCOMPARE(int(soundFor(scheme, Verdict::Pass)), int(pass[scheme]));
+            QCOMPARE(int(soundFor(scheme, Verdict::None)), int(S::None));
+        }
+        QCOMPARE(QString(alarmSoundResource(S::Dudu)), QString(":/wav/901040.wav"));
+        QCOMPARE(QString(alarmSoundResource(S::Jingbao)), QString(":/wav/jingbao.wav"));
+    }
+
+    // ---- ranges and the gate ----
+
+    void intervalDivisors()
+    {
+        const quint32 expected[] = {1, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 30, 40, 60, 120, 1200, 3600, 7200};
+        for (int i = 0; i < 18; ++i)
+            QCOMPARE(divisorForIntervalIndex(i), expected[i]);
+        QCOMPARE(divisorForIntervalIndex(-1), 0u);
+        QCOMPARE(divisorForIntervalIndex(18), 0u);
+        QVERIFY(gateAccepts(4, 4));
+        QVERIFY(!gateAccepts(5, 4));
+        QVERIFY(gateAccepts(7, 1));
+        QVERIFY(!gateAccepts(7, 0));
+    }
+
+    void rangeStepping()
+    {
+        // R: 0..6 then back to 0; each code's command is 0x30 + code.
+        qint8 code = 0;
+        QList<int> sent;
+        for (int i = 0; i < 8; ++i) {
+            code = steppedCode(code, MaxRCode);
+            sent << commandByte(code, MaxRCode, RCommandBase);
+        }
+        QCOMPARE(sent, QList<int>({0x31, 0x32, 0x33, 0x34, 0x35, 0x36, 0x30, 0x31}));
+        // V: AUTO (3) wraps to 2V (":").
+        QCOMPARE(int(steppedCode(3, MaxVCode)), 0);
+        QCOMPARE(commandByte(0, MaxVCode, VCommandBase), 0x3A);
+        QCOMPARE(commandByte(3, MaxVCode, VCommandBase), 0x3D);
+        // A reported FF steps to 0; a reported 7F becomes negative and sends nothing.
+        QCOMPARE(int(steppedCode(qint8(-1), MaxRCode)), 0);
+        QCOMPARE(int(steppedCode(qint8(0x7F), MaxRCode)), -128);
+        QCOMPARE(commandByte(qint8(-128), MaxRCode, RCommandBase), -1);
+        QCOMPARE(int(steppedCode(qint8(0x90), MaxRCode)), int(qint8(0x91)));
+    }
+};
+
+QTEST_APPLESS_MAIN(TestMeter)
+#include "test_meter.moc"

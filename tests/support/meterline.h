@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QPushButton>
 #include <QtTest>
 
@@ -28,7 +29,19 @@ public:
     QString link() const { return m_link; }
     PseudoTerminal &pty() { return m_pty; }
     bool send(const QByteArray &bytes) { return m_pty.writeAll(bytes); }
-    QByteArray received(int timeoutMs = 2000) { return m_pty.read(timeoutMs); }
+    // What the program wrote to the meter. The port writes from the event
+    // loop, so events are processed while waiting.
+    QByteArray received(int timeoutMs = 2000)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        QByteArray bytes;
+        do {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            bytes = m_pty.read(5);
+        } while (bytes.isEmpty() && clock.elapsed() < timeoutMs);
+        return bytes;
+    }
     void hangUp() { m_pty.close(); }
 
     // Lists the ports again, picks this one and presses 打开串口.

@@ -1,0 +1,402 @@
+// Judgement, alarm sounds, counters, the sampling interval, the range
+// commands and the receive window with its saving, through the real window
+// and a real pseudo-terminal.
+#include "meterline.h"
+#include "testsupport.h"
+
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QProcess>
+#include <QRadioButton>
+#include <QTextEdit>
+
+#include <QSound>
+
+using meter::AlarmSound;
+
+class TestMeasurement : public QObject
+{
+    Q_OBJECT
+
+private:
+    static void setLimits(Ui::MainWindow *ui, const QString &rLow, const QString &rHigh,
+                          const QString &vLow, const QString &vHigh)
+    {
+        ui->lineEdit_R_DOWN->setText(rLow);
+        ui->lineEdit_R_UP->setText(rHigh);
+        ui->lineEdit_V_DOWN->setText(vLow);
+        ui->lineEdit_V_UP->setText(vHigh);
+    }
+
+    // Sends one frame and waits for it to be counted.
+    static void deliver(LinkedWindow &lw, const QByteArray &frame)
+    {
+        const quint32 before = lw.probe.receiveCount();
+        QVERIFY(lw.meter.send(frame));
+        QTRY_COMPARE_WITH_TIMEOUT(lw.probe.receiveCount(), before + 1, 3000);
+    }
+
+    // Types the name into the dialog's own field, as the operator would.
+    static void typeFileName(QFileDialog *dialog, const QString &path)
+    {
+        auto *edit = dialog->findChild<QLineEdit *>("fileNameEdit");
+        QVERIFY(edit);
+        edit->setText(path);
+    }
+
+    static QString saveThroughDialog(MainWindow &w, Ui::MainWindow *ui, const QString &path,
+                                     bool confirmOverwrite = false)
+    {
+        QString startedIn;
+        testsupport::answerNextModal([&](QWidget *modal) {
+            auto *dialog = qobject_cast<QFileDialog *>(modal);
+            QVERIFY(dialog);
+            startedIn = dialog->directory().absolutePath() + "|" + dialog->selectedFiles().value(0)
+                        + "|" + dialog->nameFilters().join(",") + "|" + dialog->windowTitle();
+            if (path.isEmpty()) {
+                dialog->reject();
+                return;
+            }
+            typeFileName(dialog, path);
+            if (confirmOverwrite) {
+                testsupport::answerNextModal([](QWidget *box) {
+                    auto *question = qobject_cast<QMessageBox *>(box);
+                    QVERIFY(question);
+                    question->button(QMessageBox::Yes)->click();
+                });
+            }
+            static_cast<QDialog *>(dialog)->accept();
+        });
+        Q_UNUSED(w)
+        ui->Save_Serial_Button->click();
+        return startedIn;
+    }
+
+private slots:
+    void init() { m_work.reset(new testsupport::ScopedWorkDir); qputenv("HOME", m_work->path().toLocal8Bit()); }
+    void cleanup() { m_work.reset(); }
+
+    void verdicts_data()
+    {
+        QTest::addColumn<QStringList>("limits");
+        QTest::addColumn<QByteArray>("frame");
+        QTest::addColumn<QString>("verdict");
+        QTest::newRow("inside") << QStringList{"0", "10", "0", "5"} << frameOf(50000, 20000) << "PASS";
+        QTest::newRow("equal to upper limits") << QStringList{"0", "10", "0", "5"} << frameOf(100000, 50000) << "PASS";
+        QTest::newRow("equal to a typed 0.1") << QStringList{"0.1", "10", "0", "5"} << frameOf(1000, 20000) << "PASS";
+        QTest::newRow("just below 0.1") << QStringList{"0.1", "10", "0", "5"} << frameOf(999, 20000) << "NG";
+        QTest::newRow("R above") << QStringList{"0", "10", "0", "5"} << frameOf(100001, 20000) << "NG";
+        QTest::newRow("V above") << QStringList{"0", "10", "0", "5"} << frameOf(50000, 50001) << "NG";
+        QTest::newRow("negative V judged by magnitude")
+            << QStringList{"0", "10", "2", "4"} << frameOf(50000, 30000, 6, 3, true, true) << "PASS";
+        QTest::newRow("overloaded R judged by magnitude")
+            << QStringList{"0", "10", "0", "5"} << QByteArray::fromHex("60 06 50 C3 00 01 03 20 4E 00") << "PASS";
+        QTest::newRow("unit does not scale")
+            << QStringList{"0", "10", "0", "5"} << frameOf(50000, 20000, 3, 3, false) << "PASS";
+        QTest::newRow("crossed limits") << QStringList{"10", "0", "0", "5"} << frameOf(50000, 20000) << "NG";
+        QTest::newRow("blank limits count as empty") << QStringList{"0", "10", " ", "5"} << frameOf(50000, 20000) << " ";
+        QTest::newRow("empty limit") << QStringList{"0", "", "0", "5"} << frameOf(50000, 20000) << " ";
+        QTest::newRow("limit not a number") << QStringList{"0", "abc", "0", "5"} << frameOf(50000, 20000) << " ";
+    }
+
+    void verdicts()
+    {
+        QFETCH(QStringList, limits);
+        QFETCH(QByteArray, frame);
+        QFETCH(QString, verdict);
+        LinkedWindow lw;
+        QVERIFY(lw.link());
+        QList<AlarmSound> played;
+        lw.probe.alarmSounds()->setObserver([&](AlarmSound s) { played << s; });
+        setLimits(lw.ui, limits[0], limits[1], limits[2], limits[3]);
+        deliver(lw, frame);
+        QCOMPARE(lw.ui->label_PASS_NG->text(), verdict);
+        const QColor colour = lw.ui->label_PASS_NG->palette().color(QPalette::Active, QPalette::WindowText);
+        if (verdict == "PASS") {
+            QCOMPARE(colour, QColor(Qt::green));
+            QCOMPARE(played, QList<AlarmSound>{AlarmSound::Zhengchang});
+        } else if (verdict == "NG") {
+            QCOMPARE(colour, QColor(Qt::red));
+            QCOMPARE(played, QList<AlarmSound>{AlarmSound::Yichang});
+        } else {
+            QVERIFY(played.isEmpty());
+        }
+    }
+
+    void soundOfEachScheme()
+    {
+        LinkedWindow lw;
+        QVERIFY(lw.link());
+        QList<AlarmSound> played;
+        lw.probe.alarmSounds()->setObserver([&](AlarmSound s) { played << s; });
+        setLimits(lw.ui, "0", "10", "0", "5");
+        const QByteArray pass = frameOf(50000, 20000);
+        const QByteArray ng = frameOf(200000, 20000);
+        const QList<QPair<AlarmSound, AlarmSound>> schemes = {
+            {AlarmSound::Zhengchang, AlarmSound::Yichang}, // 正常/异常
+            {AlarmSound::Pass, AlarmSound::Ng},            // PASS/NG
+            {AlarmSound::None, AlarmSound::Dudu},          // 咚咚
+            {AlarmSound::None, AlarmSound::Jingbao},       // 警报
+            {AlarmSound::None, AlarmSound::None}};         // 无声音
+        for (int scheme = 0; scheme < schemes.size(); ++scheme) {
+            lw.ui->comboBox_sounds->setCurrentIndex(scheme);
+            played.clear();
+            deliver(lw, pass);
+            QCOMPARE(lw.ui->label_PASS_NG->text(), QString("PASS"));
+            deliver(lw, ng);
+            QCOMPARE(lw.ui->label_PASS_NG->text(), QString("NG"));
+            QList<AlarmSound> expected;
+            for (AlarmSound s : {schemes[scheme].first, schemes[scheme].second})
+                if (s != AlarmSound::None)
+                    expected << s;
+            QCOMPARE(played, expected);
+        }
+        // The sounds really are QSound objects on the compiled-in files.
+        QCOMPARE(lw.probe.alarmSounds()->sound(AlarmSound::Dudu)->fileName(), QString(":/wav/901040.wav"));
+        QCOMPARE(lw.probe.alarmSounds()->sound(AlarmSound::Jingbao)->fileName(), QString(":/wav/jingbao.wav"));
+    }
+
+    void invalidLimitIsMarkedUntilFixed()
+    {
+        MainWindow w;
+        MainWindowProbe p(w);
+        QLineEdit *field = p.ui()->lineEdit_V_UP;
+        QVERIFY(field->styleSheet().isEmpty());
+        field->setText("5x");
+        QVERIFY(field->styleSheet().contains("red"));
+        QVERIFY(!field->toolTip().isEmpty());
+        field->setText("5.5");
+        QVERIFY(field->styleSheet().isEmpty());
+        QVERIFY(field->toolTip().isEmpty());
+        field->setText("");
+        QVERIFY(field->styleSheet().isEmpty());
+    }
+
+    void verdictBlanksOnEveryNotification()
+    {
+        LinkedWindow lw;
+        lw.ui->acq_freq_Box->setCurrentIndex(1); // every 2nd frame
+        QVERIFY(lw.link());
+        setLimits(lw.ui, "0", "10", "0", "5");
+        deliver(lw, frameOf(200000, 20000));
+        QCOMPARE(lw.ui->label_PASS_NG->text(), QString(" "));
+        deliver(lw, frameOf(200000, 20000));
+        QCOMPARE(lw.ui->label_PASS_NG->text(), QString("NG"));
+        deliver(lw, frameOf(50000, 20000));
+        QCOMPARE(lw.ui->label_PASS_NG->text(), QString(" "));
+        // The colour stays that of the last verdict.
+        QCOMPARE(lw.ui->label_PASS_NG->palette().color(QPalette::WindowText), QColor(Qt::red));
+    }
+
+    void countersAndTheirClear()
+    {
+        LinkedWindow lw;
+        QVERIFY(lw.link());
+        lw.ui->pushButton_R_RANG->click();
+        lw.ui->pushButton_V_RANG->click();
+        deliver(lw, frameOf(10000, 10000));
+        QCOMPARE(lw.ui->Send_times_Label->text(), QString("S:2"));
+        QCOMPARE(lw.ui->Receive_times_Label->text(), QString("R:1"));
+        const QString window = lw.ui->Receive_textEdit->toPlainText();
+        lw.ui->Clear_Cal_Button->click();
+        QCOMPARE(lw.ui->Send_times_Label->text(), QString("S:0"));
+        QCOMPARE(lw.ui->Receive_times_Label->text(), QString("R:0"));
+        QCOMPARE(lw.probe.plotSampleCount(), 1u);
+        QCOMPARE(lw.ui->Receive_textEdit->toPlainText(), window);
+        QCOMPARE(lw.ui->label_R->text(), QString("1.0000mΩ"));
+    }
+
+    void intervalBoxSetsTheDivisor()
+    {
+        MainWindow w;
+        MainWindowProbe p(w);
+        const quint32 divisors[] = {1, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 30, 40, 60, 120, 1200, 3600, 7200};
+        for (int i = 17; i >= 0; --i) {
+            p.ui()->acq_freq_Box->setCurrentIndex(i);
+            QCOMPARE(p.sampleDivisor(), divisors[i]);
+        }
+        // Changing the interval does not reset the running count.
+        LinkedWindow lw;
+        QVERIFY(lw.link());
+        for (int i = 0; i < 3; ++i)
+            deliver(lw, frameOf(10000 * (i + 1), 1));
+        lw.ui->acq_freq_Box->setCurrentIndex(1); // every 2nd: the 4th frame is next
+        deliver(lw, frameOf(40000, 1));
+        QCOMPARE(lw.ui->Receive_textEdit->toPlainText().split('\n').last(), QString("4#  4.0000mΩ  0.0001V"));
+        deliver(lw, frameOf(50000, 1));
+        QCOMPARE(lw.probe.plotSampleCount(), 4u);
+    }
+
+    void rangeCommandsAreSent()
+    {
+        LinkedWindow lw;
+        QVERIFY(lw.link());
+        auto *ui = lw.ui;
+        // Before any frame both codes are 0: the first presses send "1" and ";".
+        ui->pushButton_R_RANG->click();
+        QCOMPARE(lw.meter.received(), QByteArray("1"));
+        ui->pushButton_R_RANG->click();
+        QCOMPARE(lw.meter.received(), QByteArray("2"));
+        ui->pushButton_V_RANG->click();
+        QCOMPARE(lw.meter.received(), QByteArray(";"));
+        QCOMPARE(ui->Send_times_Label->text(), QString("S:3"));
+        // A press does not change the button text; the next frame does.
+        QCOMPARE(ui->pushButton_R_RANG->text(), QString("AUTO"));
+
+        // From AUTO the R button wraps to 2mΩ ("0"), the V button to 2V (":").
+        deliver(lw, frameOf(1, 1, 6, 3));
+        ui->pushButton_R_RANG->click();
+        QCOMPARE(lw.meter.received(), QByteArray("0"));
+        ui->pushButton_V_RANG->click();
+        QCOMPARE(lw.meter.received(), QByteArray(":"));
+
+        // Every code steps from the one the meter reported.
+        for (int code = 0; code <= 6; ++code) {
+            deliver(lw, frameOf(1, 1, quint8(code), 0));
+            ui->pushButton_R_RANG->click();
+            QCOMPARE(lw.meter.received(), QByteArray(1, char(0x30 + (code + 1) % 7)));
+        }
+        for (int code = 0; code <= 3; ++code) {
+            deliver(lw, frameOf(1, 1, 0, quint8(code)));
+            ui->pushButton_V_RANG->click();
+            QCOMPARE(lw.meter.received(), QByteArray(1, char(0x3A + (code + 1) % 4)));
+        }
+        QCOMPARE(ui->Send_times_Label->text(), QString("S:16"));
+
+        // A reported FF steps to 0; a reported 7F names no range and sends nothing.
+        deliver(lw, frameOf(1, 1, 0xFF, 0));
+        ui->pushButton_R_RANG->click();
+        QCOMPARE(lw.meter.received(), QByteArray("0"));
+        deliver(lw, frameOf(1, 1, 0x7F, 0));
+        ui->pushButton_R_RANG->click();
+        QVERIFY(lw.meter.received(200).isEmpty());
+        QCOMPARE(ui->Send_times_Label->text(), QString("S:17"));
+    }
+
+    void simulatorAnswersRangeCommands()
+    {
+        QProcess sim;
+        const QString link = QDir::temp().filePath(QString("zentrel-sim-r-%1").arg(QCoreApplication::applicationPid()));
+        sim.start(QStringLiteral(ZENTREL_SIM_PATH), {"--link", link, "--interval", "50", "--r-range", "2", "--v-range", "1"});
+        QVERIFY(sim.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(sim.canReadLine(), 5000);
+        MainWindow w;
+        MainWindowProbe p(w);
+        p.ui()->PortBox->setCurrentIndex(p.ui()->PortBox->findText(link));
+        p.ui()->Open_Serial_Button->click();
+        QTRY_COMPARE_WITH_TIMEOUT(p.ui()->pushButton_R_RANG->text(), QString("200mΩ"), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(p.ui()->pushButton_V_RANG->text(), QString("20V"), 5000);
+        p.ui()->pushButton_R_RANG->click();
+        QTRY_COMPARE_WITH_TIMEOUT(p.ui()->pushButton_R_RANG->text(), QString("2Ω"), 5000);
+        p.ui()->pushButton_V_RANG->click();
+        QTRY_COMPARE_WITH_TIMEOUT(p.ui()->pushButton_V_RANG->text(), QString("100V"), 5000);
+        p.ui()->pushButton_V_RANG->click();
+        QTRY_COMPARE_WITH_TIMEOUT(p.ui()->pushButton_V_RANG->text(), QString("AUTO"), 5000);
+        p.ui()->pushButton_V_RANG->click();
+        QTRY_COMPARE_WITH_TIMEOUT(p.ui()->pushButton_V_RANG->text(), QString("2V"), 5000);
+        p.ui()->Close_Serial_Button->click();
+        sim.terminate();
+        QVERIFY(sim.waitForFinished(5000));
+    }
+
+    void receiveWindowClearAndModes()
+    {
+        LinkedWindow lw;
+        QVERIFY(lw.link());
+        deliver(lw, frameOf(10000, 10000));
+        lw.ui->Clear_Receive_Button->click();
+        QVERIFY(lw.ui->Receive_textEdit->toPlainText().isEmpty());
+        // Clearing the window does not restart the numbering; clearing the plot does.
+        deliver(lw, frameOf(20000, 10000));
+        QCOMPARE(lw.ui->Receive_textEdit->toPlainText(), QString("2#  2.0000mΩ  1.0000V"));
+        lw.ui->Clear_Plot_Button->click();
+        lw.ui->radioButton_monitor->setChecked(true);
+        QVERIFY(!lw.ui->radioButton_group->isChecked());
+        deliver(lw, frameOf(30000, 10000));
+        const QString last = lw.ui->Receive_textEdit->toPlainText().split('\n').last();
+        QVERIFY2(QDateTime::fromString(last.left(19), "yyyy-MM-dd HH:mm:ss").isValid(), qPrintable(last));
+        lw.ui->radioButton_group->setChecked(true);
+        deliver(lw, frameOf(40000, 10000));
+        QCOMPARE(lw.ui->Receive_textEdit->toPlainText().split('\n').last(), QString("2#  4.0000mΩ  1.0000V"));
+        // Port names land at the cursor, not at the end.
+        QTextCursor cursor = lw.ui->Receive_textEdit->textCursor();
+        cursor.movePosition(QTextCursor::Start);
+        lw.ui->Receive_textEdit->setTextCursor(cursor);
+        lw.ui->Check_Seria->click();
+        QVERIFY(lw.ui->Receive_textEdit->toPlainText().startsWith(lw.ui->PortBox->itemText(0) + "\n"));
+    }
+
+    void savingTheWindow()
+    {
+        LinkedWindow lw;
+        QVERIFY(lw.link());
+        deliver(lw, QByteArray::fromHex("40 02 40 E2 01 01 01 10 27 00"));
+        deliver(lw, frameOf(20000, 10000, 3, 1, false, true));
+        QTextCursor cursor(lw.ui->Receive_textEdit->document());
+        cursor.movePosition(QTextCursor::End);
+        cursor.insertText("\n操作员备注 note");
+        const QString path = m_work->file("log.txt");
+
+        const QString started = saveThroughDialog(lw.window, lw.ui, path);
+        QCOMPARE(started.section('|', 0, 0), QDir(m_work->path()).absolutePath());
+        QCOMPARE(started.section('|', 2, 2), QString("文本文件(*txt)"));
+        QCOMPARE(started.section('|', 3, 3), QString("保存"));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray bytes = f.readAll();
+        QCOMPARE(bytes, QByteArray("1#  12.3456m\xCE\xA9  1.0000V\n"
+                                   "2#  2.0000\xCE\xA9  -1.0000V\n"
+                                   "\xE6\x93\x8D\xE4\xBD\x9C\xE5\x91\x98\xE5\xA4\x87\xE6\xB3\xA8 note"));
+        // Saving does not clear the window.
+        QVERIFY(!lw.ui->Receive_textEdit->toPlainText().isEmpty());
+
+        // An empty window gives an empty file, truncating the old one.
+        lw.ui->Clear_Receive_Button->click();
+        saveThroughDialog(lw.window, lw.ui, path, true);
+        QCOMPARE(QFileInfo(path).size(), 0);
+    }
+
+    void cancelledSaveWritesNothing()
+    {
+        MainWindow w;
+        MainWindowProbe p(w);
+        p.ui()->Receive_textEdit->setPlainText("something");
+        const QStringList before = QDir(m_work->path()).entryList(QDir::Files);
+        saveThroughDialog(w, p.ui(), QString());
+        QCOMPARE(QDir(m_work->path()).entryList(QDir::Files), before);
+        QVERIFY(!QApplication::activeModalWidget());
+    }
+
+    void unwritableTargetWarns()
+    {
+        MainWindow w;
+        MainWindowProbe p(w);
+        p.ui()->Receive_textEdit->setPlainText("keep me");
+        const QString target = m_work->file("missing-folder/log.txt");
+        QString warning;
+        testsupport::answerNextModal([&](QWidget *modal) {
+            auto *dialog = qobject_cast<QFileDialog *>(modal);
+            QVERIFY(dialog);
+            // Accept the typed name as is, even though its folder is missing.
+            dialog->setFileMode(QFileDialog::AnyFile);
+            dialog->setOption(QFileDialog::DontConfirmOverwrite);
+            typeFileName(dialog, target);
+            testsupport::answerNextModal([&](QWidget *box) {
+                warning = testsupport::messageBoxText(box);
+                box->close();
+            });
+            static_cast<QDialog *>(dialog)->accept();
+        });
+        p.ui()->Save_Serial_Button->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!warning.isEmpty(), 5000);
+        QVERIFY2(warning.contains(target), qPrintable(warning));
+        QCOMPARE(p.ui()->Receive_textEdit->toPlainText(), QString("keep me"));
+        QVERIFY(!QFile::exists(target));
+    }
+
+private:
+    std::unique_ptr<testsupport::ScopedWorkDir> m_work;
+};
+
+QTEST_MAIN(TestMeasurement)
+#include "test_measurement.moc"

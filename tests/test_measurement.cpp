@@ -74,7 +74,11 @@ private:
 
 private slots:
     void init() { m_work.reset(new testsupport::ScopedWorkDir); qputenv("HOME", m_work->path().toLocal8Bit()); }
-    void cleanup() { m_work.reset(); }
+    void cleanup()
+    {
+        testsupport::cancelPendingAnswers();
+        m_work.reset();
+    }
 
     void verdicts_data()
     {

@@ -4,7 +4,11 @@
 #include "meterline.h"
 #include "testsupport.h"
 
+#include "platform/demorandom.h"
+
 #include <QColorDialog>
+#include <QFileDialog>
+#include <QImage>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMenu>
@@ -16,7 +20,11 @@ class TestPlot : public QObject
 
 private slots:
     void init() { m_work.reset(new testsupport::ScopedWorkDir); }
-    void cleanup() { m_work.reset(); }
+    void cleanup()
+    {
+        testsupport::cancelPendingAnswers();
+        m_work.reset();
+    }
 
     void configuration()
     {
@@ -202,6 +210,355 @@ private slots:
 
         ui->Button_Limit_set->click();
         QCOMPARE(ui->customPlot->graph(2)->pen().color(), QColor(255, 0, 0));
+    }
+
+
+private:
+    static QCustomPlot *showPlot(MainWindow &w)
+    {
+        w.show();
+        if (!QTest::qWaitForWindowExposed(&w))
+            return nullptr;
+        QCustomPlot *plot = w.findChild<QCustomPlot *>("customPlot");
+        plot->replot();
+        return plot;
+    }
+
+    // Puts n points (1..n, value) on graph i and redraws, so they can be hit.
+    static void fill(QCustomPlot *plot, int i, int n, double value)
+    {
+        QVector<double> keys, values;
+        for (int k = 1; k <= n; ++k) {
+            keys << k;
+            values << value;
+        }
+        plot->graph(i)->setData(keys, values);
+        plot->xAxis->setRange(0, n + 1);
+        plot->yAxis->setRange(value - 5, value + 5);
+        plot->replot();
+    }
+
+    static QPoint pointOf(QCustomPlot *plot, double key, double value)
+    {
+        return QPoint(int(plot->xAxis->coordToPixel(key)), int(plot->yAxis->coordToPixel(value)));
+    }
+
+    static QPoint axisLinePoint(QCPAxis *axis)
+    {
+        const QRect r = axis->axisRect()->rect();
+        switch (axis->axisType()) {
+        case QCPAxis::atBottom: return QPoint(r.center().x() + 13, r.bottom() + 1);
+        case QCPAxis::atTop: return QPoint(r.center().x() + 13, r.top());
+        case QCPAxis::atLeft: return QPoint(r.left(), r.center().y() + 13);
+        default: return QPoint(r.right() + 1, r.center().y() + 13);
+        }
+    }
+
+    static void wheel(QCustomPlot *plot, QPoint at, int delta)
+    {
+        QWheelEvent event(at, plot->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(plot, &event);
+    }
+
+    // Opens the plot's context menu at pos and returns its entries.
+    static QMenu *openMenu(MainWindow &w, QCustomPlot *plot, QPoint pos)
+    {
+        QContextMenuEvent event(QContextMenuEvent::Mouse, pos, plot->mapToGlobal(pos));
+        QApplication::sendEvent(plot, &event);
+        const QList<QMenu *> menus = w.findChildren<QMenu *>(QString(), Qt::FindDirectChildrenOnly);
+        for (QMenu *menu : menus)
+            if (menu->isVisible())
+                return menu;
+        return nullptr;
+    }
+
+    static QStringList entries(QMenu *menu)
+    {
+        QStringList texts;
+        for (QAction *a : menu->actions())
+            if (!a->isSeparator())
+                texts << a->text();
+        return texts;
+    }
+
+    static void choose(QMenu *menu, const QString &text)
+    {
+        for (QAction *a : menu->actions()) {
+            if (a->text() == text) {
+                QPointer<QMenu> guard(menu); // a nested dialog loop may delete it
+                a->trigger();
+                if (guard)
+                    guard->close();
+                QCoreApplication::processEvents();
+                return;
+            }
+        }
+        QFAIL(qPrintable("no menu entry " + text));
+    }
+
+    static void answerText(const QString &expectedLabel, const QString &prefilled, const QString &text, bool accept)
+    {
+        testsupport::answerNextModal([=](QWidget *modal) {
+            auto *dialog = qobject_cast<QInputDialog *>(modal);
+            QVERIFY(dialog);
+            QCOMPARE(dialog->windowTitle(), QString("QCustomPlot example"));
+            QCOMPARE(dialog->labelText(), expectedLabel);
+            QCOMPARE(dialog->textValue(), prefilled);
+            dialog->setTextValue(text);
+            if (accept)
+                dialog->accept();
+            else
+                dialog->reject();
+        });
+    }
+
+private slots:
+    void axisSelectionIsPaired()
+    {
+        MainWindow w;
+        QCustomPlot *plot = showPlot(w);
+        QVERIFY(plot);
+        const QCPAxis::SelectableParts lineAndTicks = QCPAxis::spAxis | QCPAxis::spTickLabels;
+        QTest::mouseClick(plot, Qt::LeftButton, Qt::NoModifier, axisLinePoint(plot->xAxis2));
+        QCOMPARE(plot->xAxis->selectedParts(), lineAndTicks);
+        QCOMPARE(plot->xAxis2->selectedParts(), lineAndTicks);
+        QCOMPARE(plot->yAxis->selectedParts(), QCPAxis::SelectableParts(QCPAxis::spNone));
+
+        // A drag now moves only the horizontal range.
+        const QCPRange y = plot->yAxis->range();
+        const QCPRange x = plot->xAxis->range();
+        const QPoint from = plot->axisRect()->rect().center();
+        QTest::mousePress(plot, Qt::LeftButton, Qt::NoModifier, from);
+        QCOMPARE(plot->axisRect()->rangeDrag(), Qt::Orientations(Qt::Horizontal));
+        QMouseEvent move(QEvent::MouseMove, from + QPoint(40, 30), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(plot, &move);
+        QTest::mouseRelease(plot, Qt::LeftButton, Qt::NoModifier, from + QPoint(40, 30));
+        QVERIFY(plot->xAxis->range() != x);
+        QCOMPARE(plot->yAxis->range(), y);
+        QCOMPARE(plot->xAxis2->range(), plot->xAxis->range());
+
+        // The right axis selects the left one too, and the wheel zooms only vertically.
+        QTest::mouseClick(plot, Qt::LeftButton, Qt::NoModifier, axisLinePoint(plot->yAxis2));
+        QCOMPARE(plot->yAxis->selectedParts(), lineAndTicks);
+        QCOMPARE(plot->yAxis2->selectedParts(), lineAndTicks);
+        QCOMPARE(plot->xAxis->selectedParts(), QCPAxis::SelectableParts(QCPAxis::spNone));
+        const QCPRange x2 = plot->xAxis->range();
+        const QCPRange y2 = plot->yAxis->range();
+        wheel(plot, plot->axisRect()->rect().center(), 120);
+        QCOMPARE(plot->axisRect()->rangeZoom(), Qt::Orientations(Qt::Vertical));
+        QCOMPARE(plot->xAxis->range(), x2);
+        QVERIFY(plot->yAxis->range().size() < y2.size());
+
+        // Nothing selected: both directions.
+        QTest::mouseClick(plot, Qt::LeftButton, Qt::NoModifier, plot->axisRect()->rect().center());
+        const QCPRange x3 = plot->xAxis->range();
+        const QCPRange y3 = plot->yAxis->range();
+        wheel(plot, plot->axisRect()->rect().center(), 120);
+        QCOMPARE(plot->axisRect()->rangeZoom(), Qt::Horizontal | Qt::Vertical);
+        QVERIFY(plot->xAxis->range().size() < x3.size());
+        QVERIFY(plot->yAxis->range().size() < y3.size());
+    }
+
+    void graphAndLegendSelectionArePaired()
+    {
+        MainWindow w;
+        QCustomPlot *plot = showPlot(w);
+        QVERIFY(plot);
+        fill(plot, 0, 10, 20.0);
+        fill(plot, 1, 10, 20.0 + 3);
+        plot->yAxis->setRange(10, 30);
+        plot->replot();
+        // Clicking a legend item selects the whole curve.
+        const QPoint legendItem = plot->legend->item(1)->outerRect().center();
+        QTest::mouseClick(plot, Qt::LeftButton, Qt::NoModifier, legendItem);
+        QVERIFY(plot->legend->item(1)->selected());
+        QCOMPARE(plot->graph(1)->selection().span(), QCPDataRange(0, 10));
+        QVERIFY(!plot->graph(0)->selected());
+        // Clicking a point of the other curve selects it and its legend item.
+        QTest::mouseClick(plot, Qt::LeftButton, Qt::NoModifier, pointOf(plot, 4, 20.0));
+        QVERIFY(plot->graph(0)->selected());
+        QCOMPARE(plot->graph(0)->selection().span(), QCPDataRange(0, 10));
+        QVERIFY(plot->legend->itemWithPlottable(plot->graph(0))->selected());
+        QVERIFY(!plot->graph(1)->selected());
+    }
+
+    void graphClickShowsThePoint()
+    {
+        MainWindow w;
+        QCustomPlot *plot = showPlot(w);
+        QVERIFY(plot);
+        fill(plot, 0, 6, 12.5);
+        plot->graph(1)->data()->clear();
+        plot->replot();
+        QTest::mouseClick(plot, Qt::LeftButton, Qt::NoModifier, pointOf(plot, 4, 12.5));
+        QCOMPARE(w.statusBar()->currentMessage(),
+                 QString("Clicked on graph 'R 0' at data point #3 with value 12.5."));
+        QTRY_VERIFY_WITH_TIMEOUT(w.statusBar()->currentMessage().isEmpty(), 5000);
+    }
+
+    void contextMenuEntries()
+    {
+        MainWindow w;
+        QCustomPlot *plot = showPlot(w);
+        QVERIFY(plot);
+        // Inside the legend: only the five placements.
+        QMenu *menu = openMenu(w, plot, plot->legend->outerRect().center());
+        QVERIFY(menu);
+        QCOMPARE(entries(menu), QStringList({"Move to top left", "Move to top center", "Move to top right",
+                                             "Move to bottom right", "Move to bottom left"}));
+        const int data[] = {33, 36, 34, 66, 65};
+        for (int i = 0; i < 5; ++i) {
+            QCOMPARE(menu->actions().at(i)->data().toInt(), data[i]);
+            QVERIFY(menu->actions().at(i)->shortcut().isEmpty());
+        }
+        QVERIFY(menu->testAttribute(Qt::WA_DeleteOnClose));
+        choose(menu, "Move to bottom left");
+        QCOMPARE(plot->axisRect()->insetLayout()->insetAlignment(0), Qt::AlignBottom | Qt::AlignLeft);
+        plot->replot();
+        menu = openMenu(w, plot, plot->legend->outerRect().center());
+        QVERIFY(menu);
+        choose(menu, "Move to top center");
+        QCOMPARE(plot->axisRect()->insetLayout()->insetAlignment(0), Qt::AlignTop | Qt::AlignHCenter);
+        plot->replot();
+
+        // Elsewhere: add, remove selected (only with a selection), remove all, export.
+        const QPoint empty = plot->axisRect()->rect().center() + QPoint(0, 60);
+        menu = openMenu(w, plot, empty);
+        QVERIFY(menu);
+        QCOMPARE(entries(menu), QStringList({"Add random graph", "Remove all graphs", "Save as PNG...", "Save as PDF..."}));
+        menu->close();
+        fill(plot, 0, 10, 1.0);
+        QTest::mouseClick(plot, Qt::LeftButton, Qt::NoModifier, pointOf(plot, 5, 1.0));
+        QVERIFY(plot->graph(0)->selected());
+        menu = openMenu(w, plot, empty + QPoint(0, 30));
+        QVERIFY(menu);
+        QCOMPARE(entries(menu).mid(0, 3), QStringList({"Add random graph", "Remove selected graph", "Remove all graphs"}));
+        choose(menu, "Remove selected graph");
+        QCOMPARE(plot->graphCount(), 1);
+        QCOMPARE(plot->graph(0)->name(), QString("V 1"));
+        QCOMPARE(plot->legend->itemCount(), 1);
+
+        menu = openMenu(w, plot, empty);
+        choose(menu, "Remove all graphs");
+        QCOMPARE(plot->graphCount(), 0);
+        menu = openMenu(w, plot, empty);
+        QCOMPARE(entries(menu), QStringList({"Add random graph", "Save as PNG...", "Save as PDF..."}));
+        choose(menu, "Add random graph");
+        QCOMPARE(plot->graphCount(), 1);
+        QCPGraph *demo = plot->graph(0);
+        QCOMPARE(demo->name(), QString("New graph 0"));
+        QCOMPARE(demo->dataCount(), 50);
+        QVERIFY(demo->lineStyle() >= QCPGraph::lsLine && demo->lineStyle() <= QCPGraph::lsImpulse);
+        const QColor c = demo->pen().color();
+        QCOMPARE(c.alpha(), 255);
+        for (int component : {c.red(), c.green(), c.blue()})
+            QVERIFY(component >= 10 && component <= 254);
+        QVERIFY(demo->pen().widthF() >= 1.0 && demo->pen().widthF() <= 3.0);
+        // With nothing selected, "Remove selected graph" changes nothing.
+        QMetaObject::invokeMethod(&w, "removeSelectedGraph");
+        QCOMPARE(plot->graphCount(), 1);
+
+        // A limit line added after removing everything but the demo curve.
+        menu = openMenu(w, plot, empty);
+        choose(menu, "Remove all graphs");
+        MainWindowProbe(w).ui()->Button_Limit_set->click();
+        QCOMPARE(plot->graphCount(), 1);
+        QCOMPARE(plot->graph(0)->dataCount(), 6000);
+    }
+
+    void demoCurvesRepeatForASeed()
+    {
+        MainWindow a, b;
+        DemoRandom::seed(1234);
+        QMetaObject::invokeMethod(&a, "addRandomGraph");
+        DemoRandom::seed(1234);
+        QMetaObject::invokeMethod(&b, "addRandomGraph");
+        QCPGraph *ga = a.findChild<QCustomPlot *>("customPlot")->graph(2);
+        QCPGraph *gb = b.findChild<QCustomPlot *>("customPlot")->graph(2);
+        QCOMPARE(ga->name(), QString("New graph 2"));
+        QCOMPARE(ga->pen(), gb->pen());
+        QCOMPARE(ga->lineStyle(), gb->lineStyle());
+        QCOMPARE(ga->scatterStyle().shape(), gb->scatterStyle().shape());
+        for (int i = 0; i < 50; ++i) {
+            QCOMPARE(ga->data()->at(i)->key, gb->data()->at(i)->key);
+            QCOMPARE(ga->data()->at(i)->value, gb->data()->at(i)->value);
+        }
+    }
+
+    void renamingByDoubleClick()
+    {
+        MainWindow w;
+        QCustomPlot *plot = showPlot(w);
+        QVERIFY(plot);
+        auto *title = qobject_cast<QCPTextElement *>(plot->plotLayout()->element(0, 0));
+        const QPoint titleAt = title->outerRect().center();
+
+        answerText("New plot title:", "Zentrel", "电池内阻", false);
+        QTest::mouseDClick(plot, Qt::LeftButton, Qt::NoModifier, titleAt);
+        QCOMPARE(title->text(), QString("Zentrel"));
+        answerText("New plot title:", "Zentrel", "电池内阻", true);
+        QTest::mouseDClick(plot, Qt::LeftButton, Qt::NoModifier, titleAt);
+        QCOMPARE(title->text(), QString("电池内阻"));
+
+        // The bottom axis label; an empty text is applied.
+        plot->replot();
+        QPoint labelAt;
+        for (int y = plot->axisRect()->rect().bottom(); y < plot->height() && labelAt.isNull(); ++y) {
+            const QPoint at(plot->axisRect()->rect().center().x(), y);
+            if (plot->xAxis->getPartAt(at) == QCPAxis::spAxisLabel)
+                labelAt = at;
+        }
+        QVERIFY(!labelAt.isNull());
+        answerText("New axis label:", "Times", "", true);
+        QTest::mouseDClick(plot, Qt::LeftButton, Qt::NoModifier, labelAt);
+        QCOMPARE(plot->xAxis->label(), QString());
+        // Double-clicking the axis line itself edits nothing.
+        QTest::mouseDClick(plot, Qt::LeftButton, Qt::NoModifier, axisLinePoint(plot->yAxis));
+        QCoreApplication::processEvents();
+        QVERIFY(!QApplication::activeModalWidget());
+        QCOMPARE(plot->yAxis->label(), QString("R/V"));
+
+        // A legend item names its graph.
+        plot->replot();
+        answerText("New graph name:", "V 1", "电压", true);
+        QTest::mouseDClick(plot, Qt::LeftButton, Qt::NoModifier, plot->legend->item(1)->outerRect().center());
+        QCOMPARE(plot->graph(1)->name(), QString("电压"));
+        answerText("New graph name:", "R 0", "x", false);
+        QTest::mouseDClick(plot, Qt::LeftButton, Qt::NoModifier, plot->legend->item(0)->outerRect().center());
+        QCOMPARE(plot->graph(0)->name(), QString("R 0"));
+    }
+
+    void exportAsPngAndPdf()
+    {
+        MainWindow w;
+        QCustomPlot *plot = showPlot(w);
+        QVERIFY(plot);
+        fill(plot, 0, 20, 3.0);
+        const QPoint empty = plot->axisRect()->rect().center() + QPoint(0, 60);
+        for (const QString &format : {QString("png"), QString("pdf")}) {
+            const QString path = m_work->file("plot-export");
+            testsupport::answerNextModal([&](QWidget *modal) {
+                auto *dialog = qobject_cast<QFileDialog *>(modal);
+                QVERIFY(dialog);
+                dialog->findChild<QLineEdit *>("fileNameEdit")->setText(path);
+                static_cast<QDialog *>(dialog)->accept();
+            });
+            QMenu *menu = openMenu(w, plot, empty);
+            QVERIFY(menu);
+            choose(menu, format == "png" ? "Save as PNG..." : "Save as PDF...");
+            const QString written = path + "." + format;
+            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(written).size() > 0, 5000);
+            QFile f(written);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            if (format == "png") {
+                QImage image(written);
+                QVERIFY(!image.isNull());
+                QCOMPARE(image.size(), plot->size());
+            } else {
+                QVERIFY(f.read(5) == "%PDF-");
+            }
+        }
     }
 
 private:

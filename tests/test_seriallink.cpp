@@ -40,6 +40,7 @@ private slots:
     }
     void cleanup()
     {
+        testsupport::cancelPendingAnswers();
         m_work.reset();
     }
 

@@ -7,6 +7,7 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 #include <QtTest>
@@ -18,19 +19,34 @@ namespace testsupport {
 // Waits until the next modal dialog shows, then lets `answer` deal with it
 // (by default it is rejected). The waiting runs on a timer, so the caller can
 // go on to open the dialog. Gives up after timeoutMs.
+inline QList<QPointer<QTimer>> &pendingAnswers()
+{
+    static QList<QPointer<QTimer>> timers;
+    return timers;
+}
+
+// Drops answers that found no dialog, so they cannot answer the next test's.
+inline void cancelPendingAnswers()
+{
+    for (const QPointer<QTimer> &timer : pendingAnswers())
+        delete timer.data();
+    pendingAnswers().clear();
+}
+
 inline void answerNextModal(std::function<void(QWidget *)> answer = {}, int timeoutMs = 5000)
 {
     auto *timer = new QTimer;
+    pendingAnswers() << timer;
     auto *clock = new QElapsedTimer;
     clock->start();
     timer->setInterval(10);
+    QObject::connect(timer, &QObject::destroyed, [clock] { delete clock; });
     QObject::connect(timer, &QTimer::timeout, [timer, clock, answer, timeoutMs] {
         QWidget *modal = QApplication::activeModalWidget();
         if (!modal && clock->elapsed() < timeoutMs)
             return;
         timer->stop();
         timer->deleteLater();
-        delete clock;
         if (!modal)
             return;
         if (answer) {

@@ -103,6 +103,9 @@ private:
 
     void watchLimitFields();
 
+    // UDP console
+    void applyAutoSend();
+
     // plot
     bool appendLivePoint(double r, double v);
     void exportPlot(const QString &format);

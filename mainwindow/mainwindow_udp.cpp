@@ -2,6 +2,13 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "console/consoleformat.h"
+#include "platform/desktop.h"
+#include "storage/textfile.h"
+
+#include <QDateTime>
+#include <QHostAddress>
+#include <QMessageBox>
 #include <QTimer>
 #include <QUdpSocket>
 
@@ -11,23 +18,138 @@ void MainWindow::init_UDP()
     autoSendTimer = new QTimer(this);
     connect(udpSocket, &QUdpSocket::readyRead, this, &MainWindow::readData);
     connect(autoSendTimer, &QTimer::timeout, this, &MainWindow::on_btnSend_clicked);
+    // Timed sending follows the check box and the interval at once, also when
+    // the settings file restores them.
+    connect(ui->ckAutoSend, &QCheckBox::toggled, this, [this] { applyAutoSend(); });
+    connect(ui->cboxInterval, qOverload<int>(&QComboBox::currentIndexChanged), this,
+            [this] { applyAutoSend(); });
+}
+
+void MainWindow::applyAutoSend()
+{
+    bool ok = false;
+    const int intervalMs = ui->cboxInterval->currentText().toInt(&ok);
+    if (ui->ckAutoSend->isChecked() && ok && intervalMs > 0)
+        autoSendTimer->start(intervalMs);
+    else
+        autoSendTimer->stop();
 }
 
 void MainWindow::append(int type, const QString &data, bool clear)
 {
-    Q_UNUSED(type)
-    Q_UNUSED(data)
-    Q_UNUSED(clear)
+    if (clear) {
+        ui->txtMain->clear();
+        consoleLineCount = 0;
+        return;
+    }
+    if (consoleLineCount > 99) {
+        ui->txtMain->clear();
+        consoleLineCount = 0;
+    }
+    if (ui->ckShow->isChecked())
+        return;
+
+    // Inserted as plain text: a datagram is shown character for character,
+    // never interpreted as markup.
+    const QColor colour(console::lineColour(type));
+    ui->txtMain->setTextColor(colour);
+    QTextCursor cursor(ui->txtMain->document());
+    cursor.movePosition(QTextCursor::End);
+    QTextCharFormat format;
+    format.setForeground(colour);
+    if (!ui->txtMain->document()->isEmpty())
+        cursor.insertBlock();
+    cursor.insertText(console::formatLine(QTime::currentTime(), type, data), format);
+    ++consoleLineCount;
 }
 
-void MainWindow::on_btnListen_clicked() {}
-void MainWindow::readData() {}
+void MainWindow::on_btnListen_clicked()
+{
+    if (ui->btnListen->text() == QStringLiteral("监听")) {
+        const console::TypedPort port = console::parsePort(ui->txtListenPort->text());
+        if (!port.valid) {
+            append(console::ListenFailed,
+                   QStringLiteral("端口 %1 超出 0-65535，未开始监听").arg(port.value));
+        } else if (udpSocket->bind(QHostAddress::AnyIPv4, quint16(port.value))) {
+            ui->btnListen->setText(QStringLiteral("关闭"));
+            append(console::Sent, QStringLiteral("监听成功"));
+        } else {
+            append(console::ListenFailed,
+                   QStringLiteral("无法监听端口 %1：%2").arg(port.value).arg(udpSocket->errorString()));
+        }
+    } else {
+        udpSocket->abort();
+        ui->btnListen->setText(QStringLiteral("监听"));
+    }
+    Write_Config();
+}
+
+void MainWindow::readData()
+{
+    while (udpSocket->hasPendingDatagrams()) {
+        QByteArray datagram;
+        datagram.resize(int(qMax<qint64>(0, udpSocket->pendingDatagramSize())));
+        QHostAddress sender;
+        quint16 senderPort = 0;
+        const qint64 size = udpSocket->readDatagram(datagram.data(), datagram.size(), &sender, &senderPort);
+        if (size < 0)
+            continue;
+        datagram.resize(int(size));
+        const QString peer = sender.toString();
+        if (peer.isEmpty())
+            continue;
+        const QString text = console::payloadText(datagram, ui->ckHexReceive->isChecked(),
+                                                  ui->ckAscii->isChecked());
+        append(console::Received, console::datagramLine(peer, senderPort, text));
+    }
+}
+
 void MainWindow::sendData(QString ip, int port, QString data)
 {
-    Q_UNUSED(ip)
-    Q_UNUSED(port)
-    Q_UNUSED(data)
+    const QString line = console::datagramLine(ip, port, data);
+    const console::Outgoing out =
+        console::encodeOutgoing(data, ui->ckHexSend->isChecked(), ui->ckAscii->isChecked());
+    QString failure = out.refusal;
+    if (failure.isEmpty() && (port < 0 || port > 65535))
+        failure = QStringLiteral("端口 %1 超出 0-65535，未发送").arg(port);
+    const QHostAddress address(ip);
+    if (failure.isEmpty() && address.isNull())
+        failure = QStringLiteral("“%1”不是有效的 IP 地址，未发送").arg(ip);
+    if (failure.isEmpty() && udpSocket->writeDatagram(out.bytes, address, quint16(port)) != out.bytes.size())
+        failure = udpSocket->errorString();
+    if (failure.isEmpty())
+        append(console::Sent, line);
+    else
+        append(console::SendFailed, line + QStringLiteral("  （%1）").arg(failure));
 }
-void MainWindow::on_btnSend_clicked() {}
-void MainWindow::on_btnClear_clicked() {}
-void MainWindow::on_btnSave_clicked() {}
+
+void MainWindow::on_btnSend_clicked()
+{
+    const QString data = ui->cboxData->currentText();
+    if (data.isEmpty())
+        return;
+    sendData(ui->txtServerIP->text().trimmed(), ui->txtServerPort->text().trimmed().toInt(), data);
+}
+
+void MainWindow::on_btnClear_clicked()
+{
+    append(console::Sent, QString(), true);
+}
+
+void MainWindow::on_btnSave_clicked()
+{
+    const QString text = ui->txtMain->toPlainText();
+    if (text.isEmpty())
+        return;
+    const QString folder = Desktop::consoleSaveFolder(QCoreApplication::applicationDirPath());
+    const QString fileName = console::saveFileName(folder, QDateTime::currentDateTime());
+    QString reason;
+    if (!saveUtf8TextFile(fileName, text, &reason)) {
+        // The console keeps what it showed.
+        QMessageBox::warning(this, QStringLiteral("保存失败"),
+                             QStringLiteral("接收窗口未能保存到 %1：%2").arg(fileName, reason));
+        return;
+    }
+    statusBar()->showMessage(QStringLiteral("接收窗口已保存到 %1").arg(fileName), 5000);
+    on_btnClear_clicked();
+}

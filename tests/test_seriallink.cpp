@@ -115,7 +115,6 @@ private slots:
     {
         LinkedWindow lw;
         auto &meter = lw.meter;
-        auto &p = lw.probe;
         auto *ui = lw.ui;
         QVERIFY(lw.link());
         meter.send(QByteArray::fromHex("40 02 40 E2 01 01 01 10 27 00"));

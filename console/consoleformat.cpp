@@ -1,0 +1,102 @@
+#include "consoleformat.h"
+
+#include "quiwidget.h"
+
+#include <QDateTime>
+
+namespace console {
+
+QString lineLabel(int type)
+{
+    switch (type) {
+    case Sent: return QStringLiteral("发送");
+    case SendFailed: return QStringLiteral("发送失败");
+    case ListenFailed: return QStringLiteral("监听失败");
+    default: return QStringLiteral("接收");
+    }
+}
+
+QString lineColour(int type)
+{
+    return type == Sent ? QStringLiteral("darkgreen") : QStringLiteral("red");
+}
+
+QString formatLine(const QTime &time, int type, const QString &data)
+{
+    QString clean = data;
+    clean.remove(QLatin1Char('\r'));
+    clean.remove(QLatin1Char('\n'));
+    // One multi-argument arg(): placeholders inside the data stay as they are.
+    return QStringLiteral("时间[%1] %2: %3")
+        .arg(time.toString(QStringLiteral("HH:mm:ss zzz")), lineLabel(type), clean);
+}
+
+QString payloadText(const QByteArray &payload, bool hex, bool escaped)
+{
+    if (hex)
+        return QUIHelper::bytesToHexText(payload);
+    if (escaped)
+        return QUIHelper::bytesToEscapedText(payload);
+    const int zero = payload.indexOf('\0');
+    return QString::fromUtf8(payload.constData(), zero < 0 ? payload.size() : zero);
+}
+
+QString datagramLine(const QString &peer, int port, const QString &payloadText)
+{
+    return QStringLiteral("[%1:%2] %3").arg(peer, QString::number(port), payloadText);
+}
+
+namespace {
+
+QString hexRefusal(const QString &text)
+{
+    const QStringList groups = text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    for (const QString &group : groups) {
+        for (const QChar c : group) {
+            const bool digit = (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
+                               || (c >= QLatin1Char('a') && c <= QLatin1Char('f'))
+                               || (c >= QLatin1Char('A') && c <= QLatin1Char('F'));
+            if (!digit)
+                return QStringLiteral("十六进制数据含非法字符“%1”，未发送").arg(c);
+        }
+        if (group.size() % 2 != 0)
+            return QStringLiteral("十六进制数据“%1”的位数为奇数，未发送").arg(group);
+    }
+    return QString();
+}
+
+} // namespace
+
+Outgoing encodeOutgoing(const QString &text, bool hex, bool escaped)
+{
+    Outgoing out;
+    if (hex) {
+        out.refusal = hexRefusal(text);
+        if (out.refusal.isEmpty())
+            out.bytes = QUIHelper::hexTextToBytes(text);
+    } else if (escaped) {
+        out.bytes = QUIHelper::escapedTextToBytes(text);
+    } else {
+        out.bytes = text.toUtf8();
+    }
+    return out;
+}
+
+TypedPort parsePort(const QString &text)
+{
+    TypedPort port;
+    bool ok = false;
+    const qlonglong value = text.trimmed().toLongLong(&ok);
+    if (!ok)
+        return port; // not a number: 0, as typed numbers read everywhere
+    port.valid = value >= 0 && value <= 65535;
+    port.value = int(qBound<qlonglong>(INT_MIN, value, INT_MAX));
+    return port;
+}
+
+QString saveFileName(const QString &folder, const QDateTime &when)
+{
+    return QStringLiteral("%1/%2.txt").arg(folder, when.toString(QStringLiteral("yyyy-MM-dd-HH-mm-ss")));
+}
+
+} // namespace console

@@ -1,0 +1,52 @@
+#ifndef CONSOLEFORMAT_H
+#define CONSOLEFORMAT_H
+
+#include <QByteArray>
+#include <QString>
+#include <QTime>
+
+// What the UDP console shows and sends, without widgets or sockets.
+namespace console {
+
+enum LineType {
+    Sent = 0,          // "发送", also the listen confirmation
+    Received = 1,      // "接收"
+    SendFailed = 2,    // "发送失败": nothing, or not all of it, went out
+    ListenFailed = 3,  // "监听失败"
+};
+
+QString lineLabel(int type);
+QString lineColour(int type);
+// "时间[HH:mm:ss zzz] label: data", with every CR and LF removed from data.
+QString formatLine(const QTime &time, int type, const QString &data);
+
+// The payload of a datagram as shown: hex text, escaped text, or the bytes up
+// to the first zero byte as UTF-8.
+QString payloadText(const QByteArray &payload, bool hex, bool escaped);
+QString datagramLine(const QString &peer, int port, const QString &payloadText);
+
+struct Outgoing
+{
+    QByteArray bytes;
+    QString refusal; // why nothing is sent; empty when the text is fine
+};
+// The bytes typed text stands for: hex text (refused unless every
+// blank-separated group is an even number of hex digits), escaped text, or
+// plain text as UTF-8.
+Outgoing encodeOutgoing(const QString &text, bool hex, bool escaped);
+
+// A typed port: the base-10 number of the trimmed text (0 when not a number),
+// and whether it is a port at all.
+struct TypedPort
+{
+    int value = 0;
+    bool valid = true;
+};
+TypedPort parsePort(const QString &text);
+
+// The console file name for a moment: yyyy-MM-dd-HH-mm-ss.txt in folder.
+QString saveFileName(const QString &folder, const QDateTime &when);
+
+} // namespace console
+
+#endif // CONSOLEFORMAT_H

@@ -1,0 +1,374 @@
+// The UDP console with real sockets, on 127.0.0.1 only: listening, receiving
+// and sending in the three notations, pause, the 100-line rule, timed
+// sending, saving, and the mended failures.
+#include "console/consoleformat.h"
+#include "mainwindowprobe.h"
+#include "testsupport.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QRegularExpression>
+#include <QStatusBar>
+#include <QTextBlock>
+#include <QTextEdit>
+
+namespace {
+const QHostAddress kLoopback(QHostAddress::LocalHost);
+}
+
+class TestConsole : public QObject
+{
+    Q_OBJECT
+
+private:
+    // A console listening on a free port of its own choosing.
+    struct Console
+    {
+        MainWindow window;
+        MainWindowProbe probe {window};
+        Ui::MainWindow *ui = probe.ui();
+
+        bool listen()
+        {
+            ui->txtListenPort->setText("0");
+            ui->btnListen->click();
+            return ui->btnListen->text() == QStringLiteral("关闭");
+        }
+        quint16 port() const { return probe.udpSocket()->localPort(); }
+        QStringList lines() const
+        {
+            const QString text = ui->txtMain->toPlainText();
+            return text.isEmpty() ? QStringList() : text.split('\n');
+        }
+        QString lastLine() const { return lines().value(lines().size() - 1); }
+        // The data of the last line, after "时间[...] label: ".
+        QString lastData() const { return lastLine().section(": ", 1); }
+        QColor lastColour() const
+        {
+            return ui->txtMain->document()->lastBlock().begin().fragment().charFormat().foreground().color();
+        }
+        void sendTo(int port, const QString &data)
+        {
+            ui->txtServerIP->setText("127.0.0.1");
+            ui->txtServerPort->setText(QString::number(port));
+            ui->cboxData->setEditText(data);
+            ui->btnSend->click();
+        }
+    };
+
+    // A peer on 127.0.0.1 that sends to the console and takes what it sends.
+    struct Peer
+    {
+        QUdpSocket socket;
+        Peer() { socket.bind(kLoopback, 0); }
+        quint16 port() const { return socket.localPort(); }
+        void send(const QByteArray &bytes, quint16 to) { socket.writeDatagram(bytes, kLoopback, to); }
+        QByteArray take(int timeoutMs = 3000)
+        {
+            QElapsedTimer clock;
+            clock.start();
+            while (!socket.hasPendingDatagrams() && clock.elapsed() < timeoutMs)
+                QTest::qWait(5);
+            if (!socket.hasPendingDatagrams())
+                return QByteArray();
+            QByteArray bytes(int(socket.pendingDatagramSize()), '\0');
+            socket.readDatagram(bytes.data(), bytes.size());
+            return bytes;
+        }
+    };
+
+    static void receive(Console &c, Peer &peer, const QByteArray &bytes)
+    {
+        const int before = c.probe.consoleLineCount();
+        peer.send(bytes, c.port());
+        QTRY_VERIFY_WITH_TIMEOUT(c.probe.consoleLineCount() != before, 3000);
+    }
+
+private slots:
+    void init() { m_work.reset(new testsupport::ScopedWorkDir); }
+    void cleanup()
+    {
+        testsupport::cancelPendingAnswers();
+        m_work.reset();
+    }
+
+    void lineFormat()
+    {
+        const QTime t(9, 5, 7, 42);
+        QCOMPARE(console::formatLine(t, console::Sent, "a\r\nb%1"), QString("时间[09:05:07 042] 发送: ab%1"));
+        QCOMPARE(console::formatLine(t, console::Received, "x"), QString("时间[09:05:07 042] 接收: x"));
+        QCOMPARE(console::formatLine(t, 7, "x"), QString("时间[09:05:07 042] 接收: x"));
+        QCOMPARE(console::lineColour(console::Sent), QString("darkgreen"));
+        QCOMPARE(console::lineColour(console::Received), QString("red"));
+        QCOMPARE(console::datagramLine("127.0.0.1", 5, "%2 %1"), QString("[127.0.0.1:5] %2 %1"));
+        QCOMPARE(console::saveFileName("/x", QDateTime(QDate(2024, 5, 1), QTime(14, 3, 27))),
+                 QString("/x/2024-05-01-14-03-27.txt"));
+        const console::TypedPort p1 = console::parsePort(" 70000 ");
+        QCOMPARE(p1.value, 70000);
+        QVERIFY(!p1.valid);
+        QVERIFY(console::parsePort("abc").valid);
+        QCOMPARE(console::parsePort("abc").value, 0);
+        QVERIFY(!console::parsePort("-1").valid);
+        QVERIFY(console::parsePort("65535").valid);
+        QVERIFY(!console::encodeOutgoing("0G", true, false).refusal.isEmpty());
+        QVERIFY(!console::encodeOutgoing("ABC", true, false).refusal.isEmpty());
+        QVERIFY(!console::encodeOutgoing("A B", true, false).refusal.isEmpty());
+        QCOMPARE(console::encodeOutgoing(" 01ab  FF ", true, false).bytes, QByteArray::fromHex("01abff"));
+        QVERIFY(console::encodeOutgoing("", true, false).refusal.isEmpty());
+    }
+
+    void listenAndReceiveInEachNotation()
+    {
+        Console c;
+        QVERIFY(c.listen());
+        QVERIFY(c.port() != 0);
+        QVERIFY(QRegularExpression("^时间\\[\\d\\d:\\d\\d:\\d\\d \\d{3}\\] 发送: 监听成功$").match(c.lastLine()).hasMatch());
+        QCOMPARE(c.lastColour(), QColor("darkgreen"));
+        Peer peer;
+        const QString from = QString("[127.0.0.1:%1] ").arg(peer.port());
+
+        receive(c, peer, QByteArray("AB\r\nCD"));
+        QCOMPARE(c.lastData(), from + "ABCD");
+        QCOMPARE(c.lastColour(), QColor("red"));
+        QVERIFY(c.lastLine().contains(" 接收: "));
+
+        receive(c, peer, QByteArray("ab\0cd", 5));
+        QCOMPARE(c.lastData(), from + "ab");
+        receive(c, peer, QString("中文").toUtf8());
+        QCOMPARE(c.lastData(), from + "中文");
+
+        c.ui->ckHexReceive->setChecked(true);
+        receive(c, peer, QByteArray("ab\0cd", 5));
+        QCOMPARE(c.lastData(), from + "61 62 00 63 64");
+        c.ui->ckAscii->setChecked(true); // hex wins while both are checked
+        receive(c, peer, QByteArray("\x01", 1));
+        QCOMPARE(c.lastData(), from + "01");
+        c.ui->ckHexReceive->setChecked(false);
+        receive(c, peer, QByteArray("\x02" "A \\\x80", 5));
+        QCOMPARE(c.lastData(), from + "\\STXA\\x20\\x5C\\x80");
+
+        // Stop listening: the caption goes back and nothing more arrives.
+        c.ui->btnListen->click();
+        QCOMPARE(c.ui->btnListen->text(), QString("监听"));
+        QCOMPARE(c.probe.udpSocket()->state(), QAbstractSocket::UnconnectedState);
+    }
+
+    void markupIsShownAsText()
+    {
+        Console c;
+        QVERIFY(c.listen());
+        Peer peer;
+        const QString html = "<img src=\"x.png\"><a href=\"http://x\">link</a> <b>bold</b> &amp; %1";
+        receive(c, peer, html.toUtf8());
+        QCOMPARE(c.lastData(), QString("[127.0.0.1:%1] ").arg(peer.port()) + html);
+        QVERIFY(!c.ui->txtMain->toHtml().contains("<img"));
+    }
+
+    void sendInEachNotation()
+    {
+        Console c;
+        Peer peer;
+        c.sendTo(peer.port(), "中文 text");
+        QCOMPARE(peer.take(), QString("中文 text").toUtf8());
+        QCOMPARE(c.lastData(), QString("[127.0.0.1:%1] 中文 text").arg(peer.port()));
+        QCOMPARE(c.lastColour(), QColor("darkgreen"));
+
+        c.ui->ckHexSend->setChecked(true);
+        c.sendTo(peer.port(), "01 ab FF");
+        QCOMPARE(peer.take(), QByteArray::fromHex("01abff"));
+        QCOMPARE(c.lastData(), QString("[127.0.0.1:%1] 01 ab FF").arg(peer.port()));
+
+        c.ui->ckHexSend->setChecked(false);
+        c.ui->ckAscii->setChecked(true);
+        c.sendTo(peer.port(), "\\STXA\\x20\\CR\\LF");
+        QCOMPARE(peer.take(), QByteArray("\x02" "A \r\n"));
+        QVERIFY(c.lastLine().contains(" 发送: "));
+
+        // Empty data sends nothing and adds no line.
+        const int lines = c.probe.consoleLineCount();
+        c.sendTo(peer.port(), "");
+        QVERIFY(peer.take(200).isEmpty());
+        QCOMPARE(c.probe.consoleLineCount(), lines);
+    }
+
+    void failedSendsSayWhy()
+    {
+        Console c;
+        Peer peer;
+        // Hex text that is not hex, or has a lone digit, is refused.
+        c.ui->ckHexSend->setChecked(true);
+        for (const QString &bad : {QString("0G"), QString("ABC"), QString("A B")}) {
+            c.sendTo(peer.port(), bad);
+            QVERIFY(peer.take(150).isEmpty());
+            QVERIFY2(c.lastLine().contains(" 发送失败: "), qPrintable(c.lastLine()));
+            QVERIFY(c.lastData().startsWith(QString("[127.0.0.1:%1] %2").arg(peer.port()).arg(bad)));
+            QCOMPARE(c.lastColour(), QColor("red"));
+        }
+        c.ui->ckHexSend->setChecked(false);
+
+        // A bad address or port is not sent and says so.
+        c.ui->txtServerIP->setText("not-an-address");
+        c.ui->txtServerPort->setText(QString::number(peer.port()));
+        c.ui->cboxData->setEditText("x");
+        c.ui->btnSend->click();
+        QVERIFY(c.lastLine().contains(" 发送失败: [not-an-address:"));
+
+        // 70000 is not a port: nothing goes to 4464 either.
+        QUdpSocket wrapped;
+        const bool watching = wrapped.bind(kLoopback, 70000 % 65536);
+        c.sendTo(70000, "y");
+        QVERIFY(c.lastLine().contains(" 发送失败: [127.0.0.1:70000] y"));
+        if (watching) {
+            QTest::qWait(100);
+            QVERIFY(!wrapped.hasPendingDatagrams());
+        }
+        c.sendTo(0, "z");
+        QVERIFY(c.lastLine().contains(" 发送失败: [127.0.0.1:0] z"));
+    }
+
+    void listenFailuresSayWhy()
+    {
+        Console c;
+        c.ui->txtListenPort->setText("70000");
+        c.ui->btnListen->click();
+        QCOMPARE(c.ui->btnListen->text(), QString("监听"));
+        QCOMPARE(c.probe.udpSocket()->state(), QAbstractSocket::UnconnectedState);
+        QVERIFY2(c.lastLine().contains(" 监听失败: ") && c.lastLine().contains("70000"), qPrintable(c.lastLine()));
+        QSettings written("config.ini", QSettings::IniFormat);
+        QCOMPARE(written.value("UDP_Server/ListenPort").toInt(), 70000);
+
+        QUdpSocket blocker;
+        QVERIFY(blocker.bind(QHostAddress::AnyIPv4, 0, QUdpSocket::DontShareAddress));
+        c.ui->txtListenPort->setText(QString::number(blocker.localPort()));
+        c.ui->btnListen->click();
+        QCOMPARE(c.ui->btnListen->text(), QString("监听"));
+        QVERIFY2(c.lastLine().contains(" 监听失败: "), qPrintable(c.lastLine()));
+        QCOMPARE(c.probe.consoleLineCount(), 2);
+    }
+
+    void pauseDropsLines()
+    {
+        Console c;
+        QVERIFY(c.listen());
+        Peer peer;
+        c.ui->ckShow->setChecked(true);
+        const QString before = c.ui->txtMain->toPlainText();
+        peer.send("hidden", c.port());
+        c.sendTo(peer.port(), "also hidden");
+        QCOMPARE(peer.take(), QByteArray("also hidden"));
+        QTest::qWait(100);
+        QCOMPARE(c.ui->txtMain->toPlainText(), before);
+        c.ui->ckShow->setChecked(false);
+        receive(c, peer, "shown");
+        QVERIFY(!c.ui->txtMain->toPlainText().contains("hidden"));
+        QCOMPARE(c.lastData(), QString("[127.0.0.1:%1] shown").arg(peer.port()));
+    }
+
+    void hundredLineRule()
+    {
+        Console c;
+        Peer peer;
+        for (int i = 1; i <= 100; ++i)
+            c.sendTo(peer.port(), QString("line %1").arg(i));
+        QCOMPARE(c.lines().size(), 100);
+        c.sendTo(peer.port(), "line 101");
+        QCOMPARE(c.lines().size(), 1);
+        QVERIFY(c.lastLine().endsWith("line 101"));
+        // While paused, the 101st attempt still empties the console.
+        for (int i = 2; i <= 100; ++i)
+            c.sendTo(peer.port(), QString("line %1").arg(i));
+        QCOMPARE(c.lines().size(), 100);
+        c.ui->ckShow->setChecked(true);
+        c.sendTo(peer.port(), "paused");
+        QVERIFY(c.ui->txtMain->toPlainText().isEmpty());
+        QCOMPARE(c.probe.consoleLineCount(), 0);
+        c.ui->btnClear->click();
+        QVERIFY(c.ui->txtMain->toPlainText().isEmpty());
+    }
+
+    void timedSending()
+    {
+        Console c;
+        Peer peer;
+        c.ui->txtServerIP->setText("127.0.0.1");
+        c.ui->txtServerPort->setText(QString::number(peer.port()));
+        c.ui->cboxInterval->setCurrentIndex(0); // 500 ms
+        c.ui->ckAutoSend->setChecked(true);
+        QVERIFY(c.probe.autoSendTimer()->isActive());
+        QCOMPARE(c.probe.autoSendTimer()->interval(), 500);
+        // Nothing to send yet: the timer runs and sends nothing.
+        QVERIFY(peer.take(700).isEmpty());
+        c.ui->cboxData->setEditText("tick");
+        QCOMPARE(peer.take(2000), QByteArray("tick"));
+        QCOMPARE(peer.take(2000), QByteArray("tick"));
+        c.ui->cboxInterval->setCurrentIndex(1);
+        QCOMPARE(c.probe.autoSendTimer()->interval(), 1000);
+        c.ui->ckAutoSend->setChecked(false);
+        QVERIFY(!c.probe.autoSendTimer()->isActive());
+        peer.take(100);
+        QVERIFY(peer.take(1200).isEmpty());
+    }
+
+    void savingTheConsole()
+    {
+        Console c;
+        Peer peer;
+        // An empty console writes no file and clears nothing.
+        const QDir appDir(QCoreApplication::applicationDirPath());
+        const QStringList before = appDir.entryList({"*.txt"}, QDir::Files);
+        c.ui->btnSave->click();
+        QCOMPARE(appDir.entryList({"*.txt"}, QDir::Files), before);
+
+        c.sendTo(peer.port(), "第一行");
+        c.sendTo(peer.port(), "second");
+        const QString text = c.ui->txtMain->toPlainText();
+        const QDateTime start = QDateTime::currentDateTime();
+        c.ui->btnSave->click();
+        QVERIFY(c.ui->txtMain->toPlainText().isEmpty());
+        QStringList added = appDir.entryList({"*.txt"}, QDir::Files);
+        for (const QString &old : before)
+            added.removeAll(old);
+        QCOMPARE(added.size(), 1);
+        const QDateTime stamp = QDateTime::fromString(added.first(), "yyyy-MM-dd-HH-mm-ss'.txt'");
+        QVERIFY2(stamp.isValid(), qPrintable(added.first()));
+        QVERIFY(qAbs(stamp.secsTo(start)) <= 2);
+        QFile file(appDir.filePath(added.first()));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(QString::fromUtf8(file.readAll()), text);
+        file.remove();
+    }
+
+    void failedSaveKeepsTheConsole()
+    {
+        Console c;
+        Peer peer;
+        c.sendTo(peer.port(), "keep");
+        const QString text = c.ui->txtMain->toPlainText();
+        // Folders in the way of the next few seconds' file names.
+        const QDir appDir(QCoreApplication::applicationDirPath());
+        QStringList blockers;
+        const QDateTime now = QDateTime::currentDateTime();
+        for (int s = -1; s <= 5; ++s) {
+            const QString name = QFileInfo(console::saveFileName(appDir.path(), now.addSecs(s))).fileName();
+            if (appDir.mkdir(name))
+                blockers << name;
+        }
+        QString warning;
+        testsupport::answerNextModal([&](QWidget *box) {
+            warning = testsupport::messageBoxText(box);
+            box->close();
+        });
+        c.ui->btnSave->click();
+        for (const QString &name : blockers)
+            appDir.rmdir(name);
+        QVERIFY2(warning.contains(appDir.path()), qPrintable(warning));
+        QCOMPARE(c.ui->txtMain->toPlainText(), text);
+    }
+
+private:
+    std::unique_ptr<testsupport::ScopedWorkDir> m_work;
+};
+
+QTEST_MAIN(TestConsole)
+#include "test_console.moc"

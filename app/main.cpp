@@ -1,30 +1,16 @@
 #include "mainwindow.h"
-#include "quiwidget.h"
 
-#include "platform/desktop.h"
+#include "app/startup.h"
 
 #include <QApplication>
-#include <QFont>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setDesktopFileName(QStringLiteral("zentrel"));
 
-    MainWindow window;
-
-    Desktop::installFontFallbacks();
-    QFont font;
-    font.setFamily(QStringLiteral("Microsoft Yahei"));
-    font.setPixelSize(12);
-    QApplication::setFont(font);
-
-    QUIHelper::setLocaleCodecUtf8();
-    QUIHelper::installTranslationFile(QStringLiteral(":/qt_zh_CN.qm"));
-    QUIHelper::installTranslationFile(QStringLiteral(":/widgets.qm"));
-    QUIHelper::seedRandomFromClock();
-
-    window.setWindowTitle(QStringLiteral("Zentrel  本机IP: %1").arg(QUIHelper::hostIPv4Address()));
+    MainWindow window; // the whole window exists before start-up goes on
+    applyStartupSettings(window);
     window.show();
     return app.exec();
 }

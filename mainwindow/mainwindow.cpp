@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QPalette>
 #include <QSerialPort>
+#include <QTimer>
 
 #include <cstdlib>
 
@@ -38,6 +39,12 @@ MainWindow::MainWindow(QWidget *parent)
     styleReadouts();
     watchLimitFields();
     setupPlot();
+    replotTimer = new QTimer(this);
+    replotTimer->setSingleShot(true);
+    connect(replotTimer, &QTimer::timeout, this, [this] {
+        lastReplot.start();
+        ui->customPlot->replot(QCustomPlot::rpRefreshHint);
+    });
 
     ui->Close_Serial_Button->setEnabled(false);
     ui->pushButton_R_RANG->setEnabled(false);

@@ -94,8 +94,20 @@ private:
     void listSerialPorts();
     void closeLink();
     void onPortError(int error);
-    void handleFrame(const char *frame, bool &plotted);
-    void judgeReading(double r, double v);
+    // What a burst of frames leaves on screen; applied once per burst.
+    struct BurstView
+    {
+        QString rangeR, rangeV;          // last texts from the range tables
+        QString readingR, readingV;      // last accepted reading
+        QString lines;                   // receive-window lines, one per accepted frame
+        meter::Verdict verdict = meter::Verdict::None; // of the last frame
+        meter::Verdict lastJudged = meter::Verdict::None;
+        bool anyPass = false, anyNg = false;
+        bool plotted = false, plotFull = false;
+    };
+    void handleFrame(const char *frame, BurstView &view);
+    void showBurst(const BurstView &view);
+    void requestReplot();
     meter::Limits readLimits();
     void markLimitField(QLineEdit *field, meter::Limit::State state);
     void sendRangeCommand(const QByteArray &command);
@@ -134,6 +146,9 @@ private:
     // Bytes of a frame still waiting for the rest of it, across notifications.
     meter::FrameAssembler frameAssembler;
     QElapsedTimer linkClock;
+    // Live-plot redraws are spaced out under a fast stream.
+    QElapsedTimer lastReplot;
+    QTimer *replotTimer = nullptr;
 };
 
 #endif // MAINWINDOW_H

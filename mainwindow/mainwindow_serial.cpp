@@ -5,6 +5,7 @@
 #include "ui_mainwindow.h"
 
 #include "meter/rangecontrol.h"
+#include "platform/linestate.h"
 #include "platform/portsource.h"
 
 #include <QDateTime>
@@ -100,10 +101,15 @@ void MainWindow::closeLink()
 void MainWindow::onPortError(int error)
 {
     // A vanished device reports a resource error (an unplugged adapter) or a
-    // read error on every notification (a hung-up line): either way the link
-    // is dead and would keep the event loop busy. It is closed as the close
-    // button would, from the event loop, never inside the port's own signal.
-    if ((error != QSerialPort::ResourceError && error != QSerialPort::ReadError) || !serialPort)
+    // read error on every notification of a hung-up line, which would keep
+    // the event loop busy. A read error on a line that is still up is
+    // transient and ignored. The link is closed as the close button would,
+    // from the event loop, never inside the port's own signal.
+    if (!serialPort)
+        return;
+    const bool gone = error == QSerialPort::ResourceError
+                      || (error == QSerialPort::ReadError && serialLineHungUp(serialPort->handle()));
+    if (!gone)
         return;
     QPointer<QSerialPort> port(serialPort);
     const QString name = serialPort->portName();
@@ -126,30 +132,30 @@ void MainWindow::update()
     receiveBuffer = serialPort->readAll();
     const QByteArray frames = frameAssembler.push(receiveBuffer, linkClock.elapsed());
     receiveBuffer.clear();
+    if (frames.isEmpty())
+        return;
 
-    bool plotted = false;
+    // Every frame takes the whole road; what it shows is put on screen once
+    // for the burst, which is what a repaint would have shown anyway.
+    BurstView view;
     for (int offset = 0; offset + meter::FrameSize <= frames.size(); offset += meter::FrameSize)
-        handleFrame(frames.constData() + offset, plotted);
-    // One redraw for the whole burst.
-    if (plotted)
-        ui->customPlot->replot(QCustomPlot::rpRefreshHint);
+        handleFrame(frames.constData() + offset, view);
+    showBurst(view);
 }
 
-void MainWindow::handleFrame(const char *frame, bool &plotted)
+void MainWindow::handleFrame(const char *frame, BurstView &view)
 {
-    ui->label_PASS_NG->setText(QStringLiteral(" "));
-
+    view.verdict = meter::Verdict::None; // every notification blanks the verdict
     ++receiveCount;
-    ui->Receive_times_Label->setText(QStringLiteral("R:") + QString::number(receiveCount));
 
     rRange = qint8(frame[1]);
     vRange = qint8(frame[6]);
     const QString rText = meter::rRangeText(rRange);
     if (!rText.isNull())
-        ui->pushButton_R_RANG->setText(rText);
+        view.rangeR = rText;
     const QString vText = meter::vRangeText(vRange);
     if (!vText.isNull())
-        ui->pushButton_V_RANG->setText(vText);
+        view.rangeV = vText;
 
     if (!meter::gateAccepts(receiveCount, sampleDivisor))
         return;
@@ -158,18 +164,75 @@ void MainWindow::handleFrame(const char *frame, bool &plotted)
     ++plotSampleCount;
     const meter::Reading reading = meter::decodeFrame(frame, meter::FrameSize);
     if (appendLivePoint(reading.r, reading.v))
-        plotted = true;
+        view.plotted = true;
     else
-        showPlotFullNotice();
+        view.plotFull = true;
 
-    judgeReading(reading.r, reading.v);
+    const meter::Verdict verdict = meter::judge(readLimits(), reading.r, reading.v);
+    view.verdict = verdict;
+    if (verdict != meter::Verdict::None) {
+        view.lastJudged = verdict;
+        (verdict == meter::Verdict::Ng ? view.anyNg : view.anyPass) = true;
+    }
 
     const QString prefix = ui->radioButton_monitor->isChecked()
         ? QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
         : QString::number(plotSampleCount) + QLatin1Char('#');
-    ui->label_R->setText(meter::rLabelText(reading));
-    ui->label_V->setText(meter::vLabelText(reading));
-    ui->Receive_textEdit->append(meter::readingLine(prefix, reading));
+    view.readingR = meter::rLabelText(reading);
+    view.readingV = meter::vLabelText(reading);
+    if (!view.lines.isEmpty())
+        view.lines += QLatin1Char('\n');
+    view.lines += meter::readingLine(prefix, reading);
+}
+
+void MainWindow::showBurst(const BurstView &view)
+{
+    ui->Receive_times_Label->setText(QStringLiteral("R:") + QString::number(receiveCount));
+    if (!view.rangeR.isNull())
+        ui->pushButton_R_RANG->setText(view.rangeR);
+    if (!view.rangeV.isNull())
+        ui->pushButton_V_RANG->setText(view.rangeV);
+    if (view.plotted)
+        requestReplot();
+    if (view.plotFull)
+        showPlotFullNotice();
+
+    // One alarm for the burst; an NG anywhere in it is never drowned by a PASS.
+    if (view.anyNg || view.anyPass) {
+        const meter::Verdict loudest = view.anyNg ? meter::Verdict::Ng : meter::Verdict::Pass;
+        alarmSounds->play(meter::soundFor(ui->comboBox_sounds->currentIndex(), loudest));
+        static const QPalette red = verdictPalette(Qt::red);
+        static const QPalette green = verdictPalette(Qt::green);
+        ui->label_PASS_NG->setPalette(view.lastJudged == meter::Verdict::Ng ? red : green);
+    }
+    switch (view.verdict) {
+    case meter::Verdict::Ng: ui->label_PASS_NG->setText(QStringLiteral("NG")); break;
+    case meter::Verdict::Pass: ui->label_PASS_NG->setText(QStringLiteral("PASS")); break;
+    case meter::Verdict::None: ui->label_PASS_NG->setText(QStringLiteral(" ")); break;
+    }
+
+    if (!view.readingR.isNull()) {
+        ui->label_R->setText(view.readingR);
+        ui->label_V->setText(view.readingV);
+        // One paragraph per reading, added in one edit.
+        ui->Receive_textEdit->append(view.lines);
+    }
+}
+
+void MainWindow::requestReplot()
+{
+    // At most about 25 redraws a second however fast frames come; a reading
+    // after a quiet spell is drawn at once.
+    constexpr qint64 spacingMs = 40;
+    if (replotTimer->isActive())
+        return;
+    const qint64 since = lastReplot.isValid() ? lastReplot.elapsed() : spacingMs;
+    if (since >= spacingMs) {
+        lastReplot.start();
+        ui->customPlot->replot(QCustomPlot::rpRefreshHint);
+    } else {
+        replotTimer->start(int(spacingMs - since));
+    }
 }
 
 void MainWindow::showPlotFullNotice()
@@ -198,23 +261,6 @@ void MainWindow::markLimitField(QLineEdit *field, meter::Limit::State state)
     field->setProperty("invalidLimit", invalid);
     field->setStyleSheet(invalid ? QStringLiteral("QLineEdit { border: 2px solid red; }") : QString());
     field->setToolTip(invalid ? QStringLiteral("不是数字：此限值无效，读数不作判定") : QString());
-}
-
-void MainWindow::judgeReading(double r, double v)
-{
-    const meter::Verdict verdict = meter::judge(readLimits(), r, v);
-    if (verdict == meter::Verdict::None)
-        return;
-    alarmSounds->play(meter::soundFor(ui->comboBox_sounds->currentIndex(), verdict));
-    if (verdict == meter::Verdict::Ng) {
-        static const QPalette red = verdictPalette(Qt::red);
-        ui->label_PASS_NG->setPalette(red);
-        ui->label_PASS_NG->setText(QStringLiteral("NG"));
-    } else {
-        static const QPalette green = verdictPalette(Qt::green);
-        ui->label_PASS_NG->setPalette(green);
-        ui->label_PASS_NG->setText(QStringLiteral("PASS"));
-    }
 }
 
 void MainWindow::on_Clear_Cal_Button_clicked()

@@ -35,10 +35,11 @@ int main(int argc, char *argv[])
     const QCommandLineOption steadyOpt("steady", "Send the same values every time.");
     const QCommandLineOption splitOpt("split", "Cut every write into this many pieces.", "n", "1");
     const QCommandLineOption packOpt("pack", "Frames per write.", "n", "1");
+    const QCommandLineOption lingerOpt("linger", "After the count, keep the line open until stopped.");
     const QCommandLineOption rRangeOpt("r-range", "Initial R range code (0-6).", "code", "6");
     const QCommandLineOption vRangeOpt("v-range", "Initial V range code (0-3).", "code", "3");
     parser.addOptions({linkOpt, intervalOpt, countOpt, unitOpt, overloadOpt, negativeOpt, rOpt, vOpt,
-                       steadyOpt, splitOpt, packOpt, rRangeOpt, vRangeOpt});
+                       steadyOpt, splitOpt, packOpt, lingerOpt, rRangeOpt, vRangeOpt});
     parser.process(app);
 
     SimulatorOptions options;
@@ -76,7 +77,13 @@ int main(int argc, char *argv[])
     std::signal(SIGHUP, requestStop);
 
     MeterSimulator simulator(line, options);
-    const bool ok = simulator.run(stopRequested);
+    bool ok = simulator.run(stopRequested);
+    // A meter that goes quiet but stays plugged in: the program can read
+    // what is still on the line.
+    while (ok && parser.isSet(lingerOpt) && !stopRequested.load())
+        simulator.handleCommands(line.read(100));
     line.close();
+    std::fprintf(stderr, "zentrel-metersim: sent %lld frames, %lld fell due while nobody listened\n",
+                 qlonglong(simulator.framesSent()), qlonglong(simulator.framesUnheard()));
     return ok ? 0 : 2;
 }

@@ -59,33 +59,57 @@ bool MeterSimulator::sendWrite(const QByteArray &bytes)
 
 bool MeterSimulator::run(const std::atomic<bool> &stop)
 {
+    // Wait for a program to open the line.
+    while (!stop.load() && !m_line.readerAttached())
+        QThread::msleep(10);
     QElapsedTimer clock;
     clock.start();
-    double dueMs = 0.0;
     const int pack = qMax(1, m_options.pack);
+    qint64 due = 0; // frames that have fallen due so far
     while (!stop.load()) {
-        if (m_options.count > 0 && m_sent >= m_options.count)
+        const qint64 done = m_sent + m_unheard;
+        if (m_options.count > 0 && done >= m_options.count)
             return true;
-        // Listen for range commands until the next write is due.
-        const double waitMs = dueMs - double(clock.nsecsElapsed()) / 1e6;
-        handleCommands(m_line.read(waitMs > 1.0 ? qMin(int(waitMs), 100) : 0));
-        if (double(clock.nsecsElapsed()) / 1e6 < dueMs)
-            continue;
-
-        QByteArray bytes;
-        int frames = pack;
-        if (m_options.count > 0)
-            frames = int(qMin<qint64>(frames, m_options.count - m_sent));
-        for (int i = 0; i < frames; ++i)
-            bytes += nextFrame();
-        if (!sendWrite(bytes))
-            return false;
-        m_sent += frames;
-        dueMs += m_options.intervalMs;
-        // After a stall, do not rush to catch up with a burst.
         const double nowMs = double(clock.nsecsElapsed()) / 1e6;
-        if (m_options.intervalMs > 0 && nowMs - dueMs > 1000.0)
-            dueMs = nowMs;
+        if (m_options.intervalMs <= 0)
+            due = done + pack;
+        else
+            due = qint64(nowMs / m_options.intervalMs) + 1;
+        if (m_options.count > 0)
+            due = qMin(due, m_options.count);
+        if (done >= due) {
+            // Listen for range commands until the next frame is due.
+            const double waitMs = (done * m_options.intervalMs) - nowMs;
+            handleCommands(m_line.read(qBound(1, int(waitMs), 100)));
+            continue;
+        }
+        handleCommands(m_line.read(0));
+        qint64 frames = due - done;
+        if (frames > 4 * pack + 1000) {
+            // Far behind (a stall of this process): skip ahead, do not burst.
+            m_unheard += frames - pack;
+            frames = pack;
+        }
+        if (!m_line.readerAttached()) {
+            m_unheard += frames;
+            continue;
+        }
+        while (frames > 0) {
+            const int n = int(qMin<qint64>(frames, pack));
+            QByteArray bytes;
+            bytes.reserve(n * meter::FrameSize);
+            for (int i = 0; i < n; ++i)
+                bytes += nextFrame();
+            if (!sendWrite(bytes)) {
+                if (!m_line.readerAttached()) {
+                    m_unheard += frames;
+                    break;
+                }
+                return false;
+            }
+            m_sent += n;
+            frames -= n;
+        }
     }
     return true;
 }

@@ -35,11 +35,15 @@ public:
     QByteArray nextFrame();
     void handleCommands(const QByteArray &bytes);
     // Runs until the count is reached, the line fails or stop becomes true.
+    // Frames fall due at the interval from the moment a program first opens
+    // the line; while nobody listens they are not sent, as with a real meter.
     bool run(const std::atomic<bool> &stop);
 
     int rRange() const { return m_rRange; }
     int vRange() const { return m_vRange; }
     qint64 framesSent() const { return m_sent; }
+    // Frames that fell due while no program had the line open.
+    qint64 framesUnheard() const { return m_unheard; }
 
 private:
     bool sendWrite(const QByteArray &bytes);
@@ -50,6 +54,7 @@ private:
     int m_vRange;
     qint64 m_built = 0;
     qint64 m_sent = 0;
+    qint64 m_unheard = 0;
 };
 
 #endif // METERSIMULATOR_H

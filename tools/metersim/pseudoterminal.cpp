@@ -40,7 +40,21 @@ bool PseudoTerminal::open(QString *error)
         ::cfmakeraw(&tio);
         ::tcsetattr(m_fd, TCSANOW, &tio);
     }
+    // Opening and closing the other side once puts the line in the hung-up
+    // state, so readerAttached() tells when a program really has it open.
+    const int slave = ::open(name, O_RDWR | O_NOCTTY);
+    if (slave >= 0)
+        ::close(slave);
     return true;
+}
+
+bool PseudoTerminal::readerAttached() const
+{
+    if (m_fd < 0)
+        return false;
+    pollfd p {m_fd, POLLOUT, 0};
+    ::poll(&p, 1, 0);
+    return !(p.revents & POLLHUP);
 }
 
 bool PseudoTerminal::createLink(const QString &linkPath, QString *error)

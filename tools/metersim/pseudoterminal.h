@@ -22,6 +22,8 @@ public:
     bool createLink(const QString &linkPath, QString *error = nullptr);
     QString linkPath() const { return m_linkPath; }
     int fd() const { return m_fd; }
+    // Whether a program has the other side open.
+    bool readerAttached() const;
 
     // Writes all bytes, waiting while the line is full (up to timeoutMs).
     bool writeAll(const QByteArray &bytes, int timeoutMs = 5000);

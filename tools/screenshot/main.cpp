@@ -2,11 +2,10 @@
 // meter simulator into a PNG, for the README. Run it offscreen:
 //   QT_QPA_PLATFORM=offscreen zentrel-screenshot docs/screenshot.png
 #include "mainwindow.h"
-#include "quiwidget.h"
 
 #include "metersim/metersimulator.h"
 #include "metersim/pseudoterminal.h"
-#include "platform/desktop.h"
+#include "app/startup.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -31,15 +30,7 @@ int main(int argc, char *argv[])
     }
 
     MainWindow window;
-    Desktop::installFontFallbacks();
-    QFont font;
-    font.setFamily(QStringLiteral("Microsoft Yahei"));
-    font.setPixelSize(12);
-    QApplication::setFont(font);
-    QUIHelper::setLocaleCodecUtf8();
-    QUIHelper::installTranslationFile(QStringLiteral(":/qt_zh_CN.qm"));
-    QUIHelper::installTranslationFile(QStringLiteral(":/widgets.qm"));
-    window.setWindowTitle(QStringLiteral("Zentrel  本机IP: %1").arg(QUIHelper::hostIPv4Address()));
+    applyStartupSettings(window);
     window.show();
 
     auto find = [&](const char *name) { return window.findChild<QWidget *>(QLatin1String(name)); };

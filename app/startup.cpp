@@ -1,0 +1,25 @@
+#include "startup.h"
+
+#include "mainwindow.h"
+#include "quiwidget.h"
+
+#include "platform/desktop.h"
+
+#include <QApplication>
+#include <QFont>
+
+void applyStartupSettings(MainWindow &window)
+{
+    Desktop::installFontFallbacks();
+    QFont font;
+    font.setFamily(QStringLiteral("Microsoft Yahei"));
+    font.setPixelSize(12);
+    QApplication::setFont(font);
+
+    QUIHelper::setLocaleCodecUtf8();
+    QUIHelper::installTranslationFile(QStringLiteral(":/qt_zh_CN.qm"));
+    QUIHelper::installTranslationFile(QStringLiteral(":/widgets.qm"));
+    QUIHelper::seedRandomFromClock();
+
+    window.setWindowTitle(QStringLiteral("Zentrel  本机IP: %1").arg(QUIHelper::hostIPv4Address()));
+}

@@ -1,0 +1,178 @@
+// The frame path: the meter simulator in its own process, a real
+// pseudo-terminal, and the real window (offscreen, four limits set, plot and
+// receive window live).
+#include "benchsupport.h"
+#include "mainwindowprobe.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStatusBar>
+
+#include <QtTest/QTest>
+
+namespace bench {
+
+namespace {
+
+class MeterRun
+{
+public:
+    explicit MeterRun(const QStringList &simulatorOptions)
+    {
+        m_link = QDir::temp().filePath(QStringLiteral("zentrel-bench-%1").arg(QCoreApplication::applicationPid()));
+        m_sim.start(QStringLiteral(ZENTREL_SIM_PATH),
+                    QStringList{"--link", m_link, "--linger"} + simulatorOptions);
+        m_sim.waitForStarted();
+        runUntil([this] { return m_sim.canReadLine() || m_sim.state() != QProcess::Running; }, 10000);
+
+        m_window.show();
+        (void)QTest::qWaitForWindowExposed(&m_window);
+        auto *ui = m_probe.ui();
+        ui->lineEdit_R_DOWN->setText(QStringLiteral("0"));
+        ui->lineEdit_R_UP->setText(QStringLiteral("100"));
+        ui->lineEdit_V_DOWN->setText(QStringLiteral("0"));
+        ui->lineEdit_V_UP->setText(QStringLiteral("5"));
+        ui->radioButton_group->setChecked(true);
+        ui->Check_Seria->click();
+        ui->Receive_textEdit->clear();
+        ui->PortBox->setCurrentIndex(ui->PortBox->findText(m_link));
+        ui->BaudBox->setCurrentIndex(ui->BaudBox->count() - 1);
+    }
+
+    ~MeterRun()
+    {
+        if (m_sim.state() != QProcess::NotRunning) {
+            m_sim.terminate();
+            m_sim.waitForFinished(5000);
+        }
+    }
+
+    bool open()
+    {
+        m_probe.ui()->Open_Serial_Button->click();
+        return m_probe.serialPort() != nullptr;
+    }
+    quint32 decoded() const { return m_probe.receiveCount(); }
+    QString status() const { return m_window.statusBar()->currentMessage(); }
+    // Frames the simulator wrote, once it has finished.
+    qint64 sent()
+    {
+        m_sim.terminate();
+        m_sim.waitForFinished(30000);
+        const QString report = QString::fromLocal8Bit(m_sim.readAllStandardError());
+        const int at = report.indexOf(QStringLiteral("sent "));
+        return at < 0 ? -1 : report.mid(at + 5).section(' ', 0, 0).toLongLong();
+    }
+
+private:
+    QProcess m_sim;
+    QString m_link;
+    MainWindow m_window;
+    MainWindowProbe m_probe {m_window};
+};
+
+} // namespace
+
+int framePath(int seconds)
+{
+    heading("frame path: 2,560 frames/s back to back through a pseudo-terminal");
+    const qint64 frames = 2560LL * seconds;
+    MeterRun run({"--interval", "0.390625", "--count", QString::number(frames)});
+    StallMeter stalls;
+    stalls.start();
+    const double cpu0 = cpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    if (!run.open()) {
+        std::printf("  could not open the simulator's port\n");
+        return 1;
+    }
+    runUntil([&] { return run.decoded() >= frames; }, seconds * 3000 + 30000);
+    const double elapsed = wall.nsecsElapsed() / 1e9;
+    const double cpu = cpuSeconds() - cpu0;
+    const qint64 sent = run.sent();
+    figure("frames sent by the simulator", double(sent), "");
+    figure("frames decoded", run.decoded(), "");
+    figure("frames lost (sent - decoded)", double(sent - qint64(run.decoded())), "");
+    figure("frames/s processed", run.decoded() / elapsed, "frames/s");
+    figure("CPU time per frame", cpu / qMax<quint32>(1, run.decoded()) * 1e6, "us");
+    figure("longest event-loop stall", stalls.longestMs(), "ms");
+    return 0;
+}
+
+int nominalRate(int seconds)
+{
+    heading("nominal rate: 2 frames/s");
+    MeterRun run({"--interval", "500"});
+    if (!run.open()) {
+        std::printf("  could not open the simulator's port\n");
+        return 1;
+    }
+    runUntil([&] { return run.decoded() >= 2; }, 5000); // settle
+    const double cpu0 = cpuSeconds();
+    const quint32 first = run.decoded();
+    QElapsedTimer wall;
+    wall.start();
+    runUntil([] { return false; }, seconds * 1000);
+    const double cpu = cpuSeconds() - cpu0;
+    figure("frames in the window", run.decoded() - first, "");
+    figure("CPU share of one core", cpu / (wall.nsecsElapsed() / 1e9) * 100.0, "%");
+    return 0;
+}
+
+int dayOfReadings(qint64 frames)
+{
+    heading("a day of readings: 172,800 frames as fast as the program takes them");
+    MeterRun run({"--interval", "0", "--count", QString::number(frames)});
+    struct Sample { quint32 frames; double cpu; double rss; };
+    QVector<Sample> samples;
+    samples.push_back({0, cpuSeconds(), residentMiB()});
+    if (!run.open()) {
+        std::printf("  could not open the simulator's port\n");
+        return 1;
+    }
+    QElapsedTimer wall;
+    wall.start();
+    QTimer sampler;
+    QElapsedTimer progress;
+    progress.start();
+    QObject::connect(&sampler, &QTimer::timeout, [&] {
+        samples.push_back({run.decoded(), cpuSeconds(), residentMiB()});
+        if (progress.elapsed() > 10000) {
+            progress.restart();
+            std::printf("  ... %u frames after %.0f s %s\n", run.decoded(), wall.elapsed() / 1000.0, qPrintable(run.status()));
+            std::fflush(stdout);
+        }
+    });
+    sampler.start(20);
+    runUntil([&] { return run.decoded() >= frames; }, 600000);
+    sampler.stop();
+    samples.push_back({run.decoded(), cpuSeconds(), residentMiB()});
+    const double elapsed = wall.nsecsElapsed() / 1e9;
+
+    // CPU per frame over the 2,000 frames that follow each mark (before the last).
+    auto at = [&](quint32 mark) {
+        int i = 0;
+        while (i + 1 < samples.size() && samples[i].frames < mark)
+            ++i;
+        return i;
+    };
+    std::printf("  %10s %14s %18s\n", "frames", "resident MiB", "CPU us per frame");
+    for (quint32 mark : {0u, 6000u, 50000u, quint32(frames)}) {
+        const quint32 from = mark == quint32(frames) ? mark - 2000 : mark;
+        const int a = at(from), b = at(from + 2000);
+        const double perFrame = (samples[b].cpu - samples[a].cpu) / qMax<quint32>(1, samples[b].frames - samples[a].frames) * 1e6;
+        std::printf("  %10u %14.1f %18.1f\n", mark, samples[at(mark)].rss, perFrame);
+    }
+    figure("frames decoded", run.decoded(), "");
+    figure("frames lost (sent - decoded)", double(run.sent() - qint64(run.decoded())), "");
+    figure("wall time", elapsed, "s");
+    figure("frames/s", run.decoded() / elapsed, "frames/s");
+    return 0;
+}
+
+} // namespace bench

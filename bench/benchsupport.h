@@ -1,0 +1,108 @@
+#ifndef BENCHSUPPORT_H
+#define BENCHSUPPORT_H
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QTimer>
+
+#include <cstdio>
+#include <functional>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace bench {
+
+inline double cpuSeconds()
+{
+    rusage u {};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+inline double residentMiB()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> fields = statm.readAll().split(' ');
+    return fields.size() > 1 ? fields[1].toDouble() * double(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0) : 0;
+}
+
+// The longest gap the event loop left between two ticks of a 5 ms timer,
+// beyond the 5 ms themselves.
+class StallMeter
+{
+public:
+    StallMeter()
+    {
+        m_timer.setTimerType(Qt::PreciseTimer);
+        m_timer.setInterval(5);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            const qint64 now = m_clock.nsecsElapsed();
+            if (m_last >= 0)
+                m_longest = qMax(m_longest, double(now - m_last) / 1e6 - 5.0);
+            m_last = now;
+        });
+    }
+    void start()
+    {
+        m_clock.start();
+        m_last = -1;
+        m_longest = 0;
+        m_timer.start();
+    }
+    double longestMs() const { return qMax(0.0, m_longest); }
+
+private:
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_last = -1;
+    double m_longest = 0;
+};
+
+// Runs the event loop, as exec() does, until done() holds or the time is up.
+inline bool runUntil(const std::function<bool()> &done, int timeoutMs)
+{
+    QEventLoop loop;
+    QElapsedTimer clock;
+    clock.start();
+    bool met = done();
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, [&] {
+        met = done();
+        if (met || clock.elapsed() > timeoutMs)
+            loop.quit();
+    });
+    if (!met) {
+        check.start(10);
+        loop.exec();
+    }
+    return met;
+}
+
+inline void heading(const char *title)
+{
+    std::printf("\n== %s ==\n", title);
+    std::fflush(stdout);
+}
+
+inline void figure(const char *name, double value, const char *unit)
+{
+    std::printf("  %-44s %12.3f %s\n", name, value, unit);
+    std::fflush(stdout);
+}
+
+int framePath(int seconds);
+int nominalRate(int seconds);
+int dayOfReadings(qint64 frames);
+int replot();
+int startup(int runs);
+int startupChild();
+int udpFlood(int datagrams);
+
+} // namespace bench
+
+#endif // BENCHSUPPORT_H

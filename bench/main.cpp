@@ -1,0 +1,42 @@
+// zentrel-bench: figures for the frame path, the nominal rate, a day of
+// readings, the replot, start-up and the UDP console. Run it offscreen:
+//   QT_QPA_PLATFORM=offscreen build/bench/zentrel-bench [name...]
+#include "benchsupport.h"
+
+#include <QApplication>
+#include <QStringList>
+
+#include <cstdio>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QStringList names = app.arguments().mid(1);
+    if (names == QStringList{"startup-child"})
+        return bench::startupChild();
+    const QStringList all = {"replot", "startup", "framepath", "nominal", "day", "udp"};
+    if (names.isEmpty() || names.contains("all"))
+        names = all;
+    std::printf("zentrel-bench on %d cores\n", int(sysconf(_SC_NPROCESSORS_ONLN)));
+    int failures = 0;
+    for (const QString &name : names) {
+        if (name == "replot")
+            failures += bench::replot();
+        else if (name == "startup")
+            failures += bench::startup(10);
+        else if (name == "framepath")
+            failures += bench::framePath(qEnvironmentVariableIntValue("ZENTREL_BENCH_SECONDS") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_SECONDS") : 60);
+        else if (name == "nominal")
+            failures += bench::nominalRate(qEnvironmentVariableIntValue("ZENTREL_BENCH_SECONDS") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_SECONDS") : 60);
+        else if (name == "day")
+            failures += bench::dayOfReadings(qEnvironmentVariableIntValue("ZENTREL_BENCH_FRAMES") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_FRAMES") : 172800);
+        else if (name == "udp")
+            failures += bench::udpFlood(100000);
+        else {
+            std::fprintf(stderr, "unknown benchmark %s (choose from %s)\n", qPrintable(name),
+                         qPrintable(all.join(' ')));
+            return 2;
+        }
+    }
+    return failures == 0 ? 0 : 1;
+}

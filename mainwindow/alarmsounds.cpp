@@ -2,19 +2,32 @@
 
 #include <QSound>
 
-AlarmSounds::AlarmSounds()
+namespace {
+
+// The six sounds, created once (in the order 901040, zhengchang, yichang,
+// pass, ng, jingbao) without a parent and kept until the process ends: Qt
+// Multimedia can deadlock when a QSound is destroyed while its sample is
+// still loading, and a window built again reuses them.
+QSound *const *processSounds()
 {
-    // Created without a parent, in this order: 901040, zhengchang, yichang,
-    // pass, ng, jingbao.
-    for (int i = 0; i < meter::AlarmSoundCount; ++i)
-        m_sounds[i] = new QSound(QString::fromLatin1(meter::alarmSoundResource(meter::AlarmSound(i))));
+    static QSound *sounds[meter::AlarmSoundCount] = {};
+    if (!sounds[0]) {
+        for (int i = 0; i < meter::AlarmSoundCount; ++i)
+            sounds[i] = new QSound(QString::fromLatin1(meter::alarmSoundResource(meter::AlarmSound(i))));
+    }
+    return sounds;
 }
 
-AlarmSounds::~AlarmSounds()
+} // namespace
+
+AlarmSounds::AlarmSounds()
 {
-    for (QSound *sound : m_sounds)
-        delete sound;
+    QSound *const *sounds = processSounds();
+    for (int i = 0; i < meter::AlarmSoundCount; ++i)
+        m_sounds[i] = sounds[i];
 }
+
+AlarmSounds::~AlarmSounds() = default;
 
 void AlarmSounds::play(meter::AlarmSound which)
 {

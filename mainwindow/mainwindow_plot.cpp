@@ -37,6 +37,8 @@ void MainWindow::setupPlot()
     plot->xAxis->setRange(-8, 8);
     plot->yAxis->setRange(-5, 5);
     plot->axisRect()->setupFullAxesBox(false);
+    // Polylines in one call: the 2-pixel curves look the same and draw faster.
+    plot->setPlottingHint(QCP::phFastPolylines, true);
 
     plot->plotLayout()->insertRow(0);
     auto *title = new QCPTextElement(plot, QStringLiteral("Zentrel"),

@@ -2,17 +2,11 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include <QSettings>
+#include "settings/configfile.h"
 
 namespace {
 
 const QString kConfigFile = QStringLiteral("config.ini");
-
-// Typed numbers are stored as integers; text that is not one is stored as 0.
-int typedInteger(const QString &text)
-{
-    return text.trimmed().toInt();
-}
 
 void selectExactItem(QComboBox *box, const QString &text)
 {
@@ -23,32 +17,35 @@ void selectExactItem(QComboBox *box, const QString &text)
 
 void MainWindow::Write_Config()
 {
-    QSettings settings(kConfigFile, QSettings::IniFormat);
-    settings.setValue("/Serial/PortName", ui->PortBox->currentText());
-    settings.setValue("Serial/BaudRate", ui->BaudBox->currentText().toInt());
-    settings.setValue("/UDP_Server/ckHexReceive", ui->ckHexReceive->isChecked());
-    settings.setValue("UDP_Server/ckHexSend", ui->ckHexSend->isChecked());
-    settings.setValue("UDP_Server/ckAscii", ui->ckAscii->isChecked());
-    settings.setValue("UDP_Server/ckShow", ui->ckShow->isChecked());
-    settings.setValue("UDP_Server/ckAutoSend", ui->ckAutoSend->isChecked());
-    settings.setValue("UDP_Server/AutoTime", ui->cboxInterval->currentText().toInt());
-    settings.setValue("UDP_Server/ServerIP", ui->txtServerIP->text().trimmed());
-    settings.setValue("UDP_Server/ServerPort", typedInteger(ui->txtServerPort->text()));
-    settings.setValue("UDP_Server/ListenPort", typedInteger(ui->txtListenPort->text()));
+    ConnectionSettings s;
+    s.portName = ui->PortBox->currentText();
+    s.baudRate = ui->BaudBox->currentText().toInt();
+    s.hexReceive = ui->ckHexReceive->isChecked();
+    s.hexSend = ui->ckHexSend->isChecked();
+    s.ascii = ui->ckAscii->isChecked();
+    s.pause = ui->ckShow->isChecked();
+    s.autoSend = ui->ckAutoSend->isChecked();
+    s.autoTime = ui->cboxInterval->currentText().toInt();
+    s.serverIp = ui->txtServerIP->text().trimmed();
+    s.serverPort = ui->txtServerPort->text().trimmed().toInt();
+    s.listenPort = ui->txtListenPort->text().trimmed().toInt();
+    QString reason;
+    if (!writeConnectionSettings(kConfigFile, s, &reason))
+        statusBar()->showMessage(QStringLiteral("设置未能保存到 %1：%2").arg(kConfigFile, reason), 10000);
 }
 
 void MainWindow::Init_Config()
 {
-    QSettings settings(kConfigFile, QSettings::IniFormat);
-    selectExactItem(ui->PortBox, settings.value("/Serial/PortName").toString());
-    selectExactItem(ui->BaudBox, QString::number(settings.value("Serial/BaudRate").toString().toInt()));
-    ui->ckHexReceive->setChecked(settings.value("/UDP_Server/ckHexReceive").toBool());
-    ui->ckHexSend->setChecked(settings.value("UDP_Server/ckHexSend").toBool());
-    ui->ckAscii->setChecked(settings.value("UDP_Server/ckAscii").toBool());
-    ui->ckShow->setChecked(settings.value("UDP_Server/ckShow").toBool());
-    ui->ckAutoSend->setChecked(settings.value("UDP_Server/ckAutoSend").toBool());
-    selectExactItem(ui->cboxInterval, QString::number(settings.value("UDP_Server/AutoTime").toString().toInt()));
-    ui->txtServerIP->setText(settings.value("UDP_Server/ServerIP").toString());
-    ui->txtServerPort->setText(QString::number(settings.value("UDP_Server/ServerPort").toString().toInt()));
-    ui->txtListenPort->setText(QString::number(settings.value("UDP_Server/ListenPort").toString().toInt()));
+    const ConnectionSettings s = readConnectionSettings(kConfigFile);
+    selectExactItem(ui->PortBox, s.portName);
+    selectExactItem(ui->BaudBox, QString::number(s.baudRate));
+    ui->ckHexReceive->setChecked(s.hexReceive);
+    ui->ckHexSend->setChecked(s.hexSend);
+    ui->ckAscii->setChecked(s.ascii);
+    ui->ckShow->setChecked(s.pause);
+    ui->ckAutoSend->setChecked(s.autoSend);
+    selectExactItem(ui->cboxInterval, QString::number(s.autoTime));
+    ui->txtServerIP->setText(s.serverIp);
+    ui->txtServerPort->setText(QString::number(s.serverPort));
+    ui->txtListenPort->setText(QString::number(s.listenPort));
 }

@@ -1,0 +1,33 @@
+// Reading config.ini whatever it holds; what was read writes and reads back the same.
+#include "settings/configfile.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+
+#include <cstdint>
+#include <cstdlib>
+#include <unistd.h>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    static const QString path = QDir::temp().filePath(QStringLiteral("zentrel-fuzz-%1.ini").arg(getpid()));
+    static const QString copy = QDir::temp().filePath(QStringLiteral("zentrel-fuzz-%1-copy.ini").arg(getpid()));
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return 0;
+    file.write(reinterpret_cast<const char *>(data), qint64(size));
+    file.close();
+
+    const ConnectionSettings read = readConnectionSettings(path);
+    QFile::remove(copy);
+    if (!writeConnectionSettings(copy, read))
+        std::abort();
+    const ConnectionSettings again = readConnectionSettings(copy);
+    if (again.portName != read.portName || again.baudRate != read.baudRate || again.hexReceive != read.hexReceive
+        || again.hexSend != read.hexSend || again.ascii != read.ascii || again.pause != read.pause
+        || again.autoSend != read.autoSend || again.autoTime != read.autoTime || again.serverIp != read.serverIp
+        || again.serverPort != read.serverPort || again.listenPort != read.listenPort)
+        std::abort();
+    return 0;
+}

@@ -8,7 +8,7 @@ seconds="${1:-60}"
 build="${2:-$here/../build-fuzz}"
 if ! command -v clang++ >/dev/null; then
     echo "fuzz: clang++ is not installed (Debian: clang libclang-rt-14-dev); nothing run"
-    exit 0
+    exit 77
 fi
 CXX=clang++ cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j"$(nproc)" >/dev/null

@@ -12,6 +12,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QSerialPort>
+#include <QTextBlock>
 #include <QTimer>
 
 namespace {
@@ -33,6 +34,12 @@ QPalette verdictPalette(Qt::GlobalColor color)
 void MainWindow::listSerialPorts()
 {
     const QStringList names = PortSource::portNames();
+    // The names go in at the cursor. Where that is the end of a reading line
+    // (the usual place after readings were appended), they start on a line of
+    // their own instead of being glued onto the reading.
+    const QTextCursor cursor = ui->Receive_textEdit->textCursor();
+    if (!names.isEmpty() && cursor.atEnd() && !cursor.block().text().isEmpty())
+        ui->Receive_textEdit->insertPlainText(QStringLiteral("\n"));
     for (const QString &name : names) {
         ui->Receive_textEdit->insertPlainText(name + QStringLiteral("\r\n"));
         ui->PortBox->addItem(name);

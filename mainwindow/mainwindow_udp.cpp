@@ -87,13 +87,9 @@ void MainWindow::on_btnListen_clicked()
 void MainWindow::readData()
 {
     // A bounded batch per call: under a flood the event loop gets its turn
-    // between batches, and the rest is read by a queued call.
+    // between batches; the socket signals again for what is left.
     constexpr int batch = 200;
-    for (int handled = 0; udpSocket->hasPendingDatagrams(); ++handled) {
-        if (handled == batch) {
-            QMetaObject::invokeMethod(this, &MainWindow::readData, Qt::QueuedConnection);
-            return;
-        }
+    for (int handled = 0; handled < batch && udpSocket->hasPendingDatagrams(); ++handled) {
         QByteArray datagram;
         datagram.resize(int(qMax<qint64>(0, udpSocket->pendingDatagramSize())));
         QHostAddress sender;

@@ -3,6 +3,8 @@
 #   tools/dev.sh run    install what is missing, build, start the meter
 #                       simulator and open the program on its port
 #   tools/dev.sh test   install what is missing, build and run every test
+#   tools/dev.sh sanitize  the tests again, built with AddressSanitizer and
+#                       UndefinedBehaviorSanitizer (CI runs this after test)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 action="${1:-}"
@@ -14,6 +16,8 @@ packages=(
     qttranslations5-l10n libqcustomplot-dev
     fonts-noto-cjk                      # the Chinese captions
     xvfb openbox wmctrl                 # the real program under X in the tests
+    clang libclang-rt-14-dev            # the fuzz targets
+    valgrind                            # the memcheck session
 )
 
 install_missing() {
@@ -54,8 +58,18 @@ test)
     build_all
     ctest --test-dir "$build" --output-on-failure --timeout 600
     ;;
+sanitize)
+    install_missing
+    asan="${build}-asan"
+    cmake -S . -B "$asan" -DCMAKE_BUILD_TYPE=Debug -DZENTREL_SANITIZE=ON -DZENTREL_BUILD_BENCH=OFF
+    cmake --build "$asan" -j"$(nproc)"
+    # Leaks are the memcheck session's job: Qt and fontconfig keep caches to
+    # the end, which LeakSanitizer would report as leaks of this program.
+    ASAN_OPTIONS="detect_leaks=0:abort_on_error=1" UBSAN_OPTIONS="print_stacktrace=1" \
+        ctest --test-dir "$asan" --output-on-failure --timeout 900 -E fuzz_short
+    ;;
 *)
-    echo "usage: $0 run|test" >&2
+    echo "usage: $0 run|test|sanitize" >&2
     exit 2
     ;;
 esac

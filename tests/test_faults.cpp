@@ -198,16 +198,7 @@ private slots:
         p.ui()->Receive_textEdit->setPlainText(big);
         const QString target = mountPoint + "/log.txt";
         QString warning;
-        testsupport::answerNextModal([&](QWidget *modal) {
-            auto *dialog = qobject_cast<QFileDialog *>(modal);
-            QVERIFY(dialog);
-            dialog->findChild<QLineEdit *>("fileNameEdit")->setText(target);
-            testsupport::answerNextModal([&](QWidget *box) {
-                warning = testsupport::messageBoxText(box);
-                box->close();
-            });
-            static_cast<QDialog *>(dialog)->accept();
-        });
+        testsupport::saveExpectingWarning(target, &warning);
         p.ui()->Save_Serial_Button->click();
         QTRY_VERIFY_WITH_TIMEOUT(!warning.isEmpty(), 5000);
         QVERIFY2(warning.contains(target), qPrintable(warning));

@@ -378,19 +378,7 @@ private slots:
         p.ui()->Receive_textEdit->setPlainText("keep me");
         const QString target = m_work->file("missing-folder/log.txt");
         QString warning;
-        testsupport::answerNextModal([&](QWidget *modal) {
-            auto *dialog = qobject_cast<QFileDialog *>(modal);
-            QVERIFY(dialog);
-            // Accept the typed name as is, even though its folder is missing.
-            dialog->setFileMode(QFileDialog::AnyFile);
-            dialog->setOption(QFileDialog::DontConfirmOverwrite);
-            typeFileName(dialog, target);
-            testsupport::answerNextModal([&](QWidget *box) {
-                warning = testsupport::messageBoxText(box);
-                box->close();
-            });
-            static_cast<QDialog *>(dialog)->accept();
-        });
+        testsupport::saveExpectingWarning(target, &warning);
         p.ui()->Save_Serial_Button->click();
         QTRY_VERIFY_WITH_TIMEOUT(!warning.isEmpty(), 5000);
         QVERIFY2(warning.contains(target), qPrintable(warning));

@@ -6,6 +6,8 @@
 #include <QTemporaryDir>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <QTimer>
@@ -65,6 +67,27 @@ inline QString messageBoxText(QWidget *w)
 {
     auto *box = qobject_cast<QMessageBox *>(w);
     return box ? box->text() : QString();
+}
+
+// Answers the next save dialog with path, as if typed and confirmed, and
+// records the text of the warning that the program then shows.
+inline void saveExpectingWarning(const QString &path, QString *warning)
+{
+    answerNextModal([path, warning](QWidget *modal) {
+        auto *dialog = qobject_cast<QFileDialog *>(modal);
+        QVERIFY(dialog);
+        // Take the typed name as is, even where its folder is missing.
+        dialog->setFileMode(QFileDialog::AnyFile);
+        dialog->setOption(QFileDialog::DontConfirmOverwrite);
+        auto *edit = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+        QVERIFY(edit);
+        edit->setText(path);
+        answerNextModal([warning](QWidget *box) {
+            *warning = messageBoxText(box);
+            box->close();
+        });
+        static_cast<QDialog *>(dialog)->accept();
+    });
 }
 
 // A temporary working directory for a test, made current for its lifetime.

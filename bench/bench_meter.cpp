@@ -91,14 +91,20 @@ int framePath(int seconds)
         std::printf("  could not open the simulator's port\n");
         return 1;
     }
-    runUntil([&] { return run.decoded() >= frames; }, seconds * 3000 + 30000);
-    const double elapsed = wall.nsecsElapsed() / 1e9;
+    // The rate is taken from the first decoded frame to the last.
+    qint64 firstNs = -1;
+    runUntil([&] {
+        if (firstNs < 0 && run.decoded() > 0)
+            firstNs = wall.nsecsElapsed();
+        return run.decoded() >= frames;
+    }, seconds * 3000 + 30000);
+    const double elapsed = (wall.nsecsElapsed() - qMax<qint64>(0, firstNs)) / 1e9;
     const double cpu = cpuSeconds() - cpu0;
     const qint64 sent = run.sent();
     figure("frames sent by the simulator", double(sent), "");
     figure("frames decoded", run.decoded(), "");
     figure("frames lost (sent - decoded)", double(sent - qint64(run.decoded())), "");
-    figure("frames/s processed", run.decoded() / elapsed, "frames/s");
+    figure("frames/s processed (first to last frame)", (run.decoded() - 1) / elapsed, "frames/s");
     figure("CPU time per frame", cpu / qMax<quint32>(1, run.decoded()) * 1e6, "us");
     figure("longest event-loop stall", stalls.longestMs(), "ms");
     return 0;

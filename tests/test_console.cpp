@@ -3,12 +3,14 @@
 // sending, saving, and the mended failures.
 #include "console/consoleformat.h"
 #include "mainwindowprobe.h"
+#include "platform/desktop.h"
 #include "testsupport.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTextBlock>
 #include <QTextEdit>
@@ -116,6 +118,10 @@ private slots:
         QVERIFY(!console::encodeOutgoing("A B", true, false).refusal.isEmpty());
         QCOMPARE(console::encodeOutgoing(" 01ab  FF ", true, false).bytes, QByteArray::fromHex("01abff"));
         QVERIFY(console::encodeOutgoing("", true, false).refusal.isEmpty());
+        // An installed program's folder cannot be written: the user's documents instead.
+        QCOMPARE(Desktop::consoleSaveFolder(m_work->path()), m_work->path());
+        const QString docs = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+        QCOMPARE(Desktop::consoleSaveFolder("/nonexistent/zentrel-app-folder"), docs.isEmpty() ? QDir::homePath() : docs);
     }
 
     void listenAndReceiveInEachNotation()

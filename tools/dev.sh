@@ -15,7 +15,7 @@ packages=(
     qtbase5-dev libqt5serialport5-dev qtmultimedia5-dev qttools5-dev qttools5-dev-tools
     qttranslations5-l10n libqcustomplot-dev
     fonts-noto-cjk                      # the Chinese captions
-    xvfb openbox wmctrl                 # the real program under X in the tests
+    xvfb xauth xfonts-base openbox wmctrl   # the real program under X in the tests
     clang libclang-rt-14-dev            # the fuzz targets
     valgrind                            # the memcheck session
 )

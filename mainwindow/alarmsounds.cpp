@@ -20,12 +20,7 @@ QSound *const *processSounds()
 
 } // namespace
 
-AlarmSounds::AlarmSounds()
-{
-    QSound *const *sounds = processSounds();
-    for (int i = 0; i < meter::AlarmSoundCount; ++i)
-        m_sounds[i] = sounds[i];
-}
+AlarmSounds::AlarmSounds() : m_sounds(processSounds()) {}
 
 AlarmSounds::~AlarmSounds() = default;
 

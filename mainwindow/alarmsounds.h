@@ -24,7 +24,7 @@ public:
     QSound *sound(meter::AlarmSound which) const;
 
 private:
-    QSound *m_sounds[meter::AlarmSoundCount];
+    QSound *const *m_sounds; // the process-wide six
     Observer m_observer;
 };
 

@@ -41,10 +41,8 @@ MainWindow::MainWindow(QWidget *parent)
     setupPlot();
     replotTimer = new QTimer(this);
     replotTimer->setSingleShot(true);
-    connect(replotTimer, &QTimer::timeout, this, [this] {
-        lastReplot.start();
-        ui->customPlot->replot(QCustomPlot::rpRefreshHint);
-    });
+    replotTimer->setTimerType(Qt::PreciseTimer); // never early, so the redraw is not put off twice
+    connect(replotTimer, &QTimer::timeout, this, &MainWindow::requestReplot);
 
     ui->Close_Serial_Button->setEnabled(false);
     ui->pushButton_R_RANG->setEnabled(false);

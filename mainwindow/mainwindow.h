@@ -105,7 +105,8 @@ private:
         bool anyPass = false, anyNg = false;
         bool plotted = false, plotFull = false;
     };
-    void handleFrame(const char *frame, BurstView &view);
+    // stamp: the time stamp of monitor-mode lines, null in group mode.
+    void handleFrame(const char *frame, const meter::Limits &limits, const QString &stamp, BurstView &view);
     void showBurst(const BurstView &view);
     void requestReplot();
     meter::Limits readLimits();

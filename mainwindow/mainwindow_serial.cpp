@@ -144,13 +144,19 @@ void MainWindow::update()
 
     // Every frame takes the whole road; what it shows is put on screen once
     // for the burst, which is what a repaint would have shown anyway.
+    // The limits, the line mode and the clock cannot change within a burst.
+    const meter::Limits limits = readLimits();
+    const QString stamp = ui->radioButton_monitor->isChecked()
+        ? QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+        : QString();
     BurstView view;
     for (int offset = 0; offset + meter::FrameSize <= frames.size(); offset += meter::FrameSize)
-        handleFrame(frames.constData() + offset, view);
+        handleFrame(frames.constData() + offset, limits, stamp, view);
     showBurst(view);
 }
 
-void MainWindow::handleFrame(const char *frame, BurstView &view)
+void MainWindow::handleFrame(const char *frame, const meter::Limits &limits, const QString &stamp,
+                             BurstView &view)
 {
     view.verdict = meter::Verdict::None; // every notification blanks the verdict
     ++receiveCount;
@@ -175,16 +181,15 @@ void MainWindow::handleFrame(const char *frame, BurstView &view)
     else
         view.plotFull = true;
 
-    const meter::Verdict verdict = meter::judge(readLimits(), reading.r, reading.v);
+    const meter::Verdict verdict = meter::judge(limits, reading.r, reading.v);
     view.verdict = verdict;
     if (verdict != meter::Verdict::None) {
         view.lastJudged = verdict;
         (verdict == meter::Verdict::Ng ? view.anyNg : view.anyPass) = true;
     }
 
-    const QString prefix = ui->radioButton_monitor->isChecked()
-        ? QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
-        : QString::number(plotSampleCount) + QLatin1Char('#');
+    // Monitor mode stamps the time; group mode numbers the reading.
+    const QString prefix = stamp.isNull() ? QString::number(plotSampleCount) + QLatin1Char('#') : stamp;
     view.readingR = meter::rLabelText(reading);
     view.readingV = meter::vLabelText(reading);
     if (!view.lines.isEmpty())

@@ -15,6 +15,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -33,8 +34,12 @@ bool waitFor(const std::function<bool()> &done, int timeoutMs)
 {
     QElapsedTimer clock;
     clock.start();
-    while (!done() && clock.elapsed() < timeoutMs)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    // A real wait for events, woken every 10 ms to look again.
+    while (!done() && clock.elapsed() < timeoutMs) {
+        QEventLoop loop;
+        QTimer::singleShot(10, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
     return done();
 }
 

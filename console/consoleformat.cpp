@@ -12,13 +12,21 @@ QString lineLabel(int type)
     case Sent: return QStringLiteral("发送");
     case SendFailed: return QStringLiteral("发送失败");
     case ListenFailed: return QStringLiteral("监听失败");
+    case Notice: return QStringLiteral("提示");
     default: return QStringLiteral("接收");
     }
 }
 
 QString lineColour(int type)
 {
+    if (type == Notice)
+        return QStringLiteral("blue");
     return type == Sent ? QStringLiteral("darkgreen") : QStringLiteral("red");
+}
+
+bool alwaysShown(int type)
+{
+    return type == SendFailed || type == ListenFailed || type == Notice;
 }
 
 QString formatLine(const QTime &time, int type, const QString &data)

@@ -13,7 +13,12 @@ enum LineType {
     Received = 1,      // "接收"
     SendFailed = 2,    // "发送失败": nothing, or not all of it, went out
     ListenFailed = 3,  // "监听失败"
+    Notice = 4,        // "提示": the program telling the operator something
 };
+
+// The program's own lines (failures, notices) are shown even while the
+// console is paused; only traffic is held back.
+bool alwaysShown(int type);
 
 QString lineLabel(int type);
 QString lineColour(int type);

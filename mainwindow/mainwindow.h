@@ -16,6 +16,7 @@
 
 #include <qcustomplot.h>
 
+class QLabel;
 class QLineEdit;
 class QMouseEvent;
 class QSerialPort;
@@ -113,6 +114,7 @@ private:
     void markLimitField(QLineEdit *field, meter::Limit::State state);
     void sendRangeCommand(const QByteArray &command);
     void showPlotFullNotice();
+    void hidePlotFullNotice();
 
     void watchLimitFields();
 
@@ -143,6 +145,7 @@ private:
     QUdpSocket *udpSocket = nullptr;
     QTimer *autoSendTimer = nullptr;
     int consoleLineCount = 0;
+    bool restoringSettings = false; // config.ini is being applied: start nothing
 
     // Bytes of a frame still waiting for the rest of it, across notifications.
     meter::FrameAssembler frameAssembler;
@@ -150,6 +153,7 @@ private:
     // Live-plot redraws are spaced out under a fast stream.
     QElapsedTimer lastReplot;
     QTimer *replotTimer = nullptr;
+    QLabel *plotFullLabel = nullptr; // the full-plot state, on the status bar's right
 };
 
 #endif // MAINWINDOW_H

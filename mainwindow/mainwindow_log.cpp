@@ -5,8 +5,19 @@
 #include "platform/desktop.h"
 #include "storage/textfile.h"
 
+#include <QDateTime>
 #include <QFileDialog>
 #include <QMessageBox>
+
+namespace {
+
+// A visible, dated name: a bare ".txt" would be a hidden file on Linux.
+QString readingsFileName(const QDateTime &when)
+{
+    return when.toString(QStringLiteral("'readings-'yyyy-MM-dd-HHmmss'.txt'"));
+}
+
+} // namespace
 
 void MainWindow::on_Clear_Receive_Button_clicked()
 {
@@ -17,7 +28,7 @@ void MainWindow::on_Save_Serial_Button_clicked()
 {
     const QString text = ui->Receive_textEdit->toPlainText();
     const QString fileName = QFileDialog::getSaveFileName(
-        this, QStringLiteral("保存"), Desktop::saveDialogStart(QStringLiteral(".txt")),
+        this, QStringLiteral("保存"), Desktop::saveDialogStart(readingsFileName(QDateTime::currentDateTime())),
         QStringLiteral("文本文件(*txt)"));
     if (fileName.isEmpty())
         return;

@@ -117,7 +117,7 @@ void MainWindow::on_Clear_Plot_Button_clicked()
     for (int i = 0; i < plot->graphCount(); ++i)
         plot->graph(i)->data()->clear();
     plotSampleCount = 0;
-    statusBar()->clearMessage();
+    hidePlotFullNotice();
     plot->replot(QCustomPlot::rpRefreshHint);
 }
 
@@ -358,10 +358,9 @@ void MainWindow::graphClicked(QCPAbstractPlottable *plottable, int dataIndex)
     if (!plottable || !plottable->interface1D())
         return;
     const double value = plottable->interface1D()->dataMainValue(dataIndex);
+    // One multi-argument arg(): a graph name holding "%1" stays as typed.
     const QString message = QStringLiteral("Clicked on graph '%1' at data point #%2 with value %3.")
-                                .arg(plottable->name())
-                                .arg(dataIndex)
-                                .arg(value);
+                                .arg(plottable->name(), QString::number(dataIndex), QString::number(value));
     statusBar()->showMessage(message, 2500);
 }
 

@@ -9,6 +9,7 @@
 #include "platform/portsource.h"
 
 #include <QDateTime>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
 #include <QSerialPort>
@@ -181,7 +182,7 @@ void MainWindow::handleFrame(const char *frame, const meter::Limits &limits, con
     else
         view.plotFull = true;
 
-    const meter::Verdict verdict = meter::judge(limits, reading.r, reading.v);
+    const meter::Verdict verdict = meter::judge(limits, reading);
     view.verdict = verdict;
     if (verdict != meter::Verdict::None) {
         view.lastJudged = verdict;
@@ -249,8 +250,21 @@ void MainWindow::requestReplot()
 
 void MainWindow::showPlotFullNotice()
 {
-    if (statusBar()->currentMessage() != kPlotFullNotice)
-        statusBar()->showMessage(kPlotFullNotice);
+    // A permanent widget on the right: it never hides another message, and
+    // other messages never hide it. Made on first need only.
+    if (!plotFullLabel) {
+        plotFullLabel = new QLabel(kPlotFullNotice, this);
+        plotFullLabel->setObjectName(QStringLiteral("plotFullLabel"));
+        statusBar()->addPermanentWidget(plotFullLabel);
+    }
+    if (plotFullLabel->isHidden())
+        plotFullLabel->show();
+}
+
+void MainWindow::hidePlotFullNotice()
+{
+    if (plotFullLabel)
+        plotFullLabel->hide();
 }
 
 // ---- judgement -----------------------------------------------------------------

@@ -2,6 +2,7 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "console/consoleformat.h"
 #include "settings/configfile.h"
 
 namespace {
@@ -37,8 +38,13 @@ void MainWindow::Write_Config()
 void MainWindow::Init_Config()
 {
     const ConnectionSettings s = readConnectionSettings(kConfigFile);
+    restoringSettings = true;
     selectExactItem(ui->PortBox, s.portName);
     selectExactItem(ui->BaudBox, QString::number(s.baudRate));
+    // A first start (or a rate that is no item) opens at the usual 9600
+    // rather than a blank box that would ask the port for 0 baud.
+    if (ui->BaudBox->currentIndex() < 0)
+        selectExactItem(ui->BaudBox, QStringLiteral("9600"));
     ui->ckHexReceive->setChecked(s.hexReceive);
     ui->ckHexSend->setChecked(s.hexSend);
     ui->ckAscii->setChecked(s.ascii);
@@ -48,4 +54,8 @@ void MainWindow::Init_Config()
     ui->txtServerIP->setText(s.serverIp);
     ui->txtServerPort->setText(QString::number(s.serverPort));
     ui->txtListenPort->setText(QString::number(s.listenPort));
+    restoringSettings = false;
+    if (ui->ckAutoSend->isChecked())
+        append(console::Notice,
+               QStringLiteral("定时发送未启动：勾选状态来自上次的设置，重新勾选“定时发送”或选择间隔后才开始发送"));
 }

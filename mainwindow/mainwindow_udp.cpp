@@ -18,8 +18,9 @@ void MainWindow::init_UDP()
     autoSendTimer = new QTimer(this);
     connect(udpSocket, &QUdpSocket::readyRead, this, &MainWindow::readData);
     connect(autoSendTimer, &QTimer::timeout, this, &MainWindow::on_btnSend_clicked);
-    // Timed sending follows the check box and the interval at once, also when
-    // the settings file restores them.
+    // Timed sending follows the check box and the interval once the operator
+    // touches either in this run; restoring them from config.ini starts
+    // nothing, so half-typed text never goes out on its own.
     connect(ui->ckAutoSend, &QCheckBox::toggled, this, [this] { applyAutoSend(); });
     connect(ui->cboxInterval, qOverload<int>(&QComboBox::currentIndexChanged), this,
             [this] { applyAutoSend(); });
@@ -27,6 +28,8 @@ void MainWindow::init_UDP()
 
 void MainWindow::applyAutoSend()
 {
+    if (restoringSettings)
+        return;
     bool ok = false;
     const int intervalMs = ui->cboxInterval->currentText().toInt(&ok);
     if (ui->ckAutoSend->isChecked() && ok && intervalMs > 0)
@@ -46,7 +49,7 @@ void MainWindow::append(int type, const QString &data, bool clear)
         ui->txtMain->clear();
         consoleLineCount = 0;
     }
-    if (ui->ckShow->isChecked())
+    if (ui->ckShow->isChecked() && !console::alwaysShown(type))
         return;
 
     // Inserted as plain text: a datagram is shown character for character,
@@ -67,6 +70,10 @@ void MainWindow::on_btnListen_clicked()
 {
     if (ui->btnListen->text() == QStringLiteral("监听")) {
         const console::TypedPort port = console::parsePort(ui->txtListenPort->text());
+        // A send binds the socket to a port of the system's choosing; it is
+        // let go first so that listening works whatever was sent before.
+        if (udpSocket->state() != QAbstractSocket::UnconnectedState)
+            udpSocket->abort();
         if (!port.valid) {
             append(console::ListenFailed,
                    QStringLiteral("端口 %1 超出 0-65535，未开始监听").arg(port.value));
@@ -145,9 +152,15 @@ void MainWindow::on_btnSave_clicked()
     if (text.isEmpty())
         return;
     const QString folder = Desktop::consoleSaveFolder(QCoreApplication::applicationDirPath());
-    const QString fileName = console::saveFileName(folder, QDateTime::currentDateTime());
+    // Two saves within a second must not share a name.
+    const QString wanted = console::saveFileName(folder, QDateTime::currentDateTime());
+    QString fileName = freeFileName(wanted);
     QString reason;
-    if (!saveUtf8TextFile(fileName, text, &reason)) {
+    if (fileName.isNull()) {
+        fileName = wanted;
+        reason = QStringLiteral("同名文件已有 %1 个，不覆盖").arg(kMaxNameSuffix + 1);
+    }
+    if (!reason.isEmpty() || !saveUtf8TextFile(fileName, text, &reason)) {
         // The console keeps what it showed.
         QMessageBox::warning(this, QStringLiteral("保存失败"),
                              QStringLiteral("接收窗口未能保存到 %1：%2").arg(fileName, reason));

@@ -36,6 +36,18 @@ Verdict judge(const Limits &limits, double r, double v)
     return ng ? Verdict::Ng : Verdict::Pass;
 }
 
+double rMilliOhms(const Reading &reading)
+{
+    return reading.milliOhm ? reading.r : reading.r * 1000.0;
+}
+
+Verdict judge(const Limits &limits, const Reading &reading)
+{
+    if (reading.rOverload || reading.vOverload)
+        return Verdict::None;
+    return judge(limits, rMilliOhms(reading), reading.v);
+}
+
 const char *alarmSoundResource(AlarmSound sound)
 {
     switch (sound) {

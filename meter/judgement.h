@@ -3,6 +3,8 @@
 
 #include <QString>
 
+#include "meterframe.h"
+
 // Judging a reading against the operator's four limits, and which alarm sound
 // each sound scheme plays for the verdict.
 namespace meter {
@@ -27,8 +29,15 @@ struct Limits
 
 enum class Verdict { None, Pass, Ng };
 
-// v is the magnitude: the sign of the voltage is not judged.
+// r in the unit of the R limits (mΩ); v is the magnitude: the sign of the
+// voltage is not judged.
 Verdict judge(const Limits &limits, double r, double v);
+
+// R of a reading in milliohms, whatever unit the meter reported it in.
+double rMilliOhms(const Reading &reading);
+// A reading as the window judges it: R in mΩ, and no verdict at all when the
+// meter reports an overload (its magnitude is then not a measurement).
+Verdict judge(const Limits &limits, const Reading &reading);
 
 // The six alarm sounds, in the order the window creates them.
 enum class AlarmSound { None = -1, Dudu = 0, Zhengchang, Yichang, Pass, Ng, Jingbao };

@@ -8,4 +8,10 @@
 // opened or not written whole (a full disk, a vanished folder).
 bool saveUtf8TextFile(const QString &path, const QString &text, QString *error = nullptr);
 
+// path itself when nothing is there yet, otherwise the first free name with
+// "-1", "-2", ... before the suffix, so that a save never replaces a file.
+// Null when even "-99" is taken.
+extern const int kMaxNameSuffix;
+QString freeFileName(const QString &path);
+
 #endif // TEXTFILE_H

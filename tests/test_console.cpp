@@ -4,6 +4,7 @@
 #include "console/consoleformat.h"
 #include "mainwindowprobe.h"
 #include "platform/desktop.h"
+#include "storage/textfile.h"
 #include "testsupport.h"
 
 #include <QCheckBox>
@@ -351,14 +352,19 @@ private slots:
         Peer peer;
         c.sendTo(peer.port(), "keep");
         const QString text = c.ui->txtMain->toPlainText();
-        // Folders in the way of the next few seconds' file names.
+        // Folders in the way of the next few seconds' file names and of
+        // every numbered name beside them: a save never overwrites, so it
+        // has nowhere to go.
         const QDir appDir(QCoreApplication::applicationDirPath());
         QStringList blockers;
         const QDateTime now = QDateTime::currentDateTime();
         for (int s = -1; s <= 5; ++s) {
             const QString name = QFileInfo(console::saveFileName(appDir.path(), now.addSecs(s))).fileName();
-            if (appDir.mkdir(name))
-                blockers << name;
+            for (int n = 0; n <= kMaxNameSuffix; ++n) {
+                const QString taken = n == 0 ? name : QString(name).replace(".txt", QString("-%1.txt").arg(n));
+                if (appDir.mkdir(taken))
+                    blockers << taken;
+            }
         }
         QString warning;
         testsupport::answerNextModal([&](QWidget *box) {

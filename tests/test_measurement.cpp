@@ -93,10 +93,10 @@ private slots:
         QTest::newRow("V above") << QStringList{"0", "10", "0", "5"} << frameOf(50000, 50001) << "NG";
         QTest::newRow("negative V judged by magnitude")
             << QStringList{"0", "10", "2", "4"} << frameOf(50000, 30000, 6, 3, true, true) << "PASS";
-        QTest::newRow("overloaded R judged by magnitude")
-            << QStringList{"0", "10", "0", "5"} << QByteArray::fromHex("60 06 50 C3 00 01 03 20 4E 00") << "PASS";
-        QTest::newRow("unit does not scale")
-            << QStringList{"0", "10", "0", "5"} << frameOf(50000, 20000, 3, 3, false) << "PASS";
+        QTest::newRow("overloaded R gets no verdict")
+            << QStringList{"0", "10", "0", "5"} << QByteArray::fromHex("60 06 50 C3 00 01 03 20 4E 00") << " ";
+        QTest::newRow("Ω reading judged in mΩ")
+            << QStringList{"0", "10", "0", "5"} << frameOf(50000, 20000, 3, 3, false) << "NG";
         QTest::newRow("crossed limits") << QStringList{"10", "0", "0", "5"} << frameOf(50000, 20000) << "NG";
         QTest::newRow("blank limits count as empty") << QStringList{"0", "10", " ", "5"} << frameOf(50000, 20000) << " ";
         QTest::newRow("empty limit") << QStringList{"0", "", "0", "5"} << frameOf(50000, 20000) << " ";

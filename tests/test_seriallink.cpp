@@ -298,12 +298,13 @@ private slots:
         QCOMPARE(ui->pushButton_R_RANG->text(), QString("20mΩ"));
         QCOMPARE(lines(ui->Receive_textEdit).size(), 6001);
         QCOMPARE(lines(ui->Receive_textEdit).last(), QString("6001#  2.0000mΩ  3.0000V"));
-        QVERIFY(ui->statusBar->currentMessage().contains("Clear"));
+        // The full state sits on the right of the status bar, beside messages.
+        QVERIFY(p.plotFullNotice().contains("Clear"));
 
         // Clear restarts the plot at key 1 and the numbering with it.
         ui->Clear_Plot_Button->click();
         QCOMPARE(ui->customPlot->graph(0)->dataCount(), 0);
-        QVERIFY(ui->statusBar->currentMessage().isEmpty());
+        QVERIFY(p.plotFullNotice().isEmpty());
         meter.send(frameOf(5000, 10000));
         QTRY_COMPARE_WITH_TIMEOUT(p.receiveCount(), 6002u, 3000);
         QCOMPARE(ui->customPlot->graph(0)->dataCount(), 1);

@@ -38,7 +38,8 @@ private slots:
         for (QCheckBox *box : {ui->ckHexReceive, ui->ckHexSend, ui->ckAscii, ui->ckShow, ui->ckAutoSend})
             QVERIFY(!box->isChecked());
         QCOMPARE(ui->PortBox->currentIndex(), -1);
-        QCOMPARE(ui->BaudBox->currentIndex(), -1);
+        // No stored rate: the usual 9600 rather than a blank box.
+        QCOMPARE(ui->BaudBox->currentText(), QString("9600"));
         QCOMPARE(ui->cboxInterval->currentIndex(), -1);
         QVERIFY(!p.autoSendTimer()->isActive());
         // Reading never creates the file.
@@ -96,9 +97,8 @@ private slots:
         QCOMPARE(ui->txtServerIP->text(), QString("127.0.0.1"));
         QCOMPARE(ui->txtServerPort->text(), QString("6000"));
         QCOMPARE(ui->txtListenPort->text(), QString("0"));
-        // A restored timed send starts the timer; it sends nothing until data is typed.
-        QVERIFY(p.autoSendTimer()->isActive());
-        QCOMPARE(p.autoSendTimer()->interval(), 20000);
+        // A restored timed send is shown checked but starts nothing.
+        QVERIFY(!p.autoSendTimer()->isActive());
         // Restoring starts nothing else.
         QVERIFY(!p.serialPort());
         QCOMPARE(ui->btnListen->text(), QString("监听"));
@@ -129,7 +129,7 @@ private slots:
         auto *ui = p.ui();
         QCOMPARE(ui->ckShow->isChecked(), checked);
         QCOMPARE(ui->PortBox->currentIndex(), -1);
-        QCOMPARE(ui->BaudBox->currentIndex(), -1);
+        QCOMPARE(ui->BaudBox->currentText(), QString("9600"));
         QCOMPARE(ui->cboxInterval->currentIndex(), -1);
         QCOMPARE(ui->txtServerPort->text(), QString("0"));
         QCOMPARE(ui->txtListenPort->text(), QString("0"));
@@ -202,7 +202,7 @@ private slots:
         {
             MainWindow w;
             QCOMPARE(MainWindowProbe(w).ui()->txtServerPort->text(), QString("0"));
-            QCOMPARE(MainWindowProbe(w).ui()->BaudBox->currentIndex(), -1);
+            QCOMPARE(MainWindowProbe(w).ui()->BaudBox->currentText(), QString("9600"));
         }
     }
 

@@ -4,6 +4,7 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include <QLabel>
 #include <QSerialPort>
 #include <QUdpSocket>
 
@@ -18,6 +19,7 @@ public:
     quint32 receiveCount() const { return w.receiveCount; }
     quint32 sendCount() const { return w.sendCount; }
     quint32 plotSampleCount() const { return w.plotSampleCount; }
+    void setPlotSampleCount(quint32 n) { w.plotSampleCount = n; } // a full plot without 6000 frames
     quint32 sampleDivisor() const { return w.sampleDivisor; }
     qint8 rRange() const { return w.rRange; }
     qint8 vRange() const { return w.vRange; }
@@ -30,6 +32,11 @@ public:
     const QByteArray &rangeCommandR(int i) const { return w.rangeCommandR[i]; }
     const QByteArray &rangeCommandV(int i) const { return w.rangeCommandV[i]; }
     const meter::FrameAssembler &frameAssembler() const { return w.frameAssembler; }
+    // The full-plot state as shown on the status bar; empty while hidden.
+    QString plotFullNotice() const
+    {
+        return w.plotFullLabel && !w.plotFullLabel->isHidden() ? w.plotFullLabel->text() : QString();
+    }
 
 private:
     MainWindow &w;

@@ -1,4 +1,5 @@
-// Reading config.ini whatever it holds; what was read writes and reads back the same.
+// Reading config.ini whatever it holds, and writing it back over itself as the
+// window does: what was read writes and reads back the same.
 #include "settings/configfile.h"
 
 #include <QCoreApplication>
@@ -12,7 +13,6 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static const QString path = QDir::temp().filePath(QStringLiteral("zentrel-fuzz-%1.ini").arg(getpid()));
-    static const QString copy = QDir::temp().filePath(QStringLiteral("zentrel-fuzz-%1-copy.ini").arg(getpid()));
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return 0;
@@ -20,10 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     file.close();
 
     const ConnectionSettings read = readConnectionSettings(path);
-    QFile::remove(copy);
-    if (!writeConnectionSettings(copy, read))
+    if (!writeConnectionSettings(path, read))
         std::abort();
-    const ConnectionSettings again = readConnectionSettings(copy);
+    const ConnectionSettings again = readConnectionSettings(path);
     if (again.portName != read.portName || again.baudRate != read.baudRate || again.hexReceive != read.hexReceive
         || again.hexSend != read.hexSend || again.ascii != read.ascii || again.pause != read.pause
         || again.autoSend != read.autoSend || again.autoTime != read.autoTime || again.serverIp != read.serverIp

@@ -19,6 +19,8 @@ for target in fuzz_frames fuzz_hextext fuzz_escaped fuzz_config; do
     corpus="$build/corpus/$target"
     mkdir -p "$corpus" "$build/findings"
     [ -n "$(ls -A "$corpus")" ] || printf '\x40\x02\x40\xe2\x01\x01\x01\x10\x27\x00' > "$corpus/seed"
+    # Files that once did harm are always part of the corpus.
+    if [ -d "$here/seeds/$target" ]; then cp -f "$here/seeds/$target"/* "$corpus/"; fi
     if "$build/$target" "$corpus" -max_total_time="$seconds" -max_len=4096 -timeout=10 \
             -artifact_prefix="$build/findings/$target-" -print_final_stats=1 > "$build/$target.log" 2>&1; then
         runs=$(grep -E '^stat::number_of_executed_units' "$build/$target.log" | awk '{print $2}')

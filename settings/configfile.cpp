@@ -1,7 +1,13 @@
 #include "configfile.h"
 
+#include "inifile.h"
+#include "storage/textfile.h"
+
+#include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
+#include <QTemporaryFile>
 
 namespace {
 
@@ -15,43 +21,70 @@ int integerOf(const QVariant &value)
 
 ConnectionSettings readConnectionSettings(const QString &path)
 {
-    QSettings file(path, QSettings::IniFormat);
+    const ini::Document doc = ini::read(path);
+    auto value = [&doc](const char *key) { return doc.values.value(QLatin1String(key)); };
     ConnectionSettings s;
-    s.portName = file.value("/Serial/PortName").toString();
-    s.baudRate = integerOf(file.value("Serial/BaudRate"));
-    s.hexReceive = file.value("/UDP_Server/ckHexReceive").toBool();
-    s.hexSend = file.value("UDP_Server/ckHexSend").toBool();
-    s.ascii = file.value("UDP_Server/ckAscii").toBool();
-    s.pause = file.value("UDP_Server/ckShow").toBool();
-    s.autoSend = file.value("UDP_Server/ckAutoSend").toBool();
-    s.autoTime = integerOf(file.value("UDP_Server/AutoTime"));
-    s.serverIp = file.value("UDP_Server/ServerIP").toString();
-    s.serverPort = integerOf(file.value("UDP_Server/ServerPort"));
-    s.listenPort = integerOf(file.value("UDP_Server/ListenPort"));
+    s.portName = value("Serial/PortName").toString();
+    s.baudRate = integerOf(value("Serial/BaudRate"));
+    s.hexReceive = value("UDP_Server/ckHexReceive").toBool();
+    s.hexSend = value("UDP_Server/ckHexSend").toBool();
+    s.ascii = value("UDP_Server/ckAscii").toBool();
+    s.pause = value("UDP_Server/ckShow").toBool();
+    s.autoSend = value("UDP_Server/ckAutoSend").toBool();
+    s.autoTime = integerOf(value("UDP_Server/AutoTime"));
+    s.serverIp = value("UDP_Server/ServerIP").toString();
+    s.serverPort = integerOf(value("UDP_Server/ServerPort"));
+    s.listenPort = integerOf(value("UDP_Server/ListenPort"));
+    s.ignoredKeys = doc.ignored;
+    s.notRegular = doc.notRegular;
     return s;
 }
 
 bool writeConnectionSettings(const QString &path, const ConnectionSettings &s, QString *error)
 {
-    QSettings file(path, QSettings::IniFormat);
-    file.setValue("/Serial/PortName", s.portName);
-    file.setValue("Serial/BaudRate", s.baudRate);
-    file.setValue("/UDP_Server/ckHexReceive", s.hexReceive);
-    file.setValue("UDP_Server/ckHexSend", s.hexSend);
-    file.setValue("UDP_Server/ckAscii", s.ascii);
-    file.setValue("UDP_Server/ckShow", s.pause);
-    file.setValue("UDP_Server/ckAutoSend", s.autoSend);
-    file.setValue("UDP_Server/AutoTime", s.autoTime);
-    file.setValue("UDP_Server/ServerIP", s.serverIp);
-    file.setValue("UDP_Server/ServerPort", s.serverPort);
-    file.setValue("UDP_Server/ListenPort", s.listenPort);
-    file.sync();
-    if (file.status() == QSettings::NoError)
-        return true;
-    if (error) {
-        const QFileInfo info(path);
-        *error = info.isDir() ? QStringLiteral("同名文件夹挡住了设置文件")
-                              : QStringLiteral("设置文件不可写");
+    auto fail = [error](const QString &reason) {
+        if (error)
+            *error = reason;
+        return false;
+    };
+    const QFileInfo info(path);
+    if (info.isDir())
+        return fail(QStringLiteral("同名文件夹挡住了设置文件"));
+    if (fileKind(path) == FileKind::Other)
+        return fail(notRegularFileReason(path));
+
+    // QSettings writes the file, but never reads the old one: that goes
+    // through the careful reader, and QSettings starts from an empty file
+    // holding what it read. The result then replaces config.ini whole.
+    const ini::Document old = ini::read(path);
+    QTemporaryFile scratch(QDir::temp().filePath(QStringLiteral("zentrel-config-XXXXXX.ini")));
+    if (!scratch.open())
+        return fail(QStringLiteral("无法建立临时文件：%1").arg(scratch.errorString()));
+    scratch.close();
+    {
+        QSettings file(scratch.fileName(), QSettings::IniFormat);
+        for (auto it = old.values.cbegin(); it != old.values.cend(); ++it)
+            file.setValue(it.key(), it.value());
+        file.setValue("/Serial/PortName", s.portName);
+        file.setValue("Serial/BaudRate", s.baudRate);
+        file.setValue("/UDP_Server/ckHexReceive", s.hexReceive);
+        file.setValue("UDP_Server/ckHexSend", s.hexSend);
+        file.setValue("UDP_Server/ckAscii", s.ascii);
+        file.setValue("UDP_Server/ckShow", s.pause);
+        file.setValue("UDP_Server/ckAutoSend", s.autoSend);
+        file.setValue("UDP_Server/AutoTime", s.autoTime);
+        file.setValue("UDP_Server/ServerIP", s.serverIp);
+        file.setValue("UDP_Server/ServerPort", s.serverPort);
+        file.setValue("UDP_Server/ListenPort", s.listenPort);
+        file.sync();
+        if (file.status() != QSettings::NoError)
+            return fail(QStringLiteral("临时文件 %1 写入失败").arg(scratch.fileName()));
     }
-    return false;
+    QFile written(scratch.fileName());
+    if (!written.open(QIODevice::ReadOnly))
+        return fail(written.errorString());
+    QString reason;
+    if (!saveFileAtomically(path, written.readAll(), &reason))
+        return fail(reason);
+    return true;
 }

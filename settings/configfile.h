@@ -2,6 +2,7 @@
 #define CONFIGFILE_H
 
 #include <QString>
+#include <QStringList>
 
 // The eleven values kept in config.ini, as the file holds them.
 struct ConnectionSettings
@@ -17,13 +18,19 @@ struct ConnectionSettings
     QString serverIp;
     int serverPort = 0;
     int listenPort = 0;
+
+    // Not kept in the file: what reading it found.
+    QStringList ignoredKeys; // values that could not be taken safely, read as absent
+    bool notRegular = false; // config.ini is a FIFO, device, ...: not read
 };
 
 // Reads config.ini (or any INI file): a missing file, key or value reads as
 // empty, false or 0. Never creates the file.
 ConnectionSettings readConnectionSettings(const QString &path);
-// Writes the eleven keys in their order. Returns false with the reason when
-// the file could not be written (read-only, a folder in its place, ...).
+// Writes the eleven keys in their order, keeping every other key the file
+// holds; the file is replaced whole or not at all. Returns false with the
+// reason when it could not be written (read-only, a folder or FIFO in its
+// place, a full disk, ...).
 bool writeConnectionSettings(const QString &path, const ConnectionSettings &settings, QString *error = nullptr);
 
 #endif // CONFIGFILE_H

@@ -2,26 +2,65 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
+
+FileKind fileKind(const QString &path)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return FileKind::Missing;
+    return info.isFile() ? FileKind::Regular : FileKind::Other;
+}
+
+QString notRegularFileReason(const QString &path)
+{
+    return QFileInfo(path).isDir() ? QStringLiteral("%1 是一个文件夹").arg(path)
+                                   : QStringLiteral("%1 不是普通文件（管道、设备或套接字）").arg(path);
+}
+
+namespace {
+
+bool save(const QString &path, const QByteArray &bytes, QIODevice::OpenMode mode, QString *error)
+{
+    auto fail = [error](const QString &reason) {
+        if (error)
+            *error = reason;
+        return false;
+    };
+    switch (fileKind(path)) {
+    case FileKind::Other:
+        return fail(notRegularFileReason(path));
+    case FileKind::Regular:
+        // Replacing would succeed on a read-only file; its owner meant it to stay.
+        if (!QFileInfo(path).isWritable())
+            return fail(QStringLiteral("%1 是只读文件").arg(path));
+        break;
+    case FileKind::Missing:
+        break;
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | mode))
+        return fail(file.errorString());
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
+        const QString reason = file.errorString();
+        file.cancelWriting();
+        return fail(reason);
+    }
+    if (!file.commit())
+        return fail(file.errorString());
+    return true;
+}
+
+} // namespace
+
+bool saveFileAtomically(const QString &path, const QByteArray &bytes, QString *error)
+{
+    return save(path, bytes, QIODevice::NotOpen, error);
+}
 
 bool saveUtf8TextFile(const QString &path, const QString &text, QString *error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
-        if (error)
-            *error = file.errorString();
-        return false;
-    }
-    const QByteArray bytes = text.toUtf8();
-    const qint64 written = file.write(bytes);
-    const bool flushed = file.flush();
-    if (written != bytes.size() || !flushed || file.error() != QFileDevice::NoError) {
-        if (error)
-            *error = file.errorString();
-        file.close();
-        return false;
-    }
-    file.close();
-    return true;
+    return save(path, text.toUtf8(), QIODevice::Text, error);
 }
 
 const int kMaxNameSuffix = 99;

@@ -83,6 +83,14 @@ Outgoing encodeOutgoing(const QString &text, bool hex, bool escaped)
         if (out.refusal.isEmpty())
             out.bytes = QUIHelper::hexTextToBytes(text);
     } else if (escaped) {
+        // Escaped text stands for bytes: a character beyond Latin-1 has no
+        // byte of its own and would go out as "?" while shown as typed.
+        for (const QChar c : text) {
+            if (c.unicode() > 0xFF) {
+                out.refusal = QStringLiteral("字符“%1”不是单字节字符，ASCII 模式下无法发送；未发送").arg(c);
+                return out;
+            }
+        }
         out.bytes = QUIHelper::escapedTextToBytes(text);
     } else {
         out.bytes = text.toUtf8();
@@ -92,13 +100,19 @@ Outgoing encodeOutgoing(const QString &text, bool hex, bool escaped)
 
 TypedPort parsePort(const QString &text)
 {
+    // Only a plain whole number of ASCII digits is a port: "abc", "0x50",
+    // full-width digits or twenty digits would otherwise bind a random port.
     TypedPort port;
-    bool ok = false;
-    const qlonglong value = text.trimmed().toLongLong(&ok);
-    if (!ok)
-        return port; // not a number: 0, as typed numbers read everywhere
-    port.valid = value >= 0 && value <= 65535;
-    port.value = int(qBound<qlonglong>(INT_MIN, value, INT_MAX));
+    const QString trimmed = text.trimmed();
+    bool digits = !trimmed.isEmpty() && trimmed.size() <= 9;
+    for (const QChar c : trimmed)
+        digits = digits && c >= QLatin1Char('0') && c <= QLatin1Char('9');
+    if (!digits) {
+        port.valid = false;
+        return port;
+    }
+    port.value = trimmed.toInt();
+    port.valid = port.value <= 65535;
     return port;
 }
 

@@ -36,12 +36,12 @@ struct Outgoing
     QString refusal; // why nothing is sent; empty when the text is fine
 };
 // The bytes typed text stands for: hex text (refused unless every
-// blank-separated group is an even number of hex digits), escaped text, or
-// plain text as UTF-8.
+// blank-separated group is an even number of hex digits), escaped text
+// (refused when a character has no single byte), or plain text as UTF-8.
 Outgoing encodeOutgoing(const QString &text, bool hex, bool escaped);
 
-// A typed port: the base-10 number of the trimmed text (0 when not a number),
-// and whether it is a port at all.
+// A typed listen port: valid only when the trimmed text is a whole number of
+// ASCII digits from 0 to 65535.
 struct TypedPort
 {
     int value = 0;

@@ -112,6 +112,7 @@ private:
     void requestReplot();
     meter::Limits readLimits();
     void markLimitField(QLineEdit *field, meter::Limit::State state);
+    void markField(QLineEdit *field, bool invalid, const QString &why);
     void sendRangeCommand(const QByteArray &command);
     void showPlotFullNotice();
     void hidePlotFullNotice();

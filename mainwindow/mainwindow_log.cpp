@@ -26,12 +26,13 @@ void MainWindow::on_Clear_Receive_Button_clicked()
 
 void MainWindow::on_Save_Serial_Button_clicked()
 {
-    const QString text = ui->Receive_textEdit->toPlainText();
     const QString fileName = QFileDialog::getSaveFileName(
         this, QStringLiteral("保存"), Desktop::saveDialogStart(readingsFileName(QDateTime::currentDateTime())),
         QStringLiteral("文本文件(*txt)"));
     if (fileName.isEmpty())
         return;
+    // What the window holds now: readings go on arriving while the dialog is open.
+    const QString text = ui->Receive_textEdit->toPlainText();
     QString reason;
     if (!saveUtf8TextFile(fileName, text, &reason)) {
         // The window keeps its text, so the operator can try another place.

@@ -4,8 +4,12 @@
 #include "ui_mainwindow.h"
 
 #include "platform/demorandom.h"
+#include "storage/textfile.h"
 
+#include <QBuffer>
 #include <QColorDialog>
+#include <QDir>
+#include <QTemporaryFile>
 #include <QDebug>
 #include <QFileDialog>
 #include <QInputDialog>
@@ -145,7 +149,14 @@ void MainWindow::on_color_pushButton_clicked()
 void MainWindow::on_Button_Limit_set_clicked()
 {
     // Read in single precision: the line lies where the typed value's float is.
-    const double value = double(ui->Line_Edit_Limit_data->text().toFloat());
+    // An infinite or NaN line ("1e39", "nan") would stop "Fix" from ever
+    // rescaling the axis again, so it is refused and the field marked.
+    const float typed = ui->Line_Edit_Limit_data->text().toFloat();
+    const bool finite = std::isfinite(typed);
+    markField(ui->Line_Edit_Limit_data, !finite, QStringLiteral("不是有限的数：未画限值线"));
+    if (!finite)
+        return;
+    const double value = double(typed);
     QVector<double> keys(kLimitLinePoints);
     QVector<double> values(kLimitLinePoints, value);
     for (int i = 0; i < kLimitLinePoints; ++i)
@@ -374,9 +385,37 @@ void MainWindow::exportPlot(const QString &format)
         return;
     if (!fileName.endsWith(QLatin1Char('.') + format, Qt::CaseInsensitive))
         fileName += QLatin1Char('.') + format;
+    // Rendered aside first, then put in place whole: a full disk never
+    // leaves a truncated picture or a destroyed older one behind.
     QCustomPlot *plot = ui->customPlot;
-    const bool saved = pdf ? plot->savePdf(fileName) : plot->savePng(fileName);
-    if (!saved)
+    QByteArray bytes;
+    QString reason;
+    if (fileKind(fileName) == FileKind::Other) {
+        reason = notRegularFileReason(fileName);
+    } else if (pdf) {
+        QTemporaryFile scratch(QDir::temp().filePath(QStringLiteral("zentrel-plot-XXXXXX.pdf")));
+        if (!scratch.open()) {
+            reason = scratch.errorString();
+        } else {
+            scratch.close();
+            if (plot->savePdf(scratch.fileName()) && scratch.open())
+                bytes = scratch.readAll();
+            if (bytes.isEmpty())
+                reason = QStringLiteral("the PDF could not be rendered in %1").arg(QDir::tempPath());
+        }
+    } else {
+        QImage image = plot->toPixmap(0, 0, 1.0).toImage();
+        const int dotsPerMeter = qRound(96 / 0.0254); // as QCustomPlot::savePng marks it
+        image.setDotsPerMeterX(dotsPerMeter);
+        image.setDotsPerMeterY(dotsPerMeter);
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        if (!image.save(&buffer, "PNG"))
+            reason = QStringLiteral("the PNG could not be rendered");
+    }
+    if (reason.isEmpty() && !saveFileAtomically(fileName, bytes, &reason) && reason.isEmpty())
+        reason = QStringLiteral("unknown error");
+    if (!reason.isEmpty())
         QMessageBox::warning(this, QStringLiteral("Save plot"),
-                             QStringLiteral("Could not write %1.").arg(fileName));
+                             QStringLiteral("Could not write %1: %2.").arg(fileName, reason));
 }

@@ -281,12 +281,16 @@ meter::Limits MainWindow::readLimits()
 
 void MainWindow::markLimitField(QLineEdit *field, meter::Limit::State state)
 {
-    const bool invalid = state == meter::Limit::Invalid;
+    markField(field, state == meter::Limit::Invalid, QStringLiteral("不是数字：此限值无效，读数不作判定"));
+}
+
+void MainWindow::markField(QLineEdit *field, bool invalid, const QString &why)
+{
     if (field->property("invalidLimit").toBool() == invalid)
         return;
     field->setProperty("invalidLimit", invalid);
     field->setStyleSheet(invalid ? QStringLiteral("QLineEdit { border: 2px solid red; }") : QString());
-    field->setToolTip(invalid ? QStringLiteral("不是数字：此限值无效，读数不作判定") : QString());
+    field->setToolTip(invalid ? why : QString());
 }
 
 void MainWindow::on_Clear_Cal_Button_clicked()

@@ -76,10 +76,13 @@ void MainWindow::on_btnListen_clicked()
             udpSocket->abort();
         if (!port.valid) {
             append(console::ListenFailed,
-                   QStringLiteral("端口 %1 超出 0-65535，未开始监听").arg(port.value));
+                   QStringLiteral("端口“%1”不是 0-65535 的整数，未开始监听").arg(ui->txtListenPort->text()));
         } else if (udpSocket->bind(QHostAddress::AnyIPv4, quint16(port.value))) {
             ui->btnListen->setText(QStringLiteral("关闭"));
-            append(console::Sent, QStringLiteral("监听成功"));
+            // Port 0 lets the system choose; the operator needs to know which.
+            append(console::Sent, port.value == 0
+                       ? QStringLiteral("监听成功（端口 %1）").arg(udpSocket->localPort())
+                       : QStringLiteral("监听成功"));
         } else {
             append(console::ListenFailed,
                    QStringLiteral("无法监听端口 %1：%2").arg(port.value).arg(udpSocket->errorString()));

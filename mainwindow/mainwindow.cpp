@@ -43,6 +43,9 @@ MainWindow::MainWindow(QWidget *parent)
     replotTimer->setSingleShot(true);
     replotTimer->setTimerType(Qt::PreciseTimer); // never early, so the redraw is not put off twice
     connect(replotTimer, &QTimer::timeout, this, &MainWindow::requestReplot);
+    holdTimer = new QTimer(this);
+    holdTimer->setSingleShot(true);
+    connect(holdTimer, &QTimer::timeout, this, &MainWindow::update);
 
     ui->Close_Serial_Button->setEnabled(false);
     ui->pushButton_R_RANG->setEnabled(false);

@@ -149,11 +149,14 @@ private:
     bool restoringSettings = false; // config.ini is being applied: start nothing
 
     // Bytes of a frame still waiting for the rest of it, across notifications.
-    meter::FrameAssembler frameAssembler;
+    // Realigns after a stray byte; what it drops is shown on the "R:" tooltip.
+    meter::FrameAssembler frameAssembler {meter::FrameSize, 200, meter::plausibleFrame};
+    quint64 shownDiscarded = 0;
     QElapsedTimer linkClock;
     // Live-plot redraws are spaced out under a fast stream.
     QElapsedTimer lastReplot;
     QTimer *replotTimer = nullptr;
+    QTimer *holdTimer = nullptr; // collects a frame the framer held back
     QLabel *plotFullLabel = nullptr; // the full-plot state, on the status bar's right
 };
 

@@ -140,6 +140,9 @@ void MainWindow::update()
     receiveBuffer = serialPort->readAll();
     const QByteArray frames = frameAssembler.push(receiveBuffer, linkClock.elapsed());
     receiveBuffer.clear();
+    // A frame held back for lack of evidence is collected after the stale time.
+    if (frameAssembler.holdsFrame())
+        holdTimer->start(int(frameAssembler.staleAfterMs()) + 10);
     if (frames.isEmpty())
         return;
 
@@ -201,6 +204,11 @@ void MainWindow::handleFrame(const char *frame, const meter::Limits &limits, con
 void MainWindow::showBurst(const BurstView &view)
 {
     ui->Receive_times_Label->setText(QStringLiteral("R:") + QString::number(receiveCount));
+    if (frameAssembler.discardedBytes() != shownDiscarded) {
+        shownDiscarded = frameAssembler.discardedBytes();
+        ui->Receive_times_Label->setToolTip(
+            QStringLiteral("已丢弃 %1 个不成帧的字节（错位或中断的数据）").arg(shownDiscarded));
+    }
     if (!view.rangeR.isNull())
         ui->pushButton_R_RANG->setText(view.rangeR);
     if (!view.rangeV.isNull())

@@ -2,40 +2,68 @@
 
 namespace meter {
 
-FrameAssembler::FrameAssembler(int frameSize, qint64 staleAfterMs)
-    : m_frameSize(frameSize), m_staleAfterMs(staleAfterMs)
+FrameAssembler::FrameAssembler(int frameSize, qint64 staleAfterMs, Check plausible)
+    : m_frameSize(frameSize), m_staleAfterMs(staleAfterMs), m_plausible(plausible)
 {
-    m_pending.reserve(frameSize);
+    m_pending.reserve(2 * frameSize);
 }
 
 QByteArray FrameAssembler::push(const char *data, int size, qint64 nowMs)
 {
+    QByteArray frames;
     if (!m_pending.isEmpty() && nowMs - m_lastArrivalMs > m_staleAfterMs) {
+        // A held frame that no later bytes explained is passed on as it is.
+        if (m_pending.size() >= m_frameSize) {
+            frames.append(m_pending.constData(), m_frameSize);
+            m_pending.remove(0, m_frameSize);
+        }
         m_discarded += quint64(m_pending.size());
         m_pending.clear();
     }
     if (size <= 0)
-        return QByteArray();
+        return frames;
     m_lastArrivalMs = nowMs;
 
-    QByteArray frames;
-    int used = 0;
-    if (!m_pending.isEmpty()) {
-        const int need = m_frameSize - m_pending.size();
-        const int take = qMin(need, size);
-        m_pending.append(data, take);
-        used = take;
-        if (m_pending.size() < m_frameSize)
-            return frames;
-        frames = m_pending;
-        m_pending.clear();
+    // Fast road: nothing pending, no check, whole frames only.
+    if (m_pending.isEmpty() && !m_plausible) {
+        const int whole = size / m_frameSize * m_frameSize;
+        if (whole < size)
+            m_pending.append(data + whole, size - whole);
+        frames.append(data, whole);
+        return frames;
     }
-    const int whole = (size - used) / m_frameSize * m_frameSize;
-    if (whole > 0)
-        frames.append(data + used, whole);
-    used += whole;
-    if (used < size)
-        m_pending.append(data + used, size - used);
+
+    m_pending.append(data, size);
+    const char *bytes = m_pending.constData();
+    const int n = m_pending.size();
+    int pos = 0;
+    while (n - pos >= m_frameSize) {
+        const char *frame = bytes + pos;
+        if (!m_plausible || m_plausible(frame)) {
+            frames.append(frame, m_frameSize);
+            pos += m_frameSize;
+            continue;
+        }
+        int shift = 0;
+        for (int k = 1; k < m_frameSize && n - pos - k >= m_frameSize; ++k) {
+            if (m_plausible(frame + k)) {
+                shift = k;
+                break;
+            }
+        }
+        if (shift > 0) {
+            m_discarded += quint64(shift);
+            pos += shift;
+        } else if (n - pos >= 2 * m_frameSize - 1) {
+            // Every shift was looked at and none fits: no evidence of
+            // misalignment, so the frame goes on as it is.
+            frames.append(frame, m_frameSize);
+            pos += m_frameSize;
+        } else {
+            break; // held until more bytes tell, or until the stale time
+        }
+    }
+    m_pending.remove(0, pos);
     return frames;
 }
 

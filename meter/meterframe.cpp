@@ -35,6 +35,15 @@ Reading decodeFrame(const char *data, int size)
     return reading;
 }
 
+bool plausibleFrame(const char *frame)
+{
+    const quint8 flags = quint8(frame[0]);
+    const quint8 rCode = quint8(frame[1]);
+    const quint8 polarity = quint8(frame[5]);
+    const quint8 vCode = quint8(frame[6]);
+    return (flags & 0x03) == 0 && rCode <= 6 && polarity <= 1 && vCode <= 3;
+}
+
 QString rRangeText(int code)
 {
     static const QString texts[] = {QStringLiteral("2mΩ"),  QStringLiteral("20mΩ"),

@@ -182,11 +182,11 @@ private slots:
         FrameAssembler framer;
         const QByteArray frame = hex("4002 40E201 01 01 102700");
         QVERIFY(framer.push(QByteArray(3, '\x55'), 1000).isEmpty());
-        // Exactly 100 ms is not yet stale...
-        QVERIFY(framer.push(QByteArray(1, '\x55'), 1100).isEmpty());
+        // Exactly 200 ms is not yet stale...
+        QVERIFY(framer.push(QByteArray(1, '\x55'), 1200).isEmpty());
         QCOMPARE(framer.pendingBytes(), 4);
-        // ...101 ms after the last byte is: the garbage goes, the frame is whole.
-        QCOMPARE(framer.push(frame, 1201), frame);
+        // ...201 ms after the last byte is: the garbage goes, the frame is whole.
+        QCOMPARE(framer.push(frame, 1401), frame);
         QCOMPARE(framer.discardedBytes(), quint64(4));
         QCOMPARE(framer.pendingBytes(), 0);
     }
@@ -202,13 +202,86 @@ private slots:
         QCOMPARE(misaligned.size(), 20);
         QVERIFY(misaligned.left(10) != frame);
         QCOMPARE(framer.pendingBytes(), 7);
-        now += 150;
+        now += 250;
         QCOMPARE(framer.push(frame + frame, now), frame + frame);
         QCOMPARE(framer.discardedBytes(), quint64(7));
         // An empty read changes nothing.
         QVERIFY(framer.push(QByteArray(), now + 1).isEmpty());
         framer.reset();
         QCOMPARE(framer.pendingBytes(), 0);
+    }
+
+    void checkedFramerRealignsOnItsOwn_data()
+    {
+        QTest::addColumn<int>("chunk"); // bytes per push; 0: all at once
+        QTest::newRow("all at once") << 0;
+        QTest::newRow("a frame a time") << 10;
+        QTest::newRow("odd chunks") << 7;
+        QTest::newRow("byte by byte") << 1;
+    }
+
+    void checkedFramerRealignsOnItsOwn()
+    {
+        QFETCH(int, chunk);
+        FrameAssembler framer(FrameSize, 200, plausibleFrame);
+        // Stray bytes between frames of different readings; no pause anywhere.
+        QByteArray stream;
+        QList<QByteArray> frames;
+        int stray = 0;
+        for (int i = 0; i < 40; ++i) {
+            FrameFields f;
+            f.rCounts = quint32(10000 + i * 1237);
+            f.vCounts = quint32(37000 + i * 3);
+            f.milliOhm = i % 3 != 0;
+            f.rRangeCode = quint8(i % 7);
+            f.vRangeCode = quint8(i % 4);
+            f.vNegative = i % 2;
+            frames << encodeFrame(f);
+            if (i % 9 == 4) {
+                stream += QByteArray(1 + i % 4, char(0x55 + i));
+                stray += 1 + i % 4;
+            }
+            stream += frames.last();
+        }
+        QByteArray out;
+        const int step = chunk == 0 ? stream.size() : chunk;
+        for (int pos = 0; pos < stream.size(); pos += step)
+            out += framer.push(stream.mid(pos, step), pos / 100);
+        // Every frame comes out once, whole and in order; only the stray bytes are lost.
+        QList<QByteArray> cut;
+        for (int pos = 0; pos + FrameSize <= out.size(); pos += FrameSize)
+            cut << out.mid(pos, FrameSize);
+        QCOMPARE(cut, frames);
+        QCOMPARE(framer.discardedBytes(), quint64(stray));
+    }
+
+    void plausibleFramesAreNeverHeldBack()
+    {
+        // Every frame a working meter can send passes the check...
+        for (int flags : {0x00, 0x40, 0x60, 0x48, 0x68, 0x20, 0x08, 0x28})
+            for (int r = 0; r <= 6; ++r)
+                for (int v = 0; v <= 3; ++v)
+                    for (int pol = 0; pol <= 1; ++pol) {
+                        QByteArray f = hex("00 00 FFFFFF 00 00 FFFFFF");
+                        f[0] = char(flags);
+                        f[1] = char(r);
+                        f[5] = char(pol);
+                        f[6] = char(v);
+                        QVERIFY(plausibleFrame(f.constData()));
+                    }
+        // ...and a frame that fails it is still passed on when nothing shows
+        // a misalignment: with the next frame, or alone after the stale time.
+        FrameAssembler framer(FrameSize, 200, plausibleFrame);
+        const QByteArray odd = hex("43 7F 102700 05 09 102700");
+        const QByteArray good = hex("4002 40E201 01 01 102700");
+        QVERIFY(!plausibleFrame(odd.constData()));
+        QVERIFY(framer.push(odd, 0).isEmpty());
+        QVERIFY(framer.holdsFrame());
+        QCOMPARE(framer.push(good, 50), odd + good);
+        QVERIFY(framer.push(odd, 100).isEmpty());
+        QVERIFY(framer.push(QByteArray(), 250).isEmpty());
+        QCOMPARE(framer.push(QByteArray(), 301), odd);
+        QCOMPARE(framer.discardedBytes(), quint64(0));
     }
 
     // ---- judgement ----

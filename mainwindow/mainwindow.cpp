@@ -2,6 +2,7 @@
 #include "ui_mainwindow.h"
 
 #include "platform/demorandom.h"
+#include "storage/overflowlog.h"
 
 #include <QDateTime>
 #include <QPalette>

@@ -14,7 +14,11 @@
 #include <QPoint>
 #include <QString>
 
+#include <memory>
+
 #include <qcustomplot.h>
+
+class OverflowLog;
 
 class QLabel;
 class QLineEdit;
@@ -119,6 +123,9 @@ private:
 
     void watchLimitFields();
 
+    // receive window
+    void trimReceiveWindow();
+
     // UDP console
     void applyAutoSend();
 
@@ -158,6 +165,12 @@ private:
     QTimer *replotTimer = nullptr;
     QTimer *holdTimer = nullptr; // collects a frame the framer held back
     QLabel *plotFullLabel = nullptr; // the full-plot state, on the status bar's right
+
+    // The receive window keeps at most this many lines below its notice line.
+    int receiveWindowCap = 200000;
+    std::unique_ptr<OverflowLog> overflowLog;
+    bool overflowNoticeShown = false;
+    QElapsedTimer overflowRetry;
 };
 
 #endif // MAINWINDOW_H

@@ -3,9 +3,16 @@
 #include "ui_mainwindow.h"
 
 #include "platform/desktop.h"
+#include "storage/overflowlog.h"
 #include "storage/textfile.h"
 
 #include <QDateTime>
+#include <QDir>
+#include <QStatusBar>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextDocumentFragment>
 #include <QFileDialog>
 #include <QMessageBox>
 
@@ -22,6 +29,53 @@ QString readingsFileName(const QDateTime &when)
 void MainWindow::on_Clear_Receive_Button_clicked()
 {
     ui->Receive_textEdit->clear();
+    overflowNoticeShown = false;
+}
+
+void MainWindow::trimReceiveWindow()
+{
+    // A line PC left running for days would grow the window past what its
+    // text layout can bear. Past the cap the oldest lines move, in blocks, to
+    // a file in the journal folder; they leave the window only once on disk.
+    QTextDocument *document = ui->Receive_textEdit->document();
+    const int first = overflowNoticeShown ? 1 : 0;
+    const int held = document->blockCount() - first;
+    const int block = qMax(1, receiveWindowCap / 20);
+    if (held <= receiveWindowCap + block)
+        return;
+    if (overflowRetry.isValid() && overflowRetry.elapsed() < 5000)
+        return; // the last attempt failed: try again after a while, not per burst
+    if (!overflowLog)
+        overflowLog.reset(new OverflowLog(journalFolder(QStringLiteral("config.ini")), QDateTime::currentDateTime()));
+
+    const int moving = held - receiveWindowCap;
+    QTextCursor cursor(document->findBlockByNumber(first));
+    cursor.setPosition(document->findBlockByNumber(first + moving).position(), QTextCursor::KeepAnchor);
+    // The selection ends at the start of the first line that stays.
+    QString lines = cursor.selection().toPlainText();
+    if (lines.endsWith(QLatin1Char('\n')))
+        lines.chop(1);
+    QString reason;
+    if (!overflowLog->append(lines, &reason)) {
+        overflowRetry.start();
+        statusBar()->showMessage(QStringLiteral("接收窗口已满，较早的行未能移到文件（%1），暂留在窗口中").arg(reason), 10000);
+        return;
+    }
+    overflowRetry.invalidate();
+    cursor.removeSelectedText();
+
+    const QString notice = QStringLiteral("…… 较早的 %1 行已移到 %2")
+                               .arg(overflowLog->linesWritten())
+                               .arg(QDir::toNativeSeparators(overflowLog->path()));
+    QTextCursor top(document);
+    if (overflowNoticeShown) {
+        top.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    } else {
+        top.insertBlock();
+        top.movePosition(QTextCursor::Start);
+        overflowNoticeShown = true;
+    }
+    top.insertText(notice);
 }
 
 void MainWindow::on_Save_Serial_Button_clicked()

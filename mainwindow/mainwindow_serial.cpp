@@ -237,6 +237,7 @@ void MainWindow::showBurst(const BurstView &view)
         ui->label_V->setText(view.readingV);
         // One paragraph per reading, added in one edit.
         ui->Receive_textEdit->append(view.lines);
+        trimReceiveWindow();
     }
 }
 

@@ -20,6 +20,8 @@ public:
     quint32 sendCount() const { return w.sendCount; }
     quint32 plotSampleCount() const { return w.plotSampleCount; }
     void setPlotSampleCount(quint32 n) { w.plotSampleCount = n; } // a full plot without 6000 frames
+    void setReceiveWindowCap(int lines) { w.receiveWindowCap = lines; }
+    void exportPlot(const QString &format) { w.exportPlot(format); } // as the context menu's entries do
     quint32 sampleDivisor() const { return w.sampleDivisor; }
     qint8 rRange() const { return w.rRange; }
     qint8 vRange() const { return w.vRange; }

@@ -1,0 +1,49 @@
+#include "overflowlog.h"
+
+#include "platform/filesync.h"
+#include "settings/inifile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+
+OverflowLog::OverflowLog(const QString &folder, const QDateTime &started)
+    : m_folder(folder),
+      m_path(QDir(folder).filePath(started.toString(QStringLiteral("'receive-window-'yyyy-MM-dd-HHmmss'.txt'"))))
+{
+}
+
+bool OverflowLog::append(const QString &lines, QString *error)
+{
+    auto fail = [&](const QString &reason) {
+        if (error)
+            *error = QStringLiteral("%1：%2").arg(m_path, reason);
+        return false;
+    };
+    if (!QDir().mkpath(m_folder))
+        return fail(QStringLiteral("无法建立文件夹 %1").arg(m_folder));
+    QFile file(m_path);
+    if (file.exists() && !QFileInfo(m_path).isFile())
+        return fail(QStringLiteral("不是普通文件"));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
+        return fail(file.errorString());
+    const QByteArray bytes = (lines + QLatin1Char('\n')).toUtf8();
+    const qint64 before = file.size();
+    if (file.write(bytes) != bytes.size() || !syncToDisk(file)) {
+        const QString reason = file.errorString();
+        // Leave no half block behind: the window keeps these lines.
+        file.resize(before);
+        return fail(reason);
+    }
+    m_lines += quint64(lines.count(QLatin1Char('\n')) + 1);
+    return true;
+}
+
+QString journalFolder(const QString &configPath)
+{
+    const QString configured = ini::read(configPath).values.value(QStringLiteral("Journal/Folder")).toString();
+    if (!configured.trimmed().isEmpty())
+        return configured.trimmed();
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
+        .filePath(QStringLiteral("zentrel/journal"));
+}

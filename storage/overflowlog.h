@@ -1,0 +1,34 @@
+#ifndef OVERFLOWLOG_H
+#define OVERFLOWLOG_H
+
+#include <QDateTime>
+#include <QString>
+
+// Where receive-window lines go when the window lets its oldest lines go:
+// one text file per run in the journal folder, appended to and synced before
+// the window drops anything, so no reading leaves the screen without being
+// on disk.
+class OverflowLog
+{
+public:
+    OverflowLog(const QString &folder, const QDateTime &started);
+
+    // Appends the lines (joined by '\n'), a line end after the last. Returns
+    // false with the reason, naming the file, when they are not all on disk.
+    bool append(const QString &lines, QString *error);
+
+    QString path() const { return m_path; }
+    quint64 linesWritten() const { return m_lines; }
+
+private:
+    QString m_folder;
+    QString m_path;
+    quint64 m_lines = 0;
+};
+
+// The journal folder: the folder named in config.ini's [Journal] Folder=,
+// else the user's data folder (on Linux $XDG_DATA_HOME/zentrel/journal,
+// ~/.local/share/zentrel/journal when unset).
+QString journalFolder(const QString &configPath);
+
+#endif // OVERFLOWLOG_H

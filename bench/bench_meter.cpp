@@ -11,6 +11,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTextDocument>
+#include <QTextEdit>
 
 #include <QtTest/QTest>
 
@@ -58,6 +61,7 @@ public:
     }
     quint32 decoded() const { return m_probe.receiveCount(); }
     QString status() const { return m_window.statusBar()->currentMessage(); }
+    MainWindowProbe &probe() { return m_probe; }
     // Frames the simulator wrote, once it has finished.
     qint64 sent()
     {
@@ -179,6 +183,90 @@ int dayOfReadings(qint64 frames)
     figure("wall time", elapsed, "s");
     figure("frames/s", run.decoded() / elapsed, "frames/s");
     return 0;
+}
+
+int weekOfReadings(qint64 frames)
+{
+    heading("a week of readings: 1,209,600 frames back to back, journal off");
+    // The window's overflow file goes to a scratch data folder.
+    QTemporaryDir data;
+    qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
+    MeterRun run({"--interval", "0", "--count", QString::number(frames)});
+    struct Sample { quint32 frames; double rss; };
+    QVector<Sample> samples;
+    if (!run.open()) {
+        std::printf("  could not open the simulator's port\n");
+        return 1;
+    }
+    StallMeter stalls;
+    stalls.start();
+    QElapsedTimer wall;
+    wall.start();
+    QTimer sampler;
+    QElapsedTimer progress;
+    progress.start();
+    QObject::connect(&sampler, &QTimer::timeout, [&] {
+        samples.push_back({run.decoded(), residentMiB()});
+        if (progress.elapsed() > 10000) {
+            progress.restart();
+            std::printf("  ... %u frames after %.0f s\n", run.decoded(), wall.elapsed() / 1000.0);
+            std::fflush(stdout);
+        }
+    });
+    sampler.start(50);
+    // Ends early when nothing more arrives for 15 s (a lost frame).
+    quint32 lastCount = 0;
+    QElapsedTimer quiet;
+    quiet.start();
+    runUntil([&] {
+        if (run.decoded() != lastCount) {
+            lastCount = run.decoded();
+            quiet.restart();
+        }
+        return run.decoded() >= frames || quiet.elapsed() > 15000;
+    }, 1800000);
+    sampler.stop();
+    samples.push_back({run.decoded(), residentMiB()});
+    const double elapsed = wall.nsecsElapsed() / 1e9;
+    const double longest = stalls.longestMs();
+
+    std::printf("  %10s %14s\n", "frames", "resident MiB");
+    for (quint32 mark : {100000u, 200000u, 300000u, 600000u, 900000u, quint32(frames)}) {
+        int i = 0;
+        while (i + 1 < samples.size() && samples[i].frames < mark)
+            ++i;
+        std::printf("  %10u %14.1f\n", samples[i].frames, samples[i].rss);
+    }
+    // Every reading in the window or in the overflow file, once, in order.
+    QTextEdit *edit = run.probe().ui()->Receive_textEdit;
+    const QStringList window = edit->toPlainText().split('\n');
+    const QDir folder(data.filePath(QStringLiteral("zentrel/journal")));
+    const QStringList files = folder.entryList({QStringLiteral("receive-window-*.txt")}, QDir::Files);
+    QStringList spilled;
+    if (files.size() == 1) {
+        QFile file(folder.filePath(files.first()));
+        if (file.open(QIODevice::ReadOnly))
+            spilled = QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts);
+    }
+    quint64 inOrder = 0;
+    auto check = [&](const QString &line) {
+        if (line.startsWith(QString::number(inOrder + 1) + QLatin1Char('#')))
+            ++inOrder;
+    };
+    for (const QString &line : spilled)
+        check(line);
+    for (const QString &line : window)
+        check(line);
+    figure("frames decoded", run.decoded(), "");
+    figure("frames lost (sent - decoded)", double(run.sent() - qint64(run.decoded())), "");
+    figure("lines in the window", window.size(), "");
+    figure("lines in the overflow file", spilled.size(), "");
+    figure("readings found once and in order", double(inOrder), "");
+    figure("longest stall of the event loop", longest, "ms");
+    figure("bytes the framer dropped", double(run.probe().frameAssembler().discardedBytes()), "");
+    figure("wall time", elapsed, "s");
+    qunsetenv("XDG_DATA_HOME");
+    return inOrder == quint64(frames) ? 0 : 1;
 }
 
 } // namespace bench

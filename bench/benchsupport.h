@@ -98,6 +98,7 @@ inline void figure(const char *name, double value, const char *unit)
 int framePath(int seconds);
 int nominalRate(int seconds);
 int dayOfReadings(qint64 frames);
+int weekOfReadings(qint64 frames);
 int replot();
 int startup(int runs);
 int startupChild();

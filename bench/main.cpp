@@ -1,5 +1,5 @@
-// zentrel-bench: figures for the frame path, the nominal rate, a day of
-// readings, the replot, start-up and the UDP console. Run it offscreen:
+// zentrel-bench: figures for the frame path, the nominal rate, a day and a
+// week of readings, the replot, start-up and the UDP console. Run it offscreen:
 //   QT_QPA_PLATFORM=offscreen build/bench/zentrel-bench [name...]
 #include "benchsupport.h"
 
@@ -17,7 +17,7 @@ int main(int argc, char *argv[])
     names.removeAll("--quiet");
     if (names == QStringList{"startup-child"})
         return bench::startupChild();
-    const QStringList all = {"replot", "startup", "framepath", "nominal", "day", "udp"};
+    const QStringList all = {"replot", "startup", "framepath", "nominal", "day", "week", "udp"};
     if (names.isEmpty() || names.contains("all"))
         names = all;
     if (names.size() > 1 && !child) {
@@ -48,6 +48,8 @@ int main(int argc, char *argv[])
             failures += bench::nominalRate(qEnvironmentVariableIntValue("ZENTREL_BENCH_SECONDS") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_SECONDS") : 60);
         else if (name == "day")
             failures += bench::dayOfReadings(qEnvironmentVariableIntValue("ZENTREL_BENCH_FRAMES") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_FRAMES") : 172800);
+        else if (name == "week")
+            failures += bench::weekOfReadings(qEnvironmentVariableIntValue("ZENTREL_BENCH_FRAMES") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_FRAMES") : 1209600);
         else if (name == "udp")
             failures += bench::udpFlood(100000);
         else {

@@ -21,6 +21,12 @@ MainWindow::MainWindow(QWidget *parent)
     DemoRandom::seed(now);
 
     ui->setupUi(this); // also connects the on_<object>_<signal> slots
+    tieComboItems();
+
+    // Readings come from the session; the screen is the last of its consumers.
+    session = new meter::MeterSession(this);
+    screenSink.reset(new meter::FunctionSink([this](const meter::ReadingBurst &burst) { showBurst(burst); }));
+    session->addSink(screenSink.get(), meter::MeterSession::Phase::Display);
 
     alarmSounds = new AlarmSounds;
 
@@ -39,14 +45,12 @@ MainWindow::MainWindow(QWidget *parent)
     setLimitColor(Qt::green);
     styleReadouts();
     watchLimitFields();
+    session->setLimits(readLimits());
     setupPlot();
     replotTimer = new QTimer(this);
     replotTimer->setSingleShot(true);
     replotTimer->setTimerType(Qt::PreciseTimer); // never early, so the redraw is not put off twice
     connect(replotTimer, &QTimer::timeout, this, &MainWindow::requestReplot);
-    holdTimer = new QTimer(this);
-    holdTimer->setSingleShot(true);
-    connect(holdTimer, &QTimer::timeout, this, &MainWindow::update);
 
     ui->Close_Serial_Button->setEnabled(false);
     ui->pushButton_R_RANG->setEnabled(false);
@@ -66,10 +70,36 @@ MainWindow::MainWindow(QWidget *parent)
 
 MainWindow::~MainWindow()
 {
-    // The link is not closed here on purpose: the port goes with the process.
-    delete serialPort;
+    session->removeSink(screenSink.get());
+    delete serialPort; // closes the link
+
     delete alarmSounds;
     delete ui;
+}
+
+void MainWindow::tieComboItems()
+{
+    // Behaviour follows an item's text, not its place in the form: a
+    // reordered or renamed item fails here, at once, rather than silently
+    // thinning or sounding differently.
+    for (int i = 0; i < ui->acq_freq_Box->count(); ++i) {
+        const quint32 divisor = meter::divisorForIntervalText(ui->acq_freq_Box->itemText(i));
+        if (divisor == 0)
+            qFatal("acq_freq_Box: no interval for item \"%s\"", qPrintable(ui->acq_freq_Box->itemText(i)));
+        ui->acq_freq_Box->setItemData(i, divisor);
+    }
+    for (int i = 0; i < ui->comboBox_sounds->count(); ++i) {
+        const int scheme = meter::soundSchemeForText(ui->comboBox_sounds->itemText(i));
+        if (scheme < 0)
+            qFatal("comboBox_sounds: no sound scheme for item \"%s\"", qPrintable(ui->comboBox_sounds->itemText(i)));
+        ui->comboBox_sounds->setItemData(i, scheme);
+    }
+}
+
+int MainWindow::soundSchemeIndex() const
+{
+    const QVariant scheme = ui->comboBox_sounds->currentData();
+    return scheme.isValid() ? scheme.toInt() : -1;
 }
 
 void MainWindow::styleReadouts()

@@ -2,9 +2,9 @@
 #define MAINWINDOW_H
 
 #include "alarmsounds.h"
-#include "meter/frameassembler.h"
 #include "meter/judgement.h"
-#include "meter/meterframe.h"
+#include "meter/meterreading.h"
+#include "meter/metersession.h"
 #include "meter/rangecontrol.h"
 
 #include <QByteArray>
@@ -99,20 +99,10 @@ private:
     void listSerialPorts();
     void closeLink();
     void onPortError(int error);
-    // What a burst of frames leaves on screen; applied once per burst.
-    struct BurstView
-    {
-        QString rangeR, rangeV;          // last texts from the range tables
-        QString readingR, readingV;      // last accepted reading
-        QString lines;                   // receive-window lines, one per accepted frame
-        meter::Verdict verdict = meter::Verdict::None; // of the last frame
-        meter::Verdict lastJudged = meter::Verdict::None;
-        bool anyPass = false, anyNg = false;
-        bool plotted = false, plotFull = false;
-    };
-    // stamp: the time stamp of monitor-mode lines, null in group mode.
-    void handleFrame(const char *frame, const meter::Limits &limits, const QString &stamp, BurstView &view);
-    void showBurst(const BurstView &view);
+    // The window as a consumer of the session's readings.
+    void showBurst(const meter::ReadingBurst &burst);
+    int soundSchemeIndex() const;
+    void tieComboItems();
     void requestReplot();
     meter::Limits readLimits();
     void markLimitField(QLineEdit *field, meter::Limit::State state);
@@ -155,15 +145,14 @@ private:
     int consoleLineCount = 0;
     bool restoringSettings = false; // config.ini is being applied: start nothing
 
-    // Bytes of a frame still waiting for the rest of it, across notifications.
-    // Realigns after a stray byte; what it drops is shown on the "R:" tooltip.
-    meter::FrameAssembler frameAssembler {meter::FrameSize, 200, meter::plausibleFrame};
-    quint64 shownDiscarded = 0;
-    QElapsedTimer linkClock;
+    // The bytes-in path: framing, counting, gate, numbering, judging. The
+    // counters and codes above are the window's copies of what it reports.
+    meter::MeterSession *session = nullptr;
+    std::unique_ptr<meter::ReadingSink> screenSink;
+    quint64 shownDiscarded = 0; // framer's dropped bytes, as on the "R:" tooltip
     // Live-plot redraws are spaced out under a fast stream.
     QElapsedTimer lastReplot;
     QTimer *replotTimer = nullptr;
-    QTimer *holdTimer = nullptr; // collects a frame the framer held back
     QLabel *plotFullLabel = nullptr; // the full-plot state, on the status bar's right
 
     // The receive window keeps at most this many lines below its notice line.

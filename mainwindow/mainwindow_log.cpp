@@ -62,20 +62,27 @@ void MainWindow::trimReceiveWindow()
         return;
     }
     overflowRetry.invalidate();
+    // Without undo: the undo stack would keep every moved line in memory.
+    // (Turning undo off also empties the stack of the appends before.)
+    document->setUndoRedoEnabled(false);
+    // One edit: the text layout is redone once for the removal and the notice.
+    cursor.beginEditBlock();
     cursor.removeSelectedText();
 
     const QString notice = QStringLiteral("…… 较早的 %1 行已移到 %2")
                                .arg(overflowLog->linesWritten())
                                .arg(QDir::toNativeSeparators(overflowLog->path()));
-    QTextCursor top(document);
+    cursor.movePosition(QTextCursor::Start);
     if (overflowNoticeShown) {
-        top.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+        cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
     } else {
-        top.insertBlock();
-        top.movePosition(QTextCursor::Start);
+        cursor.insertBlock();
+        cursor.movePosition(QTextCursor::Start);
         overflowNoticeShown = true;
     }
-    top.insertText(notice);
+    cursor.insertText(notice);
+    cursor.endEditBlock();
+    document->setUndoRedoEnabled(true);
 }
 
 void MainWindow::on_Save_Serial_Button_clicked()

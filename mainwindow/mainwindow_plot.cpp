@@ -121,6 +121,7 @@ void MainWindow::on_Clear_Plot_Button_clicked()
     for (int i = 0; i < plot->graphCount(); ++i)
         plot->graph(i)->data()->clear();
     plotSampleCount = 0;
+    session->restartNumbering();
     hidePlotFullNotice();
     plot->replot(QCustomPlot::rpRefreshHint);
 }

@@ -68,8 +68,7 @@ void MainWindow::on_Open_Serial_Button_clicked()
         connect(serialPort, &QSerialPort::readyRead, this, &MainWindow::update);
         connect(serialPort, &QSerialPort::errorOccurred, this,
                 [this](QSerialPort::SerialPortError error) { onPortError(int(error)); });
-        frameAssembler.reset();
-        linkClock.start();
+        session->linkOpened(serialPort->portName());
         ui->Open_Serial_Button->setEnabled(false);
         ui->Close_Serial_Button->setEnabled(true);
         ui->pushButton_R_RANG->setEnabled(true);
@@ -99,7 +98,7 @@ void MainWindow::closeLink()
         delete serialPort;
         serialPort = nullptr;
     }
-    frameAssembler.reset();
+    session->linkClosed();
     ui->Open_Serial_Button->setEnabled(true);
     ui->Close_Serial_Button->setEnabled(false);
     ui->pushButton_R_RANG->setEnabled(false);
@@ -135,108 +134,85 @@ void MainWindow::onPortError(int error)
 
 void MainWindow::update()
 {
+    // The session takes the bytes; the window sees the readings as one of
+    // its consumers (showBurst).
     if (!serialPort)
         return;
     receiveBuffer = serialPort->readAll();
-    const QByteArray frames = frameAssembler.push(receiveBuffer, linkClock.elapsed());
+    session->feed(receiveBuffer);
     receiveBuffer.clear();
-    // A frame held back for lack of evidence is collected after the stale time.
-    if (frameAssembler.holdsFrame())
-        holdTimer->start(int(frameAssembler.staleAfterMs()) + 10);
-    if (frames.isEmpty())
-        return;
-
-    // Every frame takes the whole road; what it shows is put on screen once
-    // for the burst, which is what a repaint would have shown anyway.
-    // The limits, the line mode and the clock cannot change within a burst.
-    const meter::Limits limits = readLimits();
-    const QString stamp = ui->radioButton_monitor->isChecked()
-        ? QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
-        : QString();
-    BurstView view;
-    for (int offset = 0; offset + meter::FrameSize <= frames.size(); offset += meter::FrameSize)
-        handleFrame(frames.constData() + offset, limits, stamp, view);
-    showBurst(view);
 }
 
-void MainWindow::handleFrame(const char *frame, const meter::Limits &limits, const QString &stamp,
-                             BurstView &view)
+void MainWindow::showBurst(const meter::ReadingBurst &burst)
 {
-    view.verdict = meter::Verdict::None; // every notification blanks the verdict
-    ++receiveCount;
+    // The window's own counters and codes follow the session's.
+    receiveCount = burst.receiveCount;
+    rRange = burst.rRangeCode;
+    vRange = burst.vRangeCode;
 
-    rRange = qint8(frame[1]);
-    vRange = qint8(frame[6]);
-    const QString rText = meter::rRangeText(rRange);
-    if (!rText.isNull())
-        view.rangeR = rText;
-    const QString vText = meter::vRangeText(vRange);
-    if (!vText.isNull())
-        view.rangeV = vText;
-
-    if (!meter::gateAccepts(receiveCount, sampleDivisor))
-        return;
-
-    // The sequence number keeps counting past a full plot; only the plot stops.
-    ++plotSampleCount;
-    const meter::Reading reading = meter::decodeFrame(frame, meter::FrameSize);
-    if (appendLivePoint(reading.r, reading.v))
-        view.plotted = true;
-    else
-        view.plotFull = true;
-
-    const meter::Verdict verdict = meter::judge(limits, reading);
-    view.verdict = verdict;
-    if (verdict != meter::Verdict::None) {
-        view.lastJudged = verdict;
-        (verdict == meter::Verdict::Ng ? view.anyNg : view.anyPass) = true;
-    }
-
-    // Monitor mode stamps the time; group mode numbers the reading.
-    const QString prefix = stamp.isNull() ? QString::number(plotSampleCount) + QLatin1Char('#') : stamp;
-    view.readingR = meter::rLabelText(reading);
-    view.readingV = meter::vLabelText(reading);
-    if (!view.lines.isEmpty())
-        view.lines += QLatin1Char('\n');
-    view.lines += meter::readingLine(prefix, reading);
-}
-
-void MainWindow::showBurst(const BurstView &view)
-{
     ui->Receive_times_Label->setText(QStringLiteral("R:") + QString::number(receiveCount));
-    if (frameAssembler.discardedBytes() != shownDiscarded) {
-        shownDiscarded = frameAssembler.discardedBytes();
+    const quint64 discarded = session->framer().discardedBytes();
+    if (discarded != shownDiscarded) {
+        shownDiscarded = discarded;
         ui->Receive_times_Label->setToolTip(
             QStringLiteral("已丢弃 %1 个不成帧的字节（错位或中断的数据）").arg(shownDiscarded));
     }
-    if (!view.rangeR.isNull())
-        ui->pushButton_R_RANG->setText(view.rangeR);
-    if (!view.rangeV.isNull())
-        ui->pushButton_V_RANG->setText(view.rangeV);
-    if (view.plotted)
+    if (ui->pushButton_R_RANG->text() != burst.rRangeText)
+        ui->pushButton_R_RANG->setText(burst.rRangeText);
+    if (ui->pushButton_V_RANG->text() != burst.vRangeText)
+        ui->pushButton_V_RANG->setText(burst.vRangeText);
+
+    // Every reading takes the whole road; what it shows is put on screen
+    // once for the burst, which is what a repaint would have shown anyway.
+    const QString stamp = ui->radioButton_monitor->isChecked()
+        ? burst.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+        : QString();
+    bool plotted = false, plotFull = false, anyPass = false, anyNg = false;
+    meter::Verdict lastJudged = meter::Verdict::None;
+    QString lines;
+    for (const meter::MeterReading &reading : burst.readings) {
+        // The sequence number keeps counting past a full plot; only the plot stops.
+        plotSampleCount = reading.seq;
+        (appendLivePoint(reading.decoded.r, reading.decoded.v) ? plotted : plotFull) = true;
+        if (reading.verdict != meter::Verdict::None) {
+            lastJudged = reading.verdict;
+            (reading.verdict == meter::Verdict::Ng ? anyNg : anyPass) = true;
+        }
+        // Monitor mode stamps the time; group mode numbers the reading.
+        const QString prefix = stamp.isNull() ? QString::number(reading.seq) + QLatin1Char('#') : stamp;
+        if (!lines.isEmpty())
+            lines += QLatin1Char('\n');
+        lines += meter::readingLine(prefix, reading.decoded);
+    }
+    if (plotted)
         requestReplot();
-    if (view.plotFull)
+    if (plotFull)
         showPlotFullNotice();
 
     // One alarm for the burst; an NG anywhere in it is never drowned by a PASS.
-    if (view.anyNg || view.anyPass) {
-        const meter::Verdict loudest = view.anyNg ? meter::Verdict::Ng : meter::Verdict::Pass;
-        alarmSounds->play(meter::soundFor(ui->comboBox_sounds->currentIndex(), loudest));
+    if (anyNg || anyPass) {
+        const meter::Verdict loudest = anyNg ? meter::Verdict::Ng : meter::Verdict::Pass;
+        alarmSounds->play(meter::soundFor(soundSchemeIndex(), loudest));
         static const QPalette red = verdictPalette(Qt::red);
         static const QPalette green = verdictPalette(Qt::green);
-        ui->label_PASS_NG->setPalette(view.lastJudged == meter::Verdict::Ng ? red : green);
+        ui->label_PASS_NG->setPalette(lastJudged == meter::Verdict::Ng ? red : green);
     }
-    switch (view.verdict) {
+    // Every frame blanks the verdict: it shows only when the burst's last
+    // frame was taken and judged.
+    meter::Verdict shown = meter::Verdict::None;
+    if (!burst.readings.isEmpty() && burst.readings.last().frameCount == burst.receiveCount)
+        shown = burst.readings.last().verdict;
+    switch (shown) {
     case meter::Verdict::Ng: ui->label_PASS_NG->setText(QStringLiteral("NG")); break;
     case meter::Verdict::Pass: ui->label_PASS_NG->setText(QStringLiteral("PASS")); break;
     case meter::Verdict::None: ui->label_PASS_NG->setText(QStringLiteral(" ")); break;
     }
 
-    if (!view.readingR.isNull()) {
-        ui->label_R->setText(view.readingR);
-        ui->label_V->setText(view.readingV);
+    if (!burst.readings.isEmpty()) {
+        ui->label_R->setText(burst.readings.last().rText);
+        ui->label_V->setText(burst.readings.last().vText);
         // One paragraph per reading, added in one edit.
-        ui->Receive_textEdit->append(view.lines);
+        ui->Receive_textEdit->append(lines);
         trimReceiveWindow();
     }
 }
@@ -306,6 +282,7 @@ void MainWindow::on_Clear_Cal_Button_clicked()
 {
     sendCount = 0;
     receiveCount = 0;
+    session->clearReceiveCount();
     ui->Send_times_Label->setText(QStringLiteral("S:") + QString::number(sendCount));
     ui->Receive_times_Label->setText(QStringLiteral("R:") + QString::number(receiveCount));
 }
@@ -314,9 +291,11 @@ void MainWindow::on_Clear_Cal_Button_clicked()
 
 void MainWindow::on_acq_freq_Box_currentIndexChanged(int /*index*/)
 {
-    const quint32 divisor = meter::divisorForIntervalIndex(ui->acq_freq_Box->currentIndex());
-    if (divisor != 0)
+    const quint32 divisor = ui->acq_freq_Box->currentData().toUInt();
+    if (divisor != 0) {
         sampleDivisor = divisor;
+        session->setDivisor(divisor);
+    }
 }
 
 void MainWindow::sendRangeCommand(const QByteArray &command)
@@ -350,6 +329,7 @@ void MainWindow::watchLimitFields()
     for (QLineEdit *field : {ui->lineEdit_R_DOWN, ui->lineEdit_R_UP, ui->lineEdit_V_DOWN, ui->lineEdit_V_UP}) {
         connect(field, &QLineEdit::textChanged, this, [this, field](const QString &text) {
             markLimitField(field, meter::parseLimit(text).state);
+            session->setLimits(readLimits());
         });
     }
 }

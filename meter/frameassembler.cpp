@@ -11,7 +11,7 @@ FrameAssembler::FrameAssembler(int frameSize, qint64 staleAfterMs, Check plausib
 QByteArray FrameAssembler::push(const char *data, int size, qint64 nowMs)
 {
     QByteArray frames;
-    if (!m_pending.isEmpty() && nowMs - m_lastArrivalMs > m_staleAfterMs) {
+    if (!m_pending.isEmpty() && nowMs - m_lastArrivalMs > m_staleAfterMs && !continues(data, size)) {
         // A held frame that no later bytes explained is passed on as it is.
         if (m_pending.size() >= m_frameSize) {
             frames.append(m_pending.constData(), m_frameSize);
@@ -65,6 +65,19 @@ QByteArray FrameAssembler::push(const char *data, int size, qint64 nowMs)
     }
     m_pending.remove(0, pos);
     return frames;
+}
+
+bool FrameAssembler::continues(const char *data, int size) const
+{
+    // The time between two reads is not the time between two bytes: a busy
+    // event loop reads late what arrived in time. Where the new bytes complete
+    // the pending ones into a plausible frame, the pause was not the line's.
+    const int need = m_frameSize - m_pending.size();
+    if (!m_plausible || need <= 0 || size < need)
+        return false;
+    QByteArray frame = m_pending;
+    frame.append(data, need);
+    return m_plausible(frame.constData());
 }
 
 void FrameAssembler::reset()

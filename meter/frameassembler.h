@@ -36,6 +36,8 @@ public:
     void reset();
 
 private:
+    bool continues(const char *data, int size) const;
+
     const int m_frameSize;
     const qint64 m_staleAfterMs;
     const Check m_plausible;

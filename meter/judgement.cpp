@@ -1,5 +1,7 @@
 #include "judgement.h"
 
+#include <QStringList>
+
 #include <cmath>
 
 namespace meter {
@@ -74,6 +76,14 @@ AlarmSound soundFor(int schemeIndex, Verdict verdict)
     case 3: return ng ? AlarmSound::Jingbao : AlarmSound::None;       // 警报
     default: return AlarmSound::None;                                 // 无声音
     }
+}
+
+int soundSchemeForText(const QString &text)
+{
+    static const QStringList names = {QStringLiteral("正常/异常"), QStringLiteral("PASS/NG"),
+                                      QStringLiteral("咚咚"), QStringLiteral("警报"),
+                                      QStringLiteral("无声音")};
+    return int(names.indexOf(text));
 }
 
 } // namespace meter

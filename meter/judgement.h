@@ -44,8 +44,10 @@ enum class AlarmSound { None = -1, Dudu = 0, Zhengchang, Yichang, Pass, Ng, Jing
 constexpr int AlarmSoundCount = 6;
 const char *alarmSoundResource(AlarmSound sound);
 
-// Sound schemes are the items of the sound box, by index.
+// Sound schemes: 0 正常/异常, 1 PASS/NG, 2 咚咚, 3 警报, 4 无声音.
 AlarmSound soundFor(int schemeIndex, Verdict verdict);
+// The scheme an item text of the sound box names; -1 for none.
+int soundSchemeForText(const QString &text);
 
 } // namespace meter
 

@@ -2,12 +2,23 @@
 
 namespace meter {
 
-quint32 divisorForIntervalIndex(int index)
+quint32 divisorForIntervalText(const QString &text)
 {
-    static const quint32 divisors[] = {1,  2,  4,  6,  8,   10,  12,   14,   16,
-                                       18, 20, 30, 40, 60, 120, 1200, 3600, 7200};
-    constexpr int count = int(sizeof(divisors) / sizeof(divisors[0]));
-    return index >= 0 && index < count ? divisors[index] : 0;
+    // Half-seconds in the interval: "N秒" is 2N, "N分" is 120N.
+    const QString t = text.trimmed();
+    int perUnit = 0;
+    if (t.endsWith(QStringLiteral("秒")))
+        perUnit = 2;
+    else if (t.endsWith(QStringLiteral("分")))
+        perUnit = 120;
+    if (perUnit == 0)
+        return 0;
+    bool ok = false;
+    const double amount = t.left(t.size() - 1).toDouble(&ok);
+    const double halves = amount * perUnit;
+    if (!ok || halves < 1 || halves > 1e9 || halves != double(quint32(halves)))
+        return 0;
+    return quint32(halves);
 }
 
 qint8 steppedCode(qint8 code, int maxCode)

@@ -1,7 +1,7 @@
 #ifndef RANGECONTROL_H
 #define RANGECONTROL_H
 
-#include <QtGlobal>
+#include <QString>
 
 // The sampling gate and the one-byte range commands sent to the meter.
 namespace meter {
@@ -11,9 +11,9 @@ constexpr int MaxVCode = 3;
 constexpr char RCommandBase = 0x30;
 constexpr char VCommandBase = 0x3A;
 
-// Divisor of the interval box's item at index (interval / 0.5 s); 0 when the
-// index is not an item.
-quint32 divisorForIntervalIndex(int index);
+// Divisor of an interval item's text ("0.5秒", "10秒", "30分"): the interval
+// over the meter's 0.5 s; 0 when the text names no interval.
+quint32 divisorForIntervalText(const QString &text);
 
 // With divisor n only every n-th received frame is taken.
 inline bool gateAccepts(quint32 receiveCount, quint32 divisor)

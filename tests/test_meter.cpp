@@ -369,11 +369,14 @@ private slots:
 
     void intervalDivisors()
     {
+        // The interval box's items, in form order, and the frames each keeps.
+        const QStringList items = {"0.5秒", "1秒", "2秒", "3秒", "4秒", "5秒", "6秒", "7秒", "8秒",
+                                   "9秒", "10秒", "15秒", "20秒", "30秒", "60秒", "10分", "30分", "60分"};
         const quint32 expected[] = {1, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 30, 40, 60, 120, 1200, 3600, 7200};
         for (int i = 0; i < 18; ++i)
-            QCOMPARE(divisorForIntervalIndex(i), expected[i]);
-        QCOMPARE(divisorForIntervalIndex(-1), 0u);
-        QCOMPARE(divisorForIntervalIndex(18), 0u);
+            QCOMPARE(divisorForIntervalText(items[i]), expected[i]);
+        for (const char *odd : {"", "秒", "0秒", "0.3秒", "-1秒", "abc", "10", "1e12秒"})
+            QCOMPARE(divisorForIntervalText(QString::fromUtf8(odd)), 0u);
         QVERIFY(gateAccepts(4, 4));
         QVERIFY(!gateAccepts(5, 4));
         QVERIFY(gateAccepts(7, 1));

@@ -19,7 +19,12 @@ public:
     quint32 receiveCount() const { return w.receiveCount; }
     quint32 sendCount() const { return w.sendCount; }
     quint32 plotSampleCount() const { return w.plotSampleCount; }
-    void setPlotSampleCount(quint32 n) { w.plotSampleCount = n; } // a full plot without 6000 frames
+    // A full plot without 6000 frames.
+    void setPlotSampleCount(quint32 n)
+    {
+        w.plotSampleCount = n;
+        w.session->continueNumberingAfter(n);
+    }
     void setReceiveWindowCap(int lines) { w.receiveWindowCap = lines; }
     void exportPlot(const QString &format) { w.exportPlot(format); } // as the context menu's entries do
     quint32 sampleDivisor() const { return w.sampleDivisor; }
@@ -33,7 +38,8 @@ public:
     int consoleLineCount() const { return w.consoleLineCount; }
     const QByteArray &rangeCommandR(int i) const { return w.rangeCommandR[i]; }
     const QByteArray &rangeCommandV(int i) const { return w.rangeCommandV[i]; }
-    const meter::FrameAssembler &frameAssembler() const { return w.frameAssembler; }
+    const meter::FrameAssembler &frameAssembler() const { return w.session->framer(); }
+    meter::MeterSession *session() const { return w.session; }
     // The full-plot state as shown on the status bar; empty while hidden.
     QString plotFullNotice() const
     {

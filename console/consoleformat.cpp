@@ -1,6 +1,6 @@
 #include "consoleformat.h"
 
-#include "quiwidget.h"
+#include "notation.h"
 
 #include <QDateTime>
 
@@ -42,9 +42,9 @@ QString formatLine(const QTime &time, int type, const QString &data)
 QString payloadText(const QByteArray &payload, bool hex, bool escaped)
 {
     if (hex)
-        return QUIHelper::bytesToHexText(payload);
+        return bytesToHexText(payload);
     if (escaped)
-        return QUIHelper::bytesToEscapedText(payload);
+        return bytesToEscapedText(payload);
     const int zero = payload.indexOf('\0');
     return QString::fromUtf8(payload.constData(), zero < 0 ? payload.size() : zero);
 }
@@ -81,7 +81,7 @@ Outgoing encodeOutgoing(const QString &text, bool hex, bool escaped)
     if (hex) {
         out.refusal = hexRefusal(text);
         if (out.refusal.isEmpty())
-            out.bytes = QUIHelper::hexTextToBytes(text);
+            out.bytes = hexTextToBytes(text);
     } else if (escaped) {
         // Escaped text stands for bytes: a character beyond Latin-1 has no
         // byte of its own and would go out as "?" while shown as typed.
@@ -91,7 +91,7 @@ Outgoing encodeOutgoing(const QString &text, bool hex, bool escaped)
                 return out;
             }
         }
-        out.bytes = QUIHelper::escapedTextToBytes(text);
+        out.bytes = escapedTextToBytes(text);
     } else {
         out.bytes = text.toUtf8();
     }

@@ -19,6 +19,9 @@
 #include <qcustomplot.h>
 
 class OverflowLog;
+namespace console {
+class UdpTransport;
+}
 
 class QLabel;
 class QLineEdit;
@@ -125,6 +128,11 @@ private:
 
     Ui::MainWindow *ui;
 
+    // The members from serialPort to autoSendTimer are the window's own by
+    // design and stay although some only mirror others: receiveBuffer holds
+    // just the chunk of one update(), the colour components repeat
+    // limitColor, the command arrays repeat meter::commandByte, and the
+    // counters and codes are the window's copies of the session's.
     QSerialPort *serialPort = nullptr;
     QByteArray receiveBuffer;
     quint32 sendCount = 0;
@@ -140,7 +148,8 @@ private:
     QByteArray rangeCommandR[meter::MaxRCode + 1];
     QByteArray rangeCommandV[meter::MaxVCode + 1];
     AlarmSounds *alarmSounds = nullptr;
-    QUdpSocket *udpSocket = nullptr;
+    QUdpSocket *udpSocket = nullptr; // owned by udpTransport
+    console::UdpTransport *udpTransport = nullptr;
     QTimer *autoSendTimer = nullptr;
     int consoleLineCount = 0;
     bool restoringSettings = false; // config.ini is being applied: start nothing

@@ -3,20 +3,24 @@
 #include "ui_mainwindow.h"
 
 #include "console/consoleformat.h"
+#include "console/udptransport.h"
 #include "platform/desktop.h"
 #include "storage/textfile.h"
 
 #include <QDateTime>
-#include <QHostAddress>
 #include <QMessageBox>
 #include <QTimer>
 #include <QUdpSocket>
 
 void MainWindow::init_UDP()
 {
-    udpSocket = new QUdpSocket(this);
+    // The transport owns the socket; udpSocket is the window's view of it.
+    udpTransport = new console::UdpTransport(this);
+    udpSocket = udpTransport->socket();
     autoSendTimer = new QTimer(this);
     connect(udpSocket, &QUdpSocket::readyRead, this, &MainWindow::readData);
+    connect(udpTransport, &console::UdpTransport::line, this,
+            [this](int type, const QString &text) { append(type, text); });
     connect(autoSendTimer, &QTimer::timeout, this, &MainWindow::on_btnSend_clicked);
     // Timed sending follows the check box and the interval once the operator
     // touches either in this run; restoring them from config.ini starts
@@ -69,26 +73,10 @@ void MainWindow::append(int type, const QString &data, bool clear)
 void MainWindow::on_btnListen_clicked()
 {
     if (ui->btnListen->text() == QStringLiteral("监听")) {
-        const console::TypedPort port = console::parsePort(ui->txtListenPort->text());
-        // A send binds the socket to a port of the system's choosing; it is
-        // let go first so that listening works whatever was sent before.
-        if (udpSocket->state() != QAbstractSocket::UnconnectedState)
-            udpSocket->abort();
-        if (!port.valid) {
-            append(console::ListenFailed,
-                   QStringLiteral("端口“%1”不是 0-65535 的整数，未开始监听").arg(ui->txtListenPort->text()));
-        } else if (udpSocket->bind(QHostAddress::AnyIPv4, quint16(port.value))) {
+        if (udpTransport->listen(ui->txtListenPort->text()))
             ui->btnListen->setText(QStringLiteral("关闭"));
-            // Port 0 lets the system choose; the operator needs to know which.
-            append(console::Sent, port.value == 0
-                       ? QStringLiteral("监听成功（端口 %1）").arg(udpSocket->localPort())
-                       : QStringLiteral("监听成功"));
-        } else {
-            append(console::ListenFailed,
-                   QStringLiteral("无法监听端口 %1：%2").arg(port.value).arg(udpSocket->errorString()));
-        }
     } else {
-        udpSocket->abort();
+        udpTransport->close();
         ui->btnListen->setText(QStringLiteral("监听"));
     }
     Write_Config();
@@ -96,44 +84,12 @@ void MainWindow::on_btnListen_clicked()
 
 void MainWindow::readData()
 {
-    // A bounded batch per call: under a flood the event loop gets its turn
-    // between batches; the socket signals again for what is left.
-    constexpr int batch = 200;
-    for (int handled = 0; handled < batch && udpSocket->hasPendingDatagrams(); ++handled) {
-        QByteArray datagram;
-        datagram.resize(int(qMax<qint64>(0, udpSocket->pendingDatagramSize())));
-        QHostAddress sender;
-        quint16 senderPort = 0;
-        const qint64 size = udpSocket->readDatagram(datagram.data(), datagram.size(), &sender, &senderPort);
-        if (size < 0)
-            continue;
-        datagram.resize(int(size));
-        const QString peer = sender.toString();
-        if (peer.isEmpty())
-            continue;
-        const QString text = console::payloadText(datagram, ui->ckHexReceive->isChecked(),
-                                                  ui->ckAscii->isChecked());
-        append(console::Received, console::datagramLine(peer, senderPort, text));
-    }
+    udpTransport->readBatch(ui->ckHexReceive->isChecked(), ui->ckAscii->isChecked());
 }
 
 void MainWindow::sendData(QString ip, int port, QString data)
 {
-    const QString line = console::datagramLine(ip, port, data);
-    const console::Outgoing out =
-        console::encodeOutgoing(data, ui->ckHexSend->isChecked(), ui->ckAscii->isChecked());
-    QString failure = out.refusal;
-    if (failure.isEmpty() && (port < 0 || port > 65535))
-        failure = QStringLiteral("端口 %1 超出 0-65535，未发送").arg(port);
-    const QHostAddress address(ip);
-    if (failure.isEmpty() && address.isNull())
-        failure = QStringLiteral("“%1”不是有效的 IP 地址，未发送").arg(ip);
-    if (failure.isEmpty() && udpSocket->writeDatagram(out.bytes, address, quint16(port)) != out.bytes.size())
-        failure = udpSocket->errorString();
-    if (failure.isEmpty())
-        append(console::Sent, line);
-    else
-        append(console::SendFailed, line + QStringLiteral("  （%1）").arg(failure));
+    udpTransport->send(ip, port, data, ui->ckHexSend->isChecked(), ui->ckAscii->isChecked());
 }
 
 void MainWindow::on_btnSend_clicked()

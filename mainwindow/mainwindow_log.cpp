@@ -3,6 +3,7 @@
 #include "ui_mainwindow.h"
 
 #include "platform/desktop.h"
+#include "settings/configfile.h"
 #include "storage/overflowlog.h"
 #include "storage/textfile.h"
 

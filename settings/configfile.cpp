@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QTemporaryFile>
 
 namespace {
@@ -87,4 +88,13 @@ bool writeConnectionSettings(const QString &path, const ConnectionSettings &s, Q
     if (!saveFileAtomically(path, written.readAll(), &reason))
         return fail(reason);
     return true;
+}
+
+QString journalFolder(const QString &configPath)
+{
+    const QString configured = ini::read(configPath).values.value(QStringLiteral("Journal/Folder")).toString();
+    if (!configured.trimmed().isEmpty())
+        return configured.trimmed();
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
+        .filePath(QStringLiteral("zentrel/journal"));
 }

@@ -33,4 +33,9 @@ ConnectionSettings readConnectionSettings(const QString &path);
 // place, a full disk, ...).
 bool writeConnectionSettings(const QString &path, const ConnectionSettings &settings, QString *error = nullptr);
 
+// The journal folder: the folder named in config.ini's [Journal] Folder=,
+// else the user's data folder (on Linux $XDG_DATA_HOME/zentrel/journal,
+// ~/.local/share/zentrel/journal when unset).
+QString journalFolder(const QString &configPath);
+
 #endif // CONFIGFILE_H

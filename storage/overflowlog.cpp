@@ -1,11 +1,10 @@
 #include "overflowlog.h"
 
 #include "platform/filesync.h"
-#include "settings/inifile.h"
 
 #include <QDir>
 #include <QFile>
-#include <QStandardPaths>
+#include <QFileInfo>
 
 OverflowLog::OverflowLog(const QString &folder, const QDateTime &started)
     : m_folder(folder),
@@ -37,13 +36,4 @@ bool OverflowLog::append(const QString &lines, QString *error)
     }
     m_lines += quint64(lines.count(QLatin1Char('\n')) + 1);
     return true;
-}
-
-QString journalFolder(const QString &configPath)
-{
-    const QString configured = ini::read(configPath).values.value(QStringLiteral("Journal/Folder")).toString();
-    if (!configured.trimmed().isEmpty())
-        return configured.trimmed();
-    return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
-        .filePath(QStringLiteral("zentrel/journal"));
 }

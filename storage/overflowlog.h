@@ -26,9 +26,4 @@ private:
     quint64 m_lines = 0;
 };
 
-// The journal folder: the folder named in config.ini's [Journal] Folder=,
-// else the user's data folder (on Linux $XDG_DATA_HOME/zentrel/journal,
-// ~/.local/share/zentrel/journal when unset).
-QString journalFolder(const QString &configPath);
-
 #endif // OVERFLOWLOG_H

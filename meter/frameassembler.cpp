@@ -33,14 +33,17 @@ QByteArray FrameAssembler::push(const char *data, int size, qint64 nowMs)
         return frames;
     }
 
-    m_pending.append(data, size);
-    const char *bytes = m_pending.constData();
-    const int n = m_pending.size();
+    // Work on the new bytes in place unless a partial frame waits before them.
+    const bool inPlace = m_pending.isEmpty();
+    if (!inPlace)
+        m_pending.append(data, size);
+    const char *bytes = inPlace ? data : m_pending.constData();
+    const int n = inPlace ? size : m_pending.size();
     int pos = 0;
+    int run = 0; // start of the frames taken since the last skip, copied at once
     while (n - pos >= m_frameSize) {
         const char *frame = bytes + pos;
         if (!m_plausible || m_plausible(frame)) {
-            frames.append(frame, m_frameSize);
             pos += m_frameSize;
             continue;
         }
@@ -52,18 +55,23 @@ QByteArray FrameAssembler::push(const char *data, int size, qint64 nowMs)
             }
         }
         if (shift > 0) {
+            frames.append(bytes + run, pos - run);
             m_discarded += quint64(shift);
             pos += shift;
+            run = pos;
         } else if (n - pos >= 2 * m_frameSize - 1) {
             // Every shift was looked at and none fits: no evidence of
             // misalignment, so the frame goes on as it is.
-            frames.append(frame, m_frameSize);
             pos += m_frameSize;
         } else {
             break; // held until more bytes tell, or until the stale time
         }
     }
-    m_pending.remove(0, pos);
+    frames.append(bytes + run, pos - run);
+    if (inPlace)
+        m_pending = QByteArray(data + pos, n - pos);
+    else
+        m_pending.remove(0, pos);
     return frames;
 }
 

@@ -14,6 +14,7 @@
 #include <QPoint>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 #include <qcustomplot.h>
@@ -49,6 +50,17 @@ class MainWindow : public QMainWindow
 public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
+
+    // Doors for what is built around the window (app/extensions.cpp);
+    // none of them is a slot.
+    meter::MeterSession *meterSession() const { return session; }
+    // Once a journal keeps every reading, lines leaving the full receive
+    // window need no file of their own while it is healthy.
+    void setReadingArchive(const QString &folder, std::function<bool()> healthy);
+    // Called when the link closed because the meter vanished.
+    void setLinkLostHandler(std::function<void(const QString &port, int baud)> handler);
+    // Opens port at baud without asking anyone; false with the reason.
+    bool reopenLink(const QString &port, int baud, QString *error);
 
 private slots:
     // The order of these slots is the window's meta-object method order.
@@ -101,6 +113,7 @@ private:
     // serial link and measurement
     void listSerialPorts();
     void closeLink();
+    bool openLink(const QString &port, int baud, QString *error);
     void onPortError(int error);
     // The window as a consumer of the session's readings.
     void showBurst(const meter::ReadingBurst &burst);
@@ -169,6 +182,10 @@ private:
     std::unique_ptr<OverflowLog> overflowLog;
     bool overflowNoticeShown = false;
     QElapsedTimer overflowRetry;
+    QString archiveFolder;
+    quint64 archivedLines = 0;
+    std::function<bool()> archiveHealthy;
+    std::function<void(const QString &, int)> linkLost;
 };
 
 #endif // MAINWINDOW_H

@@ -19,6 +19,15 @@
 
 namespace {
 
+// The selected lines; the selection ends at the start of the first line that stays.
+QString selectedLines(const QTextCursor &cursor)
+{
+    QString lines = cursor.selection().toPlainText();
+    if (lines.endsWith(QLatin1Char('\n')))
+        lines.chop(1);
+    return lines;
+}
+
 // A visible, dated name: a bare ".txt" would be a hidden file on Linux.
 QString readingsFileName(const QDateTime &when)
 {
@@ -33,31 +42,39 @@ void MainWindow::on_Clear_Receive_Button_clicked()
     overflowNoticeShown = false;
 }
 
+void MainWindow::setReadingArchive(const QString &folder, std::function<bool()> healthy)
+{
+    archiveFolder = folder;
+    archiveHealthy = std::move(healthy);
+}
+
 void MainWindow::trimReceiveWindow()
 {
     // A line PC left running for days would grow the window past what its
-    // text layout can bear. Past the cap the oldest lines move, in blocks, to
-    // a file in the journal folder; they leave the window only once on disk.
+    // text layout can bear. Past the cap the oldest lines leave, in blocks:
+    // dropped while a healthy journal holds every reading, otherwise moved to
+    // a file in the journal folder first. Nothing leaves that is not on disk.
     QTextDocument *document = ui->Receive_textEdit->document();
     const int first = overflowNoticeShown ? 1 : 0;
     const int held = document->blockCount() - first;
     const int block = qMax(1, receiveWindowCap / 20);
     if (held <= receiveWindowCap + block)
         return;
-    if (overflowRetry.isValid() && overflowRetry.elapsed() < 5000)
+    const bool archived = archiveHealthy && archiveHealthy();
+    if (!archived && overflowRetry.isValid() && overflowRetry.elapsed() < 5000)
         return; // the last attempt failed: try again after a while, not per burst
-    if (!overflowLog)
-        overflowLog.reset(new OverflowLog(journalFolder(QStringLiteral("config.ini")), QDateTime::currentDateTime()));
+    if (!archived && !overflowLog) {
+        const QString folder = archiveFolder.isEmpty() ? journalFolder(QStringLiteral("config.ini")) : archiveFolder;
+        overflowLog.reset(new OverflowLog(folder, QDateTime::currentDateTime()));
+    }
 
     const int moving = held - receiveWindowCap;
     QTextCursor cursor(document->findBlockByNumber(first));
     cursor.setPosition(document->findBlockByNumber(first + moving).position(), QTextCursor::KeepAnchor);
-    // The selection ends at the start of the first line that stays.
-    QString lines = cursor.selection().toPlainText();
-    if (lines.endsWith(QLatin1Char('\n')))
-        lines.chop(1);
     QString reason;
-    if (!overflowLog->append(lines, &reason)) {
+    if (archived) {
+        archivedLines += quint64(moving); // the journal holds them
+    } else if (!overflowLog->append(selectedLines(cursor), &reason)) {
         overflowRetry.start();
         statusBar()->showMessage(QStringLiteral("接收窗口已满，较早的行未能移到文件（%1），暂留在窗口中").arg(reason), 10000);
         return;
@@ -70,9 +87,14 @@ void MainWindow::trimReceiveWindow()
     cursor.beginEditBlock();
     cursor.removeSelectedText();
 
-    const QString notice = QStringLiteral("…… 较早的 %1 行已移到 %2")
-                               .arg(overflowLog->linesWritten())
-                               .arg(QDir::toNativeSeparators(overflowLog->path()));
+    QString notice;
+    if (overflowLog)
+        notice = QStringLiteral("…… 较早的 %1 行已移到 %2")
+                     .arg(QString::number(overflowLog->linesWritten()), QDir::toNativeSeparators(overflowLog->path()));
+    if (archivedLines > 0)
+        notice += (notice.isEmpty() ? QStringLiteral("…… ") : QStringLiteral("；"))
+                  + QStringLiteral("较早的 %1 行读数在记录文件夹 %2 中")
+                        .arg(QString::number(archivedLines), QDir::toNativeSeparators(archiveFolder));
     cursor.movePosition(QTextCursor::Start);
     if (overflowNoticeShown) {
         cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);

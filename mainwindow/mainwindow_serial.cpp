@@ -55,35 +55,56 @@ void MainWindow::on_Check_Seria_clicked()
 
 void MainWindow::on_Open_Serial_Button_clicked()
 {
+    QString reason;
+    if (!openLink(ui->PortBox->currentText(), ui->BaudBox->currentText().toInt(), &reason)) {
+        statusBar()->showMessage(QStringLiteral("串口 %1 打开失败：%2").arg(ui->PortBox->currentText(), reason));
+        QMessageBox::warning(nullptr, QStringLiteral("warning"), QStringLiteral("串口打开失败！"),
+                             QMessageBox::Retry, QMessageBox::NoButton);
+    } else {
+        statusBar()->clearMessage();
+    }
+    Write_Config();
+}
+
+bool MainWindow::reopenLink(const QString &port, int baud, QString *error)
+{
+    if (serialPort)
+        return true;
+    return openLink(port, baud, error);
+}
+
+void MainWindow::setLinkLostHandler(std::function<void(const QString &, int)> handler)
+{
+    linkLost = std::move(handler);
+}
+
+bool MainWindow::openLink(const QString &port, int baud, QString *error)
+{
     // A port object left over from a failed attempt is not reused.
     delete serialPort;
     serialPort = new QSerialPort;
-    serialPort->setPortName(ui->PortBox->currentText());
-    if (serialPort->open(QIODevice::ReadWrite)) {
-        serialPort->setBaudRate(ui->BaudBox->currentText().toInt(), QSerialPort::AllDirections);
-        serialPort->setDataBits(QSerialPort::Data8);
-        serialPort->setParity(QSerialPort::NoParity);
-        serialPort->setStopBits(QSerialPort::OneStop);
-        serialPort->setFlowControl(QSerialPort::NoFlowControl);
-        connect(serialPort, &QSerialPort::readyRead, this, &MainWindow::update);
-        connect(serialPort, &QSerialPort::errorOccurred, this,
-                [this](QSerialPort::SerialPortError error) { onPortError(int(error)); });
-        session->linkOpened(serialPort->portName());
-        ui->Open_Serial_Button->setEnabled(false);
-        ui->Close_Serial_Button->setEnabled(true);
-        ui->pushButton_R_RANG->setEnabled(true);
-        ui->pushButton_V_RANG->setEnabled(true);
-        statusBar()->clearMessage();
-    } else {
-        const QString reason = serialPort->errorString();
-        statusBar()->showMessage(QStringLiteral("串口 %1 打开失败：%2")
-                                     .arg(serialPort->portName(), reason));
+    serialPort->setPortName(port);
+    if (!serialPort->open(QIODevice::ReadWrite)) {
+        if (error)
+            *error = serialPort->errorString();
         delete serialPort;
         serialPort = nullptr;
-        QMessageBox::warning(nullptr, QStringLiteral("warning"), QStringLiteral("串口打开失败！"),
-                             QMessageBox::Retry, QMessageBox::NoButton);
+        return false;
     }
-    Write_Config();
+    serialPort->setBaudRate(baud, QSerialPort::AllDirections);
+    serialPort->setDataBits(QSerialPort::Data8);
+    serialPort->setParity(QSerialPort::NoParity);
+    serialPort->setStopBits(QSerialPort::OneStop);
+    serialPort->setFlowControl(QSerialPort::NoFlowControl);
+    connect(serialPort, &QSerialPort::readyRead, this, &MainWindow::update);
+    connect(serialPort, &QSerialPort::errorOccurred, this,
+            [this](QSerialPort::SerialPortError e) { onPortError(int(e)); });
+    session->linkOpened(serialPort->portName());
+    ui->Open_Serial_Button->setEnabled(false);
+    ui->Close_Serial_Button->setEnabled(true);
+    ui->pushButton_R_RANG->setEnabled(true);
+    ui->pushButton_V_RANG->setEnabled(true);
+    return true;
 }
 
 void MainWindow::on_Close_Serial_Button_clicked()
@@ -120,13 +141,16 @@ void MainWindow::onPortError(int error)
         return;
     QPointer<QSerialPort> port(serialPort);
     const QString name = serialPort->portName();
+    const int baud = int(serialPort->baudRate());
     const QString reason = serialPort->errorString();
-    QTimer::singleShot(0, this, [this, port, name, reason] {
+    QTimer::singleShot(0, this, [this, port, name, baud, reason] {
         if (!port || port != serialPort)
             return;
         closeLink();
         statusBar()->showMessage(
             QStringLiteral("串口 %1 已断开（%2），连接已关闭；接好设备后请重新打开串口").arg(name, reason));
+        if (linkLost)
+            linkLost(name, baud);
     });
 }
 

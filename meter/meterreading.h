@@ -37,6 +37,7 @@ struct MeterReading
 struct ReadingBurst
 {
     QDateTime time;
+    QString port;                // the port the link reads
     QVector<MeterReading> readings;
     int frames = 0;              // whole frames in this burst, accepted or not
     quint32 receiveCount = 0;    // the receive counter after the burst

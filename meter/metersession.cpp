@@ -70,6 +70,7 @@ void MeterSession::handle(const QByteArray &frames)
     ReadingBurst burst;
     // The clock is read once a burst: its frames arrived together.
     burst.time = m_clock();
+    burst.port = m_portName;
     burst.frames = frames.size() / FrameSize;
     burst.readings.reserve(burst.frames / int(m_divisor) + 1);
     for (int offset = 0; offset + FrameSize <= frames.size(); offset += FrameSize) {

@@ -98,3 +98,22 @@ QString journalFolder(const QString &configPath)
     return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation))
         .filePath(QStringLiteral("zentrel/journal"));
 }
+
+ExtraSettings readExtraSettings(const QString &path)
+{
+    const ini::Document doc = ini::read(path);
+    auto flag = [&doc](const char *key, bool fallback) {
+        const QVariant v = doc.values.value(QLatin1String(key));
+        if (!v.isValid())
+            return fallback;
+        const QString t = v.toString().trimmed().toLower();
+        return !(t == QLatin1String("false") || t == QLatin1String("0") || t == QLatin1String("no")
+                 || t == QLatin1String("off"));
+    };
+    ExtraSettings s;
+    s.journalEnabled = flag("Journal/Enabled", true);
+    s.journalFolder = doc.values.value(QStringLiteral("Journal/Folder")).toString().trimmed();
+    s.stationName = doc.values.value(QStringLiteral("Station/Name")).toString().trimmed();
+    s.autoReconnect = flag("Serial/AutoReconnect", true);
+    return s;
+}

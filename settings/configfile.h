@@ -33,6 +33,18 @@ ConnectionSettings readConnectionSettings(const QString &path);
 // place, a full disk, ...).
 bool writeConnectionSettings(const QString &path, const ConnectionSettings &settings, QString *error = nullptr);
 
+// Settings beyond the window's own keys, each in a section of its own. They
+// are only read: config.ini from a user who never set them stays as the
+// window writes it.
+struct ExtraSettings
+{
+    bool journalEnabled = true;      // [Journal] Enabled
+    QString journalFolder;           // [Journal] Folder; empty: the default
+    QString stationName;             // [Station] Name; empty: the host name
+    bool autoReconnect = true;       // [Serial] AutoReconnect
+};
+ExtraSettings readExtraSettings(const QString &path);
+
 // The journal folder: the folder named in config.ini's [Journal] Folder=,
 // else the user's data folder (on Linux $XDG_DATA_HOME/zentrel/journal,
 // ~/.local/share/zentrel/journal when unset).

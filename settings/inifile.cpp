@@ -180,6 +180,11 @@ Taken takePiece(const QString &piece, QVariant *out)
         *out = piece.mid(11, piece.size() - 12).toLatin1();
         return Taken::Value;
     }
+    // QSettings writes a string holding a NUL character this way.
+    if (piece.startsWith(QLatin1String("@String(")) && piece.endsWith(QLatin1Char(')'))) {
+        *out = piece.mid(8, piece.size() - 9);
+        return Taken::Value;
+    }
     if (piece == QLatin1String("@Invalid()"))
         return Taken::Invalid;
     return Taken::Refused;

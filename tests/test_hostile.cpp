@@ -147,7 +147,8 @@ private slots:
         QSettings written("written.ini", QSettings::IniFormat);
         const QStringList texts = {"plain", " padded ", "中文 端口", "a,b", "\"quoted\"", "semi;colon",
                                    "@at", "@@double", "back\\slash", "tab\there", "line\nbreak", "",
-                                   QString::fromUtf8("é\x01\x7f"), "x=y", "/dev/ttyUSB0", "%41%"};
+                                   QString::fromUtf8("é\x01\x7f"), "x=y", "/dev/ttyUSB0", "%41%",
+                                   QString::fromLatin1("nul\0inside", 10), QString::fromLatin1("\xff" "7.0")};
         for (int i = 0; i < texts.size(); ++i)
             written.setValue(QString("Sec/key%1").arg(i), texts[i]);
         written.setValue("Sec/list", QStringList{"one", "two three", "中"});

@@ -1,0 +1,105 @@
+#include "extensions.h"
+
+#include "reconnector.h"
+
+#include "journal/journal.h"
+#include "journal/journalindicator.h"
+#include "mainwindow.h"
+#include "settings/configfile.h"
+
+#include <QComboBox>
+#include <QHostInfo>
+#include <QLabel>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTimer>
+
+Extensions::Extensions(MainWindow &window, const StartOptions &options, QObject *parent)
+    : QObject(parent), m_window(window)
+{
+    const ExtraSettings settings = readExtraSettings(QStringLiteral("config.ini"));
+
+    if (!options.noJournal && settings.journalEnabled) {
+        const QString folder = !options.journalDir.isEmpty() ? options.journalDir
+                               : !settings.journalFolder.isEmpty() ? settings.journalFolder
+                                                                   : journalFolder(QStringLiteral("config.ini"));
+        const QString station = settings.stationName.isEmpty() ? QHostInfo::localHostName() : settings.stationName;
+        m_journal = new journal::Journal(folder, station, this);
+        window.meterSession()->addSink(m_journal);
+        new journal::JournalIndicator(m_journal, window.statusBar());
+        journal::Journal *j = m_journal;
+        window.setReadingArchive(folder, [j] { return !j->paused() && j->waiting() == 0; });
+    } else if (!options.journalDir.isEmpty()) {
+        window.setReadingArchive(options.journalDir, {});
+    }
+
+    auto *open = window.findChild<QPushButton *>(QStringLiteral("Open_Serial_Button"));
+    auto *close = window.findChild<QPushButton *>(QStringLiteral("Close_Serial_Button"));
+    if (settings.autoReconnect) {
+        m_reconnector = new Reconnector(
+            [&window](const QString &port, int baud, QString *error) { return window.reopenLink(port, baud, error); },
+            this);
+        m_waiting = new QLabel(window.statusBar());
+        m_waiting->setObjectName(QStringLiteral("reconnectIndicator"));
+        m_waiting->hide();
+        window.statusBar()->addPermanentWidget(m_waiting);
+        connect(m_reconnector, &Reconnector::waitingChanged, m_waiting, [this](bool waiting) {
+            m_waiting->setText(QStringLiteral("正在等待串口 %1 重新连接…").arg(m_reconnector->port()));
+            m_waiting->setVisible(waiting);
+        });
+        connect(m_reconnector, &Reconnector::reconnected, this, [this](const QString &port) {
+            m_window.statusBar()->showMessage(QStringLiteral("串口 %1 已重新连接").arg(port), 10000);
+        });
+        Reconnector *r = m_reconnector;
+        window.setLinkLostHandler([r](const QString &port, int baud) { r->wait(port, baud); });
+        // The operator's own open or close ends the wait.
+        for (QPushButton *button : {open, close})
+            if (button)
+                connect(button, &QPushButton::clicked, r, &Reconnector::stop);
+    }
+
+    if (!options.port.isEmpty()) {
+        int baud = options.baud;
+        if (baud == 0)
+            if (auto *box = window.findChild<QComboBox *>(QStringLiteral("BaudBox")))
+                baud = box->currentText().toInt();
+        if (baud <= 0)
+            baud = 9600;
+        const QString port = options.port;
+        QTimer::singleShot(0, this, [this, port, baud] { openFromCommandLine(port, baud); });
+    }
+}
+
+Extensions::~Extensions()
+{
+    m_window.setLinkLostHandler({});
+    m_window.setReadingArchive(QString(), {});
+    if (m_journal) {
+        m_window.meterSession()->removeSink(m_journal);
+        m_journal->close();
+    }
+}
+
+void Extensions::openFromCommandLine(const QString &port, int baud)
+{
+    // Shown in the boxes as if chosen there; nothing is written to config.ini.
+    if (auto *box = m_window.findChild<QComboBox *>(QStringLiteral("PortBox"))) {
+        if (box->findText(port) < 0)
+            box->addItem(port);
+        box->setCurrentIndex(box->findText(port));
+    }
+    if (auto *box = m_window.findChild<QComboBox *>(QStringLiteral("BaudBox"))) {
+        const int index = box->findText(QString::number(baud));
+        if (index >= 0)
+            box->setCurrentIndex(index);
+    }
+    QString error;
+    if (m_window.reopenLink(port, baud, &error)) {
+        m_window.statusBar()->showMessage(QStringLiteral("串口 %1 已打开（%2 波特）").arg(port).arg(baud), 5000);
+        return;
+    }
+    m_window.statusBar()->showMessage(QStringLiteral("串口 %1 打开失败：%2").arg(port, error), 10000);
+    // Unattended: wait for the meter as for one that vanished.
+    if (m_reconnector)
+        m_reconnector->wait(port, baud);
+}

@@ -1,0 +1,40 @@
+#include "options.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <cstdlib>
+
+StartOptions parseStartOptions(const QCoreApplication &app)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Zentrel: client of a battery internal-resistance meter."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption portOpt(QStringLiteral("port"),
+                                     QStringLiteral("Open this serial port at start, as if 打开串口 were pressed."),
+                                     QStringLiteral("name"));
+    const QCommandLineOption baudOpt(QStringLiteral("baud"),
+                                     QStringLiteral("Baud rate for --port (default: the restored or initial rate)."),
+                                     QStringLiteral("rate"));
+    const QCommandLineOption dirOpt(QStringLiteral("journal-dir"),
+                                    QStringLiteral("Folder of the journal of readings."), QStringLiteral("dir"));
+    const QCommandLineOption noJournalOpt(QStringLiteral("no-journal"), QStringLiteral("Keep no journal."));
+    parser.addOptions({portOpt, baudOpt, dirOpt, noJournalOpt});
+    parser.process(app.arguments());
+
+    StartOptions options;
+    options.port = parser.value(portOpt);
+    options.journalDir = parser.value(dirOpt);
+    options.noJournal = parser.isSet(noJournalOpt);
+    if (parser.isSet(baudOpt)) {
+        bool ok = false;
+        options.baud = parser.value(baudOpt).toInt(&ok);
+        if (!ok || options.baud <= 0) {
+            std::fprintf(stderr, "zentrel: --baud %s is not a baud rate\n", qPrintable(parser.value(baudOpt)));
+            std::exit(2);
+        }
+    }
+    return options;
+}

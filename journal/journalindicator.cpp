@@ -1,0 +1,31 @@
+#include "journalindicator.h"
+
+#include "journal.h"
+
+#include <QStatusBar>
+
+namespace journal {
+
+JournalIndicator::JournalIndicator(Journal *journal, QStatusBar *bar) : QLabel(bar), m_journal(journal)
+{
+    setObjectName(QStringLiteral("journalIndicator"));
+    setStyleSheet(QStringLiteral("QLabel { color: red; }"));
+    bar->addPermanentWidget(this);
+    connect(journal, &Journal::stateChanged, this, &JournalIndicator::refresh);
+    refresh();
+}
+
+void JournalIndicator::refresh()
+{
+    QString text;
+    if (m_journal->paused())
+        text = QStringLiteral("记录暂停：%1（%2 条读数在内存中等待写入）").arg(m_journal->reason()).arg(m_journal->waiting());
+    if (m_journal->notJournaled() > 0)
+        text += (text.isEmpty() ? QString() : QStringLiteral("；"))
+                + QStringLiteral("%1 条读数未能记录").arg(m_journal->notJournaled());
+    setText(text);
+    setToolTip(m_journal->paused() ? QStringLiteral("记录文件夹：%1").arg(m_journal->folder()) : QString());
+    setVisible(!text.isEmpty());
+}
+
+} // namespace journal

@@ -38,8 +38,12 @@ int main(int argc, char *argv[])
     const QCommandLineOption lingerOpt("linger", "After the count, keep the line open until stopped.");
     const QCommandLineOption rRangeOpt("r-range", "Initial R range code (0-6).", "code", "6");
     const QCommandLineOption vRangeOpt("v-range", "Initial V range code (0-3).", "code", "3");
+    const QCommandLineOption sequenceOpt("sequence", "R in counts is the frame's number: 1, 2, 3, ... (0.0001 mΩ each).");
+    const QCommandLineOption leaveOpt("leave-after", "Pull the meter after this many frames ...", "n", "0");
+    const QCommandLineOption awayOpt("away", "... for this many ms, then come back on a new line at the same link.",
+                                     "ms", "2000");
     parser.addOptions({linkOpt, intervalOpt, countOpt, unitOpt, overloadOpt, negativeOpt, rOpt, vOpt,
-                       steadyOpt, splitOpt, packOpt, lingerOpt, rRangeOpt, vRangeOpt});
+                       steadyOpt, splitOpt, packOpt, lingerOpt, rRangeOpt, vRangeOpt, sequenceOpt, leaveOpt, awayOpt});
     parser.process(app);
 
     SimulatorOptions options;
@@ -57,6 +61,9 @@ int main(int argc, char *argv[])
     options.pack = qMax(1, parser.value(packOpt).toInt());
     options.rRange = qBound(0, parser.value(rRangeOpt).toInt(), 6);
     options.vRange = qBound(0, parser.value(vRangeOpt).toInt(), 3);
+    options.sequence = parser.isSet(sequenceOpt);
+    options.leaveAfter = qMax<qint64>(0, parser.value(leaveOpt).toLongLong());
+    options.awayMs = qMax(0, parser.value(awayOpt).toInt());
 
     PseudoTerminal line;
     QString error;

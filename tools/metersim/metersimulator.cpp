@@ -26,8 +26,8 @@ QByteArray MeterSimulator::nextFrame()
         const qint64 c = qint64(std::llround(value * meter::ValueScale)) + delta;
         return quint32(qBound<qint64>(0, c, 0xFFFFFF));
     };
-    f.rCounts = counts(m_options.r, step * 3);
-    f.vCounts = counts(m_options.v, step);
+    f.rCounts = m_options.sequence ? quint32((m_built + 1) & 0xFFFFFF) : counts(m_options.r, step * 3);
+    f.vCounts = counts(m_options.v, m_options.sequence ? 0 : step);
     ++m_built;
     return meter::encodeFrame(f);
 }
@@ -57,6 +57,26 @@ bool MeterSimulator::sendWrite(const QByteArray &bytes)
     return true;
 }
 
+bool MeterSimulator::leaveAndReturn(const std::atomic<bool> &stop)
+{
+    // Pulled: the line and its link go; back later on a new pseudo-terminal
+    // at the same link path, as an adapter that comes back under its name.
+    const QString link = m_line.linkPath();
+    // Pulled between two frames, not in the middle of the last one's way:
+    // a closed pseudo-terminal drops what its reader has not read yet.
+    QThread::msleep(ulong(qBound(20.0, m_options.intervalMs, 200.0)));
+    m_line.close();
+    QElapsedTimer away;
+    away.start();
+    while (!stop.load() && away.elapsed() < m_options.awayMs)
+        QThread::msleep(10);
+    if (!m_line.open() || (!link.isEmpty() && !m_line.createLink(link)))
+        return false;
+    while (!stop.load() && !m_line.readerAttached())
+        QThread::msleep(10);
+    return true;
+}
+
 bool MeterSimulator::run(const std::atomic<bool> &stop)
 {
     // Wait for a program to open the line.
@@ -65,21 +85,30 @@ bool MeterSimulator::run(const std::atomic<bool> &stop)
     QElapsedTimer clock;
     clock.start();
     const int pack = qMax(1, m_options.pack);
-    qint64 due = 0; // frames that have fallen due so far
+    qint64 due = 0;  // frames that have fallen due so far
+    qint64 base = 0; // frames done when the clock last started
     while (!stop.load()) {
         const qint64 done = m_sent + m_unheard;
         if (m_options.count > 0 && done >= m_options.count)
             return true;
+        if (m_options.leaveAfter > 0 && !m_left && m_sent >= m_options.leaveAfter) {
+            m_left = true;
+            if (!leaveAndReturn(stop))
+                return false;
+            base = m_sent + m_unheard;
+            clock.restart();
+            continue;
+        }
         const double nowMs = double(clock.nsecsElapsed()) / 1e6;
         if (m_options.intervalMs <= 0)
             due = done + pack;
         else
-            due = qint64(nowMs / m_options.intervalMs) + 1;
+            due = base + qint64(nowMs / m_options.intervalMs) + 1;
         if (m_options.count > 0)
             due = qMin(due, m_options.count);
         if (done >= due) {
             // Listen for range commands until the next frame is due.
-            const double waitMs = (done * m_options.intervalMs) - nowMs;
+            const double waitMs = ((done - base) * m_options.intervalMs) - nowMs;
             handleCommands(m_line.read(qBound(1, int(waitMs), 100)));
             continue;
         }
@@ -98,7 +127,10 @@ bool MeterSimulator::run(const std::atomic<bool> &stop)
             const int n = int(qMin<qint64>(frames, pack));
             QByteArray bytes;
             bytes.reserve(n * meter::FrameSize);
-            for (int i = 0; i < n; ++i)
+            int take = n;
+            if (m_options.leaveAfter > 0 && !m_left)
+                take = int(qMin<qint64>(n, m_options.leaveAfter - m_sent)); // leave right after the Nth
+            for (int i = 0; i < take; ++i)
                 bytes += nextFrame();
             if (!sendWrite(bytes)) {
                 if (!m_line.readerAttached()) {
@@ -107,8 +139,10 @@ bool MeterSimulator::run(const std::atomic<bool> &stop)
                 }
                 return false;
             }
-            m_sent += n;
-            frames -= n;
+            m_sent += take;
+            frames -= take;
+            if (take < n || (m_options.leaveAfter > 0 && !m_left && m_sent >= m_options.leaveAfter))
+                break;
         }
     }
     return true;

@@ -25,6 +25,9 @@ struct SimulatorOptions
     int pack = 1;              // frames per write
     int rRange = 6;            // AUTO
     int vRange = 3;            // AUTO
+    bool sequence = false;     // R in counts is the frame's number (1, 2, ...): frames tell who they are
+    qint64 leaveAfter = 0;     // after this many frames the meter is pulled (0: never) ...
+    int awayMs = 0;            // ... for this long, then returns on a new line at the same link
 };
 
 class MeterSimulator
@@ -47,6 +50,7 @@ public:
 
 private:
     bool sendWrite(const QByteArray &bytes);
+    bool leaveAndReturn(const std::atomic<bool> &stop);
 
     PseudoTerminal &m_line;
     SimulatorOptions m_options;
@@ -55,6 +59,7 @@ private:
     qint64 m_built = 0;
     qint64 m_sent = 0;
     qint64 m_unheard = 0;
+    bool m_left = false;
 };
 
 #endif // METERSIMULATOR_H

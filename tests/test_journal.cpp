@@ -1,0 +1,404 @@
+// The journal: every accepted reading on disk before it is shown, in a CSV
+// file per day; what happens when the folder fails, at midnight, after a
+// power cut and a kill; and the meter that leaves and comes back.
+#include "app/extensions.h"
+#include "app/reconnector.h"
+#include "journal/journal.h"
+#include "journal/journalindicator.h"
+#include "meter/metersession.h"
+#include "meterline.h"
+#include "testsupport.h"
+
+#include <QLabel>
+#include <QProcess>
+#include <QStatusBar>
+#include <QTextEdit>
+
+#include <csignal>
+
+using journal::Journal;
+
+namespace {
+
+QByteArray frame(quint32 rCounts, quint32 vCounts, bool milliOhm = true, bool negative = false,
+                 bool rOverload = false, bool vOverload = false)
+{
+    meter::FrameFields f;
+    f.rCounts = rCounts;
+    f.vCounts = vCounts;
+    f.milliOhm = milliOhm;
+    f.vNegative = negative;
+    f.rOverload = rOverload;
+    f.vOverload = vOverload;
+    return meter::encodeFrame(f);
+}
+
+QStringList fileLines(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    QByteArray bytes = f.readAll();
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        bytes.remove(0, 3);
+    return QString::fromUtf8(bytes).split('\n', Qt::SkipEmptyParts);
+}
+
+// Splits a CSV line the way RFC 4180 reads it.
+QStringList fields(const QString &line)
+{
+    QStringList out;
+    QString cur;
+    bool quoted = false;
+    for (int i = 0; i < line.size(); ++i) {
+        const QChar c = line[i];
+        if (quoted) {
+            if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+                cur += '"';
+                ++i;
+            } else if (c == '"') {
+                quoted = false;
+            } else {
+                cur += c;
+            }
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == ',') {
+            out << cur;
+            cur.clear();
+        } else {
+            cur += c;
+        }
+    }
+    out << cur;
+    return out;
+}
+
+meter::Limits limits(const QString &a, const QString &b, const QString &c, const QString &d)
+{
+    meter::Limits l;
+    l.rLow = meter::parseLimit(a);
+    l.rHigh = meter::parseLimit(b);
+    l.vLow = meter::parseLimit(c);
+    l.vHigh = meter::parseLimit(d);
+    return l;
+}
+
+} // namespace
+
+class TestJournal : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { m_work.reset(new testsupport::ScopedWorkDir); }
+    void cleanup()
+    {
+        testsupport::cancelPendingAnswers();
+        m_work.reset();
+    }
+
+    // ---- the file -------------------------------------------------------------
+
+    void linesHeaderAndQuoting()
+    {
+        meter::MeterSession session;
+        Journal journal(m_work->file("j"), "Line 3, \"north\"");
+        session.addSink(&journal);
+        session.linkOpened("/dev/ttyUSB0");
+        const QDateTime at(QDate(2026, 12, 7), QTime(10, 28, 58, 123), Qt::OffsetFromUTC, 8 * 3600);
+        session.setClock([at] { return at; });
+        session.setLimits(limits("0", "10", "0.5", "5"));
+        session.feed(frame(123456, 37012));                           // 12.3456 mΩ, 3.7012 V
+        session.feed(frame(15000, 37012, false, true));               // 1.5 Ω, -3.7012 V
+        session.feed(frame(50000, 37012, true, false, true, false));  // R overload
+        session.setLimits(limits("0", "", "0", "5"));
+        session.feed(frame(50000, 37012, true, true, false, true));   // V overload, a limit not set
+        journal.close();
+
+        const QString path = m_work->file("j/readings-2026-12-07.csv");
+        QFile raw(path);
+        QVERIFY(raw.open(QIODevice::ReadOnly));
+        QVERIFY(raw.readAll().startsWith("\xEF\xBB\xBF" "time,station,port,seq,r_mohm,v,verdict,r_text,v_text,"
+                                          "r_range,v_range,r_low,r_high,v_low,v_high\n"));
+        const QStringList lines = fileLines(path);
+        QCOMPARE(lines.size(), 5);
+        QCOMPARE(lines[1], QString("2026-12-07T10:28:58.123+08:00,\"Line 3, \"\"north\"\"\",/dev/ttyUSB0,1,"
+                                   "12.3456,3.7012,NG,12.3456mΩ,3.7012V,AUTO,AUTO,0,10,0.5,5"));
+        const QStringList ohm = fields(lines[2]);
+        QCOMPARE(ohm.size(), 15);
+        QCOMPARE(ohm[1], QString("Line 3, \"north\""));
+        QCOMPARE(ohm[4], QString("1500"));
+        QCOMPARE(ohm[5], QString("-3.7012"));
+        QCOMPARE(ohm[6], QString("NG"));
+        QCOMPARE(ohm[7], QString("1.5000Ω"));
+        const QStringList rOl = fields(lines[3]);
+        QCOMPARE(rOl[4], QString());
+        QCOMPARE(rOl[5], QString("3.7012"));
+        QCOMPARE(rOl[6], QString());
+        QCOMPARE(rOl[7], QString("OL mΩ"));
+        const QStringList vOl = fields(lines[4]);
+        QCOMPARE(vOl[4], QString("5"));
+        QCOMPARE(vOl[5], QString());
+        QCOMPARE(vOl[8], QString("- OL V"));
+        QCOMPARE(vOl.mid(11), QStringList({"0", "", "0", "5"}));
+        QCOMPARE(journal::plainNumber(0.1), QString("0.1"));
+        QCOMPARE(journal::plainNumber(1677.7215 * 1000), QString("1677721.5"));
+    }
+
+    void midnightStartsANewFile()
+    {
+        meter::MeterSession session;
+        Journal journal(m_work->file("j"), "s");
+        session.addSink(&journal);
+        QDateTime now(QDate(2026, 12, 7), QTime(23, 59, 59, 900));
+        session.setClock([&now] { return now; });
+        session.feed(frame(1, 1));
+        now = QDateTime(QDate(2026, 12, 8), QTime(0, 0, 0, 100));
+        session.feed(frame(2, 2));
+        session.feed(frame(3, 3));
+        journal.close();
+        const QStringList first = fileLines(m_work->file("j/readings-2026-12-07.csv"));
+        const QStringList second = fileLines(m_work->file("j/readings-2026-12-08.csv"));
+        QCOMPARE(first.size(), 2);
+        QCOMPARE(second.size(), 3);
+        QVERIFY(second[0].startsWith("time,"));
+        QCOMPARE(fields(second[1])[3], QString("2"));
+        QCOMPARE(fields(second[2])[3], QString("3"));
+    }
+
+    void tornLastLineIsLeftBehind()
+    {
+        QDir().mkpath(m_work->file("j"));
+        const QString path = m_work->file("j/readings-2026-12-07.csv");
+        {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(QByteArray("\xEF\xBB\xBF") + journal::kHeader + "\n2026-12-07T10:00:00.000+00:00,s,p,1,1\n"
+                    + "2026-12-07T10:00:00.500+00:00,s,p,2,1.2");
+        }
+        meter::MeterSession session;
+        Journal journal(m_work->file("j"), "s");
+        session.addSink(&journal);
+        session.setClock([] { return QDateTime(QDate(2026, 12, 7), QTime(10, 0, 1)); });
+        session.feed(frame(30000, 10000));
+        journal.close();
+        const QStringList lines = fileLines(path);
+        QCOMPARE(lines.size(), 4);
+        QCOMPARE(lines[2], QString("2026-12-07T10:00:00.500+00:00,s,p,2,1.2")); // torn, as it was
+        QCOMPARE(fields(lines[3]).size(), 15);                                  // and a whole line after
+        QCOMPARE(fields(lines[3])[4], QString("3"));
+    }
+
+    // ---- a folder that fails --------------------------------------------------------
+
+    void pausedWhileTheFolderFails()
+    {
+        const QString folder = m_work->file("j");
+        {
+            QFile blocker(folder); // a file where the folder should be
+            QVERIFY(blocker.open(QIODevice::WriteOnly));
+        }
+        QStatusBar bar;
+        meter::MeterSession session;
+        Journal journal(folder, "s");
+        journal.setRetryInterval(100);
+        journal::JournalIndicator indicator(&journal, &bar);
+        QSignalSpy changes(&journal, &Journal::stateChanged);
+        session.addSink(&journal);
+        const QDateTime at(QDate(2026, 12, 7), QTime(9, 0));
+        session.setClock([at] { return at; });
+        for (int i = 1; i <= 20; ++i)
+            session.feed(frame(quint32(i), 1));
+        QVERIFY(journal.paused());
+        QCOMPARE(journal.waiting(), 20);
+        QVERIFY(!indicator.isHidden());
+        QVERIFY2(indicator.text().startsWith("记录暂停：") && indicator.text().contains(folder),
+                 qPrintable(indicator.text()));
+        // Retries are spaced, not a busy loop.
+        const int before = changes.count();
+        QTest::qWait(500);
+        QVERIFY2(changes.count() - before <= 7, qPrintable(QString::number(changes.count() - before)));
+
+        // The folder is fixed: everything waiting goes out, in order, then the live ones.
+        QVERIFY(QFile::remove(folder));
+        QTRY_VERIFY_WITH_TIMEOUT(!journal.paused(), 3000);
+        session.feed(frame(21, 1));
+        journal.close();
+        const QStringList lines = fileLines(journal.fileFor(at.date()));
+        QCOMPARE(lines.size(), 22);
+        for (int i = 1; i <= 21; ++i)
+            QCOMPARE(fields(lines[i])[3], QString::number(i));
+        QVERIFY(indicator.isHidden());
+    }
+
+    void boundedBacklogSaysWhatItLost()
+    {
+        QFile blocker(m_work->file("j"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        QStatusBar bar;
+        meter::MeterSession session;
+        Journal journal(m_work->file("j"), "s");
+        journal.setBacklogLimit(5);
+        journal::JournalIndicator indicator(&journal, &bar);
+        session.addSink(&journal);
+        for (int i = 1; i <= 8; ++i)
+            session.feed(frame(quint32(i), 1));
+        QCOMPARE(journal.waiting(), 5);
+        QCOMPARE(journal.notJournaled(), quint64(3));
+        QVERIFY2(indicator.text().contains("3 条读数未能记录"), qPrintable(indicator.text()));
+    }
+
+    // ---- the window with a journal ------------------------------------------------
+
+    void fullWindowRelaysOnTheJournal()
+    {
+        const QString folder = m_work->file("j");
+        StartOptions options;
+        options.journalDir = folder;
+        LinkedWindow lw;
+        Extensions extensions(lw.window, options);
+        lw.probe.setReceiveWindowCap(40);
+        QVERIFY(lw.link());
+        for (int i = 1; i <= 200; ++i) {
+            QVERIFY(lw.meter.send(frame(quint32(i) * 10000, 37000)));
+            if (i % 25 == 0)
+                QTRY_COMPARE_WITH_TIMEOUT(lw.probe.receiveCount(), quint32(i), 3000);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(lw.probe.receiveCount(), 200u, 3000);
+        const QStringList window = lw.ui->Receive_textEdit->toPlainText().split('\n');
+        QVERIFY(window.size() <= 43);
+        QVERIFY2(window.first().contains("记录文件夹") && window.first().contains(folder), qPrintable(window.first()));
+        QVERIFY(QDir(folder).entryList({"receive-window-*"}).isEmpty());
+        extensions.journal()->close();
+        const QStringList lines = fileLines(extensions.journal()->fileFor(QDate::currentDate()));
+        QCOMPARE(lines.size(), 201);
+        QCOMPARE(fields(lines.last())[3], QString("200"));
+        QCOMPARE(fields(lines.last())[2], lw.meter.link());
+    }
+
+    // ---- the real program, killed ------------------------------------------------------
+
+    void killedProgramLosesNothingShown()
+    {
+        MeterLine meter;
+        QVERIFY(meter.ok());
+        const QString folder = m_work->file("journal");
+        QProcess app;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        app.setProcessEnvironment(env);
+        app.setWorkingDirectory(m_work->path());
+        app.start(QStringLiteral(ZENTREL_APP_PATH), {"--port", meter.link(), "--journal-dir", folder});
+        QVERIFY(app.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(meter.pty().readerAttached(), 10000);
+
+        // 50 frames a second, each numbered in R; the time of each write kept.
+        QElapsedTimer clock;
+        clock.start();
+        QVector<qint64> sentAt;
+        quint32 n = 0;
+        while (clock.elapsed() < 3000) {
+            QVERIFY(meter.send(frame(++n, 37000)));
+            sentAt << clock.elapsed();
+            QTest::qWait(20);
+        }
+        const qint64 killedAt = clock.elapsed();
+        ::kill(pid_t(app.processId()), SIGKILL);
+        QVERIFY(app.waitForFinished(5000));
+        QCOMPARE(app.exitStatus(), QProcess::CrashExit);
+
+        const QStringList files = QDir(folder).entryList({"readings-*.csv"}, QDir::Files, QDir::Name);
+        QVERIFY(!files.isEmpty());
+        QStringList lines;
+        for (const QString &file : files)
+            lines += fileLines(QDir(folder).filePath(file)).mid(1);
+        int mustHave = 0;
+        while (mustHave < sentAt.size() && sentAt[mustHave] < killedAt - 200)
+            ++mustHave;
+        QVERIFY2(lines.size() >= mustHave, qPrintable(QString("%1 lines, %2 frames sent before").arg(lines.size()).arg(mustHave)));
+        for (int i = 0; i < lines.size(); ++i) {
+            const QStringList f = fields(lines[i]);
+            QCOMPARE(f.size(), 15);
+            QCOMPARE(f[3], QString::number(i + 1));                      // once, in order
+            QCOMPARE(f[4], journal::plainNumber((i + 1) / 10000.0));     // the frame it came from
+            QCOMPARE(f[5], QString("3.7"));
+        }
+    }
+
+    // ---- a meter that leaves and comes back ---------------------------------------------
+
+    void meterComesBack()
+    {
+        const QString link = QDir::temp().filePath(QString("zentrel-test-back-%1").arg(QCoreApplication::applicationPid()));
+        QProcess sim;
+        sim.start(QStringLiteral(ZENTREL_SIM_PATH), {"--link", link, "--interval", "20", "--sequence",
+                                                     "--leave-after", "30", "--away", "800", "--count", "80", "--linger"});
+        QVERIFY(sim.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(sim.canReadLine(), 5000);
+
+        StartOptions options;
+        options.port = link;
+        options.noJournal = true;
+        MainWindow w;
+        MainWindowProbe p(w);
+        p.ui()->radioButton_group->setChecked(true);
+        Extensions extensions(w, options);
+        QTRY_VERIFY_WITH_TIMEOUT(p.serialPort(), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(extensions.reconnector()->waiting(), 5000);
+        auto *waiting = w.findChild<QLabel *>("reconnectIndicator");
+        QVERIFY(waiting && !waiting->isHidden());
+        QVERIFY(waiting->text().contains(link));
+        QTRY_VERIFY_WITH_TIMEOUT(p.serialPort(), 5000);
+        QVERIFY(!extensions.reconnector()->waiting());
+        QVERIFY(w.statusBar()->currentMessage().contains("已重新连接"));
+        QTRY_VERIFY2_WITH_TIMEOUT(p.receiveCount() >= 80u, qPrintable(p.ui()->Receive_textEdit->toPlainText().split('\n').filter("#  ").join(" | ")), 10000);
+        // Every frame once, in order, numbering going on across the gap.
+        const QStringList lines = p.ui()->Receive_textEdit->toPlainText().split('\n').filter("#  ");
+        QCOMPARE(lines.size(), 80);
+        for (int i = 0; i < 80; ++i)
+            QCOMPARE(lines[i], QString("%1#  %2mΩ  3.7012V").arg(i + 1).arg(meter::fixed4((i + 1) / 10000.0)));
+        sim.terminate();
+        sim.waitForFinished(5000);
+    }
+
+    void operatorEndsTheWait()
+    {
+        StartOptions options;
+        options.noJournal = true;
+        MainWindow w;
+        MainWindowProbe p(w);
+        Extensions extensions(w, options);
+        QVERIFY(extensions.reconnector());
+        extensions.reconnector()->wait("/dev/zentrel-not-there", 9600);
+        QVERIFY(extensions.reconnector()->waiting());
+        testsupport::answerNextModal(); // the open fails and says so
+        p.ui()->Open_Serial_Button->click();
+        QVERIFY(!extensions.reconnector()->waiting());
+        QVERIFY(w.findChild<QLabel *>("reconnectIndicator")->isHidden());
+    }
+
+    void optionsNeverWriteTheSettings()
+    {
+        MeterLine meter;
+        QVERIFY(meter.ok());
+        StartOptions options;
+        options.port = meter.link();
+        options.baud = 115200;
+        options.noJournal = true;
+        MainWindow w;
+        MainWindowProbe p(w);
+        Extensions extensions(w, options);
+        QTRY_VERIFY_WITH_TIMEOUT(p.serialPort(), 3000);
+        QCOMPARE(p.serialPort()->baudRate(), 115200);
+        QCOMPARE(p.ui()->PortBox->currentText(), meter.link());
+        QVERIFY(!QFile::exists("config.ini"));
+    }
+
+private:
+    std::unique_ptr<testsupport::ScopedWorkDir> m_work;
+};
+
+QTEST_MAIN(TestJournal)
+#include "test_journal.moc"

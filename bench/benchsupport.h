@@ -95,10 +95,10 @@ inline void figure(const char *name, double value, const char *unit)
     std::fflush(stdout);
 }
 
-int framePath(int seconds);
+int framePath(int seconds, bool withJournal);
 int nominalRate(int seconds);
 int dayOfReadings(qint64 frames);
-int weekOfReadings(qint64 frames);
+int weekOfReadings(qint64 frames, bool withJournal);
 int replot();
 int startup(int runs);
 int startupChild();

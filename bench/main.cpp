@@ -17,7 +17,8 @@ int main(int argc, char *argv[])
     names.removeAll("--quiet");
     if (names == QStringList{"startup-child"})
         return bench::startupChild();
-    const QStringList all = {"replot", "startup", "framepath", "nominal", "day", "week", "udp"};
+    const QStringList all = {"replot", "startup", "framepath", "framepath-journal", "nominal", "day",
+                             "week", "week-journal", "udp"};
     if (names.isEmpty() || names.contains("all"))
         names = all;
     if (names.size() > 1 && !child) {
@@ -42,14 +43,16 @@ int main(int argc, char *argv[])
             failures += bench::replot();
         else if (name == "startup")
             failures += bench::startup(10);
-        else if (name == "framepath")
-            failures += bench::framePath(qEnvironmentVariableIntValue("ZENTREL_BENCH_SECONDS") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_SECONDS") : 60);
+        else if (name == "framepath" || name == "framepath-journal")
+            failures += bench::framePath(qEnvironmentVariableIntValue("ZENTREL_BENCH_SECONDS") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_SECONDS") : 60,
+                                         name == "framepath-journal");
         else if (name == "nominal")
             failures += bench::nominalRate(qEnvironmentVariableIntValue("ZENTREL_BENCH_SECONDS") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_SECONDS") : 60);
         else if (name == "day")
             failures += bench::dayOfReadings(qEnvironmentVariableIntValue("ZENTREL_BENCH_FRAMES") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_FRAMES") : 172800);
-        else if (name == "week")
-            failures += bench::weekOfReadings(qEnvironmentVariableIntValue("ZENTREL_BENCH_FRAMES") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_FRAMES") : 1209600);
+        else if (name == "week" || name == "week-journal")
+            failures += bench::weekOfReadings(qEnvironmentVariableIntValue("ZENTREL_BENCH_FRAMES") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_FRAMES") : 1209600,
+                                              name == "week-journal");
         else if (name == "udp")
             failures += bench::udpFlood(100000);
         else {

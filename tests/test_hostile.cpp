@@ -188,7 +188,8 @@ private slots:
 
     void binarySettingsAreRewrittenWithoutAFalseAlarm()
     {
-        writeFile("config.ini", QByteArray("\x00\xff\xfe[[[=\n\x01\x02\n[UDP_Server]\nServerPort=77\n", 40));
+        static const char binary[] = "\x00\xff\xfe[[[=\n\x01\x02\n[UDP_Server]\nServerPort=77\n";
+        writeFile("config.ini", QByteArray(binary, int(sizeof binary) - 1));
         MainWindow w;
         MainWindowProbe p(w);
         QCOMPARE(p.ui()->txtServerPort->text(), QString("77"));

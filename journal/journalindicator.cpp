@@ -1,17 +1,17 @@
 #include "journalindicator.h"
 
-#include "journal.h"
+#include "dailycsv.h"
 
 #include <QStatusBar>
 
 namespace journal {
 
-JournalIndicator::JournalIndicator(Journal *journal, QStatusBar *bar) : QLabel(bar), m_journal(journal)
+JournalIndicator::JournalIndicator(DailyCsv *journal, QStatusBar *bar) : QLabel(bar), m_journal(journal)
 {
     setObjectName(QStringLiteral("journalIndicator"));
     setStyleSheet(QStringLiteral("QLabel { color: red; }"));
     bar->addPermanentWidget(this);
-    connect(journal, &Journal::stateChanged, this, &JournalIndicator::refresh);
+    connect(journal, &DailyCsv::stateChanged, this, &JournalIndicator::refresh);
     refresh();
 }
 

@@ -7,9 +7,9 @@ class QStatusBar;
 
 namespace journal {
 
-class Journal;
+class DailyCsv;
 
-// The journal's state on the status bar, permanently and in red while it is
+// A journal's state (readings or cell records) on the status bar, permanently and in red while it is
 // paused or has had to let readings go: never silent, never hiding the
 // window's own messages.
 class JournalIndicator : public QLabel
@@ -17,11 +17,11 @@ class JournalIndicator : public QLabel
     Q_OBJECT
 
 public:
-    JournalIndicator(Journal *journal, QStatusBar *bar);
+    JournalIndicator(DailyCsv *journal, QStatusBar *bar);
 
 private:
     void refresh();
-    Journal *m_journal;
+    DailyCsv *m_journal;
 };
 
 } // namespace journal

@@ -1,0 +1,159 @@
+#include "dailycsv.h"
+
+#include "platform/filesync.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace journal {
+
+DailyCsv::DailyCsv(const QString &folder, const QString &prefix, const QByteArray &header, QObject *parent)
+    : QObject(parent), m_folder(folder), m_prefix(prefix), m_header(header)
+{
+    m_syncTimer.setSingleShot(true);
+    m_syncTimer.setInterval(1000);
+    connect(&m_syncTimer, &QTimer::timeout, this, &DailyCsv::sync);
+    m_retry.setInterval(3000);
+    connect(&m_retry, &QTimer::timeout, this, &DailyCsv::retry);
+}
+
+DailyCsv::~DailyCsv()
+{
+    close();
+}
+
+QString DailyCsv::fileFor(const QDate &day) const
+{
+    return QDir(m_folder).filePath(m_prefix + day.toString(QStringLiteral("'-'yyyy-MM-dd'.csv'")));
+}
+
+void DailyCsv::append(const QDate &day, const QByteArray &bytes)
+{
+    if (bytes.isEmpty())
+        return;
+    if (!m_paused && write(day, bytes))
+        return;
+    // Kept line by line, in order, until writing works again.
+    const QList<QByteArray> lines = bytes.split('\n');
+    for (const QByteArray &line : lines) {
+        if (line.isEmpty())
+            continue;
+        if (int(m_backlog.size()) >= m_backlogLimit)
+            ++m_lost; // said on the indicator: never silent
+        else
+            m_backlog.push_back({day, line + '\n'});
+    }
+    if (!m_paused)
+        pause(m_reason);
+    else
+        emit stateChanged();
+}
+
+bool DailyCsv::openFor(const QDate &day)
+{
+    if (m_file.isOpen() && m_day == day)
+        return true;
+    close();
+    if (!QDir().mkpath(m_folder)) {
+        m_reason = QStringLiteral("无法建立文件夹 %1").arg(QDir::toNativeSeparators(m_folder));
+        return false;
+    }
+    const QString path = fileFor(day);
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile()) {
+        m_reason = QStringLiteral("%1 不是普通文件").arg(QDir::toNativeSeparators(path));
+        return false;
+    }
+    // A last line torn by a power cut is left as it is (readers skip lines
+    // with the wrong number of fields); writing goes on on a fresh line.
+    bool torn = false;
+    if (info.exists() && info.size() > 0) {
+        QFile tail(path);
+        if (tail.open(QIODevice::ReadOnly) && tail.seek(info.size() - 1))
+            torn = tail.read(1) != "\n";
+    }
+    m_file.setFileName(path);
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append)) {
+        m_reason = QStringLiteral("%1：%2").arg(QDir::toNativeSeparators(path), m_file.errorString());
+        return false;
+    }
+    QByteArray start;
+    if (m_file.size() == 0)
+        start = QByteArray("\xEF\xBB\xBF") + m_header + '\n'; // the BOM keeps "Ω" intact in spreadsheets
+    else if (torn)
+        start = "\n";
+    if (!start.isEmpty() && (m_file.write(start) != start.size() || !m_file.flush())) {
+        m_reason = QStringLiteral("%1：%2").arg(QDir::toNativeSeparators(path), m_file.errorString());
+        m_file.close();
+        return false;
+    }
+    m_day = day;
+    return true;
+}
+
+bool DailyCsv::write(const QDate &day, const QByteArray &bytes)
+{
+    if (!openFor(day))
+        return false;
+    const qint64 before = m_file.size();
+    if (m_file.write(bytes) != bytes.size() || !m_file.flush()) {
+        m_reason = QStringLiteral("%1：%2").arg(QDir::toNativeSeparators(m_file.fileName()), m_file.errorString());
+        // No half line stays behind: the lines wait and are written again.
+        m_file.resize(before);
+        m_file.close();
+        return false;
+    }
+    m_written += quint64(bytes.count('\n'));
+    if (!m_syncTimer.isActive())
+        m_syncTimer.start();
+    return true;
+}
+
+void DailyCsv::pause(const QString &reason)
+{
+    m_paused = true;
+    m_reason = reason;
+    m_retry.start();
+    emit stateChanged();
+}
+
+void DailyCsv::retry()
+{
+    while (!m_backlog.empty()) {
+        const QDate day = m_backlog.front().day;
+        QByteArray bytes;
+        size_t taken = 0;
+        for (const Pending &p : m_backlog) {
+            if (p.day != day || taken >= 10000)
+                break;
+            bytes += p.line;
+            ++taken;
+        }
+        if (!write(day, bytes)) {
+            emit stateChanged(); // the reason may have changed
+            return;
+        }
+        m_backlog.erase(m_backlog.begin(), m_backlog.begin() + long(taken));
+    }
+    m_paused = false;
+    m_reason.clear();
+    m_retry.stop();
+    emit stateChanged();
+}
+
+void DailyCsv::sync()
+{
+    if (m_file.isOpen())
+        syncToDisk(m_file);
+}
+
+void DailyCsv::close()
+{
+    m_syncTimer.stop();
+    if (m_file.isOpen()) {
+        syncToDisk(m_file);
+        m_file.close();
+    }
+}
+
+} // namespace journal

@@ -1,0 +1,56 @@
+#ifndef LOTSTATS_H
+#define LOTSTATS_H
+
+#include <QMap>
+#include <QString>
+
+#include <cmath>
+#include <limits>
+
+namespace station {
+
+// Running statistics of one quantity: n, mean, sample standard deviation,
+// min, max (Welford's method: one pass, no stored values, no cancellation).
+class RunningStats
+{
+public:
+    void add(double x);
+    void clear() { *this = RunningStats(); }
+    long long count() const { return m_n; }
+    double mean() const { return m_n > 0 ? m_mean : std::nan(""); }
+    // Sample standard deviation (n - 1); NaN below two values.
+    double stddev() const;
+    double min() const { return m_n > 0 ? m_min : std::nan(""); }
+    double max() const { return m_n > 0 ? m_max : std::nan(""); }
+
+private:
+    long long m_n = 0;
+    double m_mean = 0;
+    double m_m2 = 0;
+    double m_min = std::numeric_limits<double>::infinity();
+    double m_max = -std::numeric_limits<double>::infinity();
+};
+
+// Process capability against two limits: Cp = (USL - LSL) / 6σ,
+// Cpk = min(USL - μ, μ - LSL) / 3σ. NaN unless both limits exist, n >= 2
+// and σ > 0.
+double cp(const RunningStats &s, double low, double high);
+double cpk(const RunningStats &s, double low, double high);
+
+// The statistics of a lot: counts, yield, grades, and R and V.
+struct LotStats
+{
+    long long pass = 0;
+    long long ng = 0;
+    long long none = 0; // captured without a verdict (limits not set)
+    QMap<QString, long long> grades;
+    RunningStats r; // mΩ
+    RunningStats v; // V
+    long long total() const { return pass + ng + none; }
+    // PASS over all judged cells; NaN before the first.
+    double yield() const { return pass + ng > 0 ? double(pass) / double(pass + ng) : std::nan(""); }
+};
+
+} // namespace station
+
+#endif // LOTSTATS_H

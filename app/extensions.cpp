@@ -6,6 +6,8 @@
 #include "journal/journalindicator.h"
 #include "mainwindow.h"
 #include "settings/configfile.h"
+#include "station/station.h"
+#include "station/stationdock.h"
 
 #include <QComboBox>
 #include <QHostInfo>
@@ -19,11 +21,11 @@ Extensions::Extensions(MainWindow &window, const StartOptions &options, QObject 
 {
     const ExtraSettings settings = readExtraSettings(QStringLiteral("config.ini"));
 
+    const QString folder = !options.journalDir.isEmpty() ? options.journalDir
+                           : !settings.journalFolder.isEmpty() ? settings.journalFolder
+                                                               : journalFolder(QStringLiteral("config.ini"));
+    const QString station = settings.stationName.isEmpty() ? QHostInfo::localHostName() : settings.stationName;
     if (!options.noJournal && settings.journalEnabled) {
-        const QString folder = !options.journalDir.isEmpty() ? options.journalDir
-                               : !settings.journalFolder.isEmpty() ? settings.journalFolder
-                                                                   : journalFolder(QStringLiteral("config.ini"));
-        const QString station = settings.stationName.isEmpty() ? QHostInfo::localHostName() : settings.stationName;
         m_journal = new journal::Journal(folder, station, this);
         window.meterSession()->addSink(m_journal);
         new journal::JournalIndicator(m_journal, window.statusBar());
@@ -31,6 +33,22 @@ Extensions::Extensions(MainWindow &window, const StartOptions &options, QObject 
         window.setReadingArchive(folder, [j] { return !j->paused() && j->waiting() == 0; });
     } else if (!options.journalDir.isEmpty()) {
         window.setReadingArchive(options.journalDir, {});
+    }
+
+    if (options.station || settings.stationEnabled) {
+        // Station mode: cell records beside the journal, a dock and a menu.
+        m_station = new station::Station(folder, station, this);
+        station::CaptureSettings capture;
+        capture.settleMs = settings.settleMs;
+        capture.agree = settings.agreeCount;
+        capture.rBandPercent = settings.rBandPercent;
+        capture.vBandVolts = settings.vBandVolts;
+        m_station->setCaptureSettings(capture);
+        m_station->setRequireId(settings.requireId);
+        m_station->setOperator(settings.operatorName);
+        window.meterSession()->addSink(m_station);
+        new journal::JournalIndicator(m_station->file(), window.statusBar());
+        m_dock = new station::StationDock(m_station, &window);
     }
 
     auto *open = window.findChild<QPushButton *>(QStringLiteral("Open_Serial_Button"));
@@ -77,6 +95,10 @@ Extensions::~Extensions()
     if (m_journal) {
         m_window.meterSession()->removeSink(m_journal);
         m_journal->close();
+    }
+    if (m_station) {
+        m_window.meterSession()->removeSink(m_station);
+        m_station->file()->close();
     }
 }
 

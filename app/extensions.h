@@ -11,6 +11,10 @@ class Reconnector;
 namespace journal {
 class Journal;
 }
+namespace station {
+class Station;
+class StationDock;
+}
 
 // What is built around the window at start-up: the journal as a consumer of
 // the meter session, its status-bar indicator, reconnecting to a meter that
@@ -25,6 +29,8 @@ public:
 
     journal::Journal *journal() const { return m_journal; }
     Reconnector *reconnector() const { return m_reconnector; }
+    station::Station *station() const { return m_station; }
+    station::StationDock *stationDock() const { return m_dock; }
 
 private:
     void openFromCommandLine(const QString &port, int baud);
@@ -33,6 +39,8 @@ private:
     journal::Journal *m_journal = nullptr;
     Reconnector *m_reconnector = nullptr;
     QLabel *m_waiting = nullptr;
+    station::Station *m_station = nullptr;
+    station::StationDock *m_dock = nullptr;
 };
 
 #endif // EXTENSIONS_H

@@ -21,13 +21,16 @@ StartOptions parseStartOptions(const QCoreApplication &app)
     const QCommandLineOption dirOpt(QStringLiteral("journal-dir"),
                                     QStringLiteral("Folder of the journal of readings."), QStringLiteral("dir"));
     const QCommandLineOption noJournalOpt(QStringLiteral("no-journal"), QStringLiteral("Keep no journal."));
-    parser.addOptions({portOpt, baudOpt, dirOpt, noJournalOpt});
+    const QCommandLineOption stationOpt(QStringLiteral("station"),
+                                        QStringLiteral("Station mode: one record per cell, with its ID, grade and the lot's statistics."));
+    parser.addOptions({portOpt, baudOpt, dirOpt, noJournalOpt, stationOpt});
     parser.process(app.arguments());
 
     StartOptions options;
     options.port = parser.value(portOpt);
     options.journalDir = parser.value(dirOpt);
     options.noJournal = parser.isSet(noJournalOpt);
+    options.station = parser.isSet(stationOpt);
     if (parser.isSet(baudOpt)) {
         bool ok = false;
         options.baud = parser.value(baudOpt).toInt(&ok);

@@ -12,6 +12,7 @@ struct StartOptions
     int baud = 0;         // --baud RATE; 0: the restored or initial rate
     QString journalDir;   // --journal-dir DIR
     bool noJournal = false;
+    bool station = false; // --station: the station dock and menu
 };
 
 // Parses the command line; --help and --version print and exit, as do

@@ -115,5 +115,17 @@ ExtraSettings readExtraSettings(const QString &path)
     s.journalFolder = doc.values.value(QStringLiteral("Journal/Folder")).toString().trimmed();
     s.stationName = doc.values.value(QStringLiteral("Station/Name")).toString().trimmed();
     s.autoReconnect = flag("Serial/AutoReconnect", true);
+    s.stationEnabled = flag("Station/Enabled", false);
+    s.requireId = flag("Station/RequireId", false);
+    s.operatorName = doc.values.value(QStringLiteral("Station/Operator")).toString().trimmed();
+    auto number = [&doc](const char *key, double fallback, double low, double high) {
+        bool ok = false;
+        const double v = doc.values.value(QLatin1String(key)).toString().toDouble(&ok);
+        return ok && v >= low && v <= high ? v : fallback;
+    };
+    s.settleMs = int(number("Station/SettleMs", 500, 0, 60000));
+    s.agreeCount = int(number("Station/AgreeCount", 3, 1, 100));
+    s.rBandPercent = number("Station/RBandPercent", 0.5, 0, 100);
+    s.vBandVolts = number("Station/VBandVolts", 0.005, 0, 100);
     return s;
 }

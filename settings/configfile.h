@@ -42,6 +42,13 @@ struct ExtraSettings
     QString journalFolder;           // [Journal] Folder; empty: the default
     QString stationName;             // [Station] Name; empty: the host name
     bool autoReconnect = true;       // [Serial] AutoReconnect
+    bool stationEnabled = false;     // [Station] Enabled
+    bool requireId = false;          // [Station] RequireId
+    QString operatorName;            // [Station] Operator
+    int settleMs = 500;              // [Station] SettleMs
+    int agreeCount = 3;              // [Station] AgreeCount
+    double rBandPercent = 0.5;       // [Station] RBandPercent
+    double vBandVolts = 0.005;       // [Station] VBandVolts
 };
 ExtraSettings readExtraSettings(const QString &path);
 

@@ -42,8 +42,14 @@ int main(int argc, char *argv[])
     const QCommandLineOption leaveOpt("leave-after", "Pull the meter after this many frames ...", "n", "0");
     const QCommandLineOption awayOpt("away", "... for this many ms, then come back on a new line at the same link.",
                                      "ms", "2000");
+    const QCommandLineOption cellsOpt("cells", "Cell mode: this many cells, each after the probes were lifted.", "n", "0");
+    const QCommandLineOption contactOpt("contact-ms", "Cell mode: time in contact with a cell.", "ms", "2500");
+    const QCommandLineOption liftOpt("lift-ms", "Cell mode: time with the probes lifted between cells.", "ms", "1000");
+    const QCommandLineOption outOpt("out-every", "Cell mode: every n-th cell has three times the R (0: none).", "n", "5");
+    const QCommandLineOption unsteadyOpt("unsteady-cell", "Cell mode: this cell (from 1) never settles.", "n", "0");
     parser.addOptions({linkOpt, intervalOpt, countOpt, unitOpt, overloadOpt, negativeOpt, rOpt, vOpt,
-                       steadyOpt, splitOpt, packOpt, lingerOpt, rRangeOpt, vRangeOpt, sequenceOpt, leaveOpt, awayOpt});
+                       steadyOpt, splitOpt, packOpt, lingerOpt, rRangeOpt, vRangeOpt, sequenceOpt, leaveOpt, awayOpt,
+                       cellsOpt, contactOpt, liftOpt, outOpt, unsteadyOpt});
     parser.process(app);
 
     SimulatorOptions options;
@@ -64,6 +70,15 @@ int main(int argc, char *argv[])
     options.sequence = parser.isSet(sequenceOpt);
     options.leaveAfter = qMax<qint64>(0, parser.value(leaveOpt).toLongLong());
     options.awayMs = qMax(0, parser.value(awayOpt).toInt());
+    options.cells = qMax(0, parser.value(cellsOpt).toInt());
+    options.contactMs = qMax(1, parser.value(contactOpt).toInt());
+    options.liftMs = qMax(1, parser.value(liftOpt).toInt());
+    options.outEvery = qMax(0, parser.value(outOpt).toInt());
+    options.unsteadyCell = qMax(0, parser.value(unsteadyOpt).toInt());
+    // All cells, then the probes lifted once more so the last one is done.
+    if (options.cells > 0 && options.count == 0)
+        options.count = MeterSimulator::framesPerCell(options) * options.cells
+                        + qMax<qint64>(1, qint64(options.liftMs / qMax(1.0, options.intervalMs)));
 
     PseudoTerminal line;
     QString error;

@@ -12,8 +12,51 @@ MeterSimulator::MeterSimulator(PseudoTerminal &line, const SimulatorOptions &opt
 {
 }
 
+qint64 MeterSimulator::framesPerCell(const SimulatorOptions &options)
+{
+    const double interval = options.intervalMs > 0 ? options.intervalMs : 1.0;
+    return qMax<qint64>(1, qint64(options.liftMs / interval)) + qMax<qint64>(1, qint64(options.contactMs / interval));
+}
+
+double MeterSimulator::cellValue(int cell) const
+{
+    // A spread of values around --r, so statistics and grades have something to show.
+    double r = m_options.r * (1.0 + 0.02 * double((cell * 7) % 5 - 2));
+    if (m_options.outEvery > 0 && cell % m_options.outEvery == 0)
+        r *= 3.0;
+    return r;
+}
+
 QByteArray MeterSimulator::nextFrame()
 {
+    if (m_options.cells > 0) {
+        meter::FrameFields f;
+        f.milliOhm = m_options.milliOhm;
+        f.rRangeCode = quint8(m_rRange);
+        f.vRangeCode = quint8(m_vRange);
+        const double interval = m_options.intervalMs > 0 ? m_options.intervalMs : 1.0;
+        const qint64 lift = qMax<qint64>(1, qint64(m_options.liftMs / interval));
+        const qint64 index = m_built++;
+        const int cell = int(index / framesPerCell(m_options)) + 1;
+        const qint64 pos = index % framesPerCell(m_options);
+        if (cell > m_options.cells || pos < lift) {
+            f.rOverload = f.vOverload = true; // probes in the air
+            f.rCounts = f.vCounts = 0xFFFFFF;
+            return meter::encodeFrame(f);
+        }
+        const qint64 k = pos - lift;
+        double r = cellValue(cell);
+        double v = m_options.v;
+        const double ramp = k == 0 ? 1.5 : k == 1 ? 1.1 : 1.0;  // settling after contact
+        const double noise = 1.0 + 0.0002 * double(int(index % 3) - 1);
+        r *= ramp * noise;
+        if (cell == m_options.unsteadyCell)
+            r *= 1.0 + 0.05 * double(int(index % 2) * 2 - 1); // never within the band
+        f.rCounts = quint32(qBound<qint64>(0, std::llround(r * meter::ValueScale), 0xFFFFFF));
+        f.vCounts = quint32(qBound<qint64>(0, std::llround(v * meter::ValueScale), 0xFFFFFF));
+        return meter::encodeFrame(f);
+    }
+
     meter::FrameFields f;
     f.milliOhm = m_options.milliOhm;
     f.rOverload = m_options.rOverload;

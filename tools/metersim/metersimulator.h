@@ -28,6 +28,13 @@ struct SimulatorOptions
     bool sequence = false;     // R in counts is the frame's number (1, 2, ...): frames tell who they are
     qint64 leaveAfter = 0;     // after this many frames the meter is pulled (0: never) ...
     int awayMs = 0;            // ... for this long, then returns on a new line at the same link
+    // Cell mode: probes lifted (overload) for liftMs, then a cell's values
+    // for contactMs (a short settling ramp, small noise), cells times.
+    int cells = 0;
+    int contactMs = 2500;
+    int liftMs = 1000;
+    int outEvery = 5;          // every n-th cell has three times the R (out of limits); 0: none
+    int unsteadyCell = 0;      // this cell (1-based) never settles; 0: none
 };
 
 class MeterSimulator
@@ -36,6 +43,10 @@ public:
     MeterSimulator(PseudoTerminal &line, const SimulatorOptions &options);
 
     QByteArray nextFrame();
+    // Frames of one cell in cell mode (lifted, then in contact).
+    static qint64 framesPerCell(const SimulatorOptions &options);
+    // R (in the frame's unit) of a cell once settled, cell counted from 1.
+    double cellValue(int cell) const;
     void handleCommands(const QByteArray &bytes);
     // Runs until the count is reached, the line fails or stop becomes true.
     // Frames fall due at the interval from the moment a program first opens

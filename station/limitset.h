@@ -1,0 +1,67 @@
+#ifndef LIMITSET_H
+#define LIMITSET_H
+
+#include <QString>
+#include <QVector>
+
+namespace station {
+
+// One quantity's limits: absolute low/high, or a reference value ± percent.
+struct Bound
+{
+    bool set = false;
+    bool relative = false;
+    double low = 0, high = 0;            // absolute
+    double reference = 0, percent = 0;   // relative
+    double lowValue() const { return relative ? reference * (1 - percent / 100.0) : low; }
+    double highValue() const { return relative ? reference * (1 + percent / 100.0) : high; }
+};
+
+// A grade bin: a band of R (mΩ) inside the V window.
+struct Grade
+{
+    QString name;
+    double rLow = 0, rHigh = 0;
+};
+
+// A named limit set: R in mΩ, V in volts, and grade bins.
+struct LimitSet
+{
+    QString name;
+    Bound r, v;
+    QVector<Grade> grades;
+    // The grade of a PASS reading: the first bin holding R; "NG" when it
+    // failed, empty when no bin holds it or there are no bins.
+    QString gradeFor(double rMilliOhm, bool pass) const;
+};
+
+// The limit sets of a station, kept in one JSON file beside config.ini:
+//   { "editPasswordSha256": "<hex>",            (optional)
+//     "sets": [ { "name": "18650-A",
+//                 "r": {"low": 10, "high": 20}   or {"reference": 15, "percent": 10},
+//                 "v": {"low": 3.6, "high": 4.2},
+//                 "grades": [ {"name": "A", "rLow": 10, "rHigh": 14}, ... ] } ] }
+class LimitSetStore
+{
+public:
+    // False with the reason when the file exists but cannot be read as sets.
+    bool load(const QString &path, QString *error);
+    bool save(const QString &path, QString *error) const;
+
+    const QVector<LimitSet> &sets() const { return m_sets; }
+    const LimitSet *find(const QString &name) const;
+    void put(const LimitSet &set); // adds or replaces by name
+
+    // Editing can be locked; only a SHA-256 of the password is kept.
+    bool locked() const { return !m_passwordHash.isEmpty(); }
+    bool unlocks(const QString &password) const;
+    void setPassword(const QString &password); // empty: no lock
+
+private:
+    QVector<LimitSet> m_sets;
+    QString m_passwordHash;
+};
+
+} // namespace station
+
+#endif // LIMITSET_H

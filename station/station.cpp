@@ -1,0 +1,214 @@
+#include "station.h"
+
+#include "journal/journal.h"
+
+#include <QFile>
+
+namespace station {
+
+const char *const kCellsHeader =
+    "time,station,operator,lot,record,cell_id,r_mohm,v,verdict,grade,set,r_range,v_range,settled_by,voids";
+
+namespace {
+
+QString verdictText(const CellRecord &r)
+{
+    if (!r.voids.isEmpty())
+        return QStringLiteral("VOID");
+    switch (r.verdict) {
+    case meter::Verdict::Pass: return QStringLiteral("PASS");
+    case meter::Verdict::Ng: return QStringLiteral("NG");
+    case meter::Verdict::None: break;
+    }
+    return QString();
+}
+
+} // namespace
+
+QString cellsCsvLine(const CellRecord &r)
+{
+    using journal::csvField;
+    const QLatin1Char comma(',');
+    return journal::isoTime(r.time) + comma + csvField(r.station) + comma + csvField(r.operatorName) + comma
+           + csvField(r.lot) + comma + r.id + comma + csvField(r.cellId) + comma
+           + journal::plainNumber(r.rMilliOhm) + comma + journal::plainNumber(r.v) + comma + verdictText(r) + comma
+           + csvField(r.grade) + comma + csvField(r.setName) + comma + csvField(r.rRange) + comma
+           + csvField(r.vRange) + comma + QString::number(r.settledBy) + comma + r.voids;
+}
+
+Station::Station(const QString &folder, const QString &stationName, QObject *parent)
+    : QObject(parent), m_file(folder, QStringLiteral("cells"), kCellsHeader), m_stationName(stationName)
+{
+}
+
+void Station::takeBurst(const meter::ReadingBurst &burst)
+{
+    m_port = burst.port;
+    for (const meter::MeterReading &reading : burst.readings) {
+        switch (m_capture.feed(reading, reading.time.toMSecsSinceEpoch())) {
+        case CellCapture::Event::Captured:
+            if (m_requireId && m_pendingId.isEmpty()) {
+                emit note(tr("未记录：请先扫描电池编号"));
+                break;
+            }
+            record(reading, m_capture.window().size());
+            break;
+        case CellCapture::Event::Unsettled:
+            emit unsettled();
+            break;
+        case CellCapture::Event::None:
+            break;
+        }
+    }
+}
+
+bool Station::captureNow()
+{
+    if (!m_capture.hasContact()) {
+        emit note(tr("没有可记录的读数：探针未接触电池"));
+        return false;
+    }
+    if (m_requireId && m_pendingId.isEmpty()) {
+        emit note(tr("未记录：请先扫描电池编号"));
+        return false;
+    }
+    const meter::MeterReading reading = m_capture.current();
+    m_capture.capturedByHand();
+    record(reading, 1);
+    return true;
+}
+
+void Station::record(const meter::MeterReading &reading, int settledBy)
+{
+    CellRecord r;
+    r.time = reading.time;
+    const QDate day = r.time.date();
+    if (day != m_day) {
+        // Numbers go on after what the day's file already holds.
+        m_day = day;
+        m_nextNumber = 1;
+        QFile existing(m_file.fileFor(day));
+        if (existing.open(QIODevice::ReadOnly))
+            m_nextNumber = qMax(1, existing.readAll().count('\n'));
+    }
+    r.id = day.toString(QStringLiteral("yyyyMMdd")) + QLatin1Char('-') + QString::number(m_nextNumber++);
+    r.station = m_stationName;
+    r.operatorName = m_operator;
+    r.lot = m_lot;
+    r.cellId = m_pendingId;
+    r.rMilliOhm = reading.rMilliOhms();
+    r.v = reading.signedVolts();
+    r.verdict = reading.verdict;
+    r.setName = m_active.name;
+    r.grade = activeSet() ? m_active.gradeFor(r.rMilliOhm, r.verdict == meter::Verdict::Pass)
+                          : (r.verdict == meter::Verdict::Ng ? QStringLiteral("NG") : QString());
+    r.rRange = reading.rRangeText;
+    r.vRange = reading.vRangeText;
+    r.settledBy = settledBy;
+    m_file.append(day, cellsCsvLine(r).toUtf8() + '\n');
+
+    m_records.push_front(r);
+    if (m_records.size() > 1000)
+        m_records.pop_back();
+    m_lotRecords.append(r);
+    recount();
+    if (!m_pendingId.isEmpty()) {
+        m_pendingId.clear();
+        emit pendingIdChanged(m_pendingId);
+    }
+    emit recorded(r);
+    emit statsChanged(QString());
+}
+
+bool Station::voidLast()
+{
+    for (const CellRecord &r : m_records)
+        if (!r.voided)
+            return voidRecord(r.id);
+    return false;
+}
+
+bool Station::voidRecord(const QString &id)
+{
+    // Nothing is deleted: a line that names the voided record is added.
+    for (CellRecord &r : m_records) {
+        if (r.id != id || r.voided)
+            continue;
+        r.voided = true;
+        CellRecord line = r;
+        line.voided = false;
+        line.voids = id;
+        line.time = QDateTime::currentDateTime();
+        line.id = line.time.date() == m_day
+                      ? m_day.toString(QStringLiteral("yyyyMMdd")) + QLatin1Char('-') + QString::number(m_nextNumber++)
+                      : id + QStringLiteral("-void");
+        m_file.append(line.time.date(), cellsCsvLine(line).toUtf8() + '\n');
+        for (CellRecord &l : m_lotRecords)
+            if (l.id == id)
+                l.voided = true;
+        recount();
+        emit voidedRecord(id);
+        emit statsChanged(QString());
+        return true;
+    }
+    return false;
+}
+
+void Station::enterCode(const QString &code)
+{
+    const QString text = code.trimmed();
+    if (text.isEmpty())
+        return;
+    if (m_sets.find(text)) {
+        selectSet(text);
+        return;
+    }
+    m_pendingId = text;
+    emit pendingIdChanged(m_pendingId);
+}
+
+bool Station::selectSet(const QString &name)
+{
+    const LimitSet *set = m_sets.find(name);
+    if (!set)
+        return false;
+    m_active = *set;
+    emit setSelected(m_active.name);
+    restartStats(tr("限值组已改为 %1：统计重新开始").arg(m_active.name));
+    return true;
+}
+
+void Station::startLot(const QString &name)
+{
+    m_lot = name.trimmed();
+    restartStats(tr("新批次 %1：统计重新开始").arg(m_lot));
+}
+
+void Station::restartStats(const QString &why)
+{
+    m_lotRecords.clear();
+    recount();
+    emit statsChanged(why);
+}
+
+void Station::recount()
+{
+    m_stats = LotStats();
+    m_lotR.clear();
+    for (const CellRecord &r : m_lotRecords) {
+        if (r.voided)
+            continue;
+        switch (r.verdict) {
+        case meter::Verdict::Pass: ++m_stats.pass; break;
+        case meter::Verdict::Ng: ++m_stats.ng; break;
+        case meter::Verdict::None: ++m_stats.none; break;
+        }
+        if (!r.grade.isEmpty())
+            ++m_stats.grades[r.grade];
+        m_stats.r.add(r.rMilliOhm);
+        m_stats.v.add(r.v);
+        m_lotR.append(r.rMilliOhm);
+    }
+}
+
+} // namespace station

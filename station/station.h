@@ -1,0 +1,109 @@
+#ifndef STATION_H
+#define STATION_H
+
+#include "cellcapture.h"
+#include "limitset.h"
+#include "lotstats.h"
+
+#include "journal/dailycsv.h"
+#include "meter/meterreading.h"
+
+#include <QDateTime>
+#include <QObject>
+
+#include <deque>
+
+namespace station {
+
+// One captured cell.
+struct CellRecord
+{
+    QString id;          // "YYYYMMDD-N", unique for the station's day
+    QDateTime time;
+    QString station, operatorName, lot, cellId;
+    double rMilliOhm = 0, v = 0;
+    meter::Verdict verdict = meter::Verdict::None;
+    QString grade, setName, rRange, vRange;
+    int settledBy = 0;   // readings that agreed (1 for a capture by hand)
+    QString voids;       // for a void line: the id of the voided record
+    bool voided = false; // a record that a later void line voids
+};
+
+// The cell records' columns, in order; also the header line.
+extern const char *const kCellsHeader;
+QString cellsCsvLine(const CellRecord &record);
+
+// Station mode's logic without widgets: a record sink of the meter session
+// that captures one record per cell, names it by the scanned cell ID, grades
+// it by the active limit set, keeps the lot's statistics and writes
+// cells-YYYY-MM-DD.csv beside the journal.
+class Station : public QObject, public meter::ReadingSink
+{
+    Q_OBJECT
+
+public:
+    Station(const QString &folder, const QString &stationName, QObject *parent = nullptr);
+
+    void takeBurst(const meter::ReadingBurst &burst) override;
+
+    // A scanned or typed code: a limit set's name selects it, anything else
+    // names the next cell.
+    void enterCode(const QString &code);
+    // Takes the current reading at once; false (with a note) without contact.
+    bool captureNow();
+    // Writes a void line for the newest record not yet voided.
+    bool voidLast();
+    bool voidRecord(const QString &id);
+    void startLot(const QString &name);
+
+    void setCaptureSettings(const CaptureSettings &settings) { m_capture.setSettings(settings); }
+    void setRequireId(bool require) { m_requireId = require; }
+    void setOperator(const QString &name) { m_operator = name; }
+    LimitSetStore &sets() { return m_sets; }
+    bool selectSet(const QString &name);
+    const LimitSet *activeSet() const { return m_active.name.isEmpty() ? nullptr : &m_active; }
+
+    QString pendingId() const { return m_pendingId; }
+    QString lot() const { return m_lot; }
+    const LotStats &stats() const { return m_stats; }
+    // The lot's R values (mΩ) for the histogram.
+    const QVector<double> &lotR() const { return m_lotR; }
+    const std::deque<CellRecord> &records() const { return m_records; } // newest first, at most 1,000
+    journal::DailyCsv *file() { return &m_file; }
+    CellCapture::State captureState() const { return m_capture.state(); }
+
+signals:
+    void recorded(const station::CellRecord &record);
+    void voidedRecord(const QString &id);
+    void unsettled();
+    void statsChanged(const QString &why);
+    void setSelected(const QString &name);
+    void pendingIdChanged(const QString &id);
+    void note(const QString &text);
+
+private:
+    void record(const meter::MeterReading &reading, int settledBy);
+    void restartStats(const QString &why);
+    void recount();
+
+    journal::DailyCsv m_file;
+    QString m_stationName;
+    QString m_operator;
+    QString m_port;
+    CellCapture m_capture;
+    LimitSetStore m_sets;
+    LimitSet m_active;
+    QString m_pendingId;
+    QString m_lot;
+    bool m_requireId = false;
+    LotStats m_stats;
+    QVector<double> m_lotR;
+    QVector<CellRecord> m_lotRecords; // of the lot and set in force, for the statistics
+    std::deque<CellRecord> m_records;
+    QDate m_day;
+    int m_nextNumber = 1;
+};
+
+} // namespace station
+
+#endif // STATION_H

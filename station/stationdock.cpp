@@ -1,0 +1,286 @@
+#include "stationdock.h"
+
+#include "station.h"
+
+#include "mainwindow.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QShortcut>
+#include <QSound>
+#include <QStatusBar>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+#include <qcustomplot.h>
+
+namespace station {
+
+namespace {
+
+QString number(double value, int decimals = 4)
+{
+    return std::isfinite(value) ? QString::number(value, 'f', decimals) : QStringLiteral("—");
+}
+
+QString verdictWord(meter::Verdict v)
+{
+    return v == meter::Verdict::Pass ? QStringLiteral("PASS") : v == meter::Verdict::Ng ? QStringLiteral("NG") : QStringLiteral("—");
+}
+
+} // namespace
+
+QString limitSetsPath()
+{
+    return QStringLiteral("limitsets.json");
+}
+
+StationDock::StationDock(Station *station, MainWindow *window)
+    : QDockWidget(tr("工位"), window), m_station(station), m_window(window)
+{
+    setObjectName(QStringLiteral("stationDock"));
+    setAllowedAreas(Qt::RightDockWidgetArea | Qt::BottomDockWidgetArea);
+    setFeatures(QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable);
+
+    auto *body = new QWidget(this);
+    auto *layout = new QVBoxLayout(body);
+    auto *form = new QFormLayout;
+    m_cellId = new QLineEdit(body);
+    m_cellId->setObjectName(QStringLiteral("cellIdEdit"));
+    m_cellId->setPlaceholderText(tr("扫描或输入电池编号，回车确认"));
+    form->addRow(tr("电池编号："), m_cellId);
+    m_sets = new QComboBox(body);
+    m_sets->setObjectName(QStringLiteral("limitSetBox"));
+    form->addRow(tr("限值组："), m_sets);
+    layout->addLayout(form);
+
+    auto *big = new QHBoxLayout;
+    m_verdict = new QLabel(QStringLiteral("—"), body);
+    m_verdict->setObjectName(QStringLiteral("cellVerdictLabel"));
+    QFont font = m_verdict->font();
+    font.setPointSize(28);
+    font.setBold(true);
+    m_verdict->setFont(font);
+    m_grade = new QLabel(body);
+    m_grade->setObjectName(QStringLiteral("cellGradeLabel"));
+    m_grade->setFont(font);
+    big->addWidget(m_verdict);
+    big->addWidget(m_grade);
+    big->addStretch();
+    layout->addLayout(big);
+    m_note = new QLabel(body);
+    m_note->setObjectName(QStringLiteral("stationNote"));
+    m_note->setWordWrap(true);
+    layout->addWidget(m_note);
+
+    auto *buttons = new QHBoxLayout;
+    auto *capture = new QPushButton(tr("记录 (F9)"), body);
+    capture->setObjectName(QStringLiteral("captureButton"));
+    auto *voidButton = new QPushButton(tr("作废上一条"), body);
+    voidButton->setObjectName(QStringLiteral("voidButton"));
+    auto *lotButton = new QPushButton(tr("新批次…"), body);
+    lotButton->setObjectName(QStringLiteral("newLotButton"));
+    buttons->addWidget(capture);
+    buttons->addWidget(voidButton);
+    buttons->addWidget(lotButton);
+    layout->addLayout(buttons);
+
+    m_stats = new QLabel(body);
+    m_stats->setObjectName(QStringLiteral("lotStatsLabel"));
+    m_stats->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(m_stats);
+    m_histogram = new QCustomPlot(body);
+    m_histogram->setObjectName(QStringLiteral("lotHistogram"));
+    m_histogram->setMinimumHeight(140);
+    m_histogram->xAxis->setLabel(tr("R (mΩ)"));
+    m_histogram->yAxis->setLabel(tr("数量"));
+    layout->addWidget(m_histogram);
+    m_table = new QTableWidget(0, 7, body);
+    m_table->setObjectName(QStringLiteral("recordsTable"));
+    m_table->setHorizontalHeaderLabels({tr("记录"), tr("时间"), tr("编号"), tr("R (mΩ)"), tr("V"), tr("判定"), tr("等级")});
+    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_table->verticalHeader()->hide();
+    layout->addWidget(m_table, 1);
+    setWidget(body);
+    window->addDockWidget(Qt::RightDockWidgetArea, this);
+
+    // The menu, in the menu bar the classic window leaves empty.
+    QMenu *menu = window->menuBar()->addMenu(tr("工位"));
+    menu->setObjectName(QStringLiteral("stationMenu"));
+    QAction *captureAction = menu->addAction(tr("记录当前读数"), m_station, &Station::captureNow);
+    captureAction->setShortcut(Qt::Key_F9);
+    captureAction->setShortcutContext(Qt::ApplicationShortcut);
+    menu->addAction(tr("作废上一条记录"), m_station, &Station::voidLast);
+    menu->addAction(tr("新批次…"), this, &StationDock::newLot);
+    menu->addAction(tr("重新载入限值组"), this, &StationDock::reloadSets);
+    menu->addAction(toggleViewAction());
+
+    connect(m_cellId, &QLineEdit::returnPressed, this, [this] {
+        m_station->enterCode(m_cellId->text());
+        m_cellId->clear();
+    });
+    connect(capture, &QPushButton::clicked, m_station, &Station::captureNow);
+    connect(voidButton, &QPushButton::clicked, m_station, &Station::voidLast);
+    connect(lotButton, &QPushButton::clicked, this, &StationDock::newLot);
+    connect(m_sets, qOverload<int>(&QComboBox::activated), this,
+            [this](int index) { m_station->selectSet(m_sets->itemText(index)); });
+
+    connect(m_station, &Station::recorded, this, &StationDock::showRecord);
+    connect(m_station, &Station::statsChanged, this, &StationDock::showStats);
+    connect(m_station, &Station::setSelected, this, &StationDock::fillLimitFields);
+    connect(m_station, &Station::unsettled, this, [this] { say(tr("未稳定：读数未稳定就抬起了探针，没有记录"), "darkorange"); });
+    connect(m_station, &Station::note, this, [this](const QString &text) { say(text, "darkorange"); });
+    connect(m_station, &Station::pendingIdChanged, this, [this](const QString &id) {
+        if (!id.isEmpty())
+            say(tr("下一个记录的编号：%1").arg(id));
+    });
+    connect(m_station, &Station::voidedRecord, this, [this](const QString &id) {
+        for (int row = 0; row < m_table->rowCount(); ++row)
+            if (m_table->item(row, 0)->text() == id)
+                for (int c = 0; c < m_table->columnCount(); ++c)
+                    m_table->item(row, c)->setForeground(Qt::gray);
+        say(tr("记录 %1 已作废").arg(id));
+    });
+    reloadSets();
+    showStats(QString());
+}
+
+void StationDock::say(const QString &text, const QString &colour)
+{
+    m_note->setStyleSheet(QStringLiteral("QLabel { color: %1; }").arg(colour));
+    m_note->setText(text);
+}
+
+void StationDock::showRecord(const CellRecord &r)
+{
+    const bool ng = r.verdict == meter::Verdict::Ng;
+    m_verdict->setText(verdictWord(r.verdict));
+    m_verdict->setStyleSheet(ng ? QStringLiteral("QLabel { color: red; }") : QStringLiteral("QLabel { color: green; }"));
+    m_grade->setText(r.grade);
+    say(tr("已记录 %1%2").arg(r.id, r.cellId.isEmpty() ? QString() : QStringLiteral("（%1）").arg(r.cellId)));
+    m_table->insertRow(0);
+    const QStringList cells = {r.id, r.time.toString(QStringLiteral("HH:mm:ss")), r.cellId, number(r.rMilliOhm),
+                               number(r.v), verdictWord(r.verdict), r.grade};
+    for (int c = 0; c < cells.size(); ++c)
+        m_table->setItem(0, c, new QTableWidgetItem(cells[c]));
+    while (m_table->rowCount() > 1000)
+        m_table->removeRow(m_table->rowCount() - 1);
+    // One sound per record, the scheme's PASS or NG.
+    if (r.verdict != meter::Verdict::None) {
+        int scheme = -1;
+        if (auto *box = m_window->findChild<QComboBox *>(QStringLiteral("comboBox_sounds")))
+            scheme = box->currentData().isValid() ? box->currentData().toInt() : -1;
+        const meter::AlarmSound sound = meter::soundFor(scheme, r.verdict);
+        if (sound != meter::AlarmSound::None)
+            QSound::play(QString::fromLatin1(meter::alarmSoundResource(sound)));
+    }
+}
+
+void StationDock::showStats(const QString &why)
+{
+    const LotStats &s = m_station->stats();
+    const LimitSet *set = m_station->activeSet();
+    const double rLow = set && set->r.set ? set->r.lowValue() : NAN, rHigh = set && set->r.set ? set->r.highValue() : NAN;
+    const double vLow = set && set->v.set ? set->v.lowValue() : NAN, vHigh = set && set->v.set ? set->v.highValue() : NAN;
+    QStringList grades;
+    for (auto it = s.grades.cbegin(); it != s.grades.cend(); ++it)
+        grades << QStringLiteral("%1: %2").arg(it.key()).arg(it.value());
+    QString text = tr("批次 %1　限值组 %2\nn = %3　PASS %4　NG %5　良率 %6\n等级 %7\n"
+                      "R (mΩ)：均值 %8　σ %9　最小 %10　最大 %11　Cp %12　Cpk %13\n"
+                      "V：均值 %14　σ %15　最小 %16　最大 %17　Cp %18　Cpk %19")
+                       .arg(m_station->lot().isEmpty() ? QStringLiteral("—") : m_station->lot(),
+                            set ? set->name : QStringLiteral("—"), QString::number(s.total()), QString::number(s.pass),
+                            QString::number(s.ng), std::isfinite(s.yield()) ? number(s.yield() * 100, 1) + QLatin1Char('%') : QStringLiteral("—"),
+                            grades.isEmpty() ? QStringLiteral("—") : grades.join(QStringLiteral("　")),
+                            number(s.r.mean()), number(s.r.stddev()), number(s.r.min()))
+                       .arg(number(s.r.max()), number(cp(s.r, rLow, rHigh), 2), number(cpk(s.r, rLow, rHigh), 2),
+                            number(s.v.mean()), number(s.v.stddev()), number(s.v.min()), number(s.v.max()),
+                            number(cp(s.v, vLow, vHigh), 2), number(cpk(s.v, vLow, vHigh), 2));
+    m_stats->setText(text);
+    if (!why.isEmpty())
+        say(why);
+
+    // Histogram of R with the limits.
+    m_histogram->clearPlottables();
+    m_histogram->clearItems();
+    const QVector<double> &values = m_station->lotR();
+    if (!values.isEmpty()) {
+        double lo = *std::min_element(values.begin(), values.end());
+        double hi = *std::max_element(values.begin(), values.end());
+        if (std::isfinite(rLow))
+            lo = std::fmin(lo, rLow), hi = std::fmax(hi, rHigh);
+        const int bins = 20;
+        const double width = hi > lo ? (hi - lo) / bins : 1.0;
+        QVector<double> keys(bins), counts(bins, 0);
+        for (int i = 0; i < bins; ++i)
+            keys[i] = lo + width * (i + 0.5);
+        for (double x : values)
+            counts[qBound(0, int((x - lo) / width), bins - 1)] += 1;
+        auto *bars = new QCPBars(m_histogram->xAxis, m_histogram->yAxis);
+        bars->setWidth(width * 0.9);
+        bars->setData(keys, counts, true);
+        for (double limit : {rLow, rHigh}) {
+            if (!std::isfinite(limit))
+                continue;
+            auto *line = new QCPItemStraightLine(m_histogram);
+            line->point1->setCoords(limit, 0);
+            line->point2->setCoords(limit, 1);
+            line->setPen(QPen(Qt::red, 1, Qt::DashLine));
+        }
+        m_histogram->rescaleAxes();
+        m_histogram->xAxis->setRange(lo - width, hi + width);
+        m_histogram->yAxis->setRangeLower(0);
+    }
+    m_histogram->replot(QCustomPlot::rpQueuedReplot);
+}
+
+void StationDock::fillLimitFields(const QString &setName)
+{
+    // The set's limits go into the four limit fields, so the classic verdict
+    // and the receive window agree with the records.
+    const LimitSet *set = m_station->sets().find(setName);
+    if (!set)
+        return;
+    auto put = [this](const char *name, bool has, double value) {
+        if (auto *edit = m_window->findChild<QLineEdit *>(QLatin1String(name)))
+            edit->setText(has ? QString::number(value, 'g', 10) : QString());
+    };
+    put("lineEdit_R_DOWN", set->r.set, set->r.lowValue());
+    put("lineEdit_R_UP", set->r.set, set->r.highValue());
+    put("lineEdit_V_DOWN", set->v.set, set->v.lowValue());
+    put("lineEdit_V_UP", set->v.set, set->v.highValue());
+    const int index = m_sets->findText(setName);
+    if (index >= 0)
+        m_sets->setCurrentIndex(index);
+}
+
+void StationDock::newLot()
+{
+    bool ok = false;
+    const QString name = QInputDialog::getText(this, tr("新批次"), tr("批次名称："), QLineEdit::Normal,
+                                               QDate::currentDate().toString(QStringLiteral("yyyyMMdd")), &ok);
+    if (ok)
+        m_station->startLot(name);
+}
+
+void StationDock::reloadSets()
+{
+    QString error;
+    if (!m_station->sets().load(limitSetsPath(), &error))
+        say(tr("限值组文件无法读取：%1").arg(error), "red");
+    m_sets->clear();
+    for (const LimitSet &set : m_station->sets().sets())
+        m_sets->addItem(set.name);
+    m_sets->setCurrentIndex(m_station->activeSet() ? m_sets->findText(m_station->activeSet()->name) : -1);
+}
+
+} // namespace station

@@ -1,0 +1,53 @@
+#ifndef STATIONDOCK_H
+#define STATIONDOCK_H
+
+#include <QDockWidget>
+
+class MainWindow;
+class QCustomPlot;
+class QLabel;
+class QLineEdit;
+class QComboBox;
+class QTableWidget;
+
+namespace station {
+
+class Station;
+struct CellRecord;
+
+// Station mode on screen: a dock beside the specified window (the operator
+// can move it right or bottom) and a "工位" menu. Usable by keyboard alone:
+// a scanner types into the cell field and presses Enter, F9 captures.
+class StationDock : public QDockWidget
+{
+    Q_OBJECT
+
+public:
+    StationDock(Station *station, MainWindow *window);
+
+private:
+    void showRecord(const CellRecord &record);
+    void showStats(const QString &why);
+    void fillLimitFields(const QString &setName);
+    void newLot();
+    void reloadSets();
+    void say(const QString &text, const QString &colour = QStringLiteral("black"));
+
+    Station *m_station;
+    MainWindow *m_window;
+    QLineEdit *m_cellId;
+    QComboBox *m_sets;
+    QLabel *m_verdict;
+    QLabel *m_grade;
+    QLabel *m_note;
+    QLabel *m_stats;
+    QCustomPlot *m_histogram;
+    QTableWidget *m_table;
+};
+
+// Where the limit sets live: limitsets.json beside config.ini.
+QString limitSetsPath();
+
+} // namespace station
+
+#endif // STATIONDOCK_H

@@ -1,0 +1,318 @@
+// Station mode: one record per cell from a real pseudo-terminal and the
+// simulator's cell mode, IDs by scanning, sets by name, void, manual
+// capture, statistics checked against a computation of the test's own, and
+// a records file that survives a kill.
+#include "app/extensions.h"
+#include "meterline.h"
+#include "station/cellcapture.h"
+#include "station/lotstats.h"
+#include "station/station.h"
+#include "station/stationdock.h"
+#include "testsupport.h"
+
+#include <QDockWidget>
+#include <QMenuBar>
+#include <QProcess>
+#include <QPushButton>
+#include <QStatusBar>
+
+#include <csignal>
+#include <cmath>
+
+using namespace station;
+
+namespace {
+
+const char *kSets = R"({"sets": [
+  {"name": "T1", "r": {"low": 10, "high": 20}, "v": {"low": 3.0, "high": 4.5},
+   "grades": [{"name": "A", "rLow": 14.0, "rHigh": 14.9}, {"name": "B", "rLow": 14.9, "rHigh": 15.4},
+              {"name": "C", "rLow": 15.4, "rHigh": 16.0}]},
+  {"name": "T2", "r": {"reference": 15, "percent": 50}, "v": {"low": 3.0, "high": 4.5}}]})";
+
+void writeSets()
+{
+    QFile f("limitsets.json");
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(kSets);
+}
+
+QStringList csvRows(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    QByteArray bytes = f.readAll();
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        bytes.remove(0, 3);
+    return QString::fromUtf8(bytes).split('\n', Qt::SkipEmptyParts).mid(1);
+}
+
+meter::MeterReading reading(double rMilliOhm, double v, bool lifted = false, qint64 ms = 0)
+{
+    meter::MeterReading r;
+    r.decoded.milliOhm = true;
+    r.decoded.r = rMilliOhm;
+    r.decoded.v = v;
+    r.decoded.vNegative = false;
+    r.decoded.rOverload = r.decoded.vOverload = lifted;
+    r.time = QDateTime::fromMSecsSinceEpoch(ms);
+    return r;
+}
+
+// The simulator's cell values with --r 15 (see MeterSimulator::cellValue).
+double simulatedR(int cell)
+{
+    double r = 15.0 * (1.0 + 0.02 * double((cell * 7) % 5 - 2));
+    return cell % 5 == 0 ? r * 3 : r;
+}
+
+struct StationRun
+{
+    QString link = QDir::temp().filePath(QString("zentrel-test-cells-%1").arg(QCoreApplication::applicationPid()));
+    QProcess sim;
+    MainWindow window;
+    MainWindowProbe probe {window};
+    std::unique_ptr<Extensions> extensions;
+
+    bool start(const QStringList &simOptions, const QString &journalDir)
+    {
+        sim.start(QStringLiteral(ZENTREL_SIM_PATH), QStringList{"--link", link, "--interval", "20", "--r", "15",
+                                                               "--v", "3.7", "--contact-ms", "400", "--lift-ms", "100",
+                                                               "--linger"} + simOptions);
+        if (!sim.waitForStarted())
+            return false;
+        QElapsedTimer t;
+        t.start();
+        while (!sim.canReadLine() && t.elapsed() < 5000)
+            QTest::qWait(10);
+        StartOptions options;
+        options.port = link;
+        options.journalDir = journalDir;
+        options.station = true;
+        extensions.reset(new Extensions(window, options));
+        CaptureSettings capture;
+        capture.settleMs = 100;
+        extensions->station()->setCaptureSettings(capture);
+        return true;
+    }
+    ~StationRun()
+    {
+        extensions.reset();
+        sim.terminate();
+        sim.waitForFinished(5000);
+    }
+};
+
+} // namespace
+
+class TestStation : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { m_work.reset(new testsupport::ScopedWorkDir); }
+    void cleanup()
+    {
+        testsupport::cancelPendingAnswers();
+        m_work.reset();
+    }
+
+    void statisticsAgreeWithAPlainComputation()
+    {
+        const QVector<double> data = {12.1, 12.4, 11.9, 12.0, 12.6, 12.2, 11.8, 12.3, 12.5, 12.2};
+        RunningStats s;
+        for (double x : data)
+            s.add(x);
+        double sum = 0, sq = 0;
+        for (double x : data)
+            sum += x;
+        const double mean = sum / data.size();
+        for (double x : data)
+            sq += (x - mean) * (x - mean);
+        const double sigma = std::sqrt(sq / (data.size() - 1));
+        QVERIFY(qFuzzyCompare(s.mean(), mean));
+        QVERIFY(qFuzzyCompare(s.stddev(), sigma));
+        QCOMPARE(s.min(), 11.8);
+        QCOMPARE(s.max(), 12.6);
+        QVERIFY(qFuzzyCompare(cp(s, 11, 13.5), (13.5 - 11) / (6 * sigma)));
+        QVERIFY(qFuzzyCompare(cpk(s, 11, 13.5), std::min(13.5 - mean, mean - 11) / (3 * sigma)));
+        // Only with both limits and two values.
+        QVERIFY(std::isnan(cp(s, NAN, 13.5)));
+        RunningStats one;
+        one.add(1);
+        QVERIFY(std::isnan(one.stddev()) && std::isnan(cpk(one, 0, 2)));
+    }
+
+    void captureRules()
+    {
+        CaptureSettings settings;
+        settings.settleMs = 500;
+        CellCapture c(settings);
+        using E = CellCapture::Event;
+        QCOMPARE(c.feed(reading(0, 0, true, 0), 0), E::None);
+        // Agreeing readings before the settling delay are not taken.
+        for (qint64 t : {100, 200, 300, 400})
+            QCOMPARE(c.feed(reading(15.0, 3.7, false, t), t), E::None);
+        QCOMPARE(c.feed(reading(15.01, 3.701, false, 600), 600), E::Captured);
+        // Held: no second record until the probes are lifted.
+        QCOMPARE(c.feed(reading(15.0, 3.7, false, 700), 700), E::None);
+        QCOMPARE(c.feed(reading(0, 0, true, 800), 800), E::None);
+        // A contact that never settles says so when lifted.
+        for (qint64 t = 900; t < 2000; t += 100)
+            QCOMPARE(c.feed(reading(t % 200 ? 15.0 : 16.0, 3.7, false, t), t), E::None);
+        QCOMPARE(c.feed(reading(0, 0, true, 2000), 2000), E::Unsettled);
+        // V outside its band keeps a cell from settling too.
+        QCOMPARE(c.feed(reading(15.0, 3.70, false, 3000), 3000), E::None);
+        QCOMPARE(c.feed(reading(15.0, 3.72, false, 3600), 3600), E::None);
+        QCOMPARE(c.feed(reading(15.0, 3.70, false, 3700), 3700), E::None);
+        QCOMPARE(c.feed(reading(15.0, 3.70, false, 3800), 3800), E::None);
+        QCOMPARE(c.feed(reading(15.0, 3.70, false, 3900), 3900), E::Captured);
+    }
+
+    void twentyCellsTwentyRecords()
+    {
+        writeSets();
+        const QString folder = m_work->file("journal");
+        StationRun run;
+        QVERIFY(run.start({"--cells", "20", "--out-every", "5"}, folder));
+        Station *st = run.extensions->station();
+        auto *cellId = run.window.findChild<QLineEdit *>("cellIdEdit");
+        QVERIFY(cellId);
+        // The set is chosen by scanning its name; then the first cell's code.
+        cellId->setText("T1");
+        QTest::keyClick(cellId, Qt::Key_Return);
+        QCOMPARE(run.probe.ui()->lineEdit_R_UP->text(), QString("20"));
+        int next = 1;
+        auto scan = [&] {
+            cellId->setText(QString("CELL-%1").arg(next++));
+            QTest::keyClick(cellId, Qt::Key_Return);
+        };
+        scan();
+        QObject::connect(st, &Station::recorded, st, [&] { scan(); });
+        QTRY_COMPARE_WITH_TIMEOUT(int(st->records().size()), 20, 30000);
+        QTest::qWait(600); // one more lift after the last cell: nothing more
+        QCOMPARE(int(st->records().size()), 20);
+        QStringList expectedGrades;
+        for (int i = 0; i < 20; ++i) {
+            const CellRecord &r = st->records()[size_t(19 - i)];
+            const int cell = i + 1;
+            QCOMPARE(r.cellId, QString("CELL-%1").arg(cell));
+            QVERIFY2(std::fabs(r.rMilliOhm - simulatedR(cell)) < 0.05, qPrintable(QString::number(r.rMilliOhm)));
+            QCOMPARE(int(r.verdict), int(cell % 5 == 0 ? meter::Verdict::Ng : meter::Verdict::Pass));
+            const double rr = simulatedR(cell);
+            const QString grade = cell % 5 == 0 ? "NG" : rr < 14.9 ? "A" : rr < 15.4 ? "B" : "C";
+            QCOMPARE(r.grade, grade);
+            QCOMPARE(r.setName, QString("T1"));
+            QVERIFY(r.settledBy >= 3);
+        }
+        QCOMPARE(st->stats().pass, 16);
+        QCOMPARE(st->stats().ng, 4);
+        const QStringList rows = csvRows(st->file()->fileFor(QDate::currentDate()));
+        QCOMPARE(rows.size(), 20);
+        QVERIFY(rows.first().contains(",CELL-1,"));
+
+        // A new set restarts the statistics and says so.
+        QSignalSpy stats(st, &Station::statsChanged);
+        cellId->setText("T2");
+        QTest::keyClick(cellId, Qt::Key_Return);
+        QCOMPARE(st->stats().total(), 0);
+        QVERIFY(!stats.isEmpty() && stats.last().at(0).toString().contains("T2"));
+        QCOMPARE(run.probe.ui()->lineEdit_R_DOWN->text(), QString("7.5"));
+    }
+
+    void unsettledCellGivesNoRecord()
+    {
+        const QString folder = m_work->file("journal");
+        StationRun run;
+        QVERIFY(run.start({"--cells", "4", "--out-every", "0", "--unsteady-cell", "3"}, folder));
+        Station *st = run.extensions->station();
+        QSignalSpy unsettled(st, &Station::unsettled);
+        QString shown; // what the dock says when it happens
+        QObject::connect(st, &Station::unsettled, st,
+                         [&] { shown = run.window.findChild<QLabel *>("stationNote")->text(); });
+        QTRY_COMPARE_WITH_TIMEOUT(unsettled.count(), 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(int(st->records().size()), 3, 20000);
+        QTest::qWait(600);
+        QCOMPARE(int(st->records().size()), 3);
+        QVERIFY2(shown.contains("未稳定"), qPrintable(shown));
+    }
+
+    void manualCaptureAndVoid()
+    {
+        LinkedWindow lw;
+        StartOptions options;
+        options.station = true;
+        options.journalDir = m_work->file("journal");
+        Extensions extensions(lw.window, options);
+        QVERIFY(lw.link());
+        Station *st = extensions.station();
+        // Contact with readings that keep moving: no capture on its own.
+        for (int i = 0; i < 6; ++i) {
+            QVERIFY(lw.meter.send(frameOf(quint32(150000 + (i % 2) * 20000), 37000)));
+            QTRY_COMPARE_WITH_TIMEOUT(lw.probe.receiveCount(), quint32(i + 1), 3000);
+        }
+        QCOMPARE(int(st->records().size()), 0);
+        lw.window.findChild<QPushButton *>("captureButton")->click();
+        QCOMPARE(int(st->records().size()), 1);
+        QCOMPARE(st->records().front().settledBy, 1);
+        const QString id = st->records().front().id;
+        lw.window.findChild<QPushButton *>("voidButton")->click();
+        QCOMPARE(st->stats().total(), 0);
+        const QStringList rows = csvRows(st->file()->fileFor(QDate::currentDate()));
+        QCOMPARE(rows.size(), 2);
+        QVERIFY(rows[1].endsWith("," + id));
+        QVERIFY(rows[1].contains(",VOID,"));
+    }
+
+    void classicWindowHasNoStation()
+    {
+        MainWindow w;
+        StartOptions options;
+        options.noJournal = true;
+        Extensions extensions(w, options);
+        QVERIFY(!w.findChild<QDockWidget *>());
+        QVERIFY(w.menuBar()->actions().isEmpty());
+        QVERIFY(!extensions.station());
+    }
+
+    void recordsSurviveAKill()
+    {
+        const QString link = QDir::temp().filePath(QString("zentrel-test-kill-%1").arg(QCoreApplication::applicationPid()));
+        QProcess sim;
+        sim.start(QStringLiteral(ZENTREL_SIM_PATH), {"--link", link, "--interval", "20", "--cells", "50",
+                                                     "--contact-ms", "300", "--lift-ms", "100", "--linger"});
+        QVERIFY(sim.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(sim.canReadLine(), 5000);
+        {
+            QFile ini(m_work->file("config.ini"));
+            QVERIFY(ini.open(QIODevice::WriteOnly));
+            ini.write("[Station]\nEnabled=true\nSettleMs=100\n");
+        }
+        const QString folder = m_work->file("journal");
+        QProcess app;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        app.setProcessEnvironment(env);
+        app.setWorkingDirectory(m_work->path());
+        app.start(QStringLiteral(ZENTREL_APP_PATH), {"--port", link, "--journal-dir", folder});
+        QVERIFY(app.waitForStarted());
+        const QString cells = QDir(folder).filePath(QDate::currentDate().toString("'cells-'yyyy-MM-dd'.csv'"));
+        QTRY_VERIFY_WITH_TIMEOUT(csvRows(cells).size() >= 3, 20000);
+        const QStringList seen = csvRows(cells);
+        ::kill(pid_t(app.processId()), SIGKILL);
+        QVERIFY(app.waitForFinished(5000));
+        const QStringList after = csvRows(cells);
+        QVERIFY(after.size() >= seen.size());
+        QCOMPARE(after.mid(0, seen.size()), seen);
+        for (const QString &row : after)
+            QCOMPARE(row.count(','), 14);
+        sim.terminate();
+        sim.waitForFinished(5000);
+    }
+
+private:
+    std::unique_ptr<testsupport::ScopedWorkDir> m_work;
+};
+
+QTEST_MAIN(TestStation)
+#include "test_station.moc"

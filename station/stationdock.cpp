@@ -6,6 +6,8 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -122,6 +124,8 @@ StationDock::StationDock(Station *station, MainWindow *window)
     menu->addAction(tr("作废上一条记录"), m_station, &Station::voidLast);
     menu->addAction(tr("新批次…"), this, &StationDock::newLot);
     menu->addAction(tr("重新载入限值组"), this, &StationDock::reloadSets);
+    menu->addAction(tr("编辑限值组…"), this, &StationDock::editSet);
+    menu->addAction(tr("设置编辑密码…"), this, &StationDock::changePassword);
     menu->addAction(toggleViewAction());
 
     connect(m_cellId, &QLineEdit::returnPressed, this, [this] {
@@ -281,6 +285,97 @@ void StationDock::reloadSets()
     for (const LimitSet &set : m_station->sets().sets())
         m_sets->addItem(set.name);
     m_sets->setCurrentIndex(m_station->activeSet() ? m_sets->findText(m_station->activeSet()->name) : -1);
+}
+
+bool StationDock::unlocked()
+{
+    if (!m_station->sets().locked())
+        return true;
+    bool ok = false;
+    const QString password = QInputDialog::getText(this, tr("限值组已锁定"), tr("编辑密码："), QLineEdit::Password,
+                                                   QString(), &ok);
+    if (ok && m_station->sets().unlocks(password))
+        return true;
+    if (ok)
+        say(tr("密码不对，限值组未改动"), "red");
+    return false;
+}
+
+void StationDock::editSet()
+{
+    if (!unlocked())
+        return;
+    // One dialog for a set: name, the four limits (blank: not set), grades
+    // as "A:10-14; B:14-18". A name that exists replaces that set.
+    QDialog dialog(this);
+    dialog.setWindowTitle(tr("编辑限值组"));
+    auto *form = new QFormLayout(&dialog);
+    const LimitSet *active = m_station->activeSet();
+    auto field = [&](const QString &label, const QString &value) {
+        auto *edit = new QLineEdit(value, &dialog);
+        form->addRow(label, edit);
+        return edit;
+    };
+    auto text = [](bool set, double value) { return set ? QString::number(value, 'g', 10) : QString(); };
+    QStringList gradeTexts;
+    if (active)
+        for (const Grade &g : active->grades)
+            gradeTexts << QStringLiteral("%1:%2-%3").arg(g.name).arg(g.rLow).arg(g.rHigh);
+    QLineEdit *name = field(tr("名称："), active ? active->name : QString());
+    QLineEdit *rLow = field(tr("R 下限 (mΩ)："), active ? text(active->r.set, active->r.lowValue()) : QString());
+    QLineEdit *rHigh = field(tr("R 上限 (mΩ)："), active ? text(active->r.set, active->r.highValue()) : QString());
+    QLineEdit *vLow = field(tr("V 下限 (V)："), active ? text(active->v.set, active->v.lowValue()) : QString());
+    QLineEdit *vHigh = field(tr("V 上限 (V)："), active ? text(active->v.set, active->v.highValue()) : QString());
+    QLineEdit *grades = field(tr("等级："), gradeTexts.join(QStringLiteral("; ")));
+    auto *box = new QDialogButtonBox(QDialogButtonBox::Save | QDialogButtonBox::Cancel, &dialog);
+    form->addRow(box);
+    connect(box, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+    connect(box, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+    if (dialog.exec() != QDialog::Accepted || name->text().trimmed().isEmpty())
+        return;
+    LimitSet set;
+    set.name = name->text().trimmed();
+    auto bound = [](QLineEdit *low, QLineEdit *high) {
+        Bound b;
+        bool okLow = false, okHigh = false;
+        b.low = low->text().toDouble(&okLow);
+        b.high = high->text().toDouble(&okHigh);
+        b.set = okLow && okHigh;
+        return b;
+    };
+    set.r = bound(rLow, rHigh);
+    set.v = bound(vLow, vHigh);
+    for (const QString &part : grades->text().split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        const QString g = part.trimmed();
+        const int colon = g.indexOf(QLatin1Char(':'));
+        const int dash = g.indexOf(QLatin1Char('-'), colon + 2);
+        if (colon <= 0 || dash < 0)
+            continue;
+        set.grades.append({g.left(colon).trimmed(), g.mid(colon + 1, dash - colon - 1).toDouble(), g.mid(dash + 1).toDouble()});
+    }
+    m_station->sets().put(set);
+    QString error;
+    if (!m_station->sets().save(limitSetsPath(), &error)) {
+        say(tr("限值组未能保存：%1").arg(error), "red");
+        return;
+    }
+    reloadSets();
+    m_station->selectSet(set.name);
+}
+
+void StationDock::changePassword()
+{
+    if (!unlocked())
+        return;
+    bool ok = false;
+    const QString password = QInputDialog::getText(this, tr("设置编辑密码"), tr("新密码（留空则不锁定）："),
+                                                   QLineEdit::Password, QString(), &ok);
+    if (!ok)
+        return;
+    m_station->sets().setPassword(password); // only its hash is kept
+    QString error;
+    if (!m_station->sets().save(limitSetsPath(), &error))
+        say(tr("限值组未能保存：%1").arg(error), "red");
 }
 
 } // namespace station

@@ -31,6 +31,9 @@ private:
     void fillLimitFields(const QString &setName);
     void newLot();
     void reloadSets();
+    void editSet();
+    void changePassword();
+    bool unlocked();
     void say(const QString &text, const QString &colour = QStringLiteral("black"));
 
     Station *m_station;

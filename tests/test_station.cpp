@@ -143,6 +143,42 @@ private slots:
         QVERIFY(std::isnan(one.stddev()) && std::isnan(cpk(one, 0, 2)));
     }
 
+    void limitSetFile()
+    {
+        LimitSetStore store;
+        QString error;
+        QVERIFY(store.load("missing.json", &error)); // no file: no sets
+        writeSets();
+        QVERIFY(store.load("limitsets.json", &error));
+        QCOMPARE(store.sets().size(), 2);
+        const LimitSet *t2 = store.find(" T2 ");
+        QVERIFY(t2 && t2->r.relative);
+        QCOMPARE(t2->r.lowValue(), 7.5);
+        QCOMPARE(t2->r.highValue(), 22.5);
+        QCOMPARE(store.find("T1")->gradeFor(15.5, true), QString("C"));
+        QCOMPARE(store.find("T1")->gradeFor(15.5, false), QString("NG"));
+        QCOMPARE(store.find("T1")->gradeFor(30, true), QString());
+        // A lock keeps a hash, never the password.
+        store.setPassword("geheim-123");
+        QVERIFY(store.save("saved.json", &error));
+        QFile saved("saved.json");
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QVERIFY(!saved.readAll().contains("geheim-123"));
+        LimitSetStore again;
+        QVERIFY(again.load("saved.json", &error));
+        QVERIFY(again.locked());
+        QVERIFY(!again.unlocks("wrong"));
+        QVERIFY(again.unlocks("geheim-123"));
+        QCOMPARE(again.find("T1")->grades.size(), 3);
+        // A broken file says where and why.
+        QFile broken("broken.json");
+        QVERIFY(broken.open(QIODevice::WriteOnly));
+        broken.write("{\"sets\": [");
+        broken.close();
+        QVERIFY(!again.load("broken.json", &error));
+        QVERIFY2(error.contains("broken.json"), qPrintable(error));
+    }
+
     void captureRules()
     {
         CaptureSettings settings;

@@ -1,26 +1,44 @@
 // zentrel-screenshot: renders the main window with live readings from the
 // meter simulator into a PNG, for the README. Run it offscreen:
 //   QT_QPA_PLATFORM=offscreen zentrel-screenshot docs/screenshot.png
+//   QT_QPA_PLATFORM=offscreen zentrel-screenshot --station docs/station.png
+// (the second: station mode with a lot of cells in progress)
 #include "mainwindow.h"
 
 #include "metersim/metersimulator.h"
 #include "metersim/pseudoterminal.h"
+#include "app/extensions.h"
 #include "app/startup.h"
+#include "station/station.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QDir>
 #include <QRadioButton>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <cstdio>
+#include <memory>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshot.png");
+    QStringList args = app.arguments().mid(1);
+    const bool stationMode = args.removeAll(QStringLiteral("--station")) > 0;
+    const QString out = QFileInfo(args.value(0, QStringLiteral("screenshot.png"))).absoluteFilePath();
+    // Station mode reads its limit sets from the working folder: a scratch one.
+    QTemporaryDir scratch;
+    if (stationMode) {
+        QDir::setCurrent(scratch.path());
+        QFile sets(QStringLiteral("limitsets.json"));
+        sets.open(QIODevice::WriteOnly);
+        sets.write(R"({"sets": [{"name": "18650-2500", "r": {"low": 11.5, "high": 13.0}, "v": {"low": 3.6, "high": 3.8},
+                      "grades": [{"name": "A", "rLow": 11.5, "rHigh": 12.2}, {"name": "B", "rLow": 12.2, "rHigh": 13.0}]}]})");
+    }
 
     PseudoTerminal line;
     const QString link = QStringLiteral("/tmp/zentrel-screenshot-%1").arg(QCoreApplication::applicationPid());
@@ -31,16 +49,31 @@ int main(int argc, char *argv[])
 
     MainWindow window;
     applyStartupSettings(window);
+    std::unique_ptr<Extensions> extensions;
+    if (stationMode) {
+        StartOptions startOptions;
+        startOptions.station = true;
+        startOptions.journalDir = scratch.filePath(QStringLiteral("journal"));
+        extensions.reset(new Extensions(window, startOptions));
+        station::CaptureSettings capture;
+        capture.settleMs = 60;
+        extensions->station()->setCaptureSettings(capture);
+        extensions->station()->selectSet(QStringLiteral("18650-2500"));
+        extensions->station()->startLot(QStringLiteral("L20261207-A"));
+        window.resize(1180, 819);
+    }
     window.show();
 
     auto find = [&](const char *name) { return window.findChild<QWidget *>(QLatin1String(name)); };
     auto *ports = qobject_cast<QComboBox *>(find("PortBox"));
     ports->setCurrentIndex(ports->findText(link));
     qobject_cast<QComboBox *>(find("BaudBox"))->setCurrentIndex(0);
-    qobject_cast<QLineEdit *>(find("lineEdit_R_DOWN"))->setText(QStringLiteral("12.0"));
-    qobject_cast<QLineEdit *>(find("lineEdit_R_UP"))->setText(QStringLiteral("12.6"));
-    qobject_cast<QLineEdit *>(find("lineEdit_V_DOWN"))->setText(QStringLiteral("3.6"));
-    qobject_cast<QLineEdit *>(find("lineEdit_V_UP"))->setText(QStringLiteral("3.8"));
+    if (!stationMode) { // station mode takes them from its limit set
+        qobject_cast<QLineEdit *>(find("lineEdit_R_DOWN"))->setText(QStringLiteral("12.0"));
+        qobject_cast<QLineEdit *>(find("lineEdit_R_UP"))->setText(QStringLiteral("12.6"));
+        qobject_cast<QLineEdit *>(find("lineEdit_V_DOWN"))->setText(QStringLiteral("3.6"));
+        qobject_cast<QLineEdit *>(find("lineEdit_V_UP"))->setText(QStringLiteral("3.8"));
+    }
     qobject_cast<QRadioButton *>(find("radioButton_group"))->setChecked(true);
     qobject_cast<QComboBox *>(find("comboBox_sounds"))->setCurrentIndex(4);
     qobject_cast<QPushButton *>(find("Open_Serial_Button"))->click();
@@ -48,11 +81,22 @@ int main(int argc, char *argv[])
     SimulatorOptions options;
     options.rRange = 2;
     options.vRange = 1;
+    if (stationMode) {
+        options.cells = 14;
+        options.intervalMs = 20;
+        options.contactMs = 240;
+        options.liftMs = 60;
+        options.outEvery = 6;
+        options.r = 12.3;
+    }
     MeterSimulator meter(line, options);
+    const int frames = stationMode ? int(MeterSimulator::framesPerCell(options) * options.cells + 3) : 40;
     int sent = 0;
     QTimer feed;
     QObject::connect(&feed, &QTimer::timeout, [&] {
-        if (sent++ < 40) {
+        if (stationMode && sent % 3 == 0 && extensions->station()->pendingId().isEmpty())
+            extensions->station()->enterCode(QStringLiteral("CELL-%1").arg(1000 + int(extensions->station()->records().size()) + 1));
+        if (sent++ < frames) {
             line.writeAll(meter.nextFrame());
             return;
         }
@@ -68,6 +112,6 @@ int main(int argc, char *argv[])
             app.exit(ok ? 0 : 1);
         });
     });
-    feed.start(30);
+    feed.start(stationMode ? 20 : 30);
     return app.exec();
 }

@@ -2,7 +2,7 @@
 
 #include "station.h"
 
-#include "mainwindow.h"
+#include <QMainWindow>
 
 #include <QAction>
 #include <QComboBox>
@@ -45,7 +45,7 @@ QString limitSetsPath()
     return QStringLiteral("limitsets.json");
 }
 
-StationDock::StationDock(Station *station, MainWindow *window)
+StationDock::StationDock(Station *station, QMainWindow *window)
     : QDockWidget(tr("工位"), window), m_station(station), m_window(window)
 {
     setObjectName(QStringLiteral("stationDock"));

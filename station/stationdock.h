@@ -3,7 +3,7 @@
 
 #include <QDockWidget>
 
-class MainWindow;
+class QMainWindow;
 class QCustomPlot;
 class QLabel;
 class QLineEdit;
@@ -23,7 +23,7 @@ class StationDock : public QDockWidget
     Q_OBJECT
 
 public:
-    StationDock(Station *station, MainWindow *window);
+    StationDock(Station *station, QMainWindow *window);
 
 private:
     void showRecord(const CellRecord &record);
@@ -37,7 +37,7 @@ private:
     void say(const QString &text, const QString &colour = QStringLiteral("black"));
 
     Station *m_station;
-    MainWindow *m_window;
+    QMainWindow *m_window; // only its public QMainWindow side and widget names
     QLineEdit *m_cellId;
     QComboBox *m_sets;
     QLabel *m_verdict;

@@ -4,6 +4,7 @@
 
 #include "journal/journal.h"
 #include "journal/journalindicator.h"
+#include "mqtt/publisher.h"
 #include "mainwindow.h"
 #include "settings/configfile.h"
 #include "station/station.h"
@@ -51,6 +52,36 @@ Extensions::Extensions(MainWindow &window, const StartOptions &options, QObject 
         m_dock = new station::StationDock(m_station, &window);
     }
 
+    const QString mqttHost = !options.mqttHost.isEmpty() ? options.mqttHost : settings.mqttHost;
+    if (!mqttHost.isEmpty()) {
+        // The journal files are the outbox: the cursor beside them says how far the broker has them.
+        auto *indicator = new QLabel(window.statusBar());
+        indicator->setObjectName(QStringLiteral("mqttIndicator"));
+        window.statusBar()->addPermanentWidget(indicator);
+        if (!m_journal) {
+            indicator->setText(tr("MQTT 未启用：发布需要开着记录（journal）"));
+        } else {
+            mqtt::PublisherSettings p;
+            p.client.host = mqttHost;
+            p.client.port = options.mqttPort > 0 ? options.mqttPort : settings.mqttPort;
+            p.client.clientId = settings.mqttClientId.isEmpty() ? QStringLiteral("zentrel-") + station : settings.mqttClientId;
+            p.client.keepAlive = settings.mqttKeepAlive;
+            p.client.caFile = settings.mqttCaFile;
+            p.client.certFile = settings.mqttCertFile;
+            p.client.keyFile = settings.mqttKeyFile;
+            p.client.user = settings.mqttUser;
+            p.passwordFile = settings.mqttPasswordFile;
+            p.allowPlainPassword = settings.mqttAllowPlainPassword;
+            p.topicPrefix = settings.mqttPrefix.isEmpty() ? QStringLiteral("zentrel/") + station : settings.mqttPrefix;
+            m_publisher = new mqtt::Publisher(folder, p, this);
+            connect(m_publisher, &mqtt::Publisher::statusChanged, indicator,
+                    [this, indicator] { indicator->setText(m_publisher->status()); });
+            QString error;
+            if (!m_publisher->start(&error))
+                indicator->setText(QStringLiteral("MQTT 未连接：%1").arg(error));
+        }
+    }
+
     auto *open = window.findChild<QPushButton *>(QStringLiteral("Open_Serial_Button"));
     auto *close = window.findChild<QPushButton *>(QStringLiteral("Close_Serial_Button"));
     if (settings.autoReconnect) {
@@ -96,6 +127,8 @@ Extensions::~Extensions()
         m_window.meterSession()->removeSink(m_journal);
         m_journal->close();
     }
+    if (m_publisher)
+        m_publisher->stop();
     if (m_station) {
         m_window.meterSession()->removeSink(m_station);
         m_station->file()->close();

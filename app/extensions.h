@@ -15,6 +15,9 @@ namespace station {
 class Station;
 class StationDock;
 }
+namespace mqtt {
+class Publisher;
+}
 
 // What is built around the window at start-up: the journal as a consumer of
 // the meter session, its status-bar indicator, reconnecting to a meter that
@@ -31,6 +34,7 @@ public:
     Reconnector *reconnector() const { return m_reconnector; }
     station::Station *station() const { return m_station; }
     station::StationDock *stationDock() const { return m_dock; }
+    mqtt::Publisher *publisher() const { return m_publisher; }
 
 private:
     void openFromCommandLine(const QString &port, int baud);
@@ -41,6 +45,7 @@ private:
     QLabel *m_waiting = nullptr;
     station::Station *m_station = nullptr;
     station::StationDock *m_dock = nullptr;
+    mqtt::Publisher *m_publisher = nullptr;
 };
 
 #endif // EXTENSIONS_H

@@ -13,6 +13,8 @@ struct StartOptions
     QString journalDir;   // --journal-dir DIR
     bool noJournal = false;
     bool station = false; // --station: the station dock and menu
+    QString mqttHost;     // --mqtt HOST[:PORT]
+    int mqttPort = 0;
 };
 
 // Parses the command line; --help and --version print and exit, as do

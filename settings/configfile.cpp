@@ -127,5 +127,17 @@ ExtraSettings readExtraSettings(const QString &path)
     s.agreeCount = int(number("Station/AgreeCount", 3, 1, 100));
     s.rBandPercent = number("Station/RBandPercent", 0.5, 0, 100);
     s.vBandVolts = number("Station/VBandVolts", 0.005, 0, 100);
+    auto text = [&doc](const char *key) { return doc.values.value(QLatin1String(key)).toString().trimmed(); };
+    s.mqttHost = text("MQTT/Host");
+    s.mqttPort = int(number("MQTT/Port", 1883, 1, 65535));
+    s.mqttPrefix = text("MQTT/Prefix");
+    s.mqttClientId = text("MQTT/ClientId");
+    s.mqttKeepAlive = int(number("MQTT/KeepAlive", 30, 5, 3600));
+    s.mqttCaFile = text("MQTT/CaFile");
+    s.mqttCertFile = text("MQTT/CertFile");
+    s.mqttKeyFile = text("MQTT/KeyFile");
+    s.mqttUser = text("MQTT/User");
+    s.mqttPasswordFile = text("MQTT/PasswordFile");
+    s.mqttAllowPlainPassword = flag("MQTT/AllowPlainPassword", false);
     return s;
 }

@@ -49,6 +49,16 @@ struct ExtraSettings
     int agreeCount = 3;              // [Station] AgreeCount
     double rBandPercent = 0.5;       // [Station] RBandPercent
     double vBandVolts = 0.005;       // [Station] VBandVolts
+    // [MQTT]: publishing is on when Host is set.
+    QString mqttHost;
+    int mqttPort = 1883;
+    QString mqttPrefix;              // default zentrel/<station>
+    QString mqttClientId;            // default zentrel-<station>
+    int mqttKeepAlive = 30;
+    QString mqttCaFile, mqttCertFile, mqttKeyFile;
+    QString mqttUser;
+    QString mqttPasswordFile;        // the password itself never goes into config.ini
+    bool mqttAllowPlainPassword = false;
 };
 ExtraSettings readExtraSettings(const QString &path);
 

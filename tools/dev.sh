@@ -18,6 +18,7 @@ packages=(
     xvfb xauth xfonts-base openbox wmctrl   # the real program under X in the tests
     clang libclang-rt-14-dev            # the fuzz targets
     valgrind                            # the memcheck session
+    libmosquitto-dev mosquitto mosquitto-clients openssl   # MQTT publishing and its tests
 )
 
 install_missing() {

@@ -1,0 +1,359 @@
+// Publishing to a real mosquitto broker started here on 127.0.0.1: every
+// journal line reaches a subscriber once (after de-duplication) and in order,
+// through a broker that goes away, a Zentrel that is killed, and TLS.
+#include "app/extensions.h"
+#include "meterline.h"
+#include "mqtt/publisher.h"
+#include "testsupport.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <csignal>
+#include <unistd.h>
+
+namespace {
+
+quint16 freePort()
+{
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost, 0);
+    return server.serverPort();
+}
+
+// mosquitto on 127.0.0.1 with a port of its own; persistent, so a
+// subscriber's session survives a restart of the broker.
+class Broker
+{
+public:
+    explicit Broker(const QString &folder, const QString &tlsLines = QString()) : m_folder(folder), m_port(freePort())
+    {
+        QFile conf(QDir(folder).filePath("mosquitto.conf"));
+        conf.open(QIODevice::WriteOnly);
+        // As root, mosquitto would otherwise become user mosquitto and could
+        // not read the test's private folder.
+        const QString user = ::geteuid() == 0 ? QStringLiteral("user root\n") : QString();
+        conf.write(QString("%1listener %2 127.0.0.1\nallow_anonymous true\npersistence true\npersistence_location %3/\n%4")
+                       .arg(user)
+                       .arg(m_port)
+                       .arg(folder, tlsLines)
+                       .toUtf8());
+    }
+    ~Broker() { stop(); }
+    static QString program() { return QStandardPaths::findExecutable("mosquitto", {"/usr/sbin", "/usr/bin"}); }
+    bool start()
+    {
+        m_process.start(program(), {"-c", QDir(m_folder).filePath("mosquitto.conf")});
+        if (!m_process.waitForStarted())
+            return false;
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < 5000) {
+            QTcpSocket probe;
+            probe.connectToHost(QHostAddress::LocalHost, m_port);
+            if (probe.waitForConnected(100))
+                return true;
+            QTest::qWait(50);
+        }
+        return false;
+    }
+    void stop()
+    {
+        if (m_process.state() != QProcess::NotRunning) {
+            m_process.terminate();
+            m_process.waitForFinished(5000);
+        }
+    }
+    quint16 port() const { return m_port; }
+
+private:
+    QString m_folder;
+    quint16 m_port;
+    QProcess m_process;
+};
+
+// mosquitto_sub with a persistent QoS 1 session, collecting payloads.
+class Subscriber
+{
+public:
+    Subscriber(quint16 port, const QString &topic)
+    {
+        m_process.start(QStandardPaths::findExecutable("mosquitto_sub"),
+                        {"-h", "127.0.0.1", "-p", QString::number(port), "-t", topic, "-q", "1", "-c", "-i",
+                         QString("test-sub-%1").arg(QCoreApplication::applicationPid())});
+        m_process.waitForStarted();
+        QTest::qWait(300); // subscribed before anything is published
+    }
+    ~Subscriber()
+    {
+        m_process.terminate();
+        m_process.waitForFinished(3000);
+    }
+    // Every id once, in the order first received.
+    QStringList ids()
+    {
+        m_buffer += m_process.readAllStandardOutput();
+        int nl;
+        while ((nl = m_buffer.indexOf('\n')) >= 0) {
+            const QJsonObject o = QJsonDocument::fromJson(m_buffer.left(nl)).object();
+            m_buffer.remove(0, nl + 1);
+            const QString id = o.value("id").toString();
+            if (!id.isEmpty() && !m_seen.contains(id)) {
+                m_seen.insert(id);
+                m_ids << id;
+                m_last = o;
+            }
+        }
+        return m_ids;
+    }
+    QJsonObject last() const { return m_last; }
+
+private:
+    QProcess m_process;
+    QByteArray m_buffer;
+    QSet<QString> m_seen;
+    QStringList m_ids;
+    QJsonObject m_last;
+};
+
+QStringList journalIds(const QString &folder)
+{
+    QStringList ids;
+    for (const QString &name : QDir(folder).entryList({"readings-*.csv"}, QDir::Files, QDir::Name)) {
+        QFile f(QDir(folder).filePath(name));
+        f.open(QIODevice::ReadOnly);
+        const QList<QByteArray> lines = f.readAll().split('\n');
+        for (int i = 1; i < lines.size(); ++i) {
+            if (lines[i].isEmpty())
+                continue;
+            const QString station = QString::fromUtf8(lines[i].split(',').value(1));
+            ids << QString("%1/readings/%2/%3").arg(station, name.mid(9, 10)).arg(i + 1);
+        }
+    }
+    return ids;
+}
+
+bool ordered(const QStringList &ids)
+{
+    int last = 0;
+    for (const QString &id : ids) {
+        const int line = id.section('/', -1).toInt();
+        if (line <= last)
+            return false;
+        last = line;
+    }
+    return true;
+}
+
+} // namespace
+
+class TestMqtt : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        if (Broker::program().isEmpty() || QStandardPaths::findExecutable("mosquitto_sub").isEmpty())
+            QSKIP("mosquitto or mosquitto_sub is not installed (Debian: mosquitto mosquitto-clients; tools/dev.sh installs them)");
+    }
+    void init() { m_work.reset(new testsupport::ScopedWorkDir); }
+    void cleanup() { m_work.reset(); }
+
+    void everyReadingOnceAndInOrderThroughABrokerOutage()
+    {
+        QDir().mkpath(m_work->file("broker"));
+        Broker broker(m_work->file("broker"));
+        QVERIFY(broker.start());
+        Subscriber sub(broker.port(), "zentrel/+/reading");
+        const QString link = QDir::temp().filePath(QString("zentrel-test-mqtt-%1").arg(QCoreApplication::applicationPid()));
+        QProcess sim;
+        sim.start(QStringLiteral(ZENTREL_SIM_PATH), {"--link", link, "--interval", "20", "--sequence", "--count", "600", "--linger"});
+        QVERIFY(sim.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(sim.canReadLine(), 5000);
+
+        const QString folder = m_work->file("journal");
+        StartOptions options;
+        options.port = link;
+        options.journalDir = folder;
+        options.mqttHost = "127.0.0.1";
+        options.mqttPort = broker.port();
+        MainWindow w;
+        Extensions extensions(w, options);
+        QTRY_VERIFY_WITH_TIMEOUT(extensions.publisher()->isConnected(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(sub.ids().size() >= 100, 10000);
+
+        // The broker goes away for 5 s: readings wait on disk.
+        broker.stop();
+        QTRY_VERIFY_WITH_TIMEOUT(!extensions.publisher()->isConnected(), 5000);
+        QTest::qWait(5000);
+        auto *indicator = w.findChild<QLabel *>("mqttIndicator");
+        QVERIFY2(indicator->text().contains("正在重连") && indicator->text().contains("积压"), qPrintable(indicator->text()));
+        QVERIFY(broker.start());
+        QTRY_COMPARE_WITH_TIMEOUT(sub.ids().size(), 600, 30000);
+        QCOMPARE(sub.ids(), journalIds(folder));
+        QVERIFY(ordered(sub.ids()));
+        QTRY_COMPARE_WITH_TIMEOUT(extensions.publisher()->backlog(), qint64(0), 5000);
+        QVERIFY(indicator->text().contains("已连接"));
+        // Numbers as numbers, the columns as names.
+        const QJsonObject last = sub.last();
+        QCOMPARE(last.value("seq").toDouble(), 600.0);
+        QVERIFY(last.value("r_mohm").isDouble());
+        QVERIFY(last.value("r_low").isNull());
+        QCOMPARE(last.value("r_text").toString(), QString("0.0600mΩ"));
+        sim.terminate();
+        sim.waitForFinished(5000);
+    }
+
+    void killedAndRestartedResumesFromTheCursor()
+    {
+        QDir().mkpath(m_work->file("broker"));
+        Broker broker(m_work->file("broker"));
+        QVERIFY(broker.start());
+        Subscriber sub(broker.port(), "zentrel/+/reading");
+        MeterLine meter;
+        QVERIFY(meter.ok());
+        const QString folder = m_work->file("journal");
+        const QStringList args = {"--port", meter.link(), "--journal-dir", folder, "--mqtt",
+                                  QString("127.0.0.1:%1").arg(broker.port())};
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        quint32 n = 0;
+        for (int run = 0; run < 2; ++run) {
+            QProcess app;
+            app.setProcessEnvironment(env);
+            app.setWorkingDirectory(m_work->path());
+            app.start(QStringLiteral(ZENTREL_APP_PATH), args);
+            QVERIFY(app.waitForStarted());
+            QTRY_VERIFY_WITH_TIMEOUT(meter.pty().readerAttached(), 10000);
+            for (int i = 0; i < 100; ++i) {
+                QVERIFY(meter.send(frameOf(++n, 37000)));
+                QTest::qWait(10);
+            }
+            QTest::qWait(300);
+            ::kill(pid_t(app.processId()), SIGKILL);
+            QVERIFY(app.waitForFinished(5000));
+            QTRY_VERIFY_WITH_TIMEOUT(!meter.pty().readerAttached(), 5000);
+        }
+        // A third start with nothing new: it sends what the kill left behind.
+        QProcess app;
+        app.setProcessEnvironment(env);
+        app.setWorkingDirectory(m_work->path());
+        app.start(QStringLiteral(ZENTREL_APP_PATH), args);
+        QVERIFY(app.waitForStarted());
+        const QStringList expected = journalIds(folder);
+        QVERIFY(expected.size() >= 150);
+        QTRY_COMPARE_WITH_TIMEOUT(sub.ids().size(), expected.size(), 20000);
+        QCOMPARE(sub.ids(), expected);
+        QVERIFY(QFile::exists(QDir(folder).filePath("mqtt-cursor.json")));
+        app.terminate();
+        app.waitForFinished(5000);
+    }
+
+    void tlsWithTheRightCaOnly()
+    {
+        const QString openssl = QStandardPaths::findExecutable("openssl");
+        if (openssl.isEmpty())
+            QSKIP("openssl is not installed");
+        auto run = [&](const QStringList &args) {
+            QProcess p;
+            p.setWorkingDirectory(m_work->path());
+            p.start(openssl, args);
+            return p.waitForFinished(30000) && p.exitCode() == 0;
+        };
+        QVERIFY(run({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out", "ca.crt", "-days", "2", "-subj", "/CN=Test CA"}));
+        QVERIFY(run({"req", "-newkey", "rsa:2048", "-nodes", "-keyout", "server.key", "-out", "server.csr", "-subj", "/CN=127.0.0.1"}));
+        {
+            QFile ext(m_work->file("ext.cnf"));
+            QVERIFY(ext.open(QIODevice::WriteOnly));
+            ext.write("subjectAltName=IP:127.0.0.1\n");
+        }
+        QVERIFY(run({"x509", "-req", "-in", "server.csr", "-CA", "ca.crt", "-CAkey", "ca.key", "-CAcreateserial",
+                     "-out", "server.crt", "-days", "2", "-extfile", "ext.cnf"}));
+        QVERIFY(run({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "other.key", "-out", "other.crt", "-days", "2", "-subj", "/CN=Other CA"}));
+        QDir().mkpath(m_work->file("broker"));
+        Broker broker(m_work->file("broker"), QString("cafile %1\ncertfile %2\nkeyfile %3\n")
+                                                  .arg(m_work->file("ca.crt"), m_work->file("server.crt"), m_work->file("server.key")));
+        QVERIFY(broker.start());
+        QDir().mkpath(m_work->file("journal"));
+        for (const QString &ca : {QString("ca.crt"), QString("other.crt")}) {
+            mqtt::PublisherSettings s;
+            s.client.host = "127.0.0.1";
+            s.client.port = broker.port();
+            s.client.clientId = "tls-" + ca;
+            s.client.caFile = m_work->file(ca);
+            s.topicPrefix = "zentrel/tls";
+            mqtt::Publisher publisher(m_work->file("journal"), s);
+            QString error;
+            QVERIFY2(publisher.start(&error), qPrintable(error));
+            if (ca == "ca.crt") {
+                QTRY_VERIFY_WITH_TIMEOUT(publisher.isConnected(), 5000);
+            } else {
+                QTRY_VERIFY_WITH_TIMEOUT(!publisher.lastError().isEmpty(), 5000);
+                QVERIFY(!publisher.isConnected());
+                QVERIFY2(publisher.status().contains("certificate verify failed"), qPrintable(publisher.status()));
+            }
+        }
+    }
+
+    void passwordsStayOutOfConfigIni()
+    {
+        // A plain-text connection with a password is refused, and says why.
+        mqtt::PublisherSettings s;
+        s.client.host = "127.0.0.1";
+        s.client.port = freePort();
+        s.client.user = "line3";
+        s.passwordFile = m_work->file("secret");
+        {
+            QFile secret(s.passwordFile);
+            QVERIFY(secret.open(QIODevice::WriteOnly));
+            secret.write("s3cr3t-pa55\n");
+        }
+        QFile::setPermissions(s.passwordFile, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadOther);
+        QString error;
+        {
+            mqtt::Publisher publisher(m_work->file("journal"), s);
+            QVERIFY(!publisher.start(&error));
+            QVERIFY2(error.contains("chmod 600"), qPrintable(error));
+        }
+        QFile::setPermissions(s.passwordFile, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        {
+            mqtt::Publisher publisher(m_work->file("journal"), s);
+            QVERIFY(!publisher.start(&error));
+            QVERIFY2(error.contains("明文") && error.contains("AllowPlainPassword"), qPrintable(error));
+        }
+        // The window writes its settings; the password is nowhere in them.
+        {
+            QFile ini("config.ini");
+            QVERIFY(ini.open(QIODevice::WriteOnly));
+            ini.write(QString("[MQTT]\nHost=127.0.0.1\nPort=%1\nUser=line3\nPasswordFile=%2\nAllowPlainPassword=true\n")
+                          .arg(s.client.port)
+                          .arg(s.passwordFile)
+                          .toUtf8());
+        }
+        MainWindow w;
+        StartOptions options;
+        options.journalDir = m_work->file("journal");
+        Extensions extensions(w, options);
+        QVERIFY(extensions.publisher());
+        MainWindowProbe(w).ui()->txtListenPort->setText("0");
+        MainWindowProbe(w).ui()->btnListen->click();
+        QFile ini("config.ini");
+        QVERIFY(ini.open(QIODevice::ReadOnly));
+        const QByteArray text = ini.readAll();
+        QVERIFY(text.contains("PasswordFile"));
+        QVERIFY(!text.contains("s3cr3t-pa55"));
+    }
+
+private:
+    std::unique_ptr<testsupport::ScopedWorkDir> m_work;
+};
+
+QTEST_MAIN(TestMqtt)
+#include "test_mqtt.moc"

@@ -4,6 +4,8 @@
 #include "benchsupport.h"
 #include "journal/journal.h"
 #include "mainwindowprobe.h"
+#include "meter/metersession.h"
+#include "mqtt/publisher.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -11,7 +13,10 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStandardPaths>
 #include <QStatusBar>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTextDocument>
 #include <QTextEdit>
@@ -76,6 +81,7 @@ public:
         m_window.setReadingArchive(m_journalDir.path(), [j] { return !j->paused() && j->waiting() == 0; });
     }
     journal::Journal *journal() const { return m_journal.get(); }
+    QString journalFolder() const { return m_journalDir.path(); }
     // Frames the simulator wrote, once it has finished.
     qint64 sent()
     {
@@ -95,7 +101,159 @@ private:
     std::unique_ptr<journal::Journal> m_journal;
 };
 
+// mosquitto on 127.0.0.1 and a free port, and a counting subscriber.
+class BrokerRun
+{
+public:
+    BrokerRun()
+    {
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost, 0);
+        m_port = probe.serverPort();
+        probe.close();
+        const QString program = QStandardPaths::findExecutable(QStringLiteral("mosquitto"), {"/usr/sbin", "/usr/bin"});
+        if (program.isEmpty())
+            return;
+        QFile conf(m_dir.filePath(QStringLiteral("mosquitto.conf")));
+        conf.open(QIODevice::WriteOnly);
+        conf.write(QStringLiteral("%1listener %2 127.0.0.1\nallow_anonymous true\nmax_queued_messages 0\n")
+                       .arg(::geteuid() == 0 ? QStringLiteral("user root\n") : QString())
+                       .arg(m_port)
+                       .toUtf8());
+        conf.close();
+        m_broker.start(program, {"-c", conf.fileName()});
+        m_broker.waitForStarted();
+        runUntil([this] {
+            QTcpSocket s;
+            s.connectToHost(QHostAddress::LocalHost, m_port);
+            return s.waitForConnected(50);
+        }, 5000);
+        m_sub.start(QStandardPaths::findExecutable(QStringLiteral("mosquitto_sub")),
+                    {"-h", "127.0.0.1", "-p", QString::number(m_port), "-t", "zentrel/#", "-q", "1"});
+        m_sub.waitForStarted();
+        QObject::connect(&m_sub, &QProcess::readyReadStandardOutput, [this] {
+            m_received += m_sub.readAllStandardOutput().count('\n');
+        });
+        runUntil([] { return false; }, 300);
+        m_ok = m_broker.state() == QProcess::Running && m_sub.state() == QProcess::Running;
+    }
+    ~BrokerRun()
+    {
+        for (QProcess *p : {&m_sub, &m_broker}) {
+            p->terminate();
+            p->waitForFinished(3000);
+        }
+    }
+    bool ok() const { return m_ok; }
+    quint16 port() const { return m_port; }
+    qint64 received() const { return m_received; }
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_broker, m_sub;
+    quint16 m_port = 0;
+    qint64 m_received = 0;
+    bool m_ok = false;
+};
+
+mqtt::PublisherSettings publisherSettings(quint16 port)
+{
+    mqtt::PublisherSettings s;
+    s.client.host = QStringLiteral("127.0.0.1");
+    s.client.port = port;
+    s.client.clientId = QStringLiteral("zentrel-bench-%1").arg(QCoreApplication::applicationPid());
+    s.topicPrefix = QStringLiteral("zentrel/bench");
+    return s;
+}
+
 } // namespace
+
+int publishing(int seconds)
+{
+    heading("publishing: 2,560 frames/s through a pseudo-terminal, journal and MQTT on, to mosquitto and a subscriber");
+    BrokerRun broker;
+    if (!broker.ok()) {
+        std::printf("  mosquitto or mosquitto_sub is missing (tools/dev.sh installs them); nothing measured\n");
+        return 0;
+    }
+    const qint64 frames = 2560LL * seconds;
+    MeterRun run({"--interval", "0.390625", "--count", QString::number(frames)});
+    run.addJournal();
+    mqtt::Publisher publisher(run.journalFolder(), publisherSettings(broker.port()));
+    QString error;
+    if (!publisher.start(&error)) {
+        std::printf("  could not start publishing: %s\n", qPrintable(error));
+        return 1;
+    }
+    runUntil([&] { return publisher.isConnected(); }, 5000);
+    StallMeter stalls;
+    stalls.start();
+    const double cpu0 = cpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    if (!run.open())
+        return 1;
+    runUntil([&] { return run.decoded() >= frames && broker.received() >= frames; }, seconds * 3000 + 60000);
+    const double elapsed = wall.nsecsElapsed() / 1e9;
+    const double cpu = cpuSeconds() - cpu0;
+    figure("frames decoded", run.decoded(), "");
+    figure("records received by the subscriber", double(broker.received()), "");
+    figure("records/s end to end", broker.received() / elapsed, "records/s");
+    figure("CPU time per record (whole program)", cpu / qMax<quint32>(1, run.decoded()) * 1e6, "us");
+    figure("longest event-loop stall", stalls.longestMs(), "ms");
+    return 0;
+}
+
+int drain(int records)
+{
+    heading("draining a backlog of 100,000 records to mosquitto and a subscriber");
+    BrokerRun broker;
+    if (!broker.ok()) {
+        std::printf("  mosquitto or mosquitto_sub is missing (tools/dev.sh installs them); nothing measured\n");
+        return 0;
+    }
+    // A journal written while the broker was away: the cursor at its start.
+    QTemporaryDir folder;
+    {
+        meter::MeterSession session;
+        journal::Journal journal(folder.path(), QStringLiteral("bench"));
+        session.addSink(&journal);
+        meter::FrameFields f;
+        QByteArray chunk;
+        for (int i = 1; i <= records; ++i) {
+            f.rCounts = quint32(i);
+            f.vCounts = 37000;
+            chunk += meter::encodeFrame(f);
+            if (chunk.size() >= 10000 || i == records) {
+                session.feed(chunk);
+                chunk.clear();
+            }
+        }
+        journal.close();
+    }
+    QFile cursor(QDir(folder.path()).filePath(QStringLiteral("mqtt-cursor.json")));
+    cursor.open(QIODevice::WriteOnly);
+    cursor.write(QStringLiteral("{\"readings\":{\"day\":\"%1\",\"offset\":0,\"line\":0},\"cells\":{}}")
+                     .arg(QDate::currentDate().toString(Qt::ISODate))
+                     .toUtf8());
+    cursor.close();
+    mqtt::Publisher publisher(folder.path(), publisherSettings(broker.port()));
+    const double cpu0 = cpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    QString error;
+    if (!publisher.start(&error)) {
+        std::printf("  could not start publishing: %s\n", qPrintable(error));
+        return 1;
+    }
+    runUntil([&] { return broker.received() >= records && publisher.backlog() == 0; }, 300000);
+    const double elapsed = wall.nsecsElapsed() / 1e9;
+    figure("records received by the subscriber", double(broker.received()), "");
+    figure("time to drain", elapsed, "s");
+    figure("records/s through one mosquitto", broker.received() / elapsed, "records/s");
+    figure("CPU time per record (publisher)", (cpuSeconds() - cpu0) / qMax(1, records) * 1e6, "us");
+    return 0;
+}
 
 int framePath(int seconds, bool withJournal)
 {

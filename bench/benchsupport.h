@@ -99,6 +99,8 @@ int framePath(int seconds, bool withJournal);
 int nominalRate(int seconds);
 int dayOfReadings(qint64 frames);
 int weekOfReadings(qint64 frames, bool withJournal);
+int publishing(int seconds);
+int drain(int records);
 int replot();
 int startup(int runs);
 int startupChild();

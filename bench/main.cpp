@@ -18,7 +18,7 @@ int main(int argc, char *argv[])
     if (names == QStringList{"startup-child"})
         return bench::startupChild();
     const QStringList all = {"replot", "startup", "framepath", "framepath-journal", "nominal", "day",
-                             "week", "week-journal", "udp"};
+                             "week", "week-journal", "publish", "drain", "udp"};
     if (names.isEmpty() || names.contains("all"))
         names = all;
     if (names.size() > 1 && !child) {
@@ -53,6 +53,10 @@ int main(int argc, char *argv[])
         else if (name == "week" || name == "week-journal")
             failures += bench::weekOfReadings(qEnvironmentVariableIntValue("ZENTREL_BENCH_FRAMES") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_FRAMES") : 1209600,
                                               name == "week-journal");
+        else if (name == "publish")
+            failures += bench::publishing(qEnvironmentVariableIntValue("ZENTREL_BENCH_SECONDS") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_SECONDS") : 60);
+        else if (name == "drain")
+            failures += bench::drain(100000);
         else if (name == "udp")
             failures += bench::udpFlood(100000);
         else {

@@ -101,6 +101,7 @@ int dayOfReadings(qint64 frames);
 int weekOfReadings(qint64 frames, bool withJournal);
 int publishing(int seconds);
 int drain(int records);
+int reportMillion(qint64 readings);
 int replot();
 int startup(int runs);
 int startupChild();

@@ -18,7 +18,7 @@ int main(int argc, char *argv[])
     if (names == QStringList{"startup-child"})
         return bench::startupChild();
     const QStringList all = {"replot", "startup", "framepath", "framepath-journal", "nominal", "day",
-                             "week", "week-journal", "publish", "drain", "udp"};
+                             "week", "week-journal", "publish", "drain", "report", "udp"};
     if (names.isEmpty() || names.contains("all"))
         names = all;
     if (names.size() > 1 && !child) {
@@ -55,6 +55,8 @@ int main(int argc, char *argv[])
                                               name == "week-journal");
         else if (name == "publish")
             failures += bench::publishing(qEnvironmentVariableIntValue("ZENTREL_BENCH_SECONDS") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_SECONDS") : 60);
+        else if (name == "report")
+            failures += bench::reportMillion(1000000);
         else if (name == "drain")
             failures += bench::drain(100000);
         else if (name == "udp")

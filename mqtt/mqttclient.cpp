@@ -3,6 +3,9 @@
 #include <QFile>
 #include <QMetaObject>
 
+#include <cerrno>
+#include <cstring>
+
 #include <mosquitto.h>
 
 namespace mqtt {
@@ -72,8 +75,14 @@ bool Client::start(const ClientSettings &s, QString *error)
     // Connecting happens in the library's thread; a broker that is not there
     // yet is retried there.
     rc = mosquitto_connect_async(m_mosq, s.host.toUtf8().constData(), s.port, s.keepAlive);
-    if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_ERRNO && rc != MOSQ_ERR_NO_CONN)
+    if (rc == MOSQ_ERR_INVAL || rc == MOSQ_ERR_NOMEM)
         return fail(reasonOf(rc));
+    if (rc != MOSQ_ERR_SUCCESS) {
+        // A first attempt that failed (no broker yet, a TLS handshake that
+        // broke off) is said, and the library's thread tries again.
+        const QString reason = rc == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(std::strerror(errno)) : reasonOf(rc);
+        QMetaObject::invokeMethod(this, [this, reason] { emit disconnected(reason); }, Qt::QueuedConnection);
+    }
     return true;
 }
 

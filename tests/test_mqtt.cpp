@@ -295,9 +295,10 @@ private slots:
             if (ca == "ca.crt") {
                 QTRY_VERIFY_WITH_TIMEOUT(publisher.isConnected(), 5000);
             } else {
-                QTRY_VERIFY_WITH_TIMEOUT(!publisher.lastError().isEmpty(), 5000);
+                // The library's own words for it arrive with its log.
+                QTRY_VERIFY2_WITH_TIMEOUT(publisher.status().contains("certificate verify failed"),
+                                          qPrintable(publisher.status()), 8000);
                 QVERIFY(!publisher.isConnected());
-                QVERIFY2(publisher.status().contains("certificate verify failed"), qPrintable(publisher.status()));
             }
         }
     }

@@ -1,0 +1,203 @@
+// zentrel-report on generated files with known answers: statistics computed
+// here from the same data, malformed and torn lines, a change of limits,
+// several stations, a byte-order mark, cell records with a void, an empty
+// folder, a file that cannot be read, and the PDF it writes.
+#include "journal/journal.h"
+#include "testsupport.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+
+#include <cmath>
+#include <sys/stat.h>
+
+namespace {
+
+const QByteArray kBom = "\xEF\xBB\xBF";
+
+QString readingLine(const QString &time, const QString &station, int seq, double r, double v, const QString &verdict,
+                    const QString &limits = "10,20,3,4.5")
+{
+    return QString("%1,%2,/dev/ttyUSB0,%3,%4,%5,%6,%4mΩ,%5V,AUTO,AUTO,%7\n")
+        .arg(time, journal::csvField(station), QString::number(seq), journal::plainNumber(r), journal::plainNumber(v), verdict, limits);
+}
+
+struct Run
+{
+    int exitCode = -1;
+    QString out, err;
+};
+
+Run runReport(const QStringList &args)
+{
+    QProcess p;
+    p.start(QStringLiteral(ZENTREL_REPORT_PATH), args);
+    p.waitForFinished(60000);
+    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+}
+
+} // namespace
+
+class TestReport : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { m_work.reset(new testsupport::ScopedWorkDir); }
+    void cleanup() { m_work.reset(); }
+
+    void knownAnswersAcrossStationsAndLimits()
+    {
+        // Station A: ten readings under limits 10-20; then five under 12-18.
+        // Station B: in a folder of its own, with a byte-order mark.
+        const QVector<double> aFirst = {15.1, 14.9, 15.4, 15.0, 14.6, 15.2, 15.3, 14.8, 15.0, 15.5};
+        const QVector<double> aSecond = {16.0, 16.2, 15.8, 16.1, 15.9};
+        const QVector<double> b = {13.0, 13.4, 12.8, 13.1};
+        QDir().mkpath("j/a");
+        QDir().mkpath("j/b");
+        {
+            QFile f("j/a/readings-2026-12-07.csv");
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(kBom + QByteArray(journal::kHeader) + "\n");
+            int seq = 0;
+            for (double r : aFirst)
+                f.write(readingLine("2026-12-07T08:00:00.000+08:00", "A", ++seq, r, 3.7, "PASS").toUtf8());
+            f.write("not,a,journal,line\n");                                  // malformed
+            for (double r : aSecond)
+                f.write(readingLine("2026-12-07T09:00:00.000+08:00", "A", ++seq, r, 3.7, "PASS", "12,18,3,4.5").toUtf8());
+            f.write(readingLine("2026-12-07T09:00:01.000+08:00", "A", ++seq, 99, 3.7, "NG", "12,18,3,4.5").left(40).toUtf8()); // torn
+        }
+        {
+            QFile f("j/b/readings-2026-12-08.csv");
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(kBom + QByteArray(journal::kHeader) + "\n");
+            int seq = 0;
+            for (double r : b)
+                f.write(readingLine("2026-12-08T10:00:00.000+08:00", "B \"east\", 2", ++seq, r, -3.6, r > 13.2 ? "NG" : "PASS").toUtf8());
+            f.write(readingLine("2026-12-08T10:00:05.000+08:00", "B \"east\", 2", ++seq, 0, 0, "").replace(",0,0,", ",,,").toUtf8());
+        }
+        const Run run = runReport({"j", "--json", "table.json", "--csv", "table.csv"});
+        QCOMPARE(run.exitCode, 0);
+        QVERIFY2(run.out.contains("跳过 2 行"), qPrintable(run.out));
+        QVERIFY2(run.out.contains("限值在数据中改变过"), qPrintable(run.out));
+
+        QFile jf("table.json");
+        QVERIFY(jf.open(QIODevice::ReadOnly));
+        const QJsonObject root = QJsonDocument::fromJson(jf.readAll()).object();
+        QCOMPARE(root.value("skipped").toInt(), 2);
+        auto group = [&](const QString &scope, const QString &limitsPart) {
+            for (const QJsonValue &g : root.value("groups").toArray())
+                if (g["scope"].toString() == scope && g["limits"].toString().contains(limitsPart))
+                    return g.toObject();
+            return QJsonObject();
+        };
+        auto check = [](const QJsonObject &g, const QVector<double> &data, double lo, double hi) {
+            double sum = 0, sq = 0;
+            for (double x : data)
+                sum += x;
+            const double mean = sum / data.size();
+            for (double x : data)
+                sq += (x - mean) * (x - mean);
+            const double sd = std::sqrt(sq / (data.size() - 1));
+            const QJsonObject r = g["r"].toObject();
+            QCOMPARE(g["n"].toInt(), data.size());
+            QVERIFY(std::fabs(r["mean"].toDouble() - mean) < 1e-9);
+            QVERIFY(std::fabs(r["sd"].toDouble() - sd) < 1e-9);
+            QVERIFY(std::fabs(r["cp"].toDouble() - (hi - lo) / (6 * sd)) < 1e-9);
+            QVERIFY(std::fabs(r["cpk"].toDouble() - std::min(hi - mean, mean - lo) / (3 * sd)) < 1e-9);
+        };
+        check(group("工位 A", "R 10–20"), aFirst, 10, 20);
+        check(group("工位 A", "R 12–18"), aSecond, 12, 18);
+        const QJsonObject stationB = group("工位 B \"east\", 2", "R 10–20");
+        QCOMPARE(stationB["n"].toInt(), 5);
+        QCOMPARE(stationB["ng"].toInt(), 1);
+        QCOMPARE(stationB["no_verdict"].toInt(), 1);
+        QVERIFY(std::fabs(stationB["yield"].toDouble() - 0.75) < 1e-12);
+        QVERIFY(std::fabs(stationB["v"].toObject()["mean"].toDouble() + 3.6) < 1e-12);
+        QCOMPARE(group("全部", "R 10–20")["n"].toInt(), 15);
+        QFile cf("table.csv");
+        QVERIFY(cf.open(QIODevice::ReadOnly));
+        QVERIFY(cf.readLine().startsWith("scope,limits,n,pass,ng"));
+
+        // A date range picks days.
+        const Run one = runReport({"j", "--from", "2026-12-08", "--json", "-"});
+        QCOMPARE(one.exitCode, 0);
+        QVERIFY(one.out.contains("1 个文件"));
+    }
+
+    void cellRecordsWithAVoid()
+    {
+        QFile f("cells-2026-12-07.csv");
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(kBom + "time,station,operator,lot,record,cell_id,r_mohm,v,verdict,grade,set,r_range,v_range,settled_by,voids\n");
+        f.write("2026-12-07T08:00:00.000+08:00,S,op,L1,20261207-1,C1,12.1,3.7,PASS,A,T1,AUTO,AUTO,3,\n");
+        f.write("2026-12-07T08:00:02.000+08:00,S,op,L1,20261207-2,C2,12.9,3.7,PASS,B,T1,AUTO,AUTO,3,\n");
+        f.write("2026-12-07T08:00:04.000+08:00,S,op,L1,20261207-3,C3,30.0,3.7,NG,NG,T1,AUTO,AUTO,3,\n");
+        f.write("2026-12-07T08:00:05.000+08:00,S,op,L1,20261207-4,C3,30.0,3.7,VOID,NG,T1,AUTO,AUTO,3,20261207-3\n");
+        f.write("2026-12-07T08:00:06.000+08:00,S,op,L2,20261207-5,C4,12.2,3.7,PASS,A,T1,AUTO,AUTO,3,\n");
+        f.close();
+        const Run run = runReport({".", "--json", "-"});
+        QCOMPARE(run.exitCode, 0);
+        const QJsonObject root = QJsonDocument::fromJson(run.out.mid(run.out.indexOf('{')).toUtf8()).object();
+        QJsonObject lot1;
+        for (const QJsonValue &g : root["groups"].toArray())
+            if (g["scope"].toString() == "单体 批次 L1")
+                lot1 = g.toObject();
+        QCOMPARE(lot1["n"].toInt(), 2); // the voided record does not count
+        QCOMPARE(lot1["grades"].toObject()["A"].toInt(), 1);
+        QCOMPARE(lot1["grades"].toObject()["B"].toInt(), 1);
+    }
+
+    void clearFailures()
+    {
+        QDir().mkdir("empty");
+        Run run = runReport({"empty"});
+        QCOMPARE(run.exitCode, 2);
+        QVERIFY2(run.err.contains("no readings-*.csv or cells-*.csv in empty"), qPrintable(run.err));
+
+        // A day file that is no file: named, with the reason; the rest is read.
+        QDir().mkdir("j");
+        QVERIFY(::mkfifo("j/readings-2026-12-07.csv", 0600) == 0);
+        QFile ok("j/readings-2026-12-08.csv");
+        QVERIFY(ok.open(QIODevice::WriteOnly));
+        ok.write(QByteArray(journal::kHeader) + "\n" + readingLine("2026-12-08T10:00:00.000+08:00", "A", 1, 15, 3.7, "PASS").toUtf8());
+        ok.close();
+        run = runReport({"j"});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains("readings-2026-12-07.csv") && run.err.contains("不是普通文件"), qPrintable(run.err));
+        QVERIFY(run.out.contains("1 行"));
+    }
+
+    void pdfWithTheExpectedPages()
+    {
+        QDir().mkpath("j/a");
+        QDir().mkpath("j/b");
+        for (const QString &station : {"a", "b"}) {
+            QFile f("j/" + station + "/readings-2026-12-07.csv");
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(QByteArray(journal::kHeader) + "\n");
+            for (int i = 0; i < 500; ++i)
+                f.write(readingLine(QDateTime(QDate(2026, 12, 7), QTime(8, 0)).addSecs(i * 2).toString(Qt::ISODateWithMs) + "+08:00",
+                                    station.toUpper(), i + 1, 15 + std::sin(i) * (station == "a" ? 1 : 2), 3.7, "PASS")
+                            .toUtf8());
+        }
+        const Run run = runReport({"j", "--pdf", "report.pdf", "--png", "page"});
+        QCOMPARE(run.exitCode, 0);
+        QFile pdf("report.pdf");
+        QVERIFY(pdf.open(QIODevice::ReadOnly));
+        const QByteArray bytes = pdf.readAll();
+        QVERIFY(bytes.startsWith("%PDF-"));
+        // Table, histograms, run chart, box plots.
+        QCOMPARE(bytes.count("/Type /Page\n") + bytes.count("/Type /Page\r") + bytes.count("/Type /Page "), 4);
+        for (int page = 1; page <= 4; ++page)
+            QVERIFY(QImage(QString("page-%1.png").arg(page)).width() == 1240);
+    }
+
+private:
+    std::unique_ptr<testsupport::ScopedWorkDir> m_work;
+};
+
+QTEST_MAIN(TestReport)
+#include "test_report.moc"

@@ -69,6 +69,37 @@ QString csvLine(const meter::MeterReading &reading, const QString &station, cons
     return line;
 }
 
+QList<QByteArray> csvFields(const QByteArray &line)
+{
+    if (!line.contains('"'))
+        return line.split(','); // the usual line: no quoting
+    QList<QByteArray> out;
+    QByteArray cur;
+    bool quoted = false;
+    for (int i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (quoted) {
+            if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
+                cur += '"';
+                ++i;
+            } else if (c == '"') {
+                quoted = false;
+            } else {
+                cur += c;
+            }
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == ',') {
+            out << cur;
+            cur.clear();
+        } else {
+            cur += c;
+        }
+    }
+    out << cur;
+    return out;
+}
+
 QString csvField(const QString &field)
 {
     return quotedField(field);

@@ -14,6 +14,8 @@ extern const char *const kHeader;
 QString csvLine(const meter::MeterReading &reading, const QString &station, const QString &port);
 // A field quoted per RFC 4180 where it needs to be.
 QString csvField(const QString &field);
+// The fields of a journal (or cell-record) line, RFC 4180 quoting undone.
+QList<QByteArray> csvFields(const QByteArray &line);
 // ISO 8601 local time with milliseconds and the UTC offset.
 QString isoTime(const QDateTime &time);
 // A plain decimal with "." and no exponent; trailing zeros dropped.

@@ -1,39 +1,12 @@
 #include "outbox.h"
 
+#include "journal/journal.h"
+
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 
 namespace mqtt {
-
-QList<QByteArray> csvFields(const QByteArray &line)
-{
-    QList<QByteArray> out;
-    QByteArray cur;
-    bool quoted = false;
-    for (int i = 0; i < line.size(); ++i) {
-        const char c = line[i];
-        if (quoted) {
-            if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
-                cur += '"';
-                ++i;
-            } else if (c == '"') {
-                quoted = false;
-            } else {
-                cur += c;
-            }
-        } else if (c == '"') {
-            quoted = true;
-        } else if (c == ',') {
-            out << cur;
-            cur.clear();
-        } else {
-            cur += c;
-        }
-    }
-    out << cur;
-    return out;
-}
 
 Outbox::Outbox(const QString &folder, const QString &prefix, const QStringList &numberColumns)
     : m_folder(folder), m_prefix(prefix), m_numbers(numberColumns)
@@ -119,7 +92,7 @@ QVector<Message> Outbox::read(int max)
         if (m_read.line == 1) { // the header (after the byte-order mark)
             if (line.startsWith("\xEF\xBB\xBF"))
                 line.remove(0, 3);
-            m_header = csvFields(line);
+            m_header = journal::csvFields(line);
         } else if (m_header.isEmpty()) {
             // Resumed in the middle of a file: its header names the fields.
             Position top {m_read.day, 0, 0};
@@ -127,14 +100,14 @@ QVector<Message> Outbox::read(int max)
             if (readLine(top, &first) && top.day == m_read.day) {
                 if (first.startsWith("\xEF\xBB\xBF"))
                     first.remove(0, 3);
-                m_header = csvFields(first);
+                m_header = journal::csvFields(first);
             }
         }
         Flight flight {m_nextSerial++, m_read};
         if (m_read.line == 1 || m_header.isEmpty()) {
             flight.acked = true; // nothing to send: passes with the others
         } else {
-            const QList<QByteArray> fields = csvFields(line);
+            const QList<QByteArray> fields = journal::csvFields(line);
             if (fields.size() != m_header.size()) {
                 flight.acked = true; // a torn line
             } else {

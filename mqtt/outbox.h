@@ -78,8 +78,6 @@ private:
     quint64 m_nextSerial = 1;
 };
 
-QList<QByteArray> csvFields(const QByteArray &line);
-
 } // namespace mqtt
 
 #endif // OUTBOX_H

@@ -1,5 +1,7 @@
 #include "reportdata.h"
 
+#include "journal/journal.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -16,37 +18,6 @@ namespace report {
 namespace {
 
 constexpr int kRunPoints = 20000;
-
-QList<QByteArray> splitCsv(const QByteArray &line)
-{
-    if (!line.contains('"'))
-        return line.split(',');
-    QList<QByteArray> out;
-    QByteArray cur;
-    bool quoted = false;
-    for (int i = 0; i < line.size(); ++i) {
-        const char c = line[i];
-        if (quoted) {
-            if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
-                cur += '"';
-                ++i;
-            } else if (c == '"') {
-                quoted = false;
-            } else {
-                cur += c;
-            }
-        } else if (c == '"') {
-            quoted = true;
-        } else if (c == ',') {
-            out << cur;
-            cur.clear();
-        } else {
-            cur += c;
-        }
-    }
-    out << cur;
-    return out;
-}
 
 QString numberText(double v, int decimals = 4)
 {
@@ -162,7 +133,7 @@ bool Collector::read(const QString &path, QString *error, const std::function<vo
     QByteArray header = file.readLine();
     if (header.startsWith("\xEF\xBB\xBF"))
         header.remove(0, 3);
-    const QList<QByteArray> names = splitCsv(header.trimmed());
+    const QList<QByteArray> names = journal::csvFields(header.trimmed());
     auto column = [&names](const char *name) { return int(names.indexOf(QByteArray(name))); };
     const int cTime = column("time"), cStation = column("station"), cVerdict = column("verdict"),
               cR = column("r_mohm"), cV = column("v"), cRLow = column("r_low"), cRHigh = column("r_high"),
@@ -179,7 +150,7 @@ bool Collector::read(const QString &path, QString *error, const std::function<vo
     if (cells && cVoids >= 0) {
         const qint64 start = file.pos();
         while (!file.atEnd()) {
-            const QList<QByteArray> f = splitCsv(file.readLine().trimmed());
+            const QList<QByteArray> f = journal::csvFields(file.readLine().trimmed());
             if (f.size() == fields && !f[cVoids].isEmpty())
                 voided.insert(f[cVoids]);
         }
@@ -201,7 +172,7 @@ bool Collector::read(const QString &path, QString *error, const std::function<vo
         ++m_lines;
         if (progress && ++count % 65536 == 0)
             progress(m_lines);
-        const QList<QByteArray> f = splitCsv(line);
+        const QList<QByteArray> f = journal::csvFields(line);
         if (f.size() != fields) {
             ++m_skipped;
             continue;

@@ -29,7 +29,13 @@ Extensions::Extensions(MainWindow &window, const StartOptions &options, QObject 
     if (!options.noJournal && settings.journalEnabled) {
         m_journal = new journal::Journal(folder, station, this);
         window.meterSession()->addSink(m_journal);
-        new journal::JournalIndicator(m_journal, window.statusBar());
+        // The indicator is made when there is first something to say, so the
+        // window's widgets stay as they are while all is well.
+        journal::Journal *forIndicator = m_journal;
+        connect(m_journal, &journal::DailyCsv::stateChanged, this, [forIndicator, &window] {
+            if (!window.findChild<journal::JournalIndicator *>(QStringLiteral("journalIndicator")))
+                new journal::JournalIndicator(forIndicator, window.statusBar());
+        });
         journal::Journal *j = m_journal;
         window.setReadingArchive(folder, [j] { return !j->paused() && j->waiting() == 0; });
     } else if (!options.journalDir.isEmpty()) {
@@ -48,7 +54,7 @@ Extensions::Extensions(MainWindow &window, const StartOptions &options, QObject 
         m_station->setRequireId(settings.requireId);
         m_station->setOperator(settings.operatorName);
         window.meterSession()->addSink(m_station);
-        new journal::JournalIndicator(m_station->file(), window.statusBar());
+        (new journal::JournalIndicator(m_station->file(), window.statusBar()))->setObjectName(QStringLiteral("cellsIndicator"));
         m_dock = new station::StationDock(m_station, &window);
     }
 
@@ -88,11 +94,12 @@ Extensions::Extensions(MainWindow &window, const StartOptions &options, QObject 
         m_reconnector = new Reconnector(
             [&window](const QString &port, int baud, QString *error) { return window.reopenLink(port, baud, error); },
             this);
-        m_waiting = new QLabel(window.statusBar());
-        m_waiting->setObjectName(QStringLiteral("reconnectIndicator"));
-        m_waiting->hide();
-        window.statusBar()->addPermanentWidget(m_waiting);
-        connect(m_reconnector, &Reconnector::waitingChanged, m_waiting, [this](bool waiting) {
+        connect(m_reconnector, &Reconnector::waitingChanged, this, [this](bool waiting) {
+            if (!m_waiting) { // made on first need
+                m_waiting = new QLabel(m_window.statusBar());
+                m_waiting->setObjectName(QStringLiteral("reconnectIndicator"));
+                m_window.statusBar()->addPermanentWidget(m_waiting);
+            }
             m_waiting->setText(QStringLiteral("正在等待串口 %1 重新连接…").arg(m_reconnector->port()));
             m_waiting->setVisible(waiting);
         });

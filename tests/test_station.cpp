@@ -302,13 +302,19 @@ private slots:
 
     void classicWindowHasNoStation()
     {
+        // With the journal and reconnecting on (the defaults), the window's
+        // widgets are exactly those of the window alone until there is
+        // something to say.
         MainWindow w;
+        const int widgets = w.findChildren<QWidget *>().size();
         StartOptions options;
-        options.noJournal = true;
+        options.journalDir = m_work->file("journal");
         Extensions extensions(w, options);
         QVERIFY(!w.findChild<QDockWidget *>());
         QVERIFY(w.menuBar()->actions().isEmpty());
         QVERIFY(!extensions.station());
+        QVERIFY(extensions.journal() && extensions.reconnector());
+        QCOMPARE(w.findChildren<QWidget *>().size(), widgets);
     }
 
     void recordsSurviveAKill()

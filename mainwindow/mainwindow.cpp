@@ -51,6 +51,10 @@ MainWindow::MainWindow(QWidget *parent)
     replotTimer->setSingleShot(true);
     replotTimer->setTimerType(Qt::PreciseTimer); // never early, so the redraw is not put off twice
     connect(replotTimer, &QTimer::timeout, this, &MainWindow::requestReplot);
+    screenTimer = new QTimer(this);
+    screenTimer->setSingleShot(true);
+    screenTimer->setTimerType(Qt::PreciseTimer);
+    connect(screenTimer, &QTimer::timeout, this, &MainWindow::flushScreen);
 
     ui->Close_Serial_Button->setEnabled(false);
     ui->pushButton_R_RANG->setEnabled(false);

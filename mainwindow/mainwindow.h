@@ -117,6 +117,8 @@ private:
     void onPortError(int error);
     // The window as a consumer of the session's readings.
     void showBurst(const meter::ReadingBurst &burst);
+    void requestScreenUpdate();
+    void flushScreen();
     int soundSchemeIndex() const;
     void tieComboItems();
     void requestReplot();
@@ -176,6 +178,23 @@ private:
     QElapsedTimer lastReplot;
     QTimer *replotTimer = nullptr;
     QLabel *plotFullLabel = nullptr; // the full-plot state, on the status bar's right
+
+    // What the readings since the last screen update leave on screen.
+    struct PendingScreen
+    {
+        bool dirty = false;
+        quint32 receiveCount = 0;
+        QString rangeR, rangeV;
+        QString lines;                 // receive-window lines not yet shown
+        QString readingR, readingV;    // the last reading, null when none came
+        meter::Verdict verdict = meter::Verdict::None; // after the last frame
+        meter::Verdict colour = meter::Verdict::None;  // of the last judged reading
+        bool plotted = false, plotFull = false;
+    };
+    PendingScreen pendingScreen;
+    QTimer *screenTimer = nullptr;
+    QElapsedTimer lastScreenUpdate;
+    meter::Verdict shownColour = meter::Verdict::None;
 
     // The receive window keeps at most this many lines below its notice line.
     int receiveWindowCap = 200000;

@@ -38,6 +38,7 @@ QString readingsFileName(const QDateTime &when)
 
 void MainWindow::on_Clear_Receive_Button_clicked()
 {
+    flushScreen(); // lines that arrived before the press go with the rest
     ui->Receive_textEdit->clear();
     overflowNoticeShown = false;
 }
@@ -116,6 +117,7 @@ void MainWindow::on_Save_Serial_Button_clicked()
     if (fileName.isEmpty())
         return;
     // What the window holds now: readings go on arriving while the dialog is open.
+    flushScreen();
     const QString text = ui->Receive_textEdit->toPlainText();
     QString reason;
     if (!saveUtf8TextFile(fileName, text, &reason)) {

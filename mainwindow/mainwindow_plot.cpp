@@ -117,6 +117,7 @@ void MainWindow::on_Fix_Plot_Button_clicked()
 
 void MainWindow::on_Clear_Plot_Button_clicked()
 {
+    flushScreen(); // a full plot before the press is not shown after it
     QCustomPlot *plot = ui->customPlot;
     for (int i = 0; i < plot->graphCount(); ++i)
         plot->graph(i)->data()->clear();

@@ -169,11 +169,77 @@ void MainWindow::update()
 
 void MainWindow::showBurst(const meter::ReadingBurst &burst)
 {
-    // The window's own counters and codes follow the session's.
-    receiveCount = burst.receiveCount;
+    // Per frame: the codes, the plot's data, the sound decision and the
+    // lines. What reaches the screen waits for flushScreen(), at most about
+    // 20 times a second, and at once after a quiet spell.
     rRange = burst.rRangeCode;
     vRange = burst.vRangeCode;
+    pendingScreen.receiveCount = burst.receiveCount;
+    pendingScreen.rangeR = burst.rRangeText;
+    pendingScreen.rangeV = burst.vRangeText;
 
+    const QString stamp = ui->radioButton_monitor->isChecked()
+        ? burst.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
+        : QString();
+    bool anyPass = false, anyNg = false;
+    meter::Verdict lastJudged = meter::Verdict::None;
+    for (const meter::MeterReading &reading : burst.readings) {
+        // The sequence number keeps counting past a full plot; only the plot stops.
+        plotSampleCount = reading.seq;
+        (appendLivePoint(reading.decoded.r, reading.decoded.v) ? pendingScreen.plotted : pendingScreen.plotFull) = true;
+        if (reading.verdict != meter::Verdict::None) {
+            lastJudged = reading.verdict;
+            (reading.verdict == meter::Verdict::Ng ? anyNg : anyPass) = true;
+        }
+        // Monitor mode stamps the time; group mode numbers the reading.
+        const QString prefix = stamp.isNull() ? QString::number(reading.seq) + QLatin1Char('#') : stamp;
+        if (!pendingScreen.lines.isEmpty())
+            pendingScreen.lines += QLatin1Char('\n');
+        pendingScreen.lines += meter::readingLine(prefix, reading.decoded);
+    }
+
+    // One alarm for the burst; an NG anywhere in it is never drowned by a PASS.
+    if (anyNg || anyPass) {
+        const meter::Verdict loudest = anyNg ? meter::Verdict::Ng : meter::Verdict::Pass;
+        alarmSounds->play(meter::soundFor(soundSchemeIndex(), loudest));
+        pendingScreen.colour = lastJudged == meter::Verdict::Ng ? meter::Verdict::Ng : meter::Verdict::Pass;
+    }
+    // Every frame blanks the verdict: it shows only when the burst's last
+    // frame was taken and judged.
+    pendingScreen.verdict = meter::Verdict::None;
+    if (!burst.readings.isEmpty() && burst.readings.last().frameCount == burst.receiveCount)
+        pendingScreen.verdict = burst.readings.last().verdict;
+    if (!burst.readings.isEmpty()) {
+        pendingScreen.readingR = burst.readings.last().rText;
+        pendingScreen.readingV = burst.readings.last().vText;
+    }
+    pendingScreen.dirty = true;
+    requestScreenUpdate();
+}
+
+void MainWindow::requestScreenUpdate()
+{
+    constexpr qint64 spacingMs = 50;
+    if (screenTimer->isActive())
+        return;
+    const qint64 since = lastScreenUpdate.isValid() ? lastScreenUpdate.elapsed() : spacingMs;
+    if (since >= spacingMs)
+        flushScreen();
+    else
+        screenTimer->start(int(spacingMs - since));
+}
+
+void MainWindow::flushScreen()
+{
+    if (!pendingScreen.dirty)
+        return;
+    screenTimer->stop();
+    lastScreenUpdate.start();
+    PendingScreen p;
+    std::swap(p, pendingScreen);
+
+    // The counter the window shows, and its copy, move together.
+    receiveCount = p.receiveCount;
     ui->Receive_times_Label->setText(QStringLiteral("R:") + QString::number(receiveCount));
     const quint64 discarded = session->framer().discardedBytes();
     if (discarded != shownDiscarded) {
@@ -181,64 +247,34 @@ void MainWindow::showBurst(const meter::ReadingBurst &burst)
         ui->Receive_times_Label->setToolTip(
             QStringLiteral("已丢弃 %1 个不成帧的字节（错位或中断的数据）").arg(shownDiscarded));
     }
-    if (ui->pushButton_R_RANG->text() != burst.rRangeText)
-        ui->pushButton_R_RANG->setText(burst.rRangeText);
-    if (ui->pushButton_V_RANG->text() != burst.vRangeText)
-        ui->pushButton_V_RANG->setText(burst.vRangeText);
-
-    // Every reading takes the whole road; what it shows is put on screen
-    // once for the burst, which is what a repaint would have shown anyway.
-    const QString stamp = ui->radioButton_monitor->isChecked()
-        ? burst.time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))
-        : QString();
-    bool plotted = false, plotFull = false, anyPass = false, anyNg = false;
-    meter::Verdict lastJudged = meter::Verdict::None;
-    QString lines;
-    for (const meter::MeterReading &reading : burst.readings) {
-        // The sequence number keeps counting past a full plot; only the plot stops.
-        plotSampleCount = reading.seq;
-        (appendLivePoint(reading.decoded.r, reading.decoded.v) ? plotted : plotFull) = true;
-        if (reading.verdict != meter::Verdict::None) {
-            lastJudged = reading.verdict;
-            (reading.verdict == meter::Verdict::Ng ? anyNg : anyPass) = true;
-        }
-        // Monitor mode stamps the time; group mode numbers the reading.
-        const QString prefix = stamp.isNull() ? QString::number(reading.seq) + QLatin1Char('#') : stamp;
-        if (!lines.isEmpty())
-            lines += QLatin1Char('\n');
-        lines += meter::readingLine(prefix, reading.decoded);
-    }
-    if (plotted)
-        requestReplot();
-    if (plotFull)
-        showPlotFullNotice();
-
-    // One alarm for the burst; an NG anywhere in it is never drowned by a PASS.
-    if (anyNg || anyPass) {
-        const meter::Verdict loudest = anyNg ? meter::Verdict::Ng : meter::Verdict::Pass;
-        alarmSounds->play(meter::soundFor(soundSchemeIndex(), loudest));
+    if (ui->pushButton_R_RANG->text() != p.rangeR)
+        ui->pushButton_R_RANG->setText(p.rangeR);
+    if (ui->pushButton_V_RANG->text() != p.rangeV)
+        ui->pushButton_V_RANG->setText(p.rangeV);
+    if (p.colour != meter::Verdict::None && p.colour != shownColour) {
         static const QPalette red = verdictPalette(Qt::red);
         static const QPalette green = verdictPalette(Qt::green);
-        ui->label_PASS_NG->setPalette(lastJudged == meter::Verdict::Ng ? red : green);
+        ui->label_PASS_NG->setPalette(p.colour == meter::Verdict::Ng ? red : green);
+        shownColour = p.colour;
     }
-    // Every frame blanks the verdict: it shows only when the burst's last
-    // frame was taken and judged.
-    meter::Verdict shown = meter::Verdict::None;
-    if (!burst.readings.isEmpty() && burst.readings.last().frameCount == burst.receiveCount)
-        shown = burst.readings.last().verdict;
-    switch (shown) {
-    case meter::Verdict::Ng: ui->label_PASS_NG->setText(QStringLiteral("NG")); break;
-    case meter::Verdict::Pass: ui->label_PASS_NG->setText(QStringLiteral("PASS")); break;
-    case meter::Verdict::None: ui->label_PASS_NG->setText(QStringLiteral(" ")); break;
+    const QString verdict = p.verdict == meter::Verdict::Ng ? QStringLiteral("NG")
+                            : p.verdict == meter::Verdict::Pass ? QStringLiteral("PASS")
+                                                                : QStringLiteral(" ");
+    if (ui->label_PASS_NG->text() != verdict)
+        ui->label_PASS_NG->setText(verdict);
+    if (!p.readingR.isNull()) {
+        ui->label_R->setText(p.readingR);
+        ui->label_V->setText(p.readingV);
     }
-
-    if (!burst.readings.isEmpty()) {
-        ui->label_R->setText(burst.readings.last().rText);
-        ui->label_V->setText(burst.readings.last().vText);
-        // One paragraph per reading, added in one edit.
-        ui->Receive_textEdit->append(lines);
+    if (!p.lines.isEmpty()) {
+        // The new lines, one paragraph each, in one edit.
+        ui->Receive_textEdit->append(p.lines);
         trimReceiveWindow();
     }
+    if (p.plotted)
+        requestReplot();
+    if (p.plotFull)
+        showPlotFullNotice();
 }
 
 void MainWindow::requestReplot()
@@ -304,6 +340,7 @@ void MainWindow::markField(QLineEdit *field, bool invalid, const QString &why)
 
 void MainWindow::on_Clear_Cal_Button_clicked()
 {
+    flushScreen(); // what arrived before the press is counted before it
     sendCount = 0;
     receiveCount = 0;
     session->clearReceiveCount();

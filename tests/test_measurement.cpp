@@ -303,6 +303,42 @@ private slots:
         QVERIFY(sim.waitForFinished(5000));
     }
 
+    void screenKeepsHumanPace()
+    {
+        LinkedWindow lw;
+        QVERIFY(lw.link());
+        int edits = 0;
+        QObject::connect(lw.ui->Receive_textEdit, &QTextEdit::textChanged, [&] { ++edits; });
+        // A single reading after a quiet spell is shown at once, not after a wait.
+        QTest::qWait(100);
+        QVERIFY(lw.meter.send(frameOf(10000, 37000)));
+        QTRY_COMPARE_WITH_TIMEOUT(lw.probe.receiveCount(), 1u, 3000);
+        QCOMPARE(lw.ui->label_R->text(), QString("1.0000mΩ"));
+        QCOMPARE(edits, 1);
+        // A fast stream: many frames, few screen updates, every line in order.
+        QElapsedTimer clock;
+        clock.start();
+        for (int i = 2; i <= 400; ++i) {
+            QVERIFY(lw.meter.send(frameOf(quint32(i) * 10000, 37000)));
+            if (i % 20 == 0)
+                QTest::qWait(5);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(lw.probe.receiveCount(), 400u, 5000);
+        const qint64 ms = clock.elapsed();
+        QVERIFY2(edits <= 2 + int(ms / 50) + 1, qPrintable(QString("%1 edits in %2 ms").arg(edits).arg(ms)));
+        const QStringList lines = lw.ui->Receive_textEdit->toPlainText().split('\n');
+        QCOMPARE(lines.size(), 400);
+        for (int i = 1; i <= 400; ++i)
+            QCOMPARE(lines[i - 1], QString("%1#  %2.0000mΩ  3.7000V").arg(i).arg(i));
+        QCOMPARE(lw.ui->label_R->text(), QString("400.0000mΩ"));
+        // Clearing takes what arrived before the press with it.
+        QVERIFY(lw.meter.send(frameOf(10000, 37000)));
+        QTRY_COMPARE_WITH_TIMEOUT(lw.probe.session()->receiveCount(), 401u, 3000);
+        lw.ui->Clear_Receive_Button->click();
+        QTest::qWait(100);
+        QVERIFY(lw.ui->Receive_textEdit->toPlainText().isEmpty());
+    }
+
     void receiveWindowClearAndModes()
     {
         LinkedWindow lw;

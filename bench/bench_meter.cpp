@@ -69,7 +69,8 @@ public:
         m_probe.ui()->Open_Serial_Button->click();
         return m_probe.serialPort() != nullptr;
     }
-    quint32 decoded() const { return m_probe.receiveCount(); }
+    // Counted by the session as frames arrive (the window shows it at its own pace).
+    quint32 decoded() const { return m_probe.session()->receiveCount(); }
     QString status() const { return m_window.statusBar()->currentMessage(); }
     MainWindowProbe &probe() { return m_probe; }
     // A journal in a scratch folder, as start-up adds one by default.
@@ -345,7 +346,8 @@ int dayOfReadings(qint64 frames)
     samples.push_back({run.decoded(), cpuSeconds(), residentMiB()});
     const double elapsed = wall.nsecsElapsed() / 1e9;
 
-    // CPU per frame over the 2,000 frames that follow each mark (before the last).
+    // CPU per frame over the 10,000 frames that follow each mark (before the last):
+    // the process clock counts in 10 ms ticks.
     auto at = [&](quint32 mark) {
         int i = 0;
         while (i + 1 < samples.size() && samples[i].frames < mark)
@@ -354,8 +356,8 @@ int dayOfReadings(qint64 frames)
     };
     std::printf("  %10s %14s %18s\n", "frames", "resident MiB", "CPU us per frame");
     for (quint32 mark : {0u, 6000u, 50000u, quint32(frames)}) {
-        const quint32 from = mark == quint32(frames) ? mark - 2000 : mark;
-        const int a = at(from), b = at(from + 2000);
+        const quint32 from = mark == quint32(frames) ? mark - 10000 : mark;
+        const int a = at(from), b = at(from + 10000);
         const double perFrame = (samples[b].cpu - samples[a].cpu) / qMax<quint32>(1, samples[b].frames - samples[a].frames) * 1e6;
         std::printf("  %10u %14.1f %18.1f\n", mark, samples[at(mark)].rss, perFrame);
     }

@@ -45,7 +45,7 @@ public:
     void setBacklogLimit(int lines) { m_backlogLimit = lines; }
     void setRetryInterval(int ms) { m_retry.setInterval(ms); }
     // Syncs and closes the file (also done when it goes).
-    void close();
+    virtual void close();
 
 signals:
     void stateChanged();

@@ -50,6 +50,11 @@ QString isoTime(const QDateTime &time)
 
 QString csvLine(const meter::MeterReading &reading, const QString &station, const QString &port)
 {
+    return csvLine(reading, station, port, isoTime(reading.time));
+}
+
+QString csvLine(const meter::MeterReading &reading, const QString &station, const QString &port, const QString &time)
+{
     const QLatin1Char comma(',');
     QString verdict;
     if (reading.verdict == meter::Verdict::Pass)
@@ -58,7 +63,7 @@ QString csvLine(const meter::MeterReading &reading, const QString &station, cons
         verdict = QStringLiteral("NG");
     QString line;
     line.reserve(160);
-    line += isoTime(reading.time) + comma + quotedField(station) + comma + quotedField(port) + comma
+    line += time + comma + quotedField(station) + comma + quotedField(port) + comma
             + QString::number(reading.seq) + comma
             + (reading.decoded.rOverload ? QString() : plainNumber(reading.rMilliOhms())) + comma
             + (reading.decoded.vOverload ? QString() : plainNumber(reading.signedVolts())) + comma + verdict
@@ -108,6 +113,30 @@ QString csvField(const QString &field)
 Journal::Journal(const QString &folder, const QString &station, QObject *parent)
     : DailyCsv(folder, QStringLiteral("readings"), kHeader, parent), m_station(station)
 {
+    m_flushTimer.setSingleShot(true);
+    m_flushTimer.setInterval(100);
+    connect(&m_flushTimer, &QTimer::timeout, this, &Journal::flush);
+}
+
+Journal::~Journal()
+{
+    flush(); // what was taken goes out before the file closes
+}
+
+void Journal::flush()
+{
+    m_flushTimer.stop();
+    if (m_pending.isEmpty())
+        return;
+    QByteArray bytes;
+    bytes.swap(m_pending);
+    append(m_pendingDay, bytes);
+}
+
+void Journal::close()
+{
+    flush();
+    DailyCsv::close();
 }
 
 void Journal::takeBurst(const meter::ReadingBurst &burst)
@@ -119,9 +148,26 @@ void Journal::takeBurst(const meter::ReadingBurst &burst)
         const QDate day = burst.readings[i].time.date();
         QByteArray bytes;
         int j = i;
-        for (; j < n && burst.readings[j].time.date() == day; ++j)
-            bytes += csvLine(burst.readings[j], m_station, burst.port).toUtf8() + '\n';
-        append(day, bytes);
+        // Writing the time is the dearest part of a line: once per distinct time.
+        QDateTime timeOf;
+        QString timeText;
+        for (; j < n && burst.readings[j].time.date() == day; ++j) {
+            if (burst.readings[j].time != timeOf) {
+                timeOf = burst.readings[j].time;
+                timeText = isoTime(timeOf);
+            }
+            bytes += csvLine(burst.readings[j], m_station, burst.port, timeText).toUtf8() + '\n';
+        }
+        // Lines gather until the screen is about to show them (flush()), so a
+        // fast stream costs one write per screen update, not one per read.
+        if (day != m_pendingDay)
+            flush();
+        m_pendingDay = day;
+        m_pending += bytes;
+        if (m_pending.size() > (1 << 16))
+            flush();
+        else if (!m_flushTimer.isActive())
+            m_flushTimer.start();
         i = j;
     }
 }

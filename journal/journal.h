@@ -12,6 +12,8 @@ extern const char *const kHeader;
 // One reading as a journal line (no line end), fields quoted per RFC 4180
 // where they need it.
 QString csvLine(const meter::MeterReading &reading, const QString &station, const QString &port);
+// The same with the time already written (the readings of a burst share it).
+QString csvLine(const meter::MeterReading &reading, const QString &station, const QString &port, const QString &time);
 // A field quoted per RFC 4180 where it needs to be.
 QString csvField(const QString &field);
 // The fields of a journal (or cell-record) line, RFC 4180 quoting undone.
@@ -29,11 +31,19 @@ class Journal : public DailyCsv, public meter::ReadingSink
 
 public:
     Journal(const QString &folder, const QString &station, QObject *parent = nullptr);
+    ~Journal() override;
 
     void takeBurst(const meter::ReadingBurst &burst) override;
+    // Hands the lines taken so far to the operating system (before the
+    // screen shows them, and at the latest 100 ms after they came).
+    void flush() override;
+    void close() override;
 
 private:
     QString m_station;
+    QDate m_pendingDay;
+    QByteArray m_pending;
+    QTimer m_flushTimer;
 };
 
 } // namespace journal

@@ -235,6 +235,8 @@ void MainWindow::flushScreen()
         return;
     screenTimer->stop();
     lastScreenUpdate.start();
+    // Nothing is shown that is not out of the process: the journal first.
+    session->flushRecords();
     PendingScreen p;
     std::swap(p, pendingScreen);
 

@@ -54,6 +54,9 @@ class ReadingSink
 public:
     virtual ~ReadingSink() = default;
     virtual void takeBurst(const ReadingBurst &burst) = 0;
+    // What was taken must now be out of the process: the screen is about to
+    // show it. Sinks that write at once need not do anything.
+    virtual void flush() {}
 };
 
 // A sink made of a function, for consumers that need no class of their own.

@@ -60,6 +60,14 @@ void MeterSession::feed(const QByteArray &bytes)
         handle(frames);
 }
 
+void MeterSession::flushRecords()
+{
+    const QVector<ReadingSink *> record = m_recordSinks;
+    for (ReadingSink *sink : record)
+        if (m_recordSinks.contains(sink))
+            sink->flush();
+}
+
 void MeterSession::collectHeld()
 {
     feed(QByteArray());

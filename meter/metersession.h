@@ -38,6 +38,8 @@ public:
 
     // The bytes one read of the port returned.
     void feed(const QByteArray &bytes);
+    // Before the screen shows readings: every record sink hands over what it took.
+    void flushRecords();
 
     void setLimits(const Limits &limits) { m_limits = limits; }
     const Limits &limits() const { return m_limits; }

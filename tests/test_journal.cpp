@@ -210,6 +210,7 @@ private slots:
         session.setClock([at] { return at; });
         for (int i = 1; i <= 20; ++i)
             session.feed(frame(quint32(i), 1));
+        session.flushRecords(); // as the screen does before it shows them
         QVERIFY(journal.paused());
         QCOMPARE(journal.waiting(), 20);
         QVERIFY(!indicator.isHidden());
@@ -245,6 +246,7 @@ private slots:
         session.addSink(&journal);
         for (int i = 1; i <= 8; ++i)
             session.feed(frame(quint32(i), 1));
+        session.flushRecords();
         QCOMPARE(journal.waiting(), 5);
         QCOMPARE(journal.notJournaled(), quint64(3));
         QVERIFY2(indicator.text().contains("3 条读数未能记录"), qPrintable(indicator.text()));

@@ -48,11 +48,6 @@ QString isoTime(const QDateTime &time)
            + QString::asprintf("%c%02d:%02d", offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
 }
 
-QString csvLine(const meter::MeterReading &reading, const QString &station, const QString &port)
-{
-    return csvLine(reading, station, port, isoTime(reading.time));
-}
-
 QString csvLine(const meter::MeterReading &reading, const QString &station, const QString &port, const QString &time)
 {
     const QLatin1Char comma(',');

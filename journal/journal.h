@@ -10,9 +10,8 @@ namespace journal {
 extern const char *const kHeader;
 
 // One reading as a journal line (no line end), fields quoted per RFC 4180
-// where they need it.
-QString csvLine(const meter::MeterReading &reading, const QString &station, const QString &port);
-// The same with the time already written (the readings of a burst share it).
+// where they need it; time is isoTime(reading.time), written once for the
+// readings of a burst that share it.
 QString csvLine(const meter::MeterReading &reading, const QString &station, const QString &port, const QString &time);
 // A field quoted per RFC 4180 where it needs to be.
 QString csvField(const QString &field);

@@ -47,10 +47,6 @@ MainWindow::MainWindow(QWidget *parent)
     watchLimitFields();
     session->setLimits(readLimits());
     setupPlot();
-    replotTimer = new QTimer(this);
-    replotTimer->setSingleShot(true);
-    replotTimer->setTimerType(Qt::PreciseTimer); // never early, so the redraw is not put off twice
-    connect(replotTimer, &QTimer::timeout, this, &MainWindow::requestReplot);
     screenTimer = new QTimer(this);
     screenTimer->setSingleShot(true);
     screenTimer->setTimerType(Qt::PreciseTimer);

@@ -121,7 +121,6 @@ private:
     void flushScreen();
     int soundSchemeIndex() const;
     void tieComboItems();
-    void requestReplot();
     meter::Limits readLimits();
     void markLimitField(QLineEdit *field, meter::Limit::State state);
     void markField(QLineEdit *field, bool invalid, const QString &why);
@@ -174,9 +173,6 @@ private:
     meter::MeterSession *session = nullptr;
     std::unique_ptr<meter::ReadingSink> screenSink;
     quint64 shownDiscarded = 0; // framer's dropped bytes, as on the "R:" tooltip
-    // Live-plot redraws are spaced out under a fast stream.
-    QElapsedTimer lastReplot;
-    QTimer *replotTimer = nullptr;
     QLabel *plotFullLabel = nullptr; // the full-plot state, on the status bar's right
 
     // What the readings since the last screen update leave on screen.

@@ -273,26 +273,10 @@ void MainWindow::flushScreen()
         ui->Receive_textEdit->append(p.lines);
         trimReceiveWindow();
     }
-    if (p.plotted)
-        requestReplot();
+    if (p.plotted) // paced with the rest of the screen
+        ui->customPlot->replot(QCustomPlot::rpRefreshHint);
     if (p.plotFull)
         showPlotFullNotice();
-}
-
-void MainWindow::requestReplot()
-{
-    // At most about 25 redraws a second however fast frames come; a reading
-    // after a quiet spell is drawn at once.
-    constexpr qint64 spacingMs = 40;
-    if (replotTimer->isActive())
-        return;
-    const qint64 since = lastReplot.isValid() ? lastReplot.elapsed() : spacingMs;
-    if (since >= spacingMs) {
-        lastReplot.start();
-        ui->customPlot->replot(QCustomPlot::rpRefreshHint);
-    } else {
-        replotTimer->start(int(spacingMs - since));
-    }
 }
 
 void MainWindow::showPlotFullNotice()

@@ -259,11 +259,6 @@ bool Collector::limitsChanged() const
 
 namespace {
 
-struct Row
-{
-    QStringList cells;
-};
-
 QVector<QStringList> rows(const QVector<Group> &groups)
 {
     QVector<QStringList> out;

@@ -50,8 +50,7 @@ struct ChartData
 
 struct Options
 {
-    QDate from, to;          // invalid: open
-    bool cellsOnly = false;  // with cell records present, readings are still read
+    QDate from, to; // invalid: open
 };
 
 class Collector

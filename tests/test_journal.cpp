@@ -44,33 +44,12 @@ QStringList fileLines(const QString &path)
     return QString::fromUtf8(bytes).split('\n', Qt::SkipEmptyParts);
 }
 
-// Splits a CSV line the way RFC 4180 reads it.
+// The fields of a line as text (the exact text of a whole line is checked too).
 QStringList fields(const QString &line)
 {
     QStringList out;
-    QString cur;
-    bool quoted = false;
-    for (int i = 0; i < line.size(); ++i) {
-        const QChar c = line[i];
-        if (quoted) {
-            if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
-                cur += '"';
-                ++i;
-            } else if (c == '"') {
-                quoted = false;
-            } else {
-                cur += c;
-            }
-        } else if (c == '"') {
-            quoted = true;
-        } else if (c == ',') {
-            out << cur;
-            cur.clear();
-        } else {
-            cur += c;
-        }
-    }
-    out << cur;
+    for (const QByteArray &f : journal::csvFields(line.toUtf8()))
+        out << QString::fromUtf8(f);
     return out;
 }
 

@@ -106,6 +106,8 @@ int replot();
 int startup(int runs);
 int startupChild();
 int udpFlood(int datagrams);
+int onscreen(int seconds, int runs);
+int onscreenWindow(const QString &port, const QString &mode);
 
 } // namespace bench
 

@@ -17,8 +17,10 @@ int main(int argc, char *argv[])
     names.removeAll("--quiet");
     if (names == QStringList{"startup-child"})
         return bench::startupChild();
+    if (names.size() == 3 && names[0] == QLatin1String("onscreen-window"))
+        return bench::onscreenWindow(names[1], names[2]);
     const QStringList all = {"replot", "startup", "framepath", "framepath-journal", "nominal", "day",
-                             "week", "week-journal", "publish", "drain", "report", "udp"};
+                             "week", "week-journal", "publish", "drain", "report", "udp", "onscreen"};
     if (names.isEmpty() || names.contains("all"))
         names = all;
     if (names.size() > 1 && !child) {
@@ -59,6 +61,9 @@ int main(int argc, char *argv[])
             failures += bench::reportMillion(1000000);
         else if (name == "drain")
             failures += bench::drain(100000);
+        else if (name == "onscreen")
+            failures += bench::onscreen(qEnvironmentVariableIntValue("ZENTREL_BENCH_SECONDS") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_SECONDS") : 20,
+                                        qEnvironmentVariableIntValue("ZENTREL_BENCH_RUNS") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_RUNS") : 3);
         else if (name == "udp")
             failures += bench::udpFlood(100000);
         else {

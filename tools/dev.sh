@@ -19,6 +19,7 @@ packages=(
     clang libclang-rt-14-dev            # the fuzz targets
     valgrind                            # the memcheck session
     libmosquitto-dev mosquitto mosquitto-clients openssl   # MQTT publishing and its tests
+    cutecom xdotool                     # the on-screen benchmark's reference terminal and its clicks
 )
 
 install_missing() {

@@ -47,7 +47,8 @@ int main(int argc, char *argv[])
     const QCommandLineOption liftOpt("lift-ms", "Cell mode: time with the probes lifted between cells.", "ms", "1000");
     const QCommandLineOption outOpt("out-every", "Cell mode: every n-th cell has three times the R (0: none).", "n", "5");
     const QCommandLineOption unsteadyOpt("unsteady-cell", "Cell mode: this cell (from 1) never settles.", "n", "0");
-    parser.addOptions({linkOpt, intervalOpt, countOpt, unitOpt, overloadOpt, negativeOpt, rOpt, vOpt,
+    const QCommandLineOption startAfterOpt("start-after", "Once a program has the line open, wait this long, print \"sending\", then send.", "ms", "0");
+    parser.addOptions({startAfterOpt, linkOpt, intervalOpt, countOpt, unitOpt, overloadOpt, negativeOpt, rOpt, vOpt,
                        steadyOpt, splitOpt, packOpt, lingerOpt, rRangeOpt, vRangeOpt, sequenceOpt, leaveOpt, awayOpt,
                        cellsOpt, contactOpt, liftOpt, outOpt, unsteadyOpt});
     parser.process(app);
@@ -75,6 +76,7 @@ int main(int argc, char *argv[])
     options.liftMs = qMax(1, parser.value(liftOpt).toInt());
     options.outEvery = qMax(0, parser.value(outOpt).toInt());
     options.unsteadyCell = qMax(0, parser.value(unsteadyOpt).toInt());
+    options.startAfterMs = qMax(0, parser.value(startAfterOpt).toInt());
     // All cells, then the probes lifted once more so the last one is done.
     if (options.cells > 0 && options.count == 0)
         options.count = MeterSimulator::framesPerCell(options) * options.cells
@@ -100,6 +102,10 @@ int main(int argc, char *argv[])
 
     MeterSimulator simulator(line, options);
     bool ok = simulator.run(stopRequested);
+    if (ok && options.startAfterMs > 0) {
+        std::printf("done %lld\n", qlonglong(simulator.framesSent()));
+        std::fflush(stdout);
+    }
     // A meter that goes quiet but stays plugged in: the program can read
     // what is still on the line.
     while (ok && parser.isSet(lingerOpt) && !stopRequested.load())

@@ -6,6 +6,7 @@
 #include <QThread>
 
 #include <cmath>
+#include <cstdio>
 
 MeterSimulator::MeterSimulator(PseudoTerminal &line, const SimulatorOptions &options)
     : m_line(line), m_options(options), m_rRange(options.rRange), m_vRange(options.vRange)
@@ -125,6 +126,14 @@ bool MeterSimulator::run(const std::atomic<bool> &stop)
     // Wait for a program to open the line.
     while (!stop.load() && !m_line.readerAttached())
         QThread::msleep(10);
+    if (m_options.startAfterMs > 0) {
+        QElapsedTimer settle;
+        settle.start();
+        while (!stop.load() && settle.elapsed() < m_options.startAfterMs)
+            handleCommands(m_line.read(10));
+        std::printf("sending\n");
+        std::fflush(stdout);
+    }
     QElapsedTimer clock;
     clock.start();
     const int pack = qMax(1, m_options.pack);

@@ -35,6 +35,10 @@ struct SimulatorOptions
     int liftMs = 1000;
     int outEvery = 5;          // every n-th cell has three times the R (out of limits); 0: none
     int unsteadyCell = 0;      // this cell (1-based) never settles; 0: none
+    // Once a program has the line open, wait this long before the first frame
+    // and say "sending" on stdout then, so a measurement can leave out the
+    // program's own start-up.
+    int startAfterMs = 0;
 };
 
 class MeterSimulator

@@ -1,5 +1,9 @@
 #include "journal.h"
 
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+
 namespace journal {
 
 const char *const kHeader =
@@ -17,9 +21,34 @@ QString quotedField(const QString &field)
     return QLatin1Char('"') + q + QLatin1Char('"');
 }
 
+// Nine decimals as written, trailing zeros (and a bare ".") dropped, "-0" as "0".
+QByteArray trimmedNumber(const char *first, const char *last)
+{
+    if (std::find(first, last, '.') != last) {
+        while (last[-1] == '0')
+            --last;
+        if (last[-1] == '.')
+            --last;
+    }
+    if (last - first == 2 && first[0] == '-' && first[1] == '0')
+        return QByteArrayLiteral("0");
+    return QByteArray(first, int(last - first));
+}
+
 QString limitField(const meter::Limit &limit)
 {
     return limit.state == meter::Limit::Number ? plainNumber(limit.value) : QString();
+}
+
+bool sameLimit(const meter::Limit &a, const meter::Limit &b)
+{
+    return a.state == b.state && (a.state != meter::Limit::Number || a.value == b.value);
+}
+
+bool sameLimits(const meter::Limits &a, const meter::Limits &b)
+{
+    return sameLimit(a.rLow, b.rLow) && sameLimit(a.rHigh, b.rHigh) && sameLimit(a.vLow, b.vLow)
+           && sameLimit(a.vHigh, b.vHigh);
 }
 
 } // namespace
@@ -27,46 +56,88 @@ QString limitField(const meter::Limit &limit)
 QString plainNumber(double value)
 {
     // Readings carry four decimals of the meter's unit; a Ω reading in mΩ
-    // carries one. Nine cover limits typed with more.
-    QString text = QString::number(value, 'f', 9);
-    if (text.contains(QLatin1Char('.'))) {
-        while (text.endsWith(QLatin1Char('0')))
-            text.chop(1);
-        if (text.endsWith(QLatin1Char('.')))
-            text.chop(1);
-    }
-    if (text == QLatin1String("-0"))
-        text = QStringLiteral("0");
-    return text;
+    // carries one. Nine cover limits typed with more. (to_chars: the
+    // locale-free fast path; this runs for every reading.)
+    char buffer[400];
+    const std::to_chars_result end = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 9);
+    if (end.ec != std::errc())
+        return QString::number(value, 'f', 9);
+    return QString::fromLatin1(trimmedNumber(buffer, end.ptr));
 }
 
 QString isoTime(const QDateTime &time)
 {
     const int offset = time.offsetFromUtc();
     const int minutes = qAbs(offset) / 60;
-    return time.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz"))
-           + QString::asprintf("%c%02d:%02d", offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
+    const QDate d = time.date();
+    const QTime t = time.time();
+    char buffer[64];
+    const int n = std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d", d.year(),
+                                d.month(), d.day(), t.hour(), t.minute(), t.second(), t.msec(),
+                                offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
+    return QString::fromLatin1(buffer, qBound(0, n, int(sizeof buffer) - 1));
 }
 
 QString csvLine(const meter::MeterReading &reading, const QString &station, const QString &port, const QString &time)
 {
-    const QLatin1Char comma(',');
-    QString verdict;
+    QByteArray line;
+    appendCsvLine(line, reading, quotedField(station).toUtf8(), quotedField(port).toUtf8(), time.toUtf8(),
+                  limitFields(reading.limits));
+    line.chop(1);
+    return QString::fromUtf8(line);
+}
+
+QByteArray limitFields(const meter::Limits &limits)
+{
+    return (limitField(limits.rLow) + QLatin1Char(',') + limitField(limits.rHigh) + QLatin1Char(',')
+            + limitField(limits.vLow) + QLatin1Char(',') + limitField(limits.vHigh))
+        .toUtf8();
+}
+
+void appendCsvLine(QByteArray &out, const meter::MeterReading &reading, const QByteArray &station,
+                   const QByteArray &port, const QByteArray &time, const QByteArray &limits)
+{
+    // Runs for every reading: bytes straight into the line, no QString on the way.
+    const auto text = [&out](const QString &field) { out += quotedField(field).toUtf8(); };
+    const auto number = [&out](double value) {
+        char buffer[32];
+        const std::to_chars_result end = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 9);
+        if (end.ec != std::errc()) {
+            out += plainNumber(value).toLatin1();
+            return;
+        }
+        out += trimmedNumber(buffer, end.ptr);
+    };
+    out.reserve(out.size() + 160);
+    out += time;
+    out += ',';
+    out += station;
+    out += ',';
+    out += port;
+    out += ',';
+    out += QByteArray::number(qulonglong(reading.seq));
+    out += ',';
+    if (!reading.decoded.rOverload)
+        number(reading.rMilliOhms());
+    out += ',';
+    if (!reading.decoded.vOverload)
+        number(reading.signedVolts());
+    out += ',';
     if (reading.verdict == meter::Verdict::Pass)
-        verdict = QStringLiteral("PASS");
+        out += "PASS";
     else if (reading.verdict == meter::Verdict::Ng)
-        verdict = QStringLiteral("NG");
-    QString line;
-    line.reserve(160);
-    line += time + comma + quotedField(station) + comma + quotedField(port) + comma
-            + QString::number(reading.seq) + comma
-            + (reading.decoded.rOverload ? QString() : plainNumber(reading.rMilliOhms())) + comma
-            + (reading.decoded.vOverload ? QString() : plainNumber(reading.signedVolts())) + comma + verdict
-            + comma + quotedField(reading.rText) + comma + quotedField(reading.vText) + comma
-            + quotedField(reading.rRangeText) + comma + quotedField(reading.vRangeText) + comma
-            + limitField(reading.limits.rLow) + comma + limitField(reading.limits.rHigh) + comma
-            + limitField(reading.limits.vLow) + comma + limitField(reading.limits.vHigh);
-    return line;
+        out += "NG";
+    out += ',';
+    text(reading.rText);
+    out += ',';
+    text(reading.vText);
+    out += ',';
+    text(reading.rRangeText);
+    out += ',';
+    text(reading.vRangeText);
+    out += ',';
+    out += limits;
+    out += '\n';
 }
 
 QList<QByteArray> csvFields(const QByteArray &line)
@@ -106,7 +177,8 @@ QString csvField(const QString &field)
 }
 
 Journal::Journal(const QString &folder, const QString &station, QObject *parent)
-    : DailyCsv(folder, QStringLiteral("readings"), kHeader, parent), m_station(station)
+    : DailyCsv(folder, QStringLiteral("readings"), kHeader, parent), m_station(station),
+      m_stationField(quotedField(station).toUtf8())
 {
     m_flushTimer.setSingleShot(true);
     m_flushTimer.setInterval(100);
@@ -143,15 +215,21 @@ void Journal::takeBurst(const meter::ReadingBurst &burst)
         const QDate day = burst.readings[i].time.date();
         QByteArray bytes;
         int j = i;
-        // Writing the time is the dearest part of a line: once per distinct time.
+        // What a burst's readings share is written once: time, port, limits.
         QDateTime timeOf;
-        QString timeText;
+        QByteArray timeText;
+        const QByteArray port = csvField(burst.port).toUtf8();
         for (; j < n && burst.readings[j].time.date() == day; ++j) {
-            if (burst.readings[j].time != timeOf) {
-                timeOf = burst.readings[j].time;
-                timeText = isoTime(timeOf);
+            const meter::MeterReading &reading = burst.readings[j];
+            if (reading.time != timeOf) {
+                timeOf = reading.time;
+                timeText = isoTime(timeOf).toLatin1();
             }
-            bytes += csvLine(burst.readings[j], m_station, burst.port, timeText).toUtf8() + '\n';
+            if (m_lastLimitFields.isNull() || !sameLimits(reading.limits, m_lastLimits)) {
+                m_lastLimits = reading.limits;
+                m_lastLimitFields = limitFields(reading.limits);
+            }
+            appendCsvLine(bytes, reading, m_stationField, port, timeText, m_lastLimitFields);
         }
         // Lines gather until the screen is about to show them (flush()), so a
         // fast stream costs one write per screen update, not one per read.

@@ -127,5 +127,16 @@ void MainWindow::styleReadouts()
 
     QFont small;
     small.setPointSize(7);
+    // Readings are Latin text: no ligature or kerning shaping, a third of the
+    // cost of laying out each new line.
+    small.setStyleStrategy(QFont::PreferNoShaping);
     ui->Receive_textEdit->setFont(small);
+    // Undo would keep every appended reading a second time, and Ctrl+Z would
+    // take readings out of what 保存数据 saves.
+    ui->Receive_textEdit->setUndoRedoEnabled(false);
+
+    // The readouts sit at fixed places on the plot and never change size: said
+    // so, a new text does not ask the window to lay itself out again.
+    for (QLabel *readout : {ui->label_R, ui->label_V, ui->label_PASS_NG})
+        readout->setFixedSize(readout->size());
 }

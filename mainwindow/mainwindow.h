@@ -15,6 +15,7 @@
 #include <QString>
 
 #include <functional>
+#include <limits>
 #include <memory>
 
 #include <qcustomplot.h>
@@ -186,11 +187,15 @@ private:
         meter::Verdict verdict = meter::Verdict::None; // after the last frame
         meter::Verdict colour = meter::Verdict::None;  // of the last judged reading
         bool plotted = false, plotFull = false;
+        // Leftmost key the new points draw at (their line starts at the point
+        // before them): right of the visible range, the picture is unchanged.
+        double plottedFrom = std::numeric_limits<double>::infinity();
     };
     PendingScreen pendingScreen;
     QTimer *screenTimer = nullptr;
     QElapsedTimer lastScreenUpdate;
     meter::Verdict shownColour = meter::Verdict::None;
+    bool receiveCounterFixed = false;
 
     // The receive window keeps at most this many lines below its notice line.
     int receiveWindowCap = 200000;

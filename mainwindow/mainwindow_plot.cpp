@@ -43,6 +43,9 @@ void MainWindow::setupPlot()
     plot->axisRect()->setupFullAxesBox(false);
     // Polylines in one call: the 2-pixel curves look the same and draw faster.
     plot->setPlottingHint(QCP::phFastPolylines, true);
+    // The curves get a paint buffer of their own: a new reading redraws them
+    // alone, not the axes, grid, title and legend (see flushScreen()).
+    plot->layer(QStringLiteral("main"))->setMode(QCPLayer::lmBuffered);
 
     plot->plotLayout()->insertRow(0);
     auto *title = new QCPTextElement(plot, QStringLiteral("Zentrel"),
@@ -91,6 +94,9 @@ void MainWindow::createLiveGraphs()
         QPen pen(curve.color);
         pen.setWidth(2);
         graph->setPen(pen);
+        // Thousands of points on a few hundred pixels: drawn from a sample that
+        // keeps each pixel column's extremes.
+        graph->setAdaptiveSampling(true);
     }
 }
 
@@ -102,6 +108,10 @@ bool MainWindow::appendLivePoint(double r, double v)
         return false;
     QCustomPlot *plot = ui->customPlot;
     const double key = plotSampleCount;
+    if (plot->graphCount() >= 1) {
+        const QCPGraphDataContainer &data = *plot->graph(0)->data();
+        pendingScreen.plottedFrom = qMin(pendingScreen.plottedFrom, data.isEmpty() ? key : (data.constEnd() - 1)->key);
+    }
     if (plot->graphCount() >= 1)
         plot->graph(0)->addData(key, r);
     if (plot->graphCount() >= 2)

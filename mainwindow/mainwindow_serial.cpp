@@ -171,7 +171,7 @@ void MainWindow::showBurst(const meter::ReadingBurst &burst)
 {
     // Per frame: the codes, the plot's data, the sound decision and the
     // lines. What reaches the screen waits for flushScreen(), at most about
-    // 20 times a second, and at once after a quiet spell.
+    // 10 times a second, and at once after a quiet spell.
     rRange = burst.rRangeCode;
     vRange = burst.vRangeCode;
     pendingScreen.receiveCount = burst.receiveCount;
@@ -219,7 +219,7 @@ void MainWindow::showBurst(const meter::ReadingBurst &burst)
 
 void MainWindow::requestScreenUpdate()
 {
-    constexpr qint64 spacingMs = 50;
+    constexpr qint64 spacingMs = 100;
     if (screenTimer->isActive())
         return;
     const qint64 since = lastScreenUpdate.isValid() ? lastScreenUpdate.elapsed() : spacingMs;
@@ -240,6 +240,12 @@ void MainWindow::flushScreen()
     PendingScreen p;
     std::swap(p, pendingScreen);
 
+    // The counter's width is fixed by the form; once the window is laid out
+    // its height is fixed too, so a new count does not lay the window out again.
+    if (!receiveCounterFixed && ui->Receive_times_Label->isVisible()) {
+        ui->Receive_times_Label->setFixedHeight(ui->Receive_times_Label->height());
+        receiveCounterFixed = true;
+    }
     // The counter the window shows, and its copy, move together.
     receiveCount = p.receiveCount;
     ui->Receive_times_Label->setText(QStringLiteral("R:") + QString::number(receiveCount));
@@ -273,8 +279,11 @@ void MainWindow::flushScreen()
         ui->Receive_textEdit->append(p.lines);
         trimReceiveWindow();
     }
-    if (p.plotted) // paced with the rest of the screen
-        ui->customPlot->replot(QCustomPlot::rpRefreshHint);
+    // Paced with the rest of the screen; new points change the curves' layer
+    // only (the library redraws everything when its buffers are stale), and
+    // nothing at all while they fall right of what the axis shows.
+    if (p.plotted && p.plottedFrom <= ui->customPlot->xAxis->range().upper)
+        ui->customPlot->layer(QStringLiteral("main"))->replot();
     if (p.plotFull)
         showPlotFullNotice();
 }

@@ -1,5 +1,7 @@
 #include "meterframe.h"
 
+#include <charconv>
+
 namespace meter {
 
 namespace {
@@ -62,7 +64,15 @@ QString vRangeText(int code)
 
 QString fixed4(double value)
 {
-    return QString::number(value, 'f', 4);
+    // Twice per reading: to_chars gives the same digits as QString::number
+    // without the locale machinery.
+    char buffer[64];
+    if (value == 0)
+        value = 0; // Qt writes -0 as "0.0000"
+    const std::to_chars_result end = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 4);
+    if (end.ec != std::errc())
+        return QString::number(value, 'f', 4);
+    return QString::fromLatin1(buffer, int(end.ptr - buffer));
 }
 
 QString rLabelText(const Reading &reading)

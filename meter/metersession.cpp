@@ -2,12 +2,40 @@
 
 #include "rangecontrol.h"
 
+#include <limits>
+
 namespace meter {
+
+namespace {
+
+// Local time for every read, without asking the C library for the zone each
+// time (it looks at /etc/localtime on every call): the offset from UTC is
+// looked up once a second. A read in the second after the offset changes
+// keeps the old one, which still names the same instant.
+MeterSession::Clock localClock()
+{
+    struct Cache
+    {
+        qint64 second = std::numeric_limits<qint64>::min();
+        int offset = 0;
+    };
+    return [cache = Cache()]() mutable {
+        const qint64 ms = QDateTime::currentMSecsSinceEpoch();
+        const qint64 second = ms / 1000;
+        if (second != cache.second) {
+            cache.second = second;
+            cache.offset = QDateTime::fromMSecsSinceEpoch(ms).offsetFromUtc();
+        }
+        return QDateTime::fromMSecsSinceEpoch(ms, Qt::OffsetFromUTC, cache.offset);
+    };
+}
+
+} // namespace
 
 MeterSession::MeterSession(QObject *parent)
     : QObject(parent),
       m_framer(FrameSize, 200, plausibleFrame),
-      m_clock([] { return QDateTime::currentDateTime(); })
+      m_clock(localClock())
 {
     qRegisterMetaType<meter::ReadingBurst>();
     m_holdTimer.setSingleShot(true);

@@ -5,6 +5,7 @@
 #include "app/reconnector.h"
 #include "journal/journal.h"
 #include "journal/journalindicator.h"
+#include "meter/meterframe.h"
 #include "meter/metersession.h"
 #include "meterline.h"
 #include "testsupport.h"
@@ -123,6 +124,48 @@ private slots:
         QCOMPARE(vOl.mid(11), QStringList({"0", "", "0", "5"}));
         QCOMPARE(journal::plainNumber(0.1), QString("0.1"));
         QCOMPARE(journal::plainNumber(1677.7215 * 1000), QString("1677721.5"));
+    }
+
+    // The journal's own number writer against Qt's, over every count the
+    // meter can send in both units, negatives and typed limits; and limits
+    // that change between two readings of one burst.
+    void numbersAndLimitsAsTyped()
+    {
+        auto qtPlain = [](double value) {
+            QString text = QString::number(value, 'f', 9);
+            while (text.contains('.') && text.endsWith('0'))
+                text.chop(1);
+            if (text.endsWith('.'))
+                text.chop(1);
+            return text == "-0" ? QString("0") : text;
+        };
+        for (quint32 counts = 0; counts < (1u << 24); counts += 997) {
+            for (double value : {counts * 0.0001, counts * 0.0001 * 1000, -(counts * 0.0001), counts * 0.001}) {
+                QCOMPARE(journal::plainNumber(value), qtPlain(value));
+                QCOMPARE(meter::fixed4(value), QString::number(value, 'f', 4));
+            }
+        }
+        for (double value : {0.0, -0.0, 1e-10, -1e-10, 0.123456789123, 99999999.5, 1e15, -2.5e-5})
+            QCOMPARE(journal::plainNumber(value), qtPlain(value));
+
+        meter::MeterSession session;
+        Journal journal(m_work->file("j"), "s");
+        session.addSink(&journal);
+        session.setClock([] { return QDateTime(QDate(2026, 12, 7), QTime(9, 0), Qt::OffsetFromUTC, -3 * 3600 - 1800); });
+        session.setLimits(limits("1", "2", "3", "4"));
+        session.feed(frame(15000, 37012));
+        session.setLimits(limits("1", "2.5", "3", ""));
+        session.feed(frame(15000, 37012) + frame(15001, 37012));
+        session.setLimits(limits("1", "2", "3", "4"));
+        session.feed(frame(15002, 37012));
+        journal.close();
+        const QStringList lines = fileLines(m_work->file("j/readings-2026-12-07.csv"));
+        QCOMPARE(lines.size(), 5);
+        QVERIFY2(lines[1].startsWith("2026-12-07T09:00:00.000-03:30,"), qPrintable(lines[1]));
+        QCOMPARE(fields(lines[1]).mid(11), QStringList({"1", "2", "3", "4"}));
+        QCOMPARE(fields(lines[2]).mid(11), QStringList({"1", "2.5", "3", ""}));
+        QCOMPARE(fields(lines[3]).mid(11), QStringList({"1", "2.5", "3", ""}));
+        QCOMPARE(fields(lines[4]).mid(11), QStringList({"1", "2", "3", "4"}));
     }
 
     void midnightStartsANewFile()

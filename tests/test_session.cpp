@@ -7,6 +7,8 @@
 
 #include <QComboBox>
 
+#include <ctime>
+
 using namespace meter;
 
 namespace {
@@ -161,6 +163,33 @@ private slots:
         QCOMPARE(sink.readings[3].rText, QString("OL mΩ"));
         QCOMPARE(int(sink.readings[4].verdict), int(Verdict::None));
         QVERIFY(!sink.readings[4].limits.usable());
+    }
+
+    // Without a clock of its own the session stamps local time: the instant
+    // and the offset the system gives, in several zones.
+    void itsClockIsLocalTime()
+    {
+        const QByteArray zone = qgetenv("TZ");
+        for (const char *tz : {"UTC", "Asia/Shanghai", "America/St_Johns", "Europe/Berlin"}) {
+            qputenv("TZ", tz);
+            tzset();
+            MeterSession session;
+            Recorder sink;
+            session.addSink(&sink);
+            const QDateTime before = QDateTime::currentDateTime();
+            session.feed(frame(50000, 37000));
+            const QDateTime after = QDateTime::currentDateTime();
+            QCOMPARE(sink.readings.size(), 1);
+            const QDateTime at = sink.readings[0].time;
+            QVERIFY(at >= before && at <= after);
+            QCOMPARE(at.offsetFromUtc(), before.offsetFromUtc());
+            QCOMPARE(at.time().hour(), before.time().hour());
+        }
+        if (zone.isNull())
+            qunsetenv("TZ");
+        else
+            qputenv("TZ", zone);
+        tzset();
     }
 
     void recordSinksComeBeforeTheScreen()

@@ -157,6 +157,42 @@ private:
     bool m_ok = false;
 };
 
+// The peer of publishing: mosquitto_pub sending as many records of the same
+// size, one message per line at QoS 1, to the same broker and subscriber.
+Reference mosquittoPubReference(BrokerRun &broker, int records)
+{
+    Reference r;
+    const QString program = QStandardPaths::findExecutable(QStringLiteral("mosquitto_pub"));
+    if (program.isEmpty())
+        return r;
+    QByteArray lines;
+    for (int i = 1; i <= records; ++i)
+        lines += QStringLiteral("{\"time\":\"2026-12-07T10:28:58.123+08:00\",\"station\":\"bench\",\"port\":\"/tmp/m\","
+                                "\"seq\":%1,\"r_mohm\":12.3456,\"v\":3.7012,\"verdict\":\"PASS\",\"r_range\":\"AUTO\","
+                                "\"v_range\":\"AUTO\"}\n").arg(i).toUtf8();
+    const qint64 before = broker.received();
+    QProcess pub;
+    pub.start(program, {"-h", "127.0.0.1", "-p", QString::number(broker.port()), "-t", "zentrel/reference", "-q", "1", "-l"});
+    if (!pub.waitForStarted(5000))
+        return r;
+    QElapsedTimer wall;
+    wall.start();
+    const double cpu0 = processCpu(pub.processId());
+    pub.write(lines);
+    double cpu = cpu0;
+    runUntil([&] {
+        cpu = qMax(cpu, processCpu(pub.processId()));
+        return broker.received() - before >= records;
+    }, 300000);
+    r.wall = wall.nsecsElapsed() / 1e9;
+    r.cpu = cpu - cpu0;
+    r.items = broker.received() - before;
+    pub.closeWriteChannel();
+    pub.waitForFinished(10000);
+    r.ok = r.items > 0;
+    return r;
+}
+
 mqtt::PublisherSettings publisherSettings(quint16 port)
 {
     mqtt::PublisherSettings s;
@@ -202,6 +238,12 @@ int publishing(int seconds)
     figure("records/s end to end", broker.received() / elapsed, "records/s");
     figure("CPU time per record (whole program)", cpu / qMax<quint32>(1, run.decoded()) * 1e6, "us");
     figure("longest event-loop stall", stalls.longestMs(), "ms");
+    const Reference peer = mosquittoPubReference(broker, int(qMin<qint64>(frames, 100000)));
+    if (peer.ok)
+        std::printf("  reference (mosquitto_pub, %lld records of the same size, QoS 1): %.0f records/s, %.3f us CPU each; "
+                    "ratio of CPU per record %.2f\n",
+                    qlonglong(peer.items), peer.perSecond(), peer.cpuPerItemUs(),
+                    cpu / qMax<quint32>(1, run.decoded()) * 1e6 / qMax(1e-9, peer.cpuPerItemUs()));
     return 0;
 }
 
@@ -252,7 +294,15 @@ int drain(int records)
     figure("records received by the subscriber", double(broker.received()), "");
     figure("time to drain", elapsed, "s");
     figure("records/s through one mosquitto", broker.received() / elapsed, "records/s");
-    figure("CPU time per record (publisher)", (cpuSeconds() - cpu0) / qMax(1, records) * 1e6, "us");
+    const double ours = (cpuSeconds() - cpu0) / qMax(1, records) * 1e6;
+    const double ourRate = broker.received() / elapsed;
+    figure("CPU time per record (publisher)", ours, "us");
+    const Reference peer = mosquittoPubReference(broker, records);
+    if (peer.ok)
+        std::printf("  reference (mosquitto_pub, the same number of records of the same size, QoS 1): %.0f records/s, "
+                    "%.3f us CPU each; ratio of rates %.2f, of CPU per record %.2f\n",
+                    peer.perSecond(), peer.cpuPerItemUs(), ourRate / qMax(1e-9, peer.perSecond()),
+                    ours / qMax(1e-9, peer.cpuPerItemUs()));
     return 0;
 }
 
@@ -261,7 +311,9 @@ int framePath(int seconds, bool withJournal)
     heading(withJournal ? "frame path: 2,560 frames/s back to back through a pseudo-terminal, journal on"
                         : "frame path: 2,560 frames/s back to back through a pseudo-terminal, journal off");
     const qint64 frames = 2560LL * seconds;
-    MeterRun run({"--interval", "0.390625", "--count", QString::number(frames)});
+    const QStringList stream = {"--interval", "0.390625", "--count", QString::number(frames)};
+    const Reference floor = bareStreamReference(stream);
+    MeterRun run(stream);
     if (withJournal)
         run.addJournal();
     StallMeter stalls;
@@ -289,6 +341,7 @@ int framePath(int seconds, bool withJournal)
     figure("frames/s processed (first to last frame)", (run.decoded() - 1) / elapsed, "frames/s");
     figure("CPU time per frame", cpu / qMax<quint32>(1, run.decoded()) * 1e6, "us");
     figure("longest event-loop stall", stalls.longestMs(), "ms");
+    reference("bare reader of the same stream, CPU per frame", floor, cpu / qMax<quint32>(1, run.decoded()) * 1e6, "us");
     if (run.journal()) {
         run.journal()->close();
         figure("lines in the journal", double(run.journal()->linesWritten()), "");
@@ -299,6 +352,7 @@ int framePath(int seconds, bool withJournal)
 int nominalRate(int seconds)
 {
     heading("nominal rate: 2 frames/s");
+    const Reference floor = bareStreamReference({"--interval", "500", "--count", QString::number(2 * seconds)});
     MeterRun run({"--interval", "500"});
     if (!run.open()) {
         std::printf("  could not open the simulator's port\n");
@@ -309,17 +363,24 @@ int nominalRate(int seconds)
     const quint32 first = run.decoded();
     QElapsedTimer wall;
     wall.start();
-    runUntil([] { return false; }, seconds * 1000);
+    QEventLoop idle; // no polling of our own: it would cost more than the window does
+    QTimer::singleShot(seconds * 1000, &idle, &QEventLoop::quit);
+    idle.exec();
     const double cpu = cpuSeconds() - cpu0;
     figure("frames in the window", run.decoded() - first, "");
     figure("CPU share of one core", cpu / (wall.nsecsElapsed() / 1e9) * 100.0, "%");
+    if (floor.ok)
+        std::printf("  reference (bare reader of the same stream): %.4f %% of one core; ratio %.1f\n",
+                    floor.cpu / floor.wall * 100.0, (cpu / (wall.nsecsElapsed() / 1e9)) / qMax(1e-9, floor.cpu / floor.wall));
     return 0;
 }
 
 int dayOfReadings(qint64 frames)
 {
     heading("a day of readings: 172,800 frames as fast as the program takes them");
-    MeterRun run({"--interval", "0", "--count", QString::number(frames)});
+    const QStringList stream = {"--interval", "0", "--count", QString::number(frames)};
+    const Reference floor = bareStreamReference(stream);
+    MeterRun run(stream);
     struct Sample { quint32 frames; double cpu; double rss; };
     QVector<Sample> samples;
     samples.push_back({0, cpuSeconds(), residentMiB()});
@@ -365,6 +426,11 @@ int dayOfReadings(qint64 frames)
     figure("frames lost (sent - decoded)", double(run.sent() - qint64(run.decoded())), "");
     figure("wall time", elapsed, "s");
     figure("frames/s", run.decoded() / elapsed, "frames/s");
+    if (floor.ok)
+        std::printf("  reference (bare reader of the same stream): %.0f frames/s, %.3f us CPU per frame; "
+                    "ratio of rates %.2f, of CPU per frame %.1f\n",
+                    floor.perSecond(), floor.cpuPerItemUs(), (run.decoded() / elapsed) / floor.perSecond(),
+                    (samples.last().cpu - samples.first().cpu) / qMax<quint32>(1, run.decoded()) * 1e6 / qMax(1e-9, floor.cpuPerItemUs()));
     return 0;
 }
 
@@ -375,7 +441,9 @@ int weekOfReadings(qint64 frames, bool withJournal)
     // The window's overflow file goes to a scratch data folder.
     QTemporaryDir data;
     qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
-    MeterRun run({"--interval", "0", "--count", QString::number(frames)});
+    const QStringList stream = {"--interval", "0", "--count", QString::number(frames)};
+    const Reference floor = bareStreamReference(stream);
+    MeterRun run(stream);
     if (withJournal)
         run.addJournal();
     struct Sample { quint32 frames; double rss; };
@@ -457,6 +525,9 @@ int weekOfReadings(qint64 frames, bool withJournal)
     figure("longest stall of the event loop", longest, "ms");
     figure("bytes the framer dropped", double(run.probe().frameAssembler().discardedBytes()), "");
     figure("wall time", elapsed, "s");
+    if (floor.ok)
+        std::printf("  reference (bare reader of the same stream): %.1f s; ratio %.2f\n", floor.wall,
+                    elapsed / qMax(1e-9, floor.wall));
     qunsetenv("XDG_DATA_HOME");
     return inOrder == quint64(frames) ? 0 : 1;
 }

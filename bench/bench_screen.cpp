@@ -33,19 +33,6 @@ namespace bench {
 
 namespace {
 
-// CPU time of every thread of a process, in seconds, at nanosecond grain.
-double processCpu(qint64 pid)
-{
-    double total = 0;
-    QDirIterator tasks(QStringLiteral("/proc/%1/task").arg(pid), QDir::Dirs | QDir::NoDotAndDotDot);
-    while (tasks.hasNext()) {
-        QFile stat(tasks.next() + QStringLiteral("/schedstat"));
-        if (stat.open(QIODevice::ReadOnly))
-            total += stat.readAll().split(' ').value(0).toDouble() / 1e9;
-    }
-    return total;
-}
-
 QString cpuModel()
 {
     QFile info(QStringLiteral("/proc/cpuinfo"));
@@ -129,7 +116,9 @@ private:
     qint64 m_pid = 0;
 };
 
-enum class Program { Bare, Terminal, Zentrel };
+// ZentrelInView: the plot's view set to 0-6,000 first, so every new point is
+// drawn (by default new points fall right of the view and cost no drawing).
+enum class Program { Bare, Terminal, Zentrel, ZentrelInView };
 
 const char *programName(Program p)
 {
@@ -137,6 +126,7 @@ const char *programName(Program p)
     case Program::Bare: return "bare reader";
     case Program::Terminal: return "CuteCom";
     case Program::Zentrel: return "Zentrel";
+    case Program::ZentrelInView: return "Zentrel, points in view";
     }
     return "";
 }
@@ -199,8 +189,10 @@ Run measure(const XServer &x, Program program, double rate, qint64 frames, const
         break;
     }
     case Program::Zentrel:
+    case Program::ZentrelInView:
         peer.setProcessEnvironment(env);
-        peer.start(QCoreApplication::applicationFilePath(), {"onscreen-window", link, windowMode});
+        peer.start(QCoreApplication::applicationFilePath(),
+                   {"onscreen-window", link, program == Program::ZentrelInView ? windowMode + "+view" : windowMode});
         break;
     }
     if (!peer.waitForStarted(5000)) {
@@ -233,7 +225,7 @@ Run measure(const XServer &x, Program program, double rate, qint64 frames, const
     run.programCpu = processCpu(peer.processId()) - cpu0;
     run.xCpu = x.cpu() - x0;
     run.wall = wall.nsecsElapsed() / 1e9;
-    if (program == Program::Zentrel) {
+    if (program == Program::Zentrel || program == Program::ZentrelInView) {
         peer.closeWriteChannel(); // the window reports and leaves
         peer.waitForFinished(30000);
         for (const QByteArray &line : peer.readAllStandardOutput().split('\n')) {
@@ -271,13 +263,13 @@ int onscreen(int seconds, int runs)
                 int(sysconf(_SC_NPROCESSORS_ONLN)), qPrintable(x.display()), qlonglong(x.pid()),
                 haveTerminal ? "" : "; cutecom is missing (tools/dev.sh installs it)");
     std::printf("  CPU per frame, median of %d runs of %d s each (program / X server on its behalf), us:\n", runs, seconds);
-    std::printf("  %12s %22s %22s %22s %12s %12s\n", "frames/s", "bare reader", "CuteCom", "Zentrel",
-                "Z / CuteCom", "X: Z / CC");
+    std::printf("  %12s %22s %22s %22s %12s %12s %22s\n", "frames/s", "bare reader", "CuteCom", "Zentrel",
+                "Z / CuteCom", "X: Z / CC", "Zentrel, points in view");
     int failures = 0;
     for (int rate : {100, 2560}) {
         QMap<Program, QVector<double>> own, xs;
         for (int i = 0; i < runs; ++i) {
-            for (Program p : {Program::Bare, Program::Terminal, Program::Zentrel}) {
+            for (Program p : {Program::Bare, Program::Terminal, Program::Zentrel, Program::ZentrelInView}) {
                 if (p == Program::Terminal && !haveTerminal)
                     continue;
                 const Run r = measure(x, p, rate, qint64(rate) * seconds, QStringLiteral("plain"));
@@ -299,16 +291,16 @@ int onscreen(int seconds, int runs)
                        ? QStringLiteral("-")
                        : QString::number(median(m[Program::Zentrel]) / median(m[Program::Terminal]), 'f', 2);
         };
-        std::printf("  %12d %22s %22s %22s %12s %12s\n", rate, qPrintable(cell(Program::Bare)),
+        std::printf("  %12d %22s %22s %22s %12s %12s %22s\n", rate, qPrintable(cell(Program::Bare)),
                     qPrintable(cell(Program::Terminal)), qPrintable(cell(Program::Zentrel)), qPrintable(ratio(own)),
-                    qPrintable(ratio(xs)));
+                    qPrintable(ratio(xs)), qPrintable(cell(Program::ZentrelInView)));
         std::fflush(stdout);
     }
 
     // The meter's own pace: share of a core, and how long a reading takes to the screen.
     const int nominalFrames = qMax(20, seconds * 2);
     std::printf("\n  at 2 frames/s for %d s:\n", nominalFrames / 2);
-    for (Program p : {Program::Bare, Program::Terminal, Program::Zentrel}) {
+    for (Program p : {Program::Bare, Program::Terminal, Program::Zentrel, Program::ZentrelInView}) {
         if (p == Program::Terminal && !haveTerminal)
             continue;
         const Run r = measure(x, p, 2, nominalFrames, QStringLiteral("latency"));
@@ -317,9 +309,9 @@ int onscreen(int seconds, int runs)
             ++failures;
             continue;
         }
-        std::printf("  %-14s %8.3f %% of a core, X server %8.3f %%\n", programName(p),
+        std::printf("  %-24s %8.3f %% of a core, X server %8.3f %%\n", programName(p),
                     r.programCpu / r.wall * 100, r.xCpu / r.wall * 100);
-        if (p == Program::Zentrel) {
+        if (p != Program::Bare && p != Program::Terminal) {
             figure("readings timed to the screen", r.figures.value("latency.count"), "");
             figure("frame arrival to painted readout, median", r.figures.value("latency.median"), "ms");
             figure("frame arrival to painted readout, slowest", r.figures.value("latency.max"), "ms");
@@ -346,7 +338,7 @@ int onscreen(int seconds, int runs)
 
 // The window as the program starts it, on the port given, plus the probe the
 // mode asks for; reports on stdout when its stdin closes.
-int onscreenWindow(const QString &port, const QString &mode)
+int onscreenWindow(const QString &port, const QString &modeAsked)
 {
     MainWindow window;
     MainWindowProbe probe(window);
@@ -363,6 +355,12 @@ int onscreenWindow(const QString &port, const QString &mode)
     ui->lineEdit_V_UP->setText(QStringLiteral("5"));
     ui->radioButton_group->setChecked(true);
     window.show();
+    QString mode = modeAsked;
+    if (mode.endsWith(QLatin1String("+view"))) {
+        mode.chop(5);
+        ui->customPlot->xAxis->setRange(0, 6000);
+        ui->customPlot->replot();
+    }
 
     QElapsedTimer clock;
     clock.start();

@@ -39,6 +39,7 @@ QPair<qint64, qint64> udpCounters()
 int udpFlood(int datagrams)
 {
     heading("UDP console: 100,000 datagrams from a second socket on 127.0.0.1");
+    const Reference floor = bareUdpReference(datagrams);
     MainWindow window;
     MainWindowProbe probe(window);
     window.show();
@@ -93,6 +94,11 @@ int udpFlood(int datagrams)
     figure("longest event-loop stall", stalls.longestMs(), "ms");
     figure("most lines in the console", maxLines, "");
     figure("console lines at the end", probe.ui()->txtMain->document()->blockCount(), "");
+    if (floor.ok)
+        std::printf("  reference (bare socket, same datagrams): %lld received, %.0f /s, %.3f us CPU each; "
+                    "ratio of CPU per datagram %.1f\n",
+                    qlonglong(floor.items), floor.perSecond(), floor.cpuPerItemUs(),
+                    cpu / qMax<qint64>(1, handled) * 1e6 / qMax(1e-9, floor.cpuPerItemUs()));
     return 0;
 }
 

@@ -2,6 +2,8 @@
 #define BENCHSUPPORT_H
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -83,6 +85,47 @@ inline bool runUntil(const std::function<bool()> &done, int timeoutMs)
     return met;
 }
 
+// CPU time of every thread of another process, in seconds, at nanosecond grain.
+inline double processCpu(qint64 pid)
+{
+    double total = 0;
+    QDirIterator tasks(QStringLiteral("/proc/%1/task").arg(pid), QDir::Dirs | QDir::NoDotAndDotDot);
+    while (tasks.hasNext()) {
+        QFile stat(tasks.next() + QStringLiteral("/schedstat"));
+        if (stat.open(QIODevice::ReadOnly))
+            total += stat.readAll().split(' ').value(0).toDouble() / 1e9;
+    }
+    return total;
+}
+
+// What a reference did with the same input, in the same run.
+struct Reference
+{
+    bool ok = false;
+    qint64 items = 0;
+    double cpu = 0;  // seconds
+    double wall = 0; // seconds, first item to last
+    double cpuPerItemUs() const { return items > 0 ? cpu / double(items) * 1e6 : 0; }
+    double perSecond() const { return wall > 0 ? double(items) / wall : 0; }
+};
+
+// The floor of a stream benchmark: the simulator with the same options and
+// a bare reader (read() into nothing) on its pseudo-terminal.
+Reference bareStreamReference(const QStringList &simulatorOptions);
+// The floor of the UDP benchmark: the same datagrams into a bare socket.
+Reference bareUdpReference(int datagrams);
+
+inline void reference(const char *what, const Reference &r, double ours, const char *unit)
+{
+    if (!r.ok) {
+        std::printf("  reference (%s): could not be measured\n", what);
+        return;
+    }
+    std::printf("  reference (%s): %.3f %s; ratio %.2f\n", what, r.cpuPerItemUs(), unit,
+                r.cpuPerItemUs() > 0 ? ours / r.cpuPerItemUs() : 0.0);
+    std::fflush(stdout);
+}
+
 inline void heading(const char *title)
 {
     std::printf("\n== %s ==\n", title);
@@ -104,7 +147,7 @@ int drain(int records);
 int reportMillion(qint64 readings);
 int replot();
 int startup(int runs);
-int startupChild();
+int startupChild(bool bare);
 int udpFlood(int datagrams);
 int onscreen(int seconds, int runs);
 int onscreenWindow(const QString &port, const QString &mode);

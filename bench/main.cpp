@@ -15,8 +15,8 @@ int main(int argc, char *argv[])
     QStringList names = app.arguments().mid(1);
     const bool child = names.contains("--quiet");
     names.removeAll("--quiet");
-    if (names == QStringList{"startup-child"})
-        return bench::startupChild();
+    if (names == QStringList{"startup-child"} || names == QStringList{"startup-bare"})
+        return bench::startupChild(names.first() == QLatin1String("startup-bare"));
     if (names.size() == 3 && names[0] == QLatin1String("onscreen-window"))
         return bench::onscreenWindow(names[1], names[2]);
     const QStringList all = {"replot", "startup", "framepath", "framepath-journal", "nominal", "day",

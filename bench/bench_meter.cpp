@@ -483,6 +483,8 @@ int weekOfReadings(qint64 frames, bool withJournal)
     samples.push_back({run.decoded(), residentMiB()});
     const double elapsed = wall.nsecsElapsed() / 1e9;
     const double longest = stalls.longestMs();
+    // The last lines reach the window with its next screen update.
+    runUntil([&] { return run.probe().receiveCount() >= run.decoded(); }, 5000);
 
     std::printf("  %10s %14s\n", "frames", "resident MiB");
     for (quint32 mark : {100000u, 200000u, 300000u, 600000u, 900000u, quint32(frames)}) {

@@ -259,8 +259,10 @@ int onscreen(int seconds, int runs)
         return 0;
     }
     const bool haveTerminal = !QStandardPaths::findExecutable(QStringLiteral("cutecom")).isEmpty();
-    std::printf("  CPU: %s, %d cores; X server %s (pid %lld)%s\n", qPrintable(cpuModel()),
-                int(sysconf(_SC_NPROCESSORS_ONLN)), qPrintable(x.display()), qlonglong(x.pid()),
+    std::printf("  CPU: %s, %d cores; X server %s (%s)%s\n", qPrintable(cpuModel()),
+                int(sysconf(_SC_NPROCESSORS_ONLN)), qPrintable(x.display()),
+                x.pid() > 0 ? qPrintable(QStringLiteral("pid %1").arg(x.pid()))
+                            : "its process was not found here: its CPU reads as 0",
                 haveTerminal ? "" : "; cutecom is missing (tools/dev.sh installs it)");
     std::printf("  CPU per frame, median of %d runs of %d s each (program / X server on its behalf), us:\n", runs, seconds);
     std::printf("  %12s %22s %22s %22s %12s %12s %22s\n", "frames/s", "bare reader", "CuteCom", "Zentrel",

@@ -81,10 +81,7 @@ void MainWindow::trimReceiveWindow()
         return;
     }
     overflowRetry.invalidate();
-    // Without undo: the undo stack would keep every moved line in memory.
-    // (Turning undo off also empties the stack of the appends before.)
-    document->setUndoRedoEnabled(false);
-    // One edit: the text layout is redone once for the removal and the notice.
+    // One edit (the window keeps no undo, so nothing moved stays in memory): the text layout is redone once for the removal and the notice.
     cursor.beginEditBlock();
     cursor.removeSelectedText();
 
@@ -106,7 +103,6 @@ void MainWindow::trimReceiveWindow()
     }
     cursor.insertText(notice);
     cursor.endEditBlock();
-    document->setUndoRedoEnabled(true);
 }
 
 void MainWindow::on_Save_Serial_Button_clicked()

@@ -372,6 +372,12 @@ private slots:
         for (int i = 1; i <= 300; ++i)
             expected << numberedLine(i, i);
         QCOMPARE(all, expected);
+        // No undo, before or after lines moved: Ctrl+Z cannot take readings
+        // out of what 保存数据 saves, and nothing moved stays in memory.
+        QVERIFY(!lw.ui->Receive_textEdit->document()->isUndoRedoEnabled());
+        lw.ui->Receive_textEdit->setFocus();
+        QTest::keyClick(lw.ui->Receive_textEdit, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(linesOf(lw.ui->Receive_textEdit), window);
         qunsetenv("XDG_DATA_HOME");
     }
 

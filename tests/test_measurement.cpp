@@ -337,6 +337,8 @@ private slots:
         lw.ui->Clear_Receive_Button->click();
         QTest::qWait(100);
         QVERIFY(lw.ui->Receive_textEdit->toPlainText().isEmpty());
+        // The cheap layout survives clearing: lines say their direction once.
+        QCOMPARE(lw.ui->Receive_textEdit->document()->defaultTextOption().textDirection(), Qt::LeftToRight);
     }
 
     // The screen redraws only the curves, and nothing while new points fall

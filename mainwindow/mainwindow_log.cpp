@@ -81,7 +81,8 @@ void MainWindow::trimReceiveWindow()
         return;
     }
     overflowRetry.invalidate();
-    // One edit (the window keeps no undo, so nothing moved stays in memory): the text layout is redone once for the removal and the notice.
+    // One edit: the text layout is redone once for the removal and the notice.
+    // (The window keeps no undo, so nothing moved stays in memory.)
     cursor.beginEditBlock();
     cursor.removeSelectedText();
 

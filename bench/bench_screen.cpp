@@ -214,14 +214,7 @@ Run measure(const XServer &x, Program program, double rate, qint64 frames, const
     wall.start();
     runUntil([&] { return sim.canReadLine(); }, int(frames / rate * 1000 * 4) + 30000); // "done N"
     run.frames = QString::fromLatin1(sim.readLine()).trimmed().section(' ', 1).toLongLong();
-    // Until the program has shown everything: its CPU stops moving.
-    double last = processCpu(peer.processId());
-    runUntil([&] {
-        const double now = processCpu(peer.processId());
-        const bool quiet = now - last < 0.002;
-        last = now;
-        return quiet;
-    }, 20000);
+    waitQuiet(peer.processId(), 20000); // the program has shown everything
     run.programCpu = processCpu(peer.processId()) - cpu0;
     run.xCpu = x.cpu() - x0;
     run.wall = wall.nsecsElapsed() / 1e9;

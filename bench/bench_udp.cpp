@@ -6,10 +6,7 @@
 #include <QPushButton>
 #include <QtTest/QTest>
 
-#include <arpa/inet.h>
 #include <atomic>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <thread>
 
 namespace bench {
@@ -55,18 +52,7 @@ int udpFlood(int datagrams)
     std::atomic<bool> done{false};
     std::atomic<int> sent{0};
     std::thread sender([&] {
-        const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in to {};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(port);
-        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        char payload[64];
-        for (int i = 0; i < datagrams; ++i) {
-            const int n = std::snprintf(payload, sizeof payload, "datagram %d <b>x</b>\r\n", i);
-            if (::sendto(fd, payload, size_t(n), 0, reinterpret_cast<sockaddr *>(&to), sizeof to) == n)
-                ++sent;
-        }
-        ::close(fd);
+        sent = sendDatagrams(port, datagrams);
         done = true;
     });
     StallMeter stalls;

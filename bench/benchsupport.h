@@ -98,6 +98,12 @@ inline double processCpu(qint64 pid)
     return total;
 }
 
+// Runs the event loop until another process's CPU stops moving (it has
+// taken in everything), at most timeoutMs.
+void waitQuiet(qint64 pid, int timeoutMs);
+// The UDP benchmark's datagrams, unpaced, to 127.0.0.1:port; how many went.
+int sendDatagrams(quint16 port, int count);
+
 // What a reference did with the same input, in the same run.
 struct Reference
 {

@@ -10,9 +10,6 @@
 
 namespace bench {
 
-namespace {
-
-// Until a process's CPU stops moving (it has taken everything in).
 void waitQuiet(qint64 pid, int timeoutMs)
 {
     double last = processCpu(pid);
@@ -24,7 +21,23 @@ void waitQuiet(qint64 pid, int timeoutMs)
     }, timeoutMs);
 }
 
-} // namespace
+int sendDatagrams(quint16 port, int count)
+{
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to {};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    char payload[64];
+    int sent = 0;
+    for (int i = 0; i < count; ++i) {
+        const int n = std::snprintf(payload, sizeof payload, "datagram %d <b>x</b>\r\n", i);
+        if (::sendto(fd, payload, size_t(n), 0, reinterpret_cast<sockaddr *>(&to), sizeof to) == n)
+            ++sent;
+    }
+    ::close(fd);
+    return sent;
+}
 
 Reference bareStreamReference(const QStringList &simulatorOptions)
 {
@@ -68,17 +81,7 @@ Reference bareUdpReference(int datagrams)
     const double cpu0 = processCpu(reader.processId());
     QElapsedTimer wall;
     wall.start();
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in to {};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    char payload[64];
-    for (int i = 0; i < datagrams; ++i) {
-        const int n = std::snprintf(payload, sizeof payload, "datagram %d <b>x</b>\r\n", i);
-        ::sendto(fd, payload, size_t(n), 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
-    }
-    ::close(fd);
+    sendDatagrams(port, datagrams);
     waitQuiet(reader.processId(), 60000);
     r.wall = wall.nsecsElapsed() / 1e9;
     r.cpu = processCpu(reader.processId()) - cpu0; // before it waits out its two idle seconds

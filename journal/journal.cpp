@@ -21,9 +21,15 @@ QString quotedField(const QString &field)
     return QLatin1Char('"') + q + QLatin1Char('"');
 }
 
-// Nine decimals as written, trailing zeros (and a bare ".") dropped, "-0" as "0".
-QByteArray trimmedNumber(const char *first, const char *last)
+// Readings carry four decimals of the meter's unit; a Ω reading in mΩ
+// carries one. Nine cover limits typed with more. Trailing zeros (and a bare
+// ".") dropped, "-0" as "0". to_chars: no locale machinery, as this runs for
+// every reading; 400 bytes hold any finite double with nine decimals.
+QByteArray plainNumberBytes(double value)
 {
+    char buffer[400];
+    const char *first = buffer;
+    const char *last = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 9).ptr;
     if (std::find(first, last, '.') != last) {
         while (last[-1] == '0')
             --last;
@@ -35,9 +41,9 @@ QByteArray trimmedNumber(const char *first, const char *last)
     return QByteArray(first, int(last - first));
 }
 
-QString limitField(const meter::Limit &limit)
+QByteArray limitField(const meter::Limit &limit)
 {
-    return limit.state == meter::Limit::Number ? plainNumber(limit.value) : QString();
+    return limit.state == meter::Limit::Number ? plainNumberBytes(limit.value) : QByteArray();
 }
 
 bool sameLimit(const meter::Limit &a, const meter::Limit &b)
@@ -51,63 +57,20 @@ bool sameLimits(const meter::Limits &a, const meter::Limits &b)
            && sameLimit(a.vHigh, b.vHigh);
 }
 
-} // namespace
-
-QString plainNumber(double value)
-{
-    // Readings carry four decimals of the meter's unit; a Ω reading in mΩ
-    // carries one. Nine cover limits typed with more. (to_chars: the
-    // locale-free fast path; this runs for every reading.)
-    char buffer[400];
-    const std::to_chars_result end = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 9);
-    if (end.ec != std::errc())
-        return QString::number(value, 'f', 9);
-    return QString::fromLatin1(trimmedNumber(buffer, end.ptr));
-}
-
-QString isoTime(const QDateTime &time)
-{
-    const int offset = time.offsetFromUtc();
-    const int minutes = qAbs(offset) / 60;
-    const QDate d = time.date();
-    const QTime t = time.time();
-    char buffer[64];
-    const int n = std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d", d.year(),
-                                d.month(), d.day(), t.hour(), t.minute(), t.second(), t.msec(),
-                                offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
-    return QString::fromLatin1(buffer, qBound(0, n, int(sizeof buffer) - 1));
-}
-
-QString csvLine(const meter::MeterReading &reading, const QString &station, const QString &port, const QString &time)
-{
-    QByteArray line;
-    appendCsvLine(line, reading, quotedField(station).toUtf8(), quotedField(port).toUtf8(), time.toUtf8(),
-                  limitFields(reading.limits));
-    line.chop(1);
-    return QString::fromUtf8(line);
-}
-
 QByteArray limitFields(const meter::Limits &limits)
 {
-    return (limitField(limits.rLow) + QLatin1Char(',') + limitField(limits.rHigh) + QLatin1Char(',')
-            + limitField(limits.vLow) + QLatin1Char(',') + limitField(limits.vHigh))
-        .toUtf8();
+    return limitField(limits.rLow) + ',' + limitField(limits.rHigh) + ',' + limitField(limits.vLow) + ','
+           + limitField(limits.vHigh);
 }
 
+// One reading as a journal line in UTF-8, with its line end. What stays the
+// same for a burst comes ready: time (isoTime), station and port (quoted)
+// and the four limit fields with their commas (limitFields).
 void appendCsvLine(QByteArray &out, const meter::MeterReading &reading, const QByteArray &station,
                    const QByteArray &port, const QByteArray &time, const QByteArray &limits)
 {
     // Runs for every reading: bytes straight into the line, no QString on the way.
     const auto text = [&out](const QString &field) { out += quotedField(field).toUtf8(); };
-    const auto number = [&out](double value) {
-        char buffer[32];
-        const std::to_chars_result end = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 9);
-        if (end.ec != std::errc()) {
-            out += plainNumber(value).toLatin1();
-            return;
-        }
-        out += trimmedNumber(buffer, end.ptr);
-    };
     out.reserve(out.size() + 160);
     out += time;
     out += ',';
@@ -118,10 +81,10 @@ void appendCsvLine(QByteArray &out, const meter::MeterReading &reading, const QB
     out += QByteArray::number(qulonglong(reading.seq));
     out += ',';
     if (!reading.decoded.rOverload)
-        number(reading.rMilliOhms());
+        out += plainNumberBytes(reading.rMilliOhms());
     out += ',';
     if (!reading.decoded.vOverload)
-        number(reading.signedVolts());
+        out += plainNumberBytes(reading.signedVolts());
     out += ',';
     if (reading.verdict == meter::Verdict::Pass)
         out += "PASS";
@@ -138,6 +101,26 @@ void appendCsvLine(QByteArray &out, const meter::MeterReading &reading, const QB
     out += ',';
     out += limits;
     out += '\n';
+}
+
+} // namespace
+
+QString plainNumber(double value)
+{
+    return QString::fromLatin1(plainNumberBytes(value));
+}
+
+QString isoTime(const QDateTime &time)
+{
+    const int offset = time.offsetFromUtc();
+    const int minutes = qAbs(offset) / 60;
+    const QDate d = time.date();
+    const QTime t = time.time();
+    char buffer[64];
+    const int n = std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02dT%02d:%02d:%02d.%03d%c%02d:%02d", d.year(),
+                                d.month(), d.day(), t.hour(), t.minute(), t.second(), t.msec(),
+                                offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
+    return QString::fromLatin1(buffer, qBound(0, n, int(sizeof buffer) - 1));
 }
 
 QList<QByteArray> csvFields(const QByteArray &line)

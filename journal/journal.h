@@ -9,16 +9,6 @@ namespace journal {
 // The CSV columns, in order; also the header line.
 extern const char *const kHeader;
 
-// One reading as a journal line (no line end), fields quoted per RFC 4180
-// where they need it; time is isoTime(reading.time), written once for the
-// readings of a burst that share it.
-QString csvLine(const meter::MeterReading &reading, const QString &station, const QString &port, const QString &time);
-// The same line in UTF-8, appended to out with its line end; the fields that
-// stay the same for a burst come ready: time (isoTime), station and port
-// (csvField) and the four limit fields with their commas (limitFields).
-void appendCsvLine(QByteArray &out, const meter::MeterReading &reading, const QByteArray &station,
-                   const QByteArray &port, const QByteArray &time, const QByteArray &limits);
-QByteArray limitFields(const meter::Limits &limits);
 // A field quoted per RFC 4180 where it needs to be.
 QString csvField(const QString &field);
 // The fields of a journal (or cell-record) line, RFC 4180 quoting undone.

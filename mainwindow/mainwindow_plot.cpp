@@ -111,9 +111,8 @@ bool MainWindow::appendLivePoint(double r, double v)
     if (plot->graphCount() >= 1) {
         const QCPGraphDataContainer &data = *plot->graph(0)->data();
         pendingScreen.plottedFrom = qMin(pendingScreen.plottedFrom, data.isEmpty() ? key : (data.constEnd() - 1)->key);
-    }
-    if (plot->graphCount() >= 1)
         plot->graph(0)->addData(key, r);
+    }
     if (plot->graphCount() >= 2)
         plot->graph(1)->addData(key, v);
     return true;

@@ -21,30 +21,6 @@ using journal::Journal;
 
 namespace {
 
-QByteArray frame(quint32 rCounts, quint32 vCounts, bool milliOhm = true, bool negative = false,
-                 bool rOverload = false, bool vOverload = false)
-{
-    meter::FrameFields f;
-    f.rCounts = rCounts;
-    f.vCounts = vCounts;
-    f.milliOhm = milliOhm;
-    f.vNegative = negative;
-    f.rOverload = rOverload;
-    f.vOverload = vOverload;
-    return meter::encodeFrame(f);
-}
-
-QStringList fileLines(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    QByteArray bytes = f.readAll();
-    if (bytes.startsWith("\xEF\xBB\xBF"))
-        bytes.remove(0, 3);
-    return QString::fromUtf8(bytes).split('\n', Qt::SkipEmptyParts);
-}
-
 // The fields of a line as text (the exact text of a whole line is checked too).
 QStringList fields(const QString &line)
 {
@@ -89,11 +65,11 @@ private slots:
         const QDateTime at(QDate(2026, 12, 7), QTime(10, 28, 58, 123), Qt::OffsetFromUTC, 8 * 3600);
         session.setClock([at] { return at; });
         session.setLimits(limits("0", "10", "0.5", "5"));
-        session.feed(frame(123456, 37012));                           // 12.3456 mΩ, 3.7012 V
-        session.feed(frame(15000, 37012, false, true));               // 1.5 Ω, -3.7012 V
-        session.feed(frame(50000, 37012, true, false, true, false));  // R overload
+        session.feed(frameOf(123456, 37012));                           // 12.3456 mΩ, 3.7012 V
+        session.feed(frameOf(15000, 37012, 6, 3, false, true));               // 1.5 Ω, -3.7012 V
+        session.feed(frameOf(50000, 37012, 6, 3, true, false, true, false));  // R overload
         session.setLimits(limits("0", "", "0", "5"));
-        session.feed(frame(50000, 37012, true, true, false, true));   // V overload, a limit not set
+        session.feed(frameOf(50000, 37012, 6, 3, true, true, false, true));   // V overload, a limit not set
         journal.close();
 
         const QString path = m_work->file("j/readings-2026-12-07.csv");
@@ -101,7 +77,7 @@ private slots:
         QVERIFY(raw.open(QIODevice::ReadOnly));
         QVERIFY(raw.readAll().startsWith("\xEF\xBB\xBF" "time,station,port,seq,r_mohm,v,verdict,r_text,v_text,"
                                           "r_range,v_range,r_low,r_high,v_low,v_high\n"));
-        const QStringList lines = fileLines(path);
+        const QStringList lines = testsupport::textFileLines(path);
         QCOMPARE(lines.size(), 5);
         QCOMPARE(lines[1], QString("2026-12-07T10:28:58.123+08:00,\"Line 3, \"\"north\"\"\",/dev/ttyUSB0,1,"
                                    "12.3456,3.7012,NG,12.3456mΩ,3.7012V,AUTO,AUTO,0,10,0.5,5"));
@@ -153,13 +129,13 @@ private slots:
         session.addSink(&journal);
         session.setClock([] { return QDateTime(QDate(2026, 12, 7), QTime(9, 0), Qt::OffsetFromUTC, -3 * 3600 - 1800); });
         session.setLimits(limits("1", "2", "3", "4"));
-        session.feed(frame(15000, 37012));
+        session.feed(frameOf(15000, 37012));
         session.setLimits(limits("1", "2.5", "3", ""));
-        session.feed(frame(15000, 37012) + frame(15001, 37012));
+        session.feed(frameOf(15000, 37012) + frameOf(15001, 37012));
         session.setLimits(limits("1", "2", "3", "4"));
-        session.feed(frame(15002, 37012));
+        session.feed(frameOf(15002, 37012));
         journal.close();
-        const QStringList lines = fileLines(m_work->file("j/readings-2026-12-07.csv"));
+        const QStringList lines = testsupport::textFileLines(m_work->file("j/readings-2026-12-07.csv"));
         QCOMPARE(lines.size(), 5);
         QVERIFY2(lines[1].startsWith("2026-12-07T09:00:00.000-03:30,"), qPrintable(lines[1]));
         QCOMPARE(fields(lines[1]).mid(11), QStringList({"1", "2", "3", "4"}));
@@ -175,13 +151,13 @@ private slots:
         session.addSink(&journal);
         QDateTime now(QDate(2026, 12, 7), QTime(23, 59, 59, 900));
         session.setClock([&now] { return now; });
-        session.feed(frame(1, 1));
+        session.feed(frameOf(1, 1));
         now = QDateTime(QDate(2026, 12, 8), QTime(0, 0, 0, 100));
-        session.feed(frame(2, 2));
-        session.feed(frame(3, 3));
+        session.feed(frameOf(2, 2));
+        session.feed(frameOf(3, 3));
         journal.close();
-        const QStringList first = fileLines(m_work->file("j/readings-2026-12-07.csv"));
-        const QStringList second = fileLines(m_work->file("j/readings-2026-12-08.csv"));
+        const QStringList first = testsupport::textFileLines(m_work->file("j/readings-2026-12-07.csv"));
+        const QStringList second = testsupport::textFileLines(m_work->file("j/readings-2026-12-08.csv"));
         QCOMPARE(first.size(), 2);
         QCOMPARE(second.size(), 3);
         QVERIFY(second[0].startsWith("time,"));
@@ -203,9 +179,9 @@ private slots:
         Journal journal(m_work->file("j"), "s");
         session.addSink(&journal);
         session.setClock([] { return QDateTime(QDate(2026, 12, 7), QTime(10, 0, 1)); });
-        session.feed(frame(30000, 10000));
+        session.feed(frameOf(30000, 10000));
         journal.close();
-        const QStringList lines = fileLines(path);
+        const QStringList lines = testsupport::textFileLines(path);
         QCOMPARE(lines.size(), 4);
         QCOMPARE(lines[2], QString("2026-12-07T10:00:00.500+00:00,s,p,2,1.2")); // torn, as it was
         QCOMPARE(fields(lines[3]).size(), 15);                                  // and a whole line after
@@ -231,7 +207,7 @@ private slots:
         const QDateTime at(QDate(2026, 12, 7), QTime(9, 0));
         session.setClock([at] { return at; });
         for (int i = 1; i <= 20; ++i)
-            session.feed(frame(quint32(i), 1));
+            session.feed(frameOf(quint32(i), 1));
         session.flushRecords(); // as the screen does before it shows them
         QVERIFY(journal.paused());
         QCOMPARE(journal.waiting(), 20);
@@ -246,9 +222,9 @@ private slots:
         // The folder is fixed: everything waiting goes out, in order, then the live ones.
         QVERIFY(QFile::remove(folder));
         QTRY_VERIFY_WITH_TIMEOUT(!journal.paused(), 3000);
-        session.feed(frame(21, 1));
+        session.feed(frameOf(21, 1));
         journal.close();
-        const QStringList lines = fileLines(journal.fileFor(at.date()));
+        const QStringList lines = testsupport::textFileLines(journal.fileFor(at.date()));
         QCOMPARE(lines.size(), 22);
         for (int i = 1; i <= 21; ++i)
             QCOMPARE(fields(lines[i])[3], QString::number(i));
@@ -267,7 +243,7 @@ private slots:
         journal::JournalIndicator indicator(&journal, &bar);
         session.addSink(&journal);
         for (int i = 1; i <= 8; ++i)
-            session.feed(frame(quint32(i), 1));
+            session.feed(frameOf(quint32(i), 1));
         session.flushRecords();
         QCOMPARE(journal.waiting(), 5);
         QCOMPARE(journal.notJournaled(), quint64(3));
@@ -286,7 +262,7 @@ private slots:
         lw.probe.setReceiveWindowCap(40);
         QVERIFY(lw.link());
         for (int i = 1; i <= 200; ++i) {
-            QVERIFY(lw.meter.send(frame(quint32(i) * 10000, 37000)));
+            QVERIFY(lw.meter.send(frameOf(quint32(i) * 10000, 37000)));
             if (i % 25 == 0)
                 QTRY_COMPARE_WITH_TIMEOUT(lw.probe.receiveCount(), quint32(i), 3000);
         }
@@ -296,7 +272,7 @@ private slots:
         QVERIFY2(window.first().contains("记录文件夹") && window.first().contains(folder), qPrintable(window.first()));
         QVERIFY(QDir(folder).entryList({"receive-window-*"}).isEmpty());
         extensions.journal()->close();
-        const QStringList lines = fileLines(extensions.journal()->fileFor(QDate::currentDate()));
+        const QStringList lines = testsupport::textFileLines(extensions.journal()->fileFor(QDate::currentDate()));
         QCOMPARE(lines.size(), 201);
         QCOMPARE(fields(lines.last())[3], QString("200"));
         QCOMPARE(fields(lines.last())[2], lw.meter.link());
@@ -324,7 +300,7 @@ private slots:
         QVector<qint64> sentAt;
         quint32 n = 0;
         while (clock.elapsed() < 3000) {
-            QVERIFY(meter.send(frame(++n, 37000)));
+            QVERIFY(meter.send(frameOf(++n, 37000)));
             sentAt << clock.elapsed();
             QTest::qWait(20);
         }
@@ -337,7 +313,7 @@ private slots:
         QVERIFY(!files.isEmpty());
         QStringList lines;
         for (const QString &file : files)
-            lines += fileLines(QDir(folder).filePath(file)).mid(1);
+            lines += testsupport::textFileLines(QDir(folder).filePath(file)).mid(1);
         int mustHave = 0;
         while (mustHave < sentAt.size() && sentAt[mustHave] < killedAt - 200)
             ++mustHave;

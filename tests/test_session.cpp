@@ -3,6 +3,7 @@
 #include "meter/metersession.h"
 #include "meter/rangecontrol.h"
 #include "mainwindowprobe.h"
+#include "meterline.h"
 #include "testsupport.h"
 
 #include <QComboBox>
@@ -12,20 +13,6 @@
 using namespace meter;
 
 namespace {
-
-QByteArray frame(quint32 rCounts, quint32 vCounts, quint8 rCode = 6, quint8 vCode = 3, bool milliOhm = true,
-                 bool negative = false, bool rOverload = false)
-{
-    FrameFields f;
-    f.rCounts = rCounts;
-    f.vCounts = vCounts;
-    f.rRangeCode = rCode;
-    f.vRangeCode = vCode;
-    f.milliOhm = milliOhm;
-    f.vNegative = negative;
-    f.rOverload = rOverload;
-    return encodeFrame(f);
-}
 
 Limits limits(double rLow, double rHigh, double vLow, double vHigh)
 {
@@ -79,7 +66,7 @@ private slots:
         session.linkOpened("/dev/test");
         QByteArray stream;
         for (int i = 1; i <= 100; ++i)
-            stream += frame(quint32(i) * 100, 37000);
+            stream += frameOf(quint32(i) * 100, 37000);
         int pos = 0;
         for (int k = 0; pos < stream.size(); ++k) {
             const int n = cuts[k % cuts.size()];
@@ -107,7 +94,7 @@ private slots:
         session.setDivisor(3);
         QByteArray stream;
         for (int i = 1; i <= 10; ++i)
-            stream += frame(quint32(i), 1);
+            stream += frameOf(quint32(i), 1);
         session.feed(stream);
         // Frames 3, 6 and 9 pass the gate and are numbered 1, 2, 3.
         QCOMPARE(sink.readings.size(), 3);
@@ -122,7 +109,7 @@ private slots:
         session.clearReceiveCount();
         session.setDivisor(1);
         session.setDivisor(0); // ignored: there is no gate that takes nothing
-        session.feed(frame(5, 5));
+        session.feed(frameOf(5, 5));
         QCOMPARE(sink.readings.last().seq, 1u);
         QCOMPARE(sink.readings.last().frameCount, 1u);
         QCOMPARE(session.divisor(), 1u);
@@ -136,12 +123,12 @@ private slots:
         const QDateTime fixed(QDate(2026, 12, 7), QTime(10, 28, 58, 123));
         session.setClock([fixed] { return fixed; });
         session.setLimits(limits(0, 10, 0, 5));
-        session.feed(frame(50000, 37000, 1, 0));                          // 5 mΩ, 3.7 V: PASS
-        session.feed(frame(15000, 37000, 3, 1, false));                   // 1.5 Ω = 1,500 mΩ: NG
-        session.feed(frame(50000, 37000, 9, 7, true, true));              // codes outside the tables
-        session.feed(frame(50000, 37000, 6, 3, true, false, true));       // R overload: no verdict
+        session.feed(frameOf(50000, 37000, 1, 0));                          // 5 mΩ, 3.7 V: PASS
+        session.feed(frameOf(15000, 37000, 3, 1, false));                   // 1.5 Ω = 1,500 mΩ: NG
+        session.feed(frameOf(50000, 37000, 9, 7, true, true));              // codes outside the tables
+        session.feed(frameOf(50000, 37000, 6, 3, true, false, true));       // R overload: no verdict
         session.setLimits(Limits());
-        session.feed(frame(50000, 37000));                                // no limits: no verdict
+        session.feed(frameOf(50000, 37000));                                // no limits: no verdict
         QCOMPARE(sink.readings.size(), 5);
         const MeterReading &pass = sink.readings[0];
         QCOMPARE(int(pass.verdict), int(Verdict::Pass));
@@ -177,7 +164,7 @@ private slots:
             Recorder sink;
             session.addSink(&sink);
             const QDateTime before = QDateTime::currentDateTime();
-            session.feed(frame(50000, 37000));
+            session.feed(frameOf(50000, 37000));
             const QDateTime after = QDateTime::currentDateTime();
             QCOMPARE(sink.readings.size(), 1);
             const QDateTime at = sink.readings[0].time;
@@ -207,12 +194,12 @@ private slots:
         session.addSink(&publisher);
         session.addSink(&journal); // once is enough
         QSignalSpy handled(&session, &MeterSession::burstHandled);
-        session.feed(frame(1, 1));
+        session.feed(frameOf(1, 1));
         QCOMPARE(calls, QStringList({"journal", "publisher", "screen"}));
         QCOMPARE(handled.count(), 1);
         session.removeSink(&publisher);
         calls.clear();
-        session.feed(frame(2, 2));
+        session.feed(frameOf(2, 2));
         QCOMPARE(calls, QStringList({"journal", "screen"}));
     }
 
@@ -222,8 +209,8 @@ private slots:
         Recorder sink;
         session.addSink(&sink);
         session.linkOpened("/dev/test");
-        session.feed(QByteArray(1, '\x55') + frame(10000, 10000).left(6));
-        session.feed(frame(10000, 10000).mid(6) + frame(20000, 20000));
+        session.feed(QByteArray(1, '\x55') + frameOf(10000, 10000).left(6));
+        session.feed(frameOf(10000, 10000).mid(6) + frameOf(20000, 20000));
         QCOMPARE(sink.readings.size(), 2);
         QCOMPARE(sink.readings[1].decoded.r, 2.0);
         QCOMPARE(session.framer().discardedBytes(), quint64(1));
@@ -237,7 +224,7 @@ private slots:
         Recorder sink;
         session.addSink(&sink);
         session.linkOpened("/dev/test");
-        session.feed(frame(10000, 10000, 0x7F, 0x09));
+        session.feed(frameOf(10000, 10000, 0x7F, 0x09));
         QCOMPARE(sink.readings.size(), 0);
         QTRY_COMPARE_WITH_TIMEOUT(sink.readings.size(), 1, 2000);
         QCOMPARE(sink.bursts.last().rRangeCode, qint8(0x7F));

@@ -36,15 +36,10 @@ void writeSets()
     f.write(kSets);
 }
 
+// The rows below the header.
 QStringList csvRows(const QString &path)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    QByteArray bytes = f.readAll();
-    if (bytes.startsWith("\xEF\xBB\xBF"))
-        bytes.remove(0, 3);
-    return QString::fromUtf8(bytes).split('\n', Qt::SkipEmptyParts).mid(1);
+    return testsupport::textFileLines(path).mid(1);
 }
 
 meter::MeterReading reading(double rMilliOhm, double v, bool lifted = false, qint64 ms = 0)

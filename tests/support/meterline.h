@@ -66,7 +66,8 @@ private:
 };
 
 inline QByteArray frameOf(quint32 rCounts, quint32 vCounts, quint8 rCode = 6, quint8 vCode = 3,
-                          bool milliOhm = true, bool negative = false)
+                          bool milliOhm = true, bool negative = false, bool rOverload = false,
+                          bool vOverload = false)
 {
     meter::FrameFields f;
     f.rCounts = rCounts;
@@ -75,6 +76,8 @@ inline QByteArray frameOf(quint32 rCounts, quint32 vCounts, quint8 rCode = 6, qu
     f.vRangeCode = vCode;
     f.milliOhm = milliOhm;
     f.vNegative = negative;
+    f.rOverload = rOverload;
+    f.vOverload = vOverload;
     return meter::encodeFrame(f);
 }
 

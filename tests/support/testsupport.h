@@ -62,6 +62,19 @@ inline void answerNextModal(std::function<void(QWidget *)> answer = {}, int time
     timer->start();
 }
 
+// The lines of a UTF-8 text file (a CSV of the journal or the station),
+// its byte-order mark left out, empty lines skipped; none if it cannot be read.
+inline QStringList textFileLines(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    QByteArray bytes = f.readAll();
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        bytes.remove(0, 3);
+    return QString::fromUtf8(bytes).split('\n', Qt::SkipEmptyParts);
+}
+
 // Text of a message box, or empty.
 inline QString messageBoxText(QWidget *w)
 {

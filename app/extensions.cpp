@@ -3,6 +3,8 @@
 #include "reconnector.h"
 
 #include "journal/journal.h"
+#include "platform/termination.h"
+#include "storage/folderlock.h"
 #include "journal/journalindicator.h"
 #include "mqtt/publisher.h"
 #include "mainwindow.h"
@@ -10,7 +12,15 @@
 #include "station/station.h"
 #include "station/stationdock.h"
 
+#include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QStandardPaths>
+
+#include <cstdio>
 #include <QHostInfo>
 #include <QLabel>
 #include <QPushButton>
@@ -26,7 +36,25 @@ Extensions::Extensions(MainWindow &window, const StartOptions &options, QObject 
                            : !settings.journalFolder.isEmpty() ? settings.journalFolder
                                                                : journalFolder(QStringLiteral("config.ini"));
     const QString station = settings.stationName.isEmpty() ? QHostInfo::localHostName() : settings.stationName;
-    if (!options.noJournal && settings.journalEnabled) {
+    const bool stationOn = options.station || settings.stationEnabled;
+    bool journalOn = !options.noJournal && settings.journalEnabled;
+    if (journalOn || stationOn) {
+        // One program per journal folder: a second one runs without it.
+        m_lock = new FolderLock(folder);
+        QString reason;
+        if (!m_lock->acquire(&reason)) {
+            delete m_lock;
+            m_lock = nullptr;
+            journalOn = false;
+            std::fprintf(stderr, "zentrel: %s\n", qPrintable(reason));
+            auto *indicator = new QLabel(QStringLiteral("不记录：%1").arg(reason), window.statusBar());
+            indicator->setObjectName(QStringLiteral("journalIndicator"));
+            indicator->setStyleSheet(QStringLiteral("QLabel { color: red; }"));
+            window.statusBar()->addPermanentWidget(indicator);
+            window.setReadingArchive(options.journalDir, {});
+        }
+    }
+    if (journalOn) {
         m_journal = new journal::Journal(folder, station, this);
         window.meterSession()->addSink(m_journal);
         // The indicator is made when there is first something to say, so the
@@ -42,7 +70,7 @@ Extensions::Extensions(MainWindow &window, const StartOptions &options, QObject 
         window.setReadingArchive(options.journalDir, {});
     }
 
-    if (options.station || settings.stationEnabled) {
+    if (stationOn && m_lock) {
         // Station mode: cell records beside the journal, a dock and a menu.
         m_station = new station::Station(folder, station, this);
         station::CaptureSettings capture;
@@ -64,8 +92,15 @@ Extensions::Extensions(MainWindow &window, const StartOptions &options, QObject 
         auto *indicator = new QLabel(window.statusBar());
         indicator->setObjectName(QStringLiteral("mqttIndicator"));
         window.statusBar()->addPermanentWidget(indicator);
+        const bool stationIsTopic = settings.mqttPrefix.isEmpty()
+                                    && (station.contains(QLatin1Char('/')) || station.contains(QLatin1Char('+'))
+                                        || station.contains(QLatin1Char('#')));
         if (!m_journal) {
             indicator->setText(tr("MQTT 未启用：发布需要开着记录（journal）"));
+        } else if (stationIsTopic) {
+            // A "/" would change the topic's depth, "+" and "#" make none.
+            indicator->setText(QStringLiteral("MQTT 未启用：站名“%1”含 /、+ 或 #，不能作主题的一层；请设 [MQTT] Prefix")
+                                   .arg(station));
         } else {
             mqtt::PublisherSettings p;
             p.client.host = mqttHost;
@@ -114,6 +149,11 @@ Extensions::Extensions(MainWindow &window, const StartOptions &options, QObject 
                 connect(button, &QPushButton::clicked, r, &Reconnector::stop);
     }
 
+    // Ending by a signal goes the way a close does; so does closing the window.
+    auto *watcher = new TerminationWatcher(this);
+    connect(watcher, &TerminationWatcher::terminationRequested, this, &Extensions::endOnSignal);
+    window.installEventFilter(this);
+
     if (!options.port.isEmpty()) {
         int baud = options.baud;
         if (baud == 0)
@@ -124,6 +164,89 @@ Extensions::Extensions(MainWindow &window, const StartOptions &options, QObject 
         const QString port = options.port;
         QTimer::singleShot(0, this, [this, port, baud] { openFromCommandLine(port, baud); });
     }
+}
+
+bool Extensions::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == &m_window && event->type() == QEvent::Close && !readyToLeave(true)) {
+        event->ignore();
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+bool Extensions::readyToLeave(bool interactive)
+{
+    QVector<journal::DailyCsv *> files;
+    if (m_journal) {
+        m_journal->flush();
+        files << m_journal;
+    }
+    if (m_station)
+        files << m_station->file();
+    int waiting = 0;
+    QString reason;
+    for (journal::DailyCsv *f : files) {
+        if (!f->writeWaitingNow()) {
+            waiting += f->waiting();
+            reason = f->reason();
+        }
+    }
+    if (waiting == 0)
+        return true;
+    auto writeTo = [&files](const QString &folder, QString *why) {
+        bool all = true;
+        for (journal::DailyCsv *f : files)
+            all = f->writeWaitingTo(folder, why) && all;
+        return all;
+    };
+    if (!interactive) {
+        // No one to ask: a rescue folder, named where a service's log shows it.
+        const QStringList rescue = {
+            QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)).filePath(QStringLiteral("zentrel/rescue")),
+            QDir(QDir::tempPath()).filePath(QStringLiteral("zentrel-rescue"))};
+        for (const QString &folder : rescue) {
+            QString why;
+            if (writeTo(folder, &why)) {
+                std::fprintf(stderr, "zentrel: %d readings could not be written (%s); they are in %s\n", waiting,
+                             qPrintable(reason), qPrintable(QDir::toNativeSeparators(folder)));
+                return true;
+            }
+        }
+        std::fprintf(stderr, "zentrel: %d readings could not be written anywhere (%s); they are lost\n", waiting,
+                     qPrintable(reason));
+        return true;
+    }
+    for (;;) {
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("记录未写完"),
+                        QStringLiteral("%1 条读数还在内存中，无法写入：%2").arg(waiting).arg(reason), QMessageBox::NoButton,
+                        &m_window);
+        QPushButton *keep = box.addButton(QStringLiteral("继续尝试"), QMessageBox::RejectRole);
+        QPushButton *elsewhere = box.addButton(QStringLiteral("写到其他文件夹…"), QMessageBox::AcceptRole);
+        box.addButton(QStringLiteral("退出并丢弃 %1 条读数").arg(waiting), QMessageBox::DestructiveRole);
+        box.setDefaultButton(keep);
+        box.exec();
+        if (box.clickedButton() == keep || !box.clickedButton())
+            return false;
+        if (box.clickedButton() != elsewhere)
+            return true;
+        const QString folder = QFileDialog::getExistingDirectory(&m_window, QStringLiteral("把读数写到"));
+        if (folder.isEmpty())
+            continue;
+        QString why;
+        if (writeTo(folder, &why))
+            return true;
+        reason = why;
+    }
+}
+
+void Extensions::endOnSignal(int signal)
+{
+    std::fprintf(stderr, "zentrel: signal %d: ending\n", signal);
+    readyToLeave(false);
+    if (m_publisher)
+        m_publisher->stop(); // saves the cursor
+    QCoreApplication::quit();
 }
 
 Extensions::~Extensions()
@@ -140,6 +263,7 @@ Extensions::~Extensions()
         m_window.meterSession()->removeSink(m_station);
         m_station->file()->close();
     }
+    delete m_lock;
 }
 
 void Extensions::openFromCommandLine(const QString &port, int baud)

@@ -5,6 +5,7 @@
 
 #include <QObject>
 
+class FolderLock;
 class MainWindow;
 class QLabel;
 class Reconnector;
@@ -36,8 +37,17 @@ public:
     station::StationDock *stationDock() const { return m_dock; }
     mqtt::Publisher *publisher() const { return m_publisher; }
 
+    // Whether the program may end now: what waits in memory is written,
+    // or (asking the operator when interactive, into a rescue folder named
+    // on stderr otherwise) put elsewhere or knowingly let go.
+    bool readyToLeave(bool interactive);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     void openFromCommandLine(const QString &port, int baud);
+    void endOnSignal(int signal);
 
     MainWindow &m_window;
     journal::Journal *m_journal = nullptr;
@@ -46,6 +56,7 @@ private:
     station::Station *m_station = nullptr;
     station::StationDock *m_dock = nullptr;
     mqtt::Publisher *m_publisher = nullptr;
+    FolderLock *m_lock = nullptr;
 };
 
 #endif // EXTENSIONS_H

@@ -3,16 +3,23 @@
 #include "app/extensions.h"
 #include "app/options.h"
 #include "app/startup.h"
+#include "platform/regularfile.h"
 
 #include <QApplication>
 
 int main(int argc, char *argv[])
 {
+    // Before any display is needed: --help, --version and refusals work on a server.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const StartOptions options = parseStartOptions(arguments);
+    ignoreFileSizeLimitSignal();
+
     QApplication app(argc, argv);
     QApplication::setDesktopFileName(QStringLiteral("zentrel"));
     QApplication::setApplicationName(QStringLiteral("zentrel"));
     QApplication::setApplicationVersion(QStringLiteral(ZENTREL_VERSION));
-    const StartOptions options = parseStartOptions(app); // --help and --version end here
 
     MainWindow window; // the whole window exists before start-up goes on
     applyStartupSettings(window);

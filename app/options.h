@@ -2,8 +2,7 @@
 #define OPTIONS_H
 
 #include <QString>
-
-class QCoreApplication;
+#include <QStringList>
 
 // What the command line asks for. Options never write config.ini.
 struct StartOptions
@@ -13,12 +12,16 @@ struct StartOptions
     QString journalDir;   // --journal-dir DIR
     bool noJournal = false;
     bool station = false; // --station: the station dock and menu
-    QString mqttHost;     // --mqtt HOST[:PORT]
+    QString mqttHost;     // --mqtt HOST[:PORT], [V6]:PORT or a bare IPv6 address
     int mqttPort = 0;
 };
 
-// Parses the command line; --help and --version print and exit, as do
-// options that make no sense (with the reason).
-StartOptions parseStartOptions(const QCoreApplication &app);
+// Parses the command line before any application object exists, so that
+// --help, --version and refusals work on a machine without a display; they
+// print and exit (2 with the reason for options that make no sense).
+StartOptions parseStartOptions(const QStringList &arguments);
+
+// host[:port], [v6]:port or a bare IPv6 literal; false with the reason.
+bool parseHostPort(const QString &text, QString *host, int *port, QString *reason);
 
 #endif // OPTIONS_H

@@ -1,6 +1,7 @@
 #include "dailycsv.h"
 
 #include "platform/filesync.h"
+#include "platform/regularfile.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -51,34 +52,31 @@ void DailyCsv::append(const QDate &day, const QByteArray &bytes)
 
 bool DailyCsv::openFor(const QDate &day)
 {
-    if (m_file.isOpen() && m_day == day)
-        return true;
+    if (m_file.isOpen() && m_day == day) {
+        // The folder deleted, the file renamed away or replaced: lines written
+        // now would go into a file nobody can find again.
+        if (pathStillNamesFile(m_file, m_path))
+            return true;
+        m_file.close();
+        m_day = QDate();
+    }
     close();
     if (!QDir().mkpath(m_folder)) {
         m_reason = QStringLiteral("无法建立文件夹 %1").arg(QDir::toNativeSeparators(m_folder));
         return false;
     }
     const QString path = fileFor(day);
-    const QFileInfo info(path);
-    if (info.exists() && !info.isFile()) {
-        m_reason = QStringLiteral("%1 不是普通文件").arg(QDir::toNativeSeparators(path));
+    if (!openRegularFile(m_file, path, QIODevice::ReadWrite | QIODevice::Append, &m_reason))
         return false;
-    }
+    m_path = path;
     // A last line torn by a power cut is left as it is (readers skip lines
     // with the wrong number of fields); writing goes on on a fresh line.
+    const qint64 size = m_file.size();
     bool torn = false;
-    if (info.exists() && info.size() > 0) {
-        QFile tail(path);
-        if (tail.open(QIODevice::ReadOnly) && tail.seek(info.size() - 1))
-            torn = tail.read(1) != "\n";
-    }
-    m_file.setFileName(path);
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Append)) {
-        m_reason = QStringLiteral("%1：%2").arg(QDir::toNativeSeparators(path), m_file.errorString());
-        return false;
-    }
+    if (size > 0 && m_file.seek(size - 1))
+        torn = m_file.read(1) != "\n";
     QByteArray start;
-    if (m_file.size() == 0)
+    if (size == 0)
         start = QByteArray("\xEF\xBB\xBF") + m_header + '\n'; // the BOM keeps "Ω" intact in spreadsheets
     else if (torn)
         start = "\n";
@@ -97,7 +95,7 @@ bool DailyCsv::write(const QDate &day, const QByteArray &bytes)
         return false;
     const qint64 before = m_file.size();
     if (m_file.write(bytes) != bytes.size() || !m_file.flush()) {
-        m_reason = QStringLiteral("%1：%2").arg(QDir::toNativeSeparators(m_file.fileName()), m_file.errorString());
+        m_reason = QStringLiteral("%1：%2").arg(QDir::toNativeSeparators(m_path), m_file.errorString());
         // No half line stays behind: the lines wait and are written again.
         m_file.resize(before);
         m_file.close();
@@ -119,6 +117,10 @@ void DailyCsv::pause(const QString &reason)
 
 void DailyCsv::retry()
 {
+    if (m_backlog.empty() && m_day.isValid() && !openFor(m_day)) {
+        emit stateChanged(); // the reason may have changed
+        return;
+    }
     while (!m_backlog.empty()) {
         const QDate day = m_backlog.front().day;
         QByteArray bytes;
@@ -141,10 +143,43 @@ void DailyCsv::retry()
     emit stateChanged();
 }
 
+bool DailyCsv::writeWaitingNow()
+{
+    if (!m_backlog.empty())
+        retry();
+    return m_backlog.empty();
+}
+
+bool DailyCsv::writeWaitingTo(const QString &folder, QString *reason)
+{
+    if (m_backlog.empty())
+        return true;
+    DailyCsv other(folder, m_prefix, m_header);
+    for (const Pending &p : m_backlog)
+        other.append(p.day, p.line);
+    other.close();
+    if (other.paused() || other.waiting() > 0) {
+        if (reason)
+            *reason = other.reason();
+        return false;
+    }
+    m_backlog.clear();
+    m_paused = false;
+    m_reason.clear();
+    m_retry.stop();
+    emit stateChanged();
+    return true;
+}
+
 void DailyCsv::sync()
 {
-    if (m_file.isOpen())
-        syncToDisk(m_file);
+    if (!m_file.isOpen())
+        return;
+    syncToDisk(m_file);
+    // A file that vanished is made anew with the next lines; one that
+    // cannot be made pauses now rather than at the next reading.
+    if (!pathStillNamesFile(m_file, m_path) && !openFor(m_day) && !m_paused)
+        pause(m_reason);
 }
 
 void DailyCsv::close()

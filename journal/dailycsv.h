@@ -19,7 +19,8 @@ namespace journal {
 //
 // When the folder cannot be written the file pauses: lines wait in memory
 // (bounded) and are written, in order, when a retry every few seconds
-// succeeds. Nothing is silent: paused(), reason() and notJournaled() say so,
+// succeeds. A file that is deleted, renamed away or replaced while open is
+// made anew (with its header) at the next write or sync. Nothing is silent: paused(), reason() and notJournaled() say so,
 // and stateChanged() is emitted whenever they change.
 class DailyCsv : public QObject
 {
@@ -46,6 +47,12 @@ public:
     void setRetryInterval(int ms) { m_retry.setInterval(ms); }
     // Syncs and closes the file (also done when it goes).
     virtual void close();
+    // Tries at once to write what waits in memory; true when nothing waits.
+    bool writeWaitingNow();
+    // Writes what waits in memory into daily files of the same name in
+    // another folder (the operator's choice, or a rescue folder), synced;
+    // true, and nothing waits any more, when all of it is there.
+    bool writeWaitingTo(const QString &folder, QString *reason);
 
 signals:
     void stateChanged();
@@ -66,6 +73,7 @@ private:
     QString m_prefix;
     QByteArray m_header;
     QFile m_file;
+    QString m_path; // of the open file
     QDate m_day;
     QTimer m_syncTimer;
     QTimer m_retry;

@@ -115,6 +115,13 @@ void MainWindow::on_Close_Serial_Button_clicked()
 void MainWindow::closeLink()
 {
     if (serialPort) {
+        // What the line delivered before it closed or hung up is read first.
+        if (serialPort->isOpen()) {
+            serialPort->waitForReadyRead(0);
+            const QByteArray rest = serialPort->readAll();
+            if (!rest.isEmpty())
+                session->feed(rest);
+        }
         serialPort->close();
         delete serialPort;
         serialPort = nullptr;

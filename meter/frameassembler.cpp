@@ -88,6 +88,15 @@ bool FrameAssembler::continues(const char *data, int size) const
     return m_plausible(frame.constData());
 }
 
+QByteArray FrameAssembler::finish()
+{
+    const int whole = m_pending.size() / m_frameSize * m_frameSize;
+    const QByteArray frames = m_pending.left(whole);
+    m_discarded += quint64(m_pending.size() - whole);
+    reset();
+    return frames;
+}
+
 void FrameAssembler::reset()
 {
     m_pending.clear();

@@ -33,6 +33,10 @@ public:
     qint64 staleAfterMs() const { return m_staleAfterMs; }
     quint64 discardedBytes() const { return m_discarded; }
     int frameSize() const { return m_frameSize; }
+    // The link ends: whole frames still held for want of evidence are passed
+    // on as they are (the stale time would have done the same), a partial
+    // frame is counted as dropped.
+    QByteArray finish();
     void reset();
 
 private:

@@ -67,7 +67,10 @@ void MeterSession::linkOpened(const QString &portName)
 
 void MeterSession::linkClosed()
 {
-    m_framer.reset();
+    // The last frame before a hang-up is often the one held for evidence.
+    const QByteArray held = m_framer.finish();
+    if (!held.isEmpty())
+        handle(held);
     m_holdTimer.stop();
 }
 

@@ -33,6 +33,7 @@ public:
 
     // A new link: nothing of the old one's bytes is carried over.
     void linkOpened(const QString &portName);
+    // The link ended: a frame the framer still holds becomes a reading first.
     void linkClosed();
     QString portName() const { return m_portName; }
 

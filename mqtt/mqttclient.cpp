@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QMetaObject>
+#include <QPointer>
 
 #include <cerrno>
 #include <cstring>
@@ -28,11 +29,33 @@ QString reasonOf(int rc)
 Client::Client(QObject *parent) : QObject(parent)
 {
     static LibraryInit init;
+    m_answerTimer.setSingleShot(true);
+    connect(&m_answerTimer, &QTimer::timeout, this, &Client::noAnswer);
 }
 
 Client::~Client()
 {
     stop();
+}
+
+template <typename F>
+void Client::post(quint64 generation, F f)
+{
+    QPointer<Client> guard(this);
+    QMetaObject::invokeMethod(this, [guard, generation, f] {
+        if (guard && guard->m_generation.load() == generation)
+            f(guard.data());
+    }, Qt::QueuedConnection);
+}
+
+bool Client::topicIsValid(const QString &topic, QString *reason)
+{
+    const QByteArray bytes = topic.toUtf8();
+    if (!topic.isEmpty() && mosquitto_pub_topic_check2(bytes.constData(), size_t(bytes.size())) == MOSQ_ERR_SUCCESS)
+        return true;
+    if (reason)
+        *reason = QStringLiteral("主题“%1”无效：不能为空，不能含 + 或 #").arg(topic);
+    return false;
 }
 
 bool Client::start(const ClientSettings &s, QString *error)
@@ -44,9 +67,13 @@ bool Client::start(const ClientSettings &s, QString *error)
         stop();
         return false;
     };
+    m_where = s.host.contains(QLatin1Char(':')) ? QStringLiteral("[%1]:%2").arg(s.host).arg(s.port)
+                                                : QStringLiteral("%1:%2").arg(s.host).arg(s.port);
+    m_answerTimeoutS = qMax(1, s.answerTimeoutS);
     m_mosq = mosquitto_new(s.clientId.toUtf8().constData(), true, this);
     if (!m_mosq)
         return fail(QStringLiteral("无法建立 MQTT 客户端"));
+    ++m_generation;
     mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
     mosquitto_connect_callback_set(m_mosq, &Client::onConnect);
     mosquitto_disconnect_callback_set(m_mosq, &Client::onDisconnect);
@@ -72,6 +99,8 @@ bool Client::start(const ClientSettings &s, QString *error)
     rc = mosquitto_loop_start(m_mosq);
     if (rc != MOSQ_ERR_SUCCESS)
         return fail(reasonOf(rc));
+    m_problemSinceAttempt = false;
+    m_answerTimer.start(m_answerTimeoutS * 1000);
     // Connecting happens in the library's thread; a broker that is not there
     // yet is retried there.
     rc = mosquitto_connect_async(m_mosq, s.host.toUtf8().constData(), s.port, s.keepAlive);
@@ -81,17 +110,21 @@ bool Client::start(const ClientSettings &s, QString *error)
         // A first attempt that failed (no broker yet, a TLS handshake that
         // broke off) is said, and the library's thread tries again.
         const QString reason = rc == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(std::strerror(errno)) : reasonOf(rc);
-        QMetaObject::invokeMethod(this, [this, reason] { emit disconnected(reason); }, Qt::QueuedConnection);
+        post(m_generation, [reason](Client *c) { emit c->disconnected(reason); });
     }
     return true;
 }
 
 void Client::stop()
 {
+    m_answerTimer.stop();
     if (!m_mosq)
         return;
+    ++m_generation; // what the old connection still posts is dropped
+    // The thread is asked to end and waited for: cancelling it could leave
+    // the library's locks held.
     mosquitto_disconnect(m_mosq);
-    mosquitto_loop_stop(m_mosq, true);
+    mosquitto_loop_stop(m_mosq, false);
     mosquitto_destroy(m_mosq);
     m_mosq = nullptr;
     m_connected = false;
@@ -105,53 +138,76 @@ int Client::publish(const QString &topic, const QByteArray &payload, QString *er
     const int rc = mosquitto_publish(m_mosq, &mid, topic.toUtf8().constData(), payload.size(), payload.constData(), 1, false);
     if (rc != MOSQ_ERR_SUCCESS) {
         if (error)
-            *error = reasonOf(rc);
+            *error = QStringLiteral("发布到“%1”被拒绝：%2").arg(topic, reasonOf(rc));
         return -1;
     }
     return mid;
 }
 
+void Client::noAnswer()
+{
+    if (m_connected || !m_mosq)
+        return;
+    if (!m_problemSinceAttempt)
+        emit problem(QStringLiteral("%1 在 %2 秒内没有应答").arg(m_where).arg(m_answerTimeoutS));
+    m_problemSinceAttempt = false;
+    m_answerTimer.start(m_answerTimeoutS * 1000);
+}
+
 void Client::onConnect(mosquitto *, void *self, int rc)
 {
     auto *client = static_cast<Client *>(self);
+    // A new connection: acknowledgements still queued from the old one are dropped.
+    const quint64 generation = rc == 0 ? ++client->m_generation : client->m_generation.load();
     const QString reason = rc == 0 ? QString() : QString::fromUtf8(mosquitto_connack_string(rc));
-    QMetaObject::invokeMethod(client, [client, rc, reason] {
-        client->m_connected = rc == 0;
-        if (rc == 0)
-            emit client->connected();
-        else
-            emit client->disconnected(reason);
-    }, Qt::QueuedConnection);
+    client->post(generation, [rc, reason](Client *c) {
+        c->m_connected = rc == 0;
+        if (rc == 0) {
+            c->m_answerTimer.stop();
+            emit c->connected();
+        } else {
+            c->m_problemSinceAttempt = true;
+            emit c->disconnected(reason);
+        }
+    });
 }
 
 void Client::onDisconnect(mosquitto *, void *self, int rc)
 {
     auto *client = static_cast<Client *>(self);
     const QString reason = rc == 0 ? QStringLiteral("已断开") : reasonOf(rc);
-    QMetaObject::invokeMethod(client, [client, reason] {
-        client->m_connected = false;
-        emit client->disconnected(reason);
-    }, Qt::QueuedConnection);
+    client->post(client->m_generation.load(), [reason](Client *c) {
+        const bool wasUp = c->m_connected;
+        c->m_connected = false;
+        // Dropped before the broker ever answered: say that, not the library's "Unknown error".
+        if (!wasUp && !c->m_problemSinceAttempt && !c->m_answerTimer.isActive())
+            emit c->disconnected(QStringLiteral("%1 在 %2 秒内没有应答").arg(c->m_where).arg(c->m_answerTimeoutS));
+        else
+            emit c->disconnected(reason);
+        c->m_problemSinceAttempt = false;
+        c->m_answerTimer.start(c->m_answerTimeoutS * 1000);
+    });
 }
 
 void Client::onPublish(mosquitto *, void *self, int mid)
 {
     auto *client = static_cast<Client *>(self);
-    QMetaObject::invokeMethod(client, [client, mid] { emit client->acknowledged(mid); }, Qt::QueuedConnection);
+    client->post(client->m_generation.load(), [mid](Client *c) { emit c->acknowledged(mid); });
 }
 
 void Client::onLog(mosquitto *, void *self, int level, const char *text)
 {
     // Failures the library only logs (a TLS handshake refused, a broker not
-    // there) are what the operator needs to read.
+    // there) are what the operator needs to read; they do not by themselves
+    // mean the link is down: the disconnect callback says that.
     if (!(level & MOSQ_LOG_ERR))
         return;
     auto *client = static_cast<Client *>(self);
     const QString reason = QString::fromUtf8(text);
-    QMetaObject::invokeMethod(client, [client, reason] {
-        client->m_connected = false;
-        emit client->disconnected(reason);
-    }, Qt::QueuedConnection);
+    client->post(client->m_generation.load(), [reason](Client *c) {
+        c->m_problemSinceAttempt = true;
+        emit c->problem(reason);
+    });
 }
 
 } // namespace mqtt

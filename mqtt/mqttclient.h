@@ -3,6 +3,9 @@
 
 #include <QObject>
 #include <QString>
+#include <QTimer>
+
+#include <atomic>
 
 struct mosquitto;
 
@@ -16,12 +19,15 @@ struct ClientSettings
     int keepAlive = 30;
     QString caFile, certFile, keyFile; // TLS when caFile is set
     QString user, password;
+    int answerTimeoutS = 10; // a broker that takes the connection and says nothing
 };
 
 // libmosquitto driven by its own network thread (mosquitto_loop_start): the
 // library then keeps the connection, reconnects with back-off and answers
 // pings without the GUI thread, and a stalled event loop never drops the
-// link. Its callbacks are posted to this object's thread as signals.
+// link. Its callbacks are posted to this object's thread as signals, each
+// marked with the connection it belongs to: an acknowledgement of an old
+// connection never reaches the messages of a new one.
 class Client : public QObject
 {
     Q_OBJECT
@@ -33,14 +39,21 @@ public:
     // Starts connecting (and reconnecting); false with the reason when the
     // settings cannot even be applied (a TLS file missing, ...).
     bool start(const ClientSettings &settings, QString *error);
+    // Disconnects and waits for the network thread to end.
     void stop();
     bool isConnected() const { return m_connected; }
     // QoS 1; returns the message id, or -1 with the reason.
     int publish(const QString &topic, const QByteArray &payload, QString *error);
+    // Whether a topic can be published to (no "+" or "#", valid UTF-8, not
+    // too long); false with the reason.
+    static bool topicIsValid(const QString &topic, QString *reason);
 
 signals:
     void connected();
     void disconnected(const QString &reason);
+    // Something the library reported that the operator needs to read (a
+    // TLS handshake refused, a broker not there); the link may still be up.
+    void problem(const QString &reason);
     void acknowledged(int mid);
 
 private:
@@ -48,9 +61,20 @@ private:
     static void onDisconnect(mosquitto *, void *self, int rc);
     static void onPublish(mosquitto *, void *self, int mid);
     static void onLog(mosquitto *, void *self, int level, const char *text);
+    // Runs f on this object's thread unless the connection it came from is
+    // no longer the current one.
+    template <typename F>
+    void post(quint64 generation, F f);
+    void noAnswer();
 
     mosquitto *m_mosq = nullptr;
     bool m_connected = false;
+    // Raised by every start, stop and new connection, in the library's thread too.
+    std::atomic<quint64> m_generation {0};
+    QTimer m_answerTimer;
+    bool m_problemSinceAttempt = false;
+    QString m_where;
+    int m_answerTimeoutS = 10;
 };
 
 } // namespace mqtt

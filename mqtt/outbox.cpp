@@ -1,12 +1,34 @@
 #include "outbox.h"
 
 #include "journal/journal.h"
+#include "platform/regularfile.h"
 
 #include <QDir>
-#include <QFile>
 #include <QJsonDocument>
 
 namespace mqtt {
+
+namespace {
+
+constexpr qint64 kChunk = 256 * 1024;
+
+QList<QByteArray> headerFields(QByteArray line)
+{
+    if (line.startsWith("\xEF\xBB\xBF"))
+        line.remove(0, 3);
+    if (line.endsWith('\r'))
+        line.chop(1);
+    return journal::csvFields(line);
+}
+
+} // namespace
+
+bool operator<(const Position &a, const Position &b)
+{
+    if (a.day != b.day)
+        return !a.day.isValid() || (b.day.isValid() && a.day < b.day);
+    return a.offset < b.offset;
+}
 
 Outbox::Outbox(const QString &folder, const QString &prefix, const QStringList &numberColumns)
     : m_folder(folder), m_prefix(prefix), m_numbers(numberColumns)
@@ -18,11 +40,15 @@ QString Outbox::fileFor(const QDate &day) const
     return QDir(m_folder).filePath(m_prefix + day.toString(QStringLiteral("'-'yyyy-MM-dd'.csv'")));
 }
 
-QDate Outbox::nextDay(const QDate &after) const
+QDate Outbox::nextDay(const QDate &after)
 {
-    // The daily files sort by name as by date.
-    const QStringList files = QDir(m_folder).entryList({m_prefix + QStringLiteral("-????-??-??.csv")}, QDir::Files, QDir::Name);
-    for (const QString &name : files) {
+    // The daily files sort by name as by date. At the end of today's file
+    // this is asked at every pump: the folder is listed at most once a second.
+    if (!m_daysAge.isValid() || m_daysAge.elapsed() > 1000) {
+        m_days = QDir(m_folder).entryList({m_prefix + QStringLiteral("-[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9].csv")}, QDir::Files, QDir::Name);
+        m_daysAge.start();
+    }
+    for (const QString &name : qAsConst(m_days)) {
         const QDate day = QDate::fromString(name.mid(m_prefix.size() + 1, 10), QStringLiteral("yyyy-MM-dd"));
         if (day.isValid() && (!after.isValid() || day > after))
             return day;
@@ -30,51 +56,167 @@ QDate Outbox::nextDay(const QDate &after) const
     return QDate();
 }
 
-bool Outbox::readLine(Position &at, QByteArray *line)
+bool Outbox::open(Reader &reader, const QDate &day)
 {
+    reader.file.close();
+    reader.day = QDate();
+    reader.buffer.clear();
+    reader.bufferStart = 0;
+    if (!openRegularFile(reader.file, fileFor(day), QIODevice::ReadOnly, nullptr))
+        return false;
+    reader.day = day;
+    return true;
+}
+
+bool Outbox::lineStart(Reader &reader, qint64 offset)
+{
+    if (offset == 0)
+        return true;
+    if (offset < 0 || offset > reader.file.size())
+        return false;
+    const qint64 i = offset - 1 - reader.bufferStart;
+    if (i >= 0 && i < reader.buffer.size())
+        return reader.buffer.at(int(i)) == '\n';
+    return reader.file.seek(offset - 1) && reader.file.read(1) == "\n";
+}
+
+void Outbox::fallBack(Position &at, const QString &why)
+{
+    const QDate day = at.day;
+    m_note = QStringLiteral("%1：%2，从该文件开头重新发送").arg(QDir::toNativeSeparators(fileFor(day)), why);
+    at = {day, 0, 0};
+    if (&at == &m_read) {
+        // What was sent of this file goes again; ids let the receiver drop it.
+        if (m_acked.day == day || !m_acked.day.isValid())
+            m_acked = at;
+        m_inFlight.clear();
+        m_counted = m_acked;
+        m_countedLines = 0;
+        m_countedToEnd = false;
+    }
+}
+
+bool Outbox::nextLine(Reader &reader, Position &at, QByteArray *line, bool check)
+{
+    bool reopened = false;
     for (int hops = 0; hops < 10000; ++hops) {
         if (!at.day.isValid()) {
-            at.day = nextDay(QDate());
-            at.offset = at.line = 0;
-            if (!at.day.isValid())
+            const QDate first = nextDay(QDate());
+            if (!first.isValid())
                 return false;
+            at = {first, 0, 0};
         }
-        QFile file(fileFor(at.day));
-        if (file.open(QIODevice::ReadOnly) && file.seek(at.offset)) {
-            const QByteArray got = file.readLine(1 << 20);
-            if (got.endsWith('\n')) {
-                at.offset += got.size();
-                ++at.line;
-                *line = got;
-                line->chop(1);
+        if (reader.day != at.day || !reader.file.isOpen()) {
+            if (!open(reader, at.day)) {
+                // The day's file is gone: on to the next day, if there is one.
+                const QDate next = nextDay(at.day);
+                if (!next.isValid())
+                    return false;
+                at = {next, 0, 0};
+                continue;
+            }
+            if (check && !lineStart(reader, at.offset))
+                fallBack(at, QStringLiteral("位置 %1 不是行首").arg(at.offset));
+        }
+        if (at.offset < reader.bufferStart || at.offset > reader.bufferStart + reader.buffer.size()) {
+            reader.buffer.clear();
+            reader.bufferStart = at.offset;
+        } else if (at.offset - reader.bufferStart >= kChunk) {
+            reader.buffer.remove(0, int(at.offset - reader.bufferStart));
+            reader.bufferStart = at.offset;
+        }
+        int from = int(at.offset - reader.bufferStart);
+        int nl = reader.buffer.indexOf('\n', from);
+        while (nl < 0) {
+            const int had = reader.buffer.size();
+            if (!reader.file.seek(reader.bufferStart + had))
+                break;
+            const QByteArray more = reader.file.read(kChunk);
+            if (more.isEmpty())
+                break;
+            reader.buffer += more;
+            nl = reader.buffer.indexOf('\n', had);
+        }
+        if (nl >= 0) {
+            if (line) {
+                *line = reader.buffer.mid(from, nl - from);
                 if (line->endsWith('\r'))
                     line->chop(1);
-                return true;
+            }
+            at.offset = reader.bufferStart + nl + 1;
+            ++at.line;
+            if (at.line == 1 && line && &at == &m_read) {
+                m_header = headerFields(*line);
+                m_headerDay = at.day;
+            }
+            return true;
+        }
+        // The end of what this file holds now. Truncated or replaced since
+        // it was opened: what was read of it says nothing about what is there.
+        if (check && !reopened) {
+            reopened = true;
+            const bool same = pathStillNamesFile(reader.file, fileFor(at.day));
+            if (!same || reader.file.size() < at.offset) {
+                if (same)
+                    reader.buffer.clear();
+                else
+                    reader.file.close();
+                if (!same && !open(reader, at.day))
+                    continue; // gone: the next day is looked for above
+                if (!lineStart(reader, at.offset))
+                    fallBack(at, same ? QStringLiteral("文件变短了") : QStringLiteral("文件被替换"));
+                reader.buffer.clear();
+                reader.bufferStart = at.offset;
+                continue;
             }
         }
-        // The end of this day's file: on to the next day, if there is one.
+        if (!check && reader.file.size() < at.offset)
+            return false; // counting: the reader's own fall-back resets it
         const QDate next = nextDay(at.day);
         if (!next.isValid())
             return false;
         at = {next, 0, 0};
+        reopened = false;
     }
     return false;
 }
 
 void Outbox::setAcknowledged(const Position &position)
 {
-    m_acked = m_read = m_counted = position;
-    m_countedLines = 0;
+    m_acked = m_read = position;
     m_inFlight.clear();
+    if (position.offset < 0 || position.line < 0 || (position.offset > 0 && position.line == 0)) {
+        fallBack(m_read, QStringLiteral("记录的位置 %1 无效").arg(position.offset));
+    } else if (position.day.isValid() && open(m_reader, position.day) && !lineStart(m_reader, position.offset)) {
+        fallBack(m_read, QStringLiteral("记录的位置 %1 不是行首").arg(position.offset));
+    }
+    m_acked = m_read;
+    m_counted = m_acked;
+    m_countedLines = 0;
+    m_countedToEnd = false;
+    if (m_headerDay != m_read.day)
+        m_header.clear();
 }
 
 void Outbox::startAtEnd()
 {
     Position at;
-    QByteArray line;
-    while (readLine(at, &line)) {
+    QDate last;
+    for (QDate d = nextDay(QDate()); d.isValid(); d = nextDay(d))
+        last = d;
+    if (last.isValid()) {
+        at = {last, 0, 0};
+        Position end = at;
+        while (nextLine(m_counter, at, nullptr, false))
+            end = at;
+        at = end;
     }
     setAcknowledged(at);
+}
+
+void Outbox::startAtBeginning()
+{
+    setAcknowledged(Position());
 }
 
 QVector<Message> Outbox::read(int max)
@@ -82,43 +224,34 @@ QVector<Message> Outbox::read(int max)
     QVector<Message> out;
     QByteArray line;
     while (out.size() < max) {
-        if (!readLine(m_read, &line))
+        if (!nextLine(m_reader, m_read, &line, true))
             break;
-        // Counting for backlog() runs ahead of reading, or with it.
-        if (m_countedLines > 0)
-            --m_countedLines;
-        else
-            m_counted = m_read;
-        if (m_read.line == 1) { // the header (after the byte-order mark)
-            if (line.startsWith("\xEF\xBB\xBF"))
-                line.remove(0, 3);
-            m_header = journal::csvFields(line);
-        } else if (m_header.isEmpty()) {
-            // Resumed in the middle of a file: its header names the fields.
+        if (m_headerDay != m_read.day) {
+            // Resumed in the middle of a file: its first line names the fields.
             Position top {m_read.day, 0, 0};
             QByteArray first;
-            if (readLine(top, &first) && top.day == m_read.day) {
-                if (first.startsWith("\xEF\xBB\xBF"))
-                    first.remove(0, 3);
-                m_header = journal::csvFields(first);
-            }
+            Reader &r = m_counter.day == m_read.day ? m_counter : m_reader;
+            const Position keep = m_read;
+            if (nextLine(r, top, &first, false) && top.day == keep.day)
+                m_header = headerFields(first);
+            else
+                m_header.clear();
+            m_headerDay = keep.day;
+            if (&r == &m_reader) // the reader moved: back to where it was
+                m_reader.buffer.clear(), m_reader.bufferStart = keep.offset;
         }
         Flight flight {m_nextSerial++, m_read};
-        if (m_read.line == 1 || m_header.isEmpty()) {
-            flight.acked = true; // nothing to send: passes with the others
+        const QList<QByteArray> fields = m_read.line == 1 || m_header.isEmpty() ? QList<QByteArray>()
+                                                                                  : journal::csvFields(line);
+        if (fields.size() != m_header.size() || fields == m_header) {
+            flight.acked = true; // the header, a header written again, a torn line: nothing to send
         } else {
-            const QList<QByteArray> fields = journal::csvFields(line);
-            if (fields.size() != m_header.size()) {
-                flight.acked = true; // a torn line
-            } else {
-                QJsonObject json = toJson(fields);
-                const QString station = json.value(QStringLiteral("station")).toString();
-                json.insert(QStringLiteral("id"), QStringLiteral("%1/%2/%3/%4")
-                                                      .arg(station, m_prefix, m_read.day.toString(Qt::ISODate),
-                                                           QString::number(m_read.line)));
-                out.append({json.value(QStringLiteral("id")).toString(), QJsonDocument(json).toJson(QJsonDocument::Compact),
-                            flight.serial});
-            }
+            QJsonObject json = toJson(fields);
+            const QString station = json.value(QStringLiteral("station")).toString();
+            const QString id = QStringLiteral("%1/%2/%3/%4")
+                                   .arg(station, m_prefix, m_read.day.toString(Qt::ISODate), QString::number(m_read.line));
+            json.insert(QStringLiteral("id"), id);
+            out.append({id, QJsonDocument(json).toJson(QJsonDocument::Compact), flight.serial});
         }
         m_inFlight.push_back(flight);
     }
@@ -137,25 +270,52 @@ void Outbox::acknowledge(quint64 serial)
     while (!m_inFlight.empty() && m_inFlight.front().acked) {
         m_acked = m_inFlight.front().after;
         m_inFlight.pop_front();
+        // The count runs ahead of the acknowledgements, or is caught up by them.
+        if (m_acked < m_counted || (m_acked.day == m_counted.day && m_acked.offset == m_counted.offset)) {
+            m_countedLines = qMax<qint64>(0, m_countedLines - 1);
+        } else {
+            m_counted = m_acked;
+            m_countedLines = 0;
+            m_countedToEnd = false;
+        }
     }
 }
 
 void Outbox::rewind()
 {
-    m_countedLines = 0;
-    m_read = m_counted = m_acked;
+    m_read = m_acked;
     m_inFlight.clear();
 }
 
-qint64 Outbox::backlog()
+bool Outbox::countSome(qint64 maxBytes)
 {
-    // Count on from where counting stopped, so a long backlog is read once.
-    QByteArray line;
-    Position at = m_counted;
-    while (readLine(at, &line))
+    const Position start = m_counted;
+    qint64 bytes = 0;
+    m_countedToEnd = false;
+    while (bytes < maxBytes) {
+        const Position before = m_counted;
+        if (!nextLine(m_counter, m_counted, nullptr, false)) {
+            if (m_counter.file.isOpen() && m_counter.day == m_counted.day && m_counter.file.size() < m_counted.offset) {
+                // Shorter than counted: count again from the acknowledged place.
+                m_counted = m_acked;
+                m_countedLines = 0;
+                return false;
+            }
+            m_countedToEnd = true;
+            break;
+        }
         ++m_countedLines;
-    m_counted = at;
-    return qint64(m_inFlight.size()) + m_countedLines;
+        bytes += m_counted.day == before.day ? m_counted.offset - before.offset : m_counted.offset;
+    }
+    Q_UNUSED(start)
+    return m_countedToEnd;
+}
+
+QString Outbox::takeNote()
+{
+    QString note;
+    note.swap(m_note);
+    return note;
 }
 
 QJsonObject Outbox::toJson(const QList<QByteArray> &fields) const

@@ -2,6 +2,8 @@
 #define OUTBOX_H
 
 #include <QDate>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QJsonObject>
 #include <QStringList>
 #include <QVector>
@@ -18,6 +20,8 @@ struct Position
     qint64 offset = 0;
     qint64 line = 0;
 };
+// Earlier in the stream (by day, then offset).
+bool operator<(const Position &a, const Position &b);
 
 struct Message
 {
@@ -29,7 +33,12 @@ struct Message
 // The journal's files of one stream (readings or cells) as an outbox: lines
 // are read from disk after the acknowledged position, never held in memory
 // beyond those in flight. Complete lines only; lines without the header's
-// number of fields (torn by a power cut) are passed over.
+// number of fields (torn by a power cut) and header lines are passed over.
+//
+// A position that is no line start in its file (a cursor cut short or edited,
+// the file truncated or replaced while running) never means "nothing to
+// send": reading falls back to the start of that day's file, where the
+// messages' ids let the receiver drop what it already has, and note() says so.
 class Outbox
 {
 public:
@@ -38,20 +47,32 @@ public:
     QString prefix() const { return m_prefix; }
     // Where the broker's acknowledgements have come to.
     Position acknowledged() const { return m_acked; }
+    // A saved cursor: checked against the file it names.
     void setAcknowledged(const Position &position);
     // From the end of what is on disk now: nothing older is sent.
     void startAtEnd();
+    // From the start of the oldest day's file: everything is sent again.
+    void startAtBeginning();
 
     // Up to max messages after the last one read.
     QVector<Message> read(int max);
     // The broker took the message; the acknowledged position moves over
     // every message before it that was taken too.
     void acknowledge(quint64 serial);
-    // Unacknowledged messages are read again (after a reconnect).
+    // Unacknowledged messages are read again (after a reconnect or a refusal).
     void rewind();
     int inFlight() const { return int(m_inFlight.size()); }
-    // Lines on disk not yet acknowledged (counted as far as the files go now).
-    qint64 backlog();
+
+    // Lines on disk not yet acknowledged, as far as counting has come: it
+    // goes on in slices (countSome), so a week's backlog never stalls the caller.
+    qint64 backlog() const { return m_countedLines; }
+    // Counts on over at most maxBytes; true once it has reached the end of
+    // what is on disk.
+    bool countSome(qint64 maxBytes);
+    bool counted() const { return m_countedToEnd; }
+
+    // What went wrong with a position since the last call (empty: nothing).
+    QString takeNote();
 
     QJsonObject toJson(const QList<QByteArray> &fields) const;
 
@@ -62,20 +83,39 @@ private:
         Position after;
         bool acked = false;
     };
+    // An open day's file with a read buffer.
+    struct Reader
+    {
+        QFile file;
+        QDate day;
+        QByteArray buffer;
+        qint64 bufferStart = 0; // file offset of buffer[0]
+    };
     QString fileFor(const QDate &day) const;
-    QDate nextDay(const QDate &after) const;
-    bool readLine(Position &at, QByteArray *line);
+    QDate nextDay(const QDate &after);
+    bool open(Reader &reader, const QDate &day);
+    // The next complete line at `at`, or false at the end of what is there.
+    bool nextLine(Reader &reader, Position &at, QByteArray *line, bool check);
+    bool lineStart(Reader &reader, qint64 offset);
+    void fallBack(Position &at, const QString &why);
 
     QString m_folder;
     QString m_prefix;
     QStringList m_numbers;
     QList<QByteArray> m_header;
+    QDate m_headerDay;
     Position m_acked;
     Position m_read;
-    Position m_counted;          // how far backlog() has counted
-    qint64 m_countedLines = 0;   // lines between m_read and m_counted
+    Reader m_reader;
+    Reader m_counter;
+    Position m_counted;          // how far counting has come (never behind m_acked)
+    qint64 m_countedLines = 0;   // lines between m_acked and m_counted
+    bool m_countedToEnd = false;
     std::deque<Flight> m_inFlight;
     quint64 m_nextSerial = 1;
+    QString m_note;
+    QStringList m_days;          // the folder's day files, looked up at most once a second
+    QElapsedTimer m_daysAge;
 };
 
 } // namespace mqtt

@@ -1,9 +1,11 @@
 #include "publisher.h"
 
+#include "platform/regularfile.h"
 #include "storage/textfile.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -45,7 +47,13 @@ Publisher::Publisher(const QString &folder, const PublisherSettings &settings, Q
     m_cursorTimer.setInterval(200);
     connect(&m_cursorTimer, &QTimer::timeout, this, &Publisher::saveCursor);
     m_statusTimer.setInterval(1000);
-    connect(&m_statusTimer, &QTimer::timeout, this, &Publisher::statusChanged);
+    connect(&m_statusTimer, &QTimer::timeout, this, [this] {
+        count();
+        emit statusChanged();
+    });
+    // Counting a long backlog: a slice at a time, the event loop in between.
+    m_countTimer.setInterval(10);
+    connect(&m_countTimer, &QTimer::timeout, this, &Publisher::count);
     connect(&m_client, &Client::connected, this, [this] {
         m_lastError.clear();
         emit statusChanged();
@@ -57,6 +65,10 @@ Publisher::Publisher(const QString &folder, const PublisherSettings &settings, Q
         m_mids.clear();
         m_readings.rewind();
         m_cells.rewind();
+        emit statusChanged();
+    });
+    connect(&m_client, &Client::problem, this, [this](const QString &reason) {
+        m_lastError = reason;
         emit statusChanged();
     });
     connect(&m_client, &Client::acknowledged, this, [this](int mid) {
@@ -90,15 +102,19 @@ bool Publisher::start(QString *error)
         return false;
     };
     PublisherSettings &s = m_settings;
+    for (const QString &suffix : {QStringLiteral("/reading"), QStringLiteral("/cell")}) {
+        QString reason;
+        if (!Client::topicIsValid(s.topicPrefix + suffix, &reason))
+            return fail(reason + QStringLiteral("（[MQTT] Prefix）"));
+    }
     if (s.client.password.isEmpty() && !s.passwordFile.isEmpty()) {
-        QFile file(s.passwordFile);
-        const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup
-                                                | QFileDevice::ReadOther | QFileDevice::WriteOther;
-        if (!file.open(QIODevice::ReadOnly))
-            return fail(QStringLiteral("密码文件 %1 无法读取：%2").arg(s.passwordFile, file.errorString()));
-        if (file.permissions() & others)
+        QFile file;
+        QString reason;
+        if (!openRegularFile(file, s.passwordFile, QIODevice::ReadOnly, &reason))
+            return fail(QStringLiteral("密码文件无法读取：%1").arg(reason));
+        if (openFileSharedWithOthers(file))
             return fail(QStringLiteral("密码文件 %1 其他用户也可读写，不使用（chmod 600）").arg(s.passwordFile));
-        s.client.password = QString::fromUtf8(file.readLine().trimmed());
+        s.client.password = QString::fromUtf8(file.readLine(4096).trimmed());
     }
     if (s.client.password.isEmpty())
         s.client.password = qEnvironmentVariable("ZENTREL_MQTT_PASSWORD");
@@ -112,6 +128,8 @@ bool Publisher::start(QString *error)
         m_cells.startAtEnd();
         saveCursor();
     }
+    takeNotes();
+    m_countTimer.start();
     QString reason;
     if (!m_client.start(s.client, &reason))
         return fail(reason);
@@ -129,6 +147,7 @@ void Publisher::stop()
     m_started = false;
     m_pump.stop();
     m_statusTimer.stop();
+    m_countTimer.stop();
     m_client.stop();
     saveCursor();
 }
@@ -141,37 +160,85 @@ void Publisher::pump()
         const QString topic = m_settings.topicPrefix + (box == &m_readings ? QStringLiteral("/reading") : QStringLiteral("/cell"));
         while (box->inFlight() < kMaxInFlight) {
             const QVector<Message> messages = box->read(100);
+            takeNotes();
             if (messages.isEmpty())
                 break;
             for (const Message &m : messages) {
                 QString error;
                 const int mid = m_client.publish(topic, m.payload, &error);
                 if (mid < 0) {
-                    // Not taken: sent again from the cursor after the reconnect.
-                    m_lastError = error;
+                    // Not taken: the batch goes again from the last
+                    // acknowledged line, at the next pump.
+                    for (auto it = m_mids.begin(); it != m_mids.end();)
+                        it = it->first == box ? m_mids.erase(it) : std::next(it);
+                    box->rewind();
+                    if (m_refused != error) {
+                        m_refused = error;
+                        emit statusChanged();
+                    }
                     return;
                 }
                 m_mids.insert(mid, {box, m.serial});
+            }
+            if (!m_refused.isEmpty()) {
+                m_refused.clear();
+                emit statusChanged();
             }
         }
     }
 }
 
-qint64 Publisher::backlog()
+void Publisher::count()
+{
+    // Four megabytes a slice: a few milliseconds from the page cache.
+    bool done = true;
+    for (auto *box : {&m_readings, &m_cells})
+        done = box->countSome(4 << 20) && done;
+    takeNotes();
+    if (done)
+        m_countTimer.stop();
+    else if (!m_countTimer.isActive() && m_started)
+        m_countTimer.start();
+}
+
+void Publisher::takeNotes()
+{
+    for (auto *box : {&m_readings, &m_cells}) {
+        const QString note = box->takeNote();
+        if (!note.isEmpty()) {
+            m_note = note;
+            qWarning("MQTT: %s", qPrintable(note));
+            emit statusChanged();
+        }
+    }
+}
+
+qint64 Publisher::backlog() const
 {
     return m_readings.backlog() + m_cells.backlog();
 }
 
+bool Publisher::backlogCounted() const
+{
+    return m_readings.counted() && m_cells.counted();
+}
+
 QString Publisher::status()
 {
-    const QString where = QStringLiteral("%1:%2").arg(m_settings.client.host).arg(m_settings.client.port);
+    const QString where = m_settings.client.host.contains(QLatin1Char(':'))
+                              ? QStringLiteral("[%1]:%2").arg(m_settings.client.host).arg(m_settings.client.port)
+                              : QStringLiteral("%1:%2").arg(m_settings.client.host).arg(m_settings.client.port);
     const qint64 waiting = backlog();
     QString text = m_client.isConnected() ? QStringLiteral("MQTT 已连接 %1").arg(where)
                                           : QStringLiteral("MQTT 正在重连 %1").arg(where);
     if (!m_client.isConnected() && !m_lastError.isEmpty())
         text += QStringLiteral("（%1）").arg(m_lastError);
-    if (waiting > 0)
-        text += QStringLiteral("，积压 %1").arg(waiting);
+    if (!m_refused.isEmpty())
+        text += QStringLiteral("；%1").arg(m_refused);
+    if (!m_note.isEmpty())
+        text += QStringLiteral("；%1").arg(m_note);
+    if (waiting > 0 || !backlogCounted())
+        text += backlogCounted() ? QStringLiteral("，积压 %1").arg(waiting) : QStringLiteral("，积压 ≥%1（正在清点）").arg(waiting);
     return text;
 }
 
@@ -179,22 +246,66 @@ void Publisher::saveCursor()
 {
     QJsonObject root {{QStringLiteral("readings"), jsonOf(m_readings.acknowledged())},
                       {QStringLiteral("cells"), jsonOf(m_cells.acknowledged())}};
+    const QByteArray bytes = QJsonDocument(root).toJson(QJsonDocument::Compact);
+    if (bytes == m_savedCursor)
+        return;
     QDir().mkpath(m_folder);
     QString error;
-    if (!saveFileAtomically(cursorFile(), QJsonDocument(root).toJson(QJsonDocument::Compact), &error))
+    // The cursor written last becomes the backup: one of the two is whole
+    // whatever happens while the other is written.
+    if (!m_savedCursor.isEmpty() && !saveFileAtomically(cursorFile() + QStringLiteral(".bak"), m_savedCursor, &error))
         m_lastError = error;
+    if (!saveFileAtomically(cursorFile(), bytes, &error))
+        m_lastError = error;
+    else
+        m_savedCursor = bytes;
 }
+
+namespace {
+
+// A cursor file that holds both positions, or an empty object.
+QJsonObject readCursor(const QString &path, bool *present)
+{
+    QFile file;
+    *present = QFileInfo::exists(path) || QFileInfo(path).isSymLink();
+    if (!*present || !openRegularFile(file, path, QIODevice::ReadOnly, nullptr))
+        return {};
+    const QJsonObject root = QJsonDocument::fromJson(file.read(1 << 16)).object();
+    for (const char *stream : {"readings", "cells"}) {
+        const QJsonObject p = root.value(QLatin1String(stream)).toObject();
+        if (!p.value(QLatin1String("offset")).isDouble() || !p.value(QLatin1String("line")).isDouble())
+            return {};
+    }
+    return root;
+}
+
+} // namespace
 
 bool Publisher::loadCursor()
 {
-    QFile file(cursorFile());
-    if (fileKind(cursorFile()) != FileKind::Regular || !file.open(QIODevice::ReadOnly))
-        return false;
-    const QJsonObject root = QJsonDocument::fromJson(file.readAll()).object();
-    if (root.isEmpty())
-        return false;
+    bool present = false, backupPresent = false;
+    QJsonObject root = readCursor(cursorFile(), &present);
+    const QString backup = cursorFile() + QStringLiteral(".bak");
+    if (root.isEmpty()) {
+        root = readCursor(backup, &backupPresent);
+        if (!root.isEmpty() && present)
+            m_note = QStringLiteral("%1 已损坏，改用备份 %2").arg(cursorFile(), backup);
+    }
+    if (root.isEmpty()) {
+        if (!present && !backupPresent)
+            return false; // the first start
+        // A cursor and no usable backup: everything goes again rather than nothing.
+        m_note = QStringLiteral("%1 已损坏且没有可用备份，全部重新发送").arg(cursorFile());
+        qWarning("MQTT: %s", qPrintable(m_note));
+        m_readings.startAtBeginning();
+        m_cells.startAtBeginning();
+        return true;
+    }
+    if (!m_note.isEmpty())
+        qWarning("MQTT: %s", qPrintable(m_note));
     m_readings.setAcknowledged(positionOf(root.value(QLatin1String("readings"))));
     m_cells.setAcknowledged(positionOf(root.value(QLatin1String("cells"))));
+    m_savedCursor = QJsonDocument(root).toJson(QJsonDocument::Compact);
     return true;
 }
 

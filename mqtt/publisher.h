@@ -22,7 +22,9 @@ struct PublisherSettings
 // files themselves: a cursor file in the journal folder (mqtt-cursor.json)
 // says how far the broker has acknowledged. While the broker is away, lines
 // wait on disk; on reconnection they go out in order from the cursor, then
-// live ones; a restart resumes from the cursor.
+// live ones; a restart resumes from the cursor. The previous cursor is kept
+// beside it (mqtt-cursor.json.bak), so a cursor torn by a crash falls back to
+// it. The backlog is counted in slices off the pump, never in one go.
 class Publisher : public QObject
 {
     Q_OBJECT
@@ -37,7 +39,10 @@ public:
     void stop();
 
     bool isConnected() const { return m_client.isConnected(); }
-    qint64 backlog();
+    // Lines not yet acknowledged, as far as counting has come (cheap).
+    qint64 backlog() const;
+    // Whether counting has reached the end of the files.
+    bool backlogCounted() const;
     QString status();
     QString lastError() const { return m_lastError; }
     QString cursorFile() const;
@@ -47,8 +52,10 @@ signals:
 
 private:
     void pump();
+    void count();
     void saveCursor();
     bool loadCursor();
+    void takeNotes();
 
     QString m_folder;
     PublisherSettings m_settings;
@@ -59,7 +66,11 @@ private:
     QTimer m_pump;
     QTimer m_cursorTimer;
     QTimer m_statusTimer;
+    QTimer m_countTimer;
     QString m_lastError;
+    QString m_refused;          // a publish the library refused, shown while connected too
+    QString m_note;             // a cursor or file position that was not what it claimed
+    QByteArray m_savedCursor;   // the cursor last written: the backup of the next save
     bool m_started = false;
 };
 

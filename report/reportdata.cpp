@@ -1,5 +1,7 @@
 #include "reportdata.h"
 
+#include "platform/regularfile.h"
+
 #include "journal/journal.h"
 
 #include <QDir>
@@ -118,17 +120,9 @@ void Collector::add(const QString &scope, const LimitKey &limits, const QDateTim
 
 bool Collector::read(const QString &path, QString *error, const std::function<void(qint64)> &progress)
 {
-    QFile file(path);
-    if (!QFileInfo(path).isFile()) {
-        if (error)
-            *error = QStringLiteral("%1：不是普通文件").arg(path);
+    QFile file;
+    if (!openRegularFile(file, path, QIODevice::ReadOnly, error))
         return false;
-    }
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (error)
-            *error = QStringLiteral("%1：%2").arg(path, file.errorString());
-        return false;
-    }
     const bool cells = QFileInfo(path).fileName().startsWith(QLatin1String("cells-"));
     QByteArray header = file.readLine();
     if (header.startsWith("\xEF\xBB\xBF"))
@@ -152,7 +146,7 @@ bool Collector::read(const QString &path, QString *error, const std::function<vo
         while (!file.atEnd()) {
             const QList<QByteArray> f = journal::csvFields(file.readLine().trimmed());
             if (f.size() == fields && !f[cVoids].isEmpty())
-                voided.insert(f[cVoids]);
+                voided.insert(f[cStation] + ',' + f[cVoids]);
         }
         file.seek(start);
     }
@@ -177,7 +171,10 @@ bool Collector::read(const QString &path, QString *error, const std::function<vo
             ++m_skipped;
             continue;
         }
-        if (cells && ((cVoids >= 0 && !f[cVoids].isEmpty()) || (cRecord >= 0 && voided.contains(f[cRecord]))))
+        if (f == names) // a header written again inside the file is no record
+            continue;
+        // A void names a record of its own station.
+        if (cells && ((cVoids >= 0 && !f[cVoids].isEmpty()) || (cRecord >= 0 && voided.contains(f[cStation] + ',' + f[cRecord]))))
             continue;
         const QByteArray &vt = f[cVerdict];
         const meter::Verdict verdict = vt == "PASS" ? meter::Verdict::Pass : vt == "NG" ? meter::Verdict::Ng : meter::Verdict::None;

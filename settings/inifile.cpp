@@ -1,5 +1,6 @@
 #include "inifile.h"
 
+#include "platform/regularfile.h"
 #include "storage/textfile.h"
 
 #include <QFile>
@@ -267,8 +268,12 @@ Document read(const QString &path, qint64 maxBytes)
     case FileKind::Regular:
         break;
     }
-    QFile file(path);
-    if (file.size() > maxBytes || !file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (!openRegularFile(file, path, QIODevice::ReadOnly, nullptr)) {
+        doc.notRegular = true; // a link planted at the name, or a FIFO put there since
+        return doc;
+    }
+    if (file.size() > maxBytes)
         return doc;
     return parse(file.readAll());
 }

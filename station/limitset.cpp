@@ -1,5 +1,6 @@
 #include "limitset.h"
 
+#include "platform/regularfile.h"
 #include "storage/textfile.h"
 
 #include <QCryptographicHash>
@@ -67,12 +68,9 @@ bool LimitSetStore::load(const QString &path, QString *error)
     m_passwordHash.clear();
     if (fileKind(path) == FileKind::Missing)
         return true;
-    QFile file(path);
-    if (fileKind(path) != FileKind::Regular || !file.open(QIODevice::ReadOnly)) {
-        if (error)
-            *error = QStringLiteral("%1：%2").arg(path, file.errorString());
+    QFile file;
+    if (!openRegularFile(file, path, QIODevice::ReadOnly, error))
         return false;
-    }
     QJsonParseError parse;
     const QJsonDocument doc = QJsonDocument::fromJson(file.read(16 << 20), &parse);
     if (!doc.isObject()) {

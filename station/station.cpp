@@ -2,7 +2,11 @@
 
 #include "journal/journal.h"
 
+#include "platform/regularfile.h"
+
 #include <QFile>
+
+#include <climits>
 
 namespace station {
 
@@ -30,10 +34,10 @@ QString cellsCsvLine(const CellRecord &r)
     using journal::csvField;
     const QLatin1Char comma(',');
     return journal::isoTime(r.time) + comma + csvField(r.station) + comma + csvField(r.operatorName) + comma
-           + csvField(r.lot) + comma + r.id + comma + csvField(r.cellId) + comma
+           + csvField(r.lot) + comma + csvField(r.id) + comma + csvField(r.cellId) + comma
            + journal::plainNumber(r.rMilliOhm) + comma + journal::plainNumber(r.v) + comma + verdictText(r) + comma
            + csvField(r.grade) + comma + csvField(r.setName) + comma + csvField(r.rRange) + comma
-           + csvField(r.vRange) + comma + QString::number(r.settledBy) + comma + r.voids;
+           + csvField(r.vRange) + comma + QString::number(r.settledBy) + comma + csvField(r.voids);
 }
 
 Station::Station(const QString &folder, const QString &stationName, QObject *parent)
@@ -87,11 +91,19 @@ void Station::record(const meter::MeterReading &reading, int settledBy)
         // Numbers go on after what the day's file already holds.
         m_day = day;
         m_nextNumber = 1;
-        QFile existing(m_file.fileFor(day));
-        if (existing.open(QIODevice::ReadOnly))
-            m_nextNumber = qMax(1, existing.readAll().count('\n'));
+        QFile existing;
+        if (openRegularFile(existing, m_file.fileFor(day), QIODevice::ReadOnly, nullptr)) {
+            qint64 lines = 0;
+            while (!existing.atEnd()) {
+                const QByteArray block = existing.read(1 << 20);
+                if (block.isEmpty())
+                    break;
+                lines += block.count('\n');
+            }
+            m_nextNumber = int(qBound<qint64>(1, lines, INT_MAX));
+        }
     }
-    r.id = day.toString(QStringLiteral("yyyyMMdd")) + QLatin1Char('-') + QString::number(m_nextNumber++);
+    r.id = recordId(day, m_nextNumber++);
     r.station = m_stationName;
     r.operatorName = m_operator;
     r.lot = m_lot;
@@ -120,6 +132,14 @@ void Station::record(const meter::MeterReading &reading, int settledBy)
     emit statsChanged(QString());
 }
 
+QString Station::recordId(const QDate &day, int number) const
+{
+    // The station's name goes first: files of two stations merged in one
+    // report never share a record, so a void in one names none of the other's.
+    return m_stationName + QLatin1Char('-') + day.toString(QStringLiteral("yyyyMMdd")) + QLatin1Char('-')
+           + QString::number(number);
+}
+
 bool Station::voidLast()
 {
     for (const CellRecord &r : m_records)
@@ -139,9 +159,7 @@ bool Station::voidRecord(const QString &id)
         line.voided = false;
         line.voids = id;
         line.time = QDateTime::currentDateTime();
-        line.id = line.time.date() == m_day
-                      ? m_day.toString(QStringLiteral("yyyyMMdd")) + QLatin1Char('-') + QString::number(m_nextNumber++)
-                      : id + QStringLiteral("-void");
+        line.id = line.time.date() == m_day ? recordId(m_day, m_nextNumber++) : id + QStringLiteral("-void");
         m_file.append(line.time.date(), cellsCsvLine(line).toUtf8() + '\n');
         for (CellRecord &l : m_lotRecords)
             if (l.id == id)

@@ -18,7 +18,7 @@ namespace station {
 // One captured cell.
 struct CellRecord
 {
-    QString id;          // "YYYYMMDD-N", unique for the station's day
+    QString id;          // "STATION-YYYYMMDD-N", unique across stations and days
     QDateTime time;
     QString station, operatorName, lot, cellId;
     double rMilliOhm = 0, v = 0;
@@ -85,6 +85,7 @@ private:
     void record(const meter::MeterReading &reading, int settledBy);
     void restartStats(const QString &why);
     void recount();
+    QString recordId(const QDate &day, int number) const;
 
     journal::DailyCsv m_file;
     QString m_stationName;

@@ -1,6 +1,7 @@
 #include "overflowlog.h"
 
 #include "platform/filesync.h"
+#include "platform/regularfile.h"
 
 #include <QDir>
 #include <QFile>
@@ -21,11 +22,13 @@ bool OverflowLog::append(const QString &lines, QString *error)
     };
     if (!QDir().mkpath(m_folder))
         return fail(QStringLiteral("无法建立文件夹 %1").arg(m_folder));
-    QFile file(m_path);
-    if (file.exists() && !QFileInfo(m_path).isFile())
-        return fail(QStringLiteral("不是普通文件"));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
-        return fail(file.errorString());
+    QFile file;
+    QString reason;
+    if (!openRegularFile(file, m_path, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text, &reason)) {
+        if (error)
+            *error = reason;
+        return false;
+    }
     const QByteArray bytes = (lines + QLatin1Char('\n')).toUtf8();
     const qint64 before = file.size();
     if (file.write(bytes) != bytes.size() || !syncToDisk(file)) {

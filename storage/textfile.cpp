@@ -6,7 +6,10 @@
 
 FileKind fileKind(const QString &path)
 {
+    // A symbolic link is never a file of ours, wherever it points.
     const QFileInfo info(path);
+    if (info.isSymLink())
+        return FileKind::Other;
     if (!info.exists())
         return FileKind::Missing;
     return info.isFile() ? FileKind::Regular : FileKind::Other;
@@ -14,8 +17,10 @@ FileKind fileKind(const QString &path)
 
 QString notRegularFileReason(const QString &path)
 {
-    return QFileInfo(path).isDir() ? QStringLiteral("%1 是一个文件夹").arg(path)
-                                   : QStringLiteral("%1 不是普通文件（管道、设备或套接字）").arg(path);
+    const QFileInfo info(path);
+    return info.isSymLink() ? QStringLiteral("%1 是符号链接，不跟随").arg(path)
+           : info.isDir()   ? QStringLiteral("%1 是一个文件夹").arg(path)
+                            : QStringLiteral("%1 不是普通文件（管道、设备或套接字）").arg(path);
 }
 
 namespace {

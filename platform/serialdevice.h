@@ -1,0 +1,12 @@
+#ifndef SERIALDEVICE_H
+#define SERIALDEVICE_H
+
+#include <QString>
+
+// Why the thing at this port name can never be a serial line (a regular
+// file, a folder, a FIFO, a device that is no terminal such as /dev/null),
+// or empty: a serial line, a name the system resolves itself (COM3), or
+// nothing there yet (a meter that is still to be plugged in).
+QString notASerialDevice(const QString &port);
+
+#endif // SERIALDEVICE_H

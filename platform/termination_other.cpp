@@ -1,0 +1,7 @@
+#include "termination.h"
+
+TerminationWatcher::TerminationWatcher(QObject *parent) : QObject(parent)
+{
+}
+
+TerminationWatcher::~TerminationWatcher() = default;

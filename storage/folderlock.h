@@ -1,0 +1,27 @@
+#ifndef FOLDERLOCK_H
+#define FOLDERLOCK_H
+
+#include <QLockFile>
+#include <QString>
+
+#include <memory>
+
+// One writer per journal folder: two programs on one folder would write a
+// file's header twice, number cell records twice and publish every line
+// twice. The lock (zentrel.lock in the folder) names its holder; a holder
+// that died on this host leaves no lock behind.
+class FolderLock
+{
+public:
+    explicit FolderLock(const QString &folder);
+    ~FolderLock();
+
+    // False with a reason that names the folder and the holder (process id, host).
+    bool acquire(QString *reason);
+
+private:
+    QString m_folder;
+    std::unique_ptr<QLockFile> m_lock;
+};
+
+#endif // FOLDERLOCK_H

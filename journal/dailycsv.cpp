@@ -4,6 +4,8 @@
 #include "platform/regularfile.h"
 
 #include <QDir>
+
+#include <cerrno>
 #include <QFileInfo>
 
 namespace journal {
@@ -66,7 +68,9 @@ bool DailyCsv::openFor(const QDate &day)
         return false;
     }
     const QString path = fileFor(day);
-    if (!openRegularFile(m_file, path, QIODevice::ReadWrite | QIODevice::Append, &m_reason))
+    // Unbuffered: a write the file system takes only in part (a size limit)
+    // is undone by a truncation that no buffered rest can get in the way of.
+    if (!openRegularFile(m_file, path, QIODevice::ReadWrite | QIODevice::Append | QIODevice::Unbuffered, &m_reason))
         return false;
     m_path = path;
     // A last line torn by a power cut is left as it is (readers skip lines
@@ -94,8 +98,12 @@ bool DailyCsv::write(const QDate &day, const QByteArray &bytes)
     if (!openFor(day))
         return false;
     const qint64 before = m_file.size();
-    if (m_file.write(bytes) != bytes.size() || !m_file.flush()) {
-        m_reason = QStringLiteral("%1：%2").arg(QDir::toNativeSeparators(m_path), m_file.errorString());
+    errno = 0;
+    const qint64 wrote = m_file.write(bytes);
+    if (wrote != bytes.size() || !m_file.flush()) {
+        // A write taken in part (a size limit) leaves Qt without words for it.
+        const QString why = wrote != bytes.size() && errno != 0 ? qt_error_string(errno) : m_file.errorString();
+        m_reason = QStringLiteral("%1：%2").arg(QDir::toNativeSeparators(m_path), why);
         // No half line stays behind: the lines wait and are written again.
         m_file.resize(before);
         m_file.close();

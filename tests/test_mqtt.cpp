@@ -5,6 +5,7 @@
 #include "meterline.h"
 #include "mqtt/publisher.h"
 #include "testsupport.h"
+#include "broker.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -19,108 +20,6 @@
 #include <unistd.h>
 
 namespace {
-
-quint16 freePort()
-{
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    return server.serverPort();
-}
-
-// mosquitto on 127.0.0.1 with a port of its own; persistent, so a
-// subscriber's session survives a restart of the broker.
-class Broker
-{
-public:
-    explicit Broker(const QString &folder, const QString &tlsLines = QString()) : m_folder(folder), m_port(freePort())
-    {
-        QFile conf(QDir(folder).filePath("mosquitto.conf"));
-        conf.open(QIODevice::WriteOnly);
-        // As root, mosquitto would otherwise become user mosquitto and could
-        // not read the test's private folder.
-        const QString user = ::geteuid() == 0 ? QStringLiteral("user root\n") : QString();
-        conf.write(QString("%1listener %2 127.0.0.1\nallow_anonymous true\npersistence true\npersistence_location %3/\n%4")
-                       .arg(user)
-                       .arg(m_port)
-                       .arg(folder, tlsLines)
-                       .toUtf8());
-    }
-    ~Broker() { stop(); }
-    static QString program() { return QStandardPaths::findExecutable("mosquitto", {"/usr/sbin", "/usr/bin"}); }
-    bool start()
-    {
-        m_process.start(program(), {"-c", QDir(m_folder).filePath("mosquitto.conf")});
-        if (!m_process.waitForStarted())
-            return false;
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < 5000) {
-            QTcpSocket probe;
-            probe.connectToHost(QHostAddress::LocalHost, m_port);
-            if (probe.waitForConnected(100))
-                return true;
-            QTest::qWait(50);
-        }
-        return false;
-    }
-    void stop()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.terminate();
-            m_process.waitForFinished(5000);
-        }
-    }
-    quint16 port() const { return m_port; }
-
-private:
-    QString m_folder;
-    quint16 m_port;
-    QProcess m_process;
-};
-
-// mosquitto_sub with a persistent QoS 1 session, collecting payloads.
-class Subscriber
-{
-public:
-    Subscriber(quint16 port, const QString &topic)
-    {
-        m_process.start(QStandardPaths::findExecutable("mosquitto_sub"),
-                        {"-h", "127.0.0.1", "-p", QString::number(port), "-t", topic, "-q", "1", "-c", "-i",
-                         QString("test-sub-%1").arg(QCoreApplication::applicationPid())});
-        m_process.waitForStarted();
-        QTest::qWait(300); // subscribed before anything is published
-    }
-    ~Subscriber()
-    {
-        m_process.terminate();
-        m_process.waitForFinished(3000);
-    }
-    // Every id once, in the order first received.
-    QStringList ids()
-    {
-        m_buffer += m_process.readAllStandardOutput();
-        int nl;
-        while ((nl = m_buffer.indexOf('\n')) >= 0) {
-            const QJsonObject o = QJsonDocument::fromJson(m_buffer.left(nl)).object();
-            m_buffer.remove(0, nl + 1);
-            const QString id = o.value("id").toString();
-            if (!id.isEmpty() && !m_seen.contains(id)) {
-                m_seen.insert(id);
-                m_ids << id;
-                m_last = o;
-            }
-        }
-        return m_ids;
-    }
-    QJsonObject last() const { return m_last; }
-
-private:
-    QProcess m_process;
-    QByteArray m_buffer;
-    QSet<QString> m_seen;
-    QStringList m_ids;
-    QJsonObject m_last;
-};
 
 QStringList journalIds(const QString &folder)
 {

@@ -1,0 +1,501 @@
+// Never lose, never hang: FIFOs and links where files belong, a journal
+// folder deleted under the running program, a file-size limit, a meter that
+// hangs up right after its last frame, two programs on one folder, MQTT
+// cursors that lie, topics that cannot be, a broker that never answers and
+// a command line on a machine without a display.
+#include "app/extensions.h"
+#include "app/options.h"
+#include "broker.h"
+#include "journal/journal.h"
+#include "meterline.h"
+#include "mqtt/publisher.h"
+#include "station/station.h"
+#include "testsupport.h"
+
+#include <QHostInfo>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStatusBar>
+
+#include <csignal>
+#include <sys/stat.h>
+
+namespace {
+
+bool makeFifo(const QString &path) { return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0; }
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(f.write(bytes), qint64(bytes.size()));
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+meter::ReadingBurst burstOf(int seq, const QDateTime &time, double r = 15.0, bool lifted = false)
+{
+    meter::MeterReading reading;
+    reading.seq = quint32(seq);
+    reading.time = time;
+    reading.decoded.milliOhm = true;
+    reading.decoded.r = r;
+    reading.decoded.v = 3.7;
+    reading.decoded.rOverload = reading.decoded.vOverload = lifted;
+    meter::ReadingBurst burst;
+    burst.time = time;
+    burst.port = QStringLiteral("ttyTEST");
+    burst.readings << reading;
+    return burst;
+}
+
+// A journal day file of n readings numbered from first, written as the journal writes it.
+QByteArray journalLines(int first, int n)
+{
+    QByteArray out;
+    for (int i = first; i < first + n; ++i)
+        out += QString("2026-12-07T08:00:00.000+00:00,S1,tty,%1,15,3.7,,15.0000mΩ,3.7000V,AUTO,AUTO,,,,\n").arg(i).toUtf8();
+    return out;
+}
+
+QByteArray journalFile(int first, int n)
+{
+    return QByteArray("\xEF\xBB\xBF") + journal::kHeader + '\n' + journalLines(first, n);
+}
+
+QSet<int> seqsIn(const QByteArray &file)
+{
+    QSet<int> seqs;
+    for (const QByteArray &line : file.split('\n').mid(1))
+        if (!line.isEmpty())
+            seqs.insert(journal::csvFields(line).value(3).toInt());
+    return seqs;
+}
+
+QSet<int> seqsReceived(Subscriber &sub)
+{
+    sub.ids();
+    QSet<int> seqs;
+    for (const QJsonObject &o : sub.all())
+        seqs.insert(o.value("seq").toInt());
+    return seqs;
+}
+
+QProcessEnvironment headless(const QString &home)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("XDG_DATA_HOME", home);
+    return env;
+}
+
+} // namespace
+
+class TestNeverLose : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { m_work.reset(new testsupport::ScopedWorkDir); }
+    void cleanup()
+    {
+        testsupport::cancelPendingAnswers();
+        m_work.reset();
+    }
+
+    // ---- files that are not files ------------------------------------------------------
+
+    void fifoWhereAFileBelongsNeverHangs()
+    {
+        const QDateTime now = QDateTime::currentDateTime();
+        const QString day = now.date().toString(Qt::ISODate);
+        QDir().mkpath(m_work->file("j"));
+        // The outbox's day file.
+        QVERIFY(makeFifo(m_work->file("j/readings-" + day + ".csv")));
+        mqtt::Outbox box(m_work->file("j"), "readings", {});
+        box.setAcknowledged({now.date(), 0, 0});
+        QVERIFY(box.read(10).isEmpty());
+        QVERIFY(box.countSome(1 << 20));
+        // The station's cells file: no record can be written, and it says why.
+        station::Station station(m_work->file("j"), "S1");
+        QVERIFY(makeFifo(station.file()->fileFor(now.date())));
+        station.takeBurst(burstOf(1, now, 0, true));
+        for (int i = 0; i < 8; ++i)
+            station.takeBurst(burstOf(2 + i, now.addMSecs(600 + 100 * i)));
+        QVERIFY(station.file()->paused());
+        QVERIFY2(station.file()->reason().contains("不是普通文件"), qPrintable(station.file()->reason()));
+        // The password file.
+        mqtt::PublisherSettings s;
+        s.client.host = "127.0.0.1";
+        s.client.port = freePort();
+        s.client.user = "u";
+        s.topicPrefix = "zentrel/t";
+        s.passwordFile = m_work->file("secret");
+        QVERIFY(makeFifo(s.passwordFile));
+        mqtt::Publisher publisher(m_work->file("j"), s);
+        QString error;
+        QVERIFY(!publisher.start(&error));
+        QVERIFY2(error.contains("不是普通文件") && error.contains(s.passwordFile), qPrintable(error));
+    }
+
+    void plantedLinkIsNotFollowed()
+    {
+        const QString folder = m_work->file("j");
+        QDir().mkpath(folder);
+        writeFile(m_work->file("victim"), "someone else's\n");
+        journal::Journal j(folder, "S1");
+        const QDateTime now = QDateTime::currentDateTime();
+        QVERIFY(QFile::link(m_work->file("victim"), j.fileFor(now.date())));
+        j.takeBurst(burstOf(1, now));
+        j.flush();
+        QCOMPARE(readFile(m_work->file("victim")), QByteArray("someone else's\n"));
+        QVERIFY(j.paused());
+        QVERIFY2(j.reason().contains("符号链接"), qPrintable(j.reason()));
+        QCOMPARE(j.waiting(), 1);
+    }
+
+    void vanishedFolderIsMadeAnew_data()
+    {
+        QTest::addColumn<QString>("what");
+        QTest::newRow("folder deleted") << "folder";
+        QTest::newRow("file renamed away") << "renamed";
+        QTest::newRow("file replaced by a folder") << "dir";
+    }
+    void vanishedFolderIsMadeAnew()
+    {
+        QFETCH(QString, what);
+        const QString folder = m_work->file("j");
+        journal::Journal j(folder, "S1");
+        const QDateTime now = QDateTime::currentDateTime();
+        const QString path = j.fileFor(now.date());
+        for (int i = 1; i <= 5; ++i)
+            j.takeBurst(burstOf(i, now));
+        j.flush();
+        QCOMPARE(testsupport::textFileLines(path).size(), 6);
+        if (what == "folder") {
+            QVERIFY(QDir(folder).removeRecursively());
+        } else if (what == "renamed") {
+            QVERIFY(QFile::rename(path, path + ".old"));
+        } else {
+            QVERIFY(QFile::remove(path));
+            QVERIFY(QDir().mkpath(path));
+        }
+        for (int i = 6; i <= 10; ++i)
+            j.takeBurst(burstOf(i, now));
+        j.flush();
+        if (what == "dir") {
+            // Nowhere to write: paused with the reason, the readings kept.
+            QVERIFY(j.paused());
+            QCOMPARE(j.waiting(), 5);
+            QVERIFY(QDir(path).removeRecursively());
+            QVERIFY(j.writeWaitingNow());
+        }
+        const QStringList lines = testsupport::textFileLines(path);
+        QCOMPARE(lines.size(), 6);
+        QCOMPARE(lines.first(), QString(journal::kHeader));
+        QCOMPARE(journal::csvFields(lines.last().toUtf8()).value(3), QByteArray("10"));
+    }
+
+    // ---- the real program under hostile conditions --------------------------------------
+
+    void fileSizeLimitPausesAndASignalRescues()
+    {
+        const QString prlimit = QStandardPaths::findExecutable("prlimit");
+        if (prlimit.isEmpty())
+            QSKIP("prlimit is not installed (Debian: util-linux)");
+        const QString link = m_work->file("meter");
+        const int frames = 240; // about twice what the limit lets into the file
+        QProcess sim;
+        sim.start(QStringLiteral(ZENTREL_SIM_PATH), {"--link", link, "--interval", "5", "--sequence", "--count",
+                                                    QString::number(frames), "--linger", "--start-after", "300"});
+        QVERIFY(sim.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(link).isSymLink(), 10000);
+        const QString folder = m_work->file("journal");
+        QProcess app;
+        app.setProcessEnvironment(headless(m_work->file("home")));
+        app.setWorkingDirectory(m_work->path());
+        // To a file: a pipe nobody reads would stall the program once full.
+        app.setStandardErrorFile(m_work->file("stderr.txt"));
+        app.start(prlimit, {"--fsize=16384", QStringLiteral(ZENTREL_APP_PATH), "--port", link, "--journal-dir", folder});
+        QVERIFY(app.waitForStarted());
+        QByteArray said;
+        QTRY_VERIFY_WITH_TIMEOUT((said += sim.readAllStandardOutput()).contains("done"), 30000);
+        const QString day = m_work->file("journal/readings-" + QDate::currentDate().toString(Qt::ISODate) + ".csv");
+        // The file stops below the limit on a whole line; the program lives on.
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(day).size() > 8192, 30000);
+        QCOMPARE(app.state(), QProcess::Running);
+        QVERIFY(readFile(day).endsWith('\n'));
+        // Ended by a signal: what waits goes to a rescue folder named on stderr.
+        ::kill(pid_t(app.processId()), SIGTERM);
+        QVERIFY(app.waitForFinished(10000));
+        QCOMPARE(app.exitStatus(), QProcess::NormalExit);
+        const QString err = QString::fromLocal8Bit(readFile(m_work->file("stderr.txt")));
+        const QString rescue = m_work->file("home/zentrel/rescue");
+        QVERIFY2(err.contains(rescue), qPrintable(err));
+        // Every reading taken is in one of the two, none twice, none missing.
+        const QSet<int> inJournal = seqsIn(readFile(day));
+        const QSet<int> rescued = seqsIn(readFile(rescue + "/" + QFileInfo(day).fileName()));
+        QVERIFY(!rescued.isEmpty());
+        QVERIFY(!inJournal.intersects(rescued));
+        const QSet<int> seqs = inJournal + rescued;
+        QCOMPARE(*std::max_element(seqs.begin(), seqs.end()), seqs.size());
+    }
+
+    void lastFrameBeforeTheHangUpIsKept()
+    {
+        // The last frame reports a range this program has no name for: the
+        // framer holds such a frame until later bytes show it is aligned.
+        // The meter hangs up before any come.
+        LinkedWindow lw;
+        QVERIFY(lw.link());
+        for (int i = 1; i <= 5; ++i)
+            QVERIFY(lw.meter.send(frameOf(quint32(i), 37000)));
+        QTRY_COMPARE_WITH_TIMEOUT(lw.window.meterSession()->receiveCount(), 5u, 10000);
+        QVERIFY(lw.meter.send(frameOf(6, 37000, 7)));
+        QTRY_VERIFY_WITH_TIMEOUT(lw.window.meterSession()->framer().holdsFrame(), 10000);
+        lw.meter.hangUp();
+        QTRY_VERIFY_WITH_TIMEOUT(!lw.probe.serialPort(), 10000);
+        QCOMPARE(lw.window.meterSession()->receiveCount(), 6u);
+    }
+
+    void secondProgramOnAFolderRunsWithoutIt()
+    {
+        const QString folder = m_work->file("j");
+        StartOptions options;
+        options.journalDir = folder;
+        options.station = true;
+        MainWindow first, second;
+        Extensions a(first, options);
+        Extensions b(second, options);
+        QVERIFY(a.journal() && a.station());
+        QVERIFY(!b.journal() && !b.station());
+        auto *indicator = second.findChild<QLabel *>("journalIndicator");
+        QVERIFY(indicator);
+        const QString text = indicator->text();
+        QVERIFY2(text.contains(folder) && text.contains(QString::number(QCoreApplication::applicationPid())), qPrintable(text));
+        // Record ids carry their station.
+        const QDateTime now = QDateTime::currentDateTime();
+        a.station()->takeBurst(burstOf(1, now, 0, true));
+        for (int i = 0; i < 8; ++i)
+            a.station()->takeBurst(burstOf(2 + i, now.addMSecs(600 + 100 * i)));
+        QVERIFY(!a.station()->records().empty());
+        QVERIFY2(a.station()->records().front().id.startsWith(QHostInfo::localHostName() + "-"),
+                 qPrintable(a.station()->records().front().id));
+    }
+
+    void leavingWithReadingsInMemoryAsks()
+    {
+        const QString folder = m_work->file("j");
+        StartOptions options;
+        options.journalDir = folder;
+        MainWindow w;
+        Extensions extensions(w, options);
+        w.show();
+        // The day's file is a folder: nothing can be written.
+        const QDateTime now = QDateTime::currentDateTime();
+        QVERIFY(QDir().mkpath(extensions.journal()->fileFor(now.date())));
+        for (int i = 1; i <= 3; ++i)
+            extensions.journal()->takeBurst(burstOf(i, now));
+        QString asked;
+        testsupport::answerNextModal([&asked](QWidget *modal) {
+            auto *box = qobject_cast<QMessageBox *>(modal);
+            asked = box->text();
+            for (QAbstractButton *b : box->buttons())
+                if (b->text() == "继续尝试")
+                    b->click();
+        });
+        QVERIFY(!w.close());
+        QVERIFY2(asked.contains("3 条读数"), qPrintable(asked));
+        QVERIFY(w.isVisible());
+        // Once writing works again, it simply closes.
+        QVERIFY(QDir(extensions.journal()->fileFor(now.date())).removeRecursively());
+        QVERIFY(w.close());
+        QCOMPARE(testsupport::textFileLines(extensions.journal()->fileFor(now.date())).size(), 4);
+    }
+
+    // ---- MQTT ---------------------------------------------------------------------
+
+    void cursorThatLiesNeverMeansNothingToSend_data()
+    {
+        QTest::addColumn<QByteArray>("cursor");
+        QTest::addColumn<QByteArray>("backup");
+        QTest::addColumn<bool>("truncate");
+        const QByteArray day = QDate::currentDate().toString(Qt::ISODate).toLatin1();
+        auto at = [&day](qint64 offset, qint64 line) {
+            return QByteArray("{\"readings\":{\"day\":\"" + day + "\",\"offset\":" + QByteArray::number(offset)
+                              + ",\"line\":" + QByteArray::number(line) + "},\"cells\":{\"day\":\"\",\"offset\":0,\"line\":0}}");
+        };
+        QTest::newRow("negative offset") << at(-40, 3) << QByteArray() << false;
+        QTest::newRow("past the end") << at(1 << 20, 9000) << QByteArray() << false;
+        QTest::newRow("not a line start") << at(7, 1) << QByteArray() << false;
+        QTest::newRow("torn, with a backup") << at(0, 0).left(30) << at(0, 0) << false;
+        QTest::newRow("torn, no backup") << at(0, 0).left(30) << QByteArray() << false;
+        QTest::newRow("file truncated while running") << QByteArray() << QByteArray() << true;
+    }
+    void cursorThatLiesNeverMeansNothingToSend()
+    {
+        QFETCH(QByteArray, cursor);
+        QFETCH(QByteArray, backup);
+        QFETCH(bool, truncate);
+        if (Broker::program().isEmpty() || QStandardPaths::findExecutable("mosquitto_sub").isEmpty())
+            QSKIP("mosquitto or mosquitto_sub is not installed (Debian: mosquitto mosquitto-clients; tools/dev.sh installs them)");
+        QDir().mkpath(m_work->file("broker"));
+        Broker broker(m_work->file("broker"));
+        QVERIFY(broker.start());
+        Subscriber sub(broker.port(), "zentrel/+/reading");
+        const QString folder = m_work->file("j");
+        QDir().mkpath(folder);
+        const QString day = QDir(folder).filePath("readings-" + QDate::currentDate().toString(Qt::ISODate) + ".csv");
+        writeFile(day, journalFile(1, 100));
+        if (!cursor.isNull())
+            writeFile(QDir(folder).filePath("mqtt-cursor.json"), cursor);
+        if (!backup.isNull())
+            writeFile(QDir(folder).filePath("mqtt-cursor.json.bak"), backup);
+        mqtt::PublisherSettings s;
+        s.client.host = "127.0.0.1";
+        s.client.port = broker.port();
+        s.client.clientId = "lying-cursor";
+        s.topicPrefix = "zentrel/S1";
+        mqtt::Publisher publisher(folder, s);
+        QString error;
+        QVERIFY2(publisher.start(&error), qPrintable(error));
+        if (truncate) {
+            // Everything there was goes out first; then the file starts again, shorter.
+            QFile f(day);
+            QVERIFY(f.open(QIODevice::Append));
+            f.write(journalLines(101, 100));
+            f.close();
+            QTRY_COMPARE_WITH_TIMEOUT(seqsReceived(sub).size(), 100, 15000);
+            writeFile(day, journalFile(201, 30));
+        }
+        const QSet<int> expected = seqsIn(readFile(day));
+        QTRY_VERIFY2_WITH_TIMEOUT(seqsReceived(sub).contains(expected), qPrintable(publisher.status()), 20000);
+        if (!truncate && cursor != backup && backup.isNull())
+            QVERIFY2(publisher.status().contains("重新发送"), qPrintable(publisher.status()));
+        QTRY_COMPARE_WITH_TIMEOUT(publisher.backlog(), qint64(0), 10000);
+    }
+
+    void topicsThatCannotBeAreRefused_data()
+    {
+        QTest::addColumn<QString>("prefix");
+        QTest::addColumn<QString>("station");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("+ in the prefix") << "plant/+" << "" << "+ 或 #";
+        QTest::newRow("# in the prefix") << "plant/#" << "" << "+ 或 #";
+        QTest::newRow("/ in the station") << "" << "line/3" << "line/3";
+        QTest::newRow("+ in the station") << "" << "a+b" << "a+b";
+    }
+    void topicsThatCannotBeAreRefused()
+    {
+        QFETCH(QString, prefix);
+        QFETCH(QString, station);
+        QFETCH(QString, says);
+        writeFile("config.ini", QString("[Station]\nName=%1\n[MQTT]\nHost=127.0.0.1\nPort=%2\nPrefix=%3\n")
+                                    .arg(station)
+                                    .arg(freePort())
+                                    .arg(prefix)
+                                    .toUtf8());
+        StartOptions options;
+        options.journalDir = m_work->file("j");
+        MainWindow w;
+        Extensions extensions(w, options);
+        auto *indicator = w.findChild<QLabel *>("mqttIndicator");
+        QVERIFY(indicator);
+        QVERIFY2(indicator->text().contains("未") && indicator->text().contains(says), qPrintable(indicator->text()));
+        QVERIFY(!extensions.publisher() || !extensions.publisher()->isConnected());
+    }
+
+    void brokerThatNeverAnswersIsSaidSo()
+    {
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+        QList<QTcpSocket *> held; // accepted and never answered
+        connect(&silent, &QTcpServer::newConnection, [&] { held << silent.nextPendingConnection(); });
+        mqtt::PublisherSettings s;
+        s.client.host = "127.0.0.1";
+        s.client.port = silent.serverPort();
+        s.client.clientId = "silent";
+        s.client.answerTimeoutS = 1;
+        s.topicPrefix = "zentrel/S1";
+        QDir().mkpath(m_work->file("j"));
+        mqtt::Publisher publisher(m_work->file("j"), s);
+        QString error;
+        QVERIFY(publisher.start(&error));
+        const QString expected = QString("127.0.0.1:%1 在 1 秒内没有应答").arg(silent.serverPort());
+        QTRY_VERIFY2_WITH_TIMEOUT(publisher.status().contains(expected), qPrintable(publisher.status()), 10000);
+        QVERIFY(!held.isEmpty());
+        publisher.stop(); // waits for the network thread, never cancels it
+    }
+
+    // ---- the command line ------------------------------------------------------------
+
+    void commandLineOnAServer_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("--help") << QStringList {"--help"} << 0 << "--journal-dir";
+        QTest::newRow("--version") << QStringList {"--version"} << 0 << ZENTREL_VERSION;
+        QTest::newRow("--port /dev/null") << QStringList {"--port", "/dev/null"} << 2 << "no serial port";
+        QTest::newRow("--port a folder") << QStringList {"--port", "/"} << 2 << "folder";
+        QTest::newRow("--port a file") << QStringList {"--port", "config.ini"} << 2 << "regular file";
+        QTest::newRow("--mqtt empty host") << QStringList {"--mqtt", ":1883"} << 2 << "host is empty";
+        QTest::newRow("--mqtt bad port") << QStringList {"--mqtt", "[::1]:0"} << 2 << "1 to 65535";
+    }
+    void commandLineOnAServer()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, exitCode);
+        QFETCH(QString, says);
+        writeFile("config.ini", "");
+        if (args.contains("config.ini"))
+            args.replace(args.indexOf("config.ini"), m_work->file("config.ini"));
+        QProcess app;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("DISPLAY");
+        env.remove("WAYLAND_DISPLAY");
+        env.remove("QT_QPA_PLATFORM");
+        app.setProcessEnvironment(env);
+        app.setWorkingDirectory(m_work->path());
+        app.start(QStringLiteral(ZENTREL_APP_PATH), args);
+        QVERIFY(app.waitForFinished(20000));
+        QCOMPARE(app.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(app.exitCode(), exitCode);
+        const QString out = QString::fromLocal8Bit(app.readAllStandardOutput() + app.readAllStandardError());
+        QVERIFY2(out.contains(says), qPrintable(out));
+    }
+
+    void hostAndPortForms_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<int>("port");
+        QTest::newRow("name") << "broker.plant" << "broker.plant" << 0;
+        QTest::newRow("name:port") << "broker.plant:8883" << "broker.plant" << 8883;
+        QTest::newRow("bare IPv6") << "::1" << "::1" << 0;
+        QTest::newRow("[IPv6]:port") << "[::1]:1884" << "::1" << 1884;
+        QTest::newRow("[IPv6]") << "[fe80::1]" << "fe80::1" << 0;
+    }
+    void hostAndPortForms()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, host);
+        QFETCH(int, port);
+        QString h, reason;
+        int p = -1;
+        QVERIFY2(parseHostPort(text, &h, &p, &reason), qPrintable(reason));
+        QCOMPARE(h, host);
+        QCOMPARE(p, port);
+    }
+
+private:
+    std::unique_ptr<testsupport::ScopedWorkDir> m_work;
+};
+
+QTEST_MAIN(TestNeverLose)
+#include "test_neverlose.moc"

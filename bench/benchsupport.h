@@ -155,6 +155,8 @@ int replot();
 int startup(int runs);
 int startupChild(bool bare);
 int udpFlood(int datagrams);
+int backlog(qint64 lines, int runs);
+int backlogChild(const QString &folder, const QString &port, const QString &mqtt);
 int onscreen(int seconds, int runs);
 int onscreenWindow(const QString &port, const QString &mode);
 

@@ -17,10 +17,12 @@ int main(int argc, char *argv[])
     names.removeAll("--quiet");
     if (names == QStringList{"startup-child"} || names == QStringList{"startup-bare"})
         return bench::startupChild(names.first() == QLatin1String("startup-bare"));
+    if (names.size() == 4 && names[0] == QLatin1String("backlog-child"))
+        return bench::backlogChild(names[1], names[2], names[3]);
     if (names.size() == 3 && names[0] == QLatin1String("onscreen-window"))
         return bench::onscreenWindow(names[1], names[2]);
     const QStringList all = {"replot", "startup", "framepath", "framepath-journal", "nominal", "day",
-                             "week", "week-journal", "publish", "drain", "report", "udp", "onscreen"};
+                             "week", "week-journal", "publish", "drain", "report", "udp", "onscreen", "backlog"};
     if (names.isEmpty() || names.contains("all"))
         names = all;
     if (names.size() > 1 && !child) {
@@ -64,6 +66,9 @@ int main(int argc, char *argv[])
         else if (name == "onscreen")
             failures += bench::onscreen(qEnvironmentVariableIntValue("ZENTREL_BENCH_SECONDS") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_SECONDS") : 20,
                                         qEnvironmentVariableIntValue("ZENTREL_BENCH_RUNS") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_RUNS") : 3);
+        else if (name == "backlog")
+            failures += bench::backlog(qEnvironmentVariableIntValue("ZENTREL_BENCH_FRAMES") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_FRAMES") : 1209600,
+                                       qEnvironmentVariableIntValue("ZENTREL_BENCH_RUNS") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_RUNS") : 5);
         else if (name == "udp")
             failures += bench::udpFlood(100000);
         else {

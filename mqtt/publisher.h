@@ -6,6 +6,7 @@
 
 #include <QHash>
 #include <QObject>
+#include <QThreadPool>
 #include <QTimer>
 
 namespace mqtt {
@@ -71,6 +72,7 @@ private:
     QString m_refused;          // a publish the library refused, shown while connected too
     QString m_note;             // a cursor or file position that was not what it claimed
     QByteArray m_savedCursor;   // the cursor last written: the backup of the next save
+    QThreadPool m_saver;        // one thread: cursor saves in order, off the GUI thread
     bool m_started = false;
 };
 

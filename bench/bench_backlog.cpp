@@ -4,6 +4,7 @@
 // broker goes away and comes back, with and without it.
 #include "benchsupport.h"
 
+#include "broker.h"
 #include "app/extensions.h"
 #include "app/options.h"
 #include "app/startup.h"
@@ -28,52 +29,6 @@
 namespace bench {
 
 namespace {
-
-// mosquitto on 127.0.0.1 that can be stopped and started again on its port.
-class Mosquitto
-{
-public:
-    Mosquitto()
-    {
-        QTcpServer probe;
-        probe.listen(QHostAddress::LocalHost, 0);
-        m_port = probe.serverPort();
-        probe.close();
-        m_program = QStandardPaths::findExecutable(QStringLiteral("mosquitto"), {"/usr/sbin", "/usr/bin"});
-        QFile conf(m_dir.filePath(QStringLiteral("mosquitto.conf")));
-        conf.open(QIODevice::WriteOnly);
-        conf.write(QStringLiteral("%1listener %2 127.0.0.1\nallow_anonymous true\nmax_queued_messages 0\n")
-                       .arg(::geteuid() == 0 ? QStringLiteral("user root\n") : QString())
-                       .arg(m_port)
-                       .toUtf8());
-    }
-    ~Mosquitto() { stop(); }
-    bool start()
-    {
-        if (m_program.isEmpty())
-            return false;
-        m_process.start(m_program, {"-c", m_dir.filePath(QStringLiteral("mosquitto.conf"))});
-        return m_process.waitForStarted() && runUntil([this] {
-            QTcpSocket s;
-            s.connectToHost(QHostAddress::LocalHost, m_port);
-            return s.waitForConnected(50);
-        }, 5000);
-    }
-    void stop()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.terminate();
-            m_process.waitForFinished(5000);
-        }
-    }
-    quint16 port() const { return m_port; }
-
-private:
-    QTemporaryDir m_dir;
-    QString m_program;
-    QProcess m_process;
-    quint16 m_port = 0;
-};
 
 // Seven day files before today, written as the journal writes them, and a
 // cursor at the start of the first: nothing of the week was acknowledged.
@@ -175,8 +130,9 @@ int backlogChild(const QString &folder, const QString &port, const QString &mqtt
 int backlog(qint64 lines, int runs)
 {
     heading("a week's unsent MQTT backlog: start-up to the first reading, and a reconnect");
-    Mosquitto broker;
-    if (!broker.start()) {
+    QTemporaryDir brokerDir;
+    Broker broker(brokerDir.path()); // stopped and started again on its port below
+    if (Broker::program().isEmpty() || !broker.start()) {
         std::printf("  mosquitto is missing (tools/dev.sh installs it); nothing measured\n");
         return 0;
     }

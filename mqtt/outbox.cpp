@@ -228,17 +228,11 @@ QVector<Message> Outbox::read(int max)
             break;
         if (m_headerDay != m_read.day) {
             // Resumed in the middle of a file: its first line names the fields.
-            Position top {m_read.day, 0, 0};
-            QByteArray first;
-            Reader &r = m_counter.day == m_read.day ? m_counter : m_reader;
-            const Position keep = m_read;
-            if (nextLine(r, top, &first, false) && top.day == keep.day)
-                m_header = headerFields(first);
-            else
-                m_header.clear();
-            m_headerDay = keep.day;
-            if (&r == &m_reader) // the reader moved: back to where it was
-                m_reader.buffer.clear(), m_reader.bufferStart = keep.offset;
+            Reader top;
+            m_header.clear();
+            if (open(top, m_read.day))
+                m_header = headerFields(top.file.readLine(1 << 16).trimmed());
+            m_headerDay = m_read.day;
         }
         Flight flight {m_nextSerial++, m_read};
         const QList<QByteArray> fields = m_read.line == 1 || m_header.isEmpty() ? QList<QByteArray>()

@@ -2,10 +2,13 @@
 
 #include <QFile>
 #include <QMetaObject>
-#include <QPointer>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <future>
+#include <mutex>
+#include <thread>
 
 #include <mosquitto.h>
 
@@ -26,6 +29,21 @@ QString reasonOf(int rc)
 
 } // namespace
 
+struct Client::Link
+{
+    std::mutex mutex;
+    Client *client = nullptr;
+};
+
+template <typename F>
+void Client::withClient(void *self, F f)
+{
+    auto *link = static_cast<Client::Link *>(self);
+    std::lock_guard<std::mutex> lock(link->mutex);
+    if (link->client)
+        f(link->client);
+}
+
 Client::Client(QObject *parent) : QObject(parent)
 {
     static LibraryInit init;
@@ -41,10 +59,10 @@ Client::~Client()
 template <typename F>
 void Client::post(quint64 generation, F f)
 {
-    QPointer<Client> guard(this);
-    QMetaObject::invokeMethod(this, [guard, generation, f] {
-        if (guard && guard->m_generation.load() == generation)
-            f(guard.data());
+    // Queued to this object: dropped by Qt if it is gone before it runs.
+    QMetaObject::invokeMethod(this, [this, generation, f] {
+        if (m_generation.load() == generation)
+            f(this);
     }, Qt::QueuedConnection);
 }
 
@@ -70,7 +88,9 @@ bool Client::start(const ClientSettings &s, QString *error)
     m_where = s.host.contains(QLatin1Char(':')) ? QStringLiteral("[%1]:%2").arg(s.host).arg(s.port)
                                                 : QStringLiteral("%1:%2").arg(s.host).arg(s.port);
     m_answerTimeoutS = qMax(1, s.answerTimeoutS);
-    m_mosq = mosquitto_new(s.clientId.toUtf8().constData(), true, this);
+    m_link = std::make_shared<Link>();
+    m_link->client = this;
+    m_mosq = mosquitto_new(s.clientId.toUtf8().constData(), true, m_link.get());
     if (!m_mosq)
         return fail(QStringLiteral("无法建立 MQTT 客户端"));
     ++m_generation;
@@ -121,13 +141,23 @@ void Client::stop()
     if (!m_mosq)
         return;
     ++m_generation; // what the old connection still posts is dropped
-    // The thread is asked to end and waited for: cancelling it could leave
-    // the library's locks held.
-    mosquitto_disconnect(m_mosq);
-    mosquitto_loop_stop(m_mosq, false);
-    mosquitto_destroy(m_mosq);
+    {
+        std::lock_guard<std::mutex> lock(m_link->mutex);
+        m_link->client = nullptr;
+    }
+    mosquitto *mosq = m_mosq;
+    std::shared_ptr<Link> link = std::move(m_link);
     m_mosq = nullptr;
     m_connected = false;
+    mosquitto_disconnect(mosq);
+    auto done = std::make_shared<std::promise<void>>();
+    std::future<void> finished = done->get_future();
+    std::thread([mosq, link, done] {
+        mosquitto_loop_stop(mosq, false);
+        mosquitto_destroy(mosq);
+        done->set_value();
+    }).detach();
+    finished.wait_for(std::chrono::seconds(3));
 }
 
 int Client::publish(const QString &topic, const QByteArray &payload, QString *error)
@@ -156,43 +186,46 @@ void Client::noAnswer()
 
 void Client::onConnect(mosquitto *, void *self, int rc)
 {
-    auto *client = static_cast<Client *>(self);
-    // A new connection: acknowledgements still queued from the old one are dropped.
-    const quint64 generation = rc == 0 ? ++client->m_generation : client->m_generation.load();
-    const QString reason = rc == 0 ? QString() : QString::fromUtf8(mosquitto_connack_string(rc));
-    client->post(generation, [rc, reason](Client *c) {
-        c->m_connected = rc == 0;
-        if (rc == 0) {
-            c->m_answerTimer.stop();
-            emit c->connected();
-        } else {
-            c->m_problemSinceAttempt = true;
-            emit c->disconnected(reason);
-        }
+    withClient(self, [rc](Client *client) {
+        // A new connection: acknowledgements still queued from the old one are dropped.
+        const quint64 generation = rc == 0 ? ++client->m_generation : client->m_generation.load();
+        const QString reason = rc == 0 ? QString() : QString::fromUtf8(mosquitto_connack_string(rc));
+        client->post(generation, [rc, reason](Client *c) {
+            c->m_connected = rc == 0;
+            if (rc == 0) {
+                c->m_answerTimer.stop();
+                emit c->connected();
+            } else {
+                c->m_problemSinceAttempt = true;
+                emit c->disconnected(reason);
+            }
+        });
     });
 }
 
 void Client::onDisconnect(mosquitto *, void *self, int rc)
 {
-    auto *client = static_cast<Client *>(self);
-    const QString reason = rc == 0 ? QStringLiteral("已断开") : reasonOf(rc);
-    client->post(client->m_generation.load(), [reason](Client *c) {
-        const bool wasUp = c->m_connected;
-        c->m_connected = false;
-        // Dropped before the broker ever answered: say that, not the library's "Unknown error".
-        if (!wasUp && !c->m_problemSinceAttempt && !c->m_answerTimer.isActive())
-            emit c->disconnected(QStringLiteral("%1 在 %2 秒内没有应答").arg(c->m_where).arg(c->m_answerTimeoutS));
-        else
-            emit c->disconnected(reason);
-        c->m_problemSinceAttempt = false;
-        c->m_answerTimer.start(c->m_answerTimeoutS * 1000);
+    withClient(self, [rc](Client *client) {
+        const QString reason = rc == 0 ? QStringLiteral("已断开") : reasonOf(rc);
+        client->post(client->m_generation.load(), [reason](Client *c) {
+            const bool wasUp = c->m_connected;
+            c->m_connected = false;
+            // Dropped before the broker ever answered: say that, not the library's "Unknown error".
+            if (!wasUp && !c->m_problemSinceAttempt && !c->m_answerTimer.isActive())
+                emit c->disconnected(QStringLiteral("%1 在 %2 秒内没有应答").arg(c->m_where).arg(c->m_answerTimeoutS));
+            else
+                emit c->disconnected(reason);
+            c->m_problemSinceAttempt = false;
+            c->m_answerTimer.start(c->m_answerTimeoutS * 1000);
+        });
     });
 }
 
 void Client::onPublish(mosquitto *, void *self, int mid)
 {
-    auto *client = static_cast<Client *>(self);
-    client->post(client->m_generation.load(), [mid](Client *c) { emit c->acknowledged(mid); });
+    withClient(self, [mid](Client *client) {
+        client->post(client->m_generation.load(), [mid](Client *c) { emit c->acknowledged(mid); });
+    });
 }
 
 void Client::onLog(mosquitto *, void *self, int level, const char *text)
@@ -202,11 +235,12 @@ void Client::onLog(mosquitto *, void *self, int level, const char *text)
     // mean the link is down: the disconnect callback says that.
     if (!(level & MOSQ_LOG_ERR))
         return;
-    auto *client = static_cast<Client *>(self);
     const QString reason = QString::fromUtf8(text);
-    client->post(client->m_generation.load(), [reason](Client *c) {
-        c->m_problemSinceAttempt = true;
-        emit c->problem(reason);
+    withClient(self, [reason](Client *client) {
+        client->post(client->m_generation.load(), [reason](Client *c) {
+            c->m_problemSinceAttempt = true;
+            emit c->problem(reason);
+        });
     });
 }
 

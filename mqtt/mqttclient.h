@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <memory>
 
 struct mosquitto;
 
@@ -39,7 +40,10 @@ public:
     // Starts connecting (and reconnecting); false with the reason when the
     // settings cannot even be applied (a TLS file missing, ...).
     bool start(const ClientSettings &settings, QString *error);
-    // Disconnects and waits for the network thread to end.
+    // Disconnects and waits for the network thread to end (never cancels it:
+    // that could leave the library's locks held). A thread stuck in a
+    // connect to a host that never answers is waited for a few seconds, then
+    // left to end, and clean up, by itself.
     void stop();
     bool isConnected() const { return m_connected; }
     // QoS 1; returns the message id, or -1 with the reason.
@@ -65,8 +69,15 @@ private:
     // no longer the current one.
     template <typename F>
     void post(quint64 generation, F f);
+    // Runs f with the client behind the library's userdata, unless it stopped.
+    template <typename F>
+    static void withClient(void *self, F f);
     void noAnswer();
 
+    // What the library's thread is handed: the client, or nothing once the
+    // client stopped (a thread still ending then posts to no one).
+    struct Link;
+    std::shared_ptr<Link> m_link;
     mosquitto *m_mosq = nullptr;
     bool m_connected = false;
     // Raised by every start, stop and new connection, in the library's thread too.

@@ -4,6 +4,7 @@
 #include "pseudoterminal.h"
 
 #include <QCommandLineParser>
+#include <QThread>
 #include <QCoreApplication>
 
 #include <atomic>
@@ -110,6 +111,11 @@ int main(int argc, char *argv[])
     // what is still on the line.
     while (ok && parser.isSet(lingerOpt) && !stopRequested.load())
         simulator.handleCommands(line.read(100));
+    // Switched off after its last frame was on the wire: Linux drops what a
+    // pseudo-terminal's reader was not yet handed when the line is closed at
+    // once, which no meter's last frame suffers.
+    if (ok && !parser.isSet(lingerOpt) && !stopRequested.load())
+        QThread::msleep(ulong(qBound(20, options.intervalMs > 0 ? int(options.intervalMs) : 20, 200)));
     line.close();
     std::fprintf(stderr, "zentrel-metersim: sent %lld frames, %lld fell due while nobody listened\n",
                  qlonglong(simulator.framesSent()), qlonglong(simulator.framesUnheard()));

@@ -137,6 +137,10 @@ private slots:
         f.write("2026-12-07T08:00:04.000+08:00,S,op,L1,20261207-3,C3,30.0,3.7,NG,NG,T1,AUTO,AUTO,3,\n");
         f.write("2026-12-07T08:00:05.000+08:00,S,op,L1,20261207-4,C3,30.0,3.7,VOID,NG,T1,AUTO,AUTO,3,20261207-3\n");
         f.write("2026-12-07T08:00:06.000+08:00,S,op,L2,20261207-5,C4,12.2,3.7,PASS,A,T1,AUTO,AUTO,3,\n");
+        // Another station's file merged in, its header written again: its
+        // record of the same number is not the one S voided.
+        f.write("time,station,operator,lot,record,cell_id,r_mohm,v,verdict,grade,set,r_range,v_range,settled_by,voids\n");
+        f.write("2026-12-07T08:00:07.000+08:00,T,op,L1,20261207-3,C9,12.0,3.7,PASS,A,T1,AUTO,AUTO,3,\n");
         f.close();
         const Run run = runReport({".", "--json", "-"});
         QCOMPARE(run.exitCode, 0);
@@ -145,9 +149,14 @@ private slots:
         for (const QJsonValue &g : root["groups"].toArray())
             if (g["scope"].toString() == "单体 批次 L1")
                 lot1 = g.toObject();
-        QCOMPARE(lot1["n"].toInt(), 2); // the voided record does not count
-        QCOMPARE(lot1["grades"].toObject()["A"].toInt(), 1);
+        QCOMPARE(lot1["n"].toInt(), 3); // the voided record does not count
+        QCOMPARE(lot1["grades"].toObject()["A"].toInt(), 2);
         QCOMPARE(lot1["grades"].toObject()["B"].toInt(), 1);
+        int all = -1;
+        for (const QJsonValue &g : root["groups"].toArray())
+            if (g["scope"].toString() == "单体 全部")
+                all = g["n"].toInt();
+        QCOMPARE(all, 4); // the header written again is no record
     }
 
     void clearFailures()

@@ -100,8 +100,13 @@ QByteArray PseudoTerminal::read(int timeoutMs)
     if (m_fd < 0)
         return out;
     pollfd p {m_fd, POLLIN, 0};
-    if (::poll(&p, 1, timeoutMs) <= 0 || !(p.revents & POLLIN))
+    if (::poll(&p, 1, timeoutMs) <= 0 || !(p.revents & POLLIN)) {
+        // Nobody has the line open: poll says so at once, every time. Wait
+        // the time asked for rather than spin.
+        if ((p.revents & POLLHUP) && timeoutMs > 0)
+            ::usleep(useconds_t(timeoutMs) * 1000);
         return out;
+    }
     char buf[4096];
     for (;;) {
         const ssize_t n = ::read(m_fd, buf, sizeof buf);

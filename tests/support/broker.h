@@ -85,7 +85,19 @@ public:
                         {"-h", "127.0.0.1", "-p", QString::number(port), "-t", topic, "-q", "1", "-c", "-i",
                          QString("test-sub-%1").arg(QCoreApplication::applicationPid())});
         m_process.waitForStarted();
-        QTest::qWait(300); // subscribed before anything is published
+        // Subscribed before anything is published: a probe sent to the topic
+        // until it comes back says so.
+        QString probeTopic = topic;
+        probeTopic.replace('+', "probe").replace('#', "probe");
+        QElapsedTimer t;
+        t.start();
+        while (!m_buffer.contains("\"probe\"") && t.elapsed() < 20000) {
+            QProcess::execute(QStandardPaths::findExecutable("mosquitto_pub"),
+                              {"-h", "127.0.0.1", "-p", QString::number(port), "-t", probeTopic, "-q", "1", "-m", "{\"probe\":1}"});
+            m_process.waitForReadyRead(500);
+            m_buffer += m_process.readAllStandardOutput();
+        }
+        m_buffer.clear();
     }
     ~Subscriber()
     {
@@ -100,6 +112,8 @@ public:
         while ((nl = m_buffer.indexOf('\n')) >= 0) {
             const QJsonObject o = QJsonDocument::fromJson(m_buffer.left(nl)).object();
             m_buffer.remove(0, nl + 1);
+            if (o.contains("probe"))
+                continue;
             m_all << o;
             const QString id = o.value("id").toString();
             if (!id.isEmpty() && !m_seen.contains(id)) {

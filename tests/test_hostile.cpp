@@ -332,13 +332,14 @@ private slots:
 
     void slowButSteadyLine()
     {
-        // One byte every 99 ms: slow, but never stale.
+        // One byte every 40 ms: a slow line, well inside the 200 ms stale
+        // time even when a busy machine stretches the pause.
         LinkedWindow lw;
         QVERIFY(lw.link());
         const QByteArray frame = numbered(7);
         for (char byte : frame) {
             QVERIFY(lw.meter.send(QByteArray(1, byte)));
-            QTest::qWait(99);
+            QTest::qWait(40);
         }
         QTRY_COMPARE_WITH_TIMEOUT(lw.probe.receiveCount(), 1u, 3000);
         QCOMPARE(linesOf(lw.ui->Receive_textEdit), QStringList{numberedLine(1, 7)});

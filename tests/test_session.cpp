@@ -170,7 +170,8 @@ private slots:
             const QDateTime at = sink.readings[0].time;
             QVERIFY(at >= before && at <= after);
             QCOMPARE(at.offsetFromUtc(), before.offsetFromUtc());
-            QCOMPARE(at.time().hour(), before.time().hour());
+            // The wall-clock time of that instant here, whatever hour it turned.
+            QCOMPARE(at.time(), QDateTime::fromMSecsSinceEpoch(at.toMSecsSinceEpoch()).time());
         }
         if (zone.isNull())
             qunsetenv("TZ");

@@ -85,6 +85,17 @@ QStringList Collector::findFiles(const QStringList &paths, QStringList *problems
             *problems << QStringLiteral("%1：不存在").arg(path);
         }
     }
+    // A folder reached twice (a link to it, or named twice) is read once.
+    QSet<QString> seen;
+    QStringList unique;
+    for (const QString &f : qAsConst(files)) {
+        const QString canonical = QFileInfo(f).canonicalFilePath();
+        if (!seen.contains(canonical.isEmpty() ? f : canonical)) {
+            seen.insert(canonical.isEmpty() ? f : canonical);
+            unique << f;
+        }
+    }
+    files = unique;
     // Day by day, readings and cells of a day together: time order across files.
     std::sort(files.begin(), files.end(), [](const QString &a, const QString &b) {
         const QString da = QFileInfo(a).fileName().section('-', 1), db = QFileInfo(b).fileName().section('-', 1);
@@ -190,6 +201,12 @@ bool Collector::read(const QString &path, QString *error, const std::function<vo
             limits = {QString::fromLatin1(f[cRLow]), QString::fromLatin1(f[cRHigh]), QString::fromLatin1(f[cVLow]),
                       QString::fromLatin1(f[cVHigh])};
         }
+        // The meter shows at most 1677.7215 of its unit (a Ω reading is kept
+        // in mΩ): anything beyond, or not finite, is no reading.
+        if ((okR && !(std::isfinite(r) && std::fabs(r) <= 1677721.5)) || (okV && !(std::isfinite(v) && std::fabs(v) <= 1677.7215))) {
+            ++m_skipped;
+            continue;
+        }
         const double rv = okR ? r : NAN, vv = okV ? v : NAN;
         const QString grade = cGrade >= 0 ? QString::fromUtf8(f[cGrade]) : QString();
         if (cells) {
@@ -256,6 +273,18 @@ bool Collector::limitsChanged() const
 
 namespace {
 
+// Limits whose low bound is above the high one give no Cp/Cpk; said once.
+QString limitsNote(double rl, double rh, double vl, double vh)
+{
+    QStringList sides;
+    if (rl > rh)
+        sides << QStringLiteral("R");
+    if (vl > vh)
+        sides << QStringLiteral("V");
+    return sides.isEmpty() ? QString()
+                           : QStringLiteral("%1 的下限高于上限：不计算 Cp/Cpk").arg(sides.join(QStringLiteral("、")));
+}
+
 QVector<QStringList> rows(const QVector<Group> &groups)
 {
     QVector<QStringList> out;
@@ -272,7 +301,7 @@ QVector<QStringList> rows(const QVector<Group> &groups)
                     numberText(station::cp(s.r, rl, rh), 3), numberText(station::cpk(s.r, rl, rh), 3),
                     numberText(s.v.mean()), numberText(s.v.stddev()), numberText(s.v.min()), numberText(s.v.max()),
                     numberText(station::cp(s.v, vl, vh), 3), numberText(station::cpk(s.v, vl, vh), 3),
-                    grades.join(QLatin1Char(' '))});
+                    grades.join(QLatin1Char(' ')), limitsNote(rl, rh, vl, vh)});
     }
     return out;
 }
@@ -292,6 +321,8 @@ QString tableText(const QVector<Group> &groups)
         out += QStringLiteral("  V (V)   均值 %1  σ %2  最小 %3  最大 %4  Cp %5  Cpk %6\n").arg(r[13], r[14], r[15], r[16], r[17], r[18]);
         if (!r[19].isEmpty())
             out += QStringLiteral("  等级 %1\n").arg(r[19]);
+        if (!r[20].isEmpty())
+            out += QStringLiteral("  %1\n").arg(r[20]);
     }
     return out;
 }
@@ -299,12 +330,14 @@ QString tableText(const QVector<Group> &groups)
 QString tableCsv(const QVector<Group> &groups)
 {
     auto field = [](QString s) {
-        if (s.contains(QLatin1Char(',')) || s.contains(QLatin1Char('"')))
+        if (s.contains(QLatin1Char(',')) || s.contains(QLatin1Char('"')) || s.contains(QLatin1Char('\n'))
+            || s.contains(QLatin1Char('\r')))
             s = QLatin1Char('"') + s.replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
         return s;
     };
     QString out = kColumns.join(QLatin1Char(',')) + QLatin1Char('\n');
     for (QStringList r : rows(groups)) {
+        r.removeLast(); // the note is the text table's
         for (QString &c : r) {
             if (c == QStringLiteral("—"))
                 c.clear();

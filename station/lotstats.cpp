@@ -22,7 +22,8 @@ double RunningStats::stddev() const
 double cp(const RunningStats &s, double low, double high)
 {
     const double sigma = s.stddev();
-    if (!std::isfinite(low) || !std::isfinite(high) || !(sigma > 0))
+    // Bounds the wrong way round describe no tolerance: no index.
+    if (!std::isfinite(low) || !std::isfinite(high) || !(sigma > 0) || low > high)
         return std::nan("");
     return (high - low) / (6.0 * sigma);
 }
@@ -30,7 +31,7 @@ double cp(const RunningStats &s, double low, double high)
 double cpk(const RunningStats &s, double low, double high)
 {
     const double sigma = s.stddev();
-    if (!std::isfinite(low) || !std::isfinite(high) || !(sigma > 0))
+    if (!std::isfinite(low) || !std::isfinite(high) || !(sigma > 0) || low > high)
         return std::nan("");
     return std::fmin(high - s.mean(), s.mean() - low) / (3.0 * sigma);
 }

@@ -159,6 +159,43 @@ private slots:
         QCOMPARE(all, 4); // the header written again is no record
     }
 
+    void eachReadingOnceAndOnlyReadings()
+    {
+        // A folder that also links to itself, a header written again, values
+        // no meter can show, and limits the wrong way round.
+        QDir().mkpath("c");
+        QVERIFY(QFile::link(QDir("c").absolutePath(), "c/again"));
+        const QVector<double> good = {10, 20, 30, 40};
+        QFile f("c/readings-2026-12-07.csv");
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(journal::kHeader) + "\n");
+        for (int i = 0; i < 2; ++i)
+            f.write(readingLine("2026-12-07T10:00:00.000+08:00", "A", i + 1, good[i], 3.7, "NG", "50,10,3,4.5").toUtf8());
+        f.write(QByteArray(journal::kHeader) + "\n");
+        f.write(readingLine("2026-12-07T10:00:01.000+08:00", "A", 3, 1e308, 3.7, "NG", "50,10,3,4.5").toUtf8());
+        f.write(readingLine("2026-12-07T10:00:01.000+08:00", "A", 4, 15, 2000, "NG", "50,10,3,4.5").toUtf8());
+        for (int i = 2; i < 4; ++i)
+            f.write(readingLine("2026-12-07T10:00:02.000+08:00", "A", i + 3, good[i], 3.7, "NG", "50,10,3,4.5").toUtf8());
+        f.close();
+        const Run run = runReport({"c", "--json", "-"});
+        QCOMPARE(run.exitCode, 0);
+        const QJsonObject root = QJsonDocument::fromJson(run.out.mid(run.out.indexOf('{')).toUtf8()).object();
+        QCOMPARE(root["skipped"].toInt(), 2);
+        QJsonObject all;
+        for (const QJsonValue &g : root["groups"].toArray())
+            if (g["scope"].toString() == "全部")
+                all = g.toObject();
+        QCOMPARE(all["n"].toInt(), good.size());
+        QCOMPARE(all["r"].toObject()["mean"].toDouble(), 25.0);
+        QVERIFY(all["r"].toObject()["cp"].isNull());
+        const Run text = runReport({"c"});
+        QVERIFY2(text.out.contains("R 的下限高于上限"), qPrintable(text.out));
+        // A range that ends before it starts says so.
+        const Run empty = runReport({"c", "--from", "2026-12-08", "--to", "2026-12-07"});
+        QCOMPARE(empty.exitCode, 2);
+        QVERIFY2(empty.err.contains("range is empty"), qPrintable(empty.err));
+    }
+
     void clearFailures()
     {
         QDir().mkdir("empty");

@@ -56,6 +56,11 @@ int main(int argc, char *argv[])
             return 2;
         }
     }
+    if (options.from.isValid() && options.to.isValid() && options.from > options.to) {
+        say(QStringLiteral("--from %1 is after --to %2: the range is empty")
+                .arg(options.from.toString(Qt::ISODate), options.to.toString(Qt::ISODate)));
+        return 2;
+    }
     const QStringList paths = parser.positionalArguments();
     if (paths.isEmpty()) {
         say(QStringLiteral("name files or folders to read (--help)"));

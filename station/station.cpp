@@ -172,11 +172,28 @@ bool Station::voidRecord(const QString &id)
     return false;
 }
 
+QString enteredTextProblem(const QString &text)
+{
+    if (text.size() > kMaxEnteredLength)
+        return Station::tr("太长：最多 %1 个字符（输入了 %2 个）").arg(kMaxEnteredLength).arg(text.size());
+    for (const QChar c : text)
+        if (c.category() == QChar::Other_Control || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
+            return Station::tr("含有控制字符或换行（U+%1）").arg(int(c.unicode()), 4, 16, QLatin1Char('0'));
+    return QString();
+}
+
 void Station::enterCode(const QString &code)
 {
     const QString text = code.trimmed();
     if (text.isEmpty())
         return;
+    // A pasted line break or escape sequence would end up in every file and
+    // message that carries the ID; a 32 kB paste would slow every record.
+    const QString problem = enteredTextProblem(text);
+    if (!problem.isEmpty()) {
+        emit note(tr("未接受的编号：%1").arg(problem));
+        return;
+    }
     if (m_sets.find(text)) {
         selectSet(text);
         return;
@@ -198,6 +215,11 @@ bool Station::selectSet(const QString &name)
 
 void Station::startLot(const QString &name)
 {
+    const QString problem = enteredTextProblem(name.trimmed());
+    if (!problem.isEmpty()) {
+        emit note(tr("未接受的批次名称：%1").arg(problem));
+        return;
+    }
     m_lot = name.trimmed();
     restartStats(tr("新批次 %1：统计重新开始").arg(m_lot));
 }

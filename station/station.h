@@ -29,6 +29,12 @@ struct CellRecord
     bool voided = false; // a record that a later void line voids
 };
 
+// What an operator types or scans (cell IDs, lot names) is refused when it
+// is longer than this or holds a control character or line break; the
+// reason, or empty when it is fine.
+constexpr int kMaxEnteredLength = 128;
+QString enteredTextProblem(const QString &text);
+
 // The cell records' columns, in order; also the header line.
 extern const char *const kCellsHeader;
 QString cellsCsvLine(const CellRecord &record);

@@ -138,6 +138,32 @@ private slots:
         QVERIFY(std::isnan(one.stddev()) && std::isnan(cpk(one, 0, 2)));
     }
 
+    void enteredTextIsChecked_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("a scanned ID") << "CELL-0001" << true;
+        QTest::newRow("128 characters") << QString(128, 'x') << true;
+        QTest::newRow("129 characters") << QString(129, 'x') << false;
+        QTest::newRow("a pasted line break") << "C1\nC2" << false;
+        QTest::newRow("a carriage return") << "C1\rC2" << false;
+        QTest::newRow("an escape sequence") << "C1\x1b[2J" << false;
+        QTest::newRow("a tab inside") << "C1\tC2" << false;
+        QTest::newRow("a line separator") << QString("C1") + QChar(0x2028) + "C2" << false;
+    }
+    void enteredTextIsChecked()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, accepted);
+        station::Station s(m_work->file("j"), "S1");
+        QSignalSpy notes(&s, &station::Station::note);
+        s.enterCode(text);
+        QCOMPARE(s.pendingId() == text, accepted);
+        QCOMPARE(notes.isEmpty(), accepted);
+        s.startLot(text);
+        QCOMPARE(s.lot() == text, accepted);
+    }
+
     void limitSetFile()
     {
         LimitSetStore store;

@@ -84,6 +84,8 @@ Extensions::Extensions(MainWindow &window, const StartOptions &options, QObject 
         window.meterSession()->addSink(m_station);
         (new journal::JournalIndicator(m_station->file(), window.statusBar()))->setObjectName(QStringLiteral("cellsIndicator"));
         m_dock = new station::StationDock(m_station, &window);
+        window.setReadingSounds(false); // the records' sounds are the only ones
+
     }
 
     const QString mqttHost = !options.mqttHost.isEmpty() ? options.mqttHost : settings.mqttHost;

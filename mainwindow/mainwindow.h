@@ -62,6 +62,8 @@ public:
     void setLinkLostHandler(std::function<void(const QString &port, int baud)> handler);
     // Opens port at baud without asking anyone; false with the reason.
     bool reopenLink(const QString &port, int baud, QString *error);
+    // Station mode sounds once per record; the per-reading sound then stays quiet.
+    void setReadingSounds(bool on) { readingSounds = on; }
 
 private slots:
     // The order of these slots is the window's meta-object method order.
@@ -206,6 +208,7 @@ private:
     quint64 archivedLines = 0;
     std::function<bool()> archiveHealthy;
     std::function<void(const QString &, int)> linkLost;
+    bool readingSounds = true;
 };
 
 #endif // MAINWINDOW_H

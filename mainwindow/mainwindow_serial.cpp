@@ -208,7 +208,8 @@ void MainWindow::showBurst(const meter::ReadingBurst &burst)
     // One alarm for the burst; an NG anywhere in it is never drowned by a PASS.
     if (anyNg || anyPass) {
         const meter::Verdict loudest = anyNg ? meter::Verdict::Ng : meter::Verdict::Pass;
-        alarmSounds->play(meter::soundFor(soundSchemeIndex(), loudest));
+        if (readingSounds)
+            alarmSounds->play(meter::soundFor(soundSchemeIndex(), loudest));
         pendingScreen.colour = lastJudged == meter::Verdict::Ng ? meter::Verdict::Ng : meter::Verdict::Pass;
     }
     // Every frame blanks the verdict: it shows only when the burst's last

@@ -321,6 +321,34 @@ private slots:
         QVERIFY(rows[1].contains(",VOID,"));
     }
 
+    void oneSoundPerRecord_data()
+    {
+        QTest::addColumn<bool>("stationMode");
+        QTest::newRow("classic: a sound per reading") << false;
+        QTest::newRow("station: none per reading") << true;
+    }
+    void oneSoundPerRecord()
+    {
+        QFETCH(bool, stationMode);
+        StartOptions options;
+        options.journalDir = m_work->file("journal");
+        options.station = stationMode;
+        LinkedWindow lw;
+        Extensions extensions(lw.window, options);
+        int sounds = 0;
+        lw.probe.alarmSounds()->setObserver([&sounds](meter::AlarmSound) { ++sounds; });
+        lw.ui->lineEdit_R_DOWN->setText("0");
+        lw.ui->lineEdit_R_UP->setText("100");
+        lw.ui->lineEdit_V_DOWN->setText("0");
+        lw.ui->lineEdit_V_UP->setText("5");
+        QVERIFY(lw.link());
+        for (quint32 i = 1; i <= 3; ++i) {
+            QVERIFY(lw.meter.send(frameOf(150000, 37000)));
+            QTRY_COMPARE_WITH_TIMEOUT(lw.window.meterSession()->receiveCount(), i, 5000);
+        }
+        QCOMPARE(sounds, stationMode ? 0 : 3);
+    }
+
     void classicWindowHasNoStation()
     {
         // With the journal and reconnecting on (the defaults), the window's

@@ -193,7 +193,11 @@ void MainWindow::showBurst(const meter::ReadingBurst &burst)
     for (const meter::MeterReading &reading : burst.readings) {
         // The sequence number keeps counting past a full plot; only the plot stops.
         plotSampleCount = reading.seq;
-        (appendLivePoint(reading.decoded.r, reading.decoded.v) ? pendingScreen.plotted : pendingScreen.plotFull) = true;
+        // An overload is no value: a gap in its curve (NaN), not a spike at
+        // the display's limit that flattens every real reading.
+        const double r = reading.decoded.rOverload ? qQNaN() : reading.decoded.r;
+        const double v = reading.decoded.vOverload ? qQNaN() : reading.decoded.v;
+        (appendLivePoint(r, v) ? pendingScreen.plotted : pendingScreen.plotFull) = true;
         if (reading.verdict != meter::Verdict::None) {
             lastJudged = reading.verdict;
             (reading.verdict == meter::Verdict::Ng ? anyNg : anyPass) = true;

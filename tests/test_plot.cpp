@@ -114,6 +114,26 @@ private slots:
         QCOMPARE(plot->graph(2)->dataCount(), 0);
     }
 
+    void overloadIsAGapNotASpike()
+    {
+        LinkedWindow lw;
+        QVERIFY(lw.link());
+        QCustomPlot *plot = lw.ui->customPlot;
+        lw.meter.send(frameOf(100000, 20000));
+        lw.meter.send(frameOf(0xFFFFFF, 20000, 6, 3, true, false, true));  // R overloaded
+        lw.meter.send(frameOf(300000, 0xFFFFFF, 6, 3, true, false, false, true)); // V overloaded
+        QTRY_COMPARE_WITH_TIMEOUT(lw.probe.receiveCount(), 3u, 3000);
+        QCOMPARE(plot->graph(0)->dataCount(), 3); // the sample number still advances
+        QCOMPARE(plot->graph(0)->data()->at(0)->value, 10.0);
+        QVERIFY(qIsNaN(plot->graph(0)->data()->at(1)->value));
+        QCOMPARE(plot->graph(0)->data()->at(2)->value, 30.0);
+        QVERIFY(!qIsNaN(plot->graph(1)->data()->at(1)->value));
+        QVERIFY(qIsNaN(plot->graph(1)->data()->at(2)->value));
+        // Fix scales to the real readings only.
+        lw.ui->Fix_Plot_Button->click();
+        QVERIFY(plot->yAxis->range().upper < 100);
+    }
+
     void feedAfterRemovingAllGraphs()
     {
         LinkedWindow lw;

@@ -172,9 +172,10 @@ private slots:
         QCOMPARE(ui->Receive_textEdit->toPlainText(), QString("1#  OL Ω- OL V"));
         QCOMPARE(ui->pushButton_R_RANG->text(), QString("2Ω"));
         QCOMPARE(ui->pushButton_V_RANG->text(), QString("100V"));
-        // The overloaded reading still plots its magnitude.
-        QCOMPARE(ui->customPlot->graph(0)->data()->at(0)->value, 1.0);
-        QCOMPARE(ui->customPlot->graph(1)->data()->at(0)->value, 2.0);
+        // The overloaded reading is a gap in both curves, its sample still counted.
+        QCOMPARE(ui->customPlot->graph(0)->dataCount(), 1);
+        QVERIFY(qIsNaN(ui->customPlot->graph(0)->data()->at(0)->value));
+        QVERIFY(qIsNaN(ui->customPlot->graph(1)->data()->at(0)->value));
 
         // Codes outside the tables leave the buttons as they were.
         meter.send(QByteArray::fromHex("48 07 10 27 00 01 04 20 4E 00"));

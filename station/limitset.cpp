@@ -9,6 +9,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <cmath>
+
 namespace station {
 
 namespace {
@@ -18,21 +20,53 @@ QString sha256(const QString &text)
     return QString::fromLatin1(QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Sha256).toHex());
 }
 
-Bound boundOf(const QJsonValue &value)
+// A field that must be a finite JSON number: a string such as "11.5" would
+// otherwise read as 0 and make every cell NG.
+bool numberOf(const QJsonObject &o, const char *key, const QString &where, double *out, QString *problem)
 {
-    Bound b;
-    const QJsonObject o = value.toObject();
-    if (o.contains(QLatin1String("reference")) && o.contains(QLatin1String("percent"))) {
-        b.set = true;
-        b.relative = true;
-        b.reference = o.value(QLatin1String("reference")).toDouble();
-        b.percent = o.value(QLatin1String("percent")).toDouble();
-    } else if (o.contains(QLatin1String("low")) && o.contains(QLatin1String("high"))) {
-        b.set = true;
-        b.low = o.value(QLatin1String("low")).toDouble();
-        b.high = o.value(QLatin1String("high")).toDouble();
+    const QJsonValue v = o.value(QLatin1String(key));
+    if (v.isUndefined()) {
+        *problem = QStringLiteral("%1.%2 缺少").arg(where, QLatin1String(key));
+        return false;
     }
-    return b;
+    if (!v.isDouble() || !std::isfinite(v.toDouble())) {
+        *problem = QStringLiteral("%1.%2 不是数字").arg(where, QLatin1String(key));
+        return false;
+    }
+    *out = v.toDouble();
+    return true;
+}
+
+// A set's bound for one quantity, read strictly; absent means the set does
+// not bound that quantity. False with the field and the reason.
+bool boundOf(const QJsonValue &value, const QString &where, Bound *b, QString *problem)
+{
+    *b = Bound();
+    if (value.isUndefined() || value.isNull())
+        return true;
+    if (!value.isObject()) {
+        *problem = QStringLiteral("%1 不是对象").arg(where);
+        return false;
+    }
+    const QJsonObject o = value.toObject();
+    if (o.contains(QLatin1String("reference")) || o.contains(QLatin1String("percent"))) {
+        b->set = b->relative = true;
+        if (!numberOf(o, "reference", where, &b->reference, problem) || !numberOf(o, "percent", where, &b->percent, problem))
+            return false;
+        if (b->percent < 0 || b->percent > 100) {
+            *problem = QStringLiteral("%1.percent 须在 0–100 之间（是 %2）").arg(where).arg(b->percent);
+            return false;
+        }
+        return true;
+    }
+    b->set = true;
+    if (!numberOf(o, "low", where, &b->low, problem) || !numberOf(o, "high", where, &b->high, problem))
+        return false;
+    if (b->low > b->high) {
+        *problem = QStringLiteral("%1.low（%2）高于 high（%3）").arg(where).arg(b->low).arg(b->high);
+        return false;
+    }
+    return true;
 }
 
 QJsonObject jsonOf(const Bound &b)
@@ -80,22 +114,55 @@ bool LimitSetStore::load(const QString &path, QString *error)
     }
     const QJsonObject root = doc.object();
     m_passwordHash = root.value(QLatin1String("editPasswordSha256")).toString();
+    // Each set is taken whole or refused with the field that is wrong; the
+    // good sets still load.
+    QStringList problems;
+    int index = 0;
     for (const QJsonValue &v : root.value(QLatin1String("sets")).toArray()) {
+        ++index;
         const QJsonObject o = v.toObject();
         LimitSet set;
         set.name = o.value(QLatin1String("name")).toString().trimmed();
+        const QString who = set.name.isEmpty() ? QStringLiteral("第 %1 组").arg(index) : QStringLiteral("“%1”").arg(set.name);
+        QString problem;
         if (set.name.isEmpty())
-            continue;
-        set.r = boundOf(o.value(QLatin1String("r")));
-        set.v = boundOf(o.value(QLatin1String("v")));
-        for (const QJsonValue &g : o.value(QLatin1String("grades")).toArray()) {
-            const QJsonObject go = g.toObject();
-            set.grades.append({go.value(QLatin1String("name")).toString(), go.value(QLatin1String("rLow")).toDouble(),
-                               go.value(QLatin1String("rHigh")).toDouble()});
+            problem = QStringLiteral("name 缺少或不是文字");
+        else if (find(set.name))
+            problem = QStringLiteral("与前面的组同名");
+        else if (boundOf(o.value(QLatin1String("r")), QStringLiteral("r"), &set.r, &problem)
+                 && boundOf(o.value(QLatin1String("v")), QStringLiteral("v"), &set.v, &problem)) {
+            const QJsonValue grades = o.value(QLatin1String("grades"));
+            if (!grades.isUndefined() && !grades.isArray())
+                problem = QStringLiteral("grades 不是数组");
+            int g = 0;
+            for (const QJsonValue &gv : grades.toArray()) {
+                const QJsonObject go = gv.toObject();
+                const QString where = QStringLiteral("grades[%1]").arg(g++);
+                Grade grade;
+                grade.name = go.value(QLatin1String("name")).toString();
+                if (!go.value(QLatin1String("name")).isString() || grade.name.isEmpty()) {
+                    problem = QStringLiteral("%1.name 缺少或不是文字").arg(where);
+                    break;
+                }
+                if (!numberOf(go, "rLow", where, &grade.rLow, &problem) || !numberOf(go, "rHigh", where, &grade.rHigh, &problem))
+                    break;
+                if (grade.rLow > grade.rHigh) {
+                    problem = QStringLiteral("%1.rLow 高于 rHigh").arg(where);
+                    break;
+                }
+                set.grades.append(grade);
+            }
         }
-        put(set);
+        if (problem.isEmpty())
+            put(set);
+        else
+            problems << QStringLiteral("限值组%1未载入：%2").arg(who, problem);
     }
-    return true;
+    if (problems.isEmpty())
+        return true;
+    if (error)
+        *error = QStringLiteral("%1：%2").arg(path, problems.join(QStringLiteral("；")));
+    return false;
 }
 
 bool LimitSetStore::save(const QString &path, QString *error) const

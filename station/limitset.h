@@ -44,7 +44,10 @@ struct LimitSet
 class LimitSetStore
 {
 public:
-    // False with the reason when the file exists but cannot be read as sets.
+    // False with the reason when the file exists but cannot be read as sets,
+    // or when some sets were refused (a field of the wrong type, a bound
+    // missing or not finite, a percentage outside 0–100, low above high, a
+    // name used twice): the reason names each; the good sets are loaded.
     bool load(const QString &path, QString *error);
     bool save(const QString &path, QString *error) const;
 

@@ -280,7 +280,7 @@ void StationDock::reloadSets()
 {
     QString error;
     if (!m_station->sets().load(limitSetsPath(), &error))
-        say(tr("限值组文件无法读取：%1").arg(error), "red");
+        say(tr("限值组文件有误：%1").arg(error), "red");
     m_sets->clear();
     for (const LimitSet &set : m_station->sets().sets())
         m_sets->addItem(set.name);

@@ -200,6 +200,40 @@ private slots:
         QVERIFY2(error.contains("broken.json"), qPrintable(error));
     }
 
+    void limitSetFileIsReadStrictly_data()
+    {
+        QTest::addColumn<QString>("set");
+        QTest::addColumn<QString>("refusal"); // empty: accepted
+        QTest::newRow("R only") << R"("r": {"low": 10, "high": 20})" << "";
+        QTest::newRow("V only, relative") << R"("v": {"reference": 3.7, "percent": 5})" << "";
+        QTest::newRow("a bound as text") << R"("r": {"low": "11.5", "high": 20})" << "r.low 不是数字";
+        QTest::newRow("a bound missing") << R"("r": {"low": 11.5})" << "r.high 缺少";
+        QTest::newRow("percent over 100") << R"("r": {"reference": 15, "percent": 150})" << "r.percent";
+        QTest::newRow("percent below 0") << R"("v": {"reference": 3.7, "percent": -10})" << "v.percent";
+        QTest::newRow("low above high") << R"("v": {"low": 4.2, "high": 3.6})" << "v.low";
+        QTest::newRow("a grade's bound as text") << R"("grades": [{"name": "A", "rLow": "1", "rHigh": 2}])" << "grades[0].rLow";
+        QTest::newRow("the same name twice") << R"("r": {"low": 1, "high": 2}}, {"name": "X", "r": {"low": 3, "high": 4})" << "同名";
+    }
+    void limitSetFileIsReadStrictly()
+    {
+        QFETCH(QString, set);
+        QFETCH(QString, refusal);
+        QFile f("limitsets.json");
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QString(R"({"sets": [{"name": "good", "r": {"low": 1, "high": 2}}, {"name": "X", %1}]})").arg(set).toUtf8());
+        f.close();
+        LimitSetStore store;
+        QString error;
+        QCOMPARE(store.load("limitsets.json", &error), refusal.isEmpty());
+        QVERIFY(store.find("good"));
+        if (refusal.isEmpty()) {
+            QVERIFY(store.find("X"));
+        } else {
+            QVERIFY2(error.contains("“X”") && error.contains(refusal), qPrintable(error));
+            QCOMPARE(store.find("X") != nullptr, refusal == "同名"); // the first of two keeps its place
+        }
+    }
+
     void captureRules()
     {
         CaptureSettings settings;

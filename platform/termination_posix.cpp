@@ -22,9 +22,12 @@ void onSignal(int signal)
 TerminationWatcher::TerminationWatcher(QObject *parent) : QObject(parent)
 {
     if (g_pipe[0] < 0 && ::pipe(g_pipe) == 0) {
-        for (int fd : g_pipe)
+        // Both ends non-blocking: a full pipe never blocks the handler, and a
+        // second watcher finding the byte taken never blocks the event loop.
+        for (int fd : g_pipe) {
             ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-        ::fcntl(g_pipe[1], F_SETFL, O_NONBLOCK);
+            ::fcntl(fd, F_SETFL, O_NONBLOCK);
+        }
     }
     if (g_pipe[0] < 0)
         return;

@@ -85,7 +85,14 @@ Extensions::Extensions(MainWindow &window, const StartOptions &options, QObject 
         (new journal::JournalIndicator(m_station->file(), window.statusBar()))->setObjectName(QStringLiteral("cellsIndicator"));
         m_dock = new station::StationDock(m_station, &window);
         window.setReadingSounds(false); // the records' sounds are the only ones
-
+        // The set in force is remembered for the next start, in station mode only.
+        m_station->selectRemembered(settings.stationSet);
+        station::Station *st = m_station;
+        connect(m_station, &station::Station::setSelected, this, [st](const QString &name) {
+            QString error;
+            if (!writeExtraSetting(QStringLiteral("config.ini"), QStringLiteral("Station/Set"), name, &error))
+                emit st->note(tr("限值组未能记入 config.ini：%1").arg(error));
+        });
     }
 
     const QString mqttHost = !options.mqttHost.isEmpty() ? options.mqttHost : settings.mqttHost;

@@ -1,6 +1,7 @@
 #include "configfile.h"
 
 #include "inifile.h"
+#include "platform/regularfile.h"
 #include "storage/textfile.h"
 
 #include <QDir>
@@ -9,6 +10,8 @@
 #include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryFile>
+
+#include <functional>
 
 namespace {
 
@@ -41,7 +44,12 @@ ConnectionSettings readConnectionSettings(const QString &path)
     return s;
 }
 
-bool writeConnectionSettings(const QString &path, const ConnectionSettings &s, QString *error)
+namespace {
+
+// QSettings writes the file, but never reads the old one: that goes through
+// the careful reader, and QSettings starts from an empty file holding what it
+// read, then takes the new values. The result replaces the file whole.
+bool rewrite(const QString &path, const std::function<void(QSettings &)> &set, QString *error)
 {
     auto fail = [error](const QString &reason) {
         if (error)
@@ -53,10 +61,6 @@ bool writeConnectionSettings(const QString &path, const ConnectionSettings &s, Q
         return fail(QStringLiteral("同名文件夹挡住了设置文件"));
     if (fileKind(path) == FileKind::Other)
         return fail(notRegularFileReason(path));
-
-    // QSettings writes the file, but never reads the old one: that goes
-    // through the careful reader, and QSettings starts from an empty file
-    // holding what it read. The result then replaces config.ini whole.
     const ini::Document old = ini::read(path);
     QTemporaryFile scratch(QDir::temp().filePath(QStringLiteral("zentrel-config-XXXXXX.ini")));
     if (!scratch.open())
@@ -66,6 +70,25 @@ bool writeConnectionSettings(const QString &path, const ConnectionSettings &s, Q
         QSettings file(scratch.fileName(), QSettings::IniFormat);
         for (auto it = old.values.cbegin(); it != old.values.cend(); ++it)
             file.setValue(it.key(), it.value());
+        set(file);
+        file.sync();
+        if (file.status() != QSettings::NoError)
+            return fail(QStringLiteral("临时文件 %1 写入失败").arg(scratch.fileName()));
+    }
+    QFile written;
+    QString reason;
+    if (!openRegularFile(written, scratch.fileName(), QIODevice::ReadOnly, &reason))
+        return fail(reason);
+    if (!saveFileAtomically(path, written.readAll(), &reason))
+        return fail(reason);
+    return true;
+}
+
+} // namespace
+
+bool writeConnectionSettings(const QString &path, const ConnectionSettings &s, QString *error)
+{
+    return rewrite(path, [&s](QSettings &file) {
         file.setValue("/Serial/PortName", s.portName);
         file.setValue("Serial/BaudRate", s.baudRate);
         file.setValue("/UDP_Server/ckHexReceive", s.hexReceive);
@@ -77,17 +100,12 @@ bool writeConnectionSettings(const QString &path, const ConnectionSettings &s, Q
         file.setValue("UDP_Server/ServerIP", s.serverIp);
         file.setValue("UDP_Server/ServerPort", s.serverPort);
         file.setValue("UDP_Server/ListenPort", s.listenPort);
-        file.sync();
-        if (file.status() != QSettings::NoError)
-            return fail(QStringLiteral("临时文件 %1 写入失败").arg(scratch.fileName()));
-    }
-    QFile written(scratch.fileName());
-    if (!written.open(QIODevice::ReadOnly))
-        return fail(written.errorString());
-    QString reason;
-    if (!saveFileAtomically(path, written.readAll(), &reason))
-        return fail(reason);
-    return true;
+    }, error);
+}
+
+bool writeExtraSetting(const QString &path, const QString &key, const QString &value, QString *error)
+{
+    return rewrite(path, [&key, &value](QSettings &file) { file.setValue(key, value); }, error);
 }
 
 QString journalFolder(const QString &configPath)
@@ -118,6 +136,7 @@ ExtraSettings readExtraSettings(const QString &path)
     s.stationEnabled = flag("Station/Enabled", false);
     s.requireId = flag("Station/RequireId", false);
     s.operatorName = doc.values.value(QStringLiteral("Station/Operator")).toString().trimmed();
+    s.stationSet = doc.values.value(QStringLiteral("Station/Set")).toString().trimmed();
     auto number = [&doc](const char *key, double fallback, double low, double high) {
         bool ok = false;
         const double v = doc.values.value(QLatin1String(key)).toString().toDouble(&ok);

@@ -45,6 +45,7 @@ struct ExtraSettings
     bool stationEnabled = false;     // [Station] Enabled
     bool requireId = false;          // [Station] RequireId
     QString operatorName;            // [Station] Operator
+    QString stationSet;              // [Station] Set: the limit set chosen last (station mode writes it)
     int settleMs = 500;              // [Station] SettleMs
     int agreeCount = 3;              // [Station] AgreeCount
     double rBandPercent = 0.5;       // [Station] RBandPercent
@@ -61,6 +62,9 @@ struct ExtraSettings
     bool mqttAllowPlainPassword = false;
 };
 ExtraSettings readExtraSettings(const QString &path);
+// Writes one key of a section of its own, keeping every other key; the file
+// is replaced whole or not at all. False with the reason.
+bool writeExtraSetting(const QString &path, const QString &key, const QString &value, QString *error = nullptr);
 
 // The journal folder: the folder named in config.ini's [Journal] Folder=,
 // else the user's data folder (on Linux $XDG_DATA_HOME/zentrel/journal,

@@ -213,6 +213,13 @@ bool Station::selectSet(const QString &name)
     return true;
 }
 
+void Station::selectRemembered(const QString &name)
+{
+    if (name.isEmpty() || selectSet(name))
+        return;
+    emit note(tr("上次的限值组“%1”已不在限值组文件中：未选用限值组").arg(name));
+}
+
 void Station::startLot(const QString &name)
 {
     const QString problem = enteredTextProblem(name.trimmed());

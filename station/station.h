@@ -67,6 +67,9 @@ public:
     void setOperator(const QString &name) { m_operator = name; }
     LimitSetStore &sets() { return m_sets; }
     bool selectSet(const QString &name);
+    // The set chosen last time (config.ini): selected again, or the note
+    // that it no longer exists, and then no set is active.
+    void selectRemembered(const QString &name);
     const LimitSet *activeSet() const { return m_active.name.isEmpty() ? nullptr : &m_active; }
 
     QString pendingId() const { return m_pendingId; }

@@ -3,6 +3,7 @@
 // capture, statistics checked against a computation of the test's own, and
 // a records file that survives a kill.
 #include "app/extensions.h"
+#include "settings/configfile.h"
 #include "meterline.h"
 #include "station/cellcapture.h"
 #include "station/lotstats.h"
@@ -11,6 +12,7 @@
 #include "testsupport.h"
 
 #include <QDockWidget>
+#include <QLabel>
 #include <QMenuBar>
 #include <QProcess>
 #include <QPushButton>
@@ -353,6 +355,36 @@ private slots:
         QCOMPARE(rows.size(), 2);
         QVERIFY(rows[1].endsWith("," + id));
         QVERIFY(rows[1].contains(",VOID,"));
+    }
+
+    void theSetInForceIsRemembered()
+    {
+        writeSets();
+        QFile ini("config.ini");
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write("[Station]\nSet=T2\n");
+        ini.close();
+        StartOptions options;
+        options.journalDir = m_work->file("journal");
+        options.station = true;
+        {
+            MainWindow w;
+            Extensions extensions(w, options);
+            QVERIFY(extensions.station()->activeSet());
+            QCOMPARE(extensions.station()->activeSet()->name, QString("T2"));
+            extensions.station()->selectSet("T1");
+        }
+        QCOMPARE(readExtraSettings("config.ini").stationSet, QString("T1"));
+        // A set that is gone since: said, and none is active.
+        QVERIFY(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        ini.write("[Station]\nSet=Gone\n");
+        ini.close();
+        MainWindow w;
+        Extensions extensions(w, options);
+        QVERIFY(!extensions.station()->activeSet());
+        auto *note = w.findChild<QLabel *>("stationNote");
+        QVERIFY(note);
+        QVERIFY2(note->text().contains("Gone"), qPrintable(note->text()));
     }
 
     void oneSoundPerRecord_data()

@@ -4,6 +4,8 @@
 #include "storage/textfile.h"
 
 #include <QCryptographicHash>
+#include <QPasswordDigestor>
+#include <QRandomGenerator>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -18,6 +20,14 @@ namespace {
 QString sha256(const QString &text)
 {
     return QString::fromLatin1(QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Sha256).toHex());
+}
+
+constexpr int kIterations = 200000;
+
+QString pbkdf2(const QString &password, const QByteArray &salt, int iterations)
+{
+    return QString::fromLatin1(
+        QPasswordDigestor::deriveKeyPbkdf2(QCryptographicHash::Sha256, password.toUtf8(), salt, iterations, 32).toHex());
 }
 
 // A field that must be a finite JSON number: a string such as "11.5" would
@@ -49,6 +59,8 @@ bool boundOf(const QJsonValue &value, const QString &where, Bound *b, QString *p
         return false;
     }
     const QJsonObject o = value.toObject();
+    if (o.isEmpty())
+        return true; // how a set without this bound is saved
     if (o.contains(QLatin1String("reference")) || o.contains(QLatin1String("percent"))) {
         b->set = b->relative = true;
         if (!numberOf(o, "reference", where, &b->reference, problem) || !numberOf(o, "percent", where, &b->percent, problem))
@@ -113,7 +125,18 @@ bool LimitSetStore::load(const QString &path, QString *error)
         return false;
     }
     const QJsonObject root = doc.object();
-    m_passwordHash = root.value(QLatin1String("editPasswordSha256")).toString();
+    const QJsonObject lock = root.value(QLatin1String("editLock")).toObject();
+    if (!lock.isEmpty()) {
+        m_passwordHash = lock.value(QLatin1String("pbkdf2Sha256")).toString();
+        m_salt = QByteArray::fromHex(lock.value(QLatin1String("salt")).toString().toLatin1());
+        m_iterations = lock.value(QLatin1String("iterations")).toInt();
+        if (m_passwordHash.isEmpty() || m_salt.isEmpty() || m_iterations <= 0)
+            m_passwordHash = QStringLiteral("!"); // a lock that is broken stays locked
+    } else {
+        m_passwordHash = root.value(QLatin1String("editPasswordSha256")).toString();
+        m_salt.clear();
+        m_iterations = 0;
+    }
     // Each set is taken whole or refused with the field that is wrong; the
     // good sets still load.
     QStringList problems;
@@ -181,7 +204,11 @@ bool LimitSetStore::save(const QString &path, QString *error) const
         sets.append(o);
     }
     QJsonObject root;
-    if (!m_passwordHash.isEmpty())
+    if (!m_passwordHash.isEmpty() && m_iterations > 0)
+        root.insert(QStringLiteral("editLock"), QJsonObject{{QStringLiteral("pbkdf2Sha256"), m_passwordHash},
+                                                           {QStringLiteral("salt"), QString::fromLatin1(m_salt.toHex())},
+                                                           {QStringLiteral("iterations"), m_iterations}});
+    else if (!m_passwordHash.isEmpty())
         root.insert(QStringLiteral("editPasswordSha256"), m_passwordHash);
     root.insert(QStringLiteral("sets"), sets);
     return saveFileAtomically(path, QJsonDocument(root).toJson(QJsonDocument::Indented), error);
@@ -208,12 +235,24 @@ void LimitSetStore::put(const LimitSet &set)
 
 bool LimitSetStore::unlocks(const QString &password) const
 {
-    return !locked() || sha256(password) == m_passwordHash;
+    if (!locked())
+        return true;
+    return m_iterations > 0 ? pbkdf2(password, m_salt, m_iterations) == m_passwordHash
+                            : sha256(password) == m_passwordHash;
 }
 
 void LimitSetStore::setPassword(const QString &password)
 {
-    m_passwordHash = password.isEmpty() ? QString() : sha256(password);
+    if (password.isEmpty()) {
+        m_passwordHash.clear();
+        m_salt.clear();
+        m_iterations = 0;
+        return;
+    }
+    m_salt.resize(16);
+    QRandomGenerator::system()->fillRange(reinterpret_cast<quint32 *>(m_salt.data()), 4);
+    m_iterations = kIterations;
+    m_passwordHash = pbkdf2(password, m_salt, m_iterations);
 }
 
 } // namespace station

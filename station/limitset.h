@@ -36,7 +36,8 @@ struct LimitSet
 };
 
 // The limit sets of a station, kept in one JSON file beside config.ini:
-//   { "editPasswordSha256": "<hex>",            (optional)
+//   { "editLock": { "pbkdf2Sha256": "<hex>", "salt": "<hex>", "iterations": N },   (optional;
+//                   an older file's "editPasswordSha256" is still read)
 //     "sets": [ { "name": "18650-A",
 //                 "r": {"low": 10, "high": 20}   or {"reference": 15, "percent": 10},
 //                 "v": {"low": 3.6, "high": 4.2},
@@ -56,13 +57,19 @@ public:
     void put(const LimitSet &set); // adds or replaces by name
 
     // Editing can be locked; only a SHA-256 of the password is kept.
+    // The lock prevents slips at the station; what protects the file is its
+    // permissions (owned by an administrator, read-only for operators).
     bool locked() const { return !m_passwordHash.isEmpty(); }
     bool unlocks(const QString &password) const;
     void setPassword(const QString &password); // empty: no lock
 
 private:
     QVector<LimitSet> m_sets;
+    // PBKDF2-HMAC-SHA256 of the password with its own salt and count (a hash
+    // of an older file, bare SHA-256, is still accepted until the next change).
     QString m_passwordHash;
+    QByteArray m_salt;
+    int m_iterations = 0;
 };
 
 } // namespace station

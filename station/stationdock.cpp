@@ -8,6 +8,8 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -281,6 +283,13 @@ void StationDock::reloadSets()
     QString error;
     if (!m_station->sets().load(limitSetsPath(), &error))
         say(tr("限值组文件有误：%1").arg(error), "red");
+    // A lock on a file the operator may write protects nothing: said once.
+    if (error.isEmpty() && m_station->sets().locked() && !m_saidWritable && QFileInfo(limitSetsPath()).isWritable()) {
+        m_saidWritable = true;
+        say(tr("限值组已加锁，但 %1 对当前用户可写：锁只防误改，请让管理员拥有该文件、操作员只读")
+                .arg(QDir::toNativeSeparators(QFileInfo(limitSetsPath()).absoluteFilePath())),
+            "darkorange");
+    }
     m_sets->clear();
     for (const LimitSet &set : m_station->sets().sets())
         m_sets->addItem(set.name);
@@ -292,8 +301,10 @@ bool StationDock::unlocked()
     if (!m_station->sets().locked())
         return true;
     bool ok = false;
-    const QString password = QInputDialog::getText(this, tr("限值组已锁定"), tr("编辑密码："), QLineEdit::Password,
-                                                   QString(), &ok);
+    const QString password = QInputDialog::getText(
+        this, tr("限值组已锁定"),
+        tr("编辑密码：\n（锁只防止在工位上误改；保护限值组文件的是文件权限：由管理员所有，操作员只读）"),
+        QLineEdit::Password, QString(), &ok);
     if (ok && m_station->sets().unlocks(password))
         return true;
     if (ok)
@@ -368,8 +379,10 @@ void StationDock::changePassword()
     if (!unlocked())
         return;
     bool ok = false;
-    const QString password = QInputDialog::getText(this, tr("设置编辑密码"), tr("新密码（留空则不锁定）："),
-                                                   QLineEdit::Password, QString(), &ok);
+    const QString password = QInputDialog::getText(
+        this, tr("设置编辑密码"),
+        tr("新密码（留空则不锁定）：\n（锁只防止在工位上误改；要防止改动，请让管理员拥有 limitsets.json，操作员只读）"),
+        QLineEdit::Password, QString(), &ok);
     if (!ok)
         return;
     m_station->sets().setPassword(password); // only its hash is kept

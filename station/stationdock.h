@@ -46,6 +46,7 @@ private:
     QLabel *m_stats;
     QCustomPlot *m_histogram;
     QTableWidget *m_table;
+    bool m_saidWritable = false;
 };
 
 // Where the limit sets live: limitsets.json beside config.ini.

@@ -186,13 +186,25 @@ private slots:
         QVERIFY(store.save("saved.json", &error));
         QFile saved("saved.json");
         QVERIFY(saved.open(QIODevice::ReadOnly));
-        QVERIFY(!saved.readAll().contains("geheim-123"));
+        const QByteArray savedText = saved.readAll();
+        QVERIFY(!savedText.contains("geheim-123"));
+        // A salted, slow hash with its salt and count; no bare SHA-256.
+        QVERIFY(savedText.contains("pbkdf2Sha256") && savedText.contains("salt") && savedText.contains("iterations"));
+        QVERIFY(!savedText.contains("editPasswordSha256"));
         LimitSetStore again;
         QVERIFY(again.load("saved.json", &error));
         QVERIFY(again.locked());
         QVERIFY(!again.unlocks("wrong"));
         QVERIFY(again.unlocks("geheim-123"));
         QCOMPARE(again.find("T1")->grades.size(), 3);
+        // A file locked by an older version (bare SHA-256) still unlocks.
+        QFile legacy("legacy.json");
+        QVERIFY(legacy.open(QIODevice::WriteOnly));
+        legacy.write(R"({"editPasswordSha256": ")"
+                     + QCryptographicHash::hash("alt-pw", QCryptographicHash::Sha256).toHex() + R"(", "sets": []})");
+        legacy.close();
+        QVERIFY(again.load("legacy.json", &error));
+        QVERIFY(again.locked() && !again.unlocks("wrong") && again.unlocks("alt-pw"));
         // A broken file says where and why.
         QFile broken("broken.json");
         QVERIFY(broken.open(QIODevice::WriteOnly));
@@ -208,6 +220,7 @@ private slots:
         QTest::addColumn<QString>("refusal"); // empty: accepted
         QTest::newRow("R only") << R"("r": {"low": 10, "high": 20})" << "";
         QTest::newRow("V only, relative") << R"("v": {"reference": 3.7, "percent": 5})" << "";
+        QTest::newRow("an empty bound, as saved") << R"("r": {}, "v": {"low": 3, "high": 4})" << "";
         QTest::newRow("a bound as text") << R"("r": {"low": "11.5", "high": 20})" << "r.low 不是数字";
         QTest::newRow("a bound missing") << R"("r": {"low": 11.5})" << "r.high 缺少";
         QTest::newRow("percent over 100") << R"("r": {"reference": 15, "percent": 150})" << "r.percent";
@@ -385,6 +398,23 @@ private slots:
         auto *note = w.findChild<QLabel *>("stationNote");
         QVERIFY(note);
         QVERIFY2(note->text().contains("Gone"), qPrintable(note->text()));
+    }
+
+    void aLockOnAFileTheOperatorMayWriteIsSaid()
+    {
+        LimitSetStore store;
+        store.put(LimitSet {"T1", {}, {}, {}});
+        store.setPassword("pw");
+        QString error;
+        QVERIFY(store.save("limitsets.json", &error));
+        StartOptions options;
+        options.journalDir = m_work->file("journal");
+        options.station = true;
+        MainWindow w;
+        Extensions extensions(w, options);
+        auto *note = w.findChild<QLabel *>("stationNote");
+        QVERIFY(note);
+        QVERIFY2(note->text().contains("可写") && note->text().contains("limitsets.json"), qPrintable(note->text()));
     }
 
     void oneSoundPerRecord_data()

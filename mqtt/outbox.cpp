@@ -80,20 +80,18 @@ bool Outbox::lineStart(Reader &reader, qint64 offset)
     return reader.file.seek(offset - 1) && reader.file.read(1) == "\n";
 }
 
-void Outbox::fallBack(Position &at, const QString &why)
+void Outbox::fallBack(const QString &why)
 {
-    const QDate day = at.day;
+    const QDate day = m_read.day;
     m_note = QStringLiteral("%1：%2，从该文件开头重新发送").arg(QDir::toNativeSeparators(fileFor(day)), why);
-    at = {day, 0, 0};
-    if (&at == &m_read) {
-        // What was sent of this file goes again; ids let the receiver drop it.
-        if (m_acked.day == day || !m_acked.day.isValid())
-            m_acked = at;
-        m_inFlight.clear();
-        m_counted = m_acked;
-        m_countedLines = 0;
-        m_countedToEnd = false;
-    }
+    m_read = {day, 0, 0};
+    // What was sent of this file goes again; ids let the receiver drop it.
+    if (m_acked.day == day || !m_acked.day.isValid())
+        m_acked = m_read;
+    m_inFlight.clear();
+    m_counted = m_acked;
+    m_countedLines = 0;
+    m_countedToEnd = false;
 }
 
 bool Outbox::nextLine(Reader &reader, Position &at, QByteArray *line, bool check)
@@ -116,7 +114,7 @@ bool Outbox::nextLine(Reader &reader, Position &at, QByteArray *line, bool check
                 continue;
             }
             if (check && !lineStart(reader, at.offset))
-                fallBack(at, QStringLiteral("位置 %1 不是行首").arg(at.offset));
+                fallBack(QStringLiteral("位置 %1 不是行首").arg(at.offset));
         }
         if (at.offset < reader.bufferStart || at.offset > reader.bufferStart + reader.buffer.size()) {
             reader.buffer.clear();
@@ -164,14 +162,12 @@ bool Outbox::nextLine(Reader &reader, Position &at, QByteArray *line, bool check
                 if (!same && !open(reader, at.day))
                     continue; // gone: the next day is looked for above
                 if (!lineStart(reader, at.offset))
-                    fallBack(at, same ? QStringLiteral("文件变短了") : QStringLiteral("文件被替换"));
+                    fallBack(same ? QStringLiteral("文件变短了") : QStringLiteral("文件被替换"));
                 reader.buffer.clear();
                 reader.bufferStart = at.offset;
                 continue;
             }
         }
-        if (!check && reader.file.size() < at.offset)
-            return false; // counting: the reader's own fall-back resets it
         const QDate next = nextDay(at.day);
         if (!next.isValid())
             return false;
@@ -186,9 +182,9 @@ void Outbox::setAcknowledged(const Position &position)
     m_acked = m_read = position;
     m_inFlight.clear();
     if (position.offset < 0 || position.line < 0 || (position.offset > 0 && position.line == 0)) {
-        fallBack(m_read, QStringLiteral("记录的位置 %1 无效").arg(position.offset));
+        fallBack(QStringLiteral("记录的位置 %1 无效").arg(position.offset));
     } else if (position.day.isValid() && open(m_reader, position.day) && !lineStart(m_reader, position.offset)) {
-        fallBack(m_read, QStringLiteral("记录的位置 %1 不是行首").arg(position.offset));
+        fallBack(QStringLiteral("记录的位置 %1 不是行首").arg(position.offset));
     }
     m_acked = m_read;
     m_counted = m_acked;

@@ -94,10 +94,12 @@ private:
     QString fileFor(const QDate &day) const;
     QDate nextDay(const QDate &after);
     bool open(Reader &reader, const QDate &day);
-    // The next complete line at `at`, or false at the end of what is there.
+    // The next complete line at `at`, or false at the end of what is there;
+    // with check (the read position only), `at` is checked against its file.
     bool nextLine(Reader &reader, Position &at, QByteArray *line, bool check);
     bool lineStart(Reader &reader, qint64 offset);
-    void fallBack(Position &at, const QString &why);
+    // m_read is no line start in its file: back to the start of that day's file.
+    void fallBack(const QString &why);
 
     QString m_folder;
     QString m_prefix;

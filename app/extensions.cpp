@@ -35,6 +35,8 @@ Extensions::Extensions(MainWindow &window, const StartOptions &options, QObject 
     const QString folder = !options.journalDir.isEmpty() ? options.journalDir
                            : !settings.journalFolder.isEmpty() ? settings.journalFolder
                                                                : journalFolder(QStringLiteral("config.ini"));
+    for (const QString &refused : settings.refused)
+        std::fprintf(stderr, "zentrel: %s\n", qPrintable(refused));
     const QString station = settings.stationName.isEmpty() ? QHostInfo::localHostName() : settings.stationName;
     const bool stationOn = options.station || settings.stationEnabled;
     bool journalOn = !options.noJournal && settings.journalEnabled;
@@ -87,6 +89,8 @@ Extensions::Extensions(MainWindow &window, const StartOptions &options, QObject 
         window.setReadingSounds(false); // the records' sounds are the only ones
         // The set in force is remembered for the next start, in station mode only.
         m_station->selectRemembered(settings.stationSet);
+        if (!settings.refused.isEmpty())
+            emit m_station->note(settings.refused.join(QLatin1Char('\n')));
         station::Station *st = m_station;
         connect(m_station, &station::Station::setSelected, this, [st](const QString &name) {
             QString error;

@@ -117,6 +117,10 @@ StartOptions parseStartOptions(const QStringList &arguments)
 
     StartOptions options;
     options.port = parser.value(portOpt);
+    for (const QChar c : qAsConst(options.port))
+        if (c.category() == QChar::Other_Control || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
+            refuse(QStringLiteral("--port: the name holds a line break or control character (U+%1)")
+                       .arg(int(c.unicode()), 4, 16, QLatin1Char('0')));
     if (!options.port.isEmpty()) {
         // Something there that is no serial line never becomes one: refused
         // now rather than waited for.

@@ -1,6 +1,7 @@
 #include "dailycsv.h"
 
 #include "platform/filesync.h"
+#include "csvrecords.h"
 #include "platform/regularfile.h"
 
 #include <QDir>
@@ -84,6 +85,15 @@ bool DailyCsv::openFor(const QDate &day)
         start = QByteArray("\xEF\xBB\xBF") + m_header + '\n'; // the BOM keeps "Ω" intact in spreadsheets
     else if (torn)
         start = "\n";
+    if (size > 0 && m_file.seek(0)) {
+        // A file begun by an older version has other columns: the header
+        // goes in again, and readers take the columns from it on.
+        QByteArray first = m_file.readLine(4096).trimmed();
+        if (first.startsWith("\xEF\xBB\xBF"))
+            first.remove(0, 3);
+        if (first != m_header && isHeaderRecord(first))
+            start += m_header + '\n';
+    }
     if (!start.isEmpty() && (m_file.write(start) != start.size() || !m_file.flush())) {
         m_reason = QStringLiteral("%1：%2").arg(QDir::toNativeSeparators(path), m_file.errorString());
         m_file.close();

@@ -11,16 +11,6 @@ const char *const kHeader =
 
 namespace {
 
-QString quotedField(const QString &field)
-{
-    if (!field.contains(QLatin1Char(',')) && !field.contains(QLatin1Char('"'))
-        && !field.contains(QLatin1Char('\n')) && !field.contains(QLatin1Char('\r')))
-        return field;
-    QString q = field;
-    q.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return QLatin1Char('"') + q + QLatin1Char('"');
-}
-
 // Readings carry four decimals of the meter's unit; a Ω reading in mΩ
 // carries one. Nine cover limits typed with more. Trailing zeros (and a bare
 // ".") dropped, "-0" as "0". to_chars: no locale machinery, as this runs for
@@ -70,7 +60,7 @@ void appendCsvLine(QByteArray &out, const meter::MeterReading &reading, const QB
                    const QByteArray &port, const QByteArray &time, const QByteArray &limits)
 {
     // Runs for every reading: bytes straight into the line, no QString on the way.
-    const auto text = [&out](const QString &field) { out += quotedField(field).toUtf8(); };
+    const auto text = [&out](const QString &field) { out += csvField(field).toUtf8(); };
     out.reserve(out.size() + 160);
     out += time;
     out += ',';
@@ -123,45 +113,9 @@ QString isoTime(const QDateTime &time)
     return QString::fromLatin1(buffer, qBound(0, n, int(sizeof buffer) - 1));
 }
 
-QList<QByteArray> csvFields(const QByteArray &line)
-{
-    if (!line.contains('"'))
-        return line.split(','); // the usual line: no quoting
-    QList<QByteArray> out;
-    QByteArray cur;
-    bool quoted = false;
-    for (int i = 0; i < line.size(); ++i) {
-        const char c = line[i];
-        if (quoted) {
-            if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') {
-                cur += '"';
-                ++i;
-            } else if (c == '"') {
-                quoted = false;
-            } else {
-                cur += c;
-            }
-        } else if (c == '"') {
-            quoted = true;
-        } else if (c == ',') {
-            out << cur;
-            cur.clear();
-        } else {
-            cur += c;
-        }
-    }
-    out << cur;
-    return out;
-}
-
-QString csvField(const QString &field)
-{
-    return quotedField(field);
-}
-
 Journal::Journal(const QString &folder, const QString &station, QObject *parent)
     : DailyCsv(folder, QStringLiteral("readings"), kHeader, parent), m_station(station),
-      m_stationField(quotedField(station).toUtf8())
+      m_stationField(csvField(station).toUtf8())
 {
     m_flushTimer.setSingleShot(true);
     m_flushTimer.setInterval(100);

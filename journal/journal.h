@@ -1,6 +1,7 @@
 #ifndef JOURNAL_H
 #define JOURNAL_H
 
+#include "csvrecords.h"
 #include "dailycsv.h"
 #include "meter/meterreading.h"
 
@@ -9,10 +10,6 @@ namespace journal {
 // The CSV columns, in order; also the header line.
 extern const char *const kHeader;
 
-// A field quoted per RFC 4180 where it needs to be.
-QString csvField(const QString &field);
-// The fields of a journal (or cell-record) line, RFC 4180 quoting undone.
-QList<QByteArray> csvFields(const QByteArray &line);
 // ISO 8601 local time with milliseconds and the UTC offset.
 QString isoTime(const QDateTime &time);
 // A plain decimal with "." and no exponent; trailing zeros dropped.

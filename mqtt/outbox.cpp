@@ -1,6 +1,6 @@
 #include "outbox.h"
 
-#include "journal/journal.h"
+#include "journal/csvrecords.h"
 #include "platform/regularfile.h"
 
 #include <QDir>
@@ -124,7 +124,8 @@ bool Outbox::nextLine(Reader &reader, Position &at, QByteArray *line, bool check
             reader.bufferStart = at.offset;
         }
         int from = int(at.offset - reader.bufferStart);
-        int nl = reader.buffer.indexOf('\n', from);
+        // A record ends at a line break outside quotes.
+        int nl = journal::recordEnd(reader.buffer, from);
         while (nl < 0) {
             const int had = reader.buffer.size();
             if (!reader.file.seek(reader.bufferStart + had))
@@ -133,7 +134,7 @@ bool Outbox::nextLine(Reader &reader, Position &at, QByteArray *line, bool check
             if (more.isEmpty())
                 break;
             reader.buffer += more;
-            nl = reader.buffer.indexOf('\n', had);
+            nl = journal::recordEnd(reader.buffer, from);
         }
         if (nl >= 0) {
             if (line) {
@@ -226,15 +227,35 @@ QVector<Message> Outbox::read(int max)
             // Resumed in the middle of a file: its first line names the fields.
             Reader top;
             m_header.clear();
-            if (open(top, m_read.day))
+            if (open(top, m_read.day)) {
                 m_header = headerFields(top.file.readLine(1 << 16).trimmed());
+                // A header written again further on (a newer version's
+                // columns) holds from there: the last one before this line.
+                qint64 at = top.file.pos() - 1, found = -1;
+                while (at < m_read.offset && top.file.seek(at)) {
+                    const QByteArray block = top.file.read(qMin<qint64>(1 << 20, m_read.offset - at));
+                    const int i = block.lastIndexOf("\ntime,");
+                    if (i >= 0)
+                        found = at + i + 1;
+                    if (block.size() < 7)
+                        break;
+                    at += block.size() - 6;
+                }
+                if (found >= 0 && top.file.seek(found))
+                    m_header = headerFields(top.file.readLine(1 << 16).trimmed());
+            }
             m_headerDay = m_read.day;
         }
         Flight flight {m_nextSerial++, m_read};
-        const QList<QByteArray> fields = m_read.line == 1 || m_header.isEmpty() ? QList<QByteArray>()
-                                                                                  : journal::csvFields(line);
-        if (fields.size() != m_header.size() || fields == m_header) {
-            flight.acked = true; // the header, a header written again, a torn line: nothing to send
+        if (m_read.line > 1 && journal::isHeaderRecord(line))
+            m_header = headerFields(line); // a newer version's columns from here on
+        const QList<QByteArray> fields = m_read.line == 1 || m_header.isEmpty() || journal::isHeaderRecord(line)
+                                             ? QList<QByteArray>()
+                                             : journal::csvFields(line);
+        // Fewer fields than the header: torn by a power cut. More: columns a
+        // newer version added after those the header names.
+        if (fields.size() < m_header.size() || fields.isEmpty()) {
+            flight.acked = true; // a header, a torn line: nothing to send
         } else {
             QJsonObject json = toJson(fields);
             const QString station = json.value(QStringLiteral("station")).toString();
@@ -310,7 +331,18 @@ bool Outbox::countSome(qint64 maxBytes)
         QByteArray block;
         if (m_counter.file.seek(m_counted.offset))
             block = m_counter.file.read(qMin<qint64>(kChunk * 4, maxBytes - bytes + kChunk));
-        const int last = block.lastIndexOf('\n');
+        int last = -1;
+        qint64 n = 0;
+        if (!block.contains('"')) {
+            last = block.lastIndexOf('\n');
+            n = block.left(last + 1).count('\n');
+        } else {
+            // Quoted line breaks belong to their record.
+            for (int end = journal::recordEnd(block, 0); end >= 0; end = journal::recordEnd(block, end + 1)) {
+                last = end;
+                ++n;
+            }
+        }
         if (last < 0) {
             // The end of this file's complete lines: on to the next day.
             const QDate next = nextDay(m_counted.day);
@@ -319,7 +351,6 @@ bool Outbox::countSome(qint64 maxBytes)
             m_counted = {next, 0, 0};
             continue;
         }
-        const qint64 n = block.left(last + 1).count('\n');
         m_counted.offset += last + 1;
         m_counted.line += n;
         m_countedLines += n;

@@ -40,7 +40,7 @@ Publisher::Publisher(const QString &folder, const PublisherSettings &settings, Q
       m_folder(folder),
       m_settings(settings),
       m_readings(folder, QStringLiteral("readings"), {"seq", "r_mohm", "v", "r_low", "r_high", "v_low", "v_high"}),
-      m_cells(folder, QStringLiteral("cells"), {"r_mohm", "v", "settled_by"})
+      m_cells(folder, QStringLiteral("cells"), {"r_mohm", "v", "settled_by", "r_low", "r_high", "v_low", "v_high"})
 {
     m_saver.setMaxThreadCount(1);
     m_pump.setInterval(20);

@@ -2,7 +2,7 @@
 
 #include "platform/regularfile.h"
 
-#include "journal/journal.h"
+#include "journal/csvrecords.h"
 
 #include <QDir>
 #include <QFile>
@@ -35,10 +35,13 @@ QJsonValue jsonNumber(double v)
 
 QString LimitKey::text() const
 {
-    if (rLow.startsWith(QLatin1String("set:")))
-        return QStringLiteral("限值组 %1").arg(rLow.mid(4));
     auto show = [](const QString &s) { return s.isEmpty() ? QStringLiteral("—") : s; };
-    return QStringLiteral("R %1–%2 mΩ, V %3–%4 V").arg(show(rLow), show(rHigh), show(vLow), show(vHigh));
+    const QString bounds = QStringLiteral("R %1–%2 mΩ, V %3–%4 V").arg(show(rLow), show(rHigh), show(vLow), show(vHigh));
+    if (!cells)
+        return bounds;
+    // Cell records of an older version carry only the set's name.
+    const bool none = rLow.isEmpty() && rHigh.isEmpty() && vLow.isEmpty() && vHigh.isEmpty();
+    return none ? QStringLiteral("限值组 %1").arg(show(set)) : QStringLiteral("限值组 %1: %2").arg(show(set), bounds);
 }
 
 double LimitKey::value(const QString &s) const
@@ -129,77 +132,108 @@ void Collector::add(const QString &scope, const LimitKey &limits, const QDateTim
     }
 }
 
+namespace {
+
+// Where the columns a report needs sit in a file (or after a header written
+// again inside it by a newer version): -1 for a column it does not have.
+struct Columns
+{
+    explicit Columns(const QList<QByteArray> &header) : names(header)
+    {
+        auto column = [this](const char *name) { return int(names.indexOf(QByteArray(name))); };
+        time = column("time"), station = column("station"), verdict = column("verdict"), r = column("r_mohm"),
+        v = column("v"), rLow = column("r_low"), rHigh = column("r_high"), vLow = column("v_low"),
+        vHigh = column("v_high"), lot = column("lot"), grade = column("grade"), set = column("set"),
+        record = column("record"), voids = column("voids");
+    }
+    bool usable() const { return time >= 0 && station >= 0 && verdict >= 0 && r >= 0 && v >= 0; }
+    bool hasBounds() const { return rLow >= 0 && rHigh >= 0 && vLow >= 0 && vHigh >= 0; }
+    QList<QByteArray> names;
+    int time, station, verdict, r, v, rLow, rHigh, vLow, vHigh, lot, grade, set, record, voids;
+};
+
+QList<QByteArray> headerOf(QByteArray record)
+{
+    if (record.startsWith("\xEF\xBB\xBF"))
+        record.remove(0, 3);
+    return journal::csvFields(record.trimmed());
+}
+
+} // namespace
+
 bool Collector::read(const QString &path, QString *error, const std::function<void(qint64)> &progress)
 {
     QFile file;
     if (!openRegularFile(file, path, QIODevice::ReadOnly, error))
         return false;
     const bool cells = QFileInfo(path).fileName().startsWith(QLatin1String("cells-"));
-    QByteArray header = file.readLine();
-    if (header.startsWith("\xEF\xBB\xBF"))
-        header.remove(0, 3);
-    const QList<QByteArray> names = journal::csvFields(header.trimmed());
-    auto column = [&names](const char *name) { return int(names.indexOf(QByteArray(name))); };
-    const int cTime = column("time"), cStation = column("station"), cVerdict = column("verdict"),
-              cR = column("r_mohm"), cV = column("v"), cRLow = column("r_low"), cRHigh = column("r_high"),
-              cVLow = column("v_low"), cVHigh = column("v_high"), cLot = column("lot"), cGrade = column("grade"),
-              cSet = column("set"), cRecord = column("record"), cVoids = column("voids");
-    if (cTime < 0 || cStation < 0 || cVerdict < 0 || cR < 0 || cV < 0) {
+    journal::RecordReader reader(file);
+    QByteArray line;
+    reader.next(&line);
+    const Columns top(headerOf(line));
+    if (!top.usable()) {
         if (error)
             *error = QStringLiteral("%1：第一行不是记录文件的列名").arg(path);
         return false;
     }
-    const int fields = names.size();
+    const qint64 start = reader.offset();
     // Cell records: a void line names a record that does not count.
     QSet<QByteArray> voided;
-    if (cells && cVoids >= 0) {
-        const qint64 start = file.pos();
-        while (!file.atEnd()) {
-            const QList<QByteArray> f = journal::csvFields(file.readLine().trimmed());
-            if (f.size() == fields && !f[cVoids].isEmpty())
-                voided.insert(f[cStation] + ',' + f[cVoids]);
+    if (cells) {
+        Columns c = top;
+        while (reader.next(&line)) {
+            if (journal::isHeaderRecord(line)) {
+                c = Columns(headerOf(line));
+                continue;
+            }
+            const QList<QByteArray> f = journal::csvFields(line);
+            if (c.usable() && c.voids >= 0 && f.size() >= c.names.size() && !f[c.voids].isEmpty())
+                voided.insert(f[c.station] + ',' + f[c.voids]);
         }
-        file.seek(start);
+        reader.seek(start);
     }
-    QByteArray line;
+    Columns c = top;
     qint64 count = 0;
-    while (!file.atEnd()) {
-        line = file.readLine();
-        if (!line.endsWith('\n')) { // torn by a power cut
-            ++m_skipped;
-            break;
-        }
-        line.chop(1);
-        if (line.endsWith('\r'))
-            line.chop(1);
+    while (reader.next(&line)) {
         if (line.isEmpty())
             continue;
+        if (journal::isHeaderRecord(line)) {
+            // A header written again inside the file is no record; a
+            // newer version's columns count from it on.
+            const Columns again(headerOf(line));
+            if (again.usable())
+                c = again;
+            continue;
+        }
         ++m_lines;
         if (progress && ++count % 65536 == 0)
             progress(m_lines);
         const QList<QByteArray> f = journal::csvFields(line);
-        if (f.size() != fields) {
+        // Fewer fields than the header: torn. More: columns added later.
+        if (f.size() < c.names.size()) {
             ++m_skipped;
             continue;
         }
-        if (f == names) // a header written again inside the file is no record
-            continue;
         // A void names a record of its own station.
-        if (cells && ((cVoids >= 0 && !f[cVoids].isEmpty()) || (cRecord >= 0 && voided.contains(f[cStation] + ',' + f[cRecord]))))
+        if (cells && ((c.voids >= 0 && !f[c.voids].isEmpty()) || (c.record >= 0 && voided.contains(f[c.station] + ',' + f[c.record]))))
             continue;
-        const QByteArray &vt = f[cVerdict];
+        const QByteArray &vt = f[c.verdict];
         const meter::Verdict verdict = vt == "PASS" ? meter::Verdict::Pass : vt == "NG" ? meter::Verdict::Ng : meter::Verdict::None;
         bool okR = false, okV = false;
-        const double r = f[cR].toDouble(&okR);
-        const double v = f[cV].toDouble(&okV);
-        const QDateTime time = QDateTime::fromString(QString::fromLatin1(f[cTime]), Qt::ISODateWithMs);
-        const QString station = QString::fromUtf8(f[cStation]);
+        const double r = f[c.r].toDouble(&okR);
+        const double v = f[c.v].toDouble(&okV);
+        const QDateTime time = QDateTime::fromString(QString::fromLatin1(f[c.time]), Qt::ISODateWithMs);
+        const QString station = QString::fromUtf8(f[c.station]);
         LimitKey limits;
+        if (c.hasBounds()) {
+            limits.rLow = QString::fromLatin1(f[c.rLow]);
+            limits.rHigh = QString::fromLatin1(f[c.rHigh]);
+            limits.vLow = QString::fromLatin1(f[c.vLow]);
+            limits.vHigh = QString::fromLatin1(f[c.vHigh]);
+        }
         if (cells) {
-            limits.rLow = QStringLiteral("set:") + (cSet >= 0 ? QString::fromUtf8(f[cSet]) : QString());
-        } else if (cRLow >= 0 && cRHigh >= 0 && cVLow >= 0 && cVHigh >= 0) {
-            limits = {QString::fromLatin1(f[cRLow]), QString::fromLatin1(f[cRHigh]), QString::fromLatin1(f[cVLow]),
-                      QString::fromLatin1(f[cVHigh])};
+            limits.cells = true;
+            limits.set = c.set >= 0 ? QString::fromUtf8(f[c.set]) : QString();
         }
         // The meter shows at most 1677.7215 of its unit (a Ω reading is kept
         // in mΩ): anything beyond, or not finite, is no reading.
@@ -208,10 +242,10 @@ bool Collector::read(const QString &path, QString *error, const std::function<vo
             continue;
         }
         const double rv = okR ? r : NAN, vv = okV ? v : NAN;
-        const QString grade = cGrade >= 0 ? QString::fromUtf8(f[cGrade]) : QString();
+        const QString grade = c.grade >= 0 ? QString::fromUtf8(f[c.grade]) : QString();
         if (cells) {
             add(QStringLiteral("单体 全部"), limits, time, verdict, rv, vv, grade);
-            add(QStringLiteral("单体 批次 %1").arg(cLot >= 0 && !f[cLot].isEmpty() ? QString::fromUtf8(f[cLot]) : QStringLiteral("—")),
+            add(QStringLiteral("单体 批次 %1").arg(c.lot >= 0 && !f[c.lot].isEmpty() ? QString::fromUtf8(f[c.lot]) : QStringLiteral("—")),
                 limits, time, verdict, rv, vv, grade);
             continue;
         }
@@ -236,6 +270,8 @@ bool Collector::read(const QString &path, QString *error, const std::function<vo
         if (okV)
             m_charts.v.append(v);
     }
+    if (reader.torn()) // the last line, torn by a power cut
+        ++m_skipped;
     return true;
 }
 
@@ -329,19 +365,16 @@ QString tableText(const QVector<Group> &groups)
 
 QString tableCsv(const QVector<Group> &groups)
 {
-    auto field = [](QString s) {
-        if (s.contains(QLatin1Char(',')) || s.contains(QLatin1Char('"')) || s.contains(QLatin1Char('\n'))
-            || s.contains(QLatin1Char('\r')))
-            s = QLatin1Char('"') + s.replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
-        return s;
-    };
     QString out = kColumns.join(QLatin1Char(',')) + QLatin1Char('\n');
     for (QStringList r : rows(groups)) {
         r.removeLast(); // the note is the text table's
-        for (QString &c : r) {
-            if (c == QStringLiteral("—"))
-                c.clear();
-            c = field(c);
+        for (int i = 0; i < r.size(); ++i) {
+            if (r[i] == QStringLiteral("—"))
+                r[i].clear();
+            // Scope, limits and grades are text (a grade may be named
+            // "=…"); the numbers go as they are.
+            if (i == 0 || i == 1 || i == r.size() - 1)
+                r[i] = journal::csvField(r[i]);
         }
         out += r.join(QLatin1Char(',')) + QLatin1Char('\n');
     }

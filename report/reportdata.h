@@ -20,13 +20,15 @@ namespace report {
 struct LimitKey
 {
     QString rLow, rHigh, vLow, vHigh;
+    bool cells = false; // of cell records, which carry a limit set's name
+    QString set;
     bool operator<(const LimitKey &o) const
     {
-        return std::tie(rLow, rHigh, vLow, vHigh) < std::tie(o.rLow, o.rHigh, o.vLow, o.vHigh);
+        return std::tie(cells, set, rLow, rHigh, vLow, vHigh) < std::tie(o.cells, o.set, o.rLow, o.rHigh, o.vLow, o.vHigh);
     }
     bool operator==(const LimitKey &o) const
     {
-        return rLow == o.rLow && rHigh == o.rHigh && vLow == o.vLow && vHigh == o.vHigh;
+        return cells == o.cells && set == o.set && rLow == o.rLow && rHigh == o.rHigh && vLow == o.vLow && vHigh == o.vHigh;
     }
     QString text() const;
     double value(const QString &s) const;

@@ -136,6 +136,19 @@ ExtraSettings readExtraSettings(const QString &path)
     s.stationEnabled = flag("Station/Enabled", false);
     s.requireId = flag("Station/RequireId", false);
     s.operatorName = doc.values.value(QStringLiteral("Station/Operator")).toString().trimmed();
+    // Names go into every record: a line break or control character in one
+    // would break the records' lines and what reads them.
+    for (QString *name : {&s.stationName, &s.operatorName}) {
+        for (const QChar c : qAsConst(*name)) {
+            if (c.category() == QChar::Other_Control || c == QChar::LineSeparator || c == QChar::ParagraphSeparator) {
+                s.refused << QStringLiteral("%1：[Station] %2 含有控制字符或换行（U+%3），未使用")
+                                 .arg(QDir::toNativeSeparators(path), name == &s.stationName ? QStringLiteral("Name") : QStringLiteral("Operator"))
+                                 .arg(int(c.unicode()), 4, 16, QLatin1Char('0'));
+                name->clear();
+                break;
+            }
+        }
+    }
     s.stationSet = doc.values.value(QStringLiteral("Station/Set")).toString().trimmed();
     auto number = [&doc](const char *key, double fallback, double low, double high) {
         bool ok = false;

@@ -60,6 +60,9 @@ struct ExtraSettings
     QString mqttUser;
     QString mqttPasswordFile;        // the password itself never goes into config.ini
     bool mqttAllowPlainPassword = false;
+    // Names that would break a record's line (a line break, a control
+    // character) are not used: each such key with the reason.
+    QStringList refused;
 };
 ExtraSettings readExtraSettings(const QString &path);
 // Writes one key of a section of its own, keeping every other key; the file

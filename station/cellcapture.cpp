@@ -4,7 +4,7 @@
 
 namespace station {
 
-CellCapture::Event CellCapture::feed(const meter::MeterReading &reading, qint64 nowMs)
+CellCapture::Event CellCapture::feed(const meter::MeterReading &reading)
 {
     if (reading.overloaded()) {
         const bool unsettled = m_state == State::Settling && !m_window.isEmpty();
@@ -15,7 +15,7 @@ CellCapture::Event CellCapture::feed(const meter::MeterReading &reading, qint64 
     switch (m_state) {
     case State::Lifted:
         m_state = State::Settling;
-        m_contactMs = nowMs;
+        m_contactFrame = reading.frameCount;
         m_window.clear();
         m_window.append(reading);
         return Event::None;
@@ -27,10 +27,13 @@ CellCapture::Event CellCapture::feed(const meter::MeterReading &reading, qint64 
     case State::Settling:
         break;
     }
+    if (reading.frameCount < m_contactFrame)
+        m_contactFrame = reading.frameCount; // the counter was cleared: count from here
     m_window.append(reading);
     if (m_window.size() > qMax(1, m_settings.agree))
         m_window.remove(0);
-    if (nowMs - m_contactMs >= m_settings.settleMs && m_window.size() >= qMax(1, m_settings.agree) && agrees()) {
+    const qint64 settledMs = qint64(reading.frameCount - m_contactFrame) * qMax(1, m_settings.framePeriodMs);
+    if (settledMs >= m_settings.settleMs && m_window.size() >= qMax(1, m_settings.agree) && agrees()) {
         m_state = State::Held;
         return Event::Captured;
     }

@@ -10,6 +10,7 @@ namespace station {
 struct CaptureSettings
 {
     int settleMs = 500;        // after contact, before a capture may happen
+    int framePeriodMs = 500;   // the meter's pace: settling is counted in its frames
     int agree = 3;             // the last N readings ...
     double rBandPercent = 0.5; // ... agree within this share of R
     double vBandVolts = 0.005; // ... and this much of V
@@ -20,6 +21,10 @@ struct CaptureSettings
 // readings agreeing within the band: one capture. Re-armed only when the
 // probes are lifted again. A contact that never settled is said when the
 // probes are lifted.
+//
+// The delay is counted in the meter's frames (each reading's receive count
+// at the meter's pace), not in the program's clock: frames the program read
+// late, all at once after a stall, still settle a contact.
 class CellCapture
 {
 public:
@@ -29,7 +34,7 @@ public:
     explicit CellCapture(const CaptureSettings &settings = CaptureSettings()) : m_settings(settings) {}
     void setSettings(const CaptureSettings &settings) { m_settings = settings; }
 
-    Event feed(const meter::MeterReading &reading, qint64 nowMs);
+    Event feed(const meter::MeterReading &reading);
     // The operator captured by hand: held until the probes are lifted.
     void capturedByHand() { m_state = State::Held; }
     State state() const { return m_state; }
@@ -44,7 +49,7 @@ private:
 
     CaptureSettings m_settings;
     State m_state = State::Lifted;
-    qint64 m_contactMs = 0;
+    quint32 m_contactFrame = 0;
     QVector<meter::MeterReading> m_window;
 };
 

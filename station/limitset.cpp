@@ -98,9 +98,21 @@ QJsonObject jsonOf(const Bound &b)
 
 } // namespace
 
-QString LimitSet::gradeFor(double rMilliOhm, bool pass) const
+meter::Verdict LimitSet::judge(double rMilliOhm, double volts) const
 {
-    if (!pass)
+    if (!r.set && !v.set)
+        return meter::Verdict::None;
+    const double magnitude = std::fabs(volts);
+    const bool rOut = r.set && !(rMilliOhm >= r.lowValue() && rMilliOhm <= r.highValue());
+    const bool vOut = v.set && !(magnitude >= v.lowValue() && magnitude <= v.highValue());
+    return rOut || vOut ? meter::Verdict::Ng : meter::Verdict::Pass;
+}
+
+QString LimitSet::gradeFor(double rMilliOhm, meter::Verdict verdict) const
+{
+    if (verdict == meter::Verdict::None)
+        return QString();
+    if (verdict == meter::Verdict::Ng)
         return QStringLiteral("NG");
     for (const Grade &g : grades)
         if (rMilliOhm >= g.rLow && rMilliOhm <= g.rHigh)

@@ -1,6 +1,8 @@
 #ifndef LIMITSET_H
 #define LIMITSET_H
 
+#include "meter/judgement.h"
+
 #include <QString>
 #include <QVector>
 
@@ -30,9 +32,13 @@ struct LimitSet
     QString name;
     Bound r, v;
     QVector<Grade> grades;
+    // A reading judged by the bounds the set has: R only, V only or both
+    // (V by its magnitude, as the window judges it); no verdict when it has
+    // none.
+    meter::Verdict judge(double rMilliOhm, double volts) const;
     // The grade of a PASS reading: the first bin holding R; "NG" when it
-    // failed, empty when no bin holds it or there are no bins.
-    QString gradeFor(double rMilliOhm, bool pass) const;
+    // failed; empty without a verdict, when no bin holds it or there are no bins.
+    QString gradeFor(double rMilliOhm, meter::Verdict verdict) const;
 };
 
 // The limit sets of a station, kept in one JSON file beside config.ini:

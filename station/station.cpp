@@ -11,7 +11,8 @@
 namespace station {
 
 const char *const kCellsHeader =
-    "time,station,operator,lot,record,cell_id,r_mohm,v,verdict,grade,set,r_range,v_range,settled_by,voids";
+    "time,station,operator,lot,record,cell_id,r_mohm,v,verdict,grade,set,r_range,v_range,settled_by,voids,"
+    "r_low,r_high,v_low,v_high";
 
 namespace {
 
@@ -27,6 +28,11 @@ QString verdictText(const CellRecord &r)
     return QString();
 }
 
+QString bound(double value)
+{
+    return std::isfinite(value) ? journal::plainNumber(value) : QString();
+}
+
 } // namespace
 
 QString cellsCsvLine(const CellRecord &r)
@@ -37,7 +43,8 @@ QString cellsCsvLine(const CellRecord &r)
            + csvField(r.lot) + comma + csvField(r.id) + comma + csvField(r.cellId) + comma
            + journal::plainNumber(r.rMilliOhm) + comma + journal::plainNumber(r.v) + comma + verdictText(r) + comma
            + csvField(r.grade) + comma + csvField(r.setName) + comma + csvField(r.rRange) + comma
-           + csvField(r.vRange) + comma + QString::number(r.settledBy) + comma + csvField(r.voids);
+           + csvField(r.vRange) + comma + QString::number(r.settledBy) + comma + csvField(r.voids) + comma
+           + bound(r.rLow) + comma + bound(r.rHigh) + comma + bound(r.vLow) + comma + bound(r.vHigh);
 }
 
 Station::Station(const QString &folder, const QString &stationName, QObject *parent)
@@ -49,7 +56,7 @@ void Station::takeBurst(const meter::ReadingBurst &burst)
 {
     m_port = burst.port;
     for (const meter::MeterReading &reading : burst.readings) {
-        switch (m_capture.feed(reading, reading.time.toMSecsSinceEpoch())) {
+        switch (m_capture.feed(reading)) {
         case CellCapture::Event::Captured:
             if (m_requireId && m_pendingId.isEmpty()) {
                 emit note(tr("未记录：请先扫描电池编号"));
@@ -110,10 +117,23 @@ void Station::record(const meter::MeterReading &reading, int settledBy)
     r.cellId = m_pendingId;
     r.rMilliOhm = reading.rMilliOhms();
     r.v = reading.signedVolts();
-    r.verdict = reading.verdict;
     r.setName = m_active.name;
-    r.grade = activeSet() ? m_active.gradeFor(r.rMilliOhm, r.verdict == meter::Verdict::Pass)
-                          : (r.verdict == meter::Verdict::Ng ? QStringLiteral("NG") : QString());
+    if (activeSet()) {
+        // The set judges by the bounds it has, whatever the window's four
+        // fields make of a set with R or V only.
+        r.verdict = m_active.judge(r.rMilliOhm, r.v);
+        r.grade = m_active.gradeFor(r.rMilliOhm, r.verdict);
+        if (m_active.r.set)
+            r.rLow = m_active.r.lowValue(), r.rHigh = m_active.r.highValue();
+        if (m_active.v.set)
+            r.vLow = m_active.v.lowValue(), r.vHigh = m_active.v.highValue();
+    } else {
+        r.verdict = reading.verdict;
+        r.grade = r.verdict == meter::Verdict::Ng ? QStringLiteral("NG") : QString();
+        const meter::Limits &l = reading.limits;
+        auto value = [](const meter::Limit &limit) { return limit.state == meter::Limit::Number ? limit.value : NAN; };
+        r.rLow = value(l.rLow), r.rHigh = value(l.rHigh), r.vLow = value(l.vLow), r.vHigh = value(l.vHigh);
+    }
     r.rRange = reading.rRangeText;
     r.vRange = reading.vRangeText;
     r.settledBy = settledBy;

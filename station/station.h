@@ -11,6 +11,7 @@
 #include <QDateTime>
 #include <QObject>
 
+#include <cmath>
 #include <deque>
 
 namespace station {
@@ -24,6 +25,8 @@ struct CellRecord
     double rMilliOhm = 0, v = 0;
     meter::Verdict verdict = meter::Verdict::None;
     QString grade, setName, rRange, vRange;
+    // The bounds it was judged by (mΩ, V); NaN for one not set.
+    double rLow = NAN, rHigh = NAN, vLow = NAN, vHigh = NAN;
     int settledBy = 0;   // readings that agreed (1 for a capture by hand)
     QString voids;       // for a void line: the id of the voided record
     bool voided = false; // a record that a later void line voids

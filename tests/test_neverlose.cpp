@@ -42,6 +42,7 @@ meter::ReadingBurst burstOf(int seq, const QDateTime &time, double r = 15.0, boo
 {
     meter::MeterReading reading;
     reading.seq = quint32(seq);
+    reading.frameCount = quint32(seq);
     reading.time = time;
     reading.decoded.milliOhm = true;
     reading.decoded.r = r;
@@ -448,6 +449,7 @@ private slots:
         QTest::newRow("--port /dev/null") << QStringList {"--port", "/dev/null"} << 2 << "no serial port";
         QTest::newRow("--port a folder") << QStringList {"--port", "/"} << 2 << "folder";
         QTest::newRow("--port a file") << QStringList {"--port", "config.ini"} << 2 << "regular file";
+        QTest::newRow("--port with a line break") << QStringList {"--port", "/dev/ttyS0\n/dev/ttyS1"} << 2 << "line break";
         QTest::newRow("--mqtt empty host") << QStringList {"--mqtt", ":1883"} << 2 << "host is empty";
         QTest::newRow("--mqtt bad port") << QStringList {"--mqtt", "[::1]:0"} << 2 << "1 to 65535";
     }

@@ -3,6 +3,8 @@
 // several stations, a byte-order mark, cell records with a void, an empty
 // folder, a file that cannot be read, and the PDF it writes.
 #include "journal/journal.h"
+#include "mqtt/outbox.h"
+#include "station/station.h"
 #include "testsupport.h"
 
 #include <QJsonArray>
@@ -194,6 +196,61 @@ private slots:
         const Run empty = runReport({"c", "--from", "2026-12-08", "--to", "2026-12-07"});
         QCOMPARE(empty.exitCode, 2);
         QVERIFY2(empty.err.contains("range is empty"), qPrintable(empty.err));
+    }
+
+    void recordsAcrossLinesAndVersions()
+    {
+        // An older version's cell records, one with a line break pasted into
+        // its ID; then this version's, under its header with the bounds in
+        // force, one graded "=X". A journal whose port name holds a line break.
+        const QByteArray oldHeader = "time,station,operator,lot,record,cell_id,r_mohm,v,verdict,grade,set,r_range,v_range,settled_by,voids";
+        const QVector<double> t2 = {14, 15, 17};
+        {
+            QFile f("cells-2026-12-07.csv");
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(kBom + oldHeader + "\n");
+            f.write("2026-12-07T08:00:00.000+08:00,S,op,L1,S-20261207-1,\"C1\nC1b\",12,3.7,PASS,A,T1,AUTO,AUTO,3,\n");
+            f.write("2026-12-07T08:00:01.000+08:00,S,op,L1,S-20261207-2,C2,13,3.7,PASS,A,T1,AUTO,AUTO,3,\n");
+            f.close();
+            // This version goes on in the same day's file: its header first.
+            journal::DailyCsv cells(".", "cells", station::kCellsHeader);
+            for (int i = 0; i < t2.size(); ++i)
+                cells.append(QDate(2026, 12, 7), QString("2026-12-07T09:00:0%1.000+08:00,S,op,L1,S-20261207-%2,C%2,%3,3.7,PASS,%4,T2,AUTO,AUTO,3,,10,20,3,4.5\n")
+                            .arg(i).arg(i + 3).arg(t2[i]).arg(journal::csvField(i ? "A" : "=X")).toUtf8());
+            QVERIFY(!cells.paused());
+            QFile j("readings-2026-12-07.csv");
+            QVERIFY(j.open(QIODevice::WriteOnly));
+            j.write(QByteArray(journal::kHeader) + "\n");
+            for (int i = 0; i < 4; ++i)
+                j.write(readingLine("2026-12-07T10:00:00.000+08:00", "A", i + 1, 15, 3.7, "PASS").replace("/dev/ttyUSB0", "\"tty\nUSB0\"").toUtf8());
+        }
+        const Run run = runReport({".", "--json", "-", "--csv", "table.csv"});
+        QCOMPARE(run.exitCode, 0);
+        const QJsonObject root = QJsonDocument::fromJson(run.out.mid(run.out.indexOf('{')).toUtf8()).object();
+        QCOMPARE(root["skipped"].toInt(), 0);
+        QMap<QString, QJsonObject> groups; // "scope | limits"
+        for (const QJsonValue &g : root["groups"].toArray())
+            groups[g["scope"].toString() + " | " + g["limits"].toString()] = g.toObject();
+        QCOMPARE(groups["全部 | R 10–20 mΩ, V 3–4.5 V"]["n"].toInt(), 4);
+        QCOMPARE(groups["单体 全部 | 限值组 T1"]["n"].toInt(), 2);
+        QVERIFY(groups["单体 全部 | 限值组 T1"]["r"].toObject()["cp"].isNull()); // no bounds known
+        const QJsonObject r2 = groups["单体 全部 | 限值组 T2: R 10–20 mΩ, V 3–4.5 V"]["r"].toObject();
+        const double mean = (14 + 15 + 17) / 3.0;
+        const double sd = std::sqrt((std::pow(14 - mean, 2) + std::pow(15 - mean, 2) + std::pow(17 - mean, 2)) / 2);
+        QVERIFY2(std::fabs(r2["cp"].toDouble() - 10 / (6 * sd)) < 1e-9, qPrintable(QJsonDocument(r2).toJson()));
+        QVERIFY(std::fabs(r2["cpk"].toDouble() - (20 - mean) / (3 * sd)) < 1e-9);
+        // The grade a spreadsheet would run is guarded in the report's CSV.
+        QVERIFY(testsupport::textFileLines("table.csv").join('\n').contains(",'=X:1 A:2"));
+        // The outbox sends each record once, the one across two lines too.
+        mqtt::Outbox box(".", "cells", {"r_mohm", "r_low"});
+        box.startAtBeginning();
+        const QVector<mqtt::Message> messages = box.read(100);
+        QCOMPARE(messages.size(), 5);
+        const QJsonObject first = QJsonDocument::fromJson(messages[0].payload).object();
+        const QJsonObject last = QJsonDocument::fromJson(messages[4].payload).object();
+        QCOMPARE(first["cell_id"].toString(), QString("C1\nC1b"));
+        QCOMPARE(last["r_low"].toDouble(), 10.0);
+        QCOMPARE(last["r_mohm"].toDouble(), 17.0);
     }
 
     void clearFailures()

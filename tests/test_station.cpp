@@ -5,6 +5,8 @@
 #include "app/extensions.h"
 #include "settings/configfile.h"
 #include "meterline.h"
+#include "mqtt/outbox.h"
+#include "journal/csvrecords.h"
 #include "station/cellcapture.h"
 #include "station/lotstats.h"
 #include "station/station.h"
@@ -12,6 +14,8 @@
 #include "testsupport.h"
 
 #include <QDockWidget>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QMenuBar>
 #include <QProcess>
@@ -53,6 +57,7 @@ meter::MeterReading reading(double rMilliOhm, double v, bool lifted = false, qin
     r.decoded.vNegative = false;
     r.decoded.rOverload = r.decoded.vOverload = lifted;
     r.time = QDateTime::fromMSecsSinceEpoch(ms);
+    r.frameCount = quint32(ms / 100); // a meter at 100 ms a frame
     return r;
 }
 
@@ -97,6 +102,70 @@ struct StationRun
         extensions.reset();
         sim.terminate();
         sim.waitForFinished(5000);
+    }
+};
+
+// A line's fields as a spreadsheet reads them: RFC 4180 quoting undone.
+QStringList spreadsheetFields(const QString &line)
+{
+    QStringList out = {QString()};
+    bool quoted = false;
+    for (int i = 0; i < line.size(); ++i) {
+        if (line[i] == '"' && quoted && i + 1 < line.size() && line[i + 1] == '"')
+            out.last() += line[i++];
+        else if (line[i] == '"')
+            quoted = !quoted;
+        else if (line[i] == ',' && !quoted)
+            out << QString();
+        else
+            out.last() += line[i];
+    }
+    return out;
+}
+
+// One contact of the probes as the meter sends it (lifted, six readings,
+// lifted), handed to the session in one read: the program stalled while
+// the meter went on.
+void contactInOneRead(meter::MeterSession &session, double r, double v)
+{
+    const QByteArray lifted = frameOf(0, 0, 6, 3, true, false, true, true);
+    QByteArray bytes = lifted;
+    for (int i = 0; i < 6; ++i)
+        bytes += frameOf(quint32(std::lround(r * 10000)), quint32(std::lround(std::fabs(v) * 10000)), 6, 3, true, v < 0);
+    session.feed(bytes + lifted);
+}
+
+// A station fed by a real session, with a clock of its own.
+struct SessionStation
+{
+    Station station;
+    meter::MeterSession session;
+    SessionStation(const QString &folder) : station(folder, QStringLiteral("S1"))
+    {
+        session.setClock([] { return QDateTime(QDate(2026, 12, 7), QTime(10, 0)); });
+        session.linkOpened(QStringLiteral("ttyTEST"));
+        session.addSink(&station);
+    }
+    ~SessionStation() { session.removeSink(&station); }
+    // The record lines written, each as the header's names to its fields.
+    QVector<QMap<QString, QString>> rows()
+    {
+        QFile f(station.file()->fileFor(QDate(2026, 12, 7)));
+        QVector<QMap<QString, QString>> out;
+        if (!f.open(QIODevice::ReadOnly))
+            return out;
+        journal::RecordReader reader(f);
+        QByteArray record;
+        reader.next(&record);
+        const QList<QByteArray> header = journal::csvFields(record.mid(3));
+        while (reader.next(&record)) {
+            const QList<QByteArray> fields = journal::csvFields(record);
+            QMap<QString, QString> row;
+            for (int i = 0; i < header.size(); ++i)
+                row[header[i]] = QString::fromUtf8(fields.value(i));
+            out << row;
+        }
+        return out;
     }
 };
 
@@ -164,6 +233,15 @@ private slots:
         QCOMPARE(notes.isEmpty(), accepted);
         s.startLot(text);
         QCOMPARE(s.lot() == text, accepted);
+        // The names config.ini gives every record are held to the same.
+        QFile ini("config.ini");
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write("[Station]\nName=" + QString(text).replace("\n", "\\n").replace("\r", "\\r").toUtf8() + "\nOperator=Li\n");
+        ini.close();
+        const ExtraSettings settings = readExtraSettings("config.ini");
+        QCOMPARE(settings.stationName == text, accepted || text.size() > kMaxEnteredLength);
+        QCOMPARE(settings.refused.isEmpty(), accepted || text.size() > kMaxEnteredLength);
+        QCOMPARE(settings.operatorName, QString("Li"));
     }
 
     void limitSetFile()
@@ -178,9 +256,9 @@ private slots:
         QVERIFY(t2 && t2->r.relative);
         QCOMPARE(t2->r.lowValue(), 7.5);
         QCOMPARE(t2->r.highValue(), 22.5);
-        QCOMPARE(store.find("T1")->gradeFor(15.5, true), QString("C"));
-        QCOMPARE(store.find("T1")->gradeFor(15.5, false), QString("NG"));
-        QCOMPARE(store.find("T1")->gradeFor(30, true), QString());
+        QCOMPARE(store.find("T1")->gradeFor(15.5, meter::Verdict::Pass), QString("C"));
+        QCOMPARE(store.find("T1")->gradeFor(15.5, meter::Verdict::Ng), QString("NG"));
+        QCOMPARE(store.find("T1")->gradeFor(30, meter::Verdict::Pass), QString());
         // A lock keeps a hash, never the password.
         store.setPassword("geheim-123");
         QVERIFY(store.save("saved.json", &error));
@@ -249,30 +327,109 @@ private slots:
         }
     }
 
+    // A set judges by the bounds it has; the frames of a contact that all
+    // come in one read (a stall) still settle it: settling is counted in the
+    // meter's frames.
+    void recordsByTheSetsOwnBoundsAfterAStall_data()
+    {
+        QTest::addColumn<QString>("set"); // empty: none, the four fields judge
+        QTest::addColumn<double>("r");
+        QTest::addColumn<double>("v");
+        QTest::addColumn<QString>("verdict");
+        QTest::addColumn<QString>("grade");
+        QTest::addColumn<QString>("bounds"); // r_low,r_high,v_low,v_high as written
+        QTest::newRow("R only, inside") << "R" << 15.5 << 3.7 << "PASS" << "C" << "10,20,,";
+        QTest::newRow("R only, outside") << "R" << 25.0 << 3.7 << "NG" << "NG" << "10,20,,";
+        QTest::newRow("V only, probes reversed") << "V" << 99.0 << -3.7 << "PASS" << "" << ",,3,4.5";
+        QTest::newRow("V only, outside") << "V" << 15.0 << 4.8 << "NG" << "NG" << ",,3,4.5";
+        QTest::newRow("R and V, V outside") << "RV" << 15.5 << 2.9 << "NG" << "NG" << "7.5,22.5,3,4.5";
+        QTest::newRow("no bounds at all") << "none" << 15.5 << 3.7 << "" << "" << ",,,";
+        QTest::newRow("no set: the four fields") << "" << 25.0 << 3.7 << "NG" << "NG" << "10,20,3,4.5";
+    }
+    void recordsByTheSetsOwnBoundsAfterAStall()
+    {
+        QFETCH(QString, set);
+        QFETCH(double, r);
+        QFETCH(double, v);
+        QFile f("limitsets.json");
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(R"({"sets": [
+            {"name": "R", "r": {"low": 10, "high": 20}, "grades": [{"name": "C", "rLow": 15.4, "rHigh": 16.0}]},
+            {"name": "V", "v": {"low": 3.0, "high": 4.5}},
+            {"name": "RV", "r": {"reference": 15, "percent": 50}, "v": {"low": 3.0, "high": 4.5}},
+            {"name": "none"}]})");
+        f.close();
+        SessionStation s(m_work->file("j"));
+        QString error;
+        QVERIFY2(s.station.sets().load("limitsets.json", &error), qPrintable(error));
+        QVERIFY(set.isEmpty() || s.station.selectSet(set));
+        s.session.setLimits({meter::parseLimit("10"), meter::parseLimit("20"), meter::parseLimit("3"), meter::parseLimit("4.5")});
+        contactInOneRead(s.session, r, v);
+        const auto rows = s.rows();
+        QCOMPARE(rows.size(), 1);
+        QTEST(rows[0]["verdict"], "verdict");
+        QTEST(rows[0]["grade"], "grade");
+        QTEST(QStringList({rows[0]["r_low"], rows[0]["r_high"], rows[0]["v_low"], rows[0]["v_high"]}).join(','), "bounds");
+    }
+
+    // What a spreadsheet would run as a formula is written guarded, and
+    // every reader gives back what was entered.
+    void fieldsASpreadsheetWouldRun_data()
+    {
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<bool>("guarded");
+        QTest::newRow("a link formula") << R"(=HYPERLINK("http://x","y"))" << true;
+        QTest::newRow("a command") << "+cmd|' /C calc'!A0" << true;
+        QTest::newRow("a sum") << "-1+1" << true;
+        QTest::newRow("an at-sign") << "@SUM(A1)" << true;
+        QTest::newRow("guarded already") << "'=A1" << true;
+        QTest::newRow("a plain quote") << "'A1" << false;
+        QTest::newRow("a plain ID") << "C-001" << false;
+    }
+    void fieldsASpreadsheetWouldRun()
+    {
+        QFETCH(QString, id);
+        QFETCH(bool, guarded);
+        SessionStation s(m_work->file("j"));
+        s.station.enterCode(id);
+        contactInOneRead(s.session, 15, 3.7);
+        QCOMPARE(s.rows().value(0)["cell_id"], id);
+        // As a spreadsheet sees the field: quotes undone, nothing taken off.
+        const QStringList lines = testsupport::textFileLines(s.station.file()->fileFor(QDate(2026, 12, 7)));
+        QCOMPARE(spreadsheetFields(lines.value(1)).value(5), guarded ? "'" + id : id);
+        // The outbox publishes what was entered.
+        mqtt::Outbox box(m_work->file("j"), "cells", {});
+        box.startAtBeginning();
+        const QVector<mqtt::Message> messages = box.read(10);
+        QCOMPARE(messages.size(), 1);
+        QCOMPARE(QJsonDocument::fromJson(messages[0].payload).object()["cell_id"].toString(), id);
+    }
+
     void captureRules()
     {
         CaptureSettings settings;
         settings.settleMs = 500;
+        settings.framePeriodMs = 100;
         CellCapture c(settings);
         using E = CellCapture::Event;
-        QCOMPARE(c.feed(reading(0, 0, true, 0), 0), E::None);
+        QCOMPARE(c.feed(reading(0, 0, true, 0)), E::None);
         // Agreeing readings before the settling delay are not taken.
         for (qint64 t : {100, 200, 300, 400})
-            QCOMPARE(c.feed(reading(15.0, 3.7, false, t), t), E::None);
-        QCOMPARE(c.feed(reading(15.01, 3.701, false, 600), 600), E::Captured);
+            QCOMPARE(c.feed(reading(15.0, 3.7, false, t)), E::None);
+        QCOMPARE(c.feed(reading(15.01, 3.701, false, 600)), E::Captured);
         // Held: no second record until the probes are lifted.
-        QCOMPARE(c.feed(reading(15.0, 3.7, false, 700), 700), E::None);
-        QCOMPARE(c.feed(reading(0, 0, true, 800), 800), E::None);
+        QCOMPARE(c.feed(reading(15.0, 3.7, false, 700)), E::None);
+        QCOMPARE(c.feed(reading(0, 0, true, 800)), E::None);
         // A contact that never settles says so when lifted.
         for (qint64 t = 900; t < 2000; t += 100)
-            QCOMPARE(c.feed(reading(t % 200 ? 15.0 : 16.0, 3.7, false, t), t), E::None);
-        QCOMPARE(c.feed(reading(0, 0, true, 2000), 2000), E::Unsettled);
+            QCOMPARE(c.feed(reading(t % 200 ? 15.0 : 16.0, 3.7, false, t)), E::None);
+        QCOMPARE(c.feed(reading(0, 0, true, 2000)), E::Unsettled);
         // V outside its band keeps a cell from settling too.
-        QCOMPARE(c.feed(reading(15.0, 3.70, false, 3000), 3000), E::None);
-        QCOMPARE(c.feed(reading(15.0, 3.72, false, 3600), 3600), E::None);
-        QCOMPARE(c.feed(reading(15.0, 3.70, false, 3700), 3700), E::None);
-        QCOMPARE(c.feed(reading(15.0, 3.70, false, 3800), 3800), E::None);
-        QCOMPARE(c.feed(reading(15.0, 3.70, false, 3900), 3900), E::Captured);
+        QCOMPARE(c.feed(reading(15.0, 3.70, false, 3000)), E::None);
+        QCOMPARE(c.feed(reading(15.0, 3.72, false, 3600)), E::None);
+        QCOMPARE(c.feed(reading(15.0, 3.70, false, 3700)), E::None);
+        QCOMPARE(c.feed(reading(15.0, 3.70, false, 3800)), E::None);
+        QCOMPARE(c.feed(reading(15.0, 3.70, false, 3900)), E::Captured);
     }
 
     void twentyCellsTwentyRecords()
@@ -366,7 +523,7 @@ private slots:
         QCOMPARE(st->stats().total(), 0);
         const QStringList rows = csvRows(st->file()->fileFor(QDate::currentDate()));
         QCOMPARE(rows.size(), 2);
-        QVERIFY(rows[1].endsWith("," + id));
+        QVERIFY(rows[1].contains("," + id + ","));
         QVERIFY(rows[1].contains(",VOID,"));
     }
 
@@ -492,7 +649,7 @@ private slots:
         QVERIFY(after.size() >= seen.size());
         QCOMPARE(after.mid(0, seen.size()), seen);
         for (const QString &row : after)
-            QCOMPARE(row.count(','), 14);
+            QCOMPARE(row.count(','), 18);
         sim.terminate();
         sim.waitForFinished(5000);
     }

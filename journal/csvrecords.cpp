@@ -1,0 +1,189 @@
+#include "csvrecords.h"
+
+#include <QIODevice>
+
+#include <cstring>
+
+namespace journal {
+
+namespace {
+
+bool formulaStart(char c)
+{
+    return c == '=' || c == '+' || c == '-' || c == '@' || c == '\t' || c == '\r';
+}
+
+// ^'*[=+\-@\t\r]: a spreadsheet's formula, or something that read back
+// would look like a guarded one.
+bool guarded(const QString &s)
+{
+    int i = 0;
+    while (i < s.size() && s[i] == QLatin1Char('\''))
+        ++i;
+    return i < s.size() && formulaStart(s[i].toLatin1());
+}
+
+bool guarded(const QByteArray &s, int from)
+{
+    int i = from;
+    while (i < s.size() && s[i] == '\'')
+        ++i;
+    return i < s.size() && formulaStart(s[i]);
+}
+
+bool digit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+enum class Start { No, Yes, Maybe };
+
+// Whether data[i] starts a record ("YYYY-MM-DDT…") or a header ("time,"),
+// or cannot tell yet: what is there so far fits one of them.
+Start recordStartsAt(const QByteArray &data, int i)
+{
+    static const char *const patterns[] = {"dddd-dd-ddT", "time,"};
+    bool maybe = false;
+    for (const char *pattern : patterns) {
+        const int need = int(std::strlen(pattern));
+        int k = 0;
+        for (; k < need && i + k < data.size(); ++k) {
+            const char c = data[i + k];
+            if (pattern[k] == 'd' ? !digit(c) : c != pattern[k])
+                break;
+        }
+        if (k == need)
+            return Start::Yes;
+        if (i + k == data.size())
+            maybe = true;
+    }
+    return maybe ? Start::Maybe : Start::No;
+}
+
+} // namespace
+
+QString csvField(const QString &field)
+{
+    QString f = field;
+    if (guarded(f))
+        f.prepend(QLatin1Char('\''));
+    if (!f.contains(QLatin1Char(',')) && !f.contains(QLatin1Char('"')) && !f.contains(QLatin1Char('\n'))
+        && !f.contains(QLatin1Char('\r')))
+        return f;
+    f.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+    return QLatin1Char('"') + f + QLatin1Char('"');
+}
+
+QList<QByteArray> csvFields(const QByteArray &record)
+{
+    QList<QByteArray> out;
+    if (!record.contains('"') && !record.contains('\'')) {
+        out = record.split(','); // the usual line: nothing quoted or guarded
+        return out;
+    }
+    QByteArray cur;
+    bool quoted = false;
+    auto take = [&out, &cur] {
+        if (cur.startsWith('\'') && guarded(cur, 1))
+            cur.remove(0, 1);
+        out << cur;
+        cur.clear();
+    };
+    for (int i = 0; i < record.size(); ++i) {
+        const char c = record[i];
+        if (quoted) {
+            if (c == '"' && i + 1 < record.size() && record[i + 1] == '"') {
+                cur += '"';
+                ++i;
+            } else if (c == '"') {
+                quoted = false;
+            } else {
+                cur += c;
+            }
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == ',') {
+            take();
+        } else {
+            cur += c;
+        }
+    }
+    take();
+    return out;
+}
+
+bool isHeaderRecord(const QByteArray &record)
+{
+    return record.startsWith("time,") || record.startsWith("\xEF\xBB\xBFtime,");
+}
+
+int recordEnd(const QByteArray &data, int from, bool final)
+{
+    const char *d = data.constData();
+    const int n = data.size();
+    const void *nl = from < n ? std::memchr(d + from, '\n', size_t(n - from)) : nullptr;
+    if (!nl)
+        return -1;
+    const int first = int(static_cast<const char *>(nl) - d);
+    if (!std::memchr(d + from, '"', size_t(first - from)))
+        return first; // the usual record: nothing quoted
+    bool quoted = false;
+    for (int i = from; i < n; ++i) {
+        const char c = d[i];
+        if (c == '"') {
+            quoted = !quoted; // a doubled quote toggles twice
+        } else if (c == '\n' && !quoted) {
+            return i;
+        } else if (c == '\n') {
+            switch (recordStartsAt(data, i + 1)) {
+            case Start::Yes: return i; // a torn quote: the next line is a record of its own
+            case Start::Maybe:
+                if (!final)
+                    return -1; // too little after it to tell yet
+                break;
+            case Start::No: break;
+            }
+        }
+    }
+    return -1;
+}
+
+bool RecordReader::seek(qint64 offset)
+{
+    m_buffer.clear();
+    m_start = offset;
+    m_at = 0;
+    m_eof = false;
+    m_torn = false;
+    return m_device.seek(offset);
+}
+
+bool RecordReader::next(QByteArray *record)
+{
+    for (;;) {
+        const int end = recordEnd(m_buffer, m_at, m_eof);
+        if (end >= 0) {
+            int stop = end;
+            if (stop > m_at && m_buffer[stop - 1] == '\r')
+                --stop;
+            *record = m_buffer.mid(m_at, stop - m_at);
+            m_at = end + 1;
+            return true;
+        }
+        if (m_eof) {
+            m_torn = m_at < m_buffer.size();
+            return false;
+        }
+        if (m_at > 0) {
+            m_buffer.remove(0, m_at);
+            m_start += m_at;
+            m_at = 0;
+        }
+        const QByteArray more = m_device.read(1 << 20);
+        if (more.isEmpty())
+            m_eof = true;
+        m_buffer += more;
+    }
+}
+
+} // namespace journal

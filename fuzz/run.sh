@@ -15,7 +15,7 @@ cmake --build "$build" -j"$(nproc)" >/dev/null
 export ASAN_OPTIONS="detect_leaks=0:${ASAN_OPTIONS:-}"
 export QT_QPA_PLATFORM=offscreen
 status=0
-for target in fuzz_frames fuzz_hextext fuzz_escaped fuzz_config; do
+for target in fuzz_frames fuzz_hextext fuzz_escaped fuzz_config fuzz_csv; do
     corpus="$build/corpus/$target"
     mkdir -p "$corpus" "$build/findings"
     [ -n "$(ls -A "$corpus")" ] || printf '\x40\x02\x40\xe2\x01\x01\x01\x10\x27\x00' > "$corpus/seed"

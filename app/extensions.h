@@ -8,9 +8,10 @@
 class FolderLock;
 class MainWindow;
 class QLabel;
-class Reconnector;
+struct ExtraSettings;
 namespace journal {
 class Journal;
+class JournalIndicator;
 }
 namespace station {
 class Station;
@@ -20,9 +21,10 @@ namespace mqtt {
 class Publisher;
 }
 
-// What is built around the window at start-up: the journal as a consumer of
-// the meter session, its status-bar indicator, reconnecting to a meter that
-// comes back, and the command line's port. Goes before the window does.
+// The window's face of the capabilities (capabilities/): installs them on the
+// window's session and link and shows their states on its status bar; the
+// journal folder's lock, the command line's port, and leaving. Goes before
+// the window does.
 class Extensions : public QObject
 {
     Q_OBJECT
@@ -32,7 +34,6 @@ public:
     ~Extensions() override;
 
     journal::Journal *journal() const { return m_journal; }
-    Reconnector *reconnector() const { return m_reconnector; }
     station::Station *station() const { return m_station; }
     station::StationDock *stationDock() const { return m_dock; }
     mqtt::Publisher *publisher() const { return m_publisher; }
@@ -46,12 +47,19 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    bool lockFolder();
+    void setUpJournal();
+    void setUpStation(const ExtraSettings &settings);
+    void setUpPublisher(const ExtraSettings &settings, const StartOptions &options);
+    void sayLinkState(const QString &text);
     void openFromCommandLine(const QString &port, int baud);
     void endOnSignal(int signal);
 
     MainWindow &m_window;
+    QString m_folder;
+    QString m_stationName;
     journal::Journal *m_journal = nullptr;
-    Reconnector *m_reconnector = nullptr;
+    journal::JournalIndicator *m_journalIndicator = nullptr;
     QLabel *m_waiting = nullptr;
     station::Station *m_station = nullptr;
     station::StationDock *m_dock = nullptr;

@@ -1,5 +1,7 @@
 #include "journal.h"
 
+#include "meter/limitsinforce.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
@@ -34,17 +36,6 @@ QByteArray plainNumberBytes(double value)
 QByteArray limitField(const meter::Limit &limit)
 {
     return limit.state == meter::Limit::Number ? plainNumberBytes(limit.value) : QByteArray();
-}
-
-bool sameLimit(const meter::Limit &a, const meter::Limit &b)
-{
-    return a.state == b.state && (a.state != meter::Limit::Number || a.value == b.value);
-}
-
-bool sameLimits(const meter::Limits &a, const meter::Limits &b)
-{
-    return sameLimit(a.rLow, b.rLow) && sameLimit(a.rHigh, b.rHigh) && sameLimit(a.vLow, b.vLow)
-           && sameLimit(a.vHigh, b.vHigh);
 }
 
 QByteArray limitFields(const meter::Limits &limits)
@@ -156,17 +147,19 @@ void Journal::takeBurst(const meter::ReadingBurst &burst)
         QDateTime timeOf;
         QByteArray timeText;
         const QByteArray port = csvField(burst.port).toUtf8();
+        // Several meters' sessions may share one journal, each naming its station.
+        const QByteArray stationField = burst.station.isEmpty() ? m_stationField : csvField(burst.station).toUtf8();
         for (; j < n && burst.readings[j].time.date() == day; ++j) {
             const meter::MeterReading &reading = burst.readings[j];
             if (reading.time != timeOf) {
                 timeOf = reading.time;
                 timeText = isoTime(timeOf).toLatin1();
             }
-            if (m_lastLimitFields.isNull() || !sameLimits(reading.limits, m_lastLimits)) {
+            if (m_lastLimitFields.isNull() || reading.limits != m_lastLimits) {
                 m_lastLimits = reading.limits;
                 m_lastLimitFields = limitFields(reading.limits);
             }
-            appendCsvLine(bytes, reading, m_stationField, port, timeText, m_lastLimitFields);
+            appendCsvLine(bytes, reading, stationField, port, timeText, m_lastLimitFields);
         }
         // Lines gather until the screen is about to show them (flush()), so a
         // fast stream costs one write per screen update, not one per read.

@@ -1,4 +1,5 @@
 #include "mainwindow.h"
+#include "link/meterlink.h"
 #include "ui_mainwindow.h"
 
 #include "platform/demorandom.h"
@@ -29,6 +30,8 @@ MainWindow::MainWindow(QWidget *parent)
     session = new meter::MeterSession(this);
     screenSink.reset(new meter::FunctionSink([this](const meter::ReadingBurst &burst) { showBurst(burst); }));
     session->addSink(screenSink.get(), meter::MeterSession::Phase::Display);
+    link = new meter::MeterLink(session, this);
+    followLink();
 
     alarmSounds = new AlarmSounds;
 
@@ -73,7 +76,8 @@ MainWindow::MainWindow(QWidget *parent)
 MainWindow::~MainWindow()
 {
     session->removeSink(screenSink.get());
-    delete serialPort; // closes the link
+    delete link; // closes the line
+    serialPort = nullptr;
 
     delete alarmSounds;
     delete ui;

@@ -21,6 +21,9 @@
 #include <qcustomplot.h>
 
 class OverflowLog;
+namespace meter {
+class MeterLink;
+}
 namespace console {
 class UdpTransport;
 }
@@ -58,12 +61,19 @@ public:
     // Once a journal keeps every reading, lines leaving the full receive
     // window need no file of their own while it is healthy.
     void setReadingArchive(const QString &folder, std::function<bool()> healthy);
-    // Called when the link closed because the meter vanished.
-    void setLinkLostHandler(std::function<void(const QString &port, int baud)> handler);
+    // The serial link to the meter: opening, closing, hang-ups and
+    // reconnecting live there; the window's buttons follow its signals.
+    meter::MeterLink *meterLink() const { return link; }
     // Opens port at baud without asking anyone; false with the reason.
     bool reopenLink(const QString &port, int baud, QString *error);
+    // Shows port and baud in the two boxes as if chosen there (config.ini is
+    // not written).
+    void showPortChoice(const QString &port, int baud);
+    int chosenBaud() const;
     // Station mode sounds once per record; the per-reading sound then stays quiet.
     void setReadingSounds(bool on) { readingSounds = on; }
+    // The sound the operator's scheme plays for a verdict (a record's).
+    void playVerdictSound(meter::Verdict verdict);
 
 private slots:
     // The order of these slots is the window's meta-object method order.
@@ -117,7 +127,8 @@ private:
     void listSerialPorts();
     void closeLink();
     bool openLink(const QString &port, int baud, QString *error);
-    void onPortError(int error);
+    void followLink();
+    void showLimits(const meter::Limits &limits);
     // The window as a consumer of the session's readings.
     void showBurst(const meter::ReadingBurst &burst);
     void requestScreenUpdate();
@@ -207,8 +218,9 @@ private:
     QString archiveFolder;
     quint64 archivedLines = 0;
     std::function<bool()> archiveHealthy;
-    std::function<void(const QString &, int)> linkLost;
+    meter::MeterLink *link = nullptr;
     bool readingSounds = true;
+    bool showingLimits = false; // the limits in force are being written into the fields
 };
 
 #endif // MAINWINDOW_H

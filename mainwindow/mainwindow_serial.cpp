@@ -4,6 +4,7 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "link/meterlink.h"
 #include "meter/rangecontrol.h"
 #include "platform/linestate.h"
 #include "platform/portsource.h"
@@ -68,43 +69,14 @@ void MainWindow::on_Open_Serial_Button_clicked()
 
 bool MainWindow::reopenLink(const QString &port, int baud, QString *error)
 {
-    if (serialPort)
+    if (link->isOpen())
         return true;
     return openLink(port, baud, error);
 }
 
-void MainWindow::setLinkLostHandler(std::function<void(const QString &, int)> handler)
-{
-    linkLost = std::move(handler);
-}
-
 bool MainWindow::openLink(const QString &port, int baud, QString *error)
 {
-    // A port object left over from a failed attempt is not reused.
-    delete serialPort;
-    serialPort = new QSerialPort;
-    serialPort->setPortName(port);
-    if (!serialPort->open(QIODevice::ReadWrite)) {
-        if (error)
-            *error = serialPort->errorString();
-        delete serialPort;
-        serialPort = nullptr;
-        return false;
-    }
-    serialPort->setBaudRate(baud, QSerialPort::AllDirections);
-    serialPort->setDataBits(QSerialPort::Data8);
-    serialPort->setParity(QSerialPort::NoParity);
-    serialPort->setStopBits(QSerialPort::OneStop);
-    serialPort->setFlowControl(QSerialPort::NoFlowControl);
-    connect(serialPort, &QSerialPort::readyRead, this, &MainWindow::update);
-    connect(serialPort, &QSerialPort::errorOccurred, this,
-            [this](QSerialPort::SerialPortError e) { onPortError(int(e)); });
-    session->linkOpened(serialPort->portName());
-    ui->Open_Serial_Button->setEnabled(false);
-    ui->Close_Serial_Button->setEnabled(true);
-    ui->pushButton_R_RANG->setEnabled(true);
-    ui->pushButton_V_RANG->setEnabled(true);
-    return true;
+    return link->open(port, baud, error);
 }
 
 void MainWindow::on_Close_Serial_Button_clicked()
@@ -114,64 +86,55 @@ void MainWindow::on_Close_Serial_Button_clicked()
 
 void MainWindow::closeLink()
 {
-    if (serialPort) {
-        // What the line delivered before it closed or hung up is read first.
-        if (serialPort->isOpen()) {
-            serialPort->waitForReadyRead(0);
-            const QByteArray rest = serialPort->readAll();
-            if (!rest.isEmpty())
-                session->feed(rest);
-        }
-        serialPort->close();
-        delete serialPort;
-        serialPort = nullptr;
-    }
-    session->linkClosed();
-    ui->Open_Serial_Button->setEnabled(true);
-    ui->Close_Serial_Button->setEnabled(false);
-    ui->pushButton_R_RANG->setEnabled(false);
-    ui->pushButton_V_RANG->setEnabled(false);
+    link->close();
 }
 
-void MainWindow::onPortError(int error)
+void MainWindow::followLink()
 {
-    // A vanished device reports a resource error (an unplugged adapter) or a
-    // read error on every notification of a hung-up line, which would keep
-    // the event loop busy. A read error on a line that is still up is
-    // transient and ignored. The link is closed as the close button would,
-    // from the event loop, never inside the port's own signal.
-    if (!serialPort)
-        return;
-    const bool gone = error == QSerialPort::ResourceError
-                      || (error == QSerialPort::ReadError && serialLineHungUp(serialPort->handle()));
-    if (!gone)
-        return;
-    QPointer<QSerialPort> port(serialPort);
-    const QString name = serialPort->portName();
-    const int baud = int(serialPort->baudRate());
-    const QString reason = serialPort->errorString();
-    QTimer::singleShot(0, this, [this, port, name, baud, reason] {
-        if (!port || port != serialPort)
-            return;
-        closeLink();
+    // The buttons and serialPort follow the link, whoever opened or closed
+    // it (a button, the command line, a reconnect, a hang-up).
+    connect(link, &meter::MeterLink::opened, this, [this] {
+        serialPort = link->serialPort();
+        ui->Open_Serial_Button->setEnabled(false);
+        ui->Close_Serial_Button->setEnabled(true);
+        ui->pushButton_R_RANG->setEnabled(true);
+        ui->pushButton_V_RANG->setEnabled(true);
+    });
+    connect(link, &meter::MeterLink::closed, this, [this] {
+        serialPort = nullptr;
+        ui->Open_Serial_Button->setEnabled(true);
+        ui->Close_Serial_Button->setEnabled(false);
+        ui->pushButton_R_RANG->setEnabled(false);
+        ui->pushButton_V_RANG->setEnabled(false);
+    });
+    connect(link, &meter::MeterLink::lost, this, [this](const QString &name, const QString &reason) {
         statusBar()->showMessage(
             QStringLiteral("串口 %1 已断开（%2），连接已关闭；接好设备后请重新打开串口").arg(name, reason));
-        if (linkLost)
-            linkLost(name, baud);
     });
+}
+
+void MainWindow::showPortChoice(const QString &port, int baud)
+{
+    if (ui->PortBox->findText(port) < 0)
+        ui->PortBox->addItem(port);
+    ui->PortBox->setCurrentIndex(ui->PortBox->findText(port));
+    const int index = ui->BaudBox->findText(QString::number(baud));
+    if (index >= 0)
+        ui->BaudBox->setCurrentIndex(index);
+}
+
+int MainWindow::chosenBaud() const
+{
+    return ui->BaudBox->currentText().toInt();
 }
 
 // ---- frames ------------------------------------------------------------------
 
 void MainWindow::update()
 {
-    // The session takes the bytes; the window sees the readings as one of
-    // its consumers (showBurst).
-    if (!serialPort)
-        return;
-    receiveBuffer = serialPort->readAll();
-    session->feed(receiveBuffer);
-    receiveBuffer.clear();
+    // The link hands the bytes to the session; the window sees the readings
+    // as one of its consumers (showBurst).
+    link->readAvailable();
 }
 
 void MainWindow::showBurst(const meter::ReadingBurst &burst)
@@ -397,7 +360,34 @@ void MainWindow::watchLimitFields()
     for (QLineEdit *field : {ui->lineEdit_R_DOWN, ui->lineEdit_R_UP, ui->lineEdit_V_DOWN, ui->lineEdit_V_UP}) {
         connect(field, &QLineEdit::textChanged, this, [this, field](const QString &text) {
             markLimitField(field, meter::parseLimit(text).state);
-            session->setLimits(readLimits());
+            if (!showingLimits)
+                session->setLimits(readLimits());
         });
     }
+    // Limits set elsewhere (a limit set) are shown in the fields.
+    connect(session->limitsInForce(), &meter::LimitsInForce::changed, this, &MainWindow::showLimits);
+}
+
+void MainWindow::showLimits(const meter::Limits &limits)
+{
+    // A field is rewritten only when it says something else, so typing in
+    // one is never undone; an invalid limit in force leaves its field as typed.
+    auto show = [](QLineEdit *field, const meter::Limit &limit) {
+        if (limit.state == meter::Limit::Invalid || meter::parseLimit(field->text()) == limit)
+            return;
+        field->setText(limit.state == meter::Limit::Number ? QString::number(limit.value, 'g', 10) : QString());
+    };
+    // All four first: one field's change must not send the others' old
+    // values back as the limits in force.
+    showingLimits = true;
+    show(ui->lineEdit_R_DOWN, limits.rLow);
+    show(ui->lineEdit_R_UP, limits.rHigh);
+    show(ui->lineEdit_V_DOWN, limits.vLow);
+    show(ui->lineEdit_V_UP, limits.vHigh);
+    showingLimits = false;
+}
+
+void MainWindow::playVerdictSound(meter::Verdict verdict)
+{
+    alarmSounds->play(meter::soundFor(soundSchemeIndex(), verdict));
 }

@@ -38,6 +38,7 @@ struct ReadingBurst
 {
     QDateTime time;
     QString port;                // the port the link reads
+    QString station;             // the station the meter serves (empty: the program's one)
     QVector<MeterReading> readings;
     int frames = 0;              // whole frames in this burst, accepted or not
     quint32 receiveCount = 0;    // the receive counter after the burst

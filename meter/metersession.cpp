@@ -110,6 +110,7 @@ void MeterSession::handle(const QByteArray &frames)
     // The clock is read once a burst: its frames arrived together.
     burst.time = m_clock();
     burst.port = m_portName;
+    burst.station = m_station;
     burst.frames = frames.size() / FrameSize;
     burst.readings.reserve(burst.frames / int(m_divisor) + 1);
     for (int offset = 0; offset + FrameSize <= frames.size(); offset += FrameSize) {
@@ -132,8 +133,8 @@ void MeterSession::handle(const QByteArray &frames)
         reading.seq = ++m_seq;
         reading.frameCount = m_receiveCount;
         reading.decoded = decodeFrame(frame, FrameSize);
-        reading.verdict = judge(m_limits, reading.decoded);
-        reading.limits = m_limits;
+        reading.verdict = judge(m_limits.limits(), reading.decoded);
+        reading.limits = m_limits.limits();
         reading.rText = rLabelText(reading.decoded);
         reading.vText = vLabelText(reading.decoded);
         reading.rRangeText = m_rRangeText;

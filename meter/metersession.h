@@ -2,6 +2,7 @@
 #define METERSESSION_H
 
 #include "frameassembler.h"
+#include "limitsinforce.h"
 #include "meterreading.h"
 
 #include <QElapsedTimer>
@@ -36,14 +37,20 @@ public:
     // The link ended: a frame the framer still holds becomes a reading first.
     void linkClosed();
     QString portName() const { return m_portName; }
+    // The station this meter serves, carried by every burst (a logger of
+    // several meters names one per meter).
+    void setStation(const QString &name) { m_station = name; }
+    QString station() const { return m_station; }
 
     // The bytes one read of the port returned.
     void feed(const QByteArray &bytes);
     // Before the screen shows readings: every record sink hands over what it took.
     void flushRecords();
 
-    void setLimits(const Limits &limits) { m_limits = limits; }
-    const Limits &limits() const { return m_limits; }
+    // The limits readings are judged by: one object, changed by whoever owns them.
+    LimitsInForce *limitsInForce() { return &m_limits; }
+    void setLimits(const Limits &limits) { m_limits.set(limits); }
+    const Limits &limits() const { return m_limits.limits(); }
     // Every divisor-th frame is taken (at least 1).
     void setDivisor(quint32 divisor);
     quint32 divisor() const { return m_divisor; }
@@ -73,7 +80,8 @@ private:
     QElapsedTimer m_linkClock;
     QTimer m_holdTimer; // collects a frame the framer held back for lack of evidence
     QString m_portName;
-    Limits m_limits;
+    QString m_station;
+    LimitsInForce m_limits;
     quint32 m_receiveCount = 0;
     quint32 m_seq = 0;
     quint32 m_divisor = 1;

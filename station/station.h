@@ -6,6 +6,7 @@
 #include "lotstats.h"
 
 #include "journal/dailycsv.h"
+#include "meter/limitsinforce.h"
 #include "meter/meterreading.h"
 
 #include <QDateTime>
@@ -69,6 +70,9 @@ public:
     void setRequireId(bool require) { m_requireId = require; }
     void setOperator(const QString &name) { m_operator = name; }
     LimitSetStore &sets() { return m_sets; }
+    // The limits in force beside the meter's session: a chosen set's bounds
+    // are put there, as numbers, for the window's fields and the readings' verdicts.
+    void setLimitsInForce(meter::LimitsInForce *limits) { m_limitsInForce = limits; }
     bool selectSet(const QString &name);
     // The set chosen last time (config.ini): selected again, or the note
     // that it no longer exists, and then no set is active.
@@ -115,6 +119,7 @@ private:
     std::deque<CellRecord> m_records;
     QDate m_day;
     int m_nextNumber = 1;
+    meter::LimitsInForce *m_limitsInForce = nullptr;
 };
 
 } // namespace station

@@ -19,7 +19,6 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QShortcut>
-#include <QSound>
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -142,7 +141,7 @@ StationDock::StationDock(Station *station, QMainWindow *window)
 
     connect(m_station, &Station::recorded, this, &StationDock::showRecord);
     connect(m_station, &Station::statsChanged, this, &StationDock::showStats);
-    connect(m_station, &Station::setSelected, this, &StationDock::fillLimitFields);
+    connect(m_station, &Station::setSelected, this, &StationDock::showSet);
     connect(m_station, &Station::unsettled, this, [this] { say(tr("未稳定：读数未稳定就抬起了探针，没有记录"), "darkorange"); });
     connect(m_station, &Station::note, this, [this](const QString &text) { say(text, "darkorange"); });
     connect(m_station, &Station::pendingIdChanged, this, [this](const QString &id) {
@@ -181,14 +180,8 @@ void StationDock::showRecord(const CellRecord &r)
     while (m_table->rowCount() > 1000)
         m_table->removeRow(m_table->rowCount() - 1);
     // One sound per record, the scheme's PASS or NG.
-    if (r.verdict != meter::Verdict::None) {
-        int scheme = -1;
-        if (auto *box = m_window->findChild<QComboBox *>(QStringLiteral("comboBox_sounds")))
-            scheme = box->currentData().isValid() ? box->currentData().toInt() : -1;
-        const meter::AlarmSound sound = meter::soundFor(scheme, r.verdict);
-        if (sound != meter::AlarmSound::None)
-            QSound::play(QString::fromLatin1(meter::alarmSoundResource(sound)));
-    }
+    if (r.verdict != meter::Verdict::None && m_sound)
+        m_sound(r.verdict);
 }
 
 void StationDock::showStats(const QString &why)
@@ -249,21 +242,10 @@ void StationDock::showStats(const QString &why)
     m_histogram->replot(QCustomPlot::rpQueuedReplot);
 }
 
-void StationDock::fillLimitFields(const QString &setName)
+void StationDock::showSet(const QString &setName)
 {
-    // The set's limits go into the four limit fields, so the classic verdict
-    // and the receive window agree with the records.
-    const LimitSet *set = m_station->sets().find(setName);
-    if (!set)
-        return;
-    auto put = [this](const char *name, bool has, double value) {
-        if (auto *edit = m_window->findChild<QLineEdit *>(QLatin1String(name)))
-            edit->setText(has ? QString::number(value, 'g', 10) : QString());
-    };
-    put("lineEdit_R_DOWN", set->r.set, set->r.lowValue());
-    put("lineEdit_R_UP", set->r.set, set->r.highValue());
-    put("lineEdit_V_DOWN", set->v.set, set->v.lowValue());
-    put("lineEdit_V_UP", set->v.set, set->v.highValue());
+    // The set's bounds reach the window's four fields through the limits in
+    // force (Station::selectSet); the dock shows which set it is.
     const int index = m_sets->findText(setName);
     if (index >= 0)
         m_sets->setCurrentIndex(index);

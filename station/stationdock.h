@@ -3,6 +3,10 @@
 
 #include <QDockWidget>
 
+#include "meter/judgement.h"
+
+#include <functional>
+
 class QMainWindow;
 class QCustomPlot;
 class QLabel;
@@ -24,11 +28,13 @@ class StationDock : public QDockWidget
 
 public:
     StationDock(Station *station, QMainWindow *window);
+    // What plays a record's sound (the window's scheme); none: silent.
+    void setVerdictSound(std::function<void(meter::Verdict)> play) { m_sound = std::move(play); }
 
 private:
     void showRecord(const CellRecord &record);
     void showStats(const QString &why);
-    void fillLimitFields(const QString &setName);
+    void showSet(const QString &setName);
     void newLot();
     void reloadSets();
     void editSet();
@@ -37,7 +43,8 @@ private:
     void say(const QString &text, const QString &colour = QStringLiteral("black"));
 
     Station *m_station;
-    QMainWindow *m_window; // only its public QMainWindow side and widget names
+    QMainWindow *m_window; // only its public QMainWindow side
+    std::function<void(meter::Verdict)> m_sound;
     QLineEdit *m_cellId;
     QComboBox *m_sets;
     QLabel *m_verdict;

@@ -2,7 +2,7 @@
 // file per day; what happens when the folder fails, at midnight, after a
 // power cut and a kill; and the meter that leaves and comes back.
 #include "app/extensions.h"
-#include "app/reconnector.h"
+#include "link/meterlink.h"
 #include "journal/journal.h"
 #include "journal/journalindicator.h"
 #include "meter/meterframe.h"
@@ -346,12 +346,12 @@ private slots:
         p.ui()->radioButton_group->setChecked(true);
         Extensions extensions(w, options);
         QTRY_VERIFY_WITH_TIMEOUT(p.serialPort(), 3000);
-        QTRY_VERIFY_WITH_TIMEOUT(extensions.reconnector()->waiting(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(w.meterLink()->waiting(), 5000);
         auto *waiting = w.findChild<QLabel *>("reconnectIndicator");
         QVERIFY(waiting && !waiting->isHidden());
         QVERIFY(waiting->text().contains(link));
         QTRY_VERIFY_WITH_TIMEOUT(p.serialPort(), 5000);
-        QVERIFY(!extensions.reconnector()->waiting());
+        QVERIFY(!w.meterLink()->waiting());
         QVERIFY(w.statusBar()->currentMessage().contains("已重新连接"));
         QTRY_VERIFY2_WITH_TIMEOUT(p.receiveCount() >= 80u, qPrintable(p.ui()->Receive_textEdit->toPlainText().split('\n').filter("#  ").join(" | ")), 10000);
         // Every frame once, in order, numbering going on across the gap.
@@ -370,12 +370,12 @@ private slots:
         MainWindow w;
         MainWindowProbe p(w);
         Extensions extensions(w, options);
-        QVERIFY(extensions.reconnector());
-        extensions.reconnector()->wait("/dev/zentrel-not-there", 9600);
-        QVERIFY(extensions.reconnector()->waiting());
+        QVERIFY(w.meterLink()->reconnects());
+        w.meterLink()->waitFor("/dev/zentrel-not-there", 9600);
+        QVERIFY(w.meterLink()->waiting());
         testsupport::answerNextModal(); // the open fails and says so
         p.ui()->Open_Serial_Button->click();
-        QVERIFY(!extensions.reconnector()->waiting());
+        QVERIFY(!w.meterLink()->waiting());
         QVERIFY(w.findChild<QLabel *>("reconnectIndicator")->isHidden());
     }
 

@@ -1,0 +1,146 @@
+#include "meterlink.h"
+
+#include "meter/metersession.h"
+#include "platform/linestate.h"
+#include "platform/portsource.h"
+
+#include <QFileInfo>
+
+namespace meter {
+
+bool portIsPresent(const QString &port)
+{
+    return QFileInfo::exists(port) || PortSource::portNames().contains(port);
+}
+
+MeterLink::MeterLink(meter::MeterSession *session, QObject *parent) : QObject(parent), m_session(session)
+{
+    m_retry.setInterval(500);
+    connect(&m_retry, &QTimer::timeout, this, &MeterLink::retry);
+}
+
+MeterLink::~MeterLink()
+{
+    delete m_port; // closes the line
+}
+
+bool MeterLink::open(const QString &port, int baud, QString *error)
+{
+    // Someone's own open, failed or not, ends a wait for a vanished port.
+    stopWaiting();
+    return openPort(port, baud, error);
+}
+
+bool MeterLink::openPort(const QString &port, int baud, QString *error)
+{
+    // A port object left over from an earlier link is not reused.
+    if (m_port)
+        close();
+    m_name = port;
+    m_baud = baud;
+    auto *serial = new QSerialPort(this);
+    serial->setPortName(port);
+    if (!serial->open(QIODevice::ReadWrite)) {
+        if (error)
+            *error = serial->errorString();
+        delete serial;
+        return false;
+    }
+    serial->setBaudRate(baud, QSerialPort::AllDirections);
+    serial->setDataBits(QSerialPort::Data8);
+    serial->setParity(QSerialPort::NoParity);
+    serial->setStopBits(QSerialPort::OneStop);
+    serial->setFlowControl(QSerialPort::NoFlowControl);
+    connect(serial, &QSerialPort::readyRead, this, &MeterLink::readAvailable);
+    connect(serial, &QSerialPort::errorOccurred, this, &MeterLink::portError);
+    m_port = serial;
+    m_session->linkOpened(serial->portName());
+    stopWaiting();
+    emit opened(port);
+    return true;
+}
+
+void MeterLink::readAvailable()
+{
+    if (!m_port)
+        return;
+    const QByteArray bytes = m_port->readAll();
+    if (!bytes.isEmpty())
+        m_session->feed(bytes);
+}
+
+void MeterLink::close()
+{
+    stopWaiting();
+    if (m_port) {
+        // What the line delivered before it closed or hung up is read first.
+        if (m_port->isOpen()) {
+            m_port->waitForReadyRead(0);
+            readAvailable();
+        }
+        QSerialPort *serial = m_port;
+        m_port = nullptr;
+        serial->close();
+        delete serial;
+    }
+    m_session->linkClosed();
+    emit closed();
+}
+
+void MeterLink::portError(QSerialPort::SerialPortError error)
+{
+    // A vanished device reports a resource error (an unplugged adapter) or a
+    // read error on every notification of a hung-up line, which would keep
+    // the event loop busy. A read error on a line that is still up is
+    // transient and ignored. The link is closed from the event loop, never
+    // inside the port's own signal.
+    if (!m_port)
+        return;
+    const bool gone = error == QSerialPort::ResourceError
+                      || (error == QSerialPort::ReadError && serialLineHungUp(m_port->handle()));
+    if (!gone)
+        return;
+    QPointer<QSerialPort> port(m_port);
+    const QString reason = m_port->errorString();
+    // Not read again until the close: a hung-up line would report at once.
+    disconnect(m_port, &QSerialPort::errorOccurred, this, &MeterLink::portError);
+    QTimer::singleShot(0, this, [this, port, reason] {
+        if (!port || port != m_port)
+            return;
+        const QString name = m_name;
+        close();
+        emit lost(name, reason);
+        if (m_reconnect)
+            waitFor(name, m_baud);
+    });
+}
+
+void MeterLink::waitFor(const QString &port, int baud)
+{
+    m_name = port;
+    m_baud = baud;
+    if (!m_retry.isActive()) {
+        m_retry.start();
+        emit waitingChanged(true);
+    }
+}
+
+void MeterLink::stopWaiting()
+{
+    if (m_retry.isActive()) {
+        m_retry.stop();
+        emit waitingChanged(false);
+    }
+}
+
+void MeterLink::retry()
+{
+    if (m_port || !portIsPresent(m_name))
+        return;
+    // A port that is back but not yet ready is tried again at the next check.
+    QString error;
+    if (openPort(m_name, m_baud, &error))
+        emit reconnected(m_name);
+}
+
+} // namespace meter

@@ -1,9 +1,9 @@
 #include "options.h"
 
 #include "platform/serialdevice.h"
+#include "settings/commandline.h"
 
 #include <QCommandLineParser>
-#include <QHostAddress>
 
 #include <cstdio>
 #include <cstdlib>
@@ -16,67 +16,7 @@ namespace {
     std::exit(2);
 }
 
-// QCommandLineParser::helpText() needs an application object.
-QString helpText(const QString &description, const QList<QCommandLineOption> &options)
-{
-    QString text = QStringLiteral("Usage: zentrel [options]\n%1\n\nOptions:\n").arg(description);
-    for (const QCommandLineOption &o : options) {
-        QStringList names;
-        for (const QString &name : o.names())
-            names << (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
-        QString left = names.join(QStringLiteral(", "));
-        if (!o.valueName().isEmpty())
-            left += QStringLiteral(" <%1>").arg(o.valueName());
-        text += QStringLiteral("  %1  %2\n").arg(left, -26).arg(o.description());
-    }
-    return text;
-}
-
 } // namespace
-
-bool parseHostPort(const QString &text, QString *host, int *port, QString *reason)
-{
-    const QString value = text.trimmed();
-    QString h = value, p;
-    if (value.startsWith(QLatin1Char('['))) {
-        const int close = value.indexOf(QLatin1Char(']'));
-        if (close < 0) {
-            *reason = QStringLiteral("%1: the IPv6 address lacks its closing ]").arg(value);
-            return false;
-        }
-        h = value.mid(1, close - 1);
-        const QString rest = value.mid(close + 1);
-        if (!rest.isEmpty()) {
-            if (!rest.startsWith(QLatin1Char(':'))) {
-                *reason = QStringLiteral("%1: expected :PORT after ]").arg(value);
-                return false;
-            }
-            p = rest.mid(1);
-        }
-    } else if (value.count(QLatin1Char(':')) == 1) {
-        const int colon = value.indexOf(QLatin1Char(':'));
-        h = value.left(colon);
-        p = value.mid(colon + 1);
-    } else if (value.count(QLatin1Char(':')) > 1 && QHostAddress(value).protocol() != QAbstractSocket::IPv6Protocol) {
-        *reason = QStringLiteral("%1: not an IPv6 address (write [ADDRESS]:PORT)").arg(value);
-        return false;
-    }
-    if (h.trimmed().isEmpty()) {
-        *reason = QStringLiteral("%1: the host is empty").arg(value);
-        return false;
-    }
-    *host = h.trimmed();
-    *port = 0;
-    if (!p.isNull()) {
-        bool ok = false;
-        *port = p.toInt(&ok);
-        if (!ok || *port < 1 || *port > 65535) {
-            *reason = QStringLiteral("%1: the port is not a number from 1 to 65535").arg(value);
-            return false;
-        }
-    }
-    return true;
-}
 
 StartOptions parseStartOptions(const QStringList &arguments)
 {
@@ -105,7 +45,7 @@ StartOptions parseStartOptions(const QStringList &arguments)
     if (!parser.parse(arguments))
         refuse(parser.errorText());
     if (parser.isSet(helpOpt)) {
-        std::fputs(qPrintable(helpText(parser.applicationDescription(), all)), stdout);
+        std::fputs(qPrintable(commandLineHelp(QStringLiteral("zentrel"), parser.applicationDescription(), all)), stdout);
         std::exit(0);
     }
     if (parser.isSet(versionOpt)) {
@@ -117,10 +57,8 @@ StartOptions parseStartOptions(const QStringList &arguments)
 
     StartOptions options;
     options.port = parser.value(portOpt);
-    for (const QChar c : qAsConst(options.port))
-        if (c.category() == QChar::Other_Control || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
-            refuse(QStringLiteral("--port: the name holds a line break or control character (U+%1)")
-                       .arg(int(c.unicode()), 4, 16, QLatin1Char('0')));
+    if (!portNameProblem(options.port).isEmpty())
+        refuse(QStringLiteral("--port: %1").arg(portNameProblem(options.port)));
     if (!options.port.isEmpty()) {
         // Something there that is no serial line never becomes one: refused
         // now rather than waited for.

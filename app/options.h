@@ -21,7 +21,6 @@ struct StartOptions
 // print and exit (2 with the reason for options that make no sense).
 StartOptions parseStartOptions(const QStringList &arguments);
 
-// host[:port], [v6]:port or a bare IPv6 literal; false with the reason.
-bool parseHostPort(const QString &text, QString *host, int *port, QString *reason);
+#include "settings/commandline.h" // parseHostPort
 
 #endif // OPTIONS_H

@@ -1,6 +1,5 @@
 #include "limitsinforce.h"
 
-#include <cmath>
 
 namespace meter {
 
@@ -12,16 +11,6 @@ bool operator==(const Limit &a, const Limit &b)
 bool operator==(const Limits &a, const Limits &b)
 {
     return a.rLow == b.rLow && a.rHigh == b.rHigh && a.vLow == b.vLow && a.vHigh == b.vHigh;
-}
-
-Limit limitOf(double value)
-{
-    Limit limit;
-    if (std::isfinite(value)) {
-        limit.state = Limit::Number;
-        limit.value = value;
-    }
-    return limit;
 }
 
 void LimitsInForce::set(const Limits &limits)

@@ -11,9 +11,6 @@ bool operator==(const Limit &a, const Limit &b);
 bool operator==(const Limits &a, const Limits &b);
 inline bool operator!=(const Limits &a, const Limits &b) { return !(a == b); }
 
-// A limit that is a number, or one not set.
-Limit limitOf(double value);
-
 // The limits in force for one meter, with one owner beside its session: four
 // optional numbers (a typed text that is no number is Invalid, and judges
 // nothing). Whoever changes them (the window's four fields, a limit set,

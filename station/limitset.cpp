@@ -98,6 +98,17 @@ QJsonObject jsonOf(const Bound &b)
 
 } // namespace
 
+meter::Limits limitsOf(const LimitSet &set)
+{
+    meter::Limits limits;
+    auto number = [](double value) { return meter::Limit {meter::Limit::Number, value}; };
+    if (set.r.set)
+        limits.rLow = number(set.r.lowValue()), limits.rHigh = number(set.r.highValue());
+    if (set.v.set)
+        limits.vLow = number(set.v.lowValue()), limits.vHigh = number(set.v.highValue());
+    return limits;
+}
+
 meter::Verdict LimitSet::judge(double rMilliOhm, double volts) const
 {
     if (!r.set && !v.set)

@@ -48,6 +48,9 @@ struct LimitSet
 //                 "r": {"low": 10, "high": 20}   or {"reference": 15, "percent": 10},
 //                 "v": {"low": 3.6, "high": 4.2},
 //                 "grades": [ {"name": "A", "rLow": 10, "rHigh": 14}, ... ] } ] }
+// The set's bounds as the limits in force (a quantity it does not bound: not set).
+meter::Limits limitsOf(const LimitSet &set);
+
 class LimitSetStore
 {
 public:

@@ -228,14 +228,8 @@ bool Station::selectSet(const QString &name)
     if (!set)
         return false;
     m_active = *set;
-    if (m_limitsInForce) {
-        meter::Limits limits;
-        if (set->r.set)
-            limits.rLow = meter::limitOf(set->r.lowValue()), limits.rHigh = meter::limitOf(set->r.highValue());
-        if (set->v.set)
-            limits.vLow = meter::limitOf(set->v.lowValue()), limits.vHigh = meter::limitOf(set->v.highValue());
-        m_limitsInForce->set(limits);
-    }
+    if (m_limitsInForce)
+        m_limitsInForce->set(limitsOf(*set));
     emit setSelected(m_active.name);
     restartStats(tr("限值组已改为 %1：统计重新开始").arg(m_active.name));
     return true;

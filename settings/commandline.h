@@ -1,0 +1,20 @@
+#ifndef COMMANDLINE_H
+#define COMMANDLINE_H
+
+#include <QCommandLineOption>
+#include <QList>
+#include <QString>
+
+// What the programs' command lines share. Parsed before any application
+// object exists, so --help and refusals work without a display.
+
+// The --help text (QCommandLineParser::helpText() needs an application object).
+QString commandLineHelp(const QString &program, const QString &description, const QList<QCommandLineOption> &options);
+
+// host[:port], [v6]:port or a bare IPv6 literal; false with the reason.
+bool parseHostPort(const QString &text, QString *host, int *port, QString *reason);
+
+// Why a port name cannot be used (a line break, a control character), or empty.
+QString portNameProblem(const QString &port);
+
+#endif // COMMANDLINE_H

@@ -1,0 +1,171 @@
+#include "logger.h"
+
+#include "capabilities/capabilities.h"
+#include "journal/journal.h"
+#include "link/meterlink.h"
+#include "meter/metersession.h"
+#include "station/station.h"
+#include "storage/folderlock.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QHostInfo>
+#include <QStandardPaths>
+
+#include <cstdio>
+
+Logger::Logger(const LoggerOptions &options, QObject *parent) : QObject(parent), m_options(options)
+{
+    if (!options.config.isEmpty())
+        m_settings = readExtraSettings(options.config);
+    for (const QString &refused : m_settings.refused)
+        say(refused);
+    m_folder = !options.journalDir.isEmpty() ? options.journalDir
+               : !m_settings.journalFolder.isEmpty() ? m_settings.journalFolder
+                                                     : journalFolder(options.config);
+}
+
+Logger::~Logger()
+{
+    for (Meter &m : m_meters)
+        delete m.link; // closes the line before its session goes
+    m_meters.clear();
+}
+
+void Logger::say(const QString &text)
+{
+    std::fprintf(stderr, "zentrel-logger: %s\n", qPrintable(text));
+    std::fflush(stderr);
+}
+
+bool Logger::start()
+{
+    const bool journalOn = !m_options.noJournal && m_settings.journalEnabled;
+    if (journalOn || m_options.cells) {
+        // One writer per folder: never two programs' lines interleaved.
+        m_lock.reset(new FolderLock(m_folder));
+        QString reason;
+        if (!m_lock->acquire(&reason)) {
+            say(reason);
+            return false;
+        }
+    }
+    station::LimitSetStore sets;
+    QString error;
+    if (!m_options.limitSets.isEmpty() && !sets.load(m_options.limitSets, &error))
+        say(error); // the good sets still load
+    if (journalOn) {
+        m_journal = new journal::Journal(m_folder, QHostInfo::localHostName(), this);
+        connect(m_journal, &journal::DailyCsv::stateChanged, this, [this] {
+            say(m_journal->paused() ? QStringLiteral("journal paused: %1 (%2 readings waiting)").arg(m_journal->reason()).arg(m_journal->waiting())
+                                    : QStringLiteral("journal writing in %1").arg(QDir::toNativeSeparators(m_folder)));
+        });
+    }
+    for (const MeterSpec &spec : qAsConst(m_options.meters))
+        if (!setUpMeter(spec, sets))
+            return false;
+    setUpPublisher();
+    return true;
+}
+
+bool Logger::setUpMeter(const MeterSpec &spec, const station::LimitSetStore &sets)
+{
+    Meter m;
+    m.spec = spec;
+    if (m.spec.station.isEmpty())
+        m.spec.station = QHostInfo::localHostName() + QLatin1Char('-') + QFileInfo(spec.port).fileName();
+    m.session = new meter::MeterSession(this);
+    m.session->setStation(m.spec.station);
+    if (m_journal)
+        capabilities::addToJournal(*m.session, m_journal);
+    if (m_options.cells) {
+        m.cells = capabilities::installStation(*m.session, m_folder, m.spec.station, m_settings, this);
+        connect(m.cells, &station::Station::note, this, [this, name = m.spec.station](const QString &t) { say(name + QStringLiteral(": ") + t); });
+    }
+    if (!spec.limitSet.isEmpty()) {
+        if (!sets.find(spec.limitSet)) {
+            say(QStringLiteral("%1: no limit set \"%2\" in %3").arg(spec.port, spec.limitSet, m_options.limitSets));
+            return false;
+        }
+        // The set's bounds become the meter's limits in force.
+        m.session->setLimits(station::limitsOf(*sets.find(spec.limitSet)));
+        if (m.cells) {
+            m.cells->sets() = sets;
+            m.cells->selectSet(spec.limitSet);
+        }
+    }
+    m.link = new meter::MeterLink(m.session);
+    capabilities::installReconnect(*m.link, [](const QString &) {});
+    m_meters.push_back(m);
+    followMeter(m_meters.back());
+    QString error;
+    if (!m.link->open(spec.port, spec.baud, &error)) {
+        say(QStringLiteral("%1 (%2): cannot open: %3; waiting for it").arg(m.spec.station, spec.port, error));
+        m.link->waitFor(spec.port, spec.baud);
+    }
+    return true;
+}
+
+void Logger::followMeter(Meter &m)
+{
+    const QString who = QStringLiteral("%1 (%2)").arg(m.spec.station, m.spec.port);
+    connect(m.link, &meter::MeterLink::opened, this, [this, who] { say(who + QStringLiteral(": connected")); });
+    connect(m.link, &meter::MeterLink::lost, this, [this, who](const QString &, const QString &reason) {
+        say(QStringLiteral("%1: lost (%2); waiting for it to come back").arg(who, reason));
+    });
+    connect(m.link, &meter::MeterLink::reconnected, this, [this, who] { say(who + QStringLiteral(": reconnected")); });
+}
+
+void Logger::setUpPublisher()
+{
+    mqtt::PublisherSettings p;
+    QString why;
+    const QString name = QHostInfo::localHostName();
+    if (!capabilities::publisherSettings(m_settings, m_options.mqttHost, m_options.mqttPort, name, &p, &why)) {
+        if (!why.isEmpty())
+            say(why);
+        return;
+    }
+    if (!m_journal) {
+        say(QStringLiteral("MQTT off: publishing needs the journal"));
+        return;
+    }
+    m_publisher = capabilities::installPublisher(m_folder, p, [this](const QString &) {
+        // One line per change of the connection, with the backlog then.
+        if (!m_publisher || m_publisher->isConnected() == m_mqttConnected)
+            return;
+        m_mqttConnected = m_publisher->isConnected();
+        say(QStringLiteral("mqtt %1 %2:%3, backlog %4")
+                .arg(m_mqttConnected ? QStringLiteral("connected to") : QStringLiteral("reconnecting to"),
+                     m_publisher->lastError().isEmpty() ? QString() : QString())
+                .arg(m_options.mqttHost.isEmpty() ? m_settings.mqttHost : m_options.mqttHost)
+                .arg(m_options.mqttPort > 0 ? m_options.mqttPort : m_settings.mqttPort)
+                .arg(m_publisher->backlog()));
+    }, this);
+}
+
+void Logger::finish()
+{
+    QVector<journal::DailyCsv *> files;
+    if (m_journal) {
+        m_journal->flush();
+        files << m_journal;
+    }
+    for (Meter &m : m_meters)
+        if (m.cells)
+            files << m.cells->file();
+    for (journal::DailyCsv *f : files) {
+        if (f->writeWaitingNow()) {
+            f->close(); // synced
+            continue;
+        }
+        const QString rescue = QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)).filePath(QStringLiteral("zentrel/rescue"));
+        QString why;
+        if (f->writeWaitingTo(rescue, &why))
+            say(QStringLiteral("%1 could not be written (%2); what waited is in %3").arg(f->folder(), f->reason(), rescue));
+        else
+            say(QStringLiteral("%1 lines could not be written anywhere (%2)").arg(f->waiting()).arg(why));
+    }
+    if (m_publisher)
+        m_publisher->stop(); // saves the cursor
+}

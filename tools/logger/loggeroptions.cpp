@@ -1,0 +1,112 @@
+#include "loggeroptions.h"
+
+#include "settings/commandline.h"
+#include "settings/inifile.h"
+
+#include <QCommandLineParser>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+[[noreturn]] void refuse(const QString &text)
+{
+    std::fprintf(stderr, "zentrel-logger: %s\n", qPrintable(text));
+    std::exit(2);
+}
+
+} // namespace
+
+bool parseMeterSpec(const QString &text, MeterSpec *spec, QString *reason)
+{
+    const QStringList parts = text.split(QLatin1Char(','));
+    *spec = MeterSpec();
+    spec->port = parts.value(0).trimmed();
+    if (spec->port.isEmpty()) {
+        *reason = QStringLiteral("%1: no port").arg(text);
+        return false;
+    }
+    if (!portNameProblem(spec->port).isEmpty()) {
+        *reason = QStringLiteral("%1: %2").arg(spec->port, portNameProblem(spec->port));
+        return false;
+    }
+    for (const QString &part : parts.mid(1)) {
+        const QString key = part.section(QLatin1Char('='), 0, 0).trimmed();
+        const QString value = part.section(QLatin1Char('='), 1).trimmed();
+        bool ok = true;
+        if (key == QLatin1String("baud"))
+            spec->baud = value.toInt(&ok);
+        else if (key == QLatin1String("station"))
+            spec->station = value;
+        else if (key == QLatin1String("limits"))
+            spec->limitSet = value;
+        else
+            ok = false;
+        if (!ok || (key == QLatin1String("baud") && spec->baud <= 0) || value.isEmpty()) {
+            *reason = QStringLiteral("%1: %2 is not PORT[,baud=B][,station=NAME][,limits=SET]").arg(text, part);
+            return false;
+        }
+    }
+    return true;
+}
+
+LoggerOptions parseLoggerOptions(const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Zentrel's headless logger: one or more meters into the journal, cell records and MQTT."));
+    const QCommandLineOption helpOpt({"h", "help"}, "Displays help on commandline options.");
+    const QCommandLineOption versionOpt({"v", "version"}, "Displays version information.");
+    const QCommandLineOption meterOpt("meter", "A meter: PORT[,baud=B][,station=NAME][,limits=SET]; repeat for several.", "spec");
+    const QCommandLineOption configOpt("config", "Config file: [Meters] entries as --meter, [Journal], [MQTT] and [Station] settings as config.ini.", "file");
+    const QCommandLineOption dirOpt("journal-dir", "Folder of the journal (one writer per folder).", "dir");
+    const QCommandLineOption noJournalOpt("no-journal", "Keep no journal.");
+    const QCommandLineOption cellsOpt("cells", "Record one line per cell for each meter (settle rules of [Station]).");
+    const QCommandLineOption setsOpt("limit-sets", "Limit sets (limitsets.json format) that limits=SET names.", "file");
+    const QCommandLineOption mqttOpt("mqtt", "Publish every reading and record to this MQTT broker.", "host[:port]");
+    const QList<QCommandLineOption> all = {helpOpt, versionOpt, meterOpt, configOpt, dirOpt, noJournalOpt, cellsOpt, setsOpt, mqttOpt};
+    parser.addOptions(all);
+    if (!parser.parse(arguments))
+        refuse(parser.errorText());
+    if (parser.isSet(helpOpt)) {
+        std::fputs(qPrintable(commandLineHelp(QStringLiteral("zentrel-logger"), parser.applicationDescription(), all)), stdout);
+        std::exit(0);
+    }
+    if (parser.isSet(versionOpt)) {
+        std::printf("zentrel-logger %s\n", ZENTREL_VERSION);
+        std::exit(0);
+    }
+    if (!parser.positionalArguments().isEmpty())
+        refuse(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
+    LoggerOptions options;
+    options.config = parser.value(configOpt);
+    QStringList specs = parser.values(meterOpt);
+    if (!options.config.isEmpty()) {
+        const ini::Document doc = ini::read(options.config);
+        for (auto it = doc.values.cbegin(); it != doc.values.cend(); ++it)
+            if (it.key().startsWith(QLatin1String("Meters/")))
+                specs << it.value().toStringList().join(QLatin1Char(','));
+    }
+    for (const QString &text : qAsConst(specs)) {
+        MeterSpec spec;
+        QString reason;
+        if (!parseMeterSpec(text, &spec, &reason))
+            refuse(QStringLiteral("--meter %1").arg(reason));
+        for (const MeterSpec &other : qAsConst(options.meters))
+            if (other.port == spec.port)
+                refuse(QStringLiteral("--meter %1: named twice").arg(spec.port));
+        options.meters << spec;
+    }
+    if (options.meters.isEmpty())
+        refuse(QStringLiteral("no meter: give --meter PORT (or [Meters] in --config)"));
+    options.journalDir = parser.value(dirOpt);
+    options.noJournal = parser.isSet(noJournalOpt);
+    options.cells = parser.isSet(cellsOpt);
+    options.limitSets = parser.value(setsOpt);
+    if (parser.isSet(mqttOpt)) {
+        QString reason;
+        if (!parseHostPort(parser.value(mqttOpt), &options.mqttHost, &options.mqttPort, &reason))
+            refuse(QStringLiteral("--mqtt %1").arg(reason));
+    }
+    return options;
+}

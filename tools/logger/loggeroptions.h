@@ -1,0 +1,37 @@
+#ifndef LOGGEROPTIONS_H
+#define LOGGEROPTIONS_H
+
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+// One meter of a logger: its port, rate, the station it serves and the
+// limit set it is judged by.
+struct MeterSpec
+{
+    QString port;
+    int baud = 9600;
+    QString station;   // empty: <host>-<port's file name>
+    QString limitSet;  // empty: no limits, no verdicts
+};
+
+struct LoggerOptions
+{
+    QVector<MeterSpec> meters;
+    QString config;        // --config FILE: [Meters], [MQTT], [Station] capture settings
+    QString journalDir;    // empty: [Journal] Folder= of the config file, else the default
+    bool noJournal = false;
+    bool cells = false;    // a cell record per contact, per meter
+    QString limitSets;     // --limit-sets FILE (limitsets.json format)
+    QString mqttHost;
+    int mqttPort = 0;
+};
+
+// PORT[,baud=B][,station=NAME][,limits=SET]; false with the reason.
+bool parseMeterSpec(const QString &text, MeterSpec *spec, QString *reason);
+
+// Parses before any application object exists; prints and exits for
+// --help, --version and refusals (exit status 2).
+LoggerOptions parseLoggerOptions(const QStringList &arguments);
+
+#endif // LOGGEROPTIONS_H

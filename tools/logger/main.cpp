@@ -1,0 +1,29 @@
+// zentrel-logger: one or more meters logged without a window, for a line PC
+// or a service. See --help and the README.
+#include "logger.h"
+#include "loggeroptions.h"
+
+#include "platform/termination.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+
+int main(int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const LoggerOptions options = parseLoggerOptions(arguments);
+    QCoreApplication app(argc, argv);
+    Logger logger(options);
+    if (!logger.start())
+        return 3;
+    TerminationWatcher watcher;
+    QObject::connect(&watcher, &TerminationWatcher::terminationRequested, &app, [&logger](int signal) {
+        std::fprintf(stderr, "zentrel-logger: signal %d: ending\n", signal);
+        logger.finish();
+        QCoreApplication::quit();
+    });
+    return app.exec();
+}

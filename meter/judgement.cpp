@@ -23,19 +23,35 @@ Limit parseLimit(const QString &text)
     return limit;
 }
 
+namespace {
+
+bool pair(const Limit &low, const Limit &high)
+{
+    return low.state == Limit::Number && high.state == Limit::Number;
+}
+
+bool anyInvalid(const Limits &l)
+{
+    return l.rLow.state == Limit::Invalid || l.rHigh.state == Limit::Invalid || l.vLow.state == Limit::Invalid
+           || l.vHigh.state == Limit::Invalid;
+}
+
+} // namespace
+
 bool Limits::usable() const
 {
-    return rLow.state == Limit::Number && rHigh.state == Limit::Number
-           && vLow.state == Limit::Number && vHigh.state == Limit::Number;
+    if (byWhatIsSet)
+        return !anyInvalid(*this) && (pair(rLow, rHigh) || pair(vLow, vHigh));
+    return pair(rLow, rHigh) && pair(vLow, vHigh);
 }
 
 Verdict judge(const Limits &limits, double r, double v)
 {
     if (!limits.usable())
         return Verdict::None;
-    const bool ng = limits.rLow.value > r || r > limits.rHigh.value
-                    || limits.vLow.value > v || v > limits.vHigh.value;
-    return ng ? Verdict::Ng : Verdict::Pass;
+    const bool rNg = pair(limits.rLow, limits.rHigh) && (limits.rLow.value > r || r > limits.rHigh.value);
+    const bool vNg = pair(limits.vLow, limits.vHigh) && (limits.vLow.value > v || v > limits.vHigh.value);
+    return rNg || vNg ? Verdict::Ng : Verdict::Pass;
 }
 
 double rMilliOhms(const Reading &reading)

@@ -23,7 +23,10 @@ Limit parseLimit(const QString &text);
 struct Limits
 {
     Limit rLow, rHigh, vLow, vHigh;
-    // A verdict needs all four limits as numbers.
+    // The window's four fields give a verdict only with all four as
+    // numbers; a limit set (R only, V only, or both) judges by the pairs it
+    // has.
+    bool byWhatIsSet = false;
     bool usable() const;
 };
 

@@ -10,7 +10,8 @@ bool operator==(const Limit &a, const Limit &b)
 
 bool operator==(const Limits &a, const Limits &b)
 {
-    return a.rLow == b.rLow && a.rHigh == b.rHigh && a.vLow == b.vLow && a.vHigh == b.vHigh;
+    return a.rLow == b.rLow && a.rHigh == b.rHigh && a.vLow == b.vLow && a.vHigh == b.vHigh
+           && a.byWhatIsSet == b.byWhatIsSet;
 }
 
 void LimitsInForce::set(const Limits &limits)

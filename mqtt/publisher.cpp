@@ -4,6 +4,7 @@
 #include "storage/textfile.h"
 
 #include <QDir>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -142,12 +143,19 @@ bool Publisher::start(QString *error)
     return true;
 }
 
-void Publisher::stop()
+void Publisher::stop(int settleMs)
 {
     if (!m_started)
         return;
-    m_started = false;
     m_pump.stop();
+    // What is in flight may be acknowledged first, so a restart sends little
+    // again (the ids let a receiver drop it either way).
+    QElapsedTimer settle;
+    settle.start();
+    while (settleMs > 0 && m_client.isConnected() && (m_readings.inFlight() > 0 || m_cells.inFlight() > 0)
+           && settle.elapsed() < settleMs)
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 20);
+    m_started = false;
     m_statusTimer.stop();
     m_countTimer.stop();
     m_client.stop();

@@ -37,7 +37,10 @@ public:
     // Checks the security settings, then connects. False with the reason
     // (nothing is sent then).
     bool start(QString *error);
-    void stop();
+    // Saves the cursor. With settleMs, first waits that long at most for the
+    // broker to acknowledge what is in flight (the event loop runs meanwhile:
+    // for a program that is ending, not from inside a window's teardown).
+    void stop(int settleMs = 0);
 
     bool isConnected() const { return m_client.isConnected(); }
     // Lines not yet acknowledged, as far as counting has come (cheap).

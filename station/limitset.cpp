@@ -101,6 +101,7 @@ QJsonObject jsonOf(const Bound &b)
 meter::Limits limitsOf(const LimitSet &set)
 {
     meter::Limits limits;
+    limits.byWhatIsSet = true;
     auto number = [](double value) { return meter::Limit {meter::Limit::Number, value}; };
     if (set.r.set)
         limits.rLow = number(set.r.lowValue()), limits.rHigh = number(set.r.highValue());

@@ -167,5 +167,5 @@ void Logger::finish()
             say(QStringLiteral("%1 lines could not be written anywhere (%2)").arg(f->waiting()).arg(why));
     }
     if (m_publisher)
-        m_publisher->stop(); // saves the cursor
+        m_publisher->stop(2000); // saves the cursor
 }

@@ -1,0 +1,184 @@
+// zentrel-logger, the headless face, as a process with real simulators on
+// pseudo-terminals: four meters, one leaving and coming back; every frame
+// journaled once with its station and port; a second logger on the folder
+// refused; SIGTERM writes, syncs and saves the cursor; SIGKILL loses nothing
+// that was sent before it.
+#include "broker.h"
+#include "journal/csvrecords.h"
+#include "testsupport.h"
+
+#include <QProcess>
+
+#include <csignal>
+#include <memory>
+
+namespace {
+
+struct Sim
+{
+    QString link;
+    std::unique_ptr<QProcess> process {new QProcess};
+    bool start(const QString &path, const QStringList &extra)
+    {
+        link = path;
+        process->start(QStringLiteral(ZENTREL_SIM_PATH),
+                       QStringList {"--link", link, "--sequence", "--interval", "20", "--start-after", "100", "--linger"} + extra);
+        if (!process->waitForStarted())
+            return false;
+        // Ready once it says where its line is.
+        return process->waitForReadyRead(10000);
+    }
+    ~Sim()
+    {
+        process->terminate();
+        process->waitForFinished(5000);
+    }
+};
+
+// Journal lines per station: the R of each (in counts: the frame's number) and the port.
+QMap<QString, QList<int>> framesByStation(const QString &folder, QMap<QString, QString> *ports = nullptr,
+                                          QMap<QString, QSet<QString>> *verdicts = nullptr)
+{
+    QMap<QString, QList<int>> out;
+    for (const QString &name : QDir(folder).entryList({"readings-*.csv"})) {
+        QFile f(QDir(folder).filePath(name));
+        if (!f.open(QIODevice::ReadOnly))
+            continue;
+        journal::RecordReader reader(f);
+        QByteArray record;
+        while (reader.next(&record)) {
+            if (journal::isHeaderRecord(record))
+                continue;
+            const QList<QByteArray> fields = journal::csvFields(record);
+            out[fields.value(1)] << qRound(fields.value(4).toDouble() * 10000);
+            if (ports)
+                (*ports)[fields.value(1)] = fields.value(2);
+            if (verdicts)
+                (*verdicts)[fields.value(1)] << fields.value(6) + "/" + fields.value(12);
+        }
+    }
+    return out;
+}
+
+QStringList logger(const QString &folder, const QStringList &meters)
+{
+    QStringList args = {"--journal-dir", folder};
+    for (const QString &m : meters)
+        args << "--meter" << m;
+    return args;
+}
+
+} // namespace
+
+class TestLogger : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { m_work.reset(new testsupport::ScopedWorkDir); }
+    void cleanup() { m_work.reset(); }
+
+    void fourMetersOneLeavingAndReturning()
+    {
+        const int count = 60;
+        const QString folder = m_work->file("journal");
+        std::vector<Sim> sims(4);
+        QStringList meters;
+        for (int i = 0; i < 4; ++i) {
+            QStringList extra = {"--count", QString::number(count)};
+            if (i == 2)
+                extra << "--leave-after" << "20" << "--away" << "1500";
+            QVERIFY(sims[i].start(m_work->file(QString("meter%1").arg(i)), extra));
+            meters << QString("%1,station=S%2").arg(sims[i].link).arg(i);
+        }
+        // The first meter is judged by a limit set with R bounds only.
+        meters[0] += ",limits=IR";
+        QFile sets(m_work->file("limitsets.json"));
+        QVERIFY(sets.open(QIODevice::WriteOnly));
+        sets.write(R"({"sets": [{"name": "IR", "r": {"low": 0, "high": 0.005}}]})");
+        sets.close();
+        const bool withBroker = !Broker::program().isEmpty();
+        std::unique_ptr<Broker> broker;
+        std::unique_ptr<Subscriber> subscriber;
+        QStringList args = logger(folder, meters) + QStringList {"--limit-sets", sets.fileName()};
+        if (withBroker) {
+            QDir().mkpath(m_work->file("broker"));
+            broker.reset(new Broker(m_work->file("broker")));
+            QVERIFY(broker->start());
+            subscriber.reset(new Subscriber(broker->port(), "zentrel/#"));
+            args << "--mqtt" << QString("127.0.0.1:%1").arg(broker->port());
+        } else {
+            qWarning("mosquitto is not installed (tools/dev.sh installs it): the cursor is not checked");
+        }
+        QProcess app;
+        app.start(QStringLiteral(ZENTREL_LOGGER_PATH), args);
+        QVERIFY(app.waitForStarted());
+        // Every frame of every meter, the one that left too.
+        QTRY_VERIFY_WITH_TIMEOUT(framesByStation(folder).value("S2").size() >= count
+                                     && framesByStation(folder).value("S0").size() >= count
+                                     && framesByStation(folder).value("S1").size() >= count
+                                     && framesByStation(folder).value("S3").size() >= count, 60000);
+        QMap<QString, QString> ports;
+        QMap<QString, QSet<QString>> verdicts; // "verdict/r_high"
+        const auto frames = framesByStation(folder, &ports, &verdicts);
+        QCOMPARE(verdicts.value("S0"), (QSet<QString> {"PASS/0.005", "NG/0.005"})); // frame 51 on is above 0.005 mΩ
+        QCOMPARE(verdicts.value("S1"), QSet<QString> {"/"});
+        for (int i = 0; i < 4; ++i) {
+            const QString station = QString("S%1").arg(i);
+            QList<int> expected;
+            for (int n = 1; n <= count; ++n)
+                expected << n;
+            QCOMPARE(frames.value(station), expected); // once each, in order
+            QCOMPARE(ports.value(station), sims[i].link);
+        }
+        // A second logger on the same folder is refused, and says whose it is.
+        QProcess second;
+        second.start(QStringLiteral(ZENTREL_LOGGER_PATH), logger(folder, {m_work->file("meter-none")}));
+        QVERIFY(second.waitForFinished(20000));
+        QCOMPARE(second.exitCode(), 3);
+        const QString refusal = QString::fromLocal8Bit(second.readAllStandardError());
+        QVERIFY2(refusal.contains(folder) && refusal.contains(QString::number(app.processId())), qPrintable(refusal));
+        if (withBroker)
+            QTRY_COMPARE_WITH_TIMEOUT(subscriber->ids().size(), 4 * count, 30000);
+        // SIGTERM: exit 0, everything synced, the cursor at the end of the file.
+        ::kill(pid_t(app.processId()), SIGTERM);
+        QVERIFY(app.waitForFinished(20000));
+        QCOMPARE(app.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(app.exitCode(), 0);
+        const QString log = QString::fromLocal8Bit(app.readAllStandardError());
+        QVERIFY2(log.contains(sims[2].link + "): lost") && log.contains(sims[2].link + "): reconnected"), qPrintable(log));
+        if (withBroker) {
+            QFile cursorFile(QDir(folder).filePath("mqtt-cursor.json"));
+            QVERIFY(cursorFile.open(QIODevice::ReadOnly));
+            const QJsonObject cursor = QJsonDocument::fromJson(cursorFile.readAll()).object();
+            const QString day = cursor["readings"].toObject()["day"].toString();
+            QCOMPARE(qint64(cursor["readings"].toObject()["offset"].toDouble()),
+                     QFileInfo(QDir(folder).filePath("readings-" + day + ".csv")).size());
+        }
+    }
+
+    void killedLosesNothingSentBefore()
+    {
+        const QString folder = m_work->file("journal");
+        Sim sim;
+        QVERIFY(sim.start(m_work->file("meter"), {"--count", "50"}));
+        QProcess app;
+        app.start(QStringLiteral(ZENTREL_LOGGER_PATH), logger(folder, {sim.link}));
+        QVERIFY(app.waitForStarted());
+        // All sent, then 200 ms: nothing of it may be lost to a kill.
+        QString said;
+        QTRY_VERIFY_WITH_TIMEOUT((said += QString::fromLatin1(sim.process->readAllStandardOutput())).contains("done 50"), 30000);
+        QTest::qWait(200);
+        ::kill(pid_t(app.processId()), SIGKILL);
+        QVERIFY(app.waitForFinished(10000));
+        const auto frames = framesByStation(folder);
+        QCOMPARE(frames.size(), 1);
+        QCOMPARE(frames.first().size(), 50);
+    }
+
+private:
+    std::unique_ptr<testsupport::ScopedWorkDir> m_work;
+};
+
+QTEST_MAIN(TestLogger)
+#include "test_logger.moc"

@@ -133,8 +133,12 @@ void Extensions::setUpPublisher(const ExtraSettings &settings, const StartOption
         indicator->setText(tr("MQTT 未启用：发布需要开着记录（journal）"));
     else if (!usable)
         indicator->setText(why);
-    else
-        m_publisher = capabilities::installPublisher(m_folder, p, [indicator](const QString &text) { indicator->setText(text); }, this);
+    if (!m_journal || !usable)
+        return;
+    m_publisher = capabilities::installPublisher(m_folder, p, [indicator](const QString &text) { indicator->setText(text); }, this);
+    m_publisher->followReadings(m_journal);
+    if (m_station)
+        m_publisher->followCells(m_station->file());
 }
 
 void Extensions::sayLinkState(const QString &text)
@@ -166,39 +170,20 @@ bool Extensions::readyToLeave(bool interactive)
     }
     if (m_station)
         files << m_station->file();
-    int waiting = 0;
     QString reason;
-    for (journal::DailyCsv *f : files) {
-        if (!f->writeWaitingNow()) {
-            waiting += f->waiting();
-            reason = f->reason();
-        }
-    }
+    const int waiting = capabilities::writeWaiting(files, &reason);
     if (waiting == 0)
         return true;
-    auto writeTo = [&files](const QString &folder, QString *why) {
-        bool all = true;
-        for (journal::DailyCsv *f : files)
-            all = f->writeWaitingTo(folder, why) && all;
-        return all;
-    };
     if (!interactive) {
         // No one to ask: a rescue folder, named where a service's log shows it.
-        const QStringList rescue = {
-            QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)).filePath(QStringLiteral("zentrel/rescue")),
-            QDir(QDir::tempPath()).filePath(QStringLiteral("zentrel-rescue"))};
-        for (const QString &folder : rescue) {
-            QString why;
-            if (writeTo(folder, &why)) {
-                std::fprintf(stderr, "zentrel: %d readings could not be written (%s); they are in %s\n", waiting,
-                             qPrintable(reason), qPrintable(QDir::toNativeSeparators(folder)));
-                return true;
-            }
-        }
-        std::fprintf(stderr, "zentrel: %d readings could not be written anywhere (%s); they are lost\n", waiting,
-                     qPrintable(reason));
+        capabilities::rescueWaiting(files, waiting, reason, "zentrel");
         return true;
     }
+    return askWhereTheRestGoes(files, waiting, reason);
+}
+
+bool Extensions::askWhereTheRestGoes(const QVector<journal::DailyCsv *> &files, int waiting, QString reason)
+{
     for (;;) {
         QMessageBox box(QMessageBox::Warning, QStringLiteral("记录未写完"),
                         QStringLiteral("%1 条读数还在内存中，无法写入：%2").arg(waiting).arg(reason), QMessageBox::NoButton,
@@ -216,7 +201,7 @@ bool Extensions::readyToLeave(bool interactive)
         if (folder.isEmpty())
             continue;
         QString why;
-        if (writeTo(folder, &why))
+        if (capabilities::writeWaitingTo(files, folder, &why))
             return true;
         reason = why;
     }

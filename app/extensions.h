@@ -4,12 +4,14 @@
 #include "options.h"
 
 #include <QObject>
+#include <QVector>
 
 class FolderLock;
 class MainWindow;
 class QLabel;
 struct ExtraSettings;
 namespace journal {
+class DailyCsv;
 class Journal;
 class JournalIndicator;
 }
@@ -47,6 +49,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    bool askWhereTheRestGoes(const QVector<journal::DailyCsv *> &files, int waiting, QString reason);
     bool lockFolder();
     void setUpJournal();
     void setUpStation(const ExtraSettings &settings);

@@ -16,6 +16,19 @@ namespace {
     std::exit(2);
 }
 
+void checkPort(const QString &port)
+{
+    if (!portNameProblem(port).isEmpty())
+        refuse(QStringLiteral("--port: %1").arg(portNameProblem(port)));
+    if (port.isEmpty())
+        return;
+    // Something there that is no serial line never becomes one: refused
+    // now rather than waited for.
+    const QString problem = notASerialDevice(port);
+    if (!problem.isEmpty())
+        refuse(QStringLiteral("--port %1: %2").arg(port, problem));
+}
+
 } // namespace
 
 StartOptions parseStartOptions(const QStringList &arguments)
@@ -57,15 +70,7 @@ StartOptions parseStartOptions(const QStringList &arguments)
 
     StartOptions options;
     options.port = parser.value(portOpt);
-    if (!portNameProblem(options.port).isEmpty())
-        refuse(QStringLiteral("--port: %1").arg(portNameProblem(options.port)));
-    if (!options.port.isEmpty()) {
-        // Something there that is no serial line never becomes one: refused
-        // now rather than waited for.
-        const QString problem = notASerialDevice(options.port);
-        if (!problem.isEmpty())
-            refuse(QStringLiteral("--port %1: %2").arg(options.port, problem));
-    }
+    checkPort(options.port);
     options.journalDir = parser.value(dirOpt);
     options.noJournal = parser.isSet(noJournalOpt);
     options.station = parser.isSet(stationOpt);

@@ -5,6 +5,11 @@
 #include "meter/metersession.h"
 #include "station/station.h"
 
+#include <QDir>
+#include <QStandardPaths>
+
+#include <cstdio>
+
 namespace capabilities {
 
 journal::Journal *installJournal(meter::MeterSession &session, const QString &folder, const QString &station,
@@ -78,6 +83,43 @@ mqtt::Publisher *installPublisher(const QString &folder, const mqtt::PublisherSe
     if (!publisher->start(&error))
         say(QStringLiteral("MQTT 未连接：%1").arg(error));
     return publisher;
+}
+
+int writeWaiting(const QVector<journal::DailyCsv *> &files, QString *reason)
+{
+    int waiting = 0;
+    for (journal::DailyCsv *f : files) {
+        if (!f->writeWaitingNow()) {
+            waiting += f->waiting();
+            *reason = f->reason();
+        }
+    }
+    return waiting;
+}
+
+bool writeWaitingTo(const QVector<journal::DailyCsv *> &files, const QString &folder, QString *why)
+{
+    bool all = true;
+    for (journal::DailyCsv *f : files)
+        all = f->writeWaitingTo(folder, why) && all;
+    return all;
+}
+
+void rescueWaiting(const QVector<journal::DailyCsv *> &files, int waiting, const QString &reason, const char *program)
+{
+    const QStringList rescue = {
+        QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)).filePath(QStringLiteral("zentrel/rescue")),
+        QDir(QDir::tempPath()).filePath(QStringLiteral("zentrel-rescue"))};
+    for (const QString &folder : rescue) {
+        QString why;
+        if (writeWaitingTo(files, folder, &why)) {
+            std::fprintf(stderr, "%s: %d readings could not be written (%s); they are in %s\n", program, waiting,
+                         qPrintable(reason), qPrintable(QDir::toNativeSeparators(folder)));
+            return;
+        }
+    }
+    std::fprintf(stderr, "%s: %d readings could not be written anywhere (%s); they are lost\n", program, waiting,
+                 qPrintable(reason));
 }
 
 void installReconnect(meter::MeterLink &link, const Say &say)

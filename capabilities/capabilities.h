@@ -6,10 +6,12 @@
 
 #include <QObject>
 #include <QString>
+#include <QVector>
 
 #include <functional>
 
 namespace journal {
+class DailyCsv;
 class Journal;
 }
 namespace meter {
@@ -53,6 +55,15 @@ bool publisherSettings(const ExtraSettings &settings, const QString &host, int p
 // of state. Null with the reason said when it cannot start.
 mqtt::Publisher *installPublisher(const QString &folder, const mqtt::PublisherSettings &settings, const Say &say,
                                   QObject *owner);
+
+// Writes what waits in memory of each file (a journal, cell records) now;
+// the number of lines that still wait, with the last reason.
+int writeWaiting(const QVector<journal::DailyCsv *> &files, QString *reason);
+// Puts what waits into daily files of the same names in folder; true when all is there.
+bool writeWaitingTo(const QVector<journal::DailyCsv *> &files, const QString &folder, QString *why);
+// With no one to ask: what waits goes to a rescue folder (the user's data
+// folder, else the temporary one), named on stderr after program.
+void rescueWaiting(const QVector<journal::DailyCsv *> &files, int waiting, const QString &reason, const char *program);
 
 // A link whose meter vanished waits for the port to come back and opens it
 // again; says when it waits and when it is back.

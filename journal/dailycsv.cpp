@@ -122,6 +122,7 @@ bool DailyCsv::write(const QDate &day, const QByteArray &bytes)
     m_written += quint64(bytes.count('\n'));
     if (!m_syncTimer.isActive())
         m_syncTimer.start();
+    emit appended(day);
     return true;
 }
 

@@ -56,6 +56,8 @@ public:
 
 signals:
     void stateChanged();
+    // Lines of that day reached the file (a reader in the process follows).
+    void appended(const QDate &day);
 
 private:
     struct Pending

@@ -44,7 +44,7 @@ QDate Outbox::nextDay(const QDate &after)
 {
     // The daily files sort by name as by date. At the end of today's file
     // this is asked at every pump: the folder is listed at most once a second.
-    if (!m_daysAge.isValid() || m_daysAge.elapsed() > 1000) {
+    if (!m_daysAge.isValid() || (!m_followed && m_daysAge.elapsed() > 1000)) {
         m_days = QDir(m_folder).entryList({m_prefix + QStringLiteral("-[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9].csv")}, QDir::Files, QDir::Name);
         m_daysAge.start();
     }
@@ -54,6 +54,15 @@ QDate Outbox::nextDay(const QDate &after)
             return day;
     }
     return QDate();
+}
+
+void Outbox::dayWritten(const QDate &day)
+{
+    const QString name = m_prefix + day.toString(QStringLiteral("'-'yyyy-MM-dd'.csv'"));
+    if (!m_daysAge.isValid() || m_days.contains(name))
+        return; // listed when first needed
+    m_days.append(name);
+    m_days.sort();
 }
 
 bool Outbox::open(Reader &reader, const QDate &day)

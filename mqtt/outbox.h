@@ -71,6 +71,11 @@ public:
     bool countSome(qint64 maxBytes);
     bool counted() const { return m_countedToEnd; }
 
+    // The writer of the files is in this process and says when a day's file
+    // gets lines: the folder is listed once, then only told of new days.
+    void setFollowed(bool followed) { m_followed = followed; }
+    void dayWritten(const QDate &day);
+
     // What went wrong with a position since the last call (empty: nothing).
     QString takeNote();
 
@@ -117,6 +122,7 @@ private:
     quint64 m_nextSerial = 1;
     QString m_note;
     QStringList m_days;          // the folder's day files, looked up at most once a second
+    bool m_followed = false;     // ... or once, and then told of new ones
     QElapsedTimer m_daysAge;
 };
 

@@ -1,5 +1,7 @@
 #include "publisher.h"
 
+#include "journal/dailycsv.h"
+
 #include "platform/regularfile.h"
 #include "storage/textfile.h"
 
@@ -44,7 +46,7 @@ Publisher::Publisher(const QString &folder, const PublisherSettings &settings, Q
       m_cells(folder, QStringLiteral("cells"), {"r_mohm", "v", "settled_by", "r_low", "r_high", "v_low", "v_high"})
 {
     m_saver.setMaxThreadCount(1);
-    m_pump.setInterval(20);
+    m_pump.setSingleShot(true);
     connect(&m_pump, &QTimer::timeout, this, &Publisher::pump);
     m_cursorTimer.setSingleShot(true);
     m_cursorTimer.setInterval(200);
@@ -80,6 +82,7 @@ Publisher::Publisher(const QString &folder, const PublisherSettings &settings, Q
             return;
         it->first->acknowledge(it->second);
         m_mids.erase(it);
+        schedulePump(); // room in flight
         if (!m_cursorTimer.isActive())
             m_cursorTimer.start();
     });
@@ -137,7 +140,7 @@ bool Publisher::start(QString *error)
     if (!m_client.start(s.client, &reason))
         return fail(reason);
     m_started = true;
-    m_pump.start();
+    m_pump.start(0);
     m_statusTimer.start();
     emit statusChanged();
     return true;
@@ -196,6 +199,7 @@ void Publisher::pump()
                         m_refused = error;
                         emit statusChanged();
                     }
+                    m_pump.start(20);
                     return;
                 }
                 m_mids.insert(mid, {box, m.serial});
@@ -206,7 +210,35 @@ void Publisher::pump()
             }
         }
     }
-    m_pump.start(more ? 0 : 20);
+    // Without a writer to follow, the files are looked at again in 20 ms.
+    if (more || !m_following)
+        m_pump.start(more ? 0 : 20);
+}
+
+void Publisher::schedulePump()
+{
+    if (m_started && !m_pump.isActive())
+        m_pump.start(0);
+}
+
+void Publisher::followReadings(journal::DailyCsv *readings)
+{
+    m_following = true;
+    m_readings.setFollowed(true);
+    connect(readings, &journal::DailyCsv::appended, this, [this](const QDate &day) {
+        m_readings.dayWritten(day);
+        schedulePump();
+    });
+}
+
+void Publisher::followCells(journal::DailyCsv *cells)
+{
+    m_following = true;
+    m_cells.setFollowed(true);
+    connect(cells, &journal::DailyCsv::appended, this, [this](const QDate &day) {
+        m_cells.dayWritten(day);
+        schedulePump();
+    });
 }
 
 void Publisher::count()

@@ -9,6 +9,10 @@
 #include <QThreadPool>
 #include <QTimer>
 
+namespace journal {
+class DailyCsv;
+}
+
 namespace mqtt {
 
 struct PublisherSettings
@@ -42,6 +46,11 @@ public:
     // for a program that is ending, not from inside a window's teardown).
     void stop(int settleMs = 0);
 
+    // The in-process writers of the files: new lines are published when they
+    // say so, and nothing polls the files or the folder meanwhile.
+    void followReadings(journal::DailyCsv *readings);
+    void followCells(journal::DailyCsv *cells);
+
     bool isConnected() const { return m_client.isConnected(); }
     // Lines not yet acknowledged, as far as counting has come (cheap).
     qint64 backlog() const;
@@ -68,6 +77,8 @@ private:
     Outbox m_cells;
     QHash<int, QPair<Outbox *, quint64>> m_mids;
     QTimer m_pump;
+    bool m_following = false;
+    void schedulePump();
     QTimer m_cursorTimer;
     QTimer m_statusTimer;
     QTimer m_countTimer;

@@ -277,7 +277,7 @@ private slots:
     {
         QDir().mkpath("j/a");
         QDir().mkpath("j/b");
-        for (const QString &station : {"a", "b"}) {
+        for (const QString station : {"a", "b"}) {
             QFile f("j/" + station + "/readings-2026-12-07.csv");
             QVERIFY(f.open(QIODevice::WriteOnly));
             f.write(QByteArray(journal::kHeader) + "\n");

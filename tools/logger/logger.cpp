@@ -10,7 +10,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHostInfo>
-#include <QStandardPaths>
 
 #include <cstdio>
 
@@ -142,6 +141,10 @@ void Logger::setUpPublisher()
                 .arg(m_options.mqttPort > 0 ? m_options.mqttPort : m_settings.mqttPort)
                 .arg(m_publisher->backlog()));
     }, this);
+    m_publisher->followReadings(m_journal);
+    for (const Meter &m : m_meters)
+        if (m.cells)
+            m_publisher->followCells(m.cells->file());
 }
 
 void Logger::finish()
@@ -154,18 +157,12 @@ void Logger::finish()
     for (Meter &m : m_meters)
         if (m.cells)
             files << m.cells->file();
-    for (journal::DailyCsv *f : files) {
-        if (f->writeWaitingNow()) {
-            f->close(); // synced
-            continue;
-        }
-        const QString rescue = QDir(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)).filePath(QStringLiteral("zentrel/rescue"));
-        QString why;
-        if (f->writeWaitingTo(rescue, &why))
-            say(QStringLiteral("%1 could not be written (%2); what waited is in %3").arg(f->folder(), f->reason(), rescue));
-        else
-            say(QStringLiteral("%1 lines could not be written anywhere (%2)").arg(f->waiting()).arg(why));
-    }
+    QString reason;
+    const int waiting = capabilities::writeWaiting(files, &reason);
+    if (waiting > 0)
+        capabilities::rescueWaiting(files, waiting, reason, "zentrel-logger");
+    for (journal::DailyCsv *f : files)
+        f->close(); // synced
     if (m_publisher)
         m_publisher->stop(2000); // saves the cursor
 }

@@ -22,7 +22,8 @@ int main(int argc, char *argv[])
     if (names.size() == 3 && names[0] == QLatin1String("onscreen-window"))
         return bench::onscreenWindow(names[1], names[2]);
     const QStringList all = {"replot", "startup", "framepath", "framepath-journal", "nominal", "day",
-                             "week", "week-journal", "publish", "drain", "report", "udp", "onscreen", "backlog"};
+                             "week", "week-journal", "publish", "drain", "report", "udp", "onscreen", "backlog",
+                             "logger", "logger-idle"};
     if (names.isEmpty() || names.contains("all"))
         names = all;
     if (names.size() > 1 && !child) {
@@ -50,6 +51,10 @@ int main(int argc, char *argv[])
         else if (name == "framepath" || name == "framepath-journal")
             failures += bench::framePath(qEnvironmentVariableIntValue("ZENTREL_BENCH_SECONDS") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_SECONDS") : 60,
                                          name == "framepath-journal");
+        else if (name == "logger")
+            failures += bench::loggerAtLineLimit(qEnvironmentVariableIntValue("ZENTREL_BENCH_SECONDS") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_SECONDS") : 60);
+        else if (name == "logger-idle")
+            failures += bench::loggerManySlowMeters(qEnvironmentVariableIntValue("ZENTREL_BENCH_IDLE_SECONDS") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_IDLE_SECONDS") : 600);
         else if (name == "nominal")
             failures += bench::nominalRate(qEnvironmentVariableIntValue("ZENTREL_BENCH_SECONDS") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_SECONDS") : 60);
         else if (name == "day")

@@ -10,6 +10,7 @@ namespace meter {
 
 constexpr int FrameSize = 10;
 constexpr double ValueScale = 10000.0;
+constexpr int FramePeriodMs = 500; // the meter sends a frame about this often
 
 struct Reading
 {

@@ -10,7 +10,7 @@ namespace station {
 struct CaptureSettings
 {
     int settleMs = 500;        // after contact, before a capture may happen
-    int framePeriodMs = 500;   // the meter's pace: settling is counted in its frames
+    int framePeriodMs = meter::FramePeriodMs; // the meter's pace: settling is counted in its frames
     int agree = 3;             // the last N readings ...
     double rBandPercent = 0.5; // ... agree within this share of R
     double vBandVolts = 0.005; // ... and this much of V

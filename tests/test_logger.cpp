@@ -9,6 +9,7 @@
 
 #include <QProcess>
 
+#include <cmath>
 #include <csignal>
 #include <memory>
 
@@ -174,6 +175,36 @@ private slots:
         const auto frames = framesByStation(folder);
         QCOMPARE(frames.size(), 1);
         QCOMPARE(frames.first().size(), 50);
+    }
+
+    void cellsOfAMeterFromTheConfigFile()
+    {
+        const QString folder = m_work->file("journal");
+        QProcess sim;
+        const QString link = m_work->file("meter");
+        sim.start(QStringLiteral(ZENTREL_SIM_PATH), {"--link", link, "--interval", "20", "--r", "15", "--v", "3.7", "--cells", "3",
+                                                      "--contact-ms", "400", "--lift-ms", "100", "--start-after", "100", "--linger"});
+        QVERIFY(sim.waitForStarted() && sim.waitForReadyRead(10000));
+        QFile ini(m_work->file("logger.ini"));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write(QString("[Meters]\nm1=%1,station=CELLS-1\n[Station]\nSettleMs=100\n").arg(link).toUtf8());
+        ini.close();
+        QProcess app;
+        app.start(QStringLiteral(ZENTREL_LOGGER_PATH), {"--config", ini.fileName(), "--journal-dir", folder, "--cells"});
+        QVERIFY(app.waitForStarted());
+        const QString cells = QDir(folder).filePath("cells-" + QDate::currentDate().toString(Qt::ISODate) + ".csv");
+        QTRY_COMPARE_WITH_TIMEOUT(testsupport::textFileLines(cells).size(), 4, 30000); // the header and three cells
+        for (const QString &row : testsupport::textFileLines(cells).mid(1)) {
+            const QList<QByteArray> f = journal::csvFields(row.toUtf8());
+            QCOMPARE(f.value(1), QByteArray("CELLS-1"));
+            QVERIFY2(f.value(4).startsWith("CELLS-1-"), row.toUtf8().constData());
+            QVERIFY2(std::fabs(f.value(6).toDouble() - 15) <= 0.6 + 1e-9, row.toUtf8().constData()); // a settled cell's R
+        }
+        ::kill(pid_t(app.processId()), SIGTERM);
+        QVERIFY(app.waitForFinished(20000));
+        QCOMPARE(app.exitCode(), 0);
+        sim.terminate();
+        sim.waitForFinished(5000);
     }
 
 private:

@@ -221,22 +221,13 @@ void Publisher::schedulePump()
         m_pump.start(0);
 }
 
-void Publisher::followReadings(journal::DailyCsv *readings)
+void Publisher::follow(Outbox &box, journal::DailyCsv *writer)
 {
     m_following = true;
-    m_readings.setFollowed(true);
-    connect(readings, &journal::DailyCsv::appended, this, [this](const QDate &day) {
-        m_readings.dayWritten(day);
-        schedulePump();
-    });
-}
-
-void Publisher::followCells(journal::DailyCsv *cells)
-{
-    m_following = true;
-    m_cells.setFollowed(true);
-    connect(cells, &journal::DailyCsv::appended, this, [this](const QDate &day) {
-        m_cells.dayWritten(day);
+    box.setFollowed(true);
+    Outbox *b = &box;
+    connect(writer, &journal::DailyCsv::appended, this, [this, b](const QDate &day) {
+        b->dayWritten(day);
         schedulePump();
     });
 }

@@ -48,8 +48,8 @@ public:
 
     // The in-process writers of the files: new lines are published when they
     // say so, and nothing polls the files or the folder meanwhile.
-    void followReadings(journal::DailyCsv *readings);
-    void followCells(journal::DailyCsv *cells);
+    void followReadings(journal::DailyCsv *readings) { follow(m_readings, readings); }
+    void followCells(journal::DailyCsv *cells) { follow(m_cells, cells); }
 
     bool isConnected() const { return m_client.isConnected(); }
     // Lines not yet acknowledged, as far as counting has come (cheap).
@@ -79,6 +79,7 @@ private:
     QTimer m_pump;
     bool m_following = false;
     void schedulePump();
+    void follow(Outbox &box, journal::DailyCsv *writer);
     QTimer m_cursorTimer;
     QTimer m_statusTimer;
     QTimer m_countTimer;

@@ -62,6 +62,27 @@ Start recordStartsAt(const QByteArray &data, int i)
 
 } // namespace
 
+const char *const kReadingsPrefix = "readings";
+const char *const kCellsPrefix = "cells";
+
+QString dailyFileName(const QString &prefix, const QDate &day)
+{
+    return prefix + day.toString(QStringLiteral("'-'yyyy-MM-dd'.csv'"));
+}
+
+QDate dailyFileDay(const QString &fileName, const QString &prefix)
+{
+    if (fileName.size() != prefix.size() + 15 || !fileName.startsWith(prefix + QLatin1Char('-'))
+        || !fileName.endsWith(QLatin1String(".csv")))
+        return QDate();
+    return QDate::fromString(fileName.mid(prefix.size() + 1, 10), QStringLiteral("yyyy-MM-dd"));
+}
+
+QString dailyFilePattern(const QString &prefix)
+{
+    return prefix + QStringLiteral("-[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9].csv");
+}
+
 QString csvField(const QString &field)
 {
     QString f = field;

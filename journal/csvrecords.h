@@ -2,6 +2,7 @@
 #define CSVRECORDS_H
 
 #include <QByteArray>
+#include <QDate>
 #include <QList>
 #include <QString>
 
@@ -10,6 +11,16 @@ class QIODevice;
 // The daily files' CSV, written and read in one place: the journal, the cell
 // records, the MQTT outbox and the report all go through these.
 namespace journal {
+
+// The daily files: PREFIX-YYYY-MM-DD.csv, one per stream and local day, in
+// the journal folder. The two streams' prefixes:
+extern const char *const kReadingsPrefix; // readings-YYYY-MM-DD.csv
+extern const char *const kCellsPrefix;    // cells-YYYY-MM-DD.csv
+QString dailyFileName(const QString &prefix, const QDate &day);
+// The day a file of that prefix holds, or an invalid date for another name.
+QDate dailyFileDay(const QString &fileName, const QString &prefix);
+// A name filter (QDir) that lists the day files of a prefix.
+QString dailyFilePattern(const QString &prefix);
 
 // A text field as it goes into a file meant for spreadsheets: quoted per
 // RFC 4180 where it needs to be, and, when a spreadsheet would run it as a

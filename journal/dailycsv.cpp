@@ -28,7 +28,7 @@ DailyCsv::~DailyCsv()
 
 QString DailyCsv::fileFor(const QDate &day) const
 {
-    return QDir(m_folder).filePath(m_prefix + day.toString(QStringLiteral("'-'yyyy-MM-dd'.csv'")));
+    return QDir(m_folder).filePath(dailyFileName(m_prefix, day));
 }
 
 void DailyCsv::append(const QDate &day, const QByteArray &bytes)

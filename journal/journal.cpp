@@ -105,7 +105,7 @@ QString isoTime(const QDateTime &time)
 }
 
 Journal::Journal(const QString &folder, const QString &station, QObject *parent)
-    : DailyCsv(folder, QStringLiteral("readings"), kHeader, parent), m_station(station),
+    : DailyCsv(folder, QLatin1String(kReadingsPrefix), kHeader, parent), m_station(station),
       m_stationField(csvField(station).toUtf8())
 {
     m_flushTimer.setSingleShot(true);

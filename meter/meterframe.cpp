@@ -24,26 +24,28 @@ const QString kOhm = QStringLiteral("Ω");
 
 Reading decodeFrame(const char *data, int size)
 {
+    constexpr const Protocol &p = kMeterProtocol;
     Reading reading;
-    const quint8 flags = byteAt(data, size, 0);
+    const quint8 flags = byteAt(data, size, p.flagsAt);
     reading.milliOhm = ((flags >> 6) & 0x3) == 0x1;
     reading.rOverload = ((flags >> 4) & 0x3) == 0x2;
     reading.vOverload = ((flags >> 2) & 0x3) == 0x2;
-    reading.rRangeCode = byteAt(data, size, 1);
-    reading.r = magnitudeAt(data, size, 2) / ValueScale;
-    reading.vNegative = byteAt(data, size, 5) == 0;
-    reading.vRangeCode = byteAt(data, size, 6);
-    reading.v = magnitudeAt(data, size, 7) / ValueScale;
+    reading.rRangeCode = byteAt(data, size, p.rRangeAt);
+    reading.r = magnitudeAt(data, size, p.rValueAt) / p.valueScale;
+    reading.vNegative = byteAt(data, size, p.polarityAt) == 0;
+    reading.vRangeCode = byteAt(data, size, p.vRangeAt);
+    reading.v = magnitudeAt(data, size, p.vValueAt) / p.valueScale;
     return reading;
 }
 
 bool plausibleFrame(const char *frame)
 {
-    const quint8 flags = quint8(frame[0]);
-    const quint8 rCode = quint8(frame[1]);
-    const quint8 polarity = quint8(frame[5]);
-    const quint8 vCode = quint8(frame[6]);
-    return (flags & 0x03) == 0 && rCode <= 6 && polarity <= 1 && vCode <= 3;
+    constexpr const Protocol &p = kMeterProtocol;
+    const quint8 flags = quint8(frame[p.flagsAt]);
+    const quint8 rCode = quint8(frame[p.rRangeAt]);
+    const quint8 polarity = quint8(frame[p.polarityAt]);
+    const quint8 vCode = quint8(frame[p.vRangeAt]);
+    return (flags & 0x03) == 0 && rCode <= p.maxRCode && polarity <= 1 && vCode <= p.maxVCode;
 }
 
 QString rRangeText(int code)
@@ -52,14 +54,16 @@ QString rRangeText(int code)
                                     QStringLiteral("200mΩ"), QStringLiteral("2Ω"),
                                     QStringLiteral("20Ω"),  QStringLiteral("200Ω"),
                                     QStringLiteral("AUTO")};
-    return code >= 0 && code <= 6 ? texts[code] : QString();
+    static_assert(sizeof texts / sizeof texts[0] == kMeterProtocol.maxRCode + 1, "one text per R range code");
+    return code >= 0 && code <= kMeterProtocol.maxRCode ? texts[code] : QString();
 }
 
 QString vRangeText(int code)
 {
     static const QString texts[] = {QStringLiteral("2V"), QStringLiteral("20V"),
                                     QStringLiteral("100V"), QStringLiteral("AUTO")};
-    return code >= 0 && code <= 3 ? texts[code] : QString();
+    static_assert(sizeof texts / sizeof texts[0] == kMeterProtocol.maxVCode + 1, "one text per V range code");
+    return code >= 0 && code <= kMeterProtocol.maxVCode ? texts[code] : QString();
 }
 
 QString fixed4(double value)
@@ -111,22 +115,24 @@ QString readingLine(const QString &prefix, const Reading &reading)
 
 QByteArray encodeFrame(const FrameFields &f)
 {
-    QByteArray frame(FrameSize, '\0');
+    constexpr const Protocol &p = kMeterProtocol;
+    QByteArray frame(p.frameSize, '\0');
     quint8 flags = f.milliOhm ? 0x40 : 0x00;
     if (f.rOverload)
         flags |= 0x20;
     if (f.vOverload)
         flags |= 0x08;
-    frame[0] = char(flags);
-    frame[1] = char(f.rRangeCode);
-    frame[2] = char(f.rCounts & 0xFF);
-    frame[3] = char((f.rCounts >> 8) & 0xFF);
-    frame[4] = char((f.rCounts >> 16) & 0xFF);
-    frame[5] = char(f.vNegative ? 0 : 1);
-    frame[6] = char(f.vRangeCode);
-    frame[7] = char(f.vCounts & 0xFF);
-    frame[8] = char((f.vCounts >> 8) & 0xFF);
-    frame[9] = char((f.vCounts >> 16) & 0xFF);
+    auto magnitude = [&frame](int at, quint32 counts) {
+        frame[at] = char(counts & 0xFF);
+        frame[at + 1] = char((counts >> 8) & 0xFF);
+        frame[at + 2] = char((counts >> 16) & 0xFF);
+    };
+    frame[p.flagsAt] = char(flags);
+    frame[p.rRangeAt] = char(f.rRangeCode);
+    magnitude(p.rValueAt, f.rCounts);
+    frame[p.polarityAt] = char(f.vNegative ? 0 : 1);
+    frame[p.vRangeAt] = char(f.vRangeCode);
+    magnitude(p.vValueAt, f.vCounts);
     return frame;
 }
 

@@ -1,6 +1,8 @@
 #ifndef METERFRAME_H
 #define METERFRAME_H
 
+#include "protocol.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -8,9 +10,9 @@
 // of widgets; the window only places these texts.
 namespace meter {
 
-constexpr int FrameSize = 10;
-constexpr double ValueScale = 10000.0;
-constexpr int FramePeriodMs = 500; // the meter sends a frame about this often
+constexpr int FrameSize = kMeterProtocol.frameSize;
+constexpr double ValueScale = kMeterProtocol.valueScale;
+constexpr int FramePeriodMs = kMeterProtocol.framePeriodMs;
 
 struct Reading
 {

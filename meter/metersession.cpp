@@ -116,8 +116,8 @@ void MeterSession::handle(const QByteArray &frames)
     for (int offset = 0; offset + FrameSize <= frames.size(); offset += FrameSize) {
         const char *frame = frames.constData() + offset;
         ++m_receiveCount;
-        m_rRange = qint8(frame[1]);
-        m_vRange = qint8(frame[6]);
+        m_rRange = qint8(frame[kMeterProtocol.rRangeAt]);
+        m_vRange = qint8(frame[kMeterProtocol.vRangeAt]);
         // A code outside its table leaves the text as it was.
         const QString rText = rRangeText(m_rRange);
         if (!rText.isNull())

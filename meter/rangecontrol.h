@@ -1,15 +1,17 @@
 #ifndef RANGECONTROL_H
 #define RANGECONTROL_H
 
+#include "protocol.h"
+
 #include <QString>
 
 // The sampling gate and the one-byte range commands sent to the meter.
 namespace meter {
 
-constexpr int MaxRCode = 6;
-constexpr int MaxVCode = 3;
-constexpr char RCommandBase = 0x30;
-constexpr char VCommandBase = 0x3A;
+constexpr int MaxRCode = kMeterProtocol.maxRCode;
+constexpr int MaxVCode = kMeterProtocol.maxVCode;
+constexpr char RCommandBase = kMeterProtocol.rCommandBase;
+constexpr char VCommandBase = kMeterProtocol.vCommandBase;
 
 // Divisor of an interval item's text ("0.5秒", "10秒", "30分"): the interval
 // over the meter's 0.5 s; 0 when the text names no interval.

@@ -37,7 +37,7 @@ Outbox::Outbox(const QString &folder, const QString &prefix, const QStringList &
 
 QString Outbox::fileFor(const QDate &day) const
 {
-    return QDir(m_folder).filePath(m_prefix + day.toString(QStringLiteral("'-'yyyy-MM-dd'.csv'")));
+    return QDir(m_folder).filePath(journal::dailyFileName(m_prefix, day));
 }
 
 QDate Outbox::nextDay(const QDate &after)
@@ -45,11 +45,11 @@ QDate Outbox::nextDay(const QDate &after)
     // The daily files sort by name as by date. At the end of today's file
     // this is asked at every pump: the folder is listed at most once a second.
     if (!m_daysAge.isValid() || (!m_followed && m_daysAge.elapsed() > 1000)) {
-        m_days = QDir(m_folder).entryList({m_prefix + QStringLiteral("-[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9].csv")}, QDir::Files, QDir::Name);
+        m_days = QDir(m_folder).entryList({journal::dailyFilePattern(m_prefix)}, QDir::Files, QDir::Name);
         m_daysAge.start();
     }
     for (const QString &name : qAsConst(m_days)) {
-        const QDate day = QDate::fromString(name.mid(m_prefix.size() + 1, 10), QStringLiteral("yyyy-MM-dd"));
+        const QDate day = journal::dailyFileDay(name, m_prefix);
         if (day.isValid() && (!after.isValid() || day > after))
             return day;
     }
@@ -58,7 +58,7 @@ QDate Outbox::nextDay(const QDate &after)
 
 void Outbox::dayWritten(const QDate &day)
 {
-    const QString name = m_prefix + day.toString(QStringLiteral("'-'yyyy-MM-dd'.csv'"));
+    const QString name = journal::dailyFileName(m_prefix, day);
     if (!m_daysAge.isValid() || m_days.contains(name))
         return; // listed when first needed
     m_days.append(name);

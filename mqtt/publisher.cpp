@@ -1,5 +1,6 @@
 #include "publisher.h"
 
+#include "journal/csvrecords.h"
 #include "journal/dailycsv.h"
 
 #include "platform/regularfile.h"
@@ -42,8 +43,8 @@ Publisher::Publisher(const QString &folder, const PublisherSettings &settings, Q
     : QObject(parent),
       m_folder(folder),
       m_settings(settings),
-      m_readings(folder, QStringLiteral("readings"), {"seq", "r_mohm", "v", "r_low", "r_high", "v_low", "v_high"}),
-      m_cells(folder, QStringLiteral("cells"), {"r_mohm", "v", "settled_by", "r_low", "r_high", "v_low", "v_high"})
+      m_readings(folder, QLatin1String(journal::kReadingsPrefix), {"seq", "r_mohm", "v", "r_low", "r_high", "v_low", "v_high"}),
+      m_cells(folder, QLatin1String(journal::kCellsPrefix), {"r_mohm", "v", "settled_by", "r_low", "r_high", "v_low", "v_high"})
 {
     m_saver.setMaxThreadCount(1);
     m_pump.setSingleShot(true);

@@ -55,11 +55,9 @@ QStringList Collector::findFiles(const QStringList &paths, QStringList *problems
 {
     QStringList files;
     auto wanted = [this](const QString &name) {
-        const bool readings = name.startsWith(QLatin1String("readings-"));
-        const bool cells = name.startsWith(QLatin1String("cells-"));
-        if ((!readings && !cells) || !name.endsWith(QLatin1String(".csv")))
-            return false;
-        const QDate day = QDate::fromString(name.mid(readings ? 9 : 6, 10), QStringLiteral("yyyy-MM-dd"));
+        QDate day = journal::dailyFileDay(name, QLatin1String(journal::kReadingsPrefix));
+        if (!day.isValid())
+            day = journal::dailyFileDay(name, QLatin1String(journal::kCellsPrefix));
         if (!day.isValid())
             return false;
         return (!m_options.from.isValid() || day >= m_options.from) && (!m_options.to.isValid() || day <= m_options.to);
@@ -166,7 +164,7 @@ bool Collector::read(const QString &path, QString *error, const std::function<vo
     QFile file;
     if (!openRegularFile(file, path, QIODevice::ReadOnly, error))
         return false;
-    const bool cells = QFileInfo(path).fileName().startsWith(QLatin1String("cells-"));
+    const bool cells = journal::dailyFileDay(QFileInfo(path).fileName(), QLatin1String(journal::kCellsPrefix)).isValid();
     journal::RecordReader reader(file);
     QByteArray line;
     reader.next(&line);

@@ -48,7 +48,7 @@ QString cellsCsvLine(const CellRecord &r)
 }
 
 Station::Station(const QString &folder, const QString &stationName, QObject *parent)
-    : QObject(parent), m_file(folder, QStringLiteral("cells"), kCellsHeader), m_stationName(stationName)
+    : QObject(parent), m_file(folder, QLatin1String(journal::kCellsPrefix), kCellsHeader), m_stationName(stationName)
 {
 }
 

@@ -78,11 +78,12 @@ QByteArray MeterSimulator::nextFrame()
 
 void MeterSimulator::handleCommands(const QByteArray &bytes)
 {
+    constexpr const meter::Protocol &p = meter::kMeterProtocol;
     for (const char c : bytes) {
-        if (c >= 0x30 && c <= 0x36)
-            m_rRange = c - 0x30;
-        else if (c >= 0x3A && c <= 0x3D)
-            m_vRange = c - 0x3A;
+        if (c >= p.rCommandBase && c <= p.rCommandBase + p.maxRCode)
+            m_rRange = c - p.rCommandBase;
+        else if (c >= p.vCommandBase && c <= p.vCommandBase + p.maxVCode)
+            m_vRange = c - p.vCommandBase;
     }
 }
 

@@ -1,5 +1,6 @@
 #include "meterlink.h"
 
+#include "meter/meterframe.h"
 #include "meter/metersession.h"
 #include "platform/linestate.h"
 #include "platform/portsource.h"
@@ -17,6 +18,8 @@ MeterLink::MeterLink(meter::MeterSession *session, QObject *parent) : QObject(pa
 {
     m_retry.setInterval(500);
     connect(&m_retry, &QTimer::timeout, this, &MeterLink::retry);
+    m_tick.setInterval(20);
+    connect(&m_tick, &QTimer::timeout, this, &MeterLink::tick);
 }
 
 MeterLink::~MeterLink()
@@ -54,6 +57,9 @@ bool MeterLink::openPort(const QString &port, int baud, QString *error)
     connect(serial, &QSerialPort::readyRead, this, &MeterLink::readAvailable);
     connect(serial, &QSerialPort::errorOccurred, this, &MeterLink::portError);
     m_port = serial;
+    m_fast = false;
+    m_rateBytes = 0;
+    m_rateClock.start();
     m_session->linkOpened(serial->portName());
     stopWaiting();
     emit opened(port);
@@ -67,11 +73,58 @@ void MeterLink::readAvailable()
     const QByteArray bytes = m_port->readAll();
     if (!bytes.isEmpty())
         m_session->feed(bytes);
+    if (m_batching)
+        account(bytes.size());
+}
+
+void MeterLink::tick()
+{
+    // What waits below the threshold: Qt's buffer first, then the line.
+    if (!m_port)
+        return;
+    QByteArray bytes = m_port->readAll();
+    readWaitingNow(m_port->handle(), &bytes);
+    if (!bytes.isEmpty())
+        m_session->feed(bytes);
+    account(bytes.size());
+}
+
+void MeterLink::account(int bytes)
+{
+    constexpr int fastBytesPerSecond = 500 * meter::FrameSize, slowBytesPerSecond = 200 * meter::FrameSize;
+    m_rateBytes += bytes;
+    const qint64 ms = m_rateClock.elapsed();
+    if (ms < 200)
+        return;
+    const qint64 rate = m_rateBytes * 1000 / ms;
+    m_rateBytes = 0;
+    m_rateClock.start();
+    if (!m_fast && rate >= fastBytesPerSecond)
+        setFast(true);
+    else if (m_fast && rate < slowBytesPerSecond)
+        setFast(false);
+}
+
+void MeterLink::setFast(bool fast)
+{
+    if (!m_port || !setReadyThreshold(m_port->handle(), fast ? 20 * meter::FrameSize : 1))
+        return;
+    m_fast = fast;
+    if (fast) {
+        m_tick.start();
+    } else {
+        m_tick.stop();
+        tick(); // what waited below the threshold
+    }
 }
 
 void MeterLink::close()
 {
     stopWaiting();
+    if (m_fast)
+        tick(); // what waits below the threshold is read before the line goes
+    m_tick.stop();
+    m_fast = false;
     if (m_port) {
         // What the line delivered before it closed or hung up is read first.
         if (m_port->isOpen()) {

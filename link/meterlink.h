@@ -1,6 +1,7 @@
 #ifndef METERLINK_H
 #define METERLINK_H
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QSerialPort>
@@ -37,6 +38,11 @@ public:
     // Feeds what the port holds to the session (also done on every readyRead).
     void readAvailable();
 
+    // A fast line (over 500 frames/s) is read in batches: the program wakes
+    // once about every 20 frames and on a 20 ms tick, not for every frame.
+    // For a program without a screen to keep current (the logger).
+    void setBatching(bool on) { m_batching = on; }
+
     // Whether a port that vanished is waited for and opened again (every 500 ms).
     void setReconnect(bool on) { m_reconnect = on; }
     bool reconnects() const { return m_reconnect; }
@@ -58,6 +64,9 @@ private:
     bool openPort(const QString &port, int baud, QString *error);
     void portError(QSerialPort::SerialPortError error);
     void retry();
+    void tick();
+    void account(int bytes);
+    void setFast(bool fast);
 
     meter::MeterSession *m_session;
     QPointer<QSerialPort> m_port;
@@ -65,6 +74,11 @@ private:
     int m_baud = 0;
     bool m_reconnect = false;
     QTimer m_retry;
+    bool m_batching = false;
+    bool m_fast = false;
+    QTimer m_tick;
+    QElapsedTimer m_rateClock;
+    qint64 m_rateBytes = 0;
 };
 
 // Whether a port of that name is there now (listed, or a device path that exists).

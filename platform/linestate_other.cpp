@@ -7,3 +7,13 @@ bool serialLineHungUp(qintptr handle)
 {
     return handle < 0;
 }
+
+bool setReadyThreshold(qintptr, int)
+{
+    return false;
+}
+
+bool readWaitingNow(qintptr, QByteArray *)
+{
+    return false;
+}

@@ -7,6 +7,7 @@
 #include "journal/csvrecords.h"
 #include "testsupport.h"
 
+#include <QHostInfo>
 #include <QProcess>
 
 #include <cmath>
@@ -175,6 +176,27 @@ private slots:
         const auto frames = framesByStation(folder);
         QCOMPARE(frames.size(), 1);
         QCOMPARE(frames.first().size(), 50);
+    }
+
+    // At the line's limit the logger reads in batches; the frames that wait
+    // below a batch when the meter stops are read too.
+    void aFastLineToItsLastFrame()
+    {
+        const int count = 5120;
+        const QString folder = m_work->file("journal");
+        Sim sim;
+        QVERIFY(sim.start(m_work->file("meter"), {"--count", QString::number(count), "--interval", "0.390625"}));
+        QProcess app;
+        app.start(QStringLiteral(ZENTREL_LOGGER_PATH), logger(folder, {sim.link}));
+        QVERIFY(app.waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(framesByStation(folder).value(QHostInfo::localHostName() + "-meter").size(), count, 30000);
+        QList<int> expected;
+        for (int n = 1; n <= count; ++n)
+            expected << n;
+        QCOMPARE(framesByStation(folder).first(), expected);
+        ::kill(pid_t(app.processId()), SIGTERM);
+        QVERIFY(app.waitForFinished(20000));
+        QCOMPARE(app.exitCode(), 0);
     }
 
     void cellsOfAMeterFromTheConfigFile()

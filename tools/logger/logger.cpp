@@ -94,6 +94,7 @@ bool Logger::setUpMeter(const MeterSpec &spec, const station::LimitSetStore &set
         }
     }
     m.link = new meter::MeterLink(m.session);
+    m.link->setBatching(true); // no screen to keep current: fast lines read in batches
     capabilities::installReconnect(*m.link, [](const QString &) {});
     m_meters.push_back(m);
     followMeter(m_meters.back());
@@ -149,6 +150,11 @@ void Logger::setUpPublisher()
 
 void Logger::finish()
 {
+    // What the lines still hold is read first.
+    for (Meter &m : m_meters) {
+        m.link->setReconnect(false);
+        m.link->close();
+    }
     QVector<journal::DailyCsv *> files;
     if (m_journal) {
         m_journal->flush();

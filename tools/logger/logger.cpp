@@ -60,37 +60,37 @@ bool Logger::start()
                                     : QStringLiteral("journal writing in %1").arg(QDir::toNativeSeparators(m_folder)));
         });
     }
-    for (const MeterSpec &spec : qAsConst(m_options.meters))
-        if (!setUpMeter(spec, sets))
+    for (const MeterEntry &entry : qAsConst(m_options.meters))
+        if (!setUpMeter(entry, sets))
             return false;
     setUpPublisher();
     return true;
 }
 
-bool Logger::setUpMeter(const MeterSpec &spec, const station::LimitSetStore &sets)
+bool Logger::setUpMeter(const MeterEntry &entry, const station::LimitSetStore &sets)
 {
     Meter m;
-    m.spec = spec;
-    if (m.spec.station.isEmpty())
-        m.spec.station = QHostInfo::localHostName() + QLatin1Char('-') + QFileInfo(spec.port).fileName();
+    m.entry = entry;
+    if (m.entry.station.isEmpty())
+        m.entry.station = QHostInfo::localHostName() + QLatin1Char('-') + QFileInfo(entry.port).fileName();
     m.session = new meter::MeterSession(this);
-    m.session->setStation(m.spec.station);
+    m.session->setStation(m.entry.station);
     if (m_journal)
         capabilities::addToJournal(*m.session, m_journal);
     if (m_options.cells) {
-        m.cells = capabilities::installStation(*m.session, m_folder, m.spec.station, m_settings, this);
-        connect(m.cells, &station::Station::note, this, [this, name = m.spec.station](const QString &t) { say(name + QStringLiteral(": ") + t); });
+        m.cells = capabilities::installStation(*m.session, m_folder, m.entry.station, m_settings, this);
+        connect(m.cells, &station::Station::note, this, [this, name = m.entry.station](const QString &t) { say(name + QStringLiteral(": ") + t); });
     }
-    if (!spec.limitSet.isEmpty()) {
-        if (!sets.find(spec.limitSet)) {
-            say(QStringLiteral("%1: no limit set \"%2\" in %3").arg(spec.port, spec.limitSet, m_options.limitSets));
+    if (!entry.limitSet.isEmpty()) {
+        if (!sets.find(entry.limitSet)) {
+            say(QStringLiteral("%1: no limit set \"%2\" in %3").arg(entry.port, entry.limitSet, m_options.limitSets));
             return false;
         }
         // The set's bounds become the meter's limits in force.
-        m.session->setLimits(station::limitsOf(*sets.find(spec.limitSet)));
+        m.session->setLimits(station::limitsOf(*sets.find(entry.limitSet)));
         if (m.cells) {
             m.cells->sets() = sets;
-            m.cells->selectSet(spec.limitSet);
+            m.cells->selectSet(entry.limitSet);
         }
     }
     m.link = new meter::MeterLink(m.session);
@@ -99,16 +99,16 @@ bool Logger::setUpMeter(const MeterSpec &spec, const station::LimitSetStore &set
     m_meters.push_back(m);
     followMeter(m_meters.back());
     QString error;
-    if (!m.link->open(spec.port, spec.baud, &error)) {
-        say(QStringLiteral("%1 (%2): cannot open: %3; waiting for it").arg(m.spec.station, spec.port, error));
-        m.link->waitFor(spec.port, spec.baud);
+    if (!m.link->open(entry.port, entry.baud, &error)) {
+        say(QStringLiteral("%1 (%2): cannot open: %3; waiting for it").arg(m.entry.station, entry.port, error));
+        m.link->waitFor(entry.port, entry.baud);
     }
     return true;
 }
 
 void Logger::followMeter(Meter &m)
 {
-    const QString who = QStringLiteral("%1 (%2)").arg(m.spec.station, m.spec.port);
+    const QString who = QStringLiteral("%1 (%2)").arg(m.entry.station, m.entry.port);
     connect(m.link, &meter::MeterLink::opened, this, [this, who] { say(who + QStringLiteral(": connected")); });
     connect(m.link, &meter::MeterLink::lost, this, [this, who](const QString &, const QString &reason) {
         say(QStringLiteral("%1: lost (%2); waiting for it to come back").arg(who, reason));
@@ -130,16 +130,14 @@ void Logger::setUpPublisher()
         say(QStringLiteral("MQTT off: publishing needs the journal"));
         return;
     }
-    m_publisher = capabilities::installPublisher(m_folder, p, [this](const QString &) {
+    const QString where = QStringLiteral("%1:%2").arg(p.client.host).arg(p.client.port);
+    m_publisher = capabilities::installPublisher(m_folder, p, [this, where](const QString &) {
         // One line per change of the connection, with the backlog then.
         if (!m_publisher || m_publisher->isConnected() == m_mqttConnected)
             return;
         m_mqttConnected = m_publisher->isConnected();
-        say(QStringLiteral("mqtt %1 %2:%3, backlog %4")
-                .arg(m_mqttConnected ? QStringLiteral("connected to") : QStringLiteral("reconnecting to"),
-                     m_publisher->lastError().isEmpty() ? QString() : QString())
-                .arg(m_options.mqttHost.isEmpty() ? m_settings.mqttHost : m_options.mqttHost)
-                .arg(m_options.mqttPort > 0 ? m_options.mqttPort : m_settings.mqttPort)
+        say(QStringLiteral("mqtt %1 %2, backlog %3")
+                .arg(m_mqttConnected ? QStringLiteral("connected to") : QStringLiteral("reconnecting to"), where)
                 .arg(m_publisher->backlog()));
     }, this);
     m_publisher->followReadings(m_journal);

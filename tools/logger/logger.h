@@ -49,12 +49,12 @@ public:
 private:
     struct Meter
     {
-        MeterSpec spec;
+        MeterEntry entry;
         meter::MeterSession *session = nullptr;
         meter::MeterLink *link = nullptr;
         station::Station *cells = nullptr;
     };
-    bool setUpMeter(const MeterSpec &spec, const station::LimitSetStore &sets);
+    bool setUpMeter(const MeterEntry &entry, const station::LimitSetStore &sets);
     void followMeter(Meter &m);
     void setUpPublisher();
     void say(const QString &text);

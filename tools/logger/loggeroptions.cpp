@@ -18,17 +18,17 @@ namespace {
 
 } // namespace
 
-bool parseMeterSpec(const QString &text, MeterSpec *spec, QString *reason)
+bool parseMeterEntry(const QString &text, MeterEntry *entry, QString *reason)
 {
     const QStringList parts = text.split(QLatin1Char(','));
-    *spec = MeterSpec();
-    spec->port = parts.value(0).trimmed();
-    if (spec->port.isEmpty()) {
+    *entry = MeterEntry();
+    entry->port = parts.value(0).trimmed();
+    if (entry->port.isEmpty()) {
         *reason = QStringLiteral("%1: no port").arg(text);
         return false;
     }
-    if (!portNameProblem(spec->port).isEmpty()) {
-        *reason = QStringLiteral("%1: %2").arg(spec->port, portNameProblem(spec->port));
+    if (!portNameProblem(entry->port).isEmpty()) {
+        *reason = QStringLiteral("%1: %2").arg(entry->port, portNameProblem(entry->port));
         return false;
     }
     for (const QString &part : parts.mid(1)) {
@@ -36,14 +36,14 @@ bool parseMeterSpec(const QString &text, MeterSpec *spec, QString *reason)
         const QString value = part.section(QLatin1Char('='), 1).trimmed();
         bool ok = true;
         if (key == QLatin1String("baud"))
-            spec->baud = value.toInt(&ok);
+            entry->baud = value.toInt(&ok);
         else if (key == QLatin1String("station"))
-            spec->station = value;
+            entry->station = value;
         else if (key == QLatin1String("limits"))
-            spec->limitSet = value;
+            entry->limitSet = value;
         else
             ok = false;
-        if (!ok || (key == QLatin1String("baud") && spec->baud <= 0) || value.isEmpty()) {
+        if (!ok || (key == QLatin1String("baud") && entry->baud <= 0) || value.isEmpty()) {
             *reason = QStringLiteral("%1: %2 is not PORT[,baud=B][,station=NAME][,limits=SET]").arg(text, part);
             return false;
         }
@@ -57,7 +57,7 @@ LoggerOptions parseLoggerOptions(const QStringList &arguments)
     parser.setApplicationDescription(QStringLiteral("Zentrel's headless logger: one or more meters into the journal, cell records and MQTT."));
     const QCommandLineOption helpOpt({"h", "help"}, "Displays help on commandline options.");
     const QCommandLineOption versionOpt({"v", "version"}, "Displays version information.");
-    const QCommandLineOption meterOpt("meter", "A meter: PORT[,baud=B][,station=NAME][,limits=SET]; repeat for several.", "spec");
+    const QCommandLineOption meterOpt("meter", "A meter: PORT[,baud=B][,station=NAME][,limits=SET]; repeat for several.", "entry");
     const QCommandLineOption configOpt("config", "Config file: [Meters] entries as --meter, [Journal], [MQTT] and [Station] settings as config.ini.", "file");
     const QCommandLineOption dirOpt("journal-dir", "Folder of the journal (one writer per folder).", "dir");
     const QCommandLineOption noJournalOpt("no-journal", "Keep no journal.");
@@ -80,22 +80,22 @@ LoggerOptions parseLoggerOptions(const QStringList &arguments)
         refuse(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
     LoggerOptions options;
     options.config = parser.value(configOpt);
-    QStringList specs = parser.values(meterOpt);
+    QStringList entries = parser.values(meterOpt);
     if (!options.config.isEmpty()) {
         const ini::Document doc = ini::read(options.config);
         for (auto it = doc.values.cbegin(); it != doc.values.cend(); ++it)
             if (it.key().startsWith(QLatin1String("Meters/")))
-                specs << it.value().toStringList().join(QLatin1Char(','));
+                entries << it.value().toStringList().join(QLatin1Char(','));
     }
-    for (const QString &text : qAsConst(specs)) {
-        MeterSpec spec;
+    for (const QString &text : qAsConst(entries)) {
+        MeterEntry entry;
         QString reason;
-        if (!parseMeterSpec(text, &spec, &reason))
+        if (!parseMeterEntry(text, &entry, &reason))
             refuse(QStringLiteral("--meter %1").arg(reason));
-        for (const MeterSpec &other : qAsConst(options.meters))
-            if (other.port == spec.port)
-                refuse(QStringLiteral("--meter %1: named twice").arg(spec.port));
-        options.meters << spec;
+        for (const MeterEntry &other : qAsConst(options.meters))
+            if (other.port == entry.port)
+                refuse(QStringLiteral("--meter %1: named twice").arg(entry.port));
+        options.meters << entry;
     }
     if (options.meters.isEmpty())
         refuse(QStringLiteral("no meter: give --meter PORT (or [Meters] in --config)"));

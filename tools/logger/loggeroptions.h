@@ -7,7 +7,7 @@
 
 // One meter of a logger: its port, rate, the station it serves and the
 // limit set it is judged by.
-struct MeterSpec
+struct MeterEntry
 {
     QString port;
     int baud = 9600;
@@ -17,7 +17,7 @@ struct MeterSpec
 
 struct LoggerOptions
 {
-    QVector<MeterSpec> meters;
+    QVector<MeterEntry> meters;
     QString config;        // --config FILE: [Meters], [MQTT], [Station] capture settings
     QString journalDir;    // empty: [Journal] Folder= of the config file, else the default
     bool noJournal = false;
@@ -28,7 +28,7 @@ struct LoggerOptions
 };
 
 // PORT[,baud=B][,station=NAME][,limits=SET]; false with the reason.
-bool parseMeterSpec(const QString &text, MeterSpec *spec, QString *reason);
+bool parseMeterEntry(const QString &text, MeterEntry *entry, QString *reason);
 
 // Parses before any application object exists; prints and exits for
 // --help, --version and refusals (exit status 2).

@@ -116,6 +116,7 @@ private slots:
 
 private:
     friend class MainWindowProbe; // white-box access for the tests
+    friend class OperatorHands;   // scripted programs act through the widgets
 
     // construction
     void styleReadouts();

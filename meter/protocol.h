@@ -3,7 +3,7 @@
 
 // The meter's protocol in one description row: all that the session, the
 // framer, the decoder, the range buttons and the simulator know of the
-// model. A second model is a second row handed to them.
+// model. A second model would be a second row beside this one.
 namespace meter {
 
 struct Protocol

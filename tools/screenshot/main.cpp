@@ -4,6 +4,7 @@
 //   QT_QPA_PLATFORM=offscreen zentrel-screenshot --station docs/station.png
 // (the second: station mode with a lot of cells in progress)
 #include "mainwindow.h"
+#include "operatorhands.h"
 
 #include "metersim/metersimulator.h"
 #include "metersim/pseudoterminal.h"
@@ -12,12 +13,8 @@
 #include "station/station.h"
 
 #include <QApplication>
-#include <QComboBox>
 #include <QElapsedTimer>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QDir>
-#include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -64,19 +61,13 @@ int main(int argc, char *argv[])
     }
     window.show();
 
-    auto find = [&](const char *name) { return window.findChild<QWidget *>(QLatin1String(name)); };
-    auto *ports = qobject_cast<QComboBox *>(find("PortBox"));
-    ports->setCurrentIndex(ports->findText(link));
-    qobject_cast<QComboBox *>(find("BaudBox"))->setCurrentIndex(0);
-    if (!stationMode) { // station mode takes them from its limit set
-        qobject_cast<QLineEdit *>(find("lineEdit_R_DOWN"))->setText(QStringLiteral("12.0"));
-        qobject_cast<QLineEdit *>(find("lineEdit_R_UP"))->setText(QStringLiteral("12.6"));
-        qobject_cast<QLineEdit *>(find("lineEdit_V_DOWN"))->setText(QStringLiteral("3.6"));
-        qobject_cast<QLineEdit *>(find("lineEdit_V_UP"))->setText(QStringLiteral("3.8"));
-    }
-    qobject_cast<QRadioButton *>(find("radioButton_group"))->setChecked(true);
-    qobject_cast<QComboBox *>(find("comboBox_sounds"))->setCurrentIndex(4);
-    qobject_cast<QPushButton *>(find("Open_Serial_Button"))->click();
+    OperatorHands hands(window);
+    hands.choosePort(link, 0);
+    if (!stationMode) // station mode takes them from its limit set
+        hands.typeLimits(QStringLiteral("12.0"), QStringLiteral("12.6"), QStringLiteral("3.6"), QStringLiteral("3.8"));
+    hands.plotByGroup();
+    hands.chooseSound(4);
+    hands.openPort();
 
     SimulatorOptions options;
     options.rRange = 2;
@@ -101,11 +92,9 @@ int main(int argc, char *argv[])
             return;
         }
         feed.stop();
-        qobject_cast<QPushButton *>(find("Fix_Plot_Button"))->click();
+        hands.fixPlot();
         // A limit line added after Fix, so the view stays on the readings.
-        qobject_cast<QLineEdit *>(find("Line_Edit_Limit_name"))->setText(QStringLiteral("参考线"));
-        qobject_cast<QLineEdit *>(find("Line_Edit_Limit_data"))->setText(QStringLiteral("8"));
-        qobject_cast<QPushButton *>(find("Button_Limit_set"))->click();
+        hands.addLimitLine(QStringLiteral("参考线"), QStringLiteral("8"));
         QTimer::singleShot(200, [&] {
             const bool ok = window.grab().save(out);
             std::printf("%s %s\n", ok ? "wrote" : "could not write", qPrintable(out));

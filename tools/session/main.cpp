@@ -4,24 +4,21 @@
 // window. Exits 0 when every step happened.
 //   valgrind --leak-check=full build/tools/zentrel-session
 #include "mainwindow.h"
+#include "operatorhands.h"
 
 #include "app/startup.h"
 #include "metersim/metersimulator.h"
 #include "metersim/pseudoterminal.h"
 
 #include <QApplication>
-#include <QComboBox>
 #include <QDateTime>
 #include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileDialog>
-#include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QTemporaryDir>
-#include <QTextEdit>
 #include <QTimer>
 #include <QUdpSocket>
 
@@ -67,19 +64,11 @@ int main(int argc, char *argv[])
         MainWindow window;
         applyStartupSettings(window);
         window.show();
-        auto find = [&](const char *name) { return window.findChild<QWidget *>(QLatin1String(name)); };
-        auto click = [&](const char *name) { qobject_cast<QPushButton *>(find(name))->click(); };
-        auto type = [&](const char *name, const QString &text) { qobject_cast<QLineEdit *>(find(name))->setText(text); };
-
-        auto *ports = qobject_cast<QComboBox *>(find("PortBox"));
-        click("Check_Seria");
-        ports->setCurrentIndex(ports->findText(link));
-        qobject_cast<QComboBox *>(find("BaudBox"))->setCurrentIndex(0);
-        type("lineEdit_R_DOWN", "12.0");
-        type("lineEdit_R_UP", "12.34");
-        type("lineEdit_V_DOWN", "3.6");
-        type("lineEdit_V_UP", "3.8");
-        click("Open_Serial_Button");
+        OperatorHands hands(window);
+        hands.refreshPorts();
+        hands.choosePort(link, 0);
+        hands.typeLimits(QStringLiteral("12.0"), QStringLiteral("12.34"), QStringLiteral("3.6"), QStringLiteral("3.8"));
+        hands.openPort();
 
         SimulatorOptions options;
         MeterSimulator meter(line, options);
@@ -90,32 +79,24 @@ int main(int argc, char *argv[])
             line.writeAll(burst);
             waitFor([] { return false; }, 20);
         }
-        auto *counter = qobject_cast<QLabel *>(find("Receive_times_Label"));
-        if (!waitFor([&] { return counter->text() == QLatin1String("R:200"); }, 60000))
+        if (!waitFor([&] { return hands.receiveCount() == QLatin1String("R:200"); }, 60000))
             status = fail("taking 200 frames");
-        const QString verdict = qobject_cast<QLabel *>(find("label_PASS_NG"))->text();
+        const QString verdict = hands.verdict();
         if (verdict != QLatin1String("PASS") && verdict != QLatin1String("NG"))
             status = fail("judging");
 
-        type("Line_Edit_Limit_name", "R上限");
-        type("Line_Edit_Limit_data", "12.34");
-        click("Button_Limit_set");
-        click("Fix_Plot_Button");
+        hands.addLimitLine(QStringLiteral("R上限"), QStringLiteral("12.34"));
+        hands.fixPlot();
 
         // The console: listen, take a datagram, send one back.
         QUdpSocket peer;
         peer.bind(QHostAddress(QHostAddress::LocalHost), 0);
-        type("txtListenPort", "0");
-        click("btnListen");
-        const quint16 listenPort = window.findChild<QUdpSocket *>()->localPort();
+        hands.listen(QStringLiteral("0"));
+        const quint16 listenPort = hands.listeningOn();
         peer.writeDatagram(QByteArray("hello <b>console</b>"), QHostAddress(QHostAddress::LocalHost), listenPort);
-        auto *console = qobject_cast<QTextEdit *>(find("txtMain"));
-        if (!waitFor([&] { return console->toPlainText().contains(QLatin1String("hello")); }, 10000))
+        if (!waitFor([&] { return hands.consoleText().contains(QLatin1String("hello")); }, 10000))
             status = fail("receiving a datagram");
-        type("txtServerIP", "127.0.0.1");
-        type("txtServerPort", QString::number(peer.localPort()));
-        qobject_cast<QComboBox *>(find("cboxData"))->setEditText(QStringLiteral("reply 回复"));
-        click("btnSend");
+        hands.send(QStringLiteral("127.0.0.1"), QString::number(peer.localPort()), QStringLiteral("reply 回复"));
         if (!waitFor([&] { return peer.hasPendingDatagrams(); }, 10000))
             status = fail("sending a datagram");
 
@@ -128,12 +109,12 @@ int main(int argc, char *argv[])
             dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(saved);
             static_cast<QDialog *>(dialog)->accept();
         });
-        click("Save_Serial_Button");
+        hands.saveReceiveWindow();
         if (QFileInfo(saved).size() == 0)
             status = fail("saving the receive window");
         const QDateTime beforeSave = QDateTime::currentDateTime().addSecs(-1);
-        click("btnSave");
-        if (!console->toPlainText().isEmpty())
+        hands.saveConsole();
+        if (!hands.consoleText().isEmpty())
             status = fail("saving the console");
         // The console file goes next to the program; it is not kept.
         const QDir programDir(QCoreApplication::applicationDirPath());
@@ -142,8 +123,8 @@ int main(int argc, char *argv[])
             if (file.lastModified() >= beforeSave)
                 QFile::remove(file.absoluteFilePath());
         }
-        click("btnListen");
-        click("Close_Serial_Button");
+        hands.listen(QStringLiteral("0"));
+        hands.closePort();
         window.close();
     }
     line.close();

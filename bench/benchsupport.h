@@ -153,6 +153,7 @@ int weekOfReadings(qint64 frames, bool withJournal);
 int publishing(int seconds);
 int drain(int records);
 int reportMillion(qint64 readings);
+int packMatching();
 int replot();
 int startup(int runs);
 int startupChild(bool bare);

@@ -23,7 +23,7 @@ int main(int argc, char *argv[])
         return bench::onscreenWindow(names[1], names[2]);
     const QStringList all = {"replot", "startup", "framepath", "framepath-journal", "nominal", "day",
                              "week", "week-journal", "publish", "drain", "report", "udp", "onscreen", "backlog",
-                             "logger", "logger-idle"};
+                             "logger", "logger-idle", "match"};
     if (names.isEmpty() || names.contains("all"))
         names = all;
     if (names.size() > 1 && !child) {
@@ -64,6 +64,8 @@ int main(int argc, char *argv[])
                                               name == "week-journal");
         else if (name == "publish")
             failures += bench::publishing(qEnvironmentVariableIntValue("ZENTREL_BENCH_SECONDS") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_SECONDS") : 60);
+        else if (name == "match")
+            failures += bench::packMatching();
         else if (name == "report")
             failures += bench::reportMillion(1000000);
         else if (name == "drain")

@@ -1,6 +1,11 @@
 #include "csvrecords.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QIODevice>
+#include <QSet>
+
+#include <algorithm>
 
 #include <cstring>
 
@@ -64,6 +69,7 @@ Start recordStartsAt(const QByteArray &data, int i)
 
 const char *const kReadingsPrefix = "readings";
 const char *const kCellsPrefix = "cells";
+const char *const kPacksPrefix = "packs";
 
 QString dailyFileName(const QString &prefix, const QDate &day)
 {
@@ -81,6 +87,65 @@ QDate dailyFileDay(const QString &fileName, const QString &prefix)
 QString dailyFilePattern(const QString &prefix)
 {
     return prefix + QStringLiteral("-[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9].csv");
+}
+
+QStringList findDailyFiles(const QStringList &paths, const QStringList &prefixes,
+                           const std::function<bool(const QDate &)> &wantDay, QStringList *problems)
+{
+    auto dayOf = [&](const QString &name) {
+        for (const QString &prefix : prefixes) {
+            const QDate day = dailyFileDay(name, prefix);
+            if (day.isValid())
+                return day;
+        }
+        return QDate();
+    };
+    auto wanted = [&](const QString &name) {
+        const QDate day = dayOf(name);
+        return day.isValid() && (!wantDay || wantDay(day));
+    };
+    QStringList files;
+    for (const QString &path : paths) {
+        const QFileInfo info(path);
+        if (info.isDir()) {
+            QStringList folders {path};
+            for (const QString &sub : QDir(path).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name))
+                folders << QDir(path).filePath(sub);
+            for (const QString &folder : qAsConst(folders)) {
+                const QDir dir(folder);
+                for (const QString &name : dir.entryList({QStringLiteral("*.csv")}, QDir::Files | QDir::System, QDir::Name))
+                    if (wanted(name))
+                        files << dir.filePath(name);
+            }
+        } else if (info.exists() || info.isSymLink()) {
+            if (wanted(info.fileName()))
+                files << path;
+            else if (problems && !dayOf(info.fileName()).isValid()) {
+                QStringList names;
+                for (const QString &prefix : prefixes)
+                    names << prefix + QStringLiteral("-YYYY-MM-DD.csv");
+                *problems << QStringLiteral("%1：不是 %2，未读").arg(path, names.join(QStringLiteral(" 或 ")));
+            }
+        } else if (problems) {
+            *problems << QStringLiteral("%1：不存在").arg(path);
+        }
+    }
+    // A folder reached twice (a link to it, or named twice) is read once.
+    QSet<QString> seen;
+    QStringList unique;
+    for (const QString &f : qAsConst(files)) {
+        const QString canonical = QFileInfo(f).canonicalFilePath();
+        if (!seen.contains(canonical.isEmpty() ? f : canonical)) {
+            seen.insert(canonical.isEmpty() ? f : canonical);
+            unique << f;
+        }
+    }
+    // Day by day, the prefixes' files of a day together: time order across files.
+    std::sort(unique.begin(), unique.end(), [](const QString &a, const QString &b) {
+        const QString da = QFileInfo(a).fileName().section('-', 1), db = QFileInfo(b).fileName().section('-', 1);
+        return da != db ? da < db : a < b;
+    });
+    return unique;
 }
 
 QString csvField(const QString &field)

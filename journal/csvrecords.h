@@ -5,6 +5,9 @@
 #include <QDate>
 #include <QList>
 #include <QString>
+#include <QStringList>
+
+#include <functional>
 
 class QIODevice;
 
@@ -13,14 +16,23 @@ class QIODevice;
 namespace journal {
 
 // The daily files: PREFIX-YYYY-MM-DD.csv, one per stream and local day, in
-// the journal folder. The two streams' prefixes:
+// the journal folder. The streams' prefixes:
 extern const char *const kReadingsPrefix; // readings-YYYY-MM-DD.csv
 extern const char *const kCellsPrefix;    // cells-YYYY-MM-DD.csv
+extern const char *const kPacksPrefix;    // packs-YYYY-MM-DD.csv (the pack ledger)
 QString dailyFileName(const QString &prefix, const QDate &day);
 // The day a file of that prefix holds, or an invalid date for another name.
 QDate dailyFileDay(const QString &fileName, const QString &prefix);
 // A name filter (QDir) that lists the day files of a prefix.
 QString dailyFilePattern(const QString &prefix);
+
+// The day files of the given prefixes in paths named on a command line: a
+// folder is searched with one level of sub-folders (a folder of stations'
+// journal folders), a file is taken by its name; a file reached twice is
+// given once. In day order, the prefixes' files of one day together.
+// wantDay filters by day; problems gets a line per path not used.
+QStringList findDailyFiles(const QStringList &paths, const QStringList &prefixes,
+                           const std::function<bool(const QDate &)> &wantDay, QStringList *problems);
 
 // A text field as it goes into a file meant for spreadsheets: quoted per
 // RFC 4180 where it needs to be, and, when a spreadsheet would run it as a

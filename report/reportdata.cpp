@@ -53,56 +53,12 @@ double LimitKey::value(const QString &s) const
 
 QStringList Collector::findFiles(const QStringList &paths, QStringList *problems) const
 {
-    QStringList files;
-    auto wanted = [this](const QString &name) {
-        QDate day = journal::dailyFileDay(name, QLatin1String(journal::kReadingsPrefix));
-        if (!day.isValid())
-            day = journal::dailyFileDay(name, QLatin1String(journal::kCellsPrefix));
-        if (!day.isValid())
-            return false;
-        return (!m_options.from.isValid() || day >= m_options.from) && (!m_options.to.isValid() || day <= m_options.to);
-    };
-    for (const QString &path : paths) {
-        const QFileInfo info(path);
-        if (info.isDir()) {
-            QDir dir(path);
-            const QStringList names = dir.entryList({QStringLiteral("*.csv")}, QDir::Files | QDir::System, QDir::Name);
-            for (const QString &name : names)
-                if (wanted(name))
-                    files << dir.filePath(name);
-            // One level of sub-folders: a folder of stations' journal folders.
-            for (const QString &sub : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
-                QDir inner(dir.filePath(sub));
-                for (const QString &name : inner.entryList({QStringLiteral("*.csv")}, QDir::Files | QDir::System, QDir::Name))
-                    if (wanted(name))
-                        files << inner.filePath(name);
-            }
-        } else if (info.exists() || info.isSymLink()) {
-            if (wanted(info.fileName()))
-                files << path;
-            else if (problems)
-                *problems << QStringLiteral("%1：不是 readings-YYYY-MM-DD.csv 或 cells-YYYY-MM-DD.csv，未读").arg(path);
-        } else if (problems) {
-            *problems << QStringLiteral("%1：不存在").arg(path);
-        }
-    }
-    // A folder reached twice (a link to it, or named twice) is read once.
-    QSet<QString> seen;
-    QStringList unique;
-    for (const QString &f : qAsConst(files)) {
-        const QString canonical = QFileInfo(f).canonicalFilePath();
-        if (!seen.contains(canonical.isEmpty() ? f : canonical)) {
-            seen.insert(canonical.isEmpty() ? f : canonical);
-            unique << f;
-        }
-    }
-    files = unique;
-    // Day by day, readings and cells of a day together: time order across files.
-    std::sort(files.begin(), files.end(), [](const QString &a, const QString &b) {
-        const QString da = QFileInfo(a).fileName().section('-', 1), db = QFileInfo(b).fileName().section('-', 1);
-        return da != db ? da < db : a < b;
-    });
-    return files;
+    return journal::findDailyFiles(paths, {QLatin1String(journal::kReadingsPrefix), QLatin1String(journal::kCellsPrefix)},
+                                   [this](const QDate &day) {
+                                       return (!m_options.from.isValid() || day >= m_options.from)
+                                              && (!m_options.to.isValid() || day <= m_options.to);
+                                   },
+                                   problems);
 }
 
 void Collector::add(const QString &scope, const LimitKey &limits, const QDateTime &time, meter::Verdict verdict,

@@ -1,0 +1,536 @@
+#include "matcher.h"
+
+#include <QHash>
+
+#include <algorithm>
+#include <limits>
+#include <numeric>
+#include <random>
+#include <vector>
+
+namespace match {
+
+namespace {
+
+// Figures written with four decimals and read back must judge the same: a
+// hair of slack at the rules' edges.
+constexpr double kSlack = 1e-9;
+
+double vOf(const Cell &c) { return std::fabs(c.v); }
+
+bool withinRules(double minR, double maxR, double meanR, double minV, double maxV, const Rules &rules)
+{
+    return (maxR - minR) / meanR * 100.0 <= rules.rSpreadPct + kSlack
+           && (maxV - minV) * 1000.0 <= rules.vSpreadMv + kSlack;
+}
+
+QString pctText(double v) { return QString::number(v, 'g', 4); }
+
+// Disjoint groups of P cells that keep the rules, swept from the low end of
+// R (or of V); one rule may be left out, to tell which of them binds.
+QVector<QVector<int>> formGroups(const QVector<Cell> &cells, const Rules &rules, bool byR, bool useR, bool useV)
+{
+    const int n = cells.size(), p = rules.parallel;
+    auto key = [&](int i) { return byR ? cells[i].r : vOf(cells[i]); };
+    std::vector<int> order(static_cast<size_t>(n));
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return key(a) < key(b); });
+    std::vector<char> used(size_t(n), 0);
+    Rules loose = rules;
+    if (!useR)
+        loose.rSpreadPct = std::numeric_limits<double>::infinity();
+    if (!useV)
+        loose.vSpreadMv = std::numeric_limits<double>::infinity();
+    const double vWidth = loose.vSpreadMv / 1000.0;
+    QVector<QVector<int>> groups;
+    int left = n;
+    size_t pos = 0;
+    std::vector<int> candidates, byV;
+    while (left >= p) {
+        while (used[size_t(order[pos])])
+            ++pos;
+        const int low = order[pos];
+        // The lowest cell left is the lowest of any group it can join:
+        // max − min ≤ r·mean ≤ r·max bounds the others.
+        double bound = std::numeric_limits<double>::infinity();
+        if (byR && useR && loose.rSpreadPct < 100.0)
+            bound = cells[low].r / (1.0 - loose.rSpreadPct / 100.0);
+        else if (!byR && useV)
+            bound = vOf(cells[low]) + vWidth;
+        candidates.clear();
+        for (size_t k = pos; k < order.size() && key(order[k]) <= bound * (1 + kSlack); ++k)
+            if (!used[size_t(order[k])])
+                candidates.push_back(order[k]);
+        QVector<int> group;
+        if (int(candidates.size()) >= p) {
+            // Sweeping by R with the V rule: the V window around the lowest
+            // cell that holds the most candidates, then its P lowest in R.
+            double from = -std::numeric_limits<double>::infinity(), to = -from;
+            if (byR && useV) {
+                byV.assign(candidates.begin(), candidates.end());
+                std::sort(byV.begin(), byV.end(), [&](int a, int b) { return vOf(cells[a]) < vOf(cells[b]); });
+                const double v0 = vOf(cells[low]);
+                int best = 0;
+                size_t end = 0;
+                for (size_t s = 0; s < byV.size(); ++s) {
+                    const double a = vOf(cells[byV[s]]);
+                    if (a < v0 - vWidth - kSlack || a > v0)
+                        continue;
+                    end = std::max(end, s);
+                    while (end < byV.size() && vOf(cells[byV[end]]) <= a + vWidth + kSlack)
+                        ++end;
+                    if (int(end - s) > best) {
+                        best = int(end - s);
+                        from = a;
+                        to = a + vWidth;
+                    }
+                }
+            }
+            for (int c : candidates) {
+                if (vOf(cells[c]) < from - kSlack || vOf(cells[c]) > to + kSlack)
+                    continue;
+                group.append(c);
+                if (group.size() == p)
+                    break;
+            }
+            if (group.size() == p) {
+                double minR = 1e300, maxR = -1e300, sumR = 0, minV = 1e300, maxV = -1e300;
+                for (int c : group) {
+                    minR = std::min(minR, cells[c].r), maxR = std::max(maxR, cells[c].r), sumR += cells[c].r;
+                    minV = std::min(minV, vOf(cells[c])), maxV = std::max(maxV, vOf(cells[c]));
+                }
+                if (!withinRules(minR, maxR, sumR / p, minV, maxV, loose))
+                    group.clear();
+            } else {
+                group.clear();
+            }
+        }
+        if (group.isEmpty()) {
+            used[size_t(low)] = 1; // fits no group: a spare
+            --left;
+            continue;
+        }
+        for (int c : group)
+            used[size_t(c)] = 1;
+        left -= p;
+        groups.append(group);
+    }
+    return groups;
+}
+
+// Swaps cells between groups, and with the spares, keeping every group
+// inside the rules, to make the groups' conductances (and capacities) equal.
+class Search
+{
+public:
+    Search(const QVector<Cell> &cells, const Rules &rules, const QVector<QVector<int>> &start, quint32 seed)
+        : m_cells(cells), m_rules(rules), m_s(start.size()), m_p(rules.parallel), m_random(seed)
+    {
+        const int n = cells.size();
+        m_where.assign(size_t(n), -1);
+        m_groups.resize(size_t(m_s));
+        m_g.assign(size_t(m_s), 0.0);
+        m_c.assign(size_t(m_s), 0.0);
+        for (int g = 0; g < m_s; ++g) {
+            for (int c : start[g]) {
+                m_groups[size_t(g)].push_back(c);
+                m_where[size_t(c)] = g;
+                m_g[size_t(g)] += 1.0 / cells[c].r;
+                m_c[size_t(g)] += capacity(c);
+            }
+        }
+        m_byR.resize(size_t(n));
+        std::iota(m_byR.begin(), m_byR.end(), 0);
+        std::sort(m_byR.begin(), m_byR.end(), [&](int a, int b) { return cells[a].r < cells[b].r; });
+        m_rank.resize(size_t(n));
+        for (int k = 0; k < n; ++k)
+            m_rank[size_t(m_byR[size_t(k)])] = k;
+    }
+
+    void anneal(int moves);
+    void polish(int rounds);
+    QVector<QVector<int>> groups() const;
+
+private:
+    double capacity(int c) const { return m_rules.useCapacity ? m_cells[c].capacity : 0.0; }
+    double relVariance(double sum, double sumSq) const { return sum > 0 ? m_s * sumSq / (sum * sum) - 1.0 : 0.0; }
+    // Whether group g keeps the rules with cell `out` replaced by `in`.
+    bool fits(int g, int out, int in) const;
+    // The score the polish lowers: relative ranges of conductance (and capacity).
+    double rangeScore(const std::vector<double> &values, int a, double va, int b, double vb, double total,
+                      const std::vector<int> &top, const std::vector<int> &bottom) const;
+    void swapCells(int x, int y);
+
+    const QVector<Cell> &m_cells;
+    const Rules &m_rules;
+    int m_s, m_p;
+    std::mt19937 m_random;
+    std::vector<int> m_where;               // group of a cell, or -1 for a spare
+    std::vector<std::vector<int>> m_groups;
+    std::vector<double> m_g, m_c;           // Σ 1/R and Σ C per group
+    std::vector<int> m_byR, m_rank;
+};
+
+bool Search::fits(int g, int out, int in) const
+{
+    double minR = m_cells[in].r, maxR = minR, sumR = minR, minV = vOf(m_cells[in]), maxV = minV;
+    for (int c : m_groups[size_t(g)]) {
+        if (c == out)
+            continue;
+        const double r = m_cells[c].r, v = vOf(m_cells[c]);
+        minR = std::min(minR, r), maxR = std::max(maxR, r), sumR += r;
+        minV = std::min(minV, v), maxV = std::max(maxV, v);
+    }
+    return withinRules(minR, maxR, sumR / m_p, minV, maxV, m_rules);
+}
+
+void Search::swapCells(int x, int y)
+{
+    const int a = m_where[size_t(x)], b = m_where[size_t(y)];
+    const double dg = 1.0 / m_cells[y].r - 1.0 / m_cells[x].r, dc = capacity(y) - capacity(x);
+    auto &ga = m_groups[size_t(a)];
+    *std::find(ga.begin(), ga.end(), x) = y;
+    m_g[size_t(a)] += dg, m_c[size_t(a)] += dc;
+    if (b >= 0) {
+        auto &gb = m_groups[size_t(b)];
+        *std::find(gb.begin(), gb.end(), y) = x;
+        m_g[size_t(b)] -= dg, m_c[size_t(b)] -= dc;
+    }
+    m_where[size_t(x)] = b;
+    m_where[size_t(y)] = a;
+}
+
+void Search::anneal(int moves)
+{
+    const int n = m_cells.size();
+    if (m_s < 2 && n == m_s * m_p)
+        return;
+    double sumG = 0, sqG = 0, sumC = 0, sqC = 0;
+    for (int g = 0; g < m_s; ++g)
+        sumG += m_g[size_t(g)], sqG += m_g[size_t(g)] * m_g[size_t(g)], sumC += m_c[size_t(g)],
+            sqC += m_c[size_t(g)] * m_c[size_t(g)];
+    auto objective = [&](double sg, double qg, double sc, double qc) {
+        return relVariance(sg, qg) + (m_rules.useCapacity ? relVariance(sc, qc) : 0.0);
+    };
+    double f = objective(sumG, sqG, sumC, sqC);
+    // Cooling from a temperature that lets about one in three worsening
+    // moves through, to one that lets none.
+    const double t0 = std::max(f * 1e-2, 1e-12), t1 = std::max(f * 1e-9, 1e-16);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    std::uniform_int_distribution<int> anyGroup(0, m_s - 1), anySlot(0, m_p - 1), anyCell(0, n - 1), near(1, 24);
+    for (int k = 0; k < moves; ++k) {
+        const double t = t0 * std::pow(t1 / t0, double(k) / moves);
+        const int a = anyGroup(m_random);
+        const int x = m_groups[size_t(a)][size_t(anySlot(m_random))];
+        int y;
+        if (k & 1) {
+            y = anyCell(m_random);
+        } else {
+            const int step = near(m_random);
+            const int rank = m_rank[size_t(x)] + ((k & 2) ? step : -step);
+            if (rank < 0 || rank >= n)
+                continue;
+            y = m_byR[size_t(rank)];
+        }
+        const int b = m_where[size_t(y)];
+        if (b == a)
+            continue;
+        const double dg = 1.0 / m_cells[y].r - 1.0 / m_cells[x].r, dc = capacity(y) - capacity(x);
+        const double ga = m_g[size_t(a)], ca = m_c[size_t(a)];
+        double sg = sumG + (b < 0 ? dg : 0.0), qg = sqG - ga * ga + (ga + dg) * (ga + dg);
+        double sc = sumC + (b < 0 ? dc : 0.0), qc = sqC - ca * ca + (ca + dc) * (ca + dc);
+        if (b >= 0) {
+            const double gb = m_g[size_t(b)], cb = m_c[size_t(b)];
+            qg += -gb * gb + (gb - dg) * (gb - dg);
+            qc += -cb * cb + (cb - dc) * (cb - dc);
+        }
+        const double f2 = objective(sg, qg, sc, qc);
+        if (f2 > f && unit(m_random) >= std::exp((f - f2) / t))
+            continue;
+        if (!fits(a, x, y) || (b >= 0 && !fits(b, y, x)))
+            continue;
+        swapCells(x, y);
+        sumG = sg, sqG = qg, sumC = sc, sqC = qc, f = f2;
+    }
+}
+
+double Search::rangeScore(const std::vector<double> &values, int a, double va, int b, double vb, double total,
+                          const std::vector<int> &top, const std::vector<int> &bottom) const
+{
+    double hi = va, lo = va;
+    if (b >= 0)
+        hi = std::max(hi, vb), lo = std::min(lo, vb);
+    for (int g : top)
+        if (g != a && g != b) {
+            hi = std::max(hi, values[size_t(g)]);
+            break;
+        }
+    for (int g : bottom)
+        if (g != a && g != b) {
+            lo = std::min(lo, values[size_t(g)]);
+            break;
+        }
+    return (hi - lo) / (total / m_s);
+}
+
+void Search::polish(int rounds)
+{
+    const int n = m_cells.size();
+    auto extremes = [this](const std::vector<double> &values, std::vector<int> &top, std::vector<int> &bottom) {
+        std::vector<int> all(static_cast<size_t>(m_s));
+        std::iota(all.begin(), all.end(), 0);
+        const size_t k = std::min<size_t>(3, all.size());
+        std::partial_sort(all.begin(), all.begin() + long(k), all.end(),
+                          [&](int x, int y) { return values[size_t(x)] > values[size_t(y)]; });
+        top.assign(all.begin(), all.begin() + long(k));
+        std::partial_sort(all.begin(), all.begin() + long(k), all.end(),
+                          [&](int x, int y) { return values[size_t(x)] < values[size_t(y)]; });
+        bottom.assign(all.begin(), all.begin() + long(k));
+    };
+    std::vector<int> topG, bottomG, topC, bottomC;
+    for (int round = 0; round < rounds; ++round) {
+        double sumG = 0, sumC = 0;
+        for (int g = 0; g < m_s; ++g)
+            sumG += m_g[size_t(g)], sumC += m_c[size_t(g)];
+        extremes(m_g, topG, bottomG);
+        if (m_rules.useCapacity)
+            extremes(m_c, topC, bottomC);
+        auto score = [&](int a, double ga, double ca, int b, double gb, double cb, double sg, double sc) {
+            double s = rangeScore(m_g, a, ga, b, gb, sg, topG, bottomG);
+            if (m_rules.useCapacity)
+                s += rangeScore(m_c, a, ca, b, cb, sc, topC, bottomC);
+            return s;
+        };
+        const double now = score(topG[0], m_g[size_t(topG[0])], m_c[size_t(topG[0])], -1, 0, 0, sumG, sumC);
+        double best = now * (1 - 1e-12);
+        int bestX = -1, bestY = -1;
+        std::vector<int> ends {topG[0], bottomG[0]};
+        if (m_rules.useCapacity)
+            ends.insert(ends.end(), {topC[0], bottomC[0]});
+        for (int a : ends) {
+            for (int x : m_groups[size_t(a)]) {
+                for (int y = 0; y < n; ++y) {
+                    const int b = m_where[size_t(y)];
+                    if (b == a)
+                        continue;
+                    const double dg = 1.0 / m_cells[y].r - 1.0 / m_cells[x].r, dc = capacity(y) - capacity(x);
+                    const double s = b >= 0 ? score(a, m_g[size_t(a)] + dg, m_c[size_t(a)] + dc, b, m_g[size_t(b)] - dg,
+                                                    m_c[size_t(b)] - dc, sumG, sumC)
+                                            : score(a, m_g[size_t(a)] + dg, m_c[size_t(a)] + dc, -1, 0, 0, sumG + dg, sumC + dc);
+                    if (s < best && fits(a, x, y) && (b < 0 || fits(b, y, x)))
+                        best = s, bestX = x, bestY = y;
+                }
+            }
+        }
+        if (bestX < 0)
+            return;
+        swapCells(bestX, bestY);
+    }
+}
+
+QVector<QVector<int>> Search::groups() const
+{
+    QVector<QVector<int>> out;
+    for (const auto &g : m_groups) {
+        QVector<int> cells(g.begin(), g.end());
+        std::sort(cells.begin(), cells.end(), [this](int a, int b) { return m_cells[a].r < m_cells[b].r; });
+        out.append(cells);
+    }
+    return out;
+}
+
+void finishPlan(Plan &plan, const QVector<Cell> &cells, const Rules &rules)
+{
+    QVector<double> rg, cap;
+    QVector<char> used(cells.size(), 0);
+    plan.groupsBreakingRules = 0;
+    for (const QVector<int> &g : plan.groups) {
+        const GroupFigures f = figuresOf(cells, g);
+        rg.append(f.rg);
+        cap.append(f.capacity);
+        if (!keepsRules(f, rules))
+            ++plan.groupsBreakingRules;
+        for (int c : g)
+            used[c] = 1;
+    }
+    plan.spares.clear();
+    for (int c = 0; c < cells.size(); ++c)
+        if (!used[c])
+            plan.spares.append(c);
+    plan.rgSpread = spreadOf(rg);
+    plan.capacitySpread = rules.useCapacity ? spreadOf(cap) : NAN;
+}
+
+} // namespace
+
+Choice chooseCells(const QVector<Cell> &records, const QSet<QString> &voidedRecords, const Rules &rules,
+                   const QHash<QString, QString> &placed)
+{
+    Choice out;
+    QHash<QString, int> newest;
+    QStringList ids;
+    for (int i = 0; i < records.size(); ++i) {
+        const Cell &c = records[i];
+        if (!c.record.isEmpty() && voidedRecords.contains(c.station + QLatin1Char(',') + c.record))
+            continue;
+        if (c.id.isEmpty()) {
+            out.excluded.append({c, QStringLiteral("没有电芯编号")});
+            continue;
+        }
+        const auto it = newest.find(c.id);
+        if (it == newest.end()) {
+            newest.insert(c.id, i);
+            ids << c.id;
+            continue;
+        }
+        ++out.superseded;
+        if (!(c.time < records[*it].time))
+            *it = i;
+    }
+    for (const QString &id : qAsConst(ids)) {
+        const Cell &c = records[newest.value(id)];
+        QString why;
+        if (placed.contains(id))
+            why = QStringLiteral("已在电池包 %1 中").arg(placed.value(id));
+        else if (rules.passOnly && c.verdict != QLatin1String("PASS"))
+            why = c.verdict.isEmpty() ? QStringLiteral("没有判定") : QStringLiteral("判定 %1").arg(c.verdict);
+        else if (!rules.lot.isEmpty() && c.lot != rules.lot)
+            why = QStringLiteral("批次 %1").arg(c.lot.isEmpty() ? QStringLiteral("—") : c.lot);
+        else if (!rules.grades.isEmpty() && !rules.grades.contains(c.grade))
+            why = QStringLiteral("等级 %1").arg(c.grade.isEmpty() ? QStringLiteral("—") : c.grade);
+        else if (!(std::isfinite(c.r) && c.r > 0 && std::isfinite(c.v)))
+            why = QStringLiteral("读数不可用（过载或缺失）");
+        else if (rules.useCapacity && !(std::isfinite(c.capacity) && c.capacity > 0))
+            why = QStringLiteral("容量文件中没有它");
+        if (why.isEmpty())
+            out.usable.append(c);
+        else
+            out.excluded.append({c, why});
+    }
+    return out;
+}
+
+GroupFigures figuresOf(const QVector<Cell> &cells, const QVector<int> &group)
+{
+    GroupFigures f;
+    f.n = group.size();
+    if (group.isEmpty())
+        return f;
+    double minR = 1e300, maxR = -1e300, sumR = 0, minV = 1e300, maxV = -1e300, g = 0, cap = 0;
+    for (int c : group) {
+        const double r = cells[c].r, v = vOf(cells[c]);
+        minR = std::min(minR, r), maxR = std::max(maxR, r), sumR += r;
+        minV = std::min(minV, v), maxV = std::max(maxV, v);
+        g += 1.0 / r;
+        cap += cells[c].capacity;
+    }
+    f.meanR = sumR / f.n;
+    f.spreadRPct = (maxR - minR) / f.meanR * 100.0;
+    f.spreadVMv = (maxV - minV) * 1000.0;
+    f.rg = 1.0 / g;
+    f.capacity = cap;
+    return f;
+}
+
+bool keepsRules(const GroupFigures &f, const Rules &rules)
+{
+    return f.n == rules.parallel && f.spreadRPct <= rules.rSpreadPct + kSlack && f.spreadVMv <= rules.vSpreadMv + kSlack;
+}
+
+double spreadOf(const QVector<double> &values)
+{
+    if (values.isEmpty())
+        return NAN;
+    const auto [lo, hi] = std::minmax_element(values.begin(), values.end());
+    const double mean = std::accumulate(values.begin(), values.end(), 0.0) / values.size();
+    return (*hi - *lo) / mean;
+}
+
+Plan matchCells(const QVector<Cell> &cells, const Rules &rules, quint32 seed)
+{
+    Plan plan;
+    const int s = rules.series, p = rules.parallel;
+    if (s < 1 || p < 1) {
+        plan.problem = QStringLiteral("布局不对：串数和并数都要至少为 1");
+        return plan;
+    }
+    const QVector<QVector<int>> formed = formGroups(cells, rules, true, true, true);
+    plan.groupsPossible = formed.size();
+    if (cells.size() < s * p) {
+        plan.problem = QStringLiteral("电芯不够：可用 %1 个，%2 串 × %3 并需要 %4 个").arg(cells.size()).arg(s).arg(p).arg(s * p);
+        return plan;
+    }
+    if (formed.size() < s) {
+        // Which rule binds: each one alone, swept along its own quantity.
+        const int byR = formGroups(cells, rules, true, true, false).size();
+        const int byV = formGroups(cells, rules, false, false, true).size();
+        const QString rRule = QStringLiteral("ΔR ≤ %1%").arg(pctText(rules.rSpreadPct));
+        const QString vRule = QStringLiteral("ΔV ≤ %1 mV").arg(pctText(rules.vSpreadMv));
+        QString binding;
+        if (byR < s && byV < s)
+            binding = QStringLiteral("%1 和 %2 各自都不够（只按 ΔR %3 组，只按 ΔV %4 组）").arg(rRule, vRule).arg(byR).arg(byV);
+        else if (byR < s)
+            binding = QStringLiteral("受 %1 限制（只按 ΔR 也只能组 %2 组）").arg(rRule).arg(byR);
+        else if (byV < s)
+            binding = QStringLiteral("受 %1 限制（只按 ΔV 也只能组 %2 组）").arg(vRule).arg(byV);
+        else
+            binding = QStringLiteral("%1 与 %2 同时满足时不够（各自可组 %3 / %4 组）").arg(rRule, vRule).arg(byR).arg(byV);
+        plan.problem = QStringLiteral("规则无法满足：%1 个可用电芯最多组成 %2 个 %3 并组，需要 %4 组；%5")
+                           .arg(cells.size()).arg(formed.size()).arg(p).arg(s).arg(binding);
+        return plan;
+    }
+    // S neighbouring groups of the sweep whose resistances lie closest
+    // together: the search starts from there.
+    int first = 0;
+    double bestSpread = std::numeric_limits<double>::infinity();
+    for (int i = 0; i + s <= formed.size(); ++i) {
+        QVector<double> rg;
+        for (int g = i; g < i + s; ++g)
+            rg.append(figuresOf(cells, formed[g]).rg);
+        const double spread = spreadOf(rg);
+        if (spread < bestSpread)
+            bestSpread = spread, first = i;
+    }
+    Search search(cells, rules, formed.mid(first, s), seed);
+    search.anneal(std::max(200000, 600 * cells.size()));
+    search.polish(4 * s);
+    plan.groups = search.groups();
+    std::sort(plan.groups.begin(), plan.groups.end(),
+              [&](const QVector<int> &a, const QVector<int> &b) { return figuresOf(cells, a).rg < figuresOf(cells, b).rg; });
+    finishPlan(plan, cells, rules);
+    if (plan.groupsBreakingRules > 0) { // never handed out
+        plan.problem = QStringLiteral("内部错误：%1 组不合规则，不给出方案").arg(plan.groupsBreakingRules);
+        plan.groups.clear();
+        return plan;
+    }
+    plan.ok = true;
+    return plan;
+}
+
+Plan snakePlan(const QVector<Cell> &cells, const Rules &rules)
+{
+    Plan plan;
+    const int s = rules.series, p = rules.parallel;
+    if (s < 1 || p < 1 || cells.size() < s * p) {
+        plan.problem = QStringLiteral("电芯不够");
+        return plan;
+    }
+    QVector<int> order(cells.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::sort(order.begin(), order.end(), [&](int a, int b) { return cells[a].r < cells[b].r; });
+    const double median = cells[order[order.size() / 2]].r;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](int a, int b) { return std::fabs(cells[a].r - median) < std::fabs(cells[b].r - median); });
+    order.resize(s * p);
+    std::sort(order.begin(), order.end(), [&](int a, int b) { return cells[a].r < cells[b].r; });
+    plan.groups.resize(s);
+    for (int k = 0; k < order.size(); ++k) {
+        const int round = k / s, at = k % s;
+        plan.groups[round % 2 == 0 ? at : s - 1 - at].append(order[k]);
+    }
+    finishPlan(plan, cells, rules);
+    plan.ok = true;
+    return plan;
+}
+
+} // namespace match

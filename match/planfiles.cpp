@@ -1,0 +1,99 @@
+#include "planfiles.h"
+
+#include "journal/csvrecords.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace match {
+
+namespace {
+
+QString fixed(double v, int decimals) { return std::isfinite(v) ? QString::number(v, 'f', decimals) : QStringLiteral("—"); }
+QJsonValue number(double v) { return std::isfinite(v) ? QJsonValue(v) : QJsonValue(QJsonValue::Null); }
+
+} // namespace
+
+QString planCsv(const PlanView &view)
+{
+    QString text = QStringLiteral("pack,group,slot,cell_id,r_mohm,v,lot,record\n");
+    for (int g = 0; g < view.plan.groups.size(); ++g)
+        for (int s = 0; s < view.plan.groups[g].size(); ++s) {
+            const Cell &c = view.cells[view.plan.groups[g][s]];
+            text += QStringList {journal::csvField(view.pack), QString::number(g + 1), QString::number(s + 1),
+                                 journal::csvField(c.id), fixed(c.r, 4), fixed(c.v, 4), journal::csvField(c.lot),
+                                 journal::csvField(c.record)}
+                        .join(QLatin1Char(','))
+                    + QLatin1Char('\n');
+        }
+    return text;
+}
+
+QByteArray planJson(const PlanView &view)
+{
+    QJsonArray groups;
+    for (int g = 0; g < view.plan.groups.size(); ++g) {
+        const GroupFigures f = figuresOf(view.cells, view.plan.groups[g]);
+        QJsonArray cells;
+        for (int s = 0; s < view.plan.groups[g].size(); ++s) {
+            const Cell &c = view.cells[view.plan.groups[g][s]];
+            cells.append(QJsonObject {{"slot", s + 1}, {"cell_id", c.id}, {"r_mohm", number(c.r)}, {"v", number(c.v)},
+                                      {"lot", c.lot}, {"record", c.record}});
+        }
+        groups.append(QJsonObject {{"group", g + 1}, {"n", f.n}, {"mean_r_mohm", number(f.meanR)},
+                                   {"spread_r_pct", number(f.spreadRPct)}, {"spread_v_mv", number(f.spreadVMv)},
+                                   {"rg_mohm", number(f.rg)}, {"capacity_mah", number(view.rules.useCapacity ? f.capacity : NAN)},
+                                   {"cells", cells}});
+    }
+    QJsonArray spares, excluded;
+    for (int c : view.plan.spares)
+        spares.append(view.cells[c].id);
+    for (const Exclusion &e : view.excluded)
+        excluded.append(QJsonObject {{"cell_id", e.cell.id}, {"record", e.cell.record}, {"reason", e.reason}});
+    const QJsonObject root {
+        {"pack", view.pack}, {"series", view.rules.series}, {"parallel", view.rules.parallel},
+        {"r_spread_pct", view.rules.rSpreadPct}, {"v_spread_mv", view.rules.vSpreadMv},
+        {"rg_spread", number(view.plan.rgSpread)}, {"capacity_spread", number(view.plan.capacitySpread)},
+        {"snake_rg_spread", number(view.snake.rgSpread)}, {"snake_groups_breaking_rules", view.snake.groupsBreakingRules},
+        {"groups", groups}, {"spares", spares}, {"excluded", excluded}};
+    return QJsonDocument(root).toJson();
+}
+
+QString planSummary(const PlanView &view)
+{
+    QString t;
+    const Rules &r = view.rules;
+    t += QStringLiteral("电池包 %1：%2 串 × %3 并，组内 ΔR ≤ %4%，ΔV ≤ %5 mV\n")
+             .arg(view.pack).arg(r.series).arg(r.parallel).arg(r.rSpreadPct).arg(r.vSpreadMv);
+    t += QStringLiteral("%1 %2 %3 %4 %5 %6%7\n")
+             .arg(QStringLiteral("组"), 4).arg(QStringLiteral("n"), 3).arg(QStringLiteral("平均R mΩ"), 10)
+             .arg(QStringLiteral("ΔR %"), 7).arg(QStringLiteral("ΔV mV"), 7).arg(QStringLiteral("R_g mΩ"), 10)
+             .arg(r.useCapacity ? QStringLiteral("  容量 mAh") : QString());
+    for (int g = 0; g < view.plan.groups.size(); ++g) {
+        const GroupFigures f = figuresOf(view.cells, view.plan.groups[g]);
+        t += QStringLiteral("%1 %2 %3 %4 %5 %6%7\n")
+                 .arg(g + 1, 4).arg(f.n, 3).arg(fixed(f.meanR, 4), 10).arg(fixed(f.spreadRPct, 2), 7)
+                 .arg(fixed(f.spreadVMv, 1), 7).arg(fixed(f.rg, 5), 10)
+                 .arg(r.useCapacity ? QStringLiteral("  %1").arg(fixed(f.capacity, 0)) : QString());
+    }
+    t += QStringLiteral("各组 R_g 极差 %1%").arg(fixed(view.plan.rgSpread * 100, 4));
+    if (r.useCapacity)
+        t += QStringLiteral("，容量极差 %1%").arg(fixed(view.plan.capacitySpread * 100, 4));
+    if (view.snake.ok)
+        t += QStringLiteral("（按 R 排序蛇形分配：%1%，%2 组越出规则）").arg(fixed(view.snake.rgSpread * 100, 4)).arg(view.snake.groupsBreakingRules);
+    t += QLatin1Char('\n');
+    t += QStringLiteral("备用 %1 个").arg(view.plan.spares.size());
+    QStringList spares;
+    for (int c : view.plan.spares)
+        spares << QStringLiteral("%1 (%2 mΩ, %3 V)").arg(view.cells[c].id, fixed(view.cells[c].r, 4), fixed(view.cells[c].v, 4));
+    t += spares.isEmpty() ? QStringLiteral("\n") : QStringLiteral("：%1\n").arg(spares.join(QStringLiteral("，")));
+    t += QStringLiteral("未用 %1 个").arg(view.excluded.size());
+    QStringList out;
+    for (const Exclusion &e : view.excluded)
+        out << QStringLiteral("%1（%2）").arg(e.cell.id.isEmpty() ? e.cell.record : e.cell.id, e.reason);
+    t += out.isEmpty() ? QStringLiteral("\n") : QStringLiteral("：%1\n").arg(out.join(QStringLiteral("，")));
+    return t;
+}
+
+} // namespace match

@@ -1,0 +1,28 @@
+#ifndef PLANFILES_H
+#define PLANFILES_H
+
+#include "matcher.h"
+
+// A plan as the files and the table the pack builder reads.
+namespace match {
+
+struct PlanView
+{
+    QString pack;
+    Rules rules;
+    QVector<Cell> cells;        // the usable cells the plan indexes
+    QVector<Exclusion> excluded;
+    Plan plan;
+    Plan snake;                 // the hand method on the same cells, for comparison
+};
+
+// pack,group,slot,cell_id,r_mohm,v,lot,record
+QString planCsv(const PlanView &view);
+QByteArray planJson(const PlanView &view);
+// Per group n, mean R, ΔR %, ΔV mV, R_g; the spread beside the snake's;
+// the spares and the cells left out, each with its reason.
+QString planSummary(const PlanView &view);
+
+} // namespace match
+
+#endif // PLANFILES_H

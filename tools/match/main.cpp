@@ -1,0 +1,226 @@
+// zentrel-match: pack matching from the station's cell records.
+//   zentrel-match FILE|FOLDER... --series S --parallel P [--r-spread PCT]
+//       [--v-spread MV] [--lot L] [--grades A,B] [--capacity FILE]
+//       [--pack-id ID] --plan plan.csv [--json plan.json] [--pdf sheet.pdf]
+//       [--png sheet.png] [--journal-dir DIR] [--dry-run]
+//   zentrel-match --cancel PACK-ID [--journal-dir DIR]
+// Exit status: 0 done, 1 a file could not be read or written (named; the
+// rest used), 2 nothing to read or a wrong option, 3 the rules cannot be met.
+#include "journal/csvrecords.h"
+#include "match/cellfiles.h"
+#include "match/packledger.h"
+#include "match/packsheet.h"
+#include "match/planfiles.h"
+#include "station/station.h"
+#include "storage/textfile.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+
+#include <cstdio>
+
+namespace {
+
+void say(const QString &text)
+{
+    std::fprintf(stderr, "zentrel-match: %s\n", qPrintable(text));
+}
+
+// The folder of the ledger: named, or the first folder read (or the folder
+// of the first file).
+QString ledgerFolder(const QString &named, const QStringList &paths)
+{
+    if (!named.isEmpty())
+        return named;
+    for (const QString &p : paths)
+        if (QFileInfo(p).isDir())
+            return p;
+    return paths.isEmpty() ? QString() : QFileInfo(paths.first()).absolutePath();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // Sheets are drawn offscreen: no display needed.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    QGuiApplication::setApplicationName(QStringLiteral("zentrel-match"));
+    QGuiApplication::setApplicationVersion(QStringLiteral(ZENTREL_VERSION));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Pack matching (配组) from Zentrel's cells-*.csv records."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption seriesOpt("series", "Groups in series (S).", "S");
+    const QCommandLineOption parallelOpt("parallel", "Cells in parallel per group (P).", "P");
+    const QCommandLineOption rSpreadOpt("r-spread", "Largest ΔR within a group, % of its mean R (default 5).", "pct", "5");
+    const QCommandLineOption vSpreadOpt("v-spread", "Largest ΔV within a group in mV (default 20).", "mv", "20");
+    const QCommandLineOption lotOpt("lot", "Only cells of this lot.", "lot");
+    const QCommandLineOption gradesOpt("grades", "Only cells of these grades (comma-separated).", "list");
+    const QCommandLineOption anyVerdictOpt("any-verdict", "Use NG cells too (default: PASS only).");
+    const QCommandLineOption capacityOpt("capacity", "CSV of cell_id,capacity (mAh): equal group capacities too.", "file");
+    const QCommandLineOption packOpt("pack-id", "The pack's ID (default PACK-YYYYMMDD-N).", "id");
+    const QCommandLineOption planOpt("plan", "Write the plan as CSV to this file.", "file");
+    const QCommandLineOption jsonOpt("json", "Write the plan as JSON to this file.", "file");
+    const QCommandLineOption pdfOpt("pdf", "Write the assembly sheet as a PDF (A4).", "file");
+    const QCommandLineOption pngOpt("png", "Write the assembly sheet as PNG (further pages as NAME-2.png, ...).", "file");
+    const QCommandLineOption dirOpt("journal-dir", "The folder of the pack ledger (default: the first folder read).", "dir");
+    const QCommandLineOption dryOpt("dry-run", "Show the plan only: no files, no ledger line.");
+    const QCommandLineOption cancelOpt("cancel", "Cancel a pack in the ledger: its cells are free again.", "pack-id");
+    parser.addOptions({seriesOpt, parallelOpt, rSpreadOpt, vSpreadOpt, lotOpt, gradesOpt, anyVerdictOpt, capacityOpt,
+                       packOpt, planOpt, jsonOpt, pdfOpt, pngOpt, dirOpt, dryOpt, cancelOpt});
+    parser.addPositionalArgument("paths", "Files or folders (searched for cells-*.csv).", "FILE|FOLDER...");
+    parser.process(app);
+    const QStringList paths = parser.positionalArguments();
+
+    if (parser.isSet(cancelOpt)) {
+        const QString folder = ledgerFolder(parser.value(dirOpt), paths);
+        if (folder.isEmpty()) {
+            say(QStringLiteral("--cancel needs --journal-dir (the folder of packs-*.csv)"));
+            return 2;
+        }
+        match::PackLedger ledger(folder);
+        QString error;
+        if (!ledger.cancel(parser.value(cancelOpt), QDateTime::currentDateTime(), &error)) {
+            say(QStringLiteral("%1（%2）").arg(error, folder));
+            return 1;
+        }
+        std::printf("已取消电池包 %s，其电芯可再配组。\n", qPrintable(parser.value(cancelOpt)));
+        return 0;
+    }
+
+    match::Rules rules;
+    bool okS = false, okP = false, okR = false, okV = false;
+    rules.series = parser.value(seriesOpt).toInt(&okS);
+    rules.parallel = parser.value(parallelOpt).toInt(&okP);
+    rules.rSpreadPct = parser.value(rSpreadOpt).toDouble(&okR);
+    rules.vSpreadMv = parser.value(vSpreadOpt).toDouble(&okV);
+    if (!okS || !okP || rules.series < 1 || rules.parallel < 1 || rules.series * qint64(rules.parallel) > 100000) {
+        say(QStringLiteral("--series and --parallel take whole numbers of at least 1 (--help)"));
+        return 2;
+    }
+    if (!okR || !okV || !(rules.rSpreadPct >= 0) || !(rules.vSpreadMv >= 0) || rules.rSpreadPct >= 100) {
+        say(QStringLiteral("--r-spread takes a percentage below 100 and --v-spread millivolts, both at least 0"));
+        return 2;
+    }
+    rules.passOnly = !parser.isSet(anyVerdictOpt);
+    rules.lot = parser.value(lotOpt);
+    if (parser.isSet(gradesOpt))
+        rules.grades = parser.value(gradesOpt).split(QLatin1Char(','), Qt::SkipEmptyParts);
+    const bool dryRun = parser.isSet(dryOpt);
+    if (!dryRun && !parser.isSet(planOpt)) {
+        say(QStringLiteral("name the plan's file with --plan (or look first with --dry-run)"));
+        return 2;
+    }
+    if (paths.isEmpty()) {
+        say(QStringLiteral("name files or folders to read (--help)"));
+        return 2;
+    }
+    QString pack = parser.value(packOpt).trimmed();
+    if (parser.isSet(packOpt)) {
+        const QString problem = station::enteredTextProblem(pack);
+        if (pack.isEmpty() || !problem.isEmpty()) {
+            say(QStringLiteral("--pack-id: %1").arg(pack.isEmpty() ? QStringLiteral("empty") : problem));
+            return 2;
+        }
+    }
+
+    int status = 0;
+    QStringList problems;
+    const QStringList files = journal::findDailyFiles(paths, {QLatin1String(journal::kCellsPrefix)}, {}, &problems);
+    for (const QString &p : qAsConst(problems))
+        say(p);
+    if (files.isEmpty()) {
+        say(QStringLiteral("no cells-*.csv in %1").arg(paths.join(QStringLiteral(", "))));
+        return 2;
+    }
+    match::CellRecords records;
+    for (const QString &file : files) {
+        QString error;
+        if (!match::readCellRecords(file, &records, &error)) {
+            say(error);
+            status = 1;
+        }
+    }
+    if (records.records.isEmpty()) {
+        say(QStringLiteral("no cell records in %1").arg(files.join(QStringLiteral(", "))));
+        return 2;
+    }
+    if (parser.isSet(capacityOpt)) {
+        QHash<QString, double> capacities;
+        QString error;
+        if (!match::readCapacities(parser.value(capacityOpt), &capacities, &error)) {
+            say(error);
+            return 1;
+        }
+        rules.useCapacity = true;
+        for (match::Cell &c : records.records)
+            c.capacity = capacities.value(c.id, NAN);
+    }
+
+    const QString folder = ledgerFolder(parser.value(dirOpt), paths);
+    match::PackLedger ledger(folder);
+    QString error;
+    if (!ledger.load(&error)) {
+        say(error);
+        return 1;
+    }
+    const QDateTime now = QDateTime::currentDateTime();
+    if (pack.isEmpty())
+        pack = ledger.nextPackId(now.date());
+
+    const match::Choice choice = match::chooseCells(records.records, records.voided, rules, ledger.placed());
+    std::printf("%d 个文件，%d 条记录（重测覆盖 %d 条，作废 %d 条，跳过 %lld 行）；可用电芯 %d 个\n", int(files.size()),
+                int(records.records.size()), choice.superseded, int(records.voided.size()),
+                static_cast<long long>(records.skipped), int(choice.usable.size()));
+    match::PlanView view;
+    view.pack = pack;
+    view.rules = rules;
+    view.cells = choice.usable;
+    view.excluded = choice.excluded;
+    view.plan = match::matchCells(view.cells, rules);
+    if (!view.plan.ok) {
+        say(view.plan.problem);
+        std::printf("没有方案：%s\n", qPrintable(view.plan.problem));
+        return 3;
+    }
+    view.snake = match::snakePlan(view.cells, rules);
+    std::printf("%s", qPrintable(match::planSummary(view)));
+    if (dryRun)
+        return status;
+
+    // The files first, the ledger last: a plan the ledger refuses leaves no file behind.
+    QStringList written;
+    auto keep = [&](bool ok, const QString &path) {
+        if (ok) {
+            written << path;
+            return true;
+        }
+        say(QStringLiteral("%1: %2").arg(path, error));
+        return false;
+    };
+    const match::PackSheet sheet(pack, rules, view.cells, view.plan, now);
+    bool ok = keep(saveUtf8TextFile(parser.value(planOpt), match::planCsv(view), &error), parser.value(planOpt));
+    if (ok && parser.isSet(jsonOpt))
+        ok = keep(saveFileAtomically(parser.value(jsonOpt), match::planJson(view), &error), parser.value(jsonOpt));
+    if (ok && parser.isSet(pdfOpt))
+        ok = keep(sheet.writePdf(parser.value(pdfOpt), &error), parser.value(pdfOpt));
+    if (ok && parser.isSet(pngOpt))
+        ok = keep(sheet.writePngs(parser.value(pngOpt), &error), parser.value(pngOpt));
+    if (ok && !ledger.addPlan(pack, view.cells, view.plan, now, &error)) {
+        say(QStringLiteral("配组账 %1：%2").arg(folder, error));
+        ok = false;
+    }
+    if (!ok) {
+        for (const QString &path : qAsConst(written))
+            QFile::remove(path);
+        return 1;
+    }
+    std::printf("已写入 %s 与配组账 %s\n", qPrintable(written.join(QStringLiteral("、"))),
+                qPrintable(QDir(folder).filePath(journal::dailyFileName(QLatin1String(journal::kPacksPrefix), now.date()))));
+    return status;
+}

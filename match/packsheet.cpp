@@ -70,8 +70,8 @@ void PackSheet::paint(QPainter &painter, int page) const
                      QStringLiteral("规则：组内 ΔR ≤ %1% 平均 R，ΔV ≤ %2 mV    各组 R_g 极差 %3%%4    备用 %5 个")
                          .arg(m_rules.rSpreadPct)
                          .arg(m_rules.vSpreadMv)
-                         .arg(QString::number(m_plan.rgSpread * 100, 'f', 4))
-                         .arg(m_rules.useCapacity ? QStringLiteral("，容量极差 %1%").arg(QString::number(m_plan.capacitySpread * 100, 'f', 4))
+                         .arg(QString::number(m_plan.rgSpread * 100, 'f', 5))
+                         .arg(m_rules.useCapacity ? QStringLiteral("，容量极差 %1%").arg(QString::number(m_plan.capacitySpread * 100, 'f', 5))
                                                   : QString())
                          .arg(m_plan.spares.size()));
 
@@ -81,6 +81,9 @@ void PackSheet::paint(QPainter &painter, int page) const
         figures.append(figuresOf(m_cells, g));
         meanRg += figures.last().rg / m_plan.groups.size();
     }
+    // Full colour at the largest deviation, but never for less than 0.1 %:
+    // groups equal to a millionth stay white.
+    span = meanRg * 1e-3;
     for (const GroupFigures &f : figures)
         span = std::max(span, std::fabs(f.rg - meanRg));
 

@@ -5,6 +5,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMap>
 
 namespace match {
 
@@ -77,22 +78,23 @@ QString planSummary(const PlanView &view)
                  .arg(fixed(f.spreadVMv, 1), 7).arg(fixed(f.rg, 5), 10)
                  .arg(r.useCapacity ? QStringLiteral("  %1").arg(fixed(f.capacity, 0)) : QString());
     }
-    t += QStringLiteral("各组 R_g 极差 %1%").arg(fixed(view.plan.rgSpread * 100, 4));
+    t += QStringLiteral("各组 R_g 极差 %1%").arg(fixed(view.plan.rgSpread * 100, 5));
     if (r.useCapacity)
-        t += QStringLiteral("，容量极差 %1%").arg(fixed(view.plan.capacitySpread * 100, 4));
+        t += QStringLiteral("，容量极差 %1%").arg(fixed(view.plan.capacitySpread * 100, 5));
     if (view.snake.ok)
-        t += QStringLiteral("（按 R 排序蛇形分配：%1%，%2 组越出规则）").arg(fixed(view.snake.rgSpread * 100, 4)).arg(view.snake.groupsBreakingRules);
+        t += QStringLiteral("（按 R 排序蛇形分配：%1%，%2 组越出规则）").arg(fixed(view.snake.rgSpread * 100, 5)).arg(view.snake.groupsBreakingRules);
     t += QLatin1Char('\n');
-    t += QStringLiteral("备用 %1 个").arg(view.plan.spares.size());
+    // IDs only, so a lot of hundreds stays readable; the JSON has their figures.
     QStringList spares;
     for (int c : view.plan.spares)
-        spares << QStringLiteral("%1 (%2 mΩ, %3 V)").arg(view.cells[c].id, fixed(view.cells[c].r, 4), fixed(view.cells[c].v, 4));
-    t += spares.isEmpty() ? QStringLiteral("\n") : QStringLiteral("：%1\n").arg(spares.join(QStringLiteral("，")));
-    t += QStringLiteral("未用 %1 个").arg(view.excluded.size());
-    QStringList out;
+        spares << view.cells[c].id;
+    t += QStringLiteral("备用 %1 个%2\n").arg(spares.size()).arg(spares.isEmpty() ? QString() : QStringLiteral("：") + spares.join(QLatin1Char(' ')));
+    QMap<QString, QStringList> byReason;
     for (const Exclusion &e : view.excluded)
-        out << QStringLiteral("%1（%2）").arg(e.cell.id.isEmpty() ? e.cell.record : e.cell.id, e.reason);
-    t += out.isEmpty() ? QStringLiteral("\n") : QStringLiteral("：%1\n").arg(out.join(QStringLiteral("，")));
+        byReason[e.reason] << (e.cell.id.isEmpty() ? e.cell.record : e.cell.id);
+    t += QStringLiteral("未用 %1 个\n").arg(view.excluded.size());
+    for (auto it = byReason.cbegin(); it != byReason.cend(); ++it)
+        t += QStringLiteral("  %1（%2 个）：%3\n").arg(it.key()).arg(it.value().size()).arg(it.value().join(QLatin1Char(' ')));
     return t;
 }
 

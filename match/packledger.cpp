@@ -7,10 +7,12 @@
 #include <QDir>
 #include <QFile>
 #include <QLockFile>
+#include <QSysInfo>
 
 namespace match {
 
-const char *const kPacksHeader = "time,pack,event,group,slot,cell_id,r_mohm,v,lot,record";
+// station: the host that made the plan (a ledger line names where it came from).
+const char *const kPacksHeader = "time,station,pack,event,group,slot,cell_id,r_mohm,v,lot,record";
 
 PackLedger::PackLedger(const QString &folder)
     : m_folder(folder)
@@ -116,7 +118,7 @@ bool PackLedger::addPlan(const QString &pack, const QVector<Cell> &cells, const 
                     *why = QStringLiteral("电芯 %1 已在电池包 %2 中").arg(c.id, m_placed.value(c.id));
                     return false;
                 }
-                lines += QStringList {time, journal::csvField(pack), QStringLiteral("plan"), QString::number(g + 1),
+                lines += QStringList {time, journal::csvField(QSysInfo::machineHostName()), journal::csvField(pack), QStringLiteral("plan"), QString::number(g + 1),
                                       QString::number(s + 1), journal::csvField(c.id), QString::number(c.r, 'f', 4),
                                       QString::number(c.v, 'f', 4), journal::csvField(c.lot), journal::csvField(c.record)}
                              .join(QLatin1Char(','))
@@ -139,7 +141,10 @@ bool PackLedger::cancel(const QString &pack, const QDateTime &now, QString *erro
             *why = QStringLiteral("电池包 %1 已经取消过").arg(pack);
             return false;
         }
-        const QByteArray line = QStringLiteral("%1,%2,cancel,,,,,,,\n").arg(now.toString(Qt::ISODateWithMs), journal::csvField(pack)).toUtf8();
+        const QByteArray line = QStringLiteral("%1,%2,%3,cancel,,,,,,,\n")
+                                    .arg(now.toString(Qt::ISODateWithMs), journal::csvField(QSysInfo::machineHostName()),
+                                         journal::csvField(pack))
+                                    .toUtf8();
         return write(now.date(), line, why);
     }, error);
 }

@@ -44,7 +44,8 @@ Publisher::Publisher(const QString &folder, const PublisherSettings &settings, Q
       m_folder(folder),
       m_settings(settings),
       m_readings(folder, QLatin1String(journal::kReadingsPrefix), {"seq", "r_mohm", "v", "r_low", "r_high", "v_low", "v_high"}),
-      m_cells(folder, QLatin1String(journal::kCellsPrefix), {"r_mohm", "v", "settled_by", "r_low", "r_high", "v_low", "v_high"})
+      m_cells(folder, QLatin1String(journal::kCellsPrefix), {"r_mohm", "v", "settled_by", "r_low", "r_high", "v_low", "v_high"}),
+      m_packs(folder, QLatin1String(journal::kPacksPrefix), {"group", "slot", "r_mohm", "v"})
 {
     m_saver.setMaxThreadCount(1);
     m_pump.setSingleShot(true);
@@ -69,8 +70,8 @@ Publisher::Publisher(const QString &folder, const PublisherSettings &settings, Q
         // What was in flight is sent again from the cursor.
         m_lastError = reason;
         m_mids.clear();
-        m_readings.rewind();
-        m_cells.rewind();
+        for (Outbox *box : boxes())
+            box->rewind();
         emit statusChanged();
     });
     connect(&m_client, &Client::problem, this, [this](const QString &reason) {
@@ -109,7 +110,7 @@ bool Publisher::start(QString *error)
         return false;
     };
     PublisherSettings &s = m_settings;
-    for (const QString &suffix : {QStringLiteral("/reading"), QStringLiteral("/cell")}) {
+    for (const QString &suffix : {QStringLiteral("/reading"), QStringLiteral("/cell"), QStringLiteral("/pack")}) {
         QString reason;
         if (!Client::topicIsValid(s.topicPrefix + suffix, &reason))
             return fail(reason + QStringLiteral("（[MQTT] Prefix）"));
@@ -131,10 +132,11 @@ bool Publisher::start(QString *error)
                         .arg(s.client.host).arg(s.client.port));
     if (!loadCursor()) {
         // First start: from what is on disk now; older days are not sent.
-        m_readings.startAtEnd();
-        m_cells.startAtEnd();
+        for (Outbox *box : boxes())
+            box->startAtEnd();
         saveCursor();
     }
+    watchLedger();
     takeNotes();
     m_countTimer.start();
     QString reason;
@@ -156,8 +158,13 @@ void Publisher::stop(int settleMs)
     // again (the ids let a receiver drop it either way).
     QElapsedTimer settle;
     settle.start();
-    while (settleMs > 0 && m_client.isConnected() && (m_readings.inFlight() > 0 || m_cells.inFlight() > 0)
-           && settle.elapsed() < settleMs)
+    auto inFlight = [this] {
+        int n = 0;
+        for (const Outbox *box : boxes())
+            n += box->inFlight();
+        return n;
+    };
+    while (settleMs > 0 && m_client.isConnected() && inFlight() > 0 && settle.elapsed() < settleMs)
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 20);
     m_started = false;
     m_statusTimer.stop();
@@ -176,8 +183,10 @@ void Publisher::pump()
     QElapsedTimer budget;
     budget.start();
     bool more = false;
-    for (auto *box : {&m_readings, &m_cells}) {
-        const QString topic = m_settings.topicPrefix + (box == &m_readings ? QStringLiteral("/reading") : QStringLiteral("/cell"));
+    for (Outbox *box : boxes()) {
+        const QString topic = m_settings.topicPrefix
+                              + (box == &m_readings ? QStringLiteral("/reading")
+                                                    : box == &m_cells ? QStringLiteral("/cell") : QStringLiteral("/pack"));
         while (box->inFlight() < kMaxInFlight) {
             if (budget.elapsed() >= 5) {
                 more = true;
@@ -233,11 +242,33 @@ void Publisher::follow(Outbox &box, journal::DailyCsv *writer)
     });
 }
 
+void Publisher::watchLedger()
+{
+    // The folder tells of a new day's ledger, the file of appended lines.
+    m_packs.setFollowed(true);
+    QDir().mkpath(m_folder);
+    m_ledgerWatch.addPath(m_folder);
+    auto look = [this] {
+        const QDir dir(m_folder);
+        for (const QString &name : dir.entryList({journal::dailyFilePattern(QLatin1String(journal::kPacksPrefix))}, QDir::Files)) {
+            const QString path = dir.filePath(name);
+            if (!m_ledgerWatch.files().contains(path)) {
+                m_ledgerWatch.addPath(path);
+                m_packs.dayWritten(journal::dailyFileDay(name, QLatin1String(journal::kPacksPrefix)));
+            }
+        }
+        schedulePump();
+    };
+    connect(&m_ledgerWatch, &QFileSystemWatcher::directoryChanged, this, look);
+    connect(&m_ledgerWatch, &QFileSystemWatcher::fileChanged, this, look);
+    look();
+}
+
 void Publisher::count()
 {
     // A megabyte a slice: about a millisecond from the page cache.
     bool done = true;
-    for (auto *box : {&m_readings, &m_cells})
+    for (Outbox *box : boxes())
         done = box->countSome(1 << 20) && done;
     takeNotes();
     if (done)
@@ -248,7 +279,7 @@ void Publisher::count()
 
 void Publisher::takeNotes()
 {
-    for (auto *box : {&m_readings, &m_cells}) {
+    for (Outbox *box : boxes()) {
         const QString note = box->takeNote();
         if (!note.isEmpty()) {
             m_note = note;
@@ -260,12 +291,18 @@ void Publisher::takeNotes()
 
 qint64 Publisher::backlog() const
 {
-    return m_readings.backlog() + m_cells.backlog();
+    qint64 n = 0;
+    for (const Outbox *box : boxes())
+        n += box->backlog();
+    return n;
 }
 
 bool Publisher::backlogCounted() const
 {
-    return m_readings.counted() && m_cells.counted();
+    for (const Outbox *box : boxes())
+        if (!box->counted())
+            return false;
+    return true;
 }
 
 QString Publisher::status()
@@ -290,7 +327,8 @@ QString Publisher::status()
 void Publisher::saveCursor()
 {
     QJsonObject root {{QStringLiteral("readings"), jsonOf(m_readings.acknowledged())},
-                      {QStringLiteral("cells"), jsonOf(m_cells.acknowledged())}};
+                      {QStringLiteral("cells"), jsonOf(m_cells.acknowledged())},
+                      {QStringLiteral("packs"), jsonOf(m_packs.acknowledged())}};
     const QByteArray bytes = QJsonDocument(root).toJson(QJsonDocument::Compact);
     if (bytes == m_savedCursor)
         return;
@@ -352,14 +390,19 @@ bool Publisher::loadCursor()
         // A cursor and no usable backup: everything goes again rather than nothing.
         m_note = QStringLiteral("%1 已损坏且没有可用备份，全部重新发送").arg(cursorFile());
         qWarning("MQTT: %s", qPrintable(m_note));
-        m_readings.startAtBeginning();
-        m_cells.startAtBeginning();
+        for (Outbox *box : boxes())
+            box->startAtBeginning();
         return true;
     }
     if (!m_note.isEmpty())
         qWarning("MQTT: %s", qPrintable(m_note));
     m_readings.setAcknowledged(positionOf(root.value(QLatin1String("readings"))));
     m_cells.setAcknowledged(positionOf(root.value(QLatin1String("cells"))));
+    // A cursor from before the pack ledger: every ledger line is new to the broker.
+    if (root.contains(QLatin1String("packs")))
+        m_packs.setAcknowledged(positionOf(root.value(QLatin1String("packs"))));
+    else
+        m_packs.startAtBeginning();
     m_savedCursor = QJsonDocument(root).toJson(QJsonDocument::Compact);
     return true;
 }

@@ -4,10 +4,13 @@
 #include "mqttclient.h"
 #include "outbox.h"
 
+#include <QFileSystemWatcher>
 #include <QHash>
 #include <QObject>
 #include <QThreadPool>
 #include <QTimer>
+
+#include <array>
 
 namespace journal {
 class DailyCsv;
@@ -18,13 +21,13 @@ namespace mqtt {
 struct PublisherSettings
 {
     ClientSettings client;
-    QString topicPrefix;          // <prefix>/reading, <prefix>/cell
+    QString topicPrefix;          // <prefix>/reading, <prefix>/cell, <prefix>/pack
     QString passwordFile;         // owner-only file holding the password
     bool allowPlainPassword = false;
 };
 
-// Every journal line and cell record to the broker, QoS 1, from the journal
-// files themselves: a cursor file in the journal folder (mqtt-cursor.json)
+// Every journal line, cell record and pack ledger line to the broker, QoS 1,
+// from the journal files themselves: a cursor file in the journal folder (mqtt-cursor.json)
 // says how far the broker has acknowledged. While the broker is away, lines
 // wait on disk; on reconnection they go out in order from the cursor, then
 // live ones; a restart resumes from the cursor. The previous cursor is kept
@@ -50,6 +53,8 @@ public:
     // say so, and nothing polls the files or the folder meanwhile.
     void followReadings(journal::DailyCsv *readings) { follow(m_readings, readings); }
     void followCells(journal::DailyCsv *cells) { follow(m_cells, cells); }
+    // The pack ledger is written by zentrel-match as often as by this
+    // process: its files are watched (the system tells of changes).
 
     bool isConnected() const { return m_client.isConnected(); }
     // Lines not yet acknowledged, as far as counting has come (cheap).
@@ -75,6 +80,11 @@ private:
     Client m_client;
     Outbox m_readings;
     Outbox m_cells;
+    Outbox m_packs;
+    std::array<Outbox *, 3> boxes() { return {&m_readings, &m_cells, &m_packs}; }
+    std::array<const Outbox *, 3> boxes() const { return {&m_readings, &m_cells, &m_packs}; }
+    QFileSystemWatcher m_ledgerWatch;
+    void watchLedger();
     QHash<int, QPair<Outbox *, quint64>> m_mids;
     QTimer m_pump;
     bool m_following = false;

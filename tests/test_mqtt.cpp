@@ -3,6 +3,9 @@
 // through a broker that goes away, a Zentrel that is killed, and TLS.
 #include "app/extensions.h"
 #include "meterline.h"
+#include "journal/csvrecords.h"
+#include "journal/dailycsv.h"
+#include "match/packledger.h"
 #include "mqtt/publisher.h"
 #include "testsupport.h"
 #include "broker.h"
@@ -155,6 +158,51 @@ private slots:
         QVERIFY(QFile::exists(QDir(folder).filePath("mqtt-cursor.json")));
         app.terminate();
         app.waitForFinished(5000);
+    }
+
+    void packLedgerLinesAsAnotherProgramWritesThem()
+    {
+        QDir().mkpath(m_work->file("broker"));
+        Broker broker(m_work->file("broker"));
+        QVERIFY(broker.start());
+        Subscriber sub(broker.port(), "zentrel/p/pack");
+        mqtt::PublisherSettings s;
+        s.client.host = "127.0.0.1";
+        s.client.port = broker.port();
+        s.client.clientId = "packs";
+        s.topicPrefix = "zentrel/p";
+        const QString folder = m_work->file("journal");
+        mqtt::Publisher publisher(folder, s);
+        // Following the journal's writer, as the window does: nothing polls.
+        journal::DailyCsv readings(folder, journal::kReadingsPrefix, "time,station");
+        publisher.followReadings(&readings);
+        QString error;
+        QVERIFY2(publisher.start(&error), qPrintable(error));
+        QTRY_VERIFY_WITH_TIMEOUT(publisher.isConnected(), 10000);
+
+        // Written as zentrel-match writes it: by a ledger of its own, not
+        // a writer the publisher follows.
+        QVector<match::Cell> cells;
+        for (int i = 0; i < 6; ++i) {
+            match::Cell c;
+            c.id = QString("C%1").arg(i), c.r = 10.0 + (i % 3) * 0.1, c.v = 3.6, c.verdict = "PASS";
+            cells.append(c);
+        }
+        match::Rules rules;
+        rules.series = 2, rules.parallel = 3;
+        const match::Plan plan = match::matchCells(cells, rules);
+        QVERIFY(plan.ok);
+        match::PackLedger ledger(folder);
+        QVERIFY2(ledger.addPlan("PACK-T-1", cells, plan, QDateTime::currentDateTime(), &error), qPrintable(error));
+        QTRY_COMPARE_WITH_TIMEOUT(sub.ids().size(), 6, 20000);
+        QVERIFY2(ledger.cancel("PACK-T-1", QDateTime::currentDateTime(), &error), qPrintable(error));
+        QTRY_COMPARE_WITH_TIMEOUT(sub.ids().size(), 7, 20000);
+        const QJsonObject cancel = sub.last();
+        QCOMPARE(cancel.value("event").toString(), QString("cancel"));
+        QCOMPARE(cancel.value("pack").toString(), QString("PACK-T-1"));
+        QVERIFY2(cancel.value("id").toString().contains("/packs/"), qPrintable(cancel.value("id").toString()));
+        QVERIFY(sub.all().first().value("r_mohm").isDouble());
+        QVERIFY(ordered(sub.ids()));
     }
 
     void tlsWithTheRightCaOnly()

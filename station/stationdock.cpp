@@ -1,5 +1,7 @@
 #include "stationdock.h"
 
+#include "match/packdialog.h"
+
 #include "station.h"
 
 #include <QMainWindow>
@@ -127,6 +129,12 @@ StationDock::StationDock(Station *station, QMainWindow *window)
     menu->addAction(tr("重新载入限值组"), this, &StationDock::reloadSets);
     menu->addAction(tr("编辑限值组…"), this, &StationDock::editSet);
     menu->addAction(tr("设置编辑密码…"), this, &StationDock::changePassword);
+    menu->addAction(tr("配组…"), this, [this] {
+        m_station->file()->writeWaitingNow(); // the lot's newest records on disk first
+        auto *dialog = new match::PackDialog(m_station->file()->folder(), m_station->lot(), this);
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        dialog->open();
+    });
     menu->addAction(toggleViewAction());
 
     connect(m_cellId, &QLineEdit::returnPressed, this, [this] {

@@ -13,12 +13,16 @@
 #include "station/station.h"
 #include "station/stationdock.h"
 #include "testsupport.h"
+#include "lotgenerator.h"
+#include "match/packdialog.h"
 
 #include <QDockWidget>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
+#include <QSpinBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QStatusBar>
@@ -526,6 +530,58 @@ private slots:
         QCOMPARE(rows.size(), 2);
         QVERIFY(rows[1].contains("," + id + ","));
         QVERIFY(rows[1].contains(",VOID,"));
+    }
+
+    void packingTheCurrentLotFromTheMenu()
+    {
+        // Two lots in the journal folder; the dialog matches the current one.
+        for (const QString &lot : {QString("L-PACK"), QString("L-OTHER")}) {
+            LotShape shape;
+            shape.cells = 60;
+            shape.lot = lot;
+            shape.idPrefix = lot.right(1);
+            shape.seed = lot.size();
+            QVERIFY(writeLot(m_work->file("journal"), generateLot(shape), shape.day));
+        }
+        StartOptions options;
+        options.station = true;
+        options.journalDir = m_work->file("journal");
+        MainWindow w;
+        Extensions extensions(w, options);
+        extensions.station()->startLot("L-PACK");
+        QAction *entry = nullptr;
+        for (QAction *a : w.findChild<QMenu *>("stationMenu")->actions())
+            if (a->text() == "配组…")
+                entry = a;
+        QVERIFY(entry);
+        entry->trigger();
+        auto *dialog = w.findChild<match::PackDialog *>("packDialog");
+        QVERIFY(dialog);
+        const QList<QSpinBox *> spins = dialog->findChildren<QSpinBox *>();
+        spins[0]->setValue(4);
+        spins[1]->setValue(10);
+        auto button = [&](const QString &text) {
+            for (QPushButton *b : dialog->findChildren<QPushButton *>())
+                if (b->text() == text)
+                    return b;
+            return static_cast<QPushButton *>(nullptr);
+        };
+        button("配组")->click();
+        QLabel *summary = nullptr;
+        for (QLabel *l : dialog->findChildren<QLabel *>())
+            if (l->text().contains("电池包"))
+                summary = l;
+        QVERIFY(summary);
+        QVERIFY2(summary->text().contains("4 串 × 10 并"), qPrintable(summary->text()));
+        button("记入配组账")->click();
+        QVERIFY2(summary->text().contains("已记入配组账"), qPrintable(summary->text()));
+        const QStringList files = QDir(m_work->file("journal")).entryList({"packs-*.csv"});
+        QCOMPARE(files.size(), 1);
+        const QStringList rows = csvRows(m_work->file("journal/" + files.first()));
+        QCOMPARE(rows.size(), 40);
+        for (const QString &row : rows)
+            QVERIFY2(row.contains(",L-PACK,"), qPrintable(row));
+        dialog->close();
     }
 
     void theSetInForceIsRemembered()

@@ -15,8 +15,13 @@ int packMatching()
     {
         int cells, series, parallel;
         double limitSeconds;
+        double rSigmaPct;
+        bool ratioTarget; // the matcher at most a tenth of the snake's spread
     };
-    const Case cases[] = {{400, 16, 20, 2.0}, {2000, 96, 20, 10.0}};
+    // The targets' two sizes on lots of the usual spread, and the larger one
+    // on a lot twice as wide, where the ΔR rule binds groups at its tails.
+    const Case cases[] = {{400, 16, 20, 2.0, 1.2, true}, {2000, 96, 20, 10.0, 1.2, true},
+                          {2000, 96, 20, 10.0, 2.5, false}};
     int failures = 0;
     std::printf("match: lot → pack, 5 seeds each; spread = (max − min) / mean of the groups' R_g\n");
     for (const Case &c : cases) {
@@ -26,6 +31,7 @@ int packMatching()
             LotShape shape;
             shape.cells = c.cells;
             shape.seed = seed;
+            shape.rSigmaPct = c.rSigmaPct;
             match::Rules rules;
             rules.series = c.series;
             rules.parallel = c.parallel;
@@ -46,15 +52,17 @@ int packMatching()
             worstRatio = std::max(worstRatio, plan.rgSpread / snake.rgSpread);
             snakeBreaking += snake.groupsBreakingRules;
             planBreaking += plan.groupsBreakingRules;
-            std::printf("  %4d cells → %2dS×%dP seed %u: %d usable, %.2f s, matcher %.5f %% vs snake %.5f %% (1/%.0f); "
+            std::printf("  %4d cells → %2dS×%dP seed %u: %d usable, %.2f s, matcher %.5f %% vs snake %.5f %% (ratio %.4f); "
                         "snake groups breaking the rules %d of %d\n",
                         c.cells, c.series, c.parallel, seed, int(choice.usable.size()), seconds, plan.rgSpread * 100,
-                        snake.rgSpread * 100, snake.rgSpread / plan.rgSpread, snake.groupsBreakingRules, c.series);
+                        snake.rgSpread * 100, plan.rgSpread / snake.rgSpread, snake.groupsBreakingRules, c.series);
         }
-        const bool ok = failed == 0 && planBreaking == 0 && worstSeconds < c.limitSeconds && worstRatio <= 0.1;
-        std::printf("%-6s %4d cells → %dS×%dP: slowest %.2f s (target < %.0f s), worst spread %.5f %%, at most %.3f of "
+        // On the wide lot the snake's groups break the rules: its spread is no
+        // bar to measure against, and only speed and the rules are checked.
+        const bool ok = failed == 0 && planBreaking == 0 && worstSeconds < c.limitSeconds && (!c.ratioTarget || worstRatio <= 0.1);
+        std::printf("%-6s %4d cells (σR %.1f %%) → %dS×%dP: slowest %.2f s (target < %.0f s), worst spread %.5f %%, at most %.3f of "
                     "the snake's; snake broke the rules in %d of %d groups\n",
-                    ok ? "ok" : "MISSED", c.cells, c.series, c.parallel, worstSeconds, c.limitSeconds, worstSpread * 100,
+                    ok ? "ok" : "MISSED", c.cells, c.rSigmaPct, c.series, c.parallel, worstSeconds, c.limitSeconds, worstSpread * 100,
                     worstRatio, snakeBreaking, 5 * c.series);
         failures += !ok;
     }

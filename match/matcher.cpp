@@ -148,6 +148,9 @@ public:
     }
 
     void anneal(int moves);
+    // Annealed on a high power of the deviations (close to the range, which
+    // the variance neglects when the rules pin a few groups off the mean).
+    void annealRange(int moves);
     void polish(int rounds);
     QVector<QVector<int>> groups() const;
 
@@ -251,6 +254,84 @@ void Search::anneal(int moves)
             continue;
         swapCells(x, y);
         sumG = sg, sqG = qg, sumC = sc, sqC = qc, f = f2;
+    }
+}
+
+void Search::annealRange(int moves)
+{
+    const int n = m_cells.size();
+    if (m_s < 2)
+        return;
+    auto power = [](double d) {
+        const double d2 = d * d, d4 = d2 * d2;
+        return d4 * d4;
+    };
+    double sumG = 0, sumC = 0;
+    for (int g = 0; g < m_s; ++g)
+        sumG += m_g[size_t(g)], sumC += m_c[size_t(g)];
+    auto terms = [&](const std::vector<double> &v, double mean) {
+        double t = 0;
+        for (double x : v)
+            t += power((x - mean) / mean);
+        return t;
+    };
+    double tg = terms(m_g, sumG / m_s), tc = m_rules.useCapacity ? terms(m_c, sumC / m_s) : 0.0;
+    // Metropolis on the logarithm: the same schedule whatever the spread's scale.
+    auto score = [&](double g, double c) { return std::log(g + c + 1e-300); };
+    double f = score(tg, tc);
+    const double t0 = 0.3, t1 = 1e-4;
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    std::uniform_int_distribution<int> anyGroup(0, m_s - 1), anySlot(0, m_p - 1), anyCell(0, n - 1), near(1, 24);
+    std::vector<double> gs, cs;
+    for (int k = 0; k < moves; ++k) {
+        const double t = t0 * std::pow(t1 / t0, double(k) / moves);
+        const int a = anyGroup(m_random);
+        const int x = m_groups[size_t(a)][size_t(anySlot(m_random))];
+        int y;
+        if (k & 1) {
+            y = anyCell(m_random);
+        } else {
+            const int step = near(m_random);
+            const int rank = m_rank[size_t(x)] + ((k & 2) ? step : -step);
+            if (rank < 0 || rank >= n)
+                continue;
+            y = m_byR[size_t(rank)];
+        }
+        const int b = m_where[size_t(y)];
+        if (b == a || (b < 0 && (k & 4))) // spare swaps cost a full count: fewer of them
+            continue;
+        const double dg = 1.0 / m_cells[y].r - 1.0 / m_cells[x].r, dc = capacity(y) - capacity(x);
+        double tg2, tc2 = 0, sg = sumG, sc = sumC;
+        if (b >= 0) {
+            const double mg = sumG / m_s, mc = sumC / m_s;
+            const double ga = m_g[size_t(a)], gb = m_g[size_t(b)];
+            tg2 = tg - power((ga - mg) / mg) - power((gb - mg) / mg) + power((ga + dg - mg) / mg) + power((gb - dg - mg) / mg);
+            if (m_rules.useCapacity) {
+                const double ca = m_c[size_t(a)], cb = m_c[size_t(b)];
+                tc2 = tc - power((ca - mc) / mc) - power((cb - mc) / mc) + power((ca + dc - mc) / mc) + power((cb - dc - mc) / mc);
+            }
+        } else {
+            sg += dg, sc += dc;
+            gs = m_g, cs = m_c;
+            gs[size_t(a)] += dg, cs[size_t(a)] += dc;
+            tg2 = terms(gs, sg / m_s);
+            tc2 = m_rules.useCapacity ? terms(cs, sc / m_s) : 0.0;
+        }
+        const double f2 = score(std::max(tg2, 0.0), std::max(tc2, 0.0));
+        if (f2 > f && unit(m_random) >= std::exp((f - f2) / t))
+            continue;
+        if (!fits(a, x, y) || (b >= 0 && !fits(b, y, x)))
+            continue;
+        swapCells(x, y);
+        sumG = sg, sumC = sc;
+        // Counted afresh now and then: the running sums drift.
+        if (b < 0 || (k & 1023) == 0) {
+            tg = terms(m_g, sumG / m_s);
+            tc = m_rules.useCapacity ? terms(m_c, sumC / m_s) : 0.0;
+        } else {
+            tg = tg2, tc = tc2;
+        }
+        f = score(tg, tc);
     }
 }
 
@@ -491,9 +572,14 @@ Plan matchCells(const QVector<Cell> &cells, const Rules &rules, quint32 seed)
         if (spread < bestSpread)
             bestSpread = spread, first = i;
     }
+    // Effort grows with the lot, within bounds that keep a fleet's lot (a
+    // hundred thousand cells) to seconds; the same effort for the same input.
     Search search(cells, rules, formed.mid(first, s), seed);
-    search.anneal(std::max(200000, 600 * cells.size()));
-    search.polish(4 * s);
+    const int moves = std::clamp(600 * int(cells.size()), 200000, 20000000);
+    search.anneal(moves);
+    search.annealRange(5 * moves);
+    const qint64 perRound = 4LL * p * cells.size();
+    search.polish(int(std::clamp<qint64>(300000000LL / std::max<qint64>(perRound, 1), 1, 4LL * s)));
     plan.groups = search.groups();
     std::sort(plan.groups.begin(), plan.groups.end(),
               [&](const QVector<int> &a, const QVector<int> &b) { return figuresOf(cells, a).rg < figuresOf(cells, b).rg; });

@@ -2,6 +2,7 @@
 #define MATCHER_H
 
 #include <QDateTime>
+#include <QHash>
 #include <QSet>
 #include <QString>
 #include <QStringList>

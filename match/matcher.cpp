@@ -163,6 +163,9 @@ private:
     double rangeScore(const std::vector<double> &values, int a, double va, int b, double vb, double total,
                       const std::vector<int> &top, const std::vector<int> &bottom) const;
     void swapCells(int x, int y);
+    // A cell x of a group a and a cell y to swap it with: every other move
+    // one of x's neighbours in R (fine steps), else any cell (a spare too).
+    bool pickMove(int k, int *a, int *x, int *y);
 
     const QVector<Cell> &m_cells;
     const Rules &m_rules;
@@ -185,6 +188,23 @@ bool Search::fits(int g, int out, int in) const
         minV = std::min(minV, v), maxV = std::max(maxV, v);
     }
     return withinRules(minR, maxR, sumR / m_p, minV, maxV, m_rules);
+}
+
+bool Search::pickMove(int k, int *a, int *x, int *y)
+{
+    const int n = m_cells.size();
+    *a = std::uniform_int_distribution<int>(0, m_s - 1)(m_random);
+    *x = m_groups[size_t(*a)][size_t(std::uniform_int_distribution<int>(0, m_p - 1)(m_random))];
+    if (k & 1) {
+        *y = std::uniform_int_distribution<int>(0, n - 1)(m_random);
+        return true;
+    }
+    const int step = std::uniform_int_distribution<int>(1, 24)(m_random);
+    const int rank = m_rank[size_t(*x)] + ((k & 2) ? step : -step);
+    if (rank < 0 || rank >= n)
+        return false;
+    *y = m_byR[size_t(rank)];
+    return true;
 }
 
 void Search::swapCells(int x, int y)
@@ -220,21 +240,11 @@ void Search::anneal(int moves)
     // moves through, to one that lets none.
     const double t0 = std::max(f * 1e-2, 1e-12), t1 = std::max(f * 1e-9, 1e-16);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
-    std::uniform_int_distribution<int> anyGroup(0, m_s - 1), anySlot(0, m_p - 1), anyCell(0, n - 1), near(1, 24);
     for (int k = 0; k < moves; ++k) {
         const double t = t0 * std::pow(t1 / t0, double(k) / moves);
-        const int a = anyGroup(m_random);
-        const int x = m_groups[size_t(a)][size_t(anySlot(m_random))];
-        int y;
-        if (k & 1) {
-            y = anyCell(m_random);
-        } else {
-            const int step = near(m_random);
-            const int rank = m_rank[size_t(x)] + ((k & 2) ? step : -step);
-            if (rank < 0 || rank >= n)
-                continue;
-            y = m_byR[size_t(rank)];
-        }
+        int a, x, y;
+        if (!pickMove(k, &a, &x, &y))
+            continue;
         const int b = m_where[size_t(y)];
         if (b == a)
             continue;
@@ -259,7 +269,6 @@ void Search::anneal(int moves)
 
 void Search::annealRange(int moves)
 {
-    const int n = m_cells.size();
     if (m_s < 2)
         return;
     auto power = [](double d) {
@@ -281,22 +290,12 @@ void Search::annealRange(int moves)
     double f = score(tg, tc);
     const double t0 = 0.3, t1 = 1e-4;
     std::uniform_real_distribution<double> unit(0.0, 1.0);
-    std::uniform_int_distribution<int> anyGroup(0, m_s - 1), anySlot(0, m_p - 1), anyCell(0, n - 1), near(1, 24);
     std::vector<double> gs, cs;
     for (int k = 0; k < moves; ++k) {
         const double t = t0 * std::pow(t1 / t0, double(k) / moves);
-        const int a = anyGroup(m_random);
-        const int x = m_groups[size_t(a)][size_t(anySlot(m_random))];
-        int y;
-        if (k & 1) {
-            y = anyCell(m_random);
-        } else {
-            const int step = near(m_random);
-            const int rank = m_rank[size_t(x)] + ((k & 2) ? step : -step);
-            if (rank < 0 || rank >= n)
-                continue;
-            y = m_byR[size_t(rank)];
-        }
+        int a, x, y;
+        if (!pickMove(k, &a, &x, &y))
+            continue;
         const int b = m_where[size_t(y)];
         if (b == a || (b < 0 && (k & 4))) // spare swaps cost a full count: fewer of them
             continue;

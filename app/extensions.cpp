@@ -50,7 +50,7 @@ Extensions::Extensions(MainWindow &window, const StartOptions &options, QObject 
     if (settings.autoReconnect)
         capabilities::installReconnect(*window.meterLink(), [this](const QString &text) { sayLinkState(text); });
     connect(window.meterLink(), &meter::MeterLink::reconnected, this, [this](const QString &port) {
-        m_window.statusBar()->showMessage(QStringLiteral("串口 %1 已重新连接").arg(port), 10000);
+        m_window.statusBar()->showMessage(tr("串口 %1 已重新连接").arg(port), 10000);
     });
 
     // Ending by a signal goes the way a close does; so does closing the window.
@@ -77,7 +77,7 @@ bool Extensions::lockFolder()
     delete m_lock;
     m_lock = nullptr;
     std::fprintf(stderr, "zentrel: %s\n", qPrintable(reason));
-    auto *indicator = new QLabel(QStringLiteral("不记录：%1").arg(reason), m_window.statusBar());
+    auto *indicator = new QLabel(tr("不记录：%1").arg(reason), m_window.statusBar());
     indicator->setObjectName(QStringLiteral("journalIndicator"));
     indicator->setStyleSheet(QStringLiteral("QLabel { color: red; }"));
     m_window.statusBar()->addPermanentWidget(indicator);
@@ -185,19 +185,19 @@ bool Extensions::readyToLeave(bool interactive)
 bool Extensions::askWhereTheRestGoes(const QVector<journal::DailyCsv *> &files, int waiting, QString reason)
 {
     for (;;) {
-        QMessageBox box(QMessageBox::Warning, QStringLiteral("记录未写完"),
-                        QStringLiteral("%1 条读数还在内存中，无法写入：%2").arg(waiting).arg(reason), QMessageBox::NoButton,
+        QMessageBox box(QMessageBox::Warning, tr("记录未写完"),
+                        tr("%1 条读数还在内存中，无法写入：%2").arg(waiting).arg(reason), QMessageBox::NoButton,
                         &m_window);
-        QPushButton *keep = box.addButton(QStringLiteral("继续尝试"), QMessageBox::RejectRole);
-        QPushButton *elsewhere = box.addButton(QStringLiteral("写到其他文件夹…"), QMessageBox::AcceptRole);
-        box.addButton(QStringLiteral("退出并丢弃 %1 条读数").arg(waiting), QMessageBox::DestructiveRole);
+        QPushButton *keep = box.addButton(tr("继续尝试"), QMessageBox::RejectRole);
+        QPushButton *elsewhere = box.addButton(tr("写到其他文件夹…"), QMessageBox::AcceptRole);
+        box.addButton(tr("退出并丢弃 %1 条读数").arg(waiting), QMessageBox::DestructiveRole);
         box.setDefaultButton(keep);
         box.exec();
         if (box.clickedButton() == keep || !box.clickedButton())
             return false;
         if (box.clickedButton() != elsewhere)
             return true;
-        const QString folder = QFileDialog::getExistingDirectory(&m_window, QStringLiteral("把读数写到"));
+        const QString folder = QFileDialog::getExistingDirectory(&m_window, tr("把读数写到"));
         if (folder.isEmpty())
             continue;
         QString why;
@@ -240,10 +240,10 @@ void Extensions::openFromCommandLine(const QString &port, int baud)
     m_window.showPortChoice(port, baud);
     QString error;
     if (m_window.reopenLink(port, baud, &error)) {
-        m_window.statusBar()->showMessage(QStringLiteral("串口 %1 已打开（%2 波特）").arg(port).arg(baud), 5000);
+        m_window.statusBar()->showMessage(tr("串口 %1 已打开（%2 波特）").arg(port).arg(baud), 5000);
         return;
     }
-    m_window.statusBar()->showMessage(QStringLiteral("串口 %1 打开失败：%2").arg(port, error), 10000);
+    m_window.statusBar()->showMessage(tr("串口 %1 打开失败：%2").arg(port, error), 10000);
     // Unattended: wait for the meter as for one that vanished.
     if (m_window.meterLink()->reconnects())
         m_window.meterLink()->waitFor(port, baud);

@@ -4,8 +4,11 @@
 #include "app/options.h"
 #include "app/startup.h"
 #include "platform/regularfile.h"
+#include "settings/language.h"
 
 #include <QApplication>
+
+#include <cstdio>
 
 int main(int argc, char *argv[])
 {
@@ -20,6 +23,16 @@ int main(int argc, char *argv[])
     QApplication::setDesktopFileName(QStringLiteral("zentrel"));
     QApplication::setApplicationName(QStringLiteral("zentrel"));
     QApplication::setApplicationVersion(QStringLiteral(ZENTREL_VERSION));
+
+    // The language before the first widget: the form's captions are
+    // translated as it is built.
+    language::Language chosen = language::Language::Chinese;
+    QString problem;
+    if (!options.language.isEmpty())
+        language::parse(options.language, &chosen, nullptr);
+    else if (!language::fromConfig(QStringLiteral("config.ini"), &chosen, &problem))
+        std::fprintf(stderr, "zentrel: %s (speaking zh_CN)\n", qPrintable(problem));
+    language::install(chosen);
 
     MainWindow window; // the whole window exists before start-up goes on
     applyStartupSettings(window);

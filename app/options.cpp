@@ -2,6 +2,7 @@
 
 #include "platform/serialdevice.h"
 #include "settings/commandline.h"
+#include "settings/language.h"
 
 #include <QCommandLineParser>
 
@@ -51,7 +52,10 @@ StartOptions parseStartOptions(const QStringList &arguments)
     const QCommandLineOption mqttOpt(QStringLiteral("mqtt"),
                                      QStringLiteral("Publish every reading and record to this MQTT broker."),
                                      QStringLiteral("host[:port]"));
-    const QList<QCommandLineOption> all = {helpOpt, versionOpt, portOpt, baudOpt, dirOpt, noJournalOpt, stationOpt, mqttOpt};
+    const QCommandLineOption langOpt(QStringLiteral("lang"),
+                                     QStringLiteral("The language of the window and its messages: zh_CN (default) or en."),
+                                     QStringLiteral("en|zh_CN"));
+    const QList<QCommandLineOption> all = {helpOpt, versionOpt, portOpt, baudOpt, dirOpt, noJournalOpt, stationOpt, mqttOpt, langOpt};
     parser.addOptions(all);
     // Qt's own --help and --version need an application object, and a
     // QApplication needs a display: these are answered here instead.
@@ -78,6 +82,13 @@ StartOptions parseStartOptions(const QStringList &arguments)
         QString reason;
         if (!parseHostPort(parser.value(mqttOpt), &options.mqttHost, &options.mqttPort, &reason))
             refuse(QStringLiteral("--mqtt %1").arg(reason));
+    }
+    if (parser.isSet(langOpt)) {
+        language::Language chosen;
+        QString reason;
+        if (!language::parse(parser.value(langOpt), &chosen, &reason))
+            refuse(QStringLiteral("--lang: %1").arg(reason));
+        options.language = parser.value(langOpt);
     }
     if (parser.isSet(baudOpt)) {
         bool ok = false;

@@ -14,6 +14,7 @@ struct StartOptions
     bool station = false; // --station: the station dock and menu
     QString mqttHost;     // --mqtt HOST[:PORT], [V6]:PORT or a bare IPv6 address
     int mqttPort = 0;
+    QString language;     // --lang en|zh_CN; empty: config.ini's [UI] Language, else Chinese
 };
 
 // Parses the command line before any application object exists, so that

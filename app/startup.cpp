@@ -4,6 +4,7 @@
 #include "quiwidget.h"
 
 #include "platform/desktop.h"
+#include "settings/language.h"
 
 #include <QApplication>
 #include <QFont>
@@ -17,9 +18,12 @@ void applyStartupSettings(MainWindow &window)
     QApplication::setFont(font);
 
     QUIHelper::setLocaleCodecUtf8();
-    QUIHelper::installTranslationFile(QStringLiteral(":/qt_zh_CN.qm"));
-    QUIHelper::installTranslationFile(QStringLiteral(":/widgets.qm"));
+    // The Chinese catalogues in Chinese; in English the language's own (installed first).
+    if (language::current() == language::Language::Chinese) {
+        QUIHelper::installTranslationFile(QStringLiteral(":/qt_zh_CN.qm"));
+        QUIHelper::installTranslationFile(QStringLiteral(":/widgets.qm"));
+    }
     QUIHelper::seedRandomFromClock();
 
-    window.setWindowTitle(QStringLiteral("Zentrel  本机IP: %1").arg(QUIHelper::hostIPv4Address()));
+    window.setWindowTitle(QCoreApplication::translate("Startup", "Zentrel  本机IP: %1").arg(QUIHelper::hostIPv4Address()));
 }

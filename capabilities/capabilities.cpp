@@ -1,5 +1,7 @@
 #include "capabilities.h"
 
+#include <QCoreApplication>
+
 #include "journal/journal.h"
 #include "link/meterlink.h"
 #include "meter/metersession.h"
@@ -56,7 +58,7 @@ bool publisherSettings(const ExtraSettings &settings, const QString &host, int p
     // A "/" would change the topic's depth, "+" and "#" make none.
     if (settings.mqttPrefix.isEmpty()
         && (station.contains(QLatin1Char('/')) || station.contains(QLatin1Char('+')) || station.contains(QLatin1Char('#')))) {
-        *why = QStringLiteral("MQTT 未启用：站名“%1”含 /、+ 或 #，不能作主题的一层；请设 [MQTT] Prefix").arg(station);
+        *why = QCoreApplication::translate("Capabilities", "MQTT 未启用：站名“%1”含 /、+ 或 #，不能作主题的一层；请设 [MQTT] Prefix").arg(station);
         return false;
     }
     mqtt::PublisherSettings &p = *out;
@@ -81,7 +83,7 @@ mqtt::Publisher *installPublisher(const QString &folder, const mqtt::PublisherSe
     QObject::connect(publisher, &mqtt::Publisher::statusChanged, publisher, [publisher, say] { say(publisher->status()); });
     QString error;
     if (!publisher->start(&error))
-        say(QStringLiteral("MQTT 未连接：%1").arg(error));
+        say(QCoreApplication::translate("Capabilities", "MQTT 未连接：%1").arg(error));
     return publisher;
 }
 
@@ -127,7 +129,7 @@ void installReconnect(meter::MeterLink &link, const Say &say)
     link.setReconnect(true);
     meter::MeterLink *l = &link;
     QObject::connect(&link, &meter::MeterLink::waitingChanged, &link, [l, say](bool waiting) {
-        say(waiting ? QStringLiteral("正在等待串口 %1 重新连接…").arg(l->portName()) : QString());
+        say(waiting ? QCoreApplication::translate("Capabilities", "正在等待串口 %1 重新连接…").arg(l->portName()) : QString());
     });
 }
 

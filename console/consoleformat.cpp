@@ -1,5 +1,7 @@
 #include "consoleformat.h"
 
+#include <QCoreApplication>
+
 #include "notation.h"
 
 #include <QDateTime>
@@ -9,11 +11,11 @@ namespace console {
 QString lineLabel(int type)
 {
     switch (type) {
-    case Sent: return QStringLiteral("发送");
-    case SendFailed: return QStringLiteral("发送失败");
-    case ListenFailed: return QStringLiteral("监听失败");
-    case Notice: return QStringLiteral("提示");
-    default: return QStringLiteral("接收");
+    case Sent: return QCoreApplication::translate("Console", "发送");
+    case SendFailed: return QCoreApplication::translate("Console", "发送失败");
+    case ListenFailed: return QCoreApplication::translate("Console", "监听失败");
+    case Notice: return QCoreApplication::translate("Console", "提示");
+    default: return QCoreApplication::translate("Console", "接收");
     }
 }
 
@@ -35,7 +37,7 @@ QString formatLine(const QTime &time, int type, const QString &data)
     clean.remove(QLatin1Char('\r'));
     clean.remove(QLatin1Char('\n'));
     // One multi-argument arg(): placeholders inside the data stay as they are.
-    return QStringLiteral("时间[%1] %2: %3")
+    return QCoreApplication::translate("Console", "时间[%1] %2: %3")
         .arg(time.toString(QStringLiteral("HH:mm:ss zzz")), lineLabel(type), clean);
 }
 
@@ -65,10 +67,10 @@ QString hexRefusal(const QString &text)
                                || (c >= QLatin1Char('a') && c <= QLatin1Char('f'))
                                || (c >= QLatin1Char('A') && c <= QLatin1Char('F'));
             if (!digit)
-                return QStringLiteral("十六进制数据含非法字符“%1”，未发送").arg(c);
+                return QCoreApplication::translate("Console", "十六进制数据含非法字符“%1”，未发送").arg(c);
         }
         if (group.size() % 2 != 0)
-            return QStringLiteral("十六进制数据“%1”的位数为奇数，未发送").arg(group);
+            return QCoreApplication::translate("Console", "十六进制数据“%1”的位数为奇数，未发送").arg(group);
     }
     return QString();
 }
@@ -87,7 +89,7 @@ Outgoing encodeOutgoing(const QString &text, bool hex, bool escaped)
         // byte of its own and would go out as "?" while shown as typed.
         for (const QChar c : text) {
             if (c.unicode() > 0xFF) {
-                out.refusal = QStringLiteral("字符“%1”不是单字节字符，ASCII 模式下无法发送；未发送").arg(c);
+                out.refusal = QCoreApplication::translate("Console", "字符“%1”不是单字节字符，ASCII 模式下无法发送；未发送").arg(c);
                 return out;
             }
         }

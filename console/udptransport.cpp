@@ -1,5 +1,7 @@
 #include "udptransport.h"
 
+#include <QCoreApplication>
+
 #include "consoleformat.h"
 
 #include <QHostAddress>
@@ -17,17 +19,17 @@ bool UdpTransport::listen(const QString &typedPort)
         m_socket->abort();
     const TypedPort port = parsePort(typedPort);
     if (!port.valid) {
-        emit line(ListenFailed, QStringLiteral("端口“%1”不是 0-65535 的整数，未开始监听").arg(typedPort));
+        emit line(ListenFailed, QCoreApplication::translate("Console", "端口“%1”不是 0-65535 的整数，未开始监听").arg(typedPort));
         return false;
     }
     if (!m_socket->bind(QHostAddress::AnyIPv4, quint16(port.value))) {
-        emit line(ListenFailed, QStringLiteral("无法监听端口 %1：%2")
+        emit line(ListenFailed, QCoreApplication::translate("Console", "无法监听端口 %1：%2")
                                     .arg(QString::number(port.value), m_socket->errorString()));
         return false;
     }
     // Port 0 lets the system choose; the operator needs to know which.
-    emit line(Sent, port.value == 0 ? QStringLiteral("监听成功（端口 %1）").arg(m_socket->localPort())
-                                    : QStringLiteral("监听成功"));
+    emit line(Sent, port.value == 0 ? QCoreApplication::translate("Console", "监听成功（端口 %1）").arg(m_socket->localPort())
+                                    : QCoreApplication::translate("Console", "监听成功"));
     return true;
 }
 
@@ -61,10 +63,10 @@ void UdpTransport::send(const QString &ip, int port, const QString &data, bool h
     const Outgoing out = encodeOutgoing(data, hex, escaped);
     QString failure = out.refusal;
     if (failure.isEmpty() && (port < 0 || port > 65535))
-        failure = QStringLiteral("端口 %1 超出 0-65535，未发送").arg(port);
+        failure = QCoreApplication::translate("Console", "端口 %1 超出 0-65535，未发送").arg(port);
     const QHostAddress address(ip);
     if (failure.isEmpty() && address.isNull())
-        failure = QStringLiteral("“%1”不是有效的 IP 地址，未发送").arg(ip);
+        failure = QCoreApplication::translate("Console", "“%1”不是有效的 IP 地址，未发送").arg(ip);
     if (failure.isEmpty() && m_socket->writeDatagram(out.bytes, address, quint16(port)) != out.bytes.size())
         failure = m_socket->errorString();
     if (failure.isEmpty())

@@ -1,5 +1,7 @@
 #include "csvrecords.h"
 
+#include <QCoreApplication>
+
 #include <QDir>
 #include <QFileInfo>
 #include <QIODevice>
@@ -124,10 +126,10 @@ QStringList findDailyFiles(const QStringList &paths, const QStringList &prefixes
                 QStringList names;
                 for (const QString &prefix : prefixes)
                     names << prefix + QStringLiteral("-YYYY-MM-DD.csv");
-                *problems << QStringLiteral("%1：不是 %2，未读").arg(path, names.join(QStringLiteral(" 或 ")));
+                *problems << QCoreApplication::translate("Journal", "%1：不是 %2，未读").arg(path, names.join(QCoreApplication::translate("Journal", " 或 ")));
             }
         } else if (problems) {
-            *problems << QStringLiteral("%1：不存在").arg(path);
+            *problems << QCoreApplication::translate("Journal", "%1：不存在").arg(path);
         }
     }
     // A folder reached twice (a link to it, or named twice) is read once.

@@ -1,5 +1,7 @@
 #include "dailycsv.h"
 
+#include <QCoreApplication>
+
 #include "platform/filesync.h"
 #include "csvrecords.h"
 #include "platform/regularfile.h"
@@ -65,7 +67,7 @@ bool DailyCsv::openFor(const QDate &day)
     }
     close();
     if (!QDir().mkpath(m_folder)) {
-        m_reason = QStringLiteral("无法建立文件夹 %1").arg(QDir::toNativeSeparators(m_folder));
+        m_reason = QCoreApplication::translate("Journal", "无法建立文件夹 %1").arg(QDir::toNativeSeparators(m_folder));
         return false;
     }
     const QString path = fileFor(day);

@@ -1,5 +1,7 @@
 #include "journalindicator.h"
 
+#include <QCoreApplication>
+
 #include "dailycsv.h"
 
 #include <QStatusBar>
@@ -19,12 +21,12 @@ void JournalIndicator::refresh()
 {
     QString text;
     if (m_journal->paused())
-        text = QStringLiteral("记录暂停：%1（%2 条读数在内存中等待写入）").arg(m_journal->reason()).arg(m_journal->waiting());
+        text = QCoreApplication::translate("Journal", "记录暂停：%1（%2 条读数在内存中等待写入）").arg(m_journal->reason()).arg(m_journal->waiting());
     if (m_journal->notJournaled() > 0)
         text += (text.isEmpty() ? QString() : QStringLiteral("；"))
-                + QStringLiteral("%1 条读数未能记录").arg(m_journal->notJournaled());
+                + QCoreApplication::translate("Journal", "%1 条读数未能记录").arg(m_journal->notJournaled());
     setText(text);
-    setToolTip(m_journal->paused() ? QStringLiteral("记录文件夹：%1").arg(m_journal->folder()) : QString());
+    setToolTip(m_journal->paused() ? QCoreApplication::translate("Journal", "记录文件夹：%1").arg(m_journal->folder()) : QString());
     setVisible(!text.isEmpty());
 }
 

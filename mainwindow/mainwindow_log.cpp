@@ -77,7 +77,7 @@ void MainWindow::trimReceiveWindow()
         archivedLines += quint64(moving); // the journal holds them
     } else if (!overflowLog->append(selectedLines(cursor), &reason)) {
         overflowRetry.start();
-        statusBar()->showMessage(QStringLiteral("接收窗口已满，较早的行未能移到文件（%1），暂留在窗口中").arg(reason), 10000);
+        statusBar()->showMessage(tr("接收窗口已满，较早的行未能移到文件（%1），暂留在窗口中").arg(reason), 10000);
         return;
     }
     overflowRetry.invalidate();
@@ -88,11 +88,11 @@ void MainWindow::trimReceiveWindow()
 
     QString notice;
     if (overflowLog)
-        notice = QStringLiteral("…… 较早的 %1 行已移到 %2")
+        notice = tr("…… 较早的 %1 行已移到 %2")
                      .arg(QString::number(overflowLog->linesWritten()), QDir::toNativeSeparators(overflowLog->path()));
     if (archivedLines > 0)
         notice += (notice.isEmpty() ? QStringLiteral("…… ") : QStringLiteral("；"))
-                  + QStringLiteral("较早的 %1 行读数在记录文件夹 %2 中")
+                  + tr("较早的 %1 行读数在记录文件夹 %2 中")
                         .arg(QString::number(archivedLines), QDir::toNativeSeparators(archiveFolder));
     cursor.movePosition(QTextCursor::Start);
     if (overflowNoticeShown) {
@@ -109,8 +109,8 @@ void MainWindow::trimReceiveWindow()
 void MainWindow::on_Save_Serial_Button_clicked()
 {
     const QString fileName = QFileDialog::getSaveFileName(
-        this, QStringLiteral("保存"), Desktop::saveDialogStart(readingsFileName(QDateTime::currentDateTime())),
-        QStringLiteral("文本文件(*txt)"));
+        this, tr("保存"), Desktop::saveDialogStart(readingsFileName(QDateTime::currentDateTime())),
+        tr("文本文件(*txt)"));
     if (fileName.isEmpty())
         return;
     // What the window holds now: readings go on arriving while the dialog is open.
@@ -119,7 +119,7 @@ void MainWindow::on_Save_Serial_Button_clicked()
     QString reason;
     if (!saveUtf8TextFile(fileName, text, &reason)) {
         // The window keeps its text, so the operator can try another place.
-        QMessageBox::warning(this, QStringLiteral("保存失败"),
-                             QStringLiteral("数据未能保存到 %1：%2").arg(fileName, reason));
+        QMessageBox::warning(this, tr("保存失败"),
+                             tr("数据未能保存到 %1：%2").arg(fileName, reason));
     }
 }

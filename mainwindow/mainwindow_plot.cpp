@@ -164,7 +164,7 @@ void MainWindow::on_Button_Limit_set_clicked()
     // rescaling the axis again, so it is refused and the field marked.
     const float typed = ui->Line_Edit_Limit_data->text().toFloat();
     const bool finite = std::isfinite(typed);
-    markField(ui->Line_Edit_Limit_data, !finite, QStringLiteral("不是有限的数：未画限值线"));
+    markField(ui->Line_Edit_Limit_data, !finite, tr("不是有限的数：未画限值线"));
     if (!finite)
         return;
     const double value = double(typed);

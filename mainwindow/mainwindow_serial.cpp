@@ -19,8 +19,9 @@
 
 namespace {
 
-const QString kPlotFullNotice =
-    QStringLiteral("曲线已满 6000 点，读数照常显示和记录；按“Clear”重新开始绘图");
+// Translated where it is shown: a file-scope text exists before any catalogue.
+const char *const kPlotFullNotice =
+    QT_TRANSLATE_NOOP("MainWindow", "曲线已满 6000 点，读数照常显示和记录；按“Clear”重新开始绘图");
 
 QPalette verdictPalette(Qt::GlobalColor color)
 {
@@ -58,8 +59,8 @@ void MainWindow::on_Open_Serial_Button_clicked()
 {
     QString reason;
     if (!openLink(ui->PortBox->currentText(), ui->BaudBox->currentText().toInt(), &reason)) {
-        statusBar()->showMessage(QStringLiteral("串口 %1 打开失败：%2").arg(ui->PortBox->currentText(), reason));
-        QMessageBox::warning(nullptr, QStringLiteral("warning"), QStringLiteral("串口打开失败！"),
+        statusBar()->showMessage(tr("串口 %1 打开失败：%2").arg(ui->PortBox->currentText(), reason));
+        QMessageBox::warning(nullptr, QStringLiteral("warning"), tr("串口打开失败！"),
                              QMessageBox::Retry, QMessageBox::NoButton);
     } else {
         statusBar()->clearMessage();
@@ -109,7 +110,7 @@ void MainWindow::followLink()
     });
     connect(link, &meter::MeterLink::lost, this, [this](const QString &name, const QString &reason) {
         statusBar()->showMessage(
-            QStringLiteral("串口 %1 已断开（%2），连接已关闭；接好设备后请重新打开串口").arg(name, reason));
+            tr("串口 %1 已断开（%2），连接已关闭；接好设备后请重新打开串口").arg(name, reason));
     });
 }
 
@@ -228,7 +229,7 @@ void MainWindow::flushScreen()
     if (discarded != shownDiscarded) {
         shownDiscarded = discarded;
         ui->Receive_times_Label->setToolTip(
-            QStringLiteral("已丢弃 %1 个不成帧的字节（错位或中断的数据）").arg(shownDiscarded));
+            tr("已丢弃 %1 个不成帧的字节（错位或中断的数据）").arg(shownDiscarded));
     }
     if (ui->pushButton_R_RANG->text() != p.rangeR)
         ui->pushButton_R_RANG->setText(p.rangeR);
@@ -268,7 +269,7 @@ void MainWindow::showPlotFullNotice()
     // A permanent widget on the right: it never hides another message, and
     // other messages never hide it. Made on first need only.
     if (!plotFullLabel) {
-        plotFullLabel = new QLabel(kPlotFullNotice, this);
+        plotFullLabel = new QLabel(tr(kPlotFullNotice), this);
         plotFullLabel->setObjectName(QStringLiteral("plotFullLabel"));
         statusBar()->addPermanentWidget(plotFullLabel);
     }
@@ -296,7 +297,7 @@ meter::Limits MainWindow::readLimits()
 
 void MainWindow::markLimitField(QLineEdit *field, meter::Limit::State state)
 {
-    markField(field, state == meter::Limit::Invalid, QStringLiteral("不是数字：此限值无效，读数不作判定"));
+    markField(field, state == meter::Limit::Invalid, tr("不是数字：此限值无效，读数不作判定"));
 }
 
 void MainWindow::markField(QLineEdit *field, bool invalid, const QString &why)

@@ -32,7 +32,7 @@ void MainWindow::Write_Config()
     s.listenPort = ui->txtListenPort->text().trimmed().toInt();
     QString reason;
     if (!writeConnectionSettings(kConfigFile, s, &reason))
-        statusBar()->showMessage(QStringLiteral("设置未能保存到 %1：%2").arg(kConfigFile, reason), 10000);
+        statusBar()->showMessage(tr("设置未能保存到 %1：%2").arg(kConfigFile, reason), 10000);
 }
 
 void MainWindow::Init_Config()
@@ -56,11 +56,11 @@ void MainWindow::Init_Config()
     ui->txtListenPort->setText(QString::number(s.listenPort));
     restoringSettings = false;
     if (s.notRegular)
-        statusBar()->showMessage(QStringLiteral("%1 不是普通文件，未读取设置").arg(kConfigFile), 10000);
+        statusBar()->showMessage(tr("%1 不是普通文件，未读取设置").arg(kConfigFile), 10000);
     else if (!s.ignoredKeys.isEmpty())
-        statusBar()->showMessage(QStringLiteral("%1 中 %2 的值无法读取，已忽略")
+        statusBar()->showMessage(tr("%1 中 %2 的值无法读取，已忽略")
                                      .arg(kConfigFile, s.ignoredKeys.join(QStringLiteral("、"))), 10000);
     if (ui->ckAutoSend->isChecked())
         append(console::Notice,
-               QStringLiteral("定时发送未启动：勾选状态来自上次的设置，重新勾选“定时发送”或选择间隔后才开始发送"));
+               tr("定时发送未启动：勾选状态来自上次的设置，重新勾选“定时发送”或选择间隔后才开始发送"));
 }

@@ -72,12 +72,12 @@ void MainWindow::append(int type, const QString &data, bool clear)
 
 void MainWindow::on_btnListen_clicked()
 {
-    if (ui->btnListen->text() == QStringLiteral("监听")) {
+    if (ui->btnListen->text() == tr("监听")) {
         if (udpTransport->listen(ui->txtListenPort->text()))
-            ui->btnListen->setText(QStringLiteral("关闭"));
+            ui->btnListen->setText(tr("关闭"));
     } else {
         udpTransport->close();
-        ui->btnListen->setText(QStringLiteral("监听"));
+        ui->btnListen->setText(tr("监听"));
     }
     Write_Config();
 }
@@ -117,14 +117,14 @@ void MainWindow::on_btnSave_clicked()
     QString reason;
     if (fileName.isNull()) {
         fileName = wanted;
-        reason = QStringLiteral("同名文件已有 %1 个，不覆盖").arg(kMaxNameSuffix + 1);
+        reason = tr("同名文件已有 %1 个，不覆盖").arg(kMaxNameSuffix + 1);
     }
     if (!reason.isEmpty() || !saveUtf8TextFile(fileName, text, &reason)) {
         // The console keeps what it showed.
-        QMessageBox::warning(this, QStringLiteral("保存失败"),
-                             QStringLiteral("接收窗口未能保存到 %1：%2").arg(fileName, reason));
+        QMessageBox::warning(this, tr("保存失败"),
+                             tr("接收窗口未能保存到 %1：%2").arg(fileName, reason));
         return;
     }
-    statusBar()->showMessage(QStringLiteral("接收窗口已保存到 %1").arg(fileName), 5000);
+    statusBar()->showMessage(tr("接收窗口已保存到 %1").arg(fileName), 5000);
     on_btnClear_clicked();
 }

@@ -1,5 +1,7 @@
 #include "cellfiles.h"
 
+#include <QCoreApplication>
+
 #include "journal/csvrecords.h"
 #include "platform/regularfile.h"
 
@@ -43,7 +45,7 @@ bool readCellRecords(const QString &path, CellRecords *into, QString *error)
     Columns c(headerOf(line));
     if (!c.usable()) {
         if (error)
-            *error = QStringLiteral("%1：第一行不是电芯记录文件的列名").arg(path);
+            *error = QCoreApplication::translate("Match", "%1：第一行不是电芯记录文件的列名").arg(path);
         return false;
     }
     while (reader.next(&line)) {
@@ -107,7 +109,7 @@ bool readCapacities(const QString &path, QHash<QString, double> *into, QString *
             if (!number) { // a header: find the capacity's column
                 for (int i = 1; i < f.size(); ++i) {
                     const QString name = QString::fromUtf8(f[i]).toLower();
-                    if (name.contains(QLatin1String("cap")) || name.contains(QStringLiteral("容量"))) {
+                    if (name.contains(QLatin1String("cap")) || name.contains(QString::fromUtf8("容量"))) {
                         column = i;
                         break;
                     }
@@ -122,7 +124,7 @@ bool readCapacities(const QString &path, QHash<QString, double> *into, QString *
     }
     if (into->isEmpty()) {
         if (error)
-            *error = QStringLiteral("%1：没有“电芯编号,容量”行").arg(path);
+            *error = QCoreApplication::translate("Match", "%1：没有“电芯编号,容量”行").arg(path);
         return false;
     }
     return true;

@@ -1,5 +1,7 @@
 #include "matcher.h"
 
+#include <QCoreApplication>
+
 #include <QHash>
 
 #include <algorithm>
@@ -454,7 +456,7 @@ Choice chooseCells(const QVector<Cell> &records, const QSet<QString> &voidedReco
         if (!c.record.isEmpty() && voidedRecords.contains(c.station + QLatin1Char(',') + c.record))
             continue;
         if (c.id.isEmpty()) {
-            out.excluded.append({c, QStringLiteral("没有电芯编号")});
+            out.excluded.append({c, QCoreApplication::translate("Match", "没有电芯编号")});
             continue;
         }
         const auto it = newest.find(c.id);
@@ -471,17 +473,17 @@ Choice chooseCells(const QVector<Cell> &records, const QSet<QString> &voidedReco
         const Cell &c = records[newest.value(id)];
         QString why;
         if (placed.contains(id))
-            why = QStringLiteral("已在电池包 %1 中").arg(placed.value(id));
+            why = QCoreApplication::translate("Match", "已在电池包 %1 中").arg(placed.value(id));
         else if (rules.passOnly && c.verdict != QLatin1String("PASS"))
-            why = c.verdict.isEmpty() ? QStringLiteral("没有判定") : QStringLiteral("判定 %1").arg(c.verdict);
+            why = c.verdict.isEmpty() ? QCoreApplication::translate("Match", "没有判定") : QCoreApplication::translate("Match", "判定 %1").arg(c.verdict);
         else if (!rules.lot.isEmpty() && c.lot != rules.lot)
-            why = QStringLiteral("批次 %1").arg(c.lot.isEmpty() ? QStringLiteral("—") : c.lot);
+            why = QCoreApplication::translate("Match", "批次 %1").arg(c.lot.isEmpty() ? QStringLiteral("—") : c.lot);
         else if (!rules.grades.isEmpty() && !rules.grades.contains(c.grade))
-            why = QStringLiteral("等级 %1").arg(c.grade.isEmpty() ? QStringLiteral("—") : c.grade);
+            why = QCoreApplication::translate("Match", "等级 %1").arg(c.grade.isEmpty() ? QStringLiteral("—") : c.grade);
         else if (!(std::isfinite(c.r) && c.r > 0 && std::isfinite(c.v)))
-            why = QStringLiteral("读数不可用（过载或缺失）");
+            why = QCoreApplication::translate("Match", "读数不可用（过载或缺失）");
         else if (rules.useCapacity && !(std::isfinite(c.capacity) && c.capacity > 0))
-            why = QStringLiteral("容量文件中没有它");
+            why = QCoreApplication::translate("Match", "容量文件中没有它");
         if (why.isEmpty())
             out.usable.append(c);
         else
@@ -531,13 +533,13 @@ Plan matchCells(const QVector<Cell> &cells, const Rules &rules, quint32 seed)
     Plan plan;
     const int s = rules.series, p = rules.parallel;
     if (s < 1 || p < 1) {
-        plan.problem = QStringLiteral("布局不对：串数和并数都要至少为 1");
+        plan.problem = QCoreApplication::translate("Match", "布局不对：串数和并数都要至少为 1");
         return plan;
     }
     const QVector<QVector<int>> formed = formGroups(cells, rules, true, true, true);
     plan.groupsPossible = formed.size();
     if (cells.size() < s * p) {
-        plan.problem = QStringLiteral("电芯不够：可用 %1 个，%2 串 × %3 并需要 %4 个").arg(cells.size()).arg(s).arg(p).arg(s * p);
+        plan.problem = QCoreApplication::translate("Match", "电芯不够：可用 %1 个，%2 串 × %3 并需要 %4 个").arg(cells.size()).arg(s).arg(p).arg(s * p);
         return plan;
     }
     if (formed.size() < s) {
@@ -548,14 +550,14 @@ Plan matchCells(const QVector<Cell> &cells, const Rules &rules, quint32 seed)
         const QString vRule = QStringLiteral("ΔV ≤ %1 mV").arg(pctText(rules.vSpreadMv));
         QString binding;
         if (byR < s && byV < s)
-            binding = QStringLiteral("%1 和 %2 各自都不够（只按 ΔR %3 组，只按 ΔV %4 组）").arg(rRule, vRule).arg(byR).arg(byV);
+            binding = QCoreApplication::translate("Match", "%1 和 %2 各自都不够（只按 ΔR %3 组，只按 ΔV %4 组）").arg(rRule, vRule).arg(byR).arg(byV);
         else if (byR < s)
-            binding = QStringLiteral("受 %1 限制（只按 ΔR 也只能组 %2 组）").arg(rRule).arg(byR);
+            binding = QCoreApplication::translate("Match", "受 %1 限制（只按 ΔR 也只能组 %2 组）").arg(rRule).arg(byR);
         else if (byV < s)
-            binding = QStringLiteral("受 %1 限制（只按 ΔV 也只能组 %2 组）").arg(vRule).arg(byV);
+            binding = QCoreApplication::translate("Match", "受 %1 限制（只按 ΔV 也只能组 %2 组）").arg(vRule).arg(byV);
         else
-            binding = QStringLiteral("%1 与 %2 同时满足时不够（各自可组 %3 / %4 组）").arg(rRule, vRule).arg(byR).arg(byV);
-        plan.problem = QStringLiteral("规则无法满足：%1 个可用电芯最多组成 %2 个 %3 并组，需要 %4 组；%5")
+            binding = QCoreApplication::translate("Match", "%1 与 %2 同时满足时不够（各自可组 %3 / %4 组）").arg(rRule, vRule).arg(byR).arg(byV);
+        plan.problem = QCoreApplication::translate("Match", "规则无法满足：%1 个可用电芯最多组成 %2 个 %3 并组，需要 %4 组；%5")
                            .arg(cells.size()).arg(formed.size()).arg(p).arg(s).arg(binding);
         return plan;
     }
@@ -584,7 +586,7 @@ Plan matchCells(const QVector<Cell> &cells, const Rules &rules, quint32 seed)
               [&](const QVector<int> &a, const QVector<int> &b) { return figuresOf(cells, a).rg < figuresOf(cells, b).rg; });
     finishPlan(plan, cells, rules);
     if (plan.groupsBreakingRules > 0) { // never handed out
-        plan.problem = QStringLiteral("内部错误：%1 组不合规则，不给出方案").arg(plan.groupsBreakingRules);
+        plan.problem = QCoreApplication::translate("Match", "内部错误：%1 组不合规则，不给出方案").arg(plan.groupsBreakingRules);
         plan.groups.clear();
         return plan;
     }
@@ -597,7 +599,7 @@ Plan snakePlan(const QVector<Cell> &cells, const Rules &rules)
     Plan plan;
     const int s = rules.series, p = rules.parallel;
     if (s < 1 || p < 1 || cells.size() < s * p) {
-        plan.problem = QStringLiteral("电芯不够");
+        plan.problem = QCoreApplication::translate("Match", "电芯不够");
         return plan;
     }
     QVector<int> order(cells.size());

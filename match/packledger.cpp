@@ -1,5 +1,7 @@
 #include "packledger.h"
 
+#include <QCoreApplication>
+
 #include "journal/csvrecords.h"
 #include "journal/dailycsv.h"
 #include "platform/regularfile.h"
@@ -73,14 +75,14 @@ bool PackLedger::locked(const std::function<bool(QString *)> &work, QString *err
 {
     if (!QDir().mkpath(folder())) {
         if (error)
-            *error = QStringLiteral("无法创建文件夹 %1").arg(folder());
+            *error = QCoreApplication::translate("Match", "无法创建文件夹 %1").arg(folder());
         return false;
     }
     // Two programs adding packs at once must not both take a cell.
     QLockFile lock(QDir(folder()).filePath(QStringLiteral("packs.lock")));
     if (!lock.tryLock(10000)) {
         if (error)
-            *error = QStringLiteral("%1 被另一个程序占用（packs.lock）").arg(folder());
+            *error = QCoreApplication::translate("Match", "%1 被另一个程序占用（packs.lock）").arg(folder());
         return false;
     }
     return load(error) && work(error);
@@ -106,7 +108,7 @@ bool PackLedger::addPlan(const QString &pack, const QVector<Cell> &cells, const 
 {
     return locked([&](QString *why) {
         if (m_packs.contains(pack) || m_cancelled.contains(pack)) {
-            *why = QStringLiteral("电池包编号 %1 已在配组账中").arg(pack);
+            *why = QCoreApplication::translate("Match", "电池包编号 %1 已在配组账中").arg(pack);
             return false;
         }
         QByteArray lines;
@@ -115,7 +117,7 @@ bool PackLedger::addPlan(const QString &pack, const QVector<Cell> &cells, const 
             for (int s = 0; s < plan.groups[g].size(); ++s) {
                 const Cell &c = cells[plan.groups[g][s]];
                 if (m_placed.contains(c.id)) {
-                    *why = QStringLiteral("电芯 %1 已在电池包 %2 中").arg(c.id, m_placed.value(c.id));
+                    *why = QCoreApplication::translate("Match", "电芯 %1 已在电池包 %2 中").arg(c.id, m_placed.value(c.id));
                     return false;
                 }
                 lines += QStringList {time, journal::csvField(QSysInfo::machineHostName()), journal::csvField(pack), QStringLiteral("plan"), QString::number(g + 1),
@@ -134,11 +136,11 @@ bool PackLedger::cancel(const QString &pack, const QDateTime &now, QString *erro
 {
     return locked([&](QString *why) {
         if (!m_packs.contains(pack)) {
-            *why = QStringLiteral("配组账中没有电池包 %1").arg(pack);
+            *why = QCoreApplication::translate("Match", "配组账中没有电池包 %1").arg(pack);
             return false;
         }
         if (m_cancelled.contains(pack)) {
-            *why = QStringLiteral("电池包 %1 已经取消过").arg(pack);
+            *why = QCoreApplication::translate("Match", "电池包 %1 已经取消过").arg(pack);
             return false;
         }
         const QByteArray line = QStringLiteral("%1,%2,%3,cancel,,,,,,,\n")

@@ -1,5 +1,7 @@
 #include "packsheet.h"
 
+#include <QCoreApplication>
+
 #include "storage/textfile.h"
 
 #include <QBuffer>
@@ -62,16 +64,16 @@ void PackSheet::paint(QPainter &painter, int page) const
     const QRectF title(kMargin, kMargin, kWidthMm - 2 * kMargin, 7);
     painter.setPen(Qt::black);
     painter.drawText(title, Qt::AlignLeft | Qt::AlignVCenter,
-                     QStringLiteral("配组表  电池包 %1   %2 串 × %3 并").arg(m_pack).arg(m_rules.series).arg(m_rules.parallel));
+                     QCoreApplication::translate("Match", "配组表  电池包 %1   %2 串 × %3 并").arg(m_pack).arg(m_rules.series).arg(m_rules.parallel));
     setSize(2.6, false);
     painter.drawText(title, Qt::AlignRight | Qt::AlignVCenter,
-                     QStringLiteral("第 %1 / %2 页   %3").arg(page + 1).arg(pages()).arg(m_made.toString(QStringLiteral("yyyy-MM-dd HH:mm"))));
+                     QCoreApplication::translate("Match", "第 %1 / %2 页   %3").arg(page + 1).arg(pages()).arg(m_made.toString(QStringLiteral("yyyy-MM-dd HH:mm"))));
     painter.drawText(QRectF(kMargin, kMargin + 7, kWidthMm - 2 * kMargin, 6), Qt::AlignLeft | Qt::AlignVCenter,
-                     QStringLiteral("规则：组内 ΔR ≤ %1% 平均 R，ΔV ≤ %2 mV    各组 R_g 极差 %3%%4    备用 %5 个")
+                     QCoreApplication::translate("Match", "规则：组内 ΔR ≤ %1% 平均 R，ΔV ≤ %2 mV    各组 R_g 极差 %3%%4    备用 %5 个")
                          .arg(m_rules.rSpreadPct)
                          .arg(m_rules.vSpreadMv)
                          .arg(QString::number(m_plan.rgSpread * 100, 'f', 5))
-                         .arg(m_rules.useCapacity ? QStringLiteral("，容量极差 %1%").arg(QString::number(m_plan.capacitySpread * 100, 'f', 5))
+                         .arg(m_rules.useCapacity ? QCoreApplication::translate("Match", "，容量极差 %1%").arg(QString::number(m_plan.capacitySpread * 100, 'f', 5))
                                                   : QString())
                          .arg(m_plan.spares.size()));
 
@@ -97,14 +99,14 @@ void PackSheet::paint(QPainter &painter, int page) const
         painter.setPen(thin);
         painter.drawRect(band);
         setSize(3.0, true);
-        painter.drawText(band.adjusted(1.5, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("第 %1 组").arg(g + 1));
+        painter.drawText(band.adjusted(1.5, 0, 0, 0), Qt::AlignLeft | Qt::AlignVCenter, QCoreApplication::translate("Match", "第 %1 组").arg(g + 1));
         setSize(2.6, false);
-        QString text = QStringLiteral("n %1   平均 R %2 mΩ   ΔR %3%   ΔV %4 mV   R_g %5 mΩ")
+        QString text = QCoreApplication::translate("Match", "n %1   平均 R %2 mΩ   ΔR %3%   ΔV %4 mV   R_g %5 mΩ")
                            .arg(f.n)
                            .arg(QString::number(f.meanR, 'f', 4), QString::number(f.spreadRPct, 'f', 2),
                                 QString::number(f.spreadVMv, 'f', 1), QString::number(f.rg, 'f', 5));
         if (m_rules.useCapacity)
-            text += QStringLiteral("   容量 %1 mAh").arg(QString::number(f.capacity, 'f', 0));
+            text += QCoreApplication::translate("Match", "   容量 %1 mAh").arg(QString::number(f.capacity, 'f', 0));
         painter.drawText(band.adjusted(18, 0, -1.5, 0), Qt::AlignLeft | Qt::AlignVCenter, text);
         y += kBandMm;
         const QVector<int> &cells = m_plan.groups[g];
@@ -143,11 +145,11 @@ bool PackSheet::writePdf(const QString &path, QString *error) const
         writer.setPageOrientation(QPageLayout::Landscape);
         writer.setPageMargins(QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter);
         writer.setResolution(300);
-        writer.setTitle(QStringLiteral("配组表 %1").arg(m_pack));
+        writer.setTitle(QCoreApplication::translate("Match", "配组表 %1").arg(m_pack));
         QPainter painter;
         if (!painter.begin(&writer)) {
             if (error)
-                *error = QStringLiteral("无法生成 PDF");
+                *error = QCoreApplication::translate("Match", "无法生成 PDF");
             return false;
         }
         const double scale = writer.width() / kWidthMm;

@@ -1,5 +1,7 @@
 #include "planfiles.h"
 
+#include <QCoreApplication>
+
 #include "journal/csvrecords.h"
 
 #include <QJsonArray>
@@ -65,12 +67,12 @@ QString planSummary(const PlanView &view)
 {
     QString t;
     const Rules &r = view.rules;
-    t += QStringLiteral("电池包 %1：%2 串 × %3 并，组内 ΔR ≤ %4%，ΔV ≤ %5 mV\n")
+    t += QCoreApplication::translate("Match", "电池包 %1：%2 串 × %3 并，组内 ΔR ≤ %4%，ΔV ≤ %5 mV\n")
              .arg(view.pack).arg(r.series).arg(r.parallel).arg(r.rSpreadPct).arg(r.vSpreadMv);
     t += QStringLiteral("%1 %2 %3 %4 %5 %6%7\n")
-             .arg(QStringLiteral("组"), 4).arg(QStringLiteral("n"), 3).arg(QStringLiteral("平均R mΩ"), 10)
+             .arg(QCoreApplication::translate("Match", "组"), 4).arg(QStringLiteral("n"), 3).arg(QCoreApplication::translate("Match", "平均R mΩ"), 10)
              .arg(QStringLiteral("ΔR %"), 7).arg(QStringLiteral("ΔV mV"), 7).arg(QStringLiteral("R_g mΩ"), 10)
-             .arg(r.useCapacity ? QStringLiteral("  容量 mAh") : QString());
+             .arg(r.useCapacity ? QCoreApplication::translate("Match", "  容量 mAh") : QString());
     for (int g = 0; g < view.plan.groups.size(); ++g) {
         const GroupFigures f = figuresOf(view.cells, view.plan.groups[g]);
         t += QStringLiteral("%1 %2 %3 %4 %5 %6%7\n")
@@ -78,23 +80,23 @@ QString planSummary(const PlanView &view)
                  .arg(fixed(f.spreadVMv, 1), 7).arg(fixed(f.rg, 5), 10)
                  .arg(r.useCapacity ? QStringLiteral("  %1").arg(fixed(f.capacity, 0)) : QString());
     }
-    t += QStringLiteral("各组 R_g 极差 %1%").arg(fixed(view.plan.rgSpread * 100, 5));
+    t += QCoreApplication::translate("Match", "各组 R_g 极差 %1%").arg(fixed(view.plan.rgSpread * 100, 5));
     if (r.useCapacity)
-        t += QStringLiteral("，容量极差 %1%").arg(fixed(view.plan.capacitySpread * 100, 5));
+        t += QCoreApplication::translate("Match", "，容量极差 %1%").arg(fixed(view.plan.capacitySpread * 100, 5));
     if (view.snake.ok)
-        t += QStringLiteral("（按 R 排序蛇形分配：%1%，%2 组越出规则）").arg(fixed(view.snake.rgSpread * 100, 5)).arg(view.snake.groupsBreakingRules);
+        t += QCoreApplication::translate("Match", "（按 R 排序蛇形分配：%1%，%2 组越出规则）").arg(fixed(view.snake.rgSpread * 100, 5)).arg(view.snake.groupsBreakingRules);
     t += QLatin1Char('\n');
     // IDs only, so a lot of hundreds stays readable; the JSON has their figures.
     QStringList spares;
     for (int c : view.plan.spares)
         spares << view.cells[c].id;
-    t += QStringLiteral("备用 %1 个%2\n").arg(spares.size()).arg(spares.isEmpty() ? QString() : QStringLiteral("：") + spares.join(QLatin1Char(' ')));
+    t += QCoreApplication::translate("Match", "备用 %1 个%2\n").arg(spares.size()).arg(spares.isEmpty() ? QString() : QStringLiteral("：") + spares.join(QLatin1Char(' ')));
     QMap<QString, QStringList> byReason;
     for (const Exclusion &e : view.excluded)
         byReason[e.reason] << (e.cell.id.isEmpty() ? e.cell.record : e.cell.id);
-    t += QStringLiteral("未用 %1 个\n").arg(view.excluded.size());
+    t += QCoreApplication::translate("Match", "未用 %1 个\n").arg(view.excluded.size());
     for (auto it = byReason.cbegin(); it != byReason.cend(); ++it)
-        t += QStringLiteral("  %1（%2 个）：%3\n").arg(it.key()).arg(it.value().size()).arg(it.value().join(QLatin1Char(' ')));
+        t += QCoreApplication::translate("Match", "  %1（%2 个）：%3\n").arg(it.key()).arg(it.value().size()).arg(it.value().join(QLatin1Char(' ')));
     return t;
 }
 

@@ -1,5 +1,7 @@
 #include "judgement.h"
 
+#include <QCoreApplication>
+
 #include <QStringList>
 
 #include <cmath>
@@ -96,10 +98,12 @@ AlarmSound soundFor(int schemeIndex, Verdict verdict)
 
 int soundSchemeForText(const QString &text)
 {
-    static const QStringList names = {QStringLiteral("正常/异常"), QStringLiteral("PASS/NG"),
-                                      QStringLiteral("咚咚"), QStringLiteral("警报"),
-                                      QStringLiteral("无声音")};
-    return int(names.indexOf(text));
+    // The window's item texts, in Chinese or as its catalogue gives them.
+    static const char *const names[] = {"正常/异常", "PASS/NG", "咚咚", "警报", "无声音"};
+    for (int i = 0; i < 5; ++i)
+        if (text == QString::fromUtf8(names[i]) || text == QCoreApplication::translate("MainWindow", names[i]))
+            return i;
+    return -1;
 }
 
 } // namespace meter

@@ -1,20 +1,26 @@
 #include "rangecontrol.h"
 
+#include <utility>
+
 namespace meter {
 
 quint32 divisorForIntervalText(const QString &text)
 {
-    // Half-seconds in the interval: "N秒" is 2N, "N分" is 120N.
+    // Half-seconds in the interval: "N秒" is 2N, "N分" is 120N; the English
+    // face's items say "N s" and "N min".
     const QString t = text.trimmed();
-    int perUnit = 0;
-    if (t.endsWith(QStringLiteral("秒")))
-        perUnit = 2;
-    else if (t.endsWith(QStringLiteral("分")))
-        perUnit = 120;
+    int perUnit = 0, unitLength = 0;
+    for (const auto &[unit, halves] : {std::pair<const char *, int>("秒", 2), {"分", 120}, {" s", 2}, {" min", 120}}) {
+        if (t.endsWith(QString::fromUtf8(unit))) {
+            perUnit = halves;
+            unitLength = QString::fromUtf8(unit).size();
+            break;
+        }
+    }
     if (perUnit == 0)
         return 0;
     bool ok = false;
-    const double amount = t.left(t.size() - 1).toDouble(&ok);
+    const double amount = t.left(t.size() - unitLength).toDouble(&ok);
     const double halves = amount * perUnit;
     if (!ok || halves < 1 || halves > 1e9 || halves != double(quint32(halves)))
         return 0;

@@ -1,5 +1,7 @@
 #include "mqttclient.h"
 
+#include <QCoreApplication>
+
 #include <QFile>
 #include <QMetaObject>
 
@@ -72,7 +74,7 @@ bool Client::topicIsValid(const QString &topic, QString *reason)
     if (!topic.isEmpty() && mosquitto_pub_topic_check2(bytes.constData(), size_t(bytes.size())) == MOSQ_ERR_SUCCESS)
         return true;
     if (reason)
-        *reason = QStringLiteral("主题“%1”无效：不能为空，不能含 + 或 #").arg(topic);
+        *reason = QCoreApplication::translate("Mqtt", "主题“%1”无效：不能为空，不能含 + 或 #").arg(topic);
     return false;
 }
 
@@ -92,7 +94,7 @@ bool Client::start(const ClientSettings &s, QString *error)
     m_link->client = this;
     m_mosq = mosquitto_new(s.clientId.toUtf8().constData(), true, m_link.get());
     if (!m_mosq)
-        return fail(QStringLiteral("无法建立 MQTT 客户端"));
+        return fail(QCoreApplication::translate("Mqtt", "无法建立 MQTT 客户端"));
     ++m_generation;
     mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
     mosquitto_connect_callback_set(m_mosq, &Client::onConnect);
@@ -109,12 +111,12 @@ bool Client::start(const ClientSettings &s, QString *error)
     if (!s.caFile.isEmpty()) {
         for (const QString &file : {s.caFile, s.certFile, s.keyFile})
             if (!file.isEmpty() && !QFile::exists(file))
-                return fail(QStringLiteral("TLS 文件 %1 不存在").arg(file));
+                return fail(QCoreApplication::translate("Mqtt", "TLS 文件 %1 不存在").arg(file));
         rc = mosquitto_tls_set(m_mosq, QFile::encodeName(s.caFile).constData(), nullptr,
                                s.certFile.isEmpty() ? nullptr : QFile::encodeName(s.certFile).constData(),
                                s.keyFile.isEmpty() ? nullptr : QFile::encodeName(s.keyFile).constData(), nullptr);
         if (rc != MOSQ_ERR_SUCCESS)
-            return fail(QStringLiteral("TLS 设置失败：%1").arg(reasonOf(rc)));
+            return fail(QCoreApplication::translate("Mqtt", "TLS 设置失败：%1").arg(reasonOf(rc)));
     }
     rc = mosquitto_loop_start(m_mosq);
     if (rc != MOSQ_ERR_SUCCESS)
@@ -168,7 +170,7 @@ int Client::publish(const QString &topic, const QByteArray &payload, QString *er
     const int rc = mosquitto_publish(m_mosq, &mid, topic.toUtf8().constData(), payload.size(), payload.constData(), 1, false);
     if (rc != MOSQ_ERR_SUCCESS) {
         if (error)
-            *error = QStringLiteral("发布到“%1”被拒绝：%2").arg(topic, reasonOf(rc));
+            *error = QCoreApplication::translate("Mqtt", "发布到“%1”被拒绝：%2").arg(topic, reasonOf(rc));
         return -1;
     }
     return mid;
@@ -179,7 +181,7 @@ void Client::noAnswer()
     if (m_connected || !m_mosq)
         return;
     if (!m_problemSinceAttempt)
-        emit problem(QStringLiteral("%1 在 %2 秒内没有应答").arg(m_where).arg(m_answerTimeoutS));
+        emit problem(QCoreApplication::translate("Mqtt", "%1 在 %2 秒内没有应答").arg(m_where).arg(m_answerTimeoutS));
     m_problemSinceAttempt = false;
     m_answerTimer.start(m_answerTimeoutS * 1000);
 }
@@ -206,13 +208,13 @@ void Client::onConnect(mosquitto *, void *self, int rc)
 void Client::onDisconnect(mosquitto *, void *self, int rc)
 {
     withClient(self, [rc](Client *client) {
-        const QString reason = rc == 0 ? QStringLiteral("已断开") : reasonOf(rc);
+        const QString reason = rc == 0 ? QCoreApplication::translate("Mqtt", "已断开") : reasonOf(rc);
         client->post(client->m_generation.load(), [reason](Client *c) {
             const bool wasUp = c->m_connected;
             c->m_connected = false;
             // Dropped before the broker ever answered: say that, not the library's "Unknown error".
             if (!wasUp && !c->m_problemSinceAttempt && !c->m_answerTimer.isActive())
-                emit c->disconnected(QStringLiteral("%1 在 %2 秒内没有应答").arg(c->m_where).arg(c->m_answerTimeoutS));
+                emit c->disconnected(QCoreApplication::translate("Mqtt", "%1 在 %2 秒内没有应答").arg(c->m_where).arg(c->m_answerTimeoutS));
             else
                 emit c->disconnected(reason);
             c->m_problemSinceAttempt = false;

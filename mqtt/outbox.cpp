@@ -1,5 +1,7 @@
 #include "outbox.h"
 
+#include <QCoreApplication>
+
 #include "journal/csvrecords.h"
 #include "platform/regularfile.h"
 
@@ -92,7 +94,7 @@ bool Outbox::lineStart(Reader &reader, qint64 offset)
 void Outbox::fallBack(const QString &why)
 {
     const QDate day = m_read.day;
-    m_note = QStringLiteral("%1：%2，从该文件开头重新发送").arg(QDir::toNativeSeparators(fileFor(day)), why);
+    m_note = QCoreApplication::translate("Mqtt", "%1：%2，从该文件开头重新发送").arg(QDir::toNativeSeparators(fileFor(day)), why);
     m_read = {day, 0, 0};
     // What was sent of this file goes again; ids let the receiver drop it.
     if (m_acked.day == day || !m_acked.day.isValid())
@@ -123,7 +125,7 @@ bool Outbox::nextLine(Reader &reader, Position &at, QByteArray *line, bool check
                 continue;
             }
             if (check && !lineStart(reader, at.offset))
-                fallBack(QStringLiteral("位置 %1 不是行首").arg(at.offset));
+                fallBack(QCoreApplication::translate("Mqtt", "位置 %1 不是行首").arg(at.offset));
         }
         if (at.offset < reader.bufferStart || at.offset > reader.bufferStart + reader.buffer.size()) {
             reader.buffer.clear();
@@ -172,7 +174,7 @@ bool Outbox::nextLine(Reader &reader, Position &at, QByteArray *line, bool check
                 if (!same && !open(reader, at.day))
                     continue; // gone: the next day is looked for above
                 if (!lineStart(reader, at.offset))
-                    fallBack(same ? QStringLiteral("文件变短了") : QStringLiteral("文件被替换"));
+                    fallBack(same ? QCoreApplication::translate("Mqtt", "文件变短了") : QCoreApplication::translate("Mqtt", "文件被替换"));
                 reader.buffer.clear();
                 reader.bufferStart = at.offset;
                 continue;
@@ -192,9 +194,9 @@ void Outbox::setAcknowledged(const Position &position)
     m_acked = m_read = position;
     m_inFlight.clear();
     if (position.offset < 0 || position.line < 0 || (position.offset > 0 && position.line == 0)) {
-        fallBack(QStringLiteral("记录的位置 %1 无效").arg(position.offset));
+        fallBack(QCoreApplication::translate("Mqtt", "记录的位置 %1 无效").arg(position.offset));
     } else if (position.day.isValid() && open(m_reader, position.day) && !lineStart(m_reader, position.offset)) {
-        fallBack(QStringLiteral("记录的位置 %1 不是行首").arg(position.offset));
+        fallBack(QCoreApplication::translate("Mqtt", "记录的位置 %1 不是行首").arg(position.offset));
     }
     m_acked = m_read;
     m_counted = m_acked;

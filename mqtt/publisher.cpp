@@ -119,15 +119,15 @@ bool Publisher::start(QString *error)
         QFile file;
         QString reason;
         if (!openRegularFile(file, s.passwordFile, QIODevice::ReadOnly, &reason))
-            return fail(QStringLiteral("密码文件无法读取：%1").arg(reason));
+            return fail(QCoreApplication::translate("Mqtt", "密码文件无法读取：%1").arg(reason));
         if (openFileSharedWithOthers(file))
-            return fail(QStringLiteral("密码文件 %1 其他用户也可读写，不使用（chmod 600）").arg(s.passwordFile));
+            return fail(QCoreApplication::translate("Mqtt", "密码文件 %1 其他用户也可读写，不使用（chmod 600）").arg(s.passwordFile));
         s.client.password = QString::fromUtf8(file.readLine(4096).trimmed());
     }
     if (s.client.password.isEmpty())
         s.client.password = qEnvironmentVariable("ZENTREL_MQTT_PASSWORD");
     if (!s.client.password.isEmpty() && s.client.caFile.isEmpty() && !s.allowPlainPassword)
-        return fail(QStringLiteral("拒绝连接 %1:%2：设置了密码却没有 TLS（[MQTT] CaFile），密码会明文传输；"
+        return fail(QCoreApplication::translate("Mqtt", "拒绝连接 %1:%2：设置了密码却没有 TLS（[MQTT] CaFile），密码会明文传输；"
                                    "确需如此请设 [MQTT] AllowPlainPassword=true")
                         .arg(s.client.host).arg(s.client.port));
     if (!loadCursor()) {
@@ -311,8 +311,8 @@ QString Publisher::status()
                               ? QStringLiteral("[%1]:%2").arg(m_settings.client.host).arg(m_settings.client.port)
                               : QStringLiteral("%1:%2").arg(m_settings.client.host).arg(m_settings.client.port);
     const qint64 waiting = backlog();
-    QString text = m_client.isConnected() ? QStringLiteral("MQTT 已连接 %1").arg(where)
-                                          : QStringLiteral("MQTT 正在重连 %1").arg(where);
+    QString text = m_client.isConnected() ? QCoreApplication::translate("Mqtt", "MQTT 已连接 %1").arg(where)
+                                          : QCoreApplication::translate("Mqtt", "MQTT 正在重连 %1").arg(where);
     if (!m_client.isConnected() && !m_lastError.isEmpty())
         text += QStringLiteral("（%1）").arg(m_lastError);
     if (!m_refused.isEmpty())
@@ -320,7 +320,7 @@ QString Publisher::status()
     if (!m_note.isEmpty())
         text += QStringLiteral("；%1").arg(m_note);
     if (waiting > 0 || !backlogCounted())
-        text += backlogCounted() ? QStringLiteral("，积压 %1").arg(waiting) : QStringLiteral("，积压 ≥%1（正在清点）").arg(waiting);
+        text += backlogCounted() ? QCoreApplication::translate("Mqtt", "，积压 %1").arg(waiting) : QCoreApplication::translate("Mqtt", "，积压 ≥%1（正在清点）").arg(waiting);
     return text;
 }
 
@@ -382,13 +382,13 @@ bool Publisher::loadCursor()
     if (root.isEmpty()) {
         root = readCursor(backup, &backupPresent);
         if (!root.isEmpty() && present)
-            m_note = QStringLiteral("%1 已损坏，改用备份 %2").arg(cursorFile(), backup);
+            m_note = QCoreApplication::translate("Mqtt", "%1 已损坏，改用备份 %2").arg(cursorFile(), backup);
     }
     if (root.isEmpty()) {
         if (!present && !backupPresent)
             return false; // the first start
         // A cursor and no usable backup: everything goes again rather than nothing.
-        m_note = QStringLiteral("%1 已损坏且没有可用备份，全部重新发送").arg(cursorFile());
+        m_note = QCoreApplication::translate("Mqtt", "%1 已损坏且没有可用备份，全部重新发送").arg(cursorFile());
         qWarning("MQTT: %s", qPrintable(m_note));
         for (Outbox *box : boxes())
             box->startAtBeginning();

@@ -1,5 +1,7 @@
 #include "regularfile.h"
 
+#include <QCoreApplication>
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -10,11 +12,11 @@ bool openRegularFile(QFile &file, const QString &path, QIODevice::OpenMode mode,
     const QFileInfo info(path);
     QString why;
     if (info.isSymLink())
-        why = QStringLiteral("%1 是符号链接，不跟随").arg(path);
+        why = QCoreApplication::translate("Files", "%1 是符号链接，不跟随").arg(path);
     else if (info.isDir())
-        why = QStringLiteral("%1 是一个文件夹").arg(path);
+        why = QCoreApplication::translate("Files", "%1 是一个文件夹").arg(path);
     else if (info.exists() && !info.isFile())
-        why = QStringLiteral("%1 不是普通文件（管道、设备或套接字）").arg(path);
+        why = QCoreApplication::translate("Files", "%1 不是普通文件（管道、设备或套接字）").arg(path);
     if (why.isEmpty()) {
         file.setFileName(path);
         if (file.open(mode))

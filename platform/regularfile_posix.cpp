@@ -1,5 +1,7 @@
 #include "regularfile.h"
 
+#include <QCoreApplication>
+
 #include <QFile>
 
 #include <cerrno>
@@ -15,11 +17,11 @@ QString reasonOf(const QString &path, int error)
 {
     switch (error) {
     case ELOOP:
-        return QStringLiteral("%1 是符号链接，不跟随").arg(path);
+        return QCoreApplication::translate("Files", "%1 是符号链接，不跟随").arg(path);
     case EISDIR:
-        return QStringLiteral("%1 是一个文件夹").arg(path);
+        return QCoreApplication::translate("Files", "%1 是一个文件夹").arg(path);
     case ENXIO: // a FIFO without a reader, a device without its driver
-        return QStringLiteral("%1 不是普通文件（管道、设备或套接字）").arg(path);
+        return QCoreApplication::translate("Files", "%1 不是普通文件（管道、设备或套接字）").arg(path);
     default:
         return QStringLiteral("%1：%2").arg(path, QString::fromLocal8Bit(std::strerror(error)));
     }
@@ -57,7 +59,7 @@ bool openRegularFile(QFile &file, const QString &path, QIODevice::OpenMode mode,
         const bool dir = S_ISDIR(st.st_mode);
         ::close(fd);
         return fail(dir ? reasonOf(path, EISDIR)
-                        : QStringLiteral("%1 不是普通文件（管道、设备或套接字）").arg(path));
+                        : QCoreApplication::translate("Files", "%1 不是普通文件（管道、设备或套接字）").arg(path));
     }
     // Reads and writes of a regular file never block anyway; the flag was
     // only there so that opening could not.

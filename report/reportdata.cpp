@@ -1,5 +1,7 @@
 #include "reportdata.h"
 
+#include <QCoreApplication>
+
 #include "platform/regularfile.h"
 
 #include "journal/csvrecords.h"
@@ -41,7 +43,7 @@ QString LimitKey::text() const
         return bounds;
     // Cell records of an older version carry only the set's name.
     const bool none = rLow.isEmpty() && rHigh.isEmpty() && vLow.isEmpty() && vHigh.isEmpty();
-    return none ? QStringLiteral("限值组 %1").arg(show(set)) : QStringLiteral("限值组 %1: %2").arg(show(set), bounds);
+    return none ? QCoreApplication::translate("Report", "限值组 %1").arg(show(set)) : QCoreApplication::translate("Report", "限值组 %1: %2").arg(show(set), bounds);
 }
 
 double LimitKey::value(const QString &s) const
@@ -127,7 +129,7 @@ bool Collector::read(const QString &path, QString *error, const std::function<vo
     const Columns top(headerOf(line));
     if (!top.usable()) {
         if (error)
-            *error = QStringLiteral("%1：第一行不是记录文件的列名").arg(path);
+            *error = QCoreApplication::translate("Report", "%1：第一行不是记录文件的列名").arg(path);
         return false;
     }
     const qint64 start = reader.offset();
@@ -198,13 +200,13 @@ bool Collector::read(const QString &path, QString *error, const std::function<vo
         const double rv = okR ? r : NAN, vv = okV ? v : NAN;
         const QString grade = c.grade >= 0 ? QString::fromUtf8(f[c.grade]) : QString();
         if (cells) {
-            add(QStringLiteral("单体 全部"), limits, time, verdict, rv, vv, grade);
-            add(QStringLiteral("单体 批次 %1").arg(c.lot >= 0 && !f[c.lot].isEmpty() ? QString::fromUtf8(f[c.lot]) : QStringLiteral("—")),
+            add(QCoreApplication::translate("Report", "单体 全部"), limits, time, verdict, rv, vv, grade);
+            add(QCoreApplication::translate("Report", "单体 批次 %1").arg(c.lot >= 0 && !f[c.lot].isEmpty() ? QString::fromUtf8(f[c.lot]) : QStringLiteral("—")),
                 limits, time, verdict, rv, vv, grade);
             continue;
         }
-        add(QStringLiteral("全部"), limits, time, verdict, rv, vv, grade);
-        add(QStringLiteral("工位 %1").arg(station), limits, time, verdict, rv, vv, grade);
+        add(QCoreApplication::translate("Report", "全部"), limits, time, verdict, rv, vv, grade);
+        add(QCoreApplication::translate("Report", "工位 %1").arg(station), limits, time, verdict, rv, vv, grade);
         if (okR) {
             m_charts.r.append(r);
             m_charts.rByStation[station].append(r);
@@ -240,8 +242,8 @@ QVector<Group> Collector::groups() const
     for (const Group &g : m_groups)
         out.append(g);
     auto rank = [](const QString &scope) {
-        return scope == QStringLiteral("全部") ? 0 : scope.startsWith(QStringLiteral("工位")) ? 1
-               : scope == QStringLiteral("单体 全部") ? 2 : 3;
+        return scope == QCoreApplication::translate("Report", "全部") ? 0 : scope.startsWith(QCoreApplication::translate("Report", "工位")) ? 1
+               : scope == QCoreApplication::translate("Report", "单体 全部") ? 2 : 3;
     };
     std::stable_sort(out.begin(), out.end(), [&](const Group &a, const Group &b) {
         if (rank(a.scope) != rank(b.scope))
@@ -257,7 +259,7 @@ bool Collector::limitsChanged() const
 {
     int overall = 0;
     for (auto it = m_groups.cbegin(); it != m_groups.cend(); ++it)
-        overall += it.key().first == QStringLiteral("全部");
+        overall += it.key().first == QCoreApplication::translate("Report", "全部");
     return overall > 1;
 }
 
@@ -272,7 +274,7 @@ QString limitsNote(double rl, double rh, double vl, double vh)
     if (vl > vh)
         sides << QStringLiteral("V");
     return sides.isEmpty() ? QString()
-                           : QStringLiteral("%1 的下限高于上限：不计算 Cp/Cpk").arg(sides.join(QStringLiteral("、")));
+                           : QCoreApplication::translate("Report", "%1 的下限高于上限：不计算 Cp/Cpk").arg(sides.join(QStringLiteral("、")));
 }
 
 QVector<QStringList> rows(const QVector<Group> &groups)
@@ -306,11 +308,11 @@ QString tableText(const QVector<Group> &groups)
     QString out;
     for (const QStringList &r : rows(groups)) {
         out += QStringLiteral("%1  [%2]\n").arg(r[0], r[1]);
-        out += QStringLiteral("  n %1   PASS %2   NG %3   无判定 %4   良率 %5%\n").arg(r[2], r[3], r[4], r[5], r[6]);
-        out += QStringLiteral("  R (mΩ)  均值 %1  σ %2  最小 %3  最大 %4  Cp %5  Cpk %6\n").arg(r[7], r[8], r[9], r[10], r[11], r[12]);
-        out += QStringLiteral("  V (V)   均值 %1  σ %2  最小 %3  最大 %4  Cp %5  Cpk %6\n").arg(r[13], r[14], r[15], r[16], r[17], r[18]);
+        out += QCoreApplication::translate("Report", "  n %1   PASS %2   NG %3   无判定 %4   良率 %5%\n").arg(r[2], r[3], r[4], r[5], r[6]);
+        out += QCoreApplication::translate("Report", "  R (mΩ)  均值 %1  σ %2  最小 %3  最大 %4  Cp %5  Cpk %6\n").arg(r[7], r[8], r[9], r[10], r[11], r[12]);
+        out += QCoreApplication::translate("Report", "  V (V)   均值 %1  σ %2  最小 %3  最大 %4  Cp %5  Cpk %6\n").arg(r[13], r[14], r[15], r[16], r[17], r[18]);
         if (!r[19].isEmpty())
-            out += QStringLiteral("  等级 %1\n").arg(r[19]);
+            out += QCoreApplication::translate("Report", "  等级 %1\n").arg(r[19]);
         if (!r[20].isEmpty())
             out += QStringLiteral("  %1\n").arg(r[20]);
     }

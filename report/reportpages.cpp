@@ -1,5 +1,7 @@
 #include "reportpages.h"
 
+#include <QCoreApplication>
+
 #include "storage/textfile.h"
 
 #include <QBuffer>
@@ -24,7 +26,7 @@ const Group *overall(const QVector<Group> &groups)
     // The overall group of the latest limit period holds the limits in force.
     const Group *found = nullptr;
     for (const Group &g : groups)
-        if (g.scope == QStringLiteral("全部") && (!found || g.last > found->last))
+        if (g.scope == QCoreApplication::translate("Report", "全部") && (!found || g.last > found->last))
             found = &g;
     return found;
 }
@@ -47,7 +49,7 @@ void limitLine(QCustomPlot &plot, bool vertical, double value, const QColor &col
 void histogram(QCustomPlot &plot, const QVector<double> &values, double low, double high, const QString &label)
 {
     plot.xAxis->setLabel(label);
-    plot.yAxis->setLabel(QStringLiteral("数量"));
+    plot.yAxis->setLabel(QCoreApplication::translate("Report", "数量"));
     if (values.isEmpty())
         return;
     const auto [minIt, maxIt] = std::minmax_element(values.begin(), values.end());
@@ -126,14 +128,14 @@ void Pages::draw(QCPPainter &painter, int page, const QRectF &area) const
             title.setPixelSize(int(unit * 1.6));
             title.setBold(true);
             painter.setFont(title);
-            painter.drawText(QPointF(area.left(), y + unit * 1.6), QStringLiteral("Zentrel 质量报告"));
+            painter.drawText(QPointF(area.left(), y + unit * 1.6), QCoreApplication::translate("Report", "Zentrel 质量报告"));
             painter.setFont(font);
             y += unit * 3;
             const QStringList head = {
-                QStringLiteral("文件 %1 个，读数行 %2，跳过（格式不对或断行）%3")
+                QCoreApplication::translate("Report", "文件 %1 个，读数行 %2，跳过（格式不对或断行）%3")
                     .arg(m_summary.files.size()).arg(m_summary.lines).arg(m_summary.skipped),
-                m_summary.limitsChanged ? QStringLiteral("限值在数据中改变过：每段限值单独统计。") : QString(),
-                QStringLiteral("生成于 %1").arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")))};
+                m_summary.limitsChanged ? QCoreApplication::translate("Report", "限值在数据中改变过：每段限值单独统计。") : QString(),
+                QCoreApplication::translate("Report", "生成于 %1").arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")))};
             for (const QString &h : head) {
                 if (h.isEmpty())
                     continue;
@@ -171,8 +173,8 @@ void Pages::draw(QCPPainter &painter, int page, const QRectF &area) const
         QCustomPlot r, v;
         histogram(r, m_charts.r, rLow, rHigh, QStringLiteral("R (mΩ)"));
         histogram(v, m_charts.v, vLow, vHigh, QStringLiteral("V (V)"));
-        render(r, top, QStringLiteral("R 的分布，限值与拟合正态曲线"));
-        render(v, bottom, QStringLiteral("V 的分布，限值与拟合正态曲线"));
+        render(r, top, QCoreApplication::translate("Report", "R 的分布，限值与拟合正态曲线"));
+        render(v, bottom, QCoreApplication::translate("Report", "V 的分布，限值与拟合正态曲线"));
     } else if (chart == 1) {
         QCustomPlot run;
         QVector<double> xs, ys;
@@ -189,7 +191,7 @@ void Pages::draw(QCPPainter &painter, int page, const QRectF &area) const
         QSharedPointer<QCPAxisTickerDateTime> ticker(new QCPAxisTickerDateTime);
         ticker->setDateTimeFormat(QStringLiteral("MM-dd\nHH:mm"));
         run.xAxis->setTicker(ticker);
-        run.xAxis->setLabel(QStringLiteral("时间"));
+        run.xAxis->setLabel(QCoreApplication::translate("Report", "时间"));
         run.yAxis->setLabel(QStringLiteral("R (mΩ)"));
         run.rescaleAxes();
         limitLine(run, false, rLow, Qt::red);
@@ -198,7 +200,7 @@ void Pages::draw(QCPPainter &painter, int page, const QRectF &area) const
         limitLine(run, false, s.mean() - 3 * s.stddev(), Qt::darkGreen);
         limitLine(run, false, s.mean() + 3 * s.stddev(), Qt::darkGreen);
         render(run, QRectF(area.left(), area.top(), area.width(), area.height() * 0.6),
-               QStringLiteral("R 随时间（红：限值；绿：均值 ± 3σ）"));
+               QCoreApplication::translate("Report", "R 随时间（红：限值；绿：均值 ± 3σ）"));
     } else {
         QCustomPlot boxes;
         QSharedPointer<QCPAxisTickerText> ticker(new QCPAxisTickerText);
@@ -219,7 +221,7 @@ void Pages::draw(QCPPainter &painter, int page, const QRectF &area) const
         boxes.xAxis->setRange(0, i);
         limitLine(boxes, false, rLow, Qt::red);
         limitLine(boxes, false, rHigh, Qt::red);
-        render(boxes, top, QStringLiteral("各工位的 R（箱线图：最小、四分位、中位、最大）"));
+        render(boxes, top, QCoreApplication::translate("Report", "各工位的 R（箱线图：最小、四分位、中位、最大）"));
     }
 }
 
@@ -242,11 +244,11 @@ bool Pages::writePdf(const QString &path, QString *error) const
         writer.setPageSize(QPageSize(QPageSize::A4));
         writer.setPageMargins(QMarginsF(15, 15, 15, 15), QPageLayout::Millimeter);
         writer.setResolution(150);
-        writer.setTitle(QStringLiteral("Zentrel 质量报告"));
+        writer.setTitle(QCoreApplication::translate("Report", "Zentrel 质量报告"));
         QCPPainter painter;
         if (!painter.begin(&writer)) {
             if (error)
-                *error = QStringLiteral("无法生成 PDF");
+                *error = QCoreApplication::translate("Report", "无法生成 PDF");
             return false;
         }
         const QRectF area(0, 0, writer.width(), writer.height());

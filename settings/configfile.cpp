@@ -1,5 +1,7 @@
 #include "configfile.h"
 
+#include <QCoreApplication>
+
 #include "inifile.h"
 #include "platform/regularfile.h"
 #include "storage/textfile.h"
@@ -58,13 +60,13 @@ bool rewrite(const QString &path, const std::function<void(QSettings &)> &set, Q
     };
     const QFileInfo info(path);
     if (info.isDir())
-        return fail(QStringLiteral("同名文件夹挡住了设置文件"));
+        return fail(QCoreApplication::translate("Settings", "同名文件夹挡住了设置文件"));
     if (fileKind(path) == FileKind::Other)
         return fail(notRegularFileReason(path));
     const ini::Document old = ini::read(path);
     QTemporaryFile scratch(QDir::temp().filePath(QStringLiteral("zentrel-config-XXXXXX.ini")));
     if (!scratch.open())
-        return fail(QStringLiteral("无法建立临时文件：%1").arg(scratch.errorString()));
+        return fail(QCoreApplication::translate("Settings", "无法建立临时文件：%1").arg(scratch.errorString()));
     scratch.close();
     {
         QSettings file(scratch.fileName(), QSettings::IniFormat);
@@ -73,7 +75,7 @@ bool rewrite(const QString &path, const std::function<void(QSettings &)> &set, Q
         set(file);
         file.sync();
         if (file.status() != QSettings::NoError)
-            return fail(QStringLiteral("临时文件 %1 写入失败").arg(scratch.fileName()));
+            return fail(QCoreApplication::translate("Settings", "临时文件 %1 写入失败").arg(scratch.fileName()));
     }
     QFile written;
     QString reason;
@@ -141,7 +143,7 @@ ExtraSettings readExtraSettings(const QString &path)
     for (QString *name : {&s.stationName, &s.operatorName}) {
         for (const QChar c : qAsConst(*name)) {
             if (c.category() == QChar::Other_Control || c == QChar::LineSeparator || c == QChar::ParagraphSeparator) {
-                s.refused << QStringLiteral("%1：[Station] %2 含有控制字符或换行（U+%3），未使用")
+                s.refused << QCoreApplication::translate("Settings", "%1：[Station] %2 含有控制字符或换行（U+%3），未使用")
                                  .arg(QDir::toNativeSeparators(path), name == &s.stationName ? QStringLiteral("Name") : QStringLiteral("Operator"))
                                  .arg(int(c.unicode()), 4, 16, QLatin1Char('0'));
                 name->clear();

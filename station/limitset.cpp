@@ -1,5 +1,7 @@
 #include "limitset.h"
 
+#include <QCoreApplication>
+
 #include "platform/regularfile.h"
 #include "storage/textfile.h"
 
@@ -36,11 +38,11 @@ bool numberOf(const QJsonObject &o, const char *key, const QString &where, doubl
 {
     const QJsonValue v = o.value(QLatin1String(key));
     if (v.isUndefined()) {
-        *problem = QStringLiteral("%1.%2 缺少").arg(where, QLatin1String(key));
+        *problem = QCoreApplication::translate("Station", "%1.%2 缺少").arg(where, QLatin1String(key));
         return false;
     }
     if (!v.isDouble() || !std::isfinite(v.toDouble())) {
-        *problem = QStringLiteral("%1.%2 不是数字").arg(where, QLatin1String(key));
+        *problem = QCoreApplication::translate("Station", "%1.%2 不是数字").arg(where, QLatin1String(key));
         return false;
     }
     *out = v.toDouble();
@@ -55,7 +57,7 @@ bool boundOf(const QJsonValue &value, const QString &where, Bound *b, QString *p
     if (value.isUndefined() || value.isNull())
         return true;
     if (!value.isObject()) {
-        *problem = QStringLiteral("%1 不是对象").arg(where);
+        *problem = QCoreApplication::translate("Station", "%1 不是对象").arg(where);
         return false;
     }
     const QJsonObject o = value.toObject();
@@ -66,7 +68,7 @@ bool boundOf(const QJsonValue &value, const QString &where, Bound *b, QString *p
         if (!numberOf(o, "reference", where, &b->reference, problem) || !numberOf(o, "percent", where, &b->percent, problem))
             return false;
         if (b->percent < 0 || b->percent > 100) {
-            *problem = QStringLiteral("%1.percent 须在 0–100 之间（是 %2）").arg(where).arg(b->percent);
+            *problem = QCoreApplication::translate("Station", "%1.percent 须在 0–100 之间（是 %2）").arg(where).arg(b->percent);
             return false;
         }
         return true;
@@ -75,7 +77,7 @@ bool boundOf(const QJsonValue &value, const QString &where, Bound *b, QString *p
     if (!numberOf(o, "low", where, &b->low, problem) || !numberOf(o, "high", where, &b->high, problem))
         return false;
     if (b->low > b->high) {
-        *problem = QStringLiteral("%1.low（%2）高于 high（%3）").arg(where).arg(b->low).arg(b->high);
+        *problem = QCoreApplication::translate("Station", "%1.low（%2）高于 high（%3）").arg(where).arg(b->low).arg(b->high);
         return false;
     }
     return true;
@@ -145,7 +147,7 @@ bool LimitSetStore::load(const QString &path, QString *error)
     const QJsonDocument doc = QJsonDocument::fromJson(file.read(16 << 20), &parse);
     if (!doc.isObject()) {
         if (error)
-            *error = QStringLiteral("%1：%2（第 %3 字节）").arg(path, parse.errorString()).arg(parse.offset);
+            *error = QCoreApplication::translate("Station", "%1：%2（第 %3 字节）").arg(path, parse.errorString()).arg(parse.offset);
         return false;
     }
     const QJsonObject root = doc.object();
@@ -170,17 +172,17 @@ bool LimitSetStore::load(const QString &path, QString *error)
         const QJsonObject o = v.toObject();
         LimitSet set;
         set.name = o.value(QLatin1String("name")).toString().trimmed();
-        const QString who = set.name.isEmpty() ? QStringLiteral("第 %1 组").arg(index) : QStringLiteral("“%1”").arg(set.name);
+        const QString who = set.name.isEmpty() ? QCoreApplication::translate("Station", "第 %1 组").arg(index) : QStringLiteral("“%1”").arg(set.name);
         QString problem;
         if (set.name.isEmpty())
-            problem = QStringLiteral("name 缺少或不是文字");
+            problem = QCoreApplication::translate("Station", "name 缺少或不是文字");
         else if (find(set.name))
-            problem = QStringLiteral("与前面的组同名");
+            problem = QCoreApplication::translate("Station", "与前面的组同名");
         else if (boundOf(o.value(QLatin1String("r")), QStringLiteral("r"), &set.r, &problem)
                  && boundOf(o.value(QLatin1String("v")), QStringLiteral("v"), &set.v, &problem)) {
             const QJsonValue grades = o.value(QLatin1String("grades"));
             if (!grades.isUndefined() && !grades.isArray())
-                problem = QStringLiteral("grades 不是数组");
+                problem = QCoreApplication::translate("Station", "grades 不是数组");
             int g = 0;
             for (const QJsonValue &gv : grades.toArray()) {
                 const QJsonObject go = gv.toObject();
@@ -188,13 +190,13 @@ bool LimitSetStore::load(const QString &path, QString *error)
                 Grade grade;
                 grade.name = go.value(QLatin1String("name")).toString();
                 if (!go.value(QLatin1String("name")).isString() || grade.name.isEmpty()) {
-                    problem = QStringLiteral("%1.name 缺少或不是文字").arg(where);
+                    problem = QCoreApplication::translate("Station", "%1.name 缺少或不是文字").arg(where);
                     break;
                 }
                 if (!numberOf(go, "rLow", where, &grade.rLow, &problem) || !numberOf(go, "rHigh", where, &grade.rHigh, &problem))
                     break;
                 if (grade.rLow > grade.rHigh) {
-                    problem = QStringLiteral("%1.rLow 高于 rHigh").arg(where);
+                    problem = QCoreApplication::translate("Station", "%1.rLow 高于 rHigh").arg(where);
                     break;
                 }
                 set.grades.append(grade);
@@ -203,7 +205,7 @@ bool LimitSetStore::load(const QString &path, QString *error)
         if (problem.isEmpty())
             put(set);
         else
-            problems << QStringLiteral("限值组%1未载入：%2").arg(who, problem);
+            problems << QCoreApplication::translate("Station", "限值组%1未载入：%2").arg(who, problem);
     }
     if (problems.isEmpty())
         return true;

@@ -1,5 +1,7 @@
 #include "folderlock.h"
 
+#include <QCoreApplication>
+
 #include <QDir>
 
 FolderLock::FolderLock(const QString &folder) : m_folder(folder)
@@ -12,7 +14,7 @@ bool FolderLock::acquire(QString *reason)
 {
     const QString shown = QDir::toNativeSeparators(m_folder);
     if (!QDir().mkpath(m_folder)) {
-        *reason = QStringLiteral("无法建立记录文件夹 %1").arg(shown);
+        *reason = QCoreApplication::translate("Files", "无法建立记录文件夹 %1").arg(shown);
         return false;
     }
     m_lock.reset(new QLockFile(QDir(m_folder).filePath(QStringLiteral("zentrel.lock"))));
@@ -24,9 +26,9 @@ bool FolderLock::acquire(QString *reason)
     qint64 pid = 0;
     QString host, app;
     if (m_lock->error() == QLockFile::LockFailedError && m_lock->getLockInfo(&pid, &host, &app))
-        *reason = QStringLiteral("记录文件夹 %1 正由另一个程序使用（进程 %2，主机 %3）").arg(shown).arg(pid).arg(host);
+        *reason = QCoreApplication::translate("Files", "记录文件夹 %1 正由另一个程序使用（进程 %2，主机 %3）").arg(shown).arg(pid).arg(host);
     else
-        *reason = QStringLiteral("记录文件夹 %1 无法加锁（zentrel.lock 无法建立）").arg(shown);
+        *reason = QCoreApplication::translate("Files", "记录文件夹 %1 无法加锁（zentrel.lock 无法建立）").arg(shown);
     m_lock.reset();
     return false;
 }

@@ -1,5 +1,7 @@
 #include "overflowlog.h"
 
+#include <QCoreApplication>
+
 #include "platform/filesync.h"
 #include "platform/regularfile.h"
 
@@ -21,7 +23,7 @@ bool OverflowLog::append(const QString &lines, QString *error)
         return false;
     };
     if (!QDir().mkpath(m_folder))
-        return fail(QStringLiteral("无法建立文件夹 %1").arg(m_folder));
+        return fail(QCoreApplication::translate("Files", "无法建立文件夹 %1").arg(m_folder));
     QFile file;
     QString reason;
     if (!openRegularFile(file, m_path, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text, &reason)) {

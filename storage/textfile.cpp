@@ -1,5 +1,7 @@
 #include "textfile.h"
 
+#include <QCoreApplication>
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -18,9 +20,9 @@ FileKind fileKind(const QString &path)
 QString notRegularFileReason(const QString &path)
 {
     const QFileInfo info(path);
-    return info.isSymLink() ? QStringLiteral("%1 是符号链接，不跟随").arg(path)
-           : info.isDir()   ? QStringLiteral("%1 是一个文件夹").arg(path)
-                            : QStringLiteral("%1 不是普通文件（管道、设备或套接字）").arg(path);
+    return info.isSymLink() ? QCoreApplication::translate("Files", "%1 是符号链接，不跟随").arg(path)
+           : info.isDir()   ? QCoreApplication::translate("Files", "%1 是一个文件夹").arg(path)
+                            : QCoreApplication::translate("Files", "%1 不是普通文件（管道、设备或套接字）").arg(path);
 }
 
 namespace {
@@ -38,7 +40,7 @@ bool save(const QString &path, const QByteArray &bytes, QIODevice::OpenMode mode
     case FileKind::Regular:
         // Replacing would succeed on a read-only file; its owner meant it to stay.
         if (!QFileInfo(path).isWritable())
-            return fail(QStringLiteral("%1 是只读文件").arg(path));
+            return fail(QCoreApplication::translate("Files", "%1 是只读文件").arg(path));
         break;
     case FileKind::Missing:
         break;

@@ -3,6 +3,8 @@
 #include "settings/commandline.h"
 #include "settings/inifile.h"
 
+#include "settings/language.h"
+
 #include <QCommandLineParser>
 
 #include <cstdio>
@@ -64,7 +66,8 @@ LoggerOptions parseLoggerOptions(const QStringList &arguments)
     const QCommandLineOption cellsOpt("cells", "Record one line per cell for each meter (settle rules of [Station]).");
     const QCommandLineOption setsOpt("limit-sets", "Limit sets (limitsets.json format) that limits=SET names.", "file");
     const QCommandLineOption mqttOpt("mqtt", "Publish every reading and record to this MQTT broker.", "host[:port]");
-    const QList<QCommandLineOption> all = {helpOpt, versionOpt, meterOpt, configOpt, dirOpt, noJournalOpt, cellsOpt, setsOpt, mqttOpt};
+    const QCommandLineOption langOpt("lang", "The language of the status lines: zh_CN (default) or en.", "en|zh_CN");
+    const QList<QCommandLineOption> all = {helpOpt, versionOpt, meterOpt, configOpt, dirOpt, noJournalOpt, cellsOpt, setsOpt, mqttOpt, langOpt};
     parser.addOptions(all);
     if (!parser.parse(arguments))
         refuse(parser.errorText());
@@ -79,6 +82,13 @@ LoggerOptions parseLoggerOptions(const QStringList &arguments)
     if (!parser.positionalArguments().isEmpty())
         refuse(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
     LoggerOptions options;
+    if (parser.isSet(langOpt)) {
+        language::Language chosen;
+        QString reason;
+        if (!language::parse(parser.value(langOpt), &chosen, &reason))
+            refuse(QStringLiteral("--lang: %1").arg(reason));
+        options.language = parser.value(langOpt);
+    }
     options.config = parser.value(configOpt);
     QStringList entries = parser.values(meterOpt);
     if (!options.config.isEmpty()) {

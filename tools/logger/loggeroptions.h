@@ -25,6 +25,7 @@ struct LoggerOptions
     QString limitSets;     // --limit-sets FILE (limitsets.json format)
     QString mqttHost;
     int mqttPort = 0;
+    QString language = QStringLiteral("zh_CN"); // --lang en|zh_CN: the status lines' language
 };
 
 // PORT[,baud=B][,station=NAME][,limits=SET]; false with the reason.

@@ -2,6 +2,7 @@
 // or a service. See --help and the README.
 #include "logger.h"
 #include "loggeroptions.h"
+#include "settings/language.h"
 
 #include "platform/termination.h"
 
@@ -16,6 +17,7 @@ int main(int argc, char *argv[])
         arguments << QString::fromLocal8Bit(argv[i]);
     const LoggerOptions options = parseLoggerOptions(arguments);
     QCoreApplication app(argc, argv);
+    language::installFromOption(QStringLiteral("zentrel-logger"), options.language);
     Logger logger(options);
     if (!logger.start())
         return 3;

@@ -12,6 +12,7 @@
 #include "match/packsheet.h"
 #include "match/planfiles.h"
 #include "station/station.h"
+#include "settings/language.h"
 #include "storage/textfile.h"
 
 #include <QCommandLineParser>
@@ -73,8 +74,12 @@ int main(int argc, char *argv[])
     const QCommandLineOption cancelOpt("cancel", "Cancel a pack in the ledger: its cells are free again.", "pack-id");
     parser.addOptions({seriesOpt, parallelOpt, rSpreadOpt, vSpreadOpt, lotOpt, gradesOpt, anyVerdictOpt, capacityOpt,
                        packOpt, planOpt, jsonOpt, pdfOpt, pngOpt, dirOpt, dryOpt, cancelOpt});
+    const QCommandLineOption langOpt("lang", "The language of the output: zh_CN (default) or en.", "en|zh_CN", "zh_CN");
+    parser.addOption(langOpt);
     parser.addPositionalArgument("paths", "Files or folders (searched for cells-*.csv).", "FILE|FOLDER...");
     parser.process(app);
+    if (!language::installFromOption(QStringLiteral("zentrel-match"), parser.value(langOpt)))
+        return 2;
     const QStringList paths = parser.positionalArguments();
 
     if (parser.isSet(cancelOpt)) {
@@ -89,7 +94,7 @@ int main(int argc, char *argv[])
             say(QStringLiteral("%1（%2）").arg(error, folder));
             return 1;
         }
-        std::printf("已取消电池包 %s，其电芯可再配组。\n", qPrintable(parser.value(cancelOpt)));
+        std::printf("%s\n", qPrintable(QCoreApplication::translate("Match", "已取消电池包 %1，其电芯可再配组。").arg(parser.value(cancelOpt))));
         return 0;
     }
 
@@ -174,9 +179,9 @@ int main(int argc, char *argv[])
         pack = ledger.nextPackId(now.date());
 
     const match::Choice choice = match::chooseCells(records.records, records.voided, rules, ledger.placed());
-    std::printf("%d 个文件，%d 条记录（重测覆盖 %d 条，作废 %d 条，跳过 %lld 行）；可用电芯 %d 个\n", int(files.size()),
-                int(records.records.size()), choice.superseded, int(records.voided.size()),
-                static_cast<long long>(records.skipped), int(choice.usable.size()));
+    std::printf("%s\n", qPrintable(QCoreApplication::translate("Match", "%1 个文件，%2 条记录（重测覆盖 %3 条，作废 %4 条，跳过 %5 行）；可用电芯 %6 个")
+                                       .arg(files.size()).arg(records.records.size()).arg(choice.superseded)
+                                       .arg(records.voided.size()).arg(records.skipped).arg(choice.usable.size())));
     match::PlanView view;
     view.pack = pack;
     view.rules = rules;
@@ -185,7 +190,7 @@ int main(int argc, char *argv[])
     view.plan = match::matchCells(view.cells, rules);
     if (!view.plan.ok) {
         say(view.plan.problem);
-        std::printf("没有方案：%s\n", qPrintable(view.plan.problem));
+        std::printf("%s\n", qPrintable(QCoreApplication::translate("Match", "没有方案：%1").arg(view.plan.problem)));
         return 3;
     }
     view.snake = match::snakePlan(view.cells, rules);
@@ -212,7 +217,7 @@ int main(int argc, char *argv[])
     if (ok && parser.isSet(pngOpt))
         ok = keep(sheet.writePngs(parser.value(pngOpt), &error), parser.value(pngOpt));
     if (ok && !ledger.addPlan(pack, view.cells, view.plan, now, &error)) {
-        say(QStringLiteral("配组账 %1：%2").arg(folder, error));
+        say(QCoreApplication::translate("Match", "配组账 %1：%2").arg(folder, error));
         ok = false;
     }
     if (!ok) {
@@ -220,7 +225,8 @@ int main(int argc, char *argv[])
             QFile::remove(path);
         return 1;
     }
-    std::printf("已写入 %s 与配组账 %s\n", qPrintable(written.join(QStringLiteral("、"))),
-                qPrintable(QDir(folder).filePath(journal::dailyFileName(QLatin1String(journal::kPacksPrefix), now.date()))));
+    std::printf("%s\n", qPrintable(QCoreApplication::translate("Match", "已写入 %1 与配组账 %2")
+                                       .arg(written.join(QCoreApplication::translate("Match", "、")),
+                                            QDir(folder).filePath(journal::dailyFileName(QLatin1String(journal::kPacksPrefix), now.date())))));
     return status;
 }

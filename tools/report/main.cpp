@@ -4,6 +4,7 @@
 //                  [--pdf FILE] [--png PREFIX] FILE|FOLDER...
 #include "report/reportdata.h"
 #include "report/reportpages.h"
+#include "settings/language.h"
 #include "storage/textfile.h"
 
 #include <QApplication>
@@ -42,8 +43,12 @@ int main(int argc, char *argv[])
     const QCommandLineOption pdfOpt("pdf", "Write the report as a PDF (A4).", "file");
     const QCommandLineOption pngOpt("png", "Write the report's pages as PREFIX-1.png, PREFIX-2.png, ...", "prefix");
     parser.addOptions({fromOpt, toOpt, csvOpt, jsonOpt, pdfOpt, pngOpt});
+    const QCommandLineOption langOpt("lang", "The language of the output: zh_CN (default) or en.", "en|zh_CN", "zh_CN");
+    parser.addOption(langOpt);
     parser.addPositionalArgument("paths", "Files or folders (searched for readings-*.csv and cells-*.csv).", "FILE|FOLDER...");
     parser.process(app);
+    if (!language::installFromOption(QStringLiteral("zentrel-report"), parser.value(langOpt)))
+        return 2;
 
     report::Options options;
     for (const auto &[opt, date] : {std::pair<const QCommandLineOption &, QDate *>(fromOpt, &options.from),
@@ -85,7 +90,7 @@ int main(int argc, char *argv[])
         QString error;
         const bool ok = collector.read(file, &error, [&](qint64 lines) {
             if (tty && shown.elapsed() > 200) {
-                std::fprintf(stderr, "\r读取中：%lld 行…", static_cast<long long>(lines));
+                std::fprintf(stderr, "\r%s", qPrintable(QCoreApplication::translate("Report", "读取中：%1 行…").arg(lines)));
                 shown.restart();
             }
         });
@@ -104,10 +109,10 @@ int main(int argc, char *argv[])
     summary.lines = collector.lines();
     summary.skipped = collector.skipped();
     summary.limitsChanged = collector.limitsChanged();
-    std::printf("%d 个文件，%lld 行，跳过 %lld 行（格式不对或断行）\n", int(files.size()),
-                static_cast<long long>(summary.lines), static_cast<long long>(summary.skipped));
+    std::printf("%s\n", qPrintable(QCoreApplication::translate("Report", "%1 个文件，%2 行，跳过 %3 行（格式不对或断行）")
+                                       .arg(files.size()).arg(summary.lines).arg(summary.skipped)));
     if (summary.limitsChanged)
-        std::printf("限值在数据中改变过：每段限值单独统计。\n");
+        std::printf("%s\n", qPrintable(QCoreApplication::translate("Report", "限值在数据中改变过：每段限值单独统计。")));
     std::printf("%s", qPrintable(report::tableText(groups)));
 
     QString error;

@@ -2,7 +2,8 @@
 // meter simulator into a PNG, for the README. Run it offscreen:
 //   QT_QPA_PLATFORM=offscreen zentrel-screenshot docs/screenshot.png
 //   QT_QPA_PLATFORM=offscreen zentrel-screenshot --station docs/station.png
-// (the second: station mode with a lot of cells in progress)
+// (the second: station mode with a lot of cells in progress; --lang en for
+// the English face)
 #include "mainwindow.h"
 #include "operatorhands.h"
 
@@ -10,6 +11,7 @@
 #include "metersim/pseudoterminal.h"
 #include "app/extensions.h"
 #include "app/startup.h"
+#include "settings/language.h"
 #include "station/station.h"
 
 #include <QApplication>
@@ -26,6 +28,13 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     const bool stationMode = args.removeAll(QStringLiteral("--station")) > 0;
+    const int lang = args.indexOf(QStringLiteral("--lang"));
+    if (lang >= 0) {
+        if (!language::installFromOption(QStringLiteral("zentrel-screenshot"), args.value(lang + 1)))
+            return 2;
+        args.removeAt(lang + 1);
+        args.removeAt(lang);
+    }
     const QString out = QFileInfo(args.value(0, QStringLiteral("screenshot.png"))).absoluteFilePath();
     // Station mode reads its limit sets from the working folder: a scratch one.
     QTemporaryDir scratch;

@@ -1,0 +1,1473 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en_US">
+<context>
+    <name>Capabilities</name>
+    <message>
+        <source>MQTT 未启用：站名“%1”含 /、+ 或 #，不能作主题的一层；请设 [MQTT] Prefix</source>
+        <translation>MQTT off: the station name &quot;%1&quot; holds /, + or # and cannot be one level of a topic; set [MQTT] Prefix</translation>
+    </message>
+    <message>
+        <source>MQTT 未连接：%1</source>
+        <translation>MQTT not connected: %1</translation>
+    </message>
+    <message>
+        <source>正在等待串口 %1 重新连接…</source>
+        <translation>Waiting for serial port %1 to come back…</translation>
+    </message>
+</context>
+<context>
+    <name>Console</name>
+    <message>
+        <source>发送</source>
+        <translation>Sent</translation>
+    </message>
+    <message>
+        <source>发送失败</source>
+        <translation>Send failed</translation>
+    </message>
+    <message>
+        <source>监听失败</source>
+        <translation>Listen failed</translation>
+    </message>
+    <message>
+        <source>提示</source>
+        <translation>Note</translation>
+    </message>
+    <message>
+        <source>接收</source>
+        <translation>Received</translation>
+    </message>
+    <message>
+        <source>时间[%1] %2: %3</source>
+        <translation>Time[%1] %2: %3</translation>
+    </message>
+    <message>
+        <source>十六进制数据含非法字符“%1”，未发送</source>
+        <translation>The hex data holds the invalid character &quot;%1&quot;; not sent</translation>
+    </message>
+    <message>
+        <source>十六进制数据“%1”的位数为奇数，未发送</source>
+        <translation>The hex data &quot;%1&quot; has an odd number of digits; not sent</translation>
+    </message>
+    <message>
+        <source>字符“%1”不是单字节字符，ASCII 模式下无法发送；未发送</source>
+        <translation>The character &quot;%1&quot; is not a single-byte character and cannot be sent in ASCII mode; not sent</translation>
+    </message>
+    <message>
+        <source>端口“%1”不是 0-65535 的整数，未开始监听</source>
+        <translation>Port &quot;%1&quot; is not a whole number from 0 to 65535; not listening</translation>
+    </message>
+    <message>
+        <source>无法监听端口 %1：%2</source>
+        <translation>Cannot listen on port %1: %2</translation>
+    </message>
+    <message>
+        <source>监听成功（端口 %1）</source>
+        <translation>Listening (port %1)</translation>
+    </message>
+    <message>
+        <source>监听成功</source>
+        <translation>Listening</translation>
+    </message>
+    <message>
+        <source>端口 %1 超出 0-65535，未发送</source>
+        <translation>Port %1 is outside 0-65535; not sent</translation>
+    </message>
+    <message>
+        <source>“%1”不是有效的 IP 地址，未发送</source>
+        <translation>&quot;%1&quot; is not a valid IP address; not sent</translation>
+    </message>
+</context>
+<context>
+    <name>Extensions</name>
+    <message>
+        <source>限值组未能记入 config.ini：%1</source>
+        <translation>The limit set could not be saved in config.ini: %1</translation>
+    </message>
+    <message>
+        <source>MQTT 未启用：发布需要开着记录（journal）</source>
+        <translation>MQTT off: publishing needs the journal on</translation>
+    </message>
+    <message>
+        <source>串口 %1 已重新连接</source>
+        <translation>Serial port %1 reconnected</translation>
+    </message>
+    <message>
+        <source>不记录：%1</source>
+        <translation>Not journaling: %1</translation>
+    </message>
+    <message>
+        <source>记录未写完</source>
+        <translation>Journal not written</translation>
+    </message>
+    <message>
+        <source>%1 条读数还在内存中，无法写入：%2</source>
+        <translation>%1 readings are still in memory and cannot be written: %2</translation>
+    </message>
+    <message>
+        <source>继续尝试</source>
+        <translation>Keep trying</translation>
+    </message>
+    <message>
+        <source>写到其他文件夹…</source>
+        <translation>Write to another folder…</translation>
+    </message>
+    <message>
+        <source>退出并丢弃 %1 条读数</source>
+        <translation>Quit and discard %1 readings</translation>
+    </message>
+    <message>
+        <source>把读数写到</source>
+        <translation>Write the readings to</translation>
+    </message>
+    <message>
+        <source>串口 %1 已打开（%2 波特）</source>
+        <translation>Serial port %1 open (%2 baud)</translation>
+    </message>
+    <message>
+        <source>串口 %1 打开失败：%2</source>
+        <translation>Serial port %1 could not be opened: %2</translation>
+    </message>
+</context>
+<context>
+    <name>Files</name>
+    <message>
+        <source>无法建立记录文件夹 %1</source>
+        <translation>Cannot create the journal folder %1</translation>
+    </message>
+    <message>
+        <source>记录文件夹 %1 正由另一个程序使用（进程 %2，主机 %3）</source>
+        <translation>The journal folder %1 is in use by another program (process %2, host %3)</translation>
+    </message>
+    <message>
+        <source>记录文件夹 %1 无法加锁（zentrel.lock 无法建立）</source>
+        <translation>The journal folder %1 cannot be locked (zentrel.lock cannot be created)</translation>
+    </message>
+    <message>
+        <source>无法建立文件夹 %1</source>
+        <translation>Cannot create the folder %1</translation>
+    </message>
+    <message>
+        <source>%1 是符号链接，不跟随</source>
+        <translation>%1 is a symbolic link; not followed</translation>
+    </message>
+    <message>
+        <source>%1 是一个文件夹</source>
+        <translation>%1 is a folder</translation>
+    </message>
+    <message>
+        <source>%1 不是普通文件（管道、设备或套接字）</source>
+        <translation>%1 is not a regular file (a pipe, device or socket)</translation>
+    </message>
+    <message>
+        <source>%1 是只读文件</source>
+        <translation>%1 is read-only</translation>
+    </message>
+</context>
+<context>
+    <name>Journal</name>
+    <message>
+        <source>%1：不是 %2，未读</source>
+        <translation>%1: not %2; not read</translation>
+    </message>
+    <message>
+        <source> 或 </source>
+        <translation> or </translation>
+    </message>
+    <message>
+        <source>%1：不存在</source>
+        <translation>%1: does not exist</translation>
+    </message>
+    <message>
+        <source>无法建立文件夹 %1</source>
+        <translation>Cannot create the folder %1</translation>
+    </message>
+    <message>
+        <source>记录暂停：%1（%2 条读数在内存中等待写入）</source>
+        <translation>Journal paused: %1 (%2 readings wait in memory)</translation>
+    </message>
+    <message>
+        <source>%1 条读数未能记录</source>
+        <translation>%1 readings not journaled</translation>
+    </message>
+    <message>
+        <source>记录文件夹：%1</source>
+        <translation>Journal folder: %1</translation>
+    </message>
+</context>
+<context>
+    <name>MainWindow</name>
+    <message>
+        <source>AUTO</source>
+        <translation>AUTO</translation>
+    </message>
+    <message>
+        <source>Fix</source>
+        <translation>Fix</translation>
+    </message>
+    <message>
+        <source>Clear</source>
+        <translation>Clear</translation>
+    </message>
+    <message>
+        <source>清空计数</source>
+        <translation>Reset</translation>
+    </message>
+    <message>
+        <source>R:0</source>
+        <translation>R:0</translation>
+    </message>
+    <message>
+        <source>S:0</source>
+        <translation>S:0</translation>
+    </message>
+    <message>
+        <source>串口通信</source>
+        <translation>Serial</translation>
+    </message>
+    <message>
+        <source>检测端口号：</source>
+        <translation>Find ports:</translation>
+    </message>
+    <message>
+        <source> 波特率：</source>
+        <translation> Baud rate:</translation>
+    </message>
+    <message>
+        <source>9600</source>
+        <translation>9600</translation>
+    </message>
+    <message>
+        <source>1200</source>
+        <translation>1200</translation>
+    </message>
+    <message>
+        <source>2400</source>
+        <translation>2400</translation>
+    </message>
+    <message>
+        <source>4800</source>
+        <translation>4800</translation>
+    </message>
+    <message>
+        <source>14400</source>
+        <translation>14400</translation>
+    </message>
+    <message>
+        <source>19200</source>
+        <translation>19200</translation>
+    </message>
+    <message>
+        <source>38400</source>
+        <translation>38400</translation>
+    </message>
+    <message>
+        <source>56000</source>
+        <translation>56000</translation>
+    </message>
+    <message>
+        <source>57600</source>
+        <translation>57600</translation>
+    </message>
+    <message>
+        <source>115200</source>
+        <translation>115200</translation>
+    </message>
+    <message>
+        <source>128000</source>
+        <translation>128000</translation>
+    </message>
+    <message>
+        <source>230400</source>
+        <translation>230400</translation>
+    </message>
+    <message>
+        <source>256000</source>
+        <translation>256000</translation>
+    </message>
+    <message>
+        <source>打开串口</source>
+        <translation>Open port</translation>
+    </message>
+    <message>
+        <source>关闭串口</source>
+        <translation>Close port</translation>
+    </message>
+    <message>
+        <source>名称</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>值</source>
+        <translation>Value</translation>
+    </message>
+    <message>
+        <source>颜色</source>
+        <translation>Colour</translation>
+    </message>
+    <message>
+        <source>添加界线</source>
+        <translation>Add line</translation>
+    </message>
+    <message>
+        <source>     报警设置</source>
+        <translation>     Alarm limits</translation>
+    </message>
+    <message>
+        <source>R&lt;</source>
+        <translation>R&lt;</translation>
+    </message>
+    <message>
+        <source>mΩ  R&gt;</source>
+        <translation>mΩ  R&gt;</translation>
+    </message>
+    <message>
+        <source>mΩ</source>
+        <translation>mΩ</translation>
+    </message>
+    <message>
+        <source>V&lt;</source>
+        <translation>V&lt;</translation>
+    </message>
+    <message>
+        <source>(V)  V&gt;</source>
+        <translation>(V)  V&gt;</translation>
+    </message>
+    <message>
+        <source>(V)</source>
+        <translation>(V)</translation>
+    </message>
+    <message>
+        <source>音源选择：</source>
+        <translation>Sound:</translation>
+    </message>
+    <message>
+        <source>正常/异常</source>
+        <translation>Normal/Abnormal</translation>
+    </message>
+    <message>
+        <source>PASS/NG</source>
+        <translation>PASS/NG</translation>
+    </message>
+    <message>
+        <source>咚咚</source>
+        <translation>Dong dong</translation>
+    </message>
+    <message>
+        <source>警报</source>
+        <translation>Alarm</translation>
+    </message>
+    <message>
+        <source>无声音</source>
+        <translation>No sound</translation>
+    </message>
+    <message>
+        <source>采集频率：</source>
+        <translation>Sampling:</translation>
+    </message>
+    <message>
+        <source>0.5秒</source>
+        <translation>0.5 s</translation>
+    </message>
+    <message>
+        <source>1秒</source>
+        <translation>1 s</translation>
+    </message>
+    <message>
+        <source>2秒</source>
+        <translation>2 s</translation>
+    </message>
+    <message>
+        <source>3秒</source>
+        <translation>3 s</translation>
+    </message>
+    <message>
+        <source>4秒</source>
+        <translation>4 s</translation>
+    </message>
+    <message>
+        <source>5秒</source>
+        <translation>5 s</translation>
+    </message>
+    <message>
+        <source>6秒</source>
+        <translation>6 s</translation>
+    </message>
+    <message>
+        <source>7秒</source>
+        <translation>7 s</translation>
+    </message>
+    <message>
+        <source>8秒</source>
+        <translation>8 s</translation>
+    </message>
+    <message>
+        <source>9秒</source>
+        <translation>9 s</translation>
+    </message>
+    <message>
+        <source>10秒</source>
+        <translation>10 s</translation>
+    </message>
+    <message>
+        <source>15秒</source>
+        <translation>15 s</translation>
+    </message>
+    <message>
+        <source>20秒</source>
+        <translation>20 s</translation>
+    </message>
+    <message>
+        <source>30秒</source>
+        <translation>30 s</translation>
+    </message>
+    <message>
+        <source>60秒</source>
+        <translation>60 s</translation>
+    </message>
+    <message>
+        <source>10分</source>
+        <translation>10 min</translation>
+    </message>
+    <message>
+        <source>30分</source>
+        <translation>30 min</translation>
+    </message>
+    <message>
+        <source>60分</source>
+        <translation>60 min</translation>
+    </message>
+    <message>
+        <source>     接收窗口</source>
+        <translation>     Receive window</translation>
+    </message>
+    <message>
+        <source>监控模式</source>
+        <translation>Monitor</translation>
+    </message>
+    <message>
+        <source>组测模式</source>
+        <translation>Group test</translation>
+    </message>
+    <message>
+        <source>保存数据</source>
+        <translation>Save data</translation>
+    </message>
+    <message>
+        <source>清空窗口</source>
+        <translation>Clear window</translation>
+    </message>
+    <message>
+        <source>网络通信</source>
+        <translation>Network</translation>
+    </message>
+    <message>
+        <source>16进制接收</source>
+        <translation>Receive as hex</translation>
+    </message>
+    <message>
+        <source>16进制发送</source>
+        <translation>Send as hex</translation>
+    </message>
+    <message>
+        <source>ASCII控制字符</source>
+        <translation>ASCII control characters</translation>
+    </message>
+    <message>
+        <source>暂停显示</source>
+        <translation>Pause display</translation>
+    </message>
+    <message>
+        <source>定时发送</source>
+        <translation>Send every</translation>
+    </message>
+    <message>
+        <source>500</source>
+        <translation>500</translation>
+    </message>
+    <message>
+        <source>1000</source>
+        <translation>1000</translation>
+    </message>
+    <message>
+        <source>2000</source>
+        <translation>2000</translation>
+    </message>
+    <message>
+        <source>3000</source>
+        <translation>3000</translation>
+    </message>
+    <message>
+        <source>4000</source>
+        <translation>4000</translation>
+    </message>
+    <message>
+        <source>5000</source>
+        <translation>5000</translation>
+    </message>
+    <message>
+        <source>10000</source>
+        <translation>10000</translation>
+    </message>
+    <message>
+        <source>20000</source>
+        <translation>20000</translation>
+    </message>
+    <message>
+        <source>100000</source>
+        <translation>100000</translation>
+    </message>
+    <message>
+        <source>200000</source>
+        <translation>200000</translation>
+    </message>
+    <message>
+        <source>远程IP地址</source>
+        <translation>Remote IP</translation>
+    </message>
+    <message>
+        <source>远程端口</source>
+        <translation>Remote port</translation>
+    </message>
+    <message>
+        <source>监听端口</source>
+        <translation>Listen port</translation>
+    </message>
+    <message>
+        <source>监听</source>
+        <translation>Listen</translation>
+    </message>
+    <message>
+        <source>保存</source>
+        <translation>Save</translation>
+    </message>
+    <message>
+        <source>清空</source>
+        <translation>Clear</translation>
+    </message>
+    <message>
+        <source>接收窗口</source>
+        <translation>Receive window</translation>
+    </message>
+    <message>
+        <source>发送</source>
+        <translation>Sent</translation>
+    </message>
+    <message>
+        <source>toolBar</source>
+        <translation>toolBar</translation>
+    </message>
+    <message>
+        <source>新建</source>
+        <translation>New</translation>
+    </message>
+    <message>
+        <source>编辑</source>
+        <translation>Edit</translation>
+    </message>
+    <message>
+        <source>工具</source>
+        <translation>Tools</translation>
+    </message>
+    <message>
+        <source>关于</source>
+        <translation>About</translation>
+    </message>
+    <message>
+        <source>&lt;a href = &apos;&apos;&gt;Zentrel v1.0&lt;/a&gt;</source>
+        <translation>&lt;a href = &apos;&apos;&gt;Zentrel v1.0&lt;/a&gt;</translation>
+    </message>
+    <message>
+        <source>接收窗口已满，较早的行未能移到文件（%1），暂留在窗口中</source>
+        <translation>The receive window is full; older lines could not be moved to a file (%1) and stay in the window</translation>
+    </message>
+    <message>
+        <source>…… 较早的 %1 行已移到 %2</source>
+        <translation>…… %1 older lines moved to %2</translation>
+    </message>
+    <message>
+        <source>较早的 %1 行读数在记录文件夹 %2 中</source>
+        <translation>%1 older lines of readings are in the journal folder %2</translation>
+    </message>
+    <message>
+        <source>文本文件(*txt)</source>
+        <translation>Text files(*txt)</translation>
+    </message>
+    <message>
+        <source>保存失败</source>
+        <translation>Save failed</translation>
+    </message>
+    <message>
+        <source>数据未能保存到 %1：%2</source>
+        <translation>The data could not be saved to %1: %2</translation>
+    </message>
+    <message>
+        <source>不是有限的数：未画限值线</source>
+        <translation>Not a finite number: no limit line drawn</translation>
+    </message>
+    <message>
+        <source>曲线已满 6000 点，读数照常显示和记录；按“Clear”重新开始绘图</source>
+        <translation>The plot holds its 6000 points; readings are still shown and journaled. Press &quot;Clear&quot; to plot again</translation>
+    </message>
+    <message>
+        <source>串口 %1 打开失败：%2</source>
+        <translation>Serial port %1 could not be opened: %2</translation>
+    </message>
+    <message>
+        <source>串口打开失败！</source>
+        <translation>The serial port could not be opened!</translation>
+    </message>
+    <message>
+        <source>串口 %1 已断开（%2），连接已关闭；接好设备后请重新打开串口</source>
+        <translation>Serial port %1 was lost (%2) and is closed; connect the device and open the port again</translation>
+    </message>
+    <message>
+        <source>已丢弃 %1 个不成帧的字节（错位或中断的数据）</source>
+        <translation>%1 bytes that made no frame were dropped (misaligned or broken data)</translation>
+    </message>
+    <message>
+        <source>不是数字：此限值无效，读数不作判定</source>
+        <translation>Not a number: this limit is invalid and readings get no verdict</translation>
+    </message>
+    <message>
+        <source>设置未能保存到 %1：%2</source>
+        <translation>The settings could not be saved to %1: %2</translation>
+    </message>
+    <message>
+        <source>%1 不是普通文件，未读取设置</source>
+        <translation>%1 is not a regular file; settings not read</translation>
+    </message>
+    <message>
+        <source>%1 中 %2 的值无法读取，已忽略</source>
+        <translation>The value of %2 in %1 cannot be read and was ignored</translation>
+    </message>
+    <message>
+        <source>定时发送未启动：勾选状态来自上次的设置，重新勾选“定时发送”或选择间隔后才开始发送</source>
+        <translation>Timed sending not started: the tick comes from the last settings; tick &quot;Send every&quot; again or choose an interval to start</translation>
+    </message>
+    <message>
+        <source>关闭</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>同名文件已有 %1 个，不覆盖</source>
+        <translation>%1 files of that name exist already; nothing overwritten</translation>
+    </message>
+    <message>
+        <source>接收窗口未能保存到 %1：%2</source>
+        <translation>The receive window could not be saved to %1: %2</translation>
+    </message>
+    <message>
+        <source>接收窗口已保存到 %1</source>
+        <translation>Receive window saved to %1</translation>
+    </message>
+</context>
+<context>
+    <name>Match</name>
+    <message>
+        <source>%1：第一行不是电芯记录文件的列名</source>
+        <translation>%1: the first line is not the header of a cell-record file</translation>
+    </message>
+    <message>
+        <source>%1：没有“电芯编号,容量”行</source>
+        <translation>%1: no &quot;cell ID,capacity&quot; lines</translation>
+    </message>
+    <message>
+        <source>没有电芯编号</source>
+        <translation>no cell ID</translation>
+    </message>
+    <message>
+        <source>已在电池包 %1 中</source>
+        <translation>already in pack %1</translation>
+    </message>
+    <message>
+        <source>没有判定</source>
+        <translation>no verdict</translation>
+    </message>
+    <message>
+        <source>判定 %1</source>
+        <translation>verdict %1</translation>
+    </message>
+    <message>
+        <source>批次 %1</source>
+        <translation>lot %1</translation>
+    </message>
+    <message>
+        <source>等级 %1</source>
+        <translation>grade %1</translation>
+    </message>
+    <message>
+        <source>读数不可用（过载或缺失）</source>
+        <translation>no usable reading (overload or missing)</translation>
+    </message>
+    <message>
+        <source>容量文件中没有它</source>
+        <translation>not in the capacity file</translation>
+    </message>
+    <message>
+        <source>布局不对：串数和并数都要至少为 1</source>
+        <translation>Wrong layout: series and parallel must both be at least 1</translation>
+    </message>
+    <message>
+        <source>电芯不够：可用 %1 个，%2 串 × %3 并需要 %4 个</source>
+        <translation>Not enough cells: %1 usable, %2S × %3P needs %4</translation>
+    </message>
+    <message>
+        <source>%1 和 %2 各自都不够（只按 ΔR %3 组，只按 ΔV %4 组）</source>
+        <translation>neither %1 nor %2 allows it on its own (by ΔR alone %3 groups, by ΔV alone %4)</translation>
+    </message>
+    <message>
+        <source>受 %1 限制（只按 ΔR 也只能组 %2 组）</source>
+        <translation>bound by %1 (by ΔR alone only %2 groups)</translation>
+    </message>
+    <message>
+        <source>受 %1 限制（只按 ΔV 也只能组 %2 组）</source>
+        <translation>bound by %1 (by ΔV alone only %2 groups)</translation>
+    </message>
+    <message>
+        <source>%1 与 %2 同时满足时不够（各自可组 %3 / %4 组）</source>
+        <translation>%1 and %2 together do not allow it (each alone %3 / %4 groups)</translation>
+    </message>
+    <message>
+        <source>规则无法满足：%1 个可用电芯最多组成 %2 个 %3 并组，需要 %4 组；%5</source>
+        <translation>The rules cannot be met: %1 usable cells make at most %2 groups of %3 in parallel, %4 are needed; %5</translation>
+    </message>
+    <message>
+        <source>内部错误：%1 组不合规则，不给出方案</source>
+        <translation>Internal error: %1 groups break the rules; no plan given</translation>
+    </message>
+    <message>
+        <source>电芯不够</source>
+        <translation>Not enough cells</translation>
+    </message>
+    <message>
+        <source>无法创建文件夹 %1</source>
+        <translation>Cannot create the folder %1</translation>
+    </message>
+    <message>
+        <source>%1 被另一个程序占用（packs.lock）</source>
+        <translation>%1 is held by another program (packs.lock)</translation>
+    </message>
+    <message>
+        <source>电池包编号 %1 已在配组账中</source>
+        <translation>Pack ID %1 is already in the pack ledger</translation>
+    </message>
+    <message>
+        <source>电芯 %1 已在电池包 %2 中</source>
+        <translation>Cell %1 is already in pack %2</translation>
+    </message>
+    <message>
+        <source>配组账中没有电池包 %1</source>
+        <translation>No pack %1 in the pack ledger</translation>
+    </message>
+    <message>
+        <source>电池包 %1 已经取消过</source>
+        <translation>Pack %1 was cancelled already</translation>
+    </message>
+    <message>
+        <source>配组表  电池包 %1   %2 串 × %3 并</source>
+        <translation>Assembly sheet  pack %1   %2S × %3P</translation>
+    </message>
+    <message>
+        <source>第 %1 / %2 页   %3</source>
+        <translation>Page %1 / %2   %3</translation>
+    </message>
+    <message>
+        <source>规则：组内 ΔR ≤ %1% 平均 R，ΔV ≤ %2 mV    各组 R_g 极差 %3%%4    备用 %5 个</source>
+        <translation>Rules: within a group ΔR ≤ %1% of mean R, ΔV ≤ %2 mV    R_g spread over the groups %3%%4    spares %5</translation>
+    </message>
+    <message>
+        <source>，容量极差 %1%</source>
+        <translation>, capacity spread %1%</translation>
+    </message>
+    <message>
+        <source>第 %1 组</source>
+        <translation>Group %1</translation>
+    </message>
+    <message>
+        <source>n %1   平均 R %2 mΩ   ΔR %3%   ΔV %4 mV   R_g %5 mΩ</source>
+        <translation>n %1   mean R %2 mΩ   ΔR %3%   ΔV %4 mV   R_g %5 mΩ</translation>
+    </message>
+    <message>
+        <source>   容量 %1 mAh</source>
+        <translation>   capacity %1 mAh</translation>
+    </message>
+    <message>
+        <source>配组表 %1</source>
+        <translation>Assembly sheet %1</translation>
+    </message>
+    <message>
+        <source>无法生成 PDF</source>
+        <translation>Cannot make the PDF</translation>
+    </message>
+    <message>
+        <source>电池包 %1：%2 串 × %3 并，组内 ΔR ≤ %4%，ΔV ≤ %5 mV
+</source>
+        <translation>Pack %1: %2S × %3P, within a group ΔR ≤ %4%, ΔV ≤ %5 mV
+</translation>
+    </message>
+    <message>
+        <source>组</source>
+        <translation>group</translation>
+    </message>
+    <message>
+        <source>平均R mΩ</source>
+        <translation>mean R mΩ</translation>
+    </message>
+    <message>
+        <source>  容量 mAh</source>
+        <translation>  cap. mAh</translation>
+    </message>
+    <message>
+        <source>各组 R_g 极差 %1%</source>
+        <translation>R_g spread over the groups %1%</translation>
+    </message>
+    <message>
+        <source>（按 R 排序蛇形分配：%1%，%2 组越出规则）</source>
+        <translation> (sorted snake by R: %1%, %2 groups breaking the rules)</translation>
+    </message>
+    <message>
+        <source>备用 %1 个%2
+</source>
+        <translation>Spares %1%2
+</translation>
+    </message>
+    <message>
+        <source>未用 %1 个
+</source>
+        <translation>Not used %1
+</translation>
+    </message>
+    <message>
+        <source>  %1（%2 个）：%3
+</source>
+        <translation>  %1 (%2): %3
+</translation>
+    </message>
+    <message>
+        <source>已取消电池包 %1，其电芯可再配组。</source>
+        <translation>Pack %1 cancelled; its cells can be matched again.</translation>
+    </message>
+    <message>
+        <source>%1 个文件，%2 条记录（重测覆盖 %3 条，作废 %4 条，跳过 %5 行）；可用电芯 %6 个</source>
+        <translation>%1 files, %2 records (%3 superseded by a new measurement, %4 voided, %5 lines skipped); %6 usable cells</translation>
+    </message>
+    <message>
+        <source>没有方案：%1</source>
+        <translation>No plan: %1</translation>
+    </message>
+    <message>
+        <source>配组账 %1：%2</source>
+        <translation>Pack ledger %1: %2</translation>
+    </message>
+    <message>
+        <source>已写入 %1 与配组账 %2</source>
+        <translation>Wrote %1 and the pack ledger %2</translation>
+    </message>
+    <message>
+        <source>、</source>
+        <translation>, </translation>
+    </message>
+</context>
+<context>
+    <name>Mqtt</name>
+    <message>
+        <source>主题“%1”无效：不能为空，不能含 + 或 #</source>
+        <translation>The topic &quot;%1&quot; is invalid: it must not be empty nor hold + or #</translation>
+    </message>
+    <message>
+        <source>无法建立 MQTT 客户端</source>
+        <translation>Cannot create the MQTT client</translation>
+    </message>
+    <message>
+        <source>TLS 文件 %1 不存在</source>
+        <translation>The TLS file %1 does not exist</translation>
+    </message>
+    <message>
+        <source>TLS 设置失败：%1</source>
+        <translation>TLS set-up failed: %1</translation>
+    </message>
+    <message>
+        <source>发布到“%1”被拒绝：%2</source>
+        <translation>Publishing to &quot;%1&quot; refused: %2</translation>
+    </message>
+    <message>
+        <source>%1 在 %2 秒内没有应答</source>
+        <translation>%1 gave no answer within %2 s</translation>
+    </message>
+    <message>
+        <source>已断开</source>
+        <translation>disconnected</translation>
+    </message>
+    <message>
+        <source>%1：%2，从该文件开头重新发送</source>
+        <translation>%1: %2; sending again from the start of that file</translation>
+    </message>
+    <message>
+        <source>位置 %1 不是行首</source>
+        <translation>position %1 is no line start</translation>
+    </message>
+    <message>
+        <source>文件变短了</source>
+        <translation>the file got shorter</translation>
+    </message>
+    <message>
+        <source>文件被替换</source>
+        <translation>the file was replaced</translation>
+    </message>
+    <message>
+        <source>记录的位置 %1 无效</source>
+        <translation>the recorded position %1 is invalid</translation>
+    </message>
+    <message>
+        <source>记录的位置 %1 不是行首</source>
+        <translation>the recorded position %1 is no line start</translation>
+    </message>
+    <message>
+        <source>密码文件无法读取：%1</source>
+        <translation>The password file cannot be read: %1</translation>
+    </message>
+    <message>
+        <source>密码文件 %1 其他用户也可读写，不使用（chmod 600）</source>
+        <translation>Other users can read or write the password file %1; not used (chmod 600)</translation>
+    </message>
+    <message>
+        <source>拒绝连接 %1:%2：设置了密码却没有 TLS（[MQTT] CaFile），密码会明文传输；确需如此请设 [MQTT] AllowPlainPassword=true</source>
+        <translation>Refusing to connect to %1:%2: a password is set without TLS ([MQTT] CaFile), so it would cross the network in plain text; if that is really meant, set [MQTT] AllowPlainPassword=true</translation>
+    </message>
+    <message>
+        <source>MQTT 已连接 %1</source>
+        <translation>MQTT connected %1</translation>
+    </message>
+    <message>
+        <source>MQTT 正在重连 %1</source>
+        <translation>MQTT reconnecting %1</translation>
+    </message>
+    <message>
+        <source>，积压 %1</source>
+        <translation>, backlog %1</translation>
+    </message>
+    <message>
+        <source>，积压 ≥%1（正在清点）</source>
+        <translation>, backlog ≥%1 (counting)</translation>
+    </message>
+    <message>
+        <source>%1 已损坏，改用备份 %2</source>
+        <translation>%1 is damaged; using the backup %2</translation>
+    </message>
+    <message>
+        <source>%1 已损坏且没有可用备份，全部重新发送</source>
+        <translation>%1 is damaged and has no usable backup; sending everything again</translation>
+    </message>
+</context>
+<context>
+    <name>Report</name>
+    <message>
+        <source>限值组 %1</source>
+        <translation>limit set %1</translation>
+    </message>
+    <message>
+        <source>限值组 %1: %2</source>
+        <translation>limit set %1: %2</translation>
+    </message>
+    <message>
+        <source>%1：第一行不是记录文件的列名</source>
+        <translation>%1: the first line is not the header of a journal file</translation>
+    </message>
+    <message>
+        <source>单体 全部</source>
+        <translation>Cells, all</translation>
+    </message>
+    <message>
+        <source>单体 批次 %1</source>
+        <translation>Cells, lot %1</translation>
+    </message>
+    <message>
+        <source>全部</source>
+        <translation>All</translation>
+    </message>
+    <message>
+        <source>工位 %1</source>
+        <translation>Station %1</translation>
+    </message>
+    <message>
+        <source>工位</source>
+        <translation>Station</translation>
+    </message>
+    <message>
+        <source>%1 的下限高于上限：不计算 Cp/Cpk</source>
+        <translation>the low limit of %1 is above the high one: no Cp/Cpk</translation>
+    </message>
+    <message>
+        <source>  n %1   PASS %2   NG %3   无判定 %4   良率 %5%
+</source>
+        <translation>  n %1   PASS %2   NG %3   no verdict %4   yield %5%
+</translation>
+    </message>
+    <message>
+        <source>  R (mΩ)  均值 %1  σ %2  最小 %3  最大 %4  Cp %5  Cpk %6
+</source>
+        <translation>  R (mΩ)  mean %1  σ %2  min %3  max %4  Cp %5  Cpk %6
+</translation>
+    </message>
+    <message>
+        <source>  V (V)   均值 %1  σ %2  最小 %3  最大 %4  Cp %5  Cpk %6
+</source>
+        <translation>  V (V)   mean %1  σ %2  min %3  max %4  Cp %5  Cpk %6
+</translation>
+    </message>
+    <message>
+        <source>  等级 %1
+</source>
+        <translation>  grades %1
+</translation>
+    </message>
+    <message>
+        <source>数量</source>
+        <translation>Count</translation>
+    </message>
+    <message>
+        <source>Zentrel 质量报告</source>
+        <translation>Zentrel quality report</translation>
+    </message>
+    <message>
+        <source>文件 %1 个，读数行 %2，跳过（格式不对或断行）%3</source>
+        <translation>%1 files, %2 lines of readings, %3 skipped (malformed or torn)</translation>
+    </message>
+    <message>
+        <source>限值在数据中改变过：每段限值单独统计。</source>
+        <translation>The limits changed within the data: each period of limits is counted on its own.</translation>
+    </message>
+    <message>
+        <source>生成于 %1</source>
+        <translation>Made %1</translation>
+    </message>
+    <message>
+        <source>R 的分布，限值与拟合正态曲线</source>
+        <translation>Distribution of R, limits and fitted normal curve</translation>
+    </message>
+    <message>
+        <source>V 的分布，限值与拟合正态曲线</source>
+        <translation>Distribution of V, limits and fitted normal curve</translation>
+    </message>
+    <message>
+        <source>时间</source>
+        <translation>Time</translation>
+    </message>
+    <message>
+        <source>R 随时间（红：限值；绿：均值 ± 3σ）</source>
+        <translation>R over time (red: limits; green: mean ± 3σ)</translation>
+    </message>
+    <message>
+        <source>各工位的 R（箱线图：最小、四分位、中位、最大）</source>
+        <translation>R per station (box plot: min, quartiles, median, max)</translation>
+    </message>
+    <message>
+        <source>无法生成 PDF</source>
+        <translation>Cannot make the PDF</translation>
+    </message>
+    <message>
+        <source>读取中：%1 行…</source>
+        <translation>Reading: %1 lines…</translation>
+    </message>
+    <message>
+        <source>%1 个文件，%2 行，跳过 %3 行（格式不对或断行）</source>
+        <translation>%1 files, %2 lines, %3 lines skipped (malformed or torn)</translation>
+    </message>
+</context>
+<context>
+    <name>Settings</name>
+    <message>
+        <source>同名文件夹挡住了设置文件</source>
+        <translation>A folder of the same name stands in the way of the settings file</translation>
+    </message>
+    <message>
+        <source>无法建立临时文件：%1</source>
+        <translation>Cannot create a temporary file: %1</translation>
+    </message>
+    <message>
+        <source>临时文件 %1 写入失败</source>
+        <translation>Writing the temporary file %1 failed</translation>
+    </message>
+    <message>
+        <source>%1：[Station] %2 含有控制字符或换行（U+%3），未使用</source>
+        <translation>%1: [Station] %2 holds a control character or line break (U+%3); not used</translation>
+    </message>
+</context>
+<context>
+    <name>Startup</name>
+    <message>
+        <source>Zentrel  本机IP: %1</source>
+        <translation>Zentrel  Local IP: %1</translation>
+    </message>
+</context>
+<context>
+    <name>Station</name>
+    <message>
+        <source>%1.%2 缺少</source>
+        <translation>%1.%2 is missing</translation>
+    </message>
+    <message>
+        <source>%1.%2 不是数字</source>
+        <translation>%1.%2 is not a number</translation>
+    </message>
+    <message>
+        <source>%1 不是对象</source>
+        <translation>%1 is not an object</translation>
+    </message>
+    <message>
+        <source>%1.percent 须在 0–100 之间（是 %2）</source>
+        <translation>%1.percent must be within 0–100 (is %2)</translation>
+    </message>
+    <message>
+        <source>%1.low（%2）高于 high（%3）</source>
+        <translation>%1.low (%2) is above high (%3)</translation>
+    </message>
+    <message>
+        <source>%1：%2（第 %3 字节）</source>
+        <translation>%1: %2 (byte %3)</translation>
+    </message>
+    <message>
+        <source>第 %1 组</source>
+        <translation>Group %1</translation>
+    </message>
+    <message>
+        <source>name 缺少或不是文字</source>
+        <translation>name is missing or not text</translation>
+    </message>
+    <message>
+        <source>与前面的组同名</source>
+        <translation>the same name as an earlier set</translation>
+    </message>
+    <message>
+        <source>grades 不是数组</source>
+        <translation>grades is not an array</translation>
+    </message>
+    <message>
+        <source>%1.name 缺少或不是文字</source>
+        <translation>%1.name is missing or not text</translation>
+    </message>
+    <message>
+        <source>%1.rLow 高于 rHigh</source>
+        <translation>%1.rLow is above rHigh</translation>
+    </message>
+    <message>
+        <source>限值组%1未载入：%2</source>
+        <translation>Limit set %1 not loaded: %2</translation>
+    </message>
+</context>
+<context>
+    <name>match::PackDialog</name>
+    <message>
+        <source>配组 — 批次 %1</source>
+        <translation>Pack matching — lot %1</translation>
+    </message>
+    <message>
+        <source>（全部）</source>
+        <translation>(all)</translation>
+    </message>
+    <message>
+        <source>留空：所有等级；或如 A,B</source>
+        <translation>Empty: every grade; or e.g. A,B</translation>
+    </message>
+    <message>
+        <source>串 ×</source>
+        <translation>series ×</translation>
+    </message>
+    <message>
+        <source>并</source>
+        <translation>parallel</translation>
+    </message>
+    <message>
+        <source>布局</source>
+        <translation>Layout</translation>
+    </message>
+    <message>
+        <source>组内 ΔR ≤</source>
+        <translation>ΔR within a group ≤</translation>
+    </message>
+    <message>
+        <source>组内 ΔV ≤</source>
+        <translation>ΔV within a group ≤</translation>
+    </message>
+    <message>
+        <source>等级</source>
+        <translation>Grades</translation>
+    </message>
+    <message>
+        <source>配组</source>
+        <translation>Match</translation>
+    </message>
+    <message>
+        <source>保存配组表…</source>
+        <translation>Save sheet…</translation>
+    </message>
+    <message>
+        <source>打印…</source>
+        <translation>Print…</translation>
+    </message>
+    <message>
+        <source>记入配组账</source>
+        <translation>Add to pack ledger</translation>
+    </message>
+    <message>
+        <source>电池包 %1：%2 串 × %3 并，各组 R_g 极差 %4%，备用 %5 个，未用 %6 个</source>
+        <translation>Pack %1: %2S × %3P, R_g spread over the groups %4%, %5 spares, %6 not used</translation>
+    </message>
+    <message>
+        <source>没有方案：%1</source>
+        <translation>No plan: %1</translation>
+    </message>
+    <message>
+        <source>保存配组表</source>
+        <translation>Save the assembly sheet</translation>
+    </message>
+    <message>
+        <source>PDF (*.pdf);;PNG (*.png)</source>
+        <translation>PDF (*.pdf);;PNG (*.png)</translation>
+    </message>
+    <message>
+        <source>已保存 %1</source>
+        <translation>Saved %1</translation>
+    </message>
+    <message>
+        <source>未能保存 %1：%2</source>
+        <translation>Could not save %1: %2</translation>
+    </message>
+    <message>
+        <source>未记入配组账：%1</source>
+        <translation>Not added to the pack ledger: %1</translation>
+    </message>
+    <message>
+        <source>电池包 %1 已记入配组账（%2）</source>
+        <translation>Pack %1 added to the pack ledger (%2)</translation>
+    </message>
+</context>
+<context>
+    <name>station::Station</name>
+    <message>
+        <source>未记录：请先扫描电池编号</source>
+        <translation>Not recorded: scan the cell ID first</translation>
+    </message>
+    <message>
+        <source>没有可记录的读数：探针未接触电池</source>
+        <translation>No reading to record: the probes are not on a cell</translation>
+    </message>
+    <message>
+        <source>太长：最多 %1 个字符（输入了 %2 个）</source>
+        <translation>Too long: at most %1 characters (%2 entered)</translation>
+    </message>
+    <message>
+        <source>含有控制字符或换行（U+%1）</source>
+        <translation>holds a control character or line break (U+%1)</translation>
+    </message>
+    <message>
+        <source>未接受的编号：%1</source>
+        <translation>ID not accepted: %1</translation>
+    </message>
+    <message>
+        <source>限值组已改为 %1：统计重新开始</source>
+        <translation>Limit set changed to %1: statistics start again</translation>
+    </message>
+    <message>
+        <source>上次的限值组“%1”已不在限值组文件中：未选用限值组</source>
+        <translation>The last limit set &quot;%1&quot; is no longer in the limit-set file: no set chosen</translation>
+    </message>
+    <message>
+        <source>未接受的批次名称：%1</source>
+        <translation>Lot name not accepted: %1</translation>
+    </message>
+    <message>
+        <source>新批次 %1：统计重新开始</source>
+        <translation>New lot %1: statistics start again</translation>
+    </message>
+</context>
+<context>
+    <name>station::StationDock</name>
+    <message>
+        <source>工位</source>
+        <translation>Station</translation>
+    </message>
+    <message>
+        <source>扫描或输入电池编号，回车确认</source>
+        <translation>Scan or type the cell ID, then Enter</translation>
+    </message>
+    <message>
+        <source>电池编号：</source>
+        <translation>Cell ID:</translation>
+    </message>
+    <message>
+        <source>限值组：</source>
+        <translation>Limit set:</translation>
+    </message>
+    <message>
+        <source>记录 (F9)</source>
+        <translation>Record (F9)</translation>
+    </message>
+    <message>
+        <source>作废上一条</source>
+        <translation>Void last</translation>
+    </message>
+    <message>
+        <source>新批次…</source>
+        <translation>New lot…</translation>
+    </message>
+    <message>
+        <source>R (mΩ)</source>
+        <translation>R (mΩ)</translation>
+    </message>
+    <message>
+        <source>数量</source>
+        <translation>Count</translation>
+    </message>
+    <message>
+        <source>记录</source>
+        <translation>Record</translation>
+    </message>
+    <message>
+        <source>时间</source>
+        <translation>Time</translation>
+    </message>
+    <message>
+        <source>编号</source>
+        <translation>ID</translation>
+    </message>
+    <message>
+        <source>V</source>
+        <translation>V</translation>
+    </message>
+    <message>
+        <source>判定</source>
+        <translation>Verdict</translation>
+    </message>
+    <message>
+        <source>等级</source>
+        <translation>Grades</translation>
+    </message>
+    <message>
+        <source>记录当前读数</source>
+        <translation>Record the current reading</translation>
+    </message>
+    <message>
+        <source>作废上一条记录</source>
+        <translation>Void the last record</translation>
+    </message>
+    <message>
+        <source>重新载入限值组</source>
+        <translation>Reload limit sets</translation>
+    </message>
+    <message>
+        <source>编辑限值组…</source>
+        <translation>Edit limit set…</translation>
+    </message>
+    <message>
+        <source>设置编辑密码…</source>
+        <translation>Set edit password…</translation>
+    </message>
+    <message>
+        <source>配组…</source>
+        <translation>Pack matching…</translation>
+    </message>
+    <message>
+        <source>未稳定：读数未稳定就抬起了探针，没有记录</source>
+        <translation>Unsettled: the probes were lifted before the reading settled; nothing recorded</translation>
+    </message>
+    <message>
+        <source>下一个记录的编号：%1</source>
+        <translation>Next record ID: %1</translation>
+    </message>
+    <message>
+        <source>记录 %1 已作废</source>
+        <translation>Record %1 voided</translation>
+    </message>
+    <message>
+        <source>已记录 %1%2</source>
+        <translation>Recorded %1%2</translation>
+    </message>
+    <message>
+        <source>批次 %1&#x3000;限值组 %2
+n = %3&#x3000;PASS %4&#x3000;NG %5&#x3000;良率 %6
+等级 %7
+R (mΩ)：均值 %8&#x3000;σ %9&#x3000;最小 %10&#x3000;最大 %11&#x3000;Cp %12&#x3000;Cpk %13
+V：均值 %14&#x3000;σ %15&#x3000;最小 %16&#x3000;最大 %17&#x3000;Cp %18&#x3000;Cpk %19</source>
+        <translation>Lot %1   limit set %2
+n = %3   PASS %4   NG %5   yield %6
+grades %7
+R (mΩ): mean %8   σ %9   min %10   max %11   Cp %12   Cpk %13
+V: mean %14   σ %15   min %16   max %17   Cp %18   Cpk %19</translation>
+    </message>
+    <message>
+        <source>新批次</source>
+        <translation>New lot</translation>
+    </message>
+    <message>
+        <source>批次名称：</source>
+        <translation>Lot name:</translation>
+    </message>
+    <message>
+        <source>限值组文件有误：%1</source>
+        <translation>The limit-set file has errors: %1</translation>
+    </message>
+    <message>
+        <source>限值组已加锁，但 %1 对当前用户可写：锁只防误改，请让管理员拥有该文件、操作员只读</source>
+        <translation>The limit sets are locked, but the current user can write %1: the lock only prevents slips; let an administrator own the file and operators only read it</translation>
+    </message>
+    <message>
+        <source>限值组已锁定</source>
+        <translation>Limit sets locked</translation>
+    </message>
+    <message>
+        <source>编辑密码：
+（锁只防止在工位上误改；保护限值组文件的是文件权限：由管理员所有，操作员只读）</source>
+        <translation>Edit password:
+(the lock only prevents slips at the station; the file&apos;s permissions protect it: owned by an administrator, read-only for operators)</translation>
+    </message>
+    <message>
+        <source>密码不对，限值组未改动</source>
+        <translation>Wrong password; the limit set is unchanged</translation>
+    </message>
+    <message>
+        <source>编辑限值组</source>
+        <translation>Edit limit set</translation>
+    </message>
+    <message>
+        <source>名称：</source>
+        <translation>Name:</translation>
+    </message>
+    <message>
+        <source>R 下限 (mΩ)：</source>
+        <translation>R low (mΩ):</translation>
+    </message>
+    <message>
+        <source>R 上限 (mΩ)：</source>
+        <translation>R high (mΩ):</translation>
+    </message>
+    <message>
+        <source>V 下限 (V)：</source>
+        <translation>V low (V):</translation>
+    </message>
+    <message>
+        <source>V 上限 (V)：</source>
+        <translation>V high (V):</translation>
+    </message>
+    <message>
+        <source>等级：</source>
+        <translation>Grades:</translation>
+    </message>
+    <message>
+        <source>限值组未能保存：%1</source>
+        <translation>The limit set could not be saved: %1</translation>
+    </message>
+    <message>
+        <source>设置编辑密码</source>
+        <translation>Set edit password</translation>
+    </message>
+    <message>
+        <source>新密码（留空则不锁定）：
+（锁只防止在工位上误改；要防止改动，请让管理员拥有 limitsets.json，操作员只读）</source>
+        <translation>New password (empty: no lock):
+(the lock only prevents slips at the station; to prevent changes, let an administrator own limitsets.json and operators only read it)</translation>
+    </message>
+</context>
+</TS>

@@ -18,6 +18,7 @@ packages=(
     xvfb xauth xfonts-base openbox wmctrl   # the real program under X in the tests
     clang libclang-rt-14-dev            # the fuzz targets
     valgrind                            # the memcheck session
+    poppler-utils                       # pdftotext: the English report has no Chinese left
     libmosquitto-dev mosquitto mosquitto-clients openssl   # MQTT publishing and its tests
     cutecom xdotool                     # the on-screen benchmark's reference terminal and its clicks
 )

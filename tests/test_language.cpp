@@ -1,0 +1,259 @@
+// The English face: the window in classic and station mode, its dialogs and
+// status messages without a Han character; the Chinese captions unchanged;
+// the report's PDF in English.
+#include "app/extensions.h"
+#include "app/startup.h"
+#include "journal/csvrecords.h"
+#include "journal/journalindicator.h"
+#include "lotgenerator.h"
+#include "meterline.h"
+#include "settings/language.h"
+#include "testsupport.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QDockWidget>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTcpServer>
+#include <QTextEdit>
+#include <qcustomplot.h>
+
+namespace {
+
+bool hasHan(const QString &text)
+{
+    static const QRegularExpression han(QStringLiteral("[\\x{3400}-\\x{9fff}]"));
+    return han.match(text).hasMatch();
+}
+
+// "where: text" for every text a person can read in and under root that
+// holds a Han character.
+QStringList hanIn(QWidget *root)
+{
+    QStringList found;
+    auto check = [&](const QObject *o, const QString &text) {
+        if (hasHan(text))
+            found << QStringLiteral("%1 (%2): %3").arg(o->objectName(), QString::fromLatin1(o->metaObject()->className()), text);
+    };
+    QList<QWidget *> widgets = root->findChildren<QWidget *>();
+    widgets.prepend(root);
+    for (QWidget *w : qAsConst(widgets)) {
+        check(w, w->windowTitle());
+        check(w, w->toolTip());
+        check(w, w->statusTip());
+        if (auto *l = qobject_cast<QLabel *>(w))
+            check(w, l->text());
+        if (auto *b = qobject_cast<QAbstractButton *>(w))
+            check(w, b->text());
+        if (auto *e = qobject_cast<QLineEdit *>(w))
+            check(w, e->text() + QLatin1Char(' ') + e->placeholderText());
+        if (auto *c = qobject_cast<QComboBox *>(w))
+            for (int i = 0; i < c->count(); ++i)
+                check(w, c->itemText(i));
+        if (auto *g = qobject_cast<QGroupBox *>(w))
+            check(w, g->title());
+        if (auto *t = qobject_cast<QTabWidget *>(w))
+            for (int i = 0; i < t->count(); ++i)
+                check(w, t->tabText(i));
+        if (auto *t = qobject_cast<QTextEdit *>(w))
+            check(w, t->toPlainText());
+        if (auto *t = qobject_cast<QTableWidget *>(w))
+            for (int i = 0; i < t->columnCount(); ++i)
+                check(w, t->horizontalHeaderItem(i) ? t->horizontalHeaderItem(i)->text() : QString());
+        if (auto *m = qobject_cast<QMenu *>(w))
+            check(w, m->title());
+        if (auto *s = qobject_cast<QStatusBar *>(w))
+            check(w, s->currentMessage());
+        if (auto *p = qobject_cast<QCustomPlot *>(w)) {
+            for (QCPAxis *axis : p->axisRect()->axes())
+                check(w, axis->label());
+            for (int i = 0; i < p->graphCount(); ++i)
+                check(w, p->graph(i)->name());
+        }
+        for (const QAction *a : w->actions()) {
+            check(w, a->text());
+            check(w, a->toolTip());
+        }
+    }
+    return found;
+}
+
+quint16 closedPort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort(); // closed again when probe goes
+}
+
+} // namespace
+
+class TestLanguage : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { m_work.reset(new testsupport::ScopedWorkDir); }
+    void cleanup()
+    {
+        testsupport::cancelPendingAnswers();
+        language::install(language::Language::Chinese);
+        m_work.reset();
+    }
+
+    void englishHasNoHan_data()
+    {
+        QTest::addColumn<bool>("station");
+        QTest::newRow("classic") << false;
+        QTest::newRow("station") << true;
+    }
+
+    void englishHasNoHan()
+    {
+        QFETCH(bool, station);
+        // A setting that cannot be read, said on the status bar.
+        QFile ini("config.ini");
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write("[General]\nBaudRate=@Variant(\\0\\0\\0\\x7f)\n");
+        ini.close();
+        language::install(language::Language::English);
+        LinkedWindow lw;
+        applyStartupSettings(lw.window);
+        QStringList said {lw.window.statusBar()->currentMessage()};
+        connect(lw.window.statusBar(), &QStatusBar::messageChanged, this, [&](const QString &m) { said << m; });
+
+        StartOptions options;
+        options.station = station;
+        options.journalDir = m_work->file("journal");
+        if (!station) {
+            options.mqttHost = QStringLiteral("127.0.0.1");
+            options.mqttPort = closedPort();
+        }
+        Extensions extensions(lw.window, options);
+        lw.window.show();
+
+        // A port that cannot be opened: the warning box and the status bar.
+        QStringList boxes;
+        lw.ui->PortBox->addItem(m_work->file("no-such-port"));
+        lw.ui->PortBox->setCurrentIndex(lw.ui->PortBox->count() - 1);
+        testsupport::answerNextModal([&](QWidget *box) {
+            boxes << hanIn(box);
+            box->close();
+        });
+        lw.ui->Open_Serial_Button->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!said.isEmpty(), 5000);
+
+        // Readings up to a full plot.
+        QVERIFY(lw.link());
+        lw.probe.setPlotSampleCount(5999);
+        QVERIFY(lw.meter.send(frameOf(120000, 37000) + frameOf(121000, 37000)));
+        QTRY_VERIFY_WITH_TIMEOUT(!lw.probe.plotFullNotice().isEmpty(), 5000);
+        QVERIFY(!hasHan(lw.probe.plotFullNotice()));
+        if (station) {
+            // The day's file turned into a folder: the journal pauses and says so.
+            const QString day = m_work->file("journal/" + journal::dailyFileName("readings", QDate::currentDate()));
+            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(day).size() > 0, 5000);
+            QVERIFY(QFile::remove(day) && QDir().mkpath(day));
+            QVERIFY(lw.meter.send(frameOf(122000, 37000)));
+            auto pausedText = [&] {
+                for (auto *indicator : lw.window.findChildren<journal::JournalIndicator *>())
+                    if (indicator->text().startsWith("Journal paused"))
+                        return true;
+                return false;
+            };
+            QTRY_VERIFY_WITH_TIMEOUT(pausedText(), 10000);
+        }
+
+        // The save dialog's own texts.
+        testsupport::answerNextModal([&](QWidget *dialog) {
+            boxes << hanIn(dialog);
+            qobject_cast<QDialog *>(dialog)->reject();
+        });
+        lw.ui->Save_Serial_Button->click();
+
+        if (station) {
+            // Every dialog of the station menu, then the pack dialog.
+            QMenu *menu = lw.window.findChild<QMenu *>("stationMenu");
+            QVERIFY(menu);
+            for (QAction *action : menu->actions()) {
+                if (action->isCheckable() || action->shortcut() == QKeySequence(Qt::Key_F9) || action->text().startsWith("Void")
+                    || action->text().startsWith("Reload") || action->text().startsWith("Pack"))
+                    continue;
+                testsupport::answerNextModal([&](QWidget *dialog) {
+                    boxes << hanIn(dialog);
+                    if (auto *d = qobject_cast<QDialog *>(dialog))
+                        d->reject();
+                    else
+                        dialog->close();
+                });
+                action->trigger();
+            }
+            auto *dock = lw.window.findChild<QDockWidget *>();
+            QVERIFY(dock);
+        } else {
+            QLabel *mqtt = lw.window.findChild<QLabel *>("mqttIndicator");
+            QVERIFY(mqtt);
+            QTRY_VERIFY2_WITH_TIMEOUT(mqtt->text().startsWith("MQTT reconnecting"), qPrintable(mqtt->text()), 10000);
+        }
+        QStringList found = hanIn(&lw.window) + boxes;
+        for (const QString &m : qAsConst(said))
+            if (hasHan(m))
+                found << QStringLiteral("status bar: ") + m;
+        QVERIFY2(found.isEmpty(), qPrintable(found.join('\n')));
+        QVERIFY2(said.join(' ').contains("cannot be read"), qPrintable(said.join('\n')));
+        QVERIFY2(said.join(' ').contains("could not be opened"), qPrintable(said.join('\n')));
+    }
+
+    void chineseCaptionsStay()
+    {
+        MainWindow w;
+        applyStartupSettings(w);
+        MainWindowProbe p(w);
+        const QList<QPair<QAbstractButton *, QString>> buttons = {
+            {p.ui()->Open_Serial_Button, "打开串口"}, {p.ui()->Close_Serial_Button, "关闭串口"},
+            {p.ui()->Check_Seria, "检测端口号："}, {p.ui()->btnListen, "监听"}, {p.ui()->Save_Serial_Button, "保存数据"}};
+        for (const auto &[button, caption] : buttons)
+            QCOMPARE(button->text(), caption);
+        QCOMPARE(p.ui()->comboBox_sounds->itemText(0), QString("正常/异常"));
+        QCOMPARE(p.ui()->acq_freq_Box->itemText(0), QString("0.5秒"));
+        QVERIFY(w.windowTitle().contains("本机IP"));
+    }
+
+    void reportPdfInEnglish()
+    {
+        const QString pdftotext = QStandardPaths::findExecutable("pdftotext");
+        if (pdftotext.isEmpty())
+            QSKIP("pdftotext is missing (Debian: poppler-utils; tools/dev.sh installs it)");
+        LotShape shape;
+        shape.cells = 200;
+        QVERIFY(writeLot("j", generateLot(shape), shape.day));
+        QProcess report;
+        report.start(ZENTREL_REPORT_PATH, {"j", "--lang", "en", "--pdf", "r.pdf"});
+        QVERIFY(report.waitForFinished(60000));
+        QCOMPARE(report.exitCode(), 0);
+        QVERIFY2(!hasHan(QString::fromUtf8(report.readAllStandardOutput())), "the table");
+        QProcess text;
+        text.start(pdftotext, {"r.pdf", "-"});
+        QVERIFY(text.waitForFinished(60000));
+        const QString pdf = QString::fromUtf8(text.readAllStandardOutput());
+        QVERIFY2(pdf.contains("quality report"), qPrintable(pdf.left(300)));
+        QVERIFY2(!hasHan(pdf), qPrintable(pdf));
+    }
+
+private:
+    std::unique_ptr<testsupport::ScopedWorkDir> m_work;
+};
+
+QTEST_MAIN(TestLanguage)
+#include "test_language.moc"

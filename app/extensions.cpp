@@ -1,4 +1,5 @@
 #include "extensions.h"
+#include "startup.h"
 
 #include "capabilities/capabilities.h"
 #include "link/meterlink.h"
@@ -106,6 +107,11 @@ void Extensions::setUpStation(const ExtraSettings &settings)
     MainWindow *window = &m_window;
     m_dock->setVerdictSound([window](meter::Verdict verdict) { window->playVerdictSound(verdict); });
     m_window.setReadingSounds(false); // the records' sounds are the only ones
+    connect(m_dock, &station::StationDock::languageChosen, this, [this](language::Language chosen) {
+        QString error;
+        if (!switchLanguage(m_window, chosen, &error))
+            m_window.statusBar()->showMessage(tr("语言未能记入 config.ini：%1").arg(error), 10000);
+    });
     // The set in force is remembered for the next start, in station mode only.
     m_station->selectRemembered(settings.stationSet);
     if (!settings.refused.isEmpty())

@@ -4,6 +4,7 @@
 #include "quiwidget.h"
 
 #include "platform/desktop.h"
+#include "settings/configfile.h"
 #include "settings/language.h"
 
 #include <QApplication>
@@ -26,4 +27,15 @@ void applyStartupSettings(MainWindow &window)
     QUIHelper::seedRandomFromClock();
 
     window.setWindowTitle(QCoreApplication::translate("Startup", "Zentrel  本机IP: %1").arg(QUIHelper::hostIPv4Address()));
+}
+
+bool switchLanguage(MainWindow &window, language::Language chosen, QString *error)
+{
+    language::install(chosen);
+    if (chosen == language::Language::Chinese) {
+        QUIHelper::installTranslationFile(QStringLiteral(":/qt_zh_CN.qm"));
+        QUIHelper::installTranslationFile(QStringLiteral(":/widgets.qm"));
+    }
+    window.setWindowTitle(QCoreApplication::translate("Startup", "Zentrel  本机IP: %1").arg(QUIHelper::hostIPv4Address()));
+    return writeExtraSetting(QStringLiteral("config.ini"), QStringLiteral("UI/Language"), language::code(chosen), error);
 }

@@ -1,6 +1,7 @@
 #include "journalindicator.h"
 
 #include <QCoreApplication>
+#include <QEvent>
 
 #include "dailycsv.h"
 
@@ -28,6 +29,17 @@ void JournalIndicator::refresh()
     setText(text);
     setToolTip(m_journal->paused() ? QCoreApplication::translate("Journal", "记录文件夹：%1").arg(m_journal->folder()) : QString());
     setVisible(!text.isEmpty());
+}
+
+} // namespace journal
+
+namespace journal {
+
+void JournalIndicator::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::LanguageChange)
+        refresh();
+    QLabel::changeEvent(event);
 }
 
 } // namespace journal

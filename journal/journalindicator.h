@@ -19,6 +19,9 @@ class JournalIndicator : public QLabel
 public:
     JournalIndicator(DailyCsv *journal, QStatusBar *bar);
 
+protected:
+    void changeEvent(QEvent *event) override;
+
 private:
     void refresh();
     DailyCsv *m_journal;

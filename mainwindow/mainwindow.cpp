@@ -11,6 +11,7 @@
 #include <QTextDocument>
 #include <QTextOption>
 #include <QTimer>
+#include <QUdpSocket>
 
 #include <cstdlib>
 
@@ -151,4 +152,36 @@ void MainWindow::styleReadouts()
     // so, a new text does not ask the window to lay itself out again.
     for (QLabel *readout : {ui->label_R, ui->label_V, ui->label_PASS_NG})
         readout->setFixedSize(readout->size());
+}
+
+extern const char *const kPlotFullNotice; // mainwindow_serial.cpp
+
+void MainWindow::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::LanguageChange && ui) {
+        // retranslateUi sets every caption of the form, the readouts and
+        // typed fields too: those are kept as they are.
+        QHash<QLineEdit *, QString> typed;
+        for (QLineEdit *edit : findChildren<QLineEdit *>())
+            typed.insert(edit, edit->text());
+        QHash<QAbstractButton *, QString> pressed {{ui->pushButton_R_RANG, ui->pushButton_R_RANG->text()},
+                                                   {ui->pushButton_V_RANG, ui->pushButton_V_RANG->text()}};
+        QHash<QLabel *, QString> shown;
+        for (QLabel *label : {ui->label_R, ui->label_V, ui->label_PASS_NG, ui->Receive_times_Label, ui->Send_times_Label})
+            shown.insert(label, label->text());
+        const bool listening = udpSocket && udpSocket->state() == QAbstractSocket::BoundState;
+        const QString title = windowTitle();
+        ui->retranslateUi(this);
+        for (auto it = typed.cbegin(); it != typed.cend(); ++it)
+            it.key()->setText(it.value());
+        for (auto it = pressed.cbegin(); it != pressed.cend(); ++it)
+            it.key()->setText(it.value());
+        for (auto it = shown.cbegin(); it != shown.cend(); ++it)
+            it.key()->setText(it.value());
+        ui->btnListen->setText(listening ? tr("关闭") : tr("监听"));
+        setWindowTitle(title);
+        if (plotFullLabel)
+            plotFullLabel->setText(tr(kPlotFullNotice));
+    }
+    QMainWindow::changeEvent(event);
 }

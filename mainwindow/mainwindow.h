@@ -114,6 +114,11 @@ private slots:
     void on_color_pushButton_clicked();
     void on_pushButton_V_RANG_clicked();
 
+protected:
+    // A language switched while running: the form's captions again, what
+    // the program and the operator put into widgets since kept.
+    void changeEvent(QEvent *event) override;
+
 private:
     friend class MainWindowProbe; // white-box access for the tests
     friend class OperatorHands;   // scripted programs act through the widgets

@@ -17,11 +17,11 @@
 #include <QTextBlock>
 #include <QTimer>
 
-namespace {
-
 // Translated where it is shown: a file-scope text exists before any catalogue.
-const char *const kPlotFullNotice =
+extern const char *const kPlotFullNotice =
     QT_TRANSLATE_NOOP("MainWindow", "曲线已满 6000 点，读数照常显示和记录；按“Clear”重新开始绘图");
+
+namespace {
 
 QPalette verdictPalette(Qt::GlobalColor color)
 {

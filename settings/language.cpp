@@ -63,6 +63,13 @@ void install(Language language)
     g_current = language;
     if (language == Language::Chinese)
         return;
+    // Catalogues installed as the application's children (the window's
+    // Chinese ones) go too: in English nothing is translated to Chinese.
+    if (QCoreApplication::instance())
+        for (QTranslator *t : QCoreApplication::instance()->findChildren<QTranslator *>(QString(), Qt::FindDirectChildrenOnly)) {
+            QCoreApplication::removeTranslator(t);
+            t->deleteLater();
+        }
     g_own.reset(new QTranslator);
     g_own->load(QStringLiteral(":/i18n/zentrel_en.qm"));
     QCoreApplication::installTranslator(g_own.get());

@@ -18,8 +18,10 @@ QString code(Language language);
 bool fromConfig(const QString &iniPath, Language *out, QString *error);
 
 // Installs the program's catalogue of a language and Qt's own catalogue of
-// it, taking away those installed before. Chinese installs none here (the
-// window's start-up installs its Chinese catalogues as it always has).
+// it, taking away those installed before (English also takes away the
+// catalogues parented to the application: the window's Chinese ones).
+// Chinese installs none here (the window's start-up installs its Chinese
+// catalogues as it always has).
 void install(Language language);
 Language current();
 

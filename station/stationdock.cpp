@@ -1,12 +1,15 @@
 #include "stationdock.h"
 
 #include "match/packdialog.h"
+#include "settings/language.h"
 
 #include "station.h"
 
 #include <QMainWindow>
 
 #include <QAction>
+#include <QActionGroup>
+#include <QEvent>
 #include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -49,8 +52,9 @@ QString limitSetsPath()
 }
 
 StationDock::StationDock(Station *station, QMainWindow *window)
-    : QDockWidget(tr("工位"), window), m_station(station), m_window(window)
+    : QDockWidget(window), m_station(station), m_window(window)
 {
+    translated([this] { setWindowTitle(tr("工位")); });
     setObjectName(QStringLiteral("stationDock"));
     setAllowedAreas(Qt::RightDockWidgetArea | Qt::BottomDockWidgetArea);
     setFeatures(QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable);
@@ -60,11 +64,16 @@ StationDock::StationDock(Station *station, QMainWindow *window)
     auto *form = new QFormLayout;
     m_cellId = new QLineEdit(body);
     m_cellId->setObjectName(QStringLiteral("cellIdEdit"));
-    m_cellId->setPlaceholderText(tr("扫描或输入电池编号，回车确认"));
-    form->addRow(tr("电池编号："), m_cellId);
+    auto *idLabel = new QLabel(body), *setLabel = new QLabel(body);
+    translated([this, idLabel, setLabel] {
+        m_cellId->setPlaceholderText(tr("扫描或输入电池编号，回车确认"));
+        idLabel->setText(tr("电池编号："));
+        setLabel->setText(tr("限值组："));
+    });
+    form->addRow(idLabel, m_cellId);
     m_sets = new QComboBox(body);
     m_sets->setObjectName(QStringLiteral("limitSetBox"));
-    form->addRow(tr("限值组："), m_sets);
+    form->addRow(setLabel, m_sets);
     layout->addLayout(form);
 
     auto *big = new QHBoxLayout;
@@ -87,12 +96,17 @@ StationDock::StationDock(Station *station, QMainWindow *window)
     layout->addWidget(m_note);
 
     auto *buttons = new QHBoxLayout;
-    auto *capture = new QPushButton(tr("记录 (F9)"), body);
+    auto *capture = new QPushButton(body);
     capture->setObjectName(QStringLiteral("captureButton"));
-    auto *voidButton = new QPushButton(tr("作废上一条"), body);
+    auto *voidButton = new QPushButton(body);
     voidButton->setObjectName(QStringLiteral("voidButton"));
-    auto *lotButton = new QPushButton(tr("新批次…"), body);
+    auto *lotButton = new QPushButton(body);
     lotButton->setObjectName(QStringLiteral("newLotButton"));
+    translated([=] {
+        capture->setText(tr("记录 (F9)"));
+        voidButton->setText(tr("作废上一条"));
+        lotButton->setText(tr("新批次…"));
+    });
     buttons->addWidget(capture);
     buttons->addWidget(voidButton);
     buttons->addWidget(lotButton);
@@ -105,12 +119,17 @@ StationDock::StationDock(Station *station, QMainWindow *window)
     m_histogram = new QCustomPlot(body);
     m_histogram->setObjectName(QStringLiteral("lotHistogram"));
     m_histogram->setMinimumHeight(140);
-    m_histogram->xAxis->setLabel(tr("R (mΩ)"));
-    m_histogram->yAxis->setLabel(tr("数量"));
+    translated([this] {
+        m_histogram->xAxis->setLabel(tr("R (mΩ)"));
+        m_histogram->yAxis->setLabel(tr("数量"));
+        m_histogram->replot();
+    });
     layout->addWidget(m_histogram);
     m_table = new QTableWidget(0, 7, body);
     m_table->setObjectName(QStringLiteral("recordsTable"));
-    m_table->setHorizontalHeaderLabels({tr("记录"), tr("时间"), tr("编号"), tr("R (mΩ)"), tr("V"), tr("判定"), tr("等级")});
+    translated([this] {
+        m_table->setHorizontalHeaderLabels({tr("记录"), tr("时间"), tr("编号"), tr("R (mΩ)"), tr("V"), tr("判定"), tr("等级")});
+    });
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->verticalHeader()->hide();
@@ -119,23 +138,47 @@ StationDock::StationDock(Station *station, QMainWindow *window)
     window->addDockWidget(Qt::RightDockWidgetArea, this);
 
     // The menu, in the menu bar the classic window leaves empty.
-    QMenu *menu = window->menuBar()->addMenu(tr("工位"));
+    QMenu *menu = window->menuBar()->addMenu(QString());
     menu->setObjectName(QStringLiteral("stationMenu"));
-    QAction *captureAction = menu->addAction(tr("记录当前读数"), m_station, &Station::captureNow);
+    QAction *captureAction = menu->addAction(QString(), m_station, &Station::captureNow);
     captureAction->setShortcut(Qt::Key_F9);
     captureAction->setShortcutContext(Qt::ApplicationShortcut);
-    menu->addAction(tr("作废上一条记录"), m_station, &Station::voidLast);
-    menu->addAction(tr("新批次…"), this, &StationDock::newLot);
-    menu->addAction(tr("重新载入限值组"), this, &StationDock::reloadSets);
-    menu->addAction(tr("编辑限值组…"), this, &StationDock::editSet);
-    menu->addAction(tr("设置编辑密码…"), this, &StationDock::changePassword);
-    menu->addAction(tr("配组…"), this, [this] {
+    QAction *voidAction = menu->addAction(QString(), m_station, &Station::voidLast);
+    QAction *lotAction = menu->addAction(QString(), this, &StationDock::newLot);
+    QAction *reloadAction = menu->addAction(QString(), this, &StationDock::reloadSets);
+    QAction *editAction = menu->addAction(QString(), this, &StationDock::editSet);
+    QAction *passwordAction = menu->addAction(QString(), this, &StationDock::changePassword);
+    QAction *packAction = menu->addAction(QString(), this, [this] {
         m_station->file()->writeWaitingNow(); // the lot's newest records on disk first
         auto *dialog = new match::PackDialog(m_station->file()->folder(), m_station->lot(), this);
         dialog->setAttribute(Qt::WA_DeleteOnClose);
         dialog->open();
     });
+    // Named in both languages, so whoever reads one of them finds it; each
+    // choice in its own language.
+    QMenu *languages = menu->addMenu(QStringLiteral("语言 / Language"));
+    languages->setObjectName(QStringLiteral("languageMenu"));
+    auto *choices = new QActionGroup(languages);
+    for (const auto &[name, choice] : {std::pair<QString, language::Language>(QStringLiteral("中文"), language::Language::Chinese),
+                                       {QStringLiteral("English"), language::Language::English}}) {
+        QAction *a = languages->addAction(name);
+        a->setCheckable(true);
+        a->setChecked(language::current() == choice);
+        choices->addAction(a);
+        const language::Language chosen = choice;
+        connect(a, &QAction::triggered, this, [this, chosen] { emit languageChosen(chosen); });
+    }
     menu->addAction(toggleViewAction());
+    translated([=] {
+        menu->setTitle(tr("工位"));
+        captureAction->setText(tr("记录当前读数"));
+        voidAction->setText(tr("作废上一条记录"));
+        lotAction->setText(tr("新批次…"));
+        reloadAction->setText(tr("重新载入限值组"));
+        editAction->setText(tr("编辑限值组…"));
+        passwordAction->setText(tr("设置编辑密码…"));
+        packAction->setText(tr("配组…"));
+    });
 
     connect(m_cellId, &QLineEdit::returnPressed, this, [this] {
         m_station->enterCode(m_cellId->text());
@@ -165,6 +208,22 @@ StationDock::StationDock(Station *station, QMainWindow *window)
     });
     reloadSets();
     showStats(QString());
+}
+
+void StationDock::translated(std::function<void()> setTexts)
+{
+    setTexts();
+    m_texts.push_back(std::move(setTexts));
+}
+
+void StationDock::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::LanguageChange) {
+        for (const auto &setTexts : m_texts)
+            setTexts();
+        showStats(QString());
+    }
+    QDockWidget::changeEvent(event);
 }
 
 void StationDock::say(const QString &text, const QString &colour)

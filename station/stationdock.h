@@ -4,8 +4,10 @@
 #include <QDockWidget>
 
 #include "meter/judgement.h"
+#include "settings/language.h"
 
 #include <functional>
+#include <vector>
 
 class QMainWindow;
 class QCustomPlot;
@@ -31,7 +33,17 @@ public:
     // What plays a record's sound (the window's scheme); none: silent.
     void setVerdictSound(std::function<void(meter::Verdict)> play) { m_sound = std::move(play); }
 
+signals:
+    // The operator chose a language in the menu (whoever installs it says so
+    // to every widget through Qt's LanguageChange).
+    void languageChosen(language::Language language);
+
+protected:
+    void changeEvent(QEvent *event) override;
+
 private:
+    // Sets texts now and again whenever the language changes.
+    void translated(std::function<void()> setTexts);
     void showRecord(const CellRecord &record);
     void showStats(const QString &why);
     void showSet(const QString &setName);
@@ -54,6 +66,7 @@ private:
     QCustomPlot *m_histogram;
     QTableWidget *m_table;
     bool m_saidWritable = false;
+    std::vector<std::function<void()>> m_texts;
 };
 
 // Where the limit sets live: limitsets.json beside config.ini.

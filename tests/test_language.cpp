@@ -21,6 +21,8 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QPushButton>
+#include <QTimer>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QStatusBar>
@@ -187,7 +189,7 @@ private slots:
             QMenu *menu = lw.window.findChild<QMenu *>("stationMenu");
             QVERIFY(menu);
             for (QAction *action : menu->actions()) {
-                if (action->isCheckable() || action->shortcut() == QKeySequence(Qt::Key_F9) || action->text().startsWith("Void")
+                if (action->menu() || action->isCheckable() || action->shortcut() == QKeySequence(Qt::Key_F9) || action->text().startsWith("Void")
                     || action->text().startsWith("Reload") || action->text().startsWith("Pack"))
                     continue;
                 testsupport::answerNextModal([&](QWidget *dialog) {
@@ -207,12 +209,76 @@ private slots:
             QTRY_VERIFY2_WITH_TIMEOUT(mqtt->text().startsWith("MQTT reconnecting"), qPrintable(mqtt->text()), 10000);
         }
         QStringList found = hanIn(&lw.window) + boxes;
+        // The language entry is named in both languages, each choice in its own.
+        found.erase(std::remove_if(found.begin(), found.end(), [](const QString &f) {
+                        return f.endsWith(QStringLiteral(": 语言 / Language")) || f == QStringLiteral("languageMenu (QMenu): 中文");
+                    }),
+                    found.end());
         for (const QString &m : qAsConst(said))
             if (hasHan(m))
                 found << QStringLiteral("status bar: ") + m;
         QVERIFY2(found.isEmpty(), qPrintable(found.join('\n')));
         QVERIFY2(said.join(' ').contains("cannot be read"), qPrintable(said.join('\n')));
         QVERIFY2(said.join(' ').contains("could not be opened"), qPrintable(said.join('\n')));
+    }
+
+    void switchingWhileReadingsArrive()
+    {
+        LinkedWindow lw;
+        applyStartupSettings(lw.window);
+        StartOptions options;
+        options.station = true;
+        options.journalDir = m_work->file("journal");
+        Extensions extensions(lw.window, options);
+        QVERIFY(lw.link());
+        lw.ui->lineEdit_R_DOWN->setText("11.5");
+        auto *capture = lw.window.findChild<QPushButton *>("captureButton");
+        QCOMPARE(capture->text(), QString("记录 (F9)"));
+        QAction *english = nullptr, *chinese = nullptr;
+        for (QAction *a : lw.window.findChild<QMenu *>("languageMenu")->actions())
+            (a->text() == "English" ? english : chinese) = a;
+        QVERIFY(english && chinese);
+
+        // Frames keep coming while the language changes, twice.
+        const int total = 80;
+        int sent = 0;
+        QTimer feed;
+        connect(&feed, &QTimer::timeout, this, [&] {
+            if (sent < total && lw.meter.send(frameOf(quint32(120000 + 10 * sent), 37000)))
+                ++sent;
+        });
+        feed.start(10);
+        QTRY_VERIFY_WITH_TIMEOUT(sent >= 20, 10000);
+        // A pause first, so what the switch keeps can be seen: the readouts
+        // stay as the readings left them, not as the form starts.
+        feed.stop();
+        QTRY_COMPARE_WITH_TIMEOUT(lw.probe.receiveCount(), quint32(sent), 10000);
+        const QString r = lw.ui->label_R->text(), count = lw.ui->Receive_times_Label->text();
+        english->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(capture->text(), QString("Record (F9)"), 5000);
+        QCOMPARE(lw.ui->label_R->text(), r);
+        QCOMPARE(lw.ui->Receive_times_Label->text(), count);
+        feed.start(10);
+        QCOMPARE(lw.ui->Open_Serial_Button->text(), QString("Open port"));
+        QVERIFY2(lw.window.windowTitle().contains("Local IP"), qPrintable(lw.window.windowTitle()));
+        QCOMPARE(lw.ui->lineEdit_R_DOWN->text(), QString("11.5")); // typed values stay
+        QVERIFY(testsupport::textFileLines("config.ini").contains("Language=en"));
+        QTRY_VERIFY_WITH_TIMEOUT(sent >= 50, 10000);
+        chinese->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(capture->text(), QString("记录 (F9)"), 5000);
+        QCOMPARE(lw.ui->Open_Serial_Button->text(), QString("打开串口"));
+        QTRY_COMPARE_WITH_TIMEOUT(lw.probe.receiveCount(), quint32(total), 20000);
+        QCOMPARE(lw.ui->label_R->text(), QString("12.0790mΩ")); // the last reading, not the form's default
+
+        // Every reading journaled once.
+        QVERIFY(extensions.readyToLeave(false));
+        const QStringList lines = testsupport::textFileLines(
+            m_work->file("journal/" + journal::dailyFileName("readings", QDate::currentDate())));
+        QSet<QString> seqs;
+        for (int i = 1; i < lines.size(); ++i)
+            seqs.insert(lines[i].section(',', 3, 3));
+        QCOMPARE(lines.size() - 1, total);
+        QCOMPARE(seqs.size(), total);
     }
 
     void chineseCaptionsStay()

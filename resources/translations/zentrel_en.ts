@@ -129,6 +129,10 @@
         <source>串口 %1 打开失败：%2</source>
         <translation>Serial port %1 could not be opened: %2</translation>
     </message>
+    <message>
+        <source>语言未能记入 config.ini：%1</source>
+        <translation>The language could not be saved in config.ini: %1</translation>
+    </message>
 </context>
 <context>
     <name>Files</name>

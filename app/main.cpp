@@ -7,6 +7,7 @@
 #include "settings/language.h"
 
 #include <QApplication>
+#include <QStatusBar>
 
 #include <cstdio>
 
@@ -37,6 +38,8 @@ int main(int argc, char *argv[])
     MainWindow window; // the whole window exists before start-up goes on
     applyStartupSettings(window);
     Extensions extensions(window, options); // goes before the window
+    if (!problem.isEmpty())
+        window.statusBar()->showMessage(problem, 15000);
     window.show();
     return app.exec();
 }

@@ -103,7 +103,8 @@ int main(int argc, char *argv[])
         feed.stop();
         hands.fixPlot();
         // A limit line added after Fix, so the view stays on the readings.
-        hands.addLimitLine(QStringLiteral("参考线"), QStringLiteral("8"));
+        hands.addLimitLine(language::current() == language::Language::English ? QStringLiteral("Ref") : QStringLiteral("参考线"),
+                           QStringLiteral("8"));
         QTimer::singleShot(200, [&] {
             const bool ok = window.grab().save(out);
             std::printf("%s %s\n", ok ? "wrote" : "could not write", qPrintable(out));

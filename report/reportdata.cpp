@@ -35,15 +35,32 @@ QJsonValue jsonNumber(double v)
 
 } // namespace
 
-QString LimitKey::text() const
+QString LimitKey::text(bool translated) const
 {
+    auto say = [translated](const char *source) {
+        return translated ? QCoreApplication::translate("Report", source) : QString::fromUtf8(source);
+    };
     auto show = [](const QString &s) { return s.isEmpty() ? QStringLiteral("—") : s; };
     const QString bounds = QStringLiteral("R %1–%2 mΩ, V %3–%4 V").arg(show(rLow), show(rHigh), show(vLow), show(vHigh));
     if (!cells)
         return bounds;
     // Cell records of an older version carry only the set's name.
     const bool none = rLow.isEmpty() && rHigh.isEmpty() && vLow.isEmpty() && vHigh.isEmpty();
-    return none ? QCoreApplication::translate("Report", "限值组 %1").arg(show(set)) : QCoreApplication::translate("Report", "限值组 %1: %2").arg(show(set), bounds);
+    return none ? say(QT_TRANSLATE_NOOP("Report", "限值组 %1")).arg(show(set))
+                : say(QT_TRANSLATE_NOOP("Report", "限值组 %1: %2")).arg(show(set), bounds);
+}
+
+QString scopeText(const QString &scope)
+{
+    if (scope == QStringLiteral("全部"))
+        return QCoreApplication::translate("Report", "全部");
+    if (scope == QStringLiteral("单体 全部"))
+        return QCoreApplication::translate("Report", "单体 全部");
+    if (scope.startsWith(QStringLiteral("单体 批次 ")))
+        return QCoreApplication::translate("Report", "单体 批次 %1").arg(scope.mid(6));
+    if (scope.startsWith(QStringLiteral("工位 ")))
+        return QCoreApplication::translate("Report", "工位 %1").arg(scope.mid(3));
+    return scope;
 }
 
 double LimitKey::value(const QString &s) const
@@ -200,13 +217,13 @@ bool Collector::read(const QString &path, QString *error, const std::function<vo
         const double rv = okR ? r : NAN, vv = okV ? v : NAN;
         const QString grade = c.grade >= 0 ? QString::fromUtf8(f[c.grade]) : QString();
         if (cells) {
-            add(QCoreApplication::translate("Report", "单体 全部"), limits, time, verdict, rv, vv, grade);
-            add(QCoreApplication::translate("Report", "单体 批次 %1").arg(c.lot >= 0 && !f[c.lot].isEmpty() ? QString::fromUtf8(f[c.lot]) : QStringLiteral("—")),
+            add(QStringLiteral("单体 全部"), limits, time, verdict, rv, vv, grade);
+            add(QStringLiteral("单体 批次 %1").arg(c.lot >= 0 && !f[c.lot].isEmpty() ? QString::fromUtf8(f[c.lot]) : QStringLiteral("—")),
                 limits, time, verdict, rv, vv, grade);
             continue;
         }
-        add(QCoreApplication::translate("Report", "全部"), limits, time, verdict, rv, vv, grade);
-        add(QCoreApplication::translate("Report", "工位 %1").arg(station), limits, time, verdict, rv, vv, grade);
+        add(QStringLiteral("全部"), limits, time, verdict, rv, vv, grade);
+        add(QStringLiteral("工位 %1").arg(station), limits, time, verdict, rv, vv, grade);
         if (okR) {
             m_charts.r.append(r);
             m_charts.rByStation[station].append(r);
@@ -242,8 +259,8 @@ QVector<Group> Collector::groups() const
     for (const Group &g : m_groups)
         out.append(g);
     auto rank = [](const QString &scope) {
-        return scope == QCoreApplication::translate("Report", "全部") ? 0 : scope.startsWith(QCoreApplication::translate("Report", "工位")) ? 1
-               : scope == QCoreApplication::translate("Report", "单体 全部") ? 2 : 3;
+        return scope == QStringLiteral("全部") ? 0 : scope.startsWith(QStringLiteral("工位 ")) ? 1
+               : scope == QStringLiteral("单体 全部") ? 2 : 3;
     };
     std::stable_sort(out.begin(), out.end(), [&](const Group &a, const Group &b) {
         if (rank(a.scope) != rank(b.scope))
@@ -277,7 +294,9 @@ QString limitsNote(double rl, double rh, double vl, double vh)
                            : QCoreApplication::translate("Report", "%1 的下限高于上限：不计算 Cp/Cpk").arg(sides.join(QStringLiteral("、")));
 }
 
-QVector<QStringList> rows(const QVector<Group> &groups)
+// CSV and JSON name scopes and limits the same in every language (scripts
+// read them); the table and the pages in the language spoken.
+QVector<QStringList> rows(const QVector<Group> &groups, bool translated)
 {
     QVector<QStringList> out;
     for (const Group &g : groups) {
@@ -287,7 +306,7 @@ QVector<QStringList> rows(const QVector<Group> &groups)
         QStringList grades;
         for (auto it = s.grades.cbegin(); it != s.grades.cend(); ++it)
             grades << QStringLiteral("%1:%2").arg(it.key()).arg(it.value());
-        out.append({g.scope, g.limits.text(), QString::number(s.total()), QString::number(s.pass), QString::number(s.ng),
+        out.append({translated ? scopeText(g.scope) : g.scope, g.limits.text(translated), QString::number(s.total()), QString::number(s.pass), QString::number(s.ng),
                     QString::number(s.none), std::isfinite(s.yield()) ? numberText(s.yield() * 100, 2) : QStringLiteral("—"),
                     numberText(s.r.mean()), numberText(s.r.stddev()), numberText(s.r.min()), numberText(s.r.max()),
                     numberText(station::cp(s.r, rl, rh), 3), numberText(station::cpk(s.r, rl, rh), 3),
@@ -306,7 +325,7 @@ const QStringList kColumns = {"scope", "limits", "n", "pass", "ng", "no_verdict"
 QString tableText(const QVector<Group> &groups)
 {
     QString out;
-    for (const QStringList &r : rows(groups)) {
+    for (const QStringList &r : rows(groups, true)) {
         out += QStringLiteral("%1  [%2]\n").arg(r[0], r[1]);
         out += QCoreApplication::translate("Report", "  n %1   PASS %2   NG %3   无判定 %4   良率 %5%\n").arg(r[2], r[3], r[4], r[5], r[6]);
         out += QCoreApplication::translate("Report", "  R (mΩ)  均值 %1  σ %2  最小 %3  最大 %4  Cp %5  Cpk %6\n").arg(r[7], r[8], r[9], r[10], r[11], r[12]);
@@ -322,7 +341,7 @@ QString tableText(const QVector<Group> &groups)
 QString tableCsv(const QVector<Group> &groups)
 {
     QString out = kColumns.join(QLatin1Char(',')) + QLatin1Char('\n');
-    for (QStringList r : rows(groups)) {
+    for (QStringList r : rows(groups, false)) {
         r.removeLast(); // the note is the text table's
         for (int i = 0; i < r.size(); ++i) {
             if (r[i] == QStringLiteral("—"))

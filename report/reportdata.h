@@ -30,13 +30,14 @@ struct LimitKey
     {
         return cells == o.cells && set == o.set && rLow == o.rLow && rHigh == o.rHigh && vLow == o.vLow && vHigh == o.vHigh;
     }
-    QString text() const;
+    // In the language spoken, or as files name it (translated = false).
+    QString text(bool translated = false) const;
     double value(const QString &s) const;
 };
 
 struct Group
 {
-    QString scope;  // "全部" / "工位 X" / "批次 Y"
+    QString scope;  // "全部" / "工位 X" / "单体 批次 Y" in every language (scopeText shows it)
     LimitKey limits;
     station::LotStats stats;
     QDateTime first, last;
@@ -85,6 +86,9 @@ private:
     qint64 m_runEvery = 1;
     qint64 m_runSeen = 0;
 };
+
+// A scope as the language spoken names it.
+QString scopeText(const QString &scope);
 
 // The table as text, CSV and JSON.
 QString tableText(const QVector<Group> &groups);

@@ -26,7 +26,7 @@ const Group *overall(const QVector<Group> &groups)
     // The overall group of the latest limit period holds the limits in force.
     const Group *found = nullptr;
     for (const Group &g : groups)
-        if (g.scope == QCoreApplication::translate("Report", "全部") && (!found || g.last > found->last))
+        if (g.scope == QStringLiteral("全部") && (!found || g.last > found->last))
             found = &g;
     return found;
 }

@@ -305,7 +305,7 @@ private slots:
         shape.cells = 200;
         QVERIFY(writeLot("j", generateLot(shape), shape.day));
         QProcess report;
-        report.start(ZENTREL_REPORT_PATH, {"j", "--lang", "en", "--pdf", "r.pdf"});
+        report.start(ZENTREL_REPORT_PATH, {"j", "--lang", "en", "--pdf", "r.pdf", "--csv", "r.csv"});
         QVERIFY(report.waitForFinished(60000));
         QCOMPARE(report.exitCode(), 0);
         QVERIFY2(!hasHan(QString::fromUtf8(report.readAllStandardOutput())), "the table");
@@ -315,6 +315,10 @@ private slots:
         const QString pdf = QString::fromUtf8(text.readAllStandardOutput());
         QVERIFY2(pdf.contains("quality report"), qPrintable(pdf.left(300)));
         QVERIFY2(!hasHan(pdf), qPrintable(pdf));
+        // What scripts read is the same in every language.
+        const QStringList csv = testsupport::textFileLines("r.csv");
+        QVERIFY(csv.value(0).startsWith("scope,limits,n,pass,ng"));
+        QVERIFY2(csv.value(1).startsWith("单体 全部,\"限值组 S1:"), qPrintable(csv.value(1)));
     }
 
 private:

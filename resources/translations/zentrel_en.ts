@@ -996,10 +996,6 @@
         <translation>Station %1</translation>
     </message>
     <message>
-        <source>工位</source>
-        <translation>Station</translation>
-    </message>
-    <message>
         <source>%1 的下限高于上限：不计算 Cp/Cpk</source>
         <translation>the low limit of %1 is above the high one: no Cp/Cpk</translation>
     </message>

@@ -296,7 +296,7 @@ private slots:
         QVERIFY(w.windowTitle().contains("本机IP"));
     }
 
-    void reportPdfInEnglish()
+    void reportAndSheetInEnglish()
     {
         const QString pdftotext = QStandardPaths::findExecutable("pdftotext");
         if (pdftotext.isEmpty())
@@ -315,6 +315,16 @@ private slots:
         const QString pdf = QString::fromUtf8(text.readAllStandardOutput());
         QVERIFY2(pdf.contains("quality report"), qPrintable(pdf.left(300)));
         QVERIFY2(!hasHan(pdf), qPrintable(pdf));
+        // The assembly sheet too.
+        QProcess match;
+        match.start(ZENTREL_MATCH_PATH, {"j", "--lang", "en", "--series", "4", "--parallel", "10", "--plan", "p.csv", "--pdf", "s.pdf"});
+        QVERIFY(match.waitForFinished(60000));
+        QCOMPARE(match.exitCode(), 0);
+        QVERIFY(!hasHan(QString::fromUtf8(match.readAllStandardOutput())));
+        text.start(pdftotext, {"s.pdf", "-"});
+        QVERIFY(text.waitForFinished(60000));
+        const QString sheet = QString::fromUtf8(text.readAllStandardOutput());
+        QVERIFY2(sheet.contains("Assembly sheet") && !hasHan(sheet), qPrintable(sheet.left(400)));
         // What scripts read is the same in every language.
         const QStringList csv = testsupport::textFileLines("r.csv");
         QVERIFY(csv.value(0).startsWith("scope,limits,n,pass,ng"));

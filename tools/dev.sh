@@ -20,6 +20,7 @@ packages=(
     valgrind                            # the memcheck session
     poppler-utils                       # pdftotext: the English report has no Chinese left
     libmosquitto-dev mosquitto mosquitto-clients openssl   # MQTT publishing and its tests
+    postgresql libpq-dev                # the plant database: zentrel-ingest and its tests
     cutecom xdotool                     # the on-screen benchmark's reference terminal and its clicks
 )
 

@@ -1,0 +1,317 @@
+#include "database.h"
+
+#include <libpq-fe.h>
+
+#include <QDir>
+#include <QFile>
+
+#include <memory>
+
+namespace ingest {
+
+namespace {
+
+struct Result
+{
+    explicit Result(PGresult *r) : r(r) {}
+    ~Result() { PQclear(r); }
+    PGresult *r;
+    bool ok() const
+    {
+        const ExecStatusType s = PQresultStatus(r);
+        return s == PGRES_COMMAND_OK || s == PGRES_TUPLES_OK || s == PGRES_COPY_IN;
+    }
+};
+
+// COPY's text format: backslash escapes, \N for NULL.
+void appendCopyField(QByteArray &out, const QString &value)
+{
+    if (value.isNull()) {
+        out += "\\N";
+        return;
+    }
+    for (const char c : value.toUtf8()) {
+        switch (c) {
+        case '\\': out += "\\\\"; break;
+        case '\t': out += "\\t"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        default: out += c;
+        }
+    }
+}
+
+QString quoted(const QString &name)
+{
+    return QLatin1Char('"') + QString(name).replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
+}
+
+} // namespace
+
+int Batch::size() const
+{
+    int n = rejects.size();
+    for (const auto &r : rows)
+        n += r.size();
+    return n;
+}
+
+void Batch::clear()
+{
+    rows.clear();
+    rejects.clear();
+}
+
+Database::~Database()
+{
+    close();
+}
+
+bool Database::isOpen() const
+{
+    return m_conn && PQstatus(m_conn) == CONNECTION_OK;
+}
+
+void Database::close()
+{
+    if (m_conn)
+        PQfinish(m_conn);
+    m_conn = nullptr;
+    m_partitions.clear();
+}
+
+QString Database::lastError() const
+{
+    return m_conn ? QString::fromUtf8(PQerrorMessage(m_conn)).trimmed() : QString();
+}
+
+bool Database::open(const QString &conninfo, QString *error)
+{
+    close();
+    const QByteArray info = conninfo.toUtf8();
+    const char *keys[] = {"dbname", "connect_timeout", "application_name", nullptr};
+    const char *values[] = {info.constData(), "5", "zentrel-ingest", nullptr};
+    m_conn = PQconnectdbParams(keys, values, 1);
+    m_where = m_conn ? QStringLiteral("%1:%2").arg(QString::fromUtf8(PQhost(m_conn)), QString::fromUtf8(PQport(m_conn))) : QString();
+    if (!isOpen()) {
+        if (error)
+            *error = QStringLiteral("database %1: %2").arg(m_where, lastError());
+        close();
+        return false;
+    }
+    // Partition bounds and days are UTC whatever the server's zone.
+    if (!exec(QStringLiteral("SET TIME ZONE 'UTC'"), error) || !migrate(error) || !readColumns(error)) {
+        close();
+        return false;
+    }
+    return true;
+}
+
+bool Database::exec(const QString &sql, QString *error)
+{
+    Result r(PQexec(m_conn, sql.toUtf8().constData()));
+    if (r.ok())
+        return true;
+    if (error)
+        *error = QStringLiteral("database %1: %2").arg(m_where, lastError());
+    return false;
+}
+
+QStringList Database::column(const QString &sql, QString *error)
+{
+    QStringList out;
+    Result r(PQexec(m_conn, sql.toUtf8().constData()));
+    if (!r.ok()) {
+        if (error)
+            *error = QStringLiteral("database %1: %2").arg(m_where, lastError());
+        return out;
+    }
+    for (int i = 0; i < PQntuples(r.r); ++i)
+        out << QString::fromUtf8(PQgetvalue(r.r, i, 0));
+    return out;
+}
+
+bool Database::migrate(QString *error)
+{
+    // Versioned SQL files, each applied once, in order, in its own
+    // transaction; an advisory lock keeps two ingests from racing.
+    if (!exec(QStringLiteral("CREATE TABLE IF NOT EXISTS schema_version (version integer PRIMARY KEY, "
+                             "applied timestamptz NOT NULL DEFAULT now())"),
+              error))
+        return false;
+    const QStringList files = QDir(QStringLiteral(":/ingest/sql")).entryList({QStringLiteral("*.sql")}, QDir::Files, QDir::Name);
+    for (const QString &name : files) {
+        const int version = name.left(3).toInt();
+        QFile file(QStringLiteral(":/ingest/sql/") + name);
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QString sql = QString::fromUtf8(file.readAll());
+        if (!exec(QStringLiteral("BEGIN"), error))
+            return false;
+        QString why;
+        const bool ok = exec(QStringLiteral("SELECT pg_advisory_xact_lock(7263)"), &why)
+                        && (!column(QStringLiteral("SELECT 1 FROM schema_version WHERE version = %1").arg(version), &why).isEmpty()
+                            || (exec(sql, &why)
+                                && exec(QStringLiteral("INSERT INTO schema_version (version) VALUES (%1)").arg(version), &why)));
+        if (!ok || !exec(QStringLiteral("COMMIT"), &why)) {
+            exec(QStringLiteral("ROLLBACK"), nullptr);
+            if (error)
+                *error = QStringLiteral("%1 (schema file %2)").arg(why, name);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool Database::readColumns(QString *error)
+{
+    m_tables.clear();
+    for (const QString &table : {QStringLiteral("readings"), QStringLiteral("cells"), QStringLiteral("packs")}) {
+        Result r(PQexec(m_conn, QStringLiteral("SELECT column_name, data_type, is_nullable = 'NO' AND column_default IS NULL "
+                                               "FROM information_schema.columns WHERE table_schema = current_schema() "
+                                               "AND table_name = '%1' ORDER BY ordinal_position")
+                                    .arg(table)
+                                    .toUtf8()
+                                    .constData()));
+        if (!r.ok()) {
+            if (error)
+                *error = QStringLiteral("database %1: %2").arg(m_where, lastError());
+            return false;
+        }
+        QVector<Column> columns;
+        for (int i = 0; i < PQntuples(r.r); ++i) {
+            Column c;
+            c.name = QString::fromUtf8(PQgetvalue(r.r, i, 0));
+            const QByteArray type = PQgetvalue(r.r, i, 1);
+            c.kind = type == "double precision" || type == "real" || type == "numeric" ? Column::Number
+                     : type == "bigint" || type == "integer" || type == "smallint"     ? Column::Integer
+                     : type.startsWith("timestamp")                                    ? Column::Time
+                                                                                       : Column::Text;
+            c.required = QByteArray(PQgetvalue(r.r, i, 2)) == "t";
+            if (c.name != QLatin1String("received"))
+                columns.append(c);
+        }
+        m_tables.insert(table, columns);
+    }
+    return true;
+}
+
+bool Database::ensurePartition(const QString &table, const QDate &day, QString *error)
+{
+    const QString name = QStringLiteral("%1_%2").arg(table, day.toString(QStringLiteral("yyyyMMdd")));
+    if (m_partitions.contains(name))
+        return true;
+    if (!exec(QStringLiteral("CREATE TABLE IF NOT EXISTS %1 PARTITION OF %2 FOR VALUES FROM ('%3 00:00:00+00') TO ('%4 00:00:00+00')")
+                  .arg(name, table, day.toString(Qt::ISODate), day.addDays(1).toString(Qt::ISODate)),
+              error))
+        return false;
+    m_partitions.insert(name);
+    return true;
+}
+
+bool Database::copyRows(const QString &table, const QVector<Row> &rows, qint64 *inserted, QString *error)
+{
+    const QVector<Column> &columns = m_tables.value(table);
+    QStringList names;
+    for (const Column &c : columns)
+        names << quoted(c.name);
+    const QString list = names.join(QLatin1Char(','));
+    // Into a scratch table first: COPY cannot skip what is there already.
+    const QString scratch = QStringLiteral("incoming_") + table;
+    if (!exec(QStringLiteral("CREATE TEMP TABLE IF NOT EXISTS %1 (LIKE %2 INCLUDING DEFAULTS) ON COMMIT DELETE ROWS").arg(scratch, table), error))
+        return false;
+    {
+        Result r(PQexec(m_conn, QStringLiteral("COPY %1 (%2) FROM STDIN").arg(scratch, list).toUtf8().constData()));
+        if (PQresultStatus(r.r) != PGRES_COPY_IN) {
+            if (error)
+                *error = QStringLiteral("database %1: %2").arg(m_where, lastError());
+            return false;
+        }
+    }
+    QByteArray data;
+    data.reserve(1 << 20);
+    auto send = [&]() {
+        if (data.isEmpty())
+            return true;
+        const bool ok = PQputCopyData(m_conn, data.constData(), data.size()) == 1;
+        data.clear();
+        return ok;
+    };
+    bool ok = true;
+    for (const Row &row : rows) {
+        for (int i = 0; i < row.values.size(); ++i) {
+            if (i > 0)
+                data += '\t';
+            appendCopyField(data, row.values[i]);
+        }
+        data += '\n';
+        if (data.size() > (1 << 20) && !(ok = send()))
+            break;
+    }
+    ok = ok && send();
+    if (PQputCopyEnd(m_conn, ok ? nullptr : "cancelled") != 1)
+        ok = false;
+    Result end(PQgetResult(m_conn));
+    while (PGresult *more = PQgetResult(m_conn))
+        PQclear(more);
+    if (!ok || PQresultStatus(end.r) != PGRES_COMMAND_OK) {
+        if (error)
+            *error = QStringLiteral("database %1: %2").arg(m_where, lastError());
+        return false;
+    }
+    Result r(PQexec(m_conn, QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM %3 ON CONFLICT DO NOTHING").arg(table, list, scratch)
+                                .toUtf8()
+                                .constData()));
+    if (!r.ok()) {
+        if (error)
+            *error = QStringLiteral("database %1: %2").arg(m_where, lastError());
+        return false;
+    }
+    *inserted += QByteArray(PQcmdTuples(r.r)).toLongLong();
+    return true;
+}
+
+bool Database::write(const Batch &batch, qint64 *inserted, QString *error)
+{
+    *inserted = 0;
+    if (!isOpen()) {
+        if (error)
+            *error = QStringLiteral("database %1: not connected").arg(m_where);
+        return false;
+    }
+    QString why;
+    bool ok = exec(QStringLiteral("BEGIN"), &why);
+    for (auto it = batch.rows.cbegin(); ok && it != batch.rows.cend(); ++it) {
+        QSet<QDate> days;
+        for (const Row &row : it.value())
+            days.insert(row.day);
+        for (const QDate &day : qAsConst(days))
+            ok = ok && ensurePartition(it.key(), day, &why);
+        ok = ok && copyRows(it.key(), it.value(), inserted, &why);
+    }
+    for (const Reject &reject : batch.rejects) {
+        if (!ok)
+            break;
+        const QByteArray reason = reject.reason.toUtf8();
+        const char *values[] = {reject.topic.constData(), reject.payload.constData(), reason.constData()};
+        const int lengths[] = {reject.topic.size(), reject.payload.size(), reason.size()};
+        const int formats[] = {0, 1, 0};
+        Result r(PQexecParams(m_conn, "INSERT INTO rejects (topic, payload, reason, key) "
+                              "VALUES ($1, $2, $3, sha256(convert_to($1, 'UTF8') || $2)) ON CONFLICT (key) DO NOTHING", 3, nullptr, values,
+                              lengths, formats, 0));
+        if (!r.ok()) {
+            ok = false;
+            why = QStringLiteral("database %1: %2").arg(m_where, lastError());
+        }
+    }
+    if (ok && exec(QStringLiteral("COMMIT"), &why))
+        return true;
+    exec(QStringLiteral("ROLLBACK"), nullptr);
+    // Partitions made in a rolled-back transaction are gone again.
+    m_partitions.clear();
+    if (error)
+        *error = why;
+    return false;
+}
+
+} // namespace ingest

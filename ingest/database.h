@@ -1,0 +1,87 @@
+#ifndef INGEST_DATABASE_H
+#define INGEST_DATABASE_H
+
+#include <QByteArray>
+#include <QDate>
+#include <QHash>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+typedef struct pg_conn PGconn;
+
+// The plant database through libpq: its schema brought up to date, rows of
+// the stations' streams written in one transaction per batch, each message
+// once however often it comes.
+namespace ingest {
+
+// A column of a stream's table as the database describes it.
+struct Column
+{
+    enum Kind { Text, Number, Integer, Time } kind = Text;
+    QString name;
+    bool required = false; // NOT NULL without a default
+};
+
+// One row for a table: values as text in the table's column order, a null
+// QString for SQL NULL.
+struct Row
+{
+    QStringList values;
+    QDate day;                 // UTC day of its time: the partition
+    QByteArray topic, payload; // as it came, for the rejects should the database refuse it
+};
+
+struct Reject
+{
+    QByteArray topic, payload;
+    QString reason;
+};
+
+struct Batch
+{
+    QHash<QString, QVector<Row>> rows; // table → rows
+    QVector<Reject> rejects;
+    int size() const;
+    void clear();
+};
+
+class Database
+{
+public:
+    ~Database();
+
+    // Connects (5 s at most) and brings the schema up to date; false with
+    // the reason, naming host and port.
+    bool open(const QString &conninfo, QString *error);
+    bool isOpen() const;
+    void close();
+
+    // The columns of readings, cells and packs (received left out).
+    const QHash<QString, QVector<Column>> &tables() const { return m_tables; }
+
+    // Everything in one transaction; inserted says how many rows were new.
+    bool write(const Batch &batch, qint64 *inserted, QString *error);
+
+    // Runs a statement (tests, the report): false with the reason.
+    bool exec(const QString &sql, QString *error);
+    // The first column of a query's rows as text.
+    QStringList column(const QString &sql, QString *error);
+
+private:
+    bool migrate(QString *error);
+    bool readColumns(QString *error);
+    bool ensurePartition(const QString &table, const QDate &day, QString *error);
+    bool copyRows(const QString &table, const QVector<Row> &rows, qint64 *inserted, QString *error);
+    QString lastError() const;
+
+    PGconn *m_conn = nullptr;
+    QString m_where;
+    QHash<QString, QVector<Column>> m_tables;
+    QSet<QString> m_partitions;
+};
+
+} // namespace ingest
+
+#endif // INGEST_DATABASE_H

@@ -1,0 +1,218 @@
+#include "subscriber.h"
+
+#include <mosquitto.h>
+#include <mqtt_protocol.h>
+
+namespace ingest {
+
+namespace {
+
+// Read calls per wake: the notifier wakes again while bytes wait.
+constexpr int kReadsPerWake = 64;
+
+} // namespace
+
+Subscriber::Subscriber(const SubscriberSettings &settings, QObject *parent) : QObject(parent), m_settings(settings)
+{
+    m_tick.setInterval(1000);
+    connect(&m_tick, &QTimer::timeout, this, &Subscriber::tick);
+    m_retry.setSingleShot(true);
+    connect(&m_retry, &QTimer::timeout, this, &Subscriber::reconnect);
+}
+
+Subscriber::~Subscriber()
+{
+    stop();
+}
+
+bool Subscriber::start(const Taker &take, QString *error)
+{
+    m_take = take;
+    mosquitto_lib_init();
+    m_mosq = mosquitto_new(m_settings.clientId.toUtf8().constData(), false, this);
+    auto fail = [&](const QString &why) {
+        if (error)
+            *error = QStringLiteral("MQTT %1:%2: %3").arg(m_settings.host).arg(m_settings.port).arg(why);
+        return false;
+    };
+    if (!m_mosq)
+        return fail(QStringLiteral("cannot create the client"));
+    mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
+    // Many messages in flight, each waiting for its commit.
+    mosquitto_int_option(m_mosq, MOSQ_OPT_RECEIVE_MAXIMUM, 65535);
+    mosquitto_threaded_set(m_mosq, true); // acknowledgements wait in the queue until written
+    if (!m_settings.caFile.isEmpty()) {
+        const int rc = mosquitto_tls_set(m_mosq, m_settings.caFile.toUtf8().constData(), nullptr,
+                                         m_settings.certFile.isEmpty() ? nullptr : m_settings.certFile.toUtf8().constData(),
+                                         m_settings.keyFile.isEmpty() ? nullptr : m_settings.keyFile.toUtf8().constData(), nullptr);
+        if (rc != MOSQ_ERR_SUCCESS)
+            return fail(QStringLiteral("TLS: %1").arg(QString::fromUtf8(mosquitto_strerror(rc))));
+    }
+    if (!m_settings.user.isEmpty())
+        mosquitto_username_pw_set(m_mosq, m_settings.user.toUtf8().constData(),
+                                  m_settings.password.isEmpty() ? nullptr : m_settings.password.toUtf8().constData());
+    mosquitto_connect_v5_callback_set(m_mosq, &Subscriber::onConnect);
+    mosquitto_disconnect_v5_callback_set(m_mosq, &Subscriber::onDisconnect);
+    mosquitto_message_v5_callback_set(m_mosq, &Subscriber::onMessage);
+    m_tick.start();
+    mosquitto_property *properties = nullptr;
+    mosquitto_property_add_int32(&properties, MQTT_PROP_SESSION_EXPIRY_INTERVAL, 0xFFFFFFFFu); // never expires
+    const int rc = mosquitto_connect_bind_v5(m_mosq, m_settings.host.toUtf8().constData(), m_settings.port,
+                                             m_settings.keepAlive, nullptr, properties);
+    mosquitto_property_free_all(&properties);
+    if (rc != MOSQ_ERR_SUCCESS) {
+        lost(QString::fromUtf8(mosquitto_strerror(rc)));
+        return true; // the broker may come later
+    }
+    watchSocket();
+    acknowledge(); // the CONNECT
+    return true;
+}
+
+void Subscriber::watchSocket()
+{
+    const int fd = mosquitto_socket(m_mosq);
+    m_readable.reset(new QSocketNotifier(fd, QSocketNotifier::Read));
+    connect(m_readable.get(), &QSocketNotifier::activated, this, &Subscriber::read);
+    m_readable->setEnabled(!m_paused);
+    m_writable.reset(new QSocketNotifier(fd, QSocketNotifier::Write));
+    m_writable->setEnabled(false);
+    connect(m_writable.get(), &QSocketNotifier::activated, this, [this] {
+        m_writable->setEnabled(false);
+        if (m_taken == 0)
+            acknowledge();
+    });
+}
+
+void Subscriber::onConnect(struct mosquitto *mosq, void *self, int rc, int, const mosquitto_property *)
+{
+    auto *s = static_cast<Subscriber *>(self);
+    if (rc != 0) {
+        s->lost(QString::fromUtf8(mosquitto_reason_string(rc)));
+        return;
+    }
+    s->m_connected = true;
+    s->m_backoffMs = 500;
+    for (const QString &topic : qAsConst(s->m_settings.topics))
+        mosquitto_subscribe_v5(mosq, nullptr, topic.toUtf8().constData(), 1, 0, nullptr);
+    if (s->m_state != QLatin1String("connected")) {
+        s->m_state = QStringLiteral("connected");
+        emit s->stateChanged(true, QString());
+    }
+}
+
+void Subscriber::onDisconnect(struct mosquitto *, void *self, int rc, const mosquitto_property *)
+{
+    static_cast<Subscriber *>(self)->lost(rc == 0 ? QStringLiteral("disconnected")
+                                                  : QString::fromUtf8(mosquitto_reason_string(rc)));
+}
+
+void Subscriber::onMessage(struct mosquitto *, void *self, const struct mosquitto_message *message, const mosquitto_property *)
+{
+    auto *s = static_cast<Subscriber *>(self);
+    ++s->m_taken;
+    s->m_take(QByteArray(message->topic),
+              QByteArray(static_cast<const char *>(message->payload), message->payloadlen));
+}
+
+void Subscriber::read()
+{
+    if (!m_mosq || !m_readable)
+        return;
+    for (int i = 0; i < kReadsPerWake && m_readable && m_readable->isEnabled(); ++i) {
+        const int rc = mosquitto_loop_read(m_mosq, 1);
+        if (rc != MOSQ_ERR_SUCCESS) {
+            lost(QString::fromUtf8(mosquitto_strerror(rc)));
+            break;
+        }
+    }
+    emit taken();
+    if (m_taken == 0)
+        acknowledge(); // nothing held back: the subscription, pings
+}
+
+void Subscriber::acknowledge()
+{
+    m_taken = 0;
+    if (!m_mosq || !m_readable)
+        return;
+    const int rc = mosquitto_loop_write(m_mosq, 1);
+    if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_NO_CONN) {
+        lost(QString::fromUtf8(mosquitto_strerror(rc)));
+        return;
+    }
+    if (mosquitto_want_write(m_mosq) && m_writable)
+        m_writable->setEnabled(true);
+}
+
+void Subscriber::tick()
+{
+    if (!m_mosq || !m_connected)
+        return;
+    const int rc = mosquitto_loop_misc(m_mosq);
+    if (rc != MOSQ_ERR_SUCCESS) {
+        lost(QString::fromUtf8(mosquitto_strerror(rc)));
+        return;
+    }
+    if (m_taken == 0)
+        acknowledge();
+}
+
+void Subscriber::setPaused(bool paused)
+{
+    m_paused = paused;
+    if (m_readable)
+        m_readable->setEnabled(!paused);
+}
+
+void Subscriber::lost(const QString &reason)
+{
+    m_connected = false;
+    m_taken = 0; // their acknowledgements go with the connection
+    // Not deleted here: this may run inside the notifier's own signal.
+    if (m_readable)
+        m_readable->setEnabled(false);
+    if (m_writable)
+        m_writable->setEnabled(false);
+    if (m_state != reason) {
+        m_state = reason;
+        emit stateChanged(false, reason);
+    }
+    if (!m_retry.isActive() && m_mosq)
+        m_retry.start(m_backoffMs);
+    m_backoffMs = std::min(m_backoffMs * 2, 30000);
+}
+
+void Subscriber::reconnect()
+{
+    if (!m_mosq)
+        return;
+    m_readable.reset();
+    m_writable.reset();
+    const int rc = mosquitto_reconnect(m_mosq);
+    if (rc != MOSQ_ERR_SUCCESS) {
+        lost(QString::fromUtf8(mosquitto_strerror(rc)));
+        return;
+    }
+    m_taken = 0;
+    watchSocket();
+    acknowledge(); // the CONNECT
+}
+
+void Subscriber::stop()
+{
+    if (!m_mosq)
+        return;
+    m_tick.stop();
+    m_retry.stop();
+    if (m_connected && m_taken == 0) {
+        mosquitto_disconnect(m_mosq);
+        mosquitto_loop_write(m_mosq, 1);
+    }
+    m_readable.reset();
+    m_writable.reset();
+    mosquitto_destroy(m_mosq);
+    m_mosq = nullptr;
+}
+
+} // namespace ingest

@@ -1,0 +1,92 @@
+#ifndef INGEST_SUBSCRIBER_H
+#define INGEST_SUBSCRIBER_H
+
+#include <QObject>
+#include <QSocketNotifier>
+#include <QStringList>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+struct mosquitto;
+struct mosquitto_message;
+struct mqtt5__property;
+
+// The stations' topics from the broker, each message acknowledged only when
+// the owner says everything taken so far is kept.
+//
+// libmosquitto answers a QoS 1 message with its PUBACK as it reads it; the
+// answer is only queued, though, when the library is told the application
+// drives its own network loop (mosquitto_threaded_set) and written when
+// mosquitto_loop_write is called. So messages are read with
+// mosquitto_loop_read, and written out (acknowledgements, pings, the
+// subscription) only through acknowledge(), which the owner calls after its
+// commit. A connection that ends takes its unwritten acknowledgements with it
+// and the broker sends those messages again (persistent session: a fixed
+// client id, MQTT 5 with a session that never expires).
+namespace ingest {
+
+struct SubscriberSettings
+{
+    QString host;
+    int port = 1883;
+    QString clientId = QStringLiteral("zentrel-ingest");
+    QStringList topics;
+    int keepAlive = 30;
+    QString caFile, certFile, keyFile, user, password;
+};
+
+class Subscriber : public QObject
+{
+    Q_OBJECT
+
+public:
+    using Taker = std::function<void(const QByteArray &topic, const QByteArray &payload)>;
+    explicit Subscriber(const SubscriberSettings &settings, QObject *parent = nullptr);
+    ~Subscriber() override;
+
+    // Connects (and keeps reconnecting with back-off); false with the reason
+    // for settings that can never work.
+    bool start(const Taker &take, QString *error);
+    bool isConnected() const { return m_connected; }
+    // Stops taking messages (the database is away) or starts again.
+    void setPaused(bool paused);
+    // Everything taken is kept: the broker may be told so.
+    void acknowledge();
+    // Messages taken on this connection since the last acknowledge().
+    int unacknowledged() const { return m_taken; }
+    void stop();
+
+signals:
+    // After each read: the owner decides whether to commit now.
+    void taken();
+    void stateChanged(bool connected, const QString &reason);
+
+private:
+    static void onConnect(struct mosquitto *, void *self, int rc, int flags, const struct mqtt5__property *);
+    static void onDisconnect(struct mosquitto *, void *self, int rc, const struct mqtt5__property *);
+    static void onMessage(struct mosquitto *, void *self, const struct mosquitto_message *message,
+                          const struct mqtt5__property *);
+    void read();
+    void tick();
+    void lost(const QString &reason);
+    void watchSocket();
+    void reconnect();
+
+    SubscriberSettings m_settings;
+    struct mosquitto *m_mosq = nullptr;
+    Taker m_take;
+    std::unique_ptr<QSocketNotifier> m_readable, m_writable;
+    QTimer m_tick;
+    QTimer m_retry;
+    int m_backoffMs = 500;
+    bool m_connected = false;
+    bool m_paused = false;
+    int m_taken = 0;
+    QString m_state;
+};
+
+} // namespace ingest
+
+#endif // INGEST_SUBSCRIBER_H

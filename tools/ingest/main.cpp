@@ -1,0 +1,104 @@
+// zentrel-ingest: the plant's intake. Every station's readings, cell records
+// and pack lines from the MQTT broker into PostgreSQL, each message once,
+// none acknowledged before it is committed. See --help and the README.
+#include "ingest/ingester.h"
+#include "platform/regularfile.h"
+#include "platform/termination.h"
+#include "settings/commandline.h"
+#include "settings/language.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+
+#include <cstdio>
+
+namespace {
+
+void say(const QString &text)
+{
+    std::fprintf(stderr, "zentrel-ingest: %s\n", qPrintable(text));
+    std::fflush(stderr);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("zentrel-ingest"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(ZENTREL_VERSION));
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Every station's readings, cell records and pack lines from an MQTT broker "
+                                                    "into PostgreSQL, each message once."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption mqttOpt("mqtt", "The broker.", "host[:port]");
+    const QCommandLineOption dbOpt("db", "The database, as libpq takes it (postgresql://user@host:5432/plant).", "conninfo");
+    const QCommandLineOption topicsOpt("topics", "A topic pattern to take (repeat; default zentrel/+/reading, zentrel/+/cell, "
+                                                 "zentrel/+/pack).", "pattern");
+    const QCommandLineOption idOpt("client-id", "The MQTT client id of the persistent session (default zentrel-ingest).", "id");
+    const QCommandLineOption caOpt("ca-file", "TLS: the broker's CA certificate.", "file");
+    const QCommandLineOption certOpt("cert-file", "TLS: a client certificate.", "file");
+    const QCommandLineOption keyOpt("key-file", "TLS: the client certificate's key.", "file");
+    const QCommandLineOption userOpt("user", "MQTT user name.", "name");
+    const QCommandLineOption passwordOpt("password-file", "An owner-only file holding the MQTT password.", "file");
+    const QCommandLineOption verboseOpt("verbose", "Also say how many duplicates each commit dropped.");
+    const QCommandLineOption langOpt("lang", "The language of the status lines: zh_CN (default) or en.", "en|zh_CN", "zh_CN");
+    parser.addOptions({mqttOpt, dbOpt, topicsOpt, idOpt, caOpt, certOpt, keyOpt, userOpt, passwordOpt, verboseOpt, langOpt});
+    parser.process(app);
+    if (!language::installFromOption(QStringLiteral("zentrel-ingest"), parser.value(langOpt)))
+        return 2;
+    if (!parser.isSet(mqttOpt) || !parser.isSet(dbOpt)) {
+        say(QStringLiteral("--mqtt and --db are needed (--help)"));
+        return 2;
+    }
+    ingest::IngestSettings settings;
+    QString reason;
+    if (!parseHostPort(parser.value(mqttOpt), &settings.mqtt.host, &settings.mqtt.port, &reason)) {
+        say(QStringLiteral("--mqtt %1").arg(reason));
+        return 2;
+    }
+    if (settings.mqtt.port <= 0)
+        settings.mqtt.port = 1883;
+    settings.conninfo = parser.value(dbOpt);
+    settings.mqtt.topics = parser.values(topicsOpt);
+    if (settings.mqtt.topics.isEmpty())
+        settings.mqtt.topics = QStringList {"zentrel/+/reading", "zentrel/+/cell", "zentrel/+/pack"};
+    if (parser.isSet(idOpt))
+        settings.mqtt.clientId = parser.value(idOpt);
+    settings.mqtt.caFile = parser.value(caOpt);
+    settings.mqtt.certFile = parser.value(certOpt);
+    settings.mqtt.keyFile = parser.value(keyOpt);
+    settings.mqtt.user = parser.value(userOpt);
+    if (parser.isSet(passwordOpt)) {
+        QFile file;
+        if (!openRegularFile(file, parser.value(passwordOpt), QIODevice::ReadOnly, &reason)) {
+            say(QStringLiteral("--password-file: %1").arg(reason));
+            return 2;
+        }
+        if (openFileSharedWithOthers(file)) {
+            say(QStringLiteral("--password-file %1: other users may read it (chmod 600)").arg(parser.value(passwordOpt)));
+            return 2;
+        }
+        settings.mqtt.password = QString::fromUtf8(file.readLine(4096).trimmed());
+    }
+    settings.verbose = parser.isSet(verboseOpt);
+
+    ingest::Ingester ingester(settings, say);
+    if (!ingester.start(&reason)) {
+        say(reason);
+        return 2;
+    }
+    TerminationWatcher watcher;
+    QObject::connect(&watcher, &TerminationWatcher::terminationRequested, &app, [&](int signal) {
+        ingester.finish();
+        say(QStringLiteral("signal %1: committed and left the broker (%2 rows kept, %3 duplicates dropped, %4 rejected)")
+                .arg(signal)
+                .arg(ingester.inserted())
+                .arg(ingester.duplicates())
+                .arg(ingester.rejected()));
+        QCoreApplication::quit();
+    });
+    return app.exec();
+}

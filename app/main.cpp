@@ -27,11 +27,9 @@ int main(int argc, char *argv[])
 
     // The language before the first widget: the form's captions are
     // translated as it is built.
-    language::Language chosen = language::Language::Chinese;
+    language::Language chosen = options.language;
     QString problem;
-    if (!options.language.isEmpty())
-        language::parse(options.language, &chosen, nullptr);
-    else if (!language::fromConfig(QStringLiteral("config.ini"), &chosen, &problem))
+    if (!options.languageGiven && !language::fromConfig(QStringLiteral("config.ini"), &chosen, &problem))
         std::fprintf(stderr, "zentrel: %s (speaking zh_CN)\n", qPrintable(problem));
     language::install(chosen);
 

@@ -84,11 +84,10 @@ StartOptions parseStartOptions(const QStringList &arguments)
             refuse(QStringLiteral("--mqtt %1").arg(reason));
     }
     if (parser.isSet(langOpt)) {
-        language::Language chosen;
         QString reason;
-        if (!language::parse(parser.value(langOpt), &chosen, &reason))
-            refuse(QStringLiteral("--lang: %1").arg(reason));
-        options.language = parser.value(langOpt);
+        if (!language::parseOption(parser.value(langOpt), &options.language, &reason))
+            refuse(reason);
+        options.languageGiven = true;
     }
     if (parser.isSet(baudOpt)) {
         bool ok = false;

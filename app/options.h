@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "settings/language.h"
+
 // What the command line asks for. Options never write config.ini.
 struct StartOptions
 {
@@ -14,7 +16,8 @@ struct StartOptions
     bool station = false; // --station: the station dock and menu
     QString mqttHost;     // --mqtt HOST[:PORT], [V6]:PORT or a bare IPv6 address
     int mqttPort = 0;
-    QString language;     // --lang en|zh_CN; empty: config.ini's [UI] Language, else Chinese
+    bool languageGiven = false; // --lang en|zh_CN; else config.ini's [UI] Language, else Chinese
+    language::Language language = language::Language::Chinese;
 };
 
 // Parses the command line before any application object exists, so that

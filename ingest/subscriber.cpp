@@ -169,11 +169,13 @@ void Subscriber::lost(const QString &reason)
 {
     m_connected = false;
     m_taken = 0; // their acknowledgements go with the connection
-    // Not deleted here: this may run inside the notifier's own signal.
-    if (m_readable)
-        m_readable->setEnabled(false);
-    if (m_writable)
-        m_writable->setEnabled(false);
+    // The socket is gone: its notifiers go too (later: this may run inside
+    // one of their own signals), so nothing writes or waits on it any more.
+    for (auto *notifier : {&m_readable, &m_writable})
+        if (*notifier) {
+            (*notifier)->setEnabled(false);
+            notifier->release()->deleteLater();
+        }
     if (m_state != reason) {
         m_state = reason;
         emit stateChanged(false, reason);

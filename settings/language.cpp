@@ -83,12 +83,22 @@ Language current()
     return g_current;
 }
 
+bool parseOption(const QString &value, Language *out, QString *error)
+{
+    QString why;
+    if (parse(value, out, &why))
+        return true;
+    if (error)
+        *error = QStringLiteral("--lang: %1").arg(why);
+    return false;
+}
+
 bool installFromOption(const QString &program, const QString &value)
 {
     Language language = Language::Chinese;
     QString error;
-    if (!parse(value, &language, &error)) {
-        std::fprintf(stderr, "%s: --lang: %s\n", qPrintable(program), qPrintable(error));
+    if (!parseOption(value, &language, &error)) {
+        std::fprintf(stderr, "%s: %s\n", qPrintable(program), qPrintable(error));
         return false;
     }
     install(language);

@@ -25,6 +25,9 @@ bool fromConfig(const QString &iniPath, Language *out, QString *error);
 void install(Language language);
 Language current();
 
+// The value of --lang, typed: false with the reason (the caller refuses it).
+bool parseOption(const QString &value, Language *out, QString *error);
+
 // --lang for a command-line program: installs the language it names, or says
 // why not on stderr (with the program's name) and returns false.
 bool installFromOption(const QString &program, const QString &value);

@@ -83,11 +83,9 @@ LoggerOptions parseLoggerOptions(const QStringList &arguments)
         refuse(QStringLiteral("unexpected argument %1").arg(parser.positionalArguments().first()));
     LoggerOptions options;
     if (parser.isSet(langOpt)) {
-        language::Language chosen;
         QString reason;
-        if (!language::parse(parser.value(langOpt), &chosen, &reason))
-            refuse(QStringLiteral("--lang: %1").arg(reason));
-        options.language = parser.value(langOpt);
+        if (!language::parseOption(parser.value(langOpt), &options.language, &reason))
+            refuse(reason);
     }
     options.config = parser.value(configOpt);
     QStringList entries = parser.values(meterOpt);

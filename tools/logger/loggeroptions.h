@@ -15,6 +15,8 @@ struct MeterEntry
     QString limitSet;  // empty: no limits, no verdicts
 };
 
+#include "settings/language.h"
+
 struct LoggerOptions
 {
     QVector<MeterEntry> meters;
@@ -25,7 +27,7 @@ struct LoggerOptions
     QString limitSets;     // --limit-sets FILE (limitsets.json format)
     QString mqttHost;
     int mqttPort = 0;
-    QString language = QStringLiteral("zh_CN"); // --lang en|zh_CN: the status lines' language
+    language::Language language = language::Language::Chinese; // --lang: the status lines' language
 };
 
 // PORT[,baud=B][,station=NAME][,limits=SET]; false with the reason.

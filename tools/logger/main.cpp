@@ -17,7 +17,7 @@ int main(int argc, char *argv[])
         arguments << QString::fromLocal8Bit(argv[i]);
     const LoggerOptions options = parseLoggerOptions(arguments);
     QCoreApplication app(argc, argv);
-    language::installFromOption(QStringLiteral("zentrel-logger"), options.language);
+    language::install(options.language);
     Logger logger(options);
     if (!logger.start())
         return 3;

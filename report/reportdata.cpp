@@ -187,6 +187,12 @@ bool Collector::read(const QString &path, QString *error, const std::function<vo
             ++m_skipped;
             continue;
         }
+        const QString station = QString::fromUtf8(f[c.station]);
+        const QString lot = c.lot >= 0 && !f[c.lot].isEmpty() ? QString::fromUtf8(f[c.lot]) : QStringLiteral("—");
+        if (!m_options.wanted(station, cells ? &lot : nullptr)) {
+            --m_lines;
+            continue;
+        }
         // A void names a record of its own station.
         if (cells && ((c.voids >= 0 && !f[c.voids].isEmpty()) || (c.record >= 0 && voided.contains(f[c.station] + ',' + f[c.record]))))
             continue;
@@ -196,7 +202,6 @@ bool Collector::read(const QString &path, QString *error, const std::function<vo
         const double r = f[c.r].toDouble(&okR);
         const double v = f[c.v].toDouble(&okV);
         const QDateTime time = QDateTime::fromString(QString::fromLatin1(f[c.time]), Qt::ISODateWithMs);
-        const QString station = QString::fromUtf8(f[c.station]);
         LimitKey limits;
         if (c.hasBounds()) {
             limits.rLow = QString::fromLatin1(f[c.rLow]);
@@ -218,8 +223,7 @@ bool Collector::read(const QString &path, QString *error, const std::function<vo
         const QString grade = c.grade >= 0 ? QString::fromUtf8(f[c.grade]) : QString();
         if (cells) {
             add(QStringLiteral("单体 全部"), limits, time, verdict, rv, vv, grade);
-            add(QStringLiteral("单体 批次 %1").arg(c.lot >= 0 && !f[c.lot].isEmpty() ? QString::fromUtf8(f[c.lot]) : QStringLiteral("—")),
-                limits, time, verdict, rv, vv, grade);
+            add(QStringLiteral("单体 批次 %1").arg(lot), limits, time, verdict, rv, vv, grade);
             continue;
         }
         add(QStringLiteral("全部"), limits, time, verdict, rv, vv, grade);
@@ -248,9 +252,19 @@ bool Collector::read(const QString &path, QString *error, const std::function<vo
     return true;
 }
 
-void Collector::finish()
+void sortGroups(QVector<Group> &groups)
 {
-    std::sort(m_charts.run.begin(), m_charts.run.end());
+    auto rank = [](const QString &scope) {
+        return scope == QStringLiteral("全部") ? 0 : scope.startsWith(QStringLiteral("工位 ")) ? 1
+               : scope == QStringLiteral("单体 全部") ? 2 : 3;
+    };
+    std::stable_sort(groups.begin(), groups.end(), [&](const Group &a, const Group &b) {
+        if (rank(a.scope) != rank(b.scope))
+            return rank(a.scope) < rank(b.scope);
+        if (a.scope != b.scope)
+            return a.scope < b.scope;
+        return a.first < b.first; // limit periods in time order
+    });
 }
 
 QVector<Group> Collector::groups() const
@@ -258,26 +272,95 @@ QVector<Group> Collector::groups() const
     QVector<Group> out;
     for (const Group &g : m_groups)
         out.append(g);
-    auto rank = [](const QString &scope) {
-        return scope == QStringLiteral("全部") ? 0 : scope.startsWith(QStringLiteral("工位 ")) ? 1
-               : scope == QStringLiteral("单体 全部") ? 2 : 3;
-    };
-    std::stable_sort(out.begin(), out.end(), [&](const Group &a, const Group &b) {
-        if (rank(a.scope) != rank(b.scope))
-            return rank(a.scope) < rank(b.scope);
-        if (a.scope != b.scope)
-            return a.scope < b.scope;
-        return a.first < b.first; // limit periods in time order
-    });
+    sortGroups(out);
     return out;
 }
 
-bool Collector::limitsChanged() const
+const Group *inForce(const QVector<Group> &groups)
 {
-    int overall = 0;
-    for (auto it = m_groups.cbegin(); it != m_groups.cend(); ++it)
-        overall += it.key().first == QCoreApplication::translate("Report", "全部");
-    return overall > 1;
+    const Group *found = nullptr;
+    for (const Group &g : groups)
+        if (g.scope == QStringLiteral("全部") && (!found || g.last > found->last))
+            found = &g;
+    return found;
+}
+
+void limitsOf(const Group *g, double *rLow, double *rHigh, double *vLow, double *vHigh)
+{
+    *rLow = g ? g->limits.value(g->limits.rLow) : NAN;
+    *rHigh = g ? g->limits.value(g->limits.rHigh) : NAN;
+    *vLow = g ? g->limits.value(g->limits.vLow) : NAN;
+    *vHigh = g ? g->limits.value(g->limits.vHigh) : NAN;
+}
+
+bool Options::wanted(const QString &station, const QString *lot) const
+{
+    if (!stations.isEmpty() && !stations.contains(station))
+        return false;
+    // Readings carry no lot: asking for lots asks for cell records.
+    return lots.isEmpty() || (lot && lots.contains(*lot));
+}
+
+Histogram Histogram::frame(double min, double max, double low, double high)
+{
+    Histogram h;
+    double lo = min, hi = max;
+    if (std::isfinite(low))
+        lo = std::fmin(lo, low);
+    if (std::isfinite(high))
+        hi = std::fmax(hi, high);
+    h.lo = lo;
+    h.width = hi > lo ? (hi - lo) / kHistogramBins : 1.0;
+    h.counts.fill(0, kHistogramBins);
+    return h;
+}
+
+int Histogram::bin(double x) const
+{
+    return qBound(0, int((x - lo) / width), kHistogramBins - 1);
+}
+
+namespace {
+
+Histogram histogramOf(const QVector<double> &values, double low, double high)
+{
+    if (values.isEmpty())
+        return Histogram();
+    const auto [minIt, maxIt] = std::minmax_element(values.begin(), values.end());
+    Histogram h = Histogram::frame(*minIt, *maxIt, low, high);
+    for (double x : values) {
+        h.counts[h.bin(x)] += 1;
+        h.stats.add(x);
+    }
+    return h;
+}
+
+} // namespace
+
+Charts Collector::charts(const QVector<Group> &groups) const
+{
+    double rLow, rHigh, vLow, vHigh;
+    limitsOf(inForce(groups), &rLow, &rHigh, &vLow, &vHigh);
+    Charts c;
+    c.r = histogramOf(m_charts.r, rLow, rHigh);
+    c.v = histogramOf(m_charts.v, vLow, vHigh);
+    c.runStats = c.r.stats;
+    c.run = m_charts.run;
+    std::sort(c.run.begin(), c.run.end());
+    for (auto it = m_charts.rByStation.cbegin(); it != m_charts.rByStation.cend(); ++it) {
+        QVector<double> v = it.value();
+        if (v.isEmpty())
+            continue;
+        std::sort(v.begin(), v.end());
+        auto q = [&v](double p) { return v[qBound(0, int(p * (v.size() - 1) + 0.5), v.size() - 1)]; };
+        c.boxes.insert(it.key(), Box{v.first(), q(0.25), q(0.5), q(0.75), v.last()});
+    }
+    return c;
+}
+
+bool limitsChanged(const QVector<Group> &groups)
+{
+    return std::count_if(groups.begin(), groups.end(), [](const Group &g) { return g.scope == QStringLiteral("全部"); }) > 1;
 }
 
 namespace {

@@ -51,9 +51,43 @@ struct ChartData
     QMap<QString, QVector<double>> rByStation;  // for box plots
 };
 
+// What the pages draw, already summed up: made from the values above for
+// files, by the server's aggregates for the database.
+constexpr int kHistogramBins = 40;
+
+struct Histogram
+{
+    double lo = 0, width = 1;  // bin i holds [lo + i·width, lo + (i + 1)·width); the last one hi too
+    QVector<double> counts;    // kHistogramBins, or empty when there were no values
+    station::RunningStats stats;
+    // lo and width for values from min to max, widened to the limits.
+    static Histogram frame(double min, double max, double low, double high);
+    int bin(double x) const;
+};
+
+struct Box
+{
+    double min = 0, q1 = 0, median = 0, q3 = 0, max = 0;
+};
+
+struct Charts
+{
+    Histogram r, v;
+    QVector<QPair<qint64, double>> run; // (ms since epoch, R) in time order
+    station::RunningStats runStats;     // of every R: mean ± 3σ on the run chart
+    QMap<QString, Box> boxes;           // R per station
+};
+
+// The overall group of the latest limit period: the limits in force.
+const Group *inForce(const QVector<Group> &groups);
+void limitsOf(const Group *g, double *rLow, double *rHigh, double *vLow, double *vHigh);
+
 struct Options
 {
-    QDate from, to; // invalid: open
+    QDate from, to;       // invalid: open
+    QStringList stations; // empty: all
+    QStringList lots;     // empty: all; set: only cell records of these lots
+    bool wanted(const QString &station, const QString *lot) const;
 };
 
 class Collector
@@ -66,13 +100,11 @@ public:
     QStringList findFiles(const QStringList &paths, QStringList *problems) const;
     // Reads one file; false with the reason when it cannot be read.
     bool read(const QString &path, QString *error, const std::function<void(qint64)> &progress = {});
-    void finish(); // sorts the run chart
 
     QVector<Group> groups() const; // overall first, then stations, then lots
-    const ChartData &charts() const { return m_charts; }
+    Charts charts(const QVector<Group> &groups) const;
     qint64 lines() const { return m_lines; }
     qint64 skipped() const { return m_skipped; }
-    bool limitsChanged() const; // more than one limit period overall
 
 private:
     void add(const QString &scope, const LimitKey &limits, const QDateTime &time, meter::Verdict verdict,
@@ -89,6 +121,12 @@ private:
 
 // A scope as the language spoken names it.
 QString scopeText(const QString &scope);
+
+// The groups in the report's order: overall first, then stations, then
+// cells overall, then lots; limit periods in time order.
+void sortGroups(QVector<Group> &groups);
+// More than one limit period overall.
+bool limitsChanged(const QVector<Group> &groups);
 
 // The table as text, CSV and JSON.
 QString tableText(const QVector<Group> &groups);

@@ -21,16 +21,6 @@ namespace {
 
 constexpr int kTableLinesPerPage = 58;
 
-const Group *overall(const QVector<Group> &groups)
-{
-    // The overall group of the latest limit period holds the limits in force.
-    const Group *found = nullptr;
-    for (const Group &g : groups)
-        if (g.scope == QStringLiteral("全部") && (!found || g.last > found->last))
-            found = &g;
-    return found;
-}
-
 void limitLine(QCustomPlot &plot, bool vertical, double value, const QColor &colour, Qt::PenStyle style = Qt::DashLine)
 {
     if (!std::isfinite(value))
@@ -46,41 +36,30 @@ void limitLine(QCustomPlot &plot, bool vertical, double value, const QColor &col
     line->setPen(QPen(colour, 1.5, style));
 }
 
-void histogram(QCustomPlot &plot, const QVector<double> &values, double low, double high, const QString &label)
+void histogram(QCustomPlot &plot, const Histogram &h, double low, double high, const QString &label)
 {
     plot.xAxis->setLabel(label);
     plot.yAxis->setLabel(QCoreApplication::translate("Report", "数量"));
-    if (values.isEmpty())
+    if (h.counts.isEmpty())
         return;
-    const auto [minIt, maxIt] = std::minmax_element(values.begin(), values.end());
-    double lo = *minIt, hi = *maxIt;
-    if (std::isfinite(low))
-        lo = std::fmin(lo, low);
-    if (std::isfinite(high))
-        hi = std::fmax(hi, high);
-    const int bins = 40;
-    const double width = hi > lo ? (hi - lo) / bins : 1.0;
-    QVector<double> keys(bins), counts(bins, 0);
+    const int bins = h.counts.size();
+    const double lo = h.lo, width = h.width, hi = lo + width * bins;
+    QVector<double> keys(bins);
     for (int i = 0; i < bins; ++i)
         keys[i] = lo + width * (i + 0.5);
-    station::RunningStats s;
-    for (double x : values) {
-        counts[qBound(0, int((x - lo) / width), bins - 1)] += 1;
-        s.add(x);
-    }
     auto *bars = new QCPBars(plot.xAxis, plot.yAxis);
     bars->setWidth(width * 0.95);
     bars->setBrush(QColor(90, 130, 200, 160));
     bars->setPen(Qt::NoPen);
-    bars->setData(keys, counts, true);
+    bars->setData(keys, h.counts, true);
     // The normal curve of the same mean and σ, scaled to the counts.
-    const double mu = s.mean(), sigma = s.stddev();
+    const double mu = h.stats.mean(), sigma = h.stats.stddev();
     if (std::isfinite(sigma) && sigma > 0) {
         QVector<double> xs, ys;
         for (int i = 0; i <= 200; ++i) {
             const double x = lo - width + (hi - lo + 2 * width) * i / 200.0;
             xs << x;
-            ys << values.size() * width * std::exp(-0.5 * std::pow((x - mu) / sigma, 2)) / (sigma * std::sqrt(2 * M_PI));
+            ys << double(h.stats.count()) * width * std::exp(-0.5 * std::pow((x - mu) / sigma, 2)) / (sigma * std::sqrt(2 * M_PI));
         }
         QCPGraph *curve = plot.addGraph();
         curve->setData(xs, ys, true);
@@ -95,7 +74,7 @@ void histogram(QCustomPlot &plot, const QVector<double> &values, double low, dou
 
 } // namespace
 
-Pages::Pages(const Summary &summary, const QVector<Group> &groups, const ChartData &charts)
+Pages::Pages(const Summary &summary, const QVector<Group> &groups, const Charts &charts)
     : m_summary(summary), m_groups(groups), m_charts(charts)
 {
 }
@@ -108,13 +87,13 @@ QStringList Pages::tableLines() const
 int Pages::count() const
 {
     const int tablePages = qMax(1, (int(tableLines().size()) + 8 + kTableLinesPerPage - 1) / kTableLinesPerPage);
-    return tablePages + 2 + (m_charts.rByStation.size() > 1 ? 1 : 0);
+    return tablePages + 2 + (m_charts.boxes.size() > 1 ? 1 : 0);
 }
 
 void Pages::draw(QCPPainter &painter, int page, const QRectF &area) const
 {
     const QStringList lines = tableLines();
-    const int tablePages = count() - 2 - (m_charts.rByStation.size() > 1 ? 1 : 0);
+    const int tablePages = count() - 2 - (m_charts.boxes.size() > 1 ? 1 : 0);
     const double unit = area.height() / 70.0; // a line of text
     QFont font(QStringLiteral("Noto Sans CJK SC"));
     font.setPixelSize(int(unit * 0.75));
@@ -132,8 +111,11 @@ void Pages::draw(QCPPainter &painter, int page, const QRectF &area) const
             painter.setFont(font);
             y += unit * 3;
             const QStringList head = {
-                QCoreApplication::translate("Report", "文件 %1 个，读数行 %2，跳过（格式不对或断行）%3")
-                    .arg(m_summary.files.size()).arg(m_summary.lines).arg(m_summary.skipped),
+                m_summary.database.isEmpty()
+                    ? QCoreApplication::translate("Report", "文件 %1 个，读数行 %2，跳过（格式不对或断行）%3")
+                          .arg(m_summary.files.size()).arg(m_summary.lines).arg(m_summary.skipped)
+                    : QCoreApplication::translate("Report", "数据库 %1，行 %2，跳过（超出量程）%3")
+                          .arg(m_summary.database).arg(m_summary.lines).arg(m_summary.skipped),
                 m_summary.limitsChanged ? QCoreApplication::translate("Report", "限值在数据中改变过：每段限值单独统计。") : QString(),
                 QCoreApplication::translate("Report", "生成于 %1").arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")))};
             for (const QString &h : head) {
@@ -155,9 +137,8 @@ void Pages::draw(QCPPainter &painter, int page, const QRectF &area) const
         }
         return;
     }
-    const Group *g = overall(m_groups);
-    const double rLow = g ? g->limits.value(g->limits.rLow) : NAN, rHigh = g ? g->limits.value(g->limits.rHigh) : NAN;
-    const double vLow = g ? g->limits.value(g->limits.vLow) : NAN, vHigh = g ? g->limits.value(g->limits.vHigh) : NAN;
+    double rLow, rHigh, vLow, vHigh;
+    limitsOf(inForce(m_groups), &rLow, &rHigh, &vLow, &vHigh);
     const int chart = page - tablePages;
     auto render = [&](QCustomPlot &plot, const QRectF &box, const QString &title) {
         plot.plotLayout()->insertRow(0);
@@ -178,11 +159,10 @@ void Pages::draw(QCPPainter &painter, int page, const QRectF &area) const
     } else if (chart == 1) {
         QCustomPlot run;
         QVector<double> xs, ys;
-        station::RunningStats s;
+        const station::RunningStats &s = m_charts.runStats;
         for (const auto &p : m_charts.run) {
             xs << p.first / 1000.0;
             ys << p.second;
-            s.add(p.second);
         }
         QCPGraph *graph = run.addGraph();
         graph->setData(xs, ys, true);
@@ -205,14 +185,10 @@ void Pages::draw(QCPPainter &painter, int page, const QRectF &area) const
         QCustomPlot boxes;
         QSharedPointer<QCPAxisTickerText> ticker(new QCPAxisTickerText);
         int i = 1;
-        for (auto it = m_charts.rByStation.cbegin(); it != m_charts.rByStation.cend(); ++it, ++i) {
-            QVector<double> v = it.value();
-            if (v.isEmpty())
-                continue;
-            std::sort(v.begin(), v.end());
-            auto q = [&v](double p) { return v[qBound(0, int(p * (v.size() - 1) + 0.5), v.size() - 1)]; };
+        for (auto it = m_charts.boxes.cbegin(); it != m_charts.boxes.cend(); ++it, ++i) {
+            const Box &b = it.value();
             auto *box = new QCPStatisticalBox(boxes.xAxis, boxes.yAxis);
-            box->addData(i, v.first(), q(0.25), q(0.5), q(0.75), v.last());
+            box->addData(i, b.min, b.q1, b.median, b.q3, b.max);
             ticker->addTick(i, it.key());
         }
         boxes.xAxis->setTicker(ticker);

@@ -11,6 +11,7 @@ namespace report {
 struct Summary
 {
     QStringList files;
+    QString database; // where the rows came from instead of files (no password)
     qint64 lines = 0, skipped = 0;
     bool limitsChanged = false;
 };
@@ -22,7 +23,7 @@ struct Summary
 class Pages
 {
 public:
-    Pages(const Summary &summary, const QVector<Group> &groups, const ChartData &charts);
+    Pages(const Summary &summary, const QVector<Group> &groups, const Charts &charts);
     int count() const;
     bool writePdf(const QString &path, QString *error) const;
     // PREFIX-1.png, PREFIX-2.png, ... at 150 dpi.
@@ -34,7 +35,7 @@ private:
 
     Summary m_summary;
     QVector<Group> m_groups;
-    const ChartData &m_charts;
+    Charts m_charts;
 };
 
 } // namespace report

@@ -22,6 +22,11 @@ public:
     double stddev() const;
     double min() const { return m_n > 0 ? m_min : std::nan(""); }
     double max() const { return m_n > 0 ? m_max : std::nan(""); }
+    // Statistics summed elsewhere (a database's aggregates): n, mean, sample
+    // standard deviation (ignored below two values), min, max.
+    static RunningStats fromMoments(long long n, double mean, double sd, double min, double max);
+    // As if every value of other had been added here (Chan's pairwise step).
+    void merge(const RunningStats &other);
 
 private:
     long long m_n = 0;

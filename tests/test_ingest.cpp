@@ -2,17 +2,26 @@
 // started here: five stations publish their journals while the broker stops
 // for 5 s, the ingest is killed twice and the database restarts; afterwards
 // the database holds every journal line once, and the malformed messages
-// sent among them are in rejects.
+// sent among them are in rejects. Then zentrel-report over the database
+// gives the figures it gives over the stations' files.
 #include "journal/dailycsv.h"
 #include "journal/csvrecords.h"
+#include "journal/journal.h"
 #include "mqtt/publisher.h"
 #include "postgres.h"
+#include "station/station.h"
 #include "testsupport.h"
 
 #include <QProcess>
 #include <QtTest>
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <cmath>
 #include <csignal>
+#include <ctime>
 #include <memory>
 
 namespace {
@@ -40,6 +49,7 @@ private slots:
             QSKIP("mosquitto or PostgreSQL is missing (Debian: mosquitto, postgresql; tools/dev.sh installs them)");
     }
     void init() { m_work.reset(new testsupport::ScopedWorkDir); }
+    void reportFromDatabaseEqualsFiles();
     void cleanup() { m_work.reset(); }
 
     void everyLineOnceThroughOutagesAndKills()
@@ -165,6 +175,156 @@ private slots:
 private:
     std::unique_ptr<testsupport::ScopedWorkDir> m_work;
 };
+
+namespace {
+
+// Every number of two reports' JSON equal (sums in another order may differ
+// in the last bits), every count and name exactly.
+void compareJson(const QJsonValue &files, const QJsonValue &db, const QString &where)
+{
+    if (files.isDouble() && db.isDouble()) {
+        const double a = files.toDouble(), b = db.toDouble();
+        QVERIFY2(std::fabs(a - b) <= 1e-9 * std::fmax(1.0, std::fabs(a)), qPrintable(QString("%1: %2 vs %3").arg(where).arg(a, 0, 'g', 17).arg(b, 0, 'g', 17)));
+    } else if (files.isObject() && db.isObject()) {
+        QCOMPARE(db.toObject().keys(), files.toObject().keys());
+        for (const QString &key : files.toObject().keys())
+            compareJson(files.toObject()[key], db.toObject()[key], where + "." + key);
+    } else if (files.isArray() && db.isArray()) {
+        QVERIFY2(files.toArray().size() == db.toArray().size(), qPrintable(QString("%1: %2 vs %3 entries").arg(where).arg(files.toArray().size()).arg(db.toArray().size())));
+        for (int i = 0; i < files.toArray().size(); ++i)
+            compareJson(files.toArray()[i], db.toArray()[i], QString("%1[%2 %3]").arg(where).arg(i).arg(files.toArray()[i].toObject()["scope"].toString()));
+    } else {
+        QVERIFY2(files == db, qPrintable(QString("%1: %2 vs %3").arg(where, files.toVariant().toString(), db.toVariant().toString())));
+    }
+}
+
+QJsonObject reportJson(const QStringList &args)
+{
+    QProcess report;
+    report.start(ZENTREL_REPORT_PATH, args + QStringList {"--json", "-"});
+    report.waitForFinished(120000);
+    const QByteArray out = report.readAllStandardOutput();
+    const QJsonObject json = QJsonDocument::fromJson(out.mid(out.indexOf("\n{") + 1)).object();
+    if (report.exitCode() != 0 || json.isEmpty())
+        qWarning().noquote() << args.join(' ') << report.readAllStandardError();
+    return json;
+}
+
+} // namespace
+
+// Three stations over three days with a change of limits, readings without
+// R, one beyond the meter's range and lines just after local midnight (the
+// previous day in UTC); cell records with lots, grades and a void. Both
+// reports over the same lines, asked the same questions.
+void TestIngest::reportFromDatabaseEqualsFiles()
+{
+    qputenv("TZ", "Asia/Shanghai");
+    tzset();
+    QDir().mkpath(m_work->file("broker"));
+    Broker broker(m_work->file("broker"), "max_queued_messages 0\n");
+    QVERIFY(broker.start());
+    Postgres db;
+    QString error;
+    QVERIFY2(db.start(&error), qPrintable(error));
+    QProcess ingest;
+    ingest.start(ZENTREL_INGEST_PATH, {"--mqtt", QString("127.0.0.1:%1").arg(broker.port()), "--db", db.conninfo()});
+    QVERIFY(ingest.waitForStarted());
+
+    const QDate first(2026, 11, 2);
+    const QStringList names = {"A", "线1-B", "C"};
+    std::vector<std::unique_ptr<Station>> stations;
+    std::vector<std::unique_ptr<journal::DailyCsv>> cellFiles;
+    int rows = 0;
+    for (const QString &name : names) {
+        auto s = std::make_unique<Station>();
+        s->name = name;
+        s->folder = m_work->file(QString("st%1").arg(stations.size()));
+        QDir().mkpath(s->folder);
+        s->journal.reset(new journal::DailyCsv(s->folder, journal::kReadingsPrefix, kHeader));
+        cellFiles.emplace_back(new journal::DailyCsv(s->folder, journal::kCellsPrefix, station::kCellsHeader));
+        mqtt::PublisherSettings p;
+        p.client.host = "127.0.0.1";
+        p.client.port = broker.port();
+        p.client.clientId = QString("report-st%1").arg(stations.size());
+        p.topicPrefix = QString("zentrel/st%1").arg(stations.size());
+        s->publisher.reset(new mqtt::Publisher(s->folder, p));
+        s->publisher->followReadings(s->journal.get());
+        s->publisher->followCells(cellFiles.back().get());
+        QVERIFY2(s->publisher->start(&error), qPrintable(error));
+        const int n = int(stations.size());
+        for (int d = 0; d < 3; ++d) {
+            const QDate day = first.addDays(d);
+            QByteArray lines, cells;
+            for (int k = 0; k < 150; ++k, ++rows) {
+                const QDateTime t(day, QTime(0, 30).addSecs(k * 500));
+                const bool newLimits = d > 1 || (d == 1 && k > 70);
+                const QString limits = n == 2 && d == 0 ? ",,," : newLimits ? "11.5,13.25,3.6,3.8" : "11,13,3.6,3.8";
+                const double r = 11.8 + 0.37 * std::sin(k * 0.7 + n) + 0.01 * d;
+                QString rText = QString::number(r, 'f', 4), verdict = r > 12.2 ? "NG" : "PASS";
+                if (k % 37 == 5)
+                    rText.clear(), verdict = "NG"; // OL: no R
+                if (n == 2 && d == 0)
+                    verdict.clear();
+                if (k == 99 && d == 1)
+                    rText = "1800000"; // beyond any range: skipped
+                lines += QString("%1,%2,COM3,%3,%4,%5,%6,%4mΩ,%5V,AUTO,AUTO,%7\n")
+                             .arg(journal::isoTime(t), journal::csvField(name)).arg(k + 1).arg(rText)
+                             .arg(3.7 + 0.02 * std::cos(k * 1.3 + d), 0, 'f', 4).arg(verdict, limits).toUtf8();
+            }
+            for (int k = 0; k < 40; ++k, ++rows) {
+                const QDateTime t(day, QTime(9, 0).addSecs(k * 60));
+                const double r = 12 + 0.2 * std::sin(k + d + n);
+                const QString record = QString("%1-%2").arg(day.toString("yyyyMMdd")).arg(k + 1, 4, 10, QChar('0'));
+                // The 11th record is voided by the 12th line (its re-measure).
+                const QString voids = k == 11 ? QString("%1-0011").arg(day.toString("yyyyMMdd")) : QString();
+                cells += QString("%1,%2,op,%3,%4,CELL%5,%6,3.71,%7,%8,ICR18650,AUTO,AUTO,3,%9,11.5,12.5,3.6,3.8\n")
+                             .arg(journal::isoTime(t), journal::csvField(name), k % 3 == 2 ? QString() : QString("L%1").arg(k % 3 + d))
+                             .arg(record).arg(n * 1000 + k).arg(r, 0, 'f', 4).arg(r > 12.15 ? "NG" : "PASS", k % 4 ? "A" : "B", voids)
+                             .toUtf8();
+            }
+            s->journal->append(day, lines);
+            cellFiles.back()->append(day, cells);
+        }
+        stations.push_back(std::move(s));
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(db.query("SELECT (SELECT count(*) FROM readings) + (SELECT count(*) FROM cells)").toInt() == rows, 90000);
+
+    QStringList folders;
+    for (auto &s : stations)
+        folders << s->folder;
+    const QStringList questions[] = {
+        {},
+        {"--from", "2026-11-03", "--to", "2026-11-03"},
+        {"--from", "2026-11-03", "--station", "A", "--station", "线1-B"},
+        {"--lot", "L2", "--lot", "—"},
+    };
+    for (const QStringList &q : questions) {
+        const QJsonObject files = reportJson(q + folders);
+        const QJsonObject fromDb = reportJson(q + QStringList {"--db", db.conninfo()});
+        QVERIFY2(!files.isEmpty() && !fromDb.isEmpty(), qPrintable(q.join(' ')));
+        QVERIFY(files["groups"].toArray().size() >= (q.contains("--lot") ? 3 : 5));
+        compareJson(files, fromDb, q.join(' '));
+        if (QTest::currentTestFailed())
+            return;
+    }
+    // The pages from the database too.
+    QProcess pages;
+    pages.start(ZENTREL_REPORT_PATH, {"--db", db.conninfo(), "--pdf", m_work->file("plant.pdf")});
+    QVERIFY(pages.waitForFinished(60000));
+    QCOMPARE(pages.exitCode(), 0);
+    QVERIFY(QFileInfo(m_work->file("plant.pdf")).size() > 10000);
+    // A database that is not there is named.
+    QProcess away;
+    away.start(ZENTREL_REPORT_PATH, {"--db", "postgresql://postgres@127.0.0.1:1/plant"});
+    QVERIFY(away.waitForFinished(30000));
+    QCOMPARE(away.exitCode(), 1);
+    QVERIFY(away.readAllStandardError().contains("127.0.0.1:1/plant"));
+
+    ingest.terminate();
+    QVERIFY(ingest.waitForFinished(10000));
+    for (auto &s : stations)
+        s->publisher->stop();
+}
 
 QTEST_GUILESS_MAIN(TestIngest)
 #include "test_ingest.moc"

@@ -1075,6 +1075,22 @@
         <source>%1 个文件，%2 行，跳过 %3 行（格式不对或断行）</source>
         <translation>%1 files, %2 lines, %3 lines skipped (malformed or torn)</translation>
     </message>
+    <message>
+        <source>内存不足</source>
+        <translation>out of memory</translation>
+    </message>
+    <message>
+        <source>数据库 %1：%2</source>
+        <translation>database %1: %2</translation>
+    </message>
+    <message>
+        <source>数据库 %1，行 %2，跳过（超出量程）%3</source>
+        <translation>Database %1, rows %2, skipped (beyond the meter&apos;s range) %3</translation>
+    </message>
+    <message>
+        <source>数据库 %1，%2 行，跳过 %3 行（超出量程）</source>
+        <translation>Database %1, %2 rows, %3 skipped (beyond the meter&apos;s range)</translation>
+    </message>
 </context>
 <context>
     <name>Settings</name>

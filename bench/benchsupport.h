@@ -154,6 +154,8 @@ int publishing(int seconds);
 int drain(int records);
 int reportMillion(qint64 readings);
 int packMatching();
+int ingestBacklog(qint64 messages);
+int reportDatabase(qint64 rows);
 int replot();
 int startup(int runs);
 int startupChild(bool bare);

@@ -23,7 +23,7 @@ int main(int argc, char *argv[])
         return bench::onscreenWindow(names[1], names[2]);
     const QStringList all = {"replot", "startup", "framepath", "framepath-journal", "nominal", "day",
                              "week", "week-journal", "publish", "drain", "report", "udp", "onscreen", "backlog",
-                             "logger", "logger-idle", "match"};
+                             "logger", "logger-idle", "match", "ingest", "report-db"};
     if (names.isEmpty() || names.contains("all"))
         names = all;
     if (names.size() > 1 && !child) {
@@ -66,6 +66,10 @@ int main(int argc, char *argv[])
             failures += bench::publishing(qEnvironmentVariableIntValue("ZENTREL_BENCH_SECONDS") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_SECONDS") : 60);
         else if (name == "match")
             failures += bench::packMatching();
+        else if (name == "ingest")
+            failures += bench::ingestBacklog(qEnvironmentVariableIntValue("ZENTREL_BENCH_MESSAGES") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_MESSAGES") : 1000000);
+        else if (name == "report-db")
+            failures += bench::reportDatabase(qEnvironmentVariableIntValue("ZENTREL_BENCH_ROWS") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_ROWS") : 10000000);
         else if (name == "report")
             failures += bench::reportMillion(1000000);
         else if (name == "drain")

@@ -78,6 +78,7 @@ void Database::close()
         PQfinish(m_conn);
     m_conn = nullptr;
     m_partitions.clear();
+    m_scratch.clear();
 }
 
 QString Database::lastError() const
@@ -100,7 +101,9 @@ bool Database::open(const QString &conninfo, QString *error)
         return false;
     }
     // Partition bounds and days are UTC whatever the server's zone.
-    if (!exec(QStringLiteral("SET TIME ZONE 'UTC'"), error) || !migrate(error) || !readColumns(error)) {
+    // The server's notices ("already exists, skipping") are no news here.
+    if (!exec(QStringLiteral("SET TIME ZONE 'UTC'; SET client_min_messages = warning"), error) || !migrate(error)
+        || !readColumns(error)) {
         close();
         return false;
     }
@@ -218,8 +221,11 @@ bool Database::copyRows(const QString &table, const QVector<Row> &rows, qint64 *
     const QString list = names.join(QLatin1Char(','));
     // Into a scratch table first: COPY cannot skip what is there already.
     const QString scratch = QStringLiteral("incoming_") + table;
-    if (!exec(QStringLiteral("CREATE TEMP TABLE IF NOT EXISTS %1 (LIKE %2 INCLUDING DEFAULTS) ON COMMIT DELETE ROWS").arg(scratch, table), error))
-        return false;
+    if (!m_scratch.contains(scratch)) {
+        if (!exec(QStringLiteral("CREATE TEMP TABLE IF NOT EXISTS %1 (LIKE %2 INCLUDING DEFAULTS) ON COMMIT DELETE ROWS").arg(scratch, table), error))
+            return false;
+        m_scratch.insert(scratch);
+    }
     {
         Result r(PQexec(m_conn, QStringLiteral("COPY %1 (%2) FROM STDIN").arg(scratch, list).toUtf8().constData()));
         if (PQresultStatus(r.r) != PGRES_COPY_IN) {
@@ -307,8 +313,10 @@ bool Database::write(const Batch &batch, qint64 *inserted, QString *error)
     if (ok && exec(QStringLiteral("COMMIT"), &why))
         return true;
     exec(QStringLiteral("ROLLBACK"), nullptr);
-    // Partitions made in a rolled-back transaction are gone again.
+    // Partitions and scratch tables made in a rolled-back transaction are
+    // gone again.
     m_partitions.clear();
+    m_scratch.clear();
     if (error)
         *error = why;
     return false;

@@ -80,6 +80,7 @@ private:
     QString m_where;
     QHash<QString, QVector<Column>> m_tables;
     QSet<QString> m_partitions;
+    QSet<QString> m_scratch; // temporary tables made on this connection
 };
 
 } // namespace ingest

@@ -228,24 +228,7 @@ bool Collector::read(const QString &path, QString *error, const std::function<vo
         }
         add(QStringLiteral("全部"), limits, time, verdict, rv, vv, grade);
         add(QStringLiteral("工位 %1").arg(station), limits, time, verdict, rv, vv, grade);
-        if (okR) {
-            m_charts.r.append(r);
-            m_charts.rByStation[station].append(r);
-            // The run chart keeps a bounded, even thinning of the points.
-            if (m_runSeen++ % m_runEvery == 0 && time.isValid()) {
-                m_charts.run.append({time.toMSecsSinceEpoch(), r});
-                if (m_charts.run.size() >= 2 * kRunPoints) {
-                    QVector<QPair<qint64, double>> half;
-                    half.reserve(kRunPoints);
-                    for (int i = 0; i < m_charts.run.size(); i += 2)
-                        half.append(m_charts.run[i]);
-                    m_charts.run.swap(half);
-                    m_runEvery *= 2;
-                }
-            }
-        }
-        if (okV)
-            m_charts.v.append(v);
+        m_charts.add(station, time.isValid() ? time.toMSecsSinceEpoch() : -1, r, okR, v, okV);
     }
     if (reader.torn()) // the last line, torn by a power cut
         ++m_skipped;
@@ -337,17 +320,39 @@ Histogram histogramOf(const QVector<double> &values, double low, double high)
 
 } // namespace
 
-Charts Collector::charts(const QVector<Group> &groups) const
+void ChartData::add(const QString &station, qint64 ms, double r, bool hasR, double v, bool hasV)
+{
+    if (hasR) {
+        m_r.append(r);
+        m_rByStation[station].append(r);
+        // The run chart keeps a bounded, even thinning of the points.
+        if (m_runSeen++ % m_runEvery == 0 && ms >= 0) {
+            m_run.append({ms, r});
+            if (m_run.size() >= 2 * kRunPoints) {
+                QVector<QPair<qint64, double>> half;
+                half.reserve(kRunPoints);
+                for (int i = 0; i < m_run.size(); i += 2)
+                    half.append(m_run[i]);
+                m_run.swap(half);
+                m_runEvery *= 2;
+            }
+        }
+    }
+    if (hasV)
+        m_v.append(v);
+}
+
+Charts ChartData::summarise(const QVector<Group> &groups) const
 {
     double rLow, rHigh, vLow, vHigh;
     limitsOf(inForce(groups), &rLow, &rHigh, &vLow, &vHigh);
     Charts c;
-    c.r = histogramOf(m_charts.r, rLow, rHigh);
-    c.v = histogramOf(m_charts.v, vLow, vHigh);
+    c.r = histogramOf(m_r, rLow, rHigh);
+    c.v = histogramOf(m_v, vLow, vHigh);
     c.runStats = c.r.stats;
-    c.run = m_charts.run;
+    c.run = m_run;
     std::sort(c.run.begin(), c.run.end());
-    for (auto it = m_charts.rByStation.cbegin(); it != m_charts.rByStation.cend(); ++it) {
+    for (auto it = m_rByStation.cbegin(); it != m_rByStation.cend(); ++it) {
         QVector<double> v = it.value();
         if (v.isEmpty())
             continue;
@@ -356,6 +361,11 @@ Charts Collector::charts(const QVector<Group> &groups) const
         c.boxes.insert(it.key(), Box{v.first(), q(0.25), q(0.5), q(0.75), v.last()});
     }
     return c;
+}
+
+Charts Collector::charts(const QVector<Group> &groups) const
+{
+    return m_charts.summarise(groups);
 }
 
 bool limitsChanged(const QVector<Group> &groups)

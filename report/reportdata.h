@@ -43,14 +43,6 @@ struct Group
     QDateTime first, last;
 };
 
-// Points kept for the charts, bounded in memory.
-struct ChartData
-{
-    QVector<double> r, v;                       // every value (8 bytes each)
-    QVector<QPair<qint64, double>> run;         // (ms since epoch, R), thinned
-    QMap<QString, QVector<double>> rByStation;  // for box plots
-};
-
 // What the pages draw, already summed up: made from the values above for
 // files, by the server's aggregates for the database.
 constexpr int kHistogramBins = 40;
@@ -76,6 +68,25 @@ struct Charts
     QVector<QPair<qint64, double>> run; // (ms since epoch, R) in time order
     station::RunningStats runStats;     // of every R: mean ± 3σ on the run chart
     QMap<QString, Box> boxes;           // R per station
+    bool sampled = false;               // drawn from a sample of the readings
+};
+
+// The readings' values kept for the charts, the run chart thinned evenly
+// to at most 40,000 points.
+class ChartData
+{
+public:
+    void add(const QString &station, qint64 msSinceEpoch, double r, bool hasR, double v, bool hasV); // ms < 0: no time
+    // Summed up for the pages; the limits in force are the groups'.
+    Charts summarise(const QVector<Group> &groups) const;
+    qint64 rCount() const { return m_r.size(); }
+    qint64 vCount() const { return m_v.size(); }
+
+private:
+    QVector<double> m_r, m_v;                       // every value (8 bytes each)
+    QVector<QPair<qint64, double>> m_run;           // (ms since epoch, R), thinned
+    QMap<QString, QVector<double>> m_rByStation;    // for box plots
+    qint64 m_runEvery = 1, m_runSeen = 0;
 };
 
 // The overall group of the latest limit period: the limits in force.
@@ -115,8 +126,6 @@ private:
     ChartData m_charts;
     qint64 m_lines = 0;
     qint64 m_skipped = 0;
-    qint64 m_runEvery = 1;
-    qint64 m_runSeen = 0;
 };
 
 // A scope as the language spoken names it.

@@ -16,8 +16,9 @@ namespace report {
 
 namespace {
 
-constexpr int kBoxBins = 1024;     // a station's quantiles to 1/1024 of its range
-constexpr int kRunBuckets = 10000; // lowest and highest R of each: 20,000 points at most
+// Above this many readings the charts are drawn from a sample of about as
+// many (the table's figures are always of every row).
+constexpr qint64 kChartRows = 500000;
 
 struct Result
 {
@@ -52,8 +53,9 @@ public:
                          QString::fromUtf8(PQdb(m_conn.get())));
         if (PQstatus(m_conn.get()) != CONNECTION_OK)
             return fail(QString::fromUtf8(PQerrorMessage(m_conn.get())).trimmed(), error);
-        // One snapshot for every query, so the parts add up.
-        return run("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY", {}, error) != nullptr;
+        // One snapshot for every query, so the parts add up. No JIT: over a
+        // month's partitions it compiles for seconds to save less.
+        return run("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY", {}, error) && run("SET LOCAL jit = off", {}, error);
     }
 
     // The rows of a query with text parameters (a null QByteArray is NULL).
@@ -89,7 +91,8 @@ private:
     std::unique_ptr<PGconn, Finish> m_conn;
 };
 
-// Rows the report reads: in the days asked for, of the stations asked for.
+// Rows the report reads: in the days asked for (local days: whole quarters of
+// an hour in UTC, in every time zone), of the stations asked for.
 // $1, $2: the range's ends; $3: the stations (a JSON array) or NULL.
 #define ZR_RANGE "time >= $1::timestamptz AND time < $2::timestamptz AND ($3::jsonb IS NULL OR $3::jsonb ? station)"
 // The meter shows at most 1677.7215 of its unit (mΩ for R kept from Ω).
@@ -101,9 +104,22 @@ private:
     "count(v), avg(v), stddev_samp(v), min(v), max(v), "                                                              \
     "round(date_part('epoch', min(time)) * 1000)::bigint, round(date_part('epoch', max(time)) * 1000)::bigint"
 
+// The readings from their quarters of an hour (kept by the database as rows
+// arrive): n, mean and m2 of each quarter merged exactly, the deviations
+// taken from the group's mean.
 const char *const kReadings =
-    "SELECT station, r_low, r_high, v_low, v_high, ok, " ZR_AGGREGATES
-    " FROM (SELECT *, " ZR_OK " AS ok FROM readings WHERE " ZR_RANGE ") x"
+    "SELECT station, r_low, r_high, v_low, v_high, ok,"
+    " sum(n) FILTER (WHERE verdict = 'PASS'), sum(n) FILTER (WHERE verdict = 'NG'), sum(n),"
+    " sum(r_n), sum(r_n * r_mean) / nullif(sum(r_n), 0),"
+    " CASE WHEN sum(r_n) > 1 THEN sqrt(greatest(sum(r_m2 + r_n * (r_mean - rm) ^ 2), 0) / (sum(r_n) - 1)) END, min(r_min), max(r_max),"
+    " sum(v_n), sum(v_n * v_mean) / nullif(sum(v_n), 0),"
+    " CASE WHEN sum(v_n) > 1 THEN sqrt(greatest(sum(v_m2 + v_n * (v_mean - vm) ^ 2), 0) / (sum(v_n) - 1)) END, min(v_min), max(v_max),"
+    " round(date_part('epoch', min(first)) * 1000)::bigint, round(date_part('epoch', max(last)) * 1000)::bigint"
+    " FROM (SELECT *, sum(r_n * r_mean) OVER w / nullif(sum(r_n) OVER w, 0) AS rm,"
+    "   sum(v_n * v_mean) OVER w / nullif(sum(v_n) OVER w, 0) AS vm"
+    "  FROM reading_quarters"
+    "  WHERE quarter >= $1::timestamptz AND quarter < $2::timestamptz AND ($3::jsonb IS NULL OR $3::jsonb ? station)"
+    "  WINDOW w AS (PARTITION BY station, r_low, r_high, v_low, v_high, ok)) q"
     " GROUP BY station, r_low, r_high, v_low, v_high, ok";
 
 // A cell record that a later one voids does not count, nor the void itself.
@@ -117,24 +133,11 @@ const char *const kCells =
     " WHERE $4::jsonb IS NULL OR $4::jsonb ? lot"
     " GROUP BY lot, set, r_low, r_high, v_low, v_high, ok, voided, grade";
 
-// One pass for every chart: the histograms' bins of R ($4 low end, $5
-// width) and V ($6, $7), each station's fine bins of R ($10: its low end and
-// width) and the run chart's time buckets ($8 start in ms, $9 width).
-const char *const kCharts =
-    "SELECT GROUPING(rb), GROUPING(vb), GROUPING(sb), rb, vb, station, sb, tb, count(*), min(r_mohm), max(r_mohm)"
-    " FROM (SELECT x.station, x.r_mohm,"
-    "   least(floor((x.r_mohm - $4) / $5), 39)::int AS rb,"
-    "   least(floor((x.v - $6) / $7), 39)::int AS vb,"
-    "   least(floor((x.r_mohm - f.lo) / f.w), 1023)::int AS sb,"
-    "   floor((date_part('epoch', x.time) * 1000 - $8) / $9)::bigint AS tb"
-    "  FROM (SELECT station, time, r_mohm, v FROM readings WHERE " ZR_RANGE " AND " ZR_OK ") x"
-    "  JOIN jsonb_to_recordset($10::jsonb) AS f(station text, lo float8, w float8) ON f.station = x.station) b"
-    " GROUP BY GROUPING SETS ((rb), (vb), (station, sb), (tb))";
-
-QByteArray numberParam(double x)
-{
-    return QByteArray::number(x, 'g', 17);
-}
+// The readings the charts are drawn from: all of them up to kChartRows, an
+// even sample of the table's pages beyond ($4: the percentage).
+const char *const kChartPoints =
+    "SELECT station, round(date_part('epoch', time) * 1000)::bigint, r_mohm, v FROM readings %1"
+    " WHERE " ZR_RANGE " AND " ZR_OK " ORDER BY time";
 
 QByteArray listParam(const QStringList &list)
 {
@@ -185,19 +188,6 @@ private:
     QMap<QPair<QString, LimitKey>, Group> m_groups;
 };
 
-// The value of rank k (0-based, of n) in a station's fine bins, read
-// between the lowest and highest value of its bin.
-double rankValue(const QMap<int, std::tuple<qint64, double, double>> &bins, qint64 k)
-{
-    qint64 before = 0;
-    for (const auto &[count, lo, hi] : bins) {
-        if (k < before + count)
-            return count > 1 ? lo + (hi - lo) * double(k - before) / double(count - 1) : lo;
-        before += count;
-    }
-    return bins.isEmpty() ? NAN : std::get<2>(bins.last());
-}
-
 } // namespace
 
 bool readDatabase(const QString &conninfo, const Options &options, DatabaseReport *out, QString *error)
@@ -214,7 +204,6 @@ bool readDatabase(const QString &conninfo, const Options &options, DatabaseRepor
     Groups groups;
     station::RunningStats allR, allV;
     QMap<QString, station::RunningStats> rOfStation;
-    qint64 t0 = 0, t1 = 0;
     // Readings carry no lot: asked for lots, the report is of cell records.
     if (options.lots.isEmpty()) {
         const auto r = db.run(kReadings, range, error);
@@ -237,8 +226,6 @@ bool readDatabase(const QString &conninfo, const Options &options, DatabaseRepor
             allR.merge(part.stats.r);
             allV.merge(part.stats.v);
             rOfStation[station].merge(part.stats.r);
-            t0 = t0 == 0 ? part.first.toMSecsSinceEpoch() : qMin(t0, part.first.toMSecsSinceEpoch());
-            t1 = qMax(t1, part.last.toMSecsSinceEpoch());
         }
     }
     {
@@ -272,57 +259,32 @@ bool readDatabase(const QString &conninfo, const Options &options, DatabaseRepor
     out->groups = groups.sorted();
     if (allR.count() + allV.count() == 0)
         return true;
-
-    Charts &c = out->charts;
-    double rLow, rHigh, vLow, vHigh;
-    limitsOf(inForce(out->groups), &rLow, &rHigh, &vLow, &vHigh);
-    if (allR.count() > 0)
-        c.r = Histogram::frame(allR.min(), allR.max(), rLow, rHigh);
-    if (allV.count() > 0)
-        c.v = Histogram::frame(allV.min(), allV.max(), vLow, vHigh);
-    c.r.stats = allR;
-    c.v.stats = allV;
-    c.runStats = allR;
-    QJsonArray frames;
-    for (auto it = rOfStation.cbegin(); it != rOfStation.cend(); ++it)
-        if (it->count() > 0)
-            frames.append(QJsonObject{{"station", it.key()}, {"lo", it->min()},
-                                      {"w", it->max() > it->min() ? (it->max() - it->min()) / kBoxBins : 1.0}});
-    const double tw = std::fmax(1.0, double(t1 - t0 + 1) / kRunBuckets);
+    const qint64 readings = qMax(allR.count(), allV.count());
+    const bool sampled = readings > kChartRows;
     QVector<QByteArray> params = range;
-    params << numberParam(c.r.lo) << numberParam(c.r.width) << numberParam(c.v.lo) << numberParam(c.v.width)
-           << QByteArray::number(t0) << numberParam(tw) << QJsonDocument(frames).toJson(QJsonDocument::Compact);
-    const auto r = db.run(kCharts, params, error);
+    QByteArray sql = QByteArray(kChartPoints).replace("%1", sampled ? "TABLESAMPLE SYSTEM ($4::float8)" : "");
+    if (sampled)
+        params << QByteArray::number(100.0 * double(kChartRows) / double(readings), 'g', 6);
+    const auto r = db.run(sql.constData(), params, error);
     if (!r)
         return false;
-    QMap<QString, QMap<int, std::tuple<qint64, double, double>>> fine;
-    QMap<qint64, QPair<double, double>> run;
-    for (int i = 0; i < r->rows(); ++i) {
-        const qint64 n = r->integer(i, 8);
-        if (r->bytes(i, 0) == "0") {
-            if (!r->null(i, 3))
-                c.r.counts[int(r->integer(i, 3))] += double(n);
-        } else if (r->bytes(i, 1) == "0") {
-            if (!r->null(i, 4))
-                c.v.counts[int(r->integer(i, 4))] += double(n);
-        } else if (r->bytes(i, 2) == "0") {
-            if (!r->null(i, 6))
-                fine[r->text(i, 5)][int(r->integer(i, 6))] = {n, r->number(i, 9), r->number(i, 10)};
-        } else if (!r->null(i, 9)) {
-            run[r->integer(i, 7)] = {r->number(i, 9), r->number(i, 10)};
+    ChartData points;
+    for (int i = 0; i < r->rows(); ++i)
+        points.add(r->text(i, 0), r->integer(i, 1), r->number(i, 2), !r->null(i, 2), r->number(i, 3), !r->null(i, 3));
+    Charts &c = out->charts;
+    c = points.summarise(out->groups);
+    c.sampled = sampled;
+    if (sampled) {
+        // The sample's shape at the whole's scale, and the whole's figures.
+        for (auto [h, all, seen] : {std::tuple<Histogram *, const station::RunningStats *, qint64>(&c.r, &allR, points.rCount()),
+                                    std::tuple<Histogram *, const station::RunningStats *, qint64>(&c.v, &allV, points.vCount())}) {
+            for (double &count : h->counts)
+                count *= double(all->count()) / double(qMax<qint64>(1, seen));
+            h->stats = *all;
         }
-    }
-    for (auto it = run.cbegin(); it != run.cend(); ++it) {
-        const qint64 t = t0 + qint64((double(it.key()) + 0.5) * tw);
-        c.run.append({t, it->first});
-        if (it->second != it->first)
-            c.run.append({t, it->second});
-    }
-    for (auto it = fine.cbegin(); it != fine.cend(); ++it) {
-        const station::RunningStats &s = rOfStation[it.key()];
-        const qint64 n = s.count();
-        auto q = [&](double p) { return rankValue(it.value(), qint64(p * double(n - 1) + 0.5)); };
-        c.boxes.insert(it.key(), Box{s.min(), q(0.25), q(0.5), q(0.75), s.max()});
+        c.runStats = allR;
+        for (auto it = c.boxes.begin(); it != c.boxes.end(); ++it)
+            it->min = rOfStation[it.key()].min(), it->max = rOfStation[it.key()].max();
     }
     return true;
 }

@@ -156,6 +156,8 @@ private slots:
         QVERIFY2(db.query("SELECT count(*) FROM readings").toInt() == expected,
                  qPrintable(QString("%1 of %2 rows; the ingest said:\n%3").arg(db.query("SELECT count(*) FROM readings")).arg(expected).arg(said)));
         QCOMPARE(db.query("SELECT count(DISTINCT id) FROM readings").toInt(), expected);
+        // The quarters count what was added, not what came again.
+        QCOMPARE(db.query("SELECT sum(n) FROM reading_quarters").toInt(), expected);
         QStringList stored = db.query("SELECT id FROM readings").split('\n');
         stored.sort();
         ids.sort();

@@ -1,0 +1,224 @@
+// The plant's side: draining a broker's backlog into PostgreSQL through
+// zentrel-ingest (reference: the same rows by psql's \copy), and the report
+// over a month of ten million rows (reference: one plain scan of that month).
+#include "benchsupport.h"
+#include "broker.h"
+#include "ingest/database.h"
+#include "postgres.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <csignal>
+
+namespace bench {
+
+namespace {
+
+bool serversMissing()
+{
+    if (!Broker::program().isEmpty() && !Postgres::binDir().isEmpty())
+        return false;
+    std::printf("  mosquitto or PostgreSQL is missing (tools/dev.sh installs them); nothing measured\n");
+    return true;
+}
+
+// Seconds a command takes, run to its end.
+double timed(const QString &program, const QStringList &args, QString *output = nullptr)
+{
+    QElapsedTimer t;
+    t.start();
+    QProcess p;
+    p.start(program, args);
+    p.waitForFinished(-1);
+    const double seconds = t.nsecsElapsed() / 1e9;
+    if (p.exitCode() != 0)
+        std::printf("  %s failed: %s\n", qPrintable(program), p.readAllStandardError().constData());
+    if (output)
+        *output = QString::fromUtf8(p.readAllStandardOutput());
+    return p.exitCode() == 0 ? seconds : -1;
+}
+
+QStringList psqlArgs(const Postgres &db, const QString &sql)
+{
+    const QString port = db.conninfo().section(':', 2).section('/', 0, 0);
+    return {"-X", "-At", "-v", "ON_ERROR_STOP=1", "-h", "127.0.0.1", "-p", port, "-U", "postgres", "-d", "plant", "-c", sql};
+}
+
+const char *const kColumns = "id,time,station,port,seq,r_mohm,v,verdict,r_text,v_text,r_range,v_range,r_low,r_high,v_low,v_high";
+
+} // namespace
+
+int ingestBacklog(qint64 messages)
+{
+    heading("the plant's intake: a broker's backlog drained into PostgreSQL by zentrel-ingest");
+    if (serversMissing())
+        return 0;
+    QTemporaryDir dir;
+    // The ingest's session holds the whole backlog while it is away.
+    Broker broker(dir.path(), "max_queued_messages 0\nmax_inflight_messages 0\n");
+    Postgres db;
+    QString error;
+    if (!broker.start() || !db.start(&error)) {
+        std::printf("  the servers did not start: %s\n", qPrintable(error));
+        return 1;
+    }
+    QProcess ingest;
+    const QStringList ingestArgs = {"--mqtt", QStringLiteral("127.0.0.1:%1").arg(broker.port()), "--db", db.conninfo(), "--lang", "en"};
+    auto startIngest = [&](const char *waitFor) {
+        ingest.start(QStringLiteral(ZENTREL_INGEST_PATH), ingestArgs);
+        QByteArray said;
+        return ingest.waitForStarted() && runUntil([&] { return (said += ingest.readAllStandardError()).contains(waitFor); }, 60000);
+    };
+    // Once, so the broker knows the session and its subscriptions.
+    if (!startIngest("broker 127.0.0.1")) {
+        std::printf("  zentrel-ingest did not connect\n");
+        return 1;
+    }
+    ingest.terminate();
+    ingest.waitForFinished(10000);
+
+    // The backlog: four stations' readings, as their publishers send them.
+    const int stations = 4;
+    QElapsedTimer published;
+    published.start();
+    QVector<QProcess *> pubs;
+    for (int s = 0; s < stations; ++s) {
+        const QString path = QDir(dir.path()).filePath(QStringLiteral("st%1.jsonl").arg(s));
+        QFile file(path);
+        file.open(QIODevice::WriteOnly);
+        QByteArray lines;
+        const qint64 each = messages / stations;
+        for (qint64 i = 0; i < each; ++i) {
+            const QTime t = QTime(0, 0).addMSecs(int((i * 500) % 86400000));
+            const double r = 12 + 0.3 * std::sin(double(i) * 0.01 + s);
+            lines += QStringLiteral("{\"id\":\"B%1/readings/2026-11-05/%2\",\"time\":\"2026-11-05T%3+00:00\",\"station\":\"B%1\","
+                                    "\"port\":\"COM3\",\"seq\":%2,\"r_mohm\":%4,\"v\":3.7021,\"verdict\":\"PASS\",\"r_text\":\"%4mΩ\","
+                                    "\"v_text\":\"3.7021V\",\"r_range\":\"AUTO\",\"v_range\":\"AUTO\",\"r_low\":11,\"r_high\":13,"
+                                    "\"v_low\":3.6,\"v_high\":3.8}\n")
+                         .arg(s).arg(i + 2).arg(t.toString(QStringLiteral("HH:mm:ss.zzz"))).arg(r, 0, 'f', 4).toUtf8();
+            if (lines.size() > (1 << 20)) {
+                file.write(lines);
+                lines.clear();
+            }
+        }
+        file.write(lines);
+        file.close();
+        auto *pub = new QProcess;
+        pub->setStandardInputFile(path);
+        pub->start(QStringLiteral("mosquitto_pub"), {"-h", "127.0.0.1", "-p", QString::number(broker.port()), "-q", "1", "-l",
+                                                    "-t", QStringLiteral("zentrel/B%1/reading").arg(s), "-i", QStringLiteral("bench-st%1").arg(s)});
+        pubs << pub;
+    }
+    for (QProcess *pub : pubs) {
+        pub->waitForFinished(-1);
+        delete pub;
+    }
+    figure("messages queued for the ingest", double(messages), "");
+    figure("publishing them (mosquitto_pub, QoS 1, four at once)", published.nsecsElapsed() / 1e9, "s");
+
+    // The drain: from the ingest's start until every row is in.
+    QElapsedTimer drained;
+    drained.start();
+    if (!startIngest("database connected")) {
+        std::printf("  zentrel-ingest did not start\n");
+        return 1;
+    }
+    const qint64 pid = ingest.processId();
+    double peakMiB = 0;
+    runUntil([&] {
+        QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+        if (status.open(QIODevice::ReadOnly))
+            for (const QByteArray &line : status.readAll().split('\n'))
+                if (line.startsWith("VmRSS:"))
+                    peakMiB = std::max(peakMiB, line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0);
+        return db.query(QStringLiteral("SELECT count(*) FROM readings")).toLongLong() >= messages;
+    }, 1800000);
+    const double seconds = drained.nsecsElapsed() / 1e9;
+    const double cpu = processCpu(pid);
+    const qint64 rows = db.query(QStringLiteral("SELECT count(*) FROM readings")).toLongLong();
+    ingest.terminate();
+    ingest.waitForFinished(30000);
+    figure("rows in the database", double(rows), "");
+    figure("drain time", seconds, "s");
+    figure("drain rate", double(rows) / seconds, "rows/s");
+    figure("zentrel-ingest CPU", cpu, "s");
+    figure("zentrel-ingest resident memory (peak seen)", peakMiB, "MiB");
+
+    // Reference: the same rows out to a file and in again by \copy.
+    const QString csv = QDir(dir.path()).filePath(QStringLiteral("rows.csv"));
+    timed(QStringLiteral("psql"), psqlArgs(db, QStringLiteral("\\copy (SELECT %1 FROM readings) TO '%2' WITH CSV").arg(kColumns, csv)));
+    db.query(QStringLiteral("TRUNCATE readings"));
+    const double copy = timed(QStringLiteral("psql"), psqlArgs(db, QStringLiteral("\\copy readings (%1) FROM '%2' WITH CSV").arg(kColumns, csv)));
+    std::printf("  reference (the same %lld rows into the same table by psql \\copy): %.1f s, %.0f rows/s; ratio %.2f of the reference's rate\n",
+                rows, copy, double(rows) / copy, (double(rows) / seconds) / (double(rows) / copy));
+    return rows == messages ? 0 : 1;
+}
+
+int reportDatabase(qint64 rows)
+{
+    heading("zentrel-report --db over a month of readings in PostgreSQL");
+    if (serversMissing())
+        return 0;
+    Postgres db;
+    QString error;
+    if (!db.start(&error)) {
+        std::printf("  PostgreSQL did not start: %s\n", qPrintable(error));
+        return 1;
+    }
+    {
+        ingest::Database schema;
+        if (!schema.open(db.conninfo(), &error)) {
+            std::printf("  %s\n", qPrintable(error));
+            return 1;
+        }
+    }
+    // November 2026: forty stations, a day's partition at a time; a change of
+    // limits halfway for a quarter of them.
+    QElapsedTimer loading;
+    loading.start();
+    const qint64 perDay = rows / 30;
+    for (int day = 1; day <= 30; ++day) {
+        const QString date = QStringLiteral("2026-11-%1").arg(day, 2, 10, QLatin1Char('0'));
+        const QString next = day == 30 ? QStringLiteral("2026-12-01") : QStringLiteral("2026-11-%1").arg(day + 1, 2, 10, QLatin1Char('0'));
+        const QString sql = QStringLiteral(
+            "CREATE TABLE readings_%1 PARTITION OF readings FOR VALUES FROM ('%2 00:00:00+00') TO ('%3 00:00:00+00');"
+            "INSERT INTO readings (%4) SELECT 'B' || lpad((i %% 40)::text, 2, '0') || '/readings/%2/' || i, "
+            "'%2 00:00:00+00'::timestamptz + (i * 86400.0 / %5) * interval '1 second', 'B' || lpad((i %% 40)::text, 2, '0'), 'COM3', i, "
+            "round((12 + 0.25 * sin(i * 0.37) + 0.1 * cos(i * 0.011))::numeric, 4), round((3.7 + 0.02 * sin(i * 0.13))::numeric, 4), "
+            "CASE WHEN 12 + 0.25 * sin(i * 0.37) + 0.1 * cos(i * 0.011) > 12.3 THEN 'NG' ELSE 'PASS' END, '', '', 'AUTO', 'AUTO', "
+            "CASE WHEN i %% 4 = 0 AND %6 > 15 THEN 11.5 ELSE 11 END, 13, 3.6, 3.8 FROM generate_series(0, %5 - 1) AS i")
+                                .arg(date.mid(0, 10).remove('-'), date, next, QString::fromLatin1(kColumns))
+                                .arg(perDay).arg(day)
+                                .replace(QStringLiteral("%%"), QStringLiteral("%"));
+        if (db.query(sql, &error) == QStringLiteral("\x01")) {
+            std::printf("  loading day %d: %s\n", day, qPrintable(error));
+            return 1;
+        }
+    }
+    db.query(QStringLiteral("VACUUM ANALYZE readings"));
+    figure("rows in the month", db.query(QStringLiteral("SELECT count(*) FROM readings")).toDouble(), "");
+    figure("loading them (generate_series, two indexes)", loading.nsecsElapsed() / 1e9, "s");
+    figure("table and indexes", db.query(QStringLiteral("SELECT sum(pg_total_relation_size(c.oid)) FROM pg_inherits i JOIN pg_class c ON c.oid = i.inhrelid")).toDouble() / 1048576.0, "MiB");
+
+    // Local days are UTC days here, so the month is its thirty partitions.
+    qputenv("TZ", "UTC");
+    QTemporaryDir out;
+    const QStringList month = {"--db", db.conninfo(), "--from", "2026-11-01", "--to", "2026-11-30"};
+    QVector<double> runs, scans;
+    for (int i = 0; i < 3; ++i) {
+        runs << timed(QStringLiteral(ZENTREL_REPORT_PATH), month + QStringList {"--json", QDir(out.path()).filePath("month.json")});
+        scans << timed(QStringLiteral("psql"),
+                       psqlArgs(db, QStringLiteral("SELECT count(*), avg(r_mohm) FROM readings WHERE time >= '2026-11-01Z' AND time < '2026-12-01Z'")));
+    }
+    std::sort(runs.begin(), runs.end());
+    std::sort(scans.begin(), scans.end());
+    figure("the month's report, table and JSON (median of 3)", runs[1], "s");
+    figure("the month's report with its PDF", timed(QStringLiteral(ZENTREL_REPORT_PATH), month + QStringList {"--pdf", QDir(out.path()).filePath("month.pdf")}), "s");
+    std::printf("  reference (one plain scan of the month: count and mean of R, psql, median of 3): %.2f s; ratio %.2f\n",
+                scans[1], runs[1] / scans[1]);
+    return 0;
+}
+
+} // namespace bench

@@ -54,6 +54,7 @@ bool Subscriber::start(const Taker &take, QString *error)
     mosquitto_connect_v5_callback_set(m_mosq, &Subscriber::onConnect);
     mosquitto_disconnect_v5_callback_set(m_mosq, &Subscriber::onDisconnect);
     mosquitto_message_v5_callback_set(m_mosq, &Subscriber::onMessage);
+    mosquitto_subscribe_v5_callback_set(m_mosq, &Subscriber::onSubscribe);
     m_tick.start();
     mosquitto_property *properties = nullptr;
     mosquitto_property_add_int32(&properties, MQTT_PROP_SESSION_EXPIRY_INTERVAL, 0xFFFFFFFFu); // never expires
@@ -93,8 +94,20 @@ void Subscriber::onConnect(struct mosquitto *mosq, void *self, int rc, int, cons
     }
     s->m_connected = true;
     s->m_backoffMs = 500;
+    s->m_subscribing = 0;
     for (const QString &topic : qAsConst(s->m_settings.topics))
-        mosquitto_subscribe_v5(mosq, nullptr, topic.toUtf8().constData(), 1, 0, nullptr);
+        s->m_subscribing += mosquitto_subscribe_v5(mosq, nullptr, topic.toUtf8().constData(), 1, 0, nullptr) == MOSQ_ERR_SUCCESS;
+    if (s->m_subscribing == 0)
+        onSubscribe(mosq, self, 0, 0, nullptr, nullptr);
+}
+
+void Subscriber::onSubscribe(struct mosquitto *, void *self, int, int, const int *, const mosquitto_property *)
+{
+    // Connected once the broker holds every subscription: from then on
+    // nothing published is missed.
+    auto *s = static_cast<Subscriber *>(self);
+    if (--s->m_subscribing > 0)
+        return;
     if (s->m_state != QLatin1String("connected")) {
         s->m_state = QStringLiteral("connected");
         emit s->stateChanged(true, QString());

@@ -66,6 +66,7 @@ signals:
 private:
     static void onConnect(struct mosquitto *, void *self, int rc, int flags, const struct mqtt5__property *);
     static void onDisconnect(struct mosquitto *, void *self, int rc, const struct mqtt5__property *);
+    static void onSubscribe(struct mosquitto *, void *self, int mid, int count, const int *granted, const struct mqtt5__property *);
     static void onMessage(struct mosquitto *, void *self, const struct mosquitto_message *message,
                           const struct mqtt5__property *);
     void read();
@@ -81,6 +82,7 @@ private:
     QTimer m_tick;
     QTimer m_retry;
     int m_backoffMs = 500;
+    int m_subscribing = 0; // subscriptions the broker has not confirmed yet
     bool m_connected = false;
     bool m_paused = false;
     int m_taken = 0;

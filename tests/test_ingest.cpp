@@ -1,9 +1,9 @@
 // zentrel-ingest end to end, with a real mosquitto and a real PostgreSQL
-// started here: five stations publish their journals while the broker stops
-// for 5 s, the ingest is killed twice and the database restarts; afterwards
-// the database holds every journal line once, and the malformed messages
-// sent among them are in rejects. Then zentrel-report over the database
-// gives the figures it gives over the stations' files.
+// started here: five stations publish their journals for a minute while the
+// broker stops for 5 s, the ingest is killed twice and the database
+// restarts; afterwards the database holds every journal line once, and the
+// malformed messages sent among them are in rejects. Then zentrel-report
+// over the database gives the figures it gives over the stations' files.
 #include "journal/dailycsv.h"
 #include "journal/csvrecords.h"
 #include "journal/journal.h"
@@ -69,7 +69,9 @@ private slots:
             ingest.setProcessChannelMode(QProcess::SeparateChannels);
             ingest.start(ZENTREL_INGEST_PATH, {"--mqtt", QString("127.0.0.1:%1").arg(broker.port()), "--db", db.conninfo(), "--lang", "en"});
             QVERIFY(ingest.waitForStarted());
-            QTRY_VERIFY_WITH_TIMEOUT((said += QString::fromUtf8(ingest.readAllStandardError())).contains("database connected"), 30000);
+            // Both sides up and the subscriptions held: nothing published from now on is missed.
+            QTRY_VERIFY_WITH_TIMEOUT((said += QString::fromUtf8(ingest.readAllStandardError())).contains("database connected")
+                                         && said.contains("broker 127.0.0.1"), 30000);
             said.clear();
         };
         startIngest();
@@ -107,10 +109,19 @@ private slots:
                 s->journal->append(today, lines);
             }
         };
-        auto pause = [](int ms) { QTest::qWait(ms); }; // the stations keep publishing meanwhile
+        // The stations write for a minute, a few lines every 50 ms each,
+        // while everything below happens to the plant.
+        QElapsedTimer minute;
+        minute.start();
+        QTimer writer;
+        QObject::connect(&writer, &QTimer::timeout, [&] { writeSome(2); });
+        writer.start(50);
+        auto at = [&](int seconds) { // the stations keep writing meanwhile
+            while (minute.elapsed() < seconds * 1000)
+                QTest::qWait(20);
+        };
 
-        writeSome(300);
-        pause(1000);
+        at(3);
         // Malformed messages among the real ones.
         const QStringList bad = {"not json at all", R"({"id": "x/readings/1"})",
                                  R"({"id": "y", "time": "2026-12-08T00:00:00Z", "station": "S", "r_mohm": "twelve"})"};
@@ -119,27 +130,27 @@ private slots:
                                                          "-t", "zentrel/ST9/reading", "-m", payload}),
                      0);
         // Killed while lines flow, twice.
-        for (int kill = 0; kill < 2; ++kill) {
-            writeSome(400);
-            pause(150);
+        for (int seconds : {10, 20}) {
+            at(seconds);
+            writeSome(400); // a burst, so that much is read and not yet committed
+            QTest::qWait(150);
             ::kill(pid_t(ingest.processId()), SIGKILL);
             ingest.waitForFinished(5000);
-            writeSome(200);
+            at(seconds + 2);
             startIngest();
         }
         // The database restarts under it.
-        writeSome(300);
+        at(28);
         QVERIFY2(db.stop(&error), qPrintable(error));
-        writeSome(200);
-        pause(500);
+        at(32);
         QVERIFY2(db.start(&error), qPrintable(error));
         // The broker goes away for 5 s.
-        writeSome(300);
+        at(40);
         broker.stop();
-        writeSome(200);
-        pause(5000);
+        at(45);
         QVERIFY(broker.start());
-        writeSome(300);
+        at(60);
+        writer.stop();
 
         int expected = 0;
         QStringList ids;
@@ -229,8 +240,10 @@ void TestIngest::reportFromDatabaseEqualsFiles()
     QString error;
     QVERIFY2(db.start(&error), qPrintable(error));
     QProcess ingest;
-    ingest.start(ZENTREL_INGEST_PATH, {"--mqtt", QString("127.0.0.1:%1").arg(broker.port()), "--db", db.conninfo()});
+    ingest.start(ZENTREL_INGEST_PATH, {"--mqtt", QString("127.0.0.1:%1").arg(broker.port()), "--db", db.conninfo(), "--lang", "en"});
     QVERIFY(ingest.waitForStarted());
+    QByteArray said;
+    QTRY_VERIFY_WITH_TIMEOUT((said += ingest.readAllStandardError()).contains("database connected") && said.contains("broker 127.0.0.1"), 30000);
 
     const QDate first(2026, 11, 2);
     const QStringList names = {"A", "线1-B", "C"};

@@ -23,24 +23,6 @@ struct Result
     }
 };
 
-// COPY's text format: backslash escapes, \N for NULL.
-void appendCopyField(QByteArray &out, const QString &value)
-{
-    if (value.isNull()) {
-        out += "\\N";
-        return;
-    }
-    for (const char c : value.toUtf8()) {
-        switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '\t': out += "\\t"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        default: out += c;
-        }
-    }
-}
-
 QString quoted(const QString &name)
 {
     return QLatin1Char('"') + QString(name).replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
@@ -212,22 +194,13 @@ bool Database::ensurePartition(const QString &table, const QDate &day, QString *
     return true;
 }
 
-bool Database::copyRows(const QString &table, const QVector<Row> &rows, qint64 *inserted, QString *error)
+// COPY of lines into a table; the unique-violation SQLSTATE in duplicate
+// when that is why it failed.
+bool Database::copyIn(const QString &target, const QString &list, const QVector<Row> &rows, bool *duplicate, QString *error)
 {
-    const QVector<Column> &columns = m_tables.value(table);
-    QStringList names;
-    for (const Column &c : columns)
-        names << quoted(c.name);
-    const QString list = names.join(QLatin1Char(','));
-    // Into a scratch table first: COPY cannot skip what is there already.
-    const QString scratch = QStringLiteral("incoming_") + table;
-    if (!m_scratch.contains(scratch)) {
-        if (!exec(QStringLiteral("CREATE TEMP TABLE IF NOT EXISTS %1 (LIKE %2 INCLUDING DEFAULTS) ON COMMIT DELETE ROWS").arg(scratch, table), error))
-            return false;
-        m_scratch.insert(scratch);
-    }
+    *duplicate = false;
     {
-        Result r(PQexec(m_conn, QStringLiteral("COPY %1 (%2) FROM STDIN").arg(scratch, list).toUtf8().constData()));
+        Result r(PQexec(m_conn, QStringLiteral("COPY %1 (%2) FROM STDIN").arg(target, list).toUtf8().constData()));
         if (PQresultStatus(r.r) != PGRES_COPY_IN) {
             if (error)
                 *error = QStringLiteral("database %1: %2").arg(m_where, lastError());
@@ -245,12 +218,7 @@ bool Database::copyRows(const QString &table, const QVector<Row> &rows, qint64 *
     };
     bool ok = true;
     for (const Row &row : rows) {
-        for (int i = 0; i < row.values.size(); ++i) {
-            if (i > 0)
-                data += '\t';
-            appendCopyField(data, row.values[i]);
-        }
-        data += '\n';
+        data += row.copyLine;
         if (data.size() > (1 << 20) && !(ok = send()))
             break;
     }
@@ -260,11 +228,46 @@ bool Database::copyRows(const QString &table, const QVector<Row> &rows, qint64 *
     Result end(PQgetResult(m_conn));
     while (PGresult *more = PQgetResult(m_conn))
         PQclear(more);
-    if (!ok || PQresultStatus(end.r) != PGRES_COMMAND_OK) {
-        if (error)
-            *error = QStringLiteral("database %1: %2").arg(m_where, lastError());
-        return false;
+    if (ok && PQresultStatus(end.r) == PGRES_COMMAND_OK)
+        return true;
+    const char *state = PQresultErrorField(end.r, PG_DIAG_SQLSTATE);
+    *duplicate = state && qstrcmp(state, "23505") == 0;
+    if (error)
+        *error = QStringLiteral("database %1: %2").arg(m_where, lastError());
+    return false;
+}
+
+bool Database::copyRows(const QString &table, const QVector<Row> &rows, qint64 *inserted, QString *error)
+{
+    const QVector<Column> &columns = m_tables.value(table);
+    QStringList names;
+    for (const Column &c : columns)
+        names << quoted(c.name);
+    const QString list = names.join(QLatin1Char(','));
+    // Straight in while no message comes twice (a backlog drains at COPY's
+    // own pace); a duplicate undoes that COPY, and until a batch comes with
+    // none again, rows go the careful way.
+    bool duplicate = false;
+    if (!m_careful.contains(table)) {
+        if (!exec(QStringLiteral("SAVEPOINT straight"), error))
+            return false;
+        if (copyIn(table, list, rows, &duplicate, error)) {
+            *inserted += rows.size();
+            return exec(QStringLiteral("RELEASE SAVEPOINT straight"), error);
+        }
+        if (!duplicate || !exec(QStringLiteral("ROLLBACK TO SAVEPOINT straight"), error))
+            return false;
+        m_careful.insert(table);
     }
+    // Into a scratch table first, then what is not there yet.
+    const QString scratch = QStringLiteral("incoming_") + table;
+    if (!m_scratch.contains(scratch)) {
+        if (!exec(QStringLiteral("CREATE TEMP TABLE IF NOT EXISTS %1 (LIKE %2 INCLUDING DEFAULTS) ON COMMIT DELETE ROWS").arg(scratch, table), error))
+            return false;
+        m_scratch.insert(scratch);
+    }
+    if (!copyIn(scratch, list, rows, &duplicate, error))
+        return false;
     Result r(PQexec(m_conn, QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM %3 ON CONFLICT DO NOTHING").arg(table, list, scratch)
                                 .toUtf8()
                                 .constData()));
@@ -273,7 +276,10 @@ bool Database::copyRows(const QString &table, const QVector<Row> &rows, qint64 *
             *error = QStringLiteral("database %1: %2").arg(m_where, lastError());
         return false;
     }
-    *inserted += QByteArray(PQcmdTuples(r.r)).toLongLong();
+    const qint64 added = QByteArray(PQcmdTuples(r.r)).toLongLong();
+    *inserted += added;
+    if (added == rows.size())
+        m_careful.remove(table);
     return true;
 }
 

@@ -24,11 +24,12 @@ struct Column
     bool required = false; // NOT NULL without a default
 };
 
-// One row for a table: values as text in the table's column order, a null
-// QString for SQL NULL.
+// One row for a table: its values in the table's column order as a line of
+// COPY's text format (tab between fields, \N for NULL, backslash escapes),
+// with its line end.
 struct Row
 {
-    QStringList values;
+    QByteArray copyLine;
     QDate day;                 // UTC day of its time: the partition
     QByteArray topic, payload; // as it came, for the rejects should the database refuse it
 };
@@ -74,6 +75,7 @@ private:
     bool readColumns(QString *error);
     bool ensurePartition(const QString &table, const QDate &day, QString *error);
     bool copyRows(const QString &table, const QVector<Row> &rows, qint64 *inserted, QString *error);
+    bool copyIn(const QString &target, const QString &list, const QVector<Row> &rows, bool *duplicate, QString *error);
     QString lastError() const;
 
     PGconn *m_conn = nullptr;
@@ -81,6 +83,7 @@ private:
     QHash<QString, QVector<Column>> m_tables;
     QSet<QString> m_partitions;
     QSet<QString> m_scratch; // temporary tables made on this connection
+    QSet<QString> m_careful; // tables whose last batch held a duplicate
 };
 
 } // namespace ingest

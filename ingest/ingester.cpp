@@ -2,13 +2,95 @@
 
 #include "messages.h"
 
+#include <QEventLoop>
+
 namespace ingest {
+
+namespace {
+
+// Acknowledgements wait at most this long: then reading pauses until every
+// message read is committed (the broker's keep-alive needs our packets too).
+constexpr int kMaxAckDelayMs = 2000;
+// A broker that stopped sending for this long, while many messages wait for
+// their acknowledgement, has filled its window: commit what is open now.
+constexpr int kIdleMs = 20;
+constexpr int kBacklogHeld = 1000;
+
+} // namespace
+
+void DatabaseWriter::open(int generation, const QString &conninfo)
+{
+    m_generation = generation;
+    QString error;
+    if (m_db.open(conninfo, &error))
+        m_opened(generation, m_db.tables());
+    else
+        m_away(generation, error);
+}
+
+void DatabaseWriter::write(int generation, const Batch &batch)
+{
+    if (generation != m_generation)
+        return; // meant for a connection that is gone: it comes again
+    qint64 inserted = 0;
+    QString error;
+    const qint64 rows = batch.size() - batch.rejects.size();
+    if (m_db.write(batch, &inserted, &error)) {
+        m_written(generation, inserted, rows - inserted, batch.rejects.size(), QString());
+        return;
+    }
+    if (!m_db.isOpen()) {
+        m_away(generation, error);
+        return;
+    }
+    // A row the database refuses must not hold up the rest: one by one, and
+    // what it refuses goes to the rejects.
+    Batch rest;
+    rest.rejects = batch.rejects;
+    qint64 duplicates = 0;
+    inserted = 0;
+    for (auto it = batch.rows.cbegin(); it != batch.rows.cend(); ++it) {
+        for (const Row &row : it.value()) {
+            Batch one;
+            one.rows[it.key()].append(row);
+            qint64 added = 0;
+            if (m_db.write(one, &added, &error)) {
+                inserted += added;
+                duplicates += 1 - added;
+            } else if (!m_db.isOpen()) {
+                m_away(generation, error); // the whole batch comes again
+                return;
+            } else {
+                rest.rejects.append({row.topic, row.payload, error});
+            }
+        }
+    }
+    qint64 none = 0;
+    if (m_db.write(rest, &none, &error))
+        m_written(generation, inserted, duplicates, rest.rejects.size(), QString());
+    else if (!m_db.isOpen())
+        m_away(generation, error);
+    else
+        m_written(generation, inserted, duplicates, 0,
+                  QStringLiteral("%1 messages could not be kept, not even as rejects: %2").arg(rest.rejects.size()).arg(error));
+}
 
 Ingester::Ingester(const IngestSettings &settings, std::function<void(const QString &)> say, QObject *parent)
     : QObject(parent), m_settings(settings), m_say(std::move(say)), m_subscriber(settings.mqtt)
 {
+    // The writer's answers come back to this thread.
+    m_writer = new DatabaseWriter(
+        [this](int g, const DatabaseWriter::Tables &t) { QMetaObject::invokeMethod(this, [=] { databaseOpened(g, t); }, Qt::QueuedConnection); },
+        [this](int g, const QString &r) { QMetaObject::invokeMethod(this, [=] { databaseAway(g, r); }, Qt::QueuedConnection); },
+        [this](int g, qint64 i, qint64 d, qint64 r, const QString &t) {
+            QMetaObject::invokeMethod(this, [=] { written(g, i, d, r, t); }, Qt::QueuedConnection);
+        });
+    m_writer->moveToThread(&m_thread);
+    m_thread.start();
     m_flush.setSingleShot(true);
-    connect(&m_flush, &QTimer::timeout, this, &Ingester::commit);
+    connect(&m_flush, &QTimer::timeout, this, &Ingester::send);
+    m_idle.setSingleShot(true);
+    connect(&m_idle, &QTimer::timeout, this, &Ingester::send);
     m_dbRetry.setSingleShot(true);
     connect(&m_dbRetry, &QTimer::timeout, this, &Ingester::openDatabase);
     connect(&m_subscriber, &Subscriber::taken, this, &Ingester::afterRead);
@@ -16,7 +98,22 @@ Ingester::Ingester(const IngestSettings &settings, std::function<void(const QStr
         const QString where = QStringLiteral("%1:%2").arg(m_settings.mqtt.host).arg(m_settings.mqtt.port);
         m_say(connected ? QStringLiteral("broker %1 connected").arg(where)
                         : QStringLiteral("broker %1 away: %2 (retrying)").arg(where, reason));
+        // What was read on a lost connection comes again: waiting for its
+        // acknowledgement must not hold reading.
+        if (!connected && m_draining) {
+            m_draining = false;
+            m_subscriber.setPaused(!m_dbReady);
+        }
     });
+    m_sinceAck.start();
+}
+
+Ingester::~Ingester()
+{
+    QMetaObject::invokeMethod(m_writer, [w = m_writer] { w->close(); }, Qt::BlockingQueuedConnection);
+    m_thread.quit();
+    m_thread.wait();
+    delete m_writer;
 }
 
 bool Ingester::start(QString *error)
@@ -31,26 +128,43 @@ bool Ingester::start(QString *error)
 
 void Ingester::openDatabase()
 {
-    QString error;
-    if (!m_db.open(m_settings.conninfo, &error)) {
-        databaseAway(error);
+    const int generation = ++m_generation;
+    QMetaObject::invokeMethod(m_writer, [w = m_writer, generation, c = m_settings.conninfo] { w->open(generation, c); },
+                              Qt::QueuedConnection);
+}
+
+void Ingester::databaseOpened(int generation, const DatabaseWriter::Tables &tables)
+{
+    if (generation != m_generation)
         return;
-    }
+    m_tables = tables;
+    m_dbReady = true;
     m_dbBackoffMs = 500;
     if (m_dbState != QLatin1String("connected")) {
         m_dbState = QStringLiteral("connected");
         m_say(QStringLiteral("database connected"));
     }
-    commit(); // what waited, then reading again
+    // What was with the writer when it lost the database, in order.
+    for (const Batch &b : qAsConst(m_inFlight))
+        QMetaObject::invokeMethod(m_writer, [w = m_writer, generation, b] { w->write(generation, b); }, Qt::QueuedConnection);
+    send();
+    acknowledgeWhenAllCommitted();
+    if (!m_draining)
+        m_subscriber.setPaused(false);
 }
 
-void Ingester::databaseAway(const QString &reason)
+void Ingester::databaseAway(int generation, const QString &reason)
 {
+    if (generation != m_generation)
+        return;
+    m_dbReady = false;
     m_subscriber.setPaused(true);
-    m_db.close();
     if (m_dbState != reason) {
         m_dbState = reason;
-        m_say(QStringLiteral("%1 (retrying; %2 messages wait uncommitted)").arg(reason).arg(m_batch.size()));
+        int waiting = m_open.size();
+        for (const Batch &b : qAsConst(m_inFlight))
+            waiting += b.size();
+        m_say(QStringLiteral("%1 (retrying; %2 messages wait uncommitted)").arg(reason).arg(waiting));
     }
     if (!m_dbRetry.isActive())
         m_dbRetry.start(m_dbBackoffMs);
@@ -59,87 +173,97 @@ void Ingester::databaseAway(const QString &reason)
 
 void Ingester::take(const QByteArray &topic, const QByteArray &payload)
 {
+    if (m_subscriber.unacknowledged() == 1) // the oldest one waiting
+        m_sinceAck.restart();
     const QString table = tableForTopic(topic);
     Row row;
     QString reason;
     if (table.isEmpty())
         reason = QStringLiteral("not a reading, cell or pack topic");
-    else if (rowFromJson(m_db.tables().value(table), payload, &row, &reason)) {
+    else if (rowFromJson(m_tables.value(table), payload, &row, &reason)) {
         row.topic = topic;
         row.payload = payload;
-        m_batch.rows[table].append(row);
+        m_open.rows[table].append(row);
         return;
     }
-    m_batch.rejects.append({topic, payload, reason});
+    m_open.rejects.append({topic, payload, reason});
 }
 
 void Ingester::afterRead()
 {
-    if (m_batch.size() >= m_settings.maxRows)
-        commit();
-    else if (m_batch.size() > 0 && !m_flush.isActive())
-        m_flush.start(m_settings.maxDelayMs);
+    if (m_open.size() >= m_settings.maxRows) {
+        send();
+    } else if (m_open.size() > 0) {
+        if (!m_flush.isActive())
+            m_flush.start(m_settings.maxDelayMs);
+        if (m_subscriber.unacknowledged() >= kBacklogHeld)
+            m_idle.start(kIdleMs);
+    }
+    if (m_subscriber.unacknowledged() > 0 && m_sinceAck.elapsed() > kMaxAckDelayMs && !m_draining) {
+        m_draining = true;
+        m_subscriber.setPaused(true);
+        send();
+        acknowledgeWhenAllCommitted();
+    }
 }
 
-void Ingester::commit()
+void Ingester::send()
 {
     m_flush.stop();
-    if (!m_db.isOpen())
-        return; // openDatabase commits when it is back
-    if (m_batch.size() > 0) {
-        qint64 inserted = 0;
-        QString error;
-        const int rows = m_batch.size() - m_batch.rejects.size();
-        if (!m_db.write(m_batch, &inserted, &error)) {
-            if (!m_db.isOpen()) {
-                databaseAway(error);
-                return;
-            }
-            writeOneByOne(); // a row the database refuses must not hold up the rest
-        } else {
-            m_inserted += quint64(inserted);
-            m_duplicates += quint64(rows - inserted);
-            m_rejected += quint64(m_batch.rejects.size());
-            if (m_settings.verbose && rows > inserted)
-                m_say(QStringLiteral("%1 duplicates dropped").arg(rows - inserted));
-        }
-        m_batch.clear();
-    }
-    m_subscriber.acknowledge();
-    m_subscriber.setPaused(false);
+    m_idle.stop();
+    if (!m_dbReady || m_open.size() == 0)
+        return;
+    m_inFlight.enqueue(m_open);
+    QMetaObject::invokeMethod(m_writer, [w = m_writer, g = m_generation, b = m_open] { w->write(g, b); }, Qt::QueuedConnection);
+    m_open = Batch();
 }
 
-void Ingester::writeOneByOne()
+void Ingester::written(int generation, qint64 inserted, qint64 duplicates, qint64 rejected, const QString &trouble)
 {
-    Batch rest;
-    rest.rejects = m_batch.rejects;
-    for (auto it = m_batch.rows.cbegin(); it != m_batch.rows.cend(); ++it) {
-        for (const Row &row : it.value()) {
-            Batch one;
-            one.rows[it.key()].append(row);
-            qint64 inserted = 0;
-            QString error;
-            if (m_db.write(one, &inserted, &error)) {
-                m_inserted += quint64(inserted);
-                m_duplicates += quint64(1 - inserted);
-            } else {
-                rest.rejects.append({row.topic, row.payload, error});
-            }
-        }
+    if (generation != m_generation || m_inFlight.isEmpty())
+        return;
+    m_inFlight.dequeue();
+    m_inserted += quint64(inserted);
+    m_duplicates += quint64(duplicates);
+    m_rejected += quint64(rejected);
+    if (m_settings.verbose && duplicates > 0)
+        m_say(QStringLiteral("%1 duplicates dropped").arg(duplicates));
+    if (!trouble.isEmpty())
+        m_say(trouble);
+    acknowledgeWhenAllCommitted();
+}
+
+void Ingester::acknowledgeWhenAllCommitted()
+{
+    if (!m_inFlight.isEmpty() || m_open.size() > 0)
+        return;
+    m_subscriber.acknowledge();
+    if (m_draining) {
+        m_draining = false;
+        if (m_dbReady)
+            m_subscriber.setPaused(false);
     }
-    qint64 none = 0;
-    QString error;
-    if (m_db.write(rest, &none, &error))
-        m_rejected += quint64(rest.rejects.size());
-    else
-        m_say(QStringLiteral("%1 messages could not be kept, not even as rejects: %2").arg(rest.rejects.size()).arg(error));
 }
 
 void Ingester::finish()
 {
-    commit();
+    m_subscriber.setPaused(true);
+    send();
+    QEventLoop loop;
+    QTimer limit, check;
+    limit.setSingleShot(true);
+    connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+    connect(&check, &QTimer::timeout, &loop, [&] {
+        if (m_inFlight.isEmpty() || !m_dbReady)
+            loop.quit();
+    });
+    if (!m_inFlight.isEmpty() && m_dbReady) {
+        limit.start(10000);
+        check.start(10);
+        loop.exec();
+    }
+    acknowledgeWhenAllCommitted();
     m_subscriber.stop();
-    m_db.close();
 }
 
 } // namespace ingest

@@ -4,16 +4,22 @@
 #include "database.h"
 #include "subscriber.h"
 
+#include <QElapsedTimer>
 #include <QObject>
+#include <QQueue>
+#include <QThread>
 #include <QTimer>
 
 #include <functional>
 
 // The plant's intake: messages from the broker into the database in batches
-// (at most maxRows rows or maxDelayMs apart), each batch committed before
-// the broker hears that its messages arrived. With the database away,
-// reading stops (the broker keeps the messages) and the batch waits; with the
-// broker away, the subscriber reconnects. One line per change of state.
+// (at most maxRows rows or maxDelayMs apart). The database is written on a
+// thread of its own, so the next batch is read and parsed while one commits;
+// the broker hears that messages arrived only when every message read so far
+// is committed (at least every 2 s: reading pauses until then). With the
+// database away, reading stops (the broker keeps the messages) and the
+// batches wait; with the broker away, the subscriber reconnects. One line per
+// change of state.
 namespace ingest {
 
 struct IngestSettings
@@ -25,15 +31,47 @@ struct IngestSettings
     bool verbose = false;
 };
 
+// The database's side, on its own thread. Requests carry the generation of
+// the connection they were meant for; one meant for an older connection is
+// dropped unanswered (the intake sends its batches again).
+class DatabaseWriter : public QObject
+{
+    Q_OBJECT
+
+public:
+    using Tables = QHash<QString, QVector<Column>>;
+    using Opened = std::function<void(int generation, const Tables &tables)>;
+    using Away = std::function<void(int generation, const QString &reason)>;
+    // inserted, duplicates, rejected, and what could not be kept at all
+    using Written = std::function<void(int generation, qint64, qint64, qint64, const QString &)>;
+
+    DatabaseWriter(Opened opened, Away away, Written written)
+        : m_opened(std::move(opened)), m_away(std::move(away)), m_written(std::move(written))
+    {
+    }
+    void open(int generation, const QString &conninfo);
+    void write(int generation, const Batch &batch);
+    void close() { m_db.close(); }
+
+private:
+    Database m_db;
+    int m_generation = 0;
+    Opened m_opened;
+    Away m_away;
+    Written m_written;
+};
+
 class Ingester : public QObject
 {
     Q_OBJECT
 
 public:
     Ingester(const IngestSettings &settings, std::function<void(const QString &)> say, QObject *parent = nullptr);
+    ~Ingester() override;
 
     bool start(QString *error);
-    // Commits what it holds (when the database is there) and leaves the broker cleanly.
+    // Commits what it holds (when the database is there, 10 s at most) and
+    // leaves the broker cleanly.
     void finish();
 
     quint64 inserted() const { return m_inserted; }
@@ -43,17 +81,27 @@ public:
 private:
     void take(const QByteArray &topic, const QByteArray &payload);
     void afterRead();
-    void commit();
-    void writeOneByOne();
-    void databaseAway(const QString &reason);
+    void send();
+    void written(int generation, qint64 inserted, qint64 duplicates, qint64 rejected, const QString &trouble);
+    void acknowledgeWhenAllCommitted();
+    void databaseAway(int generation, const QString &reason);
+    void databaseOpened(int generation, const DatabaseWriter::Tables &tables);
     void openDatabase();
 
     IngestSettings m_settings;
     std::function<void(const QString &)> m_say;
     Subscriber m_subscriber;
-    Database m_db;
-    Batch m_batch;
-    QTimer m_flush;
+    QThread m_thread;
+    DatabaseWriter *m_writer = nullptr;
+    DatabaseWriter::Tables m_tables;
+    int m_generation = 0;
+    bool m_dbReady = false;
+    Batch m_open;             // being filled
+    QQueue<Batch> m_inFlight; // with the writer, not yet committed
+    bool m_draining = false;  // reading paused until all is committed
+    QElapsedTimer m_sinceAck; // since the oldest message not acknowledged
+    QTimer m_flush;           // maxDelayMs after a batch's first message
+    QTimer m_idle;            // the broker stopped sending: its window is full
     QTimer m_dbRetry;
     int m_dbBackoffMs = 500;
     QString m_dbState;

@@ -3,8 +3,9 @@
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLocale>
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
 
 namespace ingest {
@@ -21,6 +22,30 @@ QString tableForTopic(const QByteArray &topic)
     return QString();
 }
 
+namespace {
+
+// A field in COPY's text format: backslash escapes; most need none.
+void appendCopyText(QByteArray &out, const QString &value)
+{
+    const QByteArray utf8 = value.toUtf8();
+    const char *p = utf8.constData(), *end = p + utf8.size();
+    if (std::none_of(p, end, [](char c) { return c == '\\' || c == '\t' || c == '\n' || c == '\r'; })) {
+        out += utf8;
+        return;
+    }
+    for (; p != end; ++p) {
+        switch (*p) {
+        case '\\': out += "\\\\"; break;
+        case '\t': out += "\\t"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        default: out += *p;
+        }
+    }
+}
+
+} // namespace
+
 bool rowFromJson(const QVector<Column> &columns, const QByteArray &payload, Row *row, QString *reason)
 {
     QJsonParseError parse;
@@ -31,16 +56,22 @@ bool rowFromJson(const QVector<Column> &columns, const QByteArray &payload, Row 
         return false;
     }
     const QJsonObject o = doc.object();
-    row->values.clear();
+    QByteArray &line = row->copyLine;
+    line.clear();
+    line.reserve(payload.size());
     row->day = QDate();
+    bool first = true;
     for (const Column &c : columns) {
+        if (!first)
+            line += '\t';
+        first = false;
         const QJsonValue v = o.value(c.name);
         if (v.isUndefined() || v.isNull()) {
             if (c.required) {
                 *reason = QStringLiteral("field \"%1\" is missing").arg(c.name);
                 return false;
             }
-            row->values << QString();
+            line += "\\N";
             continue;
         }
         switch (c.kind) {
@@ -52,7 +83,11 @@ bool rowFromJson(const QVector<Column> &columns, const QByteArray &payload, Row 
                                                                                                         : QStringLiteral("a number"));
                 return false;
             }
-            row->values << (c.kind == Column::Integer ? QString::number(qint64(d)) : QString::number(d, 'g', QLocale::FloatingPointShortest));
+            // The shortest text that reads back as the same double.
+            char buffer[64];
+            const auto end = c.kind == Column::Integer ? std::to_chars(buffer, buffer + sizeof buffer, qint64(d)).ptr
+                                                       : std::to_chars(buffer, buffer + sizeof buffer, d).ptr;
+            line.append(buffer, int(end - buffer));
             break;
         }
         case Column::Time: {
@@ -61,7 +96,7 @@ bool rowFromJson(const QVector<Column> &columns, const QByteArray &payload, Row 
                 *reason = QStringLiteral("field \"%1\" is not a time (ISO 8601)").arg(c.name);
                 return false;
             }
-            row->values << v.toString();
+            appendCopyText(line, v.toString());
             if (c.name == QLatin1String("time"))
                 row->day = t.toUTC().date();
             break;
@@ -79,10 +114,11 @@ bool rowFromJson(const QVector<Column> &columns, const QByteArray &payload, Row 
                 *reason = QStringLiteral("field \"%1\" is empty").arg(c.name);
                 return false;
             }
-            row->values << v.toString();
+            appendCopyText(line, v.toString());
             break;
         }
     }
+    line += '\n';
     if (!row->day.isValid()) {
         *reason = QStringLiteral("no time");
         return false;

@@ -7,8 +7,14 @@ namespace ingest {
 
 namespace {
 
-// Read calls per wake: the notifier wakes again while bytes wait.
-constexpr int kReadsPerWake = 64;
+// Messages read per wake at most: the notifier wakes again while bytes wait.
+constexpr int kReadsPerWake = 1024;
+// In a backlog (this many messages held) a wake that found fewer than
+// kFewPerWake rests kRestMs: the socket fills meanwhile, and both sides wake
+// once per hundred messages rather than once per message.
+constexpr int kBacklog = 1000;
+constexpr int kFewPerWake = 64;
+constexpr int kRestMs = 2;
 
 } // namespace
 
@@ -132,16 +138,30 @@ void Subscriber::read()
 {
     if (!m_mosq || !m_readable)
         return;
+    int got = 0;
     for (int i = 0; i < kReadsPerWake && m_readable && m_readable->isEnabled(); ++i) {
+        const int before = m_taken;
         const int rc = mosquitto_loop_read(m_mosq, 1);
         if (rc != MOSQ_ERR_SUCCESS) {
             lost(QString::fromUtf8(mosquitto_strerror(rc)));
             break;
         }
+        if (m_taken == before)
+            break; // dry, or a packet not whole yet, or not a message
+        ++got;
     }
     emit taken();
     if (m_taken == 0)
         acknowledge(); // nothing held back: the subscription, pings
+    if (m_taken >= kBacklog && got < kFewPerWake && m_readable && m_readable->isEnabled()) {
+        m_resting = true;
+        m_readable->setEnabled(false);
+        QTimer::singleShot(kRestMs, this, [this] {
+            m_resting = false;
+            if (m_readable)
+                m_readable->setEnabled(!m_paused);
+        });
+    }
 }
 
 void Subscriber::acknowledge()
@@ -175,7 +195,7 @@ void Subscriber::setPaused(bool paused)
 {
     m_paused = paused;
     if (m_readable)
-        m_readable->setEnabled(!paused);
+        m_readable->setEnabled(!paused && !m_resting);
 }
 
 void Subscriber::lost(const QString &reason)

@@ -85,6 +85,7 @@ private:
     int m_subscribing = 0; // subscriptions the broker has not confirmed yet
     bool m_connected = false;
     bool m_paused = false;
+    bool m_resting = false; // a short rest in a backlog, so the socket fills
     int m_taken = 0;
     QString m_state;
 };

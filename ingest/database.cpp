@@ -297,8 +297,10 @@ bool Database::write(const Batch &batch, qint64 *inserted, QString *error)
         QSet<QDate> days;
         for (const Row &row : it.value())
             days.insert(row.day);
+        // The next day's partition is made ahead, so the first batch after
+        // midnight does not wait for the lock that making one takes.
         for (const QDate &day : qAsConst(days))
-            ok = ok && ensurePartition(it.key(), day, &why);
+            ok = ok && ensurePartition(it.key(), day, &why) && ensurePartition(it.key(), day.addDays(1), &why);
         ok = ok && copyRows(it.key(), it.value(), inserted, &why);
     }
     for (const Reject &reject : batch.rejects) {

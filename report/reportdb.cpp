@@ -7,10 +7,10 @@
 #include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
 
 #include <cmath>
 #include <memory>
+#include <tuple>
 
 namespace report {
 

@@ -241,6 +241,7 @@ void Subscriber::stop()
     m_tick.stop();
     m_retry.stop();
     if (m_connected && m_taken == 0) {
+        mosquitto_disconnect_v5_callback_set(m_mosq, nullptr); // leaving is no outage
         mosquitto_disconnect(m_mosq);
         mosquitto_loop_write(m_mosq, 1);
     }

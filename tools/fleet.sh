@@ -64,10 +64,12 @@ mkdir -p "$scratch/broker"
     echo "persistence_location $scratch/broker/"
     echo "max_queued_messages 0"
 } > "$scratch/broker/mosquitto.conf"
-"$mosquitto" -c "$scratch/broker/mosquitto.conf" > "$scratch/broker/log" 2>&1 &
+# Each in a session of its own: Ctrl-C reaches this script only, which
+# then stops them in order.
+setsid "$mosquitto" -c "$scratch/broker/mosquitto.conf" > "$scratch/broker/log" 2>&1 &
 pids+=($!)
 
-"$bin/zentrel-ingest" --mqtt "127.0.0.1:$mqport" --db "$db" --lang en 2> "$scratch/ingest.log" &
+setsid "$bin/zentrel-ingest" --mqtt "127.0.0.1:$mqport" --db "$db" --lang en 2> "$scratch/ingest.log" &
 pids+=($!)
 
 for i in $(seq 1 "$stations"); do
@@ -75,7 +77,7 @@ for i in $(seq 1 "$stations"); do
     dir="$scratch/$name"
     mkdir -p "$dir/journal"
     # A cell every 5 s, one in nine out of range.
-    "$bin/zentrel-metersim" --link "$dir/meter" --interval 500 --cells 100000 --contact-ms 4000 --lift-ms 1000 \
+    setsid "$bin/zentrel-metersim" --link "$dir/meter" --interval 500 --cells 100000 --contact-ms 4000 --lift-ms 1000 \
         --out-every 9 -r "$(awk -v i="$i" 'BEGIN { printf "%.3f", 11.8 + i * 0.02 }')" > "$dir/meter.log" 2>&1 &
     pids+=($!)
     cat > "$dir/logger.ini" <<EOF
@@ -92,7 +94,7 @@ EOF
 {"sets": [{"name": "fleet", "r": {"low": 11, "high": 13}, "v": {"low": 3.5, "high": 4.2},
            "grades": [{"name": "A", "rLow": 11, "rHigh": 12}, {"name": "B", "rLow": 12, "rHigh": 13}]}]}
 EOF
-    "$bin/zentrel-logger" --config "$dir/logger.ini" --journal-dir "$dir/journal" --limit-sets "$dir/limitsets.json" \
+    setsid "$bin/zentrel-logger" --config "$dir/logger.ini" --journal-dir "$dir/journal" --limit-sets "$dir/limitsets.json" \
         --cells --mqtt "127.0.0.1:$mqport" --lang en 2> "$dir/logger.log" &
     pids+=($!)
 done

@@ -144,23 +144,34 @@ QByteArray listParam(const QStringList &list)
     return list.isEmpty() ? QByteArray() : QJsonDocument(QJsonArray::fromStringList(list)).toJson(QJsonDocument::Compact);
 }
 
-// Adds a row of ZR_AGGREGATES (from column at) to a group.
-void addPart(Group &g, const Result &r, int row, int at)
+// A row of ZR_AGGREGATES (from column at) as the statistics it sums up.
+Group partOf(const Result &r, int row, int at)
 {
+    Group g;
     const qint64 pass = r.integer(row, at), ng = r.integer(row, at + 1), all = r.integer(row, at + 2);
-    g.stats.pass += pass;
-    g.stats.ng += ng;
-    g.stats.none += all - pass - ng;
-    g.stats.r.merge(station::RunningStats::fromMoments(r.integer(row, at + 3), r.number(row, at + 4), r.number(row, at + 5),
-                                                       r.number(row, at + 6), r.number(row, at + 7)));
-    g.stats.v.merge(station::RunningStats::fromMoments(r.integer(row, at + 8), r.number(row, at + 9), r.number(row, at + 10),
-                                                       r.number(row, at + 11), r.number(row, at + 12)));
-    const QDateTime first = QDateTime::fromMSecsSinceEpoch(r.integer(row, at + 13));
-    const QDateTime last = QDateTime::fromMSecsSinceEpoch(r.integer(row, at + 14));
-    if (!g.first.isValid() || first < g.first)
-        g.first = first;
-    if (!g.last.isValid() || last > g.last)
-        g.last = last;
+    g.stats.pass = pass;
+    g.stats.ng = ng;
+    g.stats.none = all - pass - ng;
+    g.stats.r = station::RunningStats::fromMoments(r.integer(row, at + 3), r.number(row, at + 4), r.number(row, at + 5),
+                                                   r.number(row, at + 6), r.number(row, at + 7));
+    g.stats.v = station::RunningStats::fromMoments(r.integer(row, at + 8), r.number(row, at + 9), r.number(row, at + 10),
+                                                   r.number(row, at + 11), r.number(row, at + 12));
+    g.first = QDateTime::fromMSecsSinceEpoch(r.integer(row, at + 13));
+    g.last = QDateTime::fromMSecsSinceEpoch(r.integer(row, at + 14));
+    return g;
+}
+
+void absorb(Group &g, const Group &part)
+{
+    g.stats.pass += part.stats.pass;
+    g.stats.ng += part.stats.ng;
+    g.stats.none += part.stats.none;
+    g.stats.r.merge(part.stats.r);
+    g.stats.v.merge(part.stats.v);
+    if (!g.first.isValid() || part.first < g.first)
+        g.first = part.first;
+    if (!g.last.isValid() || part.last > g.last)
+        g.last = part.last;
 }
 
 class Groups
@@ -219,10 +230,9 @@ bool readDatabase(const QString &conninfo, const Options &options, DatabaseRepor
             const QString station = r->text(i, 0);
             LimitKey limits;
             limits.rLow = r->limit(i, 1), limits.rHigh = r->limit(i, 2), limits.vLow = r->limit(i, 3), limits.vHigh = r->limit(i, 4);
-            Group part;
-            addPart(part, *r, i, 6);
+            const Group part = partOf(*r, i, 6);
             for (const QString &scope : {QStringLiteral("全部"), QStringLiteral("工位 %1").arg(station)})
-                addPart(groups.at(scope, limits), *r, i, 6);
+                absorb(groups.at(scope, limits), part);
             allR.merge(part.stats.r);
             allV.merge(part.stats.v);
             rOfStation[station].merge(part.stats.r);
@@ -248,9 +258,10 @@ bool readDatabase(const QString &conninfo, const Options &options, DatabaseRepor
             limits.set = r->text(i, 1);
             limits.rLow = r->limit(i, 2), limits.rHigh = r->limit(i, 3), limits.vLow = r->limit(i, 4), limits.vHigh = r->limit(i, 5);
             const QString grade = r->text(i, 8);
+            const Group part = partOf(*r, i, 9);
             for (const QString &scope : {QStringLiteral("单体 全部"), QStringLiteral("单体 批次 %1").arg(r->text(i, 0))}) {
                 Group &g = groups.at(scope, limits);
-                addPart(g, *r, i, 9);
+                absorb(g, part);
                 if (!grade.isEmpty())
                     g.stats.grades[grade] += rows;
             }

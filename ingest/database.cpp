@@ -166,7 +166,8 @@ bool Database::readColumns(QString *error)
         QVector<Column> columns;
         for (int i = 0; i < PQntuples(r.r); ++i) {
             Column c;
-            c.name = QString::fromUtf8(PQgetvalue(r.r, i, 0));
+            c.key = PQgetvalue(r.r, i, 0);
+            c.name = QString::fromUtf8(c.key);
             const QByteArray type = PQgetvalue(r.r, i, 1);
             c.kind = type == "double precision" || type == "real" || type == "numeric" ? Column::Number
                      : type == "bigint" || type == "integer" || type == "smallint"     ? Column::Integer

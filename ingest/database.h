@@ -21,6 +21,7 @@ struct Column
 {
     enum Kind { Text, Number, Integer, Time } kind = Text;
     QString name;
+    QByteArray key;        // the name in UTF-8, as a message's JSON holds it
     bool required = false; // NOT NULL without a default
 };
 

@@ -1,12 +1,13 @@
 #include "messages.h"
 
 #include <QDateTime>
-#include <QJsonDocument>
-#include <QJsonObject>
 
-#include <algorithm>
+#include <rapidjson/document.h>
+#include <rapidjson/error/en.h>
+
 #include <charconv>
 #include <cmath>
+#include <cstring>
 
 namespace ingest {
 
@@ -25,37 +26,82 @@ QString tableForTopic(const QByteArray &topic)
 namespace {
 
 // A field in COPY's text format: backslash escapes; most need none.
-void appendCopyText(QByteArray &out, const QString &value)
+void appendCopyText(QByteArray &out, const char *p, size_t size)
 {
-    const QByteArray utf8 = value.toUtf8();
-    const char *p = utf8.constData(), *end = p + utf8.size();
-    if (std::none_of(p, end, [](char c) { return c == '\\' || c == '\t' || c == '\n' || c == '\r'; })) {
-        out += utf8;
-        return;
+    const char *end = p + size;
+    while (p != end) {
+        const char *plain = p;
+        while (p != end && *p != '\\' && *p != '\t' && *p != '\n' && *p != '\r')
+            ++p;
+        out.append(plain, int(p - plain));
+        if (p == end)
+            break;
+        out += *p == '\\' ? "\\\\" : *p == '\t' ? "\\t" : *p == '\n' ? "\\n" : "\\r";
+        ++p;
     }
-    for (; p != end; ++p) {
-        switch (*p) {
-        case '\\': out += "\\\\"; break;
-        case '\t': out += "\\t"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        default: out += *p;
-        }
+}
+
+int digits(const char *p, int n, bool *ok)
+{
+    int v = 0;
+    for (int i = 0; i < n; ++i) {
+        if (p[i] < '0' || p[i] > '9')
+            *ok = false;
+        v = v * 10 + (p[i] - '0');
     }
+    return v;
+}
+
+// The UTC day of an ISO 8601 time with its offset, invalid when it is none.
+// The stations' own shape (2026-11-05T03:25:12.500+08:00, or Z) is read
+// here; any other goes to Qt's reader, which knows every shape it allows.
+QDate utcDay(const char *s, size_t n)
+{
+    bool ok = n >= 20 && s[4] == '-' && s[7] == '-' && s[10] == 'T' && s[13] == ':' && s[16] == ':';
+    size_t at = 19;
+    int ms = 0;
+    if (ok && s[at] == '.' && n >= at + 4) {
+        ms = digits(s + at + 1, 3, &ok);
+        at += 4;
+    }
+    int offset = 0;
+    if (ok && n == at + 1 && s[at] == 'Z') {
+    } else if (ok && n == at + 6 && (s[at] == '+' || s[at] == '-') && s[at + 3] == ':') {
+        const int h = digits(s + at + 1, 2, &ok), m = digits(s + at + 4, 2, &ok);
+        ok = ok && h <= 23 && m <= 59;
+        offset = (s[at] == '-' ? -1 : 1) * (h * 3600 + m * 60);
+    } else {
+        ok = false;
+    }
+    if (ok) {
+        const QDate date(digits(s, 4, &ok), digits(s + 5, 2, &ok), digits(s + 8, 2, &ok));
+        const QTime time(digits(s + 11, 2, &ok), digits(s + 14, 2, &ok), digits(s + 17, 2, &ok), ms);
+        if (ok && date.isValid() && time.isValid())
+            return QDateTime(date, time, Qt::OffsetFromUTC, offset).toUTC().date();
+    }
+    const QDateTime t = QDateTime::fromString(QString::fromUtf8(s, int(n)), Qt::ISODateWithMs);
+    return t.isValid() ? t.toUTC().date() : QDate();
 }
 
 } // namespace
 
 bool rowFromJson(const QVector<Column> &columns, const QByteArray &payload, Row *row, QString *reason)
 {
-    QJsonParseError parse;
-    const QJsonDocument doc = QJsonDocument::fromJson(payload, &parse);
-    if (parse.error != QJsonParseError::NoError || !doc.isObject()) {
-        *reason = parse.error != QJsonParseError::NoError ? QStringLiteral("not JSON: %1 at byte %2").arg(parse.errorString()).arg(parse.offset)
-                                                          : QStringLiteral("not a JSON object");
+    // A well-formed object read in place (a copy: the parse writes into it),
+    // strings checked to be UTF-8 as PostgreSQL's text requires.
+    QByteArray text = payload;
+    rapidjson::Document doc;
+    doc.ParseInsitu<rapidjson::kParseValidateEncodingFlag>(text.data());
+    if (doc.HasParseError()) {
+        *reason = QStringLiteral("not JSON: %1 at byte %2")
+                      .arg(QString::fromUtf8(rapidjson::GetParseError_En(doc.GetParseError())))
+                      .arg(doc.GetErrorOffset());
         return false;
     }
-    const QJsonObject o = doc.object();
+    if (!doc.IsObject()) {
+        *reason = QStringLiteral("not a JSON object");
+        return false;
+    }
     QByteArray &line = row->copyLine;
     line.clear();
     line.reserve(payload.size());
@@ -65,8 +111,13 @@ bool rowFromJson(const QVector<Column> &columns, const QByteArray &payload, Row 
         if (!first)
             line += '\t';
         first = false;
-        const QJsonValue v = o.value(c.name);
-        if (v.isUndefined() || v.isNull()) {
+        // A name given twice: the last counts.
+        const rapidjson::Value *v = nullptr;
+        for (auto m = doc.MemberBegin(); m != doc.MemberEnd(); ++m)
+            if (m->name.GetStringLength() == rapidjson::SizeType(c.key.size())
+                && std::memcmp(m->name.GetString(), c.key.constData(), size_t(c.key.size())) == 0)
+                v = &m->value;
+        if (!v || v->IsNull()) {
             if (c.required) {
                 *reason = QStringLiteral("field \"%1\" is missing").arg(c.name);
                 return false;
@@ -77,8 +128,8 @@ bool rowFromJson(const QVector<Column> &columns, const QByteArray &payload, Row 
         switch (c.kind) {
         case Column::Number:
         case Column::Integer: {
-            const double d = v.toDouble(NAN);
-            if (!v.isDouble() || !std::isfinite(d) || (c.kind == Column::Integer && (d != std::floor(d) || std::fabs(d) > 9e15))) {
+            const double d = v->IsNumber() ? v->GetDouble() : NAN;
+            if (!std::isfinite(d) || (c.kind == Column::Integer && (d != std::floor(d) || std::fabs(d) > 9e15))) {
                 *reason = QStringLiteral("field \"%1\" is not %2").arg(c.name, c.kind == Column::Integer ? QStringLiteral("a whole number")
                                                                                                         : QStringLiteral("a number"));
                 return false;
@@ -91,30 +142,30 @@ bool rowFromJson(const QVector<Column> &columns, const QByteArray &payload, Row 
             break;
         }
         case Column::Time: {
-            const QDateTime t = QDateTime::fromString(v.toString(), Qt::ISODateWithMs);
-            if (!v.isString() || !t.isValid()) {
+            const QDate day = v->IsString() ? utcDay(v->GetString(), v->GetStringLength()) : QDate();
+            if (!day.isValid()) {
                 *reason = QStringLiteral("field \"%1\" is not a time (ISO 8601)").arg(c.name);
                 return false;
             }
-            appendCopyText(line, v.toString());
+            appendCopyText(line, v->GetString(), v->GetStringLength());
             if (c.name == QLatin1String("time"))
-                row->day = t.toUTC().date();
+                row->day = day;
             break;
         }
         case Column::Text:
-            if (!v.isString()) {
+            if (!v->IsString()) {
                 *reason = QStringLiteral("field \"%1\" is not text").arg(c.name);
                 return false;
             }
-            if (v.toString().contains(QChar(0))) { // PostgreSQL's text cannot hold it
+            if (std::memchr(v->GetString(), 0, v->GetStringLength())) { // PostgreSQL's text cannot hold it
                 *reason = QStringLiteral("field \"%1\" holds a NUL character").arg(c.name);
                 return false;
             }
-            if (c.required && v.toString().isEmpty()) {
+            if (c.required && v->GetStringLength() == 0) {
                 *reason = QStringLiteral("field \"%1\" is empty").arg(c.name);
                 return false;
             }
-            appendCopyText(line, v.toString());
+            appendCopyText(line, v->GetString(), v->GetStringLength());
             break;
         }
     }

@@ -7,6 +7,7 @@
 #include "journal/dailycsv.h"
 #include "journal/csvrecords.h"
 #include "journal/journal.h"
+#include "ingest/messages.h"
 #include "mqtt/publisher.h"
 #include "postgres.h"
 #include "station/station.h"
@@ -28,6 +29,12 @@ namespace {
 
 const QByteArray kHeader = "time,station,port,seq,r_mohm,v,verdict,r_text,v_text,r_range,v_range,r_low,r_high,v_low,v_high";
 
+void skipWithoutServers()
+{
+    if (Broker::program().isEmpty() || Postgres::binDir().isEmpty())
+        QSKIP("mosquitto or PostgreSQL is missing (Debian: mosquitto, postgresql; tools/dev.sh installs them)");
+}
+
 struct Station
 {
     QString name, folder;
@@ -43,17 +50,15 @@ class TestIngest : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        if (Broker::program().isEmpty() || Postgres::binDir().isEmpty())
-            QSKIP("mosquitto or PostgreSQL is missing (Debian: mosquitto, postgresql; tools/dev.sh installs them)");
-    }
     void init() { m_work.reset(new testsupport::ScopedWorkDir); }
+    void messageToRow_data();
+    void messageToRow();
     void reportFromDatabaseEqualsFiles();
     void cleanup() { m_work.reset(); }
 
     void everyLineOnceThroughOutagesAndKills()
     {
+        skipWithoutServers();
         QDir().mkpath(m_work->file("broker"));
         // The ingest's session may hold any backlog while it is away.
         Broker broker(m_work->file("broker"), "max_queued_messages 0\nmax_inflight_messages 0\n");
@@ -236,6 +241,7 @@ QJsonObject reportJson(const QStringList &args)
 // reports over the same lines, asked the same questions.
 void TestIngest::reportFromDatabaseEqualsFiles()
 {
+    skipWithoutServers();
     qputenv("TZ", "Asia/Shanghai");
     tzset();
     QDir().mkpath(m_work->file("broker"));
@@ -344,6 +350,76 @@ void TestIngest::reportFromDatabaseEqualsFiles()
     QVERIFY(ingest.waitForFinished(10000));
     for (auto &s : stations)
         s->publisher->stop();
+}
+
+// A message becomes a line of COPY text with its UTC day (the partition), or
+// a reason for the rejects; the stations' own time shape is read on a path of
+// its own, every other shape by Qt.
+void TestIngest::messageToRow_data()
+{
+    QTest::addColumn<QByteArray>("json");
+    QTest::addColumn<QByteArray>("line"); // empty: rejected
+    QTest::addColumn<QDate>("day");
+    QTest::addColumn<QString>("reason");
+    const QByteArray t = "\"time\":\"2026-11-05T03:25:12.500+08:00\"";
+    QTest::newRow("offset: the day before in UTC") << "{\"id\":\"A/1\"," + t + ",\"seq\":7,\"r\":12.25,\"note\":\"a\\tb\\\\c\\n\"}"
+        << QByteArray("A/1\t2026-11-05T03:25:12.500+08:00\t7\t12.25\ta\\tb\\\\c\\n\n") << QDate(2026, 11, 4) << QString();
+    QTest::newRow("Z, no fraction; absent and null are NULL") << QByteArray("{\"id\":\"A/2\",\"time\":\"2026-11-05T23:59:59Z\",\"seq\":null}")
+        << QByteArray("A/2\t2026-11-05T23:59:59Z\t\\N\t\\N\t\\N\n") << QDate(2026, 11, 5) << QString();
+    QTest::newRow("another ISO shape, read by Qt") << QByteArray("{\"id\":\"A/3\",\"time\":\"2026-11-05T23:30:00-01:00\",\"r\":1e-3}")
+        << QByteArray("A/3\t2026-11-05T23:30:00-01:00\t\\N\t0.001\t\\N\n") << QDate(2026, 11, 6) << QString();
+    QTest::newRow("a name twice: the last") << "{\"id\":\"A/4\"," + t + ",\"r\":1,\"r\":2}"
+        << QByteArray("A/4\t2026-11-05T03:25:12.500+08:00\t\\N\t2\t\\N\n") << QDate(2026, 11, 4) << QString();
+    const struct
+    {
+        const char *name;
+        QByteArray json;
+        const char *reason;
+    } rejected[] = {
+        {"no id", "{" + t + "}", "field \"id\" is missing"},
+        {"empty id", "{\"id\":\"\"," + t + "}", "field \"id\" is empty"},
+        {"R as text", "{\"id\":\"x\"," + t + ",\"r\":\"12\"}", "field \"r\" is not a number"},
+        {"seq not whole", "{\"id\":\"x\"," + t + ",\"seq\":1.5}", "field \"seq\" is not a whole number"},
+        {"no such day", "{\"id\":\"x\",\"time\":\"2026-02-30T00:00:00Z\"}", "field \"time\" is not a time"},
+        {"short time", "{\"id\":\"x\",\"time\":\"1\"}", "field \"time\" is not a time"},
+        {"time as number", "{\"id\":\"x\",\"time\":5}", "field \"time\" is not a time"},
+        {"NUL in text", "{\"id\":\"x\"," + t + ",\"note\":\"a\\u0000b\"}", "field \"note\" holds a NUL character"},
+        {"not UTF-8", "{\"id\":\"x\xff\"," + t + "}", "not JSON"},
+        {"trailing garbage", "{\"id\":\"x\"," + t + "} x", "not JSON"},
+        {"cut short", "{\"id\":\"x\",", "not JSON"},
+        {"an array", "[1,2]", "not a JSON object"},
+    };
+    for (const auto &r : rejected)
+        QTest::newRow(r.name) << r.json << QByteArray() << QDate() << QString(r.reason);
+}
+
+void TestIngest::messageToRow()
+{
+    QFETCH(QByteArray, json);
+    QFETCH(QByteArray, line);
+    QFETCH(QDate, day);
+    QFETCH(QString, reason);
+    QVector<ingest::Column> columns;
+    for (const auto &[name, kind, required] : {std::tuple {"id", ingest::Column::Text, true}, {"time", ingest::Column::Time, true},
+                                               {"seq", ingest::Column::Integer, false}, {"r", ingest::Column::Number, false},
+                                               {"note", ingest::Column::Text, false}}) {
+        ingest::Column c;
+        c.name = name;
+        c.key = name;
+        c.kind = kind;
+        c.required = required;
+        columns.append(c);
+    }
+    ingest::Row row;
+    QString why;
+    const bool kept = ingest::rowFromJson(columns, json, &row, &why);
+    QVERIFY2(kept == !line.isEmpty(), qPrintable(why));
+    if (kept) {
+        QCOMPARE(row.copyLine, line);
+        QCOMPARE(row.day, day);
+    } else {
+        QVERIFY2(why.startsWith(reason), qPrintable(why));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestIngest)

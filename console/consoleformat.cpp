@@ -123,4 +123,15 @@ QString saveFileName(const QString &folder, const QDateTime &when)
     return QStringLiteral("%1/%2.txt").arg(folder, when.toString(QStringLiteral("yyyy-MM-dd-HH-mm-ss")));
 }
 
+QTime LineClock::now()
+{
+    const qint64 ms = QDateTime::currentMSecsSinceEpoch();
+    const qint64 second = ms / 1000;
+    if (second != m_second) {
+        m_second = second;
+        m_start = QDateTime::fromMSecsSinceEpoch(second * 1000).time();
+    }
+    return m_start.addMSecs(int(ms - second * 1000));
+}
+
 } // namespace console

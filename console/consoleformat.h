@@ -25,6 +25,19 @@ QString lineColour(int type);
 // "时间[HH:mm:ss zzz] label: data", with every CR and LF removed from data.
 QString formatLine(const QTime &time, int type, const QString &data);
 
+// The local time of day, for stamping lines: the system's local-time
+// conversion (which checks the zone file on every call on some systems) runs
+// once a second rather than once a line.
+class LineClock
+{
+public:
+    QTime now();
+
+private:
+    qint64 m_second = -1;
+    QTime m_start; // of m_second, local
+};
+
 // The payload of a datagram as shown: hex text, escaped text, or the bytes up
 // to the first zero byte as UTF-8.
 QString payloadText(const QByteArray &payload, bool hex, bool escaped);

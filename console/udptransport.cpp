@@ -27,6 +27,11 @@ bool UdpTransport::listen(const QString &typedPort)
                                     .arg(QString::number(port.value), m_socket->errorString()));
         return false;
     }
+    // A burst waits in the socket while the screen catches up.
+    m_socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, kReceiveBuffer);
+    const qint64 granted = m_socket->socketOption(QAbstractSocket::ReceiveBufferSizeSocketOption).toLongLong();
+    if (granted < kReceiveBuffer)
+        emit smallBuffer(granted, kReceiveBuffer);
     // Port 0 lets the system choose; the operator needs to know which.
     emit line(Sent, port.value == 0 ? QCoreApplication::translate("Console", "监听成功（端口 %1）").arg(m_socket->localPort())
                                     : QCoreApplication::translate("Console", "监听成功"));

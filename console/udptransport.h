@@ -34,8 +34,13 @@ public:
     // or a "发送失败" line with the reason.
     void send(const QString &ip, int port, const QString &data, bool hex, bool escaped);
 
+    // What a listening socket asks the system to hold for bursts.
+    static constexpr qint64 kReceiveBuffer = 8 << 20;
+
 signals:
     void line(int type, const QString &text);
+    // The system gave a listening socket less buffer than asked for.
+    void smallBuffer(qint64 granted, qint64 wanted);
 
 private:
     QUdpSocket *m_socket;

@@ -20,6 +20,7 @@
 
 #include <qcustomplot.h>
 
+class ConsoleView;
 class OverflowLog;
 namespace meter {
 class MeterLink;
@@ -186,6 +187,7 @@ private:
     console::UdpTransport *udpTransport = nullptr;
     QTimer *autoSendTimer = nullptr;
     int consoleLineCount = 0;
+    ConsoleView *consoleView = nullptr; // txtMain's lines, paced and capped
     bool restoringSettings = false; // config.ini is being applied: start nothing
 
     // The bytes-in path: framing, counting, gate, numbering, judging. The

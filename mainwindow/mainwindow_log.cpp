@@ -6,27 +6,16 @@
 #include "settings/configfile.h"
 #include "storage/overflowlog.h"
 #include "storage/textfile.h"
+#include "textcap.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QStatusBar>
-#include <QTextBlock>
-#include <QTextCursor>
 #include <QTextDocument>
-#include <QTextDocumentFragment>
 #include <QFileDialog>
 #include <QMessageBox>
 
 namespace {
-
-// The selected lines; the selection ends at the start of the first line that stays.
-QString selectedLines(const QTextCursor &cursor)
-{
-    QString lines = cursor.selection().toPlainText();
-    if (lines.endsWith(QLatin1Char('\n')))
-        lines.chop(1);
-    return lines;
-}
 
 // A visible, dated name: a bare ".txt" would be a hidden file on Linux.
 QString readingsFileName(const QDateTime &when)
@@ -56,10 +45,8 @@ void MainWindow::trimReceiveWindow()
     // dropped while a healthy journal holds every reading, otherwise moved to
     // a file in the journal folder first. Nothing leaves that is not on disk.
     QTextDocument *document = ui->Receive_textEdit->document();
-    const int first = overflowNoticeShown ? 1 : 0;
-    const int held = document->blockCount() - first;
-    const int block = qMax(1, receiveWindowCap / 20);
-    if (held <= receiveWindowCap + block)
+    const OldestLines oldest = linesPastCap(document, overflowNoticeShown, receiveWindowCap);
+    if (oldest.count == 0)
         return;
     const bool archived = archiveHealthy && archiveHealthy();
     if (!archived && overflowRetry.isValid() && overflowRetry.elapsed() < 5000)
@@ -69,23 +56,15 @@ void MainWindow::trimReceiveWindow()
         overflowLog.reset(new OverflowLog(folder, QDateTime::currentDateTime()));
     }
 
-    const int moving = held - receiveWindowCap;
-    QTextCursor cursor(document->findBlockByNumber(first));
-    cursor.setPosition(document->findBlockByNumber(first + moving).position(), QTextCursor::KeepAnchor);
     QString reason;
     if (archived) {
-        archivedLines += quint64(moving); // the journal holds them
-    } else if (!overflowLog->append(selectedLines(cursor), &reason)) {
+        archivedLines += quint64(oldest.count); // the journal holds them
+    } else if (!overflowLog->append(oldest.text, &reason)) {
         overflowRetry.start();
         statusBar()->showMessage(tr("接收窗口已满，较早的行未能移到文件（%1），暂留在窗口中").arg(reason), 10000);
         return;
     }
     overflowRetry.invalidate();
-    // One edit: the text layout is redone once for the removal and the notice.
-    // (The window keeps no undo, so nothing moved stays in memory.)
-    cursor.beginEditBlock();
-    cursor.removeSelectedText();
-
     QString notice;
     if (overflowLog)
         notice = tr("…… 较早的 %1 行已移到 %2")
@@ -94,16 +73,8 @@ void MainWindow::trimReceiveWindow()
         notice += (notice.isEmpty() ? QStringLiteral("…… ") : QStringLiteral("；"))
                   + tr("较早的 %1 行读数在记录文件夹 %2 中")
                         .arg(QString::number(archivedLines), QDir::toNativeSeparators(archiveFolder));
-    cursor.movePosition(QTextCursor::Start);
-    if (overflowNoticeShown) {
-        cursor.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
-    } else {
-        cursor.insertBlock();
-        cursor.movePosition(QTextCursor::Start);
-        overflowNoticeShown = true;
-    }
-    cursor.insertText(notice);
-    cursor.endEditBlock();
+    replaceOldestLines(document, overflowNoticeShown, oldest.count, notice);
+    overflowNoticeShown = true;
 }
 
 void MainWindow::on_Save_Serial_Button_clicked()

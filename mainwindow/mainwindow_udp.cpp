@@ -4,11 +4,13 @@
 
 #include "console/consoleformat.h"
 #include "console/udptransport.h"
+#include "consoleview.h"
 #include "platform/desktop.h"
 #include "storage/textfile.h"
 
 #include <QDateTime>
 #include <QMessageBox>
+#include <QStatusBar>
 #include <QTimer>
 #include <QUdpSocket>
 
@@ -22,6 +24,13 @@ void MainWindow::init_UDP()
     connect(udpTransport, &console::UdpTransport::line, this,
             [this](int type, const QString &text) { append(type, text); });
     connect(autoSendTimer, &QTimer::timeout, this, &MainWindow::on_btnSend_clicked);
+    consoleView = new ConsoleView(ui->txtMain, [] { return Desktop::consoleSaveFolder(QCoreApplication::applicationDirPath()); }, this);
+    connect(consoleView, &ConsoleView::shown, this, [this](int lines) { consoleLineCount += lines; });
+    connect(consoleView, &ConsoleView::trouble, this, [this](const QString &message) { statusBar()->showMessage(message, 10000); });
+    connect(udpTransport, &console::UdpTransport::smallBuffer, this, [this](qint64 granted, qint64 wanted) {
+        statusBar()->showMessage(tr("系统只给了 %1 KiB 的接收缓冲区（请求 %2 KiB）：大量数据报突发时可能丢失")
+                                     .arg(granted / 1024).arg(wanted / 1024), 15000);
+    });
     // Timed sending follows the check box and the interval once the operator
     // touches either in this run; restoring them from config.ini starts
     // nothing, so half-typed text never goes out on its own.
@@ -45,29 +54,15 @@ void MainWindow::applyAutoSend()
 void MainWindow::append(int type, const QString &data, bool clear)
 {
     if (clear) {
-        ui->txtMain->clear();
+        consoleView->clear();
         consoleLineCount = 0;
         return;
-    }
-    if (consoleLineCount > 99) {
-        ui->txtMain->clear();
-        consoleLineCount = 0;
     }
     if (ui->ckShow->isChecked() && !console::alwaysShown(type))
         return;
-
-    // Inserted as plain text: a datagram is shown character for character,
-    // never interpreted as markup.
-    const QColor colour(console::lineColour(type));
-    ui->txtMain->setTextColor(colour);
-    QTextCursor cursor(ui->txtMain->document());
-    cursor.movePosition(QTextCursor::End);
-    QTextCharFormat format;
-    format.setForeground(colour);
-    if (!ui->txtMain->document()->isEmpty())
-        cursor.insertBlock();
-    cursor.insertText(console::formatLine(QTime::currentTime(), type, data), format);
-    ++consoleLineCount;
+    // Formatted as it comes, shown with the next screen update; past the cap
+    // the oldest lines move to a file rather than the console emptying.
+    consoleView->add(type, data);
 }
 
 void MainWindow::on_btnListen_clicked()
@@ -107,8 +102,10 @@ void MainWindow::on_btnClear_clicked()
 
 void MainWindow::on_btnSave_clicked()
 {
-    const QString text = ui->txtMain->toPlainText();
-    if (text.isEmpty())
+    consoleView->flush(); // what arrived before the press is saved with the rest
+    const QString text = consoleView->shownText();
+    const QString moved = consoleView->overflowPath();
+    if (text.isEmpty() && moved.isEmpty())
         return;
     const QString folder = Desktop::consoleSaveFolder(QCoreApplication::applicationDirPath());
     // Two saves within a second must not share a name.
@@ -119,7 +116,8 @@ void MainWindow::on_btnSave_clicked()
         fileName = wanted;
         reason = tr("同名文件已有 %1 个，不覆盖").arg(kMaxNameSuffix + 1);
     }
-    if (!reason.isEmpty() || !saveUtf8TextFile(fileName, text, &reason)) {
+    if (!reason.isEmpty()
+        || !(moved.isEmpty() ? saveUtf8TextFile(fileName, text, &reason) : saveUtf8TextFileAfter(fileName, moved, text, &reason))) {
         // The console keeps what it showed.
         QMessageBox::warning(this, tr("保存失败"),
                              tr("接收窗口未能保存到 %1：%2").arg(fileName, reason));

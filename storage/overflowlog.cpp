@@ -9,9 +9,8 @@
 #include <QFile>
 #include <QFileInfo>
 
-OverflowLog::OverflowLog(const QString &folder, const QDateTime &started)
-    : m_folder(folder),
-      m_path(QDir(folder).filePath(started.toString(QStringLiteral("'receive-window-'yyyy-MM-dd-HHmmss'.txt'"))))
+OverflowLog::OverflowLog(const QString &folder, const QDateTime &started, const QString &namePattern)
+    : m_folder(folder), m_path(QDir(folder).filePath(started.toString(namePattern)))
 {
 }
 

@@ -4,14 +4,16 @@
 #include <QDateTime>
 #include <QString>
 
-// Where receive-window lines go when the window lets its oldest lines go:
+// Where a text window's lines go when the window lets its oldest lines go:
 // one text file per run in the journal folder, appended to and synced before
 // the window drops anything, so no reading leaves the screen without being
 // on disk.
 class OverflowLog
 {
 public:
-    OverflowLog(const QString &folder, const QDateTime &started);
+    // The file's name is the start's time in namePattern (QDateTime's format).
+    OverflowLog(const QString &folder, const QDateTime &started,
+                const QString &namePattern = QStringLiteral("'receive-window-'yyyy-MM-dd-HHmmss'.txt'"));
 
     // Appends the lines (joined by '\n'), a line end after the last. Returns
     // false with the reason, naming the file, when they are not all on disk.

@@ -27,7 +27,8 @@ QString notRegularFileReason(const QString &path)
 
 namespace {
 
-bool save(const QString &path, const QByteArray &bytes, QIODevice::OpenMode mode, QString *error)
+bool save(const QString &path, const QByteArray &bytes, QIODevice::OpenMode mode, QString *error,
+          const QString &leading = QString())
 {
     auto fail = [error](const QString &reason) {
         if (error)
@@ -48,6 +49,26 @@ bool save(const QString &path, const QByteArray &bytes, QIODevice::OpenMode mode
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly | mode))
         return fail(file.errorString());
+    if (!leading.isEmpty()) {
+        QFile in(leading);
+        if (!in.open(QIODevice::ReadOnly | mode)) {
+            file.cancelWriting();
+            return fail(QStringLiteral("%1：%2").arg(leading, in.errorString()));
+        }
+        // In slices: it may be far larger than what is worth holding in memory.
+        while (!in.atEnd()) {
+            const QByteArray slice = in.read(1 << 20);
+            if (slice.isEmpty() && in.error() != QFileDevice::NoError) {
+                file.cancelWriting();
+                return fail(QStringLiteral("%1：%2").arg(leading, in.errorString()));
+            }
+            if (file.write(slice) != slice.size()) {
+                const QString reason = file.errorString();
+                file.cancelWriting();
+                return fail(reason);
+            }
+        }
+    }
     if (file.write(bytes) != bytes.size() || !file.flush()) {
         const QString reason = file.errorString();
         file.cancelWriting();
@@ -68,6 +89,11 @@ bool saveFileAtomically(const QString &path, const QByteArray &bytes, QString *e
 bool saveUtf8TextFile(const QString &path, const QString &text, QString *error)
 {
     return save(path, text.toUtf8(), QIODevice::Text, error);
+}
+
+bool saveUtf8TextFileAfter(const QString &path, const QString &leading, const QString &text, QString *error)
+{
+    return save(path, text.toUtf8(), QIODevice::Text, error, leading);
 }
 
 const int kMaxNameSuffix = 99;

@@ -19,6 +19,9 @@ bool saveFileAtomically(const QString &path, const QByteArray &bytes, QString *e
 // Writes text as UTF-8 without byte-order mark, in text mode (CR LF on
 // Windows), the same way.
 bool saveUtf8TextFile(const QString &path, const QString &text, QString *error = nullptr);
+// The same, with the text file `leading` copied in first (it is read in
+// text mode, so its line ends come out as the text's do).
+bool saveUtf8TextFileAfter(const QString &path, const QString &leading, const QString &text, QString *error = nullptr);
 
 // The reason given when a save target exists but is no regular file.
 QString notRegularFileReason(const QString &path);

@@ -1,5 +1,5 @@
 // The UDP console with real sockets, on 127.0.0.1 only: listening, receiving
-// and sending in the three notations, pause, the 100-line rule, timed
+// and sending in the three notations, pause, bursts, the cap, timed
 // sending, saving, and the mended failures.
 #include "console/consoleformat.h"
 #include "mainwindowprobe.h"
@@ -39,8 +39,15 @@ private:
             return ui->btnListen->text() == QStringLiteral("关闭");
         }
         quint16 port() const { return probe.udpSocket()->localPort(); }
+        // Lines reach the edit with the next screen update: waits for it.
+        void settle() const
+        {
+            if (!QTest::qWaitFor([this] { return probe.consoleView()->waiting() == 0; }, 10000))
+                qWarning("console lines still waiting after 10 s");
+        }
         QStringList lines() const
         {
+            settle();
             const QString text = ui->txtMain->toPlainText();
             return text.isEmpty() ? QStringList() : text.split('\n');
         }
@@ -49,6 +56,7 @@ private:
         QString lastData() const { return lastLine().section(": ", 1); }
         QColor lastColour() const
         {
+            settle();
             return ui->txtMain->document()->lastBlock().begin().fragment().charFormat().foreground().color();
         }
         void sendTo(int port, const QString &data)
@@ -264,38 +272,99 @@ private slots:
         QVERIFY(c.listen());
         Peer peer;
         c.ui->ckShow->setChecked(true);
-        const QString before = c.ui->txtMain->toPlainText();
+        const QStringList before = c.lines();
         peer.send("hidden", c.port());
         c.sendTo(peer.port(), "also hidden");
         QCOMPARE(peer.take(), QByteArray("also hidden"));
         QTest::qWait(100);
-        QCOMPARE(c.ui->txtMain->toPlainText(), before);
+        QCOMPARE(c.lines(), before);
         c.ui->ckShow->setChecked(false);
         receive(c, peer, "shown");
         QVERIFY(!c.ui->txtMain->toPlainText().contains("hidden"));
         QCOMPARE(c.lastData(), QString("[127.0.0.1:%1] shown").arg(peer.port()));
     }
 
-    void hundredLineRule()
+    // Bursts of many screen updates' worth: every datagram a line, in order,
+    // with the program's own lines where they happened; paused, none of the
+    // traffic and still those.
+    void burstsKeepOrder_data()
+    {
+        QTest::addColumn<bool>("paused");
+        QTest::newRow("shown") << false;
+        QTest::newRow("paused") << true;
+    }
+    void burstsKeepOrder()
+    {
+        QFETCH(bool, paused);
+        Console c;
+        QVERIFY(c.listen());
+        Peer peer;
+        c.ui->ckShow->setChecked(paused);
+        const int before = c.lines().size();
+        QStringList expected;
+        for (int i = 0; i < 3000; ++i) {
+            const QByteArray payload = "datagram " + QByteArray::number(i);
+            peer.send(payload, c.port());
+            if (!paused)
+                expected << QString("[127.0.0.1:%1] %2").arg(peer.port()).arg(QString(payload));
+            if (i % 250 == 249) {
+                // The socket is read between slices, so no buffer size is needed here.
+                QVERIFY(QTest::qWaitFor([&] { return !c.probe.udpSocket()->hasPendingDatagrams(); }, 10000));
+                if (i == 1499) {
+                    c.sendTo(0, "x"); // refused: a line even while paused
+                    expected << "[127.0.0.1:0] x";
+                }
+            }
+        }
+        QVERIFY(QTest::qWaitFor([&] { return !c.probe.udpSocket()->hasPendingDatagrams(); }, 10000));
+        QStringList data;
+        for (const QString &line : c.lines().mid(before))
+            data << line.section(": ", 1).section("  （", 0, 0);
+        QCOMPARE(data, expected);
+    }
+
+    // Past the cap the oldest lines move to a file named on the first line;
+    // a save then holds every line once, in order, and starts afresh.
+    void capMovesOldestLinesAndSaveHoldsAll()
     {
         Console c;
+        c.probe.consoleView()->setCap(100);
+        QVERIFY(c.listen());
         Peer peer;
-        for (int i = 1; i <= 100; ++i)
-            c.sendTo(peer.port(), QString("line %1").arg(i));
-        QCOMPARE(c.lines().size(), 100);
-        c.sendTo(peer.port(), "line 101");
-        QCOMPARE(c.lines().size(), 1);
-        QVERIFY(c.lastLine().endsWith("line 101"));
-        // While paused, the 101st attempt still empties the console.
-        for (int i = 2; i <= 100; ++i)
-            c.sendTo(peer.port(), QString("line %1").arg(i));
-        QCOMPARE(c.lines().size(), 100);
-        c.ui->ckShow->setChecked(true);
-        c.sendTo(peer.port(), "paused");
-        QVERIFY(c.ui->txtMain->toPlainText().isEmpty());
-        QCOMPARE(c.probe.consoleLineCount(), 0);
-        c.ui->btnClear->click();
-        QVERIFY(c.ui->txtMain->toPlainText().isEmpty());
+        QStringList expected = c.lines();
+        for (int i = 0; i < 1000; ++i) {
+            peer.send("n" + QByteArray::number(i), c.port());
+            expected << QString("[127.0.0.1:%1] n%2").arg(peer.port()).arg(i);
+            if (i % 100 == 99)
+                QVERIFY(QTest::qWaitFor([&] { return !c.probe.udpSocket()->hasPendingDatagrams(); }, 10000));
+        }
+        const QStringList shown = c.lines();
+        QVERIFY2(shown.size() <= 1 + 100 + 5 && shown.size() > 100, qPrintable(QString::number(shown.size())));
+        const QString overflow = c.probe.consoleView()->overflowPath();
+        QVERIFY(QFileInfo(overflow).fileName().startsWith("console-"));
+        QVERIFY2(shown.first().contains(QDir::toNativeSeparators(overflow)), qPrintable(shown.first()));
+        QVERIFY(c.lastLine().endsWith("n999"));
+
+        const QDir appDir(QCoreApplication::applicationDirPath());
+        const QStringList old = appDir.entryList({"20*.txt"}, QDir::Files);
+        c.ui->btnSave->click();
+        QStringList added = appDir.entryList({"20*.txt"}, QDir::Files);
+        for (const QString &name : old)
+            added.removeAll(name);
+        QCOMPARE(added.size(), 1);
+        QFile saved(appDir.filePath(added.first()));
+        QVERIFY(saved.open(QIODevice::ReadOnly | QIODevice::Text));
+        QStringList data;
+        for (const QString &line : QString::fromUtf8(saved.readAll()).split('\n', Qt::SkipEmptyParts))
+            data << line.section(": ", 1);
+        saved.remove();
+        QStringList wanted;
+        for (const QString &line : expected)
+            wanted << (line.startsWith("时间[") ? line.section(": ", 1) : line);
+        QCOMPARE(data, wanted);
+        QVERIFY(c.lines().isEmpty());
+        QVERIFY(c.probe.consoleView()->overflowPath().isEmpty());
+        QFile::remove(overflow);
     }
 
     void timedSending()
@@ -333,7 +402,7 @@ private slots:
 
         c.sendTo(peer.port(), "第一行");
         c.sendTo(peer.port(), "second");
-        const QString text = c.ui->txtMain->toPlainText();
+        const QString text = c.lines().join('\n');
         const QDateTime start = QDateTime::currentDateTime();
         c.ui->btnSave->click();
         QVERIFY(c.ui->txtMain->toPlainText().isEmpty());
@@ -355,7 +424,7 @@ private slots:
         Console c;
         Peer peer;
         c.sendTo(peer.port(), "keep");
-        const QString text = c.ui->txtMain->toPlainText();
+        const QString text = c.lines().join('\n');
         // Folders in the way of the next few seconds' file names and of
         // every numbered name beside them: a save never overwrites, so it
         // has nowhere to go.
@@ -379,7 +448,7 @@ private slots:
         for (const QString &name : blockers)
             appDir.rmdir(name);
         QVERIFY2(warning.contains(appDir.path()), qPrintable(warning));
-        QCOMPARE(c.ui->txtMain->toPlainText(), text);
+        QCOMPARE(c.lines().join('\n'), text);
     }
 
 private:

@@ -22,6 +22,11 @@ namespace {
 
 const QHostAddress kLoopback(QHostAddress::LocalHost);
 
+QStringList linesOf(const QString &text)
+{
+    return text.isEmpty() ? QStringList() : text.split('\n');
+}
+
 QStringList linesOf(QTextEdit *edit)
 {
     const QString text = edit->toPlainText();
@@ -414,7 +419,7 @@ private slots:
         p.ui()->txtListenPort->setText(typed);
         p.ui()->btnListen->click();
         QCOMPARE(p.ui()->btnListen->text(), QString("监听"));
-        const QString last = linesOf(p.ui()->txtMain).last();
+        const QString last = linesOf(p.consoleText()).last();
         QVERIFY2(last.contains("监听失败") && last.contains(typed), qPrintable(last));
         QCOMPARE(p.udpSocket()->state(), QAbstractSocket::UnconnectedState);
     }
@@ -430,7 +435,7 @@ private slots:
         p.ui()->txtServerPort->setText(QString::number(peer.localPort()));
         p.ui()->cboxData->setEditText("温度\\CR");
         p.ui()->btnSend->click();
-        const QString last = linesOf(p.ui()->txtMain).last();
+        const QString last = linesOf(p.consoleText()).last();
         QVERIFY2(last.contains("发送失败") && last.contains("温"), qPrintable(last));
         QTest::qWait(50);
         QVERIFY(!peer.hasPendingDatagrams());

@@ -24,9 +24,8 @@ namespace {
 
 const QHostAddress kLoopback(QHostAddress::LocalHost);
 
-QStringList linesOf(QTextEdit *edit)
+QStringList linesOf(const QString &text)
 {
-    const QString text = edit->toPlainText();
     return text.isEmpty() ? QStringList() : text.split('\n');
 }
 
@@ -46,9 +45,9 @@ bool consoleReceives(MainWindowProbe &p, const QByteArray &payload)
     peer.writeDatagram(payload, kLoopback, p.udpSocket()->localPort());
     QElapsedTimer clock;
     clock.start();
-    while (!p.ui()->txtMain->toPlainText().contains(QString::fromUtf8(payload)) && clock.elapsed() < 3000)
+    while (!p.consoleText().contains(QString::fromUtf8(payload)) && clock.elapsed() < 3000)
         QTest::qWait(10);
-    return p.ui()->txtMain->toPlainText().contains(QString::fromUtf8(payload));
+    return p.consoleText().contains(QString::fromUtf8(payload));
 }
 
 } // namespace
@@ -156,7 +155,7 @@ private slots:
         ui->txtListenPort->setText(QString::number(holder.localPort()));
         ui->btnListen->click();
         QCOMPARE(ui->btnListen->text(), QString("监听"));
-        const QString last = linesOf(ui->txtMain).last();
+        const QString last = linesOf(p.consoleText()).last();
         QVERIFY2(last.contains("监听失败") && last.contains(QString::number(holder.localPort())), qPrintable(last));
         QVERIFY2(!last.contains("Unknown error"), qPrintable(last));
     }
@@ -176,7 +175,7 @@ private slots:
         QVERIFY(ui->ckAutoSend->isChecked());
         QVERIFY(!p.autoSendTimer()->isActive());
         // The idle state is said in the console.
-        QVERIFY2(ui->txtMain->toPlainText().contains("定时发送未启动"), qPrintable(ui->txtMain->toPlainText()));
+        QVERIFY2(p.consoleText().contains("定时发送未启动"), qPrintable(p.consoleText()));
         ui->txtServerPort->setText(QString::number(sink.localPort()));
         ui->cboxData->setEditText("half-typ");
         QTest::qWait(700); // longer than the interval: a started timer would have sent
@@ -217,9 +216,9 @@ private slots:
         for (int round = 0; round < 2; ++round) {
             const QStringList before = folder.entryList({"*.txt"}, QDir::Files);
             sendTo(ui, "abc", 1, QString("round %1").arg(round)); // a failure line: content without a peer
-            const QString text = ui->txtMain->toPlainText();
+            const QString text = p.consoleText();
             ui->btnSave->click();
-            QVERIFY(ui->txtMain->toPlainText().isEmpty());
+            QVERIFY(p.consoleText().isEmpty());
             QStringList added = folder.entryList({"*.txt"}, QDir::Files);
             for (const QString &old : before)
                 added.removeAll(old);
@@ -245,16 +244,16 @@ private slots:
         auto *ui = p.ui();
         ui->ckShow->setChecked(true);
         sendTo(ui, "not-an-address", 5000, "x");
-        QVERIFY2(ui->txtMain->toPlainText().contains("发送失败"), qPrintable(ui->txtMain->toPlainText()));
+        QVERIFY2(p.consoleText().contains("发送失败"), qPrintable(p.consoleText()));
         ui->txtListenPort->setText("70000");
         ui->btnListen->click();
-        QVERIFY(ui->txtMain->toPlainText().contains("监听失败"));
+        QVERIFY(p.consoleText().contains("监听失败"));
         // Traffic itself is still held back.
         QUdpSocket sink;
         QVERIFY(sink.bind(kLoopback, 0));
-        const int before = linesOf(ui->txtMain).size();
+        const int before = linesOf(p.consoleText()).size();
         sendTo(ui, "127.0.0.1", sink.localPort(), "quiet");
-        QCOMPARE(linesOf(ui->txtMain).size(), before);
+        QCOMPARE(linesOf(p.consoleText()).size(), before);
     }
 
     // ---- first start and the save dialog --------------------------------------

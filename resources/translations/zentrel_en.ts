@@ -666,6 +666,10 @@
         <source>接收窗口已保存到 %1</source>
         <translation>Receive window saved to %1</translation>
     </message>
+    <message>
+        <source>系统只给了 %1 KiB 的接收缓冲区（请求 %2 KiB）：大量数据报突发时可能丢失</source>
+        <translation>The system gave only %1 KiB of receive buffer (asked for %2 KiB): datagrams may be lost in a large burst</translation>
+    </message>
 </context>
 <context>
     <name>Match</name>

@@ -2,11 +2,13 @@
 #define MAINWINDOWPROBE_H
 
 #include "mainwindow.h"
+#include "consoleview.h"
 #include "ui_mainwindow.h"
 
 #include <QLabel>
 #include <QSerialPort>
 #include <QUdpSocket>
+#include <QtTest/QTest>
 
 // White-box view of the window for tests: its form and private state.
 class MainWindowProbe
@@ -36,6 +38,14 @@ public:
     QUdpSocket *udpSocket() const { return w.udpSocket; }
     QTimer *autoSendTimer() const { return w.autoSendTimer; }
     int consoleLineCount() const { return w.consoleLineCount; }
+    ConsoleView *consoleView() const { return w.consoleView; }
+    // The console once the lines waiting for the next screen update are in.
+    QString consoleText() const
+    {
+        if (!QTest::qWaitFor([this] { return w.consoleView->waiting() == 0; }, 10000))
+            qWarning("console lines still waiting after 10 s");
+        return w.ui->txtMain->toPlainText();
+    }
     const QByteArray &rangeCommandR(int i) const { return w.rangeCommandR[i]; }
     const QByteArray &rangeCommandV(int i) const { return w.rangeCommandV[i]; }
     const meter::FrameAssembler &frameAssembler() const { return w.session->framer(); }

@@ -164,6 +164,8 @@ int backlog(qint64 lines, int runs);
 int backlogChild(const QString &folder, const QString &port, const QString &mqtt);
 int onscreen(int seconds, int runs);
 int onscreenWindow(const QString &port, const QString &mode);
+int onscreenConsole(int count, int runs);
+int onscreenConsoleWindow();
 
 } // namespace bench
 

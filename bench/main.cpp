@@ -19,10 +19,12 @@ int main(int argc, char *argv[])
         return bench::startupChild(names.first() == QLatin1String("startup-bare"));
     if (names.size() == 4 && names[0] == QLatin1String("backlog-child"))
         return bench::backlogChild(names[1], names[2], names[3]);
+    if (names == QStringList{"onscreen-console"})
+        return bench::onscreenConsoleWindow();
     if (names.size() == 3 && names[0] == QLatin1String("onscreen-window"))
         return bench::onscreenWindow(names[1], names[2]);
     const QStringList all = {"replot", "startup", "framepath", "framepath-journal", "nominal", "day",
-                             "week", "week-journal", "publish", "drain", "report", "udp", "onscreen", "backlog",
+                             "week", "week-journal", "publish", "drain", "report", "udp", "onscreen", "onscreen-udp", "backlog",
                              "logger", "logger-idle", "match", "ingest", "report-db"};
     if (names.isEmpty() || names.contains("all"))
         names = all;
@@ -82,6 +84,8 @@ int main(int argc, char *argv[])
                                        qEnvironmentVariableIntValue("ZENTREL_BENCH_RUNS") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_RUNS") : 5);
         else if (name == "udp")
             failures += bench::udpFlood(100000);
+        else if (name == "onscreen-udp")
+            failures += bench::onscreenConsole(100000, qEnvironmentVariableIntValue("ZENTREL_BENCH_RUNS") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_RUNS") : 3);
         else {
             std::fprintf(stderr, "unknown benchmark %s (choose from %s)\n", qPrintable(name),
                          qPrintable(all.join(' ')));

@@ -6,6 +6,8 @@
 
 #include <QDateTime>
 
+#include <cstdio>
+
 namespace console {
 
 QString lineLabel(int type)
@@ -37,8 +39,11 @@ QString formatLine(const QTime &time, int type, const QString &data)
     clean.remove(QLatin1Char('\r'));
     clean.remove(QLatin1Char('\n'));
     // One multi-argument arg(): placeholders inside the data stay as they are.
-    return QCoreApplication::translate("Console", "时间[%1] %2: %3")
-        .arg(time.toString(QStringLiteral("HH:mm:ss zzz")), lineLabel(type), clean);
+    // The time as "HH:mm:ss zzz", by hand: QTime::toString goes through the
+    // calendar and the locale for every line of a flood.
+    char stamp[16];
+    std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d %03d", time.hour(), time.minute(), time.second(), time.msec());
+    return QCoreApplication::translate("Console", "时间[%1] %2: %3").arg(QLatin1String(stamp), lineLabel(type), clean);
 }
 
 QString payloadText(const QByteArray &payload, bool hex, bool escaped)

@@ -46,15 +46,16 @@ void UdpTransport::close()
 void UdpTransport::readBatch(bool hex, bool escaped)
 {
     constexpr int batch = 200;
+    // Read straight into a buffer that holds the largest datagram: asking
+    // each one's size first would cost a system call per datagram.
+    m_buffer.resize(65536);
     for (int handled = 0; handled < batch && m_socket->hasPendingDatagrams(); ++handled) {
-        QByteArray datagram;
-        datagram.resize(int(qMax<qint64>(0, m_socket->pendingDatagramSize())));
         QHostAddress sender;
         quint16 senderPort = 0;
-        const qint64 size = m_socket->readDatagram(datagram.data(), datagram.size(), &sender, &senderPort);
+        const qint64 size = m_socket->readDatagram(m_buffer.data(), m_buffer.size(), &sender, &senderPort);
         if (size < 0)
             continue;
-        datagram.resize(int(size));
+        const QByteArray datagram = QByteArray::fromRawData(m_buffer.constData(), int(size));
         const QString peer = sender.toString();
         if (peer.isEmpty())
             continue;

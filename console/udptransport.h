@@ -1,6 +1,7 @@
 #ifndef UDPTRANSPORT_H
 #define UDPTRANSPORT_H
 
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 
@@ -44,6 +45,7 @@ signals:
 
 private:
     QUdpSocket *m_socket;
+    QByteArray m_buffer;
 };
 
 } // namespace console

@@ -13,35 +13,33 @@
 
 namespace {
 constexpr qint64 kSpacingMs = 100;
+constexpr qint64 kBudgetMs = 50; // of laying out lines per screen update
+constexpr size_t kSlice = 256;   // lines per insertion within it
 }
 
 ConsoleView::ConsoleView(QTextEdit *edit, std::function<QString()> overflowFolder, QObject *parent)
     : QObject(parent), m_edit(edit), m_overflowFolder(std::move(overflowFolder))
 {
+    // No undo: lines that moved to the overflow file must not stay in
+    // memory as an undo step, and a console's history is not edited.
+    m_edit->setUndoRedoEnabled(false);
     m_timer.setSingleShot(true);
     m_timer.setTimerType(Qt::PreciseTimer);
-    connect(&m_timer, &QTimer::timeout, this, &ConsoleView::flush);
+    connect(&m_timer, &QTimer::timeout, this, &ConsoleView::update);
 }
 
 ConsoleView::~ConsoleView() = default;
 
 void ConsoleView::add(int type, const QString &data)
 {
-    const QString line = console::formatLine(m_clock.now(), type, data);
-    if (!m_runs.isEmpty() && m_runs.last().type == type) {
-        Run &run = m_runs.last();
-        run.text += QLatin1Char('\n');
-        run.text += line;
-        ++run.lines;
-    } else {
-        m_runs.append({type, line, 1});
-    }
-    ++m_waiting;
+    m_waiting.push_back({type, console::formatLine(m_clock.now(), type, data)});
+    if (m_waiting.size() >= size_t(kMaxWaiting))
+        m_wasFull = true;
     if (m_timer.isActive())
         return;
     const qint64 since = m_lastUpdate.isValid() ? m_lastUpdate.elapsed() : kSpacingMs;
     if (since >= kSpacingMs)
-        flush();
+        update();
     else
         m_timer.start(int(kSpacingMs - since));
 }
@@ -49,14 +47,26 @@ void ConsoleView::add(int type, const QString &data)
 void ConsoleView::flush()
 {
     m_timer.stop();
-    if (m_runs.isEmpty())
-        return;
-    m_lastUpdate.start();
-    QVector<Run> runs;
-    std::swap(runs, m_runs);
-    const int count = m_waiting;
-    m_waiting = 0;
+    show(m_waiting.size());
+}
 
+void ConsoleView::update()
+{
+    // In slices, so a flood's update ends after its time and the rest waits.
+    m_lastUpdate.start();
+    QElapsedTimer spent;
+    spent.start();
+    while (!m_waiting.empty() && spent.elapsed() < kBudgetMs)
+        show(kSlice);
+    if (!m_waiting.empty())
+        m_timer.start(int(kSpacingMs));
+}
+
+void ConsoleView::show(size_t lines)
+{
+    lines = std::min(lines, m_waiting.size());
+    if (lines == 0)
+        return;
     // One who reads the newest lines keeps reading them; one who scrolled up stays put.
     QScrollBar *bar = m_edit->verticalScrollBar();
     const bool following = bar->value() >= bar->maximum();
@@ -65,29 +75,48 @@ void ConsoleView::flush()
     cursor.movePosition(QTextCursor::End);
     cursor.beginEditBlock();
     QColor colour;
-    for (const Run &run : qAsConst(runs)) {
-        colour = QColor(console::lineColour(run.type));
+    for (size_t i = 0; i < lines;) {
+        // A run of one type: one insertion, one colour.
+        const int type = m_waiting[i].type;
+        QString run = m_waiting[i++].text;
+        while (i < lines && m_waiting[i].type == type) {
+            run += QLatin1Char('\n');
+            run += m_waiting[i++].text;
+        }
+        colour = QColor(console::lineColour(type));
         QTextCharFormat format;
         format.setForeground(colour);
+        // Console text needs no kerning or ligatures, and laying out the
+        // lines unshaped halves their cost (scripts that need shaping still
+        // get it).
+        format.setFontStyleStrategy(QFont::PreferNoShaping);
         if (!document->isEmpty())
             cursor.insertBlock();
         // Inserted as plain text: a datagram is shown character for
         // character, never interpreted as markup.
-        cursor.insertText(run.text, format);
+        cursor.insertText(run, format);
     }
     cursor.endEditBlock();
+    m_waiting.erase(m_waiting.begin(), m_waiting.begin() + std::ptrdiff_t(lines));
     m_edit->setTextColor(colour);
-    emit shown(count);
+    emit shown(int(lines));
     trim();
     if (following)
         bar->setValue(bar->maximum());
+    if (m_wasFull && m_waiting.size() < size_t(kMaxWaiting) / 2) {
+        m_wasFull = false;
+        emit roomAgain();
+    }
 }
 
 void ConsoleView::clear()
 {
     m_timer.stop();
-    m_runs.clear();
-    m_waiting = 0;
+    m_waiting.clear();
+    if (m_wasFull) {
+        m_wasFull = false;
+        emit roomAgain();
+    }
     m_edit->clear();
     // What moved before now is the overflow file's alone; the next move starts another.
     m_overflow.reset();

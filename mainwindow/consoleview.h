@@ -6,7 +6,8 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
-#include <QVector>
+
+#include <deque>
 
 #include <functional>
 #include <memory>
@@ -15,13 +16,16 @@ class OverflowLog;
 class QTextEdit;
 
 // What the UDP console's text edit shows. Lines come formatted, as the
-// datagrams arrive, and wait; the edit takes them in one edit per screen
+// datagrams arrive, and wait; the edit takes them with the next screen
 // update (at most 10 a second, at once after a quiet spell), a run of one
-// colour per insertion, so a flood costs the layout once per update rather
-// than once per datagram. Past the cap the oldest lines move, synced, to an
-// overflow file beside the console's saved files, named on the first line;
-// a save writes that file's lines and then the shown ones, so it holds
-// everything since the console was last cleared.
+// colour per insertion, so a flood costs the layout once per run rather than
+// once per datagram. An update lays out lines for at most 50 ms: in a flood
+// the rest wait for the next one, so the window keeps answering, and past
+// 200,000 waiting lines the owner stops reading (the system's buffer holds
+// or drops the rest), so memory stays bounded. Past the cap the oldest
+// lines move, synced, to an overflow file beside the console's saved files,
+// named on the first line; a save writes that file's lines and then the
+// shown ones, so it holds everything since the console was last cleared.
 class ConsoleView : public QObject
 {
     Q_OBJECT
@@ -32,10 +36,14 @@ public:
 
     // A line of the type with its data, stamped now.
     void add(int type, const QString &data);
+    // Shows every waiting line now, however many.
     void flush();
+    // Too many lines wait: the owner should take no more until roomAgain().
+    bool full() const { return m_wasFull; }
+    static constexpr int kMaxWaiting = 200000;
     // The edit, the lines waiting, and the overflow file's part in a save.
     void clear();
-    int waiting() const { return m_waiting; }
+    int waiting() const { return int(m_waiting.size()); }
     void setCap(int lines) { m_cap = lines; }
 
     // Empty when no line moved since the last clear.
@@ -46,20 +54,22 @@ public:
 signals:
     void shown(int lines);
     void trouble(const QString &message);
+    void roomAgain();
 
 private:
-    struct Run
+    struct Line
     {
         int type;
-        QString text; // lines joined by '\n'
-        int lines;
+        QString text;
     };
+    void update();
+    void show(size_t lines);
     void trim();
 
     QTextEdit *m_edit;
     std::function<QString()> m_overflowFolder;
-    QVector<Run> m_runs;
-    int m_waiting = 0;
+    std::deque<Line> m_waiting;
+    bool m_wasFull = false;
     QTimer m_timer;
     QElapsedTimer m_lastUpdate;
     int m_cap = 200000;

@@ -26,6 +26,11 @@ void MainWindow::init_UDP()
     connect(autoSendTimer, &QTimer::timeout, this, &MainWindow::on_btnSend_clicked);
     consoleView = new ConsoleView(ui->txtMain, [] { return Desktop::consoleSaveFolder(QCoreApplication::applicationDirPath()); }, this);
     connect(consoleView, &ConsoleView::shown, this, [this](int lines) { consoleLineCount += lines; });
+    // In a flood the screen sets the pace: reading waits while too many lines do.
+    connect(consoleView, &ConsoleView::roomAgain, this, [this] {
+        if (udpSocket->hasPendingDatagrams())
+            readData();
+    });
     connect(consoleView, &ConsoleView::trouble, this, [this](const QString &message) { statusBar()->showMessage(message, 10000); });
     connect(udpTransport, &console::UdpTransport::smallBuffer, this, [this](qint64 granted, qint64 wanted) {
         statusBar()->showMessage(tr("系统只给了 %1 KiB 的接收缓冲区（请求 %2 KiB）：大量数据报突发时可能丢失")
@@ -79,6 +84,8 @@ void MainWindow::on_btnListen_clicked()
 
 void MainWindow::readData()
 {
+    if (consoleView->full())
+        return; // roomAgain() reads on
     udpTransport->readBatch(ui->ckHexReceive->isChecked(), ui->ckAscii->isChecked());
 }
 

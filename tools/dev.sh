@@ -23,6 +23,7 @@ packages=(
     postgresql libpq-dev                # the plant database: zentrel-ingest and its tests
     rapidjson-dev                       # zentrel-ingest's JSON: a backlog drains at the database's pace
     cutecom xdotool                     # the on-screen benchmark's reference terminal and its clicks
+    packetsender x11-xserver-utils      # the console's on-screen reference (it runs xrandr at start)
 )
 
 install_missing() {

@@ -251,9 +251,13 @@ int onscreenConsole(int count, int runs)
                 stall << r.stallMs;
             }
             cpuPerSent[l] = median(perSent);
-            std::printf("  %9d %-14s %10.0f %10.0f %10.1f %10.1f %10.1f %12s\n", rate, listenerName(l), median(seen), median(dropped), median(perSent),
-                        median(perSeen), median(xPerSent),
-                        l == Listener::Zentrel ? qPrintable(QString::number(*std::max_element(stall.begin(), stall.end()), 'f', 0)) : "-");
+            QStringList each;
+            for (double v : perSent)
+                each << QString::number(v, 'f', 1);
+            std::printf("  %9d %-14s %10.0f %10.0f %10.1f %10.1f %10.1f %12s   (CPU/sent of each run: %s)\n", rate, listenerName(l),
+                        median(seen), median(dropped), median(perSent), median(perSeen), median(xPerSent),
+                        l == Listener::Zentrel ? qPrintable(QString::number(*std::max_element(stall.begin(), stall.end()), 'f', 0)) : "-",
+                        qPrintable(each.join(", ")));
         }
         if (cpuPerSent.contains(Listener::PacketSender) && cpuPerSent.contains(Listener::Zentrel))
             std::printf("  %9d Zentrel / Packet Sender, CPU per datagram sent: %.2f\n", rate,

@@ -33,7 +33,7 @@ ConsoleView::~ConsoleView() = default;
 void ConsoleView::add(int type, const QString &data)
 {
     m_waiting.push_back({type, console::formatLine(m_clock.now(), type, data)});
-    if (m_waiting.size() >= size_t(kMaxWaiting))
+    if (m_waiting.size() >= size_t(m_maxWaiting))
         m_wasFull = true;
     if (m_timer.isActive())
         return;
@@ -103,7 +103,7 @@ void ConsoleView::show(size_t lines)
     trim();
     if (following)
         bar->setValue(bar->maximum());
-    if (m_wasFull && m_waiting.size() < size_t(kMaxWaiting) / 2) {
+    if (m_wasFull && m_waiting.size() < size_t(m_maxWaiting) / 2) {
         m_wasFull = false;
         emit roomAgain();
     }

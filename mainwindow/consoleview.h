@@ -40,7 +40,7 @@ public:
     void flush();
     // Too many lines wait: the owner should take no more until roomAgain().
     bool full() const { return m_wasFull; }
-    static constexpr int kMaxWaiting = 200000;
+    void setMaxWaiting(int lines) { m_maxWaiting = lines; }
     // The edit, the lines waiting, and the overflow file's part in a save.
     void clear();
     int waiting() const { return int(m_waiting.size()); }
@@ -73,6 +73,7 @@ private:
     QTimer m_timer;
     QElapsedTimer m_lastUpdate;
     int m_cap = 200000;
+    int m_maxWaiting = 200000;
     std::unique_ptr<OverflowLog> m_overflow;
     bool m_noticeShown = false;
     QElapsedTimer m_retry;

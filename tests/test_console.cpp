@@ -323,6 +323,27 @@ private slots:
         QCOMPARE(data, expected);
     }
 
+    // More lines waiting than allowed: reading stops until the screen has
+    // caught up, then goes on; nothing is lost or reordered on the way.
+    void readingWaitsForTheScreen()
+    {
+        Console c;
+        c.probe.consoleView()->setMaxWaiting(40);
+        QVERIFY(c.listen());
+        Peer peer;
+        const int before = c.lines().size();
+        QStringList expected;
+        for (int i = 0; i < 400; ++i) {
+            peer.send("w" + QByteArray::number(i), c.port());
+            expected << QString("[127.0.0.1:%1] w%2").arg(peer.port()).arg(i);
+        }
+        QVERIFY(QTest::qWaitFor([&] { return c.probe.consoleLineCount() >= before + 400; }, 30000));
+        QStringList data;
+        for (const QString &line : c.lines().mid(before))
+            data << line.section(": ", 1);
+        QCOMPARE(data, expected);
+    }
+
     // Past the cap the oldest lines move to a file named on the first line;
     // a save then holds every line once, in order, and starts afresh.
     void capMovesOldestLinesAndSaveHoldsAll()

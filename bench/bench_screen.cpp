@@ -145,12 +145,7 @@ Run measure(const XServer &x, Program program, double rate, qint64 frames, const
                 run.figures.insert(QString::fromUtf8(f[0]), f[1].toDouble());
         }
     }
-    if (peer.state() != QProcess::NotRunning) {
-        peer.terminate();
-        if (!peer.waitForFinished(5000))
-            peer.kill();
-        peer.waitForFinished(3000);
-    }
+    stopProgram(peer);
     sim.terminate();
     sim.waitForFinished(5000);
     run.ok = run.frames > 0;
@@ -165,10 +160,8 @@ int onscreen(int seconds, int runs)
 {
     heading("on screen: the window on a real X server beside a bare reader and CuteCom, same stream, same run");
     XServer x;
-    if (x.display().isEmpty()) {
-        std::printf("  no X server: set DISPLAY or install Xvfb (tools/dev.sh installs it); nothing measured\n");
+    if (!haveDisplay(x))
         return 0;
-    }
     const bool haveTerminal = !QStandardPaths::findExecutable(QStringLiteral("cutecom")).isEmpty();
     std::printf("  CPU: %s, %d cores; X server %s (%s)%s\n", qPrintable(cpuModel()),
                 int(sysconf(_SC_NPROCESSORS_ONLN)), qPrintable(x.display()),

@@ -194,12 +194,7 @@ Run measure(const XServer &x, Listener listener, int rate, int count)
         }
         break;
     }
-    if (peer.state() != QProcess::NotRunning) {
-        peer.terminate();
-        if (!peer.waitForFinished(5000))
-            peer.kill();
-        peer.waitForFinished(3000);
-    }
+    stopProgram(peer);
     run.ok = true;
     return run;
 }
@@ -210,10 +205,8 @@ int onscreenConsole(int count, int runs)
 {
     heading("UDP console on a real X server beside Packet Sender and a bare socket, same stream, same run");
     XServer x;
-    if (x.display().isEmpty()) {
-        std::printf("  no X server: set DISPLAY or install Xvfb (tools/dev.sh installs it); nothing measured\n");
+    if (!haveDisplay(x))
         return 0;
-    }
     const bool havePacketSender = !QStandardPaths::findExecutable(QStringLiteral("packetsender")).isEmpty();
     std::printf("  CPU: %s, %d cores; X server %s%s\n", qPrintable(cpuModel()), int(sysconf(_SC_NPROCESSORS_ONLN)),
                 qPrintable(x.display()), havePacketSender ? "" : "; packetsender is missing (tools/dev.sh installs it)");

@@ -97,6 +97,26 @@ private:
     qint64 m_pid = 0;
 };
 
+// False, saying so, when there is no X server to measure on.
+inline bool haveDisplay(const XServer &x)
+{
+    if (!x.display().isEmpty())
+        return true;
+    std::printf("  no X server: set DISPLAY or install Xvfb (tools/dev.sh installs it); nothing measured\n");
+    return false;
+}
+
+// Ends a program the benchmark started: asked first, then made to.
+inline void stopProgram(QProcess &program)
+{
+    if (program.state() == QProcess::NotRunning)
+        return;
+    program.terminate();
+    if (!program.waitForFinished(5000))
+        program.kill();
+    program.waitForFinished(3000);
+}
+
 } // namespace bench
 
 #endif // BENCH_XSERVER_H

@@ -80,6 +80,41 @@
     </message>
 </context>
 <context>
+    <name>ControlChart</name>
+    <message>
+        <source>一个点超出 3σ 控制限</source>
+        <translation>One point beyond the 3σ control limits</translation>
+    </message>
+    <message>
+        <source>连续 9 个点在中心线同一侧</source>
+        <translation>Nine points in a row on one side of the centre line</translation>
+    </message>
+    <message>
+        <source>连续 6 个点持续上升或下降</source>
+        <translation>Six points in a row steadily rising or falling</translation>
+    </message>
+    <message>
+        <source>连续 14 个点上下交替</source>
+        <translation>Fourteen points in a row alternating up and down</translation>
+    </message>
+    <message>
+        <source>连续 3 个点中有 2 个在同侧 2σ 以外</source>
+        <translation>Two of three points in a row beyond 2σ on one side</translation>
+    </message>
+    <message>
+        <source>连续 5 个点中有 4 个在同侧 1σ 以外</source>
+        <translation>Four of five points in a row beyond 1σ on one side</translation>
+    </message>
+    <message>
+        <source>连续 15 个点都在 1σ 以内</source>
+        <translation>Fifteen points in a row within 1σ</translation>
+    </message>
+    <message>
+        <source>连续 8 个点都在 1σ 以外（两侧都有）</source>
+        <translation>Eight points in a row beyond 1σ, on both sides</translation>
+    </message>
+</context>
+<context>
     <name>Extensions</name>
     <message>
         <source>限值组未能记入 config.ini：%1</source>

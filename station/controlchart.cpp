@@ -1,0 +1,122 @@
+#include "controlchart.h"
+
+#include <QCoreApplication>
+
+#include <cmath>
+
+namespace station {
+
+ControlLimits individualsLimits(const QVector<double> &values)
+{
+    ControlLimits limits;
+    if (values.size() < 2)
+        return limits;
+    double sum = 0, ranges = 0;
+    bool alike = true;
+    for (int i = 0; i < values.size(); ++i) {
+        sum += values[i];
+        if (i > 0) {
+            ranges += std::fabs(values[i] - values[i - 1]);
+            alike = alike && values[i] == values[0];
+        }
+    }
+    constexpr double d2 = 1.128;
+    // All alike: the centre is that value itself, not a sum's rounding of it
+    // that would put every reading on one side and beyond a σ̂ of 0.
+    limits.centre = alike ? values[0] : sum / values.size();
+    limits.sigma = ranges / (values.size() - 1) / d2;
+    limits.valid = true;
+    return limits;
+}
+
+unsigned NelsonRules::add(double x)
+{
+    const double c = m_limits.centre, s = m_limits.sigma;
+    unsigned fired = 0;
+    auto fire = [&](int rule) { fired |= 1u << (rule - 1); };
+
+    // Runs that need only the last step.
+    const int side = x > c ? 1 : x < c ? -1 : 0;
+    m_sideRun = side != 0 && side == m_side ? m_sideRun + 1 : (side != 0 ? 1 : 0);
+    m_side = side;
+    if (!m_last.empty()) {
+        const double step = x - m_last.back();
+        const int trend = step > 0 ? 1 : step < 0 ? -1 : 0;
+        const int before = m_trend;
+        m_trendRun = trend != 0 && trend == before ? m_trendRun + 1 : (trend != 0 ? 2 : 1);
+        m_alternating = trend != 0 && before != 0 && trend == -before ? m_alternating + 1 : (trend != 0 ? 2 : 1);
+        m_trend = trend;
+    }
+    const double distance = std::fabs(x - c);
+    const bool within = distance < s, outside = distance > s;
+    m_within = within ? m_within + 1 : 0;
+    if (outside) {
+        m_outAbove = (m_outside > 0 && m_outAbove) || x > c;
+        m_outBelow = (m_outside > 0 && m_outBelow) || x < c;
+        ++m_outside;
+    } else {
+        m_outside = 0;
+        m_outAbove = m_outBelow = false;
+    }
+
+    m_last.push_back(x);
+    if (m_last.size() > 15)
+        m_last.pop_front();
+    // How many of the last n are beyond k·σ̂ on this reading's side.
+    auto beyond = [&](size_t n, double k) {
+        int count = 0;
+        for (size_t i = m_last.size() > n ? m_last.size() - n : 0; i < m_last.size(); ++i)
+            count += side > 0 ? m_last[i] > c + k * s : m_last[i] < c - k * s;
+        return count;
+    };
+
+    if (distance > 3 * s)
+        fire(1);
+    if (m_sideRun >= 9)
+        fire(2);
+    if (m_trendRun >= 6)
+        fire(3);
+    if (m_alternating >= 14)
+        fire(4);
+    if (side != 0 && distance > 2 * s && beyond(3, 2) >= 2)
+        fire(5);
+    if (side != 0 && distance > s && beyond(5, 1) >= 4)
+        fire(6);
+    if (m_within >= 15)
+        fire(7);
+    if (m_outside >= 8 && m_outAbove && m_outBelow)
+        fire(8);
+    return fired;
+}
+
+QVector<Signal> nelsonSignals(const QVector<double> &values, const ControlLimits &limits)
+{
+    QVector<Signal> signals_;
+    if (!limits.valid)
+        return signals_;
+    NelsonRules rules(limits);
+    for (int i = 0; i < values.size(); ++i) {
+        const unsigned fired = rules.add(values[i]);
+        for (int rule = 1; rule <= 8; ++rule)
+            if (fired & (1u << (rule - 1)))
+                signals_.append({rule, i});
+    }
+    return signals_;
+}
+
+QString ruleText(int rule)
+{
+    switch (rule) {
+    case 1: return QCoreApplication::translate("ControlChart", "一个点超出 3σ 控制限");
+    case 2: return QCoreApplication::translate("ControlChart", "连续 9 个点在中心线同一侧");
+    case 3: return QCoreApplication::translate("ControlChart", "连续 6 个点持续上升或下降");
+    case 4: return QCoreApplication::translate("ControlChart", "连续 14 个点上下交替");
+    case 5: return QCoreApplication::translate("ControlChart", "连续 3 个点中有 2 个在同侧 2σ 以外");
+    case 6: return QCoreApplication::translate("ControlChart", "连续 5 个点中有 4 个在同侧 1σ 以外");
+    case 7: return QCoreApplication::translate("ControlChart", "连续 15 个点都在 1σ 以内");
+    case 8: return QCoreApplication::translate("ControlChart", "连续 8 个点都在 1σ 以外（两侧都有）");
+    }
+    return QString();
+}
+
+} // namespace station

@@ -1,0 +1,68 @@
+#ifndef CONTROLCHART_H
+#define CONTROLCHART_H
+
+#include <QString>
+#include <QVector>
+
+#include <deque>
+
+// Individuals control charts and the eight Nelson rules: whether the process
+// that makes the cells is stable, apart from whether each cell is good. The
+// control limits come from the readings themselves, not from the
+// specification limits.
+namespace station {
+
+struct ControlLimits
+{
+    double centre = 0;
+    double sigma = 0; // σ̂: the average moving range / d2 (1.128 for ranges of two)
+    bool valid = false;
+    double ucl() const { return centre + 3 * sigma; }
+    double lcl() const { return centre - 3 * sigma; }
+};
+
+// From a series in time order: centre = its mean; invalid below two values.
+ControlLimits individualsLimits(const QVector<double> &values);
+
+// The rules checked reading by reading against fixed limits. A signal is
+// given at the reading that completes its pattern, and again at each reading
+// that continues it.
+//  1 one point beyond 3σ̂
+//  2 nine in a row on one side of the centre
+//  3 six in a row steadily increasing or decreasing
+//  4 fourteen in a row alternating up and down
+//  5 two of three beyond 2σ̂ on one side (this one among them)
+//  6 four of five beyond 1σ̂ on one side (this one among them)
+//  7 fifteen in a row within 1σ̂
+//  8 eight in a row beyond 1σ̂, on both sides, none within
+class NelsonRules
+{
+public:
+    explicit NelsonRules(const ControlLimits &limits) : m_limits(limits) {}
+    // The rules this reading completes: bit (rule - 1) set for each.
+    unsigned add(double x);
+
+private:
+    ControlLimits m_limits;
+    std::deque<double> m_last; // the last 15 readings, this one last
+    int m_side = 0, m_sideRun = 0;  // side of the centre (+1/-1/0) and its run
+    int m_trend = 0, m_trendRun = 1; // direction of the last step and the points it has run
+    int m_alternating = 1;           // points in the run alternating up and down
+    int m_within = 0, m_outside = 0; // points in a row within / beyond 1σ̂
+    bool m_outAbove = false, m_outBelow = false;
+};
+
+struct Signal
+{
+    int rule = 0;
+    int index = 0; // the reading's position in the series, from 0
+};
+// Every signal of a series against its limits, in order.
+QVector<Signal> nelsonSignals(const QVector<double> &values, const ControlLimits &limits);
+
+// The rule in the operator's words.
+QString ruleText(int rule);
+
+} // namespace station
+
+#endif // CONTROLCHART_H

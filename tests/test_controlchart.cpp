@@ -1,0 +1,75 @@
+// Control limits and the eight Nelson rules by known answers: a clean series
+// fires nothing, and a series built for each rule fires that rule alone, at
+// the reading that completes its pattern.
+#include "station/controlchart.h"
+
+#include <QtTest>
+
+namespace {
+
+// Mixed sides, short runs, nothing beyond 2σ: no rule's pattern (centre 0, σ 1).
+const QVector<double> kClean = {0.3, 1.4, -0.6, -0.2, 0.9, -1.3, 0.1, 0.5, -0.8, 1.1};
+
+QString text(const QVector<station::Signal> &signals_)
+{
+    QStringList out;
+    for (const auto &s : signals_)
+        out << QString("rule %1 at %2").arg(s.rule).arg(s.index);
+    return out.join(", ");
+}
+
+} // namespace
+
+class TestControlChart : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void rules_data()
+    {
+        QTest::addColumn<QVector<double>>("tail"); // after kClean
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("clean") << QVector<double> {} << "";
+        QTest::newRow("clean, ten times") << kClean + kClean + kClean + kClean + kClean + kClean + kClean + kClean + kClean << "";
+        QTest::newRow("1: beyond 3σ") << QVector<double> {3.5} << "rule 1 at 10";
+        QTest::newRow("2: nine on one side") << QVector<double> {-0.4, 0.2, 0.4, 0.3, 0.5, 0.6, 0.4, 0.7, 0.3, 0.5} << "rule 2 at 19";
+        QTest::newRow("2: and each one more") << QVector<double> {-0.4, 0.2, 0.4, 0.3, 0.5, 0.6, 0.4, 0.7, 0.3, 0.5, 0.2}
+                                              << "rule 2 at 19, rule 2 at 20";
+        QTest::newRow("3: six rising") << QVector<double> {-0.9, -0.5, -0.1, 0.2, 0.6, 0.8} << "rule 3 at 15";
+        QTest::newRow("4: fourteen alternating")
+            << QVector<double> {0.2, -0.3, 0.4, -0.2, 0.3, -0.4, 0.2, -0.3, 0.4, -0.2, 0.3, -0.4, 0.2, -0.3} << "rule 4 at 23";
+        QTest::newRow("5: two of three beyond 2σ") << QVector<double> {2.5, 0.3, 2.4} << "rule 5 at 12";
+        QTest::newRow("6: four of five beyond 1σ") << QVector<double> {-0.2, 1.5, 1.3, 0.4, 1.6, 1.2} << "rule 6 at 15";
+        QTest::newRow("7: fifteen within 1σ")
+            << QVector<double> {0.3, 0.5, -0.4, -0.6, 0.2, 0.4, -0.3, -0.5, 0.6, 0.1, -0.2, -0.4, 0.5, 0.3, -0.1} << "rule 7 at 24";
+        QTest::newRow("8: eight beyond 1σ, both sides") << QVector<double> {0.2, 1.5, -1.4, -1.6, 1.3, 1.7, -1.2, -1.5, 1.4}
+                                                        << "rule 8 at 18";
+    }
+    void rules()
+    {
+        QFETCH(QVector<double>, tail);
+        QFETCH(QString, expected);
+        station::ControlLimits limits;
+        limits.sigma = 1;
+        limits.valid = true;
+        QCOMPARE(text(station::nelsonSignals(kClean + tail, limits)), expected);
+    }
+
+    // σ̂ from the average moving range; the limits three of it from the mean.
+    void limits()
+    {
+        const station::ControlLimits l = station::individualsLimits({1, 3, 2, 5, 4});
+        QVERIFY(l.valid);
+        QCOMPARE(l.centre, 3.0);
+        QCOMPARE(l.sigma, (2 + 1 + 3 + 1) / 4.0 / 1.128);
+        QCOMPARE(l.ucl(), 3 + 3 * 1.75 / 1.128);
+        QCOMPARE(l.lcl(), 3 - 3 * 1.75 / 1.128);
+        QVERIFY(!station::individualsLimits({7}).valid);
+        // All alike: σ̂ 0, and nothing fires however long it goes on.
+        const QVector<double> flat(30, 4.2);
+        QCOMPARE(station::nelsonSignals(flat, station::individualsLimits(flat)).size(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestControlChart)
+#include "test_controlchart.moc"

@@ -119,4 +119,39 @@ QString ruleText(int rule)
     return QString();
 }
 
+LotControl::Fired LotControl::add(double r, double v)
+{
+    Fired fired;
+    if (m_records < kBaseline) {
+        if (!std::isnan(r))
+            m_r.append(r);
+        if (!std::isnan(v))
+            m_v.append(v);
+        if (++m_records < kBaseline)
+            return fired;
+        // Fixed now; the baseline primes the windows, its own patterns unsaid.
+        m_rLimits = individualsLimits(m_r);
+        m_vLimits = individualsLimits(m_v);
+        m_rRules.reset(m_rLimits.valid ? new NelsonRules(m_rLimits) : nullptr);
+        m_vRules.reset(m_vLimits.valid ? new NelsonRules(m_vLimits) : nullptr);
+        for (double x : qAsConst(m_r))
+            if (m_rRules)
+                m_rRules->add(x);
+        for (double x : qAsConst(m_v))
+            if (m_vRules)
+                m_vRules->add(x);
+        return fired;
+    }
+    if (m_rRules && !std::isnan(r))
+        fired.r = m_rRules->add(r);
+    if (m_vRules && !std::isnan(v))
+        fired.v = m_vRules->add(v);
+    return fired;
+}
+
+void LotControl::restart()
+{
+    *this = LotControl();
+}
+
 } // namespace station

@@ -4,7 +4,9 @@
 #include <QString>
 #include <QVector>
 
+#include <algorithm>
 #include <deque>
+#include <memory>
 
 // Individuals control charts and the eight Nelson rules: whether the process
 // that makes the cells is stable, apart from whether each cell is good. The
@@ -62,6 +64,32 @@ QVector<Signal> nelsonSignals(const QVector<double> &values, const ControlLimits
 
 // The rule in the operator's words.
 QString ruleText(int rule);
+
+// A lot's watch at the station: the limits fixed from its first kBaseline
+// records (those records also fill the rules' windows), each later record
+// checked as it comes. A new lot or limit set starts again (restart()).
+class LotControl
+{
+public:
+    static constexpr int kBaseline = 25;
+    struct Fired
+    {
+        unsigned r = 0, v = 0; // bit (rule - 1) per rule, as NelsonRules::add
+    };
+    // A record's R and V (NaN: none); nothing fires while the baseline fills.
+    Fired add(double r, double v);
+    void restart();
+    // Records still needed before checking starts.
+    int stillNeeded() const { return std::max(0, kBaseline - m_records); }
+    const ControlLimits &rLimits() const { return m_rLimits; }
+    const ControlLimits &vLimits() const { return m_vLimits; }
+
+private:
+    int m_records = 0;
+    QVector<double> m_r, m_v; // the baseline's values
+    ControlLimits m_rLimits, m_vLimits;
+    std::unique_ptr<NelsonRules> m_rRules, m_vRules;
+};
 
 } // namespace station
 

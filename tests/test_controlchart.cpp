@@ -69,6 +69,32 @@ private slots:
         const QVector<double> flat(30, 4.2);
         QCOMPARE(station::nelsonSignals(flat, station::individualsLimits(flat)).size(), 0);
     }
+
+    // At the station: silent while the lot's first 25 records fix the
+    // limits (a wild one among them included), then each record checked;
+    // a new lot starts again.
+    void lotControl()
+    {
+        station::LotControl lot;
+        QVector<double> baseline = kClean + kClean + kClean.mid(0, 5);
+        baseline[7] = 9.0; // beyond anything: still only part of the baseline
+        for (int i = 0; i < baseline.size(); ++i) {
+            QCOMPARE(lot.stillNeeded(), 25 - i);
+            const auto fired = lot.add(baseline[i], qQNaN());
+            QCOMPARE(fired.r | fired.v, 0u);
+        }
+        QCOMPARE(lot.stillNeeded(), 0);
+        const station::ControlLimits r = lot.rLimits();
+        QCOMPARE(r.centre, station::individualsLimits(baseline).centre);
+        QVERIFY(!lot.vLimits().valid); // no V in any record
+        const auto wild = lot.add(r.ucl() + 0.01, 3.7);
+        QCOMPARE(wild.r, 1u); // rule 1
+        QCOMPARE(wild.v, 0u);
+        QCOMPARE(lot.add(r.centre, qQNaN()).r, 0u);
+        lot.restart();
+        QCOMPARE(lot.stillNeeded(), 25);
+        QCOMPARE(lot.add(100.0, qQNaN()).r, 0u);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestControlChart)

@@ -21,7 +21,6 @@
 #include <QMouseEvent>
 #include <QProcess>
 #include <QRadioButton>
-#include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest/QTest>
@@ -334,13 +333,7 @@ int onscreenWindow(const QString &port, const QString &modeAsked)
     if (mode == QLatin1String("long"))
         probe.session()->addSink(&firstReading, meter::MeterSession::Phase::Record);
 
-    QSocketNotifier input(0, QSocketNotifier::Read);
-    QObject::connect(&input, &QSocketNotifier::activated, [&] {
-        char c;
-        if (::read(0, &c, 1) <= 0)
-            qApp->quit();
-    });
-    qApp->exec();
+    runUntilStdinCloses();
 
     auto out = [](const char *key, double value) { std::printf("%s\t%.6f\n", key, value); };
     if (mode == QLatin1String("latency")) {

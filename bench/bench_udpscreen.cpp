@@ -10,7 +10,6 @@
 
 #include <QLineEdit>
 #include <QPushButton>
-#include <QSocketNotifier>
 #include <QTabWidget>
 #include <QUdpSocket>
 #include <QTemporaryDir>
@@ -278,13 +277,7 @@ int onscreenConsoleWindow()
     std::fflush(stdout);
     StallMeter stalls;
     stalls.start();
-    QSocketNotifier input(0, QSocketNotifier::Read);
-    QObject::connect(&input, &QSocketNotifier::activated, [&] {
-        char c;
-        if (::read(0, &c, 1) <= 0)
-            qApp->quit();
-    });
-    qApp->exec();
+    runUntilStdinCloses();
     probe.consoleView()->flush(); // what came in the last screen update's wait
     std::printf("seen\t%d\nstall\t%f\n", probe.consoleLineCount() - 1, stalls.longestMs()); // less the listen line
     std::fflush(stdout);

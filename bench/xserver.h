@@ -8,7 +8,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSocketNotifier>
 #include <QStandardPaths>
+#include <QApplication>
+
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -115,6 +119,18 @@ inline void stopProgram(QProcess &program)
     if (!program.waitForFinished(5000))
         program.kill();
     program.waitForFinished(3000);
+}
+
+// A child window's event loop, until the benchmark closes its stdin.
+inline void runUntilStdinCloses()
+{
+    QSocketNotifier input(0, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, [] {
+        char c;
+        if (::read(0, &c, 1) <= 0)
+            qApp->quit();
+    });
+    qApp->exec();
 }
 
 } // namespace bench

@@ -10,8 +10,8 @@
 
 // Individuals control charts and the eight Nelson rules: whether the process
 // that makes the cells is stable, apart from whether each cell is good. The
-// control limits come from the readings themselves, not from the
-// specification limits.
+// control limits come from the readings themselves, not from the limits a
+// cell is judged by.
 namespace station {
 
 struct ControlLimits

@@ -5,6 +5,7 @@
 #include "platform/regularfile.h"
 
 #include "journal/csvrecords.h"
+#include "journal/journal.h"
 
 #include <QDir>
 #include <QFile>
@@ -80,13 +81,14 @@ QStringList Collector::findFiles(const QStringList &paths, QStringList *problems
                                    problems);
 }
 
-void Collector::add(const QString &scope, const LimitKey &limits, const QDateTime &time, meter::Verdict verdict,
-                    double r, double v, const QString &grade)
+int Collector::add(const QString &scope, const LimitKey &limits, const QDateTime &time, meter::Verdict verdict,
+                   double r, double v, const QString &grade)
 {
     Group &g = m_groups[{scope, limits}];
     if (g.scope.isEmpty()) {
         g.scope = scope;
         g.limits = limits;
+        g.id = m_groups.size() - 1;
     }
     switch (verdict) {
     case meter::Verdict::Pass: ++g.stats.pass; break;
@@ -103,6 +105,7 @@ void Collector::add(const QString &scope, const LimitKey &limits, const QDateTim
         if (!g.last.isValid() || time > g.last)
             g.last = time;
     }
+    return g.id;
 }
 
 namespace {
@@ -221,13 +224,14 @@ bool Collector::read(const QString &path, QString *error, const std::function<vo
         }
         const double rv = okR ? r : NAN, vv = okV ? v : NAN;
         const QString grade = c.grade >= 0 ? QString::fromUtf8(f[c.grade]) : QString();
-        if (cells) {
-            add(QStringLiteral("单体 全部"), limits, time, verdict, rv, vv, grade);
-            add(QStringLiteral("单体 批次 %1").arg(lot), limits, time, verdict, rv, vv, grade);
+        const int all = add(cells ? QStringLiteral("单体 全部") : QStringLiteral("全部"), limits, time, verdict, rv, vv, grade);
+        const int part = add(cells ? QStringLiteral("单体 批次 %1").arg(lot) : QStringLiteral("工位 %1").arg(station), limits,
+                             time, verdict, rv, vv, grade);
+        // A line without a time has no place in the time order.
+        if (time.isValid())
+            m_spc.add(all, part, time.toMSecsSinceEpoch(), f[c.station], rv, vv);
+        if (cells)
             continue;
-        }
-        add(QStringLiteral("全部"), limits, time, verdict, rv, vv, grade);
-        add(QStringLiteral("工位 %1").arg(station), limits, time, verdict, rv, vv, grade);
         m_charts.add(station, time.isValid() ? time.toMSecsSinceEpoch() : -1, r, okR, v, okV);
     }
     if (reader.torn()) // the last line, torn by a power cut
@@ -250,8 +254,14 @@ void sortGroups(QVector<Group> &groups)
     });
 }
 
-QVector<Group> Collector::groups() const
+QVector<Group> Collector::groups()
 {
+    if (!m_spcDone) {
+        const QVector<Spc> spc = m_spc.compute(m_groups.size());
+        for (Group &g : m_groups)
+            g.spc = spc[g.id];
+        m_spcDone = true;
+    }
     QVector<Group> out;
     for (const Group &g : m_groups)
         out.append(g);
@@ -417,7 +427,23 @@ const QStringList kColumns = {"scope", "limits", "n", "pass", "ng", "no_verdict"
 
 QString tableText(const QVector<Group> &groups)
 {
+    // The control charts' limits and their signals, rule by rule.
+    QStringList rowsSpc;
+    for (const Group &g : groups) {
+        QString line;
+        for (const auto &[name, s] : {std::pair<QString, const SpcSeries *>(QStringLiteral("R"), &g.spc.r),
+                                      std::pair<QString, const SpcSeries *>(QStringLiteral("V"), &g.spc.v)}) {
+            if (!s->limits.valid)
+                continue;
+            const QString counts = ruleCounts(*s);
+            line += QCoreApplication::translate("Report", "  控制图 %1  中心 %2  σ̂ %3  UCL %4  LCL %5  信号 %6\n")
+                        .arg(name, numberText(s->limits.centre), numberText(s->limits.sigma), numberText(s->limits.ucl()),
+                             numberText(s->limits.lcl()), counts.isEmpty() ? QCoreApplication::translate("Report", "无") : counts);
+        }
+        rowsSpc << line;
+    }
     QString out;
+    int i = 0;
     for (const QStringList &r : rows(groups, true)) {
         out += QStringLiteral("%1  [%2]\n").arg(r[0], r[1]);
         out += QCoreApplication::translate("Report", "  n %1   PASS %2   NG %3   无判定 %4   良率 %5%\n").arg(r[2], r[3], r[4], r[5], r[6]);
@@ -427,6 +453,7 @@ QString tableText(const QVector<Group> &groups)
             out += QCoreApplication::translate("Report", "  等级 %1\n").arg(r[19]);
         if (!r[20].isEmpty())
             out += QStringLiteral("  %1\n").arg(r[20]);
+        out += rowsSpc[i++];
     }
     return out;
 }
@@ -449,6 +476,53 @@ QString tableCsv(const QVector<Group> &groups)
     return out;
 }
 
+namespace {
+
+QString signalTime(qint64 ms)
+{
+    return journal::isoTime(QDateTime::fromMSecsSinceEpoch(ms));
+}
+
+QJsonObject spcJson(const SpcSeries &s)
+{
+    const bool ok = s.limits.valid;
+    QJsonArray signals_;
+    for (const SpcSignal &x : s.signalled)
+        signals_.append(QJsonObject{{"rule", x.rule}, {"index", double(x.index)}, {"time", signalTime(x.ms)}, {"value", x.value}});
+    return QJsonObject{{"n", double(s.n)},
+                       {"cl", ok ? jsonNumber(s.limits.centre) : QJsonValue()},
+                       {"ucl", ok ? jsonNumber(s.limits.ucl()) : QJsonValue()},
+                       {"lcl", ok ? jsonNumber(s.limits.lcl()) : QJsonValue()},
+                       {"sigma", ok ? jsonNumber(s.limits.sigma) : QJsonValue()},
+                       {"signals", signals_}};
+}
+
+} // namespace
+
+QString ruleCounts(const SpcSeries &s)
+{
+    QStringList counts;
+    for (int rule = 1; rule <= 8; ++rule)
+        if (const int n = s.count(rule))
+            counts << QCoreApplication::translate("Report", "规则%1×%2").arg(rule).arg(n);
+    return counts.join(QLatin1Char(' '));
+}
+
+QString signalsCsv(const QVector<Group> &groups)
+{
+    QString out = QStringLiteral("scope,limits,quantity,rule,index,time,value,rule_text\n");
+    for (const Group &g : groups)
+        for (const auto &[quantity, series] : {std::pair<const char *, const SpcSeries *>("r", &g.spc.r),
+                                               std::pair<const char *, const SpcSeries *>("v", &g.spc.v)})
+            for (const SpcSignal &x : series->signalled)
+                out += QStringLiteral("%1,%2,%3,%4,%5,%6,%7,%8\n")
+                           .arg(journal::csvField(g.scope), journal::csvField(g.limits.text()), QLatin1String(quantity))
+                           .arg(x.rule)
+                           .arg(x.index)
+                           .arg(signalTime(x.ms), journal::plainNumber(x.value), journal::csvField(station::ruleText(x.rule)));
+    return out;
+}
+
 QByteArray tableJson(const QVector<Group> &groups, qint64 lines, qint64 skipped)
 {
     QJsonArray array;
@@ -467,7 +541,7 @@ QByteArray tableJson(const QVector<Group> &groups, qint64 lines, qint64 skipped)
         array.append(QJsonObject{{"scope", g.scope}, {"limits", g.limits.text()}, {"n", double(s.total())},
                                  {"pass", double(s.pass)}, {"ng", double(s.ng)}, {"no_verdict", double(s.none)},
                                  {"yield", jsonNumber(s.yield())}, {"r", side(s.r, rl, rh)}, {"v", side(s.v, vl, vh)},
-                                 {"grades", grades}});
+                                 {"grades", grades}, {"spc", QJsonObject{{"r", spcJson(g.spc.r)}, {"v", spcJson(g.spc.v)}}}});
     }
     return QJsonDocument(QJsonObject{{"lines", double(lines)}, {"skipped", double(skipped)}, {"groups", array}})
         .toJson(QJsonDocument::Indented);

@@ -2,6 +2,7 @@
 #define REPORTDATA_H
 
 #include "meter/judgement.h"
+#include "reportspc.h"
 #include "station/lotstats.h"
 
 #include <QDateTime>
@@ -41,6 +42,8 @@ struct Group
     LimitKey limits;
     station::LotStats stats;
     QDateTime first, last;
+    Spc spc;     // control charts of R and V over the group's readings in time order
+    int id = -1; // its reader's own number for it
 };
 
 // What the pages draw, already summed up: made from the values above for
@@ -112,18 +115,22 @@ public:
     // Reads one file; false with the reason when it cannot be read.
     bool read(const QString &path, QString *error, const std::function<void(qint64)> &progress = {});
 
-    QVector<Group> groups() const; // overall first, then stations, then lots
+    // Overall first, then stations, then lots; the control charts are
+    // worked out here, once.
+    QVector<Group> groups();
     Charts charts(const QVector<Group> &groups) const;
     qint64 lines() const { return m_lines; }
     qint64 skipped() const { return m_skipped; }
 
 private:
-    void add(const QString &scope, const LimitKey &limits, const QDateTime &time, meter::Verdict verdict,
-             double r, double v, const QString &grade);
+    int add(const QString &scope, const LimitKey &limits, const QDateTime &time, meter::Verdict verdict,
+            double r, double v, const QString &grade);
 
     Options m_options;
     QMap<QPair<QString, LimitKey>, Group> m_groups;
     ChartData m_charts;
+    SpcData m_spc;
+    bool m_spcDone = false;
     qint64 m_lines = 0;
     qint64 m_skipped = 0;
 };
@@ -141,6 +148,11 @@ bool limitsChanged(const QVector<Group> &groups);
 QString tableText(const QVector<Group> &groups);
 QString tableCsv(const QVector<Group> &groups);
 QByteArray tableJson(const QVector<Group> &groups, qint64 lines, qint64 skipped);
+// The control charts' signals, one row each: scope, limits, quantity, rule,
+// index, time, value and the rule in words.
+QString signalsCsv(const QVector<Group> &groups);
+// A group's signals per rule, as the table says them ("" when none).
+QString ruleCounts(const SpcSeries &s);
 
 } // namespace report
 

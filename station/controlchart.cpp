@@ -8,23 +8,33 @@ namespace station {
 
 ControlLimits individualsLimits(const QVector<double> &values)
 {
+    LimitsBuilder b;
+    for (double x : values)
+        b.add(x);
+    return b.limits();
+}
+
+void LimitsBuilder::add(double x)
+{
+    if (m_n == 0)
+        m_first = x;
+    else
+        m_ranges += std::fabs(x - m_last), m_alike = m_alike && x == m_first;
+    m_sum += x;
+    m_last = x;
+    ++m_n;
+}
+
+ControlLimits LimitsBuilder::limits() const
+{
     ControlLimits limits;
-    if (values.size() < 2)
+    if (m_n < 2)
         return limits;
-    double sum = 0, ranges = 0;
-    bool alike = true;
-    for (int i = 0; i < values.size(); ++i) {
-        sum += values[i];
-        if (i > 0) {
-            ranges += std::fabs(values[i] - values[i - 1]);
-            alike = alike && values[i] == values[0];
-        }
-    }
     constexpr double d2 = 1.128;
     // All alike: the centre is that value itself, not a sum's rounding of it
     // that would put every reading on one side and beyond a σ̂ of 0.
-    limits.centre = alike ? values[0] : sum / values.size();
-    limits.sigma = ranges / (values.size() - 1) / d2;
+    limits.centre = m_alike ? m_first : m_sum / double(m_n);
+    limits.sigma = averageRange() / d2;
     limits.valid = true;
     return limits;
 }

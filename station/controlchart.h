@@ -26,6 +26,21 @@ struct ControlLimits
 // From a series in time order: centre = its mean; invalid below two values.
 ControlLimits individualsLimits(const QVector<double> &values);
 
+// The same, reading by reading, for series too long to keep.
+class LimitsBuilder
+{
+public:
+    void add(double x);
+    ControlLimits limits() const;
+    qint64 count() const { return m_n; }
+    double averageRange() const { return m_n > 1 ? m_ranges / double(m_n - 1) : 0; } // MR̄
+
+private:
+    qint64 m_n = 0;
+    double m_sum = 0, m_ranges = 0, m_first = 0, m_last = 0;
+    bool m_alike = true;
+};
+
 // The rules checked reading by reading against fixed limits. A signal is
 // given at the reading that completes its pattern, and again at each reading
 // that continues it.

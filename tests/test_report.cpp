@@ -4,6 +4,7 @@
 // folder, a file that cannot be read, and the PDF it writes.
 #include "journal/journal.h"
 #include "mqtt/outbox.h"
+#include "station/controlchart.h"
 #include "station/station.h"
 #include "testsupport.h"
 
@@ -127,6 +128,90 @@ private slots:
         const Run one = runReport({"j", "--from", "2026-12-08", "--json", "-"});
         QCOMPARE(one.exitCode, 0);
         QVERIFY(one.out.contains("1 个文件"));
+    }
+
+    // Each group's control charts over its readings in time order: the
+    // files read day by day and station by station, the overall group
+    // interleaved by time; limits from the average moving range.
+    void controlChartsInTimeOrder()
+    {
+        const QVector<double> clean = {0.3, 1.4, -0.6, -0.2, 0.9, -1.3, 0.1, 0.5, -0.8, 1.1};
+        const QDateTime t0(QDate(2026, 12, 7), QTime(23, 59, 0), Qt::OffsetFromUTC, 8 * 3600);
+        struct Reading
+        {
+            QDateTime time;
+            QString station;
+            double r;
+        };
+        QVector<Reading> a, b;
+        // A: four clean runs, then one point far above; across midnight.
+        for (int i = 0; i <= 40; ++i)
+            a.append({t0.addSecs(10 * i), "A", 15 + 0.1 * (i < 40 ? clean[i % 10] : 5.0)});
+        // B: between A's readings, and at the same moments as A's last
+        // ten (the same moment: by station name).
+        for (int i = 0; i < 20; ++i)
+            b.append({t0.addSecs(i < 10 ? 10 * i + 5 : 10 * (i + 21)), "B", 14 + 0.05 * clean[(i * 3) % 10]});
+        // A's files are read after B's.
+        QDir().mkpath("j/z");
+        QDir().mkpath("j/b");
+        for (const QVector<Reading> *readings : {&b, &a}) {
+            for (const Reading &x : *readings) {
+                QFile f(QString("j/%1/readings-%2.csv").arg(x.station == "A" ? "z" : "b", x.time.date().toString(Qt::ISODate)));
+                const bool fresh = !f.exists();
+                QVERIFY(f.open(QIODevice::Append));
+                if (fresh)
+                    f.write(QByteArray(journal::kHeader) + "\n");
+                f.write(readingLine(journal::isoTime(x.time), x.station, 1, x.r, 3.7, "PASS").toUtf8());
+            }
+        }
+        const Run run = runReport({"j", "--json", "table.json", "--signals", "signals.csv"});
+        QCOMPARE(run.exitCode, 0);
+        QFile jf("table.json");
+        QVERIFY(jf.open(QIODevice::ReadOnly));
+        const QJsonArray groups = QJsonDocument::fromJson(jf.readAll()).object()["groups"].toArray();
+        auto spcOf = [&](const QString &scope) {
+            for (const QJsonValue &g : groups)
+                if (g["scope"].toString() == scope)
+                    return g["spc"].toObject()["r"].toObject();
+            return QJsonObject();
+        };
+        QVector<Reading> all = a + b;
+        std::stable_sort(all.begin(), all.end(), [](const Reading &x, const Reading &y) {
+            return x.time != y.time ? x.time < y.time : x.station < y.station;
+        });
+        for (const auto &[scope, readings] : {std::pair<QString, QVector<Reading>>("工位 A", a), std::pair<QString, QVector<Reading>>("全部", all)}) {
+            QVector<double> r;
+            double sum = 0, ranges = 0;
+            for (int i = 0; i < readings.size(); ++i) {
+                r << readings[i].r;
+                sum += r[i];
+                ranges += i ? std::fabs(r[i] - r[i - 1]) : 0;
+            }
+            const double cl = sum / r.size(), sigma = ranges / (r.size() - 1) / 1.128;
+            const QJsonObject spc = spcOf(scope);
+            QCOMPARE(spc["n"].toInt(), r.size());
+            for (const auto &[key, want] : {std::pair<QString, double>("cl", cl), {"sigma", sigma}, {"ucl", cl + 3 * sigma}, {"lcl", cl - 3 * sigma}})
+                QVERIFY2(std::fabs(spc[key].toDouble() - want) < 1e-9, qPrintable(scope + " " + key));
+            const QVector<station::Signal> want = station::nelsonSignals(r, station::individualsLimits(r));
+            const QJsonArray got = spc["signals"].toArray();
+            QCOMPARE(got.size(), want.size());
+            for (int i = 0; i < want.size(); ++i) {
+                QCOMPARE(got[i]["rule"].toInt(), want[i].rule);
+                QCOMPARE(got[i]["index"].toInt(), want[i].index);
+                QCOMPARE(got[i]["time"].toString(), journal::isoTime(readings[want[i].index].time.toLocalTime()));
+                QCOMPARE(got[i]["value"].toDouble(), r[want[i].index]);
+            }
+        }
+        // Station A's own: only the point far above, at its place.
+        const QJsonArray aSignals = spcOf("工位 A")["signals"].toArray();
+        QCOMPARE(aSignals.size(), 1);
+        QCOMPARE(aSignals[0]["rule"].toInt(), 1);
+        QCOMPARE(aSignals[0]["index"].toInt(), 40);
+        QVERIFY2(run.out.contains("信号 规则1×1"), qPrintable(run.out));
+        QFile sf("signals.csv");
+        QVERIFY(sf.open(QIODevice::ReadOnly));
+        QVERIFY(QString::fromUtf8(sf.readAll()).contains(QString("工位 A,\"R 10–20 mΩ, V 3–4.5 V\",r,1,40,%1,15.5,")
+                                                             .arg(journal::isoTime(a[40].time.toLocalTime()))));
     }
 
     void cellRecordsWithAVoid()

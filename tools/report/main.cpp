@@ -1,7 +1,7 @@
 // zentrel-report: statistics and charts of journal and cell-record files,
 // for the quality engineer.
 //   zentrel-report [--from DATE] [--to DATE] [--station NAME]... [--lot NAME]...
-//                  [--csv FILE] [--json FILE] [--pdf FILE] [--png PREFIX]
+//                  [--csv FILE] [--json FILE] [--signals FILE] [--pdf FILE] [--png PREFIX]
 //                  FILE|FOLDER... | --db CONNINFO
 #include "report/reportdata.h"
 #include "report/reportdb.h"
@@ -69,7 +69,7 @@ int readFiles(const report::Options &options, const QStringList &paths, report::
 
 struct Outputs
 {
-    QString csv, json, pdf, png; // empty: not asked for
+    QString csv, json, signals_, pdf, png; // empty: not asked for
 };
 
 bool write(const Outputs &to, const report::Summary &summary, const QVector<report::Group> &groups, const report::Charts &charts)
@@ -82,6 +82,8 @@ bool write(const Outputs &to, const report::Summary &summary, const QVector<repo
     };
     if (!to.csv.isEmpty() && !saveUtf8TextFile(to.csv, report::tableCsv(groups), &error))
         failed(to.csv);
+    if (!to.signals_.isEmpty() && !saveUtf8TextFile(to.signals_, report::signalsCsv(groups), &error))
+        failed(to.signals_);
     if (!to.json.isEmpty()) {
         const QByteArray json = report::tableJson(groups, summary.lines, summary.skipped);
         if (to.json == QLatin1String("-"))
@@ -116,13 +118,14 @@ int main(int argc, char *argv[])
     const QCommandLineOption toOpt("to", "Last day to read (YYYY-MM-DD).", "date");
     const QCommandLineOption csvOpt("csv", "Write the table as CSV to this file.", "file");
     const QCommandLineOption jsonOpt("json", "Write the table as JSON to this file (- for standard output).", "file");
+    const QCommandLineOption signalsOpt("signals", "Write the control charts' signals as CSV to this file.", "file");
     const QCommandLineOption pdfOpt("pdf", "Write the report as a PDF (A4).", "file");
     const QCommandLineOption pngOpt("png", "Write the report's pages as PREFIX-1.png, PREFIX-2.png, ...", "prefix");
     const QCommandLineOption stationOpt("station", "Only this station (may be given more than once).", "name");
     const QCommandLineOption lotOpt("lot", "Only cell records of this lot (may be given more than once).", "name");
     const QCommandLineOption dbOpt("db", "Read the plant database that zentrel-ingest fills instead of files "
                                          "(libpq's connection string, e.g. postgresql://user@host:5432/plant).", "conninfo");
-    parser.addOptions({fromOpt, toOpt, stationOpt, lotOpt, csvOpt, jsonOpt, pdfOpt, pngOpt, dbOpt});
+    parser.addOptions({fromOpt, toOpt, stationOpt, lotOpt, csvOpt, jsonOpt, signalsOpt, pdfOpt, pngOpt, dbOpt});
     const QCommandLineOption langOpt("lang", "The language of the output: zh_CN (default) or en.", "en|zh_CN", "zh_CN");
     parser.addOption(langOpt);
     parser.addPositionalArgument("paths", "Files or folders (searched for readings-*.csv and cells-*.csv).", "FILE|FOLDER...");
@@ -182,7 +185,7 @@ int main(int argc, char *argv[])
     if (summary.limitsChanged)
         std::printf("%s\n", qPrintable(QCoreApplication::translate("Report", "限值在数据中改变过：每段限值单独统计。")));
     std::printf("%s", qPrintable(report::tableText(groups)));
-    const Outputs to{parser.value(csvOpt), parser.value(jsonOpt), parser.value(pdfOpt), parser.value(pngOpt)};
+    const Outputs to{parser.value(csvOpt), parser.value(jsonOpt), parser.value(signalsOpt), parser.value(pdfOpt), parser.value(pngOpt)};
     return write(to, summary, groups, charts) ? status : 1;
 }
 

@@ -1,0 +1,146 @@
+#include "reportspc.h"
+
+#include <algorithm>
+#include <memory>
+#include <numeric>
+
+namespace report {
+
+int SpcSeries::count(int rule) const
+{
+    return int(std::count_if(signalled.begin(), signalled.end(), [rule](const SpcSignal &s) { return s.rule == rule; }));
+}
+
+void SpcData::add(int groupA, int groupB, qint64 ms, const QByteArray &station, double r, double v)
+{
+    auto it = m_stations.constFind(station);
+    if (it == m_stations.constEnd())
+        it = m_stations.insert(station, m_stations.size());
+    m_points.append({ms, it.value(), groupA, groupB, r, v});
+}
+
+namespace {
+
+// A bucket's lowest and highest point, in the order they came: a chart of
+// thousands of points still shows every excursion.
+struct Thinner
+{
+    qint64 every = 1, seen = 0;
+    QPointF lo, hi;
+    bool open = false;
+    void add(QVector<QPointF> &out, double x, double y)
+    {
+        if (!open)
+            lo = hi = QPointF(x, y), open = true;
+        else if (y < lo.y())
+            lo = QPointF(x, y);
+        else if (y > hi.y())
+            hi = QPointF(x, y);
+        if (++seen % every == 0)
+            flush(out);
+    }
+    void flush(QVector<QPointF> &out)
+    {
+        if (!open)
+            return;
+        if (lo.x() == hi.x())
+            out << lo;
+        else
+            out << (lo.x() < hi.x() ? lo : hi) << (lo.x() < hi.x() ? hi : lo);
+        open = false;
+    }
+};
+
+struct Walk
+{
+    std::unique_ptr<station::NelsonRules> rules;
+    qint64 index = 0;
+    double last = 0;
+    Thinner points, ranges;
+
+    void start(SpcSeries &s, const station::LimitsBuilder &b)
+    {
+        s.limits = b.limits();
+        s.n = b.count();
+        s.averageRange = b.count() > 1 ? b.averageRange() : NAN;
+        if (s.limits.valid)
+            rules.reset(new station::NelsonRules(s.limits));
+        points.every = ranges.every = std::max<qint64>(1, (s.n + kSpcShown / 2 - 1) / (kSpcShown / 2));
+    }
+    void add(SpcSeries &s, qint64 ms, double x)
+    {
+        if (std::isnan(x))
+            return;
+        if (rules) {
+            const unsigned fired = rules->add(x);
+            for (int rule = 1; fired && rule <= 8; ++rule)
+                if (fired & (1u << (rule - 1)))
+                    s.signalled.append({rule, index, ms, x});
+        }
+        points.add(s.points, double(index), x);
+        if (index > 0)
+            ranges.add(s.ranges, double(index), std::fabs(x - last));
+        last = x;
+        ++index;
+    }
+    void finish(SpcSeries &s)
+    {
+        points.flush(s.points);
+        ranges.flush(s.ranges);
+    }
+};
+
+} // namespace
+
+QVector<Spc> SpcData::compute(int groups)
+{
+    // Stations ranked by their names' bytes: the order of readings of one moment.
+    QVector<QByteArray> names(m_stations.size());
+    for (auto it = m_stations.cbegin(); it != m_stations.cend(); ++it)
+        names[it.value()] = it.key();
+    QVector<int> order(names.size()), rank(names.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::sort(order.begin(), order.end(), [&](int a, int b) { return names[a] < names[b]; });
+    for (int i = 0; i < order.size(); ++i)
+        rank[order[i]] = i;
+    for (Point &p : m_points)
+        p.station = rank[p.station];
+    std::stable_sort(m_points.begin(), m_points.end(),
+                     [](const Point &a, const Point &b) { return a.ms != b.ms ? a.ms < b.ms : a.station < b.station; });
+
+    auto each = [this](const auto &f) {
+        for (const Point &p : qAsConst(m_points)) {
+            f(p.a, p);
+            if (p.b >= 0)
+                f(p.b, p);
+        }
+    };
+    // Phase I: the limits of each group from all its readings, then the
+    // rules along the same readings.
+    QVector<station::LimitsBuilder> rLimits(groups), vLimits(groups);
+    each([&](int g, const Point &p) {
+        if (!std::isnan(p.r))
+            rLimits[g].add(p.r);
+        if (!std::isnan(p.v))
+            vLimits[g].add(p.v);
+    });
+    QVector<Spc> out(groups);
+    std::vector<Walk> rWalks(static_cast<size_t>(groups)), vWalks(static_cast<size_t>(groups));
+    for (int g = 0; g < groups; ++g) {
+        rWalks[size_t(g)].start(out[g].r, rLimits[g]);
+        vWalks[size_t(g)].start(out[g].v, vLimits[g]);
+    }
+    each([&](int g, const Point &p) {
+        rWalks[size_t(g)].add(out[g].r, p.ms, p.r);
+        vWalks[size_t(g)].add(out[g].v, p.ms, p.v);
+    });
+    for (int g = 0; g < groups; ++g) {
+        rWalks[size_t(g)].finish(out[g].r);
+        vWalks[size_t(g)].finish(out[g].v);
+    }
+    m_points = QVector<Point>();
+    m_stations.clear();
+    return out;
+}
+
+} // namespace report

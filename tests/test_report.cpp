@@ -377,9 +377,10 @@ private slots:
         QVERIFY(pdf.open(QIODevice::ReadOnly));
         const QByteArray bytes = pdf.readAll();
         QVERIFY(bytes.startsWith("%PDF-"));
-        // Table, histograms, run chart, box plots.
-        QCOMPARE(bytes.count("/Type /Page\n") + bytes.count("/Type /Page\r") + bytes.count("/Type /Page "), 4);
-        for (int page = 1; page <= 4; ++page)
+        // Cover, table, histograms, run chart, box plots, and a control
+        // chart page for each of the three groups.
+        QCOMPARE(bytes.count("/Type /Page\n") + bytes.count("/Type /Page\r") + bytes.count("/Type /Page "), 8);
+        for (int page = 1; page <= 8; ++page)
             QVERIFY(QImage(QString("page-%1.png").arg(page)).width() == 1240);
     }
 

@@ -52,6 +52,7 @@ int readFiles(const report::Options &options, const QStringList &paths, report::
         });
         if (!ok) {
             say(error);
+            summary->unread << error;
             status = 1;
         }
     }
@@ -158,6 +159,7 @@ int main(int argc, char *argv[])
         return 2;
     }
     report::Summary summary;
+    summary.asked = options;
     QVector<report::Group> groups;
     report::Charts charts;
     int status = 0;

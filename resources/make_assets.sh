@@ -32,6 +32,13 @@ cp "$snd/901040.wav" "$snd/dudu.wav"
 # A rising two-tone alarm, mono 11025 Hz 8-bit, 0.43 s.
 sox -n -r 11025 -c 1 -b 8 "$snd/jingbao.wav" synth 0.43 square 700-1400 vol 0.5
 
+# The control charts' chime, unlike any verdict's: three soft tones, high
+# low high, mono 11025 Hz 8-bit, 0.6 s.
+sox -n -r 11025 -c 1 -b 8 "$tmp/t1.wav" synth 0.16 triangle 1046 fade 0.01 0.16 0.05
+sox -n -r 11025 -c 1 -b 8 "$tmp/t2.wav" synth 0.16 triangle 784 fade 0.01 0.16 0.05
+sox -n -r 11025 -c 1 -b 8 "$tmp/gap2.wav" trim 0 0.05
+sox "$tmp/t1.wav" "$tmp/gap2.wav" "$tmp/t2.wav" "$tmp/gap2.wav" "$tmp/t1.wav" "$snd/spc.wav" vol 0.7
+
 # Icons: a plug for the serial tab, a globe-like network mark, the app icon.
 $CONVERT -size 96x96 xc:none -fill '#1e5aa8' -draw 'roundrectangle 28,8 68,56 6,6' \
     -fill white -draw 'rectangle 36,18 42,28' -draw 'rectangle 54,18 60,28' \

@@ -12,7 +12,7 @@ namespace station {
 
 const char *const kCellsHeader =
     "time,station,operator,lot,record,cell_id,r_mohm,v,verdict,grade,set,r_range,v_range,settled_by,voids,"
-    "r_low,r_high,v_low,v_high";
+    "r_low,r_high,v_low,v_high,spc";
 
 namespace {
 
@@ -44,7 +44,18 @@ QString cellsCsvLine(const CellRecord &r)
            + journal::plainNumber(r.rMilliOhm) + comma + journal::plainNumber(r.v) + comma + verdictText(r) + comma
            + csvField(r.grade) + comma + csvField(r.setName) + comma + csvField(r.rRange) + comma
            + csvField(r.vRange) + comma + QString::number(r.settledBy) + comma + csvField(r.voids) + comma
-           + bound(r.rLow) + comma + bound(r.rHigh) + comma + bound(r.vLow) + comma + bound(r.vHigh);
+           + bound(r.rLow) + comma + bound(r.rHigh) + comma + bound(r.vLow) + comma + bound(r.vHigh) + comma
+           + csvField(r.spc);
+}
+
+QString spcText(const LotControl::Fired &fired)
+{
+    QStringList rules;
+    for (const auto &[side, bits] : {std::pair<QChar, unsigned>(QLatin1Char('R'), fired.r), {QLatin1Char('V'), fired.v}})
+        for (int rule = 1; rule <= 8; ++rule)
+            if (bits & (1u << (rule - 1)))
+                rules << side + QString::number(rule);
+    return rules.join(QLatin1Char(' '));
 }
 
 Station::Station(const QString &folder, const QString &stationName, QObject *parent)
@@ -137,6 +148,9 @@ void Station::record(const meter::MeterReading &reading, int settledBy)
     r.rRange = reading.rRangeText;
     r.vRange = reading.vRangeText;
     r.settledBy = settledBy;
+    // Checked before it is written: the record carries what it fired.
+    const LotControl::Fired fired = m_control.add(r.rMilliOhm, r.v);
+    r.spc = spcText(fired);
     m_file.append(day, cellsCsvLine(r).toUtf8() + '\n');
 
     m_records.push_front(r);
@@ -149,6 +163,8 @@ void Station::record(const meter::MeterReading &reading, int settledBy)
         emit pendingIdChanged(m_pendingId);
     }
     emit recorded(r);
+    if (fired.r || fired.v)
+        emit outOfControl(r, fired.r, fired.v);
     emit statsChanged(QString());
 }
 
@@ -178,12 +194,19 @@ bool Station::voidRecord(const QString &id)
         CellRecord line = r;
         line.voided = false;
         line.voids = id;
+        line.spc.clear();
         line.time = QDateTime::currentDateTime();
         line.id = line.time.date() == m_day ? recordId(m_day, m_nextNumber++) : id + QStringLiteral("-void");
         m_file.append(line.time.date(), cellsCsvLine(line).toUtf8() + '\n');
         for (CellRecord &l : m_lotRecords)
             if (l.id == id)
                 l.voided = true;
+        // The control charts as if the voided record had never been: its
+        // place in the first records' limits goes to the next one.
+        m_control.restart();
+        for (const CellRecord &l : qAsConst(m_lotRecords))
+            if (!l.voided)
+                m_control.add(l.rMilliOhm, l.v);
         recount();
         emit voidedRecord(id);
         emit statsChanged(QString());
@@ -256,6 +279,7 @@ void Station::startLot(const QString &name)
 void Station::restartStats(const QString &why)
 {
     m_lotRecords.clear();
+    m_control.restart();
     recount();
     emit statsChanged(why);
 }

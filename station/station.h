@@ -2,6 +2,7 @@
 #define STATION_H
 
 #include "cellcapture.h"
+#include "controlchart.h"
 #include "limitset.h"
 #include "lotstats.h"
 
@@ -31,7 +32,11 @@ struct CellRecord
     int settledBy = 0;   // readings that agreed (1 for a capture by hand)
     QString voids;       // for a void line: the id of the voided record
     bool voided = false; // a record that a later void line voids
+    QString spc;         // the lot's control-chart rules it fired: "R1 V5"; empty when none
 };
+
+// A record's fired rules as the cells file writes them ("R1 R5 V2").
+QString spcText(const LotControl::Fired &fired);
 
 // What an operator types or scans (cell IDs, lot names) is refused when it
 // is longer than this or holds a control character or line break; the
@@ -82,6 +87,8 @@ public:
     QString pendingId() const { return m_pendingId; }
     QString lot() const { return m_lot; }
     const LotStats &stats() const { return m_stats; }
+    // The lot's control charts: limits from its first records, then each checked.
+    const LotControl &control() const { return m_control; }
     // The lot's R values (mΩ) for the histogram.
     const QVector<double> &lotR() const { return m_lotR; }
     const std::deque<CellRecord> &records() const { return m_records; } // newest first, at most 1,000
@@ -93,6 +100,8 @@ signals:
     void voidedRecord(const QString &id);
     void unsettled();
     void statsChanged(const QString &why);
+    // A record fired control-chart rules (bit rule - 1 of each side).
+    void outOfControl(const station::CellRecord &record, unsigned rRules, unsigned vRules);
     void setSelected(const QString &name);
     void pendingIdChanged(const QString &id);
     void note(const QString &text);
@@ -114,6 +123,7 @@ private:
     QString m_lot;
     bool m_requireId = false;
     LotStats m_stats;
+    LotControl m_control;
     QVector<double> m_lotR;
     QVector<CellRecord> m_lotRecords; // of the lot and set in force, for the statistics
     std::deque<CellRecord> m_records;

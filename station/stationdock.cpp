@@ -24,6 +24,8 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QShortcut>
+#include <QSound>
+#include <QTimer>
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -95,6 +97,37 @@ StationDock::StationDock(Station *station, QMainWindow *window)
     m_note->setWordWrap(true);
     layout->addWidget(m_note);
 
+    // A control-chart signal: amber, until the operator acknowledges it.
+    m_alarm = new QWidget(body);
+    m_alarm->setObjectName(QStringLiteral("controlAlarm"));
+    m_alarm->setAutoFillBackground(true);
+    m_alarm->setStyleSheet(QStringLiteral("#controlAlarm { background: #f5b800; border-radius: 4px; }"));
+    auto *alarmRow = new QHBoxLayout(m_alarm);
+    m_alarmText = new QLabel(m_alarm);
+    m_alarmText->setObjectName(QStringLiteral("controlAlarmText"));
+    m_alarmText->setWordWrap(true);
+    QFont alarmFont = m_alarmText->font();
+    alarmFont.setBold(true);
+    m_alarmText->setFont(alarmFont);
+    auto *acknowledge = new QPushButton(m_alarm);
+    acknowledge->setObjectName(QStringLiteral("acknowledgeSignalButton"));
+    translated([acknowledge] { acknowledge->setText(tr("知道了 (F10)")); });
+    alarmRow->addWidget(m_alarmText, 1);
+    alarmRow->addWidget(acknowledge);
+    m_alarm->hide();
+    layout->addWidget(m_alarm);
+    connect(acknowledge, &QPushButton::clicked, this, &StationDock::acknowledgeSignal);
+    auto *acknowledgeKey = new QShortcut(Qt::Key_F10, window, nullptr, nullptr, Qt::ApplicationShortcut);
+    connect(acknowledgeKey, &QShortcut::activated, this, &StationDock::acknowledgeSignal);
+    m_chime = new QSound(QStringLiteral(":/wav/spc.wav"), this);
+    m_signalSound = [this] { m_chime->play(); };
+    m_chimeAgain = new QTimer(this);
+    m_chimeAgain->setInterval(15000);
+    connect(m_chimeAgain, &QTimer::timeout, this, [this] {
+        if (m_signalSound)
+            m_signalSound();
+    });
+
     auto *buttons = new QHBoxLayout;
     auto *capture = new QPushButton(body);
     capture->setObjectName(QStringLiteral("captureButton"));
@@ -116,6 +149,10 @@ StationDock::StationDock(Station *station, QMainWindow *window)
     m_stats->setObjectName(QStringLiteral("lotStatsLabel"));
     m_stats->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(m_stats);
+    m_control = new QLabel(body);
+    m_control->setObjectName(QStringLiteral("controlStatusLabel"));
+    m_control->setWordWrap(true);
+    layout->addWidget(m_control);
     m_histogram = new QCustomPlot(body);
     m_histogram->setObjectName(QStringLiteral("lotHistogram"));
     m_histogram->setMinimumHeight(140);
@@ -192,6 +229,7 @@ StationDock::StationDock(Station *station, QMainWindow *window)
 
     connect(m_station, &Station::recorded, this, &StationDock::showRecord);
     connect(m_station, &Station::statsChanged, this, &StationDock::showStats);
+    connect(m_station, &Station::outOfControl, this, &StationDock::raiseSignal);
     connect(m_station, &Station::setSelected, this, &StationDock::showSet);
     connect(m_station, &Station::unsettled, this, [this] { say(tr("未稳定：读数未稳定就抬起了探针，没有记录"), "darkorange"); });
     connect(m_station, &Station::note, this, [this](const QString &text) { say(text, "darkorange"); });
@@ -251,6 +289,46 @@ void StationDock::showRecord(const CellRecord &r)
         m_sound(r.verdict);
 }
 
+void StationDock::showControl()
+{
+    const LotControl &c = m_station->control();
+    if (c.stillNeeded() > 0) {
+        m_control->setText(tr("控制图：本批次再记录 %1 个电池后确定控制限（共 %2 个），之后逐个判异").arg(c.stillNeeded()).arg(LotControl::kBaseline));
+        return;
+    }
+    auto limits = [](const ControlLimits &l) {
+        return l.valid ? tr("中心 %1，控制限 %2–%3").arg(number(l.centre), number(l.lcl()), number(l.ucl())) : QStringLiteral("—");
+    };
+    m_control->setText(tr("控制图（前 %1 个电池定限）：R %2；V %3").arg(LotControl::kBaseline).arg(limits(c.rLimits()), limits(c.vLimits())));
+}
+
+void StationDock::raiseSignal(const CellRecord &record, unsigned rRules, unsigned vRules)
+{
+    QStringList rules;
+    for (const auto &[side, bits] : {std::pair<QString, unsigned>(QStringLiteral("R"), rRules), {QStringLiteral("V"), vRules}})
+        for (int rule = 1; rule <= 8; ++rule)
+            if (bits & (1u << (rule - 1)))
+                rules << tr("%1 规则 %2：%3").arg(side).arg(rule).arg(ruleText(rule));
+    m_alarms.prepend(tr("过程异常信号（记录 %1）：%2").arg(record.id, rules.join(QStringLiteral("；"))));
+    // The newest in full; how many more wait.
+    m_alarmText->setText(m_alarms.size() > 1 ? tr("%1\n（另有 %2 条未确认）").arg(m_alarms.first()).arg(m_alarms.size() - 1)
+                                             : m_alarms.first());
+    m_alarm->show();
+    if (m_signalSound)
+        m_signalSound();
+    m_chimeAgain->start();
+}
+
+void StationDock::acknowledgeSignal()
+{
+    if (m_alarms.isEmpty())
+        return;
+    say(tr("已确认 %1 条过程异常信号").arg(m_alarms.size()));
+    m_alarms.clear();
+    m_alarm->hide();
+    m_chimeAgain->stop();
+}
+
 void StationDock::showStats(const QString &why)
 {
     const LotStats &s = m_station->stats();
@@ -274,6 +352,7 @@ void StationDock::showStats(const QString &why)
     m_stats->setText(text);
     if (!why.isEmpty())
         say(why);
+    showControl();
 
     // Histogram of R with the limits.
     m_histogram->clearPlottables();

@@ -14,7 +14,9 @@ class QCustomPlot;
 class QLabel;
 class QLineEdit;
 class QComboBox;
+class QSound;
 class QTableWidget;
+class QTimer;
 
 namespace station {
 
@@ -32,6 +34,9 @@ public:
     StationDock(Station *station, QMainWindow *window);
     // What plays a record's sound (the window's scheme); none: silent.
     void setVerdictSound(std::function<void(meter::Verdict)> play) { m_sound = std::move(play); }
+    // What plays the control charts' chime (its own, not a verdict's); by
+    // default the dock's own sound.
+    void setSignalSound(std::function<void()> play) { m_signalSound = std::move(play); }
 
 signals:
     // The operator chose a language in the menu (whoever installs it says so
@@ -47,6 +52,9 @@ private:
     void showRecord(const CellRecord &record);
     void showStats(const QString &why);
     void showSet(const QString &setName);
+    void showControl();
+    void raiseSignal(const CellRecord &record, unsigned rRules, unsigned vRules);
+    void acknowledgeSignal();
     void newLot();
     void reloadSets();
     void editSet();
@@ -57,6 +65,13 @@ private:
     Station *m_station;
     QMainWindow *m_window; // only its public QMainWindow side
     std::function<void(meter::Verdict)> m_sound;
+    std::function<void()> m_signalSound;
+    QSound *m_chime = nullptr;
+    QTimer *m_chimeAgain = nullptr; // the chime again while no one has acknowledged
+    QWidget *m_alarm = nullptr;
+    QLabel *m_alarmText = nullptr;
+    QStringList m_alarms;           // not yet acknowledged, newest first
+    QLabel *m_control = nullptr;
     QLineEdit *m_cellId;
     QComboBox *m_sets;
     QLabel *m_verdict;

@@ -303,9 +303,10 @@ void TestIngest::reportFromDatabaseEqualsFiles()
                 const QString record = QString("%1-%2").arg(day.toString("yyyyMMdd")).arg(k + 1, 4, 10, QChar('0'));
                 // The 11th record is voided by the 12th line (its re-measure).
                 const QString voids = k == 11 ? QString("%1-0011").arg(day.toString("yyyyMMdd")) : QString();
-                cells += QString("%1,%2,op,%3,%4,CELL%5,%6,3.71,%7,%8,ICR18650,AUTO,AUTO,3,%9,11.5,12.5,3.6,3.8\n")
+                cells += QString("%1,%2,op,%3,%4,CELL%5,%6,3.71,%7,%8,ICR18650,AUTO,AUTO,3,%9,11.5,12.5,3.6,3.8,%10\n")
                              .arg(journal::isoTime(t), journal::csvField(name), k % 3 == 2 ? QString() : QString("L%1").arg(k % 3 + d))
                              .arg(record).arg(n * 1000 + k).arg(r, 0, 'f', 4).arg(r > 12.15 ? "NG" : "PASS", k % 4 ? "A" : "B", voids)
+                             .arg(k == 30 ? "R1 V5" : "")
                              .toUtf8();
             }
             s->journal->append(day, lines);
@@ -314,6 +315,8 @@ void TestIngest::reportFromDatabaseEqualsFiles()
         stations.push_back(std::move(s));
     }
     QTRY_VERIFY_WITH_TIMEOUT(db.query("SELECT (SELECT count(*) FROM readings) + (SELECT count(*) FROM cells)").toInt() == rows, 90000);
+    // The rules a record fired at its station reach the database with it.
+    QCOMPARE(db.query("SELECT count(*) FROM cells WHERE spc = 'R1 V5'").toInt(), 9);
 
     QStringList folders;
     for (auto &s : stations)

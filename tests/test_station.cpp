@@ -488,6 +488,66 @@ private slots:
         QCOMPARE(run.probe.ui()->lineEdit_R_DOWN->text(), QString("7.5"));
     }
 
+    // The lot's control chart at the station: limits from the first 25
+    // records (said while fewer), a shift of the process at the 30th cell
+    // signalled at once in amber with the chime, carried by the record,
+    // and gone only when acknowledged.
+    void controlSignalAtTheStation()
+    {
+        const QString folder = m_work->file("journal");
+        StationRun run;
+        QVERIFY(run.start({"--cells", "31", "--out-every", "0", "--stable-process", "--shift-from", "30"}, folder));
+        Station *st = run.extensions->station();
+        int chimes = 0;
+        run.extensions->stationDock()->setSignalSound([&chimes] { ++chimes; });
+        auto *status = run.window.findChild<QLabel *>("controlStatusLabel");
+        auto *alarm = run.window.findChild<QWidget *>("controlAlarm");
+        auto *alarmText = run.window.findChild<QLabel *>("controlAlarmText");
+        QVERIFY(status && alarm && alarmText);
+        struct Fired
+        {
+            QString id;
+            unsigned r, v;
+        };
+        QVector<Fired> signalled;
+        QObject::connect(st, &Station::outOfControl, st,
+                         [&](const CellRecord &r, unsigned rRules, unsigned vRules) { signalled.append({r.id, rRules, vRules}); });
+        QString saidAtTen;
+        QObject::connect(st, &Station::statsChanged, st, [&] {
+            if (st->records().size() == 10)
+                saidAtTen = status->text();
+        });
+        QObject::connect(st, &Station::recorded, st, [&] {
+            // Nothing before the shift, and the alarm only with a signal.
+            QCOMPARE(alarm->isVisibleTo(&run.window), !signalled.isEmpty());
+        });
+        QTRY_COMPARE_WITH_TIMEOUT(int(st->records().size()), 31, 60000);
+        QVERIFY2(saidAtTen.contains("15"), qPrintable(saidAtTen));
+        QVERIFY2(status->text().contains("15.0"), qPrintable(status->text()));
+        // Cell 30 is the first beyond: rule 1 on R, at once; 31 is beyond
+        // again and the second of two beyond 2σ̂ (rule 5).
+        QCOMPARE(signalled.size(), 2);
+        QCOMPARE(signalled[0].id, st->records()[1].id);
+        QCOMPARE(signalled[0].r, 1u);
+        QCOMPARE(signalled[0].v, 0u);
+        QCOMPARE(signalled[1].r, 1u | 1u << 4);
+        QCOMPARE(chimes, 2);
+        QVERIFY(alarm->isVisibleTo(&run.window));
+        QVERIFY2(alarmText->text().contains(station::ruleText(1)) && alarmText->text().contains(st->records()[0].id),
+                 qPrintable(alarmText->text()));
+        // The record carries it: in the file's last column.
+        const QStringList rows = csvRows(st->file()->fileFor(QDate::currentDate()));
+        QCOMPARE(rows.size(), 31);
+        for (int i = 0; i < rows.size(); ++i)
+            QVERIFY2(rows[i].endsWith(i == 30 ? ",R1 R5" : i == 29 ? ",R1" : ","), qPrintable(rows[i]));
+        // Acknowledged: gone, and no chime again.
+        QTest::mouseClick(run.window.findChild<QPushButton *>("acknowledgeSignalButton"), Qt::LeftButton);
+        QVERIFY(!alarm->isVisibleTo(&run.window));
+        // A new lot starts the limits again.
+        st->startLot("L2");
+        QVERIFY2(status->text().contains(QString::number(station::LotControl::kBaseline)), qPrintable(status->text()));
+    }
+
     void unsettledCellGivesNoRecord()
     {
         const QString folder = m_work->file("journal");
@@ -709,7 +769,7 @@ private slots:
         QVERIFY(after.size() >= seen.size());
         QCOMPARE(after.mid(0, seen.size()), seen);
         for (const QString &row : after)
-            QCOMPARE(row.count(','), 18);
+            QCOMPARE(row.count(','), 19);
         sim.terminate();
         sim.waitForFinished(5000);
     }

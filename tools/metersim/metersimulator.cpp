@@ -22,7 +22,13 @@ qint64 MeterSimulator::framesPerCell(const SimulatorOptions &options)
 double MeterSimulator::cellValue(int cell) const
 {
     // A spread of values around --r, so statistics and grades have something to show.
-    double r = m_options.r * (1.0 + 0.02 * double((cell * 7) % 5 - 2));
+    // A stable process: a scatter that fires no control-chart rule however
+    // often it repeats.
+    static const double kStable[] = {0.3, 1.4, -0.6, -0.2, 0.9, -1.3, 0.1, 0.5, -0.8, 1.1};
+    double r = m_options.stableProcess ? m_options.r * (1.0 + 0.01 * kStable[cell % 10])
+                                       : m_options.r * (1.0 + 0.02 * double((cell * 7) % 5 - 2));
+    if (m_options.shiftFrom > 0 && cell >= m_options.shiftFrom)
+        r *= 1.1;
     if (m_options.outEvery > 0 && cell % m_options.outEvery == 0)
         r *= 3.0;
     return r;

@@ -236,6 +236,13 @@
     </message>
 </context>
 <context>
+    <name>Logger</name>
+    <message>
+        <source>%1: 过程异常信号，记录 %2：%3</source>
+        <translation>%1: out-of-control signal, record %2: %3</translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
     <message>
         <source>AUTO</source>
@@ -1071,16 +1078,8 @@
         <translation>Zentrel quality report</translation>
     </message>
     <message>
-        <source>文件 %1 个，读数行 %2，跳过（格式不对或断行）%3</source>
-        <translation>%1 files, %2 lines of readings, %3 skipped (malformed or torn)</translation>
-    </message>
-    <message>
         <source>限值在数据中改变过：每段限值单独统计。</source>
         <translation>The limits changed within the data: each period of limits is counted on its own.</translation>
-    </message>
-    <message>
-        <source>生成于 %1</source>
-        <translation>Made %1</translation>
     </message>
     <message>
         <source>R 的分布，限值与拟合正态曲线</source>
@@ -1129,6 +1128,132 @@
     <message>
         <source>数据库 %1，%2 行，跳过 %3 行（超出量程）</source>
         <translation>Database %1, %2 rows, %3 skipped (beyond the meter&apos;s range)</translation>
+    </message>
+    <message>
+        <source>  控制图 %1  中心 %2  σ̂ %3  UCL %4  LCL %5  信号 %6
+</source>
+        <translation>  Control chart %1  centre %2  σ̂ %3  UCL %4  LCL %5  signals %6
+</translation>
+    </message>
+    <message>
+        <source>无</source>
+        <translation>none</translation>
+    </message>
+    <message>
+        <source>规则%1×%2</source>
+        <translation>rule %1×%2</translation>
+    </message>
+    <message>
+        <source>读数序号（时间顺序）</source>
+        <translation>Reading number (in time order)</translation>
+    </message>
+    <message>
+        <source>……共 %1 个</source>
+        <translation>… %1 in all</translation>
+    </message>
+    <message>
+        <source>期间</source>
+        <translation>Period</translation>
+    </message>
+    <message>
+        <source>筛选</source>
+        <translation>Filters</translation>
+    </message>
+    <message>
+        <source>工位：%1；批次：%2</source>
+        <translation>stations: %1; lots: %2</translation>
+    </message>
+    <message>
+        <source>来源</source>
+        <translation>Source</translation>
+    </message>
+    <message>
+        <source>文件 %1 个（未能读取 %2 个），读数行 %3，跳过（格式不对或断行）%4</source>
+        <translation>%1 files (%2 could not be read), %3 lines, %4 skipped (malformed or torn)</translation>
+    </message>
+    <message>
+        <source>工位</source>
+        <translation>Stations</translation>
+    </message>
+    <message>
+        <source>批次</source>
+        <translation>Lots</translation>
+    </message>
+    <message>
+        <source>生成于</source>
+        <translation>Made</translation>
+    </message>
+    <message>
+        <source>限值</source>
+        <translation>Limits</translation>
+    </message>
+    <message>
+        <source>未能读取：%1</source>
+        <translation>Not read: %1</translation>
+    </message>
+    <message>
+        <source>……另有 %1 个文件</source>
+        <translation>… and %1 more files</translation>
+    </message>
+    <message>
+        <source>范围</source>
+        <translation>Scope</translation>
+    </message>
+    <message>
+        <source>良率 %</source>
+        <translation>Yield %</translation>
+    </message>
+    <message>
+        <source>R 均值</source>
+        <translation>R mean</translation>
+    </message>
+    <message>
+        <source>V 均值</source>
+        <translation>V mean</translation>
+    </message>
+    <message>
+        <source>控制图信号</source>
+        <translation>Chart signals</translation>
+    </message>
+    <message>
+        <source>统计表（%1/%2）</source>
+        <translation>Table (%1/%2)</translation>
+    </message>
+    <message>
+        <source>统计表</source>
+        <translation>Table</translation>
+    </message>
+    <message>
+        <source>Cpk：绿 ≥ 1.33，黄 1.0–1.33，红 &lt; 1.0。良率按同样的界限换算：绿 ≥ 99.994%，黄 ≥ 99.73%，红更低。控制图信号：各组按时间顺序的 R、V 违反判异规则的次数（见各组的控制图页）。</source>
+        <translation>Cpk: green ≥ 1.33, amber 1.0–1.33, red &lt; 1.0. Yield by the same bounds: green ≥ 99.994%, amber ≥ 99.73%, red below. Chart signals: how often R and V of the group, in time order, broke a control-chart rule (see the group&apos;s control-chart page).</translation>
+    </message>
+    <message>
+        <source>控制图（单值-移动极差）：%1</source>
+        <translation>Control charts (individuals and moving range): %1</translation>
+    </message>
+    <message>
+        <source>%1。控制限 = 中心 ± 3σ̂（σ̂ = 平均移动极差 / 1.128），来自这些读数本身，不是规格限。</source>
+        <translation>%1. Control limits = centre ± 3σ̂ (σ̂ = average moving range / 1.128), from these readings themselves; they are not the specification limits.</translation>
+    </message>
+    <message>
+        <source>%1 单值图（n = %2，信号 %3 个）</source>
+        <translation>%1 individuals (n = %2, %3 signals)</translation>
+    </message>
+    <message>
+        <source>移动极差</source>
+        <translation>Moving range</translation>
+    </message>
+    <message>
+        <source>%1 移动极差图</source>
+        <translation>%1 moving range</translation>
+    </message>
+    <message>
+        <source>%1 规则 %2：%3 — %4 次，首次在第 %5 个读数（%6）</source>
+        <translation>%1 rule %2: %3 — %4 times, first at reading %5 (%6)</translation>
+    </message>
+    <message>
+        <source>没有信号：过程在这些读数中是稳定的。</source>
+        <translation>No signal: the process was stable over these readings.</translation>
     </message>
 </context>
 <context>
@@ -1523,6 +1648,40 @@ V: mean %14   σ %15   min %16   max %17   Cp %18   Cpk %19</translation>
 （锁只防止在工位上误改；要防止改动，请让管理员拥有 limitsets.json，操作员只读）</source>
         <translation>New password (empty: no lock):
 (the lock only prevents slips at the station; to prevent changes, let an administrator own limitsets.json and operators only read it)</translation>
+    </message>
+    <message>
+        <source>知道了 (F10)</source>
+        <translation>Acknowledge (F10)</translation>
+    </message>
+    <message>
+        <source>控制图：本批次再记录 %1 个电池后确定控制限（共 %2 个），之后逐个判异</source>
+        <translation>Control chart: %1 more cells of this lot fix the limits (%2 in all); from then on each cell is checked</translation>
+    </message>
+    <message>
+        <source>中心 %1，控制限 %2–%3</source>
+        <translation>centre %1, control limits %2–%3</translation>
+    </message>
+    <message>
+        <source>控制图（前 %1 个电池定限）：R %2；V %3</source>
+        <translation>Control chart (limits from the first %1 cells): R %2; V %3</translation>
+    </message>
+    <message>
+        <source>%1 规则 %2：%3</source>
+        <translation>%1 rule %2: %3</translation>
+    </message>
+    <message>
+        <source>过程异常信号（记录 %1）：%2</source>
+        <translation>Out-of-control signal (record %1): %2</translation>
+    </message>
+    <message>
+        <source>%1
+（另有 %2 条未确认）</source>
+        <translation>%1
+(%2 more not acknowledged)</translation>
+    </message>
+    <message>
+        <source>已确认 %1 条过程异常信号</source>
+        <translation>%1 out-of-control signals acknowledged</translation>
     </message>
 </context>
 </TS>

@@ -15,6 +15,9 @@
 #include <algorithm>
 #include <atomic>
 #include <csignal>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace bench {
 
@@ -42,6 +45,32 @@ double timed(const QString &program, const QStringList &args, QString *output = 
     if (output)
         *output = QString::fromUtf8(p.readAllStandardOutput());
     return p.exitCode() == 0 ? seconds : -1;
+}
+
+// As timed, and the program's peak resident memory (MiB) through wait4.
+double timedWithMemory(const QString &program, const QStringList &args, double *mebibytes)
+{
+    QElapsedTimer t;
+    t.start();
+    const pid_t pid = fork();
+    if (pid == 0) {
+        QList<QByteArray> bytes = {program.toLocal8Bit()};
+        for (const QString &a : args)
+            bytes << a.toLocal8Bit();
+        std::vector<char *> argv;
+        for (QByteArray &b : bytes)
+            argv.push_back(b.data());
+        argv.push_back(nullptr);
+        if (!freopen("/dev/null", "w", stdout))
+            _exit(127);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage {};
+    wait4(pid, &status, 0, &usage);
+    *mebibytes = usage.ru_maxrss / 1024.0;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? t.nsecsElapsed() / 1e9 : -1;
 }
 
 QStringList psqlArgs(const Postgres &db, const QString &sql)
@@ -267,7 +296,10 @@ int reportDatabase(qint64 rows)
     std::sort(runs.begin(), runs.end());
     std::sort(scans.begin(), scans.end());
     figure("the month's report, table and JSON (median of 3)", runs[1], "s");
-    figure("the month's report with its PDF", timed(QStringLiteral(ZENTREL_REPORT_PATH), month + QStringList {"--pdf", QDir(out.path()).filePath("month.pdf")}), "s");
+    double mebibytes = 0;
+    figure("the month's report with its PDF",
+           timedWithMemory(QStringLiteral(ZENTREL_REPORT_PATH), month + QStringList {"--pdf", QDir(out.path()).filePath("month.pdf")}, &mebibytes), "s");
+    figure("its peak resident memory (every reading in time order for the control charts)", mebibytes, "MiB");
     std::printf("  reference (one plain scan of the month: count and mean of R, psql, median of 3): %.2f s; ratio %.2f\n",
                 scans[1], runs[1] / scans[1]);
     return 0;

@@ -1,5 +1,7 @@
 // zentrel-report on a million generated readings: time and peak memory of the
-// tool as a process of its own.
+// tool as a process of its own, with its control charts; a stable process
+// with a shift in its last week, and one out of control at nearly every
+// reading (the most signals a month can give).
 #include "benchsupport.h"
 
 #include "journal/journal.h"
@@ -9,27 +11,45 @@
 #include <QTemporaryDir>
 
 #include <cmath>
+#include <functional>
 #include <sys/resource.h>
 #include <sys/wait.h>
 
 namespace bench {
 
-int reportMillion(qint64 readings)
+namespace {
+
+// A stable process: normal scatter from a fixed seed (Box-Muller over a
+// 64-bit LCG), R 0.5% higher for one shift (8 hours) of the 25th day.
+struct StableProcess
 {
-    heading("zentrel-report: 1,000,000 readings (a month of one station at 2 s) in 31 day files");
-    QTemporaryDir folder;
-    QElapsedTimer made;
-    made.start();
+    quint64 state = 0x9E3779B97F4A7C15ull;
+    double uniform()
+    {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        return (double(state >> 11) + 0.5) / 9007199254740992.0;
+    }
+    double operator()(qint64 n, int day)
+    {
+        const double z = std::sqrt(-2 * std::log(uniform())) * std::cos(2 * M_PI * uniform());
+        const qint64 second = n % 32259 * 2;
+        return 12.3 * (day == 25 && second >= 8 * 3600 && second < 16 * 3600 ? 1.005 : 1.0) + 0.05 * z;
+    }
+};
+
+int runOnce(const QString &folder, qint64 readings, const std::function<double(qint64, int)> &value, const QString &what)
+{
+    heading(QStringLiteral("zentrel-report: 1,000,000 readings (a month of one station at 2 s) in 31 day files, %1").arg(what).toUtf8().constData());
     const qint64 perDay = readings / 31 + 1;
     qint64 written = 0;
     for (int day = 1; day <= 31 && written < readings; ++day) {
-        QFile f(QDir(folder.path()).filePath(QStringLiteral("readings-2026-10-%1.csv").arg(day, 2, 10, QLatin1Char('0'))));
+        QFile f(QDir(folder).filePath(QStringLiteral("readings-2026-10-%1.csv").arg(day, 2, 10, QLatin1Char('0'))));
         if (!f.open(QIODevice::WriteOnly))
             return 1;
         QByteArray out = QByteArray("\xEF\xBB\xBF") + journal::kHeader + '\n';
         for (qint64 i = 0; i < perDay && written < readings; ++i, ++written) {
             const int t = int(i * 2);
-            const double r = 12.3 + 0.2 * std::sin(double(written) * 0.37) + 0.05 * std::cos(double(written) * 1.3);
+            const double r = value(written, day);
             out += QStringLiteral("2026-10-%1T%2:%3:%4.000+08:00,S01,COM3,%5,%6,3.7012,PASS,%6mΩ,3.7012V,20mΩ,20V,11.5,13.5,3.6,3.8\n")
                        .arg(day, 2, 10, QLatin1Char('0'))
                        .arg(t / 3600 % 24, 2, 10, QLatin1Char('0'))
@@ -50,17 +70,18 @@ int reportMillion(qint64 readings)
     QElapsedTimer bare;
     bare.start();
     qint64 lines = 0;
-    for (const QFileInfo &file : QDir(folder.path()).entryInfoList({QStringLiteral("*.csv")}, QDir::Files)) {
+    for (const QFileInfo &file : QDir(folder).entryInfoList({QStringLiteral("*.csv")}, QDir::Files)) {
         QFile f(file.filePath());
         if (f.open(QIODevice::ReadOnly))
             while (!f.atEnd())
                 lines += f.readLine().isEmpty() ? 0 : 1;
     }
     const double bareSeconds = bare.nsecsElapsed() / 1e9;
-    for (const bool pdf : {false, true}) {
-        QStringList args = {folder.path()};
-        if (pdf)
-            args << "--pdf" << QDir(folder.path()).filePath(QStringLiteral("report.pdf"));
+    for (const bool all : {false, true}) {
+        QStringList args = {folder};
+        if (all)
+            args << "--pdf" << QDir(folder).filePath(QStringLiteral("report.pdf")) << "--json" << QDir(folder).filePath(QStringLiteral("report.json"))
+                 << "--signals" << QDir(folder).filePath(QStringLiteral("signals.csv"));
         QElapsedTimer wall;
         wall.start();
         const pid_t pid = fork();
@@ -82,15 +103,40 @@ int reportMillion(qint64 readings)
         rusage usage {};
         wait4(pid, &status, 0, &usage);
         const double seconds = wall.nsecsElapsed() / 1e9;
-        figure(pdf ? "table and PDF: time" : "table: time", seconds, "s");
-        figure(pdf ? "table and PDF: peak resident memory" : "table: peak resident memory", usage.ru_maxrss / 1024.0, "MiB");
+        figure(all ? "table, PDF, JSON and signals: time" : "table: time", seconds, "s");
+        figure(all ? "table, PDF, JSON and signals: peak resident memory" : "table: peak resident memory", usage.ru_maxrss / 1024.0, "MiB");
         std::printf("  reference (the same %lld lines read once into nothing): %.3f s; ratio %.1f\n", qlonglong(lines),
                     bareSeconds, seconds / qMax(1e-9, bareSeconds));
         std::fflush(stdout); // before the next fork copies the buffer
         if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
             std::printf("  the tool failed (status %d)\n", status);
     }
+    QFile signalRows(QDir(folder).filePath(QStringLiteral("signals.csv")));
+    qint64 rows = 0;
+    if (signalRows.open(QIODevice::ReadOnly))
+        while (!signalRows.atEnd())
+            rows += signalRows.readLine().isEmpty() ? 0 : 1;
+    figure("control-chart signals listed (both groups; at most 10,000 a series)", double(qMax<qint64>(0, rows - 1)), "");
     return 0;
+}
+
+} // namespace
+
+int reportMillion(qint64 readings)
+{
+    int failures = 0;
+    {
+        QTemporaryDir folder;
+        StableProcess stable;
+        failures += runOnce(folder.path(), readings, std::ref(stable), QStringLiteral("a stable process, shifted for one shift"));
+    }
+    {
+        QTemporaryDir folder;
+        failures += runOnce(folder.path(), readings, [](qint64 n, int) {
+            return 12.3 + 0.2 * std::sin(double(n) * 0.37) + 0.05 * std::cos(double(n) * 1.3);
+        }, QStringLiteral("out of control at nearly every reading"));
+    }
+    return failures;
 }
 
 } // namespace bench

@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace report {
 
@@ -81,15 +82,24 @@ QStringList Collector::findFiles(const QStringList &paths, QStringList *problems
                                    problems);
 }
 
-int Collector::add(const QString &scope, const LimitKey &limits, const QDateTime &time, meter::Verdict verdict,
-                   double r, double v, const QString &grade)
+int Collector::groupOf(const QString &scope, const LimitKey &limits)
 {
-    Group &g = m_groups[{scope, limits}];
-    if (g.scope.isEmpty()) {
-        g.scope = scope;
-        g.limits = limits;
-        g.id = m_groups.size() - 1;
-    }
+    auto it = m_index.constFind({scope, limits});
+    if (it != m_index.constEnd())
+        return it.value();
+    Group g;
+    g.scope = scope;
+    g.limits = limits;
+    g.id = m_list.size();
+    m_list.append(g);
+    m_spans.append({std::numeric_limits<qint64>::max(), std::numeric_limits<qint64>::min()});
+    m_index.insert({scope, limits}, g.id);
+    return g.id;
+}
+
+void Collector::add(int group, qint64 ms, bool timed, meter::Verdict verdict, double r, double v, const QString &grade)
+{
+    Group &g = m_list[group];
     switch (verdict) {
     case meter::Verdict::Pass: ++g.stats.pass; break;
     case meter::Verdict::Ng: ++g.stats.ng; break;
@@ -99,13 +109,11 @@ int Collector::add(const QString &scope, const LimitKey &limits, const QDateTime
         ++g.stats.grades[grade];
     g.stats.r.add(r);
     g.stats.v.add(v);
-    if (time.isValid()) {
-        if (!g.first.isValid() || time < g.first)
-            g.first = time;
-        if (!g.last.isValid() || time > g.last)
-            g.last = time;
+    if (timed) {
+        QPair<qint64, qint64> &span = m_spans[group];
+        span.first = std::min(span.first, ms);
+        span.second = std::max(span.second, ms);
     }
-    return g.id;
 }
 
 namespace {
@@ -170,6 +178,8 @@ bool Collector::read(const QString &path, QString *error, const std::function<vo
     }
     Columns c = top;
     qint64 count = 0;
+    QByteArray key; // reused: a line's station, lot, set and limits
+    key.reserve(256);
     while (reader.next(&line)) {
         if (line.isEmpty())
             continue;
@@ -190,9 +200,41 @@ bool Collector::read(const QString &path, QString *error, const std::function<vo
             ++m_skipped;
             continue;
         }
-        const QString station = QString::fromUtf8(f[c.station]);
-        const QString lot = c.lot >= 0 && !f[c.lot].isEmpty() ? QString::fromUtf8(f[c.lot]) : QStringLiteral("—");
-        if (!m_options.wanted(station, cells ? &lot : nullptr)) {
+        // The groups of the line's station, lot, set and limits.
+        key.resize(0);
+        key.append(cells ? "c\x1f" : "r\x1f").append(f[c.station]).append('\x1f');
+        if (c.lot >= 0)
+            key.append(f[c.lot]);
+        key.append('\x1f');
+        if (c.set >= 0)
+            key.append(f[c.set]);
+        key.append('\x1f');
+        if (c.hasBounds())
+            key.append(f[c.rLow]).append(',').append(f[c.rHigh]).append(',').append(f[c.vLow]).append(',').append(f[c.vHigh]);
+        auto slot = m_slots.constFind(key);
+        if (slot == m_slots.constEnd()) {
+            Slot made;
+            made.station = QString::fromUtf8(f[c.station]);
+            const QString lot = c.lot >= 0 && !f[c.lot].isEmpty() ? QString::fromUtf8(f[c.lot]) : QStringLiteral("—");
+            made.wanted = m_options.wanted(made.station, cells ? &lot : nullptr);
+            LimitKey limits;
+            if (c.hasBounds()) {
+                limits.rLow = QString::fromLatin1(f[c.rLow]);
+                limits.rHigh = QString::fromLatin1(f[c.rHigh]);
+                limits.vLow = QString::fromLatin1(f[c.vLow]);
+                limits.vHigh = QString::fromLatin1(f[c.vHigh]);
+            }
+            if (cells) {
+                limits.cells = true;
+                limits.set = c.set >= 0 ? QString::fromUtf8(f[c.set]) : QString();
+            }
+            if (made.wanted) {
+                made.all = groupOf(cells ? QStringLiteral("单体 全部") : QStringLiteral("全部"), limits);
+                made.part = groupOf(cells ? QStringLiteral("单体 批次 %1").arg(lot) : QStringLiteral("工位 %1").arg(made.station), limits);
+            }
+            slot = m_slots.insert(key, made);
+        }
+        if (!slot->wanted) {
             --m_lines;
             continue;
         }
@@ -204,18 +246,8 @@ bool Collector::read(const QString &path, QString *error, const std::function<vo
         bool okR = false, okV = false;
         const double r = f[c.r].toDouble(&okR);
         const double v = f[c.v].toDouble(&okV);
-        const QDateTime time = QDateTime::fromString(QString::fromLatin1(f[c.time]), Qt::ISODateWithMs);
-        LimitKey limits;
-        if (c.hasBounds()) {
-            limits.rLow = QString::fromLatin1(f[c.rLow]);
-            limits.rHigh = QString::fromLatin1(f[c.rHigh]);
-            limits.vLow = QString::fromLatin1(f[c.vLow]);
-            limits.vHigh = QString::fromLatin1(f[c.vHigh]);
-        }
-        if (cells) {
-            limits.cells = true;
-            limits.set = c.set >= 0 ? QString::fromUtf8(f[c.set]) : QString();
-        }
+        qint64 ms = 0;
+        const bool timed = journal::readIsoTime(f[c.time], &ms);
         // The meter shows at most 1677.7215 of its unit (a Ω reading is kept
         // in mΩ): anything beyond, or not finite, is no reading.
         if ((okR && !(std::isfinite(r) && std::fabs(r) <= 1677721.5)) || (okV && !(std::isfinite(v) && std::fabs(v) <= 1677.7215))) {
@@ -223,16 +255,15 @@ bool Collector::read(const QString &path, QString *error, const std::function<vo
             continue;
         }
         const double rv = okR ? r : NAN, vv = okV ? v : NAN;
-        const QString grade = c.grade >= 0 ? QString::fromUtf8(f[c.grade]) : QString();
-        const int all = add(cells ? QStringLiteral("单体 全部") : QStringLiteral("全部"), limits, time, verdict, rv, vv, grade);
-        const int part = add(cells ? QStringLiteral("单体 批次 %1").arg(lot) : QStringLiteral("工位 %1").arg(station), limits,
-                             time, verdict, rv, vv, grade);
+        const QString grade = c.grade >= 0 && !f[c.grade].isEmpty() ? QString::fromUtf8(f[c.grade]) : QString();
+        add(slot->all, ms, timed, verdict, rv, vv, grade);
+        add(slot->part, ms, timed, verdict, rv, vv, grade);
         // A line without a time has no place in the time order.
-        if (time.isValid())
-            m_spc.add(all, part, time.toMSecsSinceEpoch(), f[c.station], rv, vv);
+        if (timed)
+            m_spc.add(slot->all, slot->part, ms, f[c.station], rv, vv);
         if (cells)
             continue;
-        m_charts.add(station, time.isValid() ? time.toMSecsSinceEpoch() : -1, r, okR, v, okV);
+        m_charts.add(slot->station, timed ? ms : -1, r, okR, v, okV);
     }
     if (reader.torn()) // the last line, torn by a power cut
         ++m_skipped;
@@ -257,14 +288,16 @@ void sortGroups(QVector<Group> &groups)
 QVector<Group> Collector::groups()
 {
     if (!m_spcDone) {
-        const QVector<Spc> spc = m_spc.compute(m_groups.size());
-        for (Group &g : m_groups)
+        const QVector<Spc> spc = m_spc.compute(m_list.size());
+        for (Group &g : m_list) {
             g.spc = spc[g.id];
+            const QPair<qint64, qint64> &span = m_spans[g.id];
+            if (span.first <= span.second)
+                g.first = QDateTime::fromMSecsSinceEpoch(span.first), g.last = QDateTime::fromMSecsSinceEpoch(span.second);
+        }
         m_spcDone = true;
     }
-    QVector<Group> out;
-    for (const Group &g : m_groups)
-        out.append(g);
+    QVector<Group> out = m_list;
     sortGroups(out);
     return out;
 }
@@ -489,7 +522,13 @@ QJsonObject spcJson(const SpcSeries &s)
     QJsonArray signals_;
     for (const SpcSignal &x : s.signalled)
         signals_.append(QJsonObject{{"rule", x.rule}, {"index", double(x.index)}, {"time", signalTime(x.ms)}, {"value", x.value}});
+    QJsonObject counts;
+    for (int rule = 1; rule <= 8; ++rule)
+        if (s.count(rule))
+            counts.insert(QString::number(rule), double(s.count(rule)));
     return QJsonObject{{"n", double(s.n)},
+                       {"counts", counts},
+                       {"truncated", s.truncated()},
                        {"cl", ok ? jsonNumber(s.limits.centre) : QJsonValue()},
                        {"ucl", ok ? jsonNumber(s.limits.ucl()) : QJsonValue()},
                        {"lcl", ok ? jsonNumber(s.limits.lcl()) : QJsonValue()},
@@ -503,7 +542,7 @@ QString ruleCounts(const SpcSeries &s)
 {
     QStringList counts;
     for (int rule = 1; rule <= 8; ++rule)
-        if (const int n = s.count(rule))
+        if (const qint64 n = s.count(rule))
             counts << QCoreApplication::translate("Report", "规则%1×%2").arg(rule).arg(n);
     return counts.join(QLatin1Char(' '));
 }
@@ -511,15 +550,18 @@ QString ruleCounts(const SpcSeries &s)
 QString signalsCsv(const QVector<Group> &groups)
 {
     QString out = QStringLiteral("scope,limits,quantity,rule,index,time,value,rule_text\n");
-    for (const Group &g : groups)
-        for (const auto &[quantity, series] : {std::pair<const char *, const SpcSeries *>("r", &g.spc.r),
-                                               std::pair<const char *, const SpcSeries *>("v", &g.spc.v)})
+    QStringList rules;
+    for (int rule = 1; rule <= 8; ++rule)
+        rules << journal::csvField(station::ruleText(rule));
+    for (const Group &g : groups) {
+        const QString head = journal::csvField(g.scope) + QLatin1Char(',') + journal::csvField(g.limits.text()) + QLatin1Char(',');
+        for (const auto &[quantity, series] : {std::pair<QString, const SpcSeries *>(QStringLiteral("r,"), &g.spc.r),
+                                               std::pair<QString, const SpcSeries *>(QStringLiteral("v,"), &g.spc.v)})
             for (const SpcSignal &x : series->signalled)
-                out += QStringLiteral("%1,%2,%3,%4,%5,%6,%7,%8\n")
-                           .arg(journal::csvField(g.scope), journal::csvField(g.limits.text()), QLatin1String(quantity))
-                           .arg(x.rule)
-                           .arg(x.index)
-                           .arg(signalTime(x.ms), journal::plainNumber(x.value), journal::csvField(station::ruleText(x.rule)));
+                out += head + quantity + QString::number(x.rule) + QLatin1Char(',') + QString::number(x.index) + QLatin1Char(',')
+                       + signalTime(x.ms) + QLatin1Char(',') + journal::plainNumber(x.value) + QLatin1Char(',') + rules[x.rule - 1]
+                       + QLatin1Char('\n');
+    }
     return out;
 }
 

@@ -6,6 +6,7 @@
 #include "station/lotstats.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QMap>
 #include <QStringList>
 #include <QVector>
@@ -123,11 +124,22 @@ public:
     qint64 skipped() const { return m_skipped; }
 
 private:
-    int add(const QString &scope, const LimitKey &limits, const QDateTime &time, meter::Verdict verdict,
-            double r, double v, const QString &grade);
+    // A line's groups, found once per station, lot, set and limits as they
+    // stand in the file: most lines repeat the line before.
+    struct Slot
+    {
+        int all = -1, part = -1; // the overall group and the station's or lot's
+        QString station;
+        bool wanted = false;
+    };
+    int groupOf(const QString &scope, const LimitKey &limits);
+    void add(int group, qint64 ms, bool timed, meter::Verdict verdict, double r, double v, const QString &grade);
 
     Options m_options;
-    QMap<QPair<QString, LimitKey>, Group> m_groups;
+    QVector<Group> m_list;
+    QVector<QPair<qint64, qint64>> m_spans; // first and last time (ms) of each group
+    QMap<QPair<QString, LimitKey>, int> m_index;
+    QHash<QByteArray, Slot> m_slots;
     ChartData m_charts;
     SpcData m_spc;
     bool m_spcDone = false;

@@ -306,7 +306,7 @@ void Pages::drawTable(QCPPainter &painter, int page, const QRectF &area) const
                                    QString::number(s.ng), std::isfinite(s.yield()) ? number(s.yield() * 100, 2) : QStringLiteral("—"),
                                    number(s.r.mean()), number(s.r.stddev()), number(rCpk, 2), number(s.v.mean()),
                                    number(s.v.stddev()), number(vCpk, 2),
-                                   QStringLiteral("R %1 · V %2").arg(g.spc.r.signalled.size()).arg(g.spc.v.signalled.size())};
+                                   QStringLiteral("R %1 · V %2").arg(g.spc.r.total()).arg(g.spc.v.total())};
         QVector<QColor> fills(cells.size(), Qt::transparent);
         fills[5] = yieldColour(s.yield());
         fills[8] = capabilityColour(rCpk);
@@ -367,7 +367,7 @@ void Pages::drawControlCharts(QCPPainter &painter, const Group &group, const QRe
         namedLine(individuals, l.lcl(), QStringLiteral("LCL"), QColor(200, 60, 0), Qt::DashLine);
         fitRange(individuals, s->points, {l.ucl(), l.lcl()}, s->n);
         render(individuals, chartHeight,
-               QCoreApplication::translate("Report", "%1 单值图（n = %2，信号 %3 个）").arg(name).arg(s->n).arg(s->signalled.size()));
+               QCoreApplication::translate("Report", "%1 单值图（n = %2，信号 %3 个）").arg(name).arg(s->n).arg(s->total()));
         QCustomPlot ranges;
         seriesChart(ranges, s->ranges, QCoreApplication::translate("Report", "移动极差"));
         namedLine(ranges, 3.267 * s->averageRange, QStringLiteral("UCL"), QColor(200, 60, 0), Qt::DashLine);
@@ -376,13 +376,16 @@ void Pages::drawControlCharts(QCPPainter &painter, const Group &group, const QRe
         ranges.yAxis->ticker()->setTickCount(3);
         render(ranges, rangeHeight, QCoreApplication::translate("Report", "%1 移动极差图").arg(name));
         for (int rule = 1; rule <= 8; ++rule) {
-            const int n = s->count(rule);
+            const qint64 n = s->count(rule);
             if (!n)
                 continue;
             const auto first = std::find_if(s->signalled.begin(), s->signalled.end(), [rule](const SpcSignal &x) { return x.rule == rule; });
-            said << QCoreApplication::translate("Report", "%1 规则 %2：%3 — %4 次，首次在第 %5 个读数（%6）")
-                        .arg(name.left(1)).arg(rule).arg(station::ruleText(rule)).arg(n).arg(first->index)
-                        .arg(QDateTime::fromMSecsSinceEpoch(first->ms).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+            // Beyond the listed signals a rule's first one is not known.
+            said << (first == s->signalled.end()
+                         ? QCoreApplication::translate("Report", "%1 规则 %2：%3 — %4 次").arg(name.left(1)).arg(rule).arg(station::ruleText(rule)).arg(n)
+                         : QCoreApplication::translate("Report", "%1 规则 %2：%3 — %4 次，首次在第 %5 个读数（%6）")
+                               .arg(name.left(1)).arg(rule).arg(station::ruleText(rule)).arg(n).arg(first->index)
+                               .arg(QDateTime::fromMSecsSinceEpoch(first->ms).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))));
         }
     }
     if (said.isEmpty())

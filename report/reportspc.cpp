@@ -6,9 +6,14 @@
 
 namespace report {
 
-int SpcSeries::count(int rule) const
+qint64 SpcSeries::total() const
 {
-    return int(std::count_if(signalled.begin(), signalled.end(), [rule](const SpcSignal &s) { return s.rule == rule; }));
+    return std::accumulate(std::begin(perRule), std::end(perRule), qint64(0));
+}
+
+bool SpcSeries::truncated() const
+{
+    return total() > signalled.size();
 }
 
 void SpcData::add(int groupA, int groupB, qint64 ms, const QByteArray &station, double r, double v)
@@ -16,7 +21,7 @@ void SpcData::add(int groupA, int groupB, qint64 ms, const QByteArray &station, 
     auto it = m_stations.constFind(station);
     if (it == m_stations.constEnd())
         it = m_stations.insert(station, m_stations.size());
-    m_points.append({ms, it.value(), groupA, groupB, r, v});
+    m_points.append({ms, it.value(), int(m_points.size()), groupA, groupB, r, v});
 }
 
 namespace {
@@ -74,8 +79,11 @@ struct Walk
         if (rules) {
             const unsigned fired = rules->add(x);
             for (int rule = 1; fired && rule <= 8; ++rule)
-                if (fired & (1u << (rule - 1)))
-                    s.signalled.append({rule, index, ms, x});
+                if (fired & (1u << (rule - 1))) {
+                    ++s.perRule[rule - 1];
+                    if (s.signalled.size() < kSpcListed)
+                        s.signalled.append({rule, index, ms, x});
+                }
         }
         points.add(s.points, double(index), x);
         if (index > 0)
@@ -105,8 +113,10 @@ QVector<Spc> SpcData::compute(int groups)
         rank[order[i]] = i;
     for (Point &p : m_points)
         p.station = rank[p.station];
-    std::stable_sort(m_points.begin(), m_points.end(),
-                     [](const Point &a, const Point &b) { return a.ms != b.ms ? a.ms < b.ms : a.station < b.station; });
+    // In place (a stable sort would want a copy's worth more memory).
+    std::sort(m_points.begin(), m_points.end(), [](const Point &a, const Point &b) {
+        return a.ms != b.ms ? a.ms < b.ms : a.station != b.station ? a.station < b.station : a.order < b.order;
+    });
 
     auto each = [this](const auto &f) {
         for (const Point &p : qAsConst(m_points)) {

@@ -28,11 +28,17 @@ struct SpcSeries
     station::ControlLimits limits; // invalid below two readings
     qint64 n = 0;
     double averageRange = NAN; // MR̄: the moving-range chart's centre
+    // The signals in order, the first kSpcListed of them: a process far
+    // out of control signals at nearly every reading, and a list of
+    // millions says no more than its counts.
     QVector<SpcSignal> signalled;
+    qint64 perRule[8] = {};     // every signal, counted by rule
+    bool truncated() const;     // more signals than listed
     // What the charts draw: (index, value) and (index, moving range), at
     // most about kSpcShown points, each bucket's lowest and highest kept.
     QVector<QPointF> points, ranges;
-    int count(int rule) const;
+    qint64 count(int rule) const { return rule >= 1 && rule <= 8 ? perRule[rule - 1] : 0; }
+    qint64 total() const;
 };
 
 struct Spc
@@ -41,6 +47,7 @@ struct Spc
 };
 
 constexpr int kSpcShown = 4000;
+constexpr int kSpcListed = 10000;
 
 // Readings in any order, each with the one or two groups it counts in (by
 // the caller's numbers). In time order at the end, readings of the same
@@ -55,17 +62,20 @@ public:
     qint64 size() const { return m_points.size(); }
     void reserve(qint64 readings) { m_points.reserve(int(qMin<qint64>(readings, 1 << 28))); }
 
-private:
     struct Point
     {
         qint64 ms;
-        int station, a, b;
+        int station, order, a, b; // order: as added, for readings of one station and moment
         double r, v;
     };
-    QVector<Point> m_points;
+
+private:
+    QVector<Point> m_points; // plain data (below): grown by realloc, no copy of a large block
     QHash<QByteArray, int> m_stations;
 };
 
 } // namespace report
+
+Q_DECLARE_TYPEINFO(report::SpcData::Point, Q_PRIMITIVE_TYPE);
 
 #endif // REPORTSPC_H

@@ -297,7 +297,11 @@ QVector<Group> Collector::groups()
         }
         m_spcDone = true;
     }
-    QVector<Group> out = m_list;
+    // In the order of their keys before sorting, as the database report's
+    // are: periods that begin at the same moment keep that order.
+    QVector<Group> out;
+    for (int id : m_index)
+        out.append(m_list[id]);
     sortGroups(out);
     return out;
 }

@@ -171,19 +171,20 @@ const char *const kChartPoints =
     "SELECT station, round(date_part('epoch', time) * 1000)::bigint, r_mohm, v FROM readings %1"
     " WHERE " ZR_RANGE " AND " ZR_OK " ORDER BY time";
 
-// Every reading a control chart takes, in the files' time order (readings
-// of one moment by their station's bytes). COPY: the report may read a
+// Every reading a control chart takes, in the order they lie: SpcData puts
+// them in time order (readings of one moment by their station's bytes), as
+// for the files, and the server sorts nothing. COPY: the report may read a
 // month, and COPY is the fastest way out. $1..$4 become literals.
 const char *const kSpcReadings =
     "COPY (SELECT station, round(date_part('epoch', time) * 1000)::bigint, r_mohm, v, r_low, r_high, v_low, v_high"
-    " FROM readings WHERE " ZR_RANGE " AND " ZR_OK " ORDER BY time, station COLLATE \"C\") TO STDOUT";
+    " FROM readings WHERE " ZR_RANGE " AND " ZR_OK ") TO STDOUT";
 const char *const kSpcCells =
     "COPY (SELECT station, round(date_part('epoch', time) * 1000)::bigint, r_mohm, v, r_low, r_high, v_low, v_high, lot, set"
     " FROM (SELECT time, station, coalesce(nullif(lot, ''), '—') AS lot, coalesce(set, '') AS set, r_low, r_high,"
     "  v_low, v_high, r_mohm, v,"
     "  coalesce(voids, '') <> '' OR coalesce((station, record) IN (SELECT station, voids FROM cells WHERE voids <> ''), false) AS voided"
     "  FROM cells WHERE " ZR_RANGE " AND " ZR_OK ") x"
-    " WHERE ($4::jsonb IS NULL OR $4::jsonb ? lot) AND NOT voided ORDER BY time, station COLLATE \"C\") TO STDOUT";
+    " WHERE ($4::jsonb IS NULL OR $4::jsonb ? lot) AND NOT voided) TO STDOUT";
 
 // A field of COPY's text form as it was stored; NULL a null QByteArray.
 QByteArray copyField(const char *from, int size)
@@ -347,37 +348,42 @@ bool readDatabase(const QString &conninfo, const Options &options, DatabaseRepor
         for (int i = params.size(); i >= 1; --i)
             sql.replace("$" + QByteArray::number(i), db.literal(params[i - 1]));
         QHash<QByteArray, QPair<int, int>> ids; // by station, limits (and lot, set)
+        QByteArray key; // reused: the line's station and all from its limits on
         return db.copyOut(sql, [&](const char *line, int size) {
-            QList<QByteArray> f;
-            for (int at = 0; at <= size;) {
-                int tab = at;
-                while (tab < size && line[tab] != '\t')
-                    ++tab;
-                f.append(copyField(line + at, tab - at));
-                at = tab + 1;
-            }
-            if (f.size() < (cells ? 10 : 8))
+            // Where the fields are; only the few the key misses are copied.
+            int at[11], n = 0;
+            at[n++] = 0;
+            for (int i = 0; i < size && n < 11; ++i)
+                if (line[i] == '\t')
+                    at[n++] = i + 1;
+            if (n < (cells ? 10 : 8))
                 return;
-            const QByteArray key = cells ? f.mid(4).join('\t') + '\t' + f[0] : f[0] + '\t' + f.mid(4).join('\t');
+            at[n] = size + 1;
+            auto span = [&](int i) { return QByteArray::fromRawData(line + at[i], at[i + 1] - 1 - at[i]); };
+            key.resize(0);
+            key.append(line, at[1] - 1).append('\t').append(line + at[4], size - at[4]);
             auto it = ids.constFind(key);
             if (it == ids.constEnd()) {
+                auto field = [&](int i) { return copyField(line + at[i], at[i + 1] - 1 - at[i]); };
                 auto limit = [](const QByteArray &x) { return x.isNull() ? QString() : journal::plainNumber(x.toDouble()); };
                 LimitKey limits;
-                limits.rLow = limit(f[4]), limits.rHigh = limit(f[5]), limits.vLow = limit(f[6]), limits.vHigh = limit(f[7]);
-                const QString station = QString::fromUtf8(f[0]);
+                limits.rLow = limit(field(4)), limits.rHigh = limit(field(5)), limits.vLow = limit(field(6)), limits.vHigh = limit(field(7));
+                const QString station = QString::fromUtf8(field(0));
                 QPair<int, int> pair;
                 if (cells) {
                     limits.cells = true;
-                    limits.set = QString::fromUtf8(f[9]);
+                    limits.set = QString::fromUtf8(field(9));
                     pair = {groups.at(QStringLiteral("单体 全部"), limits).id,
-                            groups.at(QStringLiteral("单体 批次 %1").arg(QString::fromUtf8(f[8])), limits).id};
+                            groups.at(QStringLiteral("单体 批次 %1").arg(QString::fromUtf8(field(8))), limits).id};
                 } else {
                     pair = {groups.at(QStringLiteral("全部"), limits).id, groups.at(QStringLiteral("工位 %1").arg(station), limits).id};
                 }
                 it = ids.insert(key, pair);
             }
-            auto number = [](const QByteArray &x) { return x.isNull() ? NAN : x.toDouble(); };
-            spc.add(it->first, it->second, f[1].toLongLong(), f[0], number(f[2]), number(f[3]));
+            auto number = [](const QByteArray &x) { return x == "\\N" ? NAN : x.toDouble(); };
+            const QByteArray station = span(0);
+            spc.add(it->first, it->second, span(1).toLongLong(), station.contains('\\') ? copyField(line, at[1] - 1) : station,
+                    number(span(2)), number(span(3)));
         }, error);
     };
     spc.reserve(qMax(allR.count(), allV.count()));

@@ -19,8 +19,8 @@ bool SpcSeries::truncated() const
 void SpcData::add(int groupA, int groupB, qint64 ms, const QByteArray &station, double r, double v)
 {
     auto it = m_stations.constFind(station);
-    if (it == m_stations.constEnd())
-        it = m_stations.insert(station, m_stations.size());
+    if (it == m_stations.constEnd()) // a deep copy: the caller's bytes may be borrowed
+        it = m_stations.insert(QByteArray(station.constData(), station.size()), m_stations.size());
     m_points.append({ms, it.value(), int(m_points.size()), groupA, groupB, r, v});
 }
 

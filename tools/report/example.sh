@@ -31,5 +31,6 @@ for station in A07 B12; do
     done
 done
 "$build/tools/zentrel-report" "$data" --pdf "$data/report.pdf" --png "$data/page"
-cp "$data/page-1.png" docs/report-page1.png
-echo "wrote docs/report-page1.png (the report's first page)"
+cp "$data/page-2.png" docs/report-page1.png
+cp "$data/page-8.png" docs/report-control.png
+echo "wrote docs/report-page1.png (the table) and docs/report-control.png (station A07's control charts)"

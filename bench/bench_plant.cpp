@@ -255,8 +255,8 @@ int reportDatabase(qint64 rows)
             return 1;
         }
     }
-    // November 2026: forty stations, a day's partition at a time; a change of
-    // limits halfway for a quarter of them.
+    // November 2026: forty stations, a day's partition at a time, a stable
+    // process's normal scatter; a change of limits halfway for a quarter of them.
     QElapsedTimer loading;
     loading.start();
     const qint64 perDay = rows / 30;
@@ -267,13 +267,16 @@ int reportDatabase(qint64 rows)
             "CREATE TABLE readings_%1 PARTITION OF readings FOR VALUES FROM ('%2 00:00:00+00') TO ('%3 00:00:00+00');"
             "INSERT INTO readings (%4) SELECT 'B' || lpad((i %% 40)::text, 2, '0') || '/readings/%2/' || i, "
             "'%2 00:00:00+00'::timestamptz + (i * 86400.0 / %5) * interval '1 second', 'B' || lpad((i %% 40)::text, 2, '0'), 'COM3', i, "
-            "round((12 + 0.25 * sin(i * 0.37) + 0.1 * cos(i * 0.011))::numeric, 4), round((3.7 + 0.02 * sin(i * 0.13))::numeric, 4), "
-            "CASE WHEN 12 + 0.25 * sin(i * 0.37) + 0.1 * cos(i * 0.011) > 12.3 THEN 'NG' ELSE 'PASS' END, '', '', 'AUTO', 'AUTO', "
-            "CASE WHEN i %% 4 = 0 AND %6 > 15 THEN 11.5 ELSE 11 END, 13, 3.6, 3.8 FROM generate_series(0, %5 - 1) AS i")
+            "round(r::numeric, 4), round((3.7 + 0.005 * z2)::numeric, 4), "
+            "CASE WHEN r > 12.3 THEN 'NG' ELSE 'PASS' END, '', '', 'AUTO', 'AUTO', "
+            "CASE WHEN i %% 4 = 0 AND %6 > 15 THEN 11.5 ELSE 11 END, 13, 3.6, 3.8"
+            " FROM (SELECT i, 12 + 0.12 * z1 AS r, z2 FROM (SELECT i, sqrt(-2 * ln(1 - random())) * cos(2 * pi() * random()) AS z1,"
+            "  sqrt(-2 * ln(1 - random())) * sin(2 * pi() * random()) AS z2 FROM generate_series(0, %5 - 1) AS i) n) g")
                                 .arg(date.mid(0, 10).remove('-'), date, next, QString::fromLatin1(kColumns))
                                 .arg(perDay).arg(day)
                                 .replace(QStringLiteral("%%"), QStringLiteral("%"));
-        if (db.query(sql, &error) == QStringLiteral("\x01")) {
+        // A stable process: normal scatter, the same every run.
+        if (db.query(QStringLiteral("SELECT setseed(%1); ").arg(day / 31.0) + sql, &error) == QStringLiteral("\x01")) {
             std::printf("  loading day %d: %s\n", day, qPrintable(error));
             return 1;
         }
@@ -295,7 +298,9 @@ int reportDatabase(qint64 rows)
     }
     std::sort(runs.begin(), runs.end());
     std::sort(scans.begin(), scans.end());
-    figure("the month's report, table and JSON (median of 3)", runs[1], "s");
+    figure("the month's report, table and JSON with control charts (median of 3)", runs[1], "s");
+    figure("the same without control charts (--no-control-charts: the sums only)",
+           timed(QStringLiteral(ZENTREL_REPORT_PATH), month + QStringList {"--no-control-charts", "--json", QDir(out.path()).filePath("sums.json")}), "s");
     double mebibytes = 0;
     figure("the month's report with its PDF",
            timedWithMemory(QStringLiteral(ZENTREL_REPORT_PATH), month + QStringList {"--pdf", QDir(out.path()).filePath("month.pdf")}, &mebibytes), "s");

@@ -259,7 +259,7 @@ bool Collector::read(const QString &path, QString *error, const std::function<vo
         add(slot->all, ms, timed, verdict, rv, vv, grade);
         add(slot->part, ms, timed, verdict, rv, vv, grade);
         // A line without a time has no place in the time order.
-        if (timed)
+        if (timed && m_options.controlCharts)
             m_spc.add(slot->all, slot->part, ms, f[c.station], rv, vv);
         if (cells)
             continue;
@@ -569,7 +569,7 @@ QString signalsCsv(const QVector<Group> &groups)
     return out;
 }
 
-QByteArray tableJson(const QVector<Group> &groups, qint64 lines, qint64 skipped)
+QByteArray tableJson(const QVector<Group> &groups, qint64 lines, qint64 skipped, bool controlCharts)
 {
     QJsonArray array;
     for (const Group &g : groups) {
@@ -584,10 +584,13 @@ QByteArray tableJson(const QVector<Group> &groups, qint64 lines, qint64 skipped)
                                {"min", jsonNumber(x.min())},   {"max", jsonNumber(x.max())},
                                {"cp", jsonNumber(station::cp(x, lo, hi))}, {"cpk", jsonNumber(station::cpk(x, lo, hi))}};
         };
-        array.append(QJsonObject{{"scope", g.scope}, {"limits", g.limits.text()}, {"n", double(s.total())},
-                                 {"pass", double(s.pass)}, {"ng", double(s.ng)}, {"no_verdict", double(s.none)},
-                                 {"yield", jsonNumber(s.yield())}, {"r", side(s.r, rl, rh)}, {"v", side(s.v, vl, vh)},
-                                 {"grades", grades}, {"spc", QJsonObject{{"r", spcJson(g.spc.r)}, {"v", spcJson(g.spc.v)}}}});
+        QJsonObject group{{"scope", g.scope}, {"limits", g.limits.text()}, {"n", double(s.total())},
+                          {"pass", double(s.pass)}, {"ng", double(s.ng)}, {"no_verdict", double(s.none)},
+                          {"yield", jsonNumber(s.yield())}, {"r", side(s.r, rl, rh)}, {"v", side(s.v, vl, vh)},
+                          {"grades", grades}};
+        if (controlCharts)
+            group.insert("spc", QJsonObject{{"r", spcJson(g.spc.r)}, {"v", spcJson(g.spc.v)}});
+        array.append(group);
     }
     return QJsonDocument(QJsonObject{{"lines", double(lines)}, {"skipped", double(skipped)}, {"groups", array}})
         .toJson(QJsonDocument::Indented);

@@ -102,6 +102,7 @@ struct Options
     QDate from, to;       // invalid: open
     QStringList stations; // empty: all
     QStringList lots;     // empty: all; set: only cell records of these lots
+    bool controlCharts = true; // false: no control charts (nor the time order they need)
     bool wanted(const QString &station, const QString *lot) const;
 };
 
@@ -159,7 +160,7 @@ bool limitsChanged(const QVector<Group> &groups);
 // The table as text, CSV and JSON.
 QString tableText(const QVector<Group> &groups);
 QString tableCsv(const QVector<Group> &groups);
-QByteArray tableJson(const QVector<Group> &groups, qint64 lines, qint64 skipped);
+QByteArray tableJson(const QVector<Group> &groups, qint64 lines, qint64 skipped, bool controlCharts = true);
 // The control charts' signals, one row each: scope, limits, quantity, rule,
 // index, time, value and the rule in words.
 QString signalsCsv(const QVector<Group> &groups);

@@ -5,10 +5,12 @@
 #include <libpq-fe.h>
 
 #include <QCoreApplication>
+#include <QtEndian>
 #include <QJsonArray>
 #include <QJsonDocument>
 
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <tuple>
@@ -75,7 +77,7 @@ public:
         return result;
     }
 
-    // COPY (sql) TO STDOUT, each line (without its end) handed on.
+    // COPY (sql) TO STDOUT, each chunk handed on as it comes.
     bool copyOut(const QByteArray &sql, const std::function<void(const char *, int)> &line, QString *error)
     {
         Result start(PQexec(m_conn.get(), sql.constData()));
@@ -84,7 +86,7 @@ public:
         char *buffer = nullptr;
         int n;
         while ((n = PQgetCopyData(m_conn.get(), &buffer, 0)) > 0) {
-            line(buffer, n > 0 && buffer[n - 1] == '\n' ? n - 1 : n);
+            line(buffer, n);
             PQfreemem(buffer);
         }
         Result end(PQgetResult(m_conn.get()));
@@ -174,37 +176,91 @@ const char *const kChartPoints =
 // Every reading a control chart takes, in the order they lie: SpcData puts
 // them in time order (readings of one moment by their station's bytes), as
 // for the files, and the server sorts nothing. COPY: the report may read a
-// month, and COPY is the fastest way out. $1..$4 become literals.
+// month, and COPY in binary is the fastest way out: numbers go as they are
+// stored, neither written out nor read back as text. $1..$4 become literals.
 const char *const kSpcReadings =
-    "COPY (SELECT station, round(date_part('epoch', time) * 1000)::bigint, r_mohm, v, r_low, r_high, v_low, v_high"
-    " FROM readings WHERE " ZR_RANGE " AND " ZR_OK ") TO STDOUT";
+    "COPY (SELECT station, time, r_mohm, v, r_low, r_high, v_low, v_high"
+    " FROM readings WHERE " ZR_RANGE " AND " ZR_OK ") TO STDOUT (FORMAT binary)";
 const char *const kSpcCells =
-    "COPY (SELECT station, round(date_part('epoch', time) * 1000)::bigint, r_mohm, v, r_low, r_high, v_low, v_high, lot, set"
+    "COPY (SELECT station, time, r_mohm, v, r_low, r_high, v_low, v_high, lot, set"
     " FROM (SELECT time, station, coalesce(nullif(lot, ''), '—') AS lot, coalesce(set, '') AS set, r_low, r_high,"
     "  v_low, v_high, r_mohm, v,"
     "  coalesce(voids, '') <> '' OR coalesce((station, record) IN (SELECT station, voids FROM cells WHERE voids <> ''), false) AS voided"
     "  FROM cells WHERE " ZR_RANGE " AND " ZR_OK ") x"
-    " WHERE ($4::jsonb IS NULL OR $4::jsonb ? lot) AND NOT voided) TO STDOUT";
+    " WHERE ($4::jsonb IS NULL OR $4::jsonb ? lot) AND NOT voided) TO STDOUT (FORMAT binary)";
 
-// A field of COPY's text form as it was stored; NULL a null QByteArray.
-QByteArray copyField(const char *from, int size)
+// COPY's binary form, a row at a time whatever the chunks: the header
+// (signature, flags, extension) once, then per row a field count and each
+// field's length (-1: NULL) and bytes, all big-endian; a count of -1 ends it.
+class BinaryRows
 {
-    if (size == 2 && from[0] == '\\' && from[1] == 'N')
-        return QByteArray();
-    QByteArray out(from, size);
-    if (!out.contains('\\'))
-        return out;
-    QByteArray plain;
-    for (int i = 0; i < out.size(); ++i) {
-        if (out[i] != '\\' || i + 1 == out.size()) {
-            plain += out[i];
-            continue;
+public:
+    struct Field
+    {
+        const char *data;
+        int size; // -1: NULL
+        bool null() const { return size < 0; }
+        QByteArray bytes() const { return null() ? QByteArray() : QByteArray(data, size); }
+        qint64 integer() const { return qFromBigEndian<qint64>(data); }
+        double number() const
+        {
+            if (null() || size != 8)
+                return NAN;
+            const quint64 bits = qFromBigEndian<quint64>(data);
+            double d;
+            std::memcpy(&d, &bits, sizeof d);
+            return d;
         }
-        const char c = out[++i];
-        plain += c == 't' ? '\t' : c == 'n' ? '\n' : c == 'r' ? '\r' : c == 'b' ? '\b' : c == 'f' ? '\f' : c == 'v' ? '\v' : c;
+    };
+    // False when the stream is not COPY's binary form.
+    bool feed(const char *chunk, int size, const std::function<void(const Field *, int)> &row)
+    {
+        m_pending.append(chunk, size);
+        const char *p = m_pending.constData(), *end = p + m_pending.size();
+        if (!m_started) {
+            static const char signature[] = "PGCOPY\n\377\r\n";
+            if (end - p < 19)
+                return true;
+            if (std::memcmp(p, signature, 11) != 0)
+                return false;
+            const qint32 extension = qFromBigEndian<qint32>(p + 15);
+            if (extension < 0 || end - p < 19 + extension)
+                return extension >= 0;
+            p += 19 + extension;
+            m_started = true;
+        }
+        Field fields[16];
+        while (end - p >= 2) {
+            const qint16 count = qFromBigEndian<qint16>(p);
+            if (count < 0) { // the trailer
+                p = end;
+                break;
+            }
+            if (count > 16)
+                return false;
+            const char *q = p + 2;
+            int i = 0;
+            for (; i < count && end - q >= 4; ++i) {
+                const qint32 length = qFromBigEndian<qint32>(q);
+                q += 4;
+                if (length > end - q)
+                    break;
+                fields[i] = {q, length};
+                q += std::max(0, length);
+            }
+            if (i < count) // the rest comes in the next chunk
+                break;
+            row(fields, count);
+            p = q;
+        }
+        m_pending.remove(0, int(p - m_pending.constData()));
+        return true;
     }
-    return plain;
-}
+
+private:
+    QByteArray m_pending;
+    bool m_started = false;
+};
 
 QByteArray listParam(const QStringList &list)
 {
@@ -348,48 +404,53 @@ bool readDatabase(const QString &conninfo, const Options &options, DatabaseRepor
         for (int i = params.size(); i >= 1; --i)
             sql.replace("$" + QByteArray::number(i), db.literal(params[i - 1]));
         QHash<QByteArray, QPair<int, int>> ids; // by station, limits (and lot, set)
-        QByteArray key; // reused: the line's station and all from its limits on
-        return db.copyOut(sql, [&](const char *line, int size) {
-            // Where the fields are; only the few the key misses are copied.
-            int at[11], n = 0;
-            at[n++] = 0;
-            for (int i = 0; i < size && n < 11; ++i)
-                if (line[i] == '\t')
-                    at[n++] = i + 1;
-            if (n < (cells ? 10 : 8))
-                return;
-            at[n] = size + 1;
-            auto span = [&](int i) { return QByteArray::fromRawData(line + at[i], at[i + 1] - 1 - at[i]); };
-            key.resize(0);
-            key.append(line, at[1] - 1).append('\t').append(line + at[4], size - at[4]);
-            auto it = ids.constFind(key);
-            if (it == ids.constEnd()) {
-                auto field = [&](int i) { return copyField(line + at[i], at[i + 1] - 1 - at[i]); };
-                auto limit = [](const QByteArray &x) { return x.isNull() ? QString() : journal::plainNumber(x.toDouble()); };
-                LimitKey limits;
-                limits.rLow = limit(field(4)), limits.rHigh = limit(field(5)), limits.vLow = limit(field(6)), limits.vHigh = limit(field(7));
-                const QString station = QString::fromUtf8(field(0));
-                QPair<int, int> pair;
-                if (cells) {
-                    limits.cells = true;
-                    limits.set = QString::fromUtf8(field(9));
-                    pair = {groups.at(QStringLiteral("单体 全部"), limits).id,
-                            groups.at(QStringLiteral("单体 批次 %1").arg(QString::fromUtf8(field(8))), limits).id};
-                } else {
-                    pair = {groups.at(QStringLiteral("全部"), limits).id, groups.at(QStringLiteral("工位 %1").arg(station), limits).id};
+        QByteArray key; // reused: the row's station and all from its limits on
+        BinaryRows rows;
+        bool readable = true;
+        const bool copied = db.copyOut(sql, [&](const char *chunk, int size) {
+            readable = readable && rows.feed(chunk, size, [&](const BinaryRows::Field *f, int n) {
+                if (n < (cells ? 10 : 8) || f[0].null() || f[1].size != 8)
+                    return;
+                key.resize(0);
+                for (int i : {0, 4, 5, 6, 7, 8, 9}) {
+                    if (i >= n)
+                        break;
+                    key.append(reinterpret_cast<const char *>(&f[i].size), sizeof f[i].size);
+                    if (!f[i].null())
+                        key.append(f[i].data, f[i].size);
                 }
-                it = ids.insert(key, pair);
-            }
-            auto number = [](const QByteArray &x) { return x == "\\N" ? NAN : x.toDouble(); };
-            const QByteArray station = span(0);
-            spc.add(it->first, it->second, span(1).toLongLong(), station.contains('\\') ? copyField(line, at[1] - 1) : station,
-                    number(span(2)), number(span(3)));
+                auto it = ids.constFind(key);
+                if (it == ids.constEnd()) {
+                    auto limit = [](const BinaryRows::Field &x) { return x.null() ? QString() : journal::plainNumber(x.number()); };
+                    LimitKey limits;
+                    limits.rLow = limit(f[4]), limits.rHigh = limit(f[5]), limits.vLow = limit(f[6]), limits.vHigh = limit(f[7]);
+                    const QString station = QString::fromUtf8(f[0].bytes());
+                    QPair<int, int> pair;
+                    if (cells) {
+                        limits.cells = true;
+                        limits.set = QString::fromUtf8(f[9].bytes());
+                        pair = {groups.at(QStringLiteral("单体 全部"), limits).id,
+                                groups.at(QStringLiteral("单体 批次 %1").arg(QString::fromUtf8(f[8].bytes())), limits).id};
+                    } else {
+                        pair = {groups.at(QStringLiteral("全部"), limits).id, groups.at(QStringLiteral("工位 %1").arg(station), limits).id};
+                    }
+                    it = ids.insert(key, pair);
+                }
+                // timestamptz: µs since 2000-01-01 UTC; to ms since 1970 as
+                // round(epoch × 1000) gives them.
+                const qint64 ms = std::llround(double(f[1].integer()) / 1000.0) + Q_INT64_C(946684800000);
+                spc.add(it->first, it->second, ms, QByteArray::fromRawData(f[0].data, f[0].size), f[2].number(), f[3].number());
+            });
         }, error);
+        if (copied && !readable && error)
+            *error = QCoreApplication::translate("Report", "数据库 %1：%2").arg(db.where, QStringLiteral("COPY gave no binary rows"));
+        return copied && readable;
     };
-    spc.reserve(qMax(allR.count(), allV.count()));
-    if (options.lots.isEmpty() && !fill(kSpcReadings, range, false))
+    if (options.controlCharts)
+        spc.reserve(qMax(allR.count(), allV.count()));
+    if (options.controlCharts && options.lots.isEmpty() && !fill(kSpcReadings, range, false))
         return false;
-    {
+    if (options.controlCharts) {
         QVector<QByteArray> params = range;
         params.append(listParam(options.lots));
         if (!fill(kSpcCells, params, true))

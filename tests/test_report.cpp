@@ -208,6 +208,10 @@ private slots:
         QCOMPARE(aSignals[0]["rule"].toInt(), 1);
         QCOMPARE(aSignals[0]["index"].toInt(), 40);
         QVERIFY2(run.out.contains("信号 规则1×1"), qPrintable(run.out));
+        // Without them: the same table, no spc.
+        const Run plain = runReport({"j", "--no-control-charts", "--json", "-"});
+        QCOMPARE(plain.exitCode, 0);
+        QVERIFY(!plain.out.contains("\"spc\"") && plain.out.contains("\"scope\""));
         QFile sf("signals.csv");
         QVERIFY(sf.open(QIODevice::ReadOnly));
         QVERIFY(QString::fromUtf8(sf.readAll()).contains(QString("工位 A,\"R 10–20 mΩ, V 3–4.5 V\",r,1,40,%1,15.5,")

@@ -2,6 +2,7 @@
 // for the quality engineer.
 //   zentrel-report [--from DATE] [--to DATE] [--station NAME]... [--lot NAME]...
 //                  [--csv FILE] [--json FILE] [--signals FILE] [--pdf FILE] [--png PREFIX]
+//                  [--no-control-charts]
 //                  FILE|FOLDER... | --db CONNINFO
 #include "report/reportdata.h"
 #include "report/reportdb.h"
@@ -86,7 +87,7 @@ bool write(const Outputs &to, const report::Summary &summary, const QVector<repo
     if (!to.signals_.isEmpty() && !saveUtf8TextFile(to.signals_, report::signalsCsv(groups), &error))
         failed(to.signals_);
     if (!to.json.isEmpty()) {
-        const QByteArray json = report::tableJson(groups, summary.lines, summary.skipped);
+        const QByteArray json = report::tableJson(groups, summary.lines, summary.skipped, summary.asked.controlCharts);
         if (to.json == QLatin1String("-"))
             std::fwrite(json.constData(), 1, size_t(json.size()), stdout);
         else if (!saveFileAtomically(to.json, json, &error))
@@ -120,13 +121,16 @@ int main(int argc, char *argv[])
     const QCommandLineOption csvOpt("csv", "Write the table as CSV to this file.", "file");
     const QCommandLineOption jsonOpt("json", "Write the table as JSON to this file (- for standard output).", "file");
     const QCommandLineOption signalsOpt("signals", "Write the control charts' signals as CSV to this file.", "file");
+    const QCommandLineOption noChartsOpt("no-control-charts",
+                                         "No control charts: the table and the other charts only (the database report then "
+                                         "reads only its sums, not every reading).");
     const QCommandLineOption pdfOpt("pdf", "Write the report as a PDF (A4).", "file");
     const QCommandLineOption pngOpt("png", "Write the report's pages as PREFIX-1.png, PREFIX-2.png, ...", "prefix");
     const QCommandLineOption stationOpt("station", "Only this station (may be given more than once).", "name");
     const QCommandLineOption lotOpt("lot", "Only cell records of this lot (may be given more than once).", "name");
     const QCommandLineOption dbOpt("db", "Read the plant database that zentrel-ingest fills instead of files "
                                          "(libpq's connection string, e.g. postgresql://user@host:5432/plant).", "conninfo");
-    parser.addOptions({fromOpt, toOpt, stationOpt, lotOpt, csvOpt, jsonOpt, signalsOpt, pdfOpt, pngOpt, dbOpt});
+    parser.addOptions({fromOpt, toOpt, stationOpt, lotOpt, csvOpt, jsonOpt, signalsOpt, noChartsOpt, pdfOpt, pngOpt, dbOpt});
     const QCommandLineOption langOpt("lang", "The language of the output: zh_CN (default) or en.", "en|zh_CN", "zh_CN");
     parser.addOption(langOpt);
     parser.addPositionalArgument("paths", "Files or folders (searched for readings-*.csv and cells-*.csv).", "FILE|FOLDER...");
@@ -152,6 +156,7 @@ int main(int argc, char *argv[])
     }
     options.stations = parser.values(stationOpt);
     options.lots = parser.values(lotOpt);
+    options.controlCharts = !parser.isSet(noChartsOpt);
     const QStringList paths = parser.positionalArguments();
     if (paths.isEmpty() == !parser.isSet(dbOpt)) {
         say(paths.isEmpty() ? QStringLiteral("name files or folders to read, or --db (--help)")

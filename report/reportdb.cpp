@@ -189,79 +189,6 @@ const char *const kSpcCells =
     "  FROM cells WHERE " ZR_RANGE " AND " ZR_OK ") x"
     " WHERE ($4::jsonb IS NULL OR $4::jsonb ? lot) AND NOT voided) TO STDOUT (FORMAT binary)";
 
-// COPY's binary form, a row at a time whatever the chunks: the header
-// (signature, flags, extension) once, then per row a field count and each
-// field's length (-1: NULL) and bytes, all big-endian; a count of -1 ends it.
-class BinaryRows
-{
-public:
-    struct Field
-    {
-        const char *data;
-        int size; // -1: NULL
-        bool null() const { return size < 0; }
-        QByteArray bytes() const { return null() ? QByteArray() : QByteArray(data, size); }
-        qint64 integer() const { return qFromBigEndian<qint64>(data); }
-        double number() const
-        {
-            if (null() || size != 8)
-                return NAN;
-            const quint64 bits = qFromBigEndian<quint64>(data);
-            double d;
-            std::memcpy(&d, &bits, sizeof d);
-            return d;
-        }
-    };
-    // False when the stream is not COPY's binary form.
-    bool feed(const char *chunk, int size, const std::function<void(const Field *, int)> &row)
-    {
-        m_pending.append(chunk, size);
-        const char *p = m_pending.constData(), *end = p + m_pending.size();
-        if (!m_started) {
-            static const char signature[] = "PGCOPY\n\377\r\n";
-            if (end - p < 19)
-                return true;
-            if (std::memcmp(p, signature, 11) != 0)
-                return false;
-            const qint32 extension = qFromBigEndian<qint32>(p + 15);
-            if (extension < 0 || end - p < 19 + extension)
-                return extension >= 0;
-            p += 19 + extension;
-            m_started = true;
-        }
-        Field fields[16];
-        while (end - p >= 2) {
-            const qint16 count = qFromBigEndian<qint16>(p);
-            if (count < 0) { // the trailer
-                p = end;
-                break;
-            }
-            if (count > 16)
-                return false;
-            const char *q = p + 2;
-            int i = 0;
-            for (; i < count && end - q >= 4; ++i) {
-                const qint32 length = qFromBigEndian<qint32>(q);
-                q += 4;
-                if (length > end - q)
-                    break;
-                fields[i] = {q, length};
-                q += std::max(0, length);
-            }
-            if (i < count) // the rest comes in the next chunk
-                break;
-            row(fields, count);
-            p = q;
-        }
-        m_pending.remove(0, int(p - m_pending.constData()));
-        return true;
-    }
-
-private:
-    QByteArray m_pending;
-    bool m_started = false;
-};
-
 QByteArray listParam(const QStringList &list)
 {
     return list.isEmpty() ? QByteArray() : QJsonDocument(QJsonArray::fromStringList(list)).toJson(QJsonDocument::Compact);
@@ -330,6 +257,50 @@ private:
 };
 
 } // namespace
+
+bool BinaryRows::feed(const char *chunk, int size, const std::function<void(const Field *, int)> &row)
+{
+    m_pending.append(chunk, size);
+    const char *p = m_pending.constData(), *end = p + m_pending.size();
+    if (!m_started) {
+        static const char signature[] = "PGCOPY\n\377\r\n";
+        if (end - p < 19)
+            return true;
+        if (std::memcmp(p, signature, 11) != 0)
+            return false;
+        const qint32 extension = qFromBigEndian<qint32>(p + 15);
+        if (extension < 0 || end - p < 19 + extension)
+            return extension >= 0;
+        p += 19 + extension;
+        m_started = true;
+    }
+    Field fields[16];
+    while (end - p >= 2) {
+        const qint16 count = qFromBigEndian<qint16>(p);
+        if (count < 0) { // the trailer
+            p = end;
+            break;
+        }
+        if (count > 16)
+            return false;
+        const char *q = p + 2;
+        int i = 0;
+        for (; i < count && end - q >= 4; ++i) {
+            const qint32 length = qFromBigEndian<qint32>(q);
+            q += 4;
+            if (length > end - q)
+                break;
+            fields[i] = {q, length};
+            q += std::max(0, length);
+        }
+        if (i < count) // the rest comes in the next chunk
+            break;
+        row(fields, count);
+        p = q;
+    }
+    m_pending.remove(0, int(p - m_pending.constData()));
+    return true;
+}
 
 bool readDatabase(const QString &conninfo, const Options &options, DatabaseReport *out, QString *error)
 {

@@ -3,6 +3,12 @@
 
 #include "reportdata.h"
 
+#include <QtEndian>
+
+#include <cmath>
+#include <cstring>
+#include <functional>
+
 // The report over the plant database (the tables zentrel-ingest fills): the
 // same groups and charts as from the files, summed up by the server.
 namespace report {
@@ -14,6 +20,38 @@ struct DatabaseReport
     qint64 lines = 0;   // rows in the range asked for
     qint64 skipped = 0; // rows beyond the meter's range
     QString where;      // host:port/database, no password
+};
+
+// COPY's binary form, a row at a time whatever the chunks: the header
+// (signature, flags, extension) once, then per row a field count and each
+// field's length (-1: NULL) and bytes, all big-endian; a count of -1 ends it.
+class BinaryRows
+{
+public:
+    struct Field
+    {
+        const char *data;
+        int size; // -1: NULL
+        bool null() const { return size < 0; }
+        QByteArray bytes() const { return null() ? QByteArray() : QByteArray(data, size); }
+        qint64 integer() const { return qFromBigEndian<qint64>(data); }
+        double number() const
+        {
+            if (null() || size != 8)
+                return NAN;
+            const quint64 bits = qFromBigEndian<quint64>(data);
+            double d;
+            std::memcpy(&d, &bits, sizeof d);
+            return d;
+        }
+    };
+    // Hands on each whole row (its fields, their count); false when the
+    // stream is not COPY's binary form.
+    bool feed(const char *chunk, int size, const std::function<void(const Field *, int)> &row);
+
+private:
+    QByteArray m_pending;
+    bool m_started = false;
 };
 
 // Days are the report machine's local days, as the files' names are.

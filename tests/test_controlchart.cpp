@@ -1,6 +1,7 @@
 // Control limits and the eight Nelson rules by known answers: a clean series
 // fires nothing, and a series built for each rule fires that rule alone, at
 // the reading that completes its pattern.
+#include "report/reportspc.h"
 #include "station/controlchart.h"
 
 #include <QtTest>
@@ -94,6 +95,40 @@ private slots:
         lot.restart();
         QCOMPARE(lot.stillNeeded(), 25);
         QCOMPARE(lot.add(100.0, qQNaN()).r, 0u);
+    }
+
+    // The report's series: readings in time order whatever order they come
+    // in (one moment: by station name, then as read); a chart of 100,000
+    // readings thinned to a few thousand points that still hold the one
+    // spike; a series signalling at every reading lists 10,000 and counts all.
+    void reportSeries()
+    {
+        report::SpcData data;
+        for (const auto &[ms, station, value] : {std::tuple<qint64, const char *, double>(2000, "B", 2), {1000, "B", 1},
+                                                 {2000, "A", 3}, {2000, "A", 4}})
+            data.add(0, station[0] == 'A' ? 1 : 2, ms, station, value, qQNaN());
+        const QVector<report::Spc> small = data.compute(3);
+        QCOMPARE(small[0].r.points, (QVector<QPointF> {{0, 1}, {1, 3}, {2, 4}, {3, 2}}));
+        QCOMPARE(small[1].r.points, (QVector<QPointF> {{0, 3}, {1, 4}}));
+        QCOMPARE(small[0].v.n, 0);
+        QVERIFY(!small[0].v.limits.valid);
+
+        report::SpcData many;
+        for (int i = 0; i < 100000; ++i)
+            many.add(0, -1, i, "S", i == 54321 ? 50.0 : kClean[i % 10], 0);
+        const report::SpcSeries big = many.compute(1)[0].r;
+        QVERIFY2(big.points.size() <= report::kSpcShown + 2, qPrintable(QString::number(big.points.size())));
+        QVERIFY(big.points.contains(QPointF(54321, 50)));
+        QCOMPARE(big.count(1), 1); // the spike alone is beyond 3σ̂
+        QCOMPARE(big.signalled.first().index, 54321);
+
+        report::SpcData swinging; // up, down, up, ...: rule 4 from the 14th on
+        for (int i = 0; i < 30000; ++i)
+            swinging.add(0, -1, i, "S", i % 2 ? 1.0 : -1.0, 0);
+        const report::SpcSeries s = swinging.compute(1)[0].r;
+        QCOMPARE(s.count(4), 30000 - 13);
+        QCOMPARE(s.signalled.size(), report::kSpcListed);
+        QVERIFY(s.truncated());
     }
 };
 

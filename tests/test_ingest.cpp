@@ -10,6 +10,7 @@
 #include "ingest/messages.h"
 #include "mqtt/publisher.h"
 #include "postgres.h"
+#include "report/reportdb.h"
 #include "station/station.h"
 #include "testsupport.h"
 
@@ -53,6 +54,7 @@ private slots:
     void init() { m_work.reset(new testsupport::ScopedWorkDir); }
     void messageToRow_data();
     void messageToRow();
+    void binaryCopyInAnyChunks();
     void reportFromDatabaseEqualsFiles();
     void cleanup() { m_work.reset(); }
 
@@ -431,4 +433,54 @@ void TestIngest::messageToRow()
 }
 
 QTEST_GUILESS_MAIN(TestIngest)
+// COPY's binary rows come out the same however libpq cuts the stream: in
+// one piece, cut at any byte, or a byte at a time; a stream that is not
+// COPY's binary form is refused.
+void TestIngest::binaryCopyInAnyChunks()
+{
+    auto be = [](auto value) {
+        QByteArray b(int(sizeof value), '\0');
+        qToBigEndian(value, b.data());
+        return b;
+    };
+    auto number = [&](double d) {
+        quint64 bits;
+        std::memcpy(&bits, &d, sizeof bits);
+        return be(qint32(8)) + be(bits);
+    };
+    QByteArray stream = QByteArray("PGCOPY\n\377\r\n", 11) + be(qint32(0)) + be(qint32(3)) + "ext";
+    stream += be(qint16(3)) + be(qint32(2)) + "A1" + be(qint32(8)) + be(qint64(-86400000000LL)) + number(12.25);
+    stream += be(qint16(3)) + be(qint32(0)) + be(qint32(-1)) + number(-3.5);
+    stream += be(qint16(-1));
+    const QString whole = [&] {
+        QStringList rows;
+        report::BinaryRows parser;
+        parser.feed(stream.constData(), stream.size(), [&](const report::BinaryRows::Field *f, int n) {
+            rows << QString("%1|%2|%3|%4").arg(n).arg(QString::fromUtf8(f[0].bytes())).arg(f[1].null() ? QString("NULL") : QString::number(f[1].integer()))
+                        .arg(f[2].number());
+        });
+        return rows.join(';');
+    }();
+    QCOMPARE(whole, QString("3|A1|-86400000000|12.25;3||NULL|-3.5"));
+    for (int cut = 0; cut <= stream.size() + 1; ++cut) {
+        QStringList rows;
+        report::BinaryRows parser;
+        auto take = [&](const report::BinaryRows::Field *f, int n) {
+            rows << QString("%1|%2|%3|%4").arg(n).arg(QString::fromUtf8(f[0].bytes())).arg(f[1].null() ? QString("NULL") : QString::number(f[1].integer()))
+                        .arg(f[2].number());
+        };
+        if (cut == stream.size() + 1) { // a byte at a time
+            for (char c : stream)
+                QVERIFY(parser.feed(&c, 1, take));
+        } else {
+            QVERIFY(parser.feed(stream.constData(), cut, take));
+            QVERIFY(parser.feed(stream.constData() + cut, stream.size() - cut, take));
+        }
+        QVERIFY2(rows.join(';') == whole, qPrintable(QString("cut at %1: %2").arg(cut).arg(rows.join(';'))));
+    }
+    report::BinaryRows text;
+    const QByteArray notBinary = "A1\t2026-11-02 00:30:00+00\t12.25\n and more text to fill a header";
+    QVERIFY(!text.feed(notBinary.constData(), notBinary.size(), [](const report::BinaryRows::Field *, int) {}));
+}
+
 #include "test_ingest.moc"

@@ -56,6 +56,33 @@ private slots:
 
     // ---- the file -------------------------------------------------------------
 
+    // The journal's times read back: its own shape by hand, every other by
+    // Qt, and both give what Qt gives.
+    void timesReadBack_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<bool>("valid");
+        QTest::newRow("offset +08:00") << QByteArray("2026-12-08T10:02:42.123+08:00") << true;
+        QTest::newRow("Z") << QByteArray("2026-12-08T02:02:42.123Z") << true;
+        QTest::newRow("negative half-hour offset, leap day") << QByteArray("2024-02-29T23:59:59.999-05:30") << true;
+        QTest::newRow("before 1970") << QByteArray("1969-12-31T23:59:59.000Z") << true;
+        QTest::newRow("no milliseconds") << QByteArray("2026-01-01T00:00:00+14:00") << true;
+        QTest::newRow("one digit of fraction: Qt's") << QByteArray("2026-12-08T10:02:42.5+08:00") << true;
+        QTest::newRow("no such day") << QByteArray("2026-02-29T00:00:00.000Z") << false;
+        QTest::newRow("hour 24: Qt's") << QByteArray("2026-12-08T24:00:00.000Z") << QDateTime::fromString("2026-12-08T24:00:00.000Z", Qt::ISODateWithMs).isValid();
+        QTest::newRow("letters") << QByteArray("2026-1x-08T10:00:00.000Z") << false;
+        QTest::newRow("empty") << QByteArray() << false;
+    }
+    void timesReadBack()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(bool, valid);
+        qint64 ms = 0;
+        QCOMPARE(journal::readIsoTime(text, &ms), valid);
+        if (valid)
+            QCOMPARE(ms, QDateTime::fromString(QString::fromLatin1(text), Qt::ISODateWithMs).toMSecsSinceEpoch());
+    }
+
     void linesHeaderAndQuoting()
     {
         meter::MeterSession session;

@@ -1255,6 +1255,10 @@
         <source>没有信号：过程在这些读数中是稳定的。</source>
         <translation>No signal: the process was stable over these readings.</translation>
     </message>
+    <message>
+        <source>%1 规则 %2：%3 — %4 次</source>
+        <translation>%1 rule %2: %3 — %4 times</translation>
+    </message>
 </context>
 <context>
     <name>Settings</name>

@@ -228,10 +228,9 @@ bool Collector::read(const QString &path, QString *error, const std::function<vo
                 limits.cells = true;
                 limits.set = c.set >= 0 ? QString::fromUtf8(f[c.set]) : QString();
             }
-            if (made.wanted) {
-                made.all = groupOf(cells ? QStringLiteral("单体 全部") : QStringLiteral("全部"), limits);
-                made.part = groupOf(cells ? QStringLiteral("单体 批次 %1").arg(lot) : QStringLiteral("工位 %1").arg(made.station), limits);
-            }
+            made.allScope = cells ? QStringLiteral("单体 全部") : QStringLiteral("全部");
+            made.partScope = cells ? QStringLiteral("单体 批次 %1").arg(lot) : QStringLiteral("工位 %1").arg(made.station);
+            made.limits = limits;
             slot = m_slots.insert(key, made);
         }
         if (!slot->wanted) {
@@ -256,6 +255,13 @@ bool Collector::read(const QString &path, QString *error, const std::function<vo
         }
         const double rv = okR ? r : NAN, vv = okV ? v : NAN;
         const QString grade = c.grade >= 0 && !f[c.grade].isEmpty() ? QString::fromUtf8(f[c.grade]) : QString();
+        // A group exists once a line counts in it (a void line alone makes none).
+        if (slot->all < 0) {
+            Slot &s = m_slots[key];
+            s.all = groupOf(s.allScope, s.limits);
+            s.part = groupOf(s.partScope, s.limits);
+            slot = m_slots.constFind(key);
+        }
         add(slot->all, ms, timed, verdict, rv, vv, grade);
         add(slot->part, ms, timed, verdict, rv, vv, grade);
         // A line without a time has no place in the time order.

@@ -129,7 +129,9 @@ private:
     // stand in the file: most lines repeat the line before.
     struct Slot
     {
-        int all = -1, part = -1; // the overall group and the station's or lot's
+        int all = -1, part = -1; // the overall group and the station's or lot's, once a line counts in them
+        QString allScope, partScope;
+        LimitKey limits;
         QString station;
         bool wanted = false;
     };

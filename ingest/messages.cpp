@@ -1,5 +1,7 @@
 #include "messages.h"
 
+#include "journal/isotime.h"
+
 #include <QDateTime>
 
 #include <rapidjson/document.h>
@@ -8,6 +10,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace ingest {
 
@@ -41,46 +44,14 @@ void appendCopyText(QByteArray &out, const char *p, size_t size)
     }
 }
 
-int digits(const char *p, int n, bool *ok)
-{
-    int v = 0;
-    for (int i = 0; i < n; ++i) {
-        if (p[i] < '0' || p[i] > '9')
-            *ok = false;
-        v = v * 10 + (p[i] - '0');
-    }
-    return v;
-}
-
 // The UTC day of an ISO 8601 time with its offset, invalid when it is none.
-// The stations' own shape (2026-11-05T03:25:12.500+08:00, or Z) is read
-// here; any other goes to Qt's reader, which knows every shape it allows.
 QDate utcDay(const char *s, size_t n)
 {
-    bool ok = n >= 20 && s[4] == '-' && s[7] == '-' && s[10] == 'T' && s[13] == ':' && s[16] == ':';
-    size_t at = 19;
-    int ms = 0;
-    if (ok && s[at] == '.' && n >= at + 4) {
-        ms = digits(s + at + 1, 3, &ok);
-        at += 4;
-    }
-    int offset = 0;
-    if (ok && n == at + 1 && s[at] == 'Z') {
-    } else if (ok && n == at + 6 && (s[at] == '+' || s[at] == '-') && s[at + 3] == ':') {
-        const int h = digits(s + at + 1, 2, &ok), m = digits(s + at + 4, 2, &ok);
-        ok = ok && h <= 23 && m <= 59;
-        offset = (s[at] == '-' ? -1 : 1) * (h * 3600 + m * 60);
-    } else {
-        ok = false;
-    }
-    if (ok) {
-        const QDate date(digits(s, 4, &ok), digits(s + 5, 2, &ok), digits(s + 8, 2, &ok));
-        const QTime time(digits(s + 11, 2, &ok), digits(s + 14, 2, &ok), digits(s + 17, 2, &ok), ms);
-        if (ok && date.isValid() && time.isValid())
-            return QDateTime(date, time, Qt::OffsetFromUTC, offset).toUTC().date();
-    }
-    const QDateTime t = QDateTime::fromString(QString::fromUtf8(s, int(n)), Qt::ISODateWithMs);
-    return t.isValid() ? t.toUTC().date() : QDate();
+    qint64 ms = 0;
+    if (n > size_t(std::numeric_limits<int>::max()) || !journal::readIsoTime(s, int(n), &ms))
+        return QDate();
+    // Whole days since 1970-01-01, rounded down for times before it.
+    return QDate(1970, 1, 1).addDays(ms >= 0 ? ms / 86400000 : -((-ms + 86399999) / 86400000));
 }
 
 } // namespace

@@ -91,63 +91,6 @@ QString plainNumber(double value)
     return QString::fromLatin1(plainNumberBytes(value));
 }
 
-namespace {
-
-int digits(const char *p, int n, bool *ok)
-{
-    int v = 0;
-    for (int i = 0; i < n; ++i) {
-        *ok = *ok && p[i] >= '0' && p[i] <= '9';
-        v = v * 10 + (p[i] - '0');
-    }
-    return v;
-}
-
-// Days from 1970-01-01 to a date of the proleptic Gregorian calendar.
-qint64 daysFromCivil(qint64 y, int m, int d)
-{
-    y -= m <= 2;
-    const qint64 era = (y >= 0 ? y : y - 399) / 400;
-    const qint64 yoe = y - era * 400;
-    const qint64 doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    return era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
-}
-
-} // namespace
-
-bool readIsoTime(const QByteArray &text, qint64 *ms)
-{
-    const char *s = text.constData();
-    const int n = text.size();
-    bool ok = n >= 20 && s[4] == '-' && s[7] == '-' && s[10] == 'T' && s[13] == ':' && s[16] == ':';
-    int at = 19, milli = 0, offset = 0;
-    if (ok && s[at] == '.' && n >= at + 4) {
-        milli = digits(s + at + 1, 3, &ok);
-        at += 4;
-    }
-    if (ok && n == at + 1 && s[at] == 'Z') {
-    } else if (ok && n == at + 6 && (s[at] == '+' || s[at] == '-') && s[at + 3] == ':') {
-        const int h = digits(s + at + 1, 2, &ok), m = digits(s + at + 4, 2, &ok);
-        ok = ok && h <= 23 && m <= 59;
-        offset = (s[at] == '-' ? -1 : 1) * (h * 3600 + m * 60);
-    } else {
-        ok = false;
-    }
-    if (ok) {
-        const int y = digits(s, 4, &ok), mo = digits(s + 5, 2, &ok), d = digits(s + 8, 2, &ok);
-        const int h = digits(s + 11, 2, &ok), mi = digits(s + 14, 2, &ok), sec = digits(s + 17, 2, &ok);
-        if (ok && QDate::isValid(y, mo, d) && h <= 23 && mi <= 59 && sec <= 59) {
-            *ms = ((daysFromCivil(y, mo, d) * 24 + h) * 60 + mi) * 60000 + sec * 1000 + milli - qint64(offset) * 1000;
-            return true;
-        }
-    }
-    const QDateTime t = QDateTime::fromString(QString::fromLatin1(text), Qt::ISODateWithMs);
-    if (!t.isValid())
-        return false;
-    *ms = t.toMSecsSinceEpoch();
-    return true;
-}
-
 QString isoTime(const QDateTime &time)
 {
     const int offset = time.offsetFromUtc();

@@ -3,6 +3,7 @@
 
 #include "csvrecords.h"
 #include "dailycsv.h"
+#include "isotime.h"
 #include "meter/meterreading.h"
 
 namespace journal {
@@ -12,9 +13,7 @@ extern const char *const kHeader;
 
 // ISO 8601 local time with milliseconds and the UTC offset.
 QString isoTime(const QDateTime &time);
-// Such a time read back as ms since the epoch; isoTime's own shape (or Z)
-// is read directly, any other goes to Qt's reader. False when it is none.
-bool readIsoTime(const QByteArray &text, qint64 *msSinceEpoch);
+// Read back by readIsoTime (isotime.h).
 // A plain decimal with "." and no exponent; trailing zeros dropped.
 QString plainNumber(double value);
 

@@ -145,7 +145,8 @@ void fitRange(QCustomPlot &plot, const QVector<QPointF> &points, std::initialize
             lo = std::fmin(lo, v), hi = std::fmax(hi, v);
     if (!std::isfinite(lo))
         lo = 0, hi = 1;
-    const double pad = hi > lo ? (hi - lo) * 0.08 : std::fmax(std::fabs(hi) * 0.01, 1e-6);
+    // A flat series (ranges all 0, say) still gets a readable span.
+    const double pad = hi > lo ? (hi - lo) * 0.08 : hi != 0 ? std::fabs(hi) * 0.01 : 1.0;
     plot.yAxis->setRange(lo - pad, hi + pad);
     plot.xAxis->setRange(-0.5, std::max<double>(1, double(n) - 0.5));
 }

@@ -12,6 +12,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QStandardPaths>
 
 #include <cmath>
 #include <sys/stat.h>
@@ -386,6 +387,23 @@ private slots:
         QCOMPARE(bytes.count("/Type /Page\n") + bytes.count("/Type /Page\r") + bytes.count("/Type /Page "), 8);
         for (int page = 1; page <= 8; ++page)
             QVERIFY(QImage(QString("page-%1.png").arg(page)).width() == 1240);
+        // What the pages say: the cover's period and stations, a group's
+        // control charts with their limits named and what they are not.
+        const QString pdftotext = QStandardPaths::findExecutable("pdftotext");
+        if (pdftotext.isEmpty())
+            QSKIP("pdftotext is missing (Debian: poppler-utils; tools/dev.sh installs it)");
+        auto pageText = [&](int page) {
+            QProcess text;
+            text.start(pdftotext, {"-f", QString::number(page), "-l", QString::number(page), "report.pdf", "-"});
+            text.waitForFinished(60000);
+            return QString::fromUtf8(text.readAllStandardOutput()).simplified();
+        };
+        const QString cover = pageText(1);
+        QVERIFY2(cover.contains("2026-12-07") && cover.contains("A、B") && cover.contains("j/a/readings"), qPrintable(cover));
+        const QString stationA = pageText(7);
+        QVERIFY2(stationA.contains("单值图") && stationA.contains("移动极差图") && stationA.contains("UCL") && stationA.contains("LCL")
+                     && stationA.contains("不是规格限"),
+                 qPrintable(stationA));
     }
 
 private:

@@ -470,24 +470,10 @@ const QStringList kColumns = {"scope", "limits", "n", "pass", "ng", "no_verdict"
 
 QString tableText(const QVector<Group> &groups)
 {
-    // The control charts' limits and their signals, rule by rule.
-    QStringList rowsSpc;
-    for (const Group &g : groups) {
-        QString line;
-        for (const auto &[name, s] : {std::pair<QString, const SpcSeries *>(QStringLiteral("R"), &g.spc.r),
-                                      std::pair<QString, const SpcSeries *>(QStringLiteral("V"), &g.spc.v)}) {
-            if (!s->limits.valid)
-                continue;
-            const QString counts = ruleCounts(*s);
-            line += QCoreApplication::translate("Report", "  控制图 %1  中心 %2  σ̂ %3  UCL %4  LCL %5  信号 %6\n")
-                        .arg(name, numberText(s->limits.centre), numberText(s->limits.sigma), numberText(s->limits.ucl()),
-                             numberText(s->limits.lcl()), counts.isEmpty() ? QCoreApplication::translate("Report", "无") : counts);
-        }
-        rowsSpc << line;
-    }
     QString out;
     int i = 0;
     for (const QStringList &r : rows(groups, true)) {
+        const Group &g = groups[i++];
         out += QStringLiteral("%1  [%2]\n").arg(r[0], r[1]);
         out += QCoreApplication::translate("Report", "  n %1   PASS %2   NG %3   无判定 %4   良率 %5%\n").arg(r[2], r[3], r[4], r[5], r[6]);
         out += QCoreApplication::translate("Report", "  R (mΩ)  均值 %1  σ %2  最小 %3  最大 %4  Cp %5  Cpk %6\n").arg(r[7], r[8], r[9], r[10], r[11], r[12]);
@@ -496,7 +482,16 @@ QString tableText(const QVector<Group> &groups)
             out += QCoreApplication::translate("Report", "  等级 %1\n").arg(r[19]);
         if (!r[20].isEmpty())
             out += QStringLiteral("  %1\n").arg(r[20]);
-        out += rowsSpc[i++];
+        // The control charts' limits and their signals, rule by rule.
+        for (const auto &[name, s] : {std::pair<QString, const SpcSeries *>(QStringLiteral("R"), &g.spc.r),
+                                      std::pair<QString, const SpcSeries *>(QStringLiteral("V"), &g.spc.v)}) {
+            if (!s->limits.valid)
+                continue;
+            const QString counts = ruleCounts(*s);
+            out += QCoreApplication::translate("Report", "  控制图 %1  中心 %2  σ̂ %3  UCL %4  LCL %5  信号 %6\n")
+                       .arg(name, numberText(s->limits.centre), numberText(s->limits.sigma), numberText(s->limits.ucl()),
+                            numberText(s->limits.lcl()), counts.isEmpty() ? QCoreApplication::translate("Report", "无") : counts);
+        }
     }
     return out;
 }

@@ -77,13 +77,11 @@ struct Walk
         if (std::isnan(x))
             return;
         if (rules) {
-            const unsigned fired = rules->add(x);
-            for (int rule = 1; fired && rule <= 8; ++rule)
-                if (fired & (1u << (rule - 1))) {
-                    ++s.perRule[rule - 1];
-                    if (s.signalled.size() < kSpcListed)
-                        s.signalled.append({rule, index, ms, x});
-                }
+            for (int rule : station::firedRules(rules->add(x))) {
+                ++s.perRule[rule - 1];
+                if (s.signalled.size() < kSpcListed)
+                    s.signalled.append({rule, index, ms, x});
+            }
         }
         points.add(s.points, double(index), x);
         if (index > 0)
@@ -102,6 +100,8 @@ struct Walk
 
 QVector<Spc> SpcData::compute(int groups)
 {
+    if (groups <= 0)
+        return {};
     // Stations ranked by their names' bytes: the order of readings of one moment.
     QVector<QByteArray> names(m_stations.size());
     for (auto it = m_stations.cbegin(); it != m_stations.cend(); ++it)
@@ -135,18 +135,19 @@ QVector<Spc> SpcData::compute(int groups)
             vLimits[g].add(p.v);
     });
     QVector<Spc> out(groups);
+    Spc *const spc = out.data(); // detached once, not at every reading
     std::vector<Walk> rWalks(static_cast<size_t>(groups)), vWalks(static_cast<size_t>(groups));
     for (int g = 0; g < groups; ++g) {
-        rWalks[size_t(g)].start(out[g].r, rLimits[g]);
-        vWalks[size_t(g)].start(out[g].v, vLimits[g]);
+        rWalks[size_t(g)].start(spc[g].r, rLimits[g]);
+        vWalks[size_t(g)].start(spc[g].v, vLimits[g]);
     }
     each([&](int g, const Point &p) {
-        rWalks[size_t(g)].add(out[g].r, p.ms, p.r);
-        vWalks[size_t(g)].add(out[g].v, p.ms, p.v);
+        rWalks[size_t(g)].add(spc[g].r, p.ms, p.r);
+        vWalks[size_t(g)].add(spc[g].v, p.ms, p.v);
     });
     for (int g = 0; g < groups; ++g) {
-        rWalks[size_t(g)].finish(out[g].r);
-        vWalks[size_t(g)].finish(out[g].v);
+        rWalks[size_t(g)].finish(spc[g].r);
+        vWalks[size_t(g)].finish(spc[g].v);
     }
     m_points = QVector<Point>();
     m_stations.clear();

@@ -106,12 +106,19 @@ QVector<Signal> nelsonSignals(const QVector<double> &values, const ControlLimits
         return signals_;
     NelsonRules rules(limits);
     for (int i = 0; i < values.size(); ++i) {
-        const unsigned fired = rules.add(values[i]);
-        for (int rule = 1; rule <= 8; ++rule)
-            if (fired & (1u << (rule - 1)))
-                signals_.append({rule, i});
+        for (int rule : firedRules(rules.add(values[i])))
+            signals_.append({rule, i});
     }
     return signals_;
+}
+
+QVector<int> firedRules(unsigned fired)
+{
+    QVector<int> rules;
+    for (int rule = 1; fired && rule <= 8; ++rule)
+        if (fired & (1u << (rule - 1)))
+            rules.append(rule);
+    return rules;
 }
 
 QString ruleText(int rule)

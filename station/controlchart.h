@@ -69,6 +69,9 @@ private:
     bool m_outAbove = false, m_outBelow = false;
 };
 
+// The rules set in a bitmask of NelsonRules::add, in order.
+QVector<int> firedRules(unsigned fired);
+
 struct Signal
 {
     int rule = 0;

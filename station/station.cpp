@@ -52,9 +52,8 @@ QString spcText(const LotControl::Fired &fired)
 {
     QStringList rules;
     for (const auto &[side, bits] : {std::pair<QChar, unsigned>(QLatin1Char('R'), fired.r), {QLatin1Char('V'), fired.v}})
-        for (int rule = 1; rule <= 8; ++rule)
-            if (bits & (1u << (rule - 1)))
-                rules << side + QString::number(rule);
+        for (int rule : firedRules(bits))
+            rules << side + QString::number(rule);
     return rules.join(QLatin1Char(' '));
 }
 

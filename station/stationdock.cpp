@@ -306,9 +306,8 @@ void StationDock::raiseSignal(const CellRecord &record, unsigned rRules, unsigne
 {
     QStringList rules;
     for (const auto &[side, bits] : {std::pair<QString, unsigned>(QStringLiteral("R"), rRules), {QStringLiteral("V"), vRules}})
-        for (int rule = 1; rule <= 8; ++rule)
-            if (bits & (1u << (rule - 1)))
-                rules << tr("%1 规则 %2：%3").arg(side).arg(rule).arg(ruleText(rule));
+        for (int rule : firedRules(bits))
+            rules << tr("%1 规则 %2：%3").arg(side).arg(rule).arg(ruleText(rule));
     m_alarms.prepend(tr("过程异常信号（记录 %1）：%2").arg(record.id, rules.join(QStringLiteral("；"))));
     // The newest in full; how many more wait.
     m_alarmText->setText(m_alarms.size() > 1 ? tr("%1\n（另有 %2 条未确认）").arg(m_alarms.first()).arg(m_alarms.size() - 1)

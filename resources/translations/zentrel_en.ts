@@ -1233,7 +1233,7 @@
     </message>
     <message>
         <source>%1。控制限 = 中心 ± 3σ̂（σ̂ = 平均移动极差 / 1.128），来自这些读数本身，不是规格限。</source>
-        <translation>%1. Control limits = centre ± 3σ̂ (σ̂ = average moving range / 1.128), from these readings themselves; they are not the specification limits.</translation>
+        <translation>%1. Control limits = centre ± 3σ̂ (σ̂ = average moving range / 1.128), from these readings themselves; they are not the limits a cell is judged by.</translation>
     </message>
     <message>
         <source>%1 单值图（n = %2，信号 %3 个）</source>

@@ -81,10 +81,12 @@ bool Logger::setUpMeter(const MeterEntry &entry, const station::LimitSetStore &s
         m.cells = capabilities::installStation(*m.session, m_folder, m.entry.station, m_settings, this);
         connect(m.cells, &station::Station::note, this, [this, name = m.entry.station](const QString &t) { say(name + QStringLiteral(": ") + t); });
         // A control-chart signal is a line of its own, with the rules in words.
-        connect(m.cells, &station::Station::outOfControl, this, [this, name = m.entry.station](const station::CellRecord &r) {
+        connect(m.cells, &station::Station::outOfControl, this,
+                [this, name = m.entry.station](const station::CellRecord &r, unsigned rRules, unsigned vRules) {
             QStringList rules;
-            for (const QString &code : r.spc.split(QLatin1Char(' '), Qt::SkipEmptyParts))
-                rules << QStringLiteral("%1 (%2)").arg(code, station::ruleText(code.mid(1).toInt()));
+            for (const auto &[side, bits] : {std::pair<char, unsigned>('R', rRules), {'V', vRules}})
+                for (int rule : station::firedRules(bits))
+                    rules << QStringLiteral("%1%2 (%3)").arg(QLatin1Char(side)).arg(rule).arg(station::ruleText(rule));
             say(tr("%1: 过程异常信号，记录 %2：%3").arg(name, r.id, rules.join(QStringLiteral("; "))));
         });
     }

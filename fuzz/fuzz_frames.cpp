@@ -29,6 +29,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (frames.size() % meter::FrameSize != 0)
             std::abort();
         for (int offset = 0; offset < frames.size(); offset += meter::FrameSize) {
+            // The realigning framer passes on no frame that a meter cannot send.
+            if (checked && !meter::plausibleFrame(frames.constData() + offset))
+                std::abort();
             const meter::Reading r = meter::decodeFrame(frames.constData() + offset, meter::FrameSize);
             if (r.r < 0 || r.r > 1677.7215 || r.v < 0 || r.v > 1677.7215)
                 std::abort();
@@ -40,8 +43,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // Every byte is in a frame, still waiting, or dropped as a stale stub.
     if (in != out + quint64(framer.pendingBytes()) + framer.discardedBytes())
         std::abort();
-    // Only the realigning framer holds a whole frame, and never two.
-    if (framer.pendingBytes() >= (checked ? 2 * meter::FrameSize - 1 : meter::FrameSize))
+    // Only the realigning framer holds whole frames, and no more than it
+    // needs to choose where the stream goes on.
+    using A = meter::FrameAssembler;
+    const int most = (A::kReachFrames + A::kRunFrames + 1) * meter::FrameSize;
+    if (framer.pendingBytes() >= (checked ? most : meter::FrameSize))
         std::abort();
     // Short chunks decode too, with missing bytes as 0.
     meter::decodeFrame(reinterpret_cast<const char *>(data), int(qMin<size_t>(size, 12)));

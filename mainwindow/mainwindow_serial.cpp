@@ -230,6 +230,8 @@ void MainWindow::flushScreen()
         shownDiscarded = discarded;
         ui->Receive_times_Label->setToolTip(
             tr("已丢弃 %1 个不成帧的字节（错位或中断的数据）").arg(shownDiscarded));
+        // Said where it is seen: a noisy line otherwise goes unnoticed.
+        statusBar()->showMessage(tr("已丢弃 %1 个不成帧的字节").arg(shownDiscarded), 10000);
     }
     if (ui->pushButton_R_RANG->text() != p.rangeR)
         ui->pushButton_R_RANG->setText(p.rangeR);

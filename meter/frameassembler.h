@@ -11,11 +11,14 @@ namespace meter {
 // longer than the stale time is dropped, so the next frame starts aligned.
 //
 // Frames carry no header, so one stray byte would shift every later frame.
-// With a plausibility check, a frame no meter can send whose bytes at hand
-// hold a plausible frame a few bytes on is taken as a sign of misalignment:
-// the bytes before it are dropped (and counted). Without such evidence the
-// frame is passed on as it is: at once when the bytes at hand rule out every
-// shift, otherwise after the stale time (push nothing to collect it).
+// With a plausibility check, a frame no meter can send is never passed on:
+// its bytes are dropped (and counted) up to where the stream is best
+// explained again: of every way to read the bytes ahead as plausible frames
+// and dropped bytes, the one that drops fewest bytes in fewest places and
+// has the meter change its unit, ranges or polarity least often (a meter
+// seldom does) gives the next frame. The choice waits until enough bytes are
+// at hand to compare, or until the line pauses (push nothing after the stale
+// time to collect).
 class FrameAssembler
 {
 public:
@@ -28,24 +31,37 @@ public:
     QByteArray push(const QByteArray &bytes, qint64 nowMs) { return push(bytes.constData(), bytes.size(), nowMs); }
 
     int pendingBytes() const { return m_pending.size(); }
-    // A whole frame waits for bytes that tell whether it is aligned.
+    // A whole frame waits for bytes that tell where the next frame starts.
     bool holdsFrame() const { return m_pending.size() >= m_frameSize; }
     qint64 staleAfterMs() const { return m_staleAfterMs; }
     quint64 discardedBytes() const { return m_discarded; }
     int frameSize() const { return m_frameSize; }
-    // The link ends: whole frames still held for want of evidence are passed
-    // on as they are (the stale time would have done the same), a partial
-    // frame is counted as dropped.
+    // The link ends: plausible frames still held are passed on as the stale
+    // time would have done; everything else is counted as dropped.
     QByteArray finish();
     void reset();
 
+    // How far ahead a new start is looked for, and how many frames after it
+    // are checked, in frames.
+    static constexpr int kReachFrames = 8;
+    static constexpr int kRunFrames = 3;
+
 private:
     bool continues(const char *data, int size) const;
+    // Frames out of bytes[0, n); returns where it stopped. final: no more
+    // bytes come before a pause, so nothing waits for them.
+    int cut(const char *bytes, int n, bool final, QByteArray *frames);
+    // Where the stream goes on after the implausible frame at pos, or -1.
+    int bestStart(const char *bytes, int pos, int n) const;
+    // Fields of frame that differ from before's (none without before).
+    int changes(const char *before, const char *frame) const;
+    void passed(const char *frame);
 
     const int m_frameSize;
     const qint64 m_staleAfterMs;
     const Check m_plausible;
     QByteArray m_pending;
+    QByteArray m_last; // the last frame passed on
     qint64 m_lastArrivalMs = 0;
     quint64 m_discarded = 0;
 };

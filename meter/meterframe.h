@@ -6,6 +6,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <cmath>
+
 // The meter's 10-byte reading frame and the texts shown for it. Knows nothing
 // of widgets; the window only places these texts.
 namespace meter {
@@ -13,6 +15,17 @@ namespace meter {
 constexpr int FrameSize = kMeterProtocol.frameSize;
 constexpr double ValueScale = kMeterProtocol.valueScale;
 constexpr int FramePeriodMs = kMeterProtocol.framePeriodMs;
+
+// The largest magnitude a frame carries (1677.7215 of its unit) and its
+// smallest step (0.0001).
+constexpr double kMaxMagnitude = 0xFFFFFF / kMeterProtocol.valueScale;
+constexpr double kMagnitudeStep = 1 / kMeterProtocol.valueScale;
+// Whether |R| (in mΩ, a reading in Ω kept as mΩ) and |V| are values a meter
+// can show; NaN, infinities and numbers past the range are not.
+inline bool meterCanShow(double rMilliOhm, double volts)
+{
+    return std::fabs(rMilliOhm) <= kMaxMagnitude * 1000 && std::fabs(volts) <= kMaxMagnitude;
+}
 
 struct Reading
 {

@@ -72,6 +72,15 @@ void MeterSession::linkClosed()
     if (!held.isEmpty())
         handle(held);
     m_holdTimer.stop();
+    tellDropped();
+}
+
+void MeterSession::tellDropped()
+{
+    if (m_framer.discardedBytes() == m_toldDropped)
+        return;
+    m_toldDropped = m_framer.discardedBytes();
+    emit bytesDropped(m_toldDropped);
 }
 
 void MeterSession::setDivisor(quint32 divisor)
@@ -89,6 +98,7 @@ void MeterSession::feed(const QByteArray &bytes)
         m_holdTimer.start(int(m_framer.staleAfterMs()) + 10);
     if (!frames.isEmpty())
         handle(frames);
+    tellDropped();
 }
 
 void MeterSession::flushRecords()

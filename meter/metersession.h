@@ -71,10 +71,13 @@ public:
 signals:
     // After every sink took the burst.
     void burstHandled(const meter::ReadingBurst &burst);
+    // Bytes that were no frame of a meter were dropped; total since the start.
+    void bytesDropped(quint64 total);
 
 private:
     void collectHeld();
     void handle(const QByteArray &frames);
+    void tellDropped();
 
     FrameAssembler m_framer;
     QElapsedTimer m_linkClock;
@@ -82,6 +85,7 @@ private:
     QString m_portName;
     QString m_station;
     LimitsInForce m_limits;
+    quint64 m_toldDropped = 0;
     quint32 m_receiveCount = 0;
     quint32 m_seq = 0;
     quint32 m_divisor = 1;

@@ -267,13 +267,16 @@ private slots:
         }
         QCOMPARE(ui->Send_times_Label->text(), QString("S:16"));
 
-        // A reported FF steps to 0; a reported 7F names no range and sends nothing.
-        deliver(lw, frameOf(1, 1, 0xFF, 0));
+        // A frame reporting a code no meter has (FF, 7F) is no reading: it is
+        // dropped and counted, and the next press steps from the last real code.
+        deliver(lw, frameOf(1, 1, 5, 0));
+        for (quint8 code : {quint8(0xFF), quint8(0x7F)}) {
+            const quint64 dropped = lw.window.meterSession()->framer().discardedBytes();
+            QVERIFY(lw.meter.send(frameOf(1, 1, code, 0)));
+            QTRY_COMPARE_WITH_TIMEOUT(lw.window.meterSession()->framer().discardedBytes(), dropped + 10, 3000);
+        }
         ui->pushButton_R_RANG->click();
-        QCOMPARE(lw.meter.received(), QByteArray("0"));
-        deliver(lw, frameOf(1, 1, 0x7F, 0));
-        ui->pushButton_R_RANG->click();
-        QVERIFY(lw.meter.received(200).isEmpty());
+        QCOMPARE(lw.meter.received(), QByteArray("6"));
         QCOMPARE(ui->Send_times_Label->text(), QString("S:17"));
     }
 

@@ -177,16 +177,22 @@ private slots:
         QVERIFY(qIsNaN(ui->customPlot->graph(0)->data()->at(0)->value));
         QVERIFY(qIsNaN(ui->customPlot->graph(1)->data()->at(0)->value));
 
-        // Codes outside the tables leave the buttons as they were.
+        // Codes outside the tables are no meter's frame: dropped and counted,
+        // so the buttons, readouts and counters stay as they were.
         meter.send(QByteArray::fromHex("48 07 10 27 00 01 04 20 4E 00"));
-        QTRY_COMPARE_WITH_TIMEOUT(p.receiveCount(), 2u, 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(lw.window.meterSession()->framer().discardedBytes(), quint64(10), 3000);
+        QCOMPARE(p.receiveCount(), 1u);
         QCOMPARE(ui->pushButton_R_RANG->text(), QString("2Ω"));
         QCOMPARE(ui->pushButton_V_RANG->text(), QString("100V"));
+        QCOMPARE(ui->label_R->text(), QString("OL Ω"));
+        QCOMPARE(lines(ui->Receive_textEdit), QStringList {"1#  OL Ω- OL V"});
+        QCOMPARE(int(p.rRange()), 3);
+        // The next real frame is read as ever.
+        meter.send(QByteArray::fromHex("48 01 10 27 00 01 02 20 4E 00"));
+        QTRY_COMPARE_WITH_TIMEOUT(p.receiveCount(), 2u, 3000);
+        QCOMPARE(ui->pushButton_R_RANG->text(), QString("20mΩ"));
         QCOMPARE(ui->label_R->text(), QString("1.0000mΩ"));
-        QCOMPARE(ui->label_V->text(), QString(" OL V"));
         QCOMPARE(lines(ui->Receive_textEdit).last(), QString("2#  1.0000mΩ OL V"));
-        QCOMPARE(int(p.rRange()), 7);
-        QCOMPARE(int(p.vRange()), 4);
     }
 
     void samplingGateWithADivisor()

@@ -1,6 +1,7 @@
 // zentrel-metersim: a meter on a pseudo-terminal, for trying the program
 // without the instrument.
 #include "metersimulator.h"
+#include "platform/regularfile.h"
 #include "pseudoterminal.h"
 
 #include <QCommandLineParser>
@@ -18,6 +19,7 @@ void requestStop(int) { stopRequested.store(true); }
 
 int main(int argc, char *argv[])
 {
+    ignoreFileSizeLimitSignal(); // a size limit fails the write, as a full disk does
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("zentrel-metersim"));
 
@@ -51,6 +53,11 @@ int main(int argc, char *argv[])
     const QCommandLineOption stableOpt("stable-process", "Cell mode: R scattered as a stable process's, with no control-chart pattern.");
     const QCommandLineOption shiftOpt("shift-from", "Cell mode: from this cell (from 1) on, R is 10% higher: a process shift.", "n", "0");
     const QCommandLineOption startAfterOpt("start-after", "Once a program has the line open, wait this long, print \"sending\", then send.", "ms", "0");
+    const QCommandLineOption strayOpt("stray", "A noisy line: 0 to this many random bytes before each frame.", "n", "0");
+    const QCommandLineOption garbageOpt("garbage", "Send random bytes in place of every frame.");
+    const QCommandLineOption badOpt("bad-frames", "Frames FROM to FROM+N-1 (from 1) report R range code 9, which no meter has.", "from,n");
+    const QCommandLineOption seedOpt("seed", "Seed of the noise (--stray, --garbage).", "n", "1");
+    parser.addOptions({strayOpt, garbageOpt, badOpt, seedOpt});
     parser.addOptions({startAfterOpt, linkOpt, intervalOpt, countOpt, unitOpt, overloadOpt, negativeOpt, rOpt, vOpt,
                        steadyOpt, splitOpt, packOpt, lingerOpt, rRangeOpt, vRangeOpt, sequenceOpt, leaveOpt, awayOpt,
                        cellsOpt, contactOpt, liftOpt, outOpt, unsteadyOpt, stableOpt, shiftOpt});
@@ -82,6 +89,11 @@ int main(int argc, char *argv[])
     options.stableProcess = parser.isSet(stableOpt);
     options.shiftFrom = qMax(0, parser.value(shiftOpt).toInt());
     options.startAfterMs = qMax(0, parser.value(startAfterOpt).toInt());
+    options.strayMax = qBound(0, parser.value(strayOpt).toInt(), 1000);
+    options.garbage = parser.isSet(garbageOpt);
+    options.badFrom = qMax<qint64>(0, parser.value(badOpt).section(QLatin1Char(','), 0, 0).toLongLong());
+    options.badCount = qMax<qint64>(0, parser.value(badOpt).section(QLatin1Char(','), 1, 1).toLongLong());
+    options.seed = parser.value(seedOpt).toUInt();
     // All cells, then the probes lifted once more so the last one is done.
     if (options.cells > 0 && options.count == 0)
         options.count = MeterSimulator::framesPerCell(options) * options.cells

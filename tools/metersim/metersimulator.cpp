@@ -9,8 +9,28 @@
 #include <cstdio>
 
 MeterSimulator::MeterSimulator(PseudoTerminal &line, const SimulatorOptions &options)
-    : m_line(line), m_options(options), m_rRange(options.rRange), m_vRange(options.vRange)
+    : m_line(line), m_options(options), m_rRange(options.rRange), m_vRange(options.vRange), m_noise(options.seed)
 {
+}
+
+QByteArray MeterSimulator::nextWrite()
+{
+    auto randomBytes = [this](int n) {
+        QByteArray bytes(n, Qt::Uninitialized);
+        for (char &c : bytes)
+            c = char(m_noise() & 0xFF);
+        return bytes;
+    };
+    QByteArray bytes;
+    if (m_options.strayMax > 0)
+        bytes = randomBytes(int(m_noise() % quint32(m_options.strayMax + 1)));
+    const qint64 number = m_built + 1;
+    QByteArray frame = nextFrame();
+    if (m_options.garbage)
+        frame = randomBytes(frame.size());
+    else if (number >= m_options.badFrom && number < m_options.badFrom + m_options.badCount)
+        frame[meter::kMeterProtocol.rRangeAt] = char(9); // no such range
+    return bytes + frame;
 }
 
 qint64 MeterSimulator::framesPerCell(const SimulatorOptions &options)
@@ -185,12 +205,12 @@ bool MeterSimulator::run(const std::atomic<bool> &stop)
         while (frames > 0) {
             const int n = int(qMin<qint64>(frames, pack));
             QByteArray bytes;
-            bytes.reserve(n * meter::FrameSize);
+            bytes.reserve(n * (meter::FrameSize + m_options.strayMax));
             int take = n;
             if (m_options.leaveAfter > 0 && !m_left)
                 take = int(qMin<qint64>(n, m_options.leaveAfter - m_sent)); // leave right after the Nth
             for (int i = 0; i < take; ++i)
-                bytes += nextFrame();
+                bytes += nextWrite();
             if (!sendWrite(bytes)) {
                 if (!m_line.readerAttached()) {
                     m_unheard += frames;

@@ -6,6 +6,7 @@
 #include <QByteArray>
 
 #include <atomic>
+#include <random>
 
 // Stands in for the battery internal-resistance meter: sends reading frames
 // on its own and switches its reported ranges on the one-byte range commands.
@@ -41,6 +42,14 @@ struct SimulatorOptions
     // and say "sending" on stdout then, so a measurement can leave out the
     // program's own start-up.
     int startAfterMs = 0;
+    // A noisy line: before each frame 0 to strayMax random bytes; garbage
+    // sends random bytes in place of every frame; frames badFrom to
+    // badFrom + badCount - 1 (from 1) report an R range code no meter has.
+    int strayMax = 0;
+    bool garbage = false;
+    qint64 badFrom = 0;
+    qint64 badCount = 0;
+    quint32 seed = 1;
 };
 
 class MeterSimulator
@@ -49,6 +58,9 @@ public:
     MeterSimulator(PseudoTerminal &line, const SimulatorOptions &options);
 
     QByteArray nextFrame();
+    // What goes on the line for the next frame: the frame with the noise
+    // asked for.
+    QByteArray nextWrite();
     // Frames of one cell in cell mode (lifted, then in contact).
     static qint64 framesPerCell(const SimulatorOptions &options);
     // R (in the frame's unit) of a cell once settled, cell counted from 1.
@@ -77,6 +89,7 @@ private:
     qint64 m_sent = 0;
     qint64 m_unheard = 0;
     bool m_left = false;
+    std::mt19937 m_noise;
 };
 
 #endif // METERSIMULATOR_H

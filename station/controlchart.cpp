@@ -60,13 +60,15 @@ unsigned NelsonRules::add(double x)
     const double distance = std::fabs(x - c);
     const bool within = distance < s, outside = distance > s;
     m_within = within ? m_within + 1 : 0;
+    // Rule 8 looks at the last eight alone: a run that once crossed and then
+    // stayed on one side is a shift (rule 2's), not a mixture.
     if (outside) {
-        m_outAbove = (m_outside > 0 && m_outAbove) || x > c;
-        m_outBelow = (m_outside > 0 && m_outBelow) || x < c;
         ++m_outside;
+        m_sinceAbove = x > c ? 0 : std::min(m_sinceAbove + 1, kFar);
+        m_sinceBelow = x < c ? 0 : std::min(m_sinceBelow + 1, kFar);
     } else {
         m_outside = 0;
-        m_outAbove = m_outBelow = false;
+        m_sinceAbove = m_sinceBelow = kFar;
     }
 
     m_last.push_back(x);
@@ -94,7 +96,7 @@ unsigned NelsonRules::add(double x)
         fire(6);
     if (m_within >= 15)
         fire(7);
-    if (m_outside >= 8 && m_outAbove && m_outBelow)
+    if (m_outside >= 8 && m_sinceAbove < 8 && m_sinceBelow < 8)
         fire(8);
     return fired;
 }

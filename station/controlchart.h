@@ -65,8 +65,9 @@ private:
     int m_side = 0, m_sideRun = 0;  // side of the centre (+1/-1/0) and its run
     int m_trend = 0, m_trendRun = 1; // direction of the last step and the points it has run
     int m_alternating = 1;           // points in the run alternating up and down
+    static constexpr int kFar = 1 << 20;
     int m_within = 0, m_outside = 0; // points in a row within / beyond 1σ̂
-    bool m_outAbove = false, m_outBelow = false;
+    int m_sinceAbove = kFar, m_sinceBelow = kFar; // readings since the run was last beyond on that side
 };
 
 // The rules set in a bitmask of NelsonRules::add, in order.

@@ -45,6 +45,11 @@ private slots:
             << QVector<double> {0.3, 0.5, -0.4, -0.6, 0.2, 0.4, -0.3, -0.5, 0.6, 0.1, -0.2, -0.4, 0.5, 0.3, -0.1} << "rule 7 at 24";
         QTest::newRow("8: eight beyond 1σ, both sides") << QVector<double> {0.2, 1.5, -1.4, -1.6, 1.3, 1.7, -1.2, -1.5, 1.4}
                                                         << "rule 8 at 18";
+        // Once across, then eight below: the last eight are one-sided, a
+        // shift (rules 6 and 2 name it), not a mixture; rule 8 stops with the crossing.
+        QTest::newRow("8: not once the run stays on one side")
+            << QVector<double> {0.2, 1.5, -1.4, -1.6, -1.3, -1.7, -1.2, -1.5, -1.4, -1.3, -1.6}
+            << "rule 6 at 15, rule 6 at 16, rule 6 at 17, rule 6 at 18, rule 8 at 18, rule 6 at 19, rule 2 at 20, rule 6 at 20";
     }
     void rules()
     {

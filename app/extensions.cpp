@@ -85,9 +85,16 @@ bool Extensions::lockFolder()
     return false;
 }
 
+void Extensions::guardFolder(journal::DailyCsv *file)
+{
+    // A folder deleted and made anew gets its lock back before a line goes in.
+    file->setFolderGuard([this](QString *reason) { return !m_lock || m_lock->keep(reason); });
+}
+
 void Extensions::setUpJournal()
 {
     m_journal = capabilities::installJournal(*m_window.meterSession(), m_folder, m_stationName, this);
+    guardFolder(m_journal);
     // The indicator is made when there is first something to say, so the
     // window's widgets stay as they are while all is well.
     journal::Journal *j = m_journal;
@@ -102,6 +109,7 @@ void Extensions::setUpStation(const ExtraSettings &settings)
 {
     // Station mode: cell records beside the journal, a dock and a menu.
     m_station = capabilities::installStation(*m_window.meterSession(), m_folder, m_stationName, settings, this);
+    guardFolder(m_station->file());
     (new journal::JournalIndicator(m_station->file(), m_window.statusBar()))->setObjectName(QStringLiteral("cellsIndicator"));
     m_dock = new station::StationDock(m_station, &m_window);
     MainWindow *window = &m_window;

@@ -51,6 +51,7 @@ protected:
 private:
     bool askWhereTheRestGoes(const QVector<journal::DailyCsv *> &files, int waiting, QString reason);
     bool lockFolder();
+    void guardFolder(journal::DailyCsv *file);
     void setUpJournal();
     void setUpStation(const ExtraSettings &settings);
     void setUpPublisher(const ExtraSettings &settings, const StartOptions &options);

@@ -70,6 +70,8 @@ bool DailyCsv::openFor(const QDate &day)
         m_reason = QCoreApplication::translate("Journal", "无法建立文件夹 %1").arg(QDir::toNativeSeparators(m_folder));
         return false;
     }
+    if (m_guard && !m_guard(&m_reason))
+        return false;
     const QString path = fileFor(day);
     // Unbuffered: a write the file system takes only in part (a size limit)
     // is undone by a truncation that no buffered rest can get in the way of.

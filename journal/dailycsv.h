@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include <deque>
+#include <functional>
 
 namespace journal {
 
@@ -42,6 +43,12 @@ public:
     quint64 notJournaled() const { return m_lost; }
     quint64 linesWritten() const { return m_written; }
 
+    // Asked each time a file is opened, after its folder was made if it was
+    // gone: false (with the reason) pauses, as a folder that cannot be made
+    // does. The journal's folder lock comes back this way.
+    using FolderGuard = std::function<bool(QString *reason)>;
+    void setFolderGuard(FolderGuard guard) { m_guard = std::move(guard); }
+
     // For tests: how many lines may wait in memory, and how often to retry.
     void setBacklogLimit(int lines) { m_backlogLimit = lines; }
     void setRetryInterval(int ms) { m_retry.setInterval(ms); }
@@ -76,6 +83,7 @@ private:
     QByteArray m_header;
     QFile m_file;
     QString m_path; // of the open file
+    FolderGuard m_guard;
     QDate m_day;
     QTimer m_syncTimer;
     QTimer m_retry;

@@ -57,6 +57,8 @@ public:
     // process: its files are watched (the system tells of changes).
 
     bool isConnected() const { return m_client.isConnected(); }
+    // False when start() refused (lastError() says why).
+    bool isStarted() const { return m_started; }
     // Lines not yet acknowledged, as far as counting has come (cheap).
     qint64 backlog() const;
     // Whether counting has reached the end of the files.

@@ -9,4 +9,9 @@
 // nothing there yet (a meter that is still to be plugged in).
 QString notASerialDevice(const QString &port);
 
+// What a port name finally names, so that two spellings of one line (m1,
+// /dev/m1, a link to it) compare equal: the device's number where it is
+// there, else its cleaned system path.
+QString serialDeviceIdentity(const QString &port);
+
 #endif // SERIALDEVICE_H

@@ -11,3 +11,12 @@ QString notASerialDevice(const QString &port)
         return QStringLiteral("is a regular file, not a serial port");
     return QString();
 }
+
+QString serialDeviceIdentity(const QString &port)
+{
+    // COM3, com3 and \\.\COM3 are one port.
+    QString name = port.toUpper();
+    if (name.startsWith(QLatin1String("\\\\.\\")))
+        name = name.mid(4);
+    return name;
+}

@@ -1,14 +1,38 @@
 #include "serialdevice.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
+
+namespace {
+
+// Where the serial port library looks for a short name.
+QString systemLocation(const QString &port)
+{
+    return port.startsWith(QLatin1Char('/')) ? port : QStringLiteral("/dev/") + port;
+}
+
+} // namespace
+
+QString serialDeviceIdentity(const QString &port)
+{
+    const QString location = systemLocation(port);
+    struct stat st;
+    if (::stat(QFile::encodeName(location).constData(), &st) == 0) {
+        if (S_ISCHR(st.st_mode))
+            return QStringLiteral("device %1:%2").arg(major(st.st_rdev)).arg(minor(st.st_rdev));
+        return QStringLiteral("file %1:%2").arg(st.st_dev).arg(st.st_ino);
+    }
+    return QDir::cleanPath(location);
+}
 
 QString notASerialDevice(const QString &port)
 {
-    const QByteArray path = QFile::encodeName(port.startsWith(QLatin1Char('/')) ? port : QStringLiteral("/dev/") + port);
+    const QByteArray path = QFile::encodeName(systemLocation(port));
     struct stat st;
     if (::stat(path.constData(), &st) != 0)
         return QString(); // not there (yet)

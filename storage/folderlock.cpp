@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 
 #include <QDir>
+#include <QSysInfo>
 
 FolderLock::FolderLock(const QString &folder) : m_folder(folder)
 {
@@ -31,4 +32,23 @@ bool FolderLock::acquire(QString *reason)
         *reason = QCoreApplication::translate("Files", "记录文件夹 %1 无法加锁（zentrel.lock 无法建立）").arg(shown);
     m_lock.reset();
     return false;
+}
+
+bool FolderLock::keep(QString *reason)
+{
+    if (!m_lock)
+        return acquire(reason);
+    qint64 pid = 0;
+    QString host, app;
+    if (!m_lock->getLockInfo(&pid, &host, &app)) {
+        m_lock.reset(); // its file is gone: nothing of anyone's to remove
+        return acquire(reason);
+    }
+    if (pid == QCoreApplication::applicationPid() && host == QSysInfo::machineHostName())
+        return true;
+    // Another program took the folder while its lock file was gone. Our
+    // QLockFile would delete that program's lock when it goes: forgotten
+    // instead (once; acquire() then names the holder each time).
+    (void)m_lock.release();
+    return acquire(reason);
 }

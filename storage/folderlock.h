@@ -18,6 +18,10 @@ public:
 
     // False with a reason that names the folder and the holder (process id, host).
     bool acquire(QString *reason);
+    // Before writing into a folder that may have been deleted and made anew:
+    // the lock is taken again when its file went with the folder; false with
+    // the reason when another program holds the folder now.
+    bool keep(QString *reason);
 
 private:
     QString m_folder;

@@ -12,6 +12,7 @@
 
 #include <cmath>
 #include <csignal>
+#include <sys/stat.h>
 #include <memory>
 
 namespace {
@@ -227,6 +228,132 @@ private slots:
         QCOMPARE(app.exitCode(), 0);
         sim.terminate();
         sim.waitForFinished(5000);
+    }
+
+    // The journal folder deleted under a running logger: made again with
+    // its lock, so a second logger is still refused on it.
+    void theLockComesBackWithTheFolder()
+    {
+        const QString folder = m_work->file("journal");
+        Sim sim;
+        QVERIFY(sim.start(m_work->file("meter"), {"--count", "100000"}));
+        QProcess app;
+        app.start(QStringLiteral(ZENTREL_LOGGER_PATH), logger(folder, {sim.link}));
+        QVERIFY(app.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(!framesByStation(folder).isEmpty(), 30000);
+        QVERIFY(QDir().rename(folder, folder + "-gone")); // gone from under it, at once
+        QTRY_VERIFY_WITH_TIMEOUT(!framesByStation(folder).isEmpty(), 30000);
+        QVERIFY(QFile::exists(QDir(folder).filePath("zentrel.lock")));
+        QProcess second;
+        second.start(QStringLiteral(ZENTREL_LOGGER_PATH), logger(folder, {sim.link + "x"}));
+        QVERIFY(second.waitForFinished(10000));
+        QCOMPARE(second.exitCode(), 3);
+        QVERIFY(QString::fromUtf8(second.readAllStandardError()).contains(QString::number(app.processId())));
+        ::kill(pid_t(app.processId()), SIGTERM);
+        QVERIFY(app.waitForFinished(20000));
+    }
+
+    // A password file that is a FIFO: no hang, and the logger says why MQTT
+    // is off (nothing but the start fails, so no broker is needed).
+    void aPasswordFileThatIsNoFileIsSaid()
+    {
+        const QString fifo = m_work->file("password");
+        QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+        QFile ini(m_work->file("logger.ini"));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write(QString("[MQTT]\nHost=127.0.0.1\nPort=1\nPasswordFile=%1\n").arg(fifo).toUtf8());
+        ini.close();
+        Sim sim;
+        QVERIFY(sim.start(m_work->file("meter"), {"--count", "1"}));
+        QProcess app;
+        app.start(QStringLiteral(ZENTREL_LOGGER_PATH),
+                  QStringList {"--config", ini.fileName()} + logger(m_work->file("journal"), {sim.link}));
+        QString told;
+        QTRY_VERIFY_WITH_TIMEOUT((told += QString::fromUtf8(app.readAllStandardError())).contains("不是普通文件"), 10000);
+        QVERIFY2(told.contains("password"), qPrintable(told));
+        ::kill(pid_t(app.processId()), SIGTERM);
+        QVERIFY(app.waitForFinished(20000));
+        QCOMPARE(app.exitCode(), 0);
+    }
+
+    // Meters that would mint one record id twice, or read one line twice,
+    // and names that would forge log lines: refused before anything opens.
+    void refusedMeters_data()
+    {
+        QTest::addColumn<QStringList>("meters"); // %1: a real line, %2: its device
+        QTest::addColumn<QStringList>("said");   // on stderr
+        QTest::newRow("one station name twice") << QStringList {"%1,station=X", "%1b,station=X"}
+                                                << QStringList {"%1,station=X", "%1b,station=X", "one station name"};
+        QTest::newRow("one device, two spellings") << QStringList {"%1,station=A", "%2,station=B"}
+                                                   << QStringList {"%1,station=A", "%2,station=B", "one device"};
+        QTest::newRow("a line break in a name") << QStringList {"%1,station=A\nzentrel-logger: forged"} << QStringList {"station="};
+        QTest::newRow("an escape in a name") << QStringList {"%1,station=A\x1b[2J"} << QStringList {"station="};
+        QTest::newRow("a limit set without the file") << QStringList {"%1,limits=A"} << QStringList {"--limit-sets"};
+        QTest::newRow("10,000 characters") << QStringList {"%1,station=" + QString(10000, 'S')} << QStringList {"128"};
+    }
+    void refusedMeters()
+    {
+        QFETCH(QStringList, meters);
+        QFETCH(QStringList, said);
+        Sim sim;
+        QVERIFY(sim.start(m_work->file("meter"), {"--count", "1"}));
+        const QString device = QFileInfo(sim.link).symLinkTarget();
+        QVERIFY(!device.isEmpty());
+        QStringList args = {"--journal-dir", m_work->file("journal")};
+        for (QString m : meters)
+            args << "--meter" << m.replace("%1", sim.link).replace("%2", device);
+        for (QString &s : said)
+            s = s.replace("%1", sim.link).replace("%2", device);
+        QProcess app;
+        app.start(QStringLiteral(ZENTREL_LOGGER_PATH), args);
+        QVERIFY(app.waitForFinished(10000));
+        QCOMPARE(app.exitCode(), 2);
+        const QString err = QString::fromUtf8(app.readAllStandardError());
+        for (const QString &s : qAsConst(said))
+            QVERIFY2(err.contains(s), qPrintable(err.left(300)));
+        QCOMPARE(err.count('\n'), 1); // one line: nothing forged
+        QVERIFY(!err.contains('\x1b'));
+        QVERIFY(!QFileInfo::exists(m_work->file("journal")));
+    }
+
+    // A noisy line through a real pseudo-terminal: nothing is journaled
+    // that the meter did not send (numbered frames tell), and the logger
+    // says how many bytes it dropped.
+    void aNoisyLineInventsNoReading_data()
+    {
+        QTest::addColumn<QStringList>("noise");
+        QTest::addColumn<int>("least"); // readings journaled at least, of 300
+        QTest::addColumn<int>("most");
+        QTest::newRow("random bytes only") << QStringList {"--garbage"} << 0 << 0;
+        QTest::newRow("0-30 stray bytes before each frame") << QStringList {"--stray", "30"} << 295 << 300;
+        QTest::newRow("three frames of an unknown range") << QStringList {"--bad-frames", "100,3"} << 297 << 297;
+    }
+    void aNoisyLineInventsNoReading()
+    {
+        QFETCH(QStringList, noise);
+        QFETCH(int, least);
+        QFETCH(int, most);
+        const QString folder = m_work->file("journal");
+        Sim sim;
+        QVERIFY(sim.start(m_work->file("meter"), QStringList {"--count", "300", "--steady"} + noise));
+        QProcess app;
+        app.start(QStringLiteral(ZENTREL_LOGGER_PATH), logger(folder, {sim.link + ",station=NOISY"}));
+        QVERIFY(app.waitForStarted());
+        QString said;
+        QTRY_VERIFY_WITH_TIMEOUT((said += QString::fromLatin1(sim.process->readAllStandardOutput())).contains("done 300"), 60000);
+        QString told;
+        QTRY_VERIFY_WITH_TIMEOUT((told += QString::fromUtf8(app.readAllStandardError())).contains("bytes dropped"), 30000);
+        ::kill(pid_t(app.processId()), SIGTERM); // what the line still holds is read first
+        QVERIFY(app.waitForFinished(20000));
+        const QList<int> numbers = framesByStation(folder).value("NOISY");
+        QVERIFY2(numbers.size() >= least && numbers.size() <= most, qPrintable(QString::number(numbers.size())));
+        QSet<int> seen;
+        for (int n : numbers) {
+            QVERIFY2(n >= 1 && n <= 300 && !seen.contains(n), qPrintable(QString::number(n))); // sent, and once
+            seen << n;
+        }
+        if (noise.first() == "--bad-frames")
+            QVERIFY(!seen.contains(100) && !seen.contains(101) && !seen.contains(102) && seen.contains(103));
     }
 
 private:

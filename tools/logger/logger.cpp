@@ -1,6 +1,7 @@
 #include "logger.h"
 
 #include "capabilities/capabilities.h"
+#include "journal/dailycsv.h"
 #include "journal/journal.h"
 #include "link/meterlink.h"
 #include "meter/metersession.h"
@@ -8,10 +9,13 @@
 #include "storage/folderlock.h"
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QFileInfo>
 #include <QHostInfo>
 
 #include <cstdio>
+#include <memory>
 
 Logger::Logger(const LoggerOptions &options, QObject *parent) : QObject(parent), m_options(options)
 {
@@ -37,8 +41,21 @@ void Logger::say(const QString &text)
     std::fflush(stderr);
 }
 
-bool Logger::start()
+int Logger::start()
 {
+    station::LimitSetStore sets;
+    QString error;
+    if (!m_options.limitSets.isEmpty() && !sets.load(m_options.limitSets, &error))
+        say(error); // the good sets still load
+    // A set that is not there is a wrong option: said before anything is made.
+    for (const MeterEntry &entry : qAsConst(m_options.meters)) {
+        if (entry.limitSet.isEmpty() || sets.find(entry.limitSet))
+            continue;
+        say(m_options.limitSets.isEmpty()
+                ? QStringLiteral("%1: limits=%2 needs --limit-sets FILE (the file that holds the set)").arg(entry.port, entry.limitSet)
+                : QStringLiteral("%1: no limit set \"%2\" in %3").arg(entry.port, entry.limitSet, m_options.limitSets));
+        return kWrongOption;
+    }
     const bool journalOn = !m_options.noJournal && m_settings.journalEnabled;
     if (journalOn || m_options.cells) {
         // One writer per folder: never two programs' lines interleaved.
@@ -46,39 +63,42 @@ bool Logger::start()
         QString reason;
         if (!m_lock->acquire(&reason)) {
             say(reason);
-            return false;
+            return kFolderInUse;
         }
     }
-    station::LimitSetStore sets;
-    QString error;
-    if (!m_options.limitSets.isEmpty() && !sets.load(m_options.limitSets, &error))
-        say(error); // the good sets still load
     if (journalOn) {
         m_journal = new journal::Journal(m_folder, QHostInfo::localHostName(), this);
+        guardFolder(m_journal);
         connect(m_journal, &journal::DailyCsv::stateChanged, this, [this] {
+            // One line per change of state or of its reason, not per reading that waits.
+            const QString state = m_journal->paused() ? m_journal->reason() : QString();
+            if (m_journal->paused() == m_journalPaused && state == m_journalState)
+                return;
+            m_journalPaused = m_journal->paused();
+            m_journalState = state;
             say(m_journal->paused() ? QStringLiteral("journal paused: %1 (%2 readings waiting)").arg(m_journal->reason()).arg(m_journal->waiting())
                                     : QStringLiteral("journal writing in %1").arg(QDir::toNativeSeparators(m_folder)));
         });
     }
     for (const MeterEntry &entry : qAsConst(m_options.meters))
-        if (!setUpMeter(entry, sets))
-            return false;
+        setUpMeter(entry, sets);
     setUpPublisher();
-    return true;
+    return kStarted;
 }
 
-bool Logger::setUpMeter(const MeterEntry &entry, const station::LimitSetStore &sets)
+void Logger::setUpMeter(const MeterEntry &entry, const station::LimitSetStore &sets)
 {
     Meter m;
     m.entry = entry;
     if (m.entry.station.isEmpty())
-        m.entry.station = QHostInfo::localHostName() + QLatin1Char('-') + QFileInfo(entry.port).fileName();
+        m.entry.station = defaultStationName(entry.port);
     m.session = new meter::MeterSession(this);
     m.session->setStation(m.entry.station);
     if (m_journal)
         capabilities::addToJournal(*m.session, m_journal);
     if (m_options.cells) {
         m.cells = capabilities::installStation(*m.session, m_folder, m.entry.station, m_settings, this);
+        guardFolder(m.cells->file());
         connect(m.cells, &station::Station::note, this, [this, name = m.entry.station](const QString &t) { say(name + QStringLiteral(": ") + t); });
         // A control-chart signal is a line of its own, with the rules in words.
         connect(m.cells, &station::Station::outOfControl, this,
@@ -91,10 +111,6 @@ bool Logger::setUpMeter(const MeterEntry &entry, const station::LimitSetStore &s
         });
     }
     if (!entry.limitSet.isEmpty()) {
-        if (!sets.find(entry.limitSet)) {
-            say(QStringLiteral("%1: no limit set \"%2\" in %3").arg(entry.port, entry.limitSet, m_options.limitSets));
-            return false;
-        }
         // The set's bounds become the meter's limits in force.
         m.session->setLimits(station::limitsOf(*sets.find(entry.limitSet)));
         if (m.cells) {
@@ -112,7 +128,13 @@ bool Logger::setUpMeter(const MeterEntry &entry, const station::LimitSetStore &s
         say(QStringLiteral("%1 (%2): cannot open: %3; waiting for it").arg(m.entry.station, entry.port, error));
         m.link->waitFor(entry.port, entry.baud);
     }
-    return true;
+}
+
+void Logger::guardFolder(journal::DailyCsv *file)
+{
+    // A folder deleted and made anew gets its lock back before a line goes
+    // in; one that another program took meanwhile pauses the file.
+    file->setFolderGuard([this](QString *reason) { return !m_lock || m_lock->keep(reason); });
 }
 
 void Logger::followMeter(Meter &m)
@@ -123,6 +145,33 @@ void Logger::followMeter(Meter &m)
         say(QStringLiteral("%1: lost (%2); waiting for it to come back").arg(who, reason));
     });
     connect(m.link, &meter::MeterLink::reconnected, this, [this, who] { say(who + QStringLiteral(": reconnected")); });
+    // A noisy line is said at once, then at most every 10 s with the total.
+    struct Dropped
+    {
+        quint64 total = 0, said = 0;
+        QElapsedTimer since;
+    };
+    auto dropped = std::make_shared<Dropped>();
+    auto *later = new QTimer(this);
+    later->setSingleShot(true);
+    const auto tell = [this, who, dropped] {
+        if (dropped->total == dropped->said)
+            return;
+        dropped->said = dropped->total;
+        dropped->since.start();
+        say(QStringLiteral("%1: %2 bytes dropped (no frame of a meter)").arg(who).arg(dropped->total));
+    };
+    connect(later, &QTimer::timeout, this, tell);
+    connect(m.session, &meter::MeterSession::bytesDropped, this, [dropped, later, tell](quint64 total) {
+        dropped->total = total;
+        if (later->isActive())
+            return;
+        const qint64 wait = dropped->since.isValid() ? 10000 - dropped->since.elapsed() : 0;
+        if (wait <= 0)
+            tell();
+        else
+            later->start(int(wait));
+    });
 }
 
 void Logger::setUpPublisher()
@@ -140,15 +189,23 @@ void Logger::setUpPublisher()
         return;
     }
     const QString where = QStringLiteral("%1:%2").arg(p.client.host).arg(p.client.port);
-    m_publisher = capabilities::installPublisher(m_folder, p, [this, where](const QString &) {
-        // One line per change of the connection, with the backlog then.
-        if (!m_publisher || m_publisher->isConnected() == m_mqttConnected)
+    m_publisher = capabilities::installPublisher(m_folder, p, [this, where](const QString &text) {
+        // Before it is installed, the last word is the one that counts: a
+        // failure to start (a password file that is no regular file) is said below.
+        if (!m_publisher) {
+            m_mqttSaid = text;
+            return;
+        }
+        // Then one line per change of the connection, with the backlog then.
+        if (m_publisher->isConnected() == m_mqttConnected)
             return;
         m_mqttConnected = m_publisher->isConnected();
         say(QStringLiteral("mqtt %1 %2, backlog %3")
                 .arg(m_mqttConnected ? QStringLiteral("connected to") : QStringLiteral("reconnecting to"), where)
                 .arg(m_publisher->backlog()));
     }, this);
+    if (!m_publisher->isStarted())
+        say(m_mqttSaid);
     m_publisher->followReadings(m_journal);
     for (const Meter &m : m_meters)
         if (m.cells)

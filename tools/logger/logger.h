@@ -39,9 +39,10 @@ public:
     explicit Logger(const LoggerOptions &options, QObject *parent = nullptr);
     ~Logger() override;
 
-    // False with the reason said on stderr (a folder another program
-    // writes, a limit set that is not there).
-    bool start();
+    // The exit status when it cannot start, with the reason said on stderr:
+    // kWrongOption (a limit set that is not there) or kFolderInUse.
+    enum Start { kStarted = 0, kWrongOption = 2, kFolderInUse = 3 };
+    int start();
     // Writes and syncs what waits, saves the publisher's cursor; what cannot
     // be written goes to a rescue folder named on stderr.
     void finish();
@@ -54,9 +55,10 @@ private:
         meter::MeterLink *link = nullptr;
         station::Station *cells = nullptr;
     };
-    bool setUpMeter(const MeterEntry &entry, const station::LimitSetStore &sets);
+    void setUpMeter(const MeterEntry &entry, const station::LimitSetStore &sets);
     void followMeter(Meter &m);
     void setUpPublisher();
+    void guardFolder(journal::DailyCsv *file);
     void say(const QString &text);
 
     LoggerOptions m_options;
@@ -67,6 +69,9 @@ private:
     mqtt::Publisher *m_publisher = nullptr;
     std::vector<Meter> m_meters;
     bool m_mqttConnected = false;
+    bool m_journalPaused = false;
+    QString m_journalState;
+    QString m_mqttSaid;
 };
 
 #endif // LOGGER_H

@@ -4,8 +4,12 @@
 #include "settings/inifile.h"
 
 #include "settings/language.h"
+#include "station/station.h"
+#include "platform/serialdevice.h"
 
 #include <QCommandLineParser>
+#include <QFileInfo>
+#include <QHostInfo>
 
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +23,26 @@ namespace {
 }
 
 } // namespace
+
+QString defaultStationName(const QString &port)
+{
+    return QHostInfo::localHostName() + QLatin1Char('-') + QFileInfo(port).fileName();
+}
+
+QString clashingMeter(const QVector<MeterEntry> &meters, const QStringList &given, const MeterEntry &entry, const QString &text)
+{
+    // Two meters of one station would mint one record id twice; one device
+    // under two spellings would be read by two links at once.
+    const QString device = serialDeviceIdentity(entry.port);
+    for (int i = 0; i < meters.size(); ++i) {
+        if (serialDeviceIdentity(meters[i].port) == device)
+            return QStringLiteral("--meter %1 and --meter %2: one device (%3)").arg(given.value(i), text, meters[i].port);
+        if (meters[i].station == entry.station)
+            return QStringLiteral("--meter %1 and --meter %2: one station name (%3); each meter needs its own")
+                .arg(given.value(i), text, entry.station);
+    }
+    return QString();
+}
 
 bool parseMeterEntry(const QString &text, MeterEntry *entry, QString *reason)
 {
@@ -39,8 +63,15 @@ bool parseMeterEntry(const QString &text, MeterEntry *entry, QString *reason)
         bool ok = true;
         if (key == QLatin1String("baud"))
             entry->baud = value.toInt(&ok);
-        else if (key == QLatin1String("station"))
+        else if (key == QLatin1String("station")) {
+            // The name goes into record ids, files and log lines: the window's rule for names.
+            const QString problem = station::enteredTextProblem(value);
+            if (!problem.isEmpty()) {
+                *reason = QStringLiteral("%1: station=: %2").arg(entry->port, problem);
+                return false;
+            }
             entry->station = value;
+        }
         else if (key == QLatin1String("limits"))
             entry->limitSet = value;
         else
@@ -95,15 +126,19 @@ LoggerOptions parseLoggerOptions(const QStringList &arguments)
             if (it.key().startsWith(QLatin1String("Meters/")))
                 entries << it.value().toStringList().join(QLatin1Char(','));
     }
+    QStringList given; // each meter's entry as written, for naming it in a refusal
     for (const QString &text : qAsConst(entries)) {
         MeterEntry entry;
         QString reason;
         if (!parseMeterEntry(text, &entry, &reason))
             refuse(QStringLiteral("--meter %1").arg(reason));
-        for (const MeterEntry &other : qAsConst(options.meters))
-            if (other.port == entry.port)
-                refuse(QStringLiteral("--meter %1: named twice").arg(entry.port));
+        if (entry.station.isEmpty())
+            entry.station = defaultStationName(entry.port);
+        const QString clash = clashingMeter(options.meters, given, entry, text);
+        if (!clash.isEmpty())
+            refuse(clash);
         options.meters << entry;
+        given << text;
     }
     if (options.meters.isEmpty())
         refuse(QStringLiteral("no meter: give --meter PORT (or [Meters] in --config)"));

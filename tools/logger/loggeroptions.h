@@ -30,6 +30,13 @@ struct LoggerOptions
     language::Language language = language::Language::Chinese; // --lang: the status lines' language
 };
 
+// <host>-<port's file name>, the station of a meter given none.
+QString defaultStationName(const QString &port);
+// Why a meter cannot join the ones before it (their entries as given): the
+// same device, or the same station; empty when it can.
+QString clashingMeter(const QVector<MeterEntry> &meters, const QStringList &given, const MeterEntry &entry,
+                      const QString &text);
+
 // PORT[,baud=B][,station=NAME][,limits=SET]; false with the reason.
 bool parseMeterEntry(const QString &text, MeterEntry *entry, QString *reason);
 

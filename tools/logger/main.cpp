@@ -1,6 +1,7 @@
 // zentrel-logger: one or more meters logged without a window, for a line PC
 // or a service. See --help and the README.
 #include "logger.h"
+#include "platform/regularfile.h"
 #include "loggeroptions.h"
 #include "settings/language.h"
 
@@ -16,11 +17,13 @@ int main(int argc, char *argv[])
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
     const LoggerOptions options = parseLoggerOptions(arguments);
+    ignoreFileSizeLimitSignal(); // a size limit fails the write, as a full disk does
     QCoreApplication app(argc, argv);
     language::install(options.language);
     Logger logger(options);
-    if (!logger.start())
-        return 3;
+    const int started = logger.start();
+    if (started != Logger::kStarted)
+        return started;
     TerminationWatcher watcher;
     QObject::connect(&watcher, &TerminationWatcher::terminationRequested, &app, [&logger](int signal) {
         std::fprintf(stderr, "zentrel-logger: signal %d: ending\n", signal);

@@ -1,5 +1,7 @@
 #include "matcher.h"
 
+#include "meter/meterframe.h"
+
 #include <QCoreApplication>
 
 #include <QHash>
@@ -17,6 +19,8 @@ namespace {
 // Figures written with four decimals and read back must judge the same: a
 // hair of slack at the rules' edges.
 constexpr double kSlack = 1e-9;
+// Steps of the complete search for groups before it gives up (about a second).
+constexpr qint64 kSearchSteps = 20000000;
 
 double vOf(const Cell &c) { return std::fabs(c.v); }
 
@@ -119,6 +123,119 @@ QVector<QVector<int>> formGroups(const QVector<Cell> &cells, const Rules &rules,
     }
     return groups;
 }
+
+// S disjoint groups that keep the rules, when the sweep found fewer: a
+// depth-first search over the lowest cell left (the lowest of its group, or
+// a spare), trying its possible groups lowest cells first. Complete: it finds
+// S groups whenever they exist, unless it runs out of steps first (then
+// *exhausted is set and the answer is "none found", not "none exist").
+class GroupSearch
+{
+public:
+    GroupSearch(const QVector<Cell> &cells, const Rules &rules, qint64 budget)
+        : m_cells(cells), m_rules(rules), m_p(rules.parallel), m_budget(budget)
+    {
+        m_order.resize(size_t(cells.size()));
+        std::iota(m_order.begin(), m_order.end(), 0);
+        std::stable_sort(m_order.begin(), m_order.end(), [&](int a, int b) { return cells[a].r < cells[b].r; });
+        m_used.assign(size_t(cells.size()), 0);
+    }
+
+    QVector<QVector<int>> find(int groups, bool *exhausted)
+    {
+        m_groups.clear();
+        m_spares = m_cells.size() - groups * m_p;
+        const bool found = m_spares >= 0 && search(0, groups);
+        *exhausted = !found && m_steps > m_budget;
+        return found ? m_groups : QVector<QVector<int>>();
+    }
+
+private:
+    bool search(size_t from, int needed)
+    {
+        if (needed == 0)
+            return true;
+        while (from < m_order.size() && m_used[size_t(m_order[from])])
+            ++from;
+        if (from >= m_order.size() || ++m_steps > m_budget)
+            return false;
+        const int low = m_order[from];
+        // Its companions: above it in R within the R rule's bound, and within
+        // the V rule of it.
+        const double bound = m_rules.rSpreadPct < 100.0 ? m_cells[low].r / (1.0 - m_rules.rSpreadPct / 100.0) * (1 + kSlack)
+                                                        : std::numeric_limits<double>::infinity();
+        const double width = m_rules.vSpreadMv / 1000.0 + kSlack;
+        std::vector<int> companions;
+        for (size_t k = from + 1; k < m_order.size() && m_cells[m_order[k]].r <= bound; ++k) {
+            const int c = m_order[k];
+            if (!m_used[size_t(c)] && std::fabs(vOf(m_cells[c]) - vOf(m_cells[low])) <= width)
+                companions.push_back(c);
+        }
+        QVector<int> group {low};
+        m_used[size_t(low)] = 1;
+        if (int(companions.size()) >= m_p - 1 && choose(companions, 0, group, from, needed))
+            return true;
+        // Or it is a spare.
+        m_used[size_t(low)] = 0;
+        if (m_spares > 0) {
+            --m_spares;
+            m_used[size_t(low)] = 1;
+            if (search(from + 1, needed))
+                return true;
+            m_used[size_t(low)] = 0;
+            ++m_spares;
+        }
+        return false;
+    }
+
+    // Completes group from companions[next...], then searches on.
+    bool choose(const std::vector<int> &companions, size_t next, QVector<int> &group, size_t from, int needed)
+    {
+        if (group.size() == m_p) {
+            if (!keeps(group))
+                return false;
+            for (int c : group)
+                m_used[size_t(c)] = 1;
+            m_groups.append(group);
+            if (search(from + 1, needed - 1))
+                return true;
+            m_groups.removeLast();
+            for (int c : group.mid(1))
+                m_used[size_t(c)] = 0;
+            return false;
+        }
+        for (size_t k = next; k + size_t(m_p - group.size()) <= companions.size(); ++k) {
+            if (++m_steps > m_budget)
+                return false;
+            group.append(companions[k]);
+            const bool done = choose(companions, k + 1, group, from, needed);
+            group.removeLast();
+            if (done)
+                return true;
+        }
+        return false;
+    }
+
+    bool keeps(const QVector<int> &group) const
+    {
+        double minR = 1e300, maxR = -1e300, sumR = 0, minV = 1e300, maxV = -1e300;
+        for (int c : group) {
+            minR = std::min(minR, m_cells[c].r), maxR = std::max(maxR, m_cells[c].r), sumR += m_cells[c].r;
+            minV = std::min(minV, vOf(m_cells[c])), maxV = std::max(maxV, vOf(m_cells[c]));
+        }
+        return withinRules(minR, maxR, sumR / m_p, minV, maxV, m_rules);
+    }
+
+    const QVector<Cell> &m_cells;
+    const Rules &m_rules;
+    const int m_p;
+    const qint64 m_budget;
+    qint64 m_steps = 0;
+    int m_spares = 0;
+    std::vector<int> m_order;
+    std::vector<char> m_used;
+    QVector<QVector<int>> m_groups;
+};
 
 // Swaps cells between groups, and with the spares, keeping every group
 // inside the rules, to make the groups' conductances (and capacities) equal.
@@ -482,6 +599,9 @@ Choice chooseCells(const QVector<Cell> &records, const QSet<QString> &voidedReco
             why = QCoreApplication::translate("Match", "等级 %1").arg(c.grade.isEmpty() ? QStringLiteral("—") : c.grade);
         else if (!(std::isfinite(c.r) && c.r > 0 && std::isfinite(c.v)))
             why = QCoreApplication::translate("Match", "读数不可用（过载或缺失）");
+        else if (!meter::meterCanShow(c.r, c.v) || c.r < meter::kMagnitudeStep / 2)
+            why = QCoreApplication::translate("Match", "读数超出仪表量程（R %1 mΩ，V %2 V）")
+                      .arg(c.r, 0, 'g', 6).arg(c.v, 0, 'g', 6);
         else if (rules.useCapacity && !(std::isfinite(c.capacity) && c.capacity > 0))
             why = QCoreApplication::translate("Match", "容量文件中没有它");
         if (why.isEmpty())
@@ -536,11 +656,22 @@ Plan matchCells(const QVector<Cell> &cells, const Rules &rules, quint32 seed)
         plan.problem = QCoreApplication::translate("Match", "布局不对：串数和并数都要至少为 1");
         return plan;
     }
-    const QVector<QVector<int>> formed = formGroups(cells, rules, true, true, true);
+    QVector<QVector<int>> formed = formGroups(cells, rules, true, true, true);
     plan.groupsPossible = formed.size();
     if (cells.size() < s * p) {
         plan.problem = QCoreApplication::translate("Match", "电芯不够：可用 %1 个，%2 串 × %3 并需要 %4 个").arg(cells.size()).arg(s).arg(p).arg(s * p);
         return plan;
+    }
+    bool exhausted = false;
+    if (formed.size() < s) {
+        // The sweep takes each lowest cell's nearest neighbours, which can
+        // miss groups that exist (a group's mean may need a higher cell):
+        // the complete search decides.
+        const QVector<QVector<int>> found = GroupSearch(cells, rules, kSearchSteps).find(s, &exhausted);
+        if (!found.isEmpty()) {
+            formed = found;
+            plan.groupsPossible = s;
+        }
     }
     if (formed.size() < s) {
         // Which rule binds: each one alone, swept along its own quantity.
@@ -559,6 +690,8 @@ Plan matchCells(const QVector<Cell> &cells, const Rules &rules, quint32 seed)
             binding = QCoreApplication::translate("Match", "%1 与 %2 同时满足时不够（各自可组 %3 / %4 组）").arg(rRule, vRule).arg(byR).arg(byV);
         plan.problem = QCoreApplication::translate("Match", "规则无法满足：%1 个可用电芯最多组成 %2 个 %3 并组，需要 %4 组；%5")
                            .arg(cells.size()).arg(formed.size()).arg(p).arg(s).arg(binding);
+        if (exhausted)
+            plan.problem += QCoreApplication::translate("Match", "（完整搜索在 %1 步后停止，未能证明无解）").arg(kSearchSteps);
         return plan;
     }
     // S neighbouring groups of the sweep whose resistances lie closest

@@ -4,6 +4,7 @@
 
 #include "journal/csvrecords.h"
 #include "journal/dailycsv.h"
+#include "journal/journal.h"
 #include "platform/regularfile.h"
 
 #include <QDir>
@@ -28,7 +29,10 @@ bool PackLedger::load(QString *error)
     m_cancelled.clear();
     const QDir dir(folder());
     QHash<QString, QStringList> cellsOf;
-    for (const QString &name : dir.entryList({journal::dailyFilePattern(QLatin1String(journal::kPacksPrefix))}, QDir::Files, QDir::Name)) {
+    // Every entry of a ledger's name, whatever its kind: a day that cannot be
+    // read leaves its cells' state unknown, so nothing is matched over it.
+    const QDir::Filters all = QDir::AllEntries | QDir::System | QDir::Hidden | QDir::NoDotAndDotDot;
+    for (const QString &name : dir.entryList({journal::dailyFilePattern(QLatin1String(journal::kPacksPrefix))}, all, QDir::Name)) {
         QFile file;
         if (!openRegularFile(file, dir.filePath(name), QIODevice::ReadOnly, error))
             return false;
@@ -79,10 +83,14 @@ bool PackLedger::locked(const std::function<bool(QString *)> &work, QString *err
         return false;
     }
     // Two programs adding packs at once must not both take a cell.
-    QLockFile lock(QDir(folder()).filePath(QStringLiteral("packs.lock")));
+    const QString lockPath = QDir(folder()).filePath(QStringLiteral("packs.lock"));
+    QLockFile lock(lockPath);
     if (!lock.tryLock(10000)) {
+        // Held by another program, or not to be made at all (a full disk, no right to write).
         if (error)
-            *error = QCoreApplication::translate("Match", "%1 被另一个程序占用（packs.lock）").arg(folder());
+            *error = lock.error() == QLockFile::LockFailedError
+                         ? QCoreApplication::translate("Match", "%1 被另一个程序占用（packs.lock）").arg(folder())
+                         : QCoreApplication::translate("Match", "无法创建锁文件 %1（磁盘已满或无写入权限）").arg(lockPath);
         return false;
     }
     return load(error) && work(error);
@@ -96,7 +104,7 @@ bool PackLedger::write(const QDate &day, const QByteArray &lines, QString *error
     file.append(day, lines);
     if (!file.writeWaitingNow()) {
         if (error)
-            *error = QStringLiteral("%1：%2").arg(file.fileFor(day), file.reason());
+            *error = file.reason(); // names the file
         return false;
     }
     file.close(); // synced
@@ -112,7 +120,7 @@ bool PackLedger::addPlan(const QString &pack, const QVector<Cell> &cells, const 
             return false;
         }
         QByteArray lines;
-        const QString time = now.toString(Qt::ISODateWithMs);
+        const QString time = journal::isoTime(now); // with its offset from UTC, as the journal's
         for (int g = 0; g < plan.groups.size(); ++g) {
             for (int s = 0; s < plan.groups[g].size(); ++s) {
                 const Cell &c = cells[plan.groups[g][s]];
@@ -144,7 +152,7 @@ bool PackLedger::cancel(const QString &pack, const QDateTime &now, QString *erro
             return false;
         }
         const QByteArray line = QStringLiteral("%1,%2,%3,cancel,,,,,,,\n")
-                                    .arg(now.toString(Qt::ISODateWithMs), journal::csvField(QSysInfo::machineHostName()),
+                                    .arg(journal::isoTime(now), journal::csvField(QSysInfo::machineHostName()),
                                          journal::csvField(pack))
                                     .toUtf8();
         return write(now.date(), line, why);

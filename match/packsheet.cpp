@@ -10,7 +10,6 @@
 #include <QImage>
 #include <QPainter>
 #include <QPdfWriter>
-#include <QTemporaryFile>
 
 #include <algorithm>
 
@@ -132,13 +131,11 @@ void PackSheet::paint(QPainter &painter, int page) const
 
 bool PackSheet::writePdf(const QString &path, QString *error) const
 {
-    // Written aside, then put in place whole.
-    QTemporaryFile scratch(QDir::temp().filePath(QStringLiteral("zentrel-sheet-XXXXXX.pdf")));
-    if (!scratch.open()) {
-        if (error)
-            *error = scratch.errorString();
-        return false;
-    }
+    // Made in memory, then put in place whole: the PDF writer does not say
+    // when a file under it fails (a full disk, a size limit).
+    QByteArray bytes;
+    QBuffer scratch(&bytes);
+    scratch.open(QIODevice::WriteOnly);
     {
         QPdfWriter writer(&scratch);
         writer.setPageSize(QPageSize(QPageSize::A4));
@@ -163,8 +160,7 @@ bool PackSheet::writePdf(const QString &path, QString *error) const
         }
         painter.end();
     }
-    scratch.seek(0);
-    return saveFileAtomically(path, scratch.readAll(), error);
+    return saveFileAtomically(path, bytes, error);
 }
 
 QImage PackSheet::image(int page, int dpi) const

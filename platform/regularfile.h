@@ -28,4 +28,8 @@ bool openFileSharedWithOthers(const QFile &file);
 // pauses as on a full disk.
 void ignoreFileSizeLimitSignal();
 
+// Moves the file at from to to, replacing what is at to in one step where
+// the system can. False with a reason that names both.
+bool replaceFileWith(const QString &from, const QString &to, QString *reason);
+
 #endif // REGULARFILE_H

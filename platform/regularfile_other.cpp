@@ -42,3 +42,19 @@ bool openFileSharedWithOthers(const QFile &file)
 void ignoreFileSizeLimitSignal()
 {
 }
+
+bool replaceFileWith(const QString &from, const QString &to, QString *reason)
+{
+    // Not one step here: the old file goes first.
+    if (QFile::exists(to) && !QFile::remove(to)) {
+        if (reason)
+            *reason = QStringLiteral("%1：%2").arg(to, QFile(to).errorString());
+        return false;
+    }
+    QFile file(from);
+    if (file.rename(to))
+        return true;
+    if (reason)
+        *reason = QStringLiteral("%1 → %2：%3").arg(from, to, file.errorString());
+    return false;
+}

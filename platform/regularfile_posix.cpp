@@ -92,3 +92,12 @@ void ignoreFileSizeLimitSignal()
 {
     std::signal(SIGXFSZ, SIG_IGN);
 }
+
+bool replaceFileWith(const QString &from, const QString &to, QString *reason)
+{
+    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
+        return true;
+    if (reason)
+        *reason = QStringLiteral("%1 → %2：%3").arg(from, to, QString::fromLocal8Bit(std::strerror(errno)));
+    return false;
+}

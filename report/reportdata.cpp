@@ -1,5 +1,7 @@
 #include "reportdata.h"
 
+#include "meter/meterframe.h"
+
 #include <QCoreApplication>
 
 #include "platform/regularfile.h"
@@ -249,7 +251,7 @@ bool Collector::read(const QString &path, QString *error, const std::function<vo
         const bool timed = journal::readIsoTime(f[c.time], &ms);
         // The meter shows at most 1677.7215 of its unit (a Ω reading is kept
         // in mΩ): anything beyond, or not finite, is no reading.
-        if ((okR && !(std::isfinite(r) && std::fabs(r) <= 1677721.5)) || (okV && !(std::isfinite(v) && std::fabs(v) <= 1677.7215))) {
+        if ((okR && !meter::meterCanShow(r, 0)) || (okV && !meter::meterCanShow(0, v))) {
             ++m_skipped;
             continue;
         }

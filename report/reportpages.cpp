@@ -8,7 +8,6 @@
 #include <QDir>
 #include <QPainter>
 #include <QPdfWriter>
-#include <QTemporaryFile>
 
 #include <qcustomplot.h>
 
@@ -493,13 +492,11 @@ bool Pages::writePdf(const QString &path, QString *error) const
             *error = notRegularFileReason(path);
         return false;
     }
-    // Written aside, then put in place whole.
-    QTemporaryFile scratch(QDir::temp().filePath(QStringLiteral("zentrel-report-XXXXXX.pdf")));
-    if (!scratch.open()) {
-        if (error)
-            *error = scratch.errorString();
-        return false;
-    }
+    // Made in memory, then put in place whole: the PDF writer does not say
+    // when a file under it fails (a full disk, a size limit).
+    QByteArray bytes;
+    QBuffer scratch(&bytes);
+    scratch.open(QIODevice::WriteOnly);
     {
         QPdfWriter writer(&scratch);
         writer.setPageSize(QPageSize(QPageSize::A4));
@@ -520,8 +517,7 @@ bool Pages::writePdf(const QString &path, QString *error) const
         }
         painter.end();
     }
-    scratch.seek(0);
-    return saveFileAtomically(path, scratch.readAll(), error);
+    return saveFileAtomically(path, bytes, error);
 }
 
 bool Pages::writePngs(const QString &prefix, QString *error) const

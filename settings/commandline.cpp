@@ -1,5 +1,8 @@
 #include "commandline.h"
 
+#include <cerrno>
+#include <cstdio>
+
 #include <QHostAddress>
 
 QString commandLineHelp(const QString &program, const QString &description, const QList<QCommandLineOption> &options)
@@ -72,3 +75,13 @@ bool parseHostPort(const QString &text, QString *host, int *port, QString *reaso
     return true;
 }
 
+
+bool standardOutputWritten(QString *reason)
+{
+    errno = 0;
+    const bool flushed = std::fflush(stdout) == 0;
+    if (flushed && !std::ferror(stdout))
+        return true;
+    *reason = QStringLiteral("standard output: %1").arg(errno != 0 ? qt_error_string(errno) : QStringLiteral("write error"));
+    return false;
+}

@@ -17,4 +17,9 @@ bool parseHostPort(const QString &text, QString *host, int *port, QString *reaso
 // Why a port name cannot be used (a line break, a control character), or empty.
 QString portNameProblem(const QString &port);
 
+// Whether everything printed on standard output reached it: a full disk or
+// a file-size limit under a redirection is seen only here. False with the
+// reason.
+bool standardOutputWritten(QString *reason);
+
 #endif // COMMANDLINE_H

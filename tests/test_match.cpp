@@ -9,6 +9,11 @@
 #include <QProcess>
 #include <QtTest>
 
+#include <functional>
+#include <random>
+
+#include <sys/stat.h>
+
 namespace {
 
 struct Run
@@ -88,6 +93,9 @@ private slots:
         QTest::newRow("V binds") << QVector<double> {10, 10, 10, 10, 10, 10}
                                  << QVector<double> {3.60, 3.63, 3.66, 3.69, 3.72, 3.75} << QVector<double>()
                                  << QStringLiteral("受 ΔV ≤ 20 mV 限制") << QString();
+        // The lowest three break ΔR ≤ 9.5 %, yet {100, 110, 110} and {101, 110, 111} keep it.
+        QTest::newRow("a plan the sweep misses") << QVector<double> {100, 101, 110, 110, 110, 111} << flatV
+                                                 << QVector<double>() << QString() << QString();
         QTest::newRow("too few cells") << QVector<double> {10, 10, 10, 10, 10} << flatV << QVector<double>()
                                        << QStringLiteral("电芯不够：可用 5 个") << QString();
     }
@@ -103,6 +111,8 @@ private slots:
         rules.series = 2;
         rules.parallel = 3;
         rules.useCapacity = !capacity.isEmpty();
+        if (QTest::currentDataTag() == QByteArray("a plan the sweep misses"))
+            rules.rSpreadPct = 9.5;
         const QVector<match::Cell> cells = cellsOf(r, v, capacity);
         const match::Plan plan = match::matchCells(cells, rules);
         QCOMPARE(plan.ok, problem.isEmpty());
@@ -111,11 +121,99 @@ private slots:
             QVERIFY(plan.groups.isEmpty());
             return;
         }
+        if (spare.isEmpty())
+            return; // a plan is all that is asked
         QVERIFY2(plan.rgSpread < 1e-12, qPrintable(QString::number(plan.rgSpread)));
         if (rules.useCapacity)
             QVERIFY(plan.capacitySpread < 1e-12);
         QCOMPARE(plan.spares.size(), 1);
         QCOMPARE(cells[plan.spares.first()].id, spare);
+    }
+
+    // Whether a plan exists, decided by brute force: the lowest cell left is
+    // a spare or in a group with any P − 1 of the others.
+    static bool planExists(const QVector<match::Cell> &cells, const match::Rules &rules, QVector<char> &used, int needed, int spares)
+    {
+        if (needed == 0)
+            return true;
+        const int low = int(std::find(used.begin(), used.end(), 0) - used.begin());
+        if (low >= cells.size())
+            return false;
+        used[low] = 1;
+        QVector<int> group {low};
+        std::function<bool(int)> extend = [&](int from) {
+            if (group.size() == rules.parallel) {
+                if (!match::keepsRules(match::figuresOf(cells, group), rules))
+                    return false;
+                for (int c : group)
+                    used[c] = 1;
+                const bool ok = planExists(cells, rules, used, needed - 1, spares);
+                for (int c : group.mid(1))
+                    used[c] = 0;
+                return ok;
+            }
+            for (int c = from; c < cells.size(); ++c) {
+                if (used[c])
+                    continue;
+                group.append(c);
+                const bool ok = extend(c + 1);
+                group.removeLast();
+                if (ok)
+                    return true;
+            }
+            return false;
+        };
+        bool ok = extend(low + 1) || (spares > 0 && planExists(cells, rules, used, needed, spares - 1));
+        used[low] = 0;
+        return ok;
+    }
+
+    // The matcher finds a plan whenever one exists: small random lots
+    // (up to 12 cells, tight rules) against an exhaustive search.
+    void aPlanWheneverOneExists()
+    {
+        std::mt19937 random(2026);
+        int feasible = 0, lots = 0;
+        for (int n = 4; n <= 12; ++n) {
+            for (int trial = 0; trial < 25; ++trial, ++lots) {
+                match::Rules rules;
+                rules.parallel = 2 + int(random() % 3);
+                rules.series = 1 + int(random() % std::max(1, n / rules.parallel));
+                if (rules.cells() > n)
+                    continue;
+                rules.rSpreadPct = 2 + int(random() % 9);
+                rules.vSpreadMv = 5 + int(random() % 20);
+                QVector<double> r, v;
+                for (int i = 0; i < n; ++i) {
+                    r << 100 + int(random() % 16);
+                    v << 3.60 + int(random() % 30) / 1000.0;
+                }
+                const QVector<match::Cell> cells = cellsOf(r, v);
+                QVector<char> used(n, 0);
+                const bool exists = planExists(cells, rules, used, rules.series, n - rules.cells());
+                const match::Plan plan = match::matchCells(cells, rules);
+                QVERIFY2(plan.ok == exists, qPrintable(QString("n %1, %2S×%3P, ΔR %4%, ΔV %5 mV: %6")
+                                                            .arg(n).arg(rules.series).arg(rules.parallel)
+                                                            .arg(rules.rSpreadPct).arg(rules.vSpreadMv).arg(plan.problem)));
+                feasible += exists;
+            }
+        }
+        // Both answers were met often enough to mean something.
+        QVERIFY2(feasible > lots / 5 && feasible < lots * 4 / 5, qPrintable(QString("%1 of %2").arg(feasible).arg(lots)));
+    }
+
+    // Values no meter can show make no pack: left out and named.
+    void valuesNoMeterShows()
+    {
+        QVector<match::Cell> records = cellsOf({10, 10, 10, 1e308, 1e-308, 10}, {3.6, 3.6, 3.6, 3.6, 3.6, 1e308});
+        match::Rules rules;
+        rules.series = 1;
+        rules.parallel = 3;
+        const match::Choice choice = match::chooseCells(records, {}, rules, {});
+        QCOMPARE(choice.usable.size(), 3);
+        QCOMPARE(choice.excluded.size(), 3);
+        for (const match::Exclusion &e : choice.excluded)
+            QVERIFY2(e.reason.contains("量程"), qPrintable(e.reason));
     }
 
     void aLotThroughTheToolAndTheLedger()
@@ -231,6 +329,97 @@ private slots:
         const Run run = runMatch(args);
         QCOMPARE(run.exitCode, status);
         QVERIFY2(run.err.contains(message), qPrintable(run.err));
+        QVERIFY(!QFile::exists("p.csv"));
+    }
+
+    // A plan the ledger refuses changes nothing at the paths it was to go
+    // to, whoever wrote what is there; a plan it takes is in place after.
+    void aRefusedPlanChangesNoFile()
+    {
+        LotShape shape;
+        shape.cells = 60;
+        QVERIFY(writeLot("j", generateLot(shape), shape.day));
+        const QStringList layout {"j", "--series", "2", "--parallel", "10", "--pack-id", "P1"};
+        QCOMPARE(runMatch(layout + QStringList {"--plan", "first.csv"}).exitCode, 0);
+        for (const char *name : {"mine.csv", "mine.json"}) {
+            QFile f(name);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("someone else's\n");
+        }
+        const Run run = runMatch(layout + QStringList {"--plan", "mine.csv", "--json", "mine.json", "--png", "mine.png"});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains("P1"), qPrintable(run.err));
+        QCOMPARE(testsupport::textFileLines("mine.csv"), QStringList {"someone else's"});
+        QCOMPARE(testsupport::textFileLines("mine.json"), QStringList {"someone else's"});
+        QVERIFY(!QFile::exists("mine.png"));
+        QCOMPARE(QDir(".").entryList({".zentrel-staged-*"}, QDir::AllEntries | QDir::Hidden), QStringList());
+    }
+
+    // Two runs racing for one --plan path through two real processes: the
+    // one the ledger took owns the file; the other touches nothing.
+    void twoRunsRaceForOnePlanPath()
+    {
+        LotShape shape;
+        shape.cells = 2000;
+        QVERIFY(writeLot("j", generateLot(shape), shape.day));
+        const QStringList args {"j", "--series", "60", "--parallel", "30", "--plan", "race.csv"};
+        QProcess a, b;
+        a.start(QStringLiteral(ZENTREL_MATCH_PATH), args);
+        b.start(QStringLiteral(ZENTREL_MATCH_PATH), args);
+        QVERIFY(a.waitForFinished(120000) && b.waitForFinished(120000));
+        QCOMPARE(QSet<int>({a.exitCode(), b.exitCode()}).contains(0), true);
+        QStringList ledger;
+        for (const QString &name : QDir("j").entryList({"packs-*.csv"}))
+            ledger += testsupport::textFileLines("j/" + name).mid(1);
+        const QMap<int, QVector<Slot>> plan = readPlan("race.csv");
+        QVERIFY(!plan.isEmpty());
+        QSet<QString> packs;
+        for (const QString &line : qAsConst(ledger))
+            packs << QString::fromUtf8(journal::csvFields(line.toUtf8()).value(2));
+        QCOMPARE(packs.size(), a.exitCode() == 0 && b.exitCode() == 0 ? 2 : 1);
+        QVERIFY(packs.contains(plan.first().first().pack));
+    }
+
+    // Under a file-size limit the ledger cannot take the plan: the tool says
+    // so and exits 1 (no SIGXFSZ), the ledger keeps no line of it, and no
+    // plan file is left.
+    void aFileSizeLimitLeavesTheLedgerAsItWas()
+    {
+        LotShape shape;
+        shape.cells = 100;
+        QVERIFY(writeLot("j", generateLot(shape), shape.day));
+        QVERIFY(writeLot("k", generateLot(shape), shape.day));
+        const QStringList layout {"--series", "8", "--parallel", "10"};
+        // A limit the plan's file keeps and the ledger's day does not.
+        QCOMPARE(runMatch(QStringList {"k"} + layout + QStringList {"--plan", "free.csv"}).exitCode, 0);
+        const qint64 ledger = QFileInfo(QDir("k").filePath(QDir("k").entryList({"packs-*.csv"}).value(0))).size();
+        const qint64 plan = QFileInfo("free.csv").size();
+        QVERIFY2(ledger > plan + 2048, qPrintable(QString("%1 %2").arg(ledger).arg(plan)));
+        const QString limit = QString::number((plan + ledger) / 2 / 1024); // bash counts in KiB
+        QProcess p;
+        p.start("bash", QStringList {"-c", "ulimit -f " + limit + " && exec \"$0\" \"$@\"", QStringLiteral(ZENTREL_MATCH_PATH), "j"}
+                            + layout + QStringList {"--plan", "limited.csv"});
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 1);
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        QVERIFY2(err.contains("packs-"), qPrintable(err));
+        QVERIFY(!QFile::exists("limited.csv"));
+        for (const QString &name : QDir("j").entryList({"packs-*.csv"}))
+            QVERIFY2(testsupport::textFileLines("j/" + name).size() <= 1, qPrintable(name)); // a header at most
+    }
+
+    // A day of the ledger that cannot be read leaves its cells' state
+    // unknown: the match stops and names it.
+    void anUnreadableLedgerDayStopsTheMatch()
+    {
+        LotShape shape;
+        shape.cells = 40;
+        QVERIFY(writeLot("j", generateLot(shape), shape.day));
+        QVERIFY(::mkfifo("j/packs-2026-12-01.csv", 0600) == 0);
+        const Run run = runMatch({"j", "--series", "2", "--parallel", "3", "--plan", "p.csv"});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains("packs-2026-12-01.csv"), qPrintable(run.err));
         QVERIFY(!QFile::exists("p.csv"));
     }
 

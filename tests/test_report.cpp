@@ -363,6 +363,37 @@ private slots:
         QVERIFY(run.out.contains("1 行"));
     }
 
+    // Under a file-size limit the report says which output it could not
+    // write and exits 1 (no SIGXFSZ), into a file or on standard output.
+    void aFileSizeLimitIsSaid_data()
+    {
+        QTest::addColumn<QString>("shell"); // after the limit; $0 is the report
+        QTest::addColumn<QString>("said");
+        QTest::newRow("--json FILE") << "exec \"$0\" j --json table.json" << "table.json";
+        QTest::newRow("--json - into a file") << "exec \"$0\" j --json - > out.json" << "standard output";
+        QTest::newRow("--pdf FILE") << "exec \"$0\" j --pdf report.pdf" << "report.pdf";
+    }
+    void aFileSizeLimitIsSaid()
+    {
+        QFETCH(QString, shell);
+        QFETCH(QString, said);
+        QDir().mkdir("j");
+        QFile day("j/readings-2026-12-08.csv");
+        QVERIFY(day.open(QIODevice::WriteOnly));
+        day.write(QByteArray(journal::kHeader) + "\n");
+        for (int i = 0; i < 400; ++i)
+            day.write(readingLine(QString("2026-12-08T10:%1:%2.000+08:00").arg(i / 60, 2, 10, QChar('0')).arg(i % 60, 2, 10, QChar('0')),
+                                  QString("S%1").arg(i % 7), i, 12 + (i % 13) * 0.01, 3.7, "PASS").toUtf8());
+        day.close();
+        QProcess p;
+        p.start("bash", {"-c", "ulimit -f 1 && " + shell, QStringLiteral(ZENTREL_REPORT_PATH)});
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 1);
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        QVERIFY2(err.contains(said), qPrintable(err));
+    }
+
     void pdfWithTheExpectedPages()
     {
         QDir().mkpath("j/a");

@@ -712,6 +712,10 @@
         <source>系统只给了 %1 KiB 的接收缓冲区（请求 %2 KiB）：大量数据报突发时可能丢失</source>
         <translation>The system gave only %1 KiB of receive buffer (asked for %2 KiB): datagrams may be lost in a large burst</translation>
     </message>
+    <message>
+        <source>已丢弃 %1 个不成帧的字节</source>
+        <translation>%1 bytes dropped (no frame of a meter)</translation>
+    </message>
 </context>
 <context>
     <name>Match</name>
@@ -918,6 +922,22 @@
     <message>
         <source>、</source>
         <translation>, </translation>
+    </message>
+    <message>
+        <source>无法创建锁文件 %1（磁盘已满或无写入权限）</source>
+        <translation>cannot create the lock file %1 (disk full or no right to write)</translation>
+    </message>
+    <message>
+        <source>电池包 %1 已记入配组账，但文件未能放到位：%2</source>
+        <translation>pack %1 is in the ledger, but its files could not be moved into place: %2</translation>
+    </message>
+    <message>
+        <source>读数超出仪表量程（R %1 mΩ，V %2 V）</source>
+        <translation>a value no meter shows (R %1 mΩ, V %2 V)</translation>
+    </message>
+    <message>
+        <source>（完整搜索在 %1 步后停止，未能证明无解）</source>
+        <translation> (the complete search stopped after %1 steps without proving that none exists)</translation>
     </message>
 </context>
 <context>

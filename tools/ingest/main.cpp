@@ -25,6 +25,7 @@ void say(const QString &text)
 
 int main(int argc, char *argv[])
 {
+    ignoreFileSizeLimitSignal(); // a size limit fails the write, as a full disk does
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("zentrel-ingest"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ZENTREL_VERSION));

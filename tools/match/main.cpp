@@ -7,12 +7,15 @@
 // Exit status: 0 done, 1 a file could not be read or written (named; the
 // rest used), 2 nothing to read or a wrong option, 3 the rules cannot be met.
 #include "journal/csvrecords.h"
+#include "platform/regularfile.h"
 #include "match/cellfiles.h"
 #include "match/packledger.h"
 #include "match/packsheet.h"
 #include "match/planfiles.h"
 #include "station/station.h"
+#include "settings/commandline.h"
 #include "settings/language.h"
+#include "storage/stagedfiles.h"
 #include "storage/textfile.h"
 
 #include <QCommandLineParser>
@@ -21,6 +24,7 @@
 #include <QGuiApplication>
 
 #include <cstdio>
+#include <functional>
 
 namespace {
 
@@ -41,6 +45,16 @@ QString ledgerFolder(const QString &named, const QStringList &paths)
     return paths.isEmpty() ? QString() : QFileInfo(paths.first()).absolutePath();
 }
 
+// What was printed reached standard output; said when not.
+bool outputReached()
+{
+    QString why;
+    if (standardOutputWritten(&why))
+        return true;
+    say(why);
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -48,6 +62,7 @@ int main(int argc, char *argv[])
     // Sheets are drawn offscreen: no display needed.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    ignoreFileSizeLimitSignal(); // a size limit fails the write, as a full disk does
     QGuiApplication app(argc, argv);
     QGuiApplication::setApplicationName(QStringLiteral("zentrel-match"));
     QGuiApplication::setApplicationVersion(QStringLiteral(ZENTREL_VERSION));
@@ -196,37 +211,42 @@ int main(int argc, char *argv[])
     view.snake = match::snakePlan(view.cells, rules);
     std::printf("%s", qPrintable(match::planSummary(view)));
     if (dryRun)
-        return status;
+        return outputReached() ? status : 1;
 
-    // The files first, the ledger last: a plan the ledger refuses leaves no file behind.
-    QStringList written;
-    auto keep = [&](bool ok, const QString &path) {
-        if (ok) {
-            written << path;
+    // Written under staged names first, moved into place once the ledger took
+    // the plan: a plan the ledger refuses changes nothing at those paths.
+    StagedFiles staged;
+    auto write = [&](const QCommandLineOption &option, const std::function<bool(const QString &)> &writer) {
+        if (!parser.isSet(option))
             return true;
-        }
-        say(QStringLiteral("%1: %2").arg(path, error));
+        const QString target = parser.value(option);
+        const QString path = staged.stage(target, &error);
+        if (!path.isEmpty() && writer(path))
+            return true;
+        // The reason names the file once, by the name the user gave.
+        if (!path.isEmpty())
+            error.replace(path, target);
+        say(error.contains(target) ? error : QStringLiteral("%1：%2").arg(target, error));
         return false;
     };
     const match::PackSheet sheet(pack, rules, view.cells, view.plan, now);
-    bool ok = keep(saveUtf8TextFile(parser.value(planOpt), match::planCsv(view), &error), parser.value(planOpt));
-    if (ok && parser.isSet(jsonOpt))
-        ok = keep(saveFileAtomically(parser.value(jsonOpt), match::planJson(view), &error), parser.value(jsonOpt));
-    if (ok && parser.isSet(pdfOpt))
-        ok = keep(sheet.writePdf(parser.value(pdfOpt), &error), parser.value(pdfOpt));
-    if (ok && parser.isSet(pngOpt))
-        ok = keep(sheet.writePngs(parser.value(pngOpt), &error), parser.value(pngOpt));
-    if (ok && !ledger.addPlan(pack, view.cells, view.plan, now, &error)) {
+    const bool ok = write(planOpt, [&](const QString &p) { return saveUtf8TextFile(p, match::planCsv(view), &error); })
+                    && write(jsonOpt, [&](const QString &p) { return saveFileAtomically(p, match::planJson(view), &error); })
+                    && write(pdfOpt, [&](const QString &p) { return sheet.writePdf(p, &error); })
+                    && write(pngOpt, [&](const QString &p) { return sheet.writePngs(p, &error); });
+    if (!ok)
+        return 1;
+    if (!ledger.addPlan(pack, view.cells, view.plan, now, &error)) {
         say(QCoreApplication::translate("Match", "配组账 %1：%2").arg(folder, error));
-        ok = false;
+        return 1;
     }
-    if (!ok) {
-        for (const QString &path : qAsConst(written))
-            QFile::remove(path);
+    QStringList written;
+    if (!staged.commit(&written, &error)) {
+        say(QCoreApplication::translate("Match", "电池包 %1 已记入配组账，但文件未能放到位：%2").arg(pack, error));
         return 1;
     }
     std::printf("%s\n", qPrintable(QCoreApplication::translate("Match", "已写入 %1 与配组账 %2")
                                        .arg(written.join(QCoreApplication::translate("Match", "、")),
                                             QDir(folder).filePath(journal::dailyFileName(QLatin1String(journal::kPacksPrefix), now.date())))));
-    return status;
+    return outputReached() ? status : 1;
 }

@@ -5,8 +5,10 @@
 //                  [--no-control-charts]
 //                  FILE|FOLDER... | --db CONNINFO
 #include "report/reportdata.h"
+#include "platform/regularfile.h"
 #include "report/reportdb.h"
 #include "report/reportpages.h"
+#include "settings/commandline.h"
 #include "settings/language.h"
 #include "storage/textfile.h"
 
@@ -79,7 +81,7 @@ bool write(const Outputs &to, const report::Summary &summary, const QVector<repo
     bool ok = true;
     QString error;
     auto failed = [&](const QString &path) {
-        say(QStringLiteral("%1: %2").arg(path, error));
+        say(error.contains(path) ? error : QStringLiteral("%1: %2").arg(path, error)); // the path once
         ok = false;
     };
     if (!to.csv.isEmpty() && !saveUtf8TextFile(to.csv, report::tableCsv(groups), &error))
@@ -108,6 +110,7 @@ int main(int argc, char *argv[])
     // Charts are drawn offscreen: no window, no display needed.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    ignoreFileSizeLimitSignal(); // a size limit fails the write, as a full disk does
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("zentrel-report"));
     QApplication::setApplicationVersion(QStringLiteral(ZENTREL_VERSION));
@@ -193,6 +196,12 @@ int main(int argc, char *argv[])
         std::printf("%s\n", qPrintable(QCoreApplication::translate("Report", "限值在数据中改变过：每段限值单独统计。")));
     std::printf("%s", qPrintable(report::tableText(groups)));
     const Outputs to{parser.value(csvOpt), parser.value(jsonOpt), parser.value(signalsOpt), parser.value(pdfOpt), parser.value(pngOpt)};
-    return write(to, summary, groups, charts) ? status : 1;
+    bool ok = write(to, summary, groups, charts);
+    QString why;
+    if (!standardOutputWritten(&why)) {
+        say(why);
+        ok = false;
+    }
+    return ok ? status : 1;
 }
 

@@ -253,6 +253,39 @@ private slots:
         QVERIFY(app.waitForFinished(20000));
     }
 
+    // Under a file-size limit the journal pauses as on a full disk (no
+    // SIGXFSZ); at SIGTERM what waits goes to the rescue folder, and every
+    // frame is in the journal or there, once.
+    void aFileSizeLimitPausesAndRescues()
+    {
+        const QString folder = m_work->file("journal");
+        Sim sim;
+        QVERIFY(sim.start(m_work->file("meter"), {"--count", "100"}));
+        QProcess app;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_DATA_HOME", m_work->file("data"));
+        app.setProcessEnvironment(env);
+        app.start("bash", QStringList {"-c", "ulimit -f 8 && exec \"$0\" \"$@\"", QStringLiteral(ZENTREL_LOGGER_PATH)}
+                              + logger(folder, {sim.link + ",station=LIMITED"}));
+        QString said, told;
+        QTRY_VERIFY_WITH_TIMEOUT((said += QString::fromLatin1(sim.process->readAllStandardOutput())).contains("done 100"), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT((told += QString::fromUtf8(app.readAllStandardError())).contains("journal paused"), 30000);
+        ::kill(pid_t(app.processId()), SIGTERM);
+        QVERIFY(app.waitForFinished(20000));
+        told += QString::fromUtf8(app.readAllStandardError());
+        QCOMPARE(app.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(app.exitCode(), 0);
+        const QString rescue = m_work->file("data/zentrel/rescue");
+        QVERIFY2(told.contains(rescue), qPrintable(told));
+        QList<int> all = framesByStation(folder).value("LIMITED") + framesByStation(rescue).value("LIMITED");
+        std::sort(all.begin(), all.end());
+        QList<int> expected;
+        for (int n = 1; n <= 100; ++n)
+            expected << n;
+        QCOMPARE(all, expected);
+        QVERIFY(!framesByStation(rescue).value("LIMITED").isEmpty());
+    }
+
     // A password file that is a FIFO: no hang, and the logger says why MQTT
     // is off (nothing but the start fails, so no broker is needed).
     void aPasswordFileThatIsNoFileIsSaid()

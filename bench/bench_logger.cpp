@@ -2,6 +2,10 @@
 // kept? CPU per frame against a bare reader of the same stream) and many
 // slow meters for a long time (share of a core, resident memory).
 #include "benchsupport.h"
+#include "platform/portsource.h"
+
+#include <QFileInfo>
+#include <QTimer>
 
 #include <QDir>
 #include <QProcess>
@@ -134,6 +138,51 @@ int loggerManySlowMeters(int seconds)
     if (bare.ok)
         std::printf("  reference (16 bare readers of such streams, share of one core): %.3f %%; ratio %.2f\n",
                     16 * bare.cpu / bare.wall * 100, bare.cpu > 0 ? (cpu / elapsed) / (16 * bare.cpu / bare.wall) : 0.0);
+    return 0;
+}
+
+int loggerAbsentMeters(int seconds)
+{
+    heading("zentrel-logger: 32 meters that are not there, waited for");
+    QTemporaryDir scratch;
+    QStringList args = {"--journal-dir", scratch.filePath("journal")};
+    QStringList ports;
+    for (int i = 0; i < 32; ++i) {
+        ports << scratch.filePath(QStringLiteral("absent%1").arg(i));
+        args << "--meter" << QStringLiteral("%1,station=A%2").arg(ports.last()).arg(i);
+    }
+    QProcess logger;
+    logger.start(QStringLiteral(ZENTREL_LOGGER_PATH), args);
+    if (!logger.waitForStarted(5000)) {
+        std::printf("  could not start the logger\n");
+        return 1;
+    }
+    runUntil([] { return false; }, 2000); // past its start
+    const double cpu0 = processCpu(logger.processId());
+    QElapsedTimer wall;
+    wall.start();
+    runUntil([] { return false; }, seconds * 1000);
+    const double share = (processCpu(logger.processId()) - cpu0) / (wall.nsecsElapsed() / 1e9) * 100;
+    logger.terminate();
+    logger.waitForFinished(10000);
+    figure("logger CPU, share of one core", share, "%");
+    // The reference: the check each waiting link made before, every 500 ms:
+    // the path, else the list of every port (the host's, /dev's and /tmp's links).
+    const double ref0 = cpuSeconds();
+    QElapsedTimer refWall;
+    refWall.start();
+    QTimer tick;
+    int found = 0;
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        for (const QString &port : qAsConst(ports))
+            found += QFileInfo::exists(port) || PortSource::portNames().contains(port);
+    });
+    tick.start(500);
+    runUntil([] { return false; }, seconds * 1000);
+    tick.stop();
+    const double refShare = (cpuSeconds() - ref0) / (refWall.nsecsElapsed() / 1e9) * 100;
+    std::printf("  reference (that check for 32 ports every 500 ms, in this process): %.3f %% of one core; ratio %.3f%s\n", refShare,
+                refShare > 0 ? share / refShare : 0.0, found ? " (a port was found?)" : "");
     return 0;
 }
 

@@ -147,6 +147,7 @@ inline void figure(const char *name, double value, const char *unit)
 int framePath(int seconds, bool withJournal);
 int loggerAtLineLimit(int seconds);
 int loggerManySlowMeters(int seconds);
+int loggerAbsentMeters(int seconds);
 int nominalRate(int seconds);
 int dayOfReadings(qint64 frames);
 int weekOfReadings(qint64 frames, bool withJournal);

@@ -25,7 +25,7 @@ int main(int argc, char *argv[])
         return bench::onscreenWindow(names[1], names[2]);
     const QStringList all = {"replot", "startup", "framepath", "framepath-journal", "nominal", "day",
                              "week", "week-journal", "publish", "drain", "report", "udp", "onscreen", "onscreen-udp", "backlog",
-                             "logger", "logger-idle", "match", "ingest", "report-db"};
+                             "logger", "logger-idle", "logger-absent", "match", "ingest", "report-db"};
     if (names.isEmpty() || names.contains("all"))
         names = all;
     if (names.size() > 1 && !child) {
@@ -57,6 +57,8 @@ int main(int argc, char *argv[])
             failures += bench::loggerAtLineLimit(qEnvironmentVariableIntValue("ZENTREL_BENCH_SECONDS") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_SECONDS") : 60);
         else if (name == "logger-idle")
             failures += bench::loggerManySlowMeters(qEnvironmentVariableIntValue("ZENTREL_BENCH_IDLE_SECONDS") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_IDLE_SECONDS") : 600);
+        else if (name == "logger-absent")
+            failures += bench::loggerAbsentMeters(qEnvironmentVariableIntValue("ZENTREL_BENCH_SECONDS") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_SECONDS") : 60);
         else if (name == "nominal")
             failures += bench::nominalRate(qEnvironmentVariableIntValue("ZENTREL_BENCH_SECONDS") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_SECONDS") : 60);
         else if (name == "day")

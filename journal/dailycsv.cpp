@@ -1,4 +1,5 @@
 #include "dailycsv.h"
+#include "platform/punctuation.h"
 
 #include <QCoreApplication>
 
@@ -99,7 +100,7 @@ bool DailyCsv::openFor(const QDate &day)
             start += m_header + '\n';
     }
     if (!start.isEmpty() && (m_file.write(start) != start.size() || !m_file.flush())) {
-        m_reason = QStringLiteral("%1：%2").arg(QDir::toNativeSeparators(path), m_file.errorString());
+        m_reason = punctuation::reason(QDir::toNativeSeparators(path), m_file.errorString());
         m_file.close();
         return false;
     }
@@ -117,7 +118,7 @@ bool DailyCsv::write(const QDate &day, const QByteArray &bytes)
     if (wrote != bytes.size() || !m_file.flush()) {
         // A write taken in part (a size limit) leaves Qt without words for it.
         const QString why = wrote != bytes.size() && errno != 0 ? qt_error_string(errno) : m_file.errorString();
-        m_reason = QStringLiteral("%1：%2").arg(QDir::toNativeSeparators(m_path), why);
+        m_reason = punctuation::reason(QDir::toNativeSeparators(m_path), why);
         // No half line stays behind: the lines wait and are written again.
         m_file.resize(before);
         m_file.close();

@@ -1,4 +1,5 @@
 #include "journalindicator.h"
+#include "platform/punctuation.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -24,7 +25,7 @@ void JournalIndicator::refresh()
     if (m_journal->paused())
         text = QCoreApplication::translate("Journal", "记录暂停：%1（%2 条读数在内存中等待写入）").arg(m_journal->reason()).arg(m_journal->waiting());
     if (m_journal->notJournaled() > 0)
-        text += (text.isEmpty() ? QString() : QStringLiteral("；"))
+        text += (text.isEmpty() ? QString() : QCoreApplication::translate("Punctuation", "；"))
                 + QCoreApplication::translate("Journal", "%1 条读数未能记录").arg(m_journal->notJournaled());
     setText(text);
     setToolTip(m_journal->paused() ? QCoreApplication::translate("Journal", "记录文件夹：%1").arg(m_journal->folder()) : QString());

@@ -3,16 +3,9 @@
 #include "meter/meterframe.h"
 #include "meter/metersession.h"
 #include "platform/linestate.h"
-#include "platform/portsource.h"
-
-#include <QFileInfo>
+#include "platform/serialdevice.h"
 
 namespace meter {
-
-bool portIsPresent(const QString &port)
-{
-    return QFileInfo::exists(port) || PortSource::portNames().contains(port);
-}
 
 MeterLink::MeterLink(meter::MeterSession *session, QObject *parent) : QObject(parent), m_session(session)
 {
@@ -188,7 +181,7 @@ void MeterLink::stopWaiting()
 
 void MeterLink::retry()
 {
-    if (m_port || !portIsPresent(m_name))
+    if (m_port || !serialPortPresent(m_name))
         return;
     // A port that is back but not yet ready is tried again at the next check.
     QString error;

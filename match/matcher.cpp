@@ -139,6 +139,8 @@ public:
         std::iota(m_order.begin(), m_order.end(), 0);
         std::stable_sort(m_order.begin(), m_order.end(), [&](int a, int b) { return cells[a].r < cells[b].r; });
         m_used.assign(size_t(cells.size()), 0);
+        m_byV = m_order;
+        std::stable_sort(m_byV.begin(), m_byV.end(), [&](int a, int b) { return vOf(cells[a]) < vOf(cells[b]); });
     }
 
     QVector<QVector<int>> find(int groups, bool *exhausted)
@@ -157,7 +159,7 @@ private:
             return true;
         while (from < m_order.size() && m_used[size_t(m_order[from])])
             ++from;
-        if (from >= m_order.size() || ++m_steps > m_budget)
+        if (from >= m_order.size() || ++m_steps > m_budget || mostGroupsLeft() < needed)
             return false;
         const int low = m_order[from];
         // Its companions: above it in R within the R rule's bound, and within
@@ -216,6 +218,39 @@ private:
         return false;
     }
 
+    // More groups than the cells left can make: any group's R lie within
+    // [min, min / (1 − ΔR)] (max − min ≤ ΔR·mean ≤ ΔR·max) and its V within
+    // ΔV. For such windows alone the sweep is exact (take the lowest cell
+    // with the next P − 1 when they fit the window, else leave it out), so
+    // the fewer of the two counts bounds what both rules allow.
+    int mostGroupsLeft() const
+    {
+        const double ratio = m_rules.rSpreadPct < 100.0 ? 1.0 / (1.0 - m_rules.rSpreadPct / 100.0) : std::numeric_limits<double>::infinity();
+        const int byR = windows(m_order, [&](int low, int c) { return m_cells[c].r <= m_cells[low].r * ratio * (1 + kSlack); });
+        const double width = m_rules.vSpreadMv / 1000.0 + kSlack;
+        const int byV = windows(m_byV, [&](int low, int c) { return vOf(m_cells[c]) <= vOf(m_cells[low]) + width; });
+        return std::min(byR, byV);
+    }
+    template<typename Fits>
+    int windows(const std::vector<int> &order, Fits fits) const
+    {
+        std::vector<int> left;
+        left.reserve(order.size());
+        for (int c : order)
+            if (!m_used[size_t(c)])
+                left.push_back(c);
+        int count = 0;
+        for (size_t i = 0; i + size_t(m_p) <= left.size();) {
+            if (fits(left[i], left[i + size_t(m_p) - 1])) {
+                ++count;
+                i += size_t(m_p);
+            } else {
+                ++i;
+            }
+        }
+        return count;
+    }
+
     bool keeps(const QVector<int> &group) const
     {
         double minR = 1e300, maxR = -1e300, sumR = 0, minV = 1e300, maxV = -1e300;
@@ -232,7 +267,7 @@ private:
     const qint64 m_budget;
     qint64 m_steps = 0;
     int m_spares = 0;
-    std::vector<int> m_order;
+    std::vector<int> m_order, m_byV; // by R, by V
     std::vector<char> m_used;
     QVector<QVector<int>> m_groups;
 };

@@ -1,4 +1,5 @@
 #include "planfiles.h"
+#include "platform/punctuation.h"
 
 #include <QCoreApplication>
 
@@ -90,7 +91,7 @@ QString planSummary(const PlanView &view)
     QStringList spares;
     for (int c : view.plan.spares)
         spares << view.cells[c].id;
-    t += QCoreApplication::translate("Match", "备用 %1 个%2\n").arg(spares.size()).arg(spares.isEmpty() ? QString() : QStringLiteral("：") + spares.join(QLatin1Char(' ')));
+    t += QCoreApplication::translate("Match", "备用 %1 个%2\n").arg(spares.size()).arg(spares.isEmpty() ? QString() : punctuation::colon() + spares.join(QLatin1Char(' ')));
     QMap<QString, QStringList> byReason;
     for (const Exclusion &e : view.excluded)
         byReason[e.reason] << (e.cell.id.isEmpty() ? e.cell.record : e.cell.id);

@@ -1,4 +1,5 @@
 #include "publisher.h"
+#include "platform/punctuation.h"
 
 #include "journal/csvrecords.h"
 #include "journal/dailycsv.h"
@@ -113,7 +114,7 @@ bool Publisher::start(QString *error)
     for (const QString &suffix : {QStringLiteral("/reading"), QStringLiteral("/cell"), QStringLiteral("/pack")}) {
         QString reason;
         if (!Client::topicIsValid(s.topicPrefix + suffix, &reason))
-            return fail(reason + QStringLiteral("（[MQTT] Prefix）"));
+            return fail(reason + punctuation::aside(QStringLiteral("[MQTT] Prefix")));
     }
     if (s.client.password.isEmpty() && !s.passwordFile.isEmpty()) {
         QFile file;
@@ -314,11 +315,11 @@ QString Publisher::status()
     QString text = m_client.isConnected() ? QCoreApplication::translate("Mqtt", "MQTT 已连接 %1").arg(where)
                                           : QCoreApplication::translate("Mqtt", "MQTT 正在重连 %1").arg(where);
     if (!m_client.isConnected() && !m_lastError.isEmpty())
-        text += QStringLiteral("（%1）").arg(m_lastError);
+        text += punctuation::aside(m_lastError);
     if (!m_refused.isEmpty())
-        text += QStringLiteral("；%1").arg(m_refused);
+        text = punctuation::clauses({text, m_refused});
     if (!m_note.isEmpty())
-        text += QStringLiteral("；%1").arg(m_note);
+        text = punctuation::clauses({text, m_note});
     if (waiting > 0 || !backlogCounted())
         text += backlogCounted() ? QCoreApplication::translate("Mqtt", "，积压 %1").arg(waiting) : QCoreApplication::translate("Mqtt", "，积压 ≥%1（正在清点）").arg(waiting);
     return text;

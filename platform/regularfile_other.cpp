@@ -1,4 +1,5 @@
 #include "regularfile.h"
+#include "platform/punctuation.h"
 
 #include <QCoreApplication>
 
@@ -21,7 +22,7 @@ bool openRegularFile(QFile &file, const QString &path, QIODevice::OpenMode mode,
         file.setFileName(path);
         if (file.open(mode))
             return true;
-        why = QStringLiteral("%1：%2").arg(path, file.errorString());
+        why = punctuation::reason(path, file.errorString());
     }
     if (reason)
         *reason = why;
@@ -48,13 +49,13 @@ bool replaceFileWith(const QString &from, const QString &to, QString *reason)
     // Not one step here: the old file goes first.
     if (QFile::exists(to) && !QFile::remove(to)) {
         if (reason)
-            *reason = QStringLiteral("%1：%2").arg(to, QFile(to).errorString());
+            *reason = punctuation::reason(to, QFile(to).errorString());
         return false;
     }
     QFile file(from);
     if (file.rename(to))
         return true;
     if (reason)
-        *reason = QStringLiteral("%1 → %2：%3").arg(from, to, file.errorString());
+        *reason = punctuation::reason(QStringLiteral("%1 → %2").arg(from, to), file.errorString());
     return false;
 }

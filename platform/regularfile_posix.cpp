@@ -1,4 +1,5 @@
 #include "regularfile.h"
+#include "platform/punctuation.h"
 
 #include <QCoreApplication>
 
@@ -23,7 +24,7 @@ QString reasonOf(const QString &path, int error)
     case ENXIO: // a FIFO without a reader, a device without its driver
         return QCoreApplication::translate("Files", "%1 不是普通文件（管道、设备或套接字）").arg(path);
     default:
-        return QStringLiteral("%1：%2").arg(path, QString::fromLocal8Bit(std::strerror(error)));
+        return punctuation::reason(path, QString::fromLocal8Bit(std::strerror(error)));
     }
 }
 
@@ -66,7 +67,7 @@ bool openRegularFile(QFile &file, const QString &path, QIODevice::OpenMode mode,
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     if (!file.open(fd, mode & ~QIODevice::Truncate, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
-        return fail(QStringLiteral("%1：%2").arg(path, file.errorString()));
+        return fail(punctuation::reason(path, file.errorString()));
     }
     return true;
 }
@@ -98,6 +99,6 @@ bool replaceFileWith(const QString &from, const QString &to, QString *reason)
     if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
         return true;
     if (reason)
-        *reason = QStringLiteral("%1 → %2：%3").arg(from, to, QString::fromLocal8Bit(std::strerror(errno)));
+        *reason = punctuation::reason(QStringLiteral("%1 → %2").arg(from, to), QString::fromLocal8Bit(std::strerror(errno)));
     return false;
 }

@@ -14,4 +14,10 @@ QString notASerialDevice(const QString &port);
 // there, else its cleaned system path.
 QString serialDeviceIdentity(const QString &port);
 
+// Whether a port a link waits for is there now. Asked twice a second by
+// every link that waits, so it costs a stat of the device where names are
+// paths, and one listing of the host's ports shared by all links (at most
+// once a second) where they are not (COM3).
+bool serialPortPresent(const QString &port);
+
 #endif // SERIALDEVICE_H

@@ -1,6 +1,9 @@
 #include "serialdevice.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QSerialPortInfo>
+#include <QStringList>
 
 QString notASerialDevice(const QString &port)
 {
@@ -19,4 +22,18 @@ QString serialDeviceIdentity(const QString &port)
     if (name.startsWith(QLatin1String("\\\\.\\")))
         name = name.mid(4);
     return name;
+}
+
+bool serialPortPresent(const QString &port)
+{
+    // One listing for every link that waits, at most once a second.
+    static QStringList names;
+    static QElapsedTimer listed;
+    if (!listed.isValid() || listed.elapsed() >= 1000) {
+        names.clear();
+        for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts())
+            names << info.portName();
+        listed.start();
+    }
+    return QFileInfo::exists(port) || names.contains(port, Qt::CaseInsensitive);
 }

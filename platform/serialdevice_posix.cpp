@@ -50,3 +50,11 @@ QString notASerialDevice(const QString &port)
     ::close(fd);
     return tty ? QString() : QStringLiteral("is a device but no serial port");
 }
+
+bool serialPortPresent(const QString &port)
+{
+    // The name is the device's path (or its name under /dev): no listing of
+    // every port is needed to know whether it is there.
+    struct stat st;
+    return ::stat(QFile::encodeName(systemLocation(port)).constData(), &st) == 0;
+}

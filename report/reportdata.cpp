@@ -1,4 +1,5 @@
 #include "reportdata.h"
+#include "platform/punctuation.h"
 
 #include "meter/meterframe.h"
 
@@ -439,7 +440,7 @@ QString limitsNote(double rl, double rh, double vl, double vh)
     if (vl > vh)
         sides << QStringLiteral("V");
     return sides.isEmpty() ? QString()
-                           : QCoreApplication::translate("Report", "%1 的下限高于上限：不计算 Cp/Cpk").arg(sides.join(QStringLiteral("、")));
+                           : QCoreApplication::translate("Report", "%1 的下限高于上限：不计算 Cp/Cpk").arg(punctuation::listed(sides));
 }
 
 // CSV and JSON name scopes and limits the same in every language (scripts

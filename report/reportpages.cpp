@@ -1,4 +1,5 @@
 #include "reportpages.h"
+#include "platform/punctuation.h"
 
 #include <QCoreApplication>
 
@@ -212,13 +213,13 @@ void Pages::drawCover(QCPPainter &painter, const QRectF &area) const
         QStringList shown = items.mid(0, most);
         if (items.size() > most)
             shown << QCoreApplication::translate("Report", "……共 %1 个").arg(items.size());
-        return shown.join(QStringLiteral("、"));
+        return punctuation::listed(shown);
     };
     QVector<QPair<QString, QString>> facts = {
         {QCoreApplication::translate("Report", "期间"), QStringLiteral("%1 — %2").arg(day(o.from, first), day(o.to, last))},
         {QCoreApplication::translate("Report", "筛选"),
          QCoreApplication::translate("Report", "工位：%1；批次：%2")
-             .arg(o.stations.isEmpty() ? all : o.stations.join(QStringLiteral("、")), o.lots.isEmpty() ? all : o.lots.join(QStringLiteral("、")))},
+             .arg(o.stations.isEmpty() ? all : punctuation::listed(o.stations), o.lots.isEmpty() ? all : punctuation::listed(o.lots))},
         m_summary.database.isEmpty()
             ? qMakePair(QCoreApplication::translate("Report", "来源"),
                         QCoreApplication::translate("Report", "文件 %1 个（未能读取 %2 个），读数行 %3，跳过（格式不对或断行）%4")

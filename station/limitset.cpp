@@ -1,4 +1,5 @@
 #include "limitset.h"
+#include "platform/punctuation.h"
 
 #include <QCoreApplication>
 
@@ -210,7 +211,7 @@ bool LimitSetStore::load(const QString &path, QString *error)
     if (problems.isEmpty())
         return true;
     if (error)
-        *error = QStringLiteral("%1：%2").arg(path, problems.join(QStringLiteral("；")));
+        *error = punctuation::reason(path, punctuation::clauses(problems));
     return false;
 }
 

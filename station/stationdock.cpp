@@ -1,4 +1,5 @@
 #include "stationdock.h"
+#include "platform/punctuation.h"
 
 #include "match/packdialog.h"
 #include "settings/language.h"
@@ -276,7 +277,7 @@ void StationDock::showRecord(const CellRecord &r)
     m_verdict->setText(verdictWord(r.verdict));
     m_verdict->setStyleSheet(ng ? QStringLiteral("QLabel { color: red; }") : QStringLiteral("QLabel { color: green; }"));
     m_grade->setText(r.grade);
-    say(tr("已记录 %1%2").arg(r.id, r.cellId.isEmpty() ? QString() : QStringLiteral("（%1）").arg(r.cellId)));
+    say(tr("已记录 %1%2").arg(r.id, r.cellId.isEmpty() ? QString() : punctuation::aside(r.cellId)));
     m_table->insertRow(0);
     const QStringList cells = {r.id, r.time.toString(QStringLiteral("HH:mm:ss")), r.cellId, number(r.rMilliOhm),
                                number(r.v), verdictWord(r.verdict), r.grade};
@@ -308,7 +309,7 @@ void StationDock::raiseSignal(const CellRecord &record, unsigned rRules, unsigne
     for (const auto &[side, bits] : {std::pair<QString, unsigned>(QStringLiteral("R"), rRules), {QStringLiteral("V"), vRules}})
         for (int rule : firedRules(bits))
             rules << tr("%1 规则 %2：%3").arg(side).arg(rule).arg(ruleText(rule));
-    m_alarms.prepend(tr("过程异常信号（记录 %1）：%2").arg(record.id, rules.join(QStringLiteral("；"))));
+    m_alarms.prepend(tr("过程异常信号（记录 %1）：%2").arg(record.id, punctuation::clauses(rules)));
     // The newest in full; how many more wait.
     m_alarmText->setText(m_alarms.size() > 1 ? tr("%1\n（另有 %2 条未确认）").arg(m_alarms.first()).arg(m_alarms.size() - 1)
                                              : m_alarms.first());

@@ -1,4 +1,5 @@
 #include "overflowlog.h"
+#include "platform/punctuation.h"
 
 #include <QCoreApplication>
 
@@ -18,7 +19,7 @@ bool OverflowLog::append(const QString &lines, QString *error)
 {
     auto fail = [&](const QString &reason) {
         if (error)
-            *error = QStringLiteral("%1：%2").arg(m_path, reason);
+            *error = punctuation::reason(m_path, reason);
         return false;
     };
     if (!QDir().mkpath(m_folder))

@@ -1,4 +1,5 @@
 #include "stagedfiles.h"
+#include "platform/punctuation.h"
 
 #include "platform/regularfile.h"
 #include "textfile.h"
@@ -25,7 +26,7 @@ QString StagedFiles::stage(const QString &target, QString *error)
     if (!dir) {
         dir = new QTemporaryDir(QDir(folder).filePath(QStringLiteral(".zentrel-staged-XXXXXX")));
         if (!dir->isValid()) {
-            *error = QStringLiteral("%1：%2").arg(QDir::toNativeSeparators(folder), dir->errorString());
+            *error = punctuation::reason(QDir::toNativeSeparators(folder), dir->errorString());
             delete dir;
             m_dirs.remove(folder);
             return QString();

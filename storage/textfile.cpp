@@ -1,4 +1,5 @@
 #include "textfile.h"
+#include "platform/punctuation.h"
 
 #include <QCoreApplication>
 
@@ -53,14 +54,14 @@ bool save(const QString &path, const QByteArray &bytes, QIODevice::OpenMode mode
         QFile in(leading);
         if (!in.open(QIODevice::ReadOnly | mode)) {
             file.cancelWriting();
-            return fail(QStringLiteral("%1：%2").arg(leading, in.errorString()));
+            return fail(punctuation::reason(leading, in.errorString()));
         }
         // In slices: it may be far larger than what is worth holding in memory.
         while (!in.atEnd()) {
             const QByteArray slice = in.read(1 << 20);
             if (slice.isEmpty() && in.error() != QFileDevice::NoError) {
                 file.cancelWriting();
-                return fail(QStringLiteral("%1：%2").arg(leading, in.errorString()));
+                return fail(punctuation::reason(leading, in.errorString()));
             }
             if (file.write(slice) != slice.size()) {
                 const QString reason = file.errorString();

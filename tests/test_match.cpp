@@ -409,6 +409,23 @@ private slots:
             QVERIFY2(testsupport::textFileLines("j/" + name).size() <= 1, qPrintable(name)); // a header at most
     }
 
+    // In English the tool's words carry no full-width punctuation, nor do
+    // the pieces it puts together (spares, a refusal with its folder).
+    void englishWithoutFullWidthPunctuation()
+    {
+        LotShape shape;
+        shape.cells = 40;
+        QVERIFY(writeLot("j", generateLot(shape), shape.day));
+        const Run plan = runMatch({"j", "--series", "2", "--parallel", "10", "--dry-run", "--lang", "en"});
+        QCOMPARE(plan.exitCode, 0);
+        QVERIFY2(plan.out.contains("Spares"), qPrintable(plan.out));
+        const Run cancel = runMatch({"--cancel", "NOPE", "--journal-dir", "j", "--lang", "en"});
+        QCOMPARE(cancel.exitCode, 1);
+        for (const QString &text : {plan.out, plan.err, cancel.err})
+            for (const QChar c : QStringLiteral("：（），；、"))
+                QVERIFY2(!text.contains(c), qPrintable(text));
+    }
+
     // A day of the ledger that cannot be read leaves its cells' state
     // unknown: the match stops and names it.
     void anUnreadableLedgerDayStopsTheMatch()

@@ -1032,6 +1032,29 @@
     </message>
 </context>
 <context>
+    <name>Punctuation</name>
+    <message>
+        <source>；</source>
+        <translation>; </translation>
+    </message>
+    <message>
+        <source>%1：%2</source>
+        <translation>%1: %2</translation>
+    </message>
+    <message>
+        <source>：</source>
+        <translation>: </translation>
+    </message>
+    <message>
+        <source>、</source>
+        <translation>, </translation>
+    </message>
+    <message>
+        <source>（%1）</source>
+        <translation> (%1)</translation>
+    </message>
+</context>
+<context>
     <name>Report</name>
     <message>
         <source>限值组 %1</source>

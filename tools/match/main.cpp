@@ -7,6 +7,7 @@
 // Exit status: 0 done, 1 a file could not be read or written (named; the
 // rest used), 2 nothing to read or a wrong option, 3 the rules cannot be met.
 #include "journal/csvrecords.h"
+#include "platform/punctuation.h"
 #include "platform/regularfile.h"
 #include "match/cellfiles.h"
 #include "match/packledger.h"
@@ -106,7 +107,7 @@ int main(int argc, char *argv[])
         match::PackLedger ledger(folder);
         QString error;
         if (!ledger.cancel(parser.value(cancelOpt), QDateTime::currentDateTime(), &error)) {
-            say(QStringLiteral("%1（%2）").arg(error, folder));
+            say(error + punctuation::aside(folder));
             return 1;
         }
         std::printf("%s\n", qPrintable(QCoreApplication::translate("Match", "已取消电池包 %1，其电芯可再配组。").arg(parser.value(cancelOpt))));
@@ -226,7 +227,7 @@ int main(int argc, char *argv[])
         // The reason names the file once, by the name the user gave.
         if (!path.isEmpty())
             error.replace(path, target);
-        say(error.contains(target) ? error : QStringLiteral("%1：%2").arg(target, error));
+        say(error.contains(target) ? error : punctuation::reason(target, error));
         return false;
     };
     const match::PackSheet sheet(pack, rules, view.cells, view.plan, now);

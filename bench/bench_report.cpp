@@ -5,6 +5,10 @@
 #include "benchsupport.h"
 
 #include "journal/journal.h"
+#include "report/reportspc.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
 
 #include <QDir>
 #include <QProcess>
@@ -137,6 +141,64 @@ int reportMillion(qint64 readings)
         }, QStringLiteral("out of control at nearly every reading"));
     }
     return failures;
+}
+
+} // namespace bench
+
+namespace bench {
+
+// The control charts' store on its own, in a child process: `readings`
+// readings of 8 stations (each in the overall group and its station's) held
+// up to `held`; prints the peak resident memory and the seconds taken.
+int spcChild(qint64 readings, qint64 held)
+{
+    QElapsedTimer clock;
+    clock.start();
+    report::SpcData data(held);
+    StableProcess process;
+    const QByteArray names[] = {"S1", "S2", "S3", "S4", "S5", "S6", "S7", "S8"};
+    for (qint64 i = 0; i < readings; ++i) {
+        const int station = int(i % 8);
+        data.add(0, 1 + station, 1700000000000LL + i * 60, names[station], process(i, 1), 3.7);
+    }
+    const QVector<report::Spc> spc = data.compute(9);
+    struct rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    std::printf("%ld %.3f %lld %lld\n", usage.ru_maxrss, clock.nsecsElapsed() / 1e9, qlonglong(spc[0].r.sampleEvery),
+                qlonglong(spc[1].r.sampleEvery));
+    return 0;
+}
+
+int reportSpcBound(qint64 readings)
+{
+    heading("the report's control charts over 100 M readings: memory bounded by a stated sample");
+    auto run = [](qint64 n, qint64 held, double *mib, double *seconds, qint64 *every, qint64 *stationEvery) {
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), {"spc-child", QString::number(n), QString::number(held)});
+        if (!child.waitForFinished(-1) || child.exitCode() != 0)
+            return false;
+        const QList<QByteArray> f = child.readAllStandardOutput().trimmed().split(' ');
+        *mib = f.value(0).toDouble() / 1024, *seconds = f.value(1).toDouble(), *every = f.value(2).toLongLong();
+        *stationEvery = f.value(3).toLongLong();
+        return true;
+    };
+    double mib = 0, seconds = 0, refMib = 0, refSeconds = 0;
+    qint64 every = 0, refEvery = 0, stationEvery = 0, refStation = 0;
+    const qint64 whole = 10000000;
+    if (!run(readings, report::kSpcHeld, &mib, &seconds, &every, &stationEvery)
+        || !run(whole, whole + 1, &refMib, &refSeconds, &refEvery, &refStation)) {
+        std::printf("  a child failed\n");
+        return 1;
+    }
+    figure("readings", double(readings), "");
+    figure("peak resident memory", mib, "MiB");
+    figure("seconds", seconds, "s");
+    figure("overall chart from 1 reading in", double(every), "");
+    figure("a station's chart from 1 reading in", double(stationEvery), "");
+    std::printf("  reference (10 M readings all held, this run): %.1f MiB, %.2f s; 100 M held so would need about %.0f MiB\n",
+                refMib, refSeconds, refMib * double(readings) / double(whole));
+    std::fflush(stdout);
+    return mib < 1024 ? 0 : 1;
 }
 
 } // namespace bench

@@ -154,6 +154,8 @@ int weekOfReadings(qint64 frames, bool withJournal);
 int publishing(int seconds);
 int drain(int records);
 int reportMillion(qint64 readings);
+int reportSpcBound(qint64 readings);
+int spcChild(qint64 readings, qint64 held);
 int packMatching();
 int ingestBacklog(qint64 messages);
 int reportDatabase(qint64 rows);

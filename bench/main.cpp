@@ -19,13 +19,15 @@ int main(int argc, char *argv[])
         return bench::startupChild(names.first() == QLatin1String("startup-bare"));
     if (names.size() == 4 && names[0] == QLatin1String("backlog-child"))
         return bench::backlogChild(names[1], names[2], names[3]);
+    if (names.size() == 3 && names[0] == QLatin1String("spc-child"))
+        return bench::spcChild(names[1].toLongLong(), names[2].toLongLong());
     if (names == QStringList{"onscreen-console"})
         return bench::onscreenConsoleWindow();
     if (names.size() == 3 && names[0] == QLatin1String("onscreen-window"))
         return bench::onscreenWindow(names[1], names[2]);
     const QStringList all = {"replot", "startup", "framepath", "framepath-journal", "nominal", "day",
                              "week", "week-journal", "publish", "drain", "report", "udp", "onscreen", "onscreen-udp", "backlog",
-                             "logger", "logger-idle", "logger-absent", "match", "ingest", "report-db"};
+                             "logger", "logger-idle", "logger-absent", "match", "report-spc", "ingest", "report-db"};
     if (names.isEmpty() || names.contains("all"))
         names = all;
     if (names.size() > 1 && !child) {
@@ -74,6 +76,8 @@ int main(int argc, char *argv[])
             failures += bench::ingestBacklog(qEnvironmentVariableIntValue("ZENTREL_BENCH_MESSAGES") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_MESSAGES") : 1000000);
         else if (name == "report-db")
             failures += bench::reportDatabase(qEnvironmentVariableIntValue("ZENTREL_BENCH_ROWS") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_ROWS") : 10000000);
+        else if (name == "report-spc")
+            failures += bench::reportSpcBound(qEnvironmentVariableIntValue("ZENTREL_BENCH_ROWS") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_ROWS") : 100000000);
         else if (name == "report")
             failures += bench::reportMillion(1000000);
         else if (name == "drain")

@@ -21,6 +21,14 @@ namespace {
 constexpr double kSlack = 1e-9;
 // Steps of the complete search for groups before it gives up (about a second).
 constexpr qint64 kSearchSteps = 20000000;
+// The sweep looks at this many of a lowest cell's nearest companions.
+constexpr int kCandidatesPerSlot = 8, kCandidatesLeast = 64;
+// The swaps' pool: this many cells per cell of the pack, and at least this
+// many (so lots of a few thousand cells are searched whole).
+constexpr int kPoolPerPackCell = 3, kPoolLeast = 8000;
+// The annealing's moves at most (six times as many in the second stage): a
+// few seconds for the largest pool.
+constexpr int kMostMoves = 4200000;
 
 double vOf(const Cell &c) { return std::fabs(c.v); }
 
@@ -63,8 +71,11 @@ QVector<QVector<int>> formGroups(const QVector<Cell> &cells, const Rules &rules,
             bound = cells[low].r / (1.0 - loose.rSpreadPct / 100.0);
         else if (!byR && useV)
             bound = vOf(cells[low]) + vWidth;
+        // Its nearest companions only: on a fleet's lot thousands lie within
+        // the bound, and a group takes P of the nearest anyway.
         candidates.clear();
-        for (size_t k = pos; k < order.size() && key(order[k]) <= bound * (1 + kSlack); ++k)
+        const size_t most = size_t(kCandidatesPerSlot * p + kCandidatesLeast);
+        for (size_t k = pos; k < order.size() && candidates.size() < most && key(order[k]) <= bound * (1 + kSlack); ++k)
             if (!used[size_t(order[k])])
                 candidates.push_back(order[k]);
         QVector<int> group;
@@ -595,6 +606,56 @@ void finishPlan(Plan &plan, const QVector<Cell> &cells, const Rules &rules)
     plan.capacitySpread = rules.useCapacity ? spreadOf(cap) : NAN;
 }
 
+// Cells a search may use, with each one's index in the lot.
+struct Pool
+{
+    QVector<Cell> cells;
+    QVector<int> index;
+    QVector<QVector<int>> groups; // the starting groups, as indices into cells
+};
+
+// A pool of at most `size` cells: the starting groups' and, around the
+// middle of their R, the nearest others. The whole lot when it is no larger.
+Pool poolAround(const QVector<Cell> &cells, const QVector<QVector<int>> &start, int size)
+{
+    Pool pool;
+    std::vector<char> taken(size_t(cells.size()), 0);
+    std::vector<double> inGroups;
+    for (const QVector<int> &g : start)
+        for (int c : g) {
+            taken[size_t(c)] = 1;
+            inGroups.push_back(cells[c].r);
+        }
+    std::vector<int> others;
+    for (int c = 0; c < cells.size(); ++c)
+        if (!taken[size_t(c)])
+            others.push_back(c);
+    const int room = std::max(0, size - int(inGroups.size()));
+    if (int(others.size()) > room && !inGroups.empty()) {
+        std::nth_element(inGroups.begin(), inGroups.begin() + long(inGroups.size() / 2), inGroups.end());
+        const double middle = inGroups[inGroups.size() / 2];
+        std::nth_element(others.begin(), others.begin() + room, others.end(), [&](int a, int b) {
+            return std::fabs(cells[a].r - middle) < std::fabs(cells[b].r - middle);
+        });
+        others.resize(size_t(room));
+        std::sort(others.begin(), others.end()); // the lot's order: the same pool for the same input
+    }
+    for (const QVector<int> &g : start) {
+        QVector<int> group;
+        for (int c : g) {
+            group.append(pool.cells.size());
+            pool.cells.append(cells[c]);
+            pool.index.append(c);
+        }
+        pool.groups.append(group);
+    }
+    for (int c : others) {
+        pool.cells.append(cells[c]);
+        pool.index.append(c);
+    }
+    return pool;
+}
+
 } // namespace
 
 Choice chooseCells(const QVector<Cell> &records, const QSet<QString> &voidedRecords, const Rules &rules,
@@ -741,15 +802,24 @@ Plan matchCells(const QVector<Cell> &cells, const Rules &rules, quint32 seed)
         if (spread < bestSpread)
             bestSpread = spread, first = i;
     }
-    // Effort grows with the lot, within bounds that keep a fleet's lot (a
-    // hundred thousand cells) to seconds; the same effort for the same input.
-    Search search(cells, rules, formed.mid(first, s), seed);
-    const int moves = std::clamp(600 * int(cells.size()), 200000, 20000000);
+    // The search works on a pool: the starting groups and the cells nearest
+    // them in R. A fleet's lot holds far more spares than a pack can use,
+    // and moves towards cells far off in R are wasted. Effort grows with
+    // the pool, within bounds that keep it to seconds; the same effort for
+    // the same input.
+    const Pool pool = poolAround(cells, formed.mid(first, s), std::max(kPoolPerPackCell * s * p, kPoolLeast));
+    Search search(pool.cells, rules, pool.groups, seed);
+    const int moves = std::clamp(600 * int(pool.cells.size()), 200000, kMostMoves);
     search.anneal(moves);
     search.annealRange(5 * moves);
-    const qint64 perRound = 4LL * p * cells.size();
+    const qint64 perRound = 4LL * p * pool.cells.size();
     search.polish(int(std::clamp<qint64>(300000000LL / std::max<qint64>(perRound, 1), 1, 4LL * s)));
-    plan.groups = search.groups();
+    for (const QVector<int> &group : search.groups()) {
+        QVector<int> original;
+        for (int c : group)
+            original.append(pool.index[c]);
+        plan.groups.append(original);
+    }
     std::sort(plan.groups.begin(), plan.groups.end(),
               [&](const QVector<int> &a, const QVector<int> &b) { return figuresOf(cells, a).rg < figuresOf(cells, b).rg; });
     finishPlan(plan, cells, rules);

@@ -494,6 +494,9 @@ QString tableText(const QVector<Group> &groups)
             out += QCoreApplication::translate("Report", "  控制图 %1  中心 %2  σ̂ %3  UCL %4  LCL %5  信号 %6\n")
                        .arg(name, numberText(s->limits.centre), numberText(s->limits.sigma), numberText(s->limits.ucl()),
                             numberText(s->limits.lcl()), counts.isEmpty() ? QCoreApplication::translate("Report", "无") : counts);
+            if (s->sampleEvery > 1)
+                out += QCoreApplication::translate("Report", "    （控制图取自样本：%1 个读数中每 %2 个取 1 个，共 %3 个）\n")
+                           .arg(s->readings).arg(s->sampleEvery).arg(s->n);
         }
     }
     return out;
@@ -535,6 +538,8 @@ QJsonObject spcJson(const SpcSeries &s)
         if (s.count(rule))
             counts.insert(QString::number(rule), double(s.count(rule)));
     return QJsonObject{{"n", double(s.n)},
+                       {"readings", double(s.readings)},
+                       {"sample_every", double(s.sampleEvery)},
                        {"counts", counts},
                        {"truncated", s.truncated()},
                        {"cl", ok ? jsonNumber(s.limits.centre) : QJsonValue()},

@@ -368,7 +368,10 @@ void Pages::drawControlCharts(QCPPainter &painter, const Group &group, const QRe
         namedLine(individuals, l.lcl(), QStringLiteral("LCL"), QColor(200, 60, 0), Qt::DashLine);
         fitRange(individuals, s->points, {l.ucl(), l.lcl()}, s->n);
         render(individuals, chartHeight,
-               QCoreApplication::translate("Report", "%1 单值图（n = %2，信号 %3 个）").arg(name).arg(s->n).arg(s->total()));
+               s->sampleEvery > 1
+                   ? QCoreApplication::translate("Report", "%1 单值图（样本：%4 个读数每 %5 个取 1 个，n = %2，信号 %3 个）")
+                         .arg(name).arg(s->n).arg(s->total()).arg(s->readings).arg(s->sampleEvery)
+                   : QCoreApplication::translate("Report", "%1 单值图（n = %2，信号 %3 个）").arg(name).arg(s->n).arg(s->total()));
         QCustomPlot ranges;
         seriesChart(ranges, s->ranges, QCoreApplication::translate("Report", "移动极差"));
         namedLine(ranges, 3.267 * s->averageRange, QStringLiteral("UCL"), QColor(200, 60, 0), Qt::DashLine);

@@ -1,6 +1,7 @@
 #include "reportspc.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <numeric>
 
@@ -16,12 +17,102 @@ bool SpcSeries::truncated() const
     return total() > signalled.size();
 }
 
+namespace {
+
+quint64 mix(quint64 x)
+{
+    // splitmix64's finaliser: every input bit moves every output bit.
+    x ^= x >> 30;
+    x *= 0xbf58476d1ce4e5b9ULL;
+    x ^= x >> 27;
+    x *= 0x94d049bb133111ebULL;
+    return x ^ (x >> 31);
+}
+
+quint64 bitsOf(double d)
+{
+    quint64 b;
+    std::memcpy(&b, &d, sizeof b);
+    return b;
+}
+
+} // namespace
+
+quint64 SpcData::hashOf(const Point &p) const
+{
+    return mix(mix(mix(quint64(p.ms) ^ m_stationHash[size_t(p.station)]) ^ bitsOf(p.r)) ^ bitsOf(p.v));
+}
+
+bool SpcData::kept(quint64 hash, int group) const
+{
+    const int level = m_samples[size_t(group)].level;
+    return level == 0 || (hash & ((quint64(1) << level) - 1)) == 0;
+}
+
+SpcData::GroupSample &SpcData::sample(int group)
+{
+    if (size_t(group) >= m_samples.size())
+        m_samples.resize(size_t(group) + 1);
+    return m_samples[size_t(group)];
+}
+
 void SpcData::add(int groupA, int groupB, qint64 ms, const QByteArray &station, double r, double v)
 {
     auto it = m_stations.constFind(station);
-    if (it == m_stations.constEnd()) // a deep copy: the caller's bytes may be borrowed
+    if (it == m_stations.constEnd()) { // a deep copy: the caller's bytes may be borrowed
         it = m_stations.insert(QByteArray(station.constData(), station.size()), m_stations.size());
-    m_points.append({ms, it.value(), int(m_points.size()), groupA, groupB, r, v});
+        m_stationHash.push_back(mix(qHash(it.key(), 0x5a17) + 1));
+    }
+    Point p {ms, it.value(), m_added++, groupA, groupB, r, v};
+    ++sample(groupA).seen;
+    if (groupB >= 0)
+        ++sample(groupB).seen;
+    if (m_samples[size_t(groupA)].level > 0 || (groupB >= 0 && m_samples[size_t(groupB)].level > 0)) {
+        const quint64 h = hashOf(p);
+        if (!kept(h, groupA))
+            p.a = -1;
+        if (groupB >= 0 && !kept(h, groupB))
+            p.b = -1;
+        if (p.a < 0 && p.b < 0)
+            return;
+    }
+    if (p.a >= 0)
+        ++m_samples[size_t(p.a)].held;
+    if (p.b >= 0)
+        ++m_samples[size_t(p.b)].held;
+    // Grown in steps, never past the bound.
+    if (m_points.size() == m_points.capacity())
+        m_points.reserve(int(std::min<qint64>(m_held, std::max<qint64>(1024, 2LL * m_points.capacity()))));
+    m_points.append(p);
+    if (m_points.size() >= m_held)
+        thin();
+}
+
+void SpcData::thin()
+{
+    // Down to three quarters of the bound, the fullest group first.
+    while (m_points.size() > m_held * 3 / 4) {
+        const auto fullest = std::max_element(m_samples.begin(), m_samples.end(),
+                                               [](const GroupSample &x, const GroupSample &y) { return x.held < y.held; });
+        const int g = int(fullest - m_samples.begin());
+        ++fullest->level;
+        fullest->held = 0;
+        int out = 0;
+        for (int i = 0; i < m_points.size(); ++i) {
+            Point p = m_points[i];
+            if ((p.a == g || p.b == g) && !kept(hashOf(p), g)) {
+                if (p.a == g)
+                    p.a = -1;
+                if (p.b == g)
+                    p.b = -1;
+            }
+            if (p.a == g || p.b == g)
+                ++fullest->held;
+            if (p.a >= 0 || p.b >= 0)
+                m_points[out++] = p;
+        }
+        m_points.resize(out);
+    }
 }
 
 namespace {
@@ -120,7 +211,8 @@ QVector<Spc> SpcData::compute(int groups)
 
     auto each = [this](const auto &f) {
         for (const Point &p : qAsConst(m_points)) {
-            f(p.a, p);
+            if (p.a >= 0)
+                f(p.a, p);
             if (p.b >= 0)
                 f(p.b, p);
         }
@@ -148,9 +240,17 @@ QVector<Spc> SpcData::compute(int groups)
     for (int g = 0; g < groups; ++g) {
         rWalks[size_t(g)].finish(spc[g].r);
         vWalks[size_t(g)].finish(spc[g].v);
+        const GroupSample none;
+        const GroupSample &taken = size_t(g) < m_samples.size() ? m_samples[size_t(g)] : none;
+        for (SpcSeries *s : {&spc[g].r, &spc[g].v}) {
+            s->sampleEvery = qint64(1) << taken.level;
+            s->readings = taken.seen;
+        }
     }
     m_points = QVector<Point>();
     m_stations.clear();
+    m_stationHash.clear();
+    m_samples.clear();
     return out;
 }
 

@@ -8,7 +8,9 @@
 #include <QPointF>
 #include <QVector>
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 // The report's control charts: each group's readings in time order, its
 // limits from all of them (Phase I) and the rules' signals along them.
@@ -39,6 +41,10 @@ struct SpcSeries
     QVector<QPointF> points, ranges;
     qint64 count(int rule) const { return rule >= 1 && rule <= 8 ? perRule[rule - 1] : 0; }
     qint64 total() const;
+    // A group too large to hold is charted from a sample: 1 reading in
+    // sampleEvery, of `readings` (1 and n when all are charted).
+    qint64 sampleEvery = 1;
+    qint64 readings = 0;
 };
 
 struct Spc
@@ -48,30 +54,57 @@ struct Spc
 
 constexpr int kSpcShown = 4000;
 constexpr int kSpcListed = 10000;
+// Readings held for the charts at most (40 bytes each): past it, the
+// largest groups are charted from a sample.
+constexpr qint64 kSpcHeld = 12000000;
 
 // Readings in any order, each with the one or two groups it counts in (by
 // the caller's numbers). In time order at the end, readings of the same
 // moment by their station's name (UTF-8 bytes), as the database orders
 // them with COLLATE "C".
+//
+// At most a bound of readings is held. Past it the group holding most is
+// thinned to every second of its readings, again as often as needed: a
+// reading stays in a group's sample when a hash of its time, station and
+// values has that many low bits clear, so the sample is the same whatever
+// the order the readings came in (files or the database) and each level's
+// sample lies within the one before.
 class SpcData
 {
 public:
+    explicit SpcData(qint64 held = kSpcHeld) : m_held(std::max<qint64>(held, 16)) {}
     void add(int groupA, int groupB, qint64 ms, const QByteArray &station, double r, double v); // groupB < 0: none
     // Indexed by the caller's group number; empties the readings.
     QVector<Spc> compute(int groups);
     qint64 size() const { return m_points.size(); }
-    void reserve(qint64 readings) { m_points.reserve(int(qMin<qint64>(readings, 1 << 28))); }
+    void reserve(qint64 readings) { m_points.reserve(int(qMin(readings, m_held))); }
 
     struct Point
     {
         qint64 ms;
-        int station, order, a, b; // order: as added, for readings of one station and moment
+        int station;
+        quint32 order; // as added, for readings of one station and moment
+        int a, b;      // the groups it is held for; -1: none
         double r, v;
     };
 
 private:
+    struct GroupSample
+    {
+        int level = 0;     // 1 reading in 2^level held
+        qint64 held = 0, seen = 0;
+    };
+    quint64 hashOf(const Point &p) const;
+    bool kept(quint64 hash, int group) const;
+    GroupSample &sample(int group);
+    void thin();
+
+    qint64 m_held;
     QVector<Point> m_points; // plain data (below): grown by realloc, no copy of a large block
     QHash<QByteArray, int> m_stations;
+    std::vector<quint64> m_stationHash;
+    std::vector<GroupSample> m_samples;
+    quint32 m_added = 0;
 };
 
 } // namespace report

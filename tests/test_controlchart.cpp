@@ -6,6 +6,9 @@
 
 #include <QtTest>
 
+#include <tuple>
+#include <vector>
+
 namespace {
 
 // Mixed sides, short runs, nothing beyond 2σ: no rule's pattern (centre 0, σ 1).
@@ -134,6 +137,43 @@ private slots:
         QCOMPARE(s.count(4), 30000 - 13);
         QCOMPARE(s.signalled.size(), report::kSpcListed);
         QVERIFY(s.truncated());
+    }
+
+    // Past its bound the charts' store thins the fullest group to a sample
+    // (stated), keeps a small group whole, holds no more than the bound, and
+    // takes the same sample whatever order the readings came in.
+    void aBoundedSample()
+    {
+        std::vector<std::tuple<int, qint64, QByteArray, double>> readings;
+        for (int i = 0; i < 20000; ++i) // group 1: two stations, 20,000 readings
+            readings.emplace_back(1, 1000LL * i, QByteArray(i % 2 ? "A" : "B"), 12 + kClean[i % 10] * 0.1);
+        for (int i = 0; i < 300; ++i) // group 2: 300 readings
+            readings.emplace_back(2, 7LL * i, QByteArray("C"), 20 + kClean[i % 10]);
+        qint64 most = 0;
+        auto chart = [&most](const auto &in) {
+            report::SpcData data(4000);
+            for (const auto &[group, ms, station, r] : in) {
+                data.add(0, group, ms, station, r, qQNaN());
+                most = std::max(most, data.size());
+            }
+            return data.compute(3);
+        };
+        const QVector<report::Spc> a = chart(readings);
+        std::reverse(readings.begin(), readings.end());
+        const QVector<report::Spc> b = chart(readings);
+        QVERIFY2(most < 4000, qPrintable(QString::number(most)));
+        for (int g : {0, 1})
+            QVERIFY2(a[g].r.sampleEvery >= 8 && a[g].r.n < a[g].r.readings / 4, qPrintable(QString::number(a[g].r.sampleEvery)));
+        QCOMPARE(a[0].r.readings, 20300);
+        QCOMPARE(a[1].r.readings, 20000);
+        QCOMPARE(a[2].r.sampleEvery, 1);
+        QCOMPARE(a[2].r.n, 300);
+        for (int g : {0, 1, 2}) {
+            QCOMPARE(a[g].r.points, b[g].r.points);
+            QCOMPARE(a[g].r.limits.centre, b[g].r.limits.centre);
+        }
+        // A sample of a stable process: its centre near the whole's.
+        QVERIFY(std::fabs(a[1].r.limits.centre - 12.015) < 0.02);
     }
 };
 

@@ -1302,6 +1302,16 @@
         <source>%1 规则 %2：%3 — %4 次</source>
         <translation>%1 rule %2: %3 — %4 times</translation>
     </message>
+    <message>
+        <source>    （控制图取自样本：%1 个读数中每 %2 个取 1 个，共 %3 个）
+</source>
+        <translation>    (control chart from a sample: 1 in %2 of %1 readings, %3 in all)
+</translation>
+    </message>
+    <message>
+        <source>%1 单值图（样本：%4 个读数每 %5 个取 1 个，n = %2，信号 %3 个）</source>
+        <translation>%1 individuals chart (sample: 1 in %5 of %4 readings, n = %2, %3 signals)</translation>
+    </message>
 </context>
 <context>
     <name>Settings</name>

@@ -6,6 +6,7 @@
 #include "journal/dailycsv.h"
 #include "journal/journal.h"
 #include "platform/regularfile.h"
+#include "storage/textfile.h"
 
 #include <QDir>
 #include <QFile>
@@ -84,6 +85,11 @@ bool PackLedger::locked(const std::function<bool(QString *)> &work, QString *err
     }
     // Two programs adding packs at once must not both take a cell.
     const QString lockPath = QDir(folder()).filePath(QStringLiteral("packs.lock"));
+    if (fileKind(lockPath) == FileKind::Other) { // a folder or FIFO is no one's lock
+        if (error)
+            *error = notRegularFileReason(lockPath);
+        return false;
+    }
     QLockFile lock(lockPath);
     if (!lock.tryLock(10000)) {
         // Held by another program, or not to be made at all (a full disk, no right to write).

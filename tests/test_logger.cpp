@@ -277,6 +277,7 @@ private slots:
         QCOMPARE(app.exitCode(), 0);
         const QString rescue = m_work->file("data/zentrel/rescue");
         QVERIFY2(told.contains(rescue), qPrintable(told));
+        QCOMPARE(told.count("journal paused"), 1); // one line per change of state, not per reading
         QList<int> all = framesByStation(folder).value("LIMITED") + framesByStation(rescue).value("LIMITED");
         std::sort(all.begin(), all.end());
         QList<int> expected;

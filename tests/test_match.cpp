@@ -346,6 +346,10 @@ private slots:
             QVERIFY(f.open(QIODevice::WriteOnly));
             f.write("someone else's\n");
         }
+        // The ledger's times carry their offset from UTC, as the journal's.
+        const QString ledger = QDir("j").entryList({"packs-*.csv"}).value(0);
+        const QString time = QString::fromUtf8(journal::csvFields(testsupport::textFileLines("j/" + ledger).value(1).toUtf8()).value(0));
+        QVERIFY2(QRegularExpression("T\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d$").match(time).hasMatch(), qPrintable(time));
         const Run run = runMatch(layout + QStringList {"--plan", "mine.csv", "--json", "mine.json", "--png", "mine.png"});
         QCOMPARE(run.exitCode, 1);
         QVERIFY2(run.err.contains("P1"), qPrintable(run.err));
@@ -424,6 +428,19 @@ private slots:
         for (const QString &text : {plan.out, plan.err, cancel.err})
             for (const QChar c : QStringLiteral("：（），；、"))
                 QVERIFY2(!text.contains(c), qPrintable(text));
+    }
+
+    // A lock that cannot be made is not a lock someone holds.
+    void aLockThatCannotBeMadeIsSaidSo()
+    {
+        LotShape shape;
+        shape.cells = 40;
+        QVERIFY(writeLot("j", generateLot(shape), shape.day));
+        QVERIFY(QDir().mkpath("j/packs.lock")); // a folder where the lock file goes
+        const Run run = runMatch({"j", "--series", "2", "--parallel", "3", "--plan", "p.csv"});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains("packs.lock") && !run.err.contains("被另一个程序占用"), qPrintable(run.err));
+        QVERIFY(!QFile::exists("p.csv"));
     }
 
     // A day of the ledger that cannot be read leaves its cells' state

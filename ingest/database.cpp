@@ -173,6 +173,8 @@ bool Database::readColumns(QString *error)
                      : type == "bigint" || type == "integer" || type == "smallint"     ? Column::Integer
                      : type.startsWith("timestamp")                                    ? Column::Time
                                                                                        : Column::Text;
+            // What the type holds, so a number beyond it is the message's fault, told before COPY.
+            c.largest = type == "smallint" ? 32767 : type == "integer" ? 2147483647 : qint64(9e15);
             c.required = QByteArray(PQgetvalue(r.r, i, 2)) == "t";
             if (c.name != QLatin1String("received"))
                 columns.append(c);

@@ -23,6 +23,7 @@ struct Column
     QString name;
     QByteArray key;        // the name in UTF-8, as a message's JSON holds it
     bool required = false; // NOT NULL without a default
+    qint64 largest = 0;    // an Integer's largest magnitude its type holds
 };
 
 // One row for a table: its values in the table's column order as a line of

@@ -1,5 +1,7 @@
 #include "ingester.h"
 
+#include <QDateTime>
+
 #include "messages.h"
 
 #include <QEventLoop>
@@ -78,6 +80,8 @@ void DatabaseWriter::write(int generation, const Batch &batch)
 Ingester::Ingester(const IngestSettings &settings, std::function<void(const QString &)> say, QObject *parent)
     : QObject(parent), m_settings(settings), m_say(std::move(say)), m_subscriber(settings.mqtt)
 {
+    if (!m_settings.bounds.nowMs)
+        m_settings.bounds.nowMs = [] { return QDateTime::currentMSecsSinceEpoch(); };
     // The writer's answers come back to this thread.
     m_writer = new DatabaseWriter(
         [this](int g, const DatabaseWriter::Tables &t) { QMetaObject::invokeMethod(this, [=] { databaseOpened(g, t); }, Qt::QueuedConnection); },
@@ -180,7 +184,7 @@ void Ingester::take(const QByteArray &topic, const QByteArray &payload)
     QString reason;
     if (table.isEmpty())
         reason = QStringLiteral("not a reading, cell or pack topic");
-    else if (rowFromJson(m_tables.value(table), payload, &row, &reason)) {
+    else if (rowFromJson(m_tables.value(table), payload, m_settings.bounds, &row, &reason)) {
         row.topic = topic;
         row.payload = payload;
         m_open.rows[table].append(row);

@@ -2,6 +2,7 @@
 #define INGEST_INGESTER_H
 
 #include "database.h"
+#include "messages.h"
 #include "subscriber.h"
 
 #include <QElapsedTimer>
@@ -29,6 +30,7 @@ struct IngestSettings
     int maxRows = 5000;
     int maxDelayMs = 200;
     bool verbose = false;
+    MessageBounds bounds;  // what a message may hold (its clock: now, unless set)
 };
 
 // The database's side, on its own thread. Requests carry the generation of

@@ -44,25 +44,51 @@ void appendCopyText(QByteArray &out, const char *p, size_t size)
     }
 }
 
-// The UTC day of an ISO 8601 time with its offset, invalid when it is none.
-QDate utcDay(const char *s, size_t n)
+// An ISO 8601 time that names its offset from UTC (Z or ±hh:mm): without
+// one, the station's local time is anyone's guess.
+bool hasOffset(const char *s, size_t n)
 {
-    qint64 ms = 0;
-    if (n > size_t(std::numeric_limits<int>::max()) || !journal::readIsoTime(s, int(n), &ms))
-        return QDate();
-    // Whole days since 1970-01-01, rounded down for times before it.
+    if (n >= 1 && (s[n - 1] == 'Z' || s[n - 1] == 'z'))
+        return true;
+    return n >= 6 && (s[n - 6] == '+' || s[n - 6] == '-') && s[n - 3] == ':';
+}
+
+// Whole days since 1970-01-01 as a date, rounded down for times before it.
+QDate utcDayOf(qint64 ms)
+{
     return QDate(1970, 1, 1).addDays(ms >= 0 ? ms / 86400000 : -((-ms + 86399999) / 86400000));
 }
 
+// Text PostgreSQL takes: no NUL, and no UTF-16 surrogate written as UTF-8
+// (a lone "\udc00" escape comes out of the parser as ED B0 80).
+bool storableText(const char *s, size_t n)
+{
+    if (std::memchr(s, 0, n))
+        return false;
+    for (size_t i = 0; i + 1 < n; ++i)
+        if (quint8(s[i]) == 0xED && quint8(s[i + 1]) >= 0xA0)
+            return false;
+    return true;
+}
+
+
 } // namespace
 
-bool rowFromJson(const QVector<Column> &columns, const QByteArray &payload, Row *row, QString *reason)
+bool rowFromJson(const QVector<Column> &columns, const QByteArray &payload, const MessageBounds &bounds, Row *row,
+                 QString *reason)
 {
+    if (payload.size() > bounds.maxBytes) {
+        *reason = QStringLiteral("a message of %1 bytes, more than the %2 taken (--max-message-bytes)")
+                      .arg(payload.size())
+                      .arg(bounds.maxBytes);
+        return false;
+    }
     // A well-formed object read in place (a copy: the parse writes into it),
-    // strings checked to be UTF-8 as PostgreSQL's text requires.
+    // strings checked to be UTF-8 as PostgreSQL's text requires; iteratively,
+    // so a message nested a hundred thousand deep costs heap, not the stack.
     QByteArray text = payload;
     rapidjson::Document doc;
-    doc.ParseInsitu<rapidjson::kParseValidateEncodingFlag>(text.data());
+    doc.ParseInsitu<rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag>(text.data());
     if (doc.HasParseError()) {
         *reason = QStringLiteral("not JSON: %1 at byte %2")
                       .arg(QString::fromUtf8(rapidjson::GetParseError_En(doc.GetParseError())))
@@ -100,9 +126,13 @@ bool rowFromJson(const QVector<Column> &columns, const QByteArray &payload, Row 
         case Column::Number:
         case Column::Integer: {
             const double d = v->IsNumber() ? v->GetDouble() : NAN;
-            if (!std::isfinite(d) || (c.kind == Column::Integer && (d != std::floor(d) || std::fabs(d) > 9e15))) {
+            if (!std::isfinite(d) || (c.kind == Column::Integer && d != std::floor(d))) {
                 *reason = QStringLiteral("field \"%1\" is not %2").arg(c.name, c.kind == Column::Integer ? QStringLiteral("a whole number")
                                                                                                         : QStringLiteral("a number"));
+                return false;
+            }
+            if (c.kind == Column::Integer && std::fabs(d) > double(c.largest)) {
+                *reason = QStringLiteral("field \"%1\" is %2, beyond what its column holds").arg(c.name).arg(d, 0, 'g', 17);
                 return false;
             }
             // The shortest text that reads back as the same double.
@@ -113,14 +143,26 @@ bool rowFromJson(const QVector<Column> &columns, const QByteArray &payload, Row 
             break;
         }
         case Column::Time: {
-            const QDate day = v->IsString() ? utcDay(v->GetString(), v->GetStringLength()) : QDate();
-            if (!day.isValid()) {
+            qint64 ms = 0;
+            if (!v->IsString() || v->GetStringLength() > 64 || !journal::readIsoTime(v->GetString(), int(v->GetStringLength()), &ms)) {
                 *reason = QStringLiteral("field \"%1\" is not a time (ISO 8601)").arg(c.name);
                 return false;
             }
+            if (!hasOffset(v->GetString(), v->GetStringLength())) {
+                *reason = QStringLiteral("field \"%1\" has no offset from UTC").arg(c.name);
+                return false;
+            }
+            if (bounds.nowMs) {
+                const qint64 now = bounds.nowMs(), day = 86400000;
+                if (ms < now - bounds.daysBack * day || ms > now + bounds.daysAhead * day) {
+                    *reason = QStringLiteral("field \"%1\" is more than %2 days back or %3 ahead (--accept-days)")
+                                  .arg(c.name).arg(bounds.daysBack).arg(bounds.daysAhead);
+                    return false;
+                }
+            }
             appendCopyText(line, v->GetString(), v->GetStringLength());
             if (c.name == QLatin1String("time"))
-                row->day = day;
+                row->day = utcDayOf(ms);
             break;
         }
         case Column::Text:
@@ -128,8 +170,8 @@ bool rowFromJson(const QVector<Column> &columns, const QByteArray &payload, Row 
                 *reason = QStringLiteral("field \"%1\" is not text").arg(c.name);
                 return false;
             }
-            if (std::memchr(v->GetString(), 0, v->GetStringLength())) { // PostgreSQL's text cannot hold it
-                *reason = QStringLiteral("field \"%1\" holds a NUL character").arg(c.name);
+            if (!storableText(v->GetString(), v->GetStringLength())) { // PostgreSQL's text cannot hold it
+                *reason = QStringLiteral("field \"%1\" holds a NUL character or a lone UTF-16 surrogate").arg(c.name);
                 return false;
             }
             if (c.required && v->GetStringLength() == 0) {

@@ -58,6 +58,23 @@ private slots:
     void reportFromDatabaseEqualsFiles();
     void cleanup() { m_work.reset(); }
 
+    // The MQTT password never goes out in the clear without being told to.
+    void aPlainPasswordIsRefused()
+    {
+        QFile secret(m_work->file("password"));
+        QVERIFY(secret.open(QIODevice::WriteOnly));
+        secret.write("s3cret\n");
+        secret.close();
+        QVERIFY(secret.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+        QProcess ingest;
+        ingest.start(ZENTREL_INGEST_PATH, {"--mqtt", "127.0.0.1:1", "--db", "dbname=none", "--user", "u", "--password-file",
+                                           secret.fileName(), "--lang", "en"});
+        QVERIFY(ingest.waitForFinished(10000));
+        QCOMPARE(ingest.exitCode(), 2);
+        const QString said = QString::fromUtf8(ingest.readAllStandardError());
+        QVERIFY2(said.contains("without TLS") && said.contains("--allow-plain-password"), qPrintable(said));
+    }
+
     void everyLineOnceThroughOutagesAndKills()
     {
         skipWithoutServers();
@@ -108,7 +125,7 @@ private slots:
                 for (int k = 0; k < perStation; ++k) {
                     ++s->lines;
                     lines += QString("%1,%2,/dev/ttyUSB0,%3,12.%4,3.7000,PASS,12.%4mΩ,3.7000V,AUTO,AUTO,,,,\n")
-                                 .arg(QDateTime::currentDateTime().toString(Qt::ISODateWithMs), s->name)
+                                 .arg(journal::isoTime(QDateTime::currentDateTime()), s->name)
                                  .arg(s->lines)
                                  .arg(s->lines % 10000, 4, 10, QLatin1Char('0'))
                                  .toUtf8();
@@ -398,6 +415,14 @@ void TestIngest::messageToRow_data()
         {"trailing garbage", "{\"id\":\"x\"," + t + "} x", "not JSON"},
         {"cut short", "{\"id\":\"x\",", "not JSON"},
         {"an array", "[1,2]", "not a JSON object"},
+        // What the database would refuse, or what no station can mean.
+        {"no offset from UTC", "{\"id\":\"x\",\"time\":\"2026-11-05T10:00:00\"}", "field \"time\" has no offset"},
+        {"dated 2001", "{\"id\":\"x\",\"time\":\"2001-11-05T10:00:00Z\"}", "field \"time\" is more than 400 days back"},
+        {"dated 9999", "{\"id\":\"x\",\"time\":\"9999-01-01T00:00:00Z\"}", "field \"time\" is more than 400 days back"},
+        {"seq beyond its column", "{\"id\":\"x\"," + t + ",\"seq\":3e9}", "field \"seq\" is 3000000000, beyond what its column"},
+        {"a lone surrogate", "{\"id\":\"x\"," + t + ",\"note\":\"\\udc00\"}", "field \"note\" holds a NUL character or a lone"},
+        {"nested 120,000 deep", QByteArray(120000, '[') + QByteArray(120000, ']'), "not a JSON object"},
+        {"larger than taken", "{\"id\":\"x\"," + t + ",\"note\":\"" + QByteArray(300000, 'a') + "\"}", "a message of 300"},
     };
     for (const auto &r : rejected)
         QTest::newRow(r.name) << r.json << QByteArray() << QDate() << QString(r.reason);
@@ -418,11 +443,14 @@ void TestIngest::messageToRow()
         c.key = name;
         c.kind = kind;
         c.required = required;
+        c.largest = 2147483647; // integer
         columns.append(c);
     }
+    ingest::MessageBounds bounds;
+    bounds.nowMs = [] { return QDateTime(QDate(2026, 11, 6), QTime(12, 0), Qt::UTC).toMSecsSinceEpoch(); };
     ingest::Row row;
     QString why;
-    const bool kept = ingest::rowFromJson(columns, json, &row, &why);
+    const bool kept = ingest::rowFromJson(columns, json, bounds, &row, &why);
     QVERIFY2(kept == !line.isEmpty(), qPrintable(why));
     if (kept) {
         QCOMPARE(row.copyLine, line);

@@ -45,8 +45,13 @@ int main(int argc, char *argv[])
     const QCommandLineOption userOpt("user", "MQTT user name.", "name");
     const QCommandLineOption passwordOpt("password-file", "An owner-only file holding the MQTT password.", "file");
     const QCommandLineOption verboseOpt("verbose", "Also say how many duplicates each commit dropped.");
+    const QCommandLineOption maxBytesOpt("max-message-bytes", "A larger message is a reject (default 262144).", "bytes", "262144");
+    const QCommandLineOption acceptOpt("accept-days", "Times this many days back and ahead of now are taken; others are rejects "
+                                                      "(default 400,1).", "back[,ahead]", "400,1");
+    const QCommandLineOption plainOpt("allow-plain-password", "Send the MQTT password without TLS all the same.");
     const QCommandLineOption langOpt("lang", "The language of the status lines: zh_CN (default) or en.", "en|zh_CN", "zh_CN");
-    parser.addOptions({mqttOpt, dbOpt, topicsOpt, idOpt, caOpt, certOpt, keyOpt, userOpt, passwordOpt, verboseOpt, langOpt});
+    parser.addOptions({mqttOpt, dbOpt, topicsOpt, idOpt, caOpt, certOpt, keyOpt, userOpt, passwordOpt, verboseOpt, maxBytesOpt,
+                       acceptOpt, plainOpt, langOpt});
     parser.process(app);
     if (!language::installFromOption(QStringLiteral("zentrel-ingest"), parser.value(langOpt)))
         return 2;
@@ -85,6 +90,23 @@ int main(int argc, char *argv[])
         settings.mqtt.password = QString::fromUtf8(file.readLine(4096).trimmed());
     }
     settings.verbose = parser.isSet(verboseOpt);
+    // The password crosses the network in the clear without TLS.
+    if (!settings.mqtt.password.isEmpty() && settings.mqtt.caFile.isEmpty() && !parser.isSet(plainOpt)) {
+        say(QStringLiteral("refusing to send the MQTT password to %1:%2 without TLS (--ca-file); --allow-plain-password to do so all the same")
+                .arg(settings.mqtt.host).arg(settings.mqtt.port));
+        return 2;
+    }
+    bool okBytes = false, okBack = false, okAhead = true;
+    settings.bounds.maxBytes = parser.value(maxBytesOpt).toInt(&okBytes);
+    const QStringList days = parser.value(acceptOpt).split(QLatin1Char(','));
+    settings.bounds.daysBack = days.value(0).toInt(&okBack);
+    if (days.size() > 1)
+        settings.bounds.daysAhead = days.value(1).toInt(&okAhead);
+    if (!okBytes || settings.bounds.maxBytes < 1024 || !okBack || !okAhead || days.size() > 2 || settings.bounds.daysBack < 0
+        || settings.bounds.daysAhead < 0) {
+        say(QStringLiteral("--max-message-bytes takes a number of at least 1024, --accept-days BACK[,AHEAD] whole days"));
+        return 2;
+    }
 
     ingest::Ingester ingester(settings, say);
     if (!ingester.start(&reason)) {

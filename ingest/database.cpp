@@ -97,9 +97,24 @@ bool Database::exec(const QString &sql, QString *error)
     Result r(PQexec(m_conn, sql.toUtf8().constData()));
     if (r.ok())
         return true;
+    noteState(r.r);
     if (error)
         *error = QStringLiteral("database %1: %2").arg(m_where, lastError());
     return false;
+}
+
+void Database::noteState(const PGresult *result)
+{
+    const char *state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+    m_state = state ? QString::fromLatin1(state) : QString();
+}
+
+bool Database::rowsAtFault(const QString &state)
+{
+    // A data exception (22) or an integrity constraint (23) that rows bring
+    // with them. The one check violation these tables know is "no partition
+    // for the row" (a detached partition): the plant's doing, not the row's.
+    return (state.startsWith(QLatin1String("22")) || state.startsWith(QLatin1String("23"))) && state != QLatin1String("23514");
 }
 
 QStringList Database::column(const QString &sql, QString *error)
@@ -107,6 +122,7 @@ QStringList Database::column(const QString &sql, QString *error)
     QStringList out;
     Result r(PQexec(m_conn, sql.toUtf8().constData()));
     if (!r.ok()) {
+        noteState(r.r);
         if (error)
             *error = QStringLiteral("database %1: %2").arg(m_where, lastError());
         return out;
@@ -186,15 +202,33 @@ bool Database::readColumns(QString *error)
 
 bool Database::ensurePartition(const QString &table, const QDate &day, QString *error)
 {
-    const QString name = QStringLiteral("%1_%2").arg(table, day.toString(QStringLiteral("yyyyMMdd")));
-    if (m_partitions.contains(name))
+    const QString base = QStringLiteral("%1_%2").arg(table, day.toString(QStringLiteral("yyyyMMdd")));
+    if (m_partitions.contains(base))
         return true;
-    if (!exec(QStringLiteral("CREATE TABLE IF NOT EXISTS %1 PARTITION OF %2 FOR VALUES FROM ('%3 00:00:00+00') TO ('%4 00:00:00+00')")
-                  .arg(name, table, day.toString(Qt::ISODate), day.addDays(1).toString(Qt::ISODate)),
-              error))
-        return false;
-    m_partitions.insert(name);
-    return true;
+    // A day's table detached while the day still receives (archiving it too
+    // early) keeps its name: its successor takes the next free one.
+    for (int k = 0; k < 100; ++k) {
+        const QString name = k == 0 ? base : QStringLiteral("%1_%2").arg(base).arg(k + 1);
+        const QStringList state = column(QStringLiteral("SELECT CASE WHEN to_regclass('%1') IS NULL THEN 'none' WHEN EXISTS (SELECT 1 "
+                                                        "FROM pg_inherits WHERE inhrelid = to_regclass('%1') AND inhparent = '%2'::regclass) "
+                                                        "THEN 'attached' ELSE 'detached' END")
+                                             .arg(name, table),
+                                         error);
+        if (state.isEmpty())
+            return false;
+        if (state.first() == QLatin1String("detached"))
+            continue;
+        if (state.first() == QLatin1String("none")
+            && !exec(QStringLiteral("CREATE TABLE IF NOT EXISTS %1 PARTITION OF %2 FOR VALUES FROM ('%3 00:00:00+00') TO ('%4 00:00:00+00')")
+                         .arg(name, table, day.toString(Qt::ISODate), day.addDays(1).toString(Qt::ISODate)),
+                     error))
+            return false;
+        m_partitions.insert(base);
+        return true;
+    }
+    if (error)
+        *error = QStringLiteral("database %1: no free name for a partition of %2 on %3").arg(m_where, table, day.toString(Qt::ISODate));
+    return false;
 }
 
 // COPY of lines into a table; the unique-violation SQLSTATE in duplicate
@@ -205,6 +239,7 @@ bool Database::copyIn(const QString &target, const QString &list, const QVector<
     {
         Result r(PQexec(m_conn, QStringLiteral("COPY %1 (%2) FROM STDIN").arg(target, list).toUtf8().constData()));
         if (PQresultStatus(r.r) != PGRES_COPY_IN) {
+            noteState(r.r);
             if (error)
                 *error = QStringLiteral("database %1: %2").arg(m_where, lastError());
             return false;
@@ -233,8 +268,8 @@ bool Database::copyIn(const QString &target, const QString &list, const QVector<
         PQclear(more);
     if (ok && PQresultStatus(end.r) == PGRES_COMMAND_OK)
         return true;
-    const char *state = PQresultErrorField(end.r, PG_DIAG_SQLSTATE);
-    *duplicate = state && qstrcmp(state, "23505") == 0;
+    noteState(end.r);
+    *duplicate = m_state == QLatin1String("23505");
     if (error)
         *error = QStringLiteral("database %1: %2").arg(m_where, lastError());
     return false;
@@ -275,6 +310,7 @@ bool Database::copyRows(const QString &table, const QVector<Row> &rows, qint64 *
                                 .toUtf8()
                                 .constData()));
     if (!r.ok()) {
+        noteState(r.r);
         if (error)
             *error = QStringLiteral("database %1: %2").arg(m_where, lastError());
         return false;
@@ -317,15 +353,18 @@ bool Database::write(const Batch &batch, qint64 *inserted, QString *error)
                               "VALUES ($1, $2, $3, sha256(convert_to($1, 'UTF8') || $2)) ON CONFLICT (key) DO NOTHING", 3, nullptr, values,
                               lengths, formats, 0));
         if (!r.ok()) {
+            noteState(r.r);
             ok = false;
             why = QStringLiteral("database %1: %2").arg(m_where, lastError());
         }
     }
     if (ok && exec(QStringLiteral("COMMIT"), &why))
         return true;
+    const QString state = m_state;
     exec(QStringLiteral("ROLLBACK"), nullptr);
+    m_state = state; // the failure's, not the rollback's
     // Partitions and scratch tables made in a rolled-back transaction are
-    // gone again.
+    // gone again (and a partition detached meanwhile is looked up anew).
     m_partitions.clear();
     m_scratch.clear();
     if (error)

@@ -14,6 +14,8 @@ typedef struct pg_conn PGconn;
 // The plant database through libpq: its schema brought up to date, rows of
 // the stations' streams written in one transaction per batch, each message
 // once however often it comes.
+typedef struct pg_result PGresult;
+
 namespace ingest {
 
 // A column of a stream's table as the database describes it.
@@ -66,6 +68,11 @@ public:
 
     // Everything in one transaction; inserted says how many rows were new.
     bool write(const Batch &batch, qint64 *inserted, QString *error);
+    // The SQLSTATE of the last failure, and whether it is the rows' own
+    // fault (a data error a row brings) or the plant's (read-only, full,
+    // privileges, locks, timeouts, a missing partition: try again later).
+    QString lastState() const { return m_state; }
+    static bool rowsAtFault(const QString &state);
 
     // Runs a statement (tests, the report): false with the reason.
     bool exec(const QString &sql, QString *error);
@@ -79,9 +86,11 @@ private:
     bool copyRows(const QString &table, const QVector<Row> &rows, qint64 *inserted, QString *error);
     bool copyIn(const QString &target, const QString &list, const QVector<Row> &rows, bool *duplicate, QString *error);
     QString lastError() const;
+    void noteState(const PGresult *result);
 
     PGconn *m_conn = nullptr;
     QString m_where;
+    QString m_state; // SQLSTATE of the last failure
     QHash<QString, QVector<Column>> m_tables;
     QSet<QString> m_partitions;
     QSet<QString> m_scratch; // temporary tables made on this connection

@@ -1,6 +1,9 @@
 #include "ingester.h"
 
 #include <QDateTime>
+#include <QPair>
+
+#include <functional>
 
 #include "messages.h"
 
@@ -41,40 +44,48 @@ void DatabaseWriter::write(int generation, const Batch &batch)
         m_written(generation, inserted, rows - inserted, batch.rejects.size(), QString());
         return;
     }
-    if (!m_db.isOpen()) {
+    // Only a row's own data error makes a reject. Anything else (the server
+    // read-only or full, a privilege, a lock, a timeout, a missing
+    // partition) is no message's fault: the whole batch waits and comes
+    // again on a fresh connection, and nothing of it is acknowledged.
+    if (!m_db.isOpen() || !Database::rowsAtFault(m_db.lastState())) {
         m_away(generation, error);
         return;
     }
-    // A row the database refuses must not hold up the rest: one by one, and
-    // what it refuses goes to the rejects.
+    // The rows at fault, found by halves: a few bad rows cost a few
+    // transactions each, not one per row of the batch.
+    QVector<QPair<QString, Row>> all;
+    for (auto it = batch.rows.cbegin(); it != batch.rows.cend(); ++it)
+        for (const Row &row : it.value())
+            all.append({it.key(), row});
     Batch rest;
     rest.rejects = batch.rejects;
-    qint64 duplicates = 0;
-    inserted = 0;
-    for (auto it = batch.rows.cbegin(); it != batch.rows.cend(); ++it) {
-        for (const Row &row : it.value()) {
-            Batch one;
-            one.rows[it.key()].append(row);
-            qint64 added = 0;
-            if (m_db.write(one, &added, &error)) {
-                inserted += added;
-                duplicates += 1 - added;
-            } else if (!m_db.isOpen()) {
-                m_away(generation, error); // the whole batch comes again
-                return;
-            } else {
-                rest.rejects.append({row.topic, row.payload, error});
-            }
+    qint64 kept = 0, duplicates = 0;
+    std::function<bool(int, int)> settle = [&](int from, int to) {
+        Batch part;
+        for (int i = from; i < to; ++i)
+            part.rows[all[i].first].append(all[i].second);
+        qint64 added = 0;
+        if (m_db.write(part, &added, &error)) {
+            kept += added;
+            duplicates += (to - from) - added;
+            return true;
         }
-    }
+        if (!m_db.isOpen() || !Database::rowsAtFault(m_db.lastState()))
+            return false;
+        if (to - from == 1) {
+            rest.rejects.append({all[from].second.topic, all[from].second.payload, error});
+            return true;
+        }
+        const int middle = from + (to - from) / 2;
+        return settle(from, middle) && settle(middle, to);
+    };
     qint64 none = 0;
-    if (m_db.write(rest, &none, &error))
-        m_written(generation, inserted, duplicates, rest.rejects.size(), QString());
-    else if (!m_db.isOpen())
-        m_away(generation, error);
-    else
-        m_written(generation, inserted, duplicates, 0,
-                  QStringLiteral("%1 messages could not be kept, not even as rejects: %2").arg(rest.rejects.size()).arg(error));
+    if (!settle(0, all.size()) || !m_db.write(rest, &none, &error)) {
+        m_away(generation, error); // rows kept so far are dropped as duplicates when it comes again
+        return;
+    }
+    m_written(generation, kept, duplicates, rest.rejects.size(), QString());
 }
 
 Ingester::Ingester(const IngestSettings &settings, std::function<void(const QString &)> say, QObject *parent)
@@ -143,11 +154,11 @@ void Ingester::databaseOpened(int generation, const DatabaseWriter::Tables &tabl
         return;
     m_tables = tables;
     m_dbReady = true;
-    m_dbBackoffMs = 500;
-    if (m_dbState != QLatin1String("connected")) {
-        m_dbState = QStringLiteral("connected");
-        m_say(QStringLiteral("database connected"));
-    }
+    // With batches to write again (the server refused them), "connected"
+    // waits for one to commit: a refusal that lasts is said once, not
+    // twice per retry.
+    if (m_inFlight.isEmpty())
+        databaseWriting();
     // What was with the writer when it lost the database, in order.
     for (const Batch &b : qAsConst(m_inFlight))
         QMetaObject::invokeMethod(m_writer, [w = m_writer, generation, b] { w->write(generation, b); }, Qt::QueuedConnection);
@@ -227,6 +238,7 @@ void Ingester::written(int generation, qint64 inserted, qint64 duplicates, qint6
     if (generation != m_generation || m_inFlight.isEmpty())
         return;
     m_inFlight.dequeue();
+    databaseWriting();
     m_inserted += quint64(inserted);
     m_duplicates += quint64(duplicates);
     m_rejected += quint64(rejected);
@@ -235,6 +247,15 @@ void Ingester::written(int generation, qint64 inserted, qint64 duplicates, qint6
     if (!trouble.isEmpty())
         m_say(trouble);
     acknowledgeWhenAllCommitted();
+}
+
+void Ingester::databaseWriting()
+{
+    m_dbBackoffMs = 500;
+    if (m_dbState != QLatin1String("connected")) {
+        m_dbState = QStringLiteral("connected");
+        m_say(QStringLiteral("database connected"));
+    }
 }
 
 void Ingester::acknowledgeWhenAllCommitted()

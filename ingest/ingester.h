@@ -88,6 +88,7 @@ private:
     void acknowledgeWhenAllCommitted();
     void databaseAway(int generation, const QString &reason);
     void databaseOpened(int generation, const DatabaseWriter::Tables &tables);
+    void databaseWriting();
     void openDatabase();
 
     IngestSettings m_settings;

@@ -58,6 +58,79 @@ private slots:
     void reportFromDatabaseEqualsFiles();
     void cleanup() { m_work.reset(); }
 
+    // The plant refusing rows for a while (a read-only server, a day's
+    // partition detached while it still receives) is no message's fault:
+    // nothing goes to rejects, nothing is acknowledged unkept, and once the
+    // fault is lifted every id is stored exactly once.
+    void refusalsThatAreNotTheMessages()
+    {
+        skipWithoutServers();
+        QDir().mkpath(m_work->file("broker"));
+        Broker broker(m_work->file("broker"), "max_queued_messages 0\n");
+        QVERIFY(broker.start());
+        Postgres db;
+        QString error;
+        QVERIFY2(db.start(&error), qPrintable(error));
+        QProcess ingest;
+        ingest.start(ZENTREL_INGEST_PATH, {"--mqtt", QString("127.0.0.1:%1").arg(broker.port()), "--db", db.conninfo(), "--lang", "en"});
+        QVERIFY(ingest.waitForStarted());
+        QString said;
+        auto hear = [&](const char *text) {
+            return (said += QString::fromUtf8(ingest.readAllStandardError())).contains(text);
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(hear("database connected") && said.contains("broker 127.0.0.1"), 30000);
+
+        Station st;
+        st.name = "RO";
+        st.folder = m_work->file("ro");
+        QDir().mkpath(st.folder);
+        st.journal.reset(new journal::DailyCsv(st.folder, journal::kReadingsPrefix, kHeader));
+        mqtt::PublisherSettings p;
+        p.client.host = "127.0.0.1";
+        p.client.port = broker.port();
+        p.client.clientId = "ro";
+        p.topicPrefix = "zentrel/ro";
+        st.publisher.reset(new mqtt::Publisher(st.folder, p));
+        st.publisher->followReadings(st.journal.get());
+        QVERIFY2(st.publisher->start(&error), qPrintable(error));
+        const QDate today = QDate::currentDate();
+        auto write = [&](int n) {
+            QByteArray lines;
+            for (int k = 0; k < n; ++k) {
+                ++st.lines;
+                lines += QString("%1,RO,COM3,%2,12.5,3.7000,PASS,12.5mΩ,3.7000V,AUTO,AUTO,,,,\n")
+                             .arg(journal::isoTime(QDateTime::currentDateTime()))
+                             .arg(st.lines)
+                             .toUtf8();
+            }
+            st.journal->append(today, lines);
+        };
+        auto count = [&](const QString &sql) { return db.query(sql).toInt(); };
+        write(50);
+        QTRY_COMPARE_WITH_TIMEOUT(count("SELECT count(*) FROM readings"), 50, 30000);
+
+        // Read-only for new sessions, and the ingest's own session ended.
+        QCOMPARE(db.psql("postgres", "ALTER DATABASE plant SET default_transaction_read_only = on"), QString("ALTER DATABASE"));
+        db.query("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = 'zentrel-ingest'");
+        write(50);
+        QTRY_VERIFY_WITH_TIMEOUT(hear("read-only"), 30000);
+        QCOMPARE(count("SELECT count(*) FROM rejects"), 0);
+        QCOMPARE(db.psql("postgres", "ALTER DATABASE plant RESET default_transaction_read_only"), QString("ALTER DATABASE")); // from elsewhere: plant is read-only
+        QTRY_COMPARE_WITH_TIMEOUT(count("SELECT count(*) FROM readings"), 100, 60000);
+
+        // Today's partition archived too early: a new one takes today's rows.
+        const QString partition = "readings_" + QDateTime::currentDateTimeUtc().date().toString("yyyyMMdd");
+        QCOMPARE(db.query(QString("ALTER TABLE readings DETACH PARTITION %1").arg(partition)), QString("ALTER TABLE"));
+        write(50);
+        QTRY_COMPARE_WITH_TIMEOUT(count("SELECT count(*) FROM readings"), 50, 60000);
+        QCOMPARE(count("SELECT count(*) FROM rejects"), 0);
+        QCOMPARE(count(QString("SELECT count(DISTINCT id) FROM (SELECT id FROM readings UNION ALL SELECT id FROM %1) x").arg(partition)), 150);
+        QCOMPARE(count(QString("SELECT count(*) FROM (SELECT id FROM readings UNION ALL SELECT id FROM %1) x").arg(partition)), 150);
+        ingest.terminate();
+        QVERIFY(ingest.waitForFinished(20000));
+        st.publisher->stop();
+    }
+
     // The MQTT password never goes out in the clear without being told to.
     void aPlainPasswordIsRefused()
     {

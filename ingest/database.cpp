@@ -2,6 +2,7 @@
 
 #include <libpq-fe.h>
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 
@@ -89,6 +90,7 @@ bool Database::open(const QString &conninfo, QString *error)
         close();
         return false;
     }
+    makePartitionsAhead(QDateTime::currentDateTimeUtc().date());
     return true;
 }
 
@@ -198,6 +200,23 @@ bool Database::readColumns(QString *error)
         m_tables.insert(table, columns);
     }
     return true;
+}
+
+void Database::makePartitionsAhead(const QDate &today)
+{
+    // Each in a transaction of its own with a short lock wait, off the
+    // commit path: a long reader only delays them to the next try.
+    for (const QString &table : m_tables.keys())
+        for (int ahead = 0; ahead <= kDaysAhead; ++ahead) {
+            QString ignored;
+            const bool made = exec(QStringLiteral("BEGIN"), &ignored)
+                              && exec(QStringLiteral("SET LOCAL lock_timeout = '%1ms'").arg(kLockWaitMs), &ignored)
+                              && ensurePartition(table, today.addDays(ahead), &ignored) && exec(QStringLiteral("COMMIT"), &ignored);
+            if (!made) {
+                exec(QStringLiteral("ROLLBACK"), nullptr);
+                m_partitions.clear(); // looked up again when next needed
+            }
+        }
 }
 
 bool Database::ensurePartition(const QString &table, const QDate &day, QString *error)
@@ -331,15 +350,17 @@ bool Database::write(const Batch &batch, qint64 *inserted, QString *error)
         return false;
     }
     QString why;
-    bool ok = exec(QStringLiteral("BEGIN"), &why);
+    // A partition for a day nobody made ahead needs the table's strongest
+    // lock, which waits behind any long reader, and every reader after it
+    // would queue behind that: the wait is cut short, and the batch comes
+    // again later (lock_not_available is the plant's doing, not the rows').
+    bool ok = exec(QStringLiteral("BEGIN"), &why) && exec(QStringLiteral("SET LOCAL lock_timeout = '%1ms'").arg(kLockWaitMs), &why);
     for (auto it = batch.rows.cbegin(); ok && it != batch.rows.cend(); ++it) {
         QSet<QDate> days;
         for (const Row &row : it.value())
             days.insert(row.day);
-        // The next day's partition is made ahead, so the first batch after
-        // midnight does not wait for the lock that making one takes.
         for (const QDate &day : qAsConst(days))
-            ok = ok && ensurePartition(it.key(), day, &why) && ensurePartition(it.key(), day.addDays(1), &why);
+            ok = ok && ensurePartition(it.key(), day, &why);
         ok = ok && copyRows(it.key(), it.value(), inserted, &why);
     }
     for (const Reject &reject : batch.rejects) {

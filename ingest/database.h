@@ -73,6 +73,11 @@ public:
     // privileges, locks, timeouts, a missing partition: try again later).
     QString lastState() const { return m_state; }
     static bool rowsAtFault(const QString &state);
+    // Today's partitions and the next days' (done at open, and by the
+    // ingest every hour), so no batch waits to make one at midnight.
+    static constexpr int kDaysAhead = 2;
+    static constexpr int kLockWaitMs = 2000;
+    void makePartitionsAhead(const QDate &today);
 
     // Runs a statement (tests, the report): false with the reason.
     bool exec(const QString &sql, QString *error);

@@ -121,6 +121,12 @@ Ingester::Ingester(const IngestSettings &settings, std::function<void(const QStr
         }
     });
     m_sinceAck.start();
+    m_ahead.setInterval(3600 * 1000);
+    connect(&m_ahead, &QTimer::timeout, this, [this] {
+        QMetaObject::invokeMethod(m_writer, [w = m_writer] { w->makePartitionsAhead(QDateTime::currentDateTimeUtc().date()); },
+                                  Qt::QueuedConnection);
+    });
+    m_ahead.start();
 }
 
 Ingester::~Ingester()

@@ -54,6 +54,12 @@ public:
     void open(int generation, const QString &conninfo);
     void write(int generation, const Batch &batch);
     void close() { m_db.close(); }
+    // The next days' partitions, off the commit path.
+    void makePartitionsAhead(const QDate &today)
+    {
+        if (m_db.isOpen())
+            m_db.makePartitionsAhead(today);
+    }
 
 private:
     Database m_db;
@@ -106,6 +112,7 @@ private:
     QTimer m_flush;           // maxDelayMs after a batch's first message
     QTimer m_idle;            // the broker stopped sending: its window is full
     QTimer m_dbRetry;
+    QTimer m_ahead;           // hourly: the next days' partitions
     int m_dbBackoffMs = 500;
     QString m_dbState;
     quint64 m_inserted = 0, m_duplicates = 0, m_rejected = 0;

@@ -131,6 +131,56 @@ private slots:
         st.publisher->stop();
     }
 
+    // A long reader (a month's report, a nightly dump) and a message for a
+    // day with no partition yet: making it waits for the reader, but only
+    // briefly each time, so other readers are not queued behind it; the
+    // message is stored once the reader is done.
+    void aNewPartitionDoesNotQueueReaders()
+    {
+        skipWithoutServers();
+        QDir().mkpath(m_work->file("broker"));
+        Broker broker(m_work->file("broker"), "max_queued_messages 0\n");
+        QVERIFY(broker.start());
+        Postgres db;
+        QString error;
+        QVERIFY2(db.start(&error), qPrintable(error));
+        QProcess ingest;
+        ingest.start(ZENTREL_INGEST_PATH, {"--mqtt", QString("127.0.0.1:%1").arg(broker.port()), "--db", db.conninfo(), "--lang", "en"});
+        QVERIFY(ingest.waitForStarted());
+        QByteArray said;
+        QTRY_VERIFY_WITH_TIMEOUT((said += ingest.readAllStandardError()).contains("database connected") && said.contains("broker 127.0.0.1"), 30000);
+        // Published as a station does (its outbox sends only lines of its own days).
+        auto publish = [&](const QDateTime &t, int seq) {
+            const QString json = QString(R"({"id":"LATE/readings/%1/%2","time":"%3","station":"LATE","port":"COM3","seq":%2,)"
+                                         R"("r_mohm":12.5,"v":3.7,"verdict":"PASS"})")
+                                     .arg(t.date().toString(Qt::ISODate)).arg(seq).arg(journal::isoTime(t));
+            return QProcess::execute("mosquitto_pub", {"-h", "127.0.0.1", "-p", QString::number(broker.port()), "-q", "1", "-t",
+                                                       "zentrel/LATE/reading", "-m", json});
+        };
+        const QDateTime now = QDateTime::currentDateTime();
+        QCOMPARE(publish(now, 1), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(db.query("SELECT count(*) FROM readings").toInt(), 1, 30000);
+
+        QProcess reader; // holds its lock on readings for 20 s
+        reader.start("psql", {"-X", "-At", "-h", "127.0.0.1", "-p", db.conninfo().section(':', 2).section('/', 0, 0), "-U", "postgres",
+                              "-d", "plant", "-c", "BEGIN; SELECT count(*) FROM readings; SELECT pg_sleep(20); COMMIT;"});
+        QVERIFY(reader.waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(db.query("SELECT count(*) FROM pg_stat_activity WHERE query LIKE '%pg_sleep(20)%' "
+                                           "AND state = 'active' AND pid <> pg_backend_pid()").toInt(), 1, 20000);
+        QCOMPARE(publish(now.addDays(-10), 2), 0);
+        // The ingest waits for its partition's lock ...
+        QTRY_VERIFY_WITH_TIMEOUT(db.query("SELECT count(*) FROM pg_stat_activity WHERE application_name = 'zentrel-ingest' "
+                                          "AND wait_event_type = 'Lock'").toInt() > 0, 30000);
+        // ... and a dashboard's query is answered while the long reader still reads.
+        QCOMPARE(db.query("SELECT count(*) FROM readings").toInt(), 1);
+        QCOMPARE(reader.state(), QProcess::Running);
+        QVERIFY(reader.waitForFinished(60000));
+        QTRY_COMPARE_WITH_TIMEOUT(db.query("SELECT count(*) FROM readings").toInt(), 2, 60000);
+        QCOMPARE(db.query("SELECT count(*) FROM rejects").toInt(), 0);
+        ingest.terminate();
+        QVERIFY(ingest.waitForFinished(20000));
+    }
+
     // The MQTT password never goes out in the clear without being told to.
     void aPlainPasswordIsRefused()
     {

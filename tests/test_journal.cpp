@@ -3,7 +3,9 @@
 // power cut and a kill; and the meter that leaves and comes back.
 #include "app/extensions.h"
 #include "link/meterlink.h"
+#include "journal/dailycsv.h"
 #include "journal/journal.h"
+#include "storage/folderlock.h"
 #include "journal/journalindicator.h"
 #include "meter/meterframe.h"
 #include "meter/metersession.h"
@@ -11,6 +13,7 @@
 #include "testsupport.h"
 
 #include <QLabel>
+#include <QSysInfo>
 #include <QProcess>
 #include <QStatusBar>
 #include <QTextEdit>
@@ -48,6 +51,44 @@ class TestJournal : public QObject
 
 private slots:
     void init() { m_work.reset(new testsupport::ScopedWorkDir); }
+
+    // The folder deleted, and another program's lock there before ours came
+    // back: the file pauses and names the holder, and no line goes in.
+    void aFolderTakenMeanwhilePausesTheFile()
+    {
+        const QString folder = m_work->file("j");
+        FolderLock lock(folder);
+        QString reason;
+        QVERIFY2(lock.acquire(&reason), qPrintable(reason));
+        journal::DailyCsv file(folder, "readings", "a,b");
+        file.setFolderGuard([&lock](QString *why) { return lock.keep(why); });
+        const QDate day(2026, 12, 8);
+        file.append(day, "1,2\n");
+        QVERIFY(!file.paused());
+        QVERIFY(QDir(folder).removeRecursively());
+        // Gone, and back with its lock: writing goes on.
+        file.append(day, "3,4\n");
+        QVERIFY2(!file.paused(), qPrintable(file.reason()));
+        QVERIFY(QFile::exists(QDir(folder).filePath("zentrel.lock")));
+        // Gone, and taken by another living program on this host.
+        QProcess other;
+        other.start("sleep", {"60"});
+        QVERIFY(other.waitForStarted());
+        const QString pid = QString::number(other.processId());
+        QVERIFY(QDir(folder).removeRecursively());
+        QVERIFY(QDir().mkpath(folder));
+        QFile foreign(QDir(folder).filePath("zentrel.lock"));
+        QVERIFY(foreign.open(QIODevice::WriteOnly));
+        foreign.write(pid.toUtf8() + "\nsleep\n" + QSysInfo::machineHostName().toUtf8() + "\n");
+        foreign.close();
+        file.append(day, "5,6\n");
+        QVERIFY(file.paused());
+        QVERIFY2(file.reason().contains(pid), qPrintable(file.reason()));
+        QVERIFY(!QFile::exists(QDir(folder).filePath("readings-2026-12-08.csv")));
+        QCOMPARE(testsupport::textFileLines(QDir(folder).filePath("zentrel.lock")).value(0), pid); // theirs, untouched
+        other.kill();
+        other.waitForFinished(5000);
+    }
     void cleanup()
     {
         testsupport::cancelPendingAnswers();

@@ -262,15 +262,7 @@ private:
         return count;
     }
 
-    bool keeps(const QVector<int> &group) const
-    {
-        double minR = 1e300, maxR = -1e300, sumR = 0, minV = 1e300, maxV = -1e300;
-        for (int c : group) {
-            minR = std::min(minR, m_cells[c].r), maxR = std::max(maxR, m_cells[c].r), sumR += m_cells[c].r;
-            minV = std::min(minV, vOf(m_cells[c])), maxV = std::max(maxV, vOf(m_cells[c]));
-        }
-        return withinRules(minR, maxR, sumR / m_p, minV, maxV, m_rules);
-    }
+    bool keeps(const QVector<int> &group) const { return keepsRules(figuresOf(m_cells, group), m_rules); }
 
     const QVector<Cell> &m_cells;
     const Rules &m_rules;

@@ -44,6 +44,40 @@ struct Station
     int lines = 0;
 };
 
+// A broker, a database and an ingest on both, as the plant runs them.
+struct Plant
+{
+    explicit Plant(const QString &folder) : broker((QDir().mkpath(folder), folder), "max_queued_messages 0\n") {}
+    // Empty once all three are up and the ingest has said so, else why not.
+    QString start()
+    {
+        QString error;
+        if (!broker.start())
+            return QStringLiteral("the broker did not start");
+        if (!db.start(&error))
+            return error;
+        ingest.start(ZENTREL_INGEST_PATH, {"--mqtt", QString("127.0.0.1:%1").arg(broker.port()), "--db", db.conninfo(), "--lang", "en"});
+        if (!ingest.waitForStarted() || !QTest::qWaitFor([this] { return hear("database connected") && said.contains("broker 127.0.0.1"); }, 30000))
+            return QStringLiteral("the ingest did not come up: ") + said;
+        return QString();
+    }
+    bool hear(const char *text)
+    {
+        said += QString::fromUtf8(ingest.readAllStandardError());
+        return said.contains(text);
+    }
+    ~Plant()
+    {
+        ingest.terminate();
+        ingest.waitForFinished(20000);
+    }
+
+    Broker broker;
+    Postgres db;
+    QProcess ingest;
+    QString said;
+};
+
 } // namespace
 
 class TestIngest : public QObject
@@ -65,20 +99,11 @@ private slots:
     void refusalsThatAreNotTheMessages()
     {
         skipWithoutServers();
-        QDir().mkpath(m_work->file("broker"));
-        Broker broker(m_work->file("broker"), "max_queued_messages 0\n");
-        QVERIFY(broker.start());
-        Postgres db;
-        QString error;
-        QVERIFY2(db.start(&error), qPrintable(error));
-        QProcess ingest;
-        ingest.start(ZENTREL_INGEST_PATH, {"--mqtt", QString("127.0.0.1:%1").arg(broker.port()), "--db", db.conninfo(), "--lang", "en"});
-        QVERIFY(ingest.waitForStarted());
-        QString said;
-        auto hear = [&](const char *text) {
-            return (said += QString::fromUtf8(ingest.readAllStandardError())).contains(text);
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(hear("database connected") && said.contains("broker 127.0.0.1"), 30000);
+        Plant plant(m_work->file("broker"));
+        QString error = plant.start();
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        Broker &broker = plant.broker;
+        Postgres &db = plant.db;
 
         Station st;
         st.name = "RO";
@@ -113,7 +138,7 @@ private slots:
         QCOMPARE(db.psql("postgres", "ALTER DATABASE plant SET default_transaction_read_only = on"), QString("ALTER DATABASE"));
         db.query("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = 'zentrel-ingest'");
         write(50);
-        QTRY_VERIFY_WITH_TIMEOUT(hear("read-only"), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(plant.hear("read-only"), 30000);
         QCOMPARE(count("SELECT count(*) FROM rejects"), 0);
         QCOMPARE(db.psql("postgres", "ALTER DATABASE plant RESET default_transaction_read_only"), QString("ALTER DATABASE")); // from elsewhere: plant is read-only
         QTRY_COMPARE_WITH_TIMEOUT(count("SELECT count(*) FROM readings"), 100, 60000);
@@ -126,8 +151,8 @@ private slots:
         QCOMPARE(count("SELECT count(*) FROM rejects"), 0);
         QCOMPARE(count(QString("SELECT count(DISTINCT id) FROM (SELECT id FROM readings UNION ALL SELECT id FROM %1) x").arg(partition)), 150);
         QCOMPARE(count(QString("SELECT count(*) FROM (SELECT id FROM readings UNION ALL SELECT id FROM %1) x").arg(partition)), 150);
-        ingest.terminate();
-        QVERIFY(ingest.waitForFinished(20000));
+        plant.ingest.terminate();
+        QVERIFY(plant.ingest.waitForFinished(20000));
         st.publisher->stop();
     }
 
@@ -138,17 +163,11 @@ private slots:
     void aNewPartitionDoesNotQueueReaders()
     {
         skipWithoutServers();
-        QDir().mkpath(m_work->file("broker"));
-        Broker broker(m_work->file("broker"), "max_queued_messages 0\n");
-        QVERIFY(broker.start());
-        Postgres db;
-        QString error;
-        QVERIFY2(db.start(&error), qPrintable(error));
-        QProcess ingest;
-        ingest.start(ZENTREL_INGEST_PATH, {"--mqtt", QString("127.0.0.1:%1").arg(broker.port()), "--db", db.conninfo(), "--lang", "en"});
-        QVERIFY(ingest.waitForStarted());
-        QByteArray said;
-        QTRY_VERIFY_WITH_TIMEOUT((said += ingest.readAllStandardError()).contains("database connected") && said.contains("broker 127.0.0.1"), 30000);
+        Plant plant(m_work->file("broker"));
+        const QString error = plant.start();
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        Broker &broker = plant.broker;
+        Postgres &db = plant.db;
         // Published as a station does (its outbox sends only lines of its own days).
         auto publish = [&](const QDateTime &t, int seq) {
             const QString json = QString(R"({"id":"LATE/readings/%1/%2","time":"%3","station":"LATE","port":"COM3","seq":%2,)"
@@ -177,8 +196,8 @@ private slots:
         QVERIFY(reader.waitForFinished(60000));
         QTRY_COMPARE_WITH_TIMEOUT(db.query("SELECT count(*) FROM readings").toInt(), 2, 60000);
         QCOMPARE(db.query("SELECT count(*) FROM rejects").toInt(), 0);
-        ingest.terminate();
-        QVERIFY(ingest.waitForFinished(20000));
+        plant.ingest.terminate();
+        QVERIFY(plant.ingest.waitForFinished(20000));
     }
 
     // The MQTT password never goes out in the clear without being told to.

@@ -72,7 +72,8 @@ bool publisherSettings(const ExtraSettings &settings, const QString &host, int p
     p.client.user = settings.mqttUser;
     p.passwordFile = settings.mqttPasswordFile;
     p.allowPlainPassword = settings.mqttAllowPlainPassword;
-    p.topicPrefix = settings.mqttPrefix.isEmpty() ? QStringLiteral("zentrel/") + station : settings.mqttPrefix;
+    p.topicPrefix = settings.mqttPrefix; // empty: zentrel/<each line's station>
+    p.station = station;
     return true;
 }
 

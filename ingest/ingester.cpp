@@ -201,7 +201,7 @@ void Ingester::take(const QByteArray &topic, const QByteArray &payload)
     QString reason;
     if (table.isEmpty())
         reason = QStringLiteral("not a reading, cell or pack topic");
-    else if (rowFromJson(m_tables.value(table), payload, m_settings.bounds, &row, &reason)) {
+    else if (rowFromJson(m_tables.value(table), topic, payload, m_settings.bounds, &row, &reason)) {
         row.topic = topic;
         row.payload = payload;
         m_open.rows[table].append(row);

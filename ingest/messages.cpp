@@ -72,10 +72,59 @@ bool storableText(const char *s, size_t n)
 }
 
 
+const rapidjson::Value *member(const rapidjson::Document &doc, const char *key)
+{
+    // A name given twice: the last counts, as for the columns.
+    const rapidjson::Value *found = nullptr;
+    for (auto m = doc.MemberBegin(); m != doc.MemberEnd(); ++m)
+        if (std::strcmp(m->name.GetString(), key) == 0)
+            found = &m->value;
+    return found;
+}
+
+bool startsWith(const rapidjson::Value *v, const QByteArray &stem)
+{
+    return v->IsString() && v->GetStringLength() >= rapidjson::SizeType(stem.size())
+           && std::memcmp(v->GetString(), stem.constData(), size_t(stem.size())) == 0;
+}
+
+// A message speaks only for the station its topic names (the level before
+// its kind, which the broker's ACL ties to the sender): its body's station,
+// its id (station/stream/day/line) and a record it voids (station-day-n)
+// are that station's, or it is no one's to keep.
+bool speaksForItsTopic(const rapidjson::Document &doc, const QByteArray &topic, QString *reason)
+{
+    const QList<QByteArray> levels = topic.split('/');
+    const QByteArray owner = levels.size() >= 2 ? levels.at(levels.size() - 2) : QByteArray();
+    const rapidjson::Value *station = member(doc, "station");
+    if (owner.isEmpty()) {
+        *reason = QStringLiteral("the topic %1 names no station").arg(QString::fromUtf8(topic));
+        return false;
+    }
+    if (!station || !station->IsString() || QByteArray(station->GetString(), int(station->GetStringLength())) != owner) {
+        *reason = QStringLiteral("station %1 on station %2's topic (%3)")
+                      .arg(station && station->IsString() ? QStringLiteral("\"%1\"").arg(QString::fromUtf8(station->GetString()))
+                                                          : QStringLiteral("missing"),
+                           QString::fromUtf8(owner), QString::fromUtf8(topic));
+        return false;
+    }
+    const rapidjson::Value *id = member(doc, "id");
+    if (id && id->IsString() && id->GetStringLength() > 0 && !startsWith(id, owner + '/')) {
+        *reason = QStringLiteral("id %1 is not station %2's").arg(QString::fromUtf8(id->GetString()), QString::fromUtf8(owner));
+        return false;
+    }
+    const rapidjson::Value *voids = member(doc, "voids");
+    if (voids && voids->IsString() && voids->GetStringLength() > 0 && !startsWith(voids, owner + '-')) {
+        *reason = QStringLiteral("voids %1, a record that is not station %2's").arg(QString::fromUtf8(voids->GetString()), QString::fromUtf8(owner));
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
-bool rowFromJson(const QVector<Column> &columns, const QByteArray &payload, const MessageBounds &bounds, Row *row,
-                 QString *reason)
+bool rowFromJson(const QVector<Column> &columns, const QByteArray &topic, const QByteArray &payload,
+                 const MessageBounds &bounds, Row *row, QString *reason)
 {
     if (payload.size() > bounds.maxBytes) {
         *reason = QStringLiteral("a message of %1 bytes, more than the %2 taken (--max-message-bytes)")
@@ -99,6 +148,8 @@ bool rowFromJson(const QVector<Column> &columns, const QByteArray &payload, cons
         *reason = QStringLiteral("not a JSON object");
         return false;
     }
+    if (!speaksForItsTopic(doc, topic, reason))
+        return false;
     QByteArray &line = row->copyLine;
     line.clear();
     line.reserve(payload.size());

@@ -25,10 +25,12 @@ struct MessageBounds
 // The JSON object's fields in the table's columns: numbers as numbers (or
 // null) that the column's type holds,
 // text as UTF-8 text, times as ISO 8601 with their offset from UTC and
-// within the bounds' window; every required column present. Parsed without
-// recursion, so no nesting reaches the stack. False with the reason.
-bool rowFromJson(const QVector<Column> &columns, const QByteArray &payload, const MessageBounds &bounds, Row *row,
-                 QString *reason);
+// within the bounds' window; every required column present; its station,
+// id and voided record those of the station its topic names
+// (…/<station>/<kind>). Parsed without recursion, so no nesting reaches the
+// stack. False with the reason.
+bool rowFromJson(const QVector<Column> &columns, const QByteArray &topic, const QByteArray &payload,
+                 const MessageBounds &bounds, Row *row, QString *reason);
 
 } // namespace ingest
 

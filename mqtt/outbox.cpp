@@ -273,7 +273,7 @@ QVector<Message> Outbox::read(int max)
             const QString id = QStringLiteral("%1/%2/%3/%4")
                                    .arg(station, m_prefix, m_read.day.toString(Qt::ISODate), QString::number(m_read.line));
             json.insert(QStringLiteral("id"), id);
-            out.append({id, QJsonDocument(json).toJson(QJsonDocument::Compact), flight.serial});
+            out.append({id, QJsonDocument(json).toJson(QJsonDocument::Compact), station, flight.serial});
         }
         m_inFlight.push_back(flight);
     }

@@ -27,6 +27,7 @@ struct Message
 {
     QString id;          // station/stream/date/line: stable across restarts
     QByteArray payload;  // one JSON object
+    QString station;     // the line's own station: its topic's level
     quint64 serial = 0;
 };
 

@@ -111,9 +111,10 @@ bool Publisher::start(QString *error)
         return false;
     };
     PublisherSettings &s = m_settings;
+    const QString front = s.topicPrefix.isEmpty() ? QStringLiteral("zentrel/") + s.station : s.topicPrefix;
     for (const QString &suffix : {QStringLiteral("/reading"), QStringLiteral("/cell"), QStringLiteral("/pack")}) {
         QString reason;
-        if (!Client::topicIsValid(s.topicPrefix + suffix, &reason))
+        if (!Client::topicIsValid(front + suffix, &reason))
             return fail(reason + punctuation::aside(QStringLiteral("[MQTT] Prefix")));
     }
     if (s.client.password.isEmpty() && !s.passwordFile.isEmpty()) {
@@ -175,6 +176,19 @@ void Publisher::stop(int settleMs)
     m_saver.waitForDone();
 }
 
+QString Publisher::topicOf(const Message &m) const
+{
+    // Each line under its own station's level: the plant's ingest takes a
+    // message only on its station's topic, and a broker's ACL can hold each
+    // station to its own. A name that cannot be a level is sent under this
+    // program's (the ingest then keeps it as a reject, with the reason).
+    if (!m_settings.topicPrefix.isEmpty())
+        return m_settings.topicPrefix;
+    const bool oneLevel = !m.station.isEmpty() && !m.station.contains(QLatin1Char('/'))
+                          && !m.station.contains(QLatin1Char('+')) && !m.station.contains(QLatin1Char('#'));
+    return QStringLiteral("zentrel/") + (oneLevel ? m.station : m_settings.station);
+}
+
 void Publisher::pump()
 {
     if (!m_client.isConnected())
@@ -185,9 +199,9 @@ void Publisher::pump()
     budget.start();
     bool more = false;
     for (Outbox *box : boxes()) {
-        const QString topic = m_settings.topicPrefix
-                              + (box == &m_readings ? QStringLiteral("/reading")
-                                                    : box == &m_cells ? QStringLiteral("/cell") : QStringLiteral("/pack"));
+        const QString kind = box == &m_readings ? QStringLiteral("/reading")
+                             : box == &m_cells  ? QStringLiteral("/cell")
+                                                : QStringLiteral("/pack");
         while (box->inFlight() < kMaxInFlight) {
             if (budget.elapsed() >= 5) {
                 more = true;
@@ -199,7 +213,7 @@ void Publisher::pump()
                 break;
             for (const Message &m : messages) {
                 QString error;
-                const int mid = m_client.publish(topic, m.payload, &error);
+                const int mid = m_client.publish(topicOf(m) + kind, m.payload, &error);
                 if (mid < 0) {
                     // Not taken: the batch goes again from the last
                     // acknowledged line, at the next pump.

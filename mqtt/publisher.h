@@ -21,7 +21,8 @@ namespace mqtt {
 struct PublisherSettings
 {
     ClientSettings client;
-    QString topicPrefix;          // <prefix>/reading, <prefix>/cell, <prefix>/pack
+    QString topicPrefix;          // <prefix>/reading, …/cell, …/pack; empty: zentrel/<each line's station>
+    QString station;              // this program's station: the level for a line whose station cannot be one
     QString passwordFile;         // owner-only file holding the password
     bool allowPlainPassword = false;
 };
@@ -71,6 +72,7 @@ signals:
     void statusChanged();
 
 private:
+    QString topicOf(const Message &m) const;
     void pump();
     void count();
     void saveCursor();

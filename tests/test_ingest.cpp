@@ -114,7 +114,7 @@ private slots:
         p.client.host = "127.0.0.1";
         p.client.port = broker.port();
         p.client.clientId = "ro";
-        p.topicPrefix = "zentrel/ro";
+        p.station = "RO"; // each line under its own station: zentrel/RO/reading
         st.publisher.reset(new mqtt::Publisher(st.folder, p));
         st.publisher->followReadings(st.journal.get());
         QVERIFY2(st.publisher->start(&error), qPrintable(error));
@@ -154,6 +154,43 @@ private slots:
         plant.ingest.terminate();
         QVERIFY(plant.ingest.waitForFinished(20000));
         st.publisher->stop();
+    }
+
+    // A message is taken only on its own station's topic: a forged reading,
+    // a void of another station's record and a station the topic does not
+    // name are rejects with the reason, and the genuine records stay as
+    // they were (the reading not dropped as a duplicate, the cell not voided).
+    void aStationSpeaksOnlyForItself()
+    {
+        skipWithoutServers();
+        Plant plant(m_work->file("broker"));
+        const QString error = plant.start();
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        Postgres &db = plant.db;
+        const QString now = journal::isoTime(QDateTime::currentDateTime());
+        const struct
+        {
+            const char *topic, *json;
+        } messages[] = {
+            {"zentrel/A/reading", R"({"id":"A/readings/d/2","time":"NOW","station":"A","r_mohm":12.5})"},
+            {"zentrel/A/cell", R"({"id":"A/cells/d/2","time":"NOW","station":"A","record":"A-20261208-1","r_mohm":12.5})"},
+            {"zentrel/B/reading", R"({"id":"A/readings/d/3","time":"NOW","station":"A","r_mohm":99})"},
+            {"zentrel/B/reading", R"({"id":"A/readings/d/4","time":"NOW","station":"B","r_mohm":99})"},
+            {"zentrel/B/cell", R"({"id":"B/cells/d/2","time":"NOW","station":"B","record":"B-20261208-1-void","voids":"A-20261208-1"})"},
+            {"zentrel/evil/reading", R"({"id":"dup/readings/d/2","time":"NOW","station":"dup","r_mohm":1})"},
+        };
+        for (const auto &m : messages)
+            QCOMPARE(QProcess::execute("mosquitto_pub", {"-h", "127.0.0.1", "-p", QString::number(plant.broker.port()), "-q", "1",
+                                                         "-t", m.topic, "-m", QString(m.json).replace("NOW", now)}),
+                     0);
+        QTRY_COMPARE_WITH_TIMEOUT(db.query("SELECT count(*) FROM rejects").toInt(), 4, 30000);
+        QCOMPARE(db.query("SELECT string_agg(id || ' ' || station || ' ' || r_mohm, ',') FROM readings"), QString("A/readings/d/2 A 12.5"));
+        QCOMPARE(db.query("SELECT string_agg(record || ' ' || coalesce(voids, '-'), ',') FROM cells"), QString("A-20261208-1 -"));
+        QCOMPARE(db.query("SELECT string_agg(topic || ': ' || reason, '|' ORDER BY n) FROM rejects"),
+                 QString("zentrel/B/reading: station \"A\" on station B's topic (zentrel/B/reading)"
+                         "|zentrel/B/reading: id A/readings/d/4 is not station B's"
+                         "|zentrel/B/cell: voids A-20261208-1, a record that is not station B's"
+                         "|zentrel/evil/reading: station \"dup\" on station evil's topic (zentrel/evil/reading)"));
     }
 
     // A long reader (a month's report, a nightly dump) and a message for a
@@ -433,7 +470,7 @@ void TestIngest::reportFromDatabaseEqualsFiles()
         p.client.host = "127.0.0.1";
         p.client.port = broker.port();
         p.client.clientId = QString("report-st%1").arg(stations.size());
-        p.topicPrefix = QString("zentrel/st%1").arg(stations.size());
+        p.station = "PC"; // the host: each line goes under its own station, zentrel/<station>/…
         s->publisher.reset(new mqtt::Publisher(s->folder, p));
         s->publisher->followReadings(s->journal.get());
         s->publisher->followCells(cellFiles.back().get());
@@ -461,9 +498,9 @@ void TestIngest::reportFromDatabaseEqualsFiles()
             for (int k = 0; k < 40; ++k, ++rows) {
                 const QDateTime t(day, QTime(9, 0).addSecs(k * 60));
                 const double r = 12 + 0.2 * std::sin(k + d + n);
-                const QString record = QString("%1-%2").arg(day.toString("yyyyMMdd")).arg(k + 1, 4, 10, QChar('0'));
+                const QString record = QString("%1-%2-%3").arg(name, day.toString("yyyyMMdd")).arg(k + 1, 4, 10, QChar('0'));
                 // The 11th record is voided by the 12th line (its re-measure).
-                const QString voids = k == 11 ? QString("%1-0011").arg(day.toString("yyyyMMdd")) : QString();
+                const QString voids = k == 11 ? QString("%1-%2-0011").arg(name, day.toString("yyyyMMdd")) : QString();
                 cells += QString("%1,%2,op,%3,%4,CELL%5,%6,3.71,%7,%8,ICR18650,AUTO,AUTO,3,%9,11.5,12.5,3.6,3.8,%10\n")
                              .arg(journal::isoTime(t), journal::csvField(name), k % 3 == 2 ? QString() : QString("L%1").arg(k % 3 + d))
                              .arg(record).arg(n * 1000 + k).arg(r, 0, 'f', 4).arg(r > 12.15 ? "NG" : "PASS", k % 4 ? "A" : "B", voids)
@@ -531,40 +568,48 @@ void TestIngest::messageToRow_data()
     QTest::addColumn<QDate>("day");
     QTest::addColumn<QString>("reason");
     const QByteArray t = "\"time\":\"2026-11-05T03:25:12.500+08:00\"";
-    QTest::newRow("offset: the day before in UTC") << "{\"id\":\"A/1\"," + t + ",\"seq\":7,\"r\":12.25,\"note\":\"a\\tb\\\\c\\n\"}"
+    QTest::newRow("offset: the day before in UTC") << "{\"station\":\"A\",\"id\":\"A/1\"," + t + ",\"seq\":7,\"r\":12.25,\"note\":\"a\\tb\\\\c\\n\"}"
         << QByteArray("A/1\t2026-11-05T03:25:12.500+08:00\t7\t12.25\ta\\tb\\\\c\\n\n") << QDate(2026, 11, 4) << QString();
-    QTest::newRow("Z, no fraction; absent and null are NULL") << QByteArray("{\"id\":\"A/2\",\"time\":\"2026-11-05T23:59:59Z\",\"seq\":null}")
+    QTest::newRow("Z, no fraction; absent and null are NULL") << QByteArray("{\"station\":\"A\",\"id\":\"A/2\",\"time\":\"2026-11-05T23:59:59Z\",\"seq\":null}")
         << QByteArray("A/2\t2026-11-05T23:59:59Z\t\\N\t\\N\t\\N\n") << QDate(2026, 11, 5) << QString();
-    QTest::newRow("another ISO shape, read by Qt") << QByteArray("{\"id\":\"A/3\",\"time\":\"2026-11-05T23:30:00-01:00\",\"r\":1e-3}")
+    QTest::newRow("another ISO shape, read by Qt") << QByteArray("{\"station\":\"A\",\"id\":\"A/3\",\"time\":\"2026-11-05T23:30:00-01:00\",\"r\":1e-3}")
         << QByteArray("A/3\t2026-11-05T23:30:00-01:00\t\\N\t0.001\t\\N\n") << QDate(2026, 11, 6) << QString();
-    QTest::newRow("a name twice: the last") << "{\"id\":\"A/4\"," + t + ",\"r\":1,\"r\":2}"
+    QTest::newRow("a name twice: the last") << "{\"station\":\"A\",\"id\":\"A/4\"," + t + ",\"r\":1,\"r\":2}"
         << QByteArray("A/4\t2026-11-05T03:25:12.500+08:00\t\\N\t2\t\\N\n") << QDate(2026, 11, 4) << QString();
+    QTest::newRow("voids its own record") << "{\"station\":\"A\",\"id\":\"A/5\"," + t + ",\"voids\":\"A-20261105-3\"}"
+        << QByteArray("A/5\t2026-11-05T03:25:12.500+08:00\t\\N\t\\N\t\\N\n") << QDate(2026, 11, 4) << QString();
     const struct
     {
         const char *name;
         QByteArray json;
         const char *reason;
     } rejected[] = {
-        {"no id", "{" + t + "}", "field \"id\" is missing"},
-        {"empty id", "{\"id\":\"\"," + t + "}", "field \"id\" is empty"},
-        {"R as text", "{\"id\":\"x\"," + t + ",\"r\":\"12\"}", "field \"r\" is not a number"},
-        {"seq not whole", "{\"id\":\"x\"," + t + ",\"seq\":1.5}", "field \"seq\" is not a whole number"},
-        {"no such day", "{\"id\":\"x\",\"time\":\"2026-02-30T00:00:00Z\"}", "field \"time\" is not a time"},
-        {"short time", "{\"id\":\"x\",\"time\":\"1\"}", "field \"time\" is not a time"},
-        {"time as number", "{\"id\":\"x\",\"time\":5}", "field \"time\" is not a time"},
-        {"NUL in text", "{\"id\":\"x\"," + t + ",\"note\":\"a\\u0000b\"}", "field \"note\" holds a NUL character"},
+        {"no id", "{\"station\":\"A\"," + t + "}", "field \"id\" is missing"},
+        {"empty id", "{\"station\":\"A\",\"id\":\"\"," + t + "}", "field \"id\" is empty"},
+        {"R as text", "{\"station\":\"A\",\"id\":\"A/x\"," + t + ",\"r\":\"12\"}", "field \"r\" is not a number"},
+        {"seq not whole", "{\"station\":\"A\",\"id\":\"A/x\"," + t + ",\"seq\":1.5}", "field \"seq\" is not a whole number"},
+        {"no such day", "{\"station\":\"A\",\"id\":\"A/x\",\"time\":\"2026-02-30T00:00:00Z\"}", "field \"time\" is not a time"},
+        {"short time", "{\"station\":\"A\",\"id\":\"A/x\",\"time\":\"1\"}", "field \"time\" is not a time"},
+        {"time as number", "{\"station\":\"A\",\"id\":\"A/x\",\"time\":5}", "field \"time\" is not a time"},
+        {"NUL in text", "{\"station\":\"A\",\"id\":\"A/x\"," + t + ",\"note\":\"a\\u0000b\"}", "field \"note\" holds a NUL character"},
         {"not UTF-8", "{\"id\":\"x\xff\"," + t + "}", "not JSON"},
-        {"trailing garbage", "{\"id\":\"x\"," + t + "} x", "not JSON"},
-        {"cut short", "{\"id\":\"x\",", "not JSON"},
+        {"trailing garbage", "{\"station\":\"A\",\"id\":\"A/x\"," + t + "} x", "not JSON"},
+        {"cut short", "{\"station\":\"A\",\"id\":\"A/x\",", "not JSON"},
         {"an array", "[1,2]", "not a JSON object"},
         // What the database would refuse, or what no station can mean.
-        {"no offset from UTC", "{\"id\":\"x\",\"time\":\"2026-11-05T10:00:00\"}", "field \"time\" has no offset"},
-        {"dated 2001", "{\"id\":\"x\",\"time\":\"2001-11-05T10:00:00Z\"}", "field \"time\" is more than 400 days back"},
-        {"dated 9999", "{\"id\":\"x\",\"time\":\"9999-01-01T00:00:00Z\"}", "field \"time\" is more than 400 days back"},
-        {"seq beyond its column", "{\"id\":\"x\"," + t + ",\"seq\":3e9}", "field \"seq\" is 3000000000, beyond what its column"},
-        {"a lone surrogate", "{\"id\":\"x\"," + t + ",\"note\":\"\\udc00\"}", "field \"note\" holds a NUL character or a lone"},
+        {"no offset from UTC", "{\"station\":\"A\",\"id\":\"A/x\",\"time\":\"2026-11-05T10:00:00\"}", "field \"time\" has no offset"},
+        {"dated 2001", "{\"station\":\"A\",\"id\":\"A/x\",\"time\":\"2001-11-05T10:00:00Z\"}", "field \"time\" is more than 400 days back"},
+        {"dated 9999", "{\"station\":\"A\",\"id\":\"A/x\",\"time\":\"9999-01-01T00:00:00Z\"}", "field \"time\" is more than 400 days back"},
+        {"seq beyond its column", "{\"station\":\"A\",\"id\":\"A/x\"," + t + ",\"seq\":3e9}", "field \"seq\" is 3000000000, beyond what its column"},
+        {"a lone surrogate", "{\"station\":\"A\",\"id\":\"A/x\"," + t + ",\"note\":\"\\udc00\"}", "field \"note\" holds a NUL character or a lone"},
         {"nested 120,000 deep", QByteArray(120000, '[') + QByteArray(120000, ']'), "not a JSON object"},
-        {"larger than taken", "{\"id\":\"x\"," + t + ",\"note\":\"" + QByteArray(300000, 'a') + "\"}", "a message of 300"},
+        // A station speaks only on its own topic (zentrel/A/…).
+        {"another station's body", "{\"station\":\"B\",\"id\":\"B/1\"," + t + "}", "station \"B\" on station A's topic"},
+        {"no station", "{\"id\":\"A/1\"," + t + "}", "station missing on station A's topic"},
+        {"another station's id", "{\"station\":\"A\",\"id\":\"B/1\"," + t + "}", "id B/1 is not station A's"},
+        {"an id of a longer name", "{\"station\":\"A\",\"id\":\"AB/1\"," + t + "}", "id AB/1 is not station A's"},
+        {"voids another's record", "{\"station\":\"A\",\"id\":\"A/1\"," + t + ",\"voids\":\"B-20261105-3\"}", "voids B-20261105-3, a record"},
+        {"larger than taken", "{\"station\":\"A\",\"id\":\"A/x\"," + t + ",\"note\":\"" + QByteArray(300000, 'a') + "\"}", "a message of 300"},
     };
     for (const auto &r : rejected)
         QTest::newRow(r.name) << r.json << QByteArray() << QDate() << QString(r.reason);
@@ -592,7 +637,7 @@ void TestIngest::messageToRow()
     bounds.nowMs = [] { return QDateTime(QDate(2026, 11, 6), QTime(12, 0), Qt::UTC).toMSecsSinceEpoch(); };
     ingest::Row row;
     QString why;
-    const bool kept = ingest::rowFromJson(columns, json, bounds, &row, &why);
+    const bool kept = ingest::rowFromJson(columns, "zentrel/A/reading", json, bounds, &row, &why);
     QVERIFY2(kept == !line.isEmpty(), qPrintable(why));
     if (kept) {
         QCOMPARE(row.copyLine, line);

@@ -322,6 +322,7 @@ private slots:
                                                    << QStringList {"%1,station=A", "%2,station=B", "one device"};
         QTest::newRow("a line break in a name") << QStringList {"%1,station=A\nzentrel-logger: forged"} << QStringList {"station="};
         QTest::newRow("an escape in a name") << QStringList {"%1,station=A\x1b[2J"} << QStringList {"station="};
+        QTest::newRow("a topic level in a name") << QStringList {"%1,station=line3/A"} << QStringList {"station=", "MQTT topic"};
         QTest::newRow("a limit set without the file") << QStringList {"%1,limits=A"} << QStringList {"--limit-sets"};
         QTest::newRow("10,000 characters") << QStringList {"%1,station=" + QString(10000, 'S')} << QStringList {"128"};
     }

@@ -65,7 +65,10 @@ bool parseMeterEntry(const QString &text, MeterEntry *entry, QString *reason)
             entry->baud = value.toInt(&ok);
         else if (key == QLatin1String("station")) {
             // The name goes into record ids, files and log lines: the window's rule for names.
-            const QString problem = station::enteredTextProblem(value);
+            // It is its messages' topic level too: no "/", "+" or "#".
+            QString problem = station::enteredTextProblem(value);
+            if (problem.isEmpty() && (value.contains(QLatin1Char('/')) || value.contains(QLatin1Char('+')) || value.contains(QLatin1Char('#'))))
+                problem = QStringLiteral("a name with /, + or # cannot be its MQTT topic's level");
             if (!problem.isEmpty()) {
                 *reason = QStringLiteral("%1: station=: %2").arg(entry->port, problem);
                 return false;

@@ -294,21 +294,22 @@ bool Database::copyIn(const QString &target, const QString &list, const QVector<
     return false;
 }
 
-bool Database::copyRows(const QString &table, const QVector<Row> &rows, qint64 *inserted, QString *error)
+bool Database::copyRows(const QString &table, const QVector<Row> &rows, qint64 *inserted, QVector<Reject> *conflicts,
+                        QString *error)
 {
     const QVector<Column> &columns = m_tables.value(table);
     QStringList names;
     for (const Column &c : columns)
         names << quoted(c.name);
-    const QString list = names.join(QLatin1Char(','));
     // Straight in while no message comes twice (a backlog drains at COPY's
-    // own pace); a duplicate undoes that COPY, and until a batch comes with
-    // none again, rows go the careful way.
+    // own pace); an id stored already undoes that COPY (the database's
+    // message_ids refuses it), and until a batch comes with none again,
+    // rows go the careful way.
     bool duplicate = false;
     if (!m_careful.contains(table)) {
         if (!exec(QStringLiteral("SAVEPOINT straight"), error))
             return false;
-        if (copyIn(table, list, rows, &duplicate, error)) {
+        if (copyIn(table, names.join(QLatin1Char(',')), rows, &duplicate, error)) {
             *inserted += rows.size();
             return exec(QStringLiteral("RELEASE SAVEPOINT straight"), error);
         }
@@ -316,24 +317,84 @@ bool Database::copyRows(const QString &table, const QVector<Row> &rows, qint64 *
             return false;
         m_careful.insert(table);
     }
-    // Into a scratch table first, then what is not there yet.
+    return copyCarefully(table, names, rows, inserted, conflicts, error);
+}
+
+// Into a scratch table first; then what has another message's id with other
+// content is a conflict, and only ids not stored yet go in.
+bool Database::copyCarefully(const QString &table, const QStringList &names, const QVector<Row> &rows, qint64 *inserted,
+                             QVector<Reject> *conflicts, QString *error)
+{
+    auto failed = [&](PGresult *result) {
+        noteState(result);
+        if (error)
+            *error = QStringLiteral("database %1: %2").arg(m_where, lastError());
+        return false;
+    };
+    // One id twice in the batch: the first goes on, a later one with other
+    // content is a conflict (with the stored row, when there is one).
+    QHash<QByteArray, int> first;
+    QVector<Row> fresh, again;
+    for (const Row &row : rows) {
+        const auto seen = first.constFind(row.id);
+        if (seen == first.cend()) {
+            first.insert(row.id, fresh.size());
+            fresh.append(row);
+        } else if (fresh.at(*seen).copyLine != row.copyLine) {
+            again.append(row);
+        }
+    }
     const QString scratch = QStringLiteral("incoming_") + table;
     if (!m_scratch.contains(scratch)) {
         if (!exec(QStringLiteral("CREATE TEMP TABLE IF NOT EXISTS %1 (LIKE %2 INCLUDING DEFAULTS) ON COMMIT DELETE ROWS").arg(scratch, table), error))
             return false;
         m_scratch.insert(scratch);
     }
-    if (!copyIn(scratch, list, rows, &duplicate, error))
+    const QString list = names.join(QLatin1Char(','));
+    bool duplicate = false;
+    if (!copyIn(scratch, list, fresh, &duplicate, error))
         return false;
-    Result r(PQexec(m_conn, QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM %3 ON CONFLICT DO NOTHING").arg(table, list, scratch)
+    // The ids stored already, with whether the stored row says otherwise.
+    QStringList stored, incoming;
+    for (const QString &n : names)
+        stored << QStringLiteral("r.") + n, incoming << QStringLiteral("s.") + n;
+    Result known(PQexec(m_conn, QStringLiteral("SELECT s.id, m.time::text, r.id IS NOT NULL AND ROW(%3) IS DISTINCT FROM ROW(%4) FROM %1 s "
+                                               "JOIN message_ids m ON m.id = s.id LEFT JOIN %2 r ON r.id = m.id AND r.time = m.time")
+                                    .arg(scratch, table, stored.join(QLatin1Char(',')), incoming.join(QLatin1Char(',')))
+                                    .toUtf8()
+                                    .constData()));
+    if (!known.ok())
+        return failed(known.r);
+    QHash<QByteArray, QString> storedAt;
+    auto conflict = [&](const Row &row, const QString &at) {
+        conflicts->append({row.topic, row.payload,
+                           QStringLiteral("conflict: id %1 is stored already (%2, time %3) with other content")
+                               .arg(QString::fromUtf8(row.id), table, at)});
+    };
+    for (int i = 0; i < PQntuples(known.r); ++i) {
+        const QByteArray id = PQgetvalue(known.r, i, 0);
+        const QString at = QString::fromUtf8(PQgetvalue(known.r, i, 1));
+        storedAt.insert(id, at);
+        // A stored row no longer in its table (its day archived): the id
+        // is taken all the same; nothing to compare with.
+        if (QByteArray(PQgetvalue(known.r, i, 2)) == "t")
+            conflict(fresh.at(first.value(id)), at);
+    }
+    for (const Row &row : qAsConst(again)) {
+        if (storedAt.contains(row.id))
+            conflict(row, storedAt.value(row.id));
+        else
+            conflicts->append({row.topic, row.payload,
+                               QStringLiteral("conflict: id %1 came twice in one batch with other content; the first is kept")
+                                   .arg(QString::fromUtf8(row.id))});
+    }
+    Result r(PQexec(m_conn, QStringLiteral("INSERT INTO %1 (%2) SELECT %2 FROM %3 s WHERE NOT EXISTS "
+                                           "(SELECT 1 FROM message_ids m WHERE m.id = s.id)")
+                                .arg(table, list, scratch)
                                 .toUtf8()
                                 .constData()));
-    if (!r.ok()) {
-        noteState(r.r);
-        if (error)
-            *error = QStringLiteral("database %1: %2").arg(m_where, lastError());
-        return false;
-    }
+    if (!r.ok())
+        return failed(r.r);
     const qint64 added = QByteArray(PQcmdTuples(r.r)).toLongLong();
     *inserted += added;
     if (added == rows.size())
@@ -344,6 +405,8 @@ bool Database::copyRows(const QString &table, const QVector<Row> &rows, qint64 *
 bool Database::write(const Batch &batch, qint64 *inserted, QString *error)
 {
     *inserted = 0;
+    m_conflicts = 0;
+    QVector<Reject> conflicts;
     if (!isOpen()) {
         if (error)
             *error = QStringLiteral("database %1: not connected").arg(m_where);
@@ -361,9 +424,10 @@ bool Database::write(const Batch &batch, qint64 *inserted, QString *error)
             days.insert(row.day);
         for (const QDate &day : qAsConst(days))
             ok = ok && ensurePartition(it.key(), day, &why);
-        ok = ok && copyRows(it.key(), it.value(), inserted, &why);
+        ok = ok && copyRows(it.key(), it.value(), inserted, &conflicts, &why);
     }
-    for (const Reject &reject : batch.rejects) {
+    m_conflicts = conflicts.size();
+    for (const Reject &reject : batch.rejects + conflicts) {
         if (!ok)
             break;
         const QByteArray reason = reject.reason.toUtf8();

@@ -34,6 +34,7 @@ struct Column
 struct Row
 {
     QByteArray copyLine;
+    QByteArray id;             // the message's id: stored once
     QDate day;                 // UTC day of its time: the partition
     QByteArray topic, payload; // as it came, for the rejects should the database refuse it
 };
@@ -67,7 +68,11 @@ public:
     const QHash<QString, QVector<Column>> &tables() const { return m_tables; }
 
     // Everything in one transaction; inserted says how many rows were new.
+    // A row whose id is stored already is dropped when its content is the
+    // same, and kept as a reject ("conflict") when it is not.
     bool write(const Batch &batch, qint64 *inserted, QString *error);
+    // Rows of the last write that were conflicts (in rejects, not inserted).
+    qint64 lastConflicts() const { return m_conflicts; }
     // The SQLSTATE of the last failure, and whether it is the rows' own
     // fault (a data error a row brings) or the plant's (read-only, full,
     // privileges, locks, timeouts, a missing partition: try again later).
@@ -88,7 +93,9 @@ private:
     bool migrate(QString *error);
     bool readColumns(QString *error);
     bool ensurePartition(const QString &table, const QDate &day, QString *error);
-    bool copyRows(const QString &table, const QVector<Row> &rows, qint64 *inserted, QString *error);
+    bool copyRows(const QString &table, const QVector<Row> &rows, qint64 *inserted, QVector<Reject> *conflicts, QString *error);
+    bool copyCarefully(const QString &table, const QStringList &names, const QVector<Row> &rows, qint64 *inserted,
+                       QVector<Reject> *conflicts, QString *error);
     bool copyIn(const QString &target, const QString &list, const QVector<Row> &rows, bool *duplicate, QString *error);
     QString lastError() const;
     void noteState(const PGresult *result);
@@ -96,6 +103,7 @@ private:
     PGconn *m_conn = nullptr;
     QString m_where;
     QString m_state; // SQLSTATE of the last failure
+    qint64 m_conflicts = 0;
     QHash<QString, QVector<Column>> m_tables;
     QSet<QString> m_partitions;
     QSet<QString> m_scratch; // temporary tables made on this connection

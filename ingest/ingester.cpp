@@ -41,7 +41,8 @@ void DatabaseWriter::write(int generation, const Batch &batch)
     QString error;
     const qint64 rows = batch.size() - batch.rejects.size();
     if (m_db.write(batch, &inserted, &error)) {
-        m_written(generation, inserted, rows - inserted, batch.rejects.size(), QString());
+        const qint64 conflicts = m_db.lastConflicts();
+        m_written(generation, inserted, rows - inserted - conflicts, batch.rejects.size() + conflicts, QString());
         return;
     }
     // Only a row's own data error makes a reject. Anything else (the server
@@ -60,7 +61,7 @@ void DatabaseWriter::write(int generation, const Batch &batch)
             all.append({it.key(), row});
     Batch rest;
     rest.rejects = batch.rejects;
-    qint64 kept = 0, duplicates = 0;
+    qint64 kept = 0, duplicates = 0, conflicts = 0;
     std::function<bool(int, int)> settle = [&](int from, int to) {
         Batch part;
         for (int i = from; i < to; ++i)
@@ -68,7 +69,8 @@ void DatabaseWriter::write(int generation, const Batch &batch)
         qint64 added = 0;
         if (m_db.write(part, &added, &error)) {
             kept += added;
-            duplicates += (to - from) - added;
+            conflicts += m_db.lastConflicts();
+            duplicates += (to - from) - added - m_db.lastConflicts();
             return true;
         }
         if (!m_db.isOpen() || !Database::rowsAtFault(m_db.lastState()))
@@ -85,7 +87,7 @@ void DatabaseWriter::write(int generation, const Batch &batch)
         m_away(generation, error); // rows kept so far are dropped as duplicates when it comes again
         return;
     }
-    m_written(generation, kept, duplicates, rest.rejects.size(), QString());
+    m_written(generation, kept, duplicates, rest.rejects.size() + conflicts, QString());
 }
 
 Ingester::Ingester(const IngestSettings &settings, std::function<void(const QString &)> say, QObject *parent)

@@ -154,6 +154,7 @@ bool rowFromJson(const QVector<Column> &columns, const QByteArray &topic, const 
     line.clear();
     line.reserve(payload.size());
     row->day = QDate();
+    row->id.clear();
     bool first = true;
     for (const Column &c : columns) {
         if (!first)
@@ -230,6 +231,8 @@ bool rowFromJson(const QVector<Column> &columns, const QByteArray &topic, const 
                 return false;
             }
             appendCopyText(line, v->GetString(), v->GetStringLength());
+            if (c.name == QLatin1String("id"))
+                row->id = QByteArray(v->GetString(), int(v->GetStringLength()));
             break;
         }
     }

@@ -193,6 +193,45 @@ private slots:
                          "|zentrel/evil/reading: station \"dup\" on station evil's topic (zentrel/evil/reading)"));
     }
 
+    // An id is stored once whatever its time: the same message again is
+    // dropped, the same id with other content (another time, another R,
+    // twice in one batch) is a reject that names the stored one.
+    void anIdIsStoredOnce()
+    {
+        skipWithoutServers();
+        Plant plant(m_work->file("broker"));
+        const QString error = plant.start();
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        Postgres &db = plant.db;
+        const QDateTime now = QDateTime::currentDateTime();
+        auto message = [&](int line, const QDateTime &t, double r) {
+            return QString(R"({"id":"A/readings/d/%1","time":"%2","station":"A","r_mohm":%3})").arg(line).arg(journal::isoTime(t)).arg(r);
+        };
+        auto publish = [&](const QStringList &lines) { // one mosquitto_pub: one batch
+            QProcess pub;
+            pub.start("mosquitto_pub", {"-h", "127.0.0.1", "-p", QString::number(plant.broker.port()), "-q", "1", "-t",
+                                        "zentrel/A/reading", "-l"});
+            pub.write((lines.join('\n') + '\n').toUtf8());
+            pub.closeWriteChannel();
+            return pub.waitForFinished(20000) && pub.exitCode() == 0;
+        };
+        auto count = [&](const char *sql) { return db.query(sql).toInt(); };
+        QVERIFY(publish({message(1, now, 12.5)}));
+        QTRY_COMPARE_WITH_TIMEOUT(count("SELECT count(*) FROM readings"), 1, 30000);
+        QVERIFY(publish({message(1, now, 12.5), message(1, now.addSecs(-3600), 12.5), message(1, now, 13)}));
+        QVERIFY(publish({message(2, now, 12.5), message(2, now, 12.6), message(3, now, 12.5)}));
+        QTRY_COMPARE_WITH_TIMEOUT(count("SELECT count(*) FROM rejects"), 3, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(count("SELECT count(*) FROM readings"), 3, 30000);
+        QCOMPARE(db.query("SELECT string_agg(id || ' ' || r_mohm, ',' ORDER BY id) FROM readings"),
+                 QString("A/readings/d/1 12.5,A/readings/d/2 12.5,A/readings/d/3 12.5"));
+        const QStringList reasons = db.query("SELECT string_agg(reason, '|' ORDER BY n) FROM rejects").split('|');
+        QCOMPARE(reasons.size(), 3);
+        for (int i : {0, 1})
+            QVERIFY2(reasons[i].startsWith("conflict: id A/readings/d/1 is stored already (readings, time ") && reasons[i].endsWith("with other content"),
+                     qPrintable(reasons[i]));
+        QCOMPARE(reasons[2], QString("conflict: id A/readings/d/2 came twice in one batch with other content; the first is kept"));
+    }
+
     // A long reader (a month's report, a nightly dump) and a message for a
     // day with no partition yet: making it waits for the reader, but only
     // briefly each time, so other readers are not queued behind it; the
@@ -327,7 +366,8 @@ private slots:
         at(3);
         // Malformed messages among the real ones.
         const QStringList bad = {"not json at all", R"({"id": "x/readings/1"})",
-                                 R"({"id": "y", "time": "2026-12-08T00:00:00Z", "station": "S", "r_mohm": "twelve"})"};
+                                 QString(R"({"id": "ST9/y", "time": "NOW", "station": "ST9", "r_mohm": "twelve"})")
+                                     .replace("NOW", journal::isoTime(QDateTime::currentDateTime()))};
         for (const QString &payload : bad)
             QCOMPARE(QProcess::execute("mosquitto_pub", {"-h", "127.0.0.1", "-p", QString::number(broker.port()), "-q", "1",
                                                          "-t", "zentrel/ST9/reading", "-m", payload}),

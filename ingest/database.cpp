@@ -57,6 +57,12 @@ bool Database::isOpen() const
 
 void Database::close()
 {
+    {
+        QMutexLocker lock(&m_cancelLock);
+        if (m_cancel)
+            PQfreeCancel(m_cancel);
+        m_cancel = nullptr;
+    }
     if (m_conn)
         PQfinish(m_conn);
     m_conn = nullptr;
@@ -83,6 +89,10 @@ bool Database::open(const QString &conninfo, QString *error)
         close();
         return false;
     }
+    {
+        QMutexLocker lock(&m_cancelLock);
+        m_cancel = PQgetCancel(m_conn);
+    }
     // Partition bounds and days are UTC whatever the server's zone.
     // The server's notices ("already exists, skipping") are no news here.
     if (!exec(QStringLiteral("SET TIME ZONE 'UTC'; SET client_min_messages = warning"), error) || !migrate(error)
@@ -108,15 +118,26 @@ bool Database::exec(const QString &sql, QString *error)
 void Database::noteState(const PGresult *result)
 {
     const char *state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+    const char *constraint = result ? PQresultErrorField(result, PG_DIAG_CONSTRAINT_NAME) : nullptr;
     m_state = state ? QString::fromLatin1(state) : QString();
+    m_constraintNamed = constraint && *constraint;
 }
 
-bool Database::rowsAtFault(const QString &state)
+bool Database::rowsAtFault(const QString &state, bool constraintNamed)
 {
-    // A data exception (22) or an integrity constraint (23) that rows bring
-    // with them. The one check violation these tables know is "no partition
-    // for the row" (a detached partition): the plant's doing, not the row's.
-    return (state.startsWith(QLatin1String("22")) || state.startsWith(QLatin1String("23"))) && state != QLatin1String("23514");
+    // "No partition for the row" (a day's table detached) is a check
+    // violation too, but names no constraint: the plant's doing.
+    if (state == QLatin1String("23514"))
+        return constraintNamed;
+    return state.startsWith(QLatin1String("22")) || state.startsWith(QLatin1String("23"));
+}
+
+void Database::cancel()
+{
+    QMutexLocker lock(&m_cancelLock);
+    char why[256];
+    if (m_cancel)
+        PQcancel(m_cancel, why, int(sizeof why));
 }
 
 QStringList Database::column(const QString &sql, QString *error)

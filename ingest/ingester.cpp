@@ -5,6 +5,7 @@
 
 #include <functional>
 
+#include "database.h"
 #include "messages.h"
 
 #include <QEventLoop>
@@ -27,21 +28,21 @@ void DatabaseWriter::open(int generation, const QString &conninfo)
 {
     m_generation = generation;
     QString error;
-    if (m_db.open(conninfo, &error))
-        m_opened(generation, m_db.tables());
+    if (m_db->open(conninfo, &error))
+        m_opened(generation, m_db->tables());
     else
         m_away(generation, error);
 }
 
 void DatabaseWriter::write(int generation, const Batch &batch)
 {
-    if (generation != m_generation)
-        return; // meant for a connection that is gone: it comes again
+    if (generation != m_generation || m_abandoned)
+        return; // meant for a connection that is gone, or left: it comes again
     qint64 inserted = 0;
     QString error;
     const qint64 rows = batch.size() - batch.rejects.size();
-    if (m_db.write(batch, &inserted, &error)) {
-        const qint64 conflicts = m_db.lastConflicts();
+    if (m_db->write(batch, &inserted, &error)) {
+        const qint64 conflicts = m_db->lastConflicts();
         m_written(generation, inserted, rows - inserted - conflicts, batch.rejects.size() + conflicts, QString());
         return;
     }
@@ -49,77 +50,90 @@ void DatabaseWriter::write(int generation, const Batch &batch)
     // read-only or full, a privilege, a lock, a timeout, a missing
     // partition) is no message's fault: the whole batch waits and comes
     // again on a fresh connection, and nothing of it is acknowledged.
-    if (!m_db.isOpen() || !Database::rowsAtFault(m_db.lastState())) {
-        m_away(generation, error);
-        return;
-    }
-    // The rows at fault, found by halves: a few bad rows cost a few
-    // transactions each, not one per row of the batch.
-    QVector<QPair<QString, Row>> all;
-    for (auto it = batch.rows.cbegin(); it != batch.rows.cend(); ++it)
-        for (const Row &row : it.value())
-            all.append({it.key(), row});
-    Batch rest;
-    rest.rejects = batch.rejects;
     qint64 kept = 0, duplicates = 0, conflicts = 0;
-    std::function<bool(int, int)> settle = [&](int from, int to) {
-        Batch part;
-        for (int i = from; i < to; ++i)
-            part.rows[all[i].first].append(all[i].second);
-        qint64 added = 0;
-        if (m_db.write(part, &added, &error)) {
-            kept += added;
-            conflicts += m_db.lastConflicts();
-            duplicates += (to - from) - added - m_db.lastConflicts();
-            return true;
-        }
-        if (!m_db.isOpen() || !Database::rowsAtFault(m_db.lastState()))
-            return false;
-        if (to - from == 1) {
-            rest.rejects.append({all[from].second.topic, all[from].second.payload, error});
-            return true;
-        }
-        const int middle = from + (to - from) / 2;
-        return settle(from, middle) && settle(middle, to);
-    };
+    Batch rest;
     qint64 none = 0;
-    if (!settle(0, all.size()) || !m_db.write(rest, &none, &error)) {
+    if (!m_db->isOpen() || !m_db->lastFailureIsTheRows() || !settleByHalves(batch, &kept, &duplicates, &conflicts, &rest, &error)
+        || !m_db->write(rest, &none, &error)) {
         m_away(generation, error); // rows kept so far are dropped as duplicates when it comes again
         return;
     }
     m_written(generation, kept, duplicates, rest.rejects.size() + conflicts, QString());
 }
 
+// The rows at fault, found by halves: a few bad rows cost a few
+// transactions each, not one per row of the batch. Each part commits on its
+// own (with its conflicts); rest gets the batch's rejects and the rows at
+// fault.
+bool DatabaseWriter::settleByHalves(const Batch &batch, qint64 *kept, qint64 *duplicates, qint64 *conflicts, Batch *rest,
+                                    QString *error)
+{
+    QVector<QPair<QString, Row>> all;
+    for (auto it = batch.rows.cbegin(); it != batch.rows.cend(); ++it)
+        for (const Row &row : it.value())
+            all.append({it.key(), row});
+    rest->rejects = batch.rejects;
+    std::function<bool(int, int)> settle = [&](int from, int to) {
+        if (m_abandoned)
+            return false;
+        Batch part;
+        for (int i = from; i < to; ++i)
+            part.rows[all[i].first].append(all[i].second);
+        qint64 added = 0;
+        if (m_db->write(part, &added, error)) {
+            *kept += added;
+            *duplicates += (to - from) - added - m_db->lastConflicts();
+            *conflicts += m_db->lastConflicts(); // in rejects with their part
+            return true;
+        }
+        if (!m_db->isOpen() || !m_db->lastFailureIsTheRows())
+            return false;
+        if (to - from == 1) {
+            rest->rejects.append({all[from].second.topic, all[from].second.payload, *error});
+            return true;
+        }
+        const int middle = from + (to - from) / 2;
+        return settle(from, middle) && settle(middle, to);
+    };
+    return settle(0, all.size());
+}
+
 Ingester::Ingester(const IngestSettings &settings, std::function<void(const QString &)> say, QObject *parent)
-    : QObject(parent), m_settings(settings), m_say(std::move(say)), m_subscriber(settings.mqtt)
+    : Ingester(settings, std::make_unique<Subscriber>(settings.mqtt), std::make_unique<Database>(), std::move(say), parent)
+{
+}
+
+Ingester::Ingester(const IngestSettings &settings, std::unique_ptr<MessageSource> source, std::unique_ptr<Store> store,
+                   std::function<void(const QString &)> say, QObject *parent)
+    : QObject(parent), m_settings(settings), m_say(std::move(say)), m_source(std::move(source)), m_thread(new QThread)
 {
     if (!m_settings.bounds.nowMs)
         m_settings.bounds.nowMs = [] { return QDateTime::currentMSecsSinceEpoch(); };
     // The writer's answers come back to this thread.
     m_writer = new DatabaseWriter(
+        std::move(store),
         [this](int g, const DatabaseWriter::Tables &t) { QMetaObject::invokeMethod(this, [=] { databaseOpened(g, t); }, Qt::QueuedConnection); },
         [this](int g, const QString &r) { QMetaObject::invokeMethod(this, [=] { databaseAway(g, r); }, Qt::QueuedConnection); },
         [this](int g, qint64 i, qint64 d, qint64 r, const QString &t) {
             QMetaObject::invokeMethod(this, [=] { written(g, i, d, r, t); }, Qt::QueuedConnection);
         });
-    m_writer->moveToThread(&m_thread);
-    m_thread.start();
+    m_writer->moveToThread(m_thread);
+    m_thread->start();
     m_flush.setSingleShot(true);
     connect(&m_flush, &QTimer::timeout, this, &Ingester::send);
     m_idle.setSingleShot(true);
     connect(&m_idle, &QTimer::timeout, this, &Ingester::send);
     m_dbRetry.setSingleShot(true);
     connect(&m_dbRetry, &QTimer::timeout, this, &Ingester::openDatabase);
-    connect(&m_subscriber, &Subscriber::taken, this, &Ingester::afterRead);
-    connect(&m_subscriber, &Subscriber::stateChanged, this, [this](bool connected, const QString &reason) {
-        const QString where = QStringLiteral("%1:%2").arg(m_settings.mqtt.host).arg(m_settings.mqtt.port);
-        m_say(connected ? QStringLiteral("broker %1 connected").arg(where)
-                        : QStringLiteral("broker %1 away: %2 (retrying)").arg(where, reason));
+    connect(m_source.get(), &MessageSource::taken, this, &Ingester::afterRead);
+    connect(m_source.get(), &MessageSource::stateChanged, this, [this](bool connected, const QString &reason) {
+        m_say(connected ? QStringLiteral("broker %1 connected").arg(m_source->where())
+                        : QStringLiteral("broker %1 away: %2 (retrying)").arg(m_source->where(), reason));
         // What was read on a lost connection comes again: waiting for its
         // acknowledgement must not hold reading.
         if (!connected && m_draining) {
             m_draining = false;
-            m_subscriber.setPaused(!m_dbReady);
+            m_source->setPaused(!m_dbReady);
         }
     });
     m_sinceAck.start();
@@ -133,17 +147,24 @@ Ingester::Ingester(const IngestSettings &settings, std::function<void(const QStr
 
 Ingester::~Ingester()
 {
-    QMetaObject::invokeMethod(m_writer, [w = m_writer] { w->close(); }, Qt::BlockingQueuedConnection);
-    m_thread.quit();
-    m_thread.wait();
+    // Batches still queued for the writer are dropped (never acknowledged);
+    // a database that does not answer even a cancel is left behind.
+    m_writer->abandon();
+    QMetaObject::invokeMethod(m_writer, [w = m_writer] { w->close(); }, Qt::QueuedConnection);
+    m_thread->quit();
+    if (!m_thread->wait(3000)) {
+        m_say(QStringLiteral("the database did not answer; leaving without it"));
+        return;
+    }
     delete m_writer;
+    delete m_thread;
 }
 
 bool Ingester::start(QString *error)
 {
     // Nothing is read before the database can keep it.
-    m_subscriber.setPaused(true);
-    if (!m_subscriber.start([this](const QByteArray &t, const QByteArray &p) { take(t, p); }, error))
+    m_source->setPaused(true);
+    if (!m_source->start([this](const QByteArray &t, const QByteArray &p) { take(t, p); }, error))
         return false;
     openDatabase();
     return true;
@@ -173,7 +194,7 @@ void Ingester::databaseOpened(int generation, const DatabaseWriter::Tables &tabl
     send();
     acknowledgeWhenAllCommitted();
     if (!m_draining)
-        m_subscriber.setPaused(false);
+        m_source->setPaused(false);
 }
 
 void Ingester::databaseAway(int generation, const QString &reason)
@@ -181,7 +202,7 @@ void Ingester::databaseAway(int generation, const QString &reason)
     if (generation != m_generation)
         return;
     m_dbReady = false;
-    m_subscriber.setPaused(true);
+    m_source->setPaused(true);
     if (m_dbState != reason) {
         m_dbState = reason;
         int waiting = m_open.size();
@@ -196,7 +217,7 @@ void Ingester::databaseAway(int generation, const QString &reason)
 
 void Ingester::take(const QByteArray &topic, const QByteArray &payload)
 {
-    if (m_subscriber.unacknowledged() == 1) // the oldest one waiting
+    if (m_source->unacknowledged() == 1) // the oldest one waiting
         m_sinceAck.restart();
     const QString table = tableForTopic(topic);
     Row row;
@@ -219,12 +240,12 @@ void Ingester::afterRead()
     } else if (m_open.size() > 0) {
         if (!m_flush.isActive())
             m_flush.start(m_settings.maxDelayMs);
-        if (m_subscriber.unacknowledged() >= kBacklogHeld)
+        if (m_source->unacknowledged() >= kBacklogHeld)
             m_idle.start(kIdleMs);
     }
-    if (m_subscriber.unacknowledged() > 0 && m_sinceAck.elapsed() > kMaxAckDelayMs && !m_draining) {
+    if (m_source->unacknowledged() > 0 && m_sinceAck.elapsed() > kMaxAckDelayMs && !m_draining) {
         m_draining = true;
-        m_subscriber.setPaused(true);
+        m_source->setPaused(true);
         send();
         acknowledgeWhenAllCommitted();
     }
@@ -270,17 +291,17 @@ void Ingester::acknowledgeWhenAllCommitted()
 {
     if (!m_inFlight.isEmpty() || m_open.size() > 0)
         return;
-    m_subscriber.acknowledge();
+    m_source->acknowledge();
     if (m_draining) {
         m_draining = false;
         if (m_dbReady)
-            m_subscriber.setPaused(false);
+            m_source->setPaused(false);
     }
 }
 
 void Ingester::finish()
 {
-    m_subscriber.setPaused(true);
+    m_source->setPaused(true);
     send();
     QEventLoop loop;
     QTimer limit, check;
@@ -291,12 +312,14 @@ void Ingester::finish()
             loop.quit();
     });
     if (!m_inFlight.isEmpty() && m_dbReady) {
-        limit.start(10000);
+        limit.start(m_settings.finishWaitMs);
         check.start(10);
         loop.exec();
     }
+    if (!m_inFlight.isEmpty())
+        m_writer->abandon(); // not acknowledged: the broker sends it again
     acknowledgeWhenAllCommitted();
-    m_subscriber.stop();
+    m_source->stop();
 }
 
 } // namespace ingest

@@ -1,8 +1,9 @@
 #ifndef INGEST_INGESTER_H
 #define INGEST_INGESTER_H
 
-#include "database.h"
 #include "messages.h"
+#include "messagesource.h"
+#include "store.h"
 #include "subscriber.h"
 
 #include <QElapsedTimer>
@@ -11,7 +12,9 @@
 #include <QThread>
 #include <QTimer>
 
+#include <atomic>
 #include <functional>
+#include <memory>
 
 // The plant's intake: messages from the broker into the database in batches
 // (at most maxRows rows or maxDelayMs apart). The database is written on a
@@ -29,6 +32,7 @@ struct IngestSettings
     QString conninfo;
     int maxRows = 5000;
     int maxDelayMs = 200;
+    int finishWaitMs = 10000; // leaving: how long commits in flight may take
     bool verbose = false;
     MessageBounds bounds;  // what a message may hold (its clock: now, unless set)
 };
@@ -41,29 +45,40 @@ class DatabaseWriter : public QObject
     Q_OBJECT
 
 public:
-    using Tables = QHash<QString, QVector<Column>>;
+    using Tables = Store::Tables;
     using Opened = std::function<void(int generation, const Tables &tables)>;
     using Away = std::function<void(int generation, const QString &reason)>;
     // inserted, duplicates, rejected, and what could not be kept at all
     using Written = std::function<void(int generation, qint64, qint64, qint64, const QString &)>;
 
-    DatabaseWriter(Opened opened, Away away, Written written)
-        : m_opened(std::move(opened)), m_away(std::move(away)), m_written(std::move(written))
+    DatabaseWriter(std::unique_ptr<Store> store, Opened opened, Away away, Written written)
+        : m_db(std::move(store)), m_opened(std::move(opened)), m_away(std::move(away)), m_written(std::move(written))
     {
     }
     void open(int generation, const QString &conninfo);
     void write(int generation, const Batch &batch);
-    void close() { m_db.close(); }
+    void close() { m_db->close(); }
     // The next days' partitions, off the commit path.
     void makePartitionsAhead(const QDate &today)
     {
-        if (m_db.isOpen())
-            m_db.makePartitionsAhead(today);
+        if (m_db->isOpen())
+            m_db->makePartitionsAhead(today);
+    }
+    // From the intake's thread when leaving: the statement running now ends,
+    // and batches still queued are not written (their messages are not
+    // acknowledged, so the broker sends them again).
+    void abandon()
+    {
+        m_abandoned = true;
+        m_db->cancel();
     }
 
 private:
-    Database m_db;
+    bool settleByHalves(const Batch &batch, qint64 *kept, qint64 *duplicates, qint64 *conflicts, Batch *rest, QString *error);
+
+    std::unique_ptr<Store> m_db;
     int m_generation = 0;
+    std::atomic<bool> m_abandoned {false};
     Opened m_opened;
     Away m_away;
     Written m_written;
@@ -74,12 +89,16 @@ class Ingester : public QObject
     Q_OBJECT
 
 public:
+    // The broker and the plant database.
     Ingester(const IngestSettings &settings, std::function<void(const QString &)> say, QObject *parent = nullptr);
+    // Any source and store (tests: fakes).
+    Ingester(const IngestSettings &settings, std::unique_ptr<MessageSource> source, std::unique_ptr<Store> store,
+             std::function<void(const QString &)> say, QObject *parent = nullptr);
     ~Ingester() override;
 
     bool start(QString *error);
-    // Commits what it holds (when the database is there, 10 s at most) and
-    // leaves the broker cleanly.
+    // Commits what it holds (when the database is there, 10 s at most; what
+    // is left then is not acknowledged) and leaves the broker cleanly.
     void finish();
 
     quint64 inserted() const { return m_inserted; }
@@ -99,8 +118,8 @@ private:
 
     IngestSettings m_settings;
     std::function<void(const QString &)> m_say;
-    Subscriber m_subscriber;
-    QThread m_thread;
+    std::unique_ptr<MessageSource> m_source;
+    QThread *m_thread; // left running (and not freed) only if the database never answers
     DatabaseWriter *m_writer = nullptr;
     DatabaseWriter::Tables m_tables;
     int m_generation = 0;

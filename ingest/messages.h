@@ -1,7 +1,7 @@
 #ifndef INGEST_MESSAGES_H
 #define INGEST_MESSAGES_H
 
-#include "database.h"
+#include "store.h"
 
 #include <functional>
 

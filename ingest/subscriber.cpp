@@ -18,7 +18,7 @@ constexpr int kRestMs = 2;
 
 } // namespace
 
-Subscriber::Subscriber(const SubscriberSettings &settings, QObject *parent) : QObject(parent), m_settings(settings)
+Subscriber::Subscriber(const SubscriberSettings &settings, QObject *parent) : MessageSource(parent), m_settings(settings)
 {
     m_tick.setInterval(1000);
     connect(&m_tick, &QTimer::timeout, this, &Subscriber::tick);

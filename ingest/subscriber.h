@@ -1,7 +1,8 @@
 #ifndef INGEST_SUBSCRIBER_H
 #define INGEST_SUBSCRIBER_H
 
-#include <QObject>
+#include "messagesource.h"
+
 #include <QSocketNotifier>
 #include <QStringList>
 #include <QTimer>
@@ -37,31 +38,22 @@ struct SubscriberSettings
     QString caFile, certFile, keyFile, user, password;
 };
 
-class Subscriber : public QObject
+class Subscriber : public MessageSource
 {
     Q_OBJECT
 
 public:
-    using Taker = std::function<void(const QByteArray &topic, const QByteArray &payload)>;
     explicit Subscriber(const SubscriberSettings &settings, QObject *parent = nullptr);
     ~Subscriber() override;
 
-    // Connects (and keeps reconnecting with back-off); false with the reason
-    // for settings that can never work.
-    bool start(const Taker &take, QString *error);
+    // Connects (and keeps reconnecting with back-off).
+    bool start(const Taker &take, QString *error) override;
     bool isConnected() const { return m_connected; }
-    // Stops taking messages (the database is away) or starts again.
-    void setPaused(bool paused);
-    // Everything taken is kept: the broker may be told so.
-    void acknowledge();
-    // Messages taken on this connection since the last acknowledge().
-    int unacknowledged() const { return m_taken; }
-    void stop();
-
-signals:
-    // After each read: the owner decides whether to commit now.
-    void taken();
-    void stateChanged(bool connected, const QString &reason);
+    void setPaused(bool paused) override;
+    void acknowledge() override;
+    int unacknowledged() const override { return m_taken; }
+    void stop() override;
+    QString where() const override { return QStringLiteral("%1:%2").arg(m_settings.host).arg(m_settings.port); }
 
 private:
     static void onConnect(struct mosquitto *, void *self, int rc, int flags, const struct mqtt5__property *);

@@ -1,0 +1,335 @@
+// The intake's rules, through its two seams (a fake message source, a fake
+// store): what is acknowledged when, whose fault a refusal is, how bad rows
+// are found, and leaving with a store that hangs. The real broker and
+// PostgreSQL are in test_ingest.
+
+#include "ingest/database.h"
+#include "ingest/ingester.h"
+
+#include <QMutex>
+#include <QQueue>
+#include <QSemaphore>
+#include <QtTest>
+
+#include <atomic>
+#include <memory>
+
+namespace {
+
+// Messages as a broker sends them: only while not paused, each counted
+// until acknowledged.
+class FakeSource : public ingest::MessageSource
+{
+public:
+    bool start(const Taker &take, QString *) override
+    {
+        m_take = take;
+        emit stateChanged(true, QString());
+        return true;
+    }
+    void setPaused(bool paused) override
+    {
+        m_paused = paused;
+        if (!paused)
+            QTimer::singleShot(0, this, [this] { pump(); });
+    }
+    void acknowledge() override
+    {
+        acknowledged += m_taken;
+        m_taken = 0;
+    }
+    int unacknowledged() const override { return m_taken; }
+    void stop() override { stopped = true; }
+    QString where() const override { return QStringLiteral("fake:1883"); }
+
+    void send(const QByteArray &payload)
+    {
+        m_waiting.enqueue(payload);
+        QTimer::singleShot(0, this, [this] { pump(); });
+    }
+    int acknowledged = 0;
+    bool stopped = false;
+
+private:
+    void pump()
+    {
+        if (m_waiting.isEmpty() || m_paused)
+            return;
+        while (!m_waiting.isEmpty() && !m_paused) {
+            ++m_taken;
+            m_take("zentrel/A/reading", m_waiting.dequeue());
+        }
+        emit taken();
+    }
+    Taker m_take;
+    QQueue<QByteArray> m_waiting;
+    bool m_paused = false;
+    int m_taken = 0;
+};
+
+// What the store holds and how it behaves, shared with the test (the store
+// itself lives on the writer's thread).
+struct Plant
+{
+    QMutex lock;
+    QSet<QByteArray> stored;
+    QStringList rejects;           // reasons
+    QSet<QByteArray> refusedIds;   // a row's own data error
+    std::atomic<bool> away {false}; // the plant refuses everything (read-only)
+    std::atomic<int> writes {0}, opens {0}, cancels {0};
+    QSemaphore gate {1000000};     // each write takes one: a test may hold writes
+    int storedCount()
+    {
+        QMutexLocker l(&lock);
+        return stored.size();
+    }
+    QStringList rejected()
+    {
+        QMutexLocker l(&lock);
+        return rejects;
+    }
+};
+
+class FakeStore : public ingest::Store
+{
+public:
+    explicit FakeStore(std::shared_ptr<Plant> plant) : m_plant(std::move(plant))
+    {
+        QVector<ingest::Column> columns;
+        for (const auto &[name, kind, required] : {std::tuple {"id", ingest::Column::Text, true}, {"time", ingest::Column::Time, true},
+                                                   {"station", ingest::Column::Text, true}, {"r_mohm", ingest::Column::Number, false}}) {
+            ingest::Column c;
+            c.name = name, c.key = name, c.kind = kind, c.required = required;
+            columns.append(c);
+        }
+        m_tables.insert("readings", columns);
+    }
+    bool open(const QString &, QString *) override
+    {
+        ++m_plant->opens;
+        m_open = true;
+        return true;
+    }
+    bool isOpen() const override { return m_open; }
+    void close() override { m_open = false; }
+    const Tables &tables() const override { return m_tables; }
+    bool write(const ingest::Batch &batch, qint64 *inserted, QString *error) override
+    {
+        ++m_plant->writes;
+        m_plant->gate.acquire();
+        *inserted = 0;
+        if (m_cancelled.exchange(false))
+            return fail("canceling statement due to user request", false, error);
+        if (m_plant->away)
+            return fail("cannot execute INSERT in a read-only transaction", false, error);
+        QMutexLocker l(&m_plant->lock);
+        for (const ingest::Row &row : batch.rows.value("readings"))
+            if (m_plant->refusedIds.contains(row.id))
+                return fail("value out of range: " + row.id, true, error);
+        for (const ingest::Row &row : batch.rows.value("readings"))
+            *inserted += !m_plant->stored.contains(row.id), m_plant->stored.insert(row.id);
+        for (const ingest::Reject &r : batch.rejects)
+            m_plant->rejects << r.reason;
+        return true;
+    }
+    qint64 lastConflicts() const override { return 0; }
+    bool lastFailureIsTheRows() const override { return m_rowsAtFault; }
+    void makePartitionsAhead(const QDate &) override {}
+    void cancel() override
+    {
+        ++m_plant->cancels;
+        m_cancelled = true;
+        m_plant->gate.release(); // a held write ends
+    }
+
+private:
+    bool fail(const QString &why, bool rows, QString *error)
+    {
+        m_rowsAtFault = rows;
+        *error = why;
+        return false;
+    }
+    std::shared_ptr<Plant> m_plant;
+    Tables m_tables;
+    bool m_open = false, m_rowsAtFault = false;
+    std::atomic<bool> m_cancelled {false};
+};
+
+QByteArray reading(int n)
+{
+    return QString(R"({"id":"A/readings/d/%1","time":"%2","station":"A","r_mohm":12.5})")
+        .arg(n)
+        .arg(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs))
+        .toUtf8();
+}
+
+// An intake on fakes, with what it said.
+struct Intake
+{
+    explicit Intake(int finishWaitMs = 10000)
+    {
+        ingest::IngestSettings settings;
+        settings.finishWaitMs = finishWaitMs;
+        auto owned = std::make_unique<FakeSource>();
+        source = owned.get();
+        ingester.reset(new ingest::Ingester(settings, std::move(owned), std::make_unique<FakeStore>(plant),
+                                            [this](const QString &line) { said << line; }));
+        QString error;
+        ingester->start(&error);
+    }
+    void send(int from, int to)
+    {
+        for (int n = from; n <= to; ++n)
+            source->send(reading(n));
+    }
+    std::shared_ptr<Plant> plant = std::make_shared<Plant>();
+    FakeSource *source = nullptr;
+    QStringList said;
+    std::unique_ptr<ingest::Ingester> ingester;
+};
+
+} // namespace
+
+class TestIngester : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Whose fault a refusal is, by SQLSTATE: only what a row brings is a reject.
+    void refusalsByState_data()
+    {
+        QTest::addColumn<QString>("state");
+        QTest::addColumn<bool>("constraintNamed");
+        QTest::addColumn<bool>("rowsAtFault");
+        const struct
+        {
+            const char *state;
+            bool named, rows;
+            const char *what;
+        } cases[] = {
+            {"22P02", false, true, "a value its type cannot read"},
+            {"22003", false, true, "a number out of range"},
+            {"23505", true, true, "a unique key twice"},
+            {"23514", true, true, "a check constraint the plant added"},
+            {"23514", false, false, "no partition for the row (detached)"},
+            {"25006", false, false, "a read-only server"},
+            {"53100", false, false, "a full disk"},
+            {"57014", false, false, "a statement timeout or cancel"},
+            {"57P01", false, false, "the server shutting down"},
+            {"40001", false, false, "a serialization failure"},
+            {"40P01", false, false, "a deadlock"},
+            {"55P03", false, false, "a lock not available"},
+            {"42501", false, false, "a privilege revoked"},
+            {"08006", false, false, "the connection lost"},
+            {"", false, false, "no state at all"},
+        };
+        for (const auto &c : cases)
+            QTest::newRow(c.what) << QString(c.state) << c.named << c.rows;
+    }
+    void refusalsByState()
+    {
+        QFETCH(QString, state);
+        QFETCH(bool, constraintNamed);
+        QFETCH(bool, rowsAtFault);
+        QCOMPARE(ingest::Database::rowsAtFault(state, constraintNamed), rowsAtFault);
+    }
+
+    // The plant refusing (read-only) keeps the batch: nothing rejected,
+    // nothing acknowledged, reading paused; said once however often it is
+    // tried; once lifted, every message is kept and then acknowledged.
+    void aPlantRefusalKeepsTheBatch()
+    {
+        Intake in;
+        in.plant->away = true;
+        in.send(1, 10);
+        QTRY_VERIFY_WITH_TIMEOUT(in.plant->writes >= 3, 20000); // tried, and tried again
+        QCOMPARE(in.source->acknowledged, 0);
+        QCOMPARE(in.source->unacknowledged(), 10);
+        QVERIFY(in.plant->rejected().isEmpty());
+        QCOMPARE(in.said.filter("read-only").size(), 1);
+        in.send(11, 20);
+        in.plant->away = false;
+        QTRY_COMPARE_WITH_TIMEOUT(in.source->acknowledged, 20, 20000);
+        QCOMPARE(in.plant->storedCount(), 20);
+        QVERIFY(in.plant->rejected().isEmpty());
+        QVERIFY2(in.said.last() == "database connected", qPrintable(in.said.join('\n')));
+    }
+
+    // Rows a store refuses as their own fault are found by halving the
+    // batch: the rest is kept, each bad row is a reject with its reason,
+    // and it costs a few writes per bad row, not one per row.
+    void rowsAtFaultFoundByHalves_data()
+    {
+        QTest::addColumn<int>("rows");
+        QTest::addColumn<QList<int>>("bad");
+        QTest::addColumn<int>("mostWrites");
+        // At most two writes per level of halving (11 levels for 1,000
+        // rows) for each bad row, the whole batch first and the rejects last.
+        QTest::newRow("1 in 1,000") << 1000 << QList<int> {517} << 1 + 2 * 11 + 1;
+        QTest::newRow("3 in 1,000") << 1000 << QList<int> {1, 500, 1000} << 1 + 3 * 2 * 11 + 1;
+        QTest::newRow("all of 8") << 8 << QList<int> {1, 2, 3, 4, 5, 6, 7, 8} << 1 + 15 + 1;
+    }
+    void rowsAtFaultFoundByHalves()
+    {
+        QFETCH(int, rows);
+        QFETCH(QList<int>, bad);
+        QFETCH(int, mostWrites);
+        Intake in;
+        for (int n : bad)
+            in.plant->refusedIds.insert(QString("A/readings/d/%1").arg(n).toUtf8());
+        QTRY_VERIFY_WITH_TIMEOUT(in.said.contains("database connected"), 10000);
+        in.send(1, rows);
+        QTRY_COMPARE_WITH_TIMEOUT(in.source->acknowledged, rows, 20000);
+        QCOMPARE(in.plant->storedCount(), rows - bad.size());
+        QStringList expected;
+        for (int n : bad)
+            expected << QString("value out of range: A/readings/d/%1").arg(n);
+        QCOMPARE(in.plant->rejected(), expected);
+        QVERIFY2(in.plant->writes <= mostWrites, qPrintable(QString("%1 writes").arg(int(in.plant->writes))));
+        QCOMPARE(in.ingester->rejected(), quint64(bad.size()));
+        QCOMPARE(in.ingester->inserted(), quint64(rows - bad.size()));
+    }
+
+    // A message is acknowledged only once its row (or its reject) is
+    // committed: not while its write is under way.
+    void acknowledgedOnlyAfterCommit()
+    {
+        Intake in;
+        QTRY_VERIFY_WITH_TIMEOUT(in.said.contains("database connected"), 10000);
+        in.plant->gate.acquire(1000000); // every write waits
+        in.send(1, 5);
+        in.source->send("not json");
+        QTRY_COMPARE_WITH_TIMEOUT(int(in.plant->writes), 1, 10000);
+        QTest::qWait(300); // the flush timer and a read or two have passed
+        QCOMPARE(in.source->acknowledged, 0);
+        in.plant->gate.release(1000000);
+        QTRY_COMPARE_WITH_TIMEOUT(in.source->acknowledged, 6, 10000);
+        QCOMPARE(in.plant->storedCount(), 5);
+        QCOMPARE(in.plant->rejected().size(), 1);
+        QVERIFY(in.plant->rejected().first().startsWith("not JSON"));
+    }
+
+    // Leaving while the store hangs: after the wait, the running statement
+    // is cancelled, queued batches are dropped unacknowledged, and the
+    // intake is gone at once.
+    void leavingWithAHungStore()
+    {
+        Intake in(300);
+        QTRY_VERIFY_WITH_TIMEOUT(in.said.contains("database connected"), 10000);
+        in.plant->gate.acquire(1000000);
+        in.send(1, 5);
+        QTRY_COMPARE_WITH_TIMEOUT(int(in.plant->writes), 1, 10000);
+        QElapsedTimer t;
+        t.start();
+        in.ingester->finish();
+        QCOMPARE(in.source->acknowledged, 0);
+        QVERIFY(in.source->stopped);
+        in.ingester.reset();
+        QVERIFY2(t.elapsed() < 5000, qPrintable(QString("%1 ms").arg(t.elapsed())));
+        QCOMPARE(int(in.plant->cancels), 2); // by finish, and again by the destructor
+        QCOMPARE(in.plant->storedCount(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestIngester)
+#include "test_ingester.moc"

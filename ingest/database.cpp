@@ -438,7 +438,11 @@ bool Database::write(const Batch &batch, qint64 *inserted, QString *error)
     // lock, which waits behind any long reader, and every reader after it
     // would queue behind that: the wait is cut short, and the batch comes
     // again later (lock_not_available is the plant's doing, not the rows').
-    bool ok = exec(QStringLiteral("BEGIN"), &why) && exec(QStringLiteral("SET LOCAL lock_timeout = '%1ms'").arg(kLockWaitMs), &why);
+    // A statement that hangs is cut too: acknowledgements wait for the
+    // commit, and the broker drops a client silent for 1.5 keep-alives.
+    bool ok = exec(QStringLiteral("BEGIN"), &why)
+              && exec(QStringLiteral("SET LOCAL lock_timeout = '%1ms'; SET LOCAL statement_timeout = '%2ms'").arg(kLockWaitMs).arg(kStatementMs),
+                      &why);
     for (auto it = batch.rows.cbegin(); ok && it != batch.rows.cend(); ++it) {
         QSet<QDate> days;
         for (const Row &row : it.value())

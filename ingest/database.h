@@ -46,6 +46,7 @@ public:
     // ingest every hour), so no batch waits to make one at midnight.
     static constexpr int kDaysAhead = 2;
     static constexpr int kLockWaitMs = 2000;
+    static constexpr int kStatementMs = 20000;
     void makePartitionsAhead(const QDate &today) override;
 
     // Runs a statement (tests, the report): false with the reason.

@@ -3,6 +3,11 @@
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
 
+#include <QFile>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslSocket>
+
 namespace ingest {
 
 namespace {
@@ -68,12 +73,44 @@ bool Subscriber::start(const Taker &take, QString *error)
                                              m_settings.keepAlive, nullptr, properties);
     mosquitto_property_free_all(&properties);
     if (rc != MOSQ_ERR_SUCCESS) {
-        lost(QString::fromUtf8(mosquitto_strerror(rc)));
+        lost(failure(rc));
         return true; // the broker may come later
     }
     watchSocket();
     acknowledge(); // the CONNECT
     return true;
+}
+
+QString Subscriber::failure(int rc)
+{
+    const QString said = QString::fromUtf8(mosquitto_strerror(rc));
+    if (rc != MOSQ_ERR_TLS)
+        return said;
+    // libmosquitto says only "A TLS error occurred." (and OpenSSL's
+    // "certificate verify failed" in its log): a handshake of our own with
+    // the same files names the cause (issuer, host name, expiry).
+    QSslConfiguration conf = QSslConfiguration::defaultConfiguration();
+    conf.setCaCertificates(QSslCertificate::fromPath(m_settings.caFile));
+    if (!m_settings.certFile.isEmpty())
+        conf.setLocalCertificateChain(QSslCertificate::fromPath(m_settings.certFile));
+    if (!m_settings.keyFile.isEmpty()) {
+        QFile key(m_settings.keyFile);
+        const QByteArray pem = key.open(QIODevice::ReadOnly) ? key.readAll() : QByteArray();
+        QSslKey k(pem, QSsl::Rsa);
+        conf.setPrivateKey(k.isNull() ? QSslKey(pem, QSsl::Ec) : k);
+    }
+    QSslSocket probe;
+    probe.setSslConfiguration(conf);
+    probe.connectToHostEncrypted(m_settings.host, quint16(m_settings.port));
+    if (probe.waitForEncrypted(3000))
+        return said;
+    QStringList causes;
+    for (const QSslError &e : probe.sslHandshakeErrors())
+        causes << e.errorString();
+    if (causes.isEmpty())
+        causes << probe.errorString();
+    causes.removeDuplicates();
+    return said + QStringLiteral(" (") + causes.join(QStringLiteral("; ")) + QLatin1Char(')');
 }
 
 void Subscriber::watchSocket()
@@ -143,7 +180,7 @@ void Subscriber::read()
         const int before = m_taken;
         const int rc = mosquitto_loop_read(m_mosq, 1);
         if (rc != MOSQ_ERR_SUCCESS) {
-            lost(QString::fromUtf8(mosquitto_strerror(rc)));
+            lost(failure(rc));
             break;
         }
         if (m_taken == before)
@@ -171,7 +208,7 @@ void Subscriber::acknowledge()
         return;
     const int rc = mosquitto_loop_write(m_mosq, 1);
     if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_NO_CONN) {
-        lost(QString::fromUtf8(mosquitto_strerror(rc)));
+        lost(failure(rc));
         return;
     }
     if (mosquitto_want_write(m_mosq) && m_writable)
@@ -184,7 +221,7 @@ void Subscriber::tick()
         return;
     const int rc = mosquitto_loop_misc(m_mosq);
     if (rc != MOSQ_ERR_SUCCESS) {
-        lost(QString::fromUtf8(mosquitto_strerror(rc)));
+        lost(failure(rc));
         return;
     }
     if (m_taken == 0)
@@ -226,7 +263,7 @@ void Subscriber::reconnect()
     m_writable.reset();
     const int rc = mosquitto_reconnect(m_mosq);
     if (rc != MOSQ_ERR_SUCCESS) {
-        lost(QString::fromUtf8(mosquitto_strerror(rc)));
+        lost(failure(rc));
         return;
     }
     m_taken = 0;

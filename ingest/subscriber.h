@@ -64,6 +64,7 @@ private:
     void read();
     void tick();
     void lost(const QString &reason);
+    QString failure(int rc);
     void watchSocket();
     void reconnect();
 

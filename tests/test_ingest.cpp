@@ -13,6 +13,7 @@
 #include "report/reportdb.h"
 #include "station/station.h"
 #include "testsupport.h"
+#include "tlsfiles.h"
 
 #include <QProcess>
 #include <QtTest>
@@ -355,6 +356,41 @@ private slots:
         QCOMPARE(ingest.exitCode(), 2);
         const QString said = QString::fromUtf8(ingest.readAllStandardError());
         QVERIFY2(said.contains("without TLS") && said.contains("--allow-plain-password"), qPrintable(said));
+    }
+
+    // A TLS failure names its cause, not only "A TLS error occurred.".
+    void aTlsFailureNamesItsCause_data()
+    {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<QString>("ca");
+        QTest::addColumn<QString>("cause");
+        QTest::newRow("a CA that did not sign the broker's") << "127.0.0.1" << "other.crt" << "untrusted";
+        QTest::newRow("a name the certificate is not for") << "localhost" << "ca.crt" << "host name did not match";
+    }
+    void aTlsFailureNamesItsCause()
+    {
+        QFETCH(QString, host);
+        QFETCH(QString, ca);
+        QFETCH(QString, cause);
+        skipWithoutServers();
+        if (!testsupport::makeTlsFiles(m_work->path()))
+            QSKIP("openssl is missing (tools/dev.sh installs it)");
+        Postgres db; // the broker is read once the database can keep what it sends
+        QString error;
+        QVERIFY2(db.start(&error), qPrintable(error));
+        QDir().mkpath(m_work->file("broker"));
+        Broker broker(m_work->file("broker"), QString("cafile %1\ncertfile %2\nkeyfile %3\n")
+                                                  .arg(m_work->file("ca.crt"), m_work->file("server.crt"), m_work->file("server.key")));
+        QVERIFY(broker.start());
+        QProcess ingest;
+        ingest.start(ZENTREL_INGEST_PATH, {"--mqtt", QString("%1:%2").arg(host).arg(broker.port()), "--ca-file", m_work->file(ca),
+                                           "--db", db.conninfo(), "--lang", "en"});
+        QString said;
+        QVERIFY2(QTest::qWaitFor([&] { return (said += ingest.readAllStandardError()).contains("TLS error occurred. ("); }, 20000),
+                 qPrintable(said));
+        QVERIFY2(said.contains(cause), qPrintable(said));
+        ingest.terminate();
+        QVERIFY(ingest.waitForFinished(20000));
     }
 
     void everyLineOnceThroughOutagesAndKills()

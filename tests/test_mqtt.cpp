@@ -9,6 +9,7 @@
 #include "mqtt/publisher.h"
 #include "testsupport.h"
 #include "broker.h"
+#include "tlsfiles.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -207,25 +208,8 @@ private slots:
 
     void tlsWithTheRightCaOnly()
     {
-        const QString openssl = QStandardPaths::findExecutable("openssl");
-        if (openssl.isEmpty())
-            QSKIP("openssl is not installed");
-        auto run = [&](const QStringList &args) {
-            QProcess p;
-            p.setWorkingDirectory(m_work->path());
-            p.start(openssl, args);
-            return p.waitForFinished(30000) && p.exitCode() == 0;
-        };
-        QVERIFY(run({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out", "ca.crt", "-days", "2", "-subj", "/CN=Test CA"}));
-        QVERIFY(run({"req", "-newkey", "rsa:2048", "-nodes", "-keyout", "server.key", "-out", "server.csr", "-subj", "/CN=127.0.0.1"}));
-        {
-            QFile ext(m_work->file("ext.cnf"));
-            QVERIFY(ext.open(QIODevice::WriteOnly));
-            ext.write("subjectAltName=IP:127.0.0.1\n");
-        }
-        QVERIFY(run({"x509", "-req", "-in", "server.csr", "-CA", "ca.crt", "-CAkey", "ca.key", "-CAcreateserial",
-                     "-out", "server.crt", "-days", "2", "-extfile", "ext.cnf"}));
-        QVERIFY(run({"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "other.key", "-out", "other.crt", "-days", "2", "-subj", "/CN=Other CA"}));
+        if (!testsupport::makeTlsFiles(m_work->path()))
+            QSKIP("openssl is not installed (tools/dev.sh installs it)");
         QDir().mkpath(m_work->file("broker"));
         Broker broker(m_work->file("broker"), QString("cafile %1\ncertfile %2\nkeyfile %3\n")
                                                   .arg(m_work->file("ca.crt"), m_work->file("server.crt"), m_work->file("server.key")));

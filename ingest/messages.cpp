@@ -1,6 +1,7 @@
 #include "messages.h"
 
 #include "journal/isotime.h"
+#include "meter/meterframe.h"
 
 #include <QDateTime>
 
@@ -181,6 +182,11 @@ bool rowFromJson(const QVector<Column> &columns, const QByteArray &topic, const 
             if (!std::isfinite(d) || (c.kind == Column::Integer && d != std::floor(d))) {
                 *reason = QStringLiteral("field \"%1\" is not %2").arg(c.name, c.kind == Column::Integer ? QStringLiteral("a whole number")
                                                                                                         : QStringLiteral("a number"));
+                return false;
+            }
+            // A reading no meter can show, as the files' report skips it.
+            if ((c.name == QLatin1String("r_mohm") && !meter::meterCanShow(d, 0)) || (c.name == QLatin1String("v") && !meter::meterCanShow(0, d))) {
+                *reason = QStringLiteral("field \"%1\" is %2, beyond what the meter can show").arg(c.name).arg(d, 0, 'g', 17);
                 return false;
             }
             if (c.kind == Column::Integer && std::fabs(d) > double(c.largest)) {

@@ -189,6 +189,14 @@ const char *const kSpcCells =
     "  FROM cells WHERE " ZR_RANGE " AND " ZR_OK ") x"
     " WHERE ($4::jsonb IS NULL OR $4::jsonb ? lot) AND NOT voided) TO STDOUT (FORMAT binary)";
 
+// Lines the ingest refused as no meter's reading (the files' report skips
+// them): counted as skipped lines. Readings only when no lot is asked for.
+const char *const kBeyondRange =
+    "SELECT stream, count(*) FROM rejects_beyond_range WHERE " ZR_RANGE
+    " AND ((stream = 'readings' AND $4::jsonb IS NULL)"
+    "  OR (stream = 'cells' AND ($4::jsonb IS NULL OR $4::jsonb ? coalesce(nullif(lot, ''), '—'))))"
+    " GROUP BY stream";
+
 QByteArray listParam(const QStringList &list)
 {
     return list.isEmpty() ? QByteArray() : QJsonDocument(QJsonArray::fromStringList(list)).toJson(QJsonDocument::Compact);
@@ -342,6 +350,17 @@ bool readDatabase(const QString &conninfo, const Options &options, DatabaseRepor
     {
         QVector<QByteArray> params = range;
         params.append(listParam(options.lots));
+        // A database an older ingest made has no such view (nor such rejects).
+        const auto hasView = db.run("SELECT to_regclass('rejects_beyond_range') IS NOT NULL", {}, error);
+        if (!hasView)
+            return false;
+        if (hasView->bytes(0, 0) == "t") {
+            const auto beyond = db.run(kBeyondRange, params, error);
+            if (!beyond)
+                return false;
+            for (int i = 0; i < beyond->rows(); ++i)
+                out->lines += beyond->integer(i, 1), out->skipped += beyond->integer(i, 1);
+        }
         const auto r = db.run(kCells, params, error);
         if (!r)
             return false;

@@ -230,6 +230,12 @@ void Ingester::take(const QByteArray &topic, const QByteArray &payload)
         m_open.rows[table].append(row);
         return;
     }
+    // An outsized message is kept in part: its start shows what it was.
+    if (payload.size() > m_settings.bounds.maxBytes) {
+        m_open.rejects.append({topic, payload.left(m_settings.bounds.maxBytes),
+                               reason + QStringLiteral("; its first %1 bytes kept").arg(m_settings.bounds.maxBytes)});
+        return;
+    }
     m_open.rejects.append({topic, payload, reason});
 }
 

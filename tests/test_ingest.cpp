@@ -297,6 +297,52 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(count("SELECT count(*) FROM rejects"), 80, 30000);
     }
 
+    // Messages that once crashed, bloated or split the plant: nested
+    // 120,000 deep, 100 MB, dated 2001 (a hundred of them), an R of 1e308.
+    // Each is a reject with its reason, no partition is made for 2001, the
+    // outsized one is kept in part, and a reading sent after them arrives.
+    void hostileMessagesAreRejects()
+    {
+        skipWithoutServers();
+        Plant plant(m_work->file("broker"));
+        const QString error = plant.start();
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        Postgres &db = plant.db;
+        const QString partitions = "SELECT count(*) FROM pg_inherits WHERE inhparent = 'readings'::regclass";
+        const int partitionsBefore = db.query(partitions).toInt();
+        const QString port = QString::number(plant.broker.port());
+        QFile big(m_work->file("big.json"));
+        QVERIFY(big.open(QIODevice::WriteOnly));
+        big.write("{\"id\":\"A/readings/d/1\",\"time\":\"2026-12-08T10:00:00Z\",\"station\":\"A\",\"r_text\":\"");
+        for (int i = 0; i < 100; ++i)
+            big.write(QByteArray(1 << 20, 'x'));
+        big.write("\"}");
+        big.close();
+        QCOMPARE(QProcess::execute("mosquitto_pub", {"-h", "127.0.0.1", "-p", port, "-q", "1", "-t", "zentrel/A/reading", "-f", big.fileName()}), 0);
+        QFile deep(m_work->file("deep.json"));
+        QVERIFY(deep.open(QIODevice::WriteOnly));
+        deep.write(QByteArray(120000, '[') + QByteArray(120000, ']')); // under the size cap: the parser meets it
+        deep.close();
+        QCOMPARE(QProcess::execute("mosquitto_pub", {"-h", "127.0.0.1", "-p", port, "-q", "1", "-t", "zentrel/A/reading", "-f", deep.fileName()}), 0);
+        QByteArray old;
+        for (int n = 2; n < 102; ++n)
+            old += QString(R"({"id":"A/readings/d/%1","time":"2001-11-%2T10:00:00Z","station":"A","r_mohm":12.5})" "\n").arg(n).arg(n % 28 + 1, 2, 10, QChar('0')).toUtf8();
+        QVERIFY(plant.publish("zentrel/A/reading", old));
+        const QString now = journal::isoTime(QDateTime::currentDateTime());
+        QVERIFY(plant.publish("zentrel/A/reading", QString(R"({"id":"A/readings/d/200","time":"%1","station":"A","r_mohm":1e308})" "\n"
+                                                           R"({"id":"A/readings/d/201","time":"%1","station":"A","r_mohm":12.5})" "\n")
+                                                       .arg(now).toUtf8()));
+        QTRY_COMPARE_WITH_TIMEOUT(db.query("SELECT string_agg(id, ',') FROM readings"), QString("A/readings/d/201"), 60000);
+        QCOMPARE(db.query("SELECT count(*) FROM rejects").toInt(), 103);
+        QCOMPARE(db.query("SELECT count(*) FROM rejects WHERE reason LIKE '%more than 400 days back%'").toInt(), 100);
+        QCOMPARE(db.query("SELECT count(*) FROM rejects WHERE reason LIKE 'not JSON%' OR reason = 'not a JSON object'").toInt(), 1);
+        QCOMPARE(db.query("SELECT count(*) FROM rejects WHERE reason LIKE '%1e+308, beyond what the meter can show'").toInt(), 1);
+        QCOMPARE(db.query("SELECT length(payload) || ' ' || reason FROM rejects WHERE reason LIKE 'a message of%'"),
+                 QString("262144 a message of 104857679 bytes, more than the 262144 taken (--max-message-bytes); its first 262144 bytes kept"));
+        QCOMPARE(db.query(partitions).toInt(), partitionsBefore);
+        QCOMPARE(plant.ingest.state(), QProcess::Running);
+    }
+
     // A long reader (a month's report, a nightly dump) and a message for a
     // day with no partition yet: making it waits for the reader, but only
     // briefly each time, so other readers are not queued behind it; the

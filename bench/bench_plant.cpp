@@ -118,11 +118,13 @@ qint64 publishLines(quint16 port, const QVector<QPair<QString, QString>> &fileAn
 
 } // namespace
 
-int ingestBacklog(qint64 messages)
+namespace {
+
+// One backlog of four stations drained; with refusedEvery, that many's one
+// message breaks a rule of the plant's own (a CHECK constraint), so the
+// database refuses it and the ingest must find it. Drain seconds, or -1.
+double drainBacklog(qint64 messages, int refusedEvery, bool copyReference)
 {
-    heading("the plant's intake: a broker's backlog drained into PostgreSQL by zentrel-ingest");
-    if (serversMissing())
-        return 0;
     QTemporaryDir dir;
     // The ingest's session holds the whole backlog while it is away.
     Broker broker(dir.path(), "max_queued_messages 0\nmax_inflight_messages 0\n");
@@ -130,7 +132,7 @@ int ingestBacklog(qint64 messages)
     QString error;
     if (!broker.start() || !db.start(&error)) {
         std::printf("  the servers did not start: %s\n", qPrintable(error));
-        return 1;
+        return -1;
     }
     QProcess ingest;
     // Its messages are dated November 2026, whenever it runs.
@@ -144,10 +146,13 @@ int ingestBacklog(qint64 messages)
     // Once, so the broker knows the session and its subscriptions.
     if (!startIngest("broker 127.0.0.1")) {
         std::printf("  zentrel-ingest did not connect\n");
-        return 1;
+        return -1;
     }
     ingest.terminate();
     ingest.waitForFinished(10000);
+    if (refusedEvery > 0)
+        db.query(QStringLiteral("ALTER TABLE readings ADD CONSTRAINT plausible_r CHECK (r_mohm < 1000)"));
+    qint64 refused = 0;
 
     // The backlog: four stations' readings, as their publishers send them.
     const int stations = 4;
@@ -162,7 +167,9 @@ int ingestBacklog(qint64 messages)
         const qint64 each = messages / stations;
         for (qint64 i = 0; i < each; ++i) {
             const QTime t = QTime(0, 0).addMSecs(int((i * 500) % 86400000));
-            const double r = 12 + 0.3 * std::sin(double(i) * 0.01 + s);
+            const bool refuse = refusedEvery > 0 && (i + 1) % refusedEvery == 0;
+            refused += refuse;
+            const double r = refuse ? 5000 : 12 + 0.3 * std::sin(double(i) * 0.01 + s);
             lines += QStringLiteral("{\"id\":\"B%1/readings/2026-11-05/%2\",\"time\":\"2026-11-05T%3+00:00\",\"station\":\"B%1\","
                                     "\"port\":\"COM3\",\"seq\":%2,\"r_mohm\":%4,\"v\":3.7021,\"verdict\":\"PASS\",\"r_text\":\"%4mΩ\","
                                     "\"v_text\":\"3.7021V\",\"r_range\":\"AUTO\",\"v_range\":\"AUTO\",\"r_low\":11,\"r_high\":13,"
@@ -180,7 +187,7 @@ int ingestBacklog(qint64 messages)
     const qint64 queued = publishLines(broker.port(), files);
     if (queued != messages) {
         std::printf("  the broker took %lld of %lld messages\n", queued, messages);
-        return 1;
+        return -1;
     }
     figure("messages queued for the ingest", double(messages), "");
     figure("publishing them (libmosquitto, QoS 1, acknowledged)", published.nsecsElapsed() / 1e9, "s");
@@ -190,7 +197,7 @@ int ingestBacklog(qint64 messages)
     drained.start();
     if (!startIngest("database connected")) {
         std::printf("  zentrel-ingest did not start\n");
-        return 1;
+        return -1;
     }
     const qint64 pid = ingest.processId();
     double peakMiB = 0;
@@ -215,7 +222,7 @@ int ingestBacklog(qint64 messages)
         if (sinceLook.elapsed() < 200)
             return false;
         sinceLook.restart();
-        return rowsIn() >= messages;
+        return rowsIn() >= messages - refused;
     }, 1800000);
     const double seconds = drained.nsecsElapsed() / 1e9;
     PQfinish(watch);
@@ -223,20 +230,52 @@ int ingestBacklog(qint64 messages)
     const qint64 rows = db.query(QStringLiteral("SELECT count(*) FROM readings")).toLongLong();
     ingest.terminate();
     ingest.waitForFinished(30000);
+    const qint64 rejects = db.query(QStringLiteral("SELECT count(*) FROM rejects")).toLongLong();
     figure("rows in the database", double(rows), "");
+    if (refusedEvery > 0)
+        figure("rejects (refused by the database's CHECK constraint)", double(rejects), "");
     figure("drain time", seconds, "s");
     figure("drain rate", double(rows) / seconds, "rows/s");
     figure("zentrel-ingest CPU", cpu, "s");
     figure("zentrel-ingest resident memory (peak seen)", peakMiB, "MiB");
+    if (rows != messages - refused || rejects != refused)
+        return -1;
+    if (!copyReference)
+        return seconds;
 
     // Reference: the same rows out to a file and in again by \copy.
     const QString csv = QDir(dir.path()).filePath(QStringLiteral("rows.csv"));
     timed(QStringLiteral("psql"), psqlArgs(db, QStringLiteral("\\copy (SELECT %1 FROM readings) TO '%2' WITH CSV").arg(kColumns, csv)));
-    db.query(QStringLiteral("TRUNCATE readings"));
+    db.query(QStringLiteral("TRUNCATE readings, message_ids"));
     const double copy = timed(QStringLiteral("psql"), psqlArgs(db, QStringLiteral("\\copy readings (%1) FROM '%2' WITH CSV").arg(kColumns, csv)));
     std::printf("  reference (the same %lld rows into the same table by psql \\copy): %.1f s, %.0f rows/s; ratio %.2f of the reference's rate\n",
                 rows, copy, double(rows) / copy, (double(rows) / seconds) / (double(rows) / copy));
-    return rows == messages ? 0 : 1;
+    return seconds;
+}
+
+} // namespace
+
+int ingestBacklog(qint64 messages)
+{
+    heading("the plant's intake: a broker's backlog drained into PostgreSQL by zentrel-ingest");
+    if (serversMissing())
+        return 0;
+    return drainBacklog(messages, 0, true) < 0;
+}
+
+int ingestRefused(qint64 messages)
+{
+    heading("the plant's intake: a backlog with 1 message in 1,000 refused by the database, beside a clean one");
+    if (serversMissing())
+        return 0;
+    std::printf(" clean backlog (the same-run reference):\n");
+    const double clean = drainBacklog(messages, 0, false);
+    std::printf(" 1 in 1,000 refused:\n");
+    const double refused = drainBacklog(messages, 1000, false);
+    if (clean < 0 || refused < 0)
+        return 1;
+    std::printf("  ratio: %.2f of the clean backlog's drain time\n", refused / clean);
+    return 0;
 }
 
 int reportDatabase(qint64 rows)

@@ -158,6 +158,7 @@ int reportSpcBound(qint64 readings);
 int spcChild(qint64 readings, qint64 held);
 int packMatching();
 int ingestBacklog(qint64 messages);
+int ingestRefused(qint64 messages);
 int reportDatabase(qint64 rows);
 int replot();
 int startup(int runs);

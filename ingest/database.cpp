@@ -5,6 +5,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 
 #include <memory>
 
@@ -117,6 +118,7 @@ bool Database::exec(const QString &sql, QString *error)
 
 void Database::noteState(const PGresult *result)
 {
+    m_failedLine = 0;
     const char *state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
     const char *constraint = result ? PQresultErrorField(result, PG_DIAG_CONSTRAINT_NAME) : nullptr;
     m_state = state ? QString::fromLatin1(state) : QString();
@@ -310,6 +312,15 @@ bool Database::copyIn(const QString &target, const QString &list, const QVector<
         return true;
     noteState(end.r);
     *duplicate = m_state == QLatin1String("23505");
+    // COPY names the line it failed on: straight into the table, that is
+    // the batch's row of the same number.
+    const char *context = PQresultErrorField(end.r, PG_DIAG_CONTEXT);
+    const QRegularExpressionMatch at = QRegularExpression(QStringLiteral("^COPY (\\S+), line (\\d+)"))
+                                           .match(QString::fromUtf8(context ? context : ""));
+    if (at.hasMatch() && at.captured(1) == target && m_tables.contains(target)) {
+        m_failedTable = target;
+        m_failedLine = at.captured(2).toInt();
+    }
     if (error)
         *error = QStringLiteral("database %1: %2").arg(m_where, lastError());
     return false;

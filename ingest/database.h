@@ -35,6 +35,11 @@ public:
     bool write(const Batch &batch, qint64 *inserted, QString *error) override;
     qint64 lastConflicts() const override { return m_conflicts; }
     bool lastFailureIsTheRows() const override { return rowsAtFault(m_state, m_constraintNamed); }
+    int lastFailedLine(QString *table) const override
+    {
+        *table = m_failedTable;
+        return m_failedLine;
+    }
     void cancel() override;
     // The SQLSTATE of the last failure, and whether such a failure is the
     // rows' own: a data exception (22) or an integrity constraint (23) that
@@ -69,6 +74,8 @@ private:
     QString m_where;
     QString m_state; // SQLSTATE of the last failure
     bool m_constraintNamed = false;
+    QString m_failedTable; // where COPY named the line it failed on
+    int m_failedLine = 0;
     QMutex m_cancelLock;
     PGcancel *m_cancel = nullptr;
     qint64 m_conflicts = 0;

@@ -61,10 +61,11 @@ void DatabaseWriter::write(int generation, const Batch &batch)
     m_written(generation, kept, duplicates, rest.rejects.size() + conflicts, QString());
 }
 
-// The rows at fault, found by halves: a few bad rows cost a few
-// transactions each, not one per row of the batch. Each part commits on its
-// own (with its conflicts); rest gets the batch's rejects and the rows at
-// fault.
+// The rows at fault: the row COPY names (the rows before it go in, the
+// rest is tried again), or, where no row is named, by halves; a few bad
+// rows cost a few transactions each, not one per row of the batch. Each
+// part commits on its own (with its conflicts); rest gets the batch's
+// rejects and the rows at fault.
 bool DatabaseWriter::settleByHalves(const Batch &batch, qint64 *kept, qint64 *duplicates, qint64 *conflicts, Batch *rest,
                                     QString *error)
 {
@@ -73,27 +74,45 @@ bool DatabaseWriter::settleByHalves(const Batch &batch, qint64 *kept, qint64 *du
         for (const Row &row : it.value())
             all.append({it.key(), row});
     rest->rejects = batch.rejects;
-    std::function<bool(int, int)> settle = [&](int from, int to) {
-        if (m_abandoned)
-            return false;
-        Batch part;
+    // The n-th row of table among all[from, to), or -1.
+    auto rowOfLine = [&](int from, int to, const QString &table, int line) {
         for (int i = from; i < to; ++i)
-            part.rows[all[i].first].append(all[i].second);
-        qint64 added = 0;
-        if (m_db->write(part, &added, error)) {
-            *kept += added;
-            *duplicates += (to - from) - added - m_db->lastConflicts();
-            *conflicts += m_db->lastConflicts(); // in rejects with their part
-            return true;
+            if (all[i].first == table && --line == 0)
+                return i;
+        return -1;
+    };
+    std::function<bool(int, int)> settle = [&](int from, int to) {
+        while (from < to) {
+            if (m_abandoned)
+                return false;
+            Batch part;
+            for (int i = from; i < to; ++i)
+                part.rows[all[i].first].append(all[i].second);
+            qint64 added = 0;
+            if (m_db->write(part, &added, error)) {
+                *kept += added;
+                *duplicates += (to - from) - added - m_db->lastConflicts();
+                *conflicts += m_db->lastConflicts(); // in rejects with their part
+                return true;
+            }
+            if (!m_db->isOpen() || !m_db->lastFailureIsTheRows())
+                return false;
+            QString table;
+            const int line = m_db->lastFailedLine(&table);
+            const int at = to - from == 1 ? from : line > 0 ? rowOfLine(from, to, table, line) : -1;
+            if (at < 0) { // no row named: by halves
+                const int middle = from + (to - from) / 2;
+                return settle(from, middle) && settle(middle, to);
+            }
+            // The rows before it were read without fault; it is a reject;
+            // on with the rows after it.
+            const QString why = *error;
+            if (at > from && !settle(from, at))
+                return false;
+            rest->rejects.append({all[at].second.topic, all[at].second.payload, why});
+            from = at + 1;
         }
-        if (!m_db->isOpen() || !m_db->lastFailureIsTheRows())
-            return false;
-        if (to - from == 1) {
-            rest->rejects.append({all[from].second.topic, all[from].second.payload, *error});
-            return true;
-        }
-        const int middle = from + (to - from) / 2;
-        return settle(from, middle) && settle(middle, to);
+        return true;
     };
     return settle(0, all.size());
 }

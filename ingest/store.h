@@ -68,6 +68,9 @@ public:
     // brings) rather than the plant's (read-only, full, privileges, locks,
     // timeouts, a missing partition: try again later).
     virtual bool lastFailureIsTheRows() const = 0;
+    // The row the last failure named, when it did: its table and its
+    // number (from 1) among that table's rows of the write; else 0.
+    virtual int lastFailedLine(QString *table) const = 0;
     // Today's partitions and the next days', off the commit path.
     virtual void makePartitionsAhead(const QDate &today) = 0;
     // From any thread: ends the statement running now (leaving).

@@ -76,6 +76,7 @@ struct Plant
     QStringList rejects;           // reasons
     QSet<QByteArray> refusedIds;   // a row's own data error
     std::atomic<bool> away {false}; // the plant refuses everything (read-only)
+    bool namesLine = false;         // a refusal names its row, as COPY does
     std::atomic<int> writes {0}, opens {0}, cancels {0};
     QSemaphore gate {1000000};     // each write takes one: a test may hold writes
     int storedCount()
@@ -123,9 +124,12 @@ public:
         if (m_plant->away)
             return fail("cannot execute INSERT in a read-only transaction", false, error);
         QMutexLocker l(&m_plant->lock);
-        for (const ingest::Row &row : batch.rows.value("readings"))
-            if (m_plant->refusedIds.contains(row.id))
-                return fail("value out of range: " + row.id, true, error);
+        const QVector<ingest::Row> rows = batch.rows.value("readings");
+        for (int i = 0; i < rows.size(); ++i)
+            if (m_plant->refusedIds.contains(rows[i].id)) {
+                m_line = m_plant->namesLine ? i + 1 : 0; // as COPY's context names it
+                return fail("value out of range: " + rows[i].id, true, error);
+            }
         for (const ingest::Row &row : batch.rows.value("readings"))
             *inserted += !m_plant->stored.contains(row.id), m_plant->stored.insert(row.id);
         for (const ingest::Reject &r : batch.rejects)
@@ -134,6 +138,11 @@ public:
     }
     qint64 lastConflicts() const override { return 0; }
     bool lastFailureIsTheRows() const override { return m_rowsAtFault; }
+    int lastFailedLine(QString *table) const override
+    {
+        *table = "readings";
+        return m_rowsAtFault ? m_line : 0;
+    }
     void makePartitionsAhead(const QDate &) override {}
     void cancel() override
     {
@@ -152,6 +161,7 @@ private:
     std::shared_ptr<Plant> m_plant;
     Tables m_tables;
     bool m_open = false, m_rowsAtFault = false;
+    int m_line = 0;
     std::atomic<bool> m_cancelled {false};
 };
 
@@ -255,26 +265,34 @@ private slots:
         QVERIFY2(in.said.last() == "database connected", qPrintable(in.said.join('\n')));
     }
 
-    // Rows a store refuses as their own fault are found by halving the
-    // batch: the rest is kept, each bad row is a reject with its reason,
-    // and it costs a few writes per bad row, not one per row.
+    // Rows a store refuses as their own fault are found from the row it
+    // names (COPY's line), else by halving the batch: the rest is kept, each
+    // bad row is a reject with its reason, and it costs a few writes per bad
+    // row, not one per row.
     void rowsAtFaultFoundByHalves_data()
     {
+        QTest::addColumn<bool>("named");
         QTest::addColumn<int>("rows");
         QTest::addColumn<QList<int>>("bad");
         QTest::addColumn<int>("mostWrites");
-        // At most two writes per level of halving (11 levels for 1,000
-        // rows) for each bad row, the whole batch first and the rejects last.
-        QTest::newRow("1 in 1,000") << 1000 << QList<int> {517} << 1 + 2 * 11 + 1;
-        QTest::newRow("3 in 1,000") << 1000 << QList<int> {1, 500, 1000} << 1 + 3 * 2 * 11 + 1;
-        QTest::newRow("all of 8") << 8 << QList<int> {1, 2, 3, 4, 5, 6, 7, 8} << 1 + 15 + 1;
+        // By halves: at most two writes per level (11 levels for 1,000 rows)
+        // for each bad row, the whole batch first and the rejects last.
+        QTest::newRow("1 in 1,000, by halves") << false << 1000 << QList<int> {517} << 1 + 2 * 11 + 1;
+        QTest::newRow("3 in 1,000, by halves") << false << 1000 << QList<int> {1, 500, 1000} << 1 + 3 * 2 * 11 + 1;
+        QTest::newRow("all of 8, by halves") << false << 8 << QList<int> {1, 2, 3, 4, 5, 6, 7, 8} << 1 + 15 + 1;
+        // Named: the failed write, the rows before it, for each bad row.
+        QTest::newRow("1 in 1,000, named") << true << 1000 << QList<int> {517} << 1 + 2 + 1 + 1;
+        QTest::newRow("3 in 1,000, named") << true << 1000 << QList<int> {1, 500, 1000} << 1 + 3 * 2 + 1;
+        QTest::newRow("all of 8, named") << true << 8 << QList<int> {1, 2, 3, 4, 5, 6, 7, 8} << 1 + 8 + 1;
     }
     void rowsAtFaultFoundByHalves()
     {
+        QFETCH(bool, named);
         QFETCH(int, rows);
         QFETCH(QList<int>, bad);
         QFETCH(int, mostWrites);
         Intake in;
+        in.plant->namesLine = named;
         for (int n : bad)
             in.plant->refusedIds.insert(QString("A/readings/d/%1").arg(n).toUtf8());
         QTRY_VERIFY_WITH_TIMEOUT(in.said.contains("database connected"), 10000);

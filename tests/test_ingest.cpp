@@ -62,7 +62,8 @@ struct Plant
     QString startIngest()
     {
         said.clear();
-        ingest.start(ZENTREL_INGEST_PATH, {"--mqtt", QString("127.0.0.1:%1").arg(broker.port()), "--db", db.conninfo(), "--lang", "en"});
+        ingest.start(ZENTREL_INGEST_PATH, {"--mqtt", QString("127.0.0.1:%1").arg(broker.port()), "--db",
+                                           conninfo.isEmpty() ? db.conninfo() : conninfo, "--lang", "en"});
         if (!ingest.waitForStarted() || !QTest::qWaitFor([this] { return hear("database connected") && said.contains("broker 127.0.0.1"); }, 30000))
             return QStringLiteral("the ingest did not come up: ") + said;
         return QString();
@@ -89,6 +90,7 @@ struct Plant
 
     Broker broker;
     Postgres db;
+    QString conninfo; // the ingest's, when not the superuser's
     QProcess ingest;
     QString said;
 };
@@ -169,6 +171,54 @@ private slots:
         plant.ingest.terminate();
         QVERIFY(plant.ingest.waitForFinished(20000));
         st.publisher->stop();
+    }
+
+    // The ingest as an ordinary role: its INSERT privilege revoked for a
+    // while, then a disk that fills (the server's own disk_full from a
+    // trigger) for a while. Neither is the messages' fault: no reject, and
+    // once lifted every published id is stored exactly once.
+    void aRevokedPrivilegeAndAFullDisk()
+    {
+        skipWithoutServers();
+        Plant plant(m_work->file("broker"));
+        QString error;
+        QVERIFY(plant.broker.start());
+        QVERIFY2(plant.db.start(&error), qPrintable(error));
+        Postgres &db = plant.db;
+        QCOMPARE(db.psql("postgres", "CREATE ROLE ingest LOGIN"), QString("CREATE ROLE"));
+        QCOMPARE(db.psql("postgres", "ALTER DATABASE plant OWNER TO ingest"), QString("ALTER DATABASE"));
+        plant.conninfo = db.conninfo().replace("postgres@", "ingest@");
+        error = plant.startIngest();
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        const QString now = journal::isoTime(QDateTime::currentDateTime());
+        int sent = 0;
+        auto publish = [&](int n) {
+            QByteArray lines;
+            for (int k = 0; k < n; ++k, ++sent)
+                lines += QString(R"({"id":"A/readings/d/%1","time":"%2","station":"A","r_mohm":12.5})" "\n").arg(sent).arg(now).toUtf8();
+            return plant.publish("zentrel/A/reading", lines);
+        };
+        auto count = [&](const char *sql) { return db.query(sql).toInt(); };
+        QVERIFY(publish(100));
+        QTRY_COMPARE_WITH_TIMEOUT(count("SELECT count(*) FROM readings"), 100, 30000);
+
+        QCOMPARE(db.query("REVOKE INSERT ON readings FROM ingest"), QString("REVOKE"));
+        QVERIFY(publish(100));
+        QTRY_VERIFY_WITH_TIMEOUT(plant.hear("permission denied"), 30000);
+        QCOMPARE(db.query("GRANT INSERT ON readings TO ingest"), QString("GRANT"));
+        QTRY_COMPARE_WITH_TIMEOUT(count("SELECT count(*) FROM readings"), 200, 60000);
+
+        QCOMPARE(db.query("CREATE FUNCTION full_disk() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+                          "RAISE EXCEPTION 'could not extend file: No space left on device' USING ERRCODE = 'disk_full'; END $$"),
+                 QString("CREATE FUNCTION"));
+        QCOMPARE(db.query("CREATE TRIGGER full_disk BEFORE INSERT ON readings FOR EACH ROW EXECUTE FUNCTION full_disk()"),
+                 QString("CREATE TRIGGER"));
+        QVERIFY(publish(100));
+        QTRY_VERIFY_WITH_TIMEOUT(plant.hear("No space left"), 30000);
+        QCOMPARE(db.query("DROP TRIGGER full_disk ON readings"), QString("DROP TRIGGER"));
+        QTRY_COMPARE_WITH_TIMEOUT(count("SELECT count(*) FROM readings"), 300, 60000);
+        QCOMPARE(count("SELECT count(DISTINCT id) FROM readings"), 300);
+        QCOMPARE(count("SELECT count(*) FROM rejects"), 0);
     }
 
     // A message is taken only on its own station's topic: a forged reading,

@@ -48,6 +48,14 @@ bool Subscriber::start(const Taker &take, QString *error)
     };
     if (!m_mosq)
         return fail(QStringLiteral("cannot create the client"));
+    // A filter the broker refuses would leave the ingest "connected" and
+    // taking nothing.
+    for (const QString &topic : qAsConst(m_settings.topics)) {
+        const QByteArray bytes = topic.toUtf8();
+        if (mosquitto_sub_topic_check2(bytes.constData(), size_t(bytes.size())) != MOSQ_ERR_SUCCESS)
+            return fail(QStringLiteral("--topics %1 is no MQTT filter: + and # stand alone in a level (zentrel/+/reading), # only last")
+                            .arg(topic));
+    }
     mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
     // Many messages in flight, each waiting for its commit.
     mosquitto_int_option(m_mosq, MOSQ_OPT_RECEIVE_MAXIMUM, 65535);

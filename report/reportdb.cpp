@@ -1,5 +1,7 @@
 #include "reportdb.h"
 
+#include "plantdb/conninfo.h"
+
 #include "journal/journal.h"
 
 #include <libpq-fe.h>
@@ -46,6 +48,11 @@ public:
     bool open(const QString &conninfo, QString *error)
     {
         const QByteArray info = conninfo.toUtf8();
+        // A password on the command line is anyone's to read (ps).
+        if (plantdb::conninfoHasPassword(info)) {
+            where = QStringLiteral("--db");
+            return fail(QCoreApplication::translate("Report", "CONNINFO 含密码（任何用户都能用 ps 看到）；请把密码放在 ~/.pgpass 或 PGPASSFILE 指定的文件里"), error);
+        }
         const char *keys[] = {"dbname", "connect_timeout", "application_name", nullptr};
         const char *values[] = {info.constData(), "5", "zentrel-report", nullptr};
         m_conn.reset(PQconnectdbParams(keys, values, 1));
@@ -310,6 +317,26 @@ bool BinaryRows::feed(const char *chunk, int size, const std::function<void(cons
     return true;
 }
 
+// $1..$n as literals, in one pass over the query's own text: a value that
+// holds "$3" (a station named so) stays that value.
+QByteArray withLiterals(const char *query, const QVector<QByteArray> &params, const Connection &db)
+{
+    QByteArray out;
+    for (const char *p = query; *p; ++p) {
+        int n = 0;
+        const char *q = p + 1;
+        while (*p == '$' && *q >= '0' && *q <= '9')
+            n = n * 10 + (*q++ - '0');
+        if (n >= 1 && n <= params.size()) {
+            out += db.literal(params[n - 1]);
+            p = q - 1;
+        } else {
+            out += *p;
+        }
+    }
+    return out;
+}
+
 bool readDatabase(const QString &conninfo, const Options &options, DatabaseReport *out, QString *error)
 {
     Connection db;
@@ -390,9 +417,7 @@ bool readDatabase(const QString &conninfo, const Options &options, DatabaseRepor
     // The control charts, from every reading and record in time order.
     SpcData spc;
     auto fill = [&](const char *query, const QVector<QByteArray> &params, bool cells) {
-        QByteArray sql(query);
-        for (int i = params.size(); i >= 1; --i)
-            sql.replace("$" + QByteArray::number(i), db.literal(params[i - 1]));
+        const QByteArray sql = withLiterals(query, params, db);
         QHash<QByteArray, QPair<int, int>> ids; // by station, limits (and lot, set)
         QByteArray key; // reused: the row's station and all from its limits on
         BinaryRows rows;

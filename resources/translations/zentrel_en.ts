@@ -1312,6 +1312,10 @@
         <source>%1 单值图（样本：%4 个读数每 %5 个取 1 个，n = %2，信号 %3 个）</source>
         <translation>%1 individuals chart (sample: 1 in %5 of %4 readings, n = %2, %3 signals)</translation>
     </message>
+    <message>
+        <source>CONNINFO 含密码（任何用户都能用 ps 看到）；请把密码放在 ~/.pgpass 或 PGPASSFILE 指定的文件里</source>
+        <translation>the CONNINFO holds a password, which every user can read (ps); put it in ~/.pgpass or the file PGPASSFILE names</translation>
+    </message>
 </context>
 <context>
     <name>Settings</name>

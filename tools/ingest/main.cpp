@@ -2,6 +2,7 @@
 // and pack lines from the MQTT broker into PostgreSQL, each message once,
 // none acknowledged before it is committed. See --help and the README.
 #include "ingest/ingester.h"
+#include "plantdb/conninfo.h"
 #include "platform/regularfile.h"
 #include "platform/termination.h"
 #include "settings/commandline.h"
@@ -68,6 +69,10 @@ int main(int argc, char *argv[])
     if (settings.mqtt.port <= 0)
         settings.mqtt.port = 1883;
     settings.conninfo = parser.value(dbOpt);
+    if (plantdb::conninfoHasPassword(settings.conninfo.toUtf8())) {
+        say(QStringLiteral("--db holds a password, which every user can read (ps); put it in ~/.pgpass or the file PGPASSFILE names"));
+        return 2;
+    }
     settings.mqtt.topics = parser.values(topicsOpt);
     if (settings.mqtt.topics.isEmpty())
         settings.mqtt.topics = QStringList {"zentrel/+/reading", "zentrel/+/cell", "zentrel/+/pack"};

@@ -26,6 +26,15 @@ namespace report {
 
 namespace {
 
+// A limit as a number, written as the database writes it back ("11.50" and
+// "11.5" are one limit); text that is no number stays as it is.
+QString limitText(const QByteArray &field)
+{
+    bool ok = false;
+    const double d = field.toDouble(&ok);
+    return ok && std::isfinite(d) ? journal::plainNumber(d) : QString::fromLatin1(field);
+}
+
 constexpr int kRunPoints = 20000;
 
 QString numberText(double v, int decimals = 4)
@@ -222,10 +231,10 @@ bool Collector::read(const QString &path, QString *error, const std::function<vo
             made.wanted = m_options.wanted(made.station, cells ? &lot : nullptr);
             LimitKey limits;
             if (c.hasBounds()) {
-                limits.rLow = QString::fromLatin1(f[c.rLow]);
-                limits.rHigh = QString::fromLatin1(f[c.rHigh]);
-                limits.vLow = QString::fromLatin1(f[c.vLow]);
-                limits.vHigh = QString::fromLatin1(f[c.vHigh]);
+                limits.rLow = limitText(f[c.rLow]);
+                limits.rHigh = limitText(f[c.rHigh]);
+                limits.vLow = limitText(f[c.vLow]);
+                limits.vHigh = limitText(f[c.vHigh]);
             }
             if (cells) {
                 limits.cells = true;

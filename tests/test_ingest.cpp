@@ -755,7 +755,8 @@ void TestIngest::reportFromDatabaseEqualsFiles()
             for (int k = 0; k < 150; ++k, ++rows) {
                 const QDateTime t(day, QTime(0, 30).addSecs(k * 500));
                 const bool newLimits = d > 1 || (d == 1 && k > 70);
-                const QString limits = n == 2 && d == 0 ? ",,," : newLimits ? "11.5,13.25,3.6,3.8" : "11,13,3.6,3.8";
+                // Limits are numbers: "11.50" at one station is the others' 11.5.
+                const QString limits = n == 2 && d == 0 ? ",,," : newLimits ? (n == 1 ? "11.50,13.250,3.60,3.8" : "11.5,13.25,3.6,3.8") : "11,13,3.6,3.8";
                 const double r = 11.8 + 0.37 * std::sin(k * 0.7 + n) + 0.01 * d;
                 QString rText = QString::number(r, 'f', 4), verdict = r > 12.2 ? "NG" : "PASS";
                 if (k % 37 == 5)

@@ -94,6 +94,14 @@ QStringList Collector::findFiles(const QStringList &paths, QStringList *problems
                                    problems);
 }
 
+QStringList Collector::voidFiles(const QStringList &paths) const
+{
+    // A void comes after its record, but may come days later: every cells
+    // file from the first day asked for on.
+    return journal::findDailyFiles(paths, {QLatin1String(journal::kCellsPrefix)},
+                                   [this](const QDate &day) { return !m_options.from.isValid() || day >= m_options.from; }, nullptr);
+}
+
 int Collector::groupOf(const QString &scope, const LimitKey &limits)
 {
     auto it = m_index.constFind({scope, limits});
@@ -157,6 +165,34 @@ QList<QByteArray> headerOf(QByteArray record)
 
 } // namespace
 
+void Collector::collectVoids(journal::RecordReader &reader, const QList<QByteArray> &header)
+{
+    Columns c(header);
+    QByteArray line;
+    while (reader.next(&line)) {
+        if (journal::isHeaderRecord(line)) {
+            c = Columns(headerOf(line));
+            continue;
+        }
+        const QList<QByteArray> f = journal::csvFields(line);
+        if (c.usable() && c.voids >= 0 && f.size() >= c.names.size() && !f[c.voids].isEmpty())
+            m_voided.insert(f[c.station] + ',' + f[c.voids]);
+    }
+}
+
+void Collector::noteVoids(const QString &path)
+{
+    QFile file;
+    QString ignored;
+    if (!journal::dailyFileDay(QFileInfo(path).fileName(), QLatin1String(journal::kCellsPrefix)).isValid()
+        || !openRegularFile(file, path, QIODevice::ReadOnly, &ignored))
+        return; // read() says what is wrong with it
+    journal::RecordReader reader(file);
+    QByteArray line;
+    if (reader.next(&line))
+        collectVoids(reader, headerOf(line));
+}
+
 bool Collector::read(const QString &path, QString *error, const std::function<void(qint64)> &progress)
 {
     QFile file;
@@ -173,21 +209,13 @@ bool Collector::read(const QString &path, QString *error, const std::function<vo
         return false;
     }
     const qint64 start = reader.offset();
-    // Cell records: a void line names a record that does not count.
-    QSet<QByteArray> voided;
+    // Cell records: a void line names a record that does not count (the
+    // file's own voids; noteVoids() adds those of other days' files).
     if (cells) {
-        Columns c = top;
-        while (reader.next(&line)) {
-            if (journal::isHeaderRecord(line)) {
-                c = Columns(headerOf(line));
-                continue;
-            }
-            const QList<QByteArray> f = journal::csvFields(line);
-            if (c.usable() && c.voids >= 0 && f.size() >= c.names.size() && !f[c.voids].isEmpty())
-                voided.insert(f[c.station] + ',' + f[c.voids]);
-        }
+        collectVoids(reader, headerOf(line));
         reader.seek(start);
     }
+    const QSet<QByteArray> &voided = m_voided;
     Columns c = top;
     qint64 count = 0;
     QByteArray key; // reused: a line's station, lot, set and limits

@@ -8,11 +8,16 @@
 #include <QDateTime>
 #include <QHash>
 #include <QMap>
+#include <QSet>
 #include <QStringList>
 #include <QVector>
 
 #include <functional>
 #include <tuple>
+
+namespace journal {
+class RecordReader;
+}
 
 // The quality engineer's view of journal and cell-record files: statistics
 // per station, overall and per lot, each per period of limits in force.
@@ -114,6 +119,12 @@ public:
     // Adds every file named readings-*.csv / cells-*.csv in the paths
     // (folders are searched). Returns the files found.
     QStringList findFiles(const QStringList &paths, QStringList *problems) const;
+    // The void lines of a cells file, before any file is read: a void
+    // written after midnight lies in the next day's file (maybe one past
+    // --to), and the record it names counts in none. voidFiles: the files
+    // to note.
+    QStringList voidFiles(const QStringList &paths) const;
+    void noteVoids(const QString &path);
     // Reads one file; false with the reason when it cannot be read.
     bool read(const QString &path, QString *error, const std::function<void(qint64)> &progress = {});
 
@@ -136,6 +147,7 @@ private:
         bool wanted = false;
     };
     int groupOf(const QString &scope, const LimitKey &limits);
+    void collectVoids(journal::RecordReader &reader, const QList<QByteArray> &header);
     void add(int group, qint64 ms, bool timed, meter::Verdict verdict, double r, double v, const QString &grade);
 
     Options m_options;
@@ -148,6 +160,7 @@ private:
     bool m_spcDone = false;
     qint64 m_lines = 0;
     qint64 m_skipped = 0;
+    QSet<QByteArray> m_voided; // "station,record" of every record a void names
 };
 
 // A scope as the language spoken names it.

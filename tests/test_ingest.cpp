@@ -769,6 +769,13 @@ void TestIngest::reportFromDatabaseEqualsFiles()
                              .arg(journal::isoTime(t), journal::csvField(name)).arg(k + 1).arg(rText)
                              .arg(3.7 + 0.02 * std::cos(k * 1.3 + d), 0, 'f', 4).arg(verdict, limits).toUtf8();
             }
+            if (d > 0 && n == 0) { // just after midnight: a void of yesterday's 20th record, in today's file
+                const QString voided = QString("%1-%2-0020").arg(name, day.addDays(-1).toString("yyyyMMdd"));
+                cells += QString("%1,%2,op,L1,%3-void,CELL20,12.1000,3.71,PASS,A,ICR18650,AUTO,AUTO,3,%3,11.5,12.5,3.6,3.8,\n")
+                             .arg(journal::isoTime(QDateTime(day, QTime(0, 0, 30))), journal::csvField(name), voided)
+                             .toUtf8();
+                ++rows;
+            }
             for (int k = 0; k < 40; ++k, ++rows) {
                 const QDateTime t(day, QTime(9, 0).addSecs(k * 60));
                 const double r = 12 + 0.2 * std::sin(k + d + n);

@@ -45,6 +45,8 @@ int readFiles(const report::Options &options, const QStringList &paths, report::
     const bool tty = isatty(2);
     QElapsedTimer shown;
     shown.start();
+    for (const QString &file : collector.voidFiles(paths))
+        collector.noteVoids(file);
     for (const QString &file : files) {
         QString error;
         const bool ok = collector.read(file, &error, [&](qint64 lines) {

@@ -288,8 +288,10 @@ bool Collector::read(const QString &path, QString *error, const std::function<vo
         qint64 ms = 0;
         const bool timed = journal::readIsoTime(f[c.time], &ms);
         // The meter shows at most 1677.7215 of its unit (a Ω reading is kept
-        // in mΩ): anything beyond, or not finite, is no reading.
-        if ((okR && !meter::meterCanShow(r, 0)) || (okV && !meter::meterCanShow(0, v))) {
+        // in mΩ): anything beyond, or not finite, is no reading; nor is a
+        // line without a readable time (it has no place in time, and the
+        // plant's database never takes it).
+        if (!timed || (okR && !meter::meterCanShow(r, 0)) || (okV && !meter::meterCanShow(0, v))) {
             ++m_skipped;
             continue;
         }

@@ -196,10 +196,15 @@ const char *const kSpcCells =
     "  FROM cells WHERE " ZR_RANGE " AND " ZR_OK ") x"
     " WHERE ($4::jsonb IS NULL OR $4::jsonb ? lot) AND NOT voided) TO STDOUT (FORMAT binary)";
 
-// Lines the ingest refused as no meter's reading (the files' report skips
-// them): counted as skipped lines. Readings only when no lot is asked for.
-const char *const kBeyondRange =
-    "SELECT stream, count(*) FROM rejects_beyond_range WHERE " ZR_RANGE
+// Lines the ingest refused that the files' report skips (no meter's
+// reading, or no readable time): counted as skipped lines. Readings only
+// when no lot is asked for. Those without a time go by their file's day
+// ($5, $6: the days asked for, as ISO text).
+const char *const kSkippedRejects =
+    "SELECT stream, count(*) FROM rejects_skipped"
+    " WHERE (CASE WHEN time IS NOT NULL THEN time >= $1::timestamptz AND time < $2::timestamptz"
+    "             ELSE day >= $5 AND day <= $6 END)"
+    " AND ($3::jsonb IS NULL OR $3::jsonb ? station)"
     " AND ((stream = 'readings' AND $4::jsonb IS NULL)"
     "  OR (stream = 'cells' AND ($4::jsonb IS NULL OR $4::jsonb ? coalesce(nullif(lot, ''), '—'))))"
     " GROUP BY stream";
@@ -378,15 +383,18 @@ bool readDatabase(const QString &conninfo, const Options &options, DatabaseRepor
         QVector<QByteArray> params = range;
         params.append(listParam(options.lots));
         // A database an older ingest made has no such view (nor such rejects).
-        const auto hasView = db.run("SELECT to_regclass('rejects_beyond_range') IS NOT NULL", {}, error);
+        const auto hasView = db.run("SELECT to_regclass('rejects_skipped') IS NOT NULL", {}, error);
         if (!hasView)
             return false;
         if (hasView->bytes(0, 0) == "t") {
-            const auto beyond = db.run(kBeyondRange, params, error);
-            if (!beyond)
+            QVector<QByteArray> days = params;
+            days << (options.from.isValid() ? options.from.toString(Qt::ISODate).toUtf8() : QByteArray("0000"))
+                 << (options.to.isValid() ? options.to.toString(Qt::ISODate).toUtf8() : QByteArray("9999"));
+            const auto skipped = db.run(kSkippedRejects, days, error);
+            if (!skipped)
                 return false;
-            for (int i = 0; i < beyond->rows(); ++i)
-                out->lines += beyond->integer(i, 1), out->skipped += beyond->integer(i, 1);
+            for (int i = 0; i < skipped->rows(); ++i)
+                out->lines += skipped->integer(i, 1), out->skipped += skipped->integer(i, 1);
         }
         const auto r = db.run(kCells, params, error);
         if (!r)

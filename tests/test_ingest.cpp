@@ -765,8 +765,11 @@ void TestIngest::reportFromDatabaseEqualsFiles()
                     verdict.clear();
                 if (k == 99 && d == 1)
                     rText = "1800000", ++beyond; // beyond any range: skipped by the files' report, a reject at the ingest
+                QString time = journal::isoTime(t);
+                if (k == 50 && d == 2 && n == 0)
+                    time = "2026-11-04T25:61:00+08:00", ++beyond; // no time: skipped by the one, a reject at the other
                 lines += QString("%1,%2,COM3,%3,%4,%5,%6,%4mΩ,%5V,AUTO,AUTO,%7\n")
-                             .arg(journal::isoTime(t), journal::csvField(name)).arg(k + 1).arg(rText)
+                             .arg(time, journal::csvField(name)).arg(k + 1).arg(rText)
                              .arg(3.7 + 0.02 * std::cos(k * 1.3 + d), 0, 'f', 4).arg(verdict, limits).toUtf8();
             }
             if (d > 0 && n == 0) { // just after midnight: a void of yesterday's 20th record, in today's file
@@ -794,7 +797,7 @@ void TestIngest::reportFromDatabaseEqualsFiles()
         stations.push_back(std::move(s));
     }
     QTRY_VERIFY_WITH_TIMEOUT(db.query("SELECT (SELECT count(*) FROM readings) + (SELECT count(*) FROM cells)").toInt() == rows - beyond, 90000);
-    QTRY_COMPARE_WITH_TIMEOUT(db.query("SELECT count(*) FROM rejects WHERE reason LIKE '%beyond what the meter can show'").toInt(), beyond, 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(db.query("SELECT count(*) FROM rejects").toInt(), beyond, 30000);
     // The rules a record fired at its station reach the database with it.
     QCOMPARE(db.query("SELECT count(*) FROM cells WHERE spc = 'R1 V5'").toInt(), 9);
 

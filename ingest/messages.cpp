@@ -178,6 +178,17 @@ bool rowFromJson(const QVector<Column> &columns, const QByteArray &topic, const 
         switch (c.kind) {
         case Column::Number:
         case Column::Integer: {
+            // A station's "nan" or "inf" comes as text (JSON has no such
+            // number): for R and V it is a value no meter can show.
+            const bool meterValue = c.name == QLatin1String("r_mohm") || c.name == QLatin1String("v");
+            if (meterValue && v->IsString()) {
+                bool ok = false;
+                const double text = QByteArray(v->GetString(), int(v->GetStringLength())).toDouble(&ok);
+                if (ok && !std::isfinite(text)) {
+                    *reason = QStringLiteral("field \"%1\" is %2, beyond what the meter can show").arg(c.name, QString::fromUtf8(v->GetString()));
+                    return false;
+                }
+            }
             const double d = v->IsNumber() ? v->GetDouble() : NAN;
             if (!std::isfinite(d) || (c.kind == Column::Integer && d != std::floor(d))) {
                 *reason = QStringLiteral("field \"%1\" is not %2").arg(c.name, c.kind == Column::Integer ? QStringLiteral("a whole number")

@@ -1,5 +1,7 @@
 #include "outbox.h"
 
+#include <cmath>
+
 #include <QCoreApplication>
 
 #include "journal/csvrecords.h"
@@ -387,7 +389,10 @@ QJsonObject Outbox::toJson(const QList<QByteArray> &fields) const
         if (m_numbers.contains(name)) {
             bool ok = false;
             const double number = value.toDouble(&ok);
-            json.insert(name, ok ? QJsonValue(number) : QJsonValue(QJsonValue::Null));
+            // JSON has no NaN or infinity: such a value goes as its text, never
+            // as a silent null (the plant's ingest refuses it, as the report
+            // skips the line). Text that is no number is an empty value.
+            json.insert(name, ok && !std::isfinite(number) ? QJsonValue(value) : ok ? QJsonValue(number) : QJsonValue(QJsonValue::Null));
         } else {
             json.insert(name, value);
         }

@@ -766,6 +766,8 @@ void TestIngest::reportFromDatabaseEqualsFiles()
                 if (k == 99 && d == 1)
                     rText = "1800000", ++beyond; // beyond any range: skipped by the files' report, a reject at the ingest
                 QString time = journal::isoTime(t);
+                if (k == 60 && d == 2 && n == 1)
+                    rText = "nan", ++beyond; // not finite: skipped by the one, a reject (not a null) at the other
                 if (k == 50 && d == 2 && n == 0)
                     time = "2026-11-04T25:61:00+08:00", ++beyond; // no time: skipped by the one, a reject at the other
                 lines += QString("%1,%2,COM3,%3,%4,%5,%6,%4mΩ,%5V,AUTO,AUTO,%7\n")
@@ -894,6 +896,8 @@ void TestIngest::messageToRow_data()
         // What no meter can show: the files' report skips it too.
         {"R of 1e308", "{\"station\":\"A\",\"id\":\"A/x\"," + t + ",\"r_mohm\":1e308}", "field \"r_mohm\" is 1e+308, beyond what the meter"},
         {"R of -1e308", "{\"station\":\"A\",\"id\":\"A/x\"," + t + ",\"r_mohm\":-1e308}", "field \"r_mohm\" is -1e+308, beyond"},
+        {"R of nan, as a station sends it", "{\"station\":\"A\",\"id\":\"A/x\"," + t + ",\"r_mohm\":\"nan\"}", "field \"r_mohm\" is nan, beyond what the meter"},
+        {"R of -inf", "{\"station\":\"A\",\"id\":\"A/x\"," + t + ",\"r_mohm\":\"-inf\"}", "field \"r_mohm\" is -inf, beyond"},
         {"R a step past 1677.7215 Ω", "{\"station\":\"A\",\"id\":\"A/x\"," + t + ",\"r_mohm\":1677721.6}", "field \"r_mohm\" is 1677721.6"},
         // A station speaks only on its own topic (zentrel/A/…).
         {"another station's body", "{\"station\":\"B\",\"id\":\"B/1\"," + t + "}", "station \"B\" on station A's topic"},

@@ -88,8 +88,10 @@ QStringList Collector::findFiles(const QStringList &paths, QStringList *problems
 {
     return journal::findDailyFiles(paths, {QLatin1String(journal::kReadingsPrefix), QLatin1String(journal::kCellsPrefix)},
                                    [this](const QDate &day) {
-                                       return (!m_options.from.isValid() || day >= m_options.from)
-                                              && (!m_options.to.isValid() || day <= m_options.to);
+                                       // A station's day is not the report's: up to two
+                                       // days apart where zones are far apart.
+                                       return (!m_options.from.isValid() || day >= m_options.from.addDays(-2))
+                                              && (!m_options.to.isValid() || day <= m_options.to.addDays(2));
                                    },
                                    problems);
 }
@@ -99,7 +101,7 @@ QStringList Collector::voidFiles(const QStringList &paths) const
     // A void comes after its record, but may come days later: every cells
     // file from the first day asked for on.
     return journal::findDailyFiles(paths, {QLatin1String(journal::kCellsPrefix)},
-                                   [this](const QDate &day) { return !m_options.from.isValid() || day >= m_options.from; }, nullptr);
+                                   [this](const QDate &day) { return !m_options.from.isValid() || day >= m_options.from.addDays(-2); }, nullptr);
 }
 
 int Collector::groupOf(const QString &scope, const LimitKey &limits)
@@ -198,7 +200,11 @@ bool Collector::read(const QString &path, QString *error, const std::function<vo
     QFile file;
     if (!openRegularFile(file, path, QIODevice::ReadOnly, error))
         return false;
-    const bool cells = journal::dailyFileDay(QFileInfo(path).fileName(), QLatin1String(journal::kCellsPrefix)).isValid();
+    const QDate cellsDay = journal::dailyFileDay(QFileInfo(path).fileName(), QLatin1String(journal::kCellsPrefix));
+    const bool cells = cellsDay.isValid();
+    const QDate fileDay = cells ? cellsDay : journal::dailyFileDay(QFileInfo(path).fileName(), QLatin1String(journal::kReadingsPrefix));
+    const bool dayAsked = m_options.dayWithin(fileDay);
+    const qint64 linesBefore = m_lines;
     journal::RecordReader reader(file);
     QByteArray line;
     reader.next(&line);
@@ -236,8 +242,9 @@ bool Collector::read(const QString &path, QString *error, const std::function<vo
             progress(m_lines);
         const QList<QByteArray> f = journal::csvFields(line);
         // Fewer fields than the header: torn. More: columns added later.
+        // (A line with no time counts by its file's day.)
         if (f.size() < c.names.size()) {
-            ++m_skipped;
+            dayAsked ? ++m_skipped : --m_lines;
             continue;
         }
         // The groups of the line's station, lot, set and limits.
@@ -273,7 +280,12 @@ bool Collector::read(const QString &path, QString *error, const std::function<vo
             made.limits = limits;
             slot = m_slots.insert(key, made);
         }
-        if (!slot->wanted) {
+        qint64 ms = 0;
+        const bool timed = journal::readIsoTime(f[c.time], &ms);
+        // The days asked for are instants (in the report's zone), whatever
+        // zone the station wrote in: a line of a neighbouring day's file
+        // may fall in them, and one of an asked day's file outside.
+        if (!slot->wanted || (timed ? !m_options.within(ms) : !dayAsked)) {
             --m_lines;
             continue;
         }
@@ -285,8 +297,6 @@ bool Collector::read(const QString &path, QString *error, const std::function<vo
         bool okR = false, okV = false;
         const double r = f[c.r].toDouble(&okR);
         const double v = f[c.v].toDouble(&okV);
-        qint64 ms = 0;
-        const bool timed = journal::readIsoTime(f[c.time], &ms);
         // The meter shows at most 1677.7215 of its unit (a Ω reading is kept
         // in mΩ): anything beyond, or not finite, is no reading; nor is a
         // line without a readable time (it has no place in time, and the
@@ -313,8 +323,10 @@ bool Collector::read(const QString &path, QString *error, const std::function<vo
             continue;
         m_charts.add(slot->station, timed ? ms : -1, r, okR, v, okV);
     }
-    if (reader.torn()) // the last line, torn by a power cut
+    if (reader.torn() && dayAsked) // the last line, torn by a power cut
         ++m_skipped;
+    if (dayAsked || m_lines > linesBefore) // a neighbouring day's file only when it held some
+        m_used << path;
     return true;
 }
 
@@ -369,6 +381,21 @@ void limitsOf(const Group *g, double *rLow, double *rHigh, double *vLow, double 
     *rHigh = g ? g->limits.value(g->limits.rHigh) : NAN;
     *vLow = g ? g->limits.value(g->limits.vLow) : NAN;
     *vHigh = g ? g->limits.value(g->limits.vHigh) : NAN;
+}
+
+qint64 Options::startMs() const
+{
+    return from.isValid() ? from.startOfDay(zone).toMSecsSinceEpoch() : std::numeric_limits<qint64>::min();
+}
+
+qint64 Options::endMs() const
+{
+    return to.isValid() ? to.addDays(1).startOfDay(zone).toMSecsSinceEpoch() : std::numeric_limits<qint64>::max();
+}
+
+bool Options::dayWithin(const QDate &day) const
+{
+    return (!from.isValid() || day >= from) && (!to.isValid() || day <= to);
 }
 
 bool Options::wanted(const QString &station, const QString *lot) const

@@ -6,6 +6,7 @@
 #include "station/lotstats.h"
 
 #include <QDateTime>
+#include <QTimeZone>
 #include <QHash>
 #include <QMap>
 #include <QSet>
@@ -104,11 +105,19 @@ void limitsOf(const Group *g, double *rLow, double *rHigh, double *vLow, double 
 
 struct Options
 {
-    QDate from, to;       // invalid: open
+    QDate from, to;       // invalid: open; days in zone, as instants
+    QTimeZone zone = QTimeZone::systemTimeZone(); // --tz: the report machine's unless told
     QStringList stations; // empty: all
     QStringList lots;     // empty: all; set: only cell records of these lots
     bool controlCharts = true; // false: no control charts (nor the time order they need)
     bool wanted(const QString &station, const QString *lot) const;
+    // The first instant asked for and the one after the last (ms since the
+    // epoch; open ends at the limits of qint64).
+    qint64 startMs() const;
+    qint64 endMs() const;
+    bool within(qint64 ms) const { return ms >= startMs() && ms < endMs(); }
+    // A file's day (a line without a time goes by it) among the days asked for.
+    bool dayWithin(const QDate &day) const;
 };
 
 class Collector
@@ -133,6 +142,8 @@ public:
     QVector<Group> groups();
     Charts charts(const QVector<Group> &groups) const;
     qint64 lines() const { return m_lines; }
+    // The files read that hold lines of the days asked for.
+    QStringList used() const { return m_used; }
     qint64 skipped() const { return m_skipped; }
 
 private:
@@ -161,6 +172,7 @@ private:
     qint64 m_lines = 0;
     qint64 m_skipped = 0;
     QSet<QByteArray> m_voided; // "station,record" of every record a void names
+    QStringList m_used;
 };
 
 // A scope as the language spoken names it.

@@ -350,8 +350,8 @@ bool readDatabase(const QString &conninfo, const Options &options, DatabaseRepor
     if (!opened)
         return false;
     const QVector<QByteArray> range = {
-        options.from.isValid() ? options.from.startOfDay().toUTC().toString(Qt::ISODateWithMs).toUtf8() : QByteArray("-infinity"),
-        options.to.isValid() ? options.to.addDays(1).startOfDay().toUTC().toString(Qt::ISODateWithMs).toUtf8() : QByteArray("infinity"),
+        options.from.isValid() ? QDateTime::fromMSecsSinceEpoch(options.startMs(), Qt::UTC).toString(Qt::ISODateWithMs).toUtf8() : QByteArray("-infinity"),
+        options.to.isValid() ? QDateTime::fromMSecsSinceEpoch(options.endMs(), Qt::UTC).toString(Qt::ISODateWithMs).toUtf8() : QByteArray("infinity"),
         listParam(options.stations)};
     Groups groups;
     station::RunningStats allR, allV;

@@ -216,7 +216,9 @@ void Pages::drawCover(QCPPainter &painter, const QRectF &area) const
         return punctuation::listed(shown);
     };
     QVector<QPair<QString, QString>> facts = {
-        {QCoreApplication::translate("Report", "期间"), QStringLiteral("%1 — %2").arg(day(o.from, first), day(o.to, last))},
+        {QCoreApplication::translate("Report", "期间"),
+         QStringLiteral("%1 — %2").arg(day(o.from, first), day(o.to, last))
+             + (o.from.isValid() || o.to.isValid() ? punctuation::aside(QString::fromUtf8(o.zone.id())) : QString())},
         {QCoreApplication::translate("Report", "筛选"),
          QCoreApplication::translate("Report", "工位：%1；批次：%2")
              .arg(o.stations.isEmpty() ? all : punctuation::listed(o.stations), o.lots.isEmpty() ? all : punctuation::listed(o.lots))},

@@ -749,11 +749,15 @@ void TestIngest::reportFromDatabaseEqualsFiles()
         s->publisher->followCells(cellFiles.back().get());
         QVERIFY2(s->publisher->start(&error), qPrintable(error));
         const int n = int(stations.size());
+        // The second station is at +08:00, the others at the test machine's zone.
+        auto stationTime = [n](const QDate &day, const QTime &time) {
+            return n == 1 ? QDateTime(day, time, Qt::OffsetFromUTC, 8 * 3600) : QDateTime(day, time);
+        };
         for (int d = 0; d < 3; ++d) {
             const QDate day = first.addDays(d);
             QByteArray lines, cells;
             for (int k = 0; k < 150; ++k, ++rows) {
-                const QDateTime t(day, QTime(0, 30).addSecs(k * 500));
+                const QDateTime t = stationTime(day, QTime(0, 30).addSecs(k * 500));
                 const bool newLimits = d > 1 || (d == 1 && k > 70);
                 // Limits are numbers: "11.50" at one station is the others' 11.5.
                 const QString limits = n == 2 && d == 0 ? ",,," : newLimits ? (n == 1 ? "11.50,13.250,3.60,3.8" : "11.5,13.25,3.6,3.8") : "11,13,3.6,3.8";
@@ -782,7 +786,7 @@ void TestIngest::reportFromDatabaseEqualsFiles()
                 ++rows;
             }
             for (int k = 0; k < 40; ++k, ++rows) {
-                const QDateTime t(day, QTime(9, 0).addSecs(k * 60));
+                const QDateTime t = stationTime(day, QTime(9, 0).addSecs(k * 60));
                 const double r = 12 + 0.2 * std::sin(k + d + n);
                 const QString record = QString("%1-%2-%3").arg(name, day.toString("yyyyMMdd")).arg(k + 1, 4, 10, QChar('0'));
                 // The 11th record is voided by the 12th line (its re-measure).
@@ -808,7 +812,9 @@ void TestIngest::reportFromDatabaseEqualsFiles()
         folders << s->folder;
     const QStringList questions[] = {
         {},
-        {"--from", "2026-11-03", "--to", "2026-11-03"},
+        // Days are instants in the report's zone, whatever zone a station wrote in.
+        {"--from", "2026-11-03", "--to", "2026-11-03", "--tz", "UTC"},
+        {"--from", "2026-11-03", "--to", "2026-11-03", "--tz", "Asia/Shanghai"},
         {"--from", "2026-11-03", "--station", "A", "--station", "线1-B"},
         {"--lot", "L2", "--lot", "—"},
         // Names that look like the queries' own placeholders stay names.

@@ -65,11 +65,11 @@ int readFiles(const report::Options &options, const QStringList &paths, report::
         std::fprintf(stderr, "\r%40s\r", "");
     *groups = collector.groups();
     *charts = collector.charts(*groups);
-    summary->files = files;
+    summary->files = collector.used();
     summary->lines = collector.lines();
     summary->skipped = collector.skipped();
     std::printf("%s\n", qPrintable(QCoreApplication::translate("Report", "%1 个文件，%2 行，跳过 %3 行（格式不对或断行）")
-                                       .arg(files.size()).arg(summary->lines).arg(summary->skipped)));
+                                       .arg(summary->files.size()).arg(summary->lines).arg(summary->skipped)));
     return status;
 }
 
@@ -123,6 +123,8 @@ int main(int argc, char *argv[])
     parser.addVersionOption();
     const QCommandLineOption fromOpt("from", "First day to read (YYYY-MM-DD).", "date");
     const QCommandLineOption toOpt("to", "Last day to read (YYYY-MM-DD).", "date");
+    const QCommandLineOption tzOpt("tz", "The time zone --from and --to are days of (an IANA name such as Asia/Shanghai, "
+                                         "or UTC+08:00); the report machine's own when not given.", "zone");
     const QCommandLineOption csvOpt("csv", "Write the table as CSV to this file.", "file");
     const QCommandLineOption jsonOpt("json", "Write the table as JSON to this file (- for standard output).", "file");
     const QCommandLineOption signalsOpt("signals", "Write the control charts' signals as CSV to this file.", "file");
@@ -135,7 +137,7 @@ int main(int argc, char *argv[])
     const QCommandLineOption lotOpt("lot", "Only cell records of this lot (may be given more than once).", "name");
     const QCommandLineOption dbOpt("db", "Read the plant database that zentrel-ingest fills instead of files "
                                          "(libpq's connection string, e.g. postgresql://user@host:5432/plant).", "conninfo");
-    parser.addOptions({fromOpt, toOpt, stationOpt, lotOpt, csvOpt, jsonOpt, signalsOpt, noChartsOpt, pdfOpt, pngOpt, dbOpt});
+    parser.addOptions({fromOpt, toOpt, tzOpt, stationOpt, lotOpt, csvOpt, jsonOpt, signalsOpt, noChartsOpt, pdfOpt, pngOpt, dbOpt});
     const QCommandLineOption langOpt("lang", "The language of the output: zh_CN (default) or en.", "en|zh_CN", "zh_CN");
     parser.addOption(langOpt);
     parser.addPositionalArgument("paths", "Files or folders (searched for readings-*.csv and cells-*.csv).", "FILE|FOLDER...");
@@ -151,6 +153,13 @@ int main(int argc, char *argv[])
         *date = QDate::fromString(parser.value(opt), Qt::ISODate);
         if (!date->isValid()) {
             say(QStringLiteral("--%1 %2 is not a date (YYYY-MM-DD)").arg(opt.names().first(), parser.value(opt)));
+            return 2;
+        }
+    }
+    if (parser.isSet(tzOpt)) {
+        options.zone = QTimeZone(parser.value(tzOpt).toUtf8());
+        if (!options.zone.isValid()) {
+            say(QStringLiteral("--tz %1 is no time zone (an IANA name such as Asia/Shanghai, or UTC+08:00)").arg(parser.value(tzOpt)));
             return 2;
         }
     }

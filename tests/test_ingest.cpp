@@ -18,6 +18,8 @@
 #include <QProcess>
 #include <QtTest>
 
+#include <unistd.h>
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -219,6 +221,56 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(count("SELECT count(*) FROM readings"), 300, 60000);
         QCOMPARE(count("SELECT count(DISTINCT id) FROM readings"), 300);
         QCOMPARE(count("SELECT count(*) FROM rejects"), 0);
+    }
+
+    // The plant on one machine is closed to the machine's other users:
+    // "nobody" can neither use the database nor publish as a station, nor
+    // look into the fleet's folder; SIGTERM stops it all and it exits.
+    void aFleetIsClosedToOtherUsers()
+    {
+        skipWithoutServers();
+        if (::geteuid() != 0 || QStandardPaths::findExecutable("runuser").isEmpty())
+            QSKIP("needs root to act as another user (CI runs as root)");
+        QProcess fleet;
+        fleet.start("bash", {ZENTREL_FLEET_SCRIPT, "--stations", "1", "--build", ZENTREL_BUILD_DIR});
+        QString out;
+        QVERIFY2(QTest::qWaitFor([&] { return (out += fleet.readAllStandardOutput()).contains("Ctrl-C stops everything"); }, 60000),
+                 qPrintable(out + fleet.readAllStandardError()));
+        const QString scratch = QRegularExpression("scratch folder (\\S+)\\)").match(out).captured(1);
+        const QString pgPort = QRegularExpression("127\\.0\\.0\\.1:(\\d+)/plant").match(out).captured(1);
+        const QString mqPort = QRegularExpression("broker +127\\.0\\.0\\.1:(\\d+)").match(out).captured(1);
+        QVERIFY2(!scratch.isEmpty() && !pgPort.isEmpty() && !mqPort.isEmpty(), qPrintable(out));
+        auto run = [](const QStringList &args, const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment()) {
+            QProcess p;
+            p.setProcessEnvironment(env);
+            p.start(args.first(), args.mid(1));
+            p.closeWriteChannel();
+            p.waitForFinished(30000);
+            return qMakePair(p.exitCode(), QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError()));
+        };
+        // The fleet's own clients get in (the station's readings arrive) ...
+        QProcessEnvironment withPassword = QProcessEnvironment::systemEnvironment();
+        withPassword.insert("PGPASSFILE", scratch + "/pgpass");
+        const QStringList count = {"psql", "-X", "-At", "-h", "127.0.0.1", "-p", pgPort, "-U", "postgres", "-d", "plant", "-c",
+                                   "SELECT count(*) FROM readings"};
+        QVERIFY(QTest::qWaitFor([&] { return run(count, withPassword).second.trimmed().toInt() > 0; }, 60000));
+        // ... another user does not.
+        const QStringList asNobody = {"runuser", "-u", "nobody", "--"};
+        const auto db = run(asNobody + QStringList {"psql", "-X", "-w", "-At", "-h", "127.0.0.1", "-p", pgPort, "-U", "postgres", "-d", "plant",
+                                                     "-c", "SELECT 1"});
+        QVERIFY2(db.first != 0 && db.second.contains("password"), qPrintable(db.second));
+        for (const QStringList &credentials : {QStringList {}, QStringList {"-u", "station-01", "-P", "guess"}}) {
+            const auto pub = run(asNobody + QStringList {"mosquitto_pub", "-h", "127.0.0.1", "-p", mqPort, "-q", "1", "-t",
+                                                          "zentrel/station-01/reading", "-m", "{}"} + credentials);
+            QVERIFY2(pub.first != 0 && pub.second.contains("not authorised"), qPrintable(pub.second));
+        }
+        const auto look = run(asNobody + QStringList {"ls", scratch});
+        QVERIFY2(look.first != 0, qPrintable(look.second));
+        // SIGTERM: everything stops, the folder goes, the script exits.
+        fleet.terminate();
+        QVERIFY(fleet.waitForFinished(60000));
+        QCOMPARE(fleet.exitCode(), 0);
+        QVERIFY(!QFileInfo::exists(scratch));
     }
 
     // A message is taken only on its own station's topic: a forged reading,

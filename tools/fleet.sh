@@ -5,7 +5,12 @@
 # readings and cell records). Everything on 127.0.0.1, on free ports.
 #   tools/fleet.sh [--stations N] [--build DIR] [--keep]
 # Ctrl-C (or SIGTERM) stops it all; --keep leaves the scratch folder.
+# Nothing is open to other local users: the database takes a generated
+# password (SCRAM), the broker a user and password per station and its ACL
+# (each station publishes only under its own topic level), folders are 0700
+# (0710 for the postgres group when run as root) and files 0640.
 set -euo pipefail
+umask 027
 cd "$(dirname "$0")/.."
 stations=4 build=build keep=0
 while [ $# -gt 0 ]; do
@@ -18,6 +23,7 @@ while [ $# -gt 0 ]; do
     esac
 done
 bin="$(cd "$build/tools" 2>/dev/null && pwd || echo "$build/tools")"
+command -v mosquitto_passwd >/dev/null || { echo "fleet.sh: mosquitto_passwd is missing (apt-get install mosquitto)" >&2; exit 2; }
 for p in "$bin/zentrel-ingest" "$bin/zentrel-logger" "$bin/zentrel-metersim" "$bin/zentrel-report"; do
     [ -x "$p" ] || { echo "fleet.sh: $p is missing: build first (tools/dev.sh run)" >&2; exit 2; }
 done
@@ -27,39 +33,73 @@ mosquitto=$(command -v mosquitto || echo /usr/sbin/mosquitto)
 [ -x "$mosquitto" ] || { echo "fleet.sh: mosquitto is missing (apt-get install mosquitto)" >&2; exit 2; }
 
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'; }
+secret() { python3 -c 'import secrets; print(secrets.token_urlsafe(24))'; }
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/zentrel-fleet-XXXXXX")
-chmod 755 "$scratch"
+chmod 700 "$scratch"
 pids=()
+stopped=0
 stop() {
     trap - EXIT INT TERM
+    [ "$stopped" = 1 ] && return
+    stopped=1
     echo "stopping the fleet..."
     # Stations first, then the ingest, then the broker: each says goodbye.
     for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
         kill -TERM "${pids[$i]}" 2>/dev/null || true
         wait "${pids[$i]}" 2>/dev/null || true
     done
-    as_pg "$pgbin/pg_ctl" -D "$scratch/pg" -m fast stop >/dev/null 2>&1 || true
+    as_pg "$pgbin/pg_ctl" -D "$scratch/pg/data" -m fast stop >/dev/null 2>&1 || true
     if [ "$keep" = 1 ]; then echo "kept: $scratch"; else rm -rf "$scratch"; fi
 }
-trap stop EXIT INT TERM
+trap stop EXIT
+trap 'stop; exit 0' INT TERM
 
-# PostgreSQL refuses to run as root: then it runs as the postgres user.
+# PostgreSQL refuses to run as root: then it runs as the postgres user,
+# which alone may pass the scratch folder (by its group).
 as_pg() { if [ "$(id -u)" = 0 ]; then runuser -u postgres -- "$@"; else "$@"; fi; }
 mkdir -p "$scratch/pg"
-[ "$(id -u)" = 0 ] && chown postgres "$scratch/pg"
+if [ "$(id -u)" = 0 ]; then
+    chgrp postgres "$scratch" && chmod 710 "$scratch"
+    chown postgres "$scratch/pg"
+fi
+chmod 700 "$scratch/pg"
 pgport=$(free_port)
-as_pg "$pgbin/initdb" -D "$scratch/pg" -U postgres -A trust >/dev/null
-as_pg "$pgbin/pg_ctl" -D "$scratch/pg" -l "$scratch/pg/server.log" -w \
+# The superuser's password, generated: initdb reads it from a file only
+# postgres can read (gone again at once), clients from a .pgpass of 0600.
+pgpassword=$(secret)
+(umask 077; printf '%s\n' "$pgpassword" > "$scratch/pg/initdb-password")
+[ "$(id -u)" = 0 ] && chown postgres "$scratch/pg/initdb-password"
+as_pg "$pgbin/initdb" -D "$scratch/pg/data" -U postgres --auth=scram-sha-256 --pwfile="$scratch/pg/initdb-password" >/dev/null
+rm -f "$scratch/pg/initdb-password"
+(umask 077; printf '127.0.0.1:%s:*:postgres:%s\n' "$pgport" "$pgpassword" > "$scratch/pgpass")
+export PGPASSFILE="$scratch/pgpass"
+as_pg "$pgbin/pg_ctl" -D "$scratch/pg/data" -l "$scratch/pg/server.log" -w \
     -o "-p $pgport -k $scratch/pg -c listen_addresses=127.0.0.1" start >/dev/null
 psql -X -q -h 127.0.0.1 -p "$pgport" -U postgres -c "CREATE DATABASE plant"
 db="postgresql://postgres@127.0.0.1:$pgport/plant"
 
 mqport=$(free_port)
-mkdir -p "$scratch/broker"
+mkdir -p "$scratch/broker" "$scratch/secrets"
+chmod 700 "$scratch/secrets"
+# A user and password per station and one for the ingest; each station
+# may publish only under its own level (the ingest takes a message only
+# on its station's topic), the ingest reads them all.
+touch "$scratch/broker/passwords"
+mqtt_user() { # NAME: a generated password, in the broker's file and in secrets/NAME (0600)
+    local password
+    password=$(secret)
+    mosquitto_passwd -b "$scratch/broker/passwords" "$1" "$password" 2>/dev/null
+    (umask 077; printf '%s\n' "$password" > "$scratch/secrets/$1")
+}
+mqtt_user zentrel-ingest
+for i in $(seq 1 "$stations"); do mqtt_user "$(printf "station-%02d" "$i")"; done
+printf 'user zentrel-ingest\ntopic read zentrel/#\n\npattern write zentrel/%%u/#\n' > "$scratch/broker/acl"
 {
     [ "$(id -u)" = 0 ] && echo "user root"
     echo "listener $mqport 127.0.0.1"
-    echo "allow_anonymous true"
+    echo "allow_anonymous false"
+    echo "password_file $scratch/broker/passwords"
+    echo "acl_file $scratch/broker/acl"
     echo "persistence true"
     echo "persistence_location $scratch/broker/"
     echo "max_queued_messages 0"
@@ -69,13 +109,16 @@ mkdir -p "$scratch/broker"
 setsid "$mosquitto" -c "$scratch/broker/mosquitto.conf" > "$scratch/broker/log" 2>&1 &
 pids+=($!)
 
-setsid "$bin/zentrel-ingest" --mqtt "127.0.0.1:$mqport" --db "$db" --lang en 2> "$scratch/ingest.log" &
+# Loopback only, so no TLS: the passwords go in the clear on purpose.
+setsid "$bin/zentrel-ingest" --mqtt "127.0.0.1:$mqport" --db "$db" --user zentrel-ingest \
+    --password-file "$scratch/secrets/zentrel-ingest" --allow-plain-password --lang en 2> "$scratch/ingest.log" &
 pids+=($!)
 
 for i in $(seq 1 "$stations"); do
     name=$(printf "station-%02d" "$i")
     dir="$scratch/$name"
     mkdir -p "$dir/journal"
+    chmod 700 "$dir" "$dir/journal"
     # A cell every 5 s, one in nine out of range.
     setsid "$bin/zentrel-metersim" --link "$dir/meter" --interval 500 --cells 100000 --contact-ms 4000 --lift-ms 1000 \
         --out-every 9 -r "$(awk -v i="$i" 'BEGIN { printf "%.3f", 11.8 + i * 0.02 }')" > "$dir/meter.log" 2>&1 &
@@ -87,8 +130,10 @@ m1=$dir/meter,station=$name,limits=fleet
 SettleMs=1000
 Operator=fleet
 [MQTT]
-Prefix=zentrel/$name
 ClientId=zentrel-$name
+User=$name
+PasswordFile=$scratch/secrets/$name
+AllowPlainPassword=true
 EOF
     cat > "$dir/limitsets.json" <<'EOF'
 {"sets": [{"name": "fleet", "r": {"low": 11, "high": 13}, "v": {"low": 3.5, "high": 4.2},
@@ -101,16 +146,18 @@ done
 
 cat <<EOF
 A plant of $stations stations is running (scratch folder $scratch).
-  broker      127.0.0.1:$mqport   (watch: mosquitto_sub -h 127.0.0.1 -p $mqport -t 'zentrel/#' -v)
-  database    $db
+  broker      127.0.0.1:$mqport   (watch: mosquitto_sub -h 127.0.0.1 -p $mqport -u zentrel-ingest
+                                  -P "\$(cat $scratch/secrets/zentrel-ingest)" -t 'zentrel/#' -v)
+  database    $db   (PGPASSFILE=$scratch/pgpass)
               psql $db -c 'SELECT * FROM station_hours ORDER BY hour DESC LIMIT 10'
               psql $db -c 'SELECT * FROM lots'
   ingest      $scratch/ingest.log
   stations    $scratch/station-NN/ (journal/, logger.log, meter.log)
-  report      $bin/zentrel-report --db $db --pdf plant.pdf
+  report      PGPASSFILE=$scratch/pgpass $bin/zentrel-report --db $db --pdf plant.pdf
 Ctrl-C stops everything.
 EOF
 while :; do
-    sleep 30
+    # In the background, so a signal is handled at once, not after the sleep.
+    sleep 30 & wait $! || true
     echo "$(date +%T) readings $(psql -X -At -h 127.0.0.1 -p "$pgport" -U postgres -d plant -c 'SELECT count(*) FROM readings') cells $(psql -X -At -h 127.0.0.1 -p "$pgport" -U postgres -d plant -c 'SELECT count(*) FROM cells')"
 done

@@ -342,6 +342,26 @@ QByteArray withLiterals(const char *query, const QVector<QByteArray> &params, co
     return out;
 }
 
+bool readGaps(const QString &conninfo, const Options &options, QVector<LineGap> *out, QString *where, QString *error)
+{
+    Connection db;
+    const bool opened = db.open(conninfo, error);
+    *where = db.where;
+    if (!opened)
+        return false;
+    const auto r = db.run("SELECT station, stream, day, first_missing, last_missing FROM line_gaps"
+                          " WHERE ($1::jsonb IS NULL OR $1::jsonb ? station) AND day >= $2 AND day <= $3"
+                          " ORDER BY station, day, stream, first_missing",
+                          {listParam(options.stations), options.from.isValid() ? options.from.toString(Qt::ISODate).toUtf8() : QByteArray("0000"),
+                           options.to.isValid() ? options.to.toString(Qt::ISODate).toUtf8() : QByteArray("9999")},
+                          error);
+    if (!r)
+        return false;
+    for (int i = 0; i < r->rows(); ++i)
+        out->append({r->text(i, 0), r->text(i, 1), r->text(i, 2), r->integer(i, 3), r->integer(i, 4)});
+    return true;
+}
+
 bool readDatabase(const QString &conninfo, const Options &options, DatabaseReport *out, QString *error)
 {
     Connection db;

@@ -59,6 +59,16 @@ private:
 // read.
 bool readDatabase(const QString &conninfo, const Options &options, DatabaseReport *out, QString *error);
 
+// Lines of the stations' files the database lacks (the view line_gaps), of
+// the stations and days asked for: a station's lines first..last of a
+// stream's file of a day.
+struct LineGap
+{
+    QString station, stream, day;
+    qint64 first = 0, last = 0;
+};
+bool readGaps(const QString &conninfo, const Options &options, QVector<LineGap> *out, QString *where, QString *error);
+
 } // namespace report
 
 #endif // REPORTDB_H

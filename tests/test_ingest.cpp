@@ -273,6 +273,82 @@ private slots:
         QVERIFY(!QFileInfo::exists(scratch));
     }
 
+    // A queue the broker lost (killed between its autosaves, or a session
+    // dropped by a client taking the ingest's id). The gap audit names the
+    // lines lost; the station sending its
+    // files again (its cursor removed) fills them: the audit is empty and
+    // every id is stored once.
+    void aLostQueueIsSeenAndRefilled()
+    {
+        skipWithoutServers();
+        Plant plant(m_work->file("broker"));
+        QString error = plant.start();
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        Postgres &db = plant.db;
+        Station st;
+        st.folder = m_work->file("gap");
+        QDir().mkpath(st.folder);
+        st.journal.reset(new journal::DailyCsv(st.folder, journal::kReadingsPrefix, kHeader));
+        mqtt::PublisherSettings p;
+        p.client.host = "127.0.0.1";
+        p.client.port = plant.broker.port();
+        p.client.clientId = "gap";
+        p.station = "G";
+        auto publisher = [&] {
+            st.publisher.reset(new mqtt::Publisher(st.folder, p));
+            st.publisher->followReadings(st.journal.get());
+            QString why;
+            return st.publisher->start(&why);
+        };
+        QVERIFY(publisher());
+        const QDate today = QDate::currentDate();
+        auto write = [&](int n) {
+            QByteArray lines;
+            for (int k = 0; k < n; ++k)
+                lines += QString("%1,G,COM3,%2,12.5,3.7000,PASS,12.5mΩ,3.7000V,AUTO,AUTO,,,,\n")
+                             .arg(journal::isoTime(QDateTime::currentDateTime())).arg(++st.lines).toUtf8();
+            st.journal->append(today, lines);
+        };
+        auto count = [&](const char *sql) { return db.query(sql).toInt(); };
+        auto gaps = [&](QString *out) {
+            QProcess report;
+            report.start(ZENTREL_REPORT_PATH, {"--db", db.conninfo(), "--gaps", "--lang", "en"});
+            report.waitForFinished(30000);
+            *out = QString::fromUtf8(report.readAllStandardOutput());
+            return report.exitCode();
+        };
+        write(20);
+        QTRY_COMPARE_WITH_TIMEOUT(count("SELECT count(*) FROM readings"), 20, 30000);
+        plant.ingest.terminate(); // the broker queues for it meanwhile
+        QVERIFY(plant.ingest.waitForFinished(20000));
+        write(200);
+        QTRY_VERIFY_WITH_TIMEOUT(st.publisher->isConnected() && st.publisher->backlog() == 0, 30000); // the broker took them
+        // The ingest's queue lost, as a broker crash loses it: a client with
+        // its id and a clean start drops the session and what it held.
+        QCOMPARE(QProcess::execute("mosquitto_sub", {"-h", "127.0.0.1", "-p", QString::number(plant.broker.port()), "-i", "zentrel-ingest",
+                                                     "-t", "nothing", "-W", "1", "-q", "1", "-V", "mqttv5"}), 27); // 27: timed out, as asked
+        error = plant.startIngest();
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        write(30);
+        QTRY_COMPARE_WITH_TIMEOUT(count("SELECT count(*) FROM readings"), 50, 60000);
+        QString listed;
+        QCOMPARE(gaps(&listed), 3);
+        QCOMPARE(listed, QString("G\treadings\t%1\t22-221\n").arg(today.toString(Qt::ISODate)));
+
+        // The repair: the station sends its files again from their start (a
+        // cursor that says nothing, and no backup of it).
+        st.publisher->stop();
+        QFile cursor(st.folder + "/mqtt-cursor.json");
+        QVERIFY(cursor.open(QIODevice::WriteOnly | QIODevice::Truncate) && cursor.write("{}\n") == 3);
+        cursor.close();
+        QFile::remove(st.folder + "/mqtt-cursor.json.bak");
+        QVERIFY(publisher());
+        QTRY_COMPARE_WITH_TIMEOUT(count("SELECT count(*) FROM readings"), 250, 60000);
+        QCOMPARE(gaps(&listed), 0);
+        QCOMPARE(listed, QString());
+        QCOMPARE(count("SELECT count(DISTINCT id) FROM readings"), 250);
+    }
+
     // A message is taken only on its own station's topic: a forged reading,
     // a void of another station's record and a station the topic does not
     // name are rejects with the reason, and the genuine records stay as

@@ -1316,6 +1316,10 @@
         <source>CONNINFO 含密码（任何用户都能用 ps 看到）；请把密码放在 ~/.pgpass 或 PGPASSFILE 指定的文件里</source>
         <translation>the CONNINFO holds a password, which every user can read (ps); put it in ~/.pgpass or the file PGPASSFILE names</translation>
     </message>
+    <message>
+        <source>数据库 %1：缺 %2 行（%3 段）</source>
+        <translation>database %1: %2 lines missing (%3 runs)</translation>
+    </message>
 </context>
 <context>
     <name>Settings</name>

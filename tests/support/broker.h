@@ -67,6 +67,12 @@ public:
             m_process.waitForFinished(5000);
         }
     }
+    // As a crash: what the broker holds in memory only is gone.
+    void kill()
+    {
+        m_process.kill();
+        m_process.waitForFinished(5000);
+    }
     quint16 port() const { return m_port; }
 
 private:

@@ -28,6 +28,25 @@ void say(const QString &text)
 
 // The files' groups and charts; 2 when there are none, 1 when one could not
 // be read.
+// The gap audit: one line per run of missing lines; status 3 when any.
+int listGaps(const QString &conninfo, const report::Options &options)
+{
+    QVector<report::LineGap> gaps;
+    QString where, error;
+    if (!report::readGaps(conninfo, options, &gaps, &where, &error)) {
+        say(error);
+        return 1;
+    }
+    qint64 missing = 0;
+    for (const report::LineGap &g : qAsConst(gaps)) {
+        missing += g.last - g.first + 1;
+        std::printf("%s\t%s\t%s\t%lld-%lld\n", qPrintable(g.station), qPrintable(g.stream), qPrintable(g.day), g.first, g.last);
+    }
+    std::fprintf(stderr, "%s\n", qPrintable(QCoreApplication::translate("Report", "数据库 %1：缺 %2 行（%3 段）")
+                                                  .arg(where).arg(missing).arg(gaps.size())));
+    return gaps.isEmpty() ? 0 : 3;
+}
+
 int readFiles(const report::Options &options, const QStringList &paths, report::Summary *summary,
               QVector<report::Group> *groups, report::Charts *charts)
 {
@@ -137,7 +156,10 @@ int main(int argc, char *argv[])
     const QCommandLineOption lotOpt("lot", "Only cell records of this lot (may be given more than once).", "name");
     const QCommandLineOption dbOpt("db", "Read the plant database that zentrel-ingest fills instead of files "
                                          "(libpq's connection string, e.g. postgresql://user@host:5432/plant).", "conninfo");
-    parser.addOptions({fromOpt, toOpt, tzOpt, stationOpt, lotOpt, csvOpt, jsonOpt, signalsOpt, noChartsOpt, pdfOpt, pngOpt, dbOpt});
+    const QCommandLineOption gapsOpt("gaps", "With --db: list the lines of the stations' files the database lacks "
+                                             "(per station, stream and day; --station, --from and --to narrow it) and exit "
+                                             "(status 3 when there are any).");
+    parser.addOptions({fromOpt, toOpt, tzOpt, stationOpt, lotOpt, csvOpt, jsonOpt, signalsOpt, noChartsOpt, pdfOpt, pngOpt, dbOpt, gapsOpt});
     const QCommandLineOption langOpt("lang", "The language of the output: zh_CN (default) or en.", "en|zh_CN", "zh_CN");
     parser.addOption(langOpt);
     parser.addPositionalArgument("paths", "Files or folders (searched for readings-*.csv and cells-*.csv).", "FILE|FOLDER...");
@@ -176,6 +198,13 @@ int main(int argc, char *argv[])
         say(paths.isEmpty() ? QStringLiteral("name files or folders to read, or --db (--help)")
                             : QStringLiteral("--db reads the database: name no files with it"));
         return 2;
+    }
+    if (parser.isSet(gapsOpt)) {
+        if (!parser.isSet(dbOpt)) {
+            say(QStringLiteral("--gaps reads the database: give --db"));
+            return 2;
+        }
+        return listGaps(parser.value(dbOpt), options);
     }
     report::Summary summary;
     summary.asked = options;

@@ -263,6 +263,56 @@ int ingestBacklog(qint64 messages)
     return drainBacklog(messages, 0, true) < 0;
 }
 
+int brokerAutosave(qint64 messages)
+{
+    heading("the broker's queue on disk: mosquitto saving it more often, beside its default (a save every 30 min)");
+    if (serversMissing())
+        return 0;
+    QTemporaryDir dir;
+    const QString path = QDir(dir.path()).filePath(QStringLiteral("lines.jsonl"));
+    {
+        QFile file(path);
+        file.open(QIODevice::WriteOnly);
+        for (qint64 i = 0; i < messages; ++i)
+            file.write(QStringLiteral("{\"id\":\"B/readings/2026-11-05/%1\",\"time\":\"2026-11-05T10:00:00+00:00\",\"station\":\"B\","
+                                      "\"r_mohm\":12.5,\"v\":3.7,\"verdict\":\"PASS\"}\n")
+                           .arg(i + 2)
+                           .toUtf8());
+    }
+    // The default, then saves more and more often: every 10 s, every 1,000
+    // changes, every change (the only way to lose nothing the broker took).
+    const struct
+    {
+        const char *conf, *name;
+    } settings[] = {{"", "default: a save every 30 min (the same-run reference)"},
+                    {"autosave_interval 10\n", "autosave_interval 10 (every 10 s)"},
+                    {"autosave_on_changes true\nautosave_interval 1000\n", "autosave_on_changes true, autosave_interval 1000"},
+                    {"autosave_on_changes true\nautosave_interval 1\n", "autosave_on_changes true, autosave_interval 1"}};
+    double seconds[4] = {0, 0, 0, 0};
+    for (int k = 0; k < 4; ++k) {
+        QTemporaryDir folder;
+        Broker broker(folder.path(), QStringLiteral("max_queued_messages 0\n") + QLatin1String(settings[k].conf));
+        if (!broker.start())
+            return 1;
+        // The ingest's session, away: every message is queued for it.
+        QProcess::execute(QStringLiteral("mosquitto_sub"), {"-h", "127.0.0.1", "-p", QString::number(broker.port()), "-c", "-i",
+                                                            "bench-queue", "-q", "1", "-t", "zentrel/#", "-W", "1"});
+        QElapsedTimer t;
+        t.start();
+        const qint64 taken = publishLines(broker.port(), {{path, QStringLiteral("zentrel/B/reading")}});
+        seconds[k] = t.nsecsElapsed() / 1e9;
+        if (taken != messages)
+            return 1;
+        std::printf(" %s:\n", settings[k].name);
+        figure("messages queued, acknowledged to the station", double(taken), "");
+        figure("publishing them (QoS 1)", seconds[k], "s");
+        figure("rate", double(taken) / seconds[k], "messages/s");
+        if (k > 0)
+            std::printf("  ratio: %.2f of the default's time\n", seconds[k] / seconds[0]);
+    }
+    return 0;
+}
+
 int ingestRefused(qint64 messages)
 {
     heading("the plant's intake: a backlog with 1 message in 1,000 refused by the database, beside a clean one");

@@ -27,7 +27,7 @@ int main(int argc, char *argv[])
         return bench::onscreenWindow(names[1], names[2]);
     const QStringList all = {"replot", "startup", "framepath", "framepath-journal", "nominal", "day",
                              "week", "week-journal", "publish", "drain", "report", "udp", "onscreen", "onscreen-udp", "backlog",
-                             "logger", "logger-idle", "logger-absent", "match", "report-spc", "ingest", "ingest-refused", "report-db"};
+                             "logger", "logger-idle", "logger-absent", "match", "report-spc", "ingest", "ingest-refused", "broker-autosave", "report-db"};
     if (names.isEmpty() || names.contains("all"))
         names = all;
     if (names.size() > 1 && !child) {
@@ -76,6 +76,8 @@ int main(int argc, char *argv[])
             failures += bench::ingestBacklog(qEnvironmentVariableIntValue("ZENTREL_BENCH_MESSAGES") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_MESSAGES") : 1000000);
         else if (name == "ingest-refused")
             failures += bench::ingestRefused(qEnvironmentVariableIntValue("ZENTREL_BENCH_MESSAGES") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_MESSAGES") : 200000);
+        else if (name == "broker-autosave")
+            failures += bench::brokerAutosave(qEnvironmentVariableIntValue("ZENTREL_BENCH_MESSAGES") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_MESSAGES") : 10000);
         else if (name == "report-db")
             failures += bench::reportDatabase(qEnvironmentVariableIntValue("ZENTREL_BENCH_ROWS") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_ROWS") : 10000000);
         else if (name == "report-spc")

@@ -103,6 +103,7 @@ printf 'user zentrel-ingest\ntopic read zentrel/#\n\npattern write zentrel/%%u/#
     echo "persistence true"
     echo "persistence_location $scratch/broker/"
     echo "max_queued_messages 0"
+    echo "autosave_interval 10"   # the queue on disk every 10 s: what a crash loses is seconds, not half an hour
 } > "$scratch/broker/mosquitto.conf"
 # Each in a session of its own: Ctrl-C reaches this script only, which
 # then stops them in order.

@@ -214,13 +214,8 @@ bool Collector::read(const QString &path, QString *error, const std::function<vo
             *error = QCoreApplication::translate("Report", "%1：第一行不是记录文件的列名").arg(path);
         return false;
     }
-    const qint64 start = reader.offset();
-    // Cell records: a void line names a record that does not count (the
-    // file's own voids; noteVoids() adds those of other days' files).
-    if (cells) {
-        collectVoids(reader, headerOf(line));
-        reader.seek(start);
-    }
+    // Cell records: a void line names a record that does not count, in
+    // this file or another (noteVoids() has read them all first).
     const QSet<QByteArray> &voided = m_voided;
     Columns c = top;
     qint64 count = 0;

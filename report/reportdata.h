@@ -134,7 +134,8 @@ public:
     // to note.
     QStringList voidFiles(const QStringList &paths) const;
     void noteVoids(const QString &path);
-    // Reads one file; false with the reason when it cannot be read.
+    // Reads one file, after noteVoids() of every voidFiles() file; false
+    // with the reason when it cannot be read.
     bool read(const QString &path, QString *error, const std::function<void(qint64)> &progress = {});
 
     // Overall first, then stations, then lots; the control charts are

@@ -322,7 +322,15 @@ private slots:
         plant.ingest.terminate(); // the broker queues for it meanwhile
         QVERIFY(plant.ingest.waitForFinished(20000));
         write(200);
-        QTRY_VERIFY_WITH_TIMEOUT(st.publisher->isConnected() && st.publisher->backlog() == 0, 30000); // the broker took them
+        // The broker took them all: the station's cursor is at the end of its file.
+        auto acknowledgedToEnd = [&] {
+            QFile cursor(st.folder + "/mqtt-cursor.json");
+            const QJsonObject readings = cursor.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(cursor.readAll()).object()["readings"].toObject()
+                                                                          : QJsonObject();
+            return qint64(readings["offset"].toDouble())
+                   == QFileInfo(st.folder + "/readings-" + readings["day"].toString() + ".csv").size();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(acknowledgedToEnd(), 30000);
         // The ingest's queue lost, as a broker crash loses it: a client with
         // its id and a clean start drops the session and what it held.
         QCOMPARE(QProcess::execute("mosquitto_sub", {"-h", "127.0.0.1", "-p", QString::number(plant.broker.port()), "-i", "zentrel-ingest",

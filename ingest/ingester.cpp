@@ -202,6 +202,12 @@ void Ingester::databaseOpened(int generation, const DatabaseWriter::Tables &tabl
         return;
     m_tables = tables;
     m_dbReady = true;
+    // The gap audit's view exists once the database is set up.
+    if (m_settings.repairAfterMs > 0 && !m_repairer) {
+        m_repairer = std::make_unique<Repairer>([c = m_settings.conninfo](QVector<Gap> *gaps, QString *error) { return readLineGaps(c, gaps, error); },
+                                                m_settings.repairAfterMs, m_source.get(), m_say);
+        m_repairer->start();
+    }
     // With batches to write again (the server refused them), "connected"
     // waits for one to commit: a refusal that lasts is said once, not
     // twice per retry.
@@ -326,6 +332,7 @@ void Ingester::acknowledgeWhenAllCommitted()
 
 void Ingester::finish()
 {
+    m_repairer.reset();
     m_source->setPaused(true);
     send();
     QEventLoop loop;

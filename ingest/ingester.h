@@ -3,6 +3,7 @@
 
 #include "messages.h"
 #include "messagesource.h"
+#include "repair.h"
 #include "store.h"
 #include "subscriber.h"
 
@@ -34,6 +35,7 @@ struct IngestSettings
     int maxDelayMs = 200;
     int finishWaitMs = 10000; // leaving: how long commits in flight may take
     bool verbose = false;
+    qint64 repairAfterMs = 0; // > 0: gaps seen this long are asked of their stations again
     MessageBounds bounds;  // what a message may hold (its clock: now, unless set)
 };
 
@@ -104,6 +106,8 @@ public:
     quint64 inserted() const { return m_inserted; }
     quint64 duplicates() const { return m_duplicates; }
     quint64 rejected() const { return m_rejected; }
+    // Replay requests sent for gaps (with repairAfterMs).
+    int repairsAsked() const { return m_repairer ? m_repairer->asked() : 0; }
 
 private:
     void take(const QByteArray &topic, const QByteArray &payload);
@@ -119,6 +123,7 @@ private:
     IngestSettings m_settings;
     std::function<void(const QString &)> m_say;
     std::unique_ptr<MessageSource> m_source;
+    std::unique_ptr<Repairer> m_repairer;
     QThread *m_thread; // left running (and not freed) only if the database never answers
     DatabaseWriter *m_writer = nullptr;
     DatabaseWriter::Tables m_tables;

@@ -28,6 +28,16 @@ public:
     // Messages taken on this connection since the last acknowledge().
     virtual int unacknowledged() const = 0;
     virtual void stop() = 0;
+    // Publishes a message of the intake's own (a replay request), QoS 1;
+    // false with the reason.
+    virtual bool send(const QString &topic, const QByteArray &payload, QString *error)
+    {
+        Q_UNUSED(topic)
+        Q_UNUSED(payload)
+        if (error)
+            *error = QStringLiteral("this source sends nothing");
+        return false;
+    }
     // host:port, for what the intake says.
     virtual QString where() const = 0;
 

@@ -223,6 +223,24 @@ void Subscriber::acknowledge()
         m_writable->setEnabled(true);
 }
 
+bool Subscriber::send(const QString &topic, const QByteArray &payload, QString *error)
+{
+    if (!m_mosq || !m_connected) {
+        if (error)
+            *error = QStringLiteral("not connected to %1").arg(where());
+        return false;
+    }
+    const int rc = mosquitto_publish_v5(m_mosq, nullptr, topic.toUtf8().constData(), payload.size(), payload.constData(), 1, false, nullptr);
+    if (rc != MOSQ_ERR_SUCCESS) {
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(topic, QString::fromUtf8(mosquitto_strerror(rc)));
+        return false;
+    }
+    if (m_taken == 0)
+        acknowledge();
+    return true;
+}
+
 void Subscriber::tick()
 {
     if (!m_mosq || !m_connected)

@@ -53,6 +53,8 @@ public:
     void acknowledge() override;
     int unacknowledged() const override { return m_taken; }
     void stop() override;
+    // Goes out with the next acknowledgement (at once when none waits).
+    bool send(const QString &topic, const QByteArray &payload, QString *error) override;
     QString where() const override { return QStringLiteral("%1:%2").arg(m_settings.host).arg(m_settings.port); }
 
 private:

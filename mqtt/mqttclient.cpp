@@ -101,6 +101,10 @@ bool Client::start(const ClientSettings &s, QString *error)
     mosquitto_disconnect_callback_set(m_mosq, &Client::onDisconnect);
     mosquitto_publish_callback_set(m_mosq, &Client::onPublish);
     mosquitto_log_callback_set(m_mosq, &Client::onLog);
+    mosquitto_message_callback_set(m_mosq, &Client::onMessage);
+    m_subscribed.clear();
+    for (const QString &topic : qAsConst(m_subscriptions))
+        m_subscribed.push_back(topic.toUtf8());
     mosquitto_reconnect_delay_set(m_mosq, 1, 10, true);
     int rc = MOSQ_ERR_SUCCESS;
     if (!s.user.isEmpty())
@@ -186,9 +190,13 @@ void Client::noAnswer()
     m_answerTimer.start(m_answerTimeoutS * 1000);
 }
 
-void Client::onConnect(mosquitto *, void *self, int rc)
+void Client::onConnect(mosquitto *mosq, void *self, int rc)
 {
-    withClient(self, [rc](Client *client) {
+    withClient(self, [mosq, rc](Client *client) {
+        // A clean session: the subscriptions are made again on every connection.
+        if (rc == 0)
+            for (const QByteArray &topic : client->m_subscribed)
+                mosquitto_subscribe(mosq, nullptr, topic.constData(), 1);
         // A new connection: acknowledgements still queued from the old one are dropped.
         const quint64 generation = rc == 0 ? ++client->m_generation : client->m_generation.load();
         const QString reason = rc == 0 ? QString() : QString::fromUtf8(mosquitto_connack_string(rc));
@@ -227,6 +235,15 @@ void Client::onPublish(mosquitto *, void *self, int mid)
 {
     withClient(self, [mid](Client *client) {
         client->post(client->m_generation.load(), [mid](Client *c) { emit c->acknowledged(mid); });
+    });
+}
+
+void Client::onMessage(mosquitto *, void *self, const struct mosquitto_message *message)
+{
+    const QString topic = QString::fromUtf8(message->topic);
+    const QByteArray payload(static_cast<const char *>(message->payload), message->payloadlen);
+    withClient(self, [topic, payload](Client *client) {
+        client->post(client->m_generation.load(), [topic, payload](Client *c) { emit c->message(topic, payload); });
     });
 }
 

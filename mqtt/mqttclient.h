@@ -3,12 +3,15 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
 #include <atomic>
 #include <memory>
+#include <vector>
 
 struct mosquitto;
+struct mosquitto_message;
 
 namespace mqtt {
 
@@ -48,6 +51,8 @@ public:
     bool isConnected() const { return m_connected; }
     // QoS 1; returns the message id, or -1 with the reason.
     int publish(const QString &topic, const QByteArray &payload, QString *error);
+    // Topics subscribed to (QoS 1) on every connection; set before start().
+    void setSubscriptions(const QStringList &topics) { m_subscriptions = topics; }
     // Whether a topic can be published to (no "+" or "#", valid UTF-8, not
     // too long); false with the reason.
     static bool topicIsValid(const QString &topic, QString *reason);
@@ -59,11 +64,14 @@ signals:
     // TLS handshake refused, a broker not there); the link may still be up.
     void problem(const QString &reason);
     void acknowledged(int mid);
+    // A message on one of the subscriptions.
+    void message(const QString &topic, const QByteArray &payload);
 
 private:
     static void onConnect(mosquitto *, void *self, int rc);
     static void onDisconnect(mosquitto *, void *self, int rc);
     static void onPublish(mosquitto *, void *self, int mid);
+    static void onMessage(mosquitto *, void *self, const struct mosquitto_message *message);
     static void onLog(mosquitto *, void *self, int level, const char *text);
     // Runs f on this object's thread unless the connection it came from is
     // no longer the current one.
@@ -86,6 +94,8 @@ private:
     bool m_problemSinceAttempt = false;
     QString m_where;
     int m_answerTimeoutS = 10;
+    QStringList m_subscriptions;
+    std::vector<QByteArray> m_subscribed; // read by the library's thread: fixed while it runs
 };
 
 } // namespace mqtt

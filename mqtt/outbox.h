@@ -46,6 +46,7 @@ public:
     Outbox(const QString &folder, const QString &prefix, const QStringList &numberColumns);
 
     QString prefix() const { return m_prefix; }
+    QStringList numberColumns() const { return m_numbers; }
     // Where the broker's acknowledgements have come to.
     Position acknowledged() const { return m_acked; }
     // A saved cursor: checked against the file it names.

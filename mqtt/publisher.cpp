@@ -15,6 +15,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
+
 namespace mqtt {
 
 namespace {
@@ -73,8 +75,13 @@ Publisher::Publisher(const QString &folder, const PublisherSettings &settings, Q
         m_mids.clear();
         for (Outbox *box : boxes())
             box->rewind();
+        for (auto &replay : m_replays) {
+            replay->box->rewind();
+            replay->readToEnd = false;
+        }
         emit statusChanged();
     });
+    connect(&m_client, &Client::message, this, &Publisher::takeRequest);
     connect(&m_client, &Client::problem, this, [this](const QString &reason) {
         m_lastError = reason;
         emit statusChanged();
@@ -85,6 +92,11 @@ Publisher::Publisher(const QString &folder, const PublisherSettings &settings, Q
             return;
         it->first->acknowledge(it->second);
         m_mids.erase(it);
+        // A replay wholly taken by the broker is done.
+        while (!m_replays.empty() && m_replays.front()->readToEnd && m_replays.front()->box->inFlight() == 0) {
+            m_replays.pop_front();
+            emit statusChanged();
+        }
         schedulePump(); // room in flight
         if (!m_cursorTimer.isActive())
             m_cursorTimer.start();
@@ -141,6 +153,7 @@ bool Publisher::start(QString *error)
     watchLedger();
     takeNotes();
     m_countTimer.start();
+    m_client.setSubscriptions(replayTopics());
     QString reason;
     if (!m_client.start(s.client, &reason))
         return fail(reason);
@@ -235,9 +248,107 @@ void Publisher::pump()
             }
         }
     }
+    more = pumpReplay(budget) || more;
     // Without a writer to follow, the files are looked at again in 20 ms.
     if (more || !m_following)
         m_pump.start(more ? 0 : 20);
+}
+
+QStringList Publisher::replayTopics() const
+{
+    if (!m_settings.topicPrefix.isEmpty())
+        return {m_settings.topicPrefix + QStringLiteral("/replay")};
+    QStringList topics;
+    const QStringList stations = m_settings.stations.isEmpty() ? QStringList {m_settings.station} : m_settings.stations;
+    for (const QString &station : stations)
+        if (Client::topicIsValid(replayTopic(station), nullptr))
+            topics << replayTopic(station);
+    topics.removeDuplicates();
+    return topics;
+}
+
+void Publisher::takeRequest(const QString &topic, const QByteArray &payload)
+{
+    if (!topic.endsWith(QLatin1String("/replay")))
+        return;
+    ReplayRequest request;
+    QString why;
+    if (!parseReplayRequest(payload, &request, &why)) {
+        m_note = QCoreApplication::translate("Mqtt", "%1 上的重发请求不予处理：%2").arg(topic, why);
+        qWarning("MQTT: %s", qPrintable(m_note));
+        emit statusChanged();
+        return;
+    }
+    // The topic names whose lines: a station answers only for its own.
+    const QString station = m_settings.topicPrefix.isEmpty() ? topic.section(QLatin1Char('/'), 1, -2) : QString();
+    for (const auto &replay : m_replays)
+        if (replay->station == station && replay->request == request)
+            return; // asked again before the first was done
+    if (m_replays.size() >= 64)
+        return; // a flood of requests: the asker asks again later
+    const std::array<Outbox *, 3> streams = boxes();
+    const auto it = std::find_if(streams.begin(), streams.end(), [&](const Outbox *b) { return b->prefix() == request.stream; });
+    if (it == streams.end())
+        return;
+    auto replay = std::make_unique<Replay>();
+    replay->station = station;
+    replay->request = request;
+    replay->kind = *it == &m_readings ? QStringLiteral("/reading") : *it == &m_cells ? QStringLiteral("/cell") : QStringLiteral("/pack");
+    replay->box = std::make_unique<Outbox>(m_folder, request.stream, (*it)->numberColumns());
+    replay->box->setAcknowledged({request.day, 0, 0});
+    replay->box->takeNote();
+    m_replays.push_back(std::move(replay));
+    qInfo("MQTT: %s", qPrintable(QCoreApplication::translate("Mqtt", "按 %1 的请求重发 %2 %3 第 %4–%5 行")
+                                     .arg(topic, request.stream, request.day.toString(Qt::ISODate))
+                                     .arg(request.from)
+                                     .arg(request.to)));
+    emit statusChanged();
+    schedulePump();
+}
+
+bool Publisher::pumpReplay(const QElapsedTimer &budget)
+{
+    if (m_replays.empty())
+        return false;
+    Replay &replay = *m_replays.front();
+    Outbox &box = *replay.box;
+    while (!replay.readToEnd && box.inFlight() < kMaxInFlight) {
+        if (budget.elapsed() >= 5)
+            return true;
+        const QVector<Message> messages = box.read(50);
+        if (messages.isEmpty()) {
+            replay.readToEnd = true; // the rest of the range is not written (yet)
+            break;
+        }
+        for (const Message &m : messages) {
+            // station/stream/day/line: a station's name may hold a slash, the rest not.
+            const QDate day = QDate::fromString(m.id.section(QLatin1Char('/'), -2, -2), Qt::ISODate);
+            const qint64 line = m.id.section(QLatin1Char('/'), -1).toLongLong();
+            if (day != replay.request.day || line > replay.request.to)
+                replay.readToEnd = true;
+            if (replay.readToEnd || line < replay.request.from || (!replay.station.isEmpty() && m.station != replay.station)) {
+                box.acknowledge(m.serial);
+                continue;
+            }
+            QString error;
+            const int mid = m_client.publish(topicOf(m) + replay.kind, m.payload, &error);
+            if (mid < 0) {
+                for (auto it = m_mids.begin(); it != m_mids.end();)
+                    it = it->first == &box ? m_mids.erase(it) : std::next(it);
+                box.rewind();
+                replay.readToEnd = false;
+                m_pump.start(20); // the library's queue is full or the link just went
+                return false;
+            }
+            m_mids.insert(mid, {&box, m.serial});
+        }
+    }
+    if (replay.readToEnd && box.inFlight() == 0) {
+        m_replays.pop_front();
+        emit statusChanged();
+        return !m_replays.empty();
+    }
+    return false; // acknowledgements pump again
 }
 
 void Publisher::schedulePump()
@@ -334,6 +445,8 @@ QString Publisher::status()
         text = punctuation::clauses({text, m_refused});
     if (!m_note.isEmpty())
         text = punctuation::clauses({text, m_note});
+    if (!m_replays.empty())
+        text += QCoreApplication::translate("Mqtt", "，重发请求 %1 个").arg(m_replays.size());
     if (waiting > 0 || !backlogCounted())
         text += backlogCounted() ? QCoreApplication::translate("Mqtt", "，积压 %1").arg(waiting) : QCoreApplication::translate("Mqtt", "，积压 ≥%1（正在清点）").arg(waiting);
     return text;

@@ -3,14 +3,18 @@
 
 #include "mqttclient.h"
 #include "outbox.h"
+#include "replayrequest.h"
 
 #include <QFileSystemWatcher>
 #include <QHash>
 #include <QObject>
 #include <QThreadPool>
+#include <QElapsedTimer>
 #include <QTimer>
 
 #include <array>
+#include <deque>
+#include <memory>
 
 namespace journal {
 class DailyCsv;
@@ -23,6 +27,7 @@ struct PublisherSettings
     ClientSettings client;
     QString topicPrefix;          // <prefix>/reading, …/cell, …/pack; empty: zentrel/<each line's station>
     QString station;              // this program's station: the level for a line whose station cannot be one
+    QStringList stations;         // whose replay requests it answers (zentrel/<station>/replay); empty: station
     QString passwordFile;         // owner-only file holding the password
     bool allowPlainPassword = false;
 };
@@ -34,6 +39,11 @@ struct PublisherSettings
 // live ones; a restart resumes from the cursor. The previous cursor is kept
 // beside it (mqtt-cursor.json.bak), so a cursor torn by a crash falls back to
 // it. The backlog is counted in slices off the pump, never in one go.
+//
+// A replay request on a station's own topic (zentrel/<station>/replay, from
+// the plant's ingest or an operator) has that day's lines in the range
+// published again with their ids, beside the live ones and in no cursor: the
+// plant's database drops what it has, and so fills what a broker lost.
 class Publisher : public QObject
 {
     Q_OBJECT
@@ -67,6 +77,8 @@ public:
     QString status();
     QString lastError() const { return m_lastError; }
     QString cursorFile() const;
+    // Replay requests taken and not yet wholly acknowledged.
+    int replaysPending() const { return int(m_replays.size()); }
 
 signals:
     void statusChanged();
@@ -78,6 +90,20 @@ private:
     void saveCursor();
     bool loadCursor();
     void takeNotes();
+
+    struct Replay
+    {
+        QString station; // whose lines; empty: every line (a prefix set by hand)
+        ReplayRequest request;
+        QString kind;
+        std::unique_ptr<Outbox> box;
+        bool readToEnd = false;
+    };
+    QStringList replayTopics() const;
+    void takeRequest(const QString &topic, const QByteArray &payload);
+    // Sends from the oldest request while the budget lasts; true when more waits.
+    bool pumpReplay(const QElapsedTimer &budget);
+    std::deque<std::unique_ptr<Replay>> m_replays;
 
     QString m_folder;
     PublisherSettings m_settings;

@@ -5,6 +5,7 @@
 
 #include "ingest/database.h"
 #include "ingest/ingester.h"
+#include "ingest/repair.h"
 
 #include <QMutex>
 #include <QQueue>
@@ -47,8 +48,14 @@ public:
         m_waiting.enqueue(payload);
         QTimer::singleShot(0, this, [this] { pump(); });
     }
+    bool send(const QString &topic, const QByteArray &payload, QString *) override
+    {
+        sent << topic + QLatin1Char(' ') + QString::fromUtf8(payload);
+        return true;
+    }
     int acknowledged = 0;
     bool stopped = false;
+    QStringList sent; // "topic payload"
 
 private:
     void pump()
@@ -346,6 +353,66 @@ private slots:
         QVERIFY2(t.elapsed() < 5000, qPrintable(QString("%1 ms").arg(t.elapsed())));
         QCOMPARE(int(in.plant->cancels), 2); // by finish, and again by the destructor
         QCOMPARE(in.plant->storedCount(), 0);
+    }
+
+    // A gap is asked for once it has stayed the age (1 s here), then again
+    // while it stays, after 10 s and twice as long each time; a gap that closes and opens again,
+    // or changes (partly filled), starts its age anew.
+    void aGapIsAskedOnceItStays_data()
+    {
+        QTest::addColumn<QString>("steps"); // "ms:gaps=asked" with gaps and asked as letters
+        QTest::newRow("asked at its age, again after 10 s, 20 s, 40 s") << "0:a= 999:a= 1000:a=a 2000:a= 10999:a= 11000:a=a 30999:a= 31000:a=a 71000:a=a";
+        QTest::newRow("closed and open again") << "0:a= 500:= 600:a= 1500:a= 1600:a=a";
+        QTest::newRow("two gaps, each its own age") << "0:a= 700:ab= 1000:ab=a 1700:ab=b 11000:ab=a";
+        QTest::newRow("a gap that closes before its age") << "0:a= 900:= 5000:=";
+    }
+    void aGapIsAskedOnceItStays()
+    {
+        QFETCH(QString, steps);
+        ingest::RepairPlan plan(1000, 10000);
+        for (const QString &step : steps.split(' ')) {
+            const qint64 now = step.section(':', 0, 0).toLongLong();
+            const QString gaps = step.section(':', 1).section('=', 0, 0), expected = step.section('=', 1);
+            QVector<ingest::Gap> seen;
+            for (const QChar c : gaps)
+                seen.append({QString(c), "readings", QDate(2026, 12, 7), 22, 221});
+            QString asked;
+            for (const ingest::Gap &g : plan.due(seen, now))
+                asked += g.station;
+            QVERIFY2(asked == expected, qPrintable(QString("at %1 ms: asked \"%2\", expected \"%3\"").arg(now).arg(asked, expected)));
+        }
+    }
+
+    // The requests on the stations' own topics, a long gap a part at a
+    // time; a database that cannot be read is said once, not every poll.
+    void theRepairerAsksTheStations()
+    {
+        FakeSource source;
+        std::atomic<qint64> now {0};
+        std::atomic<bool> refused {true};
+        std::atomic<int> reads {0};
+        const QVector<ingest::Gap> gaps {{"G", "readings", QDate(2026, 12, 7), 22, 10021},
+                                         {"H-1", "cells", QDate(2026, 12, 8), 5, 2000004}};
+        QStringList said;
+        ingest::Repairer repairer([&](QVector<ingest::Gap> *out, QString *error) {
+            ++reads;
+            *error = refused ? "database 127.0.0.1:5432: connection refused" : "";
+            *out = gaps;
+            return !refused;
+        }, 1000, &source, [&](const QString &t) { said << t; }, [&] { return now.load(); });
+        repairer.start();
+        QTRY_VERIFY_WITH_TIMEOUT(reads >= 3, 10000); // three polls fail the same way: said once
+        QCOMPARE(said, QStringList {"repair: cannot read the gaps: database 127.0.0.1:5432: connection refused"});
+        refused = false;
+        const int before = reads;
+        QTRY_VERIFY_WITH_TIMEOUT(reads >= before + 2, 10000); // the gaps seen at 0
+        QCOMPARE(source.sent, QStringList());
+        now = 1000;
+        QTRY_COMPARE_WITH_TIMEOUT(source.sent.size(), 2, 10000);
+        QCOMPARE(source.sent, (QStringList {R"(zentrel/G/replay {"day":"2026-12-07","from":22,"stream":"readings","to":10021})",
+                                            R"(zentrel/H-1/replay {"day":"2026-12-08","from":5,"stream":"cells","to":1000004})"}));
+        QCOMPARE(repairer.asked(), 2);
+        QCOMPARE(said.last(), QString("repair: asked H-1 for cells of 2026-12-08, lines 5-1000004"));
     }
 };
 

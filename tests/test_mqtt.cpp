@@ -7,6 +7,7 @@
 #include "journal/dailycsv.h"
 #include "match/packledger.h"
 #include "mqtt/publisher.h"
+#include "mqtt/replayrequest.h"
 #include "testsupport.h"
 #include "broker.h"
 #include "tlsfiles.h"
@@ -112,6 +113,100 @@ private slots:
         QCOMPARE(last.value("r_text").toString(), QString("0.0600mΩ"));
         sim.terminate();
         sim.waitForFinished(5000);
+    }
+
+    // What a replay request may ask; anything else is refused whole.
+    void replayRequests_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<bool>("taken");
+        const struct
+        {
+            const char *what, *json;
+            bool taken;
+        } cases[] = {
+            {"a range", R"({"stream":"readings","day":"2026-12-07","from":22,"to":221})", true},
+            {"one line", R"({"stream":"cells","day":"2026-12-07","from":5,"to":5})", true},
+            {"the ledger", R"({"stream":"packs","day":"2026-12-07","from":1,"to":999999})", true},
+            {"no such stream", R"({"stream":"journal","day":"2026-12-07","from":2,"to":3})", false},
+            {"no day", R"({"stream":"readings","from":2,"to":3})", false},
+            {"a day that is none", R"({"stream":"readings","day":"2026-02-30","from":2,"to":3})", false},
+            {"line 0", R"({"stream":"readings","day":"2026-12-07","from":0,"to":3})", false},
+            {"backwards", R"({"stream":"readings","day":"2026-12-07","from":9,"to":3})", false},
+            {"half a line", R"({"stream":"readings","day":"2026-12-07","from":2.5,"to":3})", false},
+            {"a line as text", R"({"stream":"readings","day":"2026-12-07","from":"2","to":3})", false},
+            {"more than a million lines", R"({"stream":"readings","day":"2026-12-07","from":1,"to":1000001})", false},
+            {"not JSON", "replay everything", false},
+        };
+        for (const auto &c : cases)
+            QTest::newRow(c.what) << QByteArray(c.json) << c.taken;
+    }
+    void replayRequests()
+    {
+        QFETCH(QByteArray, json);
+        QFETCH(bool, taken);
+        mqtt::ReplayRequest r;
+        QString why;
+        QCOMPARE(mqtt::parseReplayRequest(json, &r, &why), taken);
+        QCOMPARE(why.isEmpty(), taken);
+        if (taken)
+            QCOMPARE(QJsonDocument::fromJson(mqtt::replayRequestJson(r)), QJsonDocument::fromJson(json));
+    }
+
+    // A folder two meters write (a logger's): a request on one station's
+    // topic has that station's lines of the range sent again with their ids,
+    // none of the other's; a request for no station here, or one that is
+    // not whole, sends nothing.
+    void aReplayRequestSendsItsOwnStationsLinesAgain()
+    {
+        QDir().mkpath(m_work->file("broker"));
+        Broker broker(m_work->file("broker"));
+        QVERIFY(broker.start());
+        Subscriber sub(broker.port(), "zentrel/+/reading");
+        const QString folder = m_work->file("journal");
+        const QDate day = QDate::currentDate().addDays(-3);
+        journal::DailyCsv journal(folder, journal::kReadingsPrefix,
+                                  "time,station,port,seq,r_mohm,v,verdict,r_text,v_text,r_range,v_range,r_low,r_high,v_low,v_high");
+        QByteArray lines;
+        for (int i = 0; i < 10; ++i) // lines 2..11: A on even lines, B on odd
+            lines += QString("2026-12-05T10:00:%1.000+08:00,%2,COM3,%3,12.5,3.7,PASS,,,,,,,,\n")
+                         .arg(i, 2, 10, QChar('0'))
+                         .arg(i % 2 ? "B" : "A")
+                         .arg(i)
+                         .toUtf8();
+        journal.append(day, lines);
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(QDir(folder).filePath(journal::dailyFileName(journal::kReadingsPrefix, day))).size() > 0, 10000);
+        mqtt::PublisherSettings p;
+        p.client.host = "127.0.0.1";
+        p.client.port = broker.port();
+        p.client.clientId = "replay-test";
+        p.station = "host";
+        p.stations = QStringList {"A", "B"};
+        mqtt::Publisher publisher(folder, p); // a first start: what is on disk is not sent
+        QVERIFY(publisher.start(nullptr));
+        QTRY_VERIFY_WITH_TIMEOUT(publisher.isConnected(), 20000);
+        const QString d = day.toString(Qt::ISODate);
+        auto ask = [&](const QString &station, const QString &json) {
+            return QProcess::execute("mosquitto_pub", {"-h", "127.0.0.1", "-p", QString::number(broker.port()), "-q", "1", "-t",
+                                                       mqtt::replayTopic(station), "-m", QString(json).replace("DAY", d)});
+        };
+        // Subscribed once a request is answered: asked until one is.
+        const QString firstA = QString("A/readings/%1/2").arg(d);
+        QTRY_VERIFY_WITH_TIMEOUT((ask("A", R"({"stream":"readings","day":"DAY","from":2,"to":2})"), sub.ids().contains(firstA)), 20000);
+        QCOMPARE(ask("C", R"({"stream":"readings","day":"DAY","from":2,"to":11})"), 0);
+        QCOMPARE(ask("B", R"({"stream":"readings","day":"DAY","from":9})"), 0);
+        QCOMPARE(ask("A", R"({"stream":"readings","day":"DAY","from":5,"to":8})"), 0);
+        QCOMPARE(ask("B", R"({"stream":"readings","day":"DAY","from":9,"to":500})"), 0);
+        const QStringList expected {firstA, QString("A/readings/%1/6").arg(d), QString("A/readings/%1/8").arg(d),
+                                    QString("B/readings/%1/9").arg(d), QString("B/readings/%1/11").arg(d)};
+        QTRY_COMPARE_WITH_TIMEOUT(sub.ids().size(), expected.size(), 20000);
+        QCOMPARE(sub.ids(), expected);
+        QTRY_COMPARE_WITH_TIMEOUT(publisher.replaysPending(), 0, 10000);
+        QVERIFY2(publisher.status().contains("zentrel/B/replay"), qPrintable(publisher.status()));
+        // Sent again as the station wrote them, under each line's own station.
+        QCOMPARE(sub.last().value("station").toString(), QString("B"));
+        QCOMPARE(sub.last().value("seq").toDouble(), 9.0);
+        QCOMPARE(publisher.backlog(), 0);
     }
 
     void killedAndRestartedResumesFromTheCursor()

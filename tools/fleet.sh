@@ -83,7 +83,8 @@ mkdir -p "$scratch/broker" "$scratch/secrets"
 chmod 700 "$scratch/secrets"
 # A user and password per station and one for the ingest; each station
 # may publish only under its own level (the ingest takes a message only
-# on its station's topic), the ingest reads them all.
+# on its station's topic) and hears only its own replay requests; the
+# ingest reads them all and asks any station for lines it lacks.
 touch "$scratch/broker/passwords"
 mqtt_user() { # NAME: a generated password, in the broker's file and in secrets/NAME (0600)
     local password
@@ -93,7 +94,8 @@ mqtt_user() { # NAME: a generated password, in the broker's file and in secrets/
 }
 mqtt_user zentrel-ingest
 for i in $(seq 1 "$stations"); do mqtt_user "$(printf "station-%02d" "$i")"; done
-printf 'user zentrel-ingest\ntopic read zentrel/#\n\npattern write zentrel/%%u/#\n' > "$scratch/broker/acl"
+printf 'user zentrel-ingest\ntopic read zentrel/#\ntopic write zentrel/+/replay\n\npattern write zentrel/%%u/#\npattern read zentrel/%%u/replay\n' \
+    > "$scratch/broker/acl"
 {
     [ "$(id -u)" = 0 ] && echo "user root"
     echo "listener $mqport 127.0.0.1"
@@ -112,7 +114,7 @@ pids+=($!)
 
 # Loopback only, so no TLS: the passwords go in the clear on purpose.
 setsid "$bin/zentrel-ingest" --mqtt "127.0.0.1:$mqport" --db "$db" --user zentrel-ingest \
-    --password-file "$scratch/secrets/zentrel-ingest" --allow-plain-password --lang en 2> "$scratch/ingest.log" &
+    --password-file "$scratch/secrets/zentrel-ingest" --allow-plain-password --repair --lang en 2> "$scratch/ingest.log" &
 pids+=($!)
 
 for i in $(seq 1 "$stations"); do

@@ -1030,6 +1030,38 @@
         <source>%1 已损坏且没有可用备份，全部重新发送</source>
         <translation>%1 is damaged and has no usable backup; sending everything again</translation>
     </message>
+    <message>
+        <source>%1 上的重发请求不予处理：%2</source>
+        <translation>replay request on %1 not taken: %2</translation>
+    </message>
+    <message>
+        <source>按 %1 的请求重发 %2 %3 第 %4–%5 行</source>
+        <translation>replaying %2 of %3, lines %4–%5, as asked on %1</translation>
+    </message>
+    <message>
+        <source>，重发请求 %1 个</source>
+        <translation>, %1 replay request(s)</translation>
+    </message>
+    <message>
+        <source>stream 须为 readings、cells 或 packs</source>
+        <translation>stream must be readings, cells or packs</translation>
+    </message>
+    <message>
+        <source>day 须为日期（2026-12-08）</source>
+        <translation>day must be a date (2026-12-08)</translation>
+    </message>
+    <message>
+        <source>from 与 to 须为整数行号</source>
+        <translation>from and to must be whole line numbers</translation>
+    </message>
+    <message>
+        <source>行号须满足 1 ≤ from ≤ to</source>
+        <translation>lines must satisfy 1 ≤ from ≤ to</translation>
+    </message>
+    <message>
+        <source>一次最多重发 1000000 行</source>
+        <translation>at most 1000000 lines in one request</translation>
+    </message>
 </context>
 <context>
     <name>Punctuation</name>

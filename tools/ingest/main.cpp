@@ -50,9 +50,13 @@ int main(int argc, char *argv[])
     const QCommandLineOption acceptOpt("accept-days", "Times this many days back and ahead of now are taken; others are rejects "
                                                       "(default 400,1).", "back[,ahead]", "400,1");
     const QCommandLineOption plainOpt("allow-plain-password", "Send the MQTT password without TLS all the same.");
+    const QCommandLineOption repairOpt("repair", "Ask the stations for the lines the database lacks (the gaps zentrel-report --db "
+                                                 "--gaps lists) once a gap has stayed a minute, and again while it stays.");
+    const QCommandLineOption repairAfterOpt("repair-after", "With --repair: how long a gap stays before it is asked for (default 60).",
+                                            "seconds", "60");
     const QCommandLineOption langOpt("lang", "The language of the status lines: zh_CN (default) or en.", "en|zh_CN", "zh_CN");
     parser.addOptions({mqttOpt, dbOpt, topicsOpt, idOpt, caOpt, certOpt, keyOpt, userOpt, passwordOpt, verboseOpt, maxBytesOpt,
-                       acceptOpt, plainOpt, langOpt});
+                       acceptOpt, plainOpt, repairOpt, repairAfterOpt, langOpt});
     parser.process(app);
     if (!language::installFromOption(QStringLiteral("zentrel-ingest"), parser.value(langOpt)))
         return 2;
@@ -111,6 +115,15 @@ int main(int argc, char *argv[])
         || settings.bounds.daysAhead < 0) {
         say(QStringLiteral("--max-message-bytes takes a number of at least 1024, --accept-days BACK[,AHEAD] whole days"));
         return 2;
+    }
+    if (parser.isSet(repairOpt)) {
+        bool ok = false;
+        const double seconds = parser.value(repairAfterOpt).toDouble(&ok);
+        if (!ok || seconds < 0.5) {
+            say(QStringLiteral("--repair-after takes seconds, at least 0.5"));
+            return 2;
+        }
+        settings.repairAfterMs = qint64(seconds * 1000);
     }
 
     ingest::Ingester ingester(settings, say);

@@ -188,6 +188,10 @@ void Logger::setUpPublisher()
         say(QStringLiteral("MQTT off: publishing needs the journal"));
         return;
     }
+    // Each meter is a station of its own: it answers replay requests for its lines.
+    p.stations << name;
+    for (const Meter &m : m_meters)
+        p.stations << m.entry.station;
     const QString where = QStringLiteral("%1:%2").arg(p.client.host).arg(p.client.port);
     m_publisher = capabilities::installPublisher(m_folder, p, [this, where](const QString &text) {
         // Before it is installed, the last word is the one that counts: a

@@ -5,7 +5,9 @@
 
 #include <QSocketNotifier>
 #include <QStringList>
+#include <QElapsedTimer>
 #include <QTimer>
+#include <QVector>
 
 #include <functional>
 #include <memory>
@@ -26,6 +28,14 @@ struct mqtt5__property;
 // commit. A connection that ends takes its unwritten acknowledgements with it
 // and the broker sends those messages again (persistent session: a fixed
 // client id, MQTT 5 with a session that never expires).
+//
+// One session has one reader: two clients with one id take it from each
+// other at every reconnect. So a running intake claims its id with a
+// retained presence message (zentrel-ingest/<id>/presence: host, process,
+// since when), cleared when it leaves and, by its will, when its connection
+// dies; start() looks first (under an id of its own) and refuses an id
+// claimed by a process that runs. A connection the broker keeps closing
+// right after accepting it is said to be another client with this id.
 namespace ingest {
 
 struct SubscriberSettings
@@ -56,6 +66,7 @@ public:
     // Goes out with the next acknowledgement (at once when none waits).
     bool send(const QString &topic, const QByteArray &payload, QString *error) override;
     QString where() const override { return QStringLiteral("%1:%2").arg(m_settings.host).arg(m_settings.port); }
+    QString presenceTopic() const { return QStringLiteral("zentrel-ingest/") + m_settings.clientId + QStringLiteral("/presence"); }
 
 private:
     static void onConnect(struct mosquitto *, void *self, int rc, int flags, const struct mqtt5__property *);
@@ -67,6 +78,12 @@ private:
     void tick();
     void lost(const QString &reason);
     QString failure(int rc);
+    // TLS and the user: the same for the session and the look at the claim.
+    bool configure(struct mosquitto *mosq, QString *why);
+    // Who claims this client id now (empty: no one, or the broker cannot be asked).
+    QString claimant();
+    void claim();
+    QString takenAway(const QString &reason);
     void watchSocket();
     void reconnect();
 
@@ -83,6 +100,9 @@ private:
     bool m_resting = false; // a short rest in a backlog, so the socket fills
     int m_taken = 0;
     QString m_state;
+    QElapsedTimer m_clock;
+    QVector<qint64> m_dropsAfterConnect; // ms, the last minute's connections the broker closed
+    qint64 m_connectedAtMs = -1;
 };
 
 } // namespace ingest

@@ -352,6 +352,41 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(st.publisher->replaysPending(), 0, 30000);
     }
 
+    // One client id, one ingest: a second is refused while the first runs
+    // (and says who holds the id), a foreign client taking the session is
+    // named as such, and an ingest killed outright leaves no claim behind.
+    void oneClientIdOneIngest()
+    {
+        skipWithoutServers();
+        Plant plant(m_work->file("broker"));
+        QString error = plant.start();
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QProcess second;
+        second.start(ZENTREL_INGEST_PATH, {"--mqtt", QString("127.0.0.1:%1").arg(plant.broker.port()), "--db", plant.db.conninfo(), "--lang", "en"});
+        QVERIFY(second.waitForFinished(30000));
+        QCOMPARE(second.exitCode(), 2);
+        const QString refused = QString::fromUtf8(second.readAllStandardError());
+        QVERIFY2(refused.contains(QString("client id zentrel-ingest is in use by another ingest (process %1 on %2")
+                                      .arg(plant.ingest.processId())
+                                      .arg(QSysInfo::machineHostName())),
+                 qPrintable(refused));
+
+        // mosquitto_sub reconnects as the ingest does: the two take turns.
+        QProcess foreign;
+        foreign.start("mosquitto_sub", {"-h", "127.0.0.1", "-p", QString::number(plant.broker.port()), "-i", "zentrel-ingest", "-t",
+                                        "nothing", "-V", "mqttv5", "-c"});
+        QVERIFY(foreign.waitForStarted());
+        QVERIFY2(QTest::qWaitFor([&] { return plant.hear("another client with this id (zentrel-ingest) is connected"); }, 60000),
+                 qPrintable(plant.said));
+        foreign.kill();
+        foreign.waitForFinished(5000);
+
+        plant.ingest.kill();
+        QVERIFY(plant.ingest.waitForFinished(10000));
+        error = plant.startIngest();
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+    }
+
     // A message is taken only on its own station's topic: a forged reading,
     // a void of another station's record and a station the topic does not
     // name are rejects with the reason, and the genuine records stay as

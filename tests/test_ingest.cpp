@@ -905,15 +905,6 @@ void TestIngest::reportFromDatabaseEqualsFiles()
         QDir().mkpath(s->folder);
         s->journal.reset(new journal::DailyCsv(s->folder, journal::kReadingsPrefix, kHeader));
         cellFiles.emplace_back(new journal::DailyCsv(s->folder, journal::kCellsPrefix, station::kCellsHeader));
-        mqtt::PublisherSettings p;
-        p.client.host = "127.0.0.1";
-        p.client.port = broker.port();
-        p.client.clientId = QString("report-st%1").arg(stations.size());
-        p.station = "PC"; // the host: each line goes under its own station, zentrel/<station>/…
-        s->publisher.reset(new mqtt::Publisher(s->folder, p));
-        s->publisher->followReadings(s->journal.get());
-        s->publisher->followCells(cellFiles.back().get());
-        QVERIFY2(s->publisher->start(&error), qPrintable(error));
         const int n = int(stations.size());
         // The second station is at +08:00, the others at the test machine's zone.
         auto stationTime = [n](const QDate &day, const QTime &time) {
@@ -966,7 +957,28 @@ void TestIngest::reportFromDatabaseEqualsFiles()
             s->journal->append(day, lines);
             cellFiles.back()->append(day, cells);
         }
+        s->journal->close();
+        cellFiles.back()->close();
         stations.push_back(std::move(s));
+    }
+    // Each station's journal goes out through a real logger (its meter not
+    // plugged in), from a cursor at the start of the folder's files.
+    std::vector<std::unique_ptr<QProcess>> loggers;
+    for (const auto &s : stations) {
+        const int n = int(loggers.size());
+        QFile cursor(s->folder + "/mqtt-cursor.json");
+        QVERIFY(cursor.open(QIODevice::WriteOnly));
+        cursor.write(R"({"readings":{"day":"","offset":0,"line":0},"cells":{"day":"","offset":0,"line":0},)"
+                     R"("packs":{"day":"","offset":0,"line":0}})");
+        cursor.close();
+        QFile ini(s->folder + ".ini");
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write(QString("[MQTT]\nClientId=report-st%1\n").arg(n).toUtf8());
+        ini.close();
+        loggers.emplace_back(new QProcess);
+        loggers.back()->start(ZENTREL_LOGGER_PATH, {"--config", ini.fileName(), "--meter", m_work->file("unplugged") + ",station=" + s->name,
+                                                   "--journal-dir", s->folder, "--mqtt", QString("127.0.0.1:%1").arg(broker.port()), "--lang", "en"});
+        QVERIFY(loggers.back()->waitForStarted());
     }
     QTRY_VERIFY_WITH_TIMEOUT(db.query("SELECT (SELECT count(*) FROM readings) + (SELECT count(*) FROM cells)").toInt() == rows - beyond, 90000);
     QTRY_COMPARE_WITH_TIMEOUT(db.query("SELECT count(*) FROM rejects").toInt(), beyond, 30000);
@@ -1016,8 +1028,10 @@ void TestIngest::reportFromDatabaseEqualsFiles()
 
     ingest.terminate();
     QVERIFY(ingest.waitForFinished(10000));
-    for (auto &s : stations)
-        s->publisher->stop();
+    for (auto &logger : loggers) {
+        logger->terminate();
+        QVERIFY(logger->waitForFinished(10000));
+    }
 }
 
 // A message becomes a line of COPY text with its UTC day (the partition), or

@@ -6,12 +6,12 @@
 #include "journal/journal.h"
 #include "platform/termination.h"
 #include "storage/folderlock.h"
-#include "journal/journalindicator.h"
+#include "journal/ui/journalindicator.h"
 #include "mqtt/publisher.h"
 #include "mainwindow.h"
 #include "settings/configfile.h"
 #include "station/station.h"
-#include "station/stationdock.h"
+#include "station/ui/stationdock.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>

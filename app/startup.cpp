@@ -3,7 +3,7 @@
 #include "mainwindow.h"
 #include "quiwidget.h"
 
-#include "platform/desktop.h"
+#include "platform/ui/desktop.h"
 #include "settings/configfile.h"
 #include "settings/language.h"
 

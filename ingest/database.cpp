@@ -1,6 +1,6 @@
 #include "database.h"
 
-#include <libpq-fe.h>
+#include "plantdb/pq.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -13,17 +13,7 @@ namespace ingest {
 
 namespace {
 
-struct Result
-{
-    explicit Result(PGresult *r) : r(r) {}
-    ~Result() { PQclear(r); }
-    PGresult *r;
-    bool ok() const
-    {
-        const ExecStatusType s = PQresultStatus(r);
-        return s == PGRES_COMMAND_OK || s == PGRES_TUPLES_OK || s == PGRES_COPY_IN;
-    }
-};
+using plantdb::Result;
 
 QString quoted(const QString &name)
 {
@@ -79,11 +69,8 @@ QString Database::lastError() const
 bool Database::open(const QString &conninfo, QString *error)
 {
     close();
-    const QByteArray info = conninfo.toUtf8();
-    const char *keys[] = {"dbname", "connect_timeout", "application_name", nullptr};
-    const char *values[] = {info.constData(), "5", "zentrel-ingest", nullptr};
-    m_conn = PQconnectdbParams(keys, values, 1);
-    m_where = m_conn ? QStringLiteral("%1:%2").arg(QString::fromUtf8(PQhost(m_conn)), QString::fromUtf8(PQport(m_conn))) : QString();
+    m_conn = plantdb::connect(conninfo, "zentrel-ingest").release(); // closed by close(), with its cancel handle
+    m_where = plantdb::where(m_conn);
     if (!isOpen()) {
         if (error)
             *error = QStringLiteral("database %1: %2").arg(m_where, lastError());
@@ -110,7 +97,7 @@ bool Database::exec(const QString &sql, QString *error)
     Result r(PQexec(m_conn, sql.toUtf8().constData()));
     if (r.ok())
         return true;
-    noteState(r.r);
+    noteState(r.get());
     if (error)
         *error = QStringLiteral("database %1: %2").arg(m_where, lastError());
     return false;
@@ -147,13 +134,13 @@ QStringList Database::column(const QString &sql, QString *error)
     QStringList out;
     Result r(PQexec(m_conn, sql.toUtf8().constData()));
     if (!r.ok()) {
-        noteState(r.r);
+        noteState(r.get());
         if (error)
             *error = QStringLiteral("database %1: %2").arg(m_where, lastError());
         return out;
     }
-    for (int i = 0; i < PQntuples(r.r); ++i)
-        out << QString::fromUtf8(PQgetvalue(r.r, i, 0));
+    for (int i = 0; i < PQntuples(r.get()); ++i)
+        out << QString::fromUtf8(PQgetvalue(r.get(), i, 0));
     return out;
 }
 
@@ -165,10 +152,10 @@ bool Database::migrate(QString *error)
                              "applied timestamptz NOT NULL DEFAULT now())"),
               error))
         return false;
-    const QStringList files = QDir(QStringLiteral(":/ingest/sql")).entryList({QStringLiteral("*.sql")}, QDir::Files, QDir::Name);
+    const QStringList files = QDir(QStringLiteral(":/plantdb/sql")).entryList({QStringLiteral("*.sql")}, QDir::Files, QDir::Name);
     for (const QString &name : files) {
         const int version = name.left(3).toInt();
-        QFile file(QStringLiteral(":/ingest/sql/") + name);
+        QFile file(QStringLiteral(":/plantdb/sql/") + name);
         if (!file.open(QIODevice::ReadOnly))
             continue;
         const QString sql = QString::fromUtf8(file.readAll());
@@ -205,18 +192,18 @@ bool Database::readColumns(QString *error)
             return false;
         }
         QVector<Column> columns;
-        for (int i = 0; i < PQntuples(r.r); ++i) {
+        for (int i = 0; i < PQntuples(r.get()); ++i) {
             Column c;
-            c.key = PQgetvalue(r.r, i, 0);
+            c.key = PQgetvalue(r.get(), i, 0);
             c.name = QString::fromUtf8(c.key);
-            const QByteArray type = PQgetvalue(r.r, i, 1);
+            const QByteArray type = PQgetvalue(r.get(), i, 1);
             c.kind = type == "double precision" || type == "real" || type == "numeric" ? Column::Number
                      : type == "bigint" || type == "integer" || type == "smallint"     ? Column::Integer
                      : type.startsWith("timestamp")                                    ? Column::Time
                                                                                        : Column::Text;
             // What the type holds, so a number beyond it is the message's fault, told before COPY.
             c.largest = type == "smallint" ? 32767 : type == "integer" ? 2147483647 : qint64(9e15);
-            c.required = QByteArray(PQgetvalue(r.r, i, 2)) == "t";
+            c.required = QByteArray(PQgetvalue(r.get(), i, 2)) == "t";
             if (c.name != QLatin1String("received"))
                 columns.append(c);
         }
@@ -280,8 +267,8 @@ bool Database::copyIn(const QString &target, const QString &list, const QVector<
     *duplicate = false;
     {
         Result r(PQexec(m_conn, QStringLiteral("COPY %1 (%2) FROM STDIN").arg(target, list).toUtf8().constData()));
-        if (PQresultStatus(r.r) != PGRES_COPY_IN) {
-            noteState(r.r);
+        if (PQresultStatus(r.get()) != PGRES_COPY_IN) {
+            noteState(r.get());
             if (error)
                 *error = QStringLiteral("database %1: %2").arg(m_where, lastError());
             return false;
@@ -308,13 +295,13 @@ bool Database::copyIn(const QString &target, const QString &list, const QVector<
     Result end(PQgetResult(m_conn));
     while (PGresult *more = PQgetResult(m_conn))
         PQclear(more);
-    if (ok && PQresultStatus(end.r) == PGRES_COMMAND_OK)
+    if (ok && PQresultStatus(end.get()) == PGRES_COMMAND_OK)
         return true;
-    noteState(end.r);
+    noteState(end.get());
     *duplicate = m_state == QLatin1String("23505");
     // COPY names the line it failed on: straight into the table, that is
     // the batch's row of the same number.
-    const char *context = PQresultErrorField(end.r, PG_DIAG_CONTEXT);
+    const char *context = PQresultErrorField(end.get(), PG_DIAG_CONTEXT);
     const QRegularExpressionMatch at = QRegularExpression(QStringLiteral("^COPY (\\S+), line (\\d+)"))
                                            .match(QString::fromUtf8(context ? context : ""));
     if (at.hasMatch() && at.captured(1) == target && m_tables.contains(target)) {
@@ -396,20 +383,20 @@ bool Database::copyCarefully(const QString &table, const QStringList &names, con
                                     .toUtf8()
                                     .constData()));
     if (!known.ok())
-        return failed(known.r);
+        return failed(known.get());
     QHash<QByteArray, QString> storedAt;
     auto conflict = [&](const Row &row, const QString &at) {
         conflicts->append({row.topic, row.payload,
                            QStringLiteral("conflict: id %1 is stored already (%2, time %3) with other content")
                                .arg(QString::fromUtf8(row.id), table, at)});
     };
-    for (int i = 0; i < PQntuples(known.r); ++i) {
-        const QByteArray id = PQgetvalue(known.r, i, 0);
-        const QString at = QString::fromUtf8(PQgetvalue(known.r, i, 1));
+    for (int i = 0; i < PQntuples(known.get()); ++i) {
+        const QByteArray id = PQgetvalue(known.get(), i, 0);
+        const QString at = QString::fromUtf8(PQgetvalue(known.get(), i, 1));
         storedAt.insert(id, at);
         // A stored row no longer in its table (its day archived): the id
         // is taken all the same; nothing to compare with.
-        if (QByteArray(PQgetvalue(known.r, i, 2)) == "t")
+        if (QByteArray(PQgetvalue(known.get(), i, 2)) == "t")
             conflict(fresh.at(first.value(id)), at);
     }
     for (const Row &row : qAsConst(again)) {
@@ -426,8 +413,8 @@ bool Database::copyCarefully(const QString &table, const QStringList &names, con
                                 .toUtf8()
                                 .constData()));
     if (!r.ok())
-        return failed(r.r);
-    const qint64 added = QByteArray(PQcmdTuples(r.r)).toLongLong();
+        return failed(r.get());
+    const qint64 added = QByteArray(PQcmdTuples(r.get())).toLongLong();
     *inserted += added;
     if (added == rows.size())
         m_careful.remove(table);
@@ -474,7 +461,7 @@ bool Database::write(const Batch &batch, qint64 *inserted, QString *error)
                               "VALUES ($1, $2, $3, sha256(convert_to($1, 'UTF8') || $2)) ON CONFLICT (key) DO NOTHING", 3, nullptr, values,
                               lengths, formats, 0));
         if (!r.ok()) {
-            noteState(r.r);
+            noteState(r.get());
             ok = false;
             why = QStringLiteral("database %1: %2").arg(m_where, lastError());
         }

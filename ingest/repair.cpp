@@ -5,9 +5,8 @@
 #include <QDateTime>
 #include <QPointer>
 
-#include <libpq-fe.h>
+#include "plantdb/pq.h"
 
-#include <memory>
 
 namespace ingest {
 
@@ -41,29 +40,22 @@ QVector<Gap> RepairPlan::due(const QVector<Gap> &gaps, qint64 nowMs)
 
 bool readLineGaps(const QString &conninfo, QVector<Gap> *gaps, QString *error)
 {
-    const QByteArray info = conninfo.toUtf8();
-    const char *keys[] = {"dbname", "connect_timeout", "application_name", nullptr};
-    const char *values[] = {info.constData(), "5", "zentrel-ingest repair", nullptr};
-    std::unique_ptr<PGconn, void (*)(PGconn *)> conn(PQconnectdbParams(keys, values, 1), PQfinish);
-    auto fail = [&](PGconn *c) {
-        *error = QStringLiteral("database %1:%2: %3")
-                     .arg(QString::fromUtf8(PQhost(c)), QString::fromUtf8(PQport(c)), QString::fromUtf8(PQerrorMessage(c)).trimmed());
+    const plantdb::Connection conn = plantdb::connect(conninfo, "zentrel-ingest repair");
+    auto fail = [&] {
+        *error = QStringLiteral("database %1: %2").arg(plantdb::where(conn.get()), plantdb::errorOf(conn.get()));
         return false;
     };
     if (!conn || PQstatus(conn.get()) != CONNECTION_OK)
-        return fail(conn.get());
-    std::unique_ptr<PGresult, void (*)(PGresult *)> result(
-        PQexec(conn.get(), "SET statement_timeout = 60000; "
-                           "SELECT station, stream, day, first_missing, last_missing FROM line_gaps "
-                           "ORDER BY day, station, stream, first_missing LIMIT 1000"),
-        PQclear);
-    if (PQresultStatus(result.get()) != PGRES_TUPLES_OK)
-        return fail(conn.get());
+        return fail();
+    const plantdb::Result result(PQexec(conn.get(), "SET statement_timeout = 60000; "
+                                                    "SELECT station, stream, day, first_missing, last_missing FROM line_gaps "
+                                                    "ORDER BY day, station, stream, first_missing LIMIT 1000"));
+    if (result.status() != PGRES_TUPLES_OK)
+        return fail();
     gaps->clear();
-    for (int i = 0; i < PQntuples(result.get()); ++i) {
-        auto text = [&](int column) { return QString::fromUtf8(PQgetvalue(result.get(), i, column)); };
-        gaps->append({text(0), text(1), QDate::fromString(text(2), Qt::ISODate), text(3).toLongLong(), text(4).toLongLong()});
-    }
+    for (int i = 0; i < result.rows(); ++i)
+        gaps->append({result.text(i, 0), result.text(i, 1), QDate::fromString(result.text(i, 2), Qt::ISODate), result.integer(i, 3),
+                      result.integer(i, 4)});
     return true;
 }
 

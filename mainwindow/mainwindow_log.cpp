@@ -2,7 +2,7 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "platform/desktop.h"
+#include "platform/ui/desktop.h"
 #include "settings/configfile.h"
 #include "storage/overflowlog.h"
 #include "storage/textfile.h"

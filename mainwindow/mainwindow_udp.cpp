@@ -5,7 +5,7 @@
 #include "console/consoleformat.h"
 #include "console/udptransport.h"
 #include "consoleview.h"
-#include "platform/desktop.h"
+#include "platform/ui/desktop.h"
 #include "storage/textfile.h"
 
 #include <QDateTime>

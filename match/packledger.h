@@ -27,8 +27,6 @@ public:
     bool load(QString *error);
     // Cell ID → the pack it is in (cancelled packs free their cells).
     const QHash<QString, QString> &placed() const { return m_placed; }
-    bool knows(const QString &pack) const { return m_packs.contains(pack); }
-    bool isCancelled(const QString &pack) const { return m_cancelled.contains(pack); }
     // PACK-YYYYMMDD-N, the first N not yet in the ledger.
     QString nextPackId(const QDate &day) const;
 

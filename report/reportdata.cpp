@@ -64,17 +64,52 @@ QString LimitKey::text(bool translated) const
                 : say(QT_TRANSLATE_NOOP("Report", "限值组 %1: %2")).arg(show(set), bounds);
 }
 
-QString scopeText(const QString &scope)
+QString Scope::key() const
 {
-    if (scope == QStringLiteral("全部"))
+    switch (kind) {
+    case All:
+        return QStringLiteral("全部");
+    case Station:
+        return QStringLiteral("工位 %1").arg(name);
+    case Cells:
+        return QStringLiteral("单体 全部");
+    case Lot:
+        break;
+    }
+    return QStringLiteral("单体 批次 %1").arg(name);
+}
+
+QString Scope::text() const
+{
+    switch (kind) {
+    case All:
         return QCoreApplication::translate("Report", "全部");
-    if (scope == QStringLiteral("单体 全部"))
+    case Station:
+        return QCoreApplication::translate("Report", "工位 %1").arg(name);
+    case Cells:
         return QCoreApplication::translate("Report", "单体 全部");
-    if (scope.startsWith(QStringLiteral("单体 批次 ")))
-        return QCoreApplication::translate("Report", "单体 批次 %1").arg(scope.mid(6));
-    if (scope.startsWith(QStringLiteral("工位 ")))
-        return QCoreApplication::translate("Report", "工位 %1").arg(scope.mid(3));
-    return scope;
+    case Lot:
+        break;
+    }
+    return QCoreApplication::translate("Report", "单体 批次 %1").arg(name);
+}
+
+QJsonObject Scope::json(const LimitKey &limits) const
+{
+    static const char *const kinds[] = {"all", "station", "cells", "lot"};
+    QJsonObject o {{QStringLiteral("kind"), QLatin1String(kinds[kind])}};
+    if (kind == Station)
+        o.insert(QStringLiteral("station"), name);
+    if (kind == Lot)
+        o.insert(QStringLiteral("lot"), name);
+    if (limits.cells && !limits.set.isEmpty())
+        o.insert(QStringLiteral("set"), limits.set);
+    const std::pair<const char *, const QString *> bounds[] = {
+        {"r_low", &limits.rLow}, {"r_high", &limits.rHigh}, {"v_low", &limits.vLow}, {"v_high", &limits.vHigh}};
+    for (const auto &b : bounds)
+        if (!b.second->isEmpty())
+            o.insert(QLatin1String(b.first), limits.value(*b.second));
+    return o;
 }
 
 double LimitKey::value(const QString &s) const
@@ -104,7 +139,7 @@ QStringList Collector::voidFiles(const QStringList &paths) const
                                    [this](const QDate &day) { return !m_options.from.isValid() || day >= m_options.from.addDays(-2); }, nullptr);
 }
 
-int Collector::groupOf(const QString &scope, const LimitKey &limits)
+int Collector::groupOf(const Scope &scope, const LimitKey &limits)
 {
     auto it = m_index.constFind({scope, limits});
     if (it != m_index.constEnd())
@@ -270,8 +305,8 @@ bool Collector::read(const QString &path, QString *error, const std::function<vo
                 limits.cells = true;
                 limits.set = c.set >= 0 ? QString::fromUtf8(f[c.set]) : QString();
             }
-            made.allScope = cells ? QStringLiteral("单体 全部") : QStringLiteral("全部");
-            made.partScope = cells ? QStringLiteral("单体 批次 %1").arg(lot) : QStringLiteral("工位 %1").arg(made.station);
+            made.allScope = {cells ? Scope::Cells : Scope::All, QString()};
+            made.partScope = cells ? Scope {Scope::Lot, lot} : Scope {Scope::Station, made.station};
             made.limits = limits;
             slot = m_slots.insert(key, made);
         }
@@ -327,14 +362,8 @@ bool Collector::read(const QString &path, QString *error, const std::function<vo
 
 void sortGroups(QVector<Group> &groups)
 {
-    auto rank = [](const QString &scope) {
-        return scope == QStringLiteral("全部") ? 0 : scope.startsWith(QStringLiteral("工位 ")) ? 1
-               : scope == QStringLiteral("单体 全部") ? 2 : 3;
-    };
     std::stable_sort(groups.begin(), groups.end(), [&](const Group &a, const Group &b) {
-        if (rank(a.scope) != rank(b.scope))
-            return rank(a.scope) < rank(b.scope);
-        if (a.scope != b.scope)
+        if (!(a.scope == b.scope))
             return a.scope < b.scope;
         return a.first < b.first; // limit periods in time order
     });
@@ -365,7 +394,7 @@ const Group *inForce(const QVector<Group> &groups)
 {
     const Group *found = nullptr;
     for (const Group &g : groups)
-        if (g.scope == QStringLiteral("全部") && (!found || g.last > found->last))
+        if (g.scope.kind == Scope::All && (!found || g.last > found->last))
             found = &g;
     return found;
 }
@@ -487,7 +516,7 @@ Charts Collector::charts(const QVector<Group> &groups) const
 
 bool limitsChanged(const QVector<Group> &groups)
 {
-    return std::count_if(groups.begin(), groups.end(), [](const Group &g) { return g.scope == QStringLiteral("全部"); }) > 1;
+    return std::count_if(groups.begin(), groups.end(), [](const Group &g) { return g.scope.kind == Scope::All; }) > 1;
 }
 
 namespace {
@@ -510,18 +539,18 @@ QVector<QStringList> rows(const QVector<Group> &groups, bool translated)
 {
     QVector<QStringList> out;
     for (const Group &g : groups) {
-        const station::LotStats &s = g.stats;
+        const stats::LotStats &s = g.stats;
         const double rl = g.limits.value(g.limits.rLow), rh = g.limits.value(g.limits.rHigh);
         const double vl = g.limits.value(g.limits.vLow), vh = g.limits.value(g.limits.vHigh);
         QStringList grades;
         for (auto it = s.grades.cbegin(); it != s.grades.cend(); ++it)
             grades << QStringLiteral("%1:%2").arg(it.key()).arg(it.value());
-        out.append({translated ? scopeText(g.scope) : g.scope, g.limits.text(translated), QString::number(s.total()), QString::number(s.pass), QString::number(s.ng),
+        out.append({translated ? g.scope.text() : g.scope.key(), g.limits.text(translated), QString::number(s.total()), QString::number(s.pass), QString::number(s.ng),
                     QString::number(s.none), std::isfinite(s.yield()) ? numberText(s.yield() * 100, 2) : QStringLiteral("—"),
                     numberText(s.r.mean()), numberText(s.r.stddev()), numberText(s.r.min()), numberText(s.r.max()),
-                    numberText(station::cp(s.r, rl, rh), 3), numberText(station::cpk(s.r, rl, rh), 3),
+                    numberText(stats::cp(s.r, rl, rh), 3), numberText(stats::cpk(s.r, rl, rh), 3),
                     numberText(s.v.mean()), numberText(s.v.stddev()), numberText(s.v.min()), numberText(s.v.max()),
-                    numberText(station::cp(s.v, vl, vh), 3), numberText(station::cpk(s.v, vl, vh), 3),
+                    numberText(stats::cp(s.v, vl, vh), 3), numberText(stats::cpk(s.v, vl, vh), 3),
                     grades.join(QLatin1Char(' ')), limitsNote(rl, rh, vl, vh)});
     }
     return out;
@@ -626,9 +655,9 @@ QString signalsCsv(const QVector<Group> &groups)
     QString out = QStringLiteral("scope,limits,quantity,rule,index,time,value,rule_text\n");
     QStringList rules;
     for (int rule = 1; rule <= 8; ++rule)
-        rules << journal::csvField(station::ruleText(rule));
+        rules << journal::csvField(stats::ruleText(rule));
     for (const Group &g : groups) {
-        const QString head = journal::csvField(g.scope) + QLatin1Char(',') + journal::csvField(g.limits.text()) + QLatin1Char(',');
+        const QString head = journal::csvField(g.scope.key()) + QLatin1Char(',') + journal::csvField(g.limits.text()) + QLatin1Char(',');
         for (const auto &[quantity, series] : {std::pair<QString, const SpcSeries *>(QStringLiteral("r,"), &g.spc.r),
                                                std::pair<QString, const SpcSeries *>(QStringLiteral("v,"), &g.spc.v)})
             for (const SpcSignal &x : series->signalled)
@@ -643,18 +672,18 @@ QByteArray tableJson(const QVector<Group> &groups, qint64 lines, qint64 skipped,
 {
     QJsonArray array;
     for (const Group &g : groups) {
-        const station::LotStats &s = g.stats;
+        const stats::LotStats &s = g.stats;
         const double rl = g.limits.value(g.limits.rLow), rh = g.limits.value(g.limits.rHigh);
         const double vl = g.limits.value(g.limits.vLow), vh = g.limits.value(g.limits.vHigh);
         QJsonObject grades;
         for (auto it = s.grades.cbegin(); it != s.grades.cend(); ++it)
             grades.insert(it.key(), double(it.value()));
-        auto side = [](const station::RunningStats &x, double lo, double hi) {
+        auto side = [](const stats::RunningStats &x, double lo, double hi) {
             return QJsonObject{{"mean", jsonNumber(x.mean())}, {"sd", jsonNumber(x.stddev())},
                                {"min", jsonNumber(x.min())},   {"max", jsonNumber(x.max())},
-                               {"cp", jsonNumber(station::cp(x, lo, hi))}, {"cpk", jsonNumber(station::cpk(x, lo, hi))}};
+                               {"cp", jsonNumber(stats::cp(x, lo, hi))}, {"cpk", jsonNumber(stats::cpk(x, lo, hi))}};
         };
-        QJsonObject group{{"scope", g.scope}, {"limits", g.limits.text()}, {"n", double(s.total())},
+        QJsonObject group{{"scope", g.scope.json(g.limits)}, {"limits", g.limits.text()}, {"n", double(s.total())},
                           {"pass", double(s.pass)}, {"ng", double(s.ng)}, {"no_verdict", double(s.none)},
                           {"yield", jsonNumber(s.yield())}, {"r", side(s.r, rl, rh)}, {"v", side(s.v, vl, vh)},
                           {"grades", grades}};

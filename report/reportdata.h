@@ -3,11 +3,12 @@
 
 #include "meter/judgement.h"
 #include "reportspc.h"
-#include "station/lotstats.h"
+#include "stats/lotstats.h"
 
 #include <QDateTime>
 #include <QTimeZone>
 #include <QHash>
+#include <QJsonObject>
 #include <QMap>
 #include <QSet>
 #include <QStringList>
@@ -43,11 +44,29 @@ struct LimitKey
     double value(const QString &s) const;
 };
 
+// Whose lines a group sums: every station's readings, one station's, every
+// cell record, or one lot's. Typed: translated only when shown.
+struct Scope
+{
+    enum Kind { All, Station, Cells, Lot }; // the report's order
+    Kind kind = All;
+    QString name; // the station (Station) or the lot (Lot)
+
+    bool operator<(const Scope &o) const { return std::tie(kind, name) < std::tie(o.kind, o.name); }
+    bool operator==(const Scope &o) const { return kind == o.kind && name == o.name; }
+    // As the CSV names it, in every language: 全部, 工位 X, 单体 全部, 单体 批次 Y.
+    QString key() const;
+    // As the language spoken names it.
+    QString text() const;
+    // {"kind": "lot", "lot": "L1", "set": …, "r_low": …}: with the group's limit set and limits as numbers.
+    QJsonObject json(const LimitKey &limits) const;
+};
+
 struct Group
 {
-    QString scope;  // "全部" / "工位 X" / "单体 批次 Y" in every language (scopeText shows it)
+    Scope scope;
     LimitKey limits;
-    station::LotStats stats;
+    stats::LotStats stats;
     QDateTime first, last;
     Spc spc;     // control charts of R and V over the group's readings in time order
     int id = -1; // its reader's own number for it
@@ -61,7 +80,7 @@ struct Histogram
 {
     double lo = 0, width = 1;  // bin i holds [lo + i·width, lo + (i + 1)·width); the last one hi too
     QVector<double> counts;    // kHistogramBins, or empty when there were no values
-    station::RunningStats stats;
+    stats::RunningStats stats;
     // lo and width for values from min to max, widened to the limits.
     static Histogram frame(double min, double max, double low, double high);
     int bin(double x) const;
@@ -76,7 +95,7 @@ struct Charts
 {
     Histogram r, v;
     QVector<QPair<qint64, double>> run; // (ms since epoch, R) in time order
-    station::RunningStats runStats;     // of every R: mean ± 3σ on the run chart
+    stats::RunningStats runStats;     // of every R: mean ± 3σ on the run chart
     QMap<QString, Box> boxes;           // R per station
     bool sampled = false;               // drawn from a sample of the readings
 };
@@ -153,19 +172,19 @@ private:
     struct Slot
     {
         int all = -1, part = -1; // the overall group and the station's or lot's, once a line counts in them
-        QString allScope, partScope;
+        Scope allScope, partScope;
         LimitKey limits;
         QString station;
         bool wanted = false;
     };
-    int groupOf(const QString &scope, const LimitKey &limits);
+    int groupOf(const Scope &scope, const LimitKey &limits);
     void collectVoids(journal::RecordReader &reader, const QList<QByteArray> &header);
     void add(int group, qint64 ms, bool timed, meter::Verdict verdict, double r, double v, const QString &grade);
 
     Options m_options;
     QVector<Group> m_list;
     QVector<QPair<qint64, qint64>> m_spans; // first and last time (ms) of each group
-    QMap<QPair<QString, LimitKey>, int> m_index;
+    QMap<QPair<Scope, LimitKey>, int> m_index;
     QHash<QByteArray, Slot> m_slots;
     ChartData m_charts;
     SpcData m_spc;
@@ -175,9 +194,6 @@ private:
     QSet<QByteArray> m_voided; // "station,record" of every record a void names
     QStringList m_used;
 };
-
-// A scope as the language spoken names it.
-QString scopeText(const QString &scope);
 
 // The groups in the report's order: overall first, then stations, then
 // cells overall, then lots; limit periods in time order.

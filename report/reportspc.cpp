@@ -149,18 +149,18 @@ struct Thinner
 
 struct Walk
 {
-    std::unique_ptr<station::NelsonRules> rules;
+    std::unique_ptr<stats::NelsonRules> rules;
     qint64 index = 0;
     double last = 0;
     Thinner points, ranges;
 
-    void start(SpcSeries &s, const station::LimitsBuilder &b)
+    void start(SpcSeries &s, const stats::LimitsBuilder &b)
     {
         s.limits = b.limits();
         s.n = b.count();
         s.averageRange = b.count() > 1 ? b.averageRange() : NAN;
         if (s.limits.valid)
-            rules.reset(new station::NelsonRules(s.limits));
+            rules.reset(new stats::NelsonRules(s.limits));
         points.every = ranges.every = std::max<qint64>(1, (s.n + kSpcShown / 2 - 1) / (kSpcShown / 2));
     }
     void add(SpcSeries &s, qint64 ms, double x)
@@ -168,7 +168,7 @@ struct Walk
         if (std::isnan(x))
             return;
         if (rules) {
-            for (int rule : station::firedRules(rules->add(x))) {
+            for (int rule : stats::firedRules(rules->add(x))) {
                 ++s.perRule[rule - 1];
                 if (s.signalled.size() < kSpcListed)
                     s.signalled.append({rule, index, ms, x});
@@ -219,7 +219,7 @@ QVector<Spc> SpcData::compute(int groups)
     };
     // Phase I: the limits of each group from all its readings, then the
     // rules along the same readings.
-    QVector<station::LimitsBuilder> rLimits(groups), vLimits(groups);
+    QVector<stats::LimitsBuilder> rLimits(groups), vLimits(groups);
     each([&](int g, const Point &p) {
         if (!std::isnan(p.r))
             rLimits[g].add(p.r);

@@ -1,7 +1,7 @@
 #ifndef REPORTSPC_H
 #define REPORTSPC_H
 
-#include "station/controlchart.h"
+#include "stats/controlchart.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -27,7 +27,7 @@ struct SpcSignal
 // One quantity (R or V) of one group.
 struct SpcSeries
 {
-    station::ControlLimits limits; // invalid below two readings
+    stats::ControlLimits limits; // invalid below two readings
     qint64 n = 0;
     double averageRange = NAN; // MR̄: the moving-range chart's centre
     // The signals in order, the first kSpcListed of them: a process far

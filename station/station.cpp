@@ -48,11 +48,11 @@ QString cellsCsvLine(const CellRecord &r)
            + csvField(r.spc);
 }
 
-QString spcText(const LotControl::Fired &fired)
+QString spcText(const stats::LotControl::Fired &fired)
 {
     QStringList rules;
     for (const auto &[side, bits] : {std::pair<QChar, unsigned>(QLatin1Char('R'), fired.r), {QLatin1Char('V'), fired.v}})
-        for (int rule : firedRules(bits))
+        for (int rule : stats::firedRules(bits))
             rules << side + QString::number(rule);
     return rules.join(QLatin1Char(' '));
 }
@@ -148,7 +148,7 @@ void Station::record(const meter::MeterReading &reading, int settledBy)
     r.vRange = reading.vRangeText;
     r.settledBy = settledBy;
     // Checked before it is written: the record carries what it fired.
-    const LotControl::Fired fired = m_control.add(r.rMilliOhm, r.v);
+    const stats::LotControl::Fired fired = m_control.add(r.rMilliOhm, r.v);
     r.spc = spcText(fired);
     m_file.append(day, cellsCsvLine(r).toUtf8() + '\n');
 
@@ -285,7 +285,7 @@ void Station::restartStats(const QString &why)
 
 void Station::recount()
 {
-    m_stats = LotStats();
+    m_stats = stats::LotStats();
     m_lotR.clear();
     for (const CellRecord &r : m_lotRecords) {
         if (r.voided)

@@ -2,9 +2,9 @@
 #define STATION_H
 
 #include "cellcapture.h"
-#include "controlchart.h"
+#include "stats/controlchart.h"
 #include "limitset.h"
-#include "lotstats.h"
+#include "stats/lotstats.h"
 
 #include "journal/dailycsv.h"
 #include "meter/limitsinforce.h"
@@ -36,7 +36,7 @@ struct CellRecord
 };
 
 // A record's fired rules as the cells file writes them ("R1 R5 V2").
-QString spcText(const LotControl::Fired &fired);
+QString spcText(const stats::LotControl::Fired &fired);
 
 // What an operator types or scans (cell IDs, lot names) is refused when it
 // is longer than this or holds a control character or line break; the
@@ -86,14 +86,13 @@ public:
 
     QString pendingId() const { return m_pendingId; }
     QString lot() const { return m_lot; }
-    const LotStats &stats() const { return m_stats; }
+    const stats::LotStats &stats() const { return m_stats; }
     // The lot's control charts: limits from its first records, then each checked.
-    const LotControl &control() const { return m_control; }
+    const stats::LotControl &control() const { return m_control; }
     // The lot's R values (mΩ) for the histogram.
     const QVector<double> &lotR() const { return m_lotR; }
     const std::deque<CellRecord> &records() const { return m_records; } // newest first, at most 1,000
     journal::DailyCsv *file() { return &m_file; }
-    CellCapture::State captureState() const { return m_capture.state(); }
 
 signals:
     void recorded(const station::CellRecord &record);
@@ -122,8 +121,8 @@ private:
     QString m_pendingId;
     QString m_lot;
     bool m_requireId = false;
-    LotStats m_stats;
-    LotControl m_control;
+    stats::LotStats m_stats;
+    stats::LotControl m_control;
     QVector<double> m_lotR;
     QVector<CellRecord> m_lotRecords; // of the lot and set in force, for the statistics
     std::deque<CellRecord> m_records;

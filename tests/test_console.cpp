@@ -3,7 +3,7 @@
 // sending, saving, and the mended failures.
 #include "console/consoleformat.h"
 #include "mainwindowprobe.h"
-#include "platform/desktop.h"
+#include "platform/ui/desktop.h"
 #include "storage/textfile.h"
 #include "testsupport.h"
 

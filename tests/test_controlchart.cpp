@@ -2,7 +2,7 @@
 // fires nothing, and a series built for each rule fires that rule alone, at
 // the reading that completes its pattern.
 #include "report/reportspc.h"
-#include "station/controlchart.h"
+#include "stats/controlchart.h"
 
 #include <QtTest>
 
@@ -14,7 +14,7 @@ namespace {
 // Mixed sides, short runs, nothing beyond 2σ: no rule's pattern (centre 0, σ 1).
 const QVector<double> kClean = {0.3, 1.4, -0.6, -0.2, 0.9, -1.3, 0.1, 0.5, -0.8, 1.1};
 
-QString text(const QVector<station::Signal> &signals_)
+QString text(const QVector<stats::Signal> &signals_)
 {
     QStringList out;
     for (const auto &s : signals_)
@@ -58,25 +58,25 @@ private slots:
     {
         QFETCH(QVector<double>, tail);
         QFETCH(QString, expected);
-        station::ControlLimits limits;
+        stats::ControlLimits limits;
         limits.sigma = 1;
         limits.valid = true;
-        QCOMPARE(text(station::nelsonSignals(kClean + tail, limits)), expected);
+        QCOMPARE(text(stats::nelsonSignals(kClean + tail, limits)), expected);
     }
 
     // σ̂ from the average moving range; the limits three of it from the mean.
     void limits()
     {
-        const station::ControlLimits l = station::individualsLimits({1, 3, 2, 5, 4});
+        const stats::ControlLimits l = stats::individualsLimits({1, 3, 2, 5, 4});
         QVERIFY(l.valid);
         QCOMPARE(l.centre, 3.0);
         QCOMPARE(l.sigma, (2 + 1 + 3 + 1) / 4.0 / 1.128);
         QCOMPARE(l.ucl(), 3 + 3 * 1.75 / 1.128);
         QCOMPARE(l.lcl(), 3 - 3 * 1.75 / 1.128);
-        QVERIFY(!station::individualsLimits({7}).valid);
+        QVERIFY(!stats::individualsLimits({7}).valid);
         // All alike: σ̂ 0, and nothing fires however long it goes on.
         const QVector<double> flat(30, 4.2);
-        QCOMPARE(station::nelsonSignals(flat, station::individualsLimits(flat)).size(), 0);
+        QCOMPARE(stats::nelsonSignals(flat, stats::individualsLimits(flat)).size(), 0);
     }
 
     // At the station: silent while the lot's first 25 records fix the
@@ -84,7 +84,7 @@ private slots:
     // a new lot starts again.
     void lotControl()
     {
-        station::LotControl lot;
+        stats::LotControl lot;
         QVector<double> baseline = kClean + kClean + kClean.mid(0, 5);
         baseline[7] = 9.0; // beyond anything: still only part of the baseline
         for (int i = 0; i < baseline.size(); ++i) {
@@ -93,8 +93,8 @@ private slots:
             QCOMPARE(fired.r | fired.v, 0u);
         }
         QCOMPARE(lot.stillNeeded(), 0);
-        const station::ControlLimits r = lot.rLimits();
-        QCOMPARE(r.centre, station::individualsLimits(baseline).centre);
+        const stats::ControlLimits r = lot.rLimits();
+        QCOMPARE(r.centre, stats::individualsLimits(baseline).centre);
         QVERIFY(!lot.vLimits().valid); // no V in any record
         const auto wild = lot.add(r.ucl() + 0.01, 3.7);
         QCOMPARE(wild.r, 1u); // rule 1

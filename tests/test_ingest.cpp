@@ -10,7 +10,7 @@
 #include "ingest/messages.h"
 #include "mqtt/publisher.h"
 #include "postgres.h"
-#include "report/reportdb.h"
+#include "plantdb/reportdb.h"
 #include "station/station.h"
 #include "testsupport.h"
 #include "tlsfiles.h"
@@ -852,7 +852,7 @@ void compareJson(const QJsonValue &files, const QJsonValue &db, const QString &w
     } else if (files.isArray() && db.isArray()) {
         QVERIFY2(files.toArray().size() == db.toArray().size(), qPrintable(QString("%1: %2 vs %3 entries").arg(where).arg(files.toArray().size()).arg(db.toArray().size())));
         for (int i = 0; i < files.toArray().size(); ++i)
-            compareJson(files.toArray()[i], db.toArray()[i], QString("%1[%2 %3]").arg(where).arg(i).arg(files.toArray()[i].toObject()["scope"].toString()));
+            compareJson(files.toArray()[i], db.toArray()[i], QString("%1[%2 %3]").arg(where).arg(i).arg(QString::fromUtf8(QJsonDocument(files.toArray()[i].toObject()["scope"].toObject()).toJson(QJsonDocument::Compact))));
     } else {
         QVERIFY2(files == db, qPrintable(QString("%1: %2 vs %3").arg(where, files.toVariant().toString(), db.toVariant().toString())));
     }

@@ -6,7 +6,7 @@
 #include "journal/dailycsv.h"
 #include "journal/journal.h"
 #include "storage/folderlock.h"
-#include "journal/journalindicator.h"
+#include "journal/ui/journalindicator.h"
 #include "meter/meterframe.h"
 #include "meter/metersession.h"
 #include "meterline.h"

@@ -4,7 +4,7 @@
 #include "app/extensions.h"
 #include "app/startup.h"
 #include "journal/csvrecords.h"
-#include "journal/journalindicator.h"
+#include "journal/ui/journalindicator.h"
 #include "lotgenerator.h"
 #include "meterline.h"
 #include "settings/language.h"
@@ -305,7 +305,7 @@ private slots:
         shape.cells = 200;
         QVERIFY(writeLot("j", generateLot(shape), shape.day));
         QProcess report;
-        report.start(ZENTREL_REPORT_PATH, {"j", "--lang", "en", "--pdf", "r.pdf", "--csv", "r.csv"});
+        report.start(ZENTREL_REPORT_PATH, {"j", "--lang", "en", "--pdf", "r.pdf", "--csv", "r.csv", "--json", "en.json"});
         QVERIFY(report.waitForFinished(60000));
         QCOMPARE(report.exitCode(), 0);
         QVERIFY2(!hasHan(QString::fromUtf8(report.readAllStandardOutput())), "the table");
@@ -329,6 +329,17 @@ private slots:
         const QStringList csv = testsupport::textFileLines("r.csv");
         QVERIFY(csv.value(0).startsWith("scope,limits,n,pass,ng"));
         QVERIFY2(csv.value(1).startsWith("单体 全部,\"限值组 S1:"), qPrintable(csv.value(1)));
+        QProcess chinese;
+        chinese.start(ZENTREL_REPORT_PATH, {"j", "--lang", "zh_CN", "--json", "zh.json"});
+        QVERIFY(chinese.waitForFinished(60000));
+        QCOMPARE(chinese.exitCode(), 0);
+        const QByteArray json = testsupport::readFile("en.json");
+        QCOMPARE(testsupport::readFile("zh.json"), json);
+        // Scopes typed: kind, lot or station, the set and its limits as numbers.
+        const QJsonObject scope = QJsonDocument::fromJson(json).object()["groups"].toArray()[0].toObject()["scope"].toObject();
+        QCOMPARE(scope["kind"].toString(), QString("cells"));
+        QCOMPARE(scope["set"].toString(), QString("S1"));
+        QVERIFY2(scope["r_low"].isDouble() && scope["r_low"].toDouble() < scope["r_high"].toDouble(), QJsonDocument(scope).toJson().constData());
     }
 
 private:

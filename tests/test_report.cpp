@@ -4,7 +4,7 @@
 // folder, a file that cannot be read, and the PDF it writes.
 #include "journal/journal.h"
 #include "mqtt/outbox.h"
-#include "station/controlchart.h"
+#include "stats/controlchart.h"
 #include "station/station.h"
 #include "testsupport.h"
 
@@ -18,6 +18,16 @@
 #include <sys/stat.h>
 
 namespace {
+
+// A typed scope as the CSV names it, for the cases' tables.
+QString scopeOf(const QJsonValue &group)
+{
+    const QJsonObject s = group["scope"].toObject();
+    const QString kind = s["kind"].toString();
+    return kind == "all" ? "全部" : kind == "station" ? "工位 " + s["station"].toString() : kind == "cells" ? "单体 全部"
+                                                                                      : "单体 批次 " + s["lot"].toString();
+}
+
 
 const QByteArray kBom = "\xEF\xBB\xBF";
 
@@ -93,7 +103,7 @@ private slots:
         QCOMPARE(root.value("skipped").toInt(), 2);
         auto group = [&](const QString &scope, const QString &limitsPart) {
             for (const QJsonValue &g : root.value("groups").toArray())
-                if (g["scope"].toString() == scope && g["limits"].toString().contains(limitsPart))
+                if (scopeOf(g) == scope && g["limits"].toString().contains(limitsPart))
                     return g.toObject();
             return QJsonObject();
         };
@@ -172,7 +182,7 @@ private slots:
         const QJsonArray groups = QJsonDocument::fromJson(jf.readAll()).object()["groups"].toArray();
         auto spcOf = [&](const QString &scope) {
             for (const QJsonValue &g : groups)
-                if (g["scope"].toString() == scope)
+                if (scopeOf(g) == scope)
                     return g["spc"].toObject()["r"].toObject();
             return QJsonObject();
         };
@@ -193,7 +203,7 @@ private slots:
             QCOMPARE(spc["n"].toInt(), r.size());
             for (const auto &[key, want] : {std::pair<QString, double>("cl", cl), {"sigma", sigma}, {"ucl", cl + 3 * sigma}, {"lcl", cl - 3 * sigma}})
                 QVERIFY2(std::fabs(spc[key].toDouble() - want) < 1e-9, qPrintable(scope + " " + key));
-            const QVector<station::Signal> want = station::nelsonSignals(r, station::individualsLimits(r));
+            const QVector<stats::Signal> want = stats::nelsonSignals(r, stats::individualsLimits(r));
             const QJsonArray got = spc["signals"].toArray();
             QCOMPARE(got.size(), want.size());
             for (int i = 0; i < want.size(); ++i) {
@@ -239,14 +249,14 @@ private slots:
         const QJsonObject root = QJsonDocument::fromJson(run.out.mid(run.out.indexOf('{')).toUtf8()).object();
         QJsonObject lot1;
         for (const QJsonValue &g : root["groups"].toArray())
-            if (g["scope"].toString() == "单体 批次 L1")
+            if (scopeOf(g) == "单体 批次 L1")
                 lot1 = g.toObject();
         QCOMPARE(lot1["n"].toInt(), 3); // the voided record does not count
         QCOMPARE(lot1["grades"].toObject()["A"].toInt(), 2);
         QCOMPARE(lot1["grades"].toObject()["B"].toInt(), 1);
         int all = -1;
         for (const QJsonValue &g : root["groups"].toArray())
-            if (g["scope"].toString() == "单体 全部")
+            if (scopeOf(g) == "单体 全部")
                 all = g["n"].toInt();
         QCOMPARE(all, 4); // the header written again is no record
     }
@@ -275,7 +285,7 @@ private slots:
         QCOMPARE(root["skipped"].toInt(), 2);
         QJsonObject all;
         for (const QJsonValue &g : root["groups"].toArray())
-            if (g["scope"].toString() == "全部")
+            if (scopeOf(g) == "全部")
                 all = g.toObject();
         QCOMPARE(all["n"].toInt(), good.size());
         QCOMPARE(all["r"].toObject()["mean"].toDouble(), 25.0);
@@ -320,7 +330,7 @@ private slots:
         QCOMPARE(root["skipped"].toInt(), 0);
         QMap<QString, QJsonObject> groups; // "scope | limits"
         for (const QJsonValue &g : root["groups"].toArray())
-            groups[g["scope"].toString() + " | " + g["limits"].toString()] = g.toObject();
+            groups[scopeOf(g) + " | " + g["limits"].toString()] = g.toObject();
         QCOMPARE(groups["全部 | R 10–20 mΩ, V 3–4.5 V"]["n"].toInt(), 4);
         QCOMPARE(groups["单体 全部 | 限值组 T1"]["n"].toInt(), 2);
         QVERIFY(groups["单体 全部 | 限值组 T1"]["r"].toObject()["cp"].isNull()); // no bounds known

@@ -7,7 +7,7 @@
 #include "testsupport.h"
 
 #include "console/consoleformat.h"
-#include "platform/desktop.h"
+#include "platform/ui/desktop.h"
 
 #include <QCheckBox>
 #include <QFileDialog>

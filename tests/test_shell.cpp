@@ -303,8 +303,23 @@ private slots:
     {
         QUIHelper::setLocaleCodecUtf8();
         QCOMPARE(QTextCodec::codecForLocale()->name(), QByteArray("UTF-8"));
-        // Seeding from the clock makes the demonstration source repeatable.
+        // Seeding from the clock: the demonstration source starts where the
+        // seed of this moment (ms + s·1000 of the minute) starts it.
+        auto clockSeed = [] {
+            const QTime t = QTime::currentTime();
+            return t.msec() + t.second() * 1000;
+        };
+        const int before = clockSeed();
         QUIHelper::seedRandomFromClock();
+        const int after = clockSeed();
+        const int drawn = DemoRandom::next();
+        bool seededThen = false;
+        for (int s = before; !seededThen && s != (after + 1) % 60000; s = (s + 1) % 60000) {
+            DemoRandom::seed(uint(s));
+            seededThen = DemoRandom::next() == drawn;
+        }
+        QVERIFY2(seededThen, qPrintable(QString("no seed from %1 to %2 ms draws %3").arg(before).arg(after).arg(drawn)));
+        // A seed repeats its sequence.
         DemoRandom::seed(42);
         const int a = DemoRandom::next();
         DemoRandom::seed(42);

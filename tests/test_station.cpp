@@ -9,12 +9,12 @@
 #include "journal/csvrecords.h"
 #include "link/meterlink.h"
 #include "station/cellcapture.h"
-#include "station/lotstats.h"
+#include "stats/lotstats.h"
 #include "station/station.h"
-#include "station/stationdock.h"
+#include "station/ui/stationdock.h"
 #include "testsupport.h"
 #include "lotgenerator.h"
-#include "match/packdialog.h"
+#include "match/ui/packdialog.h"
 
 #include <QDockWidget>
 #include <QJsonDocument>
@@ -31,6 +31,7 @@
 #include <cmath>
 
 using namespace station;
+using namespace stats;
 
 namespace {
 
@@ -533,7 +534,7 @@ private slots:
         QCOMPARE(signalled[1].r, 1u | 1u << 4);
         QCOMPARE(chimes, 2);
         QVERIFY(alarm->isVisibleTo(&run.window));
-        QVERIFY2(alarmText->text().contains(station::ruleText(1)) && alarmText->text().contains(st->records()[0].id),
+        QVERIFY2(alarmText->text().contains(stats::ruleText(1)) && alarmText->text().contains(st->records()[0].id),
                  qPrintable(alarmText->text()));
         // The record carries it: in the file's last column.
         const QStringList rows = csvRows(st->file()->fileFor(QDate::currentDate()));
@@ -545,7 +546,7 @@ private slots:
         QVERIFY(!alarm->isVisibleTo(&run.window));
         // A new lot starts the limits again.
         st->startLot("L2");
-        QVERIFY2(status->text().contains(QString::number(station::LotControl::kBaseline)), qPrintable(status->text()));
+        QVERIFY2(status->text().contains(QString::number(stats::LotControl::kBaseline)), qPrintable(status->text()));
     }
 
     void unsettledCellGivesNoRecord()

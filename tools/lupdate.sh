@@ -5,7 +5,7 @@
 #                             the catalogue is not up to date (CI runs this)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-folders=(app mainwindow station match report journal mqtt settings storage platform console capabilities link meter
+folders=(app mainwindow station stats match report plantdb journal mqtt settings storage platform console capabilities link meter
          tools/report tools/match tools/logger)
 catalogue=resources/translations/zentrel_en.ts
 if [ "${1:-}" = "--check" ]; then

@@ -64,6 +64,12 @@ inline void answerNextModal(std::function<void(QWidget *)> answer = {}, int time
 
 // The lines of a UTF-8 text file (a CSV of the journal or the station),
 // its byte-order mark left out, empty lines skipped; none if it cannot be read.
+inline QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
 inline QStringList textFileLines(const QString &path)
 {
     QFile f(path);

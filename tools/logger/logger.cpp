@@ -105,8 +105,8 @@ void Logger::setUpMeter(const MeterEntry &entry, const station::LimitSetStore &s
                 [this, name = m.entry.station](const station::CellRecord &r, unsigned rRules, unsigned vRules) {
             QStringList rules;
             for (const auto &[side, bits] : {std::pair<char, unsigned>('R', rRules), {'V', vRules}})
-                for (int rule : station::firedRules(bits))
-                    rules << QStringLiteral("%1%2 (%3)").arg(QLatin1Char(side)).arg(rule).arg(station::ruleText(rule));
+                for (int rule : stats::firedRules(bits))
+                    rules << QStringLiteral("%1%2 (%3)").arg(QLatin1Char(side)).arg(rule).arg(stats::ruleText(rule));
             say(tr("%1: 过程异常信号，记录 %2：%3").arg(name, r.id, rules.join(QStringLiteral("; "))));
         });
     }

@@ -7,7 +7,7 @@ cd "$(dirname "$0")/../.."
 build="${1:-build}"
 data="$(mktemp -d)"
 trap 'rm -rf "$data"' EXIT
-"$build/tests/zentrel-lotgen" "$data/journal" 400 3
+"$build/tools/zentrel-lotgen" "$data/journal" 400 3
 "$build/tools/zentrel-match" "$data/journal" --series 4 --parallel 10 --pack-id PACK-EXAMPLE-1 \
     --plan "$data/plan.csv" --png "$data/sheet.png" | head -8
 cp "$data/sheet.png" docs/pack-sheet.png

@@ -11,7 +11,7 @@
 #include "platform/regularfile.h"
 #include "match/cellfiles.h"
 #include "match/packledger.h"
-#include "match/packsheet.h"
+#include "match/pages/packsheet.h"
 #include "match/planfiles.h"
 #include "station/station.h"
 #include "settings/commandline.h"

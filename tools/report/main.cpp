@@ -6,8 +6,8 @@
 //                  FILE|FOLDER... | --db CONNINFO
 #include "report/reportdata.h"
 #include "platform/regularfile.h"
-#include "report/reportdb.h"
-#include "report/reportpages.h"
+#include "plantdb/reportdb.h"
+#include "report/pages/reportpages.h"
 #include "settings/commandline.h"
 #include "settings/language.h"
 #include "storage/textfile.h"

@@ -1,7 +1,7 @@
 #ifndef PACKSHEET_H
 #define PACKSHEET_H
 
-#include "matcher.h"
+#include "match/matcher.h"
 
 class QImage;
 class QPainter;

@@ -1,10 +1,10 @@
 #include "stationdock.h"
 #include "platform/punctuation.h"
 
-#include "match/packdialog.h"
+#include "match/ui/packdialog.h"
 #include "settings/language.h"
 
-#include "station.h"
+#include "station/station.h"
 
 #include <QMainWindow>
 
@@ -292,23 +292,23 @@ void StationDock::showRecord(const CellRecord &r)
 
 void StationDock::showControl()
 {
-    const LotControl &c = m_station->control();
+    const stats::LotControl &c = m_station->control();
     if (c.stillNeeded() > 0) {
-        m_control->setText(tr("控制图：本批次再记录 %1 个电池后确定控制限（共 %2 个），之后逐个判异").arg(c.stillNeeded()).arg(LotControl::kBaseline));
+        m_control->setText(tr("控制图：本批次再记录 %1 个电池后确定控制限（共 %2 个），之后逐个判异").arg(c.stillNeeded()).arg(stats::LotControl::kBaseline));
         return;
     }
-    auto limits = [](const ControlLimits &l) {
+    auto limits = [](const stats::ControlLimits &l) {
         return l.valid ? tr("中心 %1，控制限 %2–%3").arg(number(l.centre), number(l.lcl()), number(l.ucl())) : QStringLiteral("—");
     };
-    m_control->setText(tr("控制图（前 %1 个电池定限）：R %2；V %3").arg(LotControl::kBaseline).arg(limits(c.rLimits()), limits(c.vLimits())));
+    m_control->setText(tr("控制图（前 %1 个电池定限）：R %2；V %3").arg(stats::LotControl::kBaseline).arg(limits(c.rLimits()), limits(c.vLimits())));
 }
 
 void StationDock::raiseSignal(const CellRecord &record, unsigned rRules, unsigned vRules)
 {
     QStringList rules;
     for (const auto &[side, bits] : {std::pair<QString, unsigned>(QStringLiteral("R"), rRules), {QStringLiteral("V"), vRules}})
-        for (int rule : firedRules(bits))
-            rules << tr("%1 规则 %2：%3").arg(side).arg(rule).arg(ruleText(rule));
+        for (int rule : stats::firedRules(bits))
+            rules << tr("%1 规则 %2：%3").arg(side).arg(rule).arg(stats::ruleText(rule));
     m_alarms.prepend(tr("过程异常信号（记录 %1）：%2").arg(record.id, punctuation::clauses(rules)));
     // The newest in full; how many more wait.
     m_alarmText->setText(m_alarms.size() > 1 ? tr("%1\n（另有 %2 条未确认）").arg(m_alarms.first()).arg(m_alarms.size() - 1)
@@ -331,7 +331,7 @@ void StationDock::acknowledgeSignal()
 
 void StationDock::showStats(const QString &why)
 {
-    const LotStats &s = m_station->stats();
+    const stats::LotStats &s = m_station->stats();
     const LimitSet *set = m_station->activeSet();
     const double rLow = set && set->r.set ? set->r.lowValue() : NAN, rHigh = set && set->r.set ? set->r.highValue() : NAN;
     const double vLow = set && set->v.set ? set->v.lowValue() : NAN, vHigh = set && set->v.set ? set->v.highValue() : NAN;
@@ -346,9 +346,9 @@ void StationDock::showStats(const QString &why)
                             QString::number(s.ng), std::isfinite(s.yield()) ? number(s.yield() * 100, 1) + QLatin1Char('%') : QStringLiteral("—"),
                             grades.isEmpty() ? QStringLiteral("—") : grades.join(QStringLiteral("　")),
                             number(s.r.mean()), number(s.r.stddev()), number(s.r.min()))
-                       .arg(number(s.r.max()), number(cp(s.r, rLow, rHigh), 2), number(cpk(s.r, rLow, rHigh), 2),
+                       .arg(number(s.r.max()), number(stats::cp(s.r, rLow, rHigh), 2), number(stats::cpk(s.r, rLow, rHigh), 2),
                             number(s.v.mean()), number(s.v.stddev()), number(s.v.min()), number(s.v.max()),
-                            number(cp(s.v, vLow, vHigh), 2), number(cpk(s.v, vLow, vHigh), 2));
+                            number(stats::cp(s.v, vLow, vHigh), 2), number(stats::cpk(s.v, vLow, vHigh), 2));
     m_stats->setText(text);
     if (!why.isEmpty())
         say(why);

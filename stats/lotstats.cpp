@@ -1,6 +1,6 @@
 #include "lotstats.h"
 
-namespace station {
+namespace stats {
 
 void RunningStats::add(double x)
 {
@@ -70,4 +70,4 @@ double cpk(const RunningStats &s, double low, double high)
     return std::fmin(high - s.mean(), s.mean() - low) / (3.0 * sigma);
 }
 
-} // namespace station
+} // namespace stats

@@ -12,7 +12,7 @@
 // that makes the cells is stable, apart from whether each cell is good. The
 // control limits come from the readings themselves, not from the limits a
 // cell is judged by.
-namespace station {
+namespace stats {
 
 struct ControlLimits
 {
@@ -110,6 +110,6 @@ private:
     std::unique_ptr<NelsonRules> m_rRules, m_vRules;
 };
 
-} // namespace station
+} // namespace stats
 
 #endif // CONTROLCHART_H

@@ -1,7 +1,7 @@
 #ifndef PACKDIALOG_H
 #define PACKDIALOG_H
 
-#include "planfiles.h"
+#include "match/planfiles.h"
 
 #include <QDialog>
 

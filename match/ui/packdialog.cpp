@@ -1,8 +1,8 @@
 #include "packdialog.h"
 
-#include "cellfiles.h"
-#include "packledger.h"
-#include "packsheet.h"
+#include "match/cellfiles.h"
+#include "match/packledger.h"
+#include "match/pages/packsheet.h"
 
 #include "journal/csvrecords.h"
 

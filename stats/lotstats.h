@@ -7,7 +7,7 @@
 #include <cmath>
 #include <limits>
 
-namespace station {
+namespace stats {
 
 // Running statistics of one quantity: n, mean, sample standard deviation,
 // min, max (Welford's method: one pass, no stored values, no cancellation).
@@ -56,6 +56,6 @@ struct LotStats
     double yield() const { return pass + ng > 0 ? double(pass) / double(pass + ng) : std::nan(""); }
 };
 
-} // namespace station
+} // namespace stats
 
 #endif // LOTSTATS_H

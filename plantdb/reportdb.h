@@ -1,7 +1,7 @@
 #ifndef REPORTDB_H
 #define REPORTDB_H
 
-#include "reportdata.h"
+#include "report/reportdata.h"
 
 #include <QtEndian>
 

@@ -4,7 +4,7 @@
 
 #include "journal/journal.h"
 
-#include <libpq-fe.h>
+#include "plantdb/pq.h"
 
 #include <QCoreApplication>
 #include <QtEndian>
@@ -25,22 +25,13 @@ namespace {
 // many (the table's figures are always of every row).
 constexpr qint64 kChartRows = 500000;
 
-struct Result
+using plantdb::Result;
+
+// A limit as the journal writes it: nine decimals at most, no trailing zeros.
+QString limitOf(const Result &r, int row, int col)
 {
-    explicit Result(PGresult *r) : r(r) {}
-    ~Result() { PQclear(r); }
-    Result(const Result &) = delete;
-    Result &operator=(const Result &) = delete;
-    bool null(int row, int col) const { return PQgetisnull(r, row, col); }
-    QByteArray bytes(int row, int col) const { return QByteArray(PQgetvalue(r, row, col), PQgetlength(r, row, col)); }
-    QString text(int row, int col) const { return QString::fromUtf8(bytes(row, col)); }
-    double number(int row, int col) const { return null(row, col) ? NAN : bytes(row, col).toDouble(); }
-    qint64 integer(int row, int col) const { return null(row, col) ? 0 : bytes(row, col).toLongLong(); }
-    // A limit as the journal writes it: nine decimals at most, no trailing zeros.
-    QString limit(int row, int col) const { return null(row, col) ? QString() : journal::plainNumber(number(row, col)); }
-    int rows() const { return PQntuples(r); }
-    PGresult *r;
-};
+    return r.null(row, col) ? QString() : journal::plainNumber(r.number(row, col));
+}
 
 class Connection
 {
@@ -53,9 +44,7 @@ public:
             where = QStringLiteral("--db");
             return fail(QCoreApplication::translate("Report", "CONNINFO 含密码（任何用户都能用 ps 看到）；请把密码放在 ~/.pgpass 或 PGPASSFILE 指定的文件里"), error);
         }
-        const char *keys[] = {"dbname", "connect_timeout", "application_name", nullptr};
-        const char *values[] = {info.constData(), "5", "zentrel-report", nullptr};
-        m_conn.reset(PQconnectdbParams(keys, values, 1));
+        m_conn = plantdb::connect(conninfo, "zentrel-report");
         if (!m_conn)
             return fail(QCoreApplication::translate("Report", "内存不足"), error);
         where = QStringLiteral("%1:%2/%3")
@@ -76,7 +65,7 @@ public:
             values.append(p.isNull() ? nullptr : p.constData());
         auto result = std::make_unique<Result>(
             PQexecParams(m_conn.get(), sql, int(values.size()), nullptr, values.constData(), nullptr, nullptr, 0));
-        const ExecStatusType s = PQresultStatus(result->r);
+        const ExecStatusType s = result->status();
         if (s != PGRES_TUPLES_OK && s != PGRES_COMMAND_OK) {
             fail(QString::fromUtf8(PQerrorMessage(m_conn.get())).trimmed(), error);
             return nullptr;
@@ -88,7 +77,7 @@ public:
     bool copyOut(const QByteArray &sql, const std::function<void(const char *, int)> &line, QString *error)
     {
         Result start(PQexec(m_conn.get(), sql.constData()));
-        if (PQresultStatus(start.r) != PGRES_COPY_OUT)
+        if (start.status() != PGRES_COPY_OUT)
             return fail(QString::fromUtf8(PQerrorMessage(m_conn.get())).trimmed(), error);
         char *buffer = nullptr;
         int n;
@@ -97,7 +86,7 @@ public:
             PQfreemem(buffer);
         }
         Result end(PQgetResult(m_conn.get()));
-        if (n == -2 || PQresultStatus(end.r) != PGRES_COMMAND_OK)
+        if (n == -2 || end.status() != PGRES_COMMAND_OK)
             return fail(QString::fromUtf8(PQerrorMessage(m_conn.get())).trimmed(), error);
         while (PGresult *more = PQgetResult(m_conn.get()))
             PQclear(more);
@@ -125,11 +114,7 @@ private:
         return false;
     }
 
-    struct Finish
-    {
-        void operator()(PGconn *c) const { PQfinish(c); }
-    };
-    std::unique_ptr<PGconn, Finish> m_conn;
+    plantdb::Connection m_conn;
 };
 
 // Rows the report reads: in the days asked for (local days: whole quarters of
@@ -222,9 +207,9 @@ Group partOf(const Result &r, int row, int at)
     g.stats.pass = pass;
     g.stats.ng = ng;
     g.stats.none = all - pass - ng;
-    g.stats.r = station::RunningStats::fromMoments(r.integer(row, at + 3), r.number(row, at + 4), r.number(row, at + 5),
+    g.stats.r = stats::RunningStats::fromMoments(r.integer(row, at + 3), r.number(row, at + 4), r.number(row, at + 5),
                                                    r.number(row, at + 6), r.number(row, at + 7));
-    g.stats.v = station::RunningStats::fromMoments(r.integer(row, at + 8), r.number(row, at + 9), r.number(row, at + 10),
+    g.stats.v = stats::RunningStats::fromMoments(r.integer(row, at + 8), r.number(row, at + 9), r.number(row, at + 10),
                                                    r.number(row, at + 11), r.number(row, at + 12));
     g.first = QDateTime::fromMSecsSinceEpoch(r.integer(row, at + 13));
     g.last = QDateTime::fromMSecsSinceEpoch(r.integer(row, at + 14));
@@ -247,10 +232,10 @@ void absorb(Group &g, const Group &part)
 class Groups
 {
 public:
-    Group &at(const QString &scope, const LimitKey &limits)
+    Group &at(const Scope &scope, const LimitKey &limits)
     {
         Group &g = m_groups[{scope, limits}];
-        if (g.scope.isEmpty()) {
+        if (g.id < 0) {
             g.scope = scope;
             g.limits = limits;
             g.id = m_groups.size() - 1;
@@ -273,7 +258,7 @@ public:
     }
 
 private:
-    QMap<QPair<QString, LimitKey>, Group> m_groups;
+    QMap<QPair<Scope, LimitKey>, Group> m_groups;
 };
 
 } // namespace
@@ -362,176 +347,221 @@ bool readGaps(const QString &conninfo, const Options &options, QVector<LineGap> 
     return true;
 }
 
-bool readDatabase(const QString &conninfo, const Options &options, DatabaseReport *out, QString *error)
-{
-    Connection db;
-    const bool opened = db.open(conninfo, error);
-    out->where = db.where;
-    if (!opened)
-        return false;
-    const QVector<QByteArray> range = {
-        options.from.isValid() ? QDateTime::fromMSecsSinceEpoch(options.startMs(), Qt::UTC).toString(Qt::ISODateWithMs).toUtf8() : QByteArray("-infinity"),
-        options.to.isValid() ? QDateTime::fromMSecsSinceEpoch(options.endMs(), Qt::UTC).toString(Qt::ISODateWithMs).toUtf8() : QByteArray("infinity"),
-        listParam(options.stations)};
-    Groups groups;
-    station::RunningStats allR, allV;
-    QMap<QString, station::RunningStats> rOfStation;
-    // Readings carry no lot: asked for lots, the report is of cell records.
-    if (options.lots.isEmpty()) {
-        const auto r = db.run(kReadings, range, error);
-        if (!r)
-            return false;
-        for (int i = 0; i < r->rows(); ++i) {
-            const qint64 rows = r->integer(i, 8);
-            out->lines += rows;
-            if (r->bytes(i, 5) != "t") {
-                out->skipped += rows;
-                continue;
-            }
-            const QString station = r->text(i, 0);
-            LimitKey limits;
-            limits.rLow = r->limit(i, 1), limits.rHigh = r->limit(i, 2), limits.vLow = r->limit(i, 3), limits.vHigh = r->limit(i, 4);
-            const Group part = partOf(*r, i, 6);
-            for (const QString &scope : {QStringLiteral("全部"), QStringLiteral("工位 %1").arg(station)})
-                absorb(groups.at(scope, limits), part);
-            allR.merge(part.stats.r);
-            allV.merge(part.stats.v);
-            rOfStation[station].merge(part.stats.r);
-        }
-    }
-    {
-        QVector<QByteArray> params = range;
-        params.append(listParam(options.lots));
-        // A database an older ingest made has no such view (nor such rejects).
-        const auto hasView = db.run("SELECT to_regclass('rejects_skipped') IS NOT NULL", {}, error);
-        if (!hasView)
-            return false;
-        if (hasView->bytes(0, 0) == "t") {
-            QVector<QByteArray> days = params;
-            days << (options.from.isValid() ? options.from.toString(Qt::ISODate).toUtf8() : QByteArray("0000"))
-                 << (options.to.isValid() ? options.to.toString(Qt::ISODate).toUtf8() : QByteArray("9999"));
-            const auto skipped = db.run(kSkippedRejects, days, error);
-            if (!skipped)
-                return false;
-            for (int i = 0; i < skipped->rows(); ++i)
-                out->lines += skipped->integer(i, 1), out->skipped += skipped->integer(i, 1);
-        }
-        const auto r = db.run(kCells, params, error);
-        if (!r)
-            return false;
-        for (int i = 0; i < r->rows(); ++i) {
-            const qint64 rows = r->integer(i, 11);
-            out->lines += rows;
-            if (r->bytes(i, 7) == "t") // voided, or a void
-                continue;
-            if (r->bytes(i, 6) != "t") {
-                out->skipped += rows;
-                continue;
-            }
-            LimitKey limits;
-            limits.cells = true;
-            limits.set = r->text(i, 1);
-            limits.rLow = r->limit(i, 2), limits.rHigh = r->limit(i, 3), limits.vLow = r->limit(i, 4), limits.vHigh = r->limit(i, 5);
-            const QString grade = r->text(i, 8);
-            const Group part = partOf(*r, i, 9);
-            for (const QString &scope : {QStringLiteral("单体 全部"), QStringLiteral("单体 批次 %1").arg(r->text(i, 0))}) {
-                Group &g = groups.at(scope, limits);
-                absorb(g, part);
-                if (!grade.isEmpty())
-                    g.stats.grades[grade] += rows;
-            }
-        }
-    }
-    // The control charts, from every reading and record in time order.
-    SpcData spc;
-    auto fill = [&](const char *query, const QVector<QByteArray> &params, bool cells) {
-        const QByteArray sql = withLiterals(query, params, db);
-        QHash<QByteArray, QPair<int, int>> ids; // by station, limits (and lot, set)
-        QByteArray key; // reused: the row's station and all from its limits on
-        BinaryRows rows;
-        bool readable = true;
-        const bool copied = db.copyOut(sql, [&](const char *chunk, int size) {
-            readable = readable && rows.feed(chunk, size, [&](const BinaryRows::Field *f, int n) {
-                if (n < (cells ? 10 : 8) || f[0].null() || f[1].size != 8)
-                    return;
-                key.resize(0);
-                for (int i : {0, 4, 5, 6, 7, 8, 9}) {
-                    if (i >= n)
-                        break;
-                    key.append(reinterpret_cast<const char *>(&f[i].size), sizeof f[i].size);
-                    if (!f[i].null())
-                        key.append(f[i].data, f[i].size);
-                }
-                auto it = ids.constFind(key);
-                if (it == ids.constEnd()) {
-                    auto limit = [](const BinaryRows::Field &x) { return x.null() ? QString() : journal::plainNumber(x.number()); };
-                    LimitKey limits;
-                    limits.rLow = limit(f[4]), limits.rHigh = limit(f[5]), limits.vLow = limit(f[6]), limits.vHigh = limit(f[7]);
-                    const QString station = QString::fromUtf8(f[0].bytes());
-                    QPair<int, int> pair;
-                    if (cells) {
-                        limits.cells = true;
-                        limits.set = QString::fromUtf8(f[9].bytes());
-                        pair = {groups.at(QStringLiteral("单体 全部"), limits).id,
-                                groups.at(QStringLiteral("单体 批次 %1").arg(QString::fromUtf8(f[8].bytes())), limits).id};
-                    } else {
-                        pair = {groups.at(QStringLiteral("全部"), limits).id, groups.at(QStringLiteral("工位 %1").arg(station), limits).id};
-                    }
-                    it = ids.insert(key, pair);
-                }
-                // timestamptz: µs since 2000-01-01 UTC; to ms since 1970 as
-                // round(epoch × 1000) gives them.
-                const qint64 ms = std::llround(double(f[1].integer()) / 1000.0) + Q_INT64_C(946684800000);
-                spc.add(it->first, it->second, ms, QByteArray::fromRawData(f[0].data, f[0].size), f[2].number(), f[3].number());
-            });
-        }, error);
-        if (copied && !readable && error)
-            *error = QCoreApplication::translate("Report", "数据库 %1：%2").arg(db.where, QStringLiteral("COPY gave no binary rows"));
-        return copied && readable;
-    };
-    if (options.controlCharts)
-        spc.reserve(qMax(allR.count(), allV.count()));
-    if (options.controlCharts && options.lots.isEmpty() && !fill(kSpcReadings, range, false))
-        return false;
-    if (options.controlCharts) {
-        QVector<QByteArray> params = range;
-        params.append(listParam(options.lots));
-        if (!fill(kSpcCells, params, true))
-            return false;
-    }
-    groups.setSpc(spc.compute(groups.size()));
+namespace {
 
-    out->groups = groups.sorted();
-    if (allR.count() + allV.count() == 0)
+// The report from the database, a job per step: the sums of readings and of
+// cell records (and the lines skipped), the control charts from every row in
+// time order, and the charts' points.
+class DatabaseReader
+{
+public:
+    DatabaseReader(const Options &options, DatabaseReport *out) : m_options(options), m_out(out) {}
+
+    bool open(const QString &conninfo, QString *error)
+    {
+        const bool opened = m_db.open(conninfo, error);
+        m_out->where = m_db.where;
+        m_range = {m_options.from.isValid() ? isoUtc(m_options.startMs()) : QByteArray("-infinity"),
+                   m_options.to.isValid() ? isoUtc(m_options.endMs()) : QByteArray("infinity"), listParam(m_options.stations)};
+        return opened;
+    }
+    bool sums(QString *error)
+    {
+        // Readings carry no lot: asked for lots, the report is of cell records.
+        return (!m_options.lots.isEmpty() || readingSums(error)) && skippedRejects(error) && cellSums(error);
+    }
+    bool controlCharts(QString *error)
+    {
+        if (m_options.controlCharts) {
+            m_spc.reserve(qMax(m_allR.count(), m_allV.count()));
+            if ((m_options.lots.isEmpty() && !fillSpc(kSpcReadings, m_range, false, error)) || !fillSpc(kSpcCells, withLots(), true, error))
+                return false;
+        }
+        m_groups.setSpc(m_spc.compute(m_groups.size()));
+        m_out->groups = m_groups.sorted();
         return true;
-    const qint64 readings = qMax(allR.count(), allV.count());
+    }
+    bool charts(QString *error);
+
+private:
+    static QByteArray isoUtc(qint64 ms) { return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toString(Qt::ISODateWithMs).toUtf8(); }
+    QVector<QByteArray> withLots() const { return m_range + QVector<QByteArray> {listParam(m_options.lots)}; }
+    bool readingSums(QString *error);
+    bool skippedRejects(QString *error);
+    bool cellSums(QString *error);
+    bool fillSpc(const char *query, const QVector<QByteArray> &params, bool cells, QString *error);
+    // The groups (overall and station's, or cells' and lot's) of a COPY row.
+    QPair<int, int> groupsOfRow(const BinaryRows::Field *f, bool cells);
+
+    const Options &m_options;
+    DatabaseReport *m_out;
+    Connection m_db;
+    QVector<QByteArray> m_range; // $1, $2: the range's ends; $3: the stations
+    Groups m_groups;
+    stats::RunningStats m_allR, m_allV;
+    QMap<QString, stats::RunningStats> m_rOfStation;
+    SpcData m_spc;
+};
+
+bool DatabaseReader::readingSums(QString *error)
+{
+    const auto r = m_db.run(kReadings, m_range, error);
+    if (!r)
+        return false;
+    for (int i = 0; i < r->rows(); ++i) {
+        const qint64 rows = r->integer(i, 8);
+        m_out->lines += rows;
+        if (r->bytes(i, 5) != "t") {
+            m_out->skipped += rows;
+            continue;
+        }
+        const QString station = r->text(i, 0);
+        LimitKey limits;
+        limits.rLow = limitOf(*r, i, 1), limits.rHigh = limitOf(*r, i, 2), limits.vLow = limitOf(*r, i, 3), limits.vHigh = limitOf(*r, i, 4);
+        const Group part = partOf(*r, i, 6);
+        for (const Scope &scope : {Scope {Scope::All, QString()}, Scope {Scope::Station, station}})
+            absorb(m_groups.at(scope, limits), part);
+        m_allR.merge(part.stats.r);
+        m_allV.merge(part.stats.v);
+        m_rOfStation[station].merge(part.stats.r);
+    }
+    return true;
+}
+
+bool DatabaseReader::skippedRejects(QString *error)
+{
+    // A database an older ingest made has no such view (nor such rejects).
+    const auto hasView = m_db.run("SELECT to_regclass('rejects_skipped') IS NOT NULL", {}, error);
+    if (!hasView)
+        return false;
+    if (hasView->bytes(0, 0) != "t")
+        return true;
+    QVector<QByteArray> days = withLots();
+    days << (m_options.from.isValid() ? m_options.from.toString(Qt::ISODate).toUtf8() : QByteArray("0000"))
+         << (m_options.to.isValid() ? m_options.to.toString(Qt::ISODate).toUtf8() : QByteArray("9999"));
+    const auto skipped = m_db.run(kSkippedRejects, days, error);
+    if (!skipped)
+        return false;
+    for (int i = 0; i < skipped->rows(); ++i)
+        m_out->lines += skipped->integer(i, 1), m_out->skipped += skipped->integer(i, 1);
+    return true;
+}
+
+bool DatabaseReader::cellSums(QString *error)
+{
+    const auto r = m_db.run(kCells, withLots(), error);
+    if (!r)
+        return false;
+    for (int i = 0; i < r->rows(); ++i) {
+        const qint64 rows = r->integer(i, 11);
+        m_out->lines += rows;
+        if (r->bytes(i, 7) == "t") // voided, or a void
+            continue;
+        if (r->bytes(i, 6) != "t") {
+            m_out->skipped += rows;
+            continue;
+        }
+        LimitKey limits;
+        limits.cells = true;
+        limits.set = r->text(i, 1);
+        limits.rLow = limitOf(*r, i, 2), limits.rHigh = limitOf(*r, i, 3), limits.vLow = limitOf(*r, i, 4), limits.vHigh = limitOf(*r, i, 5);
+        const QString grade = r->text(i, 8);
+        const Group part = partOf(*r, i, 9);
+        for (const Scope &scope : {Scope {Scope::Cells, QString()}, Scope {Scope::Lot, r->text(i, 0)}}) {
+            Group &g = m_groups.at(scope, limits);
+            absorb(g, part);
+            if (!grade.isEmpty())
+                g.stats.grades[grade] += rows;
+        }
+    }
+    return true;
+}
+
+QPair<int, int> DatabaseReader::groupsOfRow(const BinaryRows::Field *f, bool cells)
+{
+    auto limit = [](const BinaryRows::Field &x) { return x.null() ? QString() : journal::plainNumber(x.number()); };
+    LimitKey limits;
+    limits.rLow = limit(f[4]), limits.rHigh = limit(f[5]), limits.vLow = limit(f[6]), limits.vHigh = limit(f[7]);
+    if (!cells)
+        return {m_groups.at({Scope::All, QString()}, limits).id, m_groups.at({Scope::Station, QString::fromUtf8(f[0].bytes())}, limits).id};
+    limits.cells = true;
+    limits.set = QString::fromUtf8(f[9].bytes());
+    return {m_groups.at({Scope::Cells, QString()}, limits).id, m_groups.at({Scope::Lot, QString::fromUtf8(f[8].bytes())}, limits).id};
+}
+
+// Every reading (or record) of the query into the control charts.
+bool DatabaseReader::fillSpc(const char *query, const QVector<QByteArray> &params, bool cells, QString *error)
+{
+    const QByteArray sql = withLiterals(query, params, m_db);
+    QHash<QByteArray, QPair<int, int>> ids; // by station, limits (and lot, set)
+    QByteArray key;                          // reused: the row's station and all from its limits on
+    BinaryRows rows;
+    bool readable = true;
+    auto row = [&](const BinaryRows::Field *f, int n) {
+        if (n < (cells ? 10 : 8) || f[0].null() || f[1].size != 8)
+            return;
+        key.resize(0);
+        for (int i : {0, 4, 5, 6, 7, 8, 9}) {
+            if (i >= n)
+                break;
+            key.append(reinterpret_cast<const char *>(&f[i].size), sizeof f[i].size);
+            if (!f[i].null())
+                key.append(f[i].data, f[i].size);
+        }
+        auto it = ids.constFind(key);
+        if (it == ids.constEnd())
+            it = ids.insert(key, groupsOfRow(f, cells));
+        // timestamptz: µs since 2000-01-01 UTC; to ms since 1970 as
+        // round(epoch × 1000) gives them.
+        const qint64 ms = std::llround(double(f[1].integer()) / 1000.0) + Q_INT64_C(946684800000);
+        m_spc.add(it->first, it->second, ms, QByteArray::fromRawData(f[0].data, f[0].size), f[2].number(), f[3].number());
+    };
+    const bool copied = m_db.copyOut(sql, [&](const char *chunk, int size) { readable = readable && rows.feed(chunk, size, row); }, error);
+    if (copied && !readable && error)
+        *error = QCoreApplication::translate("Report", "数据库 %1：%2").arg(m_db.where, QStringLiteral("COPY gave no binary rows"));
+    return copied && readable;
+}
+
+bool DatabaseReader::charts(QString *error)
+{
+    if (m_allR.count() + m_allV.count() == 0)
+        return true;
+    const qint64 readings = qMax(m_allR.count(), m_allV.count());
     const bool sampled = readings > kChartRows;
-    QVector<QByteArray> params = range;
+    QVector<QByteArray> params = m_range;
     QByteArray sql = QByteArray(kChartPoints).replace("%1", sampled ? "TABLESAMPLE SYSTEM ($4::float8)" : "");
     if (sampled)
         params << QByteArray::number(100.0 * double(kChartRows) / double(readings), 'g', 6);
-    const auto r = db.run(sql.constData(), params, error);
+    const auto r = m_db.run(sql.constData(), params, error);
     if (!r)
         return false;
     ChartData points;
     for (int i = 0; i < r->rows(); ++i)
         points.add(r->text(i, 0), r->integer(i, 1), r->number(i, 2), !r->null(i, 2), r->number(i, 3), !r->null(i, 3));
-    Charts &c = out->charts;
-    c = points.summarise(out->groups);
+    Charts &c = m_out->charts;
+    c = points.summarise(m_out->groups);
     c.sampled = sampled;
-    if (sampled) {
-        // The sample's shape at the whole's scale, and the whole's figures.
-        for (auto [h, all, seen] : {std::tuple<Histogram *, const station::RunningStats *, qint64>(&c.r, &allR, points.rCount()),
-                                    std::tuple<Histogram *, const station::RunningStats *, qint64>(&c.v, &allV, points.vCount())}) {
-            for (double &count : h->counts)
-                count *= double(all->count()) / double(qMax<qint64>(1, seen));
-            h->stats = *all;
-        }
-        c.runStats = allR;
-        for (auto it = c.boxes.begin(); it != c.boxes.end(); ++it)
-            it->min = rOfStation[it.key()].min(), it->max = rOfStation[it.key()].max();
+    if (!sampled)
+        return true;
+    // The sample's shape at the whole's scale, and the whole's figures.
+    for (auto [h, all, seen] : {std::tuple<Histogram *, const stats::RunningStats *, qint64>(&c.r, &m_allR, points.rCount()),
+                                std::tuple<Histogram *, const stats::RunningStats *, qint64>(&c.v, &m_allV, points.vCount())}) {
+        for (double &count : h->counts)
+            count *= double(all->count()) / double(qMax<qint64>(1, seen));
+        h->stats = *all;
     }
+    c.runStats = m_allR;
+    for (auto it = c.boxes.begin(); it != c.boxes.end(); ++it)
+        it->min = m_rOfStation[it.key()].min(), it->max = m_rOfStation[it.key()].max();
     return true;
+}
+
+} // namespace
+
+bool readDatabase(const QString &conninfo, const Options &options, DatabaseReport *out, QString *error)
+{
+    DatabaseReader reader(options, out);
+    return reader.open(conninfo, error) && reader.sums(error) && reader.controlCharts(error) && reader.charts(error);
 }
 
 } // namespace report

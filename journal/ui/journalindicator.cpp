@@ -4,7 +4,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 
-#include "dailycsv.h"
+#include "journal/dailycsv.h"
 
 #include <QStatusBar>
 

@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-namespace station {
+namespace stats {
 
 ControlLimits individualsLimits(const QVector<double> &values)
 {
@@ -173,4 +173,4 @@ void LotControl::restart()
     *this = LotControl();
 }
 
-} // namespace station
+} // namespace stats

@@ -198,10 +198,10 @@ void Pages::drawCover(QCPPainter &painter, const QRectF &area) const
             first = g.first;
         if (g.last.isValid() && (!last.isValid() || g.last > last))
             last = g.last;
-        if (g.scope.startsWith(QStringLiteral("工位 ")) && !stations.contains(g.scope.mid(3)))
-            stations << g.scope.mid(3);
-        if (g.scope.startsWith(QStringLiteral("单体 批次 ")) && !lots.contains(g.scope.mid(6)))
-            lots << g.scope.mid(6);
+        if (g.scope.kind == Scope::Station && !stations.contains(g.scope.name))
+            stations << g.scope.name;
+        if (g.scope.kind == Scope::Lot && !lots.contains(g.scope.name))
+            lots << g.scope.name;
     }
     auto day = [](const QDate &asked, const QDateTime &seen) {
         return asked.isValid() ? asked.toString(Qt::ISODate)
@@ -302,10 +302,10 @@ void Pages::drawTable(QCPPainter &painter, int page, const QRectF &area) const
     row(heads, {}, true);
     for (int i = page * kRowsPerPage; i < m_groups.size() && i < (page + 1) * kRowsPerPage; ++i) {
         const Group &g = m_groups[i];
-        const station::LotStats &s = g.stats;
-        const double rCpk = station::cpk(s.r, g.limits.value(g.limits.rLow), g.limits.value(g.limits.rHigh));
-        const double vCpk = station::cpk(s.v, g.limits.value(g.limits.vLow), g.limits.value(g.limits.vHigh));
-        const QStringList cells = {scopeText(g.scope), g.limits.text(true), QString::number(s.total()), QString::number(s.pass),
+        const stats::LotStats &s = g.stats;
+        const double rCpk = stats::cpk(s.r, g.limits.value(g.limits.rLow), g.limits.value(g.limits.rHigh));
+        const double vCpk = stats::cpk(s.v, g.limits.value(g.limits.vLow), g.limits.value(g.limits.vHigh));
+        const QStringList cells = {g.scope.text(), g.limits.text(true), QString::number(s.total()), QString::number(s.pass),
                                    QString::number(s.ng), std::isfinite(s.yield()) ? number(s.yield() * 100, 2) : QStringLiteral("—"),
                                    number(s.r.mean()), number(s.r.stddev()), number(rCpk, 2), number(s.v.mean()),
                                    number(s.v.stddev()), number(vCpk, 2),
@@ -329,7 +329,7 @@ void Pages::drawControlCharts(QCPPainter &painter, const Group &group, const QRe
     painter.setPen(Qt::black);
     painter.setFont(textFont(unit * 1.2, true));
     painter.drawText(QPointF(area.left(), area.top() + unit * 1.4),
-                     QCoreApplication::translate("Report", "控制图（单值-移动极差）：%1").arg(scopeText(group.scope)));
+                     QCoreApplication::translate("Report", "控制图（单值-移动极差）：%1").arg(group.scope.text()));
     painter.setFont(textFont(unit * 0.7));
     painter.drawText(QRectF(area.left(), area.top() + unit * 2, area.width(), unit * 2.4), Qt::AlignLeft | Qt::TextWordWrap,
                      QCoreApplication::translate("Report", "%1。控制限 = 中心 ± 3σ̂（σ̂ = 平均移动极差 / 1.128），来自这些读数本身，不是规格限。")
@@ -352,7 +352,7 @@ void Pages::drawControlCharts(QCPPainter &painter, const Group &group, const QRe
             y += chartHeight + rangeHeight + unit * 0.8;
             continue;
         }
-        const station::ControlLimits &l = s->limits;
+        const stats::ControlLimits &l = s->limits;
         QCustomPlot individuals;
         seriesChart(individuals, s->points, name);
         // The signals, marked where they are (the first 2,000 of them).
@@ -388,9 +388,9 @@ void Pages::drawControlCharts(QCPPainter &painter, const Group &group, const QRe
             const auto first = std::find_if(s->signalled.begin(), s->signalled.end(), [rule](const SpcSignal &x) { return x.rule == rule; });
             // Beyond the listed signals a rule's first one is not known.
             said << (first == s->signalled.end()
-                         ? QCoreApplication::translate("Report", "%1 规则 %2：%3 — %4 次").arg(name.left(1)).arg(rule).arg(station::ruleText(rule)).arg(n)
+                         ? QCoreApplication::translate("Report", "%1 规则 %2：%3 — %4 次").arg(name.left(1)).arg(rule).arg(stats::ruleText(rule)).arg(n)
                          : QCoreApplication::translate("Report", "%1 规则 %2：%3 — %4 次，首次在第 %5 个读数（%6）")
-                               .arg(name.left(1)).arg(rule).arg(station::ruleText(rule)).arg(n).arg(first->index)
+                               .arg(name.left(1)).arg(rule).arg(stats::ruleText(rule)).arg(n).arg(first->index)
                                .arg(QDateTime::fromMSecsSinceEpoch(first->ms).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))));
         }
     }
@@ -439,7 +439,7 @@ void Pages::draw(QCPPainter &painter, int page, const QRectF &area) const
     } else if (chart == 1) {
         QCustomPlot run;
         QVector<double> xs, ys;
-        const station::RunningStats &s = m_charts.runStats;
+        const stats::RunningStats &s = m_charts.runStats;
         // The line breaks where the readings pause (a night, a shift): a
         // step far longer than the usual one, and at least half an hour.
         QVector<qint64> steps;

@@ -1,7 +1,7 @@
 #ifndef REPORTPAGES_H
 #define REPORTPAGES_H
 
-#include "reportdata.h"
+#include "report/reportdata.h"
 
 class QCPPainter;
 class QRectF;

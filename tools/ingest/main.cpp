@@ -1,6 +1,6 @@
 // zentrel-ingest: the plant's intake. Every station's readings, cell records
 // and pack lines from the MQTT broker into PostgreSQL, each message once,
-// none acknowledged before it is committed. See --help and the README.
+// none acknowledged before it is committed. See --help and docs/plant.md.
 #include "ingest/ingester.h"
 #include "plantdb/conninfo.h"
 #include "platform/regularfile.h"

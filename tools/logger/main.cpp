@@ -1,5 +1,5 @@
 // zentrel-logger: one or more meters logged without a window, for a line PC
-// or a service. See --help and the README.
+// or a service. See --help and docs/logger.md.
 #include "logger.h"
 #include "platform/regularfile.h"
 #include "loggeroptions.h"

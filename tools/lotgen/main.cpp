@@ -1,5 +1,5 @@
 // zentrel-lotgen FOLDER [CELLS] [SEED]: a generated lot as the station's
-// cells-*.csv, for trying zentrel-match and making the README's sheet.
+// cells-*.csv, for trying zentrel-match and making docs/matching.md's sheet.
 #include "lotgenerator.h"
 
 #include <QCoreApplication>

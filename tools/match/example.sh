@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Makes the README's example assembly sheet from a generated lot:
+# Makes docs/matching.md's example assembly sheet from a generated lot:
 #   tools/match/example.sh [build-folder]
 # 400 cells (a few NG, voided and measured again), matched to 4S × 10P.
 set -euo pipefail

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Makes the README's example report from generated journal files:
+# Makes docs/report.md's example report from generated journal files:
 #   tools/report/example.sh [build-folder]
 # Two stations, three days, a limit change on the second day.
 set -euo pipefail

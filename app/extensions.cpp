@@ -10,7 +10,7 @@
 #include "mqtt/publisher.h"
 #include "mainwindow.h"
 #include "settings/configfile.h"
-#include "station/station.h"
+#include "station/cellrecorder.h"
 #include "station/ui/stationdock.h"
 
 #include <QCloseEvent>
@@ -124,8 +124,8 @@ void Extensions::setUpStation(const ExtraSettings &settings)
     m_station->selectRemembered(settings.stationSet);
     if (!settings.refused.isEmpty())
         emit m_station->note(settings.refused.join(QLatin1Char('\n')));
-    station::Station *st = m_station;
-    connect(m_station, &station::Station::setSelected, this, [st](const QString &name) {
+    station::CellRecorder *st = m_station;
+    connect(m_station, &station::CellRecorder::setSelected, this, [st](const QString &name) {
         QString error;
         if (!writeExtraSetting(QStringLiteral("config.ini"), QStringLiteral("Station/Set"), name, &error))
             emit st->note(tr("限值组未能记入 config.ini：%1").arg(error));

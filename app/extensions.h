@@ -16,7 +16,7 @@ class Journal;
 class JournalIndicator;
 }
 namespace station {
-class Station;
+class CellRecorder;
 class StationDock;
 }
 namespace mqtt {
@@ -36,7 +36,7 @@ public:
     ~Extensions() override;
 
     journal::Journal *journal() const { return m_journal; }
-    station::Station *station() const { return m_station; }
+    station::CellRecorder *station() const { return m_station; }
     station::StationDock *stationDock() const { return m_dock; }
     mqtt::Publisher *publisher() const { return m_publisher; }
 
@@ -65,7 +65,7 @@ private:
     journal::Journal *m_journal = nullptr;
     journal::JournalIndicator *m_journalIndicator = nullptr;
     QLabel *m_waiting = nullptr;
-    station::Station *m_station = nullptr;
+    station::CellRecorder *m_station = nullptr;
     station::StationDock *m_dock = nullptr;
     mqtt::Publisher *m_publisher = nullptr;
     FolderLock *m_lock = nullptr;

@@ -5,7 +5,7 @@
 #include "journal/journal.h"
 #include "link/meterlink.h"
 #include "meter/metersession.h"
-#include "station/station.h"
+#include "station/cellrecorder.h"
 
 #include <QDir>
 #include <QStandardPaths>
@@ -29,10 +29,10 @@ void addToJournal(meter::MeterSession &session, journal::Journal *journal)
     QObject::connect(journal, &QObject::destroyed, &session, [&session, journal] { session.removeSink(journal); });
 }
 
-station::Station *installStation(meter::MeterSession &session, const QString &folder, const QString &station,
+station::CellRecorder *installStation(meter::MeterSession &session, const QString &folder, const QString &station,
                                  const ExtraSettings &settings, QObject *owner)
 {
-    auto *recorder = new station::Station(folder, station, owner);
+    auto *recorder = new station::CellRecorder(folder, station, owner);
     station::CaptureSettings capture;
     capture.settleMs = settings.settleMs;
     capture.agree = settings.agreeCount;

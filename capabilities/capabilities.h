@@ -21,7 +21,7 @@ namespace meter {
 class MeterSession;
 }
 namespace station {
-class Station;
+class CellRecorder;
 }
 
 // What goes beyond reading a meter, each installed by one small function on
@@ -42,7 +42,7 @@ void addToJournal(meter::MeterSession &session, journal::Journal *journal);
 
 // One record per cell into cells-YYYY-MM-DD.csv, by the settle rules of the
 // settings; a chosen limit set's bounds become the session's limits in force.
-station::Station *installStation(meter::MeterSession &session, const QString &folder, const QString &station,
+station::CellRecorder *installStation(meter::MeterSession &session, const QString &folder, const QString &station,
                                  const ExtraSettings &settings, QObject *owner);
 
 // The MQTT settings a station publishes with: host and port (from the

@@ -11,7 +11,7 @@
 #include "mqtt/publisher.h"
 #include "postgres.h"
 #include "plantdb/reportdb.h"
-#include "station/station.h"
+#include "station/cellrecorder.h"
 #include "testsupport.h"
 #include "tlsfiles.h"
 

@@ -9,7 +9,7 @@
 #include "journal/journal.h"
 #include "meterline.h"
 #include "mqtt/publisher.h"
-#include "station/station.h"
+#include "station/cellrecorder.h"
 #include "testsupport.h"
 
 #include <QHostInfo>
@@ -123,7 +123,7 @@ private slots:
         QVERIFY(box.read(10).isEmpty());
         QVERIFY(box.countSome(1 << 20));
         // The station's cells file: no record can be written, and it says why.
-        station::Station station(m_work->file("j"), "S1");
+        station::CellRecorder station(m_work->file("j"), "S1");
         QVERIFY(makeFifo(station.file()->fileFor(now.date())));
         station.takeBurst(burstOf(1, now, 0, true));
         for (int i = 0; i < 8; ++i)

@@ -5,7 +5,7 @@
 #include "journal/journal.h"
 #include "mqtt/outbox.h"
 #include "stats/controlchart.h"
-#include "station/station.h"
+#include "station/cellrecorder.h"
 #include "testsupport.h"
 
 #include <QJsonArray>

@@ -10,7 +10,7 @@
 #include "link/meterlink.h"
 #include "station/cellcapture.h"
 #include "stats/lotstats.h"
-#include "station/station.h"
+#include "station/cellrecorder.h"
 #include "station/ui/stationdock.h"
 #include "testsupport.h"
 #include "lotgenerator.h"
@@ -144,7 +144,7 @@ void contactInOneRead(meter::MeterSession &session, double r, double v)
 // A station fed by a real session, with a clock of its own.
 struct SessionStation
 {
-    Station station;
+    CellRecorder station;
     meter::MeterSession session;
     SessionStation(const QString &folder) : station(folder, QStringLiteral("S1"))
     {
@@ -232,8 +232,8 @@ private slots:
     {
         QFETCH(QString, text);
         QFETCH(bool, accepted);
-        station::Station s(m_work->file("j"), "S1");
-        QSignalSpy notes(&s, &station::Station::note);
+        station::CellRecorder s(m_work->file("j"), "S1");
+        QSignalSpy notes(&s, &station::CellRecorder::note);
         s.enterCode(text);
         QCOMPARE(s.pendingId() == text, accepted);
         QCOMPARE(notes.isEmpty(), accepted);
@@ -444,7 +444,7 @@ private slots:
         const QString folder = m_work->file("journal");
         StationRun run;
         QVERIFY(run.start({"--cells", "20", "--out-every", "5"}, folder));
-        Station *st = run.extensions->station();
+        CellRecorder *st = run.extensions->station();
         auto *cellId = run.window.findChild<QLineEdit *>("cellIdEdit");
         QVERIFY(cellId);
         // The set is chosen by scanning its name; then the first cell's code.
@@ -457,7 +457,7 @@ private slots:
             QTest::keyClick(cellId, Qt::Key_Return);
         };
         scan();
-        QObject::connect(st, &Station::recorded, st, [&] { scan(); });
+        QObject::connect(st, &CellRecorder::recorded, st, [&] { scan(); });
         QTRY_COMPARE_WITH_TIMEOUT(int(st->records().size()), 20, 30000);
         QTest::qWait(600); // one more lift after the last cell: nothing more
         QCOMPARE(int(st->records().size()), 20);
@@ -481,7 +481,7 @@ private slots:
         QVERIFY(rows.first().contains(",CELL-1,"));
 
         // A new set restarts the statistics and says so.
-        QSignalSpy stats(st, &Station::statsChanged);
+        QSignalSpy stats(st, &CellRecorder::statsChanged);
         cellId->setText("T2");
         QTest::keyClick(cellId, Qt::Key_Return);
         QCOMPARE(st->stats().total(), 0);
@@ -498,7 +498,7 @@ private slots:
         const QString folder = m_work->file("journal");
         StationRun run;
         QVERIFY(run.start({"--cells", "31", "--out-every", "0", "--stable-process", "--shift-from", "30"}, folder));
-        Station *st = run.extensions->station();
+        CellRecorder *st = run.extensions->station();
         int chimes = 0;
         run.extensions->stationDock()->setSignalSound([&chimes] { ++chimes; });
         auto *status = run.window.findChild<QLabel *>("controlStatusLabel");
@@ -511,14 +511,14 @@ private slots:
             unsigned r, v;
         };
         QVector<Fired> signalled;
-        QObject::connect(st, &Station::outOfControl, st,
+        QObject::connect(st, &CellRecorder::outOfControl, st,
                          [&](const CellRecord &r, unsigned rRules, unsigned vRules) { signalled.append({r.id, rRules, vRules}); });
         QString saidAtTen;
-        QObject::connect(st, &Station::statsChanged, st, [&] {
+        QObject::connect(st, &CellRecorder::statsChanged, st, [&] {
             if (st->records().size() == 10)
                 saidAtTen = status->text();
         });
-        QObject::connect(st, &Station::recorded, st, [&] {
+        QObject::connect(st, &CellRecorder::recorded, st, [&] {
             // Nothing before the shift, and the alarm only with a signal.
             QCOMPARE(alarm->isVisibleTo(&run.window), !signalled.isEmpty());
         });
@@ -554,10 +554,10 @@ private slots:
         const QString folder = m_work->file("journal");
         StationRun run;
         QVERIFY(run.start({"--cells", "4", "--out-every", "0", "--unsteady-cell", "3"}, folder));
-        Station *st = run.extensions->station();
-        QSignalSpy unsettled(st, &Station::unsettled);
+        CellRecorder *st = run.extensions->station();
+        QSignalSpy unsettled(st, &CellRecorder::unsettled);
         QString shown; // what the dock says when it happens
-        QObject::connect(st, &Station::unsettled, st,
+        QObject::connect(st, &CellRecorder::unsettled, st,
                          [&] { shown = run.window.findChild<QLabel *>("stationNote")->text(); });
         QTRY_COMPARE_WITH_TIMEOUT(unsettled.count(), 1, 20000);
         QTRY_COMPARE_WITH_TIMEOUT(int(st->records().size()), 3, 20000);
@@ -574,7 +574,7 @@ private slots:
         options.journalDir = m_work->file("journal");
         Extensions extensions(lw.window, options);
         QVERIFY(lw.link());
-        Station *st = extensions.station();
+        CellRecorder *st = extensions.station();
         // Contact with readings that keep moving: no capture on its own.
         for (int i = 0; i < 6; ++i) {
             QVERIFY(lw.meter.send(frameOf(quint32(150000 + (i % 2) * 20000), 37000)));

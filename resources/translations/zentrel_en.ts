@@ -1522,7 +1522,7 @@
     </message>
 </context>
 <context>
-    <name>station::Station</name>
+    <name>station::CellRecorder</name>
     <message>
         <source>未记录：请先扫描电池编号</source>
         <translation>Not recorded: scan the cell ID first</translation>

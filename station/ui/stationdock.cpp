@@ -4,7 +4,7 @@
 #include "match/ui/packdialog.h"
 #include "settings/language.h"
 
-#include "station/station.h"
+#include "station/cellrecorder.h"
 
 #include <QMainWindow>
 
@@ -54,7 +54,7 @@ QString limitSetsPath()
     return QStringLiteral("limitsets.json");
 }
 
-StationDock::StationDock(Station *station, QMainWindow *window)
+StationDock::StationDock(CellRecorder *station, QMainWindow *window)
     : QDockWidget(window), m_station(station), m_window(window)
 {
     translated([this] { setWindowTitle(tr("工位")); });
@@ -178,10 +178,10 @@ StationDock::StationDock(Station *station, QMainWindow *window)
     // The menu, in the menu bar the classic window leaves empty.
     QMenu *menu = window->menuBar()->addMenu(QString());
     menu->setObjectName(QStringLiteral("stationMenu"));
-    QAction *captureAction = menu->addAction(QString(), m_station, &Station::captureNow);
+    QAction *captureAction = menu->addAction(QString(), m_station, &CellRecorder::captureNow);
     captureAction->setShortcut(Qt::Key_F9);
     captureAction->setShortcutContext(Qt::ApplicationShortcut);
-    QAction *voidAction = menu->addAction(QString(), m_station, &Station::voidLast);
+    QAction *voidAction = menu->addAction(QString(), m_station, &CellRecorder::voidLast);
     QAction *lotAction = menu->addAction(QString(), this, &StationDock::newLot);
     QAction *reloadAction = menu->addAction(QString(), this, &StationDock::reloadSets);
     QAction *editAction = menu->addAction(QString(), this, &StationDock::editSet);
@@ -222,23 +222,23 @@ StationDock::StationDock(Station *station, QMainWindow *window)
         m_station->enterCode(m_cellId->text());
         m_cellId->clear();
     });
-    connect(capture, &QPushButton::clicked, m_station, &Station::captureNow);
-    connect(voidButton, &QPushButton::clicked, m_station, &Station::voidLast);
+    connect(capture, &QPushButton::clicked, m_station, &CellRecorder::captureNow);
+    connect(voidButton, &QPushButton::clicked, m_station, &CellRecorder::voidLast);
     connect(lotButton, &QPushButton::clicked, this, &StationDock::newLot);
     connect(m_sets, qOverload<int>(&QComboBox::activated), this,
             [this](int index) { m_station->selectSet(m_sets->itemText(index)); });
 
-    connect(m_station, &Station::recorded, this, &StationDock::showRecord);
-    connect(m_station, &Station::statsChanged, this, &StationDock::showStats);
-    connect(m_station, &Station::outOfControl, this, &StationDock::raiseSignal);
-    connect(m_station, &Station::setSelected, this, &StationDock::showSet);
-    connect(m_station, &Station::unsettled, this, [this] { say(tr("未稳定：读数未稳定就抬起了探针，没有记录"), "darkorange"); });
-    connect(m_station, &Station::note, this, [this](const QString &text) { say(text, "darkorange"); });
-    connect(m_station, &Station::pendingIdChanged, this, [this](const QString &id) {
+    connect(m_station, &CellRecorder::recorded, this, &StationDock::showRecord);
+    connect(m_station, &CellRecorder::statsChanged, this, &StationDock::showStats);
+    connect(m_station, &CellRecorder::outOfControl, this, &StationDock::raiseSignal);
+    connect(m_station, &CellRecorder::setSelected, this, &StationDock::showSet);
+    connect(m_station, &CellRecorder::unsettled, this, [this] { say(tr("未稳定：读数未稳定就抬起了探针，没有记录"), "darkorange"); });
+    connect(m_station, &CellRecorder::note, this, [this](const QString &text) { say(text, "darkorange"); });
+    connect(m_station, &CellRecorder::pendingIdChanged, this, [this](const QString &id) {
         if (!id.isEmpty())
             say(tr("下一个记录的编号：%1").arg(id));
     });
-    connect(m_station, &Station::voidedRecord, this, [this](const QString &id) {
+    connect(m_station, &CellRecorder::voidedRecord, this, [this](const QString &id) {
         for (int row = 0; row < m_table->rowCount(); ++row)
             if (m_table->item(row, 0)->text() == id)
                 for (int c = 0; c < m_table->columnCount(); ++c)
@@ -391,7 +391,7 @@ void StationDock::showStats(const QString &why)
 void StationDock::showSet(const QString &setName)
 {
     // The set's bounds reach the window's four fields through the limits in
-    // force (Station::selectSet); the dock shows which set it is.
+    // force (CellRecorder::selectSet); the dock shows which set it is.
     const int index = m_sets->findText(setName);
     if (index >= 0)
         m_sets->setCurrentIndex(index);

@@ -20,7 +20,7 @@ class QTimer;
 
 namespace station {
 
-class Station;
+class CellRecorder;
 struct CellRecord;
 
 // Station mode on screen: a dock beside the specified window (the operator
@@ -31,7 +31,7 @@ class StationDock : public QDockWidget
     Q_OBJECT
 
 public:
-    StationDock(Station *station, QMainWindow *window);
+    StationDock(CellRecorder *station, QMainWindow *window);
     // What plays a record's sound (the window's scheme); none: silent.
     void setVerdictSound(std::function<void(meter::Verdict)> play) { m_sound = std::move(play); }
     // What plays the control charts' chime (its own, not a verdict's); by
@@ -62,7 +62,7 @@ private:
     bool unlocked();
     void say(const QString &text, const QString &colour = QStringLiteral("black"));
 
-    Station *m_station;
+    CellRecorder *m_station;
     QMainWindow *m_window; // only its public QMainWindow side
     std::function<void(meter::Verdict)> m_sound;
     std::function<void()> m_signalSound;

@@ -5,7 +5,7 @@
 #include "journal/journal.h"
 #include "link/meterlink.h"
 #include "meter/metersession.h"
-#include "station/station.h"
+#include "station/cellrecorder.h"
 #include "storage/folderlock.h"
 
 #include <QDir>
@@ -99,9 +99,9 @@ void Logger::setUpMeter(const MeterEntry &entry, const station::LimitSetStore &s
     if (m_options.cells) {
         m.cells = capabilities::installStation(*m.session, m_folder, m.entry.station, m_settings, this);
         guardFolder(m.cells->file());
-        connect(m.cells, &station::Station::note, this, [this, name = m.entry.station](const QString &t) { say(name + QStringLiteral(": ") + t); });
+        connect(m.cells, &station::CellRecorder::note, this, [this, name = m.entry.station](const QString &t) { say(name + QStringLiteral(": ") + t); });
         // A control-chart signal is a line of its own, with the rules in words.
-        connect(m.cells, &station::Station::outOfControl, this,
+        connect(m.cells, &station::CellRecorder::outOfControl, this,
                 [this, name = m.entry.station](const station::CellRecord &r, unsigned rRules, unsigned vRules) {
             QStringList rules;
             for (const auto &[side, bits] : {std::pair<char, unsigned>('R', rRules), {'V', vRules}})

@@ -24,7 +24,7 @@ class Publisher;
 }
 namespace station {
 class LimitSetStore;
-class Station;
+class CellRecorder;
 }
 
 // The headless face: per meter a session (its station, its limits in
@@ -53,7 +53,7 @@ private:
         MeterEntry entry;
         meter::MeterSession *session = nullptr;
         meter::MeterLink *link = nullptr;
-        station::Station *cells = nullptr;
+        station::CellRecorder *cells = nullptr;
     };
     void setUpMeter(const MeterEntry &entry, const station::LimitSetStore &sets);
     void followMeter(Meter &m);

@@ -4,7 +4,7 @@
 #include "settings/inifile.h"
 
 #include "settings/language.h"
-#include "station/station.h"
+#include "station/cellrecorder.h"
 #include "platform/serialdevice.h"
 
 #include <QCommandLineParser>

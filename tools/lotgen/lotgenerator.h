@@ -5,7 +5,7 @@
 // written as the station writes them. Seeded, so every run sees the same lot.
 #include "journal/csvrecords.h"
 #include "match/matcher.h"
-#include "station/station.h"
+#include "station/cellrecorder.h"
 
 #include <QDir>
 #include <QFile>

@@ -13,7 +13,7 @@
 #include "match/packledger.h"
 #include "match/pages/packsheet.h"
 #include "match/planfiles.h"
-#include "station/station.h"
+#include "station/cellrecorder.h"
 #include "settings/commandline.h"
 #include "settings/language.h"
 #include "storage/stagedfiles.h"

@@ -13,7 +13,7 @@
 #include "app/extensions.h"
 #include "app/startup.h"
 #include "settings/language.h"
-#include "station/station.h"
+#include "station/cellrecorder.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

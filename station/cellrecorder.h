@@ -1,5 +1,5 @@
-#ifndef STATION_H
-#define STATION_H
+#ifndef STATION_CELLRECORDER_H
+#define STATION_CELLRECORDER_H
 
 #include "cellcapture.h"
 #include "stats/controlchart.h"
@@ -52,12 +52,12 @@ QString cellsCsvLine(const CellRecord &record);
 // that captures one record per cell, names it by the scanned cell ID, grades
 // it by the active limit set, keeps the lot's statistics and writes
 // cells-YYYY-MM-DD.csv beside the journal.
-class Station : public QObject, public meter::ReadingSink
+class CellRecorder : public QObject, public meter::ReadingSink
 {
     Q_OBJECT
 
 public:
-    Station(const QString &folder, const QString &stationName, QObject *parent = nullptr);
+    CellRecorder(const QString &folder, const QString &stationName, QObject *parent = nullptr);
 
     void takeBurst(const meter::ReadingBurst &burst) override;
 
@@ -133,4 +133,4 @@ private:
 
 } // namespace station
 
-#endif // STATION_H
+#endif // STATION_CELLRECORDER_H

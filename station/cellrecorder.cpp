@@ -1,4 +1,4 @@
-#include "station.h"
+#include "cellrecorder.h"
 
 #include "journal/journal.h"
 
@@ -57,12 +57,12 @@ QString spcText(const stats::LotControl::Fired &fired)
     return rules.join(QLatin1Char(' '));
 }
 
-Station::Station(const QString &folder, const QString &stationName, QObject *parent)
+CellRecorder::CellRecorder(const QString &folder, const QString &stationName, QObject *parent)
     : QObject(parent), m_file(folder, QLatin1String(journal::kCellsPrefix), kCellsHeader), m_stationName(stationName)
 {
 }
 
-void Station::takeBurst(const meter::ReadingBurst &burst)
+void CellRecorder::takeBurst(const meter::ReadingBurst &burst)
 {
     m_port = burst.port;
     for (const meter::MeterReading &reading : burst.readings) {
@@ -83,7 +83,7 @@ void Station::takeBurst(const meter::ReadingBurst &burst)
     }
 }
 
-bool Station::captureNow()
+bool CellRecorder::captureNow()
 {
     if (!m_capture.hasContact()) {
         emit note(tr("没有可记录的读数：探针未接触电池"));
@@ -99,7 +99,7 @@ bool Station::captureNow()
     return true;
 }
 
-void Station::record(const meter::MeterReading &reading, int settledBy)
+void CellRecorder::record(const meter::MeterReading &reading, int settledBy)
 {
     CellRecord r;
     r.time = reading.time;
@@ -167,7 +167,7 @@ void Station::record(const meter::MeterReading &reading, int settledBy)
     emit statsChanged(QString());
 }
 
-QString Station::recordId(const QDate &day, int number) const
+QString CellRecorder::recordId(const QDate &day, int number) const
 {
     // The station's name goes first: files of two stations merged in one
     // report never share a record, so a void in one names none of the other's.
@@ -175,7 +175,7 @@ QString Station::recordId(const QDate &day, int number) const
            + QString::number(number);
 }
 
-bool Station::voidLast()
+bool CellRecorder::voidLast()
 {
     for (const CellRecord &r : m_records)
         if (!r.voided)
@@ -183,7 +183,7 @@ bool Station::voidLast()
     return false;
 }
 
-bool Station::voidRecord(const QString &id)
+bool CellRecorder::voidRecord(const QString &id)
 {
     // Nothing is deleted: a line that names the voided record is added.
     for (CellRecord &r : m_records) {
@@ -217,14 +217,14 @@ bool Station::voidRecord(const QString &id)
 QString enteredTextProblem(const QString &text)
 {
     if (text.size() > kMaxEnteredLength)
-        return Station::tr("太长：最多 %1 个字符（输入了 %2 个）").arg(kMaxEnteredLength).arg(text.size());
+        return CellRecorder::tr("太长：最多 %1 个字符（输入了 %2 个）").arg(kMaxEnteredLength).arg(text.size());
     for (const QChar c : text)
         if (c.category() == QChar::Other_Control || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
-            return Station::tr("含有控制字符或换行（U+%1）").arg(int(c.unicode()), 4, 16, QLatin1Char('0'));
+            return CellRecorder::tr("含有控制字符或换行（U+%1）").arg(int(c.unicode()), 4, 16, QLatin1Char('0'));
     return QString();
 }
 
-void Station::enterCode(const QString &code)
+void CellRecorder::enterCode(const QString &code)
 {
     const QString text = code.trimmed();
     if (text.isEmpty())
@@ -244,7 +244,7 @@ void Station::enterCode(const QString &code)
     emit pendingIdChanged(m_pendingId);
 }
 
-bool Station::selectSet(const QString &name)
+bool CellRecorder::selectSet(const QString &name)
 {
     const LimitSet *set = m_sets.find(name);
     if (!set)
@@ -257,14 +257,14 @@ bool Station::selectSet(const QString &name)
     return true;
 }
 
-void Station::selectRemembered(const QString &name)
+void CellRecorder::selectRemembered(const QString &name)
 {
     if (name.isEmpty() || selectSet(name))
         return;
     emit note(tr("上次的限值组“%1”已不在限值组文件中：未选用限值组").arg(name));
 }
 
-void Station::startLot(const QString &name)
+void CellRecorder::startLot(const QString &name)
 {
     const QString problem = enteredTextProblem(name.trimmed());
     if (!problem.isEmpty()) {
@@ -275,7 +275,7 @@ void Station::startLot(const QString &name)
     restartStats(tr("新批次 %1：统计重新开始").arg(m_lot));
 }
 
-void Station::restartStats(const QString &why)
+void CellRecorder::restartStats(const QString &why)
 {
     m_lotRecords.clear();
     m_control.restart();
@@ -283,7 +283,7 @@ void Station::restartStats(const QString &why)
     emit statsChanged(why);
 }
 
-void Station::recount()
+void CellRecorder::recount()
 {
     m_stats = stats::LotStats();
     m_lotR.clear();

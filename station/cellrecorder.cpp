@@ -99,11 +99,8 @@ bool CellRecorder::captureNow()
     return true;
 }
 
-void CellRecorder::record(const meter::MeterReading &reading, int settledBy)
+int CellRecorder::nextNumber(const QDate &day)
 {
-    CellRecord r;
-    r.time = reading.time;
-    const QDate day = r.time.date();
     if (day != m_day) {
         // Numbers go on after what the day's file already holds.
         m_day = day;
@@ -120,14 +117,11 @@ void CellRecorder::record(const meter::MeterReading &reading, int settledBy)
             m_nextNumber = int(qBound<qint64>(1, lines, INT_MAX));
         }
     }
-    r.id = recordId(day, m_nextNumber++);
-    r.station = m_stationName;
-    r.operatorName = m_operator;
-    r.lot = m_lot;
-    r.cellId = m_pendingId;
-    r.rMilliOhm = reading.rMilliOhms();
-    r.v = reading.signedVolts();
-    r.setName = m_active.name;
+    return m_nextNumber++;
+}
+
+void CellRecorder::judge(CellRecord &r, const meter::MeterReading &reading) const
+{
     if (activeSet()) {
         // The set judges by the bounds it has, whatever the window's four
         // fields make of a set with R or V only.
@@ -137,13 +131,29 @@ void CellRecorder::record(const meter::MeterReading &reading, int settledBy)
             r.rLow = m_active.r.lowValue(), r.rHigh = m_active.r.highValue();
         if (m_active.v.set)
             r.vLow = m_active.v.lowValue(), r.vHigh = m_active.v.highValue();
-    } else {
-        r.verdict = reading.verdict;
-        r.grade = r.verdict == meter::Verdict::Ng ? QStringLiteral("NG") : QString();
-        const meter::Limits &l = reading.limits;
-        auto value = [](const meter::Limit &limit) { return limit.state == meter::Limit::Number ? limit.value : NAN; };
-        r.rLow = value(l.rLow), r.rHigh = value(l.rHigh), r.vLow = value(l.vLow), r.vHigh = value(l.vHigh);
+        return;
     }
+    r.verdict = reading.verdict;
+    r.grade = r.verdict == meter::Verdict::Ng ? QStringLiteral("NG") : QString();
+    const meter::Limits &l = reading.limits;
+    auto value = [](const meter::Limit &limit) { return limit.state == meter::Limit::Number ? limit.value : NAN; };
+    r.rLow = value(l.rLow), r.rHigh = value(l.rHigh), r.vLow = value(l.vLow), r.vHigh = value(l.vHigh);
+}
+
+void CellRecorder::record(const meter::MeterReading &reading, int settledBy)
+{
+    CellRecord r;
+    r.time = reading.time;
+    const QDate day = r.time.date();
+    r.id = recordId(day, nextNumber(day));
+    r.station = m_stationName;
+    r.operatorName = m_operator;
+    r.lot = m_lot;
+    r.cellId = m_pendingId;
+    r.rMilliOhm = reading.rMilliOhms();
+    r.v = reading.signedVolts();
+    r.setName = m_active.name;
+    judge(r, reading);
     r.rRange = reading.rRangeText;
     r.vRange = reading.vRangeText;
     r.settledBy = settledBy;
@@ -151,7 +161,11 @@ void CellRecorder::record(const meter::MeterReading &reading, int settledBy)
     const stats::LotControl::Fired fired = m_control.add(r.rMilliOhm, r.v);
     r.spc = spcText(fired);
     m_file.append(day, cellsCsvLine(r).toUtf8() + '\n');
+    kept(r, fired);
+}
 
+void CellRecorder::kept(const CellRecord &r, const stats::LotControl::Fired &fired)
+{
     m_records.push_front(r);
     if (m_records.size() > 1000)
         m_records.pop_back();

@@ -107,6 +107,12 @@ signals:
 
 private:
     void record(const meter::MeterReading &reading, int settledBy);
+    // The record's number in its day's file: on after what the file holds.
+    int nextNumber(const QDate &day);
+    // Verdict, grade and the bounds it was judged by: the set's, or the window's.
+    void judge(CellRecord &r, const meter::MeterReading &reading) const;
+    // Written: kept for voids and the lot's figures, and told.
+    void kept(const CellRecord &r, const stats::LotControl::Fired &fired);
     void restartStats(const QString &why);
     void recount();
     QString recordId(const QDate &day, int number) const;

@@ -64,6 +64,21 @@ StationDock::StationDock(CellRecorder *station, QMainWindow *window)
 
     auto *body = new QWidget(this);
     auto *layout = new QVBoxLayout(body);
+    addEntry(layout, body);
+    addAlarm(layout, body, window);
+    addButtons(layout, body);
+    addLotView(layout, body);
+    setWidget(body);
+    window->addDockWidget(Qt::RightDockWidgetArea, this);
+    addMenu(window);
+    followRecorder();
+    reloadSets();
+    showStats(QString());
+}
+
+// The cell's ID and the limit set, the verdict and grade in large type, a note.
+void StationDock::addEntry(QVBoxLayout *layout, QWidget *body)
+{
     auto *form = new QFormLayout;
     m_cellId = new QLineEdit(body);
     m_cellId->setObjectName(QStringLiteral("cellIdEdit"));
@@ -98,6 +113,10 @@ StationDock::StationDock(CellRecorder *station, QMainWindow *window)
     m_note->setWordWrap(true);
     layout->addWidget(m_note);
 
+}
+
+void StationDock::addAlarm(QVBoxLayout *layout, QWidget *body, QMainWindow *window)
+{
     // A control-chart signal: amber, until the operator acknowledges it.
     m_alarm = new QWidget(body);
     m_alarm->setObjectName(QStringLiteral("controlAlarm"));
@@ -129,6 +148,10 @@ StationDock::StationDock(CellRecorder *station, QMainWindow *window)
             m_signalSound();
     });
 
+}
+
+void StationDock::addButtons(QVBoxLayout *layout, QWidget *body)
+{
     auto *buttons = new QHBoxLayout;
     auto *capture = new QPushButton(body);
     capture->setObjectName(QStringLiteral("captureButton"));
@@ -146,6 +169,14 @@ StationDock::StationDock(CellRecorder *station, QMainWindow *window)
     buttons->addWidget(lotButton);
     layout->addLayout(buttons);
 
+    connect(capture, &QPushButton::clicked, m_station, &CellRecorder::captureNow);
+    connect(voidButton, &QPushButton::clicked, m_station, &CellRecorder::voidLast);
+    connect(lotButton, &QPushButton::clicked, this, &StationDock::newLot);
+}
+
+// The lot's figures, control status, histogram and records.
+void StationDock::addLotView(QVBoxLayout *layout, QWidget *body)
+{
     m_stats = new QLabel(body);
     m_stats->setObjectName(QStringLiteral("lotStatsLabel"));
     m_stats->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -172,9 +203,10 @@ StationDock::StationDock(CellRecorder *station, QMainWindow *window)
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->verticalHeader()->hide();
     layout->addWidget(m_table, 1);
-    setWidget(body);
-    window->addDockWidget(Qt::RightDockWidgetArea, this);
+}
 
+void StationDock::addMenu(QMainWindow *window)
+{
     // The menu, in the menu bar the classic window leaves empty.
     QMenu *menu = window->menuBar()->addMenu(QString());
     menu->setObjectName(QStringLiteral("stationMenu"));
@@ -218,13 +250,15 @@ StationDock::StationDock(CellRecorder *station, QMainWindow *window)
         packAction->setText(tr("配组…"));
     });
 
+}
+
+// The recorder's news on the dock, and the dock's entries to the recorder.
+void StationDock::followRecorder()
+{
     connect(m_cellId, &QLineEdit::returnPressed, this, [this] {
         m_station->enterCode(m_cellId->text());
         m_cellId->clear();
     });
-    connect(capture, &QPushButton::clicked, m_station, &CellRecorder::captureNow);
-    connect(voidButton, &QPushButton::clicked, m_station, &CellRecorder::voidLast);
-    connect(lotButton, &QPushButton::clicked, this, &StationDock::newLot);
     connect(m_sets, qOverload<int>(&QComboBox::activated), this,
             [this](int index) { m_station->selectSet(m_sets->itemText(index)); });
 
@@ -245,8 +279,6 @@ StationDock::StationDock(CellRecorder *station, QMainWindow *window)
                     m_table->item(row, c)->setForeground(Qt::gray);
         say(tr("记录 %1 已作废").arg(id));
     });
-    reloadSets();
-    showStats(QString());
 }
 
 void StationDock::translated(std::function<void()> setTexts)

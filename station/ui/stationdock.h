@@ -10,6 +10,7 @@
 #include <vector>
 
 class QMainWindow;
+class QVBoxLayout;
 class QCustomPlot;
 class QLabel;
 class QLineEdit;
@@ -47,6 +48,13 @@ protected:
     void changeEvent(QEvent *event) override;
 
 private:
+    // The dock's parts, built in this order.
+    void addEntry(QVBoxLayout *layout, QWidget *body);
+    void addAlarm(QVBoxLayout *layout, QWidget *body, QMainWindow *window);
+    void addButtons(QVBoxLayout *layout, QWidget *body);
+    void addLotView(QVBoxLayout *layout, QWidget *body);
+    void addMenu(QMainWindow *window);
+    void followRecorder();
     // Sets texts now and again whenever the language changes.
     void translated(std::function<void()> setTexts);
     void showRecord(const CellRecord &record);

@@ -130,4 +130,17 @@ bool readCapacities(const QString &path, QHash<QString, double> *into, QString *
     return true;
 }
 
+bool readCellRecords(const QStringList &paths, CellRecords *into, QStringList *problems)
+{
+    bool all = true;
+    for (const QString &path : paths) {
+        QString error;
+        if (!readCellRecords(path, into, &error)) {
+            *problems << error;
+            all = false;
+        }
+    }
+    return all;
+}
+
 } // namespace match

@@ -20,6 +20,8 @@ struct CellRecords
 // Adds one cells-*.csv file; false with the reason (naming the file) when it
 // cannot be read.
 bool readCellRecords(const QString &path, CellRecords *into, QString *error);
+// Adds every file; false when one could not be read (each reason in problems).
+bool readCellRecords(const QStringList &paths, CellRecords *into, QStringList *problems);
 
 // cell_id → capacity (mAh) from a CSV: the cell ID in the first column, the
 // capacity in a column whose header names it ("capacity", "容量", …) or else

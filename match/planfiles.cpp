@@ -12,6 +12,23 @@
 
 namespace match {
 
+PlanView planPack(const QString &pack, const Rules &rules, const CellRecords &records, const QHash<QString, QString> &placed,
+                  int *superseded)
+{
+    const Choice choice = chooseCells(records.records, records.voided, rules, placed);
+    if (superseded)
+        *superseded = choice.superseded;
+    PlanView view;
+    view.pack = pack;
+    view.rules = rules;
+    view.cells = choice.usable;
+    view.excluded = choice.excluded;
+    view.plan = matchCells(view.cells, rules);
+    if (view.plan.ok)
+        view.snake = snakePlan(view.cells, rules);
+    return view;
+}
+
 namespace {
 
 QString fixed(double v, int decimals) { return std::isfinite(v) ? QString::number(v, 'f', decimals) : QStringLiteral("—"); }

@@ -1,6 +1,7 @@
 #ifndef PLANFILES_H
 #define PLANFILES_H
 
+#include "cellfiles.h"
 #include "matcher.h"
 
 // A plan as the files and the table the pack builder reads.
@@ -15,6 +16,13 @@ struct PlanView
     Plan plan;
     Plan snake;                 // the hand method on the same cells, for comparison
 };
+
+// A pack planned from cell records: the cells the rules allow that no pack
+// holds yet (placed: the ledger's), matched, and the snake on the same cells
+// for comparison when there is a plan. The window's dialog and zentrel-match
+// plan the same way.
+PlanView planPack(const QString &pack, const Rules &rules, const CellRecords &records, const QHash<QString, QString> &placed,
+                  int *superseded = nullptr);
 
 // pack,group,slot,cell_id,r_mohm,v,lot,record
 QString planCsv(const PlanView &view);

@@ -100,25 +100,13 @@ void PackDialog::matchNow()
         g = g.trimmed();
     QStringList problems;
     CellRecords records;
-    for (const QString &file : journal::findDailyFiles({m_folder}, {QLatin1String(journal::kCellsPrefix)}, {}, &problems)) {
-        QString error;
-        if (!readCellRecords(file, &records, &error))
-            problems << error;
-    }
+    readCellRecords(journal::findDailyFiles({m_folder}, {QLatin1String(journal::kCellsPrefix)}, {}, &problems), &records, &problems);
     PackLedger ledger(m_folder);
     QString error;
     if (!ledger.load(&error))
         problems << error;
     m_made = QDateTime::currentDateTime();
-    const Choice choice = chooseCells(records.records, records.voided, rules, ledger.placed());
-    m_view = PlanView();
-    m_view.pack = ledger.nextPackId(m_made.date());
-    m_view.rules = rules;
-    m_view.cells = choice.usable;
-    m_view.excluded = choice.excluded;
-    m_view.plan = matchCells(m_view.cells, rules);
-    if (m_view.plan.ok)
-        m_view.snake = snakePlan(m_view.cells, rules);
+    m_view = planPack(ledger.nextPackId(m_made.date()), rules, records, ledger.placed());
     QString text = problems.join(QLatin1Char('\n'));
     if (!text.isEmpty())
         text += QLatin1Char('\n');

@@ -160,12 +160,11 @@ int main(int argc, char *argv[])
         return 2;
     }
     match::CellRecords records;
-    for (const QString &file : files) {
-        QString error;
-        if (!match::readCellRecords(file, &records, &error)) {
-            say(error);
-            status = 1;
-        }
+    QStringList unread;
+    if (!match::readCellRecords(files, &records, &unread)) {
+        for (const QString &why : qAsConst(unread))
+            say(why);
+        status = 1;
     }
     if (records.records.isEmpty()) {
         say(QStringLiteral("no cell records in %1").arg(files.join(QStringLiteral(", "))));
@@ -194,22 +193,16 @@ int main(int argc, char *argv[])
     if (pack.isEmpty())
         pack = ledger.nextPackId(now.date());
 
-    const match::Choice choice = match::chooseCells(records.records, records.voided, rules, ledger.placed());
+    int superseded = 0;
+    const match::PlanView view = match::planPack(pack, rules, records, ledger.placed(), &superseded);
     std::printf("%s\n", qPrintable(QCoreApplication::translate("Match", "%1 个文件，%2 条记录（重测覆盖 %3 条，作废 %4 条，跳过 %5 行）；可用电芯 %6 个")
-                                       .arg(files.size()).arg(records.records.size()).arg(choice.superseded)
-                                       .arg(records.voided.size()).arg(records.skipped).arg(choice.usable.size())));
-    match::PlanView view;
-    view.pack = pack;
-    view.rules = rules;
-    view.cells = choice.usable;
-    view.excluded = choice.excluded;
-    view.plan = match::matchCells(view.cells, rules);
+                                       .arg(files.size()).arg(records.records.size()).arg(superseded)
+                                       .arg(records.voided.size()).arg(records.skipped).arg(view.cells.size())));
     if (!view.plan.ok) {
         say(view.plan.problem);
         std::printf("%s\n", qPrintable(QCoreApplication::translate("Match", "没有方案：%1").arg(view.plan.problem)));
         return 3;
     }
-    view.snake = match::snakePlan(view.cells, rules);
     std::printf("%s", qPrintable(match::planSummary(view)));
     if (dryRun)
         return outputReached() ? status : 1;

@@ -56,84 +56,92 @@ bool outputReached()
     return false;
 }
 
-} // namespace
-
-int main(int argc, char *argv[])
+// The command line and what it asks: cancel a pack, or plan one (and write it).
+class MatchCommand
 {
-    // Sheets are drawn offscreen: no display needed.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    ignoreFileSizeLimitSignal(); // a size limit fails the write, as a full disk does
-    QGuiApplication app(argc, argv);
-    QGuiApplication::setApplicationName(QStringLiteral("zentrel-match"));
-    QGuiApplication::setApplicationVersion(QStringLiteral(ZENTREL_VERSION));
+public:
+    explicit MatchCommand(QCoreApplication &app)
+    {
+        parser.setApplicationDescription(QStringLiteral("Pack matching (配组) from Zentrel's cells-*.csv records."));
+        parser.addHelpOption();
+        parser.addVersionOption();
+        parser.addOptions({seriesOpt, parallelOpt, rSpreadOpt, vSpreadOpt, lotOpt, gradesOpt, anyVerdictOpt, capacityOpt,
+                           packOpt, planOpt, jsonOpt, pdfOpt, pngOpt, dirOpt, dryOpt, cancelOpt, langOpt});
+        parser.addPositionalArgument("paths", "Files or folders (searched for cells-*.csv).", "FILE|FOLDER...");
+        parser.process(app);
+        paths = parser.positionalArguments();
+    }
+    QString language() const { return parser.value(langOpt); }
+    bool cancelling() const { return parser.isSet(cancelOpt); }
+    int cancel();
+    int plan();
+
+private:
+    // The rules and the pack's ID from the options; an exit status, 0 when fine.
+    int readRules(match::Rules *rules, QString *pack);
+    // The cell records of the paths; an exit status, 0 when fine (status: 1 when a file was unreadable).
+    int readRecords(match::CellRecords *records, QStringList *files, int *status);
+    // The plan's files (staged), the ledger's line, then the files put in place.
+    int write(const match::PlanView &view, match::PackLedger &ledger, const QString &folder, const QDateTime &now, int status);
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Pack matching (配组) from Zentrel's cells-*.csv records."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption seriesOpt("series", "Groups in series (S).", "S");
-    const QCommandLineOption parallelOpt("parallel", "Cells in parallel per group (P).", "P");
-    const QCommandLineOption rSpreadOpt("r-spread", "Largest ΔR within a group, % of its mean R (default 5).", "pct", "5");
-    const QCommandLineOption vSpreadOpt("v-spread", "Largest ΔV within a group in mV (default 20).", "mv", "20");
-    const QCommandLineOption lotOpt("lot", "Only cells of this lot.", "lot");
-    const QCommandLineOption gradesOpt("grades", "Only cells of these grades (comma-separated).", "list");
-    const QCommandLineOption anyVerdictOpt("any-verdict", "Use NG cells too (default: PASS only).");
-    const QCommandLineOption capacityOpt("capacity", "CSV of cell_id,capacity (mAh): equal group capacities too.", "file");
-    const QCommandLineOption packOpt("pack-id", "The pack's ID (default PACK-YYYYMMDD-N).", "id");
-    const QCommandLineOption planOpt("plan", "Write the plan as CSV to this file.", "file");
-    const QCommandLineOption jsonOpt("json", "Write the plan as JSON to this file.", "file");
-    const QCommandLineOption pdfOpt("pdf", "Write the assembly sheet as a PDF (A4).", "file");
-    const QCommandLineOption pngOpt("png", "Write the assembly sheet as PNG (further pages as NAME-2.png, ...).", "file");
-    const QCommandLineOption dirOpt("journal-dir", "The folder of the pack ledger (default: the first folder read).", "dir");
-    const QCommandLineOption dryOpt("dry-run", "Show the plan only: no files, no ledger line.");
-    const QCommandLineOption cancelOpt("cancel", "Cancel a pack in the ledger: its cells are free again.", "pack-id");
-    parser.addOptions({seriesOpt, parallelOpt, rSpreadOpt, vSpreadOpt, lotOpt, gradesOpt, anyVerdictOpt, capacityOpt,
-                       packOpt, planOpt, jsonOpt, pdfOpt, pngOpt, dirOpt, dryOpt, cancelOpt});
-    const QCommandLineOption langOpt("lang", "The language of the output: zh_CN (default) or en.", "en|zh_CN", "zh_CN");
-    parser.addOption(langOpt);
-    parser.addPositionalArgument("paths", "Files or folders (searched for cells-*.csv).", "FILE|FOLDER...");
-    parser.process(app);
-    if (!language::installFromOption(QStringLiteral("zentrel-match"), parser.value(langOpt)))
+    const QCommandLineOption seriesOpt {"series", "Groups in series (S).", "S"};
+    const QCommandLineOption parallelOpt {"parallel", "Cells in parallel per group (P).", "P"};
+    const QCommandLineOption rSpreadOpt {"r-spread", "Largest ΔR within a group, % of its mean R (default 5).", "pct", "5"};
+    const QCommandLineOption vSpreadOpt {"v-spread", "Largest ΔV within a group in mV (default 20).", "mv", "20"};
+    const QCommandLineOption lotOpt {"lot", "Only cells of this lot.", "lot"};
+    const QCommandLineOption gradesOpt {"grades", "Only cells of these grades (comma-separated).", "list"};
+    const QCommandLineOption anyVerdictOpt {"any-verdict", "Use NG cells too (default: PASS only)."};
+    const QCommandLineOption capacityOpt {"capacity", "CSV of cell_id,capacity (mAh): equal group capacities too.", "file"};
+    const QCommandLineOption packOpt {"pack-id", "The pack's ID (default PACK-YYYYMMDD-N).", "id"};
+    const QCommandLineOption planOpt {"plan", "Write the plan as CSV to this file.", "file"};
+    const QCommandLineOption jsonOpt {"json", "Write the plan as JSON to this file.", "file"};
+    const QCommandLineOption pdfOpt {"pdf", "Write the assembly sheet as a PDF (A4).", "file"};
+    const QCommandLineOption pngOpt {"png", "Write the assembly sheet as PNG (further pages as NAME-2.png, ...).", "file"};
+    const QCommandLineOption dirOpt {"journal-dir", "The folder of the pack ledger (default: the first folder read).", "dir"};
+    const QCommandLineOption dryOpt {"dry-run", "Show the plan only: no files, no ledger line."};
+    const QCommandLineOption cancelOpt {"cancel", "Cancel a pack in the ledger: its cells are free again.", "pack-id"};
+    const QCommandLineOption langOpt {"lang", "The language of the output: zh_CN (default) or en.", "en|zh_CN", "zh_CN"};
+    QStringList paths;
+};
+
+int MatchCommand::cancel()
+{
+    const QString folder = ledgerFolder(parser.value(dirOpt), paths);
+    if (folder.isEmpty()) {
+        say(QStringLiteral("--cancel needs --journal-dir (the folder of packs-*.csv)"));
         return 2;
-    const QStringList paths = parser.positionalArguments();
-
-    if (parser.isSet(cancelOpt)) {
-        const QString folder = ledgerFolder(parser.value(dirOpt), paths);
-        if (folder.isEmpty()) {
-            say(QStringLiteral("--cancel needs --journal-dir (the folder of packs-*.csv)"));
-            return 2;
-        }
-        match::PackLedger ledger(folder);
-        QString error;
-        if (!ledger.cancel(parser.value(cancelOpt), QDateTime::currentDateTime(), &error)) {
-            say(error + punctuation::aside(folder));
-            return 1;
-        }
-        std::printf("%s\n", qPrintable(QCoreApplication::translate("Match", "已取消电池包 %1，其电芯可再配组。").arg(parser.value(cancelOpt))));
-        return 0;
     }
+    match::PackLedger ledger(folder);
+    QString error;
+    if (!ledger.cancel(parser.value(cancelOpt), QDateTime::currentDateTime(), &error)) {
+        say(error + punctuation::aside(folder));
+        return 1;
+    }
+    std::printf("%s\n", qPrintable(QCoreApplication::translate("Match", "已取消电池包 %1，其电芯可再配组。").arg(parser.value(cancelOpt))));
+    return 0;
+}
 
-    match::Rules rules;
+int MatchCommand::readRules(match::Rules *rules, QString *pack)
+{
     bool okS = false, okP = false, okR = false, okV = false;
-    rules.series = parser.value(seriesOpt).toInt(&okS);
-    rules.parallel = parser.value(parallelOpt).toInt(&okP);
-    rules.rSpreadPct = parser.value(rSpreadOpt).toDouble(&okR);
-    rules.vSpreadMv = parser.value(vSpreadOpt).toDouble(&okV);
-    if (!okS || !okP || rules.series < 1 || rules.parallel < 1 || rules.series * qint64(rules.parallel) > 100000) {
+    rules->series = parser.value(seriesOpt).toInt(&okS);
+    rules->parallel = parser.value(parallelOpt).toInt(&okP);
+    rules->rSpreadPct = parser.value(rSpreadOpt).toDouble(&okR);
+    rules->vSpreadMv = parser.value(vSpreadOpt).toDouble(&okV);
+    if (!okS || !okP || rules->series < 1 || rules->parallel < 1 || rules->series * qint64(rules->parallel) > 100000) {
         say(QStringLiteral("--series and --parallel take whole numbers of at least 1 (--help)"));
         return 2;
     }
-    if (!okR || !okV || !(rules.rSpreadPct >= 0) || !(rules.vSpreadMv >= 0) || rules.rSpreadPct >= 100) {
+    if (!okR || !okV || !(rules->rSpreadPct >= 0) || !(rules->vSpreadMv >= 0) || rules->rSpreadPct >= 100) {
         say(QStringLiteral("--r-spread takes a percentage below 100 and --v-spread millivolts, both at least 0"));
         return 2;
     }
-    rules.passOnly = !parser.isSet(anyVerdictOpt);
-    rules.lot = parser.value(lotOpt);
+    rules->passOnly = !parser.isSet(anyVerdictOpt);
+    rules->lot = parser.value(lotOpt);
     if (parser.isSet(gradesOpt))
-        rules.grades = parser.value(gradesOpt).split(QLatin1Char(','), Qt::SkipEmptyParts);
-    const bool dryRun = parser.isSet(dryOpt);
-    if (!dryRun && !parser.isSet(planOpt)) {
+        rules->grades = parser.value(gradesOpt).split(QLatin1Char(','), Qt::SkipEmptyParts);
+    if (!parser.isSet(dryOpt) && !parser.isSet(planOpt)) {
         say(QStringLiteral("name the plan's file with --plan (or look first with --dry-run)"));
         return 2;
     }
@@ -141,35 +149,51 @@ int main(int argc, char *argv[])
         say(QStringLiteral("name files or folders to read (--help)"));
         return 2;
     }
-    QString pack = parser.value(packOpt).trimmed();
+    *pack = parser.value(packOpt).trimmed();
     if (parser.isSet(packOpt)) {
-        const QString problem = station::enteredTextProblem(pack);
-        if (pack.isEmpty() || !problem.isEmpty()) {
-            say(QStringLiteral("--pack-id: %1").arg(pack.isEmpty() ? QStringLiteral("empty") : problem));
+        const QString problem = station::enteredTextProblem(*pack);
+        if (pack->isEmpty() || !problem.isEmpty()) {
+            say(QStringLiteral("--pack-id: %1").arg(pack->isEmpty() ? QStringLiteral("empty") : problem));
             return 2;
         }
     }
+    return 0;
+}
 
-    int status = 0;
+int MatchCommand::readRecords(match::CellRecords *records, QStringList *files, int *status)
+{
     QStringList problems;
-    const QStringList files = journal::findDailyFiles(paths, {QLatin1String(journal::kCellsPrefix)}, {}, &problems);
+    *files = journal::findDailyFiles(paths, {QLatin1String(journal::kCellsPrefix)}, {}, &problems);
     for (const QString &p : qAsConst(problems))
         say(p);
-    if (files.isEmpty()) {
+    if (files->isEmpty()) {
         say(QStringLiteral("no cells-*.csv in %1").arg(paths.join(QStringLiteral(", "))));
         return 2;
     }
-    match::CellRecords records;
     QStringList unread;
-    if (!match::readCellRecords(files, &records, &unread)) {
+    if (!match::readCellRecords(*files, records, &unread)) {
         for (const QString &why : qAsConst(unread))
             say(why);
-        status = 1;
+        *status = 1;
     }
-    if (records.records.isEmpty()) {
-        say(QStringLiteral("no cell records in %1").arg(files.join(QStringLiteral(", "))));
+    if (records->records.isEmpty()) {
+        say(QStringLiteral("no cell records in %1").arg(files->join(QStringLiteral(", "))));
         return 2;
     }
+    return 0;
+}
+
+int MatchCommand::plan()
+{
+    match::Rules rules;
+    QString pack;
+    if (const int wrong = readRules(&rules, &pack))
+        return wrong;
+    int status = 0;
+    match::CellRecords records;
+    QStringList files;
+    if (const int none = readRecords(&records, &files, &status))
+        return none;
     if (parser.isSet(capacityOpt)) {
         QHash<QString, double> capacities;
         QString error;
@@ -192,7 +216,6 @@ int main(int argc, char *argv[])
     const QDateTime now = QDateTime::currentDateTime();
     if (pack.isEmpty())
         pack = ledger.nextPackId(now.date());
-
     int superseded = 0;
     const match::PlanView view = match::planPack(pack, rules, records, ledger.placed(), &superseded);
     std::printf("%s\n", qPrintable(QCoreApplication::translate("Match", "%1 个文件，%2 条记录（重测覆盖 %3 条，作废 %4 条，跳过 %5 行）；可用电芯 %6 个")
@@ -204,13 +227,18 @@ int main(int argc, char *argv[])
         return 3;
     }
     std::printf("%s", qPrintable(match::planSummary(view)));
-    if (dryRun)
+    if (parser.isSet(dryOpt))
         return outputReached() ? status : 1;
+    return write(view, ledger, folder, now, status);
+}
 
+int MatchCommand::write(const match::PlanView &view, match::PackLedger &ledger, const QString &folder, const QDateTime &now, int status)
+{
     // Written under staged names first, moved into place once the ledger took
     // the plan: a plan the ledger refuses changes nothing at those paths.
     StagedFiles staged;
-    auto write = [&](const QCommandLineOption &option, const std::function<bool(const QString &)> &writer) {
+    QString error;
+    auto stage = [&](const QCommandLineOption &option, const std::function<bool(const QString &)> &writer) {
         if (!parser.isSet(option))
             return true;
         const QString target = parser.value(option);
@@ -223,24 +251,41 @@ int main(int argc, char *argv[])
         say(error.contains(target) ? error : punctuation::reason(target, error));
         return false;
     };
-    const match::PackSheet sheet(pack, rules, view.cells, view.plan, now);
-    const bool ok = write(planOpt, [&](const QString &p) { return saveUtf8TextFile(p, match::planCsv(view), &error); })
-                    && write(jsonOpt, [&](const QString &p) { return saveFileAtomically(p, match::planJson(view), &error); })
-                    && write(pdfOpt, [&](const QString &p) { return sheet.writePdf(p, &error); })
-                    && write(pngOpt, [&](const QString &p) { return sheet.writePngs(p, &error); });
+    const match::PackSheet sheet(view.pack, view.rules, view.cells, view.plan, now);
+    const bool ok = stage(planOpt, [&](const QString &p) { return saveUtf8TextFile(p, match::planCsv(view), &error); })
+                    && stage(jsonOpt, [&](const QString &p) { return saveFileAtomically(p, match::planJson(view), &error); })
+                    && stage(pdfOpt, [&](const QString &p) { return sheet.writePdf(p, &error); })
+                    && stage(pngOpt, [&](const QString &p) { return sheet.writePngs(p, &error); });
     if (!ok)
         return 1;
-    if (!ledger.addPlan(pack, view.cells, view.plan, now, &error)) {
+    if (!ledger.addPlan(view.pack, view.cells, view.plan, now, &error)) {
         say(QCoreApplication::translate("Match", "配组账 %1：%2").arg(folder, error));
         return 1;
     }
     QStringList written;
     if (!staged.commit(&written, &error)) {
-        say(QCoreApplication::translate("Match", "电池包 %1 已记入配组账，但文件未能放到位：%2").arg(pack, error));
+        say(QCoreApplication::translate("Match", "电池包 %1 已记入配组账，但文件未能放到位：%2").arg(view.pack, error));
         return 1;
     }
     std::printf("%s\n", qPrintable(QCoreApplication::translate("Match", "已写入 %1 与配组账 %2")
                                        .arg(written.join(QCoreApplication::translate("Match", "、")),
                                             QDir(folder).filePath(journal::dailyFileName(QLatin1String(journal::kPacksPrefix), now.date())))));
     return outputReached() ? status : 1;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // Sheets are drawn offscreen: no display needed.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    ignoreFileSizeLimitSignal(); // a size limit fails the write, as a full disk does
+    QGuiApplication app(argc, argv);
+    QGuiApplication::setApplicationName(QStringLiteral("zentrel-match"));
+    QGuiApplication::setApplicationVersion(QStringLiteral(ZENTREL_VERSION));
+    MatchCommand command(app);
+    if (!language::installFromOption(QStringLiteral("zentrel-match"), command.language()))
+        return 2;
+    return command.cancelling() ? command.cancel() : command.plan();
 }

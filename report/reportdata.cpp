@@ -173,8 +173,6 @@ void Collector::add(int group, qint64 ms, bool timed, meter::Verdict verdict, do
     }
 }
 
-namespace {
-
 // Where the columns a report needs sit in a file (or after a header written
 // again inside it by a newer version): -1 for a column it does not have.
 struct Columns
@@ -192,6 +190,8 @@ struct Columns
     QList<QByteArray> names;
     int time, station, verdict, r, v, rLow, rHigh, vLow, vHigh, lot, grade, set, record, voids;
 };
+
+namespace {
 
 QList<QByteArray> headerOf(QByteArray record)
 {
@@ -249,13 +249,8 @@ bool Collector::read(const QString &path, QString *error, const std::function<vo
             *error = QCoreApplication::translate("Report", "%1：第一行不是记录文件的列名").arg(path);
         return false;
     }
-    // Cell records: a void line names a record that does not count, in
-    // this file or another (noteVoids() has read them all first).
-    const QSet<QByteArray> &voided = m_voided;
     Columns c = top;
     qint64 count = 0;
-    QByteArray key; // reused: a line's station, lot, set and limits
-    key.reserve(256);
     while (reader.next(&line)) {
         if (line.isEmpty())
             continue;
@@ -277,87 +272,99 @@ bool Collector::read(const QString &path, QString *error, const std::function<vo
             dayAsked ? ++m_skipped : --m_lines;
             continue;
         }
-        // The groups of the line's station, lot, set and limits.
-        key.resize(0);
-        key.append(cells ? "c\x1f" : "r\x1f").append(f[c.station]).append('\x1f');
-        if (c.lot >= 0)
-            key.append(f[c.lot]);
-        key.append('\x1f');
-        if (c.set >= 0)
-            key.append(f[c.set]);
-        key.append('\x1f');
-        if (c.hasBounds())
-            key.append(f[c.rLow]).append(',').append(f[c.rHigh]).append(',').append(f[c.vLow]).append(',').append(f[c.vHigh]);
-        auto slot = m_slots.constFind(key);
-        if (slot == m_slots.constEnd()) {
-            Slot made;
-            made.station = QString::fromUtf8(f[c.station]);
-            const QString lot = c.lot >= 0 && !f[c.lot].isEmpty() ? QString::fromUtf8(f[c.lot]) : QStringLiteral("—");
-            made.wanted = m_options.wanted(made.station, cells ? &lot : nullptr);
-            LimitKey limits;
-            if (c.hasBounds()) {
-                limits.rLow = limitText(f[c.rLow]);
-                limits.rHigh = limitText(f[c.rHigh]);
-                limits.vLow = limitText(f[c.vLow]);
-                limits.vHigh = limitText(f[c.vHigh]);
-            }
-            if (cells) {
-                limits.cells = true;
-                limits.set = c.set >= 0 ? QString::fromUtf8(f[c.set]) : QString();
-            }
-            made.allScope = {cells ? Scope::Cells : Scope::All, QString()};
-            made.partScope = cells ? Scope {Scope::Lot, lot} : Scope {Scope::Station, made.station};
-            made.limits = limits;
-            slot = m_slots.insert(key, made);
-        }
-        qint64 ms = 0;
-        const bool timed = journal::readIsoTime(f[c.time], &ms);
-        // The days asked for are instants (in the report's zone), whatever
-        // zone the station wrote in: a line of a neighbouring day's file
-        // may fall in them, and one of an asked day's file outside.
-        if (!slot->wanted || (timed ? !m_options.within(ms) : !dayAsked)) {
-            --m_lines;
-            continue;
-        }
-        // A void names a record of its own station.
-        if (cells && ((c.voids >= 0 && !f[c.voids].isEmpty()) || (c.record >= 0 && voided.contains(f[c.station] + ',' + f[c.record]))))
-            continue;
-        const QByteArray &vt = f[c.verdict];
-        const meter::Verdict verdict = vt == "PASS" ? meter::Verdict::Pass : vt == "NG" ? meter::Verdict::Ng : meter::Verdict::None;
-        bool okR = false, okV = false;
-        const double r = f[c.r].toDouble(&okR);
-        const double v = f[c.v].toDouble(&okV);
-        // The meter shows at most 1677.7215 of its unit (a Ω reading is kept
-        // in mΩ): anything beyond, or not finite, is no reading; nor is a
-        // line without a readable time (it has no place in time, and the
-        // plant's database never takes it).
-        if (!timed || (okR && !meter::meterCanShow(r, 0)) || (okV && !meter::meterCanShow(0, v))) {
-            ++m_skipped;
-            continue;
-        }
-        const double rv = okR ? r : NAN, vv = okV ? v : NAN;
-        const QString grade = c.grade >= 0 && !f[c.grade].isEmpty() ? QString::fromUtf8(f[c.grade]) : QString();
-        // A group exists once a line counts in it (a void line alone makes none).
-        if (slot->all < 0) {
-            Slot &s = m_slots[key];
-            s.all = groupOf(s.allScope, s.limits);
-            s.part = groupOf(s.partScope, s.limits);
-            slot = m_slots.constFind(key);
-        }
-        add(slot->all, ms, timed, verdict, rv, vv, grade);
-        add(slot->part, ms, timed, verdict, rv, vv, grade);
-        // A line without a time has no place in the time order.
-        if (timed && m_options.controlCharts)
-            m_spc.add(slot->all, slot->part, ms, f[c.station], rv, vv);
-        if (cells)
-            continue;
-        m_charts.add(slot->station, timed ? ms : -1, r, okR, v, okV);
+        take(f, c, cells, dayAsked);
     }
     if (reader.torn() && dayAsked) // the last line, torn by a power cut
         ++m_skipped;
     if (dayAsked || m_lines > linesBefore) // a neighbouring day's file only when it held some
         m_used << path;
     return true;
+}
+
+QHash<QByteArray, Collector::Slot>::const_iterator Collector::slotOf(const QList<QByteArray> &f, const Columns &c, bool cells)
+{
+    // Most lines repeat the line before: the key is built in a reused buffer.
+    QByteArray &key = m_key;
+    key.resize(0);
+    key.append(cells ? "c\x1f" : "r\x1f").append(f[c.station]).append('\x1f');
+    if (c.lot >= 0)
+        key.append(f[c.lot]);
+    key.append('\x1f');
+    if (c.set >= 0)
+        key.append(f[c.set]);
+    key.append('\x1f');
+    if (c.hasBounds())
+        key.append(f[c.rLow]).append(',').append(f[c.rHigh]).append(',').append(f[c.vLow]).append(',').append(f[c.vHigh]);
+    auto slot = m_slots.constFind(key);
+    if (slot != m_slots.constEnd())
+        return slot;
+    Slot made;
+    made.station = QString::fromUtf8(f[c.station]);
+    const QString lot = c.lot >= 0 && !f[c.lot].isEmpty() ? QString::fromUtf8(f[c.lot]) : QStringLiteral("—");
+    made.wanted = m_options.wanted(made.station, cells ? &lot : nullptr);
+    LimitKey limits;
+    if (c.hasBounds()) {
+        limits.rLow = limitText(f[c.rLow]);
+        limits.rHigh = limitText(f[c.rHigh]);
+        limits.vLow = limitText(f[c.vLow]);
+        limits.vHigh = limitText(f[c.vHigh]);
+    }
+    if (cells) {
+        limits.cells = true;
+        limits.set = c.set >= 0 ? QString::fromUtf8(f[c.set]) : QString();
+    }
+    made.allScope = {cells ? Scope::Cells : Scope::All, QString()};
+    made.partScope = cells ? Scope {Scope::Lot, lot} : Scope {Scope::Station, made.station};
+    made.limits = limits;
+    return m_slots.insert(key, made);
+}
+
+void Collector::take(const QList<QByteArray> &f, const Columns &c, bool cells, bool dayAsked)
+{
+    auto slot = slotOf(f, c, cells);
+    qint64 ms = 0;
+    const bool timed = journal::readIsoTime(f[c.time], &ms);
+    // The days asked for are instants (in the report's zone), whatever
+    // zone the station wrote in: a line of a neighbouring day's file
+    // may fall in them, and one of an asked day's file outside.
+    if (!slot->wanted || (timed ? !m_options.within(ms) : !dayAsked)) {
+        --m_lines;
+        return;
+    }
+    // Cell records: a void line names a record that does not count, in
+    // this file or another (noteVoids() has read them all first); a void
+    // names a record of its own station.
+    if (cells && ((c.voids >= 0 && !f[c.voids].isEmpty()) || (c.record >= 0 && m_voided.contains(f[c.station] + ',' + f[c.record]))))
+        return;
+    const QByteArray &vt = f[c.verdict];
+    const meter::Verdict verdict = vt == "PASS" ? meter::Verdict::Pass : vt == "NG" ? meter::Verdict::Ng : meter::Verdict::None;
+    bool okR = false, okV = false;
+    const double r = f[c.r].toDouble(&okR);
+    const double v = f[c.v].toDouble(&okV);
+    // The meter shows at most 1677.7215 of its unit (a Ω reading is kept
+    // in mΩ): anything beyond, or not finite, is no reading; nor is a
+    // line without a readable time (it has no place in time, and the
+    // plant's database never takes it).
+    if (!timed || (okR && !meter::meterCanShow(r, 0)) || (okV && !meter::meterCanShow(0, v))) {
+        ++m_skipped;
+        return;
+    }
+    const double rv = okR ? r : NAN, vv = okV ? v : NAN;
+    const QString grade = c.grade >= 0 && !f[c.grade].isEmpty() ? QString::fromUtf8(f[c.grade]) : QString();
+    // A group exists once a line counts in it (a void line alone makes none).
+    if (slot->all < 0) {
+        Slot &s = m_slots[m_key];
+        s.all = groupOf(s.allScope, s.limits);
+        s.part = groupOf(s.partScope, s.limits);
+        slot = m_slots.constFind(m_key);
+    }
+    add(slot->all, ms, timed, verdict, rv, vv, grade);
+    add(slot->part, ms, timed, verdict, rv, vv, grade);
+    // A line without a time has no place in the time order.
+    if (timed && m_options.controlCharts)
+        m_spc.add(slot->all, slot->part, ms, f[c.station], rv, vv);
+    if (!cells)
+        m_charts.add(slot->station, timed ? ms : -1, r, okR, v, okV);
 }
 
 void sortGroups(QVector<Group> &groups)

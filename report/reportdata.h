@@ -25,6 +25,8 @@ class RecordReader;
 // per station, overall and per lot, each per period of limits in force.
 namespace report {
 
+struct Columns; // where a file's columns are (reportdata.cpp)
+
 // The four limits as they stood on a line ("" when not set).
 struct LimitKey
 {
@@ -178,6 +180,9 @@ private:
         bool wanted = false;
     };
     int groupOf(const Scope &scope, const LimitKey &limits);
+    QHash<QByteArray, Slot>::const_iterator slotOf(const QList<QByteArray> &fields, const Columns &c, bool cells);
+    // One record line: counted in its groups, skipped, or not asked for.
+    void take(const QList<QByteArray> &fields, const Columns &c, bool cells, bool dayAsked);
     void collectVoids(journal::RecordReader &reader, const QList<QByteArray> &header);
     void add(int group, qint64 ms, bool timed, meter::Verdict verdict, double r, double v, const QString &grade);
 
@@ -186,6 +191,7 @@ private:
     QVector<QPair<qint64, qint64>> m_spans; // first and last time (ms) of each group
     QMap<QPair<Scope, LimitKey>, int> m_index;
     QHash<QByteArray, Slot> m_slots;
+    QByteArray m_key; // the last line's slot key (a buffer reused line after line)
     ChartData m_charts;
     SpcData m_spc;
     bool m_spcDone = false;

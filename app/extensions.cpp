@@ -1,4 +1,5 @@
 #include "extensions.h"
+#include "leaving.h"
 #include "startup.h"
 
 #include "capabilities/capabilities.h"
@@ -16,14 +17,11 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
-#include <QFileDialog>
-#include <QMessageBox>
 #include <QStandardPaths>
 
 #include <cstdio>
 #include <QHostInfo>
 #include <QLabel>
-#include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
 
@@ -184,41 +182,7 @@ bool Extensions::readyToLeave(bool interactive)
     }
     if (m_station)
         files << m_station->file();
-    QString reason;
-    const int waiting = capabilities::writeWaiting(files, &reason);
-    if (waiting == 0)
-        return true;
-    if (!interactive) {
-        // No one to ask: a rescue folder, named where a service's log shows it.
-        capabilities::rescueWaiting(files, waiting, reason, "zentrel");
-        return true;
-    }
-    return askWhereTheRestGoes(files, waiting, reason);
-}
-
-bool Extensions::askWhereTheRestGoes(const QVector<journal::DailyCsv *> &files, int waiting, QString reason)
-{
-    for (;;) {
-        QMessageBox box(QMessageBox::Warning, tr("记录未写完"),
-                        tr("%1 条读数还在内存中，无法写入：%2").arg(waiting).arg(reason), QMessageBox::NoButton,
-                        &m_window);
-        QPushButton *keep = box.addButton(tr("继续尝试"), QMessageBox::RejectRole);
-        QPushButton *elsewhere = box.addButton(tr("写到其他文件夹…"), QMessageBox::AcceptRole);
-        box.addButton(tr("退出并丢弃 %1 条读数").arg(waiting), QMessageBox::DestructiveRole);
-        box.setDefaultButton(keep);
-        box.exec();
-        if (box.clickedButton() == keep || !box.clickedButton())
-            return false;
-        if (box.clickedButton() != elsewhere)
-            return true;
-        const QString folder = QFileDialog::getExistingDirectory(&m_window, tr("把读数写到"));
-        if (folder.isEmpty())
-            continue;
-        QString why;
-        if (capabilities::writeWaitingTo(files, folder, &why))
-            return true;
-        reason = why;
-    }
+    return ::readyToLeave(files, interactive ? &m_window : nullptr);
 }
 
 void Extensions::endOnSignal(int signal)

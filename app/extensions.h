@@ -24,9 +24,9 @@ class Publisher;
 }
 
 // The window's face of the capabilities (capabilities/): installs them on the
-// window's session and link and shows their states on its status bar; the
-// journal folder's lock, the command line's port, and leaving. Goes before
-// the window does.
+// window's session and link and shows their states on its status bar, holds
+// the journal folder's lock and opens the command line's port; leaving goes
+// through readyToLeave (app/leaving). Goes before the window does.
 class Extensions : public QObject
 {
     Q_OBJECT
@@ -49,7 +49,6 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    bool askWhereTheRestGoes(const QVector<journal::DailyCsv *> &files, int waiting, QString reason);
     bool lockFolder();
     void guardFolder(journal::DailyCsv *file);
     void setUpJournal();

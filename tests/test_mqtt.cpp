@@ -1,6 +1,8 @@
 // Publishing to a real mosquitto broker started here on 127.0.0.1: every
 // journal line reaches a subscriber once (after de-duplication) and in order,
-// through a broker that goes away, a Zentrel that is killed, and TLS.
+// through a broker that goes away, a Zentrel that is killed, and TLS; replay
+// requests; cursors that lie never mean nothing to send; topics that cannot
+// be are refused; a broker that never answers is said so.
 #include "app/extensions.h"
 #include "meterline.h"
 #include "journal/csvrecords.h"
@@ -10,6 +12,7 @@
 #include "mqtt/replayrequest.h"
 #include "testsupport.h"
 #include "broker.h"
+#include "journallines.h"
 #include "tlsfiles.h"
 
 #include <QJsonDocument>
@@ -25,6 +28,9 @@
 #include <unistd.h>
 
 namespace {
+
+using testsupport::readFile;
+using testsupport::writeFile;
 
 QStringList journalIds(const QString &folder)
 {
@@ -378,6 +384,126 @@ private slots:
         const QByteArray text = ini.readAll();
         QVERIFY(text.contains("PasswordFile"));
         QVERIFY(!text.contains("s3cr3t-pa55"));
+    }
+
+    // ---- what never means nothing to send, or goes unsaid ---------------------------------------------------------------------
+
+    void cursorThatLiesNeverMeansNothingToSend_data()
+    {
+        QTest::addColumn<QByteArray>("cursor");
+        QTest::addColumn<QByteArray>("backup");
+        QTest::addColumn<bool>("truncate");
+        QTest::addColumn<bool>("headerInside");
+        const QByteArray day = QDate::currentDate().toString(Qt::ISODate).toLatin1();
+        auto at = [&day](qint64 offset, qint64 line) {
+            return QByteArray("{\"readings\":{\"day\":\"" + day + "\",\"offset\":" + QByteArray::number(offset)
+                              + ",\"line\":" + QByteArray::number(line) + "},\"cells\":{\"day\":\"\",\"offset\":0,\"line\":0}}");
+        };
+        QTest::newRow("negative offset") << at(-40, 3) << QByteArray() << false << false;
+        QTest::newRow("past the end") << at(1 << 20, 9000) << QByteArray() << false << false;
+        QTest::newRow("not a line start") << at(7, 1) << QByteArray() << false << false;
+        QTest::newRow("torn, with a backup") << at(0, 0).left(30) << at(0, 0) << false << false;
+        QTest::newRow("torn, no backup") << at(0, 0).left(30) << QByteArray() << false << false;
+        QTest::newRow("file truncated while running") << QByteArray() << QByteArray() << true << false;
+        // A second program once wrote its header into the same file: no record.
+        QTest::newRow("a header inside the file") << at(0, 0) << QByteArray() << false << true;
+    }
+    void cursorThatLiesNeverMeansNothingToSend()
+    {
+        QFETCH(QByteArray, cursor);
+        QFETCH(QByteArray, backup);
+        QFETCH(bool, truncate);
+        QFETCH(bool, headerInside);
+        if (Broker::program().isEmpty() || QStandardPaths::findExecutable("mosquitto_sub").isEmpty())
+            QSKIP("mosquitto or mosquitto_sub is not installed (Debian: mosquitto mosquitto-clients; tools/dev.sh installs them)");
+        QDir().mkpath(m_work->file("broker"));
+        Broker broker(m_work->file("broker"));
+        QVERIFY(broker.start());
+        Subscriber sub(broker.port(), "zentrel/+/reading");
+        const QString folder = m_work->file("j");
+        QDir().mkpath(folder);
+        const QString day = QDir(folder).filePath("readings-" + QDate::currentDate().toString(Qt::ISODate) + ".csv");
+        writeFile(day, headerInside ? journalFile(1, 50) + journal::kHeader + '\n' + journalLines(51, 50) : journalFile(1, 100));
+        if (!cursor.isNull())
+            writeFile(QDir(folder).filePath("mqtt-cursor.json"), cursor);
+        if (!backup.isNull())
+            writeFile(QDir(folder).filePath("mqtt-cursor.json.bak"), backup);
+        mqtt::PublisherSettings s;
+        s.client.host = "127.0.0.1";
+        s.client.port = broker.port();
+        s.client.clientId = "lying-cursor";
+        s.topicPrefix = "zentrel/S1";
+        mqtt::Publisher publisher(folder, s);
+        QString error;
+        QVERIFY2(publisher.start(&error), qPrintable(error));
+        if (truncate) {
+            // Everything there was goes out first; then the file starts again, shorter.
+            QFile f(day);
+            QVERIFY(f.open(QIODevice::Append));
+            f.write(journalLines(101, 100));
+            f.close();
+            QTRY_COMPARE_WITH_TIMEOUT(seqsReceived(sub).size(), 100, 15000);
+            writeFile(day, journalFile(201, 30));
+        }
+        const QSet<int> expected = seqsIn(readFile(day));
+        QTRY_VERIFY2_WITH_TIMEOUT(seqsReceived(sub).contains(expected), qPrintable(publisher.status()), 20000);
+        if (headerInside)
+            QVERIFY(!seqsReceived(sub).contains(0)); // the header's "seq" is no number
+        else if (!truncate && cursor != backup && backup.isNull())
+            QVERIFY2(publisher.status().contains("重新发送"), qPrintable(publisher.status()));
+        QTRY_COMPARE_WITH_TIMEOUT(publisher.backlog(), qint64(0), 10000);
+    }
+
+    void topicsThatCannotBeAreRefused_data()
+    {
+        QTest::addColumn<QString>("prefix");
+        QTest::addColumn<QString>("station");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("+ in the prefix") << "plant/+" << "" << "+ 或 #";
+        QTest::newRow("# in the prefix") << "plant/#" << "" << "+ 或 #";
+        QTest::newRow("/ in the station") << "" << "line/3" << "line/3";
+        QTest::newRow("+ in the station") << "" << "a+b" << "a+b";
+    }
+    void topicsThatCannotBeAreRefused()
+    {
+        QFETCH(QString, prefix);
+        QFETCH(QString, station);
+        QFETCH(QString, says);
+        writeFile("config.ini", QString("[Station]\nName=%1\n[MQTT]\nHost=127.0.0.1\nPort=%2\nPrefix=%3\n")
+                                    .arg(station)
+                                    .arg(freePort())
+                                    .arg(prefix)
+                                    .toUtf8());
+        StartOptions options;
+        options.journalDir = m_work->file("j");
+        MainWindow w;
+        Extensions extensions(w, options);
+        auto *indicator = w.findChild<QLabel *>("mqttIndicator");
+        QVERIFY(indicator);
+        QVERIFY2(indicator->text().contains("未") && indicator->text().contains(says), qPrintable(indicator->text()));
+        QVERIFY(!extensions.publisher() || !extensions.publisher()->isConnected());
+    }
+
+    void brokerThatNeverAnswersIsSaidSo()
+    {
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+        QList<QTcpSocket *> held; // accepted and never answered
+        connect(&silent, &QTcpServer::newConnection, [&] { held << silent.nextPendingConnection(); });
+        mqtt::PublisherSettings s;
+        s.client.host = "127.0.0.1";
+        s.client.port = silent.serverPort();
+        s.client.clientId = "silent";
+        s.client.answerTimeoutS = 1;
+        s.topicPrefix = "zentrel/S1";
+        QDir().mkpath(m_work->file("j"));
+        mqtt::Publisher publisher(m_work->file("j"), s);
+        QString error;
+        QVERIFY(publisher.start(&error));
+        const QString expected = QString("127.0.0.1:%1 在 1 秒内没有应答").arg(silent.serverPort());
+        QTRY_VERIFY2_WITH_TIMEOUT(publisher.status().contains(expected), qPrintable(publisher.status()), 10000);
+        QVERIFY(!held.isEmpty());
+        publisher.stop(); // waits for the network thread, never cancels it
     }
 
 private:

@@ -1,11 +1,12 @@
 // Never lose, never hang: FIFOs and links where files belong, a journal
 // folder deleted under the running program, a file-size limit, a meter that
-// hangs up right after its last frame, two programs on one folder, MQTT
-// cursors that lie, topics that cannot be, a broker that never answers and
-// a command line on a machine without a display.
+// hangs up right after its last frame, two programs on one folder and a
+// command line on a machine without a display. (Cursors that lie, topics
+// that cannot be and a broker that never answers: test_mqtt.)
 #include "app/extensions.h"
 #include "app/options.h"
 #include "broker.h"
+#include "journallines.h"
 #include "journal/journal.h"
 #include "meterline.h"
 #include "mqtt/publisher.h"
@@ -25,18 +26,8 @@ namespace {
 
 bool makeFifo(const QString &path) { return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0; }
 
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(f.write(bytes), qint64(bytes.size()));
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+using testsupport::readFile;
+using testsupport::writeFile;
 
 meter::ReadingBurst burstOf(int seq, const QDateTime &time, double r = 15.0, bool lifted = false)
 {
@@ -53,38 +44,6 @@ meter::ReadingBurst burstOf(int seq, const QDateTime &time, double r = 15.0, boo
     burst.port = QStringLiteral("ttyTEST");
     burst.readings << reading;
     return burst;
-}
-
-// A journal day file of n readings numbered from first, written as the journal writes it.
-QByteArray journalLines(int first, int n)
-{
-    QByteArray out;
-    for (int i = first; i < first + n; ++i)
-        out += QString("2026-12-07T08:00:00.000+00:00,S1,tty,%1,15,3.7,,15.0000mΩ,3.7000V,AUTO,AUTO,,,,\n").arg(i).toUtf8();
-    return out;
-}
-
-QByteArray journalFile(int first, int n)
-{
-    return QByteArray("\xEF\xBB\xBF") + journal::kHeader + '\n' + journalLines(first, n);
-}
-
-QSet<int> seqsIn(const QByteArray &file)
-{
-    QSet<int> seqs;
-    for (const QByteArray &line : file.split('\n').mid(1))
-        if (!line.isEmpty() && line != journal::kHeader)
-            seqs.insert(journal::csvFields(line).value(3).toInt());
-    return seqs;
-}
-
-QSet<int> seqsReceived(Subscriber &sub)
-{
-    sub.ids();
-    QSet<int> seqs;
-    for (const QJsonObject &o : sub.all())
-        seqs.insert(o.value("seq").toInt());
-    return seqs;
 }
 
 QProcessEnvironment headless(const QString &home)
@@ -315,126 +274,6 @@ private slots:
         QVERIFY(QDir(extensions.journal()->fileFor(now.date())).removeRecursively());
         QVERIFY(w.close());
         QCOMPARE(testsupport::textFileLines(extensions.journal()->fileFor(now.date())).size(), 4);
-    }
-
-    // ---- MQTT ---------------------------------------------------------------------
-
-    void cursorThatLiesNeverMeansNothingToSend_data()
-    {
-        QTest::addColumn<QByteArray>("cursor");
-        QTest::addColumn<QByteArray>("backup");
-        QTest::addColumn<bool>("truncate");
-        QTest::addColumn<bool>("headerInside");
-        const QByteArray day = QDate::currentDate().toString(Qt::ISODate).toLatin1();
-        auto at = [&day](qint64 offset, qint64 line) {
-            return QByteArray("{\"readings\":{\"day\":\"" + day + "\",\"offset\":" + QByteArray::number(offset)
-                              + ",\"line\":" + QByteArray::number(line) + "},\"cells\":{\"day\":\"\",\"offset\":0,\"line\":0}}");
-        };
-        QTest::newRow("negative offset") << at(-40, 3) << QByteArray() << false << false;
-        QTest::newRow("past the end") << at(1 << 20, 9000) << QByteArray() << false << false;
-        QTest::newRow("not a line start") << at(7, 1) << QByteArray() << false << false;
-        QTest::newRow("torn, with a backup") << at(0, 0).left(30) << at(0, 0) << false << false;
-        QTest::newRow("torn, no backup") << at(0, 0).left(30) << QByteArray() << false << false;
-        QTest::newRow("file truncated while running") << QByteArray() << QByteArray() << true << false;
-        // A second program once wrote its header into the same file: no record.
-        QTest::newRow("a header inside the file") << at(0, 0) << QByteArray() << false << true;
-    }
-    void cursorThatLiesNeverMeansNothingToSend()
-    {
-        QFETCH(QByteArray, cursor);
-        QFETCH(QByteArray, backup);
-        QFETCH(bool, truncate);
-        QFETCH(bool, headerInside);
-        if (Broker::program().isEmpty() || QStandardPaths::findExecutable("mosquitto_sub").isEmpty())
-            QSKIP("mosquitto or mosquitto_sub is not installed (Debian: mosquitto mosquitto-clients; tools/dev.sh installs them)");
-        QDir().mkpath(m_work->file("broker"));
-        Broker broker(m_work->file("broker"));
-        QVERIFY(broker.start());
-        Subscriber sub(broker.port(), "zentrel/+/reading");
-        const QString folder = m_work->file("j");
-        QDir().mkpath(folder);
-        const QString day = QDir(folder).filePath("readings-" + QDate::currentDate().toString(Qt::ISODate) + ".csv");
-        writeFile(day, headerInside ? journalFile(1, 50) + journal::kHeader + '\n' + journalLines(51, 50) : journalFile(1, 100));
-        if (!cursor.isNull())
-            writeFile(QDir(folder).filePath("mqtt-cursor.json"), cursor);
-        if (!backup.isNull())
-            writeFile(QDir(folder).filePath("mqtt-cursor.json.bak"), backup);
-        mqtt::PublisherSettings s;
-        s.client.host = "127.0.0.1";
-        s.client.port = broker.port();
-        s.client.clientId = "lying-cursor";
-        s.topicPrefix = "zentrel/S1";
-        mqtt::Publisher publisher(folder, s);
-        QString error;
-        QVERIFY2(publisher.start(&error), qPrintable(error));
-        if (truncate) {
-            // Everything there was goes out first; then the file starts again, shorter.
-            QFile f(day);
-            QVERIFY(f.open(QIODevice::Append));
-            f.write(journalLines(101, 100));
-            f.close();
-            QTRY_COMPARE_WITH_TIMEOUT(seqsReceived(sub).size(), 100, 15000);
-            writeFile(day, journalFile(201, 30));
-        }
-        const QSet<int> expected = seqsIn(readFile(day));
-        QTRY_VERIFY2_WITH_TIMEOUT(seqsReceived(sub).contains(expected), qPrintable(publisher.status()), 20000);
-        if (headerInside)
-            QVERIFY(!seqsReceived(sub).contains(0)); // the header's "seq" is no number
-        else if (!truncate && cursor != backup && backup.isNull())
-            QVERIFY2(publisher.status().contains("重新发送"), qPrintable(publisher.status()));
-        QTRY_COMPARE_WITH_TIMEOUT(publisher.backlog(), qint64(0), 10000);
-    }
-
-    void topicsThatCannotBeAreRefused_data()
-    {
-        QTest::addColumn<QString>("prefix");
-        QTest::addColumn<QString>("station");
-        QTest::addColumn<QString>("says");
-        QTest::newRow("+ in the prefix") << "plant/+" << "" << "+ 或 #";
-        QTest::newRow("# in the prefix") << "plant/#" << "" << "+ 或 #";
-        QTest::newRow("/ in the station") << "" << "line/3" << "line/3";
-        QTest::newRow("+ in the station") << "" << "a+b" << "a+b";
-    }
-    void topicsThatCannotBeAreRefused()
-    {
-        QFETCH(QString, prefix);
-        QFETCH(QString, station);
-        QFETCH(QString, says);
-        writeFile("config.ini", QString("[Station]\nName=%1\n[MQTT]\nHost=127.0.0.1\nPort=%2\nPrefix=%3\n")
-                                    .arg(station)
-                                    .arg(freePort())
-                                    .arg(prefix)
-                                    .toUtf8());
-        StartOptions options;
-        options.journalDir = m_work->file("j");
-        MainWindow w;
-        Extensions extensions(w, options);
-        auto *indicator = w.findChild<QLabel *>("mqttIndicator");
-        QVERIFY(indicator);
-        QVERIFY2(indicator->text().contains("未") && indicator->text().contains(says), qPrintable(indicator->text()));
-        QVERIFY(!extensions.publisher() || !extensions.publisher()->isConnected());
-    }
-
-    void brokerThatNeverAnswersIsSaidSo()
-    {
-        QTcpServer silent;
-        QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
-        QList<QTcpSocket *> held; // accepted and never answered
-        connect(&silent, &QTcpServer::newConnection, [&] { held << silent.nextPendingConnection(); });
-        mqtt::PublisherSettings s;
-        s.client.host = "127.0.0.1";
-        s.client.port = silent.serverPort();
-        s.client.clientId = "silent";
-        s.client.answerTimeoutS = 1;
-        s.topicPrefix = "zentrel/S1";
-        QDir().mkpath(m_work->file("j"));
-        mqtt::Publisher publisher(m_work->file("j"), s);
-        QString error;
-        QVERIFY(publisher.start(&error));
-        const QString expected = QString("127.0.0.1:%1 在 1 秒内没有应答").arg(silent.serverPort());
-        QTRY_VERIFY2_WITH_TIMEOUT(publisher.status().contains(expected), qPrintable(publisher.status()), 10000);
-        QVERIFY(!held.isEmpty());
-        publisher.stop(); // waits for the network thread, never cancels it
     }
 
     // ---- the command line ------------------------------------------------------------

@@ -64,6 +64,13 @@ inline void answerNextModal(std::function<void(QWidget *)> answer = {}, int time
 
 // The lines of a UTF-8 text file (a CSV of the journal or the station),
 // its byte-order mark left out, empty lines skipped; none if it cannot be read.
+inline void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(f.write(bytes), qint64(bytes.size()));
+}
+
 inline QByteArray readFile(const QString &path)
 {
     QFile f(path);

@@ -398,6 +398,23 @@ private slots:
                  QStringList({dir.filePath("a-meter"), dir.filePath("b-meter")}));
     }
 
+    void lastFrameBeforeTheHangUpIsKept()
+    {
+        // Stray bytes come before the last frame: the framer holds what
+        // follows them until later bytes or a pause show where frames start.
+        // The meter hangs up before either.
+        LinkedWindow lw;
+        QVERIFY(lw.link());
+        for (int i = 1; i <= 5; ++i)
+            QVERIFY(lw.meter.send(frameOf(quint32(i), 37000)));
+        QTRY_COMPARE_WITH_TIMEOUT(lw.window.meterSession()->receiveCount(), 5u, 10000);
+        QVERIFY(lw.meter.send(QByteArray("\x07\x33\x91", 3) + frameOf(6, 37000)));
+        QTRY_VERIFY_WITH_TIMEOUT(lw.window.meterSession()->framer().holdsFrame(), 10000);
+        lw.meter.hangUp();
+        QTRY_VERIFY_WITH_TIMEOUT(!lw.probe.serialPort(), 10000);
+        QCOMPARE(lw.window.meterSession()->receiveCount(), 6u);
+    }
+
 private:
     std::unique_ptr<testsupport::ScopedWorkDir> m_work;
 };

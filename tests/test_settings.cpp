@@ -1,6 +1,7 @@
 // config.ini: a first start, the round trip of the eleven keys, hand-edited
 // values, and when the file is written.
 #include "meterline.h"
+#include "settings/commandline.h"
 #include "testsupport.h"
 
 #include <QCheckBox>
@@ -204,6 +205,30 @@ private slots:
             QCOMPARE(MainWindowProbe(w).ui()->txtServerPort->text(), QString("0"));
             QCOMPARE(MainWindowProbe(w).ui()->BaudBox->currentText(), QString("9600"));
         }
+    }
+
+    // --mqtt and [MQTT] Host take a host in any of its forms.
+    void hostAndPortForms_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<int>("port");
+        QTest::newRow("name") << "broker.plant" << "broker.plant" << 0;
+        QTest::newRow("name:port") << "broker.plant:8883" << "broker.plant" << 8883;
+        QTest::newRow("bare IPv6") << "::1" << "::1" << 0;
+        QTest::newRow("[IPv6]:port") << "[::1]:1884" << "::1" << 1884;
+        QTest::newRow("[IPv6]") << "[fe80::1]" << "fe80::1" << 0;
+    }
+    void hostAndPortForms()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, host);
+        QFETCH(int, port);
+        QString h, reason;
+        int p = -1;
+        QVERIFY2(parseHostPort(text, &h, &p, &reason), qPrintable(reason));
+        QCOMPARE(h, host);
+        QCOMPARE(p, port);
     }
 
 private:

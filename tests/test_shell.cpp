@@ -558,6 +558,45 @@ private slots:
         server.terminate();
         server.waitForFinished(3000);
     }
+
+    // The real program on a machine without a display: what it says, and its exit status.
+    void commandLineOnAServer_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("--help") << QStringList {"--help"} << 0 << "--journal-dir";
+        QTest::newRow("--version") << QStringList {"--version"} << 0 << ZENTREL_VERSION;
+        QTest::newRow("--port /dev/null") << QStringList {"--port", "/dev/null"} << 2 << "no serial port";
+        QTest::newRow("--port a folder") << QStringList {"--port", "/"} << 2 << "folder";
+        QTest::newRow("--port a file") << QStringList {"--port", "config.ini"} << 2 << "regular file";
+        QTest::newRow("--port with a line break") << QStringList {"--port", "/dev/ttyS0\n/dev/ttyS1"} << 2 << "line break";
+        QTest::newRow("--mqtt empty host") << QStringList {"--mqtt", ":1883"} << 2 << "host is empty";
+        QTest::newRow("--mqtt bad port") << QStringList {"--mqtt", "[::1]:0"} << 2 << "1 to 65535";
+    }
+    void commandLineOnAServer()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, exitCode);
+        QFETCH(QString, says);
+        testsupport::ScopedWorkDir work;
+        testsupport::writeFile("config.ini", "");
+        if (args.contains("config.ini"))
+            args.replace(args.indexOf("config.ini"), work.file("config.ini"));
+        QProcess app;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("DISPLAY");
+        env.remove("WAYLAND_DISPLAY");
+        env.remove("QT_QPA_PLATFORM");
+        app.setProcessEnvironment(env);
+        app.setWorkingDirectory(work.path());
+        app.start(QStringLiteral(ZENTREL_APP_PATH), args);
+        QVERIFY(app.waitForFinished(20000));
+        QCOMPARE(app.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(app.exitCode(), exitCode);
+        const QString out = QString::fromLocal8Bit(app.readAllStandardOutput() + app.readAllStandardError());
+        QVERIFY2(out.contains(says), qPrintable(out));
+    }
 };
 
 QTEST_MAIN(TestShell)

@@ -1,8 +1,9 @@
-// Never lose, never hang: FIFOs and links where files belong, a journal
-// folder deleted under the running program, a file-size limit, a meter that
-// hangs up right after its last frame, two programs on one folder and a
-// command line on a machine without a display. (Cursors that lie, topics
-// that cannot be and a broker that never answers: test_mqtt.)
+// Files and folders that do not behave (storage/, platform/regularfile, and
+// every writer on them): FIFOs and links where files belong, a journal
+// folder deleted under the running program, a file-size limit, two programs
+// on one folder, and leaving with readings still in memory. (The meter that
+// hangs up after its last frame: test_seriallink; the command line without a
+// display: test_shell; cursors that lie: test_mqtt.)
 #include "app/extensions.h"
 #include "app/options.h"
 #include "broker.h"
@@ -56,7 +57,7 @@ QProcessEnvironment headless(const QString &home)
 
 } // namespace
 
-class TestNeverLose : public QObject
+class TestStorage : public QObject
 {
     Q_OBJECT
 
@@ -204,23 +205,6 @@ private slots:
         QCOMPARE(*std::max_element(seqs.begin(), seqs.end()), seqs.size());
     }
 
-    void lastFrameBeforeTheHangUpIsKept()
-    {
-        // Stray bytes come before the last frame: the framer holds what
-        // follows them until later bytes or a pause show where frames start.
-        // The meter hangs up before either.
-        LinkedWindow lw;
-        QVERIFY(lw.link());
-        for (int i = 1; i <= 5; ++i)
-            QVERIFY(lw.meter.send(frameOf(quint32(i), 37000)));
-        QTRY_COMPARE_WITH_TIMEOUT(lw.window.meterSession()->receiveCount(), 5u, 10000);
-        QVERIFY(lw.meter.send(QByteArray("\x07\x33\x91", 3) + frameOf(6, 37000)));
-        QTRY_VERIFY_WITH_TIMEOUT(lw.window.meterSession()->framer().holdsFrame(), 10000);
-        lw.meter.hangUp();
-        QTRY_VERIFY_WITH_TIMEOUT(!lw.probe.serialPort(), 10000);
-        QCOMPARE(lw.window.meterSession()->receiveCount(), 6u);
-    }
-
     void secondProgramOnAFolderRunsWithoutIt()
     {
         const QString folder = m_work->file("j");
@@ -276,71 +260,9 @@ private slots:
         QCOMPARE(testsupport::textFileLines(extensions.journal()->fileFor(now.date())).size(), 4);
     }
 
-    // ---- the command line ------------------------------------------------------------
-
-    void commandLineOnAServer_data()
-    {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QString>("says");
-        QTest::newRow("--help") << QStringList {"--help"} << 0 << "--journal-dir";
-        QTest::newRow("--version") << QStringList {"--version"} << 0 << ZENTREL_VERSION;
-        QTest::newRow("--port /dev/null") << QStringList {"--port", "/dev/null"} << 2 << "no serial port";
-        QTest::newRow("--port a folder") << QStringList {"--port", "/"} << 2 << "folder";
-        QTest::newRow("--port a file") << QStringList {"--port", "config.ini"} << 2 << "regular file";
-        QTest::newRow("--port with a line break") << QStringList {"--port", "/dev/ttyS0\n/dev/ttyS1"} << 2 << "line break";
-        QTest::newRow("--mqtt empty host") << QStringList {"--mqtt", ":1883"} << 2 << "host is empty";
-        QTest::newRow("--mqtt bad port") << QStringList {"--mqtt", "[::1]:0"} << 2 << "1 to 65535";
-    }
-    void commandLineOnAServer()
-    {
-        QFETCH(QStringList, args);
-        QFETCH(int, exitCode);
-        QFETCH(QString, says);
-        writeFile("config.ini", "");
-        if (args.contains("config.ini"))
-            args.replace(args.indexOf("config.ini"), m_work->file("config.ini"));
-        QProcess app;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.remove("DISPLAY");
-        env.remove("WAYLAND_DISPLAY");
-        env.remove("QT_QPA_PLATFORM");
-        app.setProcessEnvironment(env);
-        app.setWorkingDirectory(m_work->path());
-        app.start(QStringLiteral(ZENTREL_APP_PATH), args);
-        QVERIFY(app.waitForFinished(20000));
-        QCOMPARE(app.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(app.exitCode(), exitCode);
-        const QString out = QString::fromLocal8Bit(app.readAllStandardOutput() + app.readAllStandardError());
-        QVERIFY2(out.contains(says), qPrintable(out));
-    }
-
-    void hostAndPortForms_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("host");
-        QTest::addColumn<int>("port");
-        QTest::newRow("name") << "broker.plant" << "broker.plant" << 0;
-        QTest::newRow("name:port") << "broker.plant:8883" << "broker.plant" << 8883;
-        QTest::newRow("bare IPv6") << "::1" << "::1" << 0;
-        QTest::newRow("[IPv6]:port") << "[::1]:1884" << "::1" << 1884;
-        QTest::newRow("[IPv6]") << "[fe80::1]" << "fe80::1" << 0;
-    }
-    void hostAndPortForms()
-    {
-        QFETCH(QString, text);
-        QFETCH(QString, host);
-        QFETCH(int, port);
-        QString h, reason;
-        int p = -1;
-        QVERIFY2(parseHostPort(text, &h, &p, &reason), qPrintable(reason));
-        QCOMPARE(h, host);
-        QCOMPARE(p, port);
-    }
-
 private:
     std::unique_ptr<testsupport::ScopedWorkDir> m_work;
 };
 
-QTEST_MAIN(TestNeverLose)
-#include "test_neverlose.moc"
+QTEST_MAIN(TestStorage)
+#include "test_storage.moc"

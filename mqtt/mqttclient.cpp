@@ -102,9 +102,6 @@ bool Client::start(const ClientSettings &s, QString *error)
     mosquitto_publish_callback_set(m_mosq, &Client::onPublish);
     mosquitto_log_callback_set(m_mosq, &Client::onLog);
     mosquitto_message_callback_set(m_mosq, &Client::onMessage);
-    m_subscribed.clear();
-    for (const QString &topic : qAsConst(m_subscriptions))
-        m_subscribed.push_back(topic.toUtf8());
     mosquitto_reconnect_delay_set(m_mosq, 1, 10, true);
     int rc = MOSQ_ERR_SUCCESS;
     if (!s.user.isEmpty())

@@ -52,7 +52,12 @@ public:
     // QoS 1; returns the message id, or -1 with the reason.
     int publish(const QString &topic, const QByteArray &payload, QString *error);
     // Topics subscribed to (QoS 1) on every connection; set before start().
-    void setSubscriptions(const QStringList &topics) { m_subscriptions = topics; }
+    void setSubscriptions(const QStringList &topics)
+    {
+        m_subscribed.clear();
+        for (const QString &topic : topics)
+            m_subscribed.push_back(topic.toUtf8());
+    }
     // Whether a topic can be published to (no "+" or "#", valid UTF-8, not
     // too long); false with the reason.
     static bool topicIsValid(const QString &topic, QString *reason);
@@ -94,7 +99,6 @@ private:
     bool m_problemSinceAttempt = false;
     QString m_where;
     int m_answerTimeoutS = 10;
-    QStringList m_subscriptions;
     std::vector<QByteArray> m_subscribed; // read by the library's thread: fixed while it runs
 };
 

@@ -92,11 +92,7 @@ Publisher::Publisher(const QString &folder, const PublisherSettings &settings, Q
             return;
         it->first->acknowledge(it->second);
         m_mids.erase(it);
-        // A replay wholly taken by the broker is done.
-        while (!m_replays.empty() && m_replays.front()->readToEnd && m_replays.front()->box->inFlight() == 0) {
-            m_replays.pop_front();
-            emit statusChanged();
-        }
+        dropFinishedReplay();
         schedulePump(); // room in flight
         if (!m_cursorTimer.isActive())
             m_cursorTimer.start();
@@ -306,6 +302,16 @@ void Publisher::takeRequest(const QString &topic, const QByteArray &payload)
     schedulePump();
 }
 
+bool Publisher::dropFinishedReplay()
+{
+    // A replay read to its end and wholly taken by the broker is done.
+    if (m_replays.empty() || !m_replays.front()->readToEnd || m_replays.front()->box->inFlight() > 0)
+        return false;
+    m_replays.pop_front();
+    emit statusChanged();
+    return true;
+}
+
 bool Publisher::pumpReplay(const QElapsedTimer &budget)
 {
     if (m_replays.empty())
@@ -343,12 +349,8 @@ bool Publisher::pumpReplay(const QElapsedTimer &budget)
             m_mids.insert(mid, {&box, m.serial});
         }
     }
-    if (replay.readToEnd && box.inFlight() == 0) {
-        m_replays.pop_front();
-        emit statusChanged();
-        return !m_replays.empty();
-    }
-    return false; // acknowledgements pump again
+    // Done once the broker took it all; otherwise acknowledgements pump again.
+    return dropFinishedReplay() && !m_replays.empty();
 }
 
 void Publisher::schedulePump()

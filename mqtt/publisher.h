@@ -103,6 +103,8 @@ private:
     void takeRequest(const QString &topic, const QByteArray &payload);
     // Sends from the oldest request while the budget lasts; true when more waits.
     bool pumpReplay(const QElapsedTimer &budget);
+    // Drops the oldest replay when it is done; true when it did.
+    bool dropFinishedReplay();
     std::deque<std::unique_ptr<Replay>> m_replays;
 
     QString m_folder;

@@ -1,6 +1,7 @@
 // The UDP console with real sockets, on 127.0.0.1 only: listening, receiving
 // and sending in the three notations, pause, bursts, the cap, timed
-// sending, saving, and the mended failures.
+// sending, saving, the mended failures, fields that are no ports, datagrams
+// built to hurt, and a console that never sends on its own.
 #include "console/consoleformat.h"
 #include "mainwindowprobe.h"
 #include "platform/ui/desktop.h"
@@ -17,8 +18,31 @@
 #include <QTextEdit>
 
 namespace {
+
 const QHostAddress kLoopback(QHostAddress::LocalHost);
+
+void sendTo(Ui::MainWindow *ui, const QString &ip, int port, const QString &data)
+{
+    ui->txtServerIP->setText(ip);
+    ui->txtServerPort->setText(QString::number(port));
+    ui->cboxData->setEditText(data);
+    ui->btnSend->click();
 }
+
+// A datagram into the console's listening port must show up there.
+bool consoleReceives(MainWindowProbe &p, const QByteArray &payload)
+{
+    QUdpSocket peer;
+    peer.bind(kLoopback, 0);
+    peer.writeDatagram(payload, kLoopback, p.udpSocket()->localPort());
+    QElapsedTimer clock;
+    clock.start();
+    while (!p.consoleText().contains(QString::fromUtf8(payload)) && clock.elapsed() < 3000)
+        QTest::qWait(10);
+    return p.consoleText().contains(QString::fromUtf8(payload));
+}
+
+} // namespace
 
 class TestConsole : public QObject
 {
@@ -470,6 +494,238 @@ private slots:
             appDir.rmdir(name);
         QVERIFY2(warning.contains(appDir.path()), qPrintable(warning));
         QCOMPARE(c.lines().join('\n'), text);
+    }
+
+
+    // ---- fields that make no sense and datagrams that attack -------------------
+
+    void listenPortsThatAreNoPorts_data()
+    {
+        QTest::addColumn<QString>("typed");
+        for (const char *typed : {"abc", " 0x50 ", "１２３４", "99999999999999999999", "65536", "-1"})
+            QTest::newRow(typed) << QString::fromUtf8(typed);
+    }
+
+    void listenPortsThatAreNoPorts()
+    {
+        QFETCH(QString, typed);
+        MainWindow w;
+        MainWindowProbe p(w);
+        p.ui()->txtListenPort->setText(typed);
+        p.ui()->btnListen->click();
+        QCOMPARE(p.ui()->btnListen->text(), QString("监听"));
+        const QString last = testsupport::linesOf(p.consoleText()).last();
+        QVERIFY2(last.contains("监听失败") && last.contains(typed), qPrintable(last));
+        QCOMPARE(p.udpSocket()->state(), QAbstractSocket::UnconnectedState);
+    }
+
+    void escapedTextBeyondLatin1IsRefused()
+    {
+        MainWindow w;
+        MainWindowProbe p(w);
+        QUdpSocket peer;
+        QVERIFY(peer.bind(kLoopback, 0));
+        p.ui()->ckAscii->setChecked(true);
+        p.ui()->txtServerIP->setText("127.0.0.1");
+        p.ui()->txtServerPort->setText(QString::number(peer.localPort()));
+        p.ui()->cboxData->setEditText("温度\\CR");
+        p.ui()->btnSend->click();
+        const QString last = testsupport::linesOf(p.consoleText()).last();
+        QVERIFY2(last.contains("发送失败") && last.contains("温"), qPrintable(last));
+        QTest::qWait(50);
+        QVERIFY(!peer.hasPendingDatagrams());
+        // Latin-1 text still goes out as typed.
+        p.ui()->cboxData->setEditText("é\\CR");
+        p.ui()->btnSend->click();
+        QTRY_VERIFY_WITH_TIMEOUT(peer.hasPendingDatagrams(), 3000);
+        QByteArray got(int(peer.pendingDatagramSize()), '\0');
+        peer.readDatagram(got.data(), got.size());
+        QCOMPARE(got, QByteArray("\xe9\r"));
+    }
+
+    void hostileDatagrams()
+    {
+        MainWindow w;
+        MainWindowProbe p(w);
+        auto *ui = p.ui();
+        ui->txtListenPort->setText("0");
+        ui->btnListen->click();
+        const quint16 port = p.udpSocket()->localPort();
+        QVERIFY(port != 0);
+        QUdpSocket peer;
+        QVERIFY(peer.bind(QHostAddress(QHostAddress::LocalHost), 0));
+        const QString from = QString("[127.0.0.1:%1] ").arg(peer.localPort());
+        // The data of the line a datagram adds, or a null string when none comes.
+        auto receive = [&](const QByteArray &bytes) {
+            const int before = p.consoleLineCount();
+            peer.writeDatagram(bytes, QHostAddress::LocalHost, port);
+            QElapsedTimer clock;
+            clock.start();
+            while (p.consoleLineCount() == before && clock.elapsed() < 3000)
+                QTest::qWait(5);
+            return p.consoleLineCount() == before ? QString() : testsupport::linesOf(ui->txtMain).last().section(": ", 1);
+        };
+
+        QCOMPARE(receive(QByteArray()), from);
+        QCOMPARE(receive(QByteArray("\xff\xfe\xc3(\xe2\x82", 6)), from + QString::fromUtf8("\xff\xfe\xc3(\xe2\x82", 6));
+        QByteArray controls(10000, '\0');
+        for (int i = 0; i < controls.size(); ++i)
+            controls[i] = char(1 + i % 31);
+        ui->ckAscii->setChecked(true);
+        const QString escaped = receive(controls);
+        QVERIFY(escaped.startsWith(from + "\\SOH\\STX"));
+        QVERIFY(escaped.size() > 20000);
+        ui->ckAscii->setChecked(false);
+        ui->ckHexReceive->setChecked(true);
+        const QByteArray largest(65507, '\x5A');
+        QCOMPARE(receive(largest).size(), from.size() + 65507 * 3 - 1);
+
+        // A flood while paused shows nothing and leaves the console as it was.
+        ui->ckShow->setChecked(true);
+        const QString shown = p.consoleText();
+        for (int i = 0; i < 3000; ++i)
+            peer.writeDatagram(QByteArray("flood"), QHostAddress::LocalHost, port);
+        QTRY_VERIFY_WITH_TIMEOUT(!p.udpSocket()->hasPendingDatagrams(), 5000);
+        QCOMPARE(p.consoleText(), shown);
+    }
+
+
+    // ---- always able to listen, never sending on its own -----------------------
+
+    void listenWhateverWasSentBefore()
+    {
+        MainWindow w;
+        MainWindowProbe p(w);
+        auto *ui = p.ui();
+        QUdpSocket sink;
+        QVERIFY(sink.bind(kLoopback, 0));
+
+        // A send first binds the socket to a port of the system's choosing.
+        sendTo(ui, "127.0.0.1", sink.localPort(), "before");
+        ui->txtListenPort->setText("0");
+        ui->btnListen->click();
+        QCOMPARE(ui->btnListen->text(), QString("关闭"));
+        QVERIFY(consoleReceives(p, "first"));
+
+        // Listen, close, send, listen again.
+        ui->btnListen->click();
+        QCOMPARE(ui->btnListen->text(), QString("监听"));
+        sendTo(ui, "127.0.0.1", sink.localPort(), "between");
+        ui->btnListen->click();
+        QCOMPARE(ui->btnListen->text(), QString("关闭"));
+        QVERIFY(consoleReceives(p, "second"));
+    }
+
+    void failedListenNamesTheReason()
+    {
+        QUdpSocket holder;
+        QVERIFY(holder.bind(QHostAddress::AnyIPv4, 0, QAbstractSocket::DontShareAddress));
+        MainWindow w;
+        MainWindowProbe p(w);
+        auto *ui = p.ui();
+        sendTo(ui, "127.0.0.1", holder.localPort(), "x");
+        ui->txtListenPort->setText(QString::number(holder.localPort()));
+        ui->btnListen->click();
+        QCOMPARE(ui->btnListen->text(), QString("监听"));
+        const QString last = testsupport::linesOf(p.consoleText()).last();
+        QVERIFY2(last.contains("监听失败") && last.contains(QString::number(holder.localPort())), qPrintable(last));
+        QVERIFY2(!last.contains("Unknown error"), qPrintable(last));
+    }
+
+    void restoredTimedSendingWaitsForTheOperator()
+    {
+        QFile f("config.ini");
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("[UDP_Server]\nckAutoSend=true\nAutoTime=500\nServerIP=127.0.0.1\n");
+        f.close();
+        QUdpSocket sink;
+        QVERIFY(sink.bind(kLoopback, 0));
+
+        MainWindow w;
+        MainWindowProbe p(w);
+        auto *ui = p.ui();
+        QVERIFY(ui->ckAutoSend->isChecked());
+        QVERIFY(!p.autoSendTimer()->isActive());
+        // The idle state is said in the console.
+        QVERIFY2(p.consoleText().contains("定时发送未启动"), qPrintable(p.consoleText()));
+        ui->txtServerPort->setText(QString::number(sink.localPort()));
+        ui->cboxData->setEditText("half-typ");
+        QTest::qWait(700); // longer than the interval: a started timer would have sent
+        QVERIFY(!sink.hasPendingDatagrams());
+
+        // The operator picks an interval: now it runs.
+        ui->cboxInterval->setCurrentIndex(ui->cboxInterval->findText("1000"));
+        QVERIFY(p.autoSendTimer()->isActive());
+        QTRY_VERIFY_WITH_TIMEOUT(sink.hasPendingDatagrams(), 3000);
+        // And checking the box again works as before.
+        ui->ckAutoSend->setChecked(false);
+        QVERIFY(!p.autoSendTimer()->isActive());
+        ui->ckAutoSend->setChecked(true);
+        QVERIFY(p.autoSendTimer()->isActive());
+    }
+
+    void consoleSavesNeverOverwrite()
+    {
+        MainWindow w;
+        MainWindowProbe p(w);
+        auto *ui = p.ui();
+        const QDir folder(Desktop::consoleSaveFolder(QCoreApplication::applicationDirPath()));
+        // Earlier saves under the names of this second and the next two.
+        const QDateTime now = QDateTime::currentDateTime();
+        QStringList olds;
+        for (int s = 0; s <= 2; ++s) {
+            const QString name = console::saveFileName(folder.path(), now.addSecs(s));
+            if (QFile::exists(name))
+                continue;
+            QFile old(name);
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            old.write("old lines");
+            olds << name;
+        }
+        struct Cleanup { QStringList files; ~Cleanup() { for (const QString &f : files) QFile::remove(f); } } cleanup {olds};
+
+        QStringList made;
+        for (int round = 0; round < 2; ++round) {
+            const QStringList before = folder.entryList({"*.txt"}, QDir::Files);
+            sendTo(ui, "abc", 1, QString("round %1").arg(round)); // a failure line: content without a peer
+            const QString text = p.consoleText();
+            ui->btnSave->click();
+            QVERIFY(p.consoleText().isEmpty());
+            QStringList added = folder.entryList({"*.txt"}, QDir::Files);
+            for (const QString &old : before)
+                added.removeAll(old);
+            QCOMPARE(added.size(), 1);
+            QVERIFY2(added.first().contains(QRegularExpression("-\\d+\\.txt$")), qPrintable(added.first()));
+            QFile saved(folder.filePath(added.first()));
+            QVERIFY(saved.open(QIODevice::ReadOnly));
+            QCOMPARE(QString::fromUtf8(saved.readAll()), text);
+            made << saved.fileName();
+        }
+        cleanup.files << made;
+        for (const QString &old : olds) {
+            QFile f(old);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(f.readAll(), QByteArray("old lines"));
+        }
+    }
+
+    void failureLinesShowWhilePaused()
+    {
+        MainWindow w;
+        MainWindowProbe p(w);
+        auto *ui = p.ui();
+        ui->ckShow->setChecked(true);
+        sendTo(ui, "not-an-address", 5000, "x");
+        QVERIFY2(p.consoleText().contains("发送失败"), qPrintable(p.consoleText()));
+        ui->txtListenPort->setText("70000");
+        ui->btnListen->click();
+        QVERIFY(p.consoleText().contains("监听失败"));
+        // Traffic itself is still held back.
+        QUdpSocket sink;
+        QVERIFY(sink.bind(kLoopback, 0));
+        const int before = testsupport::linesOf(p.consoleText()).size();
+        sendTo(ui, "127.0.0.1", sink.localPort(), "quiet");
+        QCOMPARE(testsupport::linesOf(p.consoleText()).size(), before);
     }
 
 private:

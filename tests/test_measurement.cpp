@@ -1,18 +1,22 @@
 // Judgement, alarm sounds, counters, the sampling interval, the range
-// commands and the receive window with its saving, through the real window
-// and a real pseudo-terminal.
+// commands and the receive window with its saving and its overflow to disk,
+// through the real window and a real pseudo-terminal.
 #include "meterline.h"
 #include "testsupport.h"
 
+#include <QColorDialog>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QProcess>
 #include <QRadioButton>
+#include <QStatusBar>
 #include <QTextEdit>
 
 #include <QSound>
 
 using meter::AlarmSound;
+using testsupport::readFile;
+using testsupport::writeFile;
 
 class TestMeasurement : public QObject
 {
@@ -464,6 +468,176 @@ private slots:
         QVERIFY2(warning.contains(target), qPrintable(warning));
         QCOMPARE(p.ui()->Receive_textEdit->toPlainText(), QString("keep me"));
         QVERIFY(!QFile::exists(target));
+    }
+
+
+    // ---- verdicts --------------------------------------------------------------
+
+    void unitsAndOverloads_data()
+    {
+        QTest::addColumn<QByteArray>("frame");
+        QTest::addColumn<QString>("readout");
+        QTest::addColumn<QString>("verdict");
+        meter::FrameFields f;
+        f.vCounts = 37000; // 3.7 V, inside 0-5
+        f.milliOhm = false;
+        f.rCounts = 15000; // 1.5 Ω = 1,500 mΩ
+        QTest::newRow("Ω reading above mΩ limits") << meter::encodeFrame(f) << "1.5000Ω" << "NG";
+        f.rCounts = 50; // 0.005 Ω = 5 mΩ
+        QTest::newRow("Ω reading inside mΩ limits") << meter::encodeFrame(f) << "0.0050Ω" << "PASS";
+        f.milliOhm = true;
+        f.rCounts = 50000; // 5 mΩ
+        QTest::newRow("mΩ reading inside") << meter::encodeFrame(f) << "5.0000mΩ" << "PASS";
+        f.rOverload = true;
+        QTest::newRow("R overload") << meter::encodeFrame(f) << "OL mΩ" << " ";
+        f.rOverload = false;
+        f.vOverload = true;
+        QTest::newRow("V overload") << meter::encodeFrame(f) << "5.0000mΩ" << " ";
+        f.rCounts = 0;
+        f.vCounts = 0;
+        f.rOverload = true;
+        QTest::newRow("both overloaded, zero magnitudes") << meter::encodeFrame(f) << "OL mΩ" << " ";
+    }
+
+    void unitsAndOverloads()
+    {
+        QFETCH(QByteArray, frame);
+        QFETCH(QString, readout);
+        QFETCH(QString, verdict);
+        LinkedWindow lw;
+        lw.ui->lineEdit_R_DOWN->setText("0");
+        lw.ui->lineEdit_R_UP->setText("10");
+        lw.ui->lineEdit_V_DOWN->setText("0");
+        lw.ui->lineEdit_V_UP->setText("5");
+        QVERIFY(lw.link());
+        QList<AlarmSound> played;
+        lw.probe.alarmSounds()->setObserver([&](AlarmSound s) { played << s; });
+        QVERIFY(lw.meter.send(frame));
+        QTRY_COMPARE_WITH_TIMEOUT(lw.probe.receiveCount(), 1u, 3000);
+        // The readout keeps the meter's own number and unit.
+        QCOMPARE(lw.ui->label_R->text(), readout);
+        QCOMPARE(lw.ui->label_PASS_NG->text(), verdict);
+        if (verdict == "NG")
+            QCOMPARE(played, QList<AlarmSound>{AlarmSound::Yichang});
+        else if (verdict == "PASS")
+            QCOMPARE(played, QList<AlarmSound>{AlarmSound::Zhengchang});
+        else
+            QVERIFY(played.isEmpty());
+    }
+
+
+    // ---- the receive window and its saving -------------------------------------
+
+    void savesWhatTheWindowHoldsWhenConfirmed()
+    {
+        LinkedWindow lw;
+        QVERIFY(lw.link());
+        lw.meter.send(numberedFrame(1));
+        QTRY_COMPARE_WITH_TIMEOUT(lw.probe.receiveCount(), 1u, 3000);
+        const QString target = m_work->file("shift.txt");
+        testsupport::answerNextModal([&](QWidget *modal) {
+            auto *dialog = qobject_cast<QFileDialog *>(modal);
+            QVERIFY(dialog);
+            for (int i = 2; i <= 20; ++i)
+                lw.meter.send(numberedFrame(i));
+            QTRY_COMPARE_WITH_TIMEOUT(lw.probe.receiveCount(), 20u, 5000);
+            dialog->findChild<QLineEdit *>("fileNameEdit")->setText(target);
+            static_cast<QDialog *>(dialog)->accept();
+        });
+        lw.ui->Save_Serial_Button->click();
+        const QStringList saved = QString::fromUtf8(readFile(target)).split('\n');
+        QCOMPARE(saved.size(), 20);
+        QCOMPARE(saved.last(), numberedLine(20, 20));
+    }
+
+    void saveDialogProposesAVisibleName()
+    {
+        MainWindow w;
+        MainWindowProbe p(w);
+        QString proposed;
+        testsupport::answerNextModal([&](QWidget *modal) {
+            auto *dialog = qobject_cast<QFileDialog *>(modal);
+            QVERIFY(dialog);
+            auto *edit = dialog->findChild<QLineEdit *>("fileNameEdit");
+            QVERIFY(edit);
+            proposed = edit->text();
+            dialog->reject();
+        });
+        p.ui()->Save_Serial_Button->click();
+        QVERIFY2(QRegularExpression("^readings-\\d{4}-\\d\\d-\\d\\d-\\d{6}\\.txt$").match(proposed).hasMatch(),
+                 qPrintable(proposed));
+    }
+
+    void receiveWindowOverflowsToDisk()
+    {
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_work->file("data")));
+        LinkedWindow lw;
+        lw.probe.setReceiveWindowCap(40);
+        QVERIFY(lw.link());
+        for (int i = 1; i <= 300; ++i) {
+            QVERIFY(lw.meter.send(numberedFrame(i)));
+            if (i % 25 == 0)
+                QTRY_COMPARE_WITH_TIMEOUT(lw.probe.receiveCount(), quint32(i), 3000);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(lw.probe.receiveCount(), 300u, 3000);
+        const QStringList window = testsupport::linesOf(lw.ui->Receive_textEdit);
+        QVERIFY2(window.size() <= 40 + 2 + 1, qPrintable(QString::number(window.size())));
+        const QString folder = m_work->file("data/zentrel/journal");
+        const QStringList files = QDir(folder).entryList({"receive-window-*.txt"}, QDir::Files);
+        QCOMPARE(files.size(), 1);
+        const QString overflow = QDir(folder).filePath(files.first());
+        QVERIFY2(window.first().contains(QDir::toNativeSeparators(overflow)), qPrintable(window.first()));
+        // Every reading is in the file or in the window, once and in order.
+        QStringList all = QString::fromUtf8(readFile(overflow)).split('\n', Qt::SkipEmptyParts);
+        all += window.mid(1);
+        QStringList expected;
+        for (int i = 1; i <= 300; ++i)
+            expected << numberedLine(i, i);
+        QCOMPARE(all, expected);
+        // No undo, before or after lines moved: Ctrl+Z cannot take readings
+        // out of what 保存数据 saves, and nothing moved stays in memory.
+        QVERIFY(!lw.ui->Receive_textEdit->document()->isUndoRedoEnabled());
+        lw.ui->Receive_textEdit->setFocus();
+        QTest::keyClick(lw.ui->Receive_textEdit, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(testsupport::linesOf(lw.ui->Receive_textEdit), window);
+        qunsetenv("XDG_DATA_HOME");
+    }
+
+    void receiveWindowKeepsLinesItCannotMove()
+    {
+        writeFile(m_work->file("blocker"), "a file where the folder should be");
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_work->file("blocker")));
+        LinkedWindow lw;
+        lw.probe.setReceiveWindowCap(20);
+        QVERIFY(lw.link());
+        for (int i = 1; i <= 60; ++i)
+            QVERIFY(lw.meter.send(numberedFrame(i)));
+        QTRY_COMPARE_WITH_TIMEOUT(lw.probe.receiveCount(), 60u, 3000);
+        QCOMPARE(testsupport::linesOf(lw.ui->Receive_textEdit).size(), 60);
+        QVERIFY2(lw.ui->statusBar->currentMessage().contains("blocker"), qPrintable(lw.ui->statusBar->currentMessage()));
+        qunsetenv("XDG_DATA_HOME");
+    }
+
+    void framesArriveUnderAnOpenDialog()
+    {
+        LinkedWindow lw;
+        QVERIFY(lw.link());
+        bool sawAll = false;
+        testsupport::answerNextModal([&](QWidget *modal) {
+            QVERIFY(qobject_cast<QColorDialog *>(modal));
+            for (int i = 1; i <= 50; ++i)
+                lw.meter.send(numberedFrame(i));
+            QTRY_COMPARE_WITH_TIMEOUT(lw.probe.receiveCount(), 50u, 5000);
+            sawAll = true;
+            static_cast<QDialog *>(modal)->reject();
+        });
+        lw.ui->color_pushButton->click();
+        QVERIFY(sawAll);
+        const QStringList log = testsupport::linesOf(lw.ui->Receive_textEdit);
+        QCOMPARE(log.size(), 50);
+        QCOMPARE(log.first(), numberedLine(1, 1));
+        QCOMPARE(log.last(), numberedLine(50, 50));
+        QCOMPARE(lw.ui->customPlot->graph(0)->dataCount(), 50);
     }
 
 private:

@@ -1,6 +1,6 @@
 // The measurement plot: its configuration, the live curves, Fix and Clear,
-// limit lines and the mouse, selection and context-menu behaviour, driven on
-// the real QCustomPlot widget.
+// limit lines (finite only) and the mouse, selection and context-menu
+// behaviour, driven on the real QCustomPlot widget.
 #include "meterline.h"
 #include "testsupport.h"
 
@@ -579,6 +579,80 @@ private slots:
                 QVERIFY(f.read(5) == "%PDF-");
             }
         }
+    }
+
+
+    // ---- limit line and clicks -------------------------------------------------
+
+    void limitLineMustBeFinite()
+    {
+        MainWindow w;
+        MainWindowProbe p(w);
+        auto *ui = p.ui();
+        const int graphs = ui->customPlot->graphCount();
+        for (const char *typed : {"1e39", "nan", "-inf"}) {
+            ui->Line_Edit_Limit_data->setText(typed);
+            ui->Button_Limit_set->click();
+            QCOMPARE(ui->customPlot->graphCount(), graphs);
+            QVERIFY(ui->Line_Edit_Limit_data->property("invalidLimit").toBool());
+        }
+        ui->Line_Edit_Limit_data->setText("3.5");
+        ui->Button_Limit_set->click();
+        QCOMPARE(ui->customPlot->graphCount(), graphs + 1);
+        QVERIFY(!ui->Line_Edit_Limit_data->property("invalidLimit").toBool());
+        ui->Fix_Plot_Button->click();
+        QVERIFY(std::isfinite(ui->customPlot->yAxis->range().upper));
+    }
+
+    void graphClickSurvivesAFullPlot()
+    {
+        LinkedWindow lw;
+        QVERIFY(lw.link());
+        lw.probe.setPlotSampleCount(6000);
+        QVERIFY(lw.meter.send(frameOf(10000, 10000)));
+        QTRY_COMPARE_WITH_TIMEOUT(lw.probe.receiveCount(), 1u, 3000);
+        QVERIFY(!lw.probe.plotFullNotice().isEmpty());
+
+        QCustomPlot *plot = lw.ui->customPlot;
+        plot->graph(0)->setData({1, 2, 3}, {1, 2, 3});
+        QMouseEvent click(QEvent::MouseButtonRelease, QPointF(1, 1), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        emit plot->plottableClick(plot->graph(0), 2, &click);
+        const QString message = lw.ui->statusBar->currentMessage();
+        QVERIFY2(message.startsWith("Clicked on graph"), qPrintable(message));
+
+        // Frames keep coming on the full plot; the message stays its time.
+        QElapsedTimer clock;
+        clock.start();
+        quint32 sent = 1;
+        while (clock.elapsed() < 2000) {
+            QVERIFY(lw.meter.send(frameOf(10000, 10000)));
+            ++sent;
+            QTRY_COMPARE_WITH_TIMEOUT(lw.probe.receiveCount(), sent, 3000);
+            if (clock.elapsed() < 2300)
+                QCOMPARE(lw.ui->statusBar->currentMessage(), message);
+            QTest::qWait(100);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(lw.ui->statusBar->currentMessage().isEmpty(), 3000);
+        QVERIFY(!lw.probe.plotFullNotice().isEmpty());
+
+        // Clear removes the full state and nothing else.
+        lw.ui->statusBar->showMessage("another message");
+        lw.ui->Clear_Plot_Button->click();
+        QVERIFY(lw.probe.plotFullNotice().isEmpty());
+        QCOMPARE(lw.ui->statusBar->currentMessage(), QString("another message"));
+    }
+
+    void graphNameWithPlaceholders()
+    {
+        MainWindow w;
+        MainWindowProbe p(w);
+        QCustomPlot *plot = p.ui()->customPlot;
+        plot->graph(0)->setName("R%1x %2");
+        plot->graph(0)->setData({1, 2, 3, 4}, {10, 11, 12.5, 13});
+        QMouseEvent click(QEvent::MouseButtonRelease, QPointF(1, 1), Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        emit plot->plottableClick(plot->graph(0), 2, &click);
+        QCOMPARE(p.ui()->statusBar->currentMessage(),
+                 QString("Clicked on graph 'R%1x %2' at data point #2 with value 12.5."));
     }
 
 private:

@@ -1,6 +1,7 @@
 // The serial link and the frame road through a real pseudo-terminal: opening
 // and closing, the readouts, the receive-window lines, the plot feed, the
-// sampling gate, split and packed frames, a full plot and a vanished meter.
+// sampling gate, split and packed frames, stray bytes and garbage, a slow
+// line, a full plot and a meter that vanishes or is pulled and plugged back.
 #include "meterline.h"
 #include "platform/portsource.h"
 #include "testsupport.h"
@@ -413,6 +414,118 @@ private slots:
         lw.meter.hangUp();
         QTRY_VERIFY_WITH_TIMEOUT(!lw.probe.serialPort(), 10000);
         QCOMPARE(lw.window.meterSession()->receiveCount(), 6u);
+    }
+
+
+    // ---- bytes that are not clean frames ---------------------------------------
+
+    void strayByteIsSteppedOver_data()
+    {
+        QTest::addColumn<int>("paceMs");
+        QTest::newRow("one stray byte, frames at 50 ms") << 50;
+        QTest::newRow("one stray byte, frames back to back") << 0;
+    }
+
+    void strayByteIsSteppedOver()
+    {
+        QFETCH(int, paceMs);
+        LinkedWindow lw;
+        QVERIFY(lw.link());
+        QVERIFY(lw.meter.send(QByteArray(1, '\x55')));
+        QByteArray all;
+        for (int i = 1; i <= 12; ++i) {
+            if (paceMs == 0) {
+                all += numberedFrame(i);
+                continue;
+            }
+            QVERIFY(lw.meter.send(numberedFrame(i)));
+            QTest::qWait(paceMs);
+        }
+        if (!all.isEmpty())
+            QVERIFY(lw.meter.send(all));
+        QTRY_COMPARE_WITH_TIMEOUT(lw.probe.receiveCount(), 12u, 5000);
+        QStringList expected;
+        for (int i = 1; i <= 12; ++i)
+            expected << numberedLine(i, i);
+        QCOMPARE(testsupport::linesOf(lw.ui->Receive_textEdit), expected);
+        QVERIFY2(lw.ui->Receive_times_Label->toolTip().contains("1 个"), qPrintable(lw.ui->Receive_times_Label->toolTip()));
+    }
+
+    void slowButSteadyLine()
+    {
+        // One byte every 40 ms: a slow line, well inside the 200 ms stale
+        // time even when a busy machine stretches the pause.
+        LinkedWindow lw;
+        QVERIFY(lw.link());
+        const QByteArray frame = numberedFrame(7);
+        for (char byte : frame) {
+            QVERIFY(lw.meter.send(QByteArray(1, byte)));
+            QTest::qWait(40);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(lw.probe.receiveCount(), 1u, 3000);
+        QCOMPARE(testsupport::linesOf(lw.ui->Receive_textEdit), QStringList{numberedLine(1, 7)});
+    }
+
+    void garbageOnTheLine()
+    {
+        LinkedWindow lw;
+        QVERIFY(lw.link());
+        QRandomGenerator random(20261207);
+        quint64 sent = 0;
+        // Bursts of 1 to 9 bytes, then 10,000 bytes at once.
+        for (int burst = 0; burst < 300; ++burst) {
+            QByteArray bytes(int(random.bounded(1, 10)), '\0');
+            for (char &b : bytes)
+                b = char(random.bounded(256));
+            QVERIFY(lw.meter.send(bytes));
+            sent += quint64(bytes.size());
+        }
+        QByteArray flood(10000, '\0');
+        for (char &b : flood)
+            b = char(random.bounded(256));
+        QVERIFY(lw.meter.send(flood));
+        sent += 10000;
+        // Whole frames only are counted: every byte is in one, waiting, or dropped.
+        auto accounted = [&] {
+            const auto &framer = lw.probe.frameAssembler();
+            return quint64(lw.probe.receiveCount()) * 10 + quint64(framer.pendingBytes()) + framer.discardedBytes();
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(accounted(), sent, 5000);
+
+        // After a pause the next frames are read aligned.
+        QTest::qWait(150);
+        const quint32 before = lw.probe.receiveCount();
+        lw.meter.send(numberedFrame(7) + numberedFrame(8));
+        QTRY_COMPARE_WITH_TIMEOUT(lw.probe.receiveCount(), before + 2, 3000);
+        QCOMPARE(lines(lw.ui->Receive_textEdit).mid(lines(lw.ui->Receive_textEdit).size() - 2),
+                 QStringList({numberedLine(int(lw.probe.plotSampleCount()) - 1, 7),
+                              numberedLine(int(lw.probe.plotSampleCount()), 8)}));
+        QCOMPARE(lw.ui->label_R->text(), QString("8.0000mΩ"));
+    }
+
+    void meterPulledAndPluggedBack()
+    {
+        LinkedWindow lw;
+        QVERIFY(lw.link());
+        for (int i = 1; i <= 5; ++i)
+            lw.meter.send(numberedFrame(i));
+        QTRY_COMPARE_WITH_TIMEOUT(lw.probe.receiveCount(), 5u, 3000);
+        lw.meter.send(numberedFrame(99).left(4)); // pulled in the middle of a frame
+        lw.meter.hangUp();
+        QTRY_VERIFY_WITH_TIMEOUT(!lw.probe.serialPort(), 3000);
+        QVERIFY(lw.ui->statusBar->currentMessage().contains("断开"));
+
+        MeterLine again;
+        QVERIFY(again.connectWindow(lw.window));
+        for (int i = 6; i <= 10; ++i)
+            again.send(numberedFrame(i));
+        QTRY_COMPARE_WITH_TIMEOUT(lw.probe.receiveCount(), 10u, 3000);
+        QStringList expected;
+        for (int i = 1; i <= 10; ++i)
+            expected << numberedLine(i, i);
+        // Each reading once, in order; the stub of the pulled frame is gone.
+        // (Listing the ports again added their names to the window too.)
+        QCOMPARE(lines(lw.ui->Receive_textEdit).filter("#  "), expected);
     }
 
 private:

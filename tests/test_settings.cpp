@@ -1,12 +1,19 @@
 // config.ini: a first start, the round trip of the eleven keys, hand-edited
-// values, and when the file is written.
+// values, when the file is written, and files built to kill the reader
+// (a list claiming 2^31 entries, binary bytes, a FIFO, a folder, 20 MB).
 #include "meterline.h"
 #include "settings/commandline.h"
+#include "settings/configfile.h"
+#include "settings/inifile.h"
 #include "testsupport.h"
 
 #include <QCheckBox>
 #include <QLineEdit>
 #include <QSettings>
+#include <QStatusBar>
+
+using testsupport::readFile;
+using testsupport::writeFile;
 
 class TestSettings : public QObject
 {
@@ -229,6 +236,149 @@ private slots:
         QVERIFY2(parseHostPort(text, &h, &p, &reason), qPrintable(reason));
         QCOMPARE(h, host);
         QCOMPARE(p, port);
+    }
+
+
+    // ---- files built to kill the reader ----------------------------------------
+
+    void settingsThatWouldKillTheReader_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("ignored");
+        QTest::newRow("a list claiming 2^31 entries")
+            << QByteArray("[Serial]\nPortName=@Variant(\\0\\0\\0\\v\\x7f\\xff\\xff\\xff)\n"
+                          "[UDP_Server]\nListenPort=4321\n")
+            << "Serial/PortName";
+        QTest::newRow("quoted") << QByteArray("[Serial]\nPortName=\"@Variant(\\0\\0\\0\\v\\x7f\\xff\\xff\\xff)\"\n"
+                                              "[UDP_Server]\nListenPort=4321\n")
+                                << "Serial/PortName";
+        QTest::newRow("inside a list") << QByteArray("[UDP_Server]\nServerIP=a, @Variant(\\0\\0\\0\\v\\x7f\\xff\\xff\\xff)\n"
+                                                     "ListenPort=4321\n")
+                                       << "UDP_Server/ServerIP";
+        QTest::newRow("geometry") << QByteArray("[UDP_Server]\nServerIP=@Rect(1 2 3 4)\nListenPort=4321\n")
+                                  << "UDP_Server/ServerIP";
+    }
+
+    void settingsThatWouldKillTheReader()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, ignored);
+        writeFile("config.ini", content);
+        MainWindow w;
+        MainWindowProbe p(w);
+        QCOMPARE(p.ui()->txtListenPort->text(), QString("4321"));
+        QCOMPARE(p.ui()->BaudBox->currentText(), QString("9600"));
+        QVERIFY2(w.statusBar()->currentMessage().contains(ignored), qPrintable(w.statusBar()->currentMessage()));
+        // Writing keeps the other keys and leaves nothing unsafe behind.
+        p.ui()->txtListenPort->setText("0");
+        p.ui()->btnListen->click();
+        const ini::Document again = ini::read("config.ini");
+        QVERIFY(again.ignored.isEmpty());
+        QVERIFY(!readFile("config.ini").contains("@Variant"));
+    }
+
+    void readerAgreesWithQSettings()
+    {
+        // Whatever QSettings writes, the careful reader reads the same.
+        QSettings written("written.ini", QSettings::IniFormat);
+        const QStringList texts = {"plain", " padded ", "中文 端口", "a,b", "\"quoted\"", "semi;colon",
+                                   "@at", "@@double", "back\\slash", "tab\there", "line\nbreak", "",
+                                   QString::fromUtf8("é\x01\x7f"), "x=y", "/dev/ttyUSB0", "%41%",
+                                   QString::fromLatin1("nul\0inside", 10), QString::fromLatin1("\xff" "7.0")};
+        for (int i = 0; i < texts.size(); ++i)
+            written.setValue(QString("Sec/key%1").arg(i), texts[i]);
+        written.setValue("Sec/list", QStringList{"one", "two three", "中"});
+        written.setValue("Sec/bytes", QByteArray("\x00\x01xyz", 5));
+        written.setValue("Sec/slash/inner key", 7);
+        written.setValue("topLevel", true);
+        written.sync();
+        const ini::Document doc = ini::read("written.ini");
+        QVERIFY(doc.ignored.isEmpty());
+        for (int i = 0; i < texts.size(); ++i)
+            QCOMPARE(doc.values.value(QString("Sec/key%1").arg(i)).toString(), texts[i]);
+        QCOMPARE(doc.values.value("Sec/list").toStringList(), QStringList({"one", "two three", "中"}));
+        QCOMPARE(doc.values.value("Sec/bytes").toByteArray(), QByteArray("\x00\x01xyz", 5));
+        QCOMPARE(doc.values.value("Sec/slash/inner key").toString(), QString("7"));
+        QCOMPARE(doc.values.value("topLevel").toString(), QString("true"));
+        // Hand edits: comments, blanks, continuation lines, Latin-1 bytes.
+        const ini::Document hand = ini::parse("; note\n[S]\nk = \" sp \" ; c\nw=a\\\n b\n\n[General]\ng=1\nraw=\xe9\n");
+        QCOMPARE(hand.values.value("S/k").toString(), QString(" sp "));
+        QCOMPARE(hand.values.value("S/w").toString(), QString("a b"));
+        QCOMPARE(hand.values.value("g").toString(), QString("1"));
+        QCOMPARE(hand.values.value("raw").toString(), QString::fromLatin1("\xe9"));
+    }
+
+    void settingsFileThatIsAFifo()
+    {
+        QVERIFY(testsupport::makeFifo("config.ini"));
+        // Opening a FIFO for reading blocks until a writer comes: the window
+        // must be built without touching it.
+        MainWindow w;
+        MainWindowProbe p(w);
+        QVERIFY2(w.statusBar()->currentMessage().contains("config.ini"), qPrintable(w.statusBar()->currentMessage()));
+        p.ui()->txtListenPort->setText("0");
+        p.ui()->btnListen->click();
+        QVERIFY2(w.statusBar()->currentMessage().contains("config.ini"), qPrintable(w.statusBar()->currentMessage()));
+        QVERIFY(testsupport::isFifo("config.ini"));
+    }
+
+    void binarySettingsAreRewrittenWithoutAFalseAlarm()
+    {
+        static const char binary[] = "\x00\xff\xfe[[[=\n\x01\x02\n[UDP_Server]\nServerPort=77\n";
+        writeFile("config.ini", QByteArray(binary, int(sizeof binary) - 1));
+        MainWindow w;
+        MainWindowProbe p(w);
+        QCOMPARE(p.ui()->txtServerPort->text(), QString("77"));
+        w.statusBar()->clearMessage();
+        p.ui()->txtListenPort->setText("0");
+        p.ui()->btnListen->click();
+        QVERIFY2(w.statusBar()->currentMessage().isEmpty(), qPrintable(w.statusBar()->currentMessage()));
+        QCOMPARE(readConnectionSettings("config.ini").serverPort, 77);
+    }
+
+    void brokenSettingsFiles()
+    {
+        // Huge: 20 MB of text around a valid section.
+        {
+            QFile f("config.ini");
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("[UDP_Server]\nListenPort=4321\n");
+            QByteArray junk(1 << 20, 'x');
+            for (int i = 0; i < 20; ++i)
+                f.write("[junk" + QByteArray::number(i) + "]\nkey=" + junk + "\n");
+        }
+        {
+            MainWindow w;
+            QCOMPARE(MainWindowProbe(w).ui()->txtListenPort->text(), QString("4321"));
+        }
+        // A folder in the file's place: reads as missing, and writing says it failed.
+        QVERIFY(QFile::remove("config.ini"));
+        QVERIFY(QDir().mkdir("config.ini"));
+        MainWindow w;
+        MainWindowProbe p(w);
+        QCOMPARE(p.ui()->txtServerPort->text(), QString("0"));
+        p.ui()->txtListenPort->setText("0");
+        p.ui()->btnListen->click();
+        QVERIFY2(w.statusBar()->currentMessage().contains("config.ini"), qPrintable(w.statusBar()->currentMessage()));
+        QVERIFY(QFileInfo("config.ini").isDir());
+    }
+
+
+    // ---- first start -----------------------------------------------------------
+
+    void firstStartOpensAt9600()
+    {
+        LinkedWindow lw;
+        QCOMPARE(lw.ui->BaudBox->currentText(), QString("9600"));
+        QVERIFY(lw.meter.ok());
+        lw.ui->Check_Seria->click();
+        lw.ui->PortBox->setCurrentIndex(lw.ui->PortBox->findText(lw.meter.link()));
+        lw.ui->Open_Serial_Button->click();
+        QVERIFY(lw.probe.serialPort());
+        QCOMPARE(lw.probe.serialPort()->baudRate(), 9600);
+        QFile f("config.ini");
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QVERIFY(f.readAll().contains("BaudRate=9600"));
     }
 
 private:

@@ -1,7 +1,8 @@
 // Files and folders that do not behave (storage/, platform/regularfile, and
 // every writer on them): FIFOs and links where files belong, a journal
 // folder deleted under the running program, a file-size limit, two programs
-// on one folder, and leaving with readings still in memory. (The meter that
+// on one folder, leaving with readings still in memory, and saves onto a full
+// disk or into a FIFO that keep the old file. (The meter that
 // hangs up after its last frame: test_seriallink; the command line without a
 // display: test_shell; cursors that lie: test_mqtt.)
 #include "app/extensions.h"
@@ -11,7 +12,9 @@
 #include "journal/journal.h"
 #include "meterline.h"
 #include "mqtt/publisher.h"
+#include "settings/configfile.h"
 #include "station/cellrecorder.h"
+#include "storage/textfile.h"
 #include "testsupport.h"
 
 #include <QHostInfo>
@@ -21,14 +24,52 @@
 #include <QStatusBar>
 
 #include <csignal>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
-bool makeFifo(const QString &path) { return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0; }
-
 using testsupport::readFile;
 using testsupport::writeFile;
+
+// A tmpfs of a few KiB, filled to the last byte; unmounted when it goes.
+class FullDisk
+{
+public:
+    explicit FullDisk(const QString &mountPoint) : m_path(mountPoint)
+    {
+        QDir().mkpath(m_path);
+        m_mounted = ::mount("tmpfs", QFile::encodeName(m_path).constData(), "tmpfs", 0, "size=64k") == 0;
+    }
+    ~FullDisk()
+    {
+        if (m_mounted)
+            ::umount(QFile::encodeName(m_path).constData());
+    }
+    bool mounted() const { return m_mounted; }
+    QString file(const QString &name) const { return m_path + '/' + name; }
+    void fill()
+    {
+        QFile filler(file("filler"));
+        filler.open(QIODevice::WriteOnly);
+        const QByteArray chunk(1024, 'f');
+        while (filler.write(chunk) == chunk.size() && filler.flush()) {
+        }
+    }
+
+private:
+    QString m_path;
+    bool m_mounted = false;
+};
+
+QString bigLog()
+{
+    QString big;
+    for (int i = 0; i < 5000; ++i)
+        big += QString("%1#  12.3456mΩ  3.7012V\n").arg(i);
+    return big;
+}
 
 meter::ReadingBurst burstOf(int seq, const QDateTime &time, double r = 15.0, bool lifted = false)
 {
@@ -77,14 +118,14 @@ private slots:
         const QString day = now.date().toString(Qt::ISODate);
         QDir().mkpath(m_work->file("j"));
         // The outbox's day file.
-        QVERIFY(makeFifo(m_work->file("j/readings-" + day + ".csv")));
+        QVERIFY(testsupport::makeFifo(m_work->file("j/readings-" + day + ".csv")));
         mqtt::Outbox box(m_work->file("j"), "readings", {});
         box.setAcknowledged({now.date(), 0, 0});
         QVERIFY(box.read(10).isEmpty());
         QVERIFY(box.countSome(1 << 20));
         // The station's cells file: no record can be written, and it says why.
         station::CellRecorder station(m_work->file("j"), "S1");
-        QVERIFY(makeFifo(station.file()->fileFor(now.date())));
+        QVERIFY(testsupport::makeFifo(station.file()->fileFor(now.date())));
         station.takeBurst(burstOf(1, now, 0, true));
         for (int i = 0; i < 8; ++i)
             station.takeBurst(burstOf(2 + i, now.addMSecs(600 + 100 * i)));
@@ -97,7 +138,7 @@ private slots:
         s.client.user = "u";
         s.topicPrefix = "zentrel/t";
         s.passwordFile = m_work->file("secret");
-        QVERIFY(makeFifo(s.passwordFile));
+        QVERIFY(testsupport::makeFifo(s.passwordFile));
         mqtt::Publisher publisher(m_work->file("j"), s);
         QString error;
         QVERIFY(!publisher.start(&error));
@@ -258,6 +299,114 @@ private slots:
         QVERIFY(QDir(extensions.journal()->fileFor(now.date())).removeRecursively());
         QVERIFY(w.close());
         QCOMPARE(testsupport::textFileLines(extensions.journal()->fileFor(now.date())).size(), 4);
+    }
+
+
+    // ---- saves where nothing can be saved --------------------------------------
+
+    void savesRefuseAFifo()
+    {
+        const QString fifo = m_work->file("pipe.txt");
+        QVERIFY(testsupport::makeFifo(fifo));
+        MainWindow w;
+        MainWindowProbe p(w);
+        p.ui()->Receive_textEdit->setPlainText("1#  1.0000mΩ  1.0000V");
+        QString warning;
+        testsupport::saveExpectingWarning(fifo, &warning);
+        p.ui()->Save_Serial_Button->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!warning.isEmpty(), 5000);
+        QVERIFY2(warning.contains(fifo) && warning.contains("不是普通文件"), qPrintable(warning));
+        QVERIFY(testsupport::isFifo(fifo));
+
+        const QString png = m_work->file("pipe.png");
+        QVERIFY(testsupport::makeFifo(png));
+        QString plotWarning;
+        testsupport::saveExpectingWarning(png, &plotWarning);
+        QVERIFY(QMetaObject::invokeMethod(&w, [&] { p.exportPlot("png"); }));
+        QTRY_VERIFY_WITH_TIMEOUT(!plotWarning.isEmpty(), 5000);
+        QVERIFY2(plotWarning.contains(png), qPrintable(plotWarning));
+        QVERIFY(testsupport::isFifo(png));
+        QCOMPARE(saveUtf8TextFile(fifo, "x"), false);
+    }
+
+    void fullDiskKeepsTheOldFile()
+    {
+        FullDisk disk(m_work->file("tiny"));
+        if (!disk.mounted())
+            QSKIP("cannot mount a small tmpfs here (needs root and mount rights)");
+        const QString target = disk.file("log.txt");
+        writeFile(target, "the old save\n");
+        const QString oldPng = disk.file("plot.png");
+        writeFile(oldPng, "old picture");
+        writeFile(disk.file("config.ini"), "[UDP_Server]\nServerPort=5\n");
+        disk.fill();
+
+        MainWindow w;
+        MainWindowProbe p(w);
+        p.ui()->Receive_textEdit->setPlainText(bigLog());
+        QString warning;
+        testsupport::saveExpectingWarning(target, &warning);
+        p.ui()->Save_Serial_Button->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!warning.isEmpty(), 5000);
+        QVERIFY2(warning.contains(target) && warning.contains("No space left on device"), qPrintable(warning));
+        QCOMPARE(readFile(target), QByteArray("the old save\n"));
+
+        // Both plot exports: a warning with the reason, the old file intact,
+        // no partial file.
+        for (const QString &format : {QString("png"), QString("pdf")}) {
+            const QString path = format == "png" ? oldPng : disk.file("plot.pdf");
+            QString plotWarning;
+            testsupport::saveExpectingWarning(path, &plotWarning);
+            QVERIFY(QMetaObject::invokeMethod(&w, [&] { p.exportPlot(format); }));
+            QTRY_VERIFY_WITH_TIMEOUT(!plotWarning.isEmpty(), 5000);
+            QVERIFY2(plotWarning.contains(path) && plotWarning.contains("No space left on device"),
+                     qPrintable(plotWarning));
+        }
+        QCOMPARE(readFile(oldPng), QByteArray("old picture"));
+        QVERIFY(!QFile::exists(disk.file("plot.pdf")));
+        const QStringList left = QDir(disk.file("")).entryList(QDir::Files);
+        QCOMPARE(left, QStringList({"config.ini", "filler", "log.txt", "plot.png"}));
+
+        // Settings on a full disk: said, and the old file kept.
+        QString reason;
+        ConnectionSettings s;
+        s.serverIp = QString(8000, 'x');
+        QVERIFY(!writeConnectionSettings(disk.file("config.ini"), s, &reason));
+        QVERIFY2(reason.contains("No space left on device"), qPrintable(reason));
+        QCOMPARE(readConnectionSettings(disk.file("config.ini")).serverPort, 5);
+    }
+
+    void savingOntoAFullDisk()
+    {
+        const QString mountPoint = m_work->file("tiny");
+        QVERIFY(QDir().mkdir(mountPoint));
+        if (::mount("tmpfs", QFile::encodeName(mountPoint).constData(), "tmpfs", 0, "size=16k") != 0)
+            QSKIP("cannot mount a small tmpfs here (needs root and mount rights); full-disk saving not tested");
+        struct Unmount { QString path; ~Unmount() { ::umount(QFile::encodeName(path).constData()); } } unmount {mountPoint};
+
+        MainWindow w;
+        MainWindowProbe p(w);
+        const QString big = bigLog();
+        p.ui()->Receive_textEdit->setPlainText(big);
+        const QString target = mountPoint + "/log.txt";
+        QString warning;
+        testsupport::saveExpectingWarning(target, &warning);
+        p.ui()->Save_Serial_Button->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!warning.isEmpty(), 5000);
+        QVERIFY2(warning.contains(target), qPrintable(warning));
+        QCOMPARE(p.ui()->Receive_textEdit->toPlainText(), big.left(big.size() - 1) + "\n");
+    }
+
+    void savingIntoAReadOnlyFolder()
+    {
+        if (geteuid() == 0)
+            QSKIP("running as root, which may write into read-only folders; see savingOntoAFullDisk");
+        const QString folder = m_work->file("locked");
+        QVERIFY(QDir().mkdir(folder));
+        QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        QString reason;
+        QVERIFY(!saveUtf8TextFile(folder + "/x.txt", "x", &reason));
+        QVERIFY(!reason.isEmpty());
     }
 
 private:

@@ -81,7 +81,11 @@ inline QByteArray frameOf(quint32 rCounts, quint32 vCounts, quint8 rCode = 6, qu
     return meter::encodeFrame(f);
 }
 
+// Frame i carries R = i mΩ at 3.7 V, so the lines tell which frames were
+// decoded, and in which order.
+inline QByteArray numberedFrame(int i) { return frameOf(quint32(i) * 10000, 37000); }
 
+inline QString numberedLine(int seq, int i) { return QString("%1#  %2.0000mΩ  3.7000V").arg(seq).arg(i); }
 
 // A window linked to a meter line, with an empty receive window: the usual
 // starting point of a frame-road test.

@@ -10,11 +10,14 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
+#include <QTextEdit>
 #include <QTimer>
 #include <QWidget>
 #include <QtTest>
 
 #include <functional>
+
+#include <sys/stat.h>
 
 namespace testsupport {
 
@@ -62,8 +65,6 @@ inline void answerNextModal(std::function<void(QWidget *)> answer = {}, int time
     timer->start();
 }
 
-// The lines of a UTF-8 text file (a CSV of the journal or the station),
-// its byte-order mark left out, empty lines skipped; none if it cannot be read.
 inline void writeFile(const QString &path, const QByteArray &bytes)
 {
     QFile f(path);
@@ -77,6 +78,8 @@ inline QByteArray readFile(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+// The lines of a UTF-8 text file (a CSV of the journal or the station),
+// its byte-order mark left out, empty lines skipped; none if it cannot be read.
 inline QStringList textFileLines(const QString &path)
 {
     QFile f(path);
@@ -86,6 +89,24 @@ inline QStringList textFileLines(const QString &path)
     if (bytes.startsWith("\xEF\xBB\xBF"))
         bytes.remove(0, 3);
     return QString::fromUtf8(bytes).split('\n', Qt::SkipEmptyParts);
+}
+
+// The lines of a text shown in a widget; none for an empty text.
+inline QStringList linesOf(const QString &text)
+{
+    return text.isEmpty() ? QStringList() : text.split('\n');
+}
+
+inline QStringList linesOf(QTextEdit *edit) { return linesOf(edit->toPlainText()); }
+
+// A FIFO where a file belongs: opening it for reading blocks until a writer
+// comes, so every reader and writer must step around it.
+inline bool makeFifo(const QString &path) { return ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0; }
+
+inline bool isFifo(const QString &path)
+{
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISFIFO(st.st_mode);
 }
 
 // Text of a message box, or empty.

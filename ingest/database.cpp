@@ -1,6 +1,7 @@
 #include "database.h"
 
 #include "plantdb/pq.h"
+#include "plantdb/schema.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -152,10 +153,10 @@ bool Database::migrate(QString *error)
                              "applied timestamptz NOT NULL DEFAULT now())"),
               error))
         return false;
-    const QStringList files = QDir(QStringLiteral(":/plantdb/sql")).entryList({QStringLiteral("*.sql")}, QDir::Files, QDir::Name);
-    for (const QString &name : files) {
-        const int version = name.left(3).toInt();
-        QFile file(QStringLiteral(":/plantdb/sql/") + name);
+    for (const plantdb::SchemaFile &schema : plantdb::schemaFiles()) {
+        const int version = schema.version;
+        const QString &name = schema.name;
+        QFile file(schema.path);
         if (!file.open(QIODevice::ReadOnly))
             continue;
         const QString sql = QString::fromUtf8(file.readAll());

@@ -5,6 +5,7 @@
 #include "journal/journal.h"
 
 #include "plantdb/pq.h"
+#include "plantdb/schema.h"
 
 #include <QCoreApplication>
 #include <QtEndian>
@@ -54,7 +55,25 @@ public:
             return fail(QString::fromUtf8(PQerrorMessage(m_conn.get())).trimmed(), error);
         // One snapshot for every query, so the parts add up. No JIT: over a
         // month's partitions it compiles for seconds to save less.
-        return run("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY", {}, error) && run("SET LOCAL jit = off", {}, error);
+        return run("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY", {}, error) && run("SET LOCAL jit = off", {}, error)
+               && knowsTheSchema(error);
+    }
+
+    // The queries use what the newest schema file defines; a database that
+    // the ingest has not brought there yet is said so, not met with an SQL
+    // error about a missing function.
+    bool knowsTheSchema(QString *error)
+    {
+        const std::unique_ptr<Result> r = run(plantdb::kVersionQuery, {}, error);
+        if (!r)
+            return false;
+        const qint64 version = r->integer(0, 0);
+        if (version >= plantdb::schemaVersion())
+            return true;
+        return fail(QCoreApplication::translate("Report", "数据库的架构版本为 %1，本报表需要 %2；请先用同一版本的 zentrel-ingest 连接它一次（它会升级架构）")
+                        .arg(version)
+                        .arg(plantdb::schemaVersion()),
+                    error);
     }
 
     // The rows of a query with text parameters (a null QByteArray is NULL).
@@ -121,8 +140,8 @@ private:
 // an hour in UTC, in every time zone), of the stations asked for.
 // $1, $2: the range's ends; $3: the stations (a JSON array) or NULL.
 #define ZR_RANGE "time >= $1::timestamptz AND time < $2::timestamptz AND ($3::jsonb IS NULL OR $3::jsonb ? station)"
-// The meter shows at most 1677.7215 of its unit (mΩ for R kept from Ω).
-#define ZR_OK "(r_mohm IS NULL OR abs(r_mohm) <= 1677721.5) AND (v IS NULL OR abs(v) <= 1677.7215)"
+// What a meter can show: the schema's own rule (version 10).
+#define ZR_OK "within_meter_range(r_mohm, v)"
 // Counts, R and V, first and last (ms) of a group.
 #define ZR_AGGREGATES                                                                                                   \
     "count(*) FILTER (WHERE verdict = 'PASS'), count(*) FILTER (WHERE verdict = 'NG'), count(*), "                   \

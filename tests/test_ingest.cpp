@@ -10,7 +10,9 @@
 #include "ingest/messages.h"
 #include "mqtt/publisher.h"
 #include "postgres.h"
+#include "meter/meterframe.h"
 #include "plantdb/reportdb.h"
+#include "plantdb/schema.h"
 #include "station/cellrecorder.h"
 #include "testsupport.h"
 #include "tlsfiles.h"
@@ -601,6 +603,50 @@ private slots:
         QCOMPARE(db.query("SELECT count(*) FROM rejects").toInt(), 0);
         plant.ingest.terminate();
         QVERIFY(plant.ingest.waitForFinished(20000));
+    }
+
+    // The meter's range is the schema's rule, the same as the program's at
+    // its edges; a database the ingest has not yet migrated is named so by
+    // the report, not met with a missing function.
+    void theMeterRangeIsOneRule()
+    {
+        skipWithoutServers();
+        Plant plant(m_work->file("broker"));
+        const QString error = plant.start();
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        const double r = meter::kMaxMagnitude * 1000, v = meter::kMaxMagnitude, inf = qInf();
+        const QVector<QPair<double, double>> cases = {{r, v}, {-r, -v}, {std::nextafter(r, inf), 0}, {0, std::nextafter(v, inf)},
+                                                      {std::nextafter(-r, -inf), 0}, {qQNaN(), 1}, {1, qQNaN()}, {inf, 1}, {1, -inf}};
+        auto sql = [](double x) { return QString("'%1'::float8").arg(std::isnan(x) ? "NaN" : std::isinf(x) ? (x > 0 ? "Infinity" : "-Infinity")
+                                                                                      : QString::number(x, 'g', 17)); };
+        QStringList rows, expected;
+        for (int i = 0; i < cases.size(); ++i) {
+            rows << QString("(%1, %2, %3)").arg(i).arg(sql(cases[i].first), sql(cases[i].second));
+            expected << (meter::meterCanShow(cases[i].first, cases[i].second) ? "t" : "f");
+        }
+        rows << QString("(%1, NULL, NULL)").arg(cases.size()); // no value: nothing beyond the range
+        expected << "t";
+        QCOMPARE(plant.db.query("SELECT within_meter_range(r, v) FROM (VALUES " + rows.join(", ") + ") c(i, r, v) ORDER BY i")
+                     .split('\n'),
+                 expected);
+
+        // As before the newest version: its function not there yet.
+        plant.db.query("DROP FUNCTION within_meter_range; DELETE FROM schema_version WHERE version = (SELECT max(version) FROM schema_version)");
+        QProcess report;
+        report.start(ZENTREL_REPORT_PATH, {"--db", plant.db.conninfo(), "--lang", "en"});
+        QVERIFY(report.waitForFinished(30000));
+        const QString said = QString::fromUtf8(report.readAllStandardError());
+        QCOMPARE(report.exitCode(), 1);
+        QVERIFY2(said.contains(QString("schema version %1").arg(plantdb::schemaVersion() - 1))
+                     && said.contains(QString::number(plantdb::schemaVersion())) && said.contains("zentrel-ingest"),
+                 qPrintable(said));
+        // The ingest brings it up again, and the report reads.
+        plant.ingest.terminate();
+        QVERIFY(plant.ingest.waitForFinished(20000));
+        QVERIFY2(plant.startIngest().isEmpty(), qPrintable(plant.said));
+        report.start(ZENTREL_REPORT_PATH, {"--db", plant.db.conninfo(), "--lang", "en"});
+        QVERIFY(report.waitForFinished(30000));
+        QVERIFY2(report.exitCode() == 0, report.readAllStandardError().constData());
     }
 
     // The MQTT password never goes out in the clear without being told to.

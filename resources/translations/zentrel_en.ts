@@ -1352,6 +1352,10 @@
         <source>数据库 %1：缺 %2 行（%3 段）</source>
         <translation>database %1: %2 lines missing (%3 runs)</translation>
     </message>
+    <message>
+        <source>数据库的架构版本为 %1，本报表需要 %2；请先用同一版本的 zentrel-ingest 连接它一次（它会升级架构）</source>
+        <translation>the database is at schema version %1, this report needs %2; connect a zentrel-ingest of the same release to it once first (it brings the schema up)</translation>
+    </message>
 </context>
 <context>
     <name>Settings</name>

@@ -1,6 +1,6 @@
 #include "mainwindow.h"
 
-#include "app/extensions.h"
+#include "app/windowcapabilities.h"
 #include "app/options.h"
 #include "app/startup.h"
 #include "platform/regularfile.h"
@@ -35,7 +35,7 @@ int main(int argc, char *argv[])
 
     MainWindow window; // the whole window exists before start-up goes on
     applyStartupSettings(window);
-    Extensions extensions(window, options); // goes before the window
+    WindowCapabilities installed(window, options); // goes before the window
     if (!problem.isEmpty())
         window.statusBar()->showMessage(problem, 15000);
     window.show();

@@ -5,7 +5,7 @@
 #include "benchsupport.h"
 
 #include "broker.h"
-#include "app/extensions.h"
+#include "app/windowcapabilities.h"
 #include "app/options.h"
 #include "app/startup.h"
 #include "journal/journal.h"
@@ -110,7 +110,7 @@ int backlogChild(const QString &folder, const QString &port, const QString &mqtt
     options.mqttPort = mqtt.toInt();
     MainWindow window;
     applyStartupSettings(window);
-    Extensions extensions(window, options);
+    WindowCapabilities installed(window, options);
     QObject::connect(window.meterSession(), &meter::MeterSession::burstHandled, qApp, [] {
         static bool said = false;
         if (said)
@@ -188,9 +188,9 @@ int backlog(qint64 lines, int runs)
         options.journalDir = folder;
         options.mqttHost = QStringLiteral("127.0.0.1");
         options.mqttPort = broker.port();
-        Extensions extensions(window, options);
+        WindowCapabilities installed(window, options);
         window.show();
-        mqtt::Publisher *publisher = extensions.publisher();
+        mqtt::Publisher *publisher = installed.publisher();
         runUntil([&] { return publisher->isConnected(); }, 10000);
         runUntil([] { return false; }, 1000);
         QElapsedTimer t;

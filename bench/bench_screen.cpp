@@ -10,7 +10,7 @@
 #include "xserver.h"
 #include "mainwindowprobe.h"
 
-#include "app/extensions.h"
+#include "app/windowcapabilities.h"
 #include "journal/journal.h"
 #include "meter/metersession.h"
 
@@ -252,7 +252,7 @@ int onscreenWindow(const QString &port, const QString &modeAsked)
     options.port = port;
     options.baud = 115200;
     options.journalDir = journalDir.path();
-    Extensions extensions(window, options);
+    WindowCapabilities installed(window, options);
     auto *ui = probe.ui();
     ui->lineEdit_R_DOWN->setText(QStringLiteral("0"));
     ui->lineEdit_R_UP->setText(QStringLiteral("100"));
@@ -347,7 +347,7 @@ int onscreenWindow(const QString &port, const QString &modeAsked)
     out("stall", stalls.longestMs());
     out("clicks", clicks.samples.size());
     out("click.max", clicks.samples.isEmpty() ? 0 : *std::max_element(clicks.samples.begin(), clicks.samples.end()));
-    if (journal::Journal *j = extensions.journal()) {
+    if (journal::Journal *j = installed.journal()) {
         j->close();
         out("journal", double(j->linesWritten()));
     }

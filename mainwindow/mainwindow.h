@@ -56,7 +56,7 @@ public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
-    // Doors for what is built around the window (app/extensions.cpp);
+    // Doors for what is built around the window (app/windowcapabilities.cpp);
     // none of them is a slot.
     meter::MeterSession *meterSession() const { return session; }
     // Once a journal keeps every reading, lines leaving the full receive

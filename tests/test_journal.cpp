@@ -1,7 +1,7 @@
 // The journal: every accepted reading on disk before it is shown, in a CSV
 // file per day; what happens when the folder fails, at midnight, after a
 // power cut and a kill; and the meter that leaves and comes back.
-#include "app/extensions.h"
+#include "app/windowcapabilities.h"
 #include "link/meterlink.h"
 #include "journal/dailycsv.h"
 #include "journal/journal.h"
@@ -326,7 +326,7 @@ private slots:
         StartOptions options;
         options.journalDir = folder;
         LinkedWindow lw;
-        Extensions extensions(lw.window, options);
+        WindowCapabilities installed(lw.window, options);
         lw.probe.setReceiveWindowCap(40);
         QVERIFY(lw.link());
         for (int i = 1; i <= 200; ++i) {
@@ -339,8 +339,8 @@ private slots:
         QVERIFY(window.size() <= 43);
         QVERIFY2(window.first().contains("记录文件夹") && window.first().contains(folder), qPrintable(window.first()));
         QVERIFY(QDir(folder).entryList({"receive-window-*"}).isEmpty());
-        extensions.journal()->close();
-        const QStringList lines = testsupport::textFileLines(extensions.journal()->fileFor(QDate::currentDate()));
+        installed.journal()->close();
+        const QStringList lines = testsupport::textFileLines(installed.journal()->fileFor(QDate::currentDate()));
         QCOMPARE(lines.size(), 201);
         QCOMPARE(fields(lines.last())[3], QString("200"));
         QCOMPARE(fields(lines.last())[2], lw.meter.link());
@@ -412,7 +412,7 @@ private slots:
         MainWindow w;
         MainWindowProbe p(w);
         p.ui()->radioButton_group->setChecked(true);
-        Extensions extensions(w, options);
+        WindowCapabilities installed(w, options);
         QTRY_VERIFY_WITH_TIMEOUT(p.serialPort(), 3000);
         QTRY_VERIFY_WITH_TIMEOUT(w.meterLink()->waiting(), 5000);
         auto *waiting = w.findChild<QLabel *>("reconnectIndicator");
@@ -437,7 +437,7 @@ private slots:
         options.noJournal = true;
         MainWindow w;
         MainWindowProbe p(w);
-        Extensions extensions(w, options);
+        WindowCapabilities installed(w, options);
         QVERIFY(w.meterLink()->reconnects());
         w.meterLink()->waitFor("/dev/zentrel-not-there", 9600);
         QVERIFY(w.meterLink()->waiting());
@@ -457,7 +457,7 @@ private slots:
         options.noJournal = true;
         MainWindow w;
         MainWindowProbe p(w);
-        Extensions extensions(w, options);
+        WindowCapabilities installed(w, options);
         QTRY_VERIFY_WITH_TIMEOUT(p.serialPort(), 3000);
         QCOMPARE(p.serialPort()->baudRate(), 115200);
         QCOMPARE(p.ui()->PortBox->currentText(), meter.link());

@@ -1,7 +1,7 @@
 // The English face: the window in classic and station mode, its dialogs and
 // status messages without a Han character; the Chinese captions unchanged;
 // the report's PDF in English.
-#include "app/extensions.h"
+#include "app/windowcapabilities.h"
 #include "app/startup.h"
 #include "journal/csvrecords.h"
 #include "journal/ui/journalindicator.h"
@@ -142,7 +142,7 @@ private slots:
             options.mqttHost = QStringLiteral("127.0.0.1");
             options.mqttPort = closedPort();
         }
-        Extensions extensions(lw.window, options);
+        WindowCapabilities installed(lw.window, options);
         lw.window.show();
 
         // A port that cannot be opened: the warning box and the status bar.
@@ -229,7 +229,7 @@ private slots:
         StartOptions options;
         options.station = true;
         options.journalDir = m_work->file("journal");
-        Extensions extensions(lw.window, options);
+        WindowCapabilities installed(lw.window, options);
         QVERIFY(lw.link());
         lw.ui->lineEdit_R_DOWN->setText("11.5");
         auto *capture = lw.window.findChild<QPushButton *>("captureButton");
@@ -271,7 +271,7 @@ private slots:
         QCOMPARE(lw.ui->label_R->text(), QString("12.0790mΩ")); // the last reading, not the form's default
 
         // Every reading journaled once.
-        QVERIFY(extensions.readyToLeave(false));
+        QVERIFY(installed.readyToLeave(false));
         const QStringList lines = testsupport::textFileLines(
             m_work->file("journal/" + journal::dailyFileName("readings", QDate::currentDate())));
         QSet<QString> seqs;

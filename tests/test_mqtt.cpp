@@ -3,7 +3,7 @@
 // through a broker that goes away, a Zentrel that is killed, and TLS; replay
 // requests; cursors that lie never mean nothing to send; topics that cannot
 // be are refused; a broker that never answers is said so.
-#include "app/extensions.h"
+#include "app/windowcapabilities.h"
 #include "meterline.h"
 #include "journal/csvrecords.h"
 #include "journal/dailycsv.h"
@@ -95,13 +95,13 @@ private slots:
         options.mqttHost = "127.0.0.1";
         options.mqttPort = broker.port();
         MainWindow w;
-        Extensions extensions(w, options);
-        QTRY_VERIFY_WITH_TIMEOUT(extensions.publisher()->isConnected(), 5000);
+        WindowCapabilities installed(w, options);
+        QTRY_VERIFY_WITH_TIMEOUT(installed.publisher()->isConnected(), 5000);
         QTRY_VERIFY_WITH_TIMEOUT(sub.ids().size() >= 100, 10000);
 
         // The broker goes away for 5 s: readings wait on disk.
         broker.stop();
-        QTRY_VERIFY_WITH_TIMEOUT(!extensions.publisher()->isConnected(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(!installed.publisher()->isConnected(), 5000);
         QTest::qWait(5000);
         auto *indicator = w.findChild<QLabel *>("mqttIndicator");
         QVERIFY2(indicator->text().contains("正在重连") && indicator->text().contains("积压"), qPrintable(indicator->text()));
@@ -109,7 +109,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(sub.ids().size(), 600, 30000);
         QCOMPARE(sub.ids(), journalIds(folder));
         QVERIFY(ordered(sub.ids()));
-        QTRY_COMPARE_WITH_TIMEOUT(extensions.publisher()->backlog(), qint64(0), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(installed.publisher()->backlog(), qint64(0), 5000);
         QVERIFY(indicator->text().contains("已连接"));
         // Numbers as numbers, the columns as names.
         const QJsonObject last = sub.last();
@@ -375,8 +375,8 @@ private slots:
         MainWindow w;
         StartOptions options;
         options.journalDir = m_work->file("journal");
-        Extensions extensions(w, options);
-        QVERIFY(extensions.publisher());
+        WindowCapabilities installed(w, options);
+        QVERIFY(installed.publisher());
         MainWindowProbe(w).ui()->txtListenPort->setText("0");
         MainWindowProbe(w).ui()->btnListen->click();
         QFile ini("config.ini");
@@ -477,11 +477,11 @@ private slots:
         StartOptions options;
         options.journalDir = m_work->file("j");
         MainWindow w;
-        Extensions extensions(w, options);
+        WindowCapabilities installed(w, options);
         auto *indicator = w.findChild<QLabel *>("mqttIndicator");
         QVERIFY(indicator);
         QVERIFY2(indicator->text().contains("未") && indicator->text().contains(says), qPrintable(indicator->text()));
-        QVERIFY(!extensions.publisher() || !extensions.publisher()->isConnected());
+        QVERIFY(!installed.publisher() || !installed.publisher()->isConnected());
     }
 
     void brokerThatNeverAnswersIsSaidSo()

@@ -2,7 +2,7 @@
 // simulator's cell mode, IDs by scanning, sets by name, void, manual
 // capture, statistics checked against a computation of the test's own, and
 // a records file that survives a kill.
-#include "app/extensions.h"
+#include "app/windowcapabilities.h"
 #include "settings/configfile.h"
 #include "meterline.h"
 #include "mqtt/outbox.h"
@@ -80,7 +80,7 @@ struct StationRun
     QProcess sim;
     MainWindow window;
     MainWindowProbe probe {window};
-    std::unique_ptr<Extensions> extensions;
+    std::unique_ptr<WindowCapabilities> installed;
 
     bool start(const QStringList &simOptions, const QString &journalDir)
     {
@@ -97,15 +97,15 @@ struct StationRun
         options.port = link;
         options.journalDir = journalDir;
         options.station = true;
-        extensions.reset(new Extensions(window, options));
+        installed.reset(new WindowCapabilities(window, options));
         CaptureSettings capture;
         capture.settleMs = 100;
-        extensions->station()->setCaptureSettings(capture);
+        installed->station()->setCaptureSettings(capture);
         return true;
     }
     ~StationRun()
     {
-        extensions.reset();
+        installed.reset();
         sim.terminate();
         sim.waitForFinished(5000);
     }
@@ -444,7 +444,7 @@ private slots:
         const QString folder = m_work->file("journal");
         StationRun run;
         QVERIFY(run.start({"--cells", "20", "--out-every", "5"}, folder));
-        CellRecorder *st = run.extensions->station();
+        CellRecorder *st = run.installed->station();
         auto *cellId = run.window.findChild<QLineEdit *>("cellIdEdit");
         QVERIFY(cellId);
         // The set is chosen by scanning its name; then the first cell's code.
@@ -498,9 +498,9 @@ private slots:
         const QString folder = m_work->file("journal");
         StationRun run;
         QVERIFY(run.start({"--cells", "31", "--out-every", "0", "--stable-process", "--shift-from", "30"}, folder));
-        CellRecorder *st = run.extensions->station();
+        CellRecorder *st = run.installed->station();
         int chimes = 0;
-        run.extensions->stationDock()->setSignalSound([&chimes] { ++chimes; });
+        run.installed->stationDock()->setSignalSound([&chimes] { ++chimes; });
         auto *status = run.window.findChild<QLabel *>("controlStatusLabel");
         auto *alarm = run.window.findChild<QWidget *>("controlAlarm");
         auto *alarmText = run.window.findChild<QLabel *>("controlAlarmText");
@@ -554,7 +554,7 @@ private slots:
         const QString folder = m_work->file("journal");
         StationRun run;
         QVERIFY(run.start({"--cells", "4", "--out-every", "0", "--unsteady-cell", "3"}, folder));
-        CellRecorder *st = run.extensions->station();
+        CellRecorder *st = run.installed->station();
         QSignalSpy unsettled(st, &CellRecorder::unsettled);
         QString shown; // what the dock says when it happens
         QObject::connect(st, &CellRecorder::unsettled, st,
@@ -572,9 +572,9 @@ private slots:
         StartOptions options;
         options.station = true;
         options.journalDir = m_work->file("journal");
-        Extensions extensions(lw.window, options);
+        WindowCapabilities installed(lw.window, options);
         QVERIFY(lw.link());
-        CellRecorder *st = extensions.station();
+        CellRecorder *st = installed.station();
         // Contact with readings that keep moving: no capture on its own.
         for (int i = 0; i < 6; ++i) {
             QVERIFY(lw.meter.send(frameOf(quint32(150000 + (i % 2) * 20000), 37000)));
@@ -608,8 +608,8 @@ private slots:
         options.station = true;
         options.journalDir = m_work->file("journal");
         MainWindow w;
-        Extensions extensions(w, options);
-        extensions.station()->startLot("L-PACK");
+        WindowCapabilities installed(w, options);
+        installed.station()->startLot("L-PACK");
         QAction *entry = nullptr;
         for (QAction *a : w.findChild<QMenu *>("stationMenu")->actions())
             if (a->text() == "配组…")
@@ -657,10 +657,10 @@ private slots:
         options.station = true;
         {
             MainWindow w;
-            Extensions extensions(w, options);
-            QVERIFY(extensions.station()->activeSet());
-            QCOMPARE(extensions.station()->activeSet()->name, QString("T2"));
-            extensions.station()->selectSet("T1");
+            WindowCapabilities installed(w, options);
+            QVERIFY(installed.station()->activeSet());
+            QCOMPARE(installed.station()->activeSet()->name, QString("T2"));
+            installed.station()->selectSet("T1");
         }
         QCOMPARE(readExtraSettings("config.ini").stationSet, QString("T1"));
         // A set that is gone since: said, and none is active.
@@ -668,8 +668,8 @@ private slots:
         ini.write("[Station]\nSet=Gone\n");
         ini.close();
         MainWindow w;
-        Extensions extensions(w, options);
-        QVERIFY(!extensions.station()->activeSet());
+        WindowCapabilities installed(w, options);
+        QVERIFY(!installed.station()->activeSet());
         auto *note = w.findChild<QLabel *>("stationNote");
         QVERIFY(note);
         QVERIFY2(note->text().contains("Gone"), qPrintable(note->text()));
@@ -686,7 +686,7 @@ private slots:
         options.journalDir = m_work->file("journal");
         options.station = true;
         MainWindow w;
-        Extensions extensions(w, options);
+        WindowCapabilities installed(w, options);
         auto *note = w.findChild<QLabel *>("stationNote");
         QVERIFY(note);
         QVERIFY2(note->text().contains("可写") && note->text().contains("limitsets.json"), qPrintable(note->text()));
@@ -705,7 +705,7 @@ private slots:
         options.journalDir = m_work->file("journal");
         options.station = stationMode;
         LinkedWindow lw;
-        Extensions extensions(lw.window, options);
+        WindowCapabilities installed(lw.window, options);
         int sounds = 0;
         lw.probe.alarmSounds()->setObserver([&sounds](meter::AlarmSound) { ++sounds; });
         lw.ui->lineEdit_R_DOWN->setText("0");
@@ -719,8 +719,8 @@ private slots:
         }
         // In station mode the only sound is the one record's (three frames
         // at the meter's pace settle a contact).
-        QCOMPARE(sounds, stationMode ? int(extensions.station()->records().size()) : 3);
-        QVERIFY(!stationMode || extensions.station()->records().size() == 1);
+        QCOMPARE(sounds, stationMode ? int(installed.station()->records().size()) : 3);
+        QVERIFY(!stationMode || installed.station()->records().size() == 1);
     }
 
     void classicWindowHasNoStation()
@@ -732,11 +732,11 @@ private slots:
         const int widgets = w.findChildren<QWidget *>().size();
         StartOptions options;
         options.journalDir = m_work->file("journal");
-        Extensions extensions(w, options);
+        WindowCapabilities installed(w, options);
         QVERIFY(!w.findChild<QDockWidget *>());
         QVERIFY(w.menuBar()->actions().isEmpty());
-        QVERIFY(!extensions.station());
-        QVERIFY(extensions.journal() && w.meterLink()->reconnects());
+        QVERIFY(!installed.station());
+        QVERIFY(installed.journal() && w.meterLink()->reconnects());
         QCOMPARE(w.findChildren<QWidget *>().size(), widgets);
     }
 

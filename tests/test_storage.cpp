@@ -5,7 +5,7 @@
 // disk or into a FIFO that keep the old file. (The meter that
 // hangs up after its last frame: test_seriallink; the command line without a
 // display: test_shell; cursors that lie: test_mqtt.)
-#include "app/extensions.h"
+#include "app/windowcapabilities.h"
 #include "app/options.h"
 #include "broker.h"
 #include "journallines.h"
@@ -253,8 +253,8 @@ private slots:
         options.journalDir = folder;
         options.station = true;
         MainWindow first, second;
-        Extensions a(first, options);
-        Extensions b(second, options);
+        WindowCapabilities a(first, options);
+        WindowCapabilities b(second, options);
         QVERIFY(a.journal() && a.station());
         QVERIFY(!b.journal() && !b.station());
         auto *indicator = second.findChild<QLabel *>("journalIndicator");
@@ -277,13 +277,13 @@ private slots:
         StartOptions options;
         options.journalDir = folder;
         MainWindow w;
-        Extensions extensions(w, options);
+        WindowCapabilities installed(w, options);
         w.show();
         // The day's file is a folder: nothing can be written.
         const QDateTime now = QDateTime::currentDateTime();
-        QVERIFY(QDir().mkpath(extensions.journal()->fileFor(now.date())));
+        QVERIFY(QDir().mkpath(installed.journal()->fileFor(now.date())));
         for (int i = 1; i <= 3; ++i)
-            extensions.journal()->takeBurst(burstOf(i, now));
+            installed.journal()->takeBurst(burstOf(i, now));
         QString asked;
         testsupport::answerNextModal([&asked](QWidget *modal) {
             auto *box = qobject_cast<QMessageBox *>(modal);
@@ -296,9 +296,9 @@ private slots:
         QVERIFY2(asked.contains("3 条读数"), qPrintable(asked));
         QVERIFY(w.isVisible());
         // Once writing works again, it simply closes.
-        QVERIFY(QDir(extensions.journal()->fileFor(now.date())).removeRecursively());
+        QVERIFY(QDir(installed.journal()->fileFor(now.date())).removeRecursively());
         QVERIFY(w.close());
-        QCOMPARE(testsupport::textFileLines(extensions.journal()->fileFor(now.date())).size(), 4);
+        QCOMPARE(testsupport::textFileLines(installed.journal()->fileFor(now.date())).size(), 4);
     }
 
 

@@ -115,61 +115,6 @@
     </message>
 </context>
 <context>
-    <name>Extensions</name>
-    <message>
-        <source>限值组未能记入 config.ini：%1</source>
-        <translation>The limit set could not be saved in config.ini: %1</translation>
-    </message>
-    <message>
-        <source>MQTT 未启用：发布需要开着记录（journal）</source>
-        <translation>MQTT off: publishing needs the journal on</translation>
-    </message>
-    <message>
-        <source>串口 %1 已重新连接</source>
-        <translation>Serial port %1 reconnected</translation>
-    </message>
-    <message>
-        <source>不记录：%1</source>
-        <translation>Not journaling: %1</translation>
-    </message>
-    <message>
-        <source>记录未写完</source>
-        <translation>Journal not written</translation>
-    </message>
-    <message>
-        <source>%1 条读数还在内存中，无法写入：%2</source>
-        <translation>%1 readings are still in memory and cannot be written: %2</translation>
-    </message>
-    <message>
-        <source>继续尝试</source>
-        <translation>Keep trying</translation>
-    </message>
-    <message>
-        <source>写到其他文件夹…</source>
-        <translation>Write to another folder…</translation>
-    </message>
-    <message>
-        <source>退出并丢弃 %1 条读数</source>
-        <translation>Quit and discard %1 readings</translation>
-    </message>
-    <message>
-        <source>把读数写到</source>
-        <translation>Write the readings to</translation>
-    </message>
-    <message>
-        <source>串口 %1 已打开（%2 波特）</source>
-        <translation>Serial port %1 open (%2 baud)</translation>
-    </message>
-    <message>
-        <source>串口 %1 打开失败：%2</source>
-        <translation>Serial port %1 could not be opened: %2</translation>
-    </message>
-    <message>
-        <source>语言未能记入 config.ini：%1</source>
-        <translation>The language could not be saved in config.ini: %1</translation>
-    </message>
-</context>
-<context>
     <name>Files</name>
     <message>
         <source>无法建立记录文件夹 %1</source>
@@ -1436,6 +1381,61 @@
     <message>
         <source>限值组%1未载入：%2</source>
         <translation>Limit set %1 not loaded: %2</translation>
+    </message>
+</context>
+<context>
+    <name>WindowCapabilities</name>
+    <message>
+        <source>限值组未能记入 config.ini：%1</source>
+        <translation>The limit set could not be saved in config.ini: %1</translation>
+    </message>
+    <message>
+        <source>MQTT 未启用：发布需要开着记录（journal）</source>
+        <translation>MQTT off: publishing needs the journal on</translation>
+    </message>
+    <message>
+        <source>串口 %1 已重新连接</source>
+        <translation>Serial port %1 reconnected</translation>
+    </message>
+    <message>
+        <source>不记录：%1</source>
+        <translation>Not journaling: %1</translation>
+    </message>
+    <message>
+        <source>记录未写完</source>
+        <translation>Journal not written</translation>
+    </message>
+    <message>
+        <source>%1 条读数还在内存中，无法写入：%2</source>
+        <translation>%1 readings are still in memory and cannot be written: %2</translation>
+    </message>
+    <message>
+        <source>继续尝试</source>
+        <translation>Keep trying</translation>
+    </message>
+    <message>
+        <source>写到其他文件夹…</source>
+        <translation>Write to another folder…</translation>
+    </message>
+    <message>
+        <source>退出并丢弃 %1 条读数</source>
+        <translation>Quit and discard %1 readings</translation>
+    </message>
+    <message>
+        <source>把读数写到</source>
+        <translation>Write the readings to</translation>
+    </message>
+    <message>
+        <source>串口 %1 已打开（%2 波特）</source>
+        <translation>Serial port %1 open (%2 baud)</translation>
+    </message>
+    <message>
+        <source>串口 %1 打开失败：%2</source>
+        <translation>Serial port %1 could not be opened: %2</translation>
+    </message>
+    <message>
+        <source>语言未能记入 config.ini：%1</source>
+        <translation>The language could not be saved in config.ini: %1</translation>
     </message>
 </context>
 <context>

@@ -10,7 +10,7 @@
 
 #include "metersim/metersimulator.h"
 #include "metersim/pseudoterminal.h"
-#include "app/extensions.h"
+#include "app/windowcapabilities.h"
 #include "app/startup.h"
 #include "settings/language.h"
 #include "station/cellrecorder.h"
@@ -57,17 +57,17 @@ int main(int argc, char *argv[])
 
     MainWindow window;
     applyStartupSettings(window);
-    std::unique_ptr<Extensions> extensions;
+    std::unique_ptr<WindowCapabilities> installed;
     if (stationMode) {
         StartOptions startOptions;
         startOptions.station = true;
         startOptions.journalDir = scratch.filePath(QStringLiteral("journal"));
-        extensions.reset(new Extensions(window, startOptions));
+        installed.reset(new WindowCapabilities(window, startOptions));
         station::CaptureSettings capture;
         capture.settleMs = 60;
-        extensions->station()->setCaptureSettings(capture);
-        extensions->station()->selectSet(QStringLiteral("18650-2500"));
-        extensions->station()->startLot(QStringLiteral("L20261207-A"));
+        installed->station()->setCaptureSettings(capture);
+        installed->station()->selectSet(QStringLiteral("18650-2500"));
+        installed->station()->startLot(QStringLiteral("L20261207-A"));
         window.resize(1180, 819);
     }
     window.show();
@@ -96,8 +96,8 @@ int main(int argc, char *argv[])
     int sent = 0;
     QTimer feed;
     QObject::connect(&feed, &QTimer::timeout, [&] {
-        if (stationMode && sent % 3 == 0 && extensions->station()->pendingId().isEmpty())
-            extensions->station()->enterCode(QStringLiteral("CELL-%1").arg(1000 + int(extensions->station()->records().size()) + 1));
+        if (stationMode && sent % 3 == 0 && installed->station()->pendingId().isEmpty())
+            installed->station()->enterCode(QStringLiteral("CELL-%1").arg(1000 + int(installed->station()->records().size()) + 1));
         if (sent++ < frames) {
             line.writeAll(meter.nextFrame());
             return;

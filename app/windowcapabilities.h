@@ -1,5 +1,5 @@
-#ifndef EXTENSIONS_H
-#define EXTENSIONS_H
+#ifndef WINDOWCAPABILITIES_H
+#define WINDOWCAPABILITIES_H
 
 #include "options.h"
 
@@ -24,16 +24,17 @@ class Publisher;
 }
 
 // The window's face of the capabilities (capabilities/): installs them on the
-// window's session and link and shows their states on its status bar, holds
-// the journal folder's lock and opens the command line's port; leaving goes
-// through readyToLeave (app/leaving). Goes before the window does.
-class Extensions : public QObject
+// window's session and link (under the journal folder's lock) and shows
+// their states on its status bar; leaving, by a close or a signal, goes
+// through readyToLeave (app/leaving); the command line's port is opened by
+// app/commandlineport. Goes before the window does.
+class WindowCapabilities : public QObject
 {
     Q_OBJECT
 
 public:
-    Extensions(MainWindow &window, const StartOptions &options, QObject *parent = nullptr);
-    ~Extensions() override;
+    WindowCapabilities(MainWindow &window, const StartOptions &options, QObject *parent = nullptr);
+    ~WindowCapabilities() override;
 
     journal::Journal *journal() const { return m_journal; }
     station::CellRecorder *station() const { return m_station; }
@@ -55,7 +56,6 @@ private:
     void setUpStation(const ExtraSettings &settings);
     void setUpPublisher(const ExtraSettings &settings, const StartOptions &options);
     void sayLinkState(const QString &text);
-    void openFromCommandLine(const QString &port, int baud);
     void endOnSignal(int signal);
 
     MainWindow &m_window;
@@ -70,4 +70,4 @@ private:
     FolderLock *m_lock = nullptr;
 };
 
-#endif // EXTENSIONS_H
+#endif // WINDOWCAPABILITIES_H

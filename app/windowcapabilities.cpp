@@ -1,4 +1,5 @@
-#include "extensions.h"
+#include "windowcapabilities.h"
+#include "commandlineport.h"
 #include "leaving.h"
 #include "startup.h"
 
@@ -23,9 +24,21 @@
 #include <QHostInfo>
 #include <QLabel>
 #include <QStatusBar>
-#include <QTimer>
 
-Extensions::Extensions(MainWindow &window, const StartOptions &options, QObject *parent)
+namespace {
+
+// A permanent label on the status bar's right, found by its object name.
+QLabel *addStatusLabel(QStatusBar *bar, const char *objectName, const QString &text = QString())
+{
+    auto *label = new QLabel(text, bar);
+    label->setObjectName(QLatin1String(objectName));
+    bar->addPermanentWidget(label);
+    return label;
+}
+
+} // namespace
+
+WindowCapabilities::WindowCapabilities(MainWindow &window, const StartOptions &options, QObject *parent)
     : QObject(parent), m_window(window)
 {
     const ExtraSettings settings = readExtraSettings(QStringLiteral("config.ini"));
@@ -54,19 +67,13 @@ Extensions::Extensions(MainWindow &window, const StartOptions &options, QObject 
 
     // Ending by a signal goes the way a close does; so does closing the window.
     auto *watcher = new TerminationWatcher(this);
-    connect(watcher, &TerminationWatcher::terminationRequested, this, &Extensions::endOnSignal);
+    connect(watcher, &TerminationWatcher::terminationRequested, this, &WindowCapabilities::endOnSignal);
     window.installEventFilter(this);
 
-    if (!options.port.isEmpty()) {
-        int baud = options.baud > 0 ? options.baud : window.chosenBaud();
-        if (baud <= 0)
-            baud = 9600;
-        const QString port = options.port;
-        QTimer::singleShot(0, this, [this, port, baud] { openFromCommandLine(port, baud); });
-    }
+    openPortFromCommandLine(window, options, this);
 }
 
-bool Extensions::lockFolder()
+bool WindowCapabilities::lockFolder()
 {
     // One program per journal folder: a second one runs without it.
     m_lock = new FolderLock(m_folder);
@@ -76,20 +83,18 @@ bool Extensions::lockFolder()
     delete m_lock;
     m_lock = nullptr;
     std::fprintf(stderr, "zentrel: %s\n", qPrintable(reason));
-    auto *indicator = new QLabel(tr("不记录：%1").arg(reason), m_window.statusBar());
-    indicator->setObjectName(QStringLiteral("journalIndicator"));
-    indicator->setStyleSheet(QStringLiteral("QLabel { color: red; }"));
-    m_window.statusBar()->addPermanentWidget(indicator);
+    addStatusLabel(m_window.statusBar(), "journalIndicator", tr("不记录：%1").arg(reason))
+        ->setStyleSheet(QStringLiteral("QLabel { color: red; }"));
     return false;
 }
 
-void Extensions::guardFolder(journal::DailyCsv *file)
+void WindowCapabilities::guardFolder(journal::DailyCsv *file)
 {
     // A folder deleted and made anew gets its lock back before a line goes in.
     file->setFolderGuard([this](QString *reason) { return !m_lock || m_lock->keep(reason); });
 }
 
-void Extensions::setUpJournal()
+void WindowCapabilities::setUpJournal()
 {
     m_journal = capabilities::installJournal(*m_window.meterSession(), m_folder, m_stationName, this);
     guardFolder(m_journal);
@@ -103,7 +108,7 @@ void Extensions::setUpJournal()
     m_window.setReadingArchive(m_folder, [j] { return !j->paused() && j->waiting() == 0; });
 }
 
-void Extensions::setUpStation(const ExtraSettings &settings)
+void WindowCapabilities::setUpStation(const ExtraSettings &settings)
 {
     // Station mode: cell records beside the journal, a dock and a menu.
     m_station = capabilities::installStation(*m_window.meterSession(), m_folder, m_stationName, settings, this);
@@ -130,7 +135,7 @@ void Extensions::setUpStation(const ExtraSettings &settings)
     });
 }
 
-void Extensions::setUpPublisher(const ExtraSettings &settings, const StartOptions &options)
+void WindowCapabilities::setUpPublisher(const ExtraSettings &settings, const StartOptions &options)
 {
     mqtt::PublisherSettings p;
     QString why;
@@ -138,9 +143,7 @@ void Extensions::setUpPublisher(const ExtraSettings &settings, const StartOption
     if (!usable && why.isEmpty())
         return; // publishing not asked for
     // The journal files are the outbox: the cursor beside them says how far the broker has them.
-    auto *indicator = new QLabel(m_window.statusBar());
-    indicator->setObjectName(QStringLiteral("mqttIndicator"));
-    m_window.statusBar()->addPermanentWidget(indicator);
+    QLabel *indicator = addStatusLabel(m_window.statusBar(), "mqttIndicator");
     if (!m_journal)
         indicator->setText(tr("MQTT 未启用：发布需要开着记录（journal）"));
     else if (!usable)
@@ -153,18 +156,15 @@ void Extensions::setUpPublisher(const ExtraSettings &settings, const StartOption
         m_publisher->followCells(m_station->file());
 }
 
-void Extensions::sayLinkState(const QString &text)
+void WindowCapabilities::sayLinkState(const QString &text)
 {
-    if (!m_waiting) { // made on first need
-        m_waiting = new QLabel(m_window.statusBar());
-        m_waiting->setObjectName(QStringLiteral("reconnectIndicator"));
-        m_window.statusBar()->addPermanentWidget(m_waiting);
-    }
+    if (!m_waiting) // made on first need
+        m_waiting = addStatusLabel(m_window.statusBar(), "reconnectIndicator");
     m_waiting->setText(text);
     m_waiting->setVisible(!text.isEmpty());
 }
 
-bool Extensions::eventFilter(QObject *watched, QEvent *event)
+bool WindowCapabilities::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == &m_window && event->type() == QEvent::Close && !readyToLeave(true)) {
         event->ignore();
@@ -173,7 +173,7 @@ bool Extensions::eventFilter(QObject *watched, QEvent *event)
     return QObject::eventFilter(watched, event);
 }
 
-bool Extensions::readyToLeave(bool interactive)
+bool WindowCapabilities::readyToLeave(bool interactive)
 {
     QVector<journal::DailyCsv *> files;
     if (m_journal) {
@@ -185,7 +185,7 @@ bool Extensions::readyToLeave(bool interactive)
     return ::readyToLeave(files, interactive ? &m_window : nullptr);
 }
 
-void Extensions::endOnSignal(int signal)
+void WindowCapabilities::endOnSignal(int signal)
 {
     std::fprintf(stderr, "zentrel: signal %d: ending\n", signal);
     readyToLeave(false);
@@ -194,7 +194,7 @@ void Extensions::endOnSignal(int signal)
     QCoreApplication::quit();
 }
 
-Extensions::~Extensions()
+WindowCapabilities::~WindowCapabilities()
 {
     m_window.setReadingArchive(QString(), {});
     if (m_journal) {
@@ -210,19 +210,4 @@ Extensions::~Extensions()
     m_window.meterLink()->setReconnect(false);
     m_window.meterLink()->stopWaiting();
     delete m_lock;
-}
-
-void Extensions::openFromCommandLine(const QString &port, int baud)
-{
-    // Shown in the boxes as if chosen there; nothing is written to config.ini.
-    m_window.showPortChoice(port, baud);
-    QString error;
-    if (m_window.reopenLink(port, baud, &error)) {
-        m_window.statusBar()->showMessage(tr("串口 %1 已打开（%2 波特）").arg(port).arg(baud), 5000);
-        return;
-    }
-    m_window.statusBar()->showMessage(tr("串口 %1 打开失败：%2").arg(port, error), 10000);
-    // Unattended: wait for the meter as for one that vanished.
-    if (m_window.meterLink()->reconnects())
-        m_window.meterLink()->waitFor(port, baud);
 }

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 
 #include "journal/csvrecords.h"
+#include "station/cellsfile.h"
 #include "platform/regularfile.h"
 
 #include <QFile>
@@ -18,74 +19,37 @@ QList<QByteArray> headerOf(QByteArray record)
     return journal::csvFields(record.trimmed());
 }
 
-struct Columns
+QString verdictText(meter::Verdict v)
 {
-    explicit Columns(const QList<QByteArray> &header) : names(header)
-    {
-        auto column = [this](const char *name) { return int(names.indexOf(QByteArray(name))); };
-        time = column("time"), station = column("station"), lot = column("lot"), record = column("record"),
-        id = column("cell_id"), r = column("r_mohm"), v = column("v"), verdict = column("verdict"),
-        grade = column("grade"), voids = column("voids");
-    }
-    bool usable() const { return time >= 0 && station >= 0 && record >= 0 && id >= 0 && r >= 0 && v >= 0 && verdict >= 0; }
-    QList<QByteArray> names;
-    int time, station, lot, record, id, r, v, verdict, grade, voids;
-};
+    return v == meter::Verdict::Pass ? QStringLiteral("PASS") : v == meter::Verdict::Ng ? QStringLiteral("NG") : QString();
+}
 
 } // namespace
 
 bool readCellRecords(const QString &path, CellRecords *into, QString *error)
 {
-    QFile file;
-    if (!openRegularFile(file, path, QIODevice::ReadOnly, error))
+    // The station owns the file's columns; a void line names the record it voids.
+    station::CellsFile file;
+    if (!station::readCellsFile(path, &file, error))
         return false;
-    journal::RecordReader reader(file);
-    QByteArray line;
-    reader.next(&line);
-    Columns c(headerOf(line));
-    if (!c.usable()) {
-        if (error)
-            *error = QCoreApplication::translate("Match", "%1：第一行不是电芯记录文件的列名").arg(path);
-        return false;
-    }
-    while (reader.next(&line)) {
-        if (line.isEmpty())
-            continue;
-        if (journal::isHeaderRecord(line)) { // a newer version's columns from here on
-            const Columns again(headerOf(line));
-            if (again.usable())
-                c = again;
-            continue;
-        }
-        const QList<QByteArray> f = journal::csvFields(line);
-        if (f.size() < c.names.size()) {
-            ++into->skipped;
-            continue;
-        }
-        auto text = [&](int column) { return column >= 0 ? QString::fromUtf8(f[column]) : QString(); };
-        if (c.voids >= 0 && !f[c.voids].isEmpty()) {
-            into->voided.insert(text(c.station) + QLatin1Char(',') + text(c.voids));
+    into->skipped += file.skipped;
+    for (const station::CellRecord &r : qAsConst(file.lines)) {
+        if (!r.voids.isEmpty()) {
+            into->voided.insert(r.station + QLatin1Char(',') + r.voids);
             continue;
         }
         Cell cell;
-        cell.id = text(c.id);
-        bool okR = false, okV = false;
-        cell.r = f[c.r].toDouble(&okR);
-        cell.v = f[c.v].toDouble(&okV);
-        if (!okR)
-            cell.r = NAN;
-        if (!okV)
-            cell.v = NAN;
-        cell.lot = text(c.lot);
-        cell.verdict = text(c.verdict);
-        cell.grade = text(c.grade);
-        cell.time = QDateTime::fromString(text(c.time), Qt::ISODateWithMs);
-        cell.record = text(c.record);
-        cell.station = text(c.station);
+        cell.id = r.cellId;
+        cell.r = r.rMilliOhm;
+        cell.v = r.v;
+        cell.lot = r.lot;
+        cell.verdict = verdictText(r.verdict);
+        cell.grade = r.grade;
+        cell.time = r.time;
+        cell.record = r.id;
+        cell.station = r.station;
         into->records.append(cell);
     }
-    if (reader.torn())
-        ++into->skipped;
     return true;
 }
 

@@ -158,7 +158,7 @@ void CellRecorder::record(const meter::MeterReading &reading, int settledBy)
     r.vRange = reading.vRangeText;
     r.settledBy = settledBy;
     // Checked before it is written: the record carries what it fired.
-    const stats::LotControl::Fired fired = m_control.add(r.rMilliOhm, r.v);
+    const stats::LotControl::Fired fired = m_control.add(r.rMilliOhm, r.v, r.verdict != meter::Verdict::Ng, r.id);
     r.spc = spcText(fired);
     m_file.append(day, cellsCsvLine(r).toUtf8() + '\n');
     kept(r, fired);
@@ -219,7 +219,7 @@ bool CellRecorder::voidRecord(const QString &id)
         m_control.restart();
         for (const CellRecord &l : qAsConst(m_lotRecords))
             if (!l.voided)
-                m_control.add(l.rMilliOhm, l.v);
+                m_control.add(l.rMilliOhm, l.v, l.verdict != meter::Verdict::Ng, l.id);
         recount();
         emit voidedRecord(id);
         emit statsChanged(QString());

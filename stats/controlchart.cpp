@@ -138,27 +138,17 @@ QString ruleText(int rule)
     return QString();
 }
 
-LotControl::Fired LotControl::add(double r, double v)
+LotControl::Fired LotControl::add(double r, double v, bool pass, const QString &tag)
 {
     Fired fired;
-    if (m_records < kBaseline) {
-        if (!std::isnan(r))
-            m_r.append(r);
-        if (!std::isnan(v))
-            m_v.append(v);
-        if (++m_records < kBaseline)
+    if (stillNeeded() > 0) {
+        if (!pass)
             return fired;
-        // Fixed now; the baseline primes the windows, its own patterns unsaid.
-        m_rLimits = individualsLimits(m_r);
-        m_vLimits = individualsLimits(m_v);
-        m_rRules.reset(m_rLimits.valid ? new NelsonRules(m_rLimits) : nullptr);
-        m_vRules.reset(m_vLimits.valid ? new NelsonRules(m_vLimits) : nullptr);
-        for (double x : qAsConst(m_r))
-            if (m_rRules)
-                m_rRules->add(x);
-        for (double x : qAsConst(m_v))
-            if (m_vRules)
-                m_vRules->add(x);
+        m_r.append(r);
+        m_v.append(v);
+        m_tags.append(tag);
+        if (stillNeeded() == 0)
+            fixLimits();
         return fired;
     }
     if (m_rRules && !std::isnan(r))
@@ -166,6 +156,38 @@ LotControl::Fired LotControl::add(double r, double v)
     if (m_vRules && !std::isnan(v))
         fired.v = m_vRules->add(v);
     return fired;
+}
+
+void LotControl::fixLimits()
+{
+    auto present = [](const QVector<double> &xs, const QVector<bool> &keep) {
+        QVector<double> out;
+        for (int i = 0; i < xs.size(); ++i)
+            if (keep[i] && !std::isnan(xs[i]))
+                out.append(xs[i]);
+        return out;
+    };
+    QVector<bool> keep(m_r.size(), true);
+    const ControlLimits rTrial = individualsLimits(present(m_r, keep)), vTrial = individualsLimits(present(m_v, keep));
+    auto beyond = [](const ControlLimits &l, double x) { return l.valid && !std::isnan(x) && (x > l.ucl() || x < l.lcl()); };
+    for (int i = 0; i < m_r.size(); ++i) {
+        if (beyond(rTrial, m_r[i]) || beyond(vTrial, m_v[i])) {
+            keep[i] = false;
+            m_setAside << m_tags[i];
+        }
+    }
+    // Fixed now; the records kept prime the windows, their own patterns unsaid.
+    const QVector<double> r = present(m_r, keep), v = present(m_v, keep);
+    m_rLimits = individualsLimits(r);
+    m_vLimits = individualsLimits(v);
+    m_rRules.reset(m_rLimits.valid ? new NelsonRules(m_rLimits) : nullptr);
+    m_vRules.reset(m_vLimits.valid ? new NelsonRules(m_vLimits) : nullptr);
+    for (double x : r)
+        if (m_rRules)
+            m_rRules->add(x);
+    for (double x : v)
+        if (m_vRules)
+            m_vRules->add(x);
 }
 
 void LotControl::restart()

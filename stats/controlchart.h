@@ -2,6 +2,7 @@
 #define CONTROLCHART_H
 
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 #include <algorithm>
@@ -84,9 +85,13 @@ QVector<Signal> nelsonSignals(const QVector<double> &values, const ControlLimits
 // The rule in the operator's words.
 QString ruleText(int rule);
 
-// A lot's watch at the station: the limits fixed from its first kBaseline
-// records (those records also fill the rules' windows), each later record
-// checked as it comes. A new lot or limit set starts again (restart()).
+// A lot's watch at the station. Trial limits from its first kBaseline PASS
+// records; those of them beyond the trial limits (R or V) are set aside and
+// the limits computed once more from the rest, as trial limits are revised.
+// The records kept prime the rules' windows; each later record, NG ones
+// too, is checked as it comes. NG records before the limits are fixed
+// neither set them nor are checked. A new lot or limit set starts again
+// (restart()).
 class LotControl
 {
 public:
@@ -95,17 +100,23 @@ public:
     {
         unsigned r = 0, v = 0; // bit (rule - 1) per rule, as NelsonRules::add
     };
-    // A record's R and V (NaN: none); nothing fires while the baseline fills.
-    Fired add(double r, double v);
+    // A record's R and V (NaN: none); pass: whether it may set the limits;
+    // tag: how setAside() names it. Nothing fires while the baseline fills.
+    Fired add(double r, double v, bool pass = true, const QString &tag = QString());
     void restart();
     // Records still needed before checking starts.
-    int stillNeeded() const { return std::max(0, kBaseline - m_records); }
+    int stillNeeded() const { return std::max(0, kBaseline - int(m_r.size())); }
     const ControlLimits &rLimits() const { return m_rLimits; }
     const ControlLimits &vLimits() const { return m_vLimits; }
+    // The baseline's records that the revision set aside, by tag.
+    const QStringList &setAside() const { return m_setAside; }
 
 private:
-    int m_records = 0;
-    QVector<double> m_r, m_v; // the baseline's values
+    void fixLimits();
+
+    QVector<double> m_r, m_v; // the baseline's values (NaN: none)
+    QStringList m_tags;
+    QStringList m_setAside;
     ControlLimits m_rLimits, m_vLimits;
     std::unique_ptr<NelsonRules> m_rRules, m_vRules;
 };

@@ -79,29 +79,39 @@ private slots:
         QCOMPARE(stats::nelsonSignals(flat, stats::individualsLimits(flat)).size(), 0);
     }
 
-    // At the station: silent while the lot's first 25 records fix the
-    // limits (a wild one among them included), then each record checked;
-    // a new lot starts again.
+    // At the station: silent while the lot's first 25 PASS records fix the
+    // limits (an NG record neither counts nor is checked then); a wild one
+    // among them is set aside and the limits computed again without it; then
+    // each record is checked, NG ones too; a new lot starts again.
     void lotControl()
     {
         stats::LotControl lot;
         QVector<double> baseline = kClean + kClean + kClean.mid(0, 5);
-        baseline[7] = 9.0; // beyond anything: still only part of the baseline
+        baseline[7] = 9.0; // beyond the trial limits
         for (int i = 0; i < baseline.size(); ++i) {
             QCOMPARE(lot.stillNeeded(), 25 - i);
-            const auto fired = lot.add(baseline[i], qQNaN());
+            const auto ng = lot.add(35.0, 3.7, false, "NG");
+            QCOMPARE(ng.r | ng.v, 0u);
+            QCOMPARE(lot.stillNeeded(), 25 - i);
+            const auto fired = lot.add(baseline[i], qQNaN(), true, QString::number(i));
             QCOMPARE(fired.r | fired.v, 0u);
         }
         QCOMPARE(lot.stillNeeded(), 0);
+        QCOMPARE(lot.setAside(), QStringList {"7"});
+        QVector<double> kept = baseline;
+        kept.remove(7);
         const stats::ControlLimits r = lot.rLimits();
-        QCOMPARE(r.centre, stats::individualsLimits(baseline).centre);
+        QCOMPARE(r.centre, stats::individualsLimits(kept).centre);
+        QCOMPARE(r.sigma, stats::individualsLimits(kept).sigma);
+        QVERIFY(r.ucl() < 9.0);
         QVERIFY(!lot.vLimits().valid); // no V in any record
-        const auto wild = lot.add(r.ucl() + 0.01, 3.7);
-        QCOMPARE(wild.r, 1u); // rule 1
+        const auto wild = lot.add(r.ucl() + 0.01, 3.7, false);
+        QCOMPARE(wild.r, 1u); // rule 1, on an NG record too
         QCOMPARE(wild.v, 0u);
         QCOMPARE(lot.add(r.centre, qQNaN()).r, 0u);
         lot.restart();
         QCOMPARE(lot.stillNeeded(), 25);
+        QVERIFY(lot.setAside().isEmpty());
         QCOMPARE(lot.add(100.0, qQNaN()).r, 0u);
     }
 

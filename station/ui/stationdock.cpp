@@ -326,13 +326,17 @@ void StationDock::showControl()
 {
     const stats::LotControl &c = m_station->control();
     if (c.stillNeeded() > 0) {
-        m_control->setText(tr("控制图：本批次再记录 %1 个电池后确定控制限（共 %2 个），之后逐个判异").arg(c.stillNeeded()).arg(stats::LotControl::kBaseline));
+        m_control->setText(tr("控制图：本批次再记录 %1 个合格电池后确定控制限（共 %2 个），之后逐个判异").arg(c.stillNeeded()).arg(stats::LotControl::kBaseline));
         return;
     }
     auto limits = [](const stats::ControlLimits &l) {
         return l.valid ? tr("中心 %1，控制限 %2–%3").arg(number(l.centre), number(l.lcl()), number(l.ucl())) : QStringLiteral("—");
     };
-    m_control->setText(tr("控制图（前 %1 个电池定限）：R %2；V %3").arg(stats::LotControl::kBaseline).arg(limits(c.rLimits()), limits(c.vLimits())));
+    QString text = tr("控制图（前 %1 个合格电池定限）：R %2；V %3").arg(stats::LotControl::kBaseline).arg(limits(c.rLimits()), limits(c.vLimits()));
+    if (!c.setAside().isEmpty())
+        text += QLatin1Char('\n') + tr("定限时剔除了 %n 个超出试算控制限的记录：%1", nullptr, c.setAside().size())
+                                      .arg(c.setAside().join(QStringLiteral(", ")));
+    m_control->setText(text);
 }
 
 void StationDock::raiseSignal(const CellRecord &record, unsigned rRules, unsigned vRules)

@@ -111,7 +111,7 @@ void WindowCapabilities::setUpJournal()
 void WindowCapabilities::setUpStation(const ExtraSettings &settings)
 {
     // Station mode: cell records beside the journal, a dock and a menu.
-    m_station = capabilities::installStation(*m_window.meterSession(), m_folder, m_stationName, settings, this);
+    m_station = capabilities::installStation(*m_window.meterSession(), m_folder, m_stationName, settings, true, this);
     guardFolder(m_station->file());
     (new journal::JournalIndicator(m_station->file(), m_window.statusBar()))->setObjectName(QStringLiteral("cellsIndicator"));
     m_dock = new station::StationDock(m_station, &m_window);
@@ -123,8 +123,11 @@ void WindowCapabilities::setUpStation(const ExtraSettings &settings)
         if (!switchLanguage(m_window, chosen, &error))
             m_window.statusBar()->showMessage(tr("语言未能记入 config.ini：%1").arg(error), 10000);
     });
-    // The set in force is remembered for the next start, in station mode only.
+    // The set and the lot in force are remembered for the next start, in
+    // station mode only; the lot goes on with today's records.
     m_station->selectRemembered(settings.stationSet);
+    if (!settings.stationLot.isEmpty())
+        m_station->startLot(settings.stationLot);
     if (!settings.refused.isEmpty())
         emit m_station->note(settings.refused.join(QLatin1Char('\n')));
     station::CellRecorder *st = m_station;
@@ -132,6 +135,11 @@ void WindowCapabilities::setUpStation(const ExtraSettings &settings)
         QString error;
         if (!writeExtraSetting(QStringLiteral("config.ini"), QStringLiteral("Station/Set"), name, &error))
             emit st->note(tr("限值组未能记入 config.ini：%1").arg(error));
+    });
+    connect(m_station, &station::CellRecorder::lotStarted, this, [st](const QString &name) {
+        QString error;
+        if (!writeExtraSetting(QStringLiteral("config.ini"), QStringLiteral("Station/Lot"), name, &error))
+            emit st->note(tr("批次未能记入 config.ini：%1").arg(error));
     });
 }
 

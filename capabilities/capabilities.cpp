@@ -30,7 +30,7 @@ void addToJournal(meter::MeterSession &session, journal::Journal *journal)
 }
 
 station::CellRecorder *installStation(meter::MeterSession &session, const QString &folder, const QString &station,
-                                 const ExtraSettings &settings, QObject *owner)
+                                      const ExtraSettings &settings, bool attended, QObject *owner)
 {
     auto *recorder = new station::CellRecorder(folder, station, owner);
     station::CaptureSettings capture;
@@ -39,7 +39,8 @@ station::CellRecorder *installStation(meter::MeterSession &session, const QStrin
     capture.rBandPercent = settings.rBandPercent;
     capture.vBandVolts = settings.vBandVolts;
     recorder->setCaptureSettings(capture);
-    recorder->setRequireId(settings.requireId);
+    recorder->setRequireId(settings.requireId.value_or(attended));
+    recorder->setRequireLot(settings.requireLot.value_or(attended));
     recorder->setOperator(settings.operatorName);
     recorder->setLimitsInForce(session.limitsInForce());
     session.addSink(recorder);

@@ -42,8 +42,10 @@ void addToJournal(meter::MeterSession &session, journal::Journal *journal);
 
 // One record per cell into cells-YYYY-MM-DD.csv, by the settle rules of the
 // settings; a chosen limit set's bounds become the session's limits in force.
+// Attended (an operator at the window): a record needs a lot and a scanned
+// cell ID unless config.ini says otherwise; unattended (the logger): neither.
 station::CellRecorder *installStation(meter::MeterSession &session, const QString &folder, const QString &station,
-                                 const ExtraSettings &settings, QObject *owner);
+                                      const ExtraSettings &settings, bool attended, QObject *owner);
 
 // The MQTT settings a station publishes with: host and port (from the
 // command line, else config.ini), client, TLS, topic prefix. Empty with the

@@ -136,7 +136,11 @@ ExtraSettings readExtraSettings(const QString &path)
     s.stationName = doc.values.value(QStringLiteral("Station/Name")).toString().trimmed();
     s.autoReconnect = flag("Serial/AutoReconnect", true);
     s.stationEnabled = flag("Station/Enabled", false);
-    s.requireId = flag("Station/RequireId", false);
+    auto maybe = [&doc, &flag](const char *key) {
+        return doc.values.contains(QLatin1String(key)) ? std::optional<bool>(flag(key, true)) : std::nullopt;
+    };
+    s.requireId = maybe("Station/RequireId");
+    s.requireLot = maybe("Station/RequireLot");
     s.operatorName = doc.values.value(QStringLiteral("Station/Operator")).toString().trimmed();
     // Names go into every record: a line break or control character in one
     // would break the records' lines and what reads them.
@@ -152,6 +156,7 @@ ExtraSettings readExtraSettings(const QString &path)
         }
     }
     s.stationSet = doc.values.value(QStringLiteral("Station/Set")).toString().trimmed();
+    s.stationLot = doc.values.value(QStringLiteral("Station/Lot")).toString().trimmed();
     auto number = [&doc](const char *key, double fallback, double low, double high) {
         bool ok = false;
         const double v = doc.values.value(QLatin1String(key)).toString().toDouble(&ok);

@@ -2,6 +2,8 @@
 #define CONFIGFILE_H
 
 #include <QString>
+
+#include <optional>
 #include <QStringList>
 
 // The eleven values kept in config.ini, as the file holds them.
@@ -43,7 +45,9 @@ struct ExtraSettings
     QString stationName;             // [Station] Name; empty: the host name
     bool autoReconnect = true;       // [Serial] AutoReconnect
     bool stationEnabled = false;     // [Station] Enabled
-    bool requireId = false;          // [Station] RequireId
+    std::optional<bool> requireId;   // [Station] RequireId; unset: true in the window's station mode
+    std::optional<bool> requireLot;  // [Station] RequireLot; unset: true in the window's station mode
+    QString stationLot;              // [Station] Lot: the lot in force (station mode writes it)
     QString operatorName;            // [Station] Operator
     QString stationSet;              // [Station] Set: the limit set chosen last (station mode writes it)
     int settleMs = 500;              // [Station] SettleMs

@@ -1,12 +1,17 @@
 #include "cellrecorder.h"
 
+#include "cellsfile.h"
+
 #include "journal/journal.h"
 
 #include "platform/regularfile.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QSet>
 
 #include <climits>
+#include <utility>
 
 namespace station {
 
@@ -68,11 +73,8 @@ void CellRecorder::takeBurst(const meter::ReadingBurst &burst)
     for (const meter::MeterReading &reading : burst.readings) {
         switch (m_capture.feed(reading)) {
         case CellCapture::Event::Captured:
-            if (m_requireId && m_pendingId.isEmpty()) {
-                emit note(tr("未记录：请先扫描电池编号"));
-                break;
-            }
-            record(reading, m_capture.window().size());
+            if (mayRecord())
+                record(reading, m_capture.window().size());
             break;
         case CellCapture::Event::Unsettled:
             emit unsettled();
@@ -83,16 +85,33 @@ void CellRecorder::takeBurst(const meter::ReadingBurst &burst)
     }
 }
 
+CellRecorder::Need CellRecorder::need() const
+{
+    if (m_requireLot && m_lot.isEmpty())
+        return Need::Lot;
+    if (m_requireId && m_pendingId.isEmpty())
+        return Need::Id;
+    return Need::Nothing;
+}
+
+bool CellRecorder::mayRecord()
+{
+    switch (need()) {
+    case Need::Lot: emit note(tr("未记录：请先开始批次（新批次…）")); return false;
+    case Need::Id: emit note(tr("先扫码")); return false;
+    case Need::Nothing: break;
+    }
+    return true;
+}
+
 bool CellRecorder::captureNow()
 {
     if (!m_capture.hasContact()) {
         emit note(tr("没有可记录的读数：探针未接触电池"));
         return false;
     }
-    if (m_requireId && m_pendingId.isEmpty()) {
-        emit note(tr("未记录：请先扫描电池编号"));
+    if (!mayRecord())
         return false;
-    }
     const meter::MeterReading reading = m_capture.current();
     m_capture.capturedByHand();
     record(reading, 1);
@@ -160,16 +179,16 @@ void CellRecorder::record(const meter::MeterReading &reading, int settledBy)
     // Checked before it is written: the record carries what it fired.
     const stats::LotControl::Fired fired = m_control.add(r.rMilliOhm, r.v, r.verdict != meter::Verdict::Ng, r.id);
     r.spc = spcText(fired);
+    // A re-measured cell: the earlier record is voided just before.
+    if (!m_remeasures.isEmpty())
+        voidRecord(std::exchange(m_remeasures, QString()));
     m_file.append(day, cellsCsvLine(r).toUtf8() + '\n');
     kept(r, fired);
 }
 
 void CellRecorder::kept(const CellRecord &r, const stats::LotControl::Fired &fired)
 {
-    m_records.push_front(r);
-    if (m_records.size() > 1000)
-        m_records.pop_back();
-    m_lotRecords.append(r);
+    m_lotRecords.push_front(r);
     recount();
     if (!m_pendingId.isEmpty()) {
         m_pendingId.clear();
@@ -189,18 +208,24 @@ QString CellRecorder::recordId(const QDate &day, int number) const
            + QString::number(number);
 }
 
+const CellRecord *CellRecorder::lastRecord() const
+{
+    for (const CellRecord &r : m_lotRecords)
+        if (!r.voided)
+            return &r;
+    return nullptr;
+}
+
 bool CellRecorder::voidLast()
 {
-    for (const CellRecord &r : m_records)
-        if (!r.voided)
-            return voidRecord(r.id);
-    return false;
+    const CellRecord *last = lastRecord();
+    return last && voidRecord(last->id);
 }
 
 bool CellRecorder::voidRecord(const QString &id)
 {
     // Nothing is deleted: a line that names the voided record is added.
-    for (CellRecord &r : m_records) {
+    for (CellRecord &r : m_lotRecords) {
         if (r.id != id || r.voided)
             continue;
         r.voided = true;
@@ -209,23 +234,26 @@ bool CellRecorder::voidRecord(const QString &id)
         line.voids = id;
         line.spc.clear();
         line.time = QDateTime::currentDateTime();
-        line.id = line.time.date() == m_day ? recordId(m_day, m_nextNumber++) : id + QStringLiteral("-void");
-        m_file.append(line.time.date(), cellsCsvLine(line).toUtf8() + '\n');
-        for (CellRecord &l : m_lotRecords)
-            if (l.id == id)
-                l.voided = true;
+        const QDate day = line.time.date();
+        line.id = day == m_day ? recordId(m_day, nextNumber(day)) : id + QStringLiteral("-void");
+        m_file.append(day, cellsCsvLine(line).toUtf8() + '\n');
         // The control charts as if the voided record had never been: its
         // place in the first records' limits goes to the next one.
-        m_control.restart();
-        for (const CellRecord &l : qAsConst(m_lotRecords))
-            if (!l.voided)
-                m_control.add(l.rMilliOhm, l.v, l.verdict != meter::Verdict::Ng, l.id);
+        replayControl();
         recount();
         emit voidedRecord(id);
         emit statsChanged(QString());
         return true;
     }
     return false;
+}
+
+void CellRecorder::replayControl()
+{
+    m_control.restart();
+    for (auto l = m_lotRecords.crbegin(); l != m_lotRecords.crend(); ++l)
+        if (!l->voided && l->setName == m_active.name)
+            m_control.add(l->rMilliOhm, l->v, l->verdict != meter::Verdict::Ng, l->id);
 }
 
 QString enteredTextProblem(const QString &text)
@@ -254,8 +282,27 @@ void CellRecorder::enterCode(const QString &code)
         selectSet(text);
         return;
     }
+    for (const CellRecord &r : m_lotRecords) {
+        if (!r.voided && r.cellId == text) {
+            emit duplicateId(text, r.id);
+            return;
+        }
+    }
+    m_remeasures.clear();
     m_pendingId = text;
     emit pendingIdChanged(m_pendingId);
+}
+
+void CellRecorder::remeasure(const QString &cellId)
+{
+    for (const CellRecord &r : m_lotRecords) {
+        if (!r.voided && r.cellId == cellId) {
+            m_remeasures = r.id;
+            m_pendingId = cellId;
+            emit pendingIdChanged(m_pendingId);
+            return;
+        }
+    }
 }
 
 bool CellRecorder::selectSet(const QString &name)
@@ -286,13 +333,40 @@ void CellRecorder::startLot(const QString &name)
         return;
     }
     m_lot = name.trimmed();
-    restartStats(tr("新批次 %1：统计重新开始").arg(m_lot));
+    loadLot();
+    emit lotStarted(m_lot);
+    const int earlier = m_lotRecords.size();
+    restartStats(earlier == 0 ? tr("新批次 %1：统计重新开始").arg(m_lot)
+                              : tr("批次 %1 继续：今天已有 %n 条记录", nullptr, earlier).arg(m_lot));
+}
+
+void CellRecorder::loadLot()
+{
+    m_lotRecords.clear();
+    m_remeasures.clear();
+    if (m_lot.isEmpty())
+        return;
+    m_file.writeWaitingNow(); // what waits belongs in what is read
+    CellsFile today;
+    QString error;
+    const QString path = m_file.fileFor(QDate::currentDate());
+    if (QFileInfo::exists(path) && !readCellsFile(path, &today, &error))
+        emit note(error);
+    QSet<QString> voided;
+    for (const CellRecord &r : qAsConst(today.lines))
+        if (!r.voids.isEmpty())
+            voided.insert(r.voids);
+    for (CellRecord r : qAsConst(today.lines)) {
+        if (r.lot != m_lot || !r.voids.isEmpty())
+            continue;
+        r.voided = voided.contains(r.id);
+        m_lotRecords.push_front(r);
+    }
 }
 
 void CellRecorder::restartStats(const QString &why)
 {
-    m_lotRecords.clear();
-    m_control.restart();
+    replayControl();
     recount();
     emit statsChanged(why);
 }
@@ -301,8 +375,9 @@ void CellRecorder::recount()
 {
     m_stats = stats::LotStats();
     m_lotR.clear();
-    for (const CellRecord &r : m_lotRecords) {
-        if (r.voided)
+    for (auto it = m_lotRecords.crbegin(); it != m_lotRecords.crend(); ++it) {
+        const CellRecord &r = *it;
+        if (r.voided || r.setName != m_active.name)
             continue;
         switch (r.verdict) {
         case meter::Verdict::Pass: ++m_stats.pass; break;

@@ -69,10 +69,21 @@ public:
     // Writes a void line for the newest record not yet voided.
     bool voidLast();
     bool voidRecord(const QString &id);
+    // The newest record of the lot not yet voided, or null.
+    const CellRecord *lastRecord() const;
+    // A lot by name: one that has records in today's cells file continues
+    // with them (its statistics, control limits and duplicate IDs).
     void startLot(const QString &name);
+    // An ID scanned again after duplicateId(): recorded anew, and the
+    // earlier record voided just before the new one is written.
+    void remeasure(const QString &cellId);
 
     void setCaptureSettings(const CaptureSettings &settings) { m_capture.setSettings(settings); }
     void setRequireId(bool require) { m_requireId = require; }
+    void setRequireLot(bool require) { m_requireLot = require; }
+    // What a record still waits for; a contact meanwhile gives no record.
+    enum class Need { Nothing, Lot, Id };
+    Need need() const;
     void setOperator(const QString &name) { m_operator = name; }
     LimitSetStore &sets() { return m_sets; }
     // The limits in force beside the meter's session: a chosen set's bounds
@@ -91,7 +102,8 @@ public:
     const stats::LotControl &control() const { return m_control; }
     // The lot's R values (mΩ) for the histogram.
     const QVector<double> &lotR() const { return m_lotR; }
-    const std::deque<CellRecord> &records() const { return m_records; } // newest first, at most 1,000
+    // The lot's records (today's from the file, then this run's), newest first.
+    const std::deque<CellRecord> &records() const { return m_lotRecords; }
     journal::DailyCsv *file() { return &m_file; }
 
 signals:
@@ -103,6 +115,10 @@ signals:
     void outOfControl(const station::CellRecord &record, unsigned rRules, unsigned vRules);
     void setSelected(const QString &name);
     void pendingIdChanged(const QString &id);
+    // A lot was started or continued (its name; for config.ini).
+    void lotStarted(const QString &name);
+    // An ID that the lot already has a record of (not voided).
+    void duplicateId(const QString &cellId, const QString &earlierRecord);
     void note(const QString &text);
 
 private:
@@ -114,7 +130,12 @@ private:
     // Written: kept for voids and the lot's figures, and told.
     void kept(const CellRecord &r, const stats::LotControl::Fired &fired);
     void restartStats(const QString &why);
+    // The lot's records of today from the cells file.
+    void loadLot();
+    void replayControl();
     void recount();
+    // Whether the record may be taken now; says why not.
+    bool mayRecord();
     QString recordId(const QDate &day, int number) const;
 
     journal::DailyCsv m_file;
@@ -127,11 +148,12 @@ private:
     QString m_pendingId;
     QString m_lot;
     bool m_requireId = false;
+    bool m_requireLot = false;
+    QString m_remeasures; // the earlier record of the pending ID, when re-measured
     stats::LotStats m_stats;
     stats::LotControl m_control;
     QVector<double> m_lotR;
-    QVector<CellRecord> m_lotRecords; // of the lot and set in force, for the statistics
-    std::deque<CellRecord> m_records;
+    std::deque<CellRecord> m_lotRecords; // of the lot, newest first; the statistics take the set in force
     QDate m_day;
     int m_nextNumber = 1;
     meter::LimitsInForce *m_limitsInForce = nullptr;

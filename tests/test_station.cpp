@@ -11,6 +11,7 @@
 #include "station/cellcapture.h"
 #include "stats/lotstats.h"
 #include "station/cellrecorder.h"
+#include "station/ui/scancatcher.h"
 #include "station/ui/stationdock.h"
 #include "testsupport.h"
 #include "lotgenerator.h"
@@ -20,6 +21,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
+#include <QMessageBox>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSpinBox>
@@ -74,8 +76,17 @@ double simulatedR(int cell)
     return cell % 5 == 0 ? r * 3 : r;
 }
 
+// A bench that records without a lot or a scanned ID (RequireLot=false,
+// RequireId=false), as station mode did before either was asked for.
+void benchWithoutIdentity(CellRecorder *recorder)
+{
+    recorder->setRequireLot(false);
+    recorder->setRequireId(false);
+}
+
 struct StationRun
 {
+    bool identity = false; // a lot and an ID asked for, as by default
     QString link = QDir::temp().filePath(QString("zentrel-test-cells-%1").arg(QCoreApplication::applicationPid()));
     QProcess sim;
     MainWindow window;
@@ -101,6 +112,8 @@ struct StationRun
         CaptureSettings capture;
         capture.settleMs = 100;
         installed->station()->setCaptureSettings(capture);
+        if (!identity)
+            benchWithoutIdentity(installed->station());
         return true;
     }
     ~StationRun()
@@ -438,6 +451,97 @@ private slots:
         QCOMPARE(c.feed(reading(15.0, 3.70, false, 3900)), E::Captured);
     }
 
+    // By default a record is of a known cell: none before a lot is named,
+    // none for a contact without a scanned ID; a scan typed while another
+    // field has focus lands in the ID field (a person's typing stays where
+    // it is typed); the same ID again is re-measured only when asked, the
+    // earlier record voided just before the new one; and a restart goes on
+    // with the lot and its figures.
+    void identityAtEntry()
+    {
+        const QString folder = m_work->file("journal");
+        QString cells;
+        QString firstRecord;
+        {
+            StationRun run;
+            run.identity = true;
+            QVERIFY(run.start({"--cells", "40"}, folder));
+            run.window.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&run.window));
+            CellRecorder *st = run.installed->station();
+            auto *need = run.window.findChild<QLabel *>("stationNeed");
+            auto *note = run.window.findChild<QLabel *>("stationNote");
+            auto *cellId = run.window.findChild<QLineEdit *>("cellIdEdit");
+            QVERIFY(need && note && cellId);
+            QTRY_VERIFY_WITH_TIMEOUT(cellId->hasFocus(), 5000); // a scan right after start lands here
+            QVERIFY2(need->text().contains("新批次"), qPrintable(need->text()));
+            QTRY_VERIFY2_WITH_TIMEOUT(note->text().contains("请先开始批次"), qPrintable(note->text()), 10000);
+            st->startLot("L1");
+            QCOMPARE(need->text(), QString("先扫码"));
+            note->clear();
+            QTRY_COMPARE_WITH_TIMEOUT(note->text(), QString("先扫码"), 10000);
+            QCOMPARE(int(st->records().size()), 0);
+
+            // A person types into the console's port at a person's pace: it stays there.
+            QLineEdit *port = run.probe.ui()->txtServerPort;
+            port->setFocus();
+            port->clear();
+            QTest::keyClicks(port, "12", Qt::NoModifier, 2 * ScanCatcher::kGapMs);
+            QTRY_COMPARE_WITH_TIMEOUT(port->text(), QString("12"), 3000);
+            // A scanner types into it: the ID field takes it.
+            QTest::keyClicks(port, "CELL-7");
+            QTest::keyClick(port, Qt::Key_Return);
+            QCOMPARE(port->text(), QString("12"));
+            QCOMPARE(st->pendingId(), QString("CELL-7"));
+            QTRY_COMPARE_WITH_TIMEOUT(int(st->records().size()), 1, 10000);
+            firstRecord = st->records().front().id;
+            QCOMPARE(st->records().front().cellId, QString("CELL-7"));
+            QTRY_VERIFY_WITH_TIMEOUT(cellId->hasFocus(), 3000);
+
+            // The same ID again: asked, and re-measured.
+            QString asked;
+            testsupport::answerNextModal([&asked](QWidget *modal) {
+                auto *box = qobject_cast<QMessageBox *>(modal);
+                QVERIFY(box);
+                asked = box->text();
+                for (QAbstractButton *b : box->buttons())
+                    if (b->text() == "重测")
+                        b->click();
+            });
+            cellId->setText("CELL-7");
+            QTest::keyClick(cellId, Qt::Key_Return);
+            QVERIFY2(asked.contains("CELL-7") && asked.contains(firstRecord), qPrintable(asked));
+            QTRY_COMPARE_WITH_TIMEOUT(int(st->records().size()), 2, 10000);
+            QVERIFY(st->records()[1].voided);
+            QCOMPARE(st->stats().total(), 1);
+            cells = st->file()->fileFor(QDate::currentDate());
+        }
+        const QStringList rows = csvRows(cells);
+        QCOMPARE(rows.size(), 3);
+        const QStringList voidLine = spreadsheetFields(rows[1]), again = spreadsheetFields(rows[2]);
+        const int voids = QString(station::kCellsHeader).split(',').indexOf("voids");
+        QCOMPARE(voidLine.value(voids), firstRecord);
+        QCOMPARE(again.value(5), QString("CELL-7"));
+        QVERIFY(again.value(voids).isEmpty());
+        QVERIFY(testsupport::readFile("config.ini").contains("Lot=L1"));
+
+        // The next start goes on with the lot: its one record counted, the
+        // voided one not, and CELL-7 known.
+        StationRun run;
+        run.identity = true;
+        QVERIFY(run.start({"--cells", "1"}, folder));
+        CellRecorder *st = run.installed->station();
+        QCOMPARE(st->lot(), QString("L1"));
+        QCOMPARE(st->stats().total(), 1);
+        QCOMPARE(int(st->records().size()), 2);
+        QString duplicate;
+        QObject::connect(st, &CellRecorder::duplicateId, st, [&duplicate](const QString &id) { duplicate = id; });
+        testsupport::answerNextModal(); // cancelled
+        st->enterCode("CELL-7");
+        QCOMPARE(duplicate, QString("CELL-7"));
+        QVERIFY(st->pendingId().isEmpty());
+    }
+
     void twentyCellsTwentyRecords()
     {
         writeSets();
@@ -575,6 +679,7 @@ private slots:
         WindowCapabilities installed(lw.window, options);
         QVERIFY(lw.link());
         CellRecorder *st = installed.station();
+        benchWithoutIdentity(st);
         // Contact with readings that keep moving: no capture on its own.
         for (int i = 0; i < 6; ++i) {
             QVERIFY(lw.meter.send(frameOf(quint32(150000 + (i % 2) * 20000), 37000)));
@@ -585,7 +690,16 @@ private slots:
         QCOMPARE(int(st->records().size()), 1);
         QCOMPARE(st->records().front().settledBy, 1);
         const QString id = st->records().front().id;
+        QString asked;
+        testsupport::answerNextModal([&asked](QWidget *modal) {
+            auto *box = qobject_cast<QMessageBox *>(modal);
+            QVERIFY(box);
+            asked = box->text();
+            box->button(QMessageBox::Yes)->click();
+        });
         lw.window.findChild<QPushButton *>("voidButton")->click();
+        QCOMPARE(asked, "作废 记录 " + id + "?"); // asked once, naming it
+        QCOMPARE(lw.window.findChild<QLabel *>("cellVerdictLabel")->text(), QString("已作废"));
         QCOMPARE(st->stats().total(), 0);
         const QStringList rows = csvRows(st->file()->fileFor(QDate::currentDate()));
         QCOMPARE(rows.size(), 2);
@@ -706,6 +820,8 @@ private slots:
         options.station = stationMode;
         LinkedWindow lw;
         WindowCapabilities installed(lw.window, options);
+        if (stationMode)
+            benchWithoutIdentity(installed.station());
         int sounds = 0;
         lw.probe.alarmSounds()->setObserver([&sounds](meter::AlarmSound) { ++sounds; });
         lw.ui->lineEdit_R_DOWN->setText("0");
@@ -751,7 +867,7 @@ private slots:
         {
             QFile ini(m_work->file("config.ini"));
             QVERIFY(ini.open(QIODevice::WriteOnly));
-            ini.write("[Station]\nEnabled=true\nSettleMs=100\n");
+            ini.write("[Station]\nEnabled=true\nSettleMs=100\nRequireLot=false\nRequireId=false\n");
         }
         const QString folder = m_work->file("journal");
         QProcess app;

@@ -262,6 +262,8 @@ private slots:
         const QString text = indicator->text();
         QVERIFY2(text.contains(folder) && text.contains(QString::number(QCoreApplication::applicationPid())), qPrintable(text));
         // Record ids carry their station.
+        a.station()->setRequireLot(false);
+        a.station()->setRequireId(false);
         const QDateTime now = QDateTime::currentDateTime();
         a.station()->takeBurst(burstOf(1, now, 0, true));
         for (int i = 0; i < 8; ++i)

@@ -1437,6 +1437,10 @@
         <source>语言未能记入 config.ini：%1</source>
         <translation>The language could not be saved in config.ini: %1</translation>
     </message>
+    <message>
+        <source>批次未能记入 config.ini：%1</source>
+        <translation>The lot could not be written to config.ini: %1</translation>
+    </message>
 </context>
 <context>
     <name>match::PackDialog</name>
@@ -1528,10 +1532,6 @@
 <context>
     <name>station::CellRecorder</name>
     <message>
-        <source>未记录：请先扫描电池编号</source>
-        <translation>Not recorded: scan the cell ID first</translation>
-    </message>
-    <message>
         <source>没有可记录的读数：探针未接触电池</source>
         <translation>No reading to record: the probes are not on a cell</translation>
     </message>
@@ -1562,6 +1562,21 @@
     <message>
         <source>新批次 %1：统计重新开始</source>
         <translation>New lot %1: statistics start again</translation>
+    </message>
+    <message>
+        <source>未记录：请先开始批次（新批次…）</source>
+        <translation>Not recorded: start a lot first (New lot…)</translation>
+    </message>
+    <message>
+        <source>先扫码</source>
+        <translation>Scan first</translation>
+    </message>
+    <message numerus="yes">
+        <source>批次 %1 继续：今天已有 %n 条记录</source>
+        <translation>
+            <numerusform>Lot %1 continues: %n record today</numerusform>
+            <numerusform>Lot %1 continues: %n records today</numerusform>
+        </translation>
     </message>
 </context>
 <context>
@@ -1755,16 +1770,8 @@ V: mean %14   σ %15   min %16   max %17   Cp %18   Cpk %19</translation>
         <translation>Acknowledge (F10)</translation>
     </message>
     <message>
-        <source>控制图：本批次再记录 %1 个电池后确定控制限（共 %2 个），之后逐个判异</source>
-        <translation>Control chart: %1 more cells of this lot fix the limits (%2 in all); from then on each cell is checked</translation>
-    </message>
-    <message>
         <source>中心 %1，控制限 %2–%3</source>
         <translation>centre %1, control limits %2–%3</translation>
-    </message>
-    <message>
-        <source>控制图（前 %1 个电池定限）：R %2；V %3</source>
-        <translation>Control chart (limits from the first %1 cells): R %2; V %3</translation>
     </message>
     <message>
         <source>%1 规则 %2：%3</source>
@@ -1783,6 +1790,69 @@ V: mean %14   σ %15   min %16   max %17   Cp %18   Cpk %19</translation>
     <message>
         <source>已确认 %1 条过程异常信号</source>
         <translation>%1 out-of-control signals acknowledged</translation>
+    </message>
+    <message>
+        <source>已作废</source>
+        <translation>Voided</translation>
+    </message>
+    <message>
+        <source>请先开始批次：点“新批次…”，输入批次名称</source>
+        <translation>Start a lot first: click “New lot…” and enter its name</translation>
+    </message>
+    <message>
+        <source>先扫码</source>
+        <translation>Scan first</translation>
+    </message>
+    <message>
+        <source>本批次没有可作废的记录</source>
+        <translation>This lot has no record to void</translation>
+    </message>
+    <message>
+        <source>作废 记录 %1?</source>
+        <translation>Void record %1?</translation>
+    </message>
+    <message>
+        <source>作废 记录 %1 (%2)?</source>
+        <translation>Void record %1 (%2)?</translation>
+    </message>
+    <message>
+        <source>作废记录</source>
+        <translation>Void record</translation>
+    </message>
+    <message>
+        <source>编号重复</source>
+        <translation>ID already recorded</translation>
+    </message>
+    <message>
+        <source>电池 %1 在本批次已有记录 %2。重测将作废之前的记录。</source>
+        <translation>Cell %1 already has record %2 in this lot. Re-measuring voids the earlier record.</translation>
+    </message>
+    <message>
+        <source>重测</source>
+        <translation>Re-measure</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>编号 %1 未采用</source>
+        <translation>ID %1 not taken</translation>
+    </message>
+    <message>
+        <source>控制图：本批次再记录 %1 个合格电池后确定控制限（共 %2 个），之后逐个判异</source>
+        <translation>Control chart: the limits are set after %1 more PASS cells of this lot (%2 in all); then each cell is checked</translation>
+    </message>
+    <message>
+        <source>控制图（前 %1 个合格电池定限）：R %2；V %3</source>
+        <translation>Control chart (limits from the first %1 PASS cells): R %2; V %3</translation>
+    </message>
+    <message numerus="yes">
+        <source>定限时剔除了 %n 个超出试算控制限的记录：%1</source>
+        <translation>
+            <numerusform>Set aside when fixing the limits, beyond the trial limits: %n record: %1</numerusform>
+            <numerusform>Set aside when fixing the limits, beyond the trial limits: %n records: %1</numerusform>
+        </translation>
     </message>
 </context>
 </TS>

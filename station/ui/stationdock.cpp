@@ -5,6 +5,7 @@
 #include "settings/language.h"
 
 #include "station/cellrecorder.h"
+#include "station/ui/scancatcher.h"
 
 #include <QMainWindow>
 
@@ -23,6 +24,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QShortcut>
 #include <QSound>
@@ -74,11 +76,22 @@ StationDock::StationDock(CellRecorder *station, QMainWindow *window)
     followRecorder();
     reloadSets();
     showStats(QString());
+    new ScanCatcher(m_cellId, this);
+    QTimer::singleShot(0, this, &StationDock::refocus); // a scan right after start lands here
 }
 
 // The cell's ID and the limit set, the verdict and grade in large type, a note.
 void StationDock::addEntry(QVBoxLayout *layout, QWidget *body)
 {
+    m_need = new QLabel(body);
+    m_need->setObjectName(QStringLiteral("stationNeed"));
+    m_need->setWordWrap(true);
+    QFont needFont = m_need->font();
+    needFont.setPointSize(16);
+    needFont.setBold(true);
+    m_need->setFont(needFont);
+    m_need->setStyleSheet(QStringLiteral("QLabel { color: #c05000; }"));
+    layout->addWidget(m_need);
     auto *form = new QFormLayout;
     m_cellId = new QLineEdit(body);
     m_cellId->setObjectName(QStringLiteral("cellIdEdit"));
@@ -170,7 +183,7 @@ void StationDock::addButtons(QVBoxLayout *layout, QWidget *body)
     layout->addLayout(buttons);
 
     connect(capture, &QPushButton::clicked, m_station, &CellRecorder::captureNow);
-    connect(voidButton, &QPushButton::clicked, m_station, &CellRecorder::voidLast);
+    connect(voidButton, &QPushButton::clicked, this, &StationDock::confirmVoid);
     connect(lotButton, &QPushButton::clicked, this, &StationDock::newLot);
 }
 
@@ -213,7 +226,7 @@ void StationDock::addMenu(QMainWindow *window)
     QAction *captureAction = menu->addAction(QString(), m_station, &CellRecorder::captureNow);
     captureAction->setShortcut(Qt::Key_F9);
     captureAction->setShortcutContext(Qt::ApplicationShortcut);
-    QAction *voidAction = menu->addAction(QString(), m_station, &CellRecorder::voidLast);
+    QAction *voidAction = menu->addAction(QString(), this, &StationDock::confirmVoid);
     QAction *lotAction = menu->addAction(QString(), this, &StationDock::newLot);
     QAction *reloadAction = menu->addAction(QString(), this, &StationDock::reloadSets);
     QAction *editAction = menu->addAction(QString(), this, &StationDock::editSet);
@@ -222,6 +235,7 @@ void StationDock::addMenu(QMainWindow *window)
         m_station->file()->writeWaitingNow(); // the lot's newest records on disk first
         auto *dialog = new match::PackDialog(m_station->file()->folder(), m_station->lot(), this);
         dialog->setAttribute(Qt::WA_DeleteOnClose);
+        connect(dialog, &QDialog::finished, this, &StationDock::refocus);
         dialog->open();
     });
     // Named in both languages, so whoever reads one of them finds it; each
@@ -271,14 +285,65 @@ void StationDock::followRecorder()
     connect(m_station, &CellRecorder::pendingIdChanged, this, [this](const QString &id) {
         if (!id.isEmpty())
             say(tr("下一个记录的编号：%1").arg(id));
+        showNeed();
     });
+    connect(m_station, &CellRecorder::duplicateId, this, &StationDock::askRemeasure);
     connect(m_station, &CellRecorder::voidedRecord, this, [this](const QString &id) {
         for (int row = 0; row < m_table->rowCount(); ++row)
             if (m_table->item(row, 0)->text() == id)
                 for (int c = 0; c < m_table->columnCount(); ++c)
                     m_table->item(row, c)->setForeground(Qt::gray);
+        if (id == m_shownRecord) {
+            m_verdict->setText(tr("已作废"));
+            m_verdict->setStyleSheet(QStringLiteral("QLabel { color: gray; }"));
+            m_grade->clear();
+        }
         say(tr("记录 %1 已作废").arg(id));
     });
+}
+
+void StationDock::showNeed()
+{
+    switch (m_station->need()) {
+    case CellRecorder::Need::Lot: m_need->setText(tr("请先开始批次：点“新批次…”，输入批次名称")); break;
+    case CellRecorder::Need::Id: m_need->setText(tr("先扫码")); break;
+    case CellRecorder::Need::Nothing: m_need->clear(); break;
+    }
+    m_need->setVisible(!m_need->text().isEmpty());
+}
+
+void StationDock::refocus()
+{
+    m_cellId->setFocus(Qt::OtherFocusReason);
+}
+
+void StationDock::confirmVoid()
+{
+    const CellRecord *last = m_station->lastRecord();
+    if (!last) {
+        say(tr("本批次没有可作废的记录"));
+        refocus();
+        return;
+    }
+    const QString id = last->id;
+    const QString question = last->cellId.isEmpty() ? tr("作废 记录 %1?").arg(id) : tr("作废 记录 %1 (%2)?").arg(id, last->cellId);
+    if (QMessageBox::question(this, tr("作废记录"), question) == QMessageBox::Yes)
+        m_station->voidRecord(id);
+    refocus();
+}
+
+void StationDock::askRemeasure(const QString &cellId, const QString &earlier)
+{
+    QMessageBox box(QMessageBox::Question, tr("编号重复"),
+                    tr("电池 %1 在本批次已有记录 %2。重测将作废之前的记录。").arg(cellId, earlier), QMessageBox::NoButton, this);
+    QPushButton *again = box.addButton(tr("重测"), QMessageBox::AcceptRole);
+    box.addButton(tr("取消"), QMessageBox::RejectRole);
+    box.exec();
+    if (box.clickedButton() == again)
+        m_station->remeasure(cellId);
+    else
+        say(tr("编号 %1 未采用").arg(cellId));
+    refocus();
 }
 
 void StationDock::translated(std::function<void()> setTexts)
@@ -305,6 +370,7 @@ void StationDock::say(const QString &text, const QString &colour)
 
 void StationDock::showRecord(const CellRecord &r)
 {
+    m_shownRecord = r.id;
     const bool ng = r.verdict == meter::Verdict::Ng;
     m_verdict->setText(verdictWord(r.verdict));
     m_verdict->setStyleSheet(ng ? QStringLiteral("QLabel { color: red; }") : QStringLiteral("QLabel { color: green; }"));
@@ -320,6 +386,8 @@ void StationDock::showRecord(const CellRecord &r)
     // One sound per record, the scheme's PASS or NG.
     if (r.verdict != meter::Verdict::None && m_sound)
         m_sound(r.verdict);
+    showNeed();
+    refocus();
 }
 
 void StationDock::showControl()
@@ -389,6 +457,7 @@ void StationDock::showStats(const QString &why)
     if (!why.isEmpty())
         say(why);
     showControl();
+    showNeed();
 
     // Histogram of R with the limits.
     m_histogram->clearPlottables();
@@ -440,6 +509,7 @@ void StationDock::newLot()
                                                QDate::currentDate().toString(QStringLiteral("yyyyMMdd")), &ok);
     if (ok)
         m_station->startLot(name);
+    refocus();
 }
 
 void StationDock::reloadSets()
@@ -506,7 +576,9 @@ void StationDock::editSet()
     form->addRow(box);
     connect(box, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
     connect(box, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-    if (dialog.exec() != QDialog::Accepted || name->text().trimmed().isEmpty())
+    const bool accepted = dialog.exec() == QDialog::Accepted;
+    refocus();
+    if (!accepted || name->text().trimmed().isEmpty())
         return;
     LimitSet set;
     set.name = name->text().trimmed();
@@ -547,6 +619,7 @@ void StationDock::changePassword()
         this, tr("设置编辑密码"),
         tr("新密码（留空则不锁定）：\n（锁只防止在工位上误改；要防止改动，请让管理员拥有 limitsets.json，操作员只读）"),
         QLineEdit::Password, QString(), &ok);
+    refocus();
     if (!ok)
         return;
     m_station->sets().setPassword(password); // only its hash is kept

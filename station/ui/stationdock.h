@@ -64,6 +64,11 @@ private:
     void raiseSignal(const CellRecord &record, unsigned rRules, unsigned vRules);
     void acknowledgeSignal();
     void newLot();
+    void confirmVoid();
+    void askRemeasure(const QString &cellId, const QString &earlier);
+    // What a record waits for, said above the ID field; the field takes focus.
+    void showNeed();
+    void refocus();
     void reloadSets();
     void editSet();
     void changePassword();
@@ -81,6 +86,8 @@ private:
     QStringList m_alarms;           // not yet acknowledged, newest first
     QLabel *m_control = nullptr;
     QLineEdit *m_cellId;
+    QLabel *m_need;
+    QString m_shownRecord; // the record the large verdict shows
     QComboBox *m_sets;
     QLabel *m_verdict;
     QLabel *m_grade;

@@ -97,7 +97,7 @@ void Logger::setUpMeter(const MeterEntry &entry, const station::LimitSetStore &s
     if (m_journal)
         capabilities::addToJournal(*m.session, m_journal);
     if (m_options.cells) {
-        m.cells = capabilities::installStation(*m.session, m_folder, m.entry.station, m_settings, this);
+        m.cells = capabilities::installStation(*m.session, m_folder, m.entry.station, m_settings, false, this);
         guardFolder(m.cells->file());
         connect(m.cells, &station::CellRecorder::note, this, [this, name = m.entry.station](const QString &t) { say(name + QStringLiteral(": ") + t); });
         // A control-chart signal is a line of its own, with the rules in words.

@@ -8,6 +8,8 @@ CellCapture::Event CellCapture::feed(const meter::MeterReading &reading)
 {
     if (reading.overloaded()) {
         const bool unsettled = m_state == State::Settling && !m_window.isEmpty();
+        if (unsettled)
+            m_unsettledMs = m_contactTime.msecsTo(m_window.last().time);
         m_state = State::Lifted;
         m_window.clear();
         return unsettled ? Event::Unsettled : Event::None;
@@ -16,6 +18,7 @@ CellCapture::Event CellCapture::feed(const meter::MeterReading &reading)
     case State::Lifted:
         m_state = State::Settling;
         m_contactFrame = reading.frameCount;
+        m_contactTime = reading.time;
         m_window.clear();
         m_window.append(reading);
         return Event::None;

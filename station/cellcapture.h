@@ -3,6 +3,7 @@
 
 #include "meter/meterreading.h"
 
+#include <QDateTime>
 #include <QVector>
 
 namespace station {
@@ -40,6 +41,9 @@ public:
     State state() const { return m_state; }
     // The readings that settled the last capture (or are settling now).
     const QVector<meter::MeterReading> &window() const { return m_window; }
+    // How long the last contact that did not settle lasted (its readings' times).
+    qint64 unsettledMs() const { return m_unsettledMs; }
+    const CaptureSettings &settings() const { return m_settings; }
     // The last valid reading of the present contact, if any.
     bool hasContact() const { return m_state != State::Lifted && !m_window.isEmpty(); }
     const meter::MeterReading &current() const { return m_window.last(); }
@@ -50,6 +54,8 @@ private:
     CaptureSettings m_settings;
     State m_state = State::Lifted;
     quint32 m_contactFrame = 0;
+    QDateTime m_contactTime;
+    qint64 m_unsettledMs = 0;
     QVector<meter::MeterReading> m_window;
 };
 

@@ -77,7 +77,7 @@ void CellRecorder::takeBurst(const meter::ReadingBurst &burst)
                 record(reading, m_capture.window().size());
             break;
         case CellCapture::Event::Unsettled:
-            emit unsettled();
+            emit unsettled(m_capture.unsettledMs(), m_capture.settings());
             break;
         case CellCapture::Event::None:
             break;

@@ -109,7 +109,8 @@ public:
 signals:
     void recorded(const station::CellRecord &record);
     void voidedRecord(const QString &id);
-    void unsettled();
+    // A contact ended before it settled: how long it lasted, and the rule.
+    void unsettled(qint64 contactMs, const station::CaptureSettings &rule);
     void statsChanged(const QString &why);
     // A record fired control-chart rules (bit rule - 1 of each side).
     void outOfControl(const station::CellRecord &record, unsigned rRules, unsigned vRules);

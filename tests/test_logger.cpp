@@ -230,6 +230,40 @@ private slots:
         sim.waitForFinished(5000);
     }
 
+    // Contacts that never settle: no record, and the logger says so once
+    // for the meter, with how long the contact lasted and the rule.
+    void contactsThatNeverSettleAreSaid()
+    {
+        const QString folder = m_work->file("journal");
+        QProcess sim;
+        const QString link = m_work->file("meter");
+        sim.start(QStringLiteral(ZENTREL_SIM_PATH), {"--link", link, "--interval", "20", "--cells", "4", "--unsteady-cell", "all",
+                                                      "--contact-ms", "400", "--lift-ms", "100", "--start-after", "100", "--linger"});
+        QVERIFY(sim.waitForStarted() && sim.waitForReadyRead(10000));
+        QFile ini(m_work->file("logger.ini"));
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write(QString("[Meters]\nm1=%1,station=SHAKY\n[Station]\nSettleMs=100\n").arg(link).toUtf8());
+        ini.close();
+        QProcess app;
+        app.start(QStringLiteral(ZENTREL_LOGGER_PATH), {"--config", ini.fileName(), "--journal-dir", folder, "--cells", "--lang", "en"});
+        QVERIFY(app.waitForStarted());
+        QString said;
+        const QString rule = "needs 0.1 s and 3 readings within 0.5 %";
+        QTRY_VERIFY_WITH_TIMEOUT((said += QString::fromUtf8(app.readAllStandardError()), said.contains(rule)), 30000);
+        // Three contacts and more in the journal (25 frames each with its lift): said once all the same.
+        const QString readings = QDir(folder).filePath("readings-" + QDate::currentDate().toString(Qt::ISODate) + ".csv");
+        QTRY_VERIFY_WITH_TIMEOUT(testsupport::textFileLines(readings).size() > 80, 30000);
+        ::kill(pid_t(app.processId()), SIGTERM);
+        QVERIFY(app.waitForFinished(20000));
+        said += QString::fromUtf8(app.readAllStandardError());
+        QCOMPARE(said.count(rule), 1);
+        QVERIFY2(QRegularExpression("SHAKY: contacts do not settle; no record \\(contact 0\\.[2-5] s, " + QRegularExpression::escape(rule)).match(said).hasMatch(),
+                 qPrintable(said));
+        QVERIFY(testsupport::textFileLines(QDir(folder).filePath("cells-" + QDate::currentDate().toString(Qt::ISODate) + ".csv")).size() <= 1);
+        sim.terminate();
+        sim.waitForFinished(5000);
+    }
+
     // The journal folder deleted under a running logger: made again with
     // its lock, so a second logger is still refused on it.
     void theLockComesBackWithTheFolder()

@@ -186,6 +186,10 @@
         <source>%1: 过程异常信号，记录 %2：%3</source>
         <translation>%1: out-of-control signal, record %2: %3</translation>
     </message>
+    <message>
+        <source>%1：接触未稳定，没有记录（接触 %2 s，需要 %3 s 且 %4 个读数相差在 %5 % 以内）</source>
+        <translation>%1: contacts do not settle; no record (contact %2 s, needs %3 s and %4 readings within %5 %)</translation>
+    </message>
 </context>
 <context>
     <name>MainWindow</name>

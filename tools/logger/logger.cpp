@@ -16,6 +16,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <utility>
 
 Logger::Logger(const LoggerOptions &options, QObject *parent) : QObject(parent), m_options(options)
 {
@@ -100,6 +101,17 @@ void Logger::setUpMeter(const MeterEntry &entry, const station::LimitSetStore &s
         m.cells = capabilities::installStation(*m.session, m_folder, m.entry.station, m_settings, false, this);
         guardFolder(m.cells->file());
         connect(m.cells, &station::CellRecorder::note, this, [this, name = m.entry.station](const QString &t) { say(name + QStringLiteral(": ") + t); });
+        // Contacts that never settle give no record: said once per meter, with the rule.
+        auto saidUnsettled = std::make_shared<bool>(false);
+        connect(m.cells, &station::CellRecorder::unsettled, this,
+                [this, name = m.entry.station, saidUnsettled](qint64 contactMs, const station::CaptureSettings &rule) {
+            if (std::exchange(*saidUnsettled, true))
+                return;
+            say(tr("%1：接触未稳定，没有记录（接触 %2 s，需要 %3 s 且 %4 个读数相差在 %5 % 以内）")
+                    .arg(name, QString::number(contactMs / 1000.0, 'f', 1), QString::number(rule.settleMs / 1000.0, 'f', 1))
+                    .arg(rule.agree)
+                    .arg(rule.rBandPercent));
+        });
         // A control-chart signal is a line of its own, with the rules in words.
         connect(m.cells, &station::CellRecorder::outOfControl, this,
                 [this, name = m.entry.station](const station::CellRecord &r, unsigned rRules, unsigned vRules) {

@@ -49,7 +49,7 @@ int main(int argc, char *argv[])
     const QCommandLineOption contactOpt("contact-ms", "Cell mode: time in contact with a cell.", "ms", "2500");
     const QCommandLineOption liftOpt("lift-ms", "Cell mode: time with the probes lifted between cells.", "ms", "1000");
     const QCommandLineOption outOpt("out-every", "Cell mode: every n-th cell has three times the R (0: none).", "n", "5");
-    const QCommandLineOption unsteadyOpt("unsteady-cell", "Cell mode: this cell (from 1) never settles.", "n", "0");
+    const QCommandLineOption unsteadyOpt("unsteady-cell", "Cell mode: this cell (from 1; \"all\": every one) never settles.", "n", "0");
     const QCommandLineOption stableOpt("stable-process", "Cell mode: R scattered as a stable process's, with no control-chart pattern.");
     const QCommandLineOption shiftOpt("shift-from", "Cell mode: from this cell (from 1) on, R is 10% higher: a process shift.", "n", "0");
     const QCommandLineOption startAfterOpt("start-after", "Once a program has the line open, wait this long, print \"sending\", then send.", "ms", "0");
@@ -85,7 +85,7 @@ int main(int argc, char *argv[])
     options.contactMs = qMax(1, parser.value(contactOpt).toInt());
     options.liftMs = qMax(1, parser.value(liftOpt).toInt());
     options.outEvery = qMax(0, parser.value(outOpt).toInt());
-    options.unsteadyCell = qMax(0, parser.value(unsteadyOpt).toInt());
+    options.unsteadyCell = parser.value(unsteadyOpt) == QLatin1String("all") ? -1 : qMax(0, parser.value(unsteadyOpt).toInt());
     options.stableProcess = parser.isSet(stableOpt);
     options.shiftFrom = qMax(0, parser.value(shiftOpt).toInt());
     options.startAfterMs = qMax(0, parser.value(startAfterOpt).toInt());

@@ -77,7 +77,7 @@ QByteArray MeterSimulator::nextFrame()
         const double ramp = k == 0 ? 1.5 : k == 1 ? 1.1 : 1.0;  // settling after contact
         const double noise = 1.0 + 0.0002 * double(int(index % 3) - 1);
         r *= ramp * noise;
-        if (cell == m_options.unsteadyCell)
+        if (cell == m_options.unsteadyCell || m_options.unsteadyCell < 0)
             r *= 1.0 + 0.05 * double(int(index % 2) * 2 - 1); // never within the band
         f.rCounts = quint32(qBound<qint64>(0, std::llround(r * meter::ValueScale), 0xFFFFFF));
         f.vCounts = quint32(qBound<qint64>(0, std::llround(v * meter::ValueScale), 0xFFFFFF));

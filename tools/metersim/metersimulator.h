@@ -35,7 +35,7 @@ struct SimulatorOptions
     int contactMs = 2500;
     int liftMs = 1000;
     int outEvery = 5;          // every n-th cell has three times the R (out of limits); 0: none
-    int unsteadyCell = 0;      // this cell (1-based) never settles; 0: none
+    int unsteadyCell = 0;      // this cell (1-based) never settles; 0: none, -1: every one
     bool stableProcess = false; // cell R scattered as a stable process's (no control-chart pattern)
     int shiftFrom = 0;          // from this cell (1-based) on R is 10% higher: a process shift; 0: none
     // Once a program has the line open, wait this long before the first frame

@@ -213,6 +213,7 @@ WindowCapabilities::~WindowCapabilities()
         m_publisher->stop();
     if (m_station) {
         m_window.meterSession()->removeSink(m_station);
+        m_window.meterSession()->setAnnotator({});
         m_station->file()->close();
     }
     m_window.meterLink()->setReconnect(false);

@@ -44,7 +44,11 @@ station::CellRecorder *installStation(meter::MeterSession &session, const QStrin
     recorder->setOperator(settings.operatorName);
     recorder->setLimitsInForce(session.limitsInForce());
     session.addSink(recorder);
-    QObject::connect(recorder, &QObject::destroyed, &session, [&session, recorder] { session.removeSink(recorder); });
+    session.setAnnotator([recorder](meter::MeterReading &reading) { recorder->annotate(reading); });
+    QObject::connect(recorder, &QObject::destroyed, &session, [&session, recorder] {
+        session.removeSink(recorder);
+        session.setAnnotator({});
+    });
     return recorder;
 }
 

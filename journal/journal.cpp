@@ -9,7 +9,7 @@
 namespace journal {
 
 const char *const kHeader =
-    "time,station,port,seq,r_mohm,v,verdict,r_text,v_text,r_range,v_range,r_low,r_high,v_low,v_high";
+    "time,station,port,seq,r_mohm,v,verdict,r_text,v_text,r_range,v_range,r_low,r_high,v_low,v_high,contact";
 
 namespace {
 
@@ -42,6 +42,17 @@ QByteArray limitFields(const meter::Limits &limits)
 {
     return limitField(limits.rLow) + ',' + limitField(limits.rHigh) + ',' + limitField(limits.vLow) + ','
            + limitField(limits.vHigh);
+}
+
+const char *contactText(meter::MeterReading::Contact contact)
+{
+    switch (contact) {
+    case meter::MeterReading::Contact::Open: return "open";
+    case meter::MeterReading::Contact::Settling: return "settling";
+    case meter::MeterReading::Contact::Settled: return "settled";
+    case meter::MeterReading::Contact::Unknown: break;
+    }
+    return "";
 }
 
 // One reading as a journal line in UTF-8, with its line end. What stays the
@@ -81,6 +92,8 @@ void appendCsvLine(QByteArray &out, const meter::MeterReading &reading, const QB
     text(reading.vRangeText);
     out += ',';
     out += limits;
+    out += ',';
+    out += contactText(reading.contact);
     out += '\n';
 }
 

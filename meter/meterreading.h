@@ -25,6 +25,10 @@ struct MeterReading
     Limits limits;           // the limits it was judged against
     QString rText, vText;    // the readout texts ("12.3456mΩ", "-3.7012V", "OL mΩ")
     QString rRangeText, vRangeText; // the range button texts in force
+    // Where the probes were, as station mode sees it: lifted (open), in
+    // contact before the reading settled, or settled; unknown elsewhere.
+    enum class Contact : quint8 { Unknown, Open, Settling, Settled };
+    Contact contact = Contact::Unknown;
 
     bool overloaded() const { return decoded.rOverload || decoded.vOverload; }
     double rMilliOhms() const { return meter::rMilliOhms(decoded); }

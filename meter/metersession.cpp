@@ -149,6 +149,8 @@ void MeterSession::handle(const QByteArray &frames)
         reading.vText = vLabelText(reading.decoded);
         reading.rRangeText = m_rRangeText;
         reading.vRangeText = m_vRangeText;
+        if (m_annotate)
+            m_annotate(reading);
         burst.readings.append(reading);
     }
     burst.receiveCount = m_receiveCount;

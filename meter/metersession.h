@@ -47,6 +47,11 @@ public:
     // Before the screen shows readings: every record sink hands over what it took.
     void flushRecords();
 
+    // What is known of each reading before any sink takes it (station mode:
+    // where the probes were); none by default.
+    using Annotator = std::function<void(MeterReading &)>;
+    void setAnnotator(Annotator annotate) { m_annotate = std::move(annotate); }
+
     // The limits readings are judged by: one object, changed by whoever owns them.
     LimitsInForce *limitsInForce() { return &m_limits; }
     void setLimits(const Limits &limits) { m_limits.set(limits); }
@@ -96,6 +101,7 @@ private:
     QVector<ReadingSink *> m_recordSinks;
     QVector<ReadingSink *> m_displaySinks;
     Clock m_clock;
+    Annotator m_annotate;
 };
 
 } // namespace meter

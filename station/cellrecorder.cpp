@@ -67,11 +67,27 @@ CellRecorder::CellRecorder(const QString &folder, const QString &stationName, QO
 {
 }
 
+void CellRecorder::annotate(meter::MeterReading &reading)
+{
+    using Contact = meter::MeterReading::Contact;
+    const CellCapture::Event event = m_capture.feed(reading);
+    m_annotated.append({reading.frameCount, event});
+    reading.contact = reading.overloaded()                                   ? Contact::Open
+                      : m_capture.state() == CellCapture::State::Settling ? Contact::Settling
+                                                                           : Contact::Settled;
+}
+
 void CellRecorder::takeBurst(const meter::ReadingBurst &burst)
 {
     m_port = burst.port;
     for (const meter::MeterReading &reading : burst.readings) {
-        switch (m_capture.feed(reading)) {
+        // Found before the sinks took it, or (a burst from elsewhere) now.
+        CellCapture::Event event;
+        if (!m_annotated.isEmpty() && m_annotated.first().first == reading.frameCount)
+            event = m_annotated.takeFirst().second;
+        else
+            event = m_capture.feed(reading);
+        switch (event) {
         case CellCapture::Event::Captured:
             if (mayRecord())
                 record(reading, m_capture.window().size());

@@ -60,6 +60,9 @@ public:
     CellRecorder(const QString &folder, const QString &stationName, QObject *parent = nullptr);
 
     void takeBurst(const meter::ReadingBurst &burst) override;
+    // Before the sinks take a reading: where the probes were (the session's
+    // annotator in station mode). takeBurst then goes by what it found.
+    void annotate(meter::MeterReading &reading);
 
     // A scanned or typed code: a limit set's name selects it, anything else
     // names the next cell.
@@ -144,6 +147,8 @@ private:
     QString m_operator;
     QString m_port;
     CellCapture m_capture;
+    // What annotate() found, by frame, for takeBurst.
+    QVector<QPair<quint32, CellCapture::Event>> m_annotated;
     LimitSetStore m_sets;
     LimitSet m_active;
     QString m_pendingId;

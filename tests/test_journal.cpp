@@ -144,13 +144,13 @@ private slots:
         QFile raw(path);
         QVERIFY(raw.open(QIODevice::ReadOnly));
         QVERIFY(raw.readAll().startsWith("\xEF\xBB\xBF" "time,station,port,seq,r_mohm,v,verdict,r_text,v_text,"
-                                          "r_range,v_range,r_low,r_high,v_low,v_high\n"));
+                                          "r_range,v_range,r_low,r_high,v_low,v_high,contact\n"));
         const QStringList lines = testsupport::textFileLines(path);
         QCOMPARE(lines.size(), 5);
         QCOMPARE(lines[1], QString("2026-12-07T10:28:58.123+08:00,\"Line 3, \"\"north\"\"\",/dev/ttyUSB0,1,"
-                                   "12.3456,3.7012,NG,12.3456mΩ,3.7012V,AUTO,AUTO,0,10,0.5,5"));
+                                   "12.3456,3.7012,NG,12.3456mΩ,3.7012V,AUTO,AUTO,0,10,0.5,5,")); // no contact outside station mode
         const QStringList ohm = fields(lines[2]);
-        QCOMPARE(ohm.size(), 15);
+        QCOMPARE(ohm.size(), 16);
         QCOMPARE(ohm[1], QString("Line 3, \"north\""));
         QCOMPARE(ohm[4], QString("1500"));
         QCOMPARE(ohm[5], QString("-3.7012"));
@@ -165,7 +165,7 @@ private slots:
         QCOMPARE(vOl[4], QString("5"));
         QCOMPARE(vOl[5], QString());
         QCOMPARE(vOl[8], QString("- OL V"));
-        QCOMPARE(vOl.mid(11), QStringList({"0", "", "0", "5"}));
+        QCOMPARE(vOl.mid(11, 4), QStringList({"0", "", "0", "5"}));
         QCOMPARE(journal::plainNumber(0.1), QString("0.1"));
         QCOMPARE(journal::plainNumber(1677.7215 * 1000), QString("1677721.5"));
     }
@@ -206,10 +206,10 @@ private slots:
         const QStringList lines = testsupport::textFileLines(m_work->file("j/readings-2026-12-07.csv"));
         QCOMPARE(lines.size(), 5);
         QVERIFY2(lines[1].startsWith("2026-12-07T09:00:00.000-03:30,"), qPrintable(lines[1]));
-        QCOMPARE(fields(lines[1]).mid(11), QStringList({"1", "2", "3", "4"}));
-        QCOMPARE(fields(lines[2]).mid(11), QStringList({"1", "2.5", "3", ""}));
-        QCOMPARE(fields(lines[3]).mid(11), QStringList({"1", "2.5", "3", ""}));
-        QCOMPARE(fields(lines[4]).mid(11), QStringList({"1", "2", "3", "4"}));
+        QCOMPARE(fields(lines[1]).mid(11, 4), QStringList({"1", "2", "3", "4"}));
+        QCOMPARE(fields(lines[2]).mid(11, 4), QStringList({"1", "2.5", "3", ""}));
+        QCOMPARE(fields(lines[3]).mid(11, 4), QStringList({"1", "2.5", "3", ""}));
+        QCOMPARE(fields(lines[4]).mid(11, 4), QStringList({"1", "2", "3", "4"}));
     }
 
     void midnightStartsANewFile()
@@ -252,7 +252,7 @@ private slots:
         const QStringList lines = testsupport::textFileLines(path);
         QCOMPARE(lines.size(), 4);
         QCOMPARE(lines[2], QString("2026-12-07T10:00:00.500+00:00,s,p,2,1.2")); // torn, as it was
-        QCOMPARE(fields(lines[3]).size(), 15);                                  // and a whole line after
+        QCOMPARE(fields(lines[3]).size(), 16);                                  // and a whole line after
         QCOMPARE(fields(lines[3])[4], QString("3"));
     }
 
@@ -388,7 +388,7 @@ private slots:
         QVERIFY2(lines.size() >= mustHave, qPrintable(QString("%1 lines, %2 frames sent before").arg(lines.size()).arg(mustHave)));
         for (int i = 0; i < lines.size(); ++i) {
             const QStringList f = fields(lines[i]);
-            QCOMPARE(f.size(), 15);
+            QCOMPARE(f.size(), 16);
             QCOMPARE(f[3], QString::number(i + 1));                      // once, in order
             QCOMPARE(f[4], journal::plainNumber((i + 1) / 10000.0));     // the frame it came from
             QCOMPARE(f[5], QString("3.7"));

@@ -32,10 +32,11 @@ QString scopeOf(const QJsonValue &group)
 const QByteArray kBom = "\xEF\xBB\xBF";
 
 QString readingLine(const QString &time, const QString &station, int seq, double r, double v, const QString &verdict,
-                    const QString &limits = "10,20,3,4.5")
+                    const QString &limits = "10,20,3,4.5", const QString &contact = QString())
 {
-    return QString("%1,%2,/dev/ttyUSB0,%3,%4,%5,%6,%4mΩ,%5V,AUTO,AUTO,%7\n")
-        .arg(time, journal::csvField(station), QString::number(seq), journal::plainNumber(r), journal::plainNumber(v), verdict, limits);
+    return QString("%1,%2,/dev/ttyUSB0,%3,%4,%5,%6,%4mΩ,%5V,AUTO,AUTO,%7,%8\n")
+        .arg(time, journal::csvField(station), QString::number(seq), journal::plainNumber(r), journal::plainNumber(v), verdict, limits,
+             contact);
 }
 
 struct Run

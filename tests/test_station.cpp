@@ -7,6 +7,7 @@
 #include "meterline.h"
 #include "mqtt/outbox.h"
 #include "journal/csvrecords.h"
+#include "journal/journal.h"
 #include "link/meterlink.h"
 #include "station/cellcapture.h"
 #include "stats/lotstats.h"
@@ -540,6 +541,34 @@ private slots:
         st->enterCode("CELL-7");
         QCOMPARE(duplicate, QString("CELL-7"));
         QVERIFY(st->pendingId().isEmpty());
+    }
+
+    // In station mode each journal line says where the probes were: open
+    // (lifted), settling, then settled from the record's reading on, for
+    // every contact; a line's R is there exactly when it was in contact.
+    void theJournalSaysTheContact()
+    {
+        const QString folder = m_work->file("journal");
+        StationRun run;
+        QVERIFY(run.start({"--cells", "3"}, folder));
+        CellRecorder *st = run.installed->station();
+        QTRY_COMPARE_WITH_TIMEOUT(int(st->records().size()), 3, 20000);
+        run.installed->journal()->flush();
+        const QStringList lines = testsupport::textFileLines(run.installed->journal()->fileFor(QDate::currentDate()));
+        const int contact = QString(journal::kHeader).split(',').indexOf("contact");
+        const int r = 4;
+        QCOMPARE(contact, 15);
+        QString runs; // one letter per run of equal states: o, s (settling), S (settled)
+        for (const QString &line : lines.mid(1)) {
+            const QStringList f = spreadsheetFields(line);
+            const QString state = f.value(contact);
+            QVERIFY2(state == "open" || state == "settling" || state == "settled", qPrintable(line));
+            QCOMPARE(f.value(r).isEmpty(), state == "open");
+            const QChar letter = state == "open" ? 'o' : state == "settling" ? 's' : 'S';
+            if (runs.isEmpty() || runs.back() != letter)
+                runs += letter;
+        }
+        QVERIFY2(QRegularExpression("^o?(sSo){2}sS").match(runs).hasMatch(), qPrintable(runs));
     }
 
     void twentyCellsTwentyRecords()

@@ -15,7 +15,7 @@ inline QByteArray journalLines(int first, int n)
 {
     QByteArray out;
     for (int i = first; i < first + n; ++i)
-        out += QString("2026-12-07T08:00:00.000+00:00,S1,tty,%1,15,3.7,,15.0000mΩ,3.7000V,AUTO,AUTO,,,,\n").arg(i).toUtf8();
+        out += QString("2026-12-07T08:00:00.000+00:00,S1,tty,%1,15,3.7,,15.0000mΩ,3.7000V,AUTO,AUTO,,,,,\n").arg(i).toUtf8();
     return out;
 }
 

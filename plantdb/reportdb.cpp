@@ -159,7 +159,8 @@ const char *const kReadings =
     " CASE WHEN sum(r_n) > 1 THEN sqrt(greatest(sum(r_m2 + r_n * (r_mean - rm) ^ 2), 0) / (sum(r_n) - 1)) END, min(r_min), max(r_max),"
     " sum(v_n), sum(v_n * v_mean) / nullif(sum(v_n), 0),"
     " CASE WHEN sum(v_n) > 1 THEN sqrt(greatest(sum(v_m2 + v_n * (v_mean - vm) ^ 2), 0) / (sum(v_n) - 1)) END, min(v_min), max(v_max),"
-    " round(date_part('epoch', min(first)) * 1000)::bigint, round(date_part('epoch', max(last)) * 1000)::bigint"
+    " round(date_part('epoch', min(first)) * 1000)::bigint, round(date_part('epoch', max(last)) * 1000)::bigint,"
+    " sum(contact_known), sum(settled) FILTER (WHERE verdict = 'PASS'), sum(settled) FILTER (WHERE verdict = 'NG'), sum(settled)"
     " FROM (SELECT *, sum(r_n * r_mean) OVER w / nullif(sum(r_n) OVER w, 0) AS rm,"
     "   sum(v_n * v_mean) OVER w / nullif(sum(v_n) OVER w, 0) AS vm"
     "  FROM reading_quarters"
@@ -237,6 +238,10 @@ Group partOf(const Result &r, int row, int at)
 
 void absorb(Group &g, const Group &part)
 {
+    g.settled.known += part.settled.known;
+    g.settled.pass += part.settled.pass;
+    g.settled.ng += part.settled.ng;
+    g.settled.none += part.settled.none;
     g.stats.pass += part.stats.pass;
     g.stats.ng += part.stats.ng;
     g.stats.none += part.stats.none;
@@ -437,7 +442,12 @@ bool DatabaseReader::readingSums(QString *error)
         const QString station = r->text(i, 0);
         LimitKey limits;
         limits.rLow = limitOf(*r, i, 1), limits.rHigh = limitOf(*r, i, 2), limits.vLow = limitOf(*r, i, 3), limits.vHigh = limitOf(*r, i, 4);
-        const Group part = partOf(*r, i, 6);
+        Group part = partOf(*r, i, 6);
+        // Where the probes were: the quarters count those said and those settled.
+        part.settled.known = r->integer(i, 21);
+        part.settled.pass = r->integer(i, 22);
+        part.settled.ng = r->integer(i, 23);
+        part.settled.none = r->integer(i, 24) - part.settled.pass - part.settled.ng;
         for (const Scope &scope : {Scope {Scope::All, QString()}, Scope {Scope::Station, station}})
             absorb(m_groups.at(scope, limits), part);
         m_allR.merge(part.stats.r);

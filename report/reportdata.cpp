@@ -183,12 +183,12 @@ struct Columns
         time = column("time"), station = column("station"), verdict = column("verdict"), r = column("r_mohm"),
         v = column("v"), rLow = column("r_low"), rHigh = column("r_high"), vLow = column("v_low"),
         vHigh = column("v_high"), lot = column("lot"), grade = column("grade"), set = column("set"),
-        record = column("record"), voids = column("voids");
+        record = column("record"), voids = column("voids"), contact = column("contact");
     }
     bool usable() const { return time >= 0 && station >= 0 && verdict >= 0 && r >= 0 && v >= 0; }
     bool hasBounds() const { return rLow >= 0 && rHigh >= 0 && vLow >= 0 && vHigh >= 0; }
     QList<QByteArray> names;
-    int time, station, verdict, r, v, rLow, rHigh, vLow, vHigh, lot, grade, set, record, voids;
+    int time, station, verdict, r, v, rLow, rHigh, vLow, vHigh, lot, grade, set, record, voids, contact;
 };
 
 namespace {
@@ -360,11 +360,28 @@ void Collector::take(const QList<QByteArray> &f, const Columns &c, bool cells, b
     }
     add(slot->all, ms, timed, verdict, rv, vv, grade);
     add(slot->part, ms, timed, verdict, rv, vv, grade);
+    if (!cells && c.contact >= 0 && !f[c.contact].isEmpty()) {
+        addContact(slot->all, f[c.contact], verdict);
+        addContact(slot->part, f[c.contact], verdict);
+    }
     // A line without a time has no place in the time order.
     if (timed && m_options.controlCharts)
         m_spc.add(slot->all, slot->part, ms, f[c.station], rv, vv);
     if (!cells)
         m_charts.add(slot->station, timed ? ms : -1, r, okR, v, okV);
+}
+
+void Collector::addContact(int group, const QByteArray &contact, meter::Verdict verdict)
+{
+    Settled &s = m_list[group].settled;
+    ++s.known;
+    if (contact != "settled")
+        return;
+    switch (verdict) {
+    case meter::Verdict::Pass: ++s.pass; break;
+    case meter::Verdict::Ng: ++s.ng; break;
+    case meter::Verdict::None: ++s.none; break;
+    }
 }
 
 void sortGroups(QVector<Group> &groups)
@@ -568,6 +585,35 @@ const QStringList kColumns = {"scope", "limits", "n", "pass", "ng", "no_verdict"
 
 } // namespace
 
+Yields yields(const QVector<Group> &groups)
+{
+    Yields y;
+    for (const Group &g : groups) {
+        const stats::LotStats &s = g.stats;
+        if (g.scope.kind == Scope::Cells)
+            y.cells.n += s.total(), y.cells.pass += s.pass, y.cells.ng += s.ng;
+        if (g.scope.kind != Scope::All)
+            continue;
+        y.readings.n += s.total(), y.readings.pass += s.pass, y.readings.ng += s.ng;
+        y.settled.n += g.settled.n(), y.settled.pass += g.settled.pass, y.settled.ng += g.settled.ng;
+    }
+    return y;
+}
+
+QString yieldsText(const Yields &y)
+{
+    auto percent = [](const Yields::One &o) { return std::isfinite(o.yield()) ? numberText(o.yield() * 100, 2) + QLatin1Char('%') : QStringLiteral("—"); };
+    QString out;
+    if (y.cells.n > 0)
+        out += QCoreApplication::translate("Report", "电池良率 %1（%n 个电池记录）\n", nullptr, int(y.cells.n)).arg(percent(y.cells));
+    if (y.settled.n > 0)
+        out += QCoreApplication::translate("Report", "读数良率（仅稳定接触）%1（%n 个读数）\n", nullptr, int(y.settled.n)).arg(percent(y.settled));
+    if (y.readings.n > 0 && (y.cells.n > 0 || y.settled.n > 0))
+        out += QCoreApplication::translate("Report", "全部读数良率 %1（%n 个读数，含接触过程和抬起的探针）\n", nullptr, int(y.readings.n))
+                   .arg(percent(y.readings));
+    return out;
+}
+
 QString tableText(const QVector<Group> &groups)
 {
     QString out;
@@ -576,6 +622,12 @@ QString tableText(const QVector<Group> &groups)
         const Group &g = groups[i++];
         out += QStringLiteral("%1  [%2]\n").arg(r[0], r[1]);
         out += QCoreApplication::translate("Report", "  n %1   PASS %2   NG %3   无判定 %4   良率 %5%\n").arg(r[2], r[3], r[4], r[5], r[6]);
+        if (g.settled.known > 0)
+            out += QCoreApplication::translate("Report", "  稳定接触的读数 %1   PASS %2   NG %3   良率 %4%\n")
+                       .arg(g.settled.n())
+                       .arg(g.settled.pass)
+                       .arg(g.settled.ng)
+                       .arg(std::isfinite(g.settled.yield()) ? numberText(g.settled.yield() * 100, 2) : QStringLiteral("—"));
         out += QCoreApplication::translate("Report", "  R (mΩ)  均值 %1  σ %2  最小 %3  最大 %4  Cp %5  Cpk %6\n").arg(r[7], r[8], r[9], r[10], r[11], r[12]);
         out += QCoreApplication::translate("Report", "  V (V)   均值 %1  σ %2  最小 %3  最大 %4  Cp %5  Cpk %6\n").arg(r[13], r[14], r[15], r[16], r[17], r[18]);
         if (!r[19].isEmpty())
@@ -696,9 +748,17 @@ QByteArray tableJson(const QVector<Group> &groups, qint64 lines, qint64 skipped,
                           {"grades", grades}};
         if (controlCharts)
             group.insert("spc", QJsonObject{{"r", spcJson(g.spc.r)}, {"v", spcJson(g.spc.v)}});
+        if (g.settled.known > 0)
+            group.insert("settled", QJsonObject{{"n", double(g.settled.n())}, {"pass", double(g.settled.pass)},
+                                                {"ng", double(g.settled.ng)}, {"yield", jsonNumber(g.settled.yield())}});
         array.append(group);
     }
-    return QJsonDocument(QJsonObject{{"lines", double(lines)}, {"skipped", double(skipped)}, {"groups", array}})
+    const Yields y = yields(groups);
+    auto one = [](const Yields::One &o) {
+        return QJsonObject{{"n", double(o.n)}, {"pass", double(o.pass)}, {"ng", double(o.ng)}, {"yield", jsonNumber(o.yield())}};
+    };
+    const QJsonObject all{{"cells", one(y.cells)}, {"settled_readings", one(y.settled)}, {"readings", one(y.readings)}};
+    return QJsonDocument(QJsonObject{{"lines", double(lines)}, {"skipped", double(skipped)}, {"yields", all}, {"groups", array}})
         .toJson(QJsonDocument::Indented);
 }
 

@@ -64,11 +64,23 @@ struct Scope
     QJsonObject json(const LimitKey &limits) const;
 };
 
+// Readings that say where the probes were (station mode's contact column):
+// the yield over those taken in settled contact, not over transients and
+// lifted probes.
+struct Settled
+{
+    qint64 known = 0;          // readings with a contact at all
+    qint64 pass = 0, ng = 0, none = 0; // of the settled ones
+    qint64 n() const { return pass + ng + none; }
+    double yield() const { return pass + ng > 0 ? double(pass) / double(pass + ng) : std::nan(""); }
+};
+
 struct Group
 {
     Scope scope;
     LimitKey limits;
     stats::LotStats stats;
+    Settled settled;
     QDateTime first, last;
     Spc spc;     // control charts of R and V over the group's readings in time order
     int id = -1; // its reader's own number for it
@@ -185,6 +197,7 @@ private:
     void take(const QList<QByteArray> &fields, const Columns &c, bool cells, bool dayAsked);
     void collectVoids(journal::RecordReader &reader, const QList<QByteArray> &header);
     void add(int group, qint64 ms, bool timed, meter::Verdict verdict, double r, double v, const QString &grade);
+    void addContact(int group, const QByteArray &contact, meter::Verdict verdict);
 
     Options m_options;
     QVector<Group> m_list;
@@ -206,6 +219,22 @@ private:
 void sortGroups(QVector<Group> &groups);
 // More than one limit period overall.
 bool limitsChanged(const QVector<Group> &groups);
+
+// The yields a line leader asks for, in this order: of cells (their
+// records), of readings taken in settled contact, of every reading (with
+// contact transients and lifted probes). n = 0 for one the data have not.
+struct Yields
+{
+    struct One
+    {
+        qint64 n = 0, pass = 0, ng = 0;
+        double yield() const { return pass + ng > 0 ? double(pass) / double(pass + ng) : std::nan(""); }
+    };
+    One cells, settled, readings;
+};
+Yields yields(const QVector<Group> &groups);
+// The yields, labelled, cells first: the lines above the table.
+QString yieldsText(const Yields &y);
 
 // The table as text, CSV and JSON.
 QString tableText(const QVector<Group> &groups);

@@ -112,6 +112,7 @@ private slots:
     void messageToRow();
     void binaryCopyInAnyChunks();
     void reportFromDatabaseEqualsFiles();
+    void yieldsThatMeanCells();
     void cleanup() { m_work.reset(); }
 
     // The plant refusing rows for a while (a read-only server, a day's
@@ -630,14 +631,14 @@ private slots:
                      .split('\n'),
                  expected);
 
-        // As before the newest version: its function not there yet.
-        plant.db.query("DROP FUNCTION within_meter_range; DELETE FROM schema_version WHERE version = (SELECT max(version) FROM schema_version)");
+        // As at version 9: the meter's range not yet a function.
+        plant.db.query("DROP FUNCTION within_meter_range; DELETE FROM schema_version WHERE version >= 10");
         QProcess report;
         report.start(ZENTREL_REPORT_PATH, {"--db", plant.db.conninfo(), "--lang", "en"});
         QVERIFY(report.waitForFinished(30000));
         const QString said = QString::fromUtf8(report.readAllStandardError());
         QCOMPARE(report.exitCode(), 1);
-        QVERIFY2(said.contains(QString("schema version %1").arg(plantdb::schemaVersion() - 1))
+        QVERIFY2(said.contains("schema version 9")
                      && said.contains(QString::number(plantdb::schemaVersion())) && said.contains("zentrel-ingest"),
                  qPrintable(said));
         // The ingest brings it up again, and the report reads.
@@ -1224,6 +1225,105 @@ void TestIngest::binaryCopyInAnyChunks()
     report::BinaryRows text;
     const QByteArray notBinary = "A1\t2026-11-02 00:30:00+00\t12.25\n and more text to fill a header";
     QVERIFY(!text.feed(notBinary.constData(), notBinary.size(), [](const report::BinaryRows::Field *, int) {}));
+}
+
+// A station's folder with contact cycles in its journal and cell records
+// beside it: the files' report, the database's report and the dashboards'
+// hours give the cells' yield first and the readings' only over settled
+// contact, each equal to what is counted here.
+void TestIngest::yieldsThatMeanCells()
+{
+    skipWithoutServers();
+    Plant plant(m_work->file("broker"));
+    QString error = plant.start();
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    const QString folder = m_work->file("y1");
+    QDir().mkpath(folder);
+    journal::DailyCsv readings(folder, journal::kReadingsPrefix, journal::kHeader);
+    journal::DailyCsv cells(folder, journal::kCellsPrefix, station::kCellsHeader);
+    mqtt::PublisherSettings p;
+    p.client.host = "127.0.0.1";
+    p.client.port = plant.broker.port();
+    p.client.clientId = "y1";
+    p.station = "Y1";
+    mqtt::Publisher publisher(folder, p);
+    publisher.followReadings(&readings);
+    publisher.followCells(&cells);
+    QVERIFY2(publisher.start(&error), qPrintable(error));
+
+    // Ten contacts: two lifted readings, three settling (a transient NG
+    // first), five settled (NG in every fifth contact).
+    const QDateTime start = QDateTime::currentDateTime().addSecs(-60);
+    QByteArray lines;
+    int seq = 0, all[2] = {0, 0}, settled[2] = {0, 0}; // [PASS, NG]
+    auto line = [&](const QString &contact, const QString &verdict) {
+        const QString rv = contact == "open" ? QString(",") : QString("12.5,3.7");
+        ++seq;
+        lines += QString("%1,Y1,COM3,%2,%3,%4,,,AUTO,AUTO,10,15,3,4.5,%5\n")
+                     .arg(journal::isoTime(start.addMSecs(10 * seq)))
+                     .arg(seq)
+                     .arg(rv, verdict, contact)
+                     .toUtf8();
+        if (!verdict.isEmpty()) {
+            ++all[verdict == "NG"];
+            if (contact == "settled")
+                ++settled[verdict == "NG"];
+        }
+    };
+    for (int c = 0; c < 10; ++c) {
+        line("open", ""), line("open", "");
+        line("settling", "NG"), line("settling", "PASS"), line("settling", "PASS");
+        for (int k = 0; k < 5; ++k)
+            line("settled", c % 5 == 0 ? "NG" : "PASS");
+    }
+    readings.append(start.date(), lines);
+    // Cell records: the same ten contacts, and an eleventh voided.
+    QByteArray records;
+    for (int c = 0; c <= 10; ++c) {
+        station::CellRecord r;
+        r.id = QString("Y1-%1").arg(c);
+        r.time = start.addMSecs(100 * c + 90);
+        r.station = "Y1";
+        r.lot = "L1";
+        r.cellId = QString("C-%1").arg(c);
+        r.rMilliOhm = 12.5, r.v = 3.7;
+        r.verdict = c % 5 == 0 && c < 10 ? meter::Verdict::Ng : meter::Verdict::Pass;
+        records += station::cellsCsvLine(r).toUtf8() + '\n';
+        if (c == 10) {
+            r.voids = r.id;
+            r.id = "Y1-void";
+            records += station::cellsCsvLine(r).toUtf8() + '\n';
+        }
+    }
+    cells.append(start.date(), records);
+    QTRY_COMPARE_WITH_TIMEOUT(plant.db.query("SELECT count(*) FROM readings").toInt(), seq, 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(plant.db.query("SELECT count(*) FROM cells").toInt(), 12, 30000);
+
+    const double cellYield = 8 / 10.0;
+    const double settledYield = double(settled[0]) / (settled[0] + settled[1]);
+    const double readingYield = double(all[0]) / (all[0] + all[1]);
+    QCOMPARE(settled[0] + settled[1], 50);
+    readings.close();
+    cells.close();
+    for (const QStringList &args : {QStringList {folder}, QStringList {"--db", plant.db.conninfo()}}) {
+        const QJsonObject yields = reportJson(args)["yields"].toObject();
+        QCOMPARE(yields["cells"].toObject()["yield"].toDouble(), cellYield);
+        QCOMPARE(yields["settled_readings"].toObject()["n"].toInt(), 50);
+        QCOMPARE(yields["settled_readings"].toObject()["yield"].toDouble(), settledYield);
+        QCOMPARE(yields["readings"].toObject()["yield"].toDouble(), readingYield);
+    }
+    QProcess table;
+    table.start(ZENTREL_REPORT_PATH, {folder, "--lang", "en"});
+    QVERIFY(table.waitForFinished(30000));
+    const QString said = QString::fromUtf8(table.readAllStandardOutput());
+    const int cellsAt = said.indexOf("Cell yield 80"), settledAt = said.indexOf("Readings yield (settled contact only)"),
+              allAt = said.indexOf("Yield of all readings");
+    QVERIFY2(cellsAt >= 0 && cellsAt < settledAt && settledAt < allAt, qPrintable(said));
+    const QString hours = plant.db.query("SELECT yield_of, yield, cell_yield, settled_yield, reading_yield, cells, settled "
+                                         "FROM station_hours WHERE station = 'Y1'");
+    QCOMPARE(hours.split('|'), (QStringList {"cells", QString::number(cellYield), QString::number(cellYield),
+                                             QString::number(settledYield), QString::number(readingYield), "10", "50"}));
+    publisher.stop();
 }
 
 #include "test_ingest.moc"

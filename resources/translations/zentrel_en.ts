@@ -1305,6 +1305,42 @@
         <source>数据库的架构版本为 %1，本报表需要 %2；请先用同一版本的 zentrel-ingest 连接它一次（它会升级架构）</source>
         <translation>the database is at schema version %1, this report needs %2; connect a zentrel-ingest of the same release to it once first (it brings the schema up)</translation>
     </message>
+    <message numerus="yes">
+        <source>电池良率 %1（%n 个电池记录）
+</source>
+        <translation>
+            <numerusform>Cell yield %1 (%n cell record)
+</numerusform>
+            <numerusform>Cell yield %1 (%n cell records)
+</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>读数良率（仅稳定接触）%1（%n 个读数）
+</source>
+        <translation>
+            <numerusform>Readings yield (settled contact only) %1 (%n reading)
+</numerusform>
+            <numerusform>Readings yield (settled contact only) %1 (%n readings)
+</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>全部读数良率 %1（%n 个读数，含接触过程和抬起的探针）
+</source>
+        <translation>
+            <numerusform>Yield of all readings %1 (%n reading, contact transients and lifted probes included)
+</numerusform>
+            <numerusform>Yield of all readings %1 (%n readings, contact transients and lifted probes included)
+</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>  稳定接触的读数 %1   PASS %2   NG %3   良率 %4%
+</source>
+        <translation>  settled contact readings %1   PASS %2   NG %3   yield %4%
+</translation>
+    </message>
 </context>
 <context>
     <name>Settings</name>

@@ -234,6 +234,7 @@ int main(int argc, char *argv[])
     summary.limitsChanged = report::limitsChanged(groups);
     if (summary.limitsChanged)
         std::printf("%s\n", qPrintable(QCoreApplication::translate("Report", "限值在数据中改变过：每段限值单独统计。")));
+    std::printf("%s", qPrintable(report::yieldsText(report::yields(groups))));
     std::printf("%s", qPrintable(report::tableText(groups)));
     const Outputs to{parser.value(csvOpt), parser.value(jsonOpt), parser.value(signalsOpt), parser.value(pdfOpt), parser.value(pngOpt)};
     bool ok = write(to, summary, groups, charts);

@@ -123,6 +123,14 @@ meter::Verdict LimitSet::judge(double rMilliOhm, double volts) const
     return rOut || vOut ? meter::Verdict::Ng : meter::Verdict::Pass;
 }
 
+const Grade *LimitSet::grade(const QString &name) const
+{
+    for (const Grade &g : grades)
+        if (g.name == name)
+            return &g;
+    return nullptr;
+}
+
 QString LimitSet::gradeFor(double rMilliOhm, meter::Verdict verdict) const
 {
     if (verdict == meter::Verdict::None)
@@ -200,6 +208,14 @@ bool LimitSetStore::load(const QString &path, QString *error)
                     problem = QCoreApplication::translate("Station", "%1.rLow 高于 rHigh").arg(where);
                     break;
                 }
+                for (const auto &[key, into] : {std::pair<const char *, QString *>("bin", &grade.bin), {"colour", &grade.colour}}) {
+                    const QJsonValue value = go.value(QLatin1String(key));
+                    if (!value.isUndefined() && !value.isString())
+                        problem = QCoreApplication::translate("Station", "%1.%2 不是文字").arg(where, QLatin1String(key));
+                    *into = value.toString().trimmed();
+                }
+                if (!problem.isEmpty())
+                    break;
                 set.grades.append(grade);
             }
         }
@@ -224,9 +240,14 @@ bool LimitSetStore::save(const QString &path, QString *error) const
         o.insert(QStringLiteral("r"), jsonOf(set.r));
         o.insert(QStringLiteral("v"), jsonOf(set.v));
         QJsonArray grades;
-        for (const Grade &g : set.grades)
-            grades.append(QJsonObject{{QStringLiteral("name"), g.name}, {QStringLiteral("rLow"), g.rLow},
-                                      {QStringLiteral("rHigh"), g.rHigh}});
+        for (const Grade &g : set.grades) {
+            QJsonObject grade{{QStringLiteral("name"), g.name}, {QStringLiteral("rLow"), g.rLow}, {QStringLiteral("rHigh"), g.rHigh}};
+            if (!g.bin.isEmpty())
+                grade.insert(QStringLiteral("bin"), g.bin);
+            if (!g.colour.isEmpty())
+                grade.insert(QStringLiteral("colour"), g.colour);
+            grades.append(grade);
+        }
         o.insert(QStringLiteral("grades"), grades);
         sets.append(o);
     }

@@ -24,6 +24,8 @@ struct Grade
 {
     QString name;
     double rLow = 0, rHigh = 0;
+    QString bin;    // where its cells go ("1号料框"); optional
+    QString colour; // how the dock shows it ("#2e7d32" or a colour name); optional
 };
 
 // A named limit set: R in mΩ, V in volts, and grade bins.
@@ -39,6 +41,8 @@ struct LimitSet
     // The grade of a PASS reading: the first bin holding R; "NG" when it
     // failed; empty without a verdict, when no bin holds it or there are no bins.
     QString gradeFor(double rMilliOhm, meter::Verdict verdict) const;
+    // The grade of that name, or null.
+    const Grade *grade(const QString &name) const;
 };
 
 // The limit sets of a station, kept in one JSON file beside config.ini:
@@ -47,7 +51,8 @@ struct LimitSet
 //     "sets": [ { "name": "18650-A",
 //                 "r": {"low": 10, "high": 20}   or {"reference": 15, "percent": 10},
 //                 "v": {"low": 3.6, "high": 4.2},
-//                 "grades": [ {"name": "A", "rLow": 10, "rHigh": 14}, ... ] } ] }
+//                 "grades": [ {"name": "A", "rLow": 10, "rHigh": 14,
+//                              "bin": "1号料框", "colour": "#2e7d32"}, ... ] } ] }   (bin, colour optional)
 // The set's bounds as the limits in force (a quantity it does not bound: not set).
 meter::Limits limitsOf(const LimitSet &set);
 

@@ -2,6 +2,7 @@
 // status messages without a Han character; the Chinese captions unchanged;
 // the report's PDF in English.
 #include "app/windowcapabilities.h"
+#include "station/cellrecorder.h"
 #include "app/startup.h"
 #include "journal/csvrecords.h"
 #include "journal/ui/journalindicator.h"
@@ -34,9 +35,10 @@
 
 namespace {
 
+// A Han character, or Chinese (full-width) punctuation: "（", "：", "；", "、"…
 bool hasHan(const QString &text)
 {
-    static const QRegularExpression han(QStringLiteral("[\\x{3400}-\\x{9fff}]"));
+    static const QRegularExpression han(QStringLiteral("[\\x{3400}-\\x{9fff}\\x{3000}-\\x{303f}\\x{ff01}-\\x{ff60}]"));
     return han.match(text).hasMatch();
 }
 
@@ -254,8 +256,15 @@ private slots:
         feed.stop();
         QTRY_COMPARE_WITH_TIMEOUT(lw.probe.receiveCount(), quint32(sent), 10000);
         const QString r = lw.ui->label_R->text(), count = lw.ui->Receive_times_Label->text();
+        // A control-chart signal raised in Chinese is worded again in English.
+        station::CellRecord signalled;
+        signalled.id = "S-20261209-7";
+        emit installed.station()->outOfControl(signalled, 1u, 0u);
+        auto *alarm = lw.window.findChild<QLabel *>("controlAlarmText");
+        QVERIFY(alarm && hasHan(alarm->text()));
         english->trigger();
         QTRY_COMPARE_WITH_TIMEOUT(capture->text(), QString("Record (F9)"), 5000);
+        QVERIFY2(!hasHan(alarm->text()) && alarm->text().contains("S-20261209-7"), qPrintable(alarm->text()));
         QCOMPARE(lw.ui->label_R->text(), r);
         QCOMPARE(lw.ui->Receive_times_Label->text(), count);
         feed.start(10);

@@ -12,6 +12,8 @@
 #include "station/cellcapture.h"
 #include "stats/lotstats.h"
 #include "station/cellrecorder.h"
+#include "station/ui/recordstable.h"
+#include <qcustomplot.h>
 #include "station/ui/scancatcher.h"
 #include "station/ui/stationdock.h"
 #include "testsupport.h"
@@ -40,7 +42,7 @@ namespace {
 
 const char *kSets = R"({"sets": [
   {"name": "T1", "r": {"low": 10, "high": 20}, "v": {"low": 3.0, "high": 4.5},
-   "grades": [{"name": "A", "rLow": 14.0, "rHigh": 14.9}, {"name": "B", "rLow": 14.9, "rHigh": 15.4},
+   "grades": [{"name": "A", "rLow": 14.0, "rHigh": 14.9, "bin": "1号料框", "colour": "#1565c0"}, {"name": "B", "rLow": 14.9, "rHigh": 15.4},
               {"name": "C", "rLow": 15.4, "rHigh": 16.0}]},
   {"name": "T2", "r": {"reference": 15, "percent": 50}, "v": {"low": 3.0, "high": 4.5}}]})";
 
@@ -295,6 +297,9 @@ private slots:
         QVERIFY(!again.unlocks("wrong"));
         QVERIFY(again.unlocks("geheim-123"));
         QCOMPARE(again.find("T1")->grades.size(), 3);
+        QCOMPARE(again.find("T1")->grade("A")->bin, QString("1号料框")); // bin and colour kept
+        QCOMPARE(again.find("T1")->grade("A")->colour, QString("#1565c0"));
+        QVERIFY(!savedText.contains("\"bin\": \"\"")); // none written for a grade without
         // A file locked by an older version (bare SHA-256) still unlocks.
         QFile legacy("legacy.json");
         QVERIFY(legacy.open(QIODevice::WriteOnly));
@@ -325,6 +330,7 @@ private slots:
         QTest::newRow("percent below 0") << R"("v": {"reference": 3.7, "percent": -10})" << "v.percent";
         QTest::newRow("low above high") << R"("v": {"low": 4.2, "high": 3.6})" << "v.low";
         QTest::newRow("a grade's bound as text") << R"("grades": [{"name": "A", "rLow": "1", "rHigh": 2}])" << "grades[0].rLow";
+        QTest::newRow("a grade's bin as a number") << R"("grades": [{"name": "A", "rLow": 1, "rHigh": 2, "bin": 1}])" << "grades[0].bin";
         QTest::newRow("the same name twice") << R"("r": {"low": 1, "high": 2}}, {"name": "X", "r": {"low": 3, "high": 4})" << "同名";
     }
     void limitSetFileIsReadStrictly()
@@ -569,6 +575,58 @@ private slots:
                 runs += letter;
         }
         QVERIFY2(QRegularExpression("^o?(sSo){2}sS").match(runs).hasMatch(), qPrintable(runs));
+    }
+
+    // The dock at arm's length: the grade with its bin in its colour, NG
+    // said once; the records table sorted by R as numbers, NG rows tinted,
+    // the record's id in full on hover; the histogram's bins a tenth of the
+    // limits' span with whole-number counts; the control chart of the lot's
+    // records with its limits.
+    void theDockReadsAtArmsLength()
+    {
+        writeSets();
+        StationRun run;
+        QVERIFY(run.start({"--cells", "10", "--out-every", "5"}, m_work->file("journal")));
+        CellRecorder *st = run.installed->station();
+        st->selectSet("T1");
+        QTRY_COMPARE_WITH_TIMEOUT(int(st->records().size()), 10, 30000);
+        auto *verdict = run.window.findChild<QLabel *>("cellVerdictLabel");
+        auto *grade = run.window.findChild<QLabel *>("cellGradeLabel");
+        QCOMPARE(verdict->text(), QString("NG")); // cell 10: three times R
+        QVERIFY(grade->text().isEmpty());
+        for (const CellRecord &r : st->records()) // the dock shows one as it comes
+            if (r.grade == "A") {
+                emit st->recorded(r);
+                break;
+            }
+        QCOMPARE(grade->text(), QString("A · 1号料框"));
+        QVERIFY2(grade->styleSheet().contains("#1565c0"), qPrintable(grade->styleSheet()));
+
+        auto *table = run.window.findChild<RecordsTable *>("recordsTable");
+        QVERIFY(table);
+        QCOMPARE(table->rowCount(), 10);
+        const int rColumn = 4;
+        table->sortItems(rColumn, Qt::AscendingOrder);
+        QVector<double> rs;
+        for (int row = 0; row < table->rowCount(); ++row) {
+            rs << table->item(row, rColumn)->text().toDouble();
+            const bool ng = table->item(row, 2)->text() == "NG";
+            QCOMPARE(table->item(row, 0)->background().color() == QColor(253, 224, 224), ng);
+            QVERIFY(table->item(row, 0)->toolTip().startsWith(st->records().front().station + "-"));
+        }
+        QVERIFY(std::is_sorted(rs.begin(), rs.end()));
+        QVERIFY(rs.last() > 40); // 45 mΩ after 15 mΩ: numbers, not text
+
+        auto *histogram = run.window.findChild<QCustomPlot *>("lotHistogram");
+        auto *bars = qobject_cast<QCPBars *>(histogram->plottable(0));
+        QVERIFY(bars);
+        QCOMPARE(bars->width(), 0.9); // (20 - 10) / 10, less the gap
+        for (auto it = bars->data()->constBegin(); it != bars->data()->constEnd(); ++it)
+            QCOMPARE(std::fmod(it->key - 10.5, 1.0), 0.0);
+        auto *ticker = dynamic_cast<QCPAxisTickerFixed *>(histogram->yAxis->ticker().data());
+        QVERIFY(ticker && ticker->tickStep() == 1);
+        auto *chart = run.window.findChild<QCustomPlot *>("lotControlChart");
+        QCOMPARE(chart->graph(0)->dataCount(), 10);
     }
 
     void twentyCellsTwentyRecords()

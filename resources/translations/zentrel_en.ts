@@ -1422,6 +1422,10 @@
         <source>限值组%1未载入：%2</source>
         <translation>Limit set %1 not loaded: %2</translation>
     </message>
+    <message>
+        <source>%1.%2 不是文字</source>
+        <translation>%1.%2 is not text</translation>
+    </message>
 </context>
 <context>
     <name>WindowCapabilities</name>
@@ -1518,7 +1522,7 @@
     </message>
     <message>
         <source>等级</source>
-        <translation>Grades</translation>
+        <translation>Grade</translation>
     </message>
     <message>
         <source>配组</source>
@@ -1620,6 +1624,37 @@
     </message>
 </context>
 <context>
+    <name>station::RecordsTable</name>
+    <message>
+        <source>时间</source>
+        <translation>Time</translation>
+    </message>
+    <message>
+        <source>电池编号</source>
+        <translation>Cell ID</translation>
+    </message>
+    <message>
+        <source>判定</source>
+        <translation>Verdict</translation>
+    </message>
+    <message>
+        <source>等级</source>
+        <translation>Grade</translation>
+    </message>
+    <message>
+        <source>R (mΩ)</source>
+        <translation>R (mΩ)</translation>
+    </message>
+    <message>
+        <source>V</source>
+        <translation>V</translation>
+    </message>
+    <message>
+        <source>记录</source>
+        <translation>Record</translation>
+    </message>
+</context>
+<context>
     <name>station::StationDock</name>
     <message>
         <source>工位</source>
@@ -1658,28 +1693,8 @@
         <translation>Count</translation>
     </message>
     <message>
-        <source>记录</source>
-        <translation>Record</translation>
-    </message>
-    <message>
-        <source>时间</source>
-        <translation>Time</translation>
-    </message>
-    <message>
-        <source>编号</source>
-        <translation>ID</translation>
-    </message>
-    <message>
-        <source>V</source>
-        <translation>V</translation>
-    </message>
-    <message>
-        <source>判定</source>
-        <translation>Verdict</translation>
-    </message>
-    <message>
         <source>等级</source>
-        <translation>Grades</translation>
+        <translation>Grade</translation>
     </message>
     <message>
         <source>记录当前读数</source>
@@ -1788,10 +1803,6 @@ V: mean %14   σ %15   min %16   max %17   Cp %18   Cpk %19</translation>
         <translation>V high (V):</translation>
     </message>
     <message>
-        <source>等级：</source>
-        <translation>Grades:</translation>
-    </message>
-    <message>
         <source>限值组未能保存：%1</source>
         <translation>The limit set could not be saved: %1</translation>
     </message>
@@ -1820,12 +1831,6 @@ V: mean %14   σ %15   min %16   max %17   Cp %18   Cpk %19</translation>
     <message>
         <source>过程异常信号（记录 %1）：%2</source>
         <translation>Out-of-control signal (record %1): %2</translation>
-    </message>
-    <message>
-        <source>%1
-（另有 %2 条未确认）</source>
-        <translation>%1
-(%2 more not acknowledged)</translation>
     </message>
     <message>
         <source>已确认 %1 条过程异常信号</source>
@@ -1893,6 +1898,68 @@ V: mean %14   σ %15   min %16   max %17   Cp %18   Cpk %19</translation>
             <numerusform>Set aside when fixing the limits, beyond the trial limits: %n record: %1</numerusform>
             <numerusform>Set aside when fixing the limits, beyond the trial limits: %n records: %1</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>本批次最近 %1 个记录</source>
+        <translation>The lot&apos;s last %1 records</translation>
+    </message>
+    <message>
+        <source>导出…</source>
+        <translation>Export…</translation>
+    </message>
+    <message>
+        <source>导出本批次的记录</source>
+        <translation>Export the lot&apos;s records</translation>
+    </message>
+    <message>
+        <source>CSV 文件 (*.csv)</source>
+        <translation>CSV files (*.csv)</translation>
+    </message>
+    <message>
+        <source>已导出到 %1</source>
+        <translation>Exported to %1</translation>
+    </message>
+    <message numerus="yes">
+        <source>%1
+（另有 %n 条未确认）</source>
+        <translation>
+            <numerusform>%1
+(%n more not acknowledged)</numerusform>
+            <numerusform>%1
+(%n more not acknowledged)</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>R 下限 (mΩ)</source>
+        <translation>R low (mΩ)</translation>
+    </message>
+    <message>
+        <source>R 上限 (mΩ)</source>
+        <translation>R high (mΩ)</translation>
+    </message>
+    <message>
+        <source>料框</source>
+        <translation>Bin</translation>
+    </message>
+    <message>
+        <source>颜色</source>
+        <translation>Colour</translation>
+    </message>
+    <message>
+        <source>添加等级</source>
+        <translation>Add grade</translation>
+    </message>
+    <message>
+        <source>删除所选等级</source>
+        <translation>Remove the selected grade</translation>
+    </message>
+    <message>
+        <source>等级（R 的区间，PASS 的电池按第一个包含它的等级分档）：</source>
+        <translation>Grades (bands of R; a PASS cell goes to the first grade that holds it):</translation>
+    </message>
+    <message>
+        <source>等级第 %1 行不完整或下限高于上限，未保存</source>
+        <translation>Grade row %1 is incomplete or its low is above its high: not saved</translation>
     </message>
 </context>
 </TS>

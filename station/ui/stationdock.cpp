@@ -5,7 +5,10 @@
 #include "settings/language.h"
 
 #include "station/cellrecorder.h"
+#include "station/ui/lotcharts.h"
+#include "station/ui/recordstable.h"
 #include "station/ui/scancatcher.h"
+#include "storage/textfile.h"
 
 #include <QMainWindow>
 
@@ -16,6 +19,7 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -198,24 +202,48 @@ void StationDock::addLotView(QVBoxLayout *layout, QWidget *body)
     m_control->setObjectName(QStringLiteral("controlStatusLabel"));
     m_control->setWordWrap(true);
     layout->addWidget(m_control);
+    m_chart = new QCustomPlot(body);
+    m_chart->setObjectName(QStringLiteral("lotControlChart"));
+    m_chart->setMinimumHeight(140);
     m_histogram = new QCustomPlot(body);
     m_histogram->setObjectName(QStringLiteral("lotHistogram"));
     m_histogram->setMinimumHeight(140);
     translated([this] {
+        m_chart->xAxis->setLabel(tr("本批次最近 %1 个记录").arg(kShown));
+        m_chart->yAxis->setLabel(tr("R (mΩ)"));
+        m_chart->replot();
         m_histogram->xAxis->setLabel(tr("R (mΩ)"));
         m_histogram->yAxis->setLabel(tr("数量"));
         m_histogram->replot();
     });
+    layout->addWidget(m_chart);
     layout->addWidget(m_histogram);
-    m_table = new QTableWidget(0, 7, body);
-    m_table->setObjectName(QStringLiteral("recordsTable"));
-    translated([this] {
-        m_table->setHorizontalHeaderLabels({tr("记录"), tr("时间"), tr("编号"), tr("R (mΩ)"), tr("V"), tr("判定"), tr("等级")});
-    });
-    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_table->verticalHeader()->hide();
+    m_table = new RecordsTable(body);
     layout->addWidget(m_table, 1);
+    auto *exportButton = new QPushButton(body);
+    exportButton->setObjectName(QStringLiteral("exportLotButton"));
+    translated([exportButton] { exportButton->setText(tr("导出…")); });
+    connect(exportButton, &QPushButton::clicked, this, &StationDock::exportLot);
+    auto *row = new QHBoxLayout;
+    row->addStretch();
+    row->addWidget(exportButton);
+    layout->addLayout(row);
+}
+
+void StationDock::exportLot()
+{
+    const QString lot = m_station->lot().isEmpty() ? QStringLiteral("lot") : m_station->lot();
+    const QString path = QFileDialog::getSaveFileName(this, tr("导出本批次的记录"), QStringLiteral("cells-%1.csv").arg(lot),
+                                                      tr("CSV 文件 (*.csv)"));
+    refocus();
+    if (path.isEmpty())
+        return;
+    QString error;
+    // The byte-order mark keeps "Ω" and Chinese intact in spreadsheets.
+    if (saveUtf8TextFile(path, QStringLiteral("\uFEFF") + RecordsTable::csvOf(m_station->records()), &error))
+        say(tr("已导出到 %1").arg(QDir::toNativeSeparators(path)));
+    else
+        say(error, QStringLiteral("red"));
 }
 
 void StationDock::addMenu(QMainWindow *window)
@@ -280,7 +308,7 @@ void StationDock::followRecorder()
     connect(m_station, &CellRecorder::statsChanged, this, &StationDock::showStats);
     connect(m_station, &CellRecorder::outOfControl, this, &StationDock::raiseSignal);
     connect(m_station, &CellRecorder::setSelected, this, &StationDock::showSet);
-    connect(m_station, &CellRecorder::unsettled, this, [this] { say(tr("未稳定：读数未稳定就抬起了探针，没有记录"), "darkorange"); });
+    connect(m_station, &CellRecorder::unsettled, this, [this] { say(tr("未稳定：读数未稳定就抬起了探针，没有记录"), QStringLiteral("darkorange")); });
     connect(m_station, &CellRecorder::note, this, [this](const QString &text) { say(text, "darkorange"); });
     connect(m_station, &CellRecorder::pendingIdChanged, this, [this](const QString &id) {
         if (!id.isEmpty())
@@ -289,10 +317,6 @@ void StationDock::followRecorder()
     });
     connect(m_station, &CellRecorder::duplicateId, this, &StationDock::askRemeasure);
     connect(m_station, &CellRecorder::voidedRecord, this, [this](const QString &id) {
-        for (int row = 0; row < m_table->rowCount(); ++row)
-            if (m_table->item(row, 0)->text() == id)
-                for (int c = 0; c < m_table->columnCount(); ++c)
-                    m_table->item(row, c)->setForeground(Qt::gray);
         if (id == m_shownRecord) {
             m_verdict->setText(tr("已作废"));
             m_verdict->setStyleSheet(QStringLiteral("QLabel { color: gray; }"));
@@ -357,6 +381,9 @@ void StationDock::changeEvent(QEvent *event)
     if (event->type() == QEvent::LanguageChange) {
         for (const auto &setTexts : m_texts)
             setTexts();
+        m_table->retranslate();
+        showAlarms();
+        m_note->clear(); // a note in the other language would stay so
         showStats(QString());
     }
     QDockWidget::changeEvent(event);
@@ -374,15 +401,13 @@ void StationDock::showRecord(const CellRecord &r)
     const bool ng = r.verdict == meter::Verdict::Ng;
     m_verdict->setText(verdictWord(r.verdict));
     m_verdict->setStyleSheet(ng ? QStringLiteral("QLabel { color: red; }") : QStringLiteral("QLabel { color: green; }"));
-    m_grade->setText(r.grade);
+    // The grade and where its cells go, in its colour; NG is said once.
+    const LimitSet *set = m_station->activeSet();
+    const Grade *grade = set && !ng ? set->grade(r.grade) : nullptr;
+    m_grade->setText(ng ? QString() : grade && !grade->bin.isEmpty() ? r.grade + QStringLiteral(" · ") + grade->bin : r.grade);
+    const QColor colour(grade ? grade->colour : QString());
+    m_grade->setStyleSheet(QStringLiteral("QLabel { color: %1; }").arg(colour.isValid() ? colour.name() : QStringLiteral("green")));
     say(tr("已记录 %1%2").arg(r.id, r.cellId.isEmpty() ? QString() : punctuation::aside(r.cellId)));
-    m_table->insertRow(0);
-    const QStringList cells = {r.id, r.time.toString(QStringLiteral("HH:mm:ss")), r.cellId, number(r.rMilliOhm),
-                               number(r.v), verdictWord(r.verdict), r.grade};
-    for (int c = 0; c < cells.size(); ++c)
-        m_table->setItem(0, c, new QTableWidgetItem(cells[c]));
-    while (m_table->rowCount() > 1000)
-        m_table->removeRow(m_table->rowCount() - 1);
     // One sound per record, the scheme's PASS or NG.
     if (r.verdict != meter::Verdict::None && m_sound)
         m_sound(r.verdict);
@@ -409,18 +434,27 @@ void StationDock::showControl()
 
 void StationDock::raiseSignal(const CellRecord &record, unsigned rRules, unsigned vRules)
 {
-    QStringList rules;
-    for (const auto &[side, bits] : {std::pair<QString, unsigned>(QStringLiteral("R"), rRules), {QStringLiteral("V"), vRules}})
-        for (int rule : stats::firedRules(bits))
-            rules << tr("%1 规则 %2：%3").arg(side).arg(rule).arg(stats::ruleText(rule));
-    m_alarms.prepend(tr("过程异常信号（记录 %1）：%2").arg(record.id, punctuation::clauses(rules)));
-    // The newest in full; how many more wait.
-    m_alarmText->setText(m_alarms.size() > 1 ? tr("%1\n（另有 %2 条未确认）").arg(m_alarms.first()).arg(m_alarms.size() - 1)
-                                             : m_alarms.first());
+    m_alarms.prepend({record.id, rRules, vRules});
+    showAlarms();
     m_alarm->show();
     if (m_signalSound)
         m_signalSound();
     m_chimeAgain->start();
+}
+
+void StationDock::showAlarms()
+{
+    if (m_alarms.isEmpty())
+        return;
+    // Worded now, so a change of language words it again.
+    const Alarm &a = m_alarms.first();
+    QStringList rules;
+    for (const auto &[side, bits] : {std::pair<QString, unsigned>(QStringLiteral("R"), a.rRules), {QStringLiteral("V"), a.vRules}})
+        for (int rule : stats::firedRules(bits))
+            rules << tr("%1 规则 %2：%3").arg(side).arg(rule).arg(stats::ruleText(rule));
+    const QString newest = tr("过程异常信号（记录 %1）：%2").arg(a.record, punctuation::clauses(rules));
+    // The newest in full; how many more wait.
+    m_alarmText->setText(m_alarms.size() > 1 ? tr("%1\n（另有 %n 条未确认）", nullptr, m_alarms.size() - 1).arg(newest) : newest);
 }
 
 void StationDock::acknowledgeSignal()
@@ -459,38 +493,9 @@ void StationDock::showStats(const QString &why)
     showControl();
     showNeed();
 
-    // Histogram of R with the limits.
-    m_histogram->clearPlottables();
-    m_histogram->clearItems();
-    const QVector<double> &values = m_station->lotR();
-    if (!values.isEmpty()) {
-        double lo = *std::min_element(values.begin(), values.end());
-        double hi = *std::max_element(values.begin(), values.end());
-        if (std::isfinite(rLow))
-            lo = std::fmin(lo, rLow), hi = std::fmax(hi, rHigh);
-        const int bins = 20;
-        const double width = hi > lo ? (hi - lo) / bins : 1.0;
-        QVector<double> keys(bins), counts(bins, 0);
-        for (int i = 0; i < bins; ++i)
-            keys[i] = lo + width * (i + 0.5);
-        for (double x : values)
-            counts[qBound(0, int((x - lo) / width), bins - 1)] += 1;
-        auto *bars = new QCPBars(m_histogram->xAxis, m_histogram->yAxis);
-        bars->setWidth(width * 0.9);
-        bars->setData(keys, counts, true);
-        for (double limit : {rLow, rHigh}) {
-            if (!std::isfinite(limit))
-                continue;
-            auto *line = new QCPItemStraightLine(m_histogram);
-            line->point1->setCoords(limit, 0);
-            line->point2->setCoords(limit, 1);
-            line->setPen(QPen(Qt::red, 1, Qt::DashLine));
-        }
-        m_histogram->rescaleAxes();
-        m_histogram->xAxis->setRange(lo - width, hi + width);
-        m_histogram->yAxis->setRangeLower(0);
-    }
-    m_histogram->replot(QCustomPlot::rpQueuedReplot);
+    drawHistogram(m_histogram, m_station->lotR(), rLow, rHigh);
+    drawControlChart(m_chart, m_station->records(), set ? set->name : QString(), m_station->control().rLimits());
+    m_table->show(m_station->records());
 }
 
 void StationDock::showSet(const QString &setName)
@@ -550,10 +555,11 @@ void StationDock::editSet()
 {
     if (!unlocked())
         return;
-    // One dialog for a set: name, the four limits (blank: not set), grades
-    // as "A:10-14; B:14-18". A name that exists replaces that set.
+    // One dialog for a set: name, the four limits (blank: not set), and the
+    // grades as rows. A name that exists replaces that set.
     QDialog dialog(this);
     dialog.setWindowTitle(tr("编辑限值组"));
+    dialog.setMinimumWidth(560);
     auto *form = new QFormLayout(&dialog);
     const LimitSet *active = m_station->activeSet();
     auto field = [&](const QString &label, const QString &value) {
@@ -562,16 +568,37 @@ void StationDock::editSet()
         return edit;
     };
     auto text = [](bool set, double value) { return set ? QString::number(value, 'g', 10) : QString(); };
-    QStringList gradeTexts;
-    if (active)
-        for (const Grade &g : active->grades)
-            gradeTexts << QStringLiteral("%1:%2-%3").arg(g.name).arg(g.rLow).arg(g.rHigh);
     QLineEdit *name = field(tr("名称："), active ? active->name : QString());
     QLineEdit *rLow = field(tr("R 下限 (mΩ)："), active ? text(active->r.set, active->r.lowValue()) : QString());
     QLineEdit *rHigh = field(tr("R 上限 (mΩ)："), active ? text(active->r.set, active->r.highValue()) : QString());
     QLineEdit *vLow = field(tr("V 下限 (V)："), active ? text(active->v.set, active->v.lowValue()) : QString());
     QLineEdit *vHigh = field(tr("V 上限 (V)："), active ? text(active->v.set, active->v.highValue()) : QString());
-    QLineEdit *grades = field(tr("等级："), gradeTexts.join(QStringLiteral("; ")));
+    auto *grades = new QTableWidget(0, 5, &dialog);
+    grades->setObjectName(QStringLiteral("gradesTable"));
+    grades->setHorizontalHeaderLabels({tr("等级"), tr("R 下限 (mΩ)"), tr("R 上限 (mΩ)"), tr("料框"), tr("颜色")});
+    grades->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    grades->horizontalHeader()->setStretchLastSection(true);
+    grades->verticalHeader()->hide();
+    grades->setMinimumHeight(160);
+    auto addGrade = [grades](const QStringList &cells) {
+        const int row = grades->rowCount();
+        grades->insertRow(row);
+        for (int c = 0; c < 5; ++c)
+            grades->setItem(row, c, new QTableWidgetItem(cells.value(c)));
+    };
+    if (active)
+        for (const Grade &g : active->grades)
+            addGrade({g.name, QString::number(g.rLow, 'g', 10), QString::number(g.rHigh, 'g', 10), g.bin, g.colour});
+    auto *gradeButtons = new QHBoxLayout;
+    auto *addRow = new QPushButton(tr("添加等级"), &dialog), *removeRow = new QPushButton(tr("删除所选等级"), &dialog);
+    connect(addRow, &QPushButton::clicked, grades, [addGrade] { addGrade({}); });
+    connect(removeRow, &QPushButton::clicked, grades, [grades] { grades->removeRow(grades->currentRow()); });
+    gradeButtons->addWidget(addRow);
+    gradeButtons->addWidget(removeRow);
+    gradeButtons->addStretch();
+    form->addRow(new QLabel(tr("等级（R 的区间，PASS 的电池按第一个包含它的等级分档）："), &dialog));
+    form->addRow(grades);
+    form->addRow(gradeButtons);
     auto *box = new QDialogButtonBox(QDialogButtonBox::Save | QDialogButtonBox::Cancel, &dialog);
     form->addRow(box);
     connect(box, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
@@ -592,13 +619,23 @@ void StationDock::editSet()
     };
     set.r = bound(rLow, rHigh);
     set.v = bound(vLow, vHigh);
-    for (const QString &part : grades->text().split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
-        const QString g = part.trimmed();
-        const int colon = g.indexOf(QLatin1Char(':'));
-        const int dash = g.indexOf(QLatin1Char('-'), colon + 2);
-        if (colon <= 0 || dash < 0)
-            continue;
-        set.grades.append({g.left(colon).trimmed(), g.mid(colon + 1, dash - colon - 1).toDouble(), g.mid(dash + 1).toDouble()});
+    for (int row = 0; row < grades->rowCount(); ++row) {
+        auto cell = [grades, row](int c) { return grades->item(row, c) ? grades->item(row, c)->text().trimmed() : QString(); };
+        Grade g;
+        g.name = cell(0);
+        bool okLow = false, okHigh = false;
+        g.rLow = cell(1).toDouble(&okLow);
+        g.rHigh = cell(2).toDouble(&okHigh);
+        g.bin = cell(3);
+        g.colour = cell(4);
+        const bool blank = g.name.isEmpty() && cell(1).isEmpty() && cell(2).isEmpty();
+        if (blank)
+            continue; // a row added and left empty
+        if (g.name.isEmpty() || !okLow || !okHigh || g.rLow > g.rHigh) {
+            say(tr("等级第 %1 行不完整或下限高于上限，未保存").arg(row + 1), QStringLiteral("red"));
+            return;
+        }
+        set.grades.append(g);
     }
     m_station->sets().put(set);
     QString error;

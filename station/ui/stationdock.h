@@ -6,6 +6,8 @@
 #include "meter/judgement.h"
 #include "settings/language.h"
 
+#include <QVector>
+
 #include <functional>
 #include <vector>
 
@@ -16,12 +18,13 @@ class QLabel;
 class QLineEdit;
 class QComboBox;
 class QSound;
-class QTableWidget;
+class QPushButton;
 class QTimer;
 
 namespace station {
 
 class CellRecorder;
+class RecordsTable;
 struct CellRecord;
 
 // Station mode on screen: a dock beside the specified window (the operator
@@ -62,6 +65,8 @@ private:
     void showSet(const QString &setName);
     void showControl();
     void raiseSignal(const CellRecord &record, unsigned rRules, unsigned vRules);
+    void showAlarms();
+    void exportLot();
     void acknowledgeSignal();
     void newLot();
     void confirmVoid();
@@ -83,7 +88,12 @@ private:
     QTimer *m_chimeAgain = nullptr; // the chime again while no one has acknowledged
     QWidget *m_alarm = nullptr;
     QLabel *m_alarmText = nullptr;
-    QStringList m_alarms;           // not yet acknowledged, newest first
+    struct Alarm
+    {
+        QString record;
+        unsigned rRules, vRules;
+    };
+    QVector<Alarm> m_alarms;        // not yet acknowledged, newest first; worded when shown
     QLabel *m_control = nullptr;
     QLineEdit *m_cellId;
     QLabel *m_need;
@@ -94,7 +104,8 @@ private:
     QLabel *m_note;
     QLabel *m_stats;
     QCustomPlot *m_histogram;
-    QTableWidget *m_table;
+    QCustomPlot *m_chart;
+    RecordsTable *m_table;
     bool m_saidWritable = false;
     std::vector<std::function<void()>> m_texts;
 };

@@ -27,6 +27,7 @@ void wholeCounts(QCPAxis *axis)
     ticker->setTickStep(1);
     ticker->setScaleStrategy(QCPAxisTickerFixed::ssMultiples);
     axis->setTicker(ticker);
+    axis->setNumberFormat(QStringLiteral("f"));
     axis->setNumberPrecision(0);
 }
 

@@ -2,8 +2,9 @@
 // meter simulator into a PNG, for the README. Run it offscreen:
 //   QT_QPA_PLATFORM=offscreen zentrel-screenshot docs/screenshot.png
 //   QT_QPA_PLATFORM=offscreen zentrel-screenshot --station docs/station.png
-// (the second: station mode with a lot of cells in progress; --lang en for
-// the English face)
+// (the second: station mode with a lot of cells in progress and a control
+// chart signal; --editor FILE also renders the limit-set editor; --lang en
+// for the English face)
 #include "mainwindow.h"
 #include "platform/regularfile.h"
 #include "operatorhands.h"
@@ -16,6 +17,7 @@
 #include "station/cellrecorder.h"
 
 #include <QApplication>
+#include <QMenu>
 #include <QElapsedTimer>
 #include <QDir>
 #include <QTemporaryDir>
@@ -30,6 +32,13 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     const bool stationMode = args.removeAll(QStringLiteral("--station")) > 0;
+    QString editorOut;
+    const int editor = args.indexOf(QStringLiteral("--editor"));
+    if (editor >= 0) {
+        editorOut = QFileInfo(args.value(editor + 1)).absoluteFilePath();
+        args.removeAt(editor + 1);
+        args.removeAt(editor);
+    }
     const int lang = args.indexOf(QStringLiteral("--lang"));
     if (lang >= 0) {
         if (!language::installFromOption(QStringLiteral("zentrel-screenshot"), args.value(lang + 1)))
@@ -45,7 +54,8 @@ int main(int argc, char *argv[])
         QFile sets(QStringLiteral("limitsets.json"));
         sets.open(QIODevice::WriteOnly);
         sets.write(R"({"sets": [{"name": "18650-2500", "r": {"low": 11.5, "high": 13.0}, "v": {"low": 3.6, "high": 3.8},
-                      "grades": [{"name": "A", "rLow": 11.5, "rHigh": 12.2}, {"name": "B", "rLow": 12.2, "rHigh": 13.0}]}]})");
+                      "grades": [{"name": "A", "rLow": 11.5, "rHigh": 12.2, "bin": "1号料框", "colour": "#1565c0"},
+                                 {"name": "B", "rLow": 12.2, "rHigh": 13.0, "bin": "2号料框", "colour": "#6a1b9a"}]}]})");
     }
 
     PseudoTerminal line;
@@ -68,7 +78,7 @@ int main(int argc, char *argv[])
         installed->station()->setCaptureSettings(capture);
         installed->station()->selectSet(QStringLiteral("18650-2500"));
         installed->station()->startLot(QStringLiteral("L20261207-A"));
-        window.resize(1180, 819);
+        window.resize(1280, 1000);
     }
     window.show();
 
@@ -84,12 +94,14 @@ int main(int argc, char *argv[])
     options.rRange = 2;
     options.vRange = 1;
     if (stationMode) {
-        options.cells = 14;
+        options.cells = 34; // the control limits from the first 25 PASS, then a shift
         options.intervalMs = 20;
         options.contactMs = 240;
         options.liftMs = 60;
-        options.outEvery = 6;
-        options.r = 12.3;
+        options.outEvery = 0;
+        options.stableProcess = true;
+        options.shiftFrom = 31;
+        options.r = 12.0;
     }
     MeterSimulator meter(line, options);
     const int frames = stationMode ? int(MeterSimulator::framesPerCell(options) * options.cells + 3) : 40;
@@ -108,8 +120,25 @@ int main(int argc, char *argv[])
         hands.addLimitLine(language::current() == language::Language::English ? QStringLiteral("Ref") : QStringLiteral("参考线"),
                            QStringLiteral("8"));
         QTimer::singleShot(200, [&] {
-            const bool ok = window.grab().save(out);
+            bool ok = window.grab().save(out);
             std::printf("%s %s\n", ok ? "wrote" : "could not write", qPrintable(out));
+            if (stationMode && !editorOut.isEmpty()) {
+                // The editor of the set in force, as its menu entry opens it.
+                QTimer::singleShot(300, [&] {
+                    QWidget *dialog = QApplication::activeModalWidget();
+                    const bool wrote = dialog && dialog->grab().save(editorOut);
+                    std::printf("%s %s\n", wrote ? "wrote" : "could not write", qPrintable(editorOut));
+                    ok = ok && wrote;
+                    if (dialog)
+                        dialog->close();
+                });
+                for (QAction *a : window.findChild<QMenu *>(QStringLiteral("stationMenu"))->actions()) {
+                    if (a->text().startsWith(language::current() == language::Language::English ? "Edit" : "编辑限值组")) {
+                        a->trigger();
+                        break;
+                    }
+                }
+            }
             app.exit(ok ? 0 : 1);
         });
     });

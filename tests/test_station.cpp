@@ -629,6 +629,30 @@ private slots:
         QCOMPARE(chart->graph(0)->dataCount(), 10);
     }
 
+    // The lot's control limits come from its first 25 PASS records: the NG
+    // cells among them (every fifth, at three times R) neither centre nor
+    // widen them, and the dock says what the limits came from.
+    void controlLimitsFromPassRecords()
+    {
+        writeSets();
+        StationRun run;
+        QVERIFY(run.start({"--cells", "31", "--out-every", "5"}, m_work->file("journal")));
+        CellRecorder *st = run.installed->station();
+        st->selectSet("T1");
+        QTRY_VERIFY_WITH_TIMEOUT(st->control().stillNeeded() == 0, 60000);
+        QVector<double> pass;
+        int ng = 0;
+        for (auto r = st->records().crbegin(); r != st->records().crend() && pass.size() < 25; ++r)
+            r->verdict == meter::Verdict::Pass ? pass.append(r->rMilliOhm) : void(++ng);
+        QCOMPARE(pass.size(), 25);
+        QVERIFY(ng >= 5);
+        const stats::ControlLimits limits = st->control().rLimits();
+        QCOMPARE(limits.centre, stats::individualsLimits(pass).centre);
+        QVERIFY2(limits.ucl() < 20, qPrintable(QString::number(limits.ucl()))); // an NG cell is at 45 mΩ
+        auto *status = run.window.findChild<QLabel *>("controlStatusLabel");
+        QVERIFY2(status->text().contains("25 个合格电池"), qPrintable(status->text()));
+    }
+
     void twentyCellsTwentyRecords()
     {
         writeSets();

@@ -274,4 +274,11 @@ bool RecordReader::next(QByteArray *record)
     }
 }
 
+QList<QByteArray> headerFields(QByteArray record)
+{
+    if (record.startsWith("\xEF\xBB\xBF"))
+        record.remove(0, 3);
+    return csvFields(record.trimmed());
+}
+
 } // namespace journal

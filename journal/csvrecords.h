@@ -43,6 +43,10 @@ QString csvField(const QString &field);
 // The fields of one record, quoting undone and the guard taken off.
 QList<QByteArray> csvFields(const QByteArray &record);
 
+// The column names of a header line: the byte-order mark, surrounding white
+// space and a line end taken off.
+QList<QByteArray> headerFields(QByteArray record);
+
 // True for a header line (every record starts with its time; a header
 // with the word "time"), with or without the byte-order mark.
 bool isHeaderRecord(const QByteArray &record);

@@ -12,13 +12,6 @@ namespace match {
 
 namespace {
 
-QList<QByteArray> headerOf(QByteArray record)
-{
-    if (record.startsWith("\xEF\xBB\xBF"))
-        record.remove(0, 3);
-    return journal::csvFields(record.trimmed());
-}
-
 QString verdictText(meter::Verdict v)
 {
     return v == meter::Verdict::Pass ? QStringLiteral("PASS") : v == meter::Verdict::Ng ? QStringLiteral("NG") : QString();
@@ -63,7 +56,7 @@ bool readCapacities(const QString &path, QHash<QString, double> *into, QString *
     int column = 1;
     bool first = true;
     while (reader.next(&line)) {
-        const QList<QByteArray> f = headerOf(line);
+        const QList<QByteArray> f = journal::headerFields(line);
         if (f.size() < 2)
             continue;
         if (first) {

@@ -16,15 +16,6 @@ namespace {
 
 constexpr qint64 kChunk = 256 * 1024;
 
-QList<QByteArray> headerFields(QByteArray line)
-{
-    if (line.startsWith("\xEF\xBB\xBF"))
-        line.remove(0, 3);
-    if (line.endsWith('\r'))
-        line.chop(1);
-    return journal::csvFields(line);
-}
-
 } // namespace
 
 bool operator<(const Position &a, const Position &b)
@@ -158,7 +149,7 @@ bool Outbox::nextLine(Reader &reader, Position &at, QByteArray *line, bool check
             at.offset = reader.bufferStart + nl + 1;
             ++at.line;
             if (at.line == 1 && line && &at == &m_read) {
-                m_header = headerFields(*line);
+                m_header = journal::headerFields(*line);
                 m_headerDay = at.day;
             }
             return true;
@@ -241,7 +232,7 @@ QVector<Message> Outbox::read(int max)
             Reader top;
             m_header.clear();
             if (open(top, m_read.day)) {
-                m_header = headerFields(top.file.readLine(1 << 16).trimmed());
+                m_header = journal::headerFields(top.file.readLine(1 << 16).trimmed());
                 // A header written again further on (a newer version's
                 // columns) holds from there: the last one before this line.
                 qint64 at = top.file.pos() - 1, found = -1;
@@ -255,13 +246,13 @@ QVector<Message> Outbox::read(int max)
                     at += block.size() - 6;
                 }
                 if (found >= 0 && top.file.seek(found))
-                    m_header = headerFields(top.file.readLine(1 << 16).trimmed());
+                    m_header = journal::headerFields(top.file.readLine(1 << 16).trimmed());
             }
             m_headerDay = m_read.day;
         }
         Flight flight {m_nextSerial++, m_read};
         if (m_read.line > 1 && journal::isHeaderRecord(line))
-            m_header = headerFields(line); // a newer version's columns from here on
+            m_header = journal::headerFields(line); // a newer version's columns from here on
         const QList<QByteArray> fields = m_read.line == 1 || m_header.isEmpty() || journal::isHeaderRecord(line)
                                              ? QList<QByteArray>()
                                              : journal::csvFields(line);

@@ -191,24 +191,13 @@ struct Columns
     int time, station, verdict, r, v, rLow, rHigh, vLow, vHigh, lot, grade, set, record, voids, contact;
 };
 
-namespace {
-
-QList<QByteArray> headerOf(QByteArray record)
-{
-    if (record.startsWith("\xEF\xBB\xBF"))
-        record.remove(0, 3);
-    return journal::csvFields(record.trimmed());
-}
-
-} // namespace
-
 void Collector::collectVoids(journal::RecordReader &reader, const QList<QByteArray> &header)
 {
     Columns c(header);
     QByteArray line;
     while (reader.next(&line)) {
         if (journal::isHeaderRecord(line)) {
-            c = Columns(headerOf(line));
+            c = Columns(journal::headerFields(line));
             continue;
         }
         const QList<QByteArray> f = journal::csvFields(line);
@@ -227,7 +216,7 @@ void Collector::noteVoids(const QString &path)
     journal::RecordReader reader(file);
     QByteArray line;
     if (reader.next(&line))
-        collectVoids(reader, headerOf(line));
+        collectVoids(reader, journal::headerFields(line));
 }
 
 bool Collector::read(const QString &path, QString *error, const std::function<void(qint64)> &progress)
@@ -243,7 +232,7 @@ bool Collector::read(const QString &path, QString *error, const std::function<vo
     journal::RecordReader reader(file);
     QByteArray line;
     reader.next(&line);
-    const Columns top(headerOf(line));
+    const Columns top(journal::headerFields(line));
     if (!top.usable()) {
         if (error)
             *error = QCoreApplication::translate("Report", "%1：第一行不是记录文件的列名").arg(path);
@@ -257,7 +246,7 @@ bool Collector::read(const QString &path, QString *error, const std::function<vo
         if (journal::isHeaderRecord(line)) {
             // A header written again inside the file is no record; a
             // newer version's columns count from it on.
-            const Columns again(headerOf(line));
+            const Columns again(journal::headerFields(line));
             if (again.usable())
                 c = again;
             continue;

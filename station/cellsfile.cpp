@@ -10,13 +10,6 @@ namespace station {
 
 namespace {
 
-QList<QByteArray> headerOf(QByteArray record)
-{
-    if (record.startsWith("\xEF\xBB\xBF"))
-        record.remove(0, 3);
-    return journal::csvFields(record.trimmed());
-}
-
 struct Columns
 {
     explicit Columns(const QList<QByteArray> &header) : names(header) {}
@@ -76,7 +69,7 @@ bool readCellsFile(const QString &path, CellsFile *into, QString *error)
     journal::RecordReader reader(file);
     QByteArray line;
     reader.next(&line);
-    Columns c(headerOf(line));
+    Columns c(journal::headerFields(line));
     if (!c.usable()) {
         if (error)
             *error = QCoreApplication::translate("Match", "%1：第一行不是电芯记录文件的列名").arg(path);
@@ -86,7 +79,7 @@ bool readCellsFile(const QString &path, CellsFile *into, QString *error)
         if (line.isEmpty())
             continue;
         if (journal::isHeaderRecord(line)) { // a newer version's columns from here on
-            const Columns again(headerOf(line));
+            const Columns again(journal::headerFields(line));
             if (again.usable())
                 c = again;
             continue;

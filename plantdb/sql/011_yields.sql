@@ -8,7 +8,8 @@ ALTER TABLE readings ADD COLUMN IF NOT EXISTS contact text;
 ALTER TABLE reading_quarters ADD COLUMN IF NOT EXISTS contact_known bigint NOT NULL DEFAULT 0,
                              ADD COLUMN IF NOT EXISTS settled bigint NOT NULL DEFAULT 0;
 
--- The quarters' trigger, now counting the contact too.
+-- The quarters' trigger of version 4, now counting the contact too and
+-- asking within_meter_range (version 10) what a meter can show.
 CREATE OR REPLACE FUNCTION reading_quarters_add() RETURNS trigger LANGUAGE plpgsql AS $$
 BEGIN
     INSERT INTO reading_quarters AS t

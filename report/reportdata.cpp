@@ -574,6 +574,48 @@ const QStringList kColumns = {"scope", "limits", "n", "pass", "ng", "no_verdict"
 
 } // namespace
 
+stats::Capability capabilityOf(const stats::RunningStats &values, const SpcSeries &chart, double low, double high)
+{
+    stats::Capability c = stats::capability(values.count(), values.mean(), chart.limits.valid ? chart.limits.sigma : NAN,
+                                            values.stddev(), low, high);
+    c.normality = chart.normality;
+    return c;
+}
+
+namespace {
+
+QJsonObject capabilityJson(const stats::Capability &c)
+{
+    auto estimate = [](const stats::Estimate &e) {
+        return QJsonObject{{"value", jsonNumber(e.value)}, {"low", jsonNumber(e.low)}, {"high", jsonNumber(e.high)}};
+    };
+    return QJsonObject{{"cp", estimate(c.cp)}, {"cpk", estimate(c.cpk)}, {"pp", estimate(c.pp)}, {"ppk", estimate(c.ppk)},
+                       {"n", double(c.n)}, {"sigma_within", jsonNumber(c.sigmaWithin)}, {"sigma_overall", jsonNumber(c.sigmaOverall)},
+                       {"normality", QJsonObject{{"ad", jsonNumber(c.normality.ad)}, {"p", jsonNumber(c.normality.p)},
+                                                 {"n", double(c.normality.n)}}}};
+}
+
+// "Cp 1.67 [1.24, 2.09]"
+QString estimateText(const char *name, const stats::Estimate &e)
+{
+    return QStringLiteral("%1 %2 [%3, %4]").arg(QLatin1String(name), numberText(e.value, 2), numberText(e.low, 2), numberText(e.high, 2));
+}
+
+// The capability lines of the table, with the normality it assumes.
+QString capabilityText(const QString &quantity, const stats::Capability &c)
+{
+    QString out = QCoreApplication::translate("Report", "  能力 %1  %2  %3  %4  %5  （95% 置信区间）\n")
+                      .arg(quantity, estimateText("Cp", c.cp), estimateText("Cpk", c.cpk), estimateText("Pp", c.pp), estimateText("Ppk", c.ppk));
+    if (c.normalityRejected())
+        out += QCoreApplication::translate("Report", "    注意：数据不呈正态（Anderson–Darling A² %1，p %2），以上指数假定正态，可能误导\n")
+                   .arg(numberText(c.normality.ad, 3), numberText(c.normality.p, 4));
+    return out;
+}
+
+bool bounded(double low, double high) { return std::isfinite(low) || std::isfinite(high); }
+
+} // namespace
+
 Yields yields(const QVector<Group> &groups)
 {
     Yields y;
@@ -623,6 +665,12 @@ QString tableText(const QVector<Group> &groups)
             out += QCoreApplication::translate("Report", "  等级 %1\n").arg(r[19]);
         if (!r[20].isEmpty())
             out += QStringLiteral("  %1\n").arg(r[20]);
+        const double rl = g.limits.value(g.limits.rLow), rh = g.limits.value(g.limits.rHigh);
+        const double vl = g.limits.value(g.limits.vLow), vh = g.limits.value(g.limits.vHigh);
+        if (bounded(rl, rh) && g.stats.r.count() > 1)
+            out += capabilityText(QStringLiteral("R"), capabilityOf(g.stats.r, g.spc.r, rl, rh));
+        if (bounded(vl, vh) && g.stats.v.count() > 1)
+            out += capabilityText(QStringLiteral("V"), capabilityOf(g.stats.v, g.spc.v, vl, vh));
         // The control charts' limits and their signals, rule by rule.
         for (const auto &[name, s] : {std::pair<QString, const SpcSeries *>(QStringLiteral("R"), &g.spc.r),
                                       std::pair<QString, const SpcSeries *>(QStringLiteral("V"), &g.spc.v)}) {
@@ -635,6 +683,8 @@ QString tableText(const QVector<Group> &groups)
             if (s->sampleEvery > 1)
                 out += QCoreApplication::translate("Report", "    （控制图取自样本：%1 个读数中每 %2 个取 1 个，共 %3 个）\n")
                            .arg(s->readings).arg(s->sampleEvery).arg(s->n);
+            if (s->revised())
+                out += QCoreApplication::translate("Report", "    （控制限已修正：%n 个超出试算控制限的读数未计入）\n", nullptr, int(s->setAside));
         }
     }
     return out;
@@ -684,6 +734,8 @@ QJsonObject spcJson(const SpcSeries &s)
                        {"ucl", ok ? jsonNumber(s.limits.ucl()) : QJsonValue()},
                        {"lcl", ok ? jsonNumber(s.limits.lcl()) : QJsonValue()},
                        {"sigma", ok ? jsonNumber(s.limits.sigma) : QJsonValue()},
+                       {"revised", s.revised()},
+                       {"set_aside", double(s.setAside)},
                        {"signals", signals_}};
 }
 
@@ -731,12 +783,21 @@ QByteArray tableJson(const QVector<Group> &groups, qint64 lines, qint64 skipped,
                                {"min", jsonNumber(x.min())},   {"max", jsonNumber(x.max())},
                                {"cp", jsonNumber(stats::cp(x, lo, hi))}, {"cpk", jsonNumber(stats::cpk(x, lo, hi))}};
         };
-        QJsonObject group{{"scope", g.scope.json(g.limits)}, {"limits", g.limits.text()}, {"n", double(s.total())},
+        // The limits as numbers (null: not set) for scripts, and as the files name them.
+        QJsonObject limits;
+        for (const auto &[key, text] : {std::pair<const char *, const QString *>("r_low", &g.limits.rLow), {"r_high", &g.limits.rHigh},
+                                        {"v_low", &g.limits.vLow}, {"v_high", &g.limits.vHigh}})
+            limits.insert(QLatin1String(key), text->isEmpty() ? QJsonValue(QJsonValue::Null) : jsonNumber(g.limits.value(*text)));
+        QJsonObject group{{"scope", g.scope.json(g.limits)}, {"limits", limits}, {"limits_text", g.limits.text()}, {"n", double(s.total())},
                           {"pass", double(s.pass)}, {"ng", double(s.ng)}, {"no_verdict", double(s.none)},
                           {"yield", jsonNumber(s.yield())}, {"r", side(s.r, rl, rh)}, {"v", side(s.v, vl, vh)},
                           {"grades", grades}};
         if (controlCharts)
             group.insert("spc", QJsonObject{{"r", spcJson(g.spc.r)}, {"v", spcJson(g.spc.v)}});
+        if (bounded(rl, rh))
+            group.insert("capability", capabilityJson(capabilityOf(s.r, g.spc.r, rl, rh)));
+        if (bounded(vl, vh))
+            group.insert("capability_v", capabilityJson(capabilityOf(s.v, g.spc.v, vl, vh)));
         if (g.settled.known > 0)
             group.insert("settled", QJsonObject{{"n", double(g.settled.n())}, {"pass", double(g.settled.pass)},
                                                 {"ng", double(g.settled.ng)}, {"yield", jsonNumber(g.settled.yield())}});

@@ -220,6 +220,11 @@ void sortGroups(QVector<Group> &groups);
 // More than one limit period overall.
 bool limitsChanged(const QVector<Group> &groups);
 
+// A quantity's capability in a group, against the group's limits: σ within
+// from its control chart (none without control charts), σ overall from
+// every reading, normality from the chart's series.
+stats::Capability capabilityOf(const stats::RunningStats &values, const SpcSeries &chart, double low, double high);
+
 // The yields a line leader asks for, in this order: of cells (their
 // records), of readings taken in settled contact, of every reading (with
 // contact transients and lifted probes). n = 0 for one the data have not.

@@ -153,15 +153,20 @@ struct Walk
     qint64 index = 0;
     double last = 0;
     Thinner points, ranges;
+    qint64 testEvery = 1;
+    QVector<double> tested; // for the normality test
 
-    void start(SpcSeries &s, const stats::LimitsBuilder &b)
+    // all: every reading; kept: those within the trial limits.
+    void start(SpcSeries &s, const stats::LimitsBuilder &all, const stats::LimitsBuilder &kept)
     {
-        s.limits = b.limits();
-        s.n = b.count();
-        s.averageRange = b.count() > 1 ? b.averageRange() : NAN;
+        s.limits = kept.limits();
+        s.n = all.count();
+        s.setAside = all.count() - kept.count();
+        s.averageRange = kept.count() > 1 ? kept.averageRange() : NAN;
         if (s.limits.valid)
             rules.reset(new stats::NelsonRules(s.limits));
         points.every = ranges.every = std::max<qint64>(1, (s.n + kSpcShown / 2 - 1) / (kSpcShown / 2));
+        testEvery = std::max<qint64>(1, (s.n + kNormalityTested - 1) / kNormalityTested);
     }
     void add(SpcSeries &s, qint64 ms, double x)
     {
@@ -174,6 +179,8 @@ struct Walk
                     s.signalled.append({rule, index, ms, x});
             }
         }
+        if (index % testEvery == 0)
+            tested.append(x);
         points.add(s.points, double(index), x);
         if (index > 0)
             ranges.add(s.ranges, double(index), std::fabs(x - last));
@@ -184,6 +191,7 @@ struct Walk
     {
         points.flush(s.points);
         ranges.flush(s.ranges);
+        s.normality = stats::andersonDarling(std::move(tested));
     }
 };
 
@@ -226,12 +234,24 @@ QVector<Spc> SpcData::compute(int groups)
         if (!std::isnan(p.v))
             vLimits[g].add(p.v);
     });
+    // The trial limits revised once: readings beyond them set aside.
+    QVector<stats::ControlLimits> rTrial(groups), vTrial(groups);
+    for (int g = 0; g < groups; ++g)
+        rTrial[g] = rLimits[g].limits(), vTrial[g] = vLimits[g].limits();
+    auto within = [](const stats::ControlLimits &l, double x) { return !l.valid || (x <= l.ucl() && x >= l.lcl()); };
+    QVector<stats::LimitsBuilder> rKept(groups), vKept(groups);
+    each([&](int g, const Point &p) {
+        if (!std::isnan(p.r) && within(rTrial[g], p.r))
+            rKept[g].add(p.r);
+        if (!std::isnan(p.v) && within(vTrial[g], p.v))
+            vKept[g].add(p.v);
+    });
     QVector<Spc> out(groups);
     Spc *const spc = out.data(); // detached once, not at every reading
     std::vector<Walk> rWalks(static_cast<size_t>(groups)), vWalks(static_cast<size_t>(groups));
     for (int g = 0; g < groups; ++g) {
-        rWalks[size_t(g)].start(spc[g].r, rLimits[g]);
-        vWalks[size_t(g)].start(spc[g].v, vLimits[g]);
+        rWalks[size_t(g)].start(spc[g].r, rLimits[g], rKept[g]);
+        vWalks[size_t(g)].start(spc[g].v, vLimits[g], vKept[g]);
     }
     each([&](int g, const Point &p) {
         rWalks[size_t(g)].add(spc[g].r, p.ms, p.r);

@@ -1,6 +1,7 @@
 #ifndef REPORTSPC_H
 #define REPORTSPC_H
 
+#include "stats/capability.h"
 #include "stats/controlchart.h"
 
 #include <QByteArray>
@@ -13,7 +14,8 @@
 #include <vector>
 
 // The report's control charts: each group's readings in time order, its
-// limits from all of them (Phase I) and the rules' signals along them.
+// trial limits from all of them, revised once without the readings beyond
+// them (Phase I, as the station does), and the rules' signals along them.
 namespace report {
 
 struct SpcSignal
@@ -29,6 +31,8 @@ struct SpcSeries
 {
     stats::ControlLimits limits; // invalid below two readings
     qint64 n = 0;
+    qint64 setAside = 0; // readings beyond the trial limits, left out of these
+    bool revised() const { return setAside > 0; }
     double averageRange = NAN; // MR̄: the moving-range chart's centre
     // The signals in order, the first kSpcListed of them: a process far
     // out of control signals at nearly every reading, and a list of
@@ -45,6 +49,9 @@ struct SpcSeries
     // sampleEvery, of `readings` (1 and n when all are charted).
     qint64 sampleEvery = 1;
     qint64 readings = 0;
+    // Anderson–Darling over the series, or an even sample of at most
+    // kNormalityTested of it.
+    stats::Normality normality;
 };
 
 struct Spc
@@ -53,6 +60,7 @@ struct Spc
 };
 
 constexpr int kSpcShown = 4000;
+constexpr int kNormalityTested = 50000;
 constexpr int kSpcListed = 10000;
 // Readings held for the charts at most (40 bytes each): past it, the
 // largest groups are charted from a sample.

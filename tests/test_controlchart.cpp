@@ -1,7 +1,9 @@
 // Control limits and the eight Nelson rules by known answers: a clean series
 // fires nothing, and a series built for each rule fires that rule alone, at
-// the reading that completes its pattern.
+// the reading that completes its pattern. Capability indices, their
+// intervals and the normality test by known answers too.
 #include "report/reportspc.h"
+#include "stats/capability.h"
 #include "stats/controlchart.h"
 
 #include <QtTest>
@@ -139,6 +141,16 @@ private slots:
         QVERIFY(big.points.contains(QPointF(54321, 50)));
         QCOMPARE(big.count(1), 1); // the spike alone is beyond 3σ̂
         QCOMPARE(big.signalled.first().index, 54321);
+        // The trial limits revised once, without the spike: as if it had never been.
+        QCOMPARE(big.setAside, 1);
+        QVERIFY(big.revised());
+        stats::LimitsBuilder clean;
+        for (int i = 0; i < 100000; ++i)
+            if (i != 54321)
+                clean.add(kClean[i % 10]);
+        QCOMPARE(big.limits.centre, clean.limits().centre);
+        QCOMPARE(big.limits.sigma, clean.limits().sigma);
+        QCOMPARE(big.n, 100000);
 
         report::SpcData swinging; // up, down, up, ...: rule 4 from the 14th on
         for (int i = 0; i < 30000; ++i)
@@ -184,6 +196,106 @@ private slots:
         }
         // A sample of a stable process: its centre near the whole's.
         QVERIFY(std::fabs(a[1].r.limits.centre - 12.015) < 0.02);
+    }
+
+    // χ² quantiles against the printed tables (Montgomery, appendix III).
+    void chiSquareQuantiles_data()
+    {
+        QTest::addColumn<double>("p");
+        QTest::addColumn<double>("df");
+        QTest::addColumn<double>("table");
+        QTest::newRow("0.025, 29") << 0.025 << 29.0 << 16.047;
+        QTest::newRow("0.975, 29") << 0.975 << 29.0 << 45.722;
+        QTest::newRow("0.05, 10") << 0.05 << 10.0 << 3.940;
+        QTest::newRow("0.95, 1") << 0.95 << 1.0 << 3.841;
+        QTest::newRow("0.975, 100") << 0.975 << 100.0 << 129.561;
+    }
+    void chiSquareQuantiles()
+    {
+        QFETCH(double, p);
+        QFETCH(double, df);
+        QFETCH(double, table);
+        QVERIFY2(std::fabs(stats::chiSquareQuantile(p, df) - table) < 0.0006, qPrintable(QString::number(stats::chiSquareQuantile(p, df), 'f', 5)));
+    }
+
+    // Cp, Cpk, Pp, Ppk and their 95 % intervals from the formulas, with the
+    // χ² values from the table (n = 30: 16.047 and 45.722).
+    void capabilityKnownAnswers_data()
+    {
+        QTest::addColumn<double>("low");
+        QTest::addColumn<double>("high");
+        QTest::addColumn<double>("cp"); // NaN: none
+        QTest::addColumn<double>("cpk");
+        QTest::addColumn<double>("pp");
+        QTest::addColumn<double>("ppk");
+        // n 30, mean 12, σ within 0.2, σ overall 0.25
+        QTest::newRow("both limits, centred") << 11.0 << 13.0 << 2 / 1.2 << 1 / 0.6 << 2 / 1.5 << 1 / 0.75;
+        QTest::newRow("off centre") << 11.5 << 13.0 << 1.5 / 1.2 << 0.5 / 0.6 << 1.5 / 1.5 << 0.5 / 0.75;
+        QTest::newRow("an upper limit only") << qQNaN() << 13.0 << qQNaN() << 1 / 0.6 << qQNaN() << 1 / 0.75;
+    }
+    void capabilityKnownAnswers()
+    {
+        QFETCH(double, low);
+        QFETCH(double, high);
+        QFETCH(double, cp);
+        QFETCH(double, cpk);
+        QFETCH(double, pp);
+        QFETCH(double, ppk);
+        const stats::Capability c = stats::capability(30, 12, 0.2, 0.25, low, high);
+        const double lower = std::sqrt(16.047 / 29), upper = std::sqrt(45.722 / 29);
+        auto near = [](double a, double b) { return (std::isnan(a) && std::isnan(b)) || std::fabs(a - b) < 5e-4; };
+        for (const auto &[e, value] : {std::pair<stats::Estimate, double>(c.cp, cp), {c.pp, pp}}) {
+            QVERIFY(near(e.value, value));
+            QVERIFY(near(e.low, value * lower));
+            QVERIFY(near(e.high, value * upper));
+        }
+        for (const auto &[e, value] : {std::pair<stats::Estimate, double>(c.cpk, cpk), {c.ppk, ppk}}) {
+            const double half = 1.959964 * std::sqrt(1.0 / (9 * 30) + value * value / (2 * 29));
+            QVERIFY(near(e.value, value));
+            QVERIFY(near(e.low, value - half));
+            QVERIFY(near(e.high, value + half));
+        }
+    }
+
+    // Anderson–Darling: A² summed in its other form (each value's own two
+    // terms), the n adjustment and D'Agostino–Stephens' p; normal scores
+    // pass, a skewed sample and two clusters do not.
+    void andersonDarling()
+    {
+        const QVector<double> skewed = {0.1, 0.1, 0.2, 0.2, 0.3, 0.3, 0.4, 0.6, 0.9, 1.5, 2.4, 4.0};
+        const stats::Normality got = stats::andersonDarling(skewed);
+        const int n = skewed.size();
+        double mean = 0, ss = 0;
+        for (double x : skewed)
+            mean += x / n;
+        for (double x : skewed)
+            ss += (x - mean) * (x - mean);
+        const double s = std::sqrt(ss / (n - 1));
+        double sum = 0;
+        for (int i = 1; i <= n; ++i) {
+            const double f = stats::normalCdf((skewed[i - 1] - mean) / s); // already sorted
+            sum += (2 * i - 1) * std::log(f) + (2 * (n - i) + 1) * std::log(1 - f);
+        }
+        const double a = (-n - sum / n) * (1 + 0.75 / n + 2.25 / (n * n));
+        QVERIFY2(std::fabs(got.ad - a) < 1e-9, qPrintable(QString("%1 %2").arg(got.ad).arg(a)));
+        QCOMPARE(got.n, qint64(n));
+        QVERIFY(a >= 0.6);
+        QVERIFY(std::fabs(got.p - std::exp(1.2937 - 5.709 * a + 0.0186 * a * a)) < 1e-12);
+        QVERIFY(got.p < 0.05);
+
+        QVector<double> scores; // normal scores: as normal as 200 values can be
+        for (int i = 1; i <= 200; ++i) {
+            double lo = -10, hi = 10;
+            for (int k = 0; k < 100; ++k)
+                (stats::normalCdf((lo + hi) / 2) < (i - 0.5) / 200 ? lo : hi) = (lo + hi) / 2;
+            scores << 12 + 0.1 * lo;
+        }
+        QVERIFY(stats::andersonDarling(scores).p > 0.5);
+        QVector<double> twoClusters = scores;
+        for (double &x : twoClusters)
+            x = x < 12 ? x - 0.5 : x + 0.5;
+        QVERIFY(stats::andersonDarling(twoClusters).p < 0.05);
+        QVERIFY(std::isnan(stats::andersonDarling({1, 2, 3}).p)); // too few
     }
 };
 

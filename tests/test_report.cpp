@@ -104,7 +104,7 @@ private slots:
         QCOMPARE(root.value("skipped").toInt(), 2);
         auto group = [&](const QString &scope, const QString &limitsPart) {
             for (const QJsonValue &g : root.value("groups").toArray())
-                if (scopeOf(g) == scope && g["limits"].toString().contains(limitsPart))
+                if (scopeOf(g) == scope && g["limits_text"].toString().contains(limitsPart))
                     return g.toObject();
             return QJsonObject();
         };
@@ -139,7 +139,7 @@ private slots:
         // A date range picks days.
         const Run one = runReport({"j", "--from", "2026-12-08", "--json", "-"});
         QCOMPARE(one.exitCode, 0);
-        QVERIFY(one.out.contains("1 个文件"));
+        QVERIFY(one.err.contains("1 个文件")); // the lines for a person on standard error beside the JSON
     }
 
     // Each group's control charts over its readings in time order: the
@@ -193,18 +193,31 @@ private slots:
         });
         for (const auto &[scope, readings] : {std::pair<QString, QVector<Reading>>("工位 A", a), std::pair<QString, QVector<Reading>>("全部", all)}) {
             QVector<double> r;
-            double sum = 0, ranges = 0;
-            for (int i = 0; i < readings.size(); ++i) {
-                r << readings[i].r;
-                sum += r[i];
-                ranges += i ? std::fabs(r[i] - r[i - 1]) : 0;
-            }
-            const double cl = sum / r.size(), sigma = ranges / (r.size() - 1) / 1.128;
+            for (const Reading &x : readings)
+                r << x.r;
+            // Trial limits from every reading, then revised once without those beyond them.
+            auto limitsOf = [](const QVector<double> &xs) {
+                double sum = 0, ranges = 0;
+                for (int i = 0; i < xs.size(); ++i)
+                    sum += xs[i], ranges += i ? std::fabs(xs[i] - xs[i - 1]) : 0;
+                stats::ControlLimits l;
+                l.centre = sum / xs.size(), l.sigma = ranges / (xs.size() - 1) / 1.128, l.valid = true;
+                return l;
+            };
+            const stats::ControlLimits trial = limitsOf(r);
+            QVector<double> kept;
+            for (double x : r)
+                if (x <= trial.ucl() && x >= trial.lcl())
+                    kept << x;
+            const stats::ControlLimits revised = limitsOf(kept);
+            const double cl = revised.centre, sigma = revised.sigma;
             const QJsonObject spc = spcOf(scope);
             QCOMPARE(spc["n"].toInt(), r.size());
+            QCOMPARE(spc["set_aside"].toInt(), r.size() - kept.size());
+            QCOMPARE(spc["revised"].toBool(), kept.size() < r.size());
             for (const auto &[key, want] : {std::pair<QString, double>("cl", cl), {"sigma", sigma}, {"ucl", cl + 3 * sigma}, {"lcl", cl - 3 * sigma}})
                 QVERIFY2(std::fabs(spc[key].toDouble() - want) < 1e-9, qPrintable(scope + " " + key));
-            const QVector<stats::Signal> want = stats::nelsonSignals(r, stats::individualsLimits(r));
+            const QVector<stats::Signal> want = stats::nelsonSignals(r, revised);
             const QJsonArray got = spc["signals"].toArray();
             QCOMPARE(got.size(), want.size());
             for (int i = 0; i < want.size(); ++i) {
@@ -327,11 +340,19 @@ private slots:
         }
         const Run run = runReport({".", "--json", "-", "--csv", "table.csv"});
         QCOMPARE(run.exitCode, 0);
-        const QJsonObject root = QJsonDocument::fromJson(run.out.mid(run.out.indexOf('{')).toUtf8()).object();
+        // Standard output is the JSON and nothing else: a script parses it whole.
+        QJsonParseError parsed;
+        const QJsonObject root = QJsonDocument::fromJson(run.out.toUtf8(), &parsed).object();
+        QVERIFY2(parsed.error == QJsonParseError::NoError, qPrintable(run.out.left(200)));
         QCOMPARE(root["skipped"].toInt(), 0);
         QMap<QString, QJsonObject> groups; // "scope | limits"
         for (const QJsonValue &g : root["groups"].toArray())
-            groups[scopeOf(g) + " | " + g["limits"].toString()] = g.toObject();
+            groups[scopeOf(g) + " | " + g["limits_text"].toString()] = g.toObject();
+        // The limits as numbers, null where not set.
+        const QJsonObject limits = groups["全部 | R 10–20 mΩ, V 3–4.5 V"]["limits"].toObject();
+        QCOMPARE(limits["r_low"].toDouble(), 10.0);
+        QCOMPARE(limits["v_high"].toDouble(), 4.5);
+        QVERIFY(groups["单体 全部 | 限值组 T1"]["limits"].toObject()["r_low"].isNull());
         QCOMPARE(groups["全部 | R 10–20 mΩ, V 3–4.5 V"]["n"].toInt(), 4);
         QCOMPARE(groups["单体 全部 | 限值组 T1"]["n"].toInt(), 2);
         QVERIFY(groups["单体 全部 | 限值组 T1"]["r"].toObject()["cp"].isNull()); // no bounds known
@@ -340,6 +361,11 @@ private slots:
         const double sd = std::sqrt((std::pow(14 - mean, 2) + std::pow(15 - mean, 2) + std::pow(17 - mean, 2)) / 2);
         QVERIFY2(std::fabs(r2["cp"].toDouble() - 10 / (6 * sd)) < 1e-9, qPrintable(QJsonDocument(r2).toJson()));
         QVERIFY(std::fabs(r2["cpk"].toDouble() - (20 - mean) / (3 * sd)) < 1e-9);
+        // Capability as the packages give it: Pp from the overall σ, with its interval.
+        const QJsonObject capability = groups["单体 全部 | 限值组 T2: R 10–20 mΩ, V 3–4.5 V"]["capability"].toObject();
+        QVERIFY(std::fabs(capability["pp"].toObject()["value"].toDouble() - 10 / (6 * sd)) < 1e-9);
+        QVERIFY(capability["pp"].toObject()["low"].toDouble() < capability["pp"].toObject()["value"].toDouble());
+        QCOMPARE(capability["n"].toInt(), 3);
         // The grade a spreadsheet would run is guarded in the report's CSV.
         QVERIFY(testsupport::textFileLines("table.csv").join('\n').contains(",'=X:1 A:2"));
         // The outbox sends each record once, the one across two lines too.

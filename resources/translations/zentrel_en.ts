@@ -1341,6 +1341,28 @@
         <translation>  settled contact readings %1   PASS %2   NG %3   yield %4%
 </translation>
     </message>
+    <message>
+        <source>  能力 %1  %2  %3  %4  %5  （95% 置信区间）
+</source>
+        <translation>  Capability %1  %2  %3  %4  %5  (95% confidence intervals)
+</translation>
+    </message>
+    <message>
+        <source>    注意：数据不呈正态（Anderson–Darling A² %1，p %2），以上指数假定正态，可能误导
+</source>
+        <translation>    Note: the data are not normal (Anderson–Darling A² %1, p %2); the indices above assume normality and may mislead
+</translation>
+    </message>
+    <message numerus="yes">
+        <source>    （控制限已修正：%n 个超出试算控制限的读数未计入）
+</source>
+        <translation>
+            <numerusform>    (limits revised: %n reading beyond the trial limits left out)
+</numerusform>
+            <numerusform>    (limits revised: %n readings beyond the trial limits left out)
+</numerusform>
+        </translation>
+    </message>
 </context>
 <context>
     <name>Settings</name>

@@ -47,8 +47,10 @@ int listGaps(const QString &conninfo, const report::Options &options)
     return gaps.isEmpty() ? 0 : 3;
 }
 
+// human: where the lines for a person go (standard error when standard
+// output carries the JSON).
 int readFiles(const report::Options &options, const QStringList &paths, report::Summary *summary,
-              QVector<report::Group> *groups, report::Charts *charts)
+              QVector<report::Group> *groups, report::Charts *charts, FILE *human)
 {
     report::Collector collector(options);
     QStringList problems;
@@ -87,7 +89,7 @@ int readFiles(const report::Options &options, const QStringList &paths, report::
     summary->files = collector.used();
     summary->lines = collector.lines();
     summary->skipped = collector.skipped();
-    std::printf("%s\n", qPrintable(QCoreApplication::translate("Report", "%1 个文件，%2 行，跳过 %3 行（格式不对或断行）")
+    std::fprintf(human, "%s\n", qPrintable(QCoreApplication::translate("Report", "%1 个文件，%2 行，跳过 %3 行（格式不对或断行）")
                                        .arg(summary->files.size()).arg(summary->lines).arg(summary->skipped)));
     return status;
 }
@@ -206,6 +208,8 @@ int main(int argc, char *argv[])
         }
         return listGaps(parser.value(dbOpt), options);
     }
+    // --json -: standard output is the JSON alone, a person's lines go to standard error.
+    FILE *human = parser.value(jsonOpt) == QLatin1String("-") ? stderr : stdout;
     report::Summary summary;
     summary.asked = options;
     QVector<report::Group> groups;
@@ -223,19 +227,19 @@ int main(int argc, char *argv[])
         summary.skipped = data.skipped;
         groups = data.groups;
         charts = data.charts;
-        std::printf("%s\n", qPrintable(QCoreApplication::translate("Report", "数据库 %1，%2 行，跳过 %3 行（超出量程）")
+        std::fprintf(human, "%s\n", qPrintable(QCoreApplication::translate("Report", "数据库 %1，%2 行，跳过 %3 行（超出量程）")
                                            .arg(data.where).arg(summary.lines).arg(summary.skipped)));
     } else {
-        const int read = readFiles(options, paths, &summary, &groups, &charts);
+        const int read = readFiles(options, paths, &summary, &groups, &charts, human);
         if (read == 2)
             return 2;
         status = read;
     }
     summary.limitsChanged = report::limitsChanged(groups);
     if (summary.limitsChanged)
-        std::printf("%s\n", qPrintable(QCoreApplication::translate("Report", "限值在数据中改变过：每段限值单独统计。")));
-    std::printf("%s", qPrintable(report::yieldsText(report::yields(groups))));
-    std::printf("%s", qPrintable(report::tableText(groups)));
+        std::fprintf(human, "%s\n", qPrintable(QCoreApplication::translate("Report", "限值在数据中改变过：每段限值单独统计。")));
+    std::fprintf(human, "%s", qPrintable(report::yieldsText(report::yields(groups))));
+    std::fprintf(human, "%s", qPrintable(report::tableText(groups)));
     const Outputs to{parser.value(csvOpt), parser.value(jsonOpt), parser.value(signalsOpt), parser.value(pdfOpt), parser.value(pngOpt)};
     bool ok = write(to, summary, groups, charts);
     QString why;

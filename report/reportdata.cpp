@@ -604,6 +604,8 @@ QString estimateText(const char *name, const stats::Estimate &e)
 // The capability lines of the table, with the normality it assumes.
 QString capabilityText(const QString &quantity, const stats::Capability &c)
 {
+    if (std::isnan(c.cp.value) && std::isnan(c.cpk.value) && std::isnan(c.pp.value) && std::isnan(c.ppk.value))
+        return QString(); // nothing to say: no spread, or no limit that applies
     QString out = QCoreApplication::translate("Report", "  能力 %1  %2  %3  %4  %5  （95% 置信区间）\n")
                       .arg(quantity, estimateText("Cp", c.cp), estimateText("Cpk", c.cpk), estimateText("Pp", c.pp), estimateText("Ppk", c.ppk));
     if (c.normalityRejected())

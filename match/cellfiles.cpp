@@ -12,11 +12,6 @@ namespace match {
 
 namespace {
 
-QString verdictText(meter::Verdict v)
-{
-    return v == meter::Verdict::Pass ? QStringLiteral("PASS") : v == meter::Verdict::Ng ? QStringLiteral("NG") : QString();
-}
-
 } // namespace
 
 bool readCellRecords(const QString &path, CellRecords *into, QString *error)
@@ -36,7 +31,7 @@ bool readCellRecords(const QString &path, CellRecords *into, QString *error)
         cell.r = r.rMilliOhm;
         cell.v = r.v;
         cell.lot = r.lot;
-        cell.verdict = verdictText(r.verdict);
+        cell.verdict = station::verdictText(r.verdict);
         cell.grade = r.grade;
         cell.time = r.time;
         cell.record = r.id;

@@ -21,18 +21,6 @@ const char *const kCellsHeader =
 
 namespace {
 
-QString verdictText(const CellRecord &r)
-{
-    if (!r.voids.isEmpty())
-        return QStringLiteral("VOID");
-    switch (r.verdict) {
-    case meter::Verdict::Pass: return QStringLiteral("PASS");
-    case meter::Verdict::Ng: return QStringLiteral("NG");
-    case meter::Verdict::None: break;
-    }
-    return QString();
-}
-
 QString bound(double value)
 {
     return std::isfinite(value) ? journal::plainNumber(value) : QString();
@@ -40,13 +28,24 @@ QString bound(double value)
 
 } // namespace
 
+QString verdictText(meter::Verdict verdict)
+{
+    switch (verdict) {
+    case meter::Verdict::Pass: return QStringLiteral("PASS");
+    case meter::Verdict::Ng: return QStringLiteral("NG");
+    case meter::Verdict::None: break;
+    }
+    return QString();
+}
+
 QString cellsCsvLine(const CellRecord &r)
 {
     using journal::csvField;
     const QLatin1Char comma(',');
     return journal::isoTime(r.time) + comma + csvField(r.station) + comma + csvField(r.operatorName) + comma
            + csvField(r.lot) + comma + csvField(r.id) + comma + csvField(r.cellId) + comma
-           + journal::plainNumber(r.rMilliOhm) + comma + journal::plainNumber(r.v) + comma + verdictText(r) + comma
+           + journal::plainNumber(r.rMilliOhm) + comma + journal::plainNumber(r.v) + comma
+           + (r.voids.isEmpty() ? verdictText(r.verdict) : QStringLiteral("VOID")) + comma
            + csvField(r.grade) + comma + csvField(r.setName) + comma + csvField(r.rRange) + comma
            + csvField(r.vRange) + comma + QString::number(r.settledBy) + comma + csvField(r.voids) + comma
            + bound(r.rLow) + comma + bound(r.rHigh) + comma + bound(r.vLow) + comma + bound(r.vHigh) + comma

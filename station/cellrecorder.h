@@ -35,6 +35,9 @@ struct CellRecord
     QString spc;         // the lot's control-chart rules it fired: "R1 V5"; empty when none
 };
 
+// A verdict as the cells file writes it: "PASS", "NG", or empty for none.
+QString verdictText(meter::Verdict verdict);
+
 // A record's fired rules as the cells file writes them ("R1 R5 V2").
 QString spcText(const stats::LotControl::Fired &fired);
 

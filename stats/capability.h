@@ -41,7 +41,7 @@ struct Capability
     bool normalityRejected() const { return normality.p < 0.05; }
 };
 
-// From the group's n, mean and both σs; low/high the specification limits
+// From the group's n, mean and both σs; low/high the limits it is judged by
 // (NaN: not set; Cpk and Ppk then from the one side there is).
 Capability capability(qint64 n, double mean, double sigmaWithin, double sigmaOverall, double low, double high);
 

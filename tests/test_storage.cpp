@@ -37,10 +37,10 @@ using testsupport::writeFile;
 class FullDisk
 {
 public:
-    explicit FullDisk(const QString &mountPoint) : m_path(mountPoint)
+    explicit FullDisk(const QString &mountPoint, const char *size = "size=64k") : m_path(mountPoint)
     {
         QDir().mkpath(m_path);
-        m_mounted = ::mount("tmpfs", QFile::encodeName(m_path).constData(), "tmpfs", 0, "size=64k") == 0;
+        m_mounted = ::mount("tmpfs", QFile::encodeName(m_path).constData(), "tmpfs", 0, size) == 0;
     }
     ~FullDisk()
     {
@@ -380,17 +380,15 @@ private slots:
 
     void savingOntoAFullDisk()
     {
-        const QString mountPoint = m_work->file("tiny");
-        QVERIFY(QDir().mkdir(mountPoint));
-        if (::mount("tmpfs", QFile::encodeName(mountPoint).constData(), "tmpfs", 0, "size=16k") != 0)
+        const FullDisk disk(m_work->file("tiny"), "size=16k");
+        if (!disk.mounted())
             QSKIP("cannot mount a small tmpfs here (needs root and mount rights); full-disk saving not tested");
-        struct Unmount { QString path; ~Unmount() { ::umount(QFile::encodeName(path).constData()); } } unmount {mountPoint};
 
         MainWindow w;
         MainWindowProbe p(w);
         const QString big = bigLog();
         p.ui()->Receive_textEdit->setPlainText(big);
-        const QString target = mountPoint + "/log.txt";
+        const QString target = disk.file("log.txt");
         QString warning;
         testsupport::saveExpectingWarning(target, &warning);
         p.ui()->Save_Serial_Button->click();

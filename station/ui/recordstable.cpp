@@ -24,11 +24,6 @@ public:
     }
 };
 
-QString verdictWord(const CellRecord &r)
-{
-    return r.verdict == meter::Verdict::Pass ? QStringLiteral("PASS") : r.verdict == meter::Verdict::Ng ? QStringLiteral("NG") : QStringLiteral("—");
-}
-
 } // namespace
 
 RecordsTable::RecordsTable(QWidget *parent) : QTableWidget(0, Columns, parent)
@@ -62,7 +57,7 @@ void RecordsTable::show(const std::deque<CellRecord> &newestFirst)
             break;
         const QVector<QTableWidgetItem *> items = {
             new Item(r.time.toString(QStringLiteral("HH:mm:ss")), double(r.time.toMSecsSinceEpoch())),
-            new Item(r.cellId), new Item(verdictWord(r)), new Item(r.grade),
+            new Item(r.cellId), new Item(r.verdict == meter::Verdict::None ? QStringLiteral("—") : verdictText(r.verdict)), new Item(r.grade),
             new Item(QString::number(r.rMilliOhm, 'f', 4), r.rMilliOhm), new Item(QString::number(r.v, 'f', 4), r.v),
             new Item(r.id)};
         for (int c = 0; c < items.size(); ++c) {

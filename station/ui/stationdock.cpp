@@ -48,10 +48,6 @@ QString number(double value, int decimals = 4)
     return std::isfinite(value) ? QString::number(value, 'f', decimals) : QStringLiteral("—");
 }
 
-QString verdictWord(meter::Verdict v)
-{
-    return v == meter::Verdict::Pass ? QStringLiteral("PASS") : v == meter::Verdict::Ng ? QStringLiteral("NG") : QStringLiteral("—");
-}
 
 } // namespace
 
@@ -399,7 +395,7 @@ void StationDock::showRecord(const CellRecord &r)
 {
     m_shownRecord = r.id;
     const bool ng = r.verdict == meter::Verdict::Ng;
-    m_verdict->setText(verdictWord(r.verdict));
+    m_verdict->setText(r.verdict == meter::Verdict::None ? QStringLiteral("—") : verdictText(r.verdict));
     m_verdict->setStyleSheet(ng ? QStringLiteral("QLabel { color: red; }") : QStringLiteral("QLabel { color: green; }"));
     // The grade and where its cells go, in its colour; NG is said once.
     const LimitSet *set = m_station->activeSet();

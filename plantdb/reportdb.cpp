@@ -401,7 +401,7 @@ public:
             if ((m_options.lots.isEmpty() && !fillSpc(kSpcReadings, m_range, false, error)) || !fillSpc(kSpcCells, withLots(), true, error))
                 return false;
         }
-        m_groups.setSpc(m_spc.compute(m_groups.size()));
+        m_groups.setSpc(m_spc.compute(m_groups.size(), overallById(m_groups.sorted())));
         m_out->groups = m_groups.sorted();
         return true;
     }

@@ -382,10 +382,21 @@ void sortGroups(QVector<Group> &groups)
     });
 }
 
+QVector<bool> overallById(const QVector<Group> &groups)
+{
+    QVector<bool> out;
+    for (const Group &g : groups) {
+        if (g.id >= out.size())
+            out.resize(g.id + 1);
+        out[g.id] = g.scope.overall();
+    }
+    return out;
+}
+
 QVector<Group> Collector::groups()
 {
     if (!m_spcDone) {
-        const QVector<Spc> spc = m_spc.compute(m_list.size());
+        const QVector<Spc> spc = m_spc.compute(m_list.size(), overallById(m_list));
         for (Group &g : m_list) {
             g.spc = spc[g.id];
             const QPair<qint64, qint64> &span = m_spans[g.id];
@@ -576,8 +587,7 @@ const QStringList kColumns = {"scope", "limits", "n", "pass", "ng", "no_verdict"
 
 stats::Capability capabilityOf(const stats::RunningStats &values, const SpcSeries &chart, double low, double high)
 {
-    stats::Capability c = stats::capability(values.count(), values.mean(), chart.limits.valid ? chart.limits.sigma : NAN,
-                                            values.stddev(), low, high);
+    stats::Capability c = stats::capability(values.count(), values.mean(), chart.sigmaWithin(), values.stddev(), low, high);
     c.normality = chart.normality;
     return c;
 }
@@ -679,9 +689,12 @@ QString tableText(const QVector<Group> &groups)
             if (!s->limits.valid)
                 continue;
             const QString counts = ruleCounts(*s);
+            const QString said = !s->ruled ? QCoreApplication::translate("Report", "不检查（混有多个工位）")
+                                 : counts.isEmpty() ? QCoreApplication::translate("Report", "无") : counts;
             out += QCoreApplication::translate("Report", "  控制图 %1  中心 %2  σ̂ %3  UCL %4  LCL %5  信号 %6\n")
-                       .arg(name, numberText(s->limits.centre), numberText(s->limits.sigma), numberText(s->limits.ucl()),
-                            numberText(s->limits.lcl()), counts.isEmpty() ? QCoreApplication::translate("Report", "无") : counts);
+                       .arg(s->subgroup > 1 ? QCoreApplication::translate("Report", "%1（X̄-R，子组 %2）").arg(name).arg(s->subgroup) : name,
+                            numberText(s->limits.centre), numberText(s->limits.sigma), numberText(s->limits.ucl()),
+                            numberText(s->limits.lcl()), said);
             if (s->sampleEvery > 1)
                 out += QCoreApplication::translate("Report", "    （控制图取自样本：%1 个读数中每 %2 个取 1 个，共 %3 个）\n")
                            .arg(s->readings).arg(s->sampleEvery).arg(s->n);
@@ -728,6 +741,10 @@ QJsonObject spcJson(const SpcSeries &s)
         if (s.count(rule))
             counts.insert(QString::number(rule), double(s.count(rule)));
     return QJsonObject{{"n", double(s.n)},
+                       {"subgroup", s.subgroup},
+                       {"points", double(s.charted)},
+                       {"rules_checked", s.ruled},
+                       {"mixed_stations", s.mixed},
                        {"readings", double(s.readings)},
                        {"sample_every", double(s.sampleEvery)},
                        {"counts", counts},
@@ -736,6 +753,10 @@ QJsonObject spcJson(const SpcSeries &s)
                        {"ucl", ok ? jsonNumber(s.limits.ucl()) : QJsonValue()},
                        {"lcl", ok ? jsonNumber(s.limits.lcl()) : QJsonValue()},
                        {"sigma", ok ? jsonNumber(s.limits.sigma) : QJsonValue()},
+                       {"sigma_within", ok ? jsonNumber(s.sigmaWithin()) : QJsonValue()},
+                       {"range_cl", jsonNumber(s.averageRange)},
+                       {"range_ucl", jsonNumber(s.rangeHigh())},
+                       {"range_lcl", jsonNumber(s.rangeLow())},
                        {"revised", s.revised()},
                        {"set_aside", double(s.setAside)},
                        {"signals", signals_}};

@@ -56,6 +56,8 @@ struct Scope
 
     bool operator<(const Scope &o) const { return std::tie(kind, name) < std::tie(o.kind, o.name); }
     bool operator==(const Scope &o) const { return kind == o.kind && name == o.name; }
+    // Every station's readings or cells together, not one station's or lot's.
+    bool overall() const { return kind == All || kind == Cells; }
     // As the CSV names it, in every language: 全部, 工位 X, 单体 全部, 单体 批次 Y.
     QString key() const;
     // As the language spoken names it.
@@ -213,6 +215,9 @@ private:
     QSet<QByteArray> m_voided; // "station,record" of every record a void names
     QStringList m_used;
 };
+
+// Scope::overall() of each group, by its id: for SpcData::compute.
+QVector<bool> overallById(const QVector<Group> &groups);
 
 // The groups in the report's order: overall first, then stations, then
 // cells overall, then lots; limit periods in time order.

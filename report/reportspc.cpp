@@ -64,9 +64,16 @@ void SpcData::add(int groupA, int groupB, qint64 ms, const QByteArray &station, 
         m_stationHash.push_back(mix(qHash(it.key(), 0x5a17) + 1));
     }
     Point p {ms, it.value(), m_added++, groupA, groupB, r, v};
-    ++sample(groupA).seen;
+    auto seen = [this](int group, int station) {
+        GroupSample &s = sample(group);
+        ++s.seen;
+        if (s.station < 0)
+            s.station = station;
+        s.mixed = s.mixed || s.station != station;
+    };
+    seen(groupA, p.station);
     if (groupB >= 0)
-        ++sample(groupB).seen;
+        seen(groupB, p.station);
     if (m_samples[size_t(groupA)].level > 0 || (groupB >= 0 && m_samples[size_t(groupB)].level > 0)) {
         const quint64 h = hashOf(p);
         if (!kept(h, groupA))
@@ -147,31 +154,80 @@ struct Thinner
     }
 };
 
+// One quantity of one group through the three passes over its readings:
+// the trial limits from all, the revised ones from those within the trial
+// limits, then the rules and the drawn points along all of them.
 struct Walk
 {
+    stats::LimitsBuilder all, kept;
+    stats::SubgroupBuilder allGroups {kSubgroup}, keptGroups {kSubgroup}, walkGroups {kSubgroup};
+    int subgroup = 1;
+    bool ruled = true;
+    stats::ControlLimits trial;
+    double trialRangeHigh = INFINITY;
     std::unique_ptr<stats::NelsonRules> rules;
-    qint64 index = 0;
+    SpcSeries *out = nullptr; // from start() on
+    qint64 index = 0; // the next point's position on the chart
     double last = 0;
     Thinner points, ranges;
-    qint64 testEvery = 1;
+    qint64 testEvery = 1, seen = 0;
     QVector<double> tested; // for the normality test
 
-    // all: every reading; kept: those within the trial limits.
-    void start(SpcSeries &s, const stats::LimitsBuilder &all, const stats::LimitsBuilder &kept)
+    void first(double x)
     {
-        s.limits = kept.limits();
+        all.add(x);
+        if (allGroups.add(x))
+            allGroups.count();
+    }
+    // After the first pass: individuals or subgroups, and the trial limits.
+    void decide()
+    {
+        subgroup = all.count() > kIndividualsMost ? kSubgroup : 1;
+        if (subgroup == 1) {
+            trial = all.limits();
+        } else {
+            trial = allGroups.meanLimits();
+            trialRangeHigh = stats::subgroupConstants(subgroup).d4 * allGroups.averageRange();
+        }
+    }
+    // An unruled group (stations mixed) keeps its trial limits: beside a
+    // mixture's levels, nearly every reading would be set aside.
+    bool within(double x) const { return !trial.valid || !ruled || (x <= trial.ucl() && x >= trial.lcl()); }
+    void second(double x)
+    {
+        if (subgroup == 1) {
+            if (within(x))
+                kept.add(x);
+        } else if (keptGroups.add(x) && within(keptGroups.mean()) && (!ruled || keptGroups.range() <= trialRangeHigh)) {
+            keptGroups.count();
+        }
+    }
+    void start(SpcSeries &series)
+    {
+        out = &series;
+        SpcSeries &s = series;
+        s.subgroup = subgroup;
         s.n = all.count();
-        s.setAside = all.count() - kept.count();
-        s.averageRange = kept.count() > 1 ? kept.averageRange() : NAN;
-        if (s.limits.valid)
+        if (subgroup == 1) {
+            s.limits = kept.limits();
+            s.setAside = all.count() - kept.count();
+            s.averageRange = kept.count() > 1 ? kept.averageRange() : NAN;
+            s.charted = s.n;
+        } else {
+            s.limits = keptGroups.meanLimits();
+            s.setAside = (allGroups.counted() - keptGroups.counted()) * subgroup;
+            s.averageRange = keptGroups.counted() > 0 ? keptGroups.averageRange() : NAN;
+            s.charted = allGroups.counted();
+        }
+        s.ruled = ruled;
+        if (s.limits.valid && ruled)
             rules.reset(new stats::NelsonRules(s.limits));
-        points.every = ranges.every = std::max<qint64>(1, (s.n + kSpcShown / 2 - 1) / (kSpcShown / 2));
+        points.every = ranges.every = std::max<qint64>(1, (s.charted + kSpcShown / 2 - 1) / (kSpcShown / 2));
         testEvery = std::max<qint64>(1, (s.n + kNormalityTested - 1) / kNormalityTested);
     }
-    void add(SpcSeries &s, qint64 ms, double x)
+    void point(qint64 ms, double x, double range)
     {
-        if (std::isnan(x))
-            return;
+        SpcSeries &s = *out;
         if (rules) {
             for (int rule : stats::firedRules(rules->add(x))) {
                 ++s.perRule[rule - 1];
@@ -179,25 +235,44 @@ struct Walk
                     s.signalled.append({rule, index, ms, x});
             }
         }
-        if (index % testEvery == 0)
-            tested.append(x);
         points.add(s.points, double(index), x);
-        if (index > 0)
-            ranges.add(s.ranges, double(index), std::fabs(x - last));
-        last = x;
+        if (!std::isnan(range))
+            ranges.add(s.ranges, double(index), range);
         ++index;
     }
-    void finish(SpcSeries &s)
+    void add(qint64 ms, double x)
     {
+        if (std::isnan(x))
+            return;
+        if (seen++ % testEvery == 0)
+            tested.append(x);
+        if (subgroup == 1)
+            point(ms, x, index > 0 ? std::fabs(x - last) : NAN);
+        else if (walkGroups.add(x))
+            point(ms, walkGroups.mean(), walkGroups.range());
+        last = x;
+    }
+    void finish()
+    {
+        SpcSeries &s = *out;
         points.flush(s.points);
         ranges.flush(s.ranges);
+        std::sort(tested.begin(), tested.end());
+        const qint64 n = tested.size();
+        const qint64 shown = std::min<qint64>(n, kOrderShown);
+        for (qint64 k = 0; k < shown; ++k) {
+            const qint64 i = shown > 1 ? k * (n - 1) / (shown - 1) : 0; // the least and the greatest among them
+            s.order.append(tested[int(i)]);
+            s.ranks.append(double(i + 1));
+        }
+        s.tested = n;
         s.normality = stats::andersonDarling(std::move(tested));
     }
 };
 
 } // namespace
 
-QVector<Spc> SpcData::compute(int groups)
+QVector<Spc> SpcData::compute(int groups, const QVector<bool> &overall)
 {
     if (groups <= 0)
         return {};
@@ -217,54 +292,42 @@ QVector<Spc> SpcData::compute(int groups)
         return a.ms != b.ms ? a.ms < b.ms : a.station != b.station ? a.station < b.station : a.order < b.order;
     });
 
-    auto each = [this](const auto &f) {
+    std::vector<Walk> r(static_cast<size_t>(groups)), v(static_cast<size_t>(groups));
+    auto each = [this, &r, &v](const auto &f) {
         for (const Point &p : qAsConst(m_points)) {
-            if (p.a >= 0)
-                f(p.a, p);
-            if (p.b >= 0)
-                f(p.b, p);
+            for (int g : {p.a, p.b}) {
+                if (g < 0)
+                    continue;
+                if (!std::isnan(p.r))
+                    f(r[size_t(g)], p.ms, p.r);
+                if (!std::isnan(p.v))
+                    f(v[size_t(g)], p.ms, p.v);
+            }
         }
     };
-    // Phase I: the limits of each group from all its readings, then the
-    // rules along the same readings.
-    QVector<stats::LimitsBuilder> rLimits(groups), vLimits(groups);
-    each([&](int g, const Point &p) {
-        if (!std::isnan(p.r))
-            rLimits[g].add(p.r);
-        if (!std::isnan(p.v))
-            vLimits[g].add(p.v);
-    });
-    // The trial limits revised once: readings beyond them set aside.
-    QVector<stats::ControlLimits> rTrial(groups), vTrial(groups);
-    for (int g = 0; g < groups; ++g)
-        rTrial[g] = rLimits[g].limits(), vTrial[g] = vLimits[g].limits();
-    auto within = [](const stats::ControlLimits &l, double x) { return !l.valid || (x <= l.ucl() && x >= l.lcl()); };
-    QVector<stats::LimitsBuilder> rKept(groups), vKept(groups);
-    each([&](int g, const Point &p) {
-        if (!std::isnan(p.r) && within(rTrial[g], p.r))
-            rKept[g].add(p.r);
-        if (!std::isnan(p.v) && within(vTrial[g], p.v))
-            vKept[g].add(p.v);
-    });
+    // Phase I: the trial limits of each group from all its readings, revised
+    // once without those beyond them; then the rules along every reading.
+    each([](Walk &w, qint64, double x) { w.first(x); });
+    const GroupSample none;
+    auto taken = [&](int g) -> const GroupSample & { return size_t(g) < m_samples.size() ? m_samples[size_t(g)] : none; };
+    for (int g = 0; g < groups; ++g) {
+        const bool unruled = overall.value(g) && taken(g).mixed;
+        for (Walk *w : {&r[size_t(g)], &v[size_t(g)]})
+            w->decide(), w->ruled = !unruled;
+    }
+    each([](Walk &w, qint64, double x) { w.second(x); });
     QVector<Spc> out(groups);
     Spc *const spc = out.data(); // detached once, not at every reading
-    std::vector<Walk> rWalks(static_cast<size_t>(groups)), vWalks(static_cast<size_t>(groups));
+    for (int g = 0; g < groups; ++g)
+        r[size_t(g)].start(spc[g].r), v[size_t(g)].start(spc[g].v);
+    each([](Walk &w, qint64 ms, double x) { w.add(ms, x); });
     for (int g = 0; g < groups; ++g) {
-        rWalks[size_t(g)].start(spc[g].r, rLimits[g], rKept[g]);
-        vWalks[size_t(g)].start(spc[g].v, vLimits[g], vKept[g]);
-    }
-    each([&](int g, const Point &p) {
-        rWalks[size_t(g)].add(spc[g].r, p.ms, p.r);
-        vWalks[size_t(g)].add(spc[g].v, p.ms, p.v);
-    });
-    for (int g = 0; g < groups; ++g) {
-        rWalks[size_t(g)].finish(spc[g].r);
-        vWalks[size_t(g)].finish(spc[g].v);
-        const GroupSample none;
-        const GroupSample &taken = size_t(g) < m_samples.size() ? m_samples[size_t(g)] : none;
+        r[size_t(g)].finish();
+        v[size_t(g)].finish();
         for (SpcSeries *s : {&spc[g].r, &spc[g].v}) {
-            s->sampleEvery = qint64(1) << taken.level;
-            s->readings = taken.seen;
+            s->sampleEvery = qint64(1) << taken(g).level;
+            s->readings = taken(g).seen;
+            s->mixed = taken(g).mixed;
         }
     }
     m_points = QVector<Point>();

@@ -29,11 +29,25 @@ struct SpcSignal
 // One quantity (R or V) of one group.
 struct SpcSeries
 {
-    stats::ControlLimits limits; // invalid below two readings
-    qint64 n = 0;
+    // Readings charted one by one (individuals and moving ranges, subgroup
+    // 1), or past kIndividualsMost by the means and ranges of consecutive
+    // subgroups of kSubgroup (X̄ and R): the limits, points, rules and
+    // signals are then the subgroups'.
+    int subgroup = 1;
+    stats::ControlLimits limits; // invalid below two readings (subgroups)
+    qint64 n = 0;                // readings
+    qint64 charted = 0;          // points on the chart: readings or whole subgroups
+    // The rules are not checked on a group that mixes stations' readings
+    // (each station is charted on its own): the mixture itself would fire them.
+    bool ruled = true;
+    bool mixed = false; // readings of more than one station
     qint64 setAside = 0; // readings beyond the trial limits, left out of these
     bool revised() const { return setAside > 0; }
-    double averageRange = NAN; // MR̄: the moving-range chart's centre
+    double averageRange = NAN; // MR̄ or R̄: the range chart's centre
+    double rangeHigh() const { return stats::subgroupConstants(std::max(2, subgroup)).d4 * averageRange; }
+    double rangeLow() const { return stats::subgroupConstants(std::max(2, subgroup)).d3 * averageRange; }
+    // σ̂ of a single reading, the within σ that capability takes.
+    double sigmaWithin() const { return limits.valid ? limits.sigma * std::sqrt(double(subgroup)) : NAN; }
     // The signals in order, the first kSpcListed of them: a process far
     // out of control signals at nearly every reading, and a list of
     // millions says no more than its counts.
@@ -52,6 +66,13 @@ struct SpcSeries
     // Anderson–Darling over the series, or an even sample of at most
     // kNormalityTested of it.
     stats::Normality normality;
+    // Order statistics of the tested values, at most kOrderShown, evenly
+    // spread by rank from the least to the greatest: the capability page's
+    // probability plot and histogram. ranks[i] is order[i]'s rank from 1 in
+    // `tested` values.
+    QVector<double> order;
+    QVector<double> ranks;
+    qint64 tested = 0;
 };
 
 struct Spc
@@ -60,6 +81,9 @@ struct Spc
 };
 
 constexpr int kSpcShown = 4000;
+constexpr int kIndividualsMost = 1000;
+constexpr int kSubgroup = 5;
+constexpr int kOrderShown = 1000;
 constexpr int kNormalityTested = 50000;
 constexpr int kSpcListed = 10000;
 // Readings held for the charts at most (40 bytes each): past it, the
@@ -82,8 +106,10 @@ class SpcData
 public:
     explicit SpcData(qint64 held = kSpcHeld) : m_held(std::max<qint64>(held, 16)) {}
     void add(int groupA, int groupB, qint64 ms, const QByteArray &station, double r, double v); // groupB < 0: none
-    // Indexed by the caller's group number; empties the readings.
-    QVector<Spc> compute(int groups);
+    // Indexed by the caller's group number; empties the readings. overall
+    // (by group number): the groups whose rules go unchecked when they mix
+    // stations.
+    QVector<Spc> compute(int groups, const QVector<bool> &overall = {});
     qint64 size() const { return m_points.size(); }
     void reserve(qint64 readings) { m_points.reserve(int(qMin(readings, m_held))); }
 
@@ -101,6 +127,8 @@ private:
     {
         int level = 0;     // 1 reading in 2^level held
         qint64 held = 0, seen = 0;
+        int station = -1;  // the first station seen
+        bool mixed = false;
     };
     quint64 hashOf(const Point &p) const;
     bool kept(quint64 hash, int group) const;

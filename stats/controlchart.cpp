@@ -39,6 +39,43 @@ ControlLimits LimitsBuilder::limits() const
     return limits;
 }
 
+SubgroupConstants subgroupConstants(int n)
+{
+    static const SubgroupConstants table[] = {
+        {2.660, 0, 3.267, 1.128}, {1.023, 0, 2.574, 1.693}, {0.729, 0, 2.282, 2.059},
+        {0.577, 0, 2.114, 2.326}, {0.483, 0, 2.004, 2.534}, {0.419, 0.076, 1.924, 2.704},
+        {0.373, 0.136, 1.864, 2.847}, {0.337, 0.184, 1.816, 2.970}, {0.308, 0.223, 1.777, 3.078},
+    };
+    return n >= 2 && n <= 10 ? table[n - 2] : SubgroupConstants();
+}
+
+bool SubgroupBuilder::add(double x)
+{
+    if (m_filled == 0)
+        m_sum = 0, m_lo = m_hi = x;
+    m_sum += x;
+    m_lo = std::min(m_lo, x);
+    m_hi = std::max(m_hi, x);
+    if (++m_filled < m_size)
+        return false;
+    m_filled = 0;
+    m_mean = m_sum / m_size;
+    m_range = m_hi - m_lo;
+    return true;
+}
+
+ControlLimits SubgroupBuilder::meanLimits() const
+{
+    ControlLimits limits;
+    const SubgroupConstants k = subgroupConstants(m_size);
+    if (m_counted < 2 || k.d2 <= 0)
+        return limits;
+    limits.centre = m_means / double(m_counted);
+    limits.sigma = averageRange() / (k.d2 * std::sqrt(double(m_size)));
+    limits.valid = true;
+    return limits;
+}
+
 unsigned NelsonRules::add(double x)
 {
     const double c = m_limits.centre, s = m_limits.sigma;

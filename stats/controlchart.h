@@ -42,6 +42,45 @@ private:
     bool m_alike = true;
 };
 
+// Shewhart's constants for subgroups of n readings (2 to 10): the X̄
+// chart's limits X̿ ± A2·R̄, the R chart's D3·R̄ to D4·R̄, σ̂ = R̄ / d2.
+// (ASTM STP 15D; Montgomery, Introduction to Statistical Quality Control,
+// appendix table VI.)
+struct SubgroupConstants
+{
+    double a2 = 0, d3 = 0, d4 = 0, d2 = 0;
+};
+SubgroupConstants subgroupConstants(int n);
+
+// X̄-R charts of consecutive subgroups of a fixed size, reading by reading:
+// a long series charted by its subgroups' means and ranges. A tail short of
+// a whole subgroup is not charted.
+class SubgroupBuilder
+{
+public:
+    explicit SubgroupBuilder(int size = 5) : m_size(size) {}
+    // True when x completes a subgroup: then mean() and range() are its.
+    bool add(double x);
+    double mean() const { return m_mean; }
+    double range() const { return m_range; }
+    // Counts a completed subgroup (after add() said so) into the limits.
+    void count() { m_means += m_mean, m_ranges += m_range, ++m_counted; }
+    qint64 counted() const { return m_counted; }
+    int size() const { return m_size; }
+    double averageRange() const { return m_counted > 0 ? m_ranges / double(m_counted) : 0; } // R̄
+    // The X̄ chart's: centre X̿, σ̂ of a mean R̄ / (d2·√n), so 3σ̂ = A2·R̄;
+    // invalid below two subgroups.
+    ControlLimits meanLimits() const;
+
+private:
+    int m_size;
+    int m_filled = 0;
+    double m_sum = 0, m_lo = 0, m_hi = 0;
+    double m_mean = 0, m_range = 0;
+    double m_means = 0, m_ranges = 0;
+    qint64 m_counted = 0;
+};
+
 // The rules checked reading by reading against fixed limits. A signal is
 // given at the reading that completes its pattern, and again at each reading
 // that continues it.

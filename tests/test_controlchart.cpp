@@ -133,32 +133,119 @@ private slots:
         QCOMPARE(small[0].v.n, 0);
         QVERIFY(!small[0].v.limits.valid);
 
+        QCOMPARE(small[0].r.subgroup, 1);
+
+        // 100,000 readings: X̄-R of 20,000 subgroups of 5. Their means go
+        // round −0.6, 0.6, 0 (1.56σ̂ of a mean: no pattern), each subgroup
+        // spread −1 … 1 about its mean; one reading a spike.
+        auto reading = [](int i) {
+            const double means[] = {-0.6, 0.6, 0.0}, offsets[] = {-1, -0.5, 0, 0.5, 1};
+            return i == 54321 ? 50.0 : means[(i / 5) % 3] + offsets[i % 5];
+        };
         report::SpcData many;
         for (int i = 0; i < 100000; ++i)
-            many.add(0, -1, i, "S", i == 54321 ? 50.0 : kClean[i % 10], 0);
+            many.add(0, -1, i, "S", reading(i), 0);
         const report::SpcSeries big = many.compute(1)[0].r;
+        QCOMPARE(big.subgroup, 5);
+        QCOMPARE(big.charted, 20000);
         QVERIFY2(big.points.size() <= report::kSpcShown + 2, qPrintable(QString::number(big.points.size())));
-        QVERIFY(big.points.contains(QPointF(54321, 50)));
-        QCOMPARE(big.count(1), 1); // the spike alone is beyond 3σ̂
-        QCOMPARE(big.signalled.first().index, 54321);
-        // The trial limits revised once, without the spike: as if it had never been.
-        QCOMPARE(big.setAside, 1);
+        stats::SubgroupBuilder spike;
+        for (int i = 54320; i < 54325; ++i)
+            spike.add(reading(i));
+        QVERIFY(big.points.contains(QPointF(10864, spike.mean())));
+        QCOMPARE(big.count(1), 1); // the spike's subgroup alone is beyond 3σ̂
+        QCOMPARE(big.total(), 1);
+        QCOMPARE(big.signalled.first().index, 10864);
+        QCOMPARE(big.signalled.first().ms, 54324); // the subgroup's last reading
+        // The trial limits revised once, without the spike's subgroup: as if it had never been.
+        QCOMPARE(big.setAside, 5);
         QVERIFY(big.revised());
-        stats::LimitsBuilder clean;
+        stats::SubgroupBuilder clean;
         for (int i = 0; i < 100000; ++i)
-            if (i != 54321)
-                clean.add(kClean[i % 10]);
-        QCOMPARE(big.limits.centre, clean.limits().centre);
-        QCOMPARE(big.limits.sigma, clean.limits().sigma);
+            if (clean.add(reading(i)) && i / 5 != 10864)
+                clean.count();
+        QCOMPARE(big.limits.centre, clean.meanLimits().centre);
+        QCOMPARE(big.limits.sigma, clean.meanLimits().sigma);
+        QCOMPARE(big.averageRange, 2.0);
         QCOMPARE(big.n, 100000);
 
-        report::SpcData swinging; // up, down, up, ...: rule 4 from the 14th on
+        report::SpcData swinging; // up, down, up, ...: means −0.2, 0.2, ...: rule 4 from the 14th subgroup on
         for (int i = 0; i < 30000; ++i)
             swinging.add(0, -1, i, "S", i % 2 ? 1.0 : -1.0, 0);
         const report::SpcSeries s = swinging.compute(1)[0].r;
-        QCOMPARE(s.count(4), 30000 - 13);
+        QCOMPARE(s.count(4), 6000 - 13);
+        QCOMPARE(s.count(7), 6000 - 14); // and all within 1σ̂ of a mean: stratified
         QCOMPARE(s.signalled.size(), report::kSpcListed);
         QVERIFY(s.truncated());
+    }
+
+    // Subgroups of 5 by Shewhart's constants (A2 0.577, D3 0, D4 2.114,
+    // d2 2.326): the X̄ chart X̿ ± A2·R̄, the R chart D3·R̄ to D4·R̄, σ̂
+    // within R̄/d2, at the boundary between individuals and subgroups.
+    void xbarR_data()
+    {
+        QTest::addColumn<int>("readings");
+        QTest::addColumn<int>("subgroup");
+        QTest::newRow("1,000: individuals") << 1000 << 1;
+        QTest::newRow("1,001: subgroups of 5, a tail of 1 not charted") << 1001 << 5;
+        QTest::newRow("5,000") << 5000 << 5;
+    }
+    void xbarR()
+    {
+        QFETCH(int, readings);
+        QFETCH(int, subgroup);
+        // Subgroup k: 10 + (k % 4) · 0.1 + {0, 0.3, 0.1, 0.4, 0.2}·(1 + k % 2): means 10.24 … 10.56 by turns, ranges 0.4 and 0.8.
+        auto reading = [](int i) {
+            const int k = i / 5;
+            const double spread[] = {0, 0.3, 0.1, 0.4, 0.2};
+            return 10 + (k % 4) * 0.1 + spread[i % 5] * (1 + k % 2);
+        };
+        report::SpcData data;
+        for (int i = 0; i < readings; ++i)
+            data.add(0, -1, i, "S", reading(i), qQNaN());
+        const report::SpcSeries s = data.compute(1)[0].r;
+        QCOMPARE(s.subgroup, subgroup);
+        if (subgroup == 1) {
+            QCOMPARE(s.charted, qint64(readings));
+            QCOMPARE(s.rangeHigh(), 3.267 * s.averageRange); // D4 of a moving range of 2
+            return;
+        }
+        const int groups = readings / 5;
+        QCOMPARE(s.charted, qint64(groups));
+        double means = 0, ranges = 0;
+        for (int k = 0; k < groups; ++k)
+            means += 10 + (k % 4) * 0.1 + 0.2 * (1 + k % 2), ranges += 0.4 * (1 + k % 2);
+        const double xbar = means / groups, rbar = ranges / groups;
+        QVERIFY(qFuzzyCompare(s.limits.centre, xbar));
+        QVERIFY(qFuzzyCompare(s.averageRange, rbar));
+        QVERIFY(std::fabs(s.limits.ucl() - (xbar + 0.577 * rbar)) < 5e-4 * rbar); // A2 to its three places
+        QVERIFY(std::fabs(s.limits.lcl() - (xbar - 0.577 * rbar)) < 5e-4 * rbar);
+        QVERIFY(qFuzzyCompare(s.rangeHigh(), 2.114 * rbar));
+        QCOMPARE(s.rangeLow(), 0.0);
+        QVERIFY(qFuzzyCompare(s.sigmaWithin(), rbar / 2.326));
+        QCOMPARE(s.setAside, 0);
+    }
+
+    // The overall group of several stations is charted but not judged by the
+    // rules (two stations' levels would fire them); one station's own group
+    // is, and so is an overall group of one station.
+    void mixedStationsGoUnruled()
+    {
+        report::SpcData data;
+        for (int i = 0; i < 400; ++i) {
+            const bool b = (i / 40) % 2; // forty readings at a time from each
+            data.add(0, b ? 2 : 1, i, b ? "B" : "A", (b ? 15.0 : 12.0) + kClean[i % 10] * 0.1, qQNaN());
+            data.add(3, -1, i, "A", 12.0 + kClean[i % 10] * 0.1, qQNaN());
+        }
+        const QVector<report::Spc> spc = data.compute(4, {true, false, false, true});
+        QVERIFY(!spc[0].r.ruled);
+        QVERIFY(spc[0].r.mixed);
+        QCOMPARE(spc[0].r.total(), 0);
+        QVERIFY(spc[0].r.limits.valid);
+        for (int g : {1, 2, 3}) {
+            QVERIFY(spc[g].r.ruled);
+            QVERIFY(!spc[g].r.mixed);
+        }
     }
 
     // Past its bound the charts' store thins the fullest group to a sample

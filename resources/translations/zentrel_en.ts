@@ -1363,6 +1363,14 @@
 </numerusform>
         </translation>
     </message>
+    <message>
+        <source>不检查（混有多个工位）</source>
+        <translation>not checked (stations mixed)</translation>
+    </message>
+    <message>
+        <source>%1（X̄-R，子组 %2）</source>
+        <translation>%1 (X̄-R, subgroups of %2)</translation>
+    </message>
 </context>
 <context>
     <name>Settings</name>

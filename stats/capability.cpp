@@ -75,6 +75,18 @@ double nearest(double mean, double low, double high, double sigma)
 
 } // namespace
 
+double normalQuantile(double p)
+{
+    if (!(p > 0 && p < 1))
+        return NAN;
+    double lo = -40, hi = 40; // bisection: exact to the double, and fast enough for a page's points
+    for (int i = 0; i < 200 && hi - lo > 1e-15 * std::max(1.0, std::fabs(lo)); ++i) {
+        const double mid = (lo + hi) / 2;
+        (normalCdf(mid) < p ? lo : hi) = mid;
+    }
+    return (lo + hi) / 2;
+}
+
 double chiSquareQuantile(double p, double df)
 {
     if (!(p > 0 && p < 1 && df > 0))

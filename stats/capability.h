@@ -51,6 +51,9 @@ Normality andersonDarling(QVector<double> values);
 // The standard normal distribution function.
 inline double normalCdf(double z) { return 0.5 * std::erfc(-z / std::sqrt(2.0)); }
 
+// The p-quantile of the standard normal distribution (0 < p < 1).
+double normalQuantile(double p);
+
 // The p-quantile of χ² with df degrees of freedom.
 double chiSquareQuantile(double p, double df);
 

@@ -437,8 +437,23 @@ private slots:
         QVERIFY2(err.contains(said), qPrintable(err));
     }
 
+    // The pages in order, on A4 and on Letter, and their text layer exactly
+    // as drawn: every digit, Chinese as Chinese (not the Kangxi radicals a
+    // CJK font shares glyphs with), a long station name whole.
+    void pdfWithTheExpectedPages_data()
+    {
+        QTest::addColumn<QString>("paper");
+        QTest::addColumn<int>("width"); // of a page's image at 150 dpi
+        QTest::addColumn<QByteArray>("mediaBox");
+        QTest::newRow("A4") << "a4" << 1240 << QByteArray("595.000000 842.000000");
+        QTest::newRow("Letter") << "letter" << 1275 << QByteArray("612.000000 792.000000");
+    }
     void pdfWithTheExpectedPages()
     {
+        QFETCH(QString, paper);
+        QFETCH(int, width);
+        QFETCH(QByteArray, mediaBox);
+        const QString longName = "B_Formation_Line_07_Station_Number_Twelve_Right";
         QDir().mkpath("j/a");
         QDir().mkpath("j/b");
         for (const QString station : {"a", "b"}) {
@@ -447,37 +462,74 @@ private slots:
             f.write(QByteArray(journal::kHeader) + "\n");
             for (int i = 0; i < 500; ++i)
                 f.write(readingLine(QDateTime(QDate(2026, 12, 7), QTime(8, 0)).addSecs(i * 2).toString(Qt::ISODateWithMs) + "+08:00",
-                                    station.toUpper(), i + 1, 15 + std::sin(i) * (station == "a" ? 1 : 2), 3.7, "PASS")
+                                    station == "a" ? "A" : longName, i + 1, 15 + std::sin(i) * (station == "a" ? 1 : 2), 3.7, "PASS",
+                                    "11.5,18.5,3,4.5")
                             .toUtf8());
         }
-        const Run run = runReport({"j", "--pdf", "report.pdf", "--png", "page"});
+        const Run run = runReport({"j", "--pdf", "report.pdf", "--png", "page", "--paper", paper, "--json", "table.json"});
         QCOMPARE(run.exitCode, 0);
         QFile pdf("report.pdf");
         QVERIFY(pdf.open(QIODevice::ReadOnly));
         const QByteArray bytes = pdf.readAll();
         QVERIFY(bytes.startsWith("%PDF-"));
-        // Cover, table, histograms, run chart, box plots, and a control
-        // chart page for each of the three groups.
-        QCOMPARE(bytes.count("/Type /Page\n") + bytes.count("/Type /Page\r") + bytes.count("/Type /Page "), 8);
-        for (int page = 1; page <= 8; ++page)
-            QVERIFY(QImage(QString("page-%1.png").arg(page)).width() == 1240);
-        // What the pages say: the cover's period and stations, a group's
-        // control charts with their limits named and what they are not.
+        QVERIFY(bytes.contains("/MediaBox [0 0 " + mediaBox));
+        // Cover, table, histograms, run chart, box plots; then for each of
+        // the three groups its control charts and its R capability (V is
+        // constant: no capability).
+        QCOMPARE(bytes.count("/Type /Page\n") + bytes.count("/Type /Page\r") + bytes.count("/Type /Page "), 11);
+        for (int page = 1; page <= 11; ++page)
+            QCOMPARE(QImage(QString("page-%1.png").arg(page)).width(), width);
         const QString pdftotext = QStandardPaths::findExecutable("pdftotext");
         if (pdftotext.isEmpty())
             QSKIP("pdftotext is missing (Debian: poppler-utils; tools/dev.sh installs it)");
-        auto pageText = [&](int page) {
+        // A page's text, or that of a strip of it (x and width in points).
+        auto pageText = [&](int page, int x = -1, int w = 0) {
             QProcess text;
-            text.start(pdftotext, {"-f", QString::number(page), "-l", QString::number(page), "report.pdf", "-"});
+            QStringList args = {"-f", QString::number(page), "-l", QString::number(page)};
+            if (x >= 0)
+                args << "-x" << QString::number(x) << "-y" << "0" << "-W" << QString::number(w) << "-H" << "2000";
+            text.start(pdftotext, args << "report.pdf" << "-");
             text.waitForFinished(60000);
             return QString::fromUtf8(text.readAllStandardOutput()).simplified();
         };
+        auto unwrapped = [](QString s) { return s.remove(QRegularExpression("\\s")); };
+        QString all;
+        for (int page = 1; page <= 11; ++page)
+            all += pageText(page);
+        for (const QChar c : all)
+            QVERIFY2(c.unicode() < 0x2E80 || c.unicode() > 0x2FDF, qPrintable(QString("radical U+%1").arg(c.unicode(), 4, 16)));
         const QString cover = pageText(1);
-        QVERIFY2(cover.contains("2026-12-07") && cover.contains("A、B") && cover.contains("j/a/readings"), qPrintable(cover));
-        const QString stationA = pageText(7);
-        QVERIFY2(stationA.contains("单值图") && stationA.contains("移动极差图") && stationA.contains("UCL") && stationA.contains("LCL")
-                     && stationA.contains("不是规格限"),
+        QVERIFY2(cover.contains("2026-12-07") && cover.contains("j/a/readings-2026-12-07.csv"), qPrintable(cover));
+        QVERIFY2(unwrapped(cover).contains(unwrapped("A、" + longName)), qPrintable(cover));
+        // The table: each group's numbers as the JSON has them, the long name whole.
+        const QString table = pageText(2);
+        const QString scopes = pageText(2, 43, 60); // the first column
+        QVERIFY2(unwrapped(scopes).contains("工位" + longName), qPrintable(scopes));
+        QVERIFY2(table.contains("R 11.5–18.5 mΩ, V 3–4.5 V") || unwrapped(table).contains("R11.5–18.5mΩ,V3–4.5V"), qPrintable(table));
+        QFile jf("table.json");
+        QVERIFY(jf.open(QIODevice::ReadOnly));
+        const QJsonArray groups = QJsonDocument::fromJson(jf.readAll()).object()["groups"].toArray();
+        QCOMPARE(groups.size(), 3);
+        for (const QJsonValue &g : groups) {
+            for (const QString &n : {QString::number(g["r"]["mean"].toDouble(), 'f', 4), QString::number(g["r"]["sd"].toDouble(), 'f', 4),
+                                     QString::number(g["r"]["cpk"].toDouble(), 'f', 2), QString::number(g["n"].toInt())})
+                QVERIFY2(table.contains(n), qPrintable(n + " in " + table));
+        }
+        // Station A's control charts (individuals: 500 readings) and its
+        // capability, the indices and their intervals as computed.
+        const QString stationA = pageText(8);
+        QVERIFY2(stationA.contains("工位 A") && stationA.contains("单值图") && stationA.contains("移动极差图") && stationA.contains("UCL")
+                     && stationA.contains("LCL") && stationA.contains("不是规格限"),
                  qPrintable(stationA));
+        const QString capabilityA = pageText(9);
+        const QJsonObject c = groups[1]["capability"].toObject();
+        QVERIFY2(capabilityA.contains("过程能力：工位 A — R (mΩ)") && capabilityA.contains("正态概率图"), qPrintable(capabilityA));
+        for (const QString key : {"cp", "cpk", "pp", "ppk"}) {
+            const QJsonObject e = c[key].toObject();
+            const QString line = QString("%1 %2 [%3, %4]").arg(key == "cpk" ? "Cpk" : key == "ppk" ? "Ppk" : key == "cp" ? "Cp" : "Pp")
+                                     .arg(e["value"].toDouble(), 0, 'f', 2).arg(e["low"].toDouble(), 0, 'f', 2).arg(e["high"].toDouble(), 0, 'f', 2);
+            QVERIFY2(capabilityA.contains(line), qPrintable(line + " in " + capabilityA));
+        }
     }
 
 private:

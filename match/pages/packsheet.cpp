@@ -1,4 +1,5 @@
 #include "packsheet.h"
+#include "report/pages/pagefont.h"
 
 #include <QCoreApplication>
 
@@ -51,7 +52,7 @@ void PackSheet::paint(QPainter &painter, int page) const
 {
     painter.save();
     painter.fillRect(QRectF(0, 0, kWidthMm, kHeightMm), Qt::white);
-    QFont font = painter.font();
+    QFont font = pages::pageFont(10); // sized below; its families give the PDF a true text layer
     // Sizes in millimetres of letter height, whatever the device's dots.
     const double pointsPerMm = 72.0 / painter.device()->logicalDpiY();
     auto setSize = [&](double mm, bool bold) {
@@ -160,7 +161,7 @@ bool PackSheet::writePdf(const QString &path, QString *error) const
         }
         painter.end();
     }
-    return saveFileAtomically(path, bytes, error);
+    return saveFileAtomically(path, pages::mendTextLayer(bytes), error);
 }
 
 QImage PackSheet::image(int page, int dpi) const

@@ -1,11 +1,11 @@
 #include "reportpages.h"
+#include "pagefont.h"
 #include "platform/punctuation.h"
-
-#include <QCoreApplication>
-
+#include "stats/capability.h"
 #include "storage/textfile.h"
 
 #include <QBuffer>
+#include <QCoreApplication>
 #include <QDir>
 #include <QPainter>
 #include <QPdfWriter>
@@ -17,7 +17,12 @@
 
 namespace report {
 
+using pages::pageFont;
+
 namespace {
+
+constexpr int kDpi = 150;
+const QColor kLimitColour(200, 60, 0), kSpecColour(Qt::red), kDataColour(40, 90, 160);
 
 void limitLine(QCustomPlot &plot, bool vertical, double value, const QColor &colour, Qt::PenStyle style = Qt::DashLine)
 {
@@ -32,6 +37,21 @@ void limitLine(QCustomPlot &plot, bool vertical, double value, const QColor &col
         line->point2->setCoords(1, value);
     }
     line->setPen(QPen(colour, 1.5, style));
+}
+
+// Every axis's text in device pixels, in proportion to the page.
+void pageFonts(QCustomPlot &plot, double unit)
+{
+    for (QCPAxis *axis : plot.axisRect()->axes()) {
+        axis->setTickLabelFont(pageFont(unit * 0.62));
+        axis->setLabelFont(pageFont(unit * 0.68));
+        axis->setLabelPadding(int(unit * 0.3));
+    }
+}
+
+QString number(double v, int decimals = 4)
+{
+    return std::isfinite(v) ? QString::number(v, 'f', decimals) : QStringLiteral("—");
 }
 
 void histogram(QCustomPlot &plot, const Histogram &h, double low, double high, const QString &label)
@@ -50,33 +70,30 @@ void histogram(QCustomPlot &plot, const Histogram &h, double low, double high, c
     bars->setBrush(QColor(90, 130, 200, 160));
     bars->setPen(Qt::NoPen);
     bars->setData(keys, h.counts, true);
-    // The normal curve of the same mean and σ, scaled to the counts.
-    const double mu = h.stats.mean(), sigma = h.stats.stddev();
-    if (std::isfinite(sigma) && sigma > 0) {
-        QVector<double> xs, ys;
-        for (int i = 0; i <= 200; ++i) {
-            const double x = lo - width + (hi - lo + 2 * width) * i / 200.0;
-            xs << x;
-            ys << double(h.stats.count()) * width * std::exp(-0.5 * std::pow((x - mu) / sigma, 2)) / (sigma * std::sqrt(2 * M_PI));
-        }
-        QCPGraph *curve = plot.addGraph();
-        curve->setData(xs, ys, true);
-        curve->setPen(QPen(QColor(200, 80, 0), 2));
-    }
-    limitLine(plot, true, low, Qt::red);
-    limitLine(plot, true, high, Qt::red);
-    plot.rescaleAxes();
+    limitLine(plot, true, low, kSpecColour);
+    limitLine(plot, true, high, kSpecColour);
     plot.xAxis->setRange(lo - width, hi + width);
-    plot.yAxis->setRangeLower(0);
+    plot.yAxis->setRange(0, *std::max_element(h.counts.begin(), h.counts.end()) * 1.08 + 1e-9);
 }
 
-} // namespace
-
-namespace {
-
-QString number(double v, int decimals = 4)
+// The normal curve of a mean and σ, scaled to n values in bins of width.
+void normalCurve(QCustomPlot &plot, double mu, double sigma, double n, double width, const QPen &pen)
 {
-    return std::isfinite(v) ? QString::number(v, 'f', decimals) : QStringLiteral("—");
+    if (!(std::isfinite(sigma) && sigma > 0 && std::isfinite(mu)))
+        return;
+    const QCPRange x = plot.xAxis->range();
+    QVector<double> xs, ys;
+    for (int i = 0; i <= 200; ++i) {
+        const double at = x.lower + x.size() * i / 200.0;
+        xs << at;
+        ys << n * width * std::exp(-0.5 * std::pow((at - mu) / sigma, 2)) / (sigma * std::sqrt(2 * M_PI));
+    }
+    QCPGraph *curve = plot.addGraph();
+    curve->setData(xs, ys, true);
+    curve->setPen(pen);
+    const double peak = n * width / (sigma * std::sqrt(2 * M_PI));
+    if (peak * 1.08 > plot.yAxis->range().upper && peak < plot.yAxis->range().upper * 3)
+        plot.yAxis->setRangeUpper(peak * 1.08);
 }
 
 // Traffic lights of a capability: Cpk 1.33 and 1.0, and for a yield the
@@ -95,43 +112,46 @@ QColor yieldColour(double yield)
     return yield >= 0.999937 ? QColor(200, 235, 200) : yield >= 0.9973 ? QColor(250, 225, 160) : QColor(245, 185, 185);
 }
 
-QFont textFont(double pixels, bool bold = false)
+// The control limits named on a right-hand axis, outside the data: lines
+// too close to name apart share one label at the centre line.
+void namedLimits(QCustomPlot &plot, const QVector<QPair<QString, double>> &lines, double unit, double plotHeight)
 {
-    QFont font(QStringLiteral("Noto Sans CJK SC"));
-    font.setPixelSize(std::max(1, int(pixels)));
-    font.setBold(bold);
-    return font;
+    QSharedPointer<QCPAxisTickerText> ticker(new QCPAxisTickerText);
+    const QCPRange range = plot.yAxis->range();
+    const double pixelsPerUnit = plotHeight * 0.7 / std::max(range.size(), 1e-300);
+    double closest = INFINITY;
+    for (int i = 1; i < lines.size(); ++i)
+        closest = std::fmin(closest, std::fabs(lines[i].second - lines[i - 1].second) * pixelsPerUnit);
+    if (closest < unit * 1.1 && lines.size() > 1) {
+        QStringList all;
+        for (const auto &[name, value] : lines)
+            all << QStringLiteral("%1 %2").arg(name, number(value));
+        ticker->addTick(lines[lines.size() / 2].second, all.join(QLatin1Char('\n')));
+    } else {
+        for (const auto &[name, value] : lines)
+            if (std::isfinite(value))
+                ticker->addTick(value, QStringLiteral("%1 %2").arg(name, number(value)));
+    }
+    plot.yAxis2->setVisible(true);
+    plot.yAxis2->setTicker(ticker);
+    plot.yAxis2->setSubTicks(false);
+    plot.yAxis2->setTickLabelColor(kLimitColour);
+    plot.yAxis2->setTickLabelFont(pageFont(unit * 0.56));
+    plot.yAxis2->grid()->setVisible(false);
+    plot.yAxis2->setRange(range);
 }
 
-// A line at a control limit, named at the chart's right edge.
-void namedLine(QCustomPlot &plot, double value, const QString &name, const QColor &colour, Qt::PenStyle style)
-{
-    if (!std::isfinite(value))
-        return;
-    limitLine(plot, false, value, colour, style);
-    auto *label = new QCPItemText(&plot);
-    label->position->setTypeX(QCPItemPosition::ptAxisRectRatio);
-    label->position->setTypeY(QCPItemPosition::ptPlotCoords);
-    label->position->setCoords(1.0, value);
-    label->setPositionAlignment(Qt::AlignRight | Qt::AlignBottom);
-    label->setText(QStringLiteral("%1 %2").arg(name, number(value)));
-    label->setColor(colour);
-    label->setBrush(QColor(255, 255, 255, 220));
-    label->setPadding(QMargins(2, 0, 2, 0));
-    label->setFont(QFont(QStringLiteral("Noto Sans CJK SC"), 8));
-}
-
-void seriesChart(QCustomPlot &plot, const QVector<QPointF> &points, const QString &label)
+void seriesChart(QCustomPlot &plot, const QVector<QPointF> &points, const QString &label, const QString &along)
 {
     QVector<double> xs, ys;
     for (const QPointF &p : points)
         xs << p.x(), ys << p.y();
     QCPGraph *g = plot.addGraph();
     g->setData(xs, ys, true);
-    g->setPen(QPen(QColor(40, 90, 160), 1));
+    g->setPen(QPen(kDataColour, 1));
     g->setScatterStyle(points.size() <= 200 ? QCPScatterStyle(QCPScatterStyle::ssDisc, 3) : QCPScatterStyle());
     plot.yAxis->setLabel(label);
-    plot.xAxis->setLabel(QCoreApplication::translate("Report", "读数序号（时间顺序）"));
+    plot.xAxis->setLabel(along);
 }
 
 // The y range that shows the points and every line drawn.
@@ -151,35 +171,99 @@ void fitRange(QCustomPlot &plot, const QVector<QPointF> &points, std::initialize
     plot.xAxis->setRange(-0.5, std::max<double>(1, double(n) - 0.5));
 }
 
+// A text broken into lines that fit a width: between words where it can,
+// anywhere where it must.
+QString wrapped(const QString &text, const QFont &font, double width)
+{
+    QTextLayout layout(text, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    QStringList lines;
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(width);
+        lines << text.mid(line.textStart(), line.textLength()).trimmed();
+    }
+    layout.endLayout();
+    return lines.join(QLatin1Char('\n'));
+}
+
+// A title above a chart (wrapped to its width), drawn with the chart into box.
+void render(QCPPainter &painter, QCustomPlot &plot, const QRectF &box, const QString &title, double unit)
+{
+    plot.plotLayout()->insertRow(0);
+    const QFont font = pageFont(unit * 0.72, true);
+    auto *text = new QCPTextElement(&plot, wrapped(title, font, box.width() - unit), font);
+    text->setMargins(QMargins(0, int(unit * 0.2), 0, 0));
+    plot.plotLayout()->addElement(0, 0, text);
+    painter.save();
+    painter.translate(box.topLeft());
+    plot.toPainter(&painter, int(box.width()), int(box.height()));
+    painter.restore();
+}
+
+// Text wrapped into a width from y on; returns the y below it.
+double paragraph(QCPPainter &painter, const QFont &font, const QRectF &area, double y, const QString &text, const QColor &colour = Qt::black)
+{
+    painter.setFont(font);
+    painter.setPen(colour);
+    const QRectF box(area.left(), y, area.width(), area.bottom() - y);
+    const QRectF used = painter.boundingRect(box, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, text);
+    painter.drawText(box, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, text);
+    painter.setPen(Qt::black);
+    return y + used.height();
+}
+
+QString seriesName(bool v)
+{
+    return v ? QStringLiteral("V (V)") : QStringLiteral("R (mΩ)");
+}
+
 } // namespace
+
+QRectF pageArea(QPageSize::PageSizeId paper)
+{
+    const QSize page = QPageSize(paper).sizePixels(kDpi);
+    const double margin = 15 / 25.4 * kDpi;
+    return QRectF(margin, margin, page.width() - 2 * margin, page.height() - 2 * margin);
+}
 
 Pages::Pages(const Summary &summary, const QVector<Group> &groups, const Charts &charts)
     : m_summary(summary), m_groups(groups), m_charts(charts)
 {
-    for (int i = 0; i < m_groups.size(); ++i)
-        if (m_groups[i].spc.r.limits.valid || m_groups[i].spc.v.limits.valid)
-            m_controlled.append(i);
-}
-
-namespace {
-
-constexpr int kRowsPerPage = 40;
-
-} // namespace
-
-int Pages::tablePages() const
-{
-    return qMax(1, (int(m_groups.size()) + kRowsPerPage - 1) / kRowsPerPage);
-}
-
-int Pages::chartPages() const
-{
-    return 2 + (m_charts.boxes.size() > 1 ? 1 : 0);
-}
-
-int Pages::count() const
-{
-    return 1 + tablePages() + chartPages() + int(m_controlled.size());
+    m_pages.append(Page {Page::Cover});
+    // The table's rows, as many to a page as their wrapped names allow.
+    const QRectF area = pageArea(m_summary.paper);
+    const double unit = area.height() / 70.0, room = area.height() - unit * 3 - unit * 1.45 - unit * 4;
+    int first = 0;
+    double used = 0;
+    for (int i = 0; i < m_groups.size(); ++i) {
+        const double h = rowHeight(tableRow(m_groups[i]), unit);
+        if (i > first && used + h > room) {
+            m_pages.append(Page {Page::Table, first, i});
+            first = i, used = 0;
+        }
+        used += h;
+    }
+    m_pages.append(Page {Page::Table, first, int(m_groups.size())});
+    m_tablePages = int(m_pages.size()) - 1;
+    m_pages.append(Page {Page::Histograms});
+    m_pages.append(Page {Page::Run});
+    if (m_charts.boxes.size() > 1)
+        m_pages.append(Page {Page::Boxes});
+    for (int i = 0; i < m_groups.size(); ++i) {
+        const Group &g = m_groups[i];
+        if (g.spc.r.limits.valid || g.spc.v.limits.valid)
+            m_pages.append(Page {Page::Control, i, i});
+        for (bool v : {false, true}) {
+            const double low = g.limits.value(v ? g.limits.vLow : g.limits.rLow), high = g.limits.value(v ? g.limits.vHigh : g.limits.rHigh);
+            const stats::RunningStats &values = v ? g.stats.v : g.stats.r;
+            const stats::Capability c = capabilityOf(values, v ? g.spc.v : g.spc.r, low, high);
+            if (values.count() > 1 && (std::isfinite(c.cpk.value) || std::isfinite(c.ppk.value)))
+                m_pages.append(Page {Page::Capability, i, i, v});
+        }
+    }
 }
 
 void Pages::drawCover(QCPPainter &painter, const QRectF &area) const
@@ -187,7 +271,7 @@ void Pages::drawCover(QCPPainter &painter, const QRectF &area) const
     const double unit = area.height() / 70.0;
     double y = area.top() + unit * 4;
     painter.setPen(Qt::black);
-    painter.setFont(textFont(unit * 2.2, true));
+    painter.setFont(pages::pageFont(unit * 2.2, true));
     painter.drawText(QPointF(area.left(), y), QCoreApplication::translate("Report", "Zentrel 质量报告"));
     y += unit * 3;
     // The period: as asked, else as the data run.
@@ -235,12 +319,12 @@ void Pages::drawCover(QCPPainter &painter, const QRectF &area) const
     };
     if (m_summary.limitsChanged)
         facts.append({QCoreApplication::translate("Report", "限值"), QCoreApplication::translate("Report", "限值在数据中改变过：每段限值单独统计。")});
-    painter.setFont(textFont(unit * 0.9));
+    painter.setFont(pages::pageFont(unit * 0.9));
     const QFontMetricsF metrics(painter.font());
     for (const auto &[name, text] : facts) {
-        painter.setFont(textFont(unit * 0.9, true));
+        painter.setFont(pages::pageFont(unit * 0.9, true));
         painter.drawText(QRectF(area.left(), y, area.width() * 0.15, unit * 1.4), Qt::AlignLeft | Qt::AlignVCenter, name);
-        painter.setFont(textFont(unit * 0.9));
+        painter.setFont(pages::pageFont(unit * 0.9));
         const QRectF box(area.left() + area.width() * 0.15, y, area.width() * 0.85, unit * 4);
         const QRectF used = painter.boundingRect(box, Qt::TextWordWrap, text);
         painter.drawText(box, Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, text);
@@ -248,7 +332,7 @@ void Pages::drawCover(QCPPainter &painter, const QRectF &area) const
     }
     // The files, named: which were read, which could not be.
     y += unit;
-    painter.setFont(textFont(unit * 0.7));
+    painter.setFont(pages::pageFont(unit * 0.7));
     QStringList files;
     for (const QString &f : m_summary.unread)
         files << QCoreApplication::translate("Report", "未能读取：%1").arg(f);
@@ -264,7 +348,44 @@ void Pages::drawCover(QCPPainter &painter, const QRectF &area) const
     painter.setPen(Qt::black);
 }
 
-void Pages::drawTable(QCPPainter &painter, int page, const QRectF &area) const
+namespace {
+
+const double kWidths[] = {0.12, 0.17, 0.055, 0.055, 0.045, 0.06, 0.065, 0.06, 0.055, 0.065, 0.06, 0.055, 0.135};
+constexpr double kRowFont = 0.6, kRowPad = 0.5; // in units of the page
+
+// Lines a text takes in a width: a name is shown whole, never cut.
+int wrappedLines(const QString &text, const QFont &font, double width)
+{
+    return int(wrapped(text, font, width).count(QLatin1Char('\n'))) + 1;
+}
+
+} // namespace
+
+QStringList Pages::tableRow(const Group &g) const
+{
+    const stats::LotStats &s = g.stats;
+    const double rCpk = stats::cpk(s.r, g.limits.value(g.limits.rLow), g.limits.value(g.limits.rHigh));
+    const double vCpk = stats::cpk(s.v, g.limits.value(g.limits.vLow), g.limits.value(g.limits.vHigh));
+    return {g.scope.text(), g.limits.text(true), QString::number(s.total()), QString::number(s.pass),
+            QString::number(s.ng), std::isfinite(s.yield()) ? number(s.yield() * 100, 2) : QStringLiteral("—"),
+            number(s.r.mean()), number(s.r.stddev()), number(rCpk, 2), number(s.v.mean()),
+            number(s.v.stddev()), number(vCpk, 2),
+            g.spc.r.ruled || g.spc.v.ruled ? QStringLiteral("R %1 · V %2").arg(g.spc.r.total()).arg(g.spc.v.total())
+                                           : QCoreApplication::translate("Report", "不检查")};
+}
+
+// Tall enough for every cell's text, names wrapped within their columns.
+double Pages::rowHeight(const QStringList &cells, double unit) const
+{
+    const QFont font = pageFont(unit * kRowFont);
+    const double width = pageArea(m_summary.paper).width();
+    int lines = 1;
+    for (int c = 0; c < cells.size(); ++c)
+        lines = std::max(lines, wrappedLines(cells[c], font, width * kWidths[c] - unit * 0.4));
+    return lines * QFontMetricsF(font).lineSpacing() + unit * kRowPad;
+}
+
+void Pages::drawTable(QCPPainter &painter, const Page &page, const QRectF &area) const
 {
     const double unit = area.height() / 70.0;
     const QStringList heads = {QCoreApplication::translate("Report", "范围"), QCoreApplication::translate("Report", "限值"),
@@ -272,172 +393,334 @@ void Pages::drawTable(QCPPainter &painter, int page, const QRectF &area) const
                                QCoreApplication::translate("Report", "R 均值"), QStringLiteral("R σ"), QStringLiteral("R Cpk"),
                                QCoreApplication::translate("Report", "V 均值"), QStringLiteral("V σ"), QStringLiteral("V Cpk"),
                                QCoreApplication::translate("Report", "控制图信号")};
-    const double widths[] = {0.1, 0.18, 0.055, 0.055, 0.045, 0.06, 0.065, 0.06, 0.055, 0.065, 0.06, 0.055, 0.145};
-    painter.setFont(textFont(unit * 1.2, true));
+    const int number = int(std::find_if(m_pages.begin(), m_pages.end(), [&](const Page &p) { return p.kind == Page::Table && p.first == page.first; })
+                           - m_pages.begin());
+    painter.setFont(pageFont(unit * 1.2, true));
     painter.drawText(QPointF(area.left(), area.top() + unit * 1.5),
-                     tablePages() > 1 ? QCoreApplication::translate("Report", "统计表（%1/%2）").arg(page + 1).arg(tablePages())
+                     m_tablePages > 1 ? QCoreApplication::translate("Report", "统计表（%1/%2）").arg(number).arg(m_tablePages)
                                       : QCoreApplication::translate("Report", "统计表"));
-    const double rowHeight = unit * 1.45;
     double y = area.top() + unit * 3;
     auto row = [&](const QStringList &cells, const QVector<QColor> &fills, bool head) {
+        const double height = rowHeight(cells, unit);
         double x = area.left();
-        painter.setFont(textFont(unit * (head ? 0.62 : 0.6), head));
-        const QFontMetricsF metrics(painter.font());
+        painter.setFont(pageFont(unit * kRowFont, head));
         for (int c = 0; c < cells.size(); ++c) {
-            const QRectF cell(x, y, area.width() * widths[c], rowHeight);
+            const QRectF cell(x, y, area.width() * kWidths[c], height);
             const QColor fill = head ? QColor(225, 225, 225) : fills.value(c, Qt::transparent);
             if (fill.alpha() > 0)
                 painter.fillRect(cell, fill);
             painter.setPen(QPen(Qt::gray, 0.8));
             painter.drawRect(cell);
             painter.setPen(Qt::black);
-            // Text left, numbers right, each inside its cell.
+            // Text left (wrapped, whole), numbers right, each inside its cell.
             const QRectF inner = cell.adjusted(unit * 0.2, 0, -unit * 0.2, 0);
-            painter.drawText(inner, (c < 2 || head ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter,
-                             metrics.elidedText(cells[c], Qt::ElideRight, inner.width()));
+            QTextOption option((c < 2 || head ? Qt::AlignLeft : Qt::AlignRight) | Qt::AlignVCenter);
+            option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+            painter.drawText(inner, cells[c], option);
             x += cell.width();
         }
-        y += rowHeight;
+        y += height;
     };
     row(heads, {}, true);
-    for (int i = page * kRowsPerPage; i < m_groups.size() && i < (page + 1) * kRowsPerPage; ++i) {
+    for (int i = page.first; i < page.last; ++i) {
         const Group &g = m_groups[i];
-        const stats::LotStats &s = g.stats;
-        const double rCpk = stats::cpk(s.r, g.limits.value(g.limits.rLow), g.limits.value(g.limits.rHigh));
-        const double vCpk = stats::cpk(s.v, g.limits.value(g.limits.vLow), g.limits.value(g.limits.vHigh));
-        const QStringList cells = {g.scope.text(), g.limits.text(true), QString::number(s.total()), QString::number(s.pass),
-                                   QString::number(s.ng), std::isfinite(s.yield()) ? number(s.yield() * 100, 2) : QStringLiteral("—"),
-                                   number(s.r.mean()), number(s.r.stddev()), number(rCpk, 2), number(s.v.mean()),
-                                   number(s.v.stddev()), number(vCpk, 2),
-                                   QStringLiteral("R %1 · V %2").arg(g.spc.r.total()).arg(g.spc.v.total())};
+        const QStringList cells = tableRow(g);
+        const double rCpk = stats::cpk(g.stats.r, g.limits.value(g.limits.rLow), g.limits.value(g.limits.rHigh));
+        const double vCpk = stats::cpk(g.stats.v, g.limits.value(g.limits.vLow), g.limits.value(g.limits.vHigh));
         QVector<QColor> fills(cells.size(), Qt::transparent);
-        fills[5] = yieldColour(s.yield());
+        fills[5] = yieldColour(g.stats.yield());
         fills[8] = capabilityColour(rCpk);
         fills[11] = capabilityColour(vCpk);
         row(cells, fills, false);
     }
     y += unit * 0.8;
-    painter.setFont(textFont(unit * 0.6));
-    painter.drawText(QRectF(area.left(), y, area.width(), unit * 3), Qt::AlignLeft | Qt::TextWordWrap,
-                     QCoreApplication::translate("Report", "Cpk：绿 ≥ 1.33，黄 1.0–1.33，红 < 1.0。良率按同样的界限换算：绿 ≥ 99.994%，黄 ≥ 99.73%，红更低。"
-                                                           "控制图信号：各组按时间顺序的 R、V 违反判异规则的次数（见各组的控制图页）。"));
+    paragraph(painter, pageFont(unit * 0.6), area, y,
+              QCoreApplication::translate("Report", "Cpk：绿 ≥ 1.33，黄 1.0–1.33，红 < 1.0。良率按同样的界限换算：绿 ≥ 99.994%，黄 ≥ 99.73%，红更低。"
+                                                    "控制图信号：各组按时间顺序的 R、V 违反判异规则的次数（见各组的控制图页）。"));
 }
+
+namespace {
+
+// The quantity's charts in a box: the values' chart (individuals or
+// subgroup means) over the range chart, signals marked where they are.
+void controlPair(QCPPainter &painter, const SpcSeries &s, bool v, const QRectF &box, double unit)
+{
+    const QString name = seriesName(v);
+    const bool grouped = s.subgroup > 1;
+    const QString along = grouped ? QCoreApplication::translate("Report", "子组序号（时间顺序）")
+                                  : QCoreApplication::translate("Report", "读数序号（时间顺序）");
+    const stats::ControlLimits &l = s.limits;
+    const QRectF top(box.left(), box.top(), box.width(), box.height() * 0.6);
+    const QRectF bottom(box.left(), top.bottom(), box.width(), box.height() - top.height());
+    QCustomPlot values;
+    pageFonts(values, unit);
+    seriesChart(values, s.points, name, along);
+    // The signals (the first 2,000): rings where few, dots where many.
+    QVector<double> xs, ys;
+    for (int i = 0; i < s.signalled.size() && i < 2000; ++i)
+        xs << double(s.signalled[i].index), ys << s.signalled[i].value;
+    QCPGraph *marks = values.addGraph();
+    marks->setLineStyle(QCPGraph::lsNone);
+    marks->setScatterStyle(xs.size() <= 200 ? QCPScatterStyle(QCPScatterStyle::ssCircle, QPen(QColor(220, 120, 0), 1.5), Qt::NoBrush, unit * 0.35)
+                                            : QCPScatterStyle(QCPScatterStyle::ssDisc, QColor(220, 120, 0), unit * 0.15));
+    marks->setData(xs, ys);
+    for (int k : {-2, -1, 1, 2})
+        limitLine(values, false, l.centre + k * l.sigma, QColor(190, 190, 190), Qt::DotLine);
+    limitLine(values, false, l.ucl(), kLimitColour);
+    limitLine(values, false, l.centre, Qt::darkGreen, Qt::SolidLine);
+    limitLine(values, false, l.lcl(), kLimitColour);
+    fitRange(values, s.points, {l.ucl(), l.lcl()}, s.charted);
+    namedLimits(values, {{QStringLiteral("UCL"), l.ucl()}, {grouped ? QStringLiteral("X̿") : QStringLiteral("CL"), l.centre}, {QStringLiteral("LCL"), l.lcl()}},
+                unit, top.height());
+    const QString signalsSaid = s.ruled ? QCoreApplication::translate("Report", "信号 %1 个").arg(s.total())
+                                        : QCoreApplication::translate("Report", "不检查判异规则");
+    const QString sample = s.sampleEvery > 1 ? QCoreApplication::translate("Report", "，样本：%1 个读数每 %2 个取 1 个").arg(s.readings).arg(s.sampleEvery)
+                                             : QString();
+    render(painter, values, top,
+           grouped ? QCoreApplication::translate("Report", "%1 均值图（子组 %2，%3 个子组，n = %4%5，%6）")
+                         .arg(name).arg(s.subgroup).arg(s.charted).arg(s.n).arg(sample, signalsSaid)
+                   : QCoreApplication::translate("Report", "%1 单值图（n = %2%3，%4）").arg(name).arg(s.n).arg(sample, signalsSaid),
+           unit);
+    QCustomPlot ranges;
+    pageFonts(ranges, unit);
+    seriesChart(ranges, s.ranges, grouped ? QCoreApplication::translate("Report", "极差") : QCoreApplication::translate("Report", "移动极差"), along);
+    limitLine(ranges, false, s.rangeHigh(), kLimitColour);
+    limitLine(ranges, false, s.averageRange, Qt::darkGreen, Qt::SolidLine);
+    fitRange(ranges, s.ranges, {0.0, s.rangeHigh()}, s.charted);
+    ranges.yAxis->ticker()->setTickCount(3);
+    QVector<QPair<QString, double>> rangeLines = {{QStringLiteral("UCL"), s.rangeHigh()}, {grouped ? QStringLiteral("R̄") : QStringLiteral("MR̄"), s.averageRange}};
+    if (s.rangeLow() > 0)
+        rangeLines.append({QStringLiteral("LCL"), s.rangeLow()});
+    namedLimits(ranges, rangeLines, unit, bottom.height());
+    render(painter, ranges, bottom,
+           grouped ? QCoreApplication::translate("Report", "%1 极差图").arg(name) : QCoreApplication::translate("Report", "%1 移动极差图").arg(name),
+           unit);
+}
+
+// What the rules found, one line each: the rule, its count, its first time.
+QStringList signalLines(const SpcSeries &s, bool v)
+{
+    QStringList said;
+    const QString name = v ? QStringLiteral("V") : QStringLiteral("R");
+    const QString point = s.subgroup > 1 ? QCoreApplication::translate("Report", "子组") : QCoreApplication::translate("Report", "读数");
+    for (int rule = 1; rule <= 8; ++rule) {
+        const qint64 n = s.count(rule);
+        if (!n)
+            continue;
+        const auto first = std::find_if(s.signalled.begin(), s.signalled.end(), [rule](const SpcSignal &x) { return x.rule == rule; });
+        // Beyond the listed signals a rule's first one is not known.
+        said << (first == s.signalled.end()
+                     ? QCoreApplication::translate("Report", "%1 规则 %2：%3 — %4 次").arg(name).arg(rule).arg(stats::ruleText(rule)).arg(n)
+                     : QCoreApplication::translate("Report", "%1 规则 %2：%3 — %4 次，首次在第 %5 个%7（%6）")
+                           .arg(name).arg(rule).arg(stats::ruleText(rule)).arg(n).arg(first->index)
+                           .arg(QDateTime::fromMSecsSinceEpoch(first->ms).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), point));
+    }
+    return said;
+}
+
+} // namespace
 
 void Pages::drawControlCharts(QCPPainter &painter, const Group &group, const QRectF &area) const
 {
     const double unit = area.height() / 70.0;
-    painter.setPen(Qt::black);
-    painter.setFont(textFont(unit * 1.2, true));
-    painter.drawText(QPointF(area.left(), area.top() + unit * 1.4),
-                     QCoreApplication::translate("Report", "控制图（单值-移动极差）：%1").arg(group.scope.text()));
-    painter.setFont(textFont(unit * 0.7));
-    painter.drawText(QRectF(area.left(), area.top() + unit * 2, area.width(), unit * 2.4), Qt::AlignLeft | Qt::TextWordWrap,
-                     QCoreApplication::translate("Report", "%1。控制限 = 中心 ± 3σ̂（σ̂ = 平均移动极差 / 1.128），来自这些读数本身，不是规格限。")
-                         .arg(group.limits.text(true)));
-    double y = area.top() + unit * 4.6;
-    const double chartHeight = unit * 13.5, rangeHeight = unit * 7.5;
-    auto render = [&](QCustomPlot &plot, double height, const QString &title) {
-        plot.plotLayout()->insertRow(0);
-        plot.plotLayout()->addElement(0, 0, new QCPTextElement(&plot, title, QFont(QStringLiteral("Noto Sans CJK SC"), 10, QFont::Bold)));
-        painter.save();
-        painter.translate(QPointF(area.left(), y));
-        plot.toPainter(&painter, int(area.width()), int(height));
-        painter.restore();
-        y += height + unit * 0.4;
-    };
+    const bool grouped = group.spc.r.subgroup > 1 || group.spc.v.subgroup > 1;
+    double y = paragraph(painter, pageFont(unit * 1.2, true), area, area.top(),
+                         grouped ? QCoreApplication::translate("Report", "控制图（均值-极差，子组 %1）：%2").arg(kSubgroup).arg(group.scope.text())
+                                 : QCoreApplication::translate("Report", "控制图（单值-移动极差）：%1").arg(group.scope.text()));
+    QString about = grouped ? QCoreApplication::translate("Report", "%1。超过 %2 个读数的组按连续 %3 个读数一个子组作图：均值图的控制限 = X̿ ± A2·R̄（A2 = 0.577），"
+                                                                  "极差图 D3·R̄ 到 D4·R̄（0 到 2.114·R̄），来自这些读数本身，不是规格限；判异规则用于子组均值。")
+                                  .arg(group.limits.text(true)).arg(kIndividualsMost).arg(kSubgroup)
+                            : QCoreApplication::translate("Report", "%1。控制限 = 中心 ± 3σ̂（σ̂ = 平均移动极差 / 1.128），来自这些读数本身，不是规格限。")
+                                  .arg(group.limits.text(true));
+    if (!group.spc.r.ruled || !group.spc.v.ruled)
+        about += QCoreApplication::translate("Report", "这一组混有多个工位的读数，不检查判异规则：各工位的控制图在各自的页上。");
+    y = paragraph(painter, pageFont(unit * 0.7), area, y + unit * 0.3, about) + unit * 0.3;
     QStringList said;
-    for (const auto &[name, s] : {std::pair<QString, const SpcSeries *>(QStringLiteral("R (mΩ)"), &group.spc.r),
-                                  std::pair<QString, const SpcSeries *>(QStringLiteral("V (V)"), &group.spc.v)}) {
-        if (!s->limits.valid) {
-            y += chartHeight + rangeHeight + unit * 0.8;
-            continue;
-        }
-        const stats::ControlLimits &l = s->limits;
-        QCustomPlot individuals;
-        seriesChart(individuals, s->points, name);
-        // The signals, marked where they are (the first 2,000 of them).
-        QVector<double> xs, ys;
-        for (int i = 0; i < s->signalled.size() && i < 2000; ++i)
-            xs << double(s->signalled[i].index), ys << s->signalled[i].value;
-        QCPGraph *marks = individuals.addGraph();
-        marks->setLineStyle(QCPGraph::lsNone);
-        marks->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssCircle, QPen(QColor(220, 120, 0), 1.5), Qt::NoBrush, 7));
-        marks->setData(xs, ys);
-        for (int k : {-2, -1, 1, 2})
-            limitLine(individuals, false, l.centre + k * l.sigma, QColor(190, 190, 190), Qt::DotLine);
-        namedLine(individuals, l.ucl(), QStringLiteral("UCL"), QColor(200, 60, 0), Qt::DashLine);
-        namedLine(individuals, l.centre, QStringLiteral("CL"), Qt::darkGreen, Qt::SolidLine);
-        namedLine(individuals, l.lcl(), QStringLiteral("LCL"), QColor(200, 60, 0), Qt::DashLine);
-        fitRange(individuals, s->points, {l.ucl(), l.lcl()}, s->n);
-        render(individuals, chartHeight,
-               s->sampleEvery > 1
-                   ? QCoreApplication::translate("Report", "%1 单值图（样本：%4 个读数每 %5 个取 1 个，n = %2，信号 %3 个）")
-                         .arg(name).arg(s->n).arg(s->total()).arg(s->readings).arg(s->sampleEvery)
-                   : QCoreApplication::translate("Report", "%1 单值图（n = %2，信号 %3 个）").arg(name).arg(s->n).arg(s->total()));
-        QCustomPlot ranges;
-        seriesChart(ranges, s->ranges, QCoreApplication::translate("Report", "移动极差"));
-        namedLine(ranges, 3.267 * s->averageRange, QStringLiteral("UCL"), QColor(200, 60, 0), Qt::DashLine);
-        namedLine(ranges, s->averageRange, QStringLiteral("MR̄"), Qt::darkGreen, Qt::SolidLine);
-        fitRange(ranges, s->ranges, {0.0, 3.267 * s->averageRange}, s->n);
-        ranges.yAxis->ticker()->setTickCount(3);
-        render(ranges, rangeHeight, QCoreApplication::translate("Report", "%1 移动极差图").arg(name));
-        for (int rule = 1; rule <= 8; ++rule) {
-            const qint64 n = s->count(rule);
-            if (!n)
-                continue;
-            const auto first = std::find_if(s->signalled.begin(), s->signalled.end(), [rule](const SpcSignal &x) { return x.rule == rule; });
-            // Beyond the listed signals a rule's first one is not known.
-            said << (first == s->signalled.end()
-                         ? QCoreApplication::translate("Report", "%1 规则 %2：%3 — %4 次").arg(name.left(1)).arg(rule).arg(stats::ruleText(rule)).arg(n)
-                         : QCoreApplication::translate("Report", "%1 规则 %2：%3 — %4 次，首次在第 %5 个读数（%6）")
-                               .arg(name.left(1)).arg(rule).arg(stats::ruleText(rule)).arg(n).arg(first->index)
-                               .arg(QDateTime::fromMSecsSinceEpoch(first->ms).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))));
-        }
-    }
-    if (said.isEmpty())
+    for (bool v : {false, true})
+        said += signalLines(v ? group.spc.v : group.spc.r, v);
+    if (said.isEmpty() && group.spc.r.ruled && group.spc.v.ruled)
         said << QCoreApplication::translate("Report", "没有信号：过程在这些读数中是稳定的。");
-    painter.setFont(textFont(unit * 0.68));
-    for (const QString &line : said) {
-        if (y > area.bottom() - unit)
-            break;
-        painter.drawText(QPointF(area.left(), y + unit * 0.8), line);
-        y += unit * 0.95;
+    const double lineHeight = unit * 0.95, listed = said.size() * lineHeight + unit * 0.5;
+    const double each = (area.bottom() - y - listed) / 2;
+    for (bool v : {false, true}) {
+        const SpcSeries &s = v ? group.spc.v : group.spc.r;
+        if (s.limits.valid)
+            controlPair(painter, s, v, QRectF(area.left(), y, area.width(), each), unit);
+        y += each;
     }
+    y += unit * 0.5;
+    for (const QString &line : said)
+        y = paragraph(painter, pageFont(unit * 0.66), area, y, line);
 }
 
-void Pages::draw(QCPPainter &painter, int page, const QRectF &area) const
+namespace {
+
+// The histogram of the tested readings, rebuilt from their order
+// statistics (each stands for the ranks since the one before), scaled to
+// all n readings.
+Histogram histogramOf(const SpcSeries &s, double low, double high)
 {
-    if (page == 0)
-        return drawCover(painter, area);
-    if (page <= tablePages())
-        return drawTable(painter, page - 1, area);
-    const int chart = page - 1 - tablePages();
-    if (chart >= chartPages())
-        return drawControlCharts(painter, m_groups[m_controlled[chart - chartPages()]], area);
+    if (s.order.isEmpty())
+        return Histogram();
+    Histogram h = Histogram::frame(s.order.first(), s.order.last(), low, high);
+    const double scale = s.tested > 0 ? double(s.n) / double(s.tested) : 1;
+    double before = 0;
+    for (int i = 0; i < s.order.size(); ++i) {
+        h.counts[h.bin(s.order[i])] += (s.ranks[i] - before) * scale;
+        before = s.ranks[i];
+    }
+    return h;
+}
+
+// Values against the normal quantiles of their ranks (Blom's plotting
+// positions), the fitted normal as a line, the axis in percent.
+void probabilityPlot(QCustomPlot &plot, const SpcSeries &s, double mean, double sigma, const QString &label)
+{
+    QVector<double> xs, ys;
+    for (int i = 0; i < s.order.size(); ++i)
+        xs << s.order[i], ys << stats::normalQuantile((s.ranks[i] - 0.375) / (double(s.tested) + 0.25));
+    QCPGraph *points = plot.addGraph();
+    points->setLineStyle(QCPGraph::lsNone);
+    points->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssDisc, kDataColour, 3));
+    points->setData(xs, ys, true);
+    plot.rescaleAxes();
+    plot.yAxis->setRange(-3.9, 3.9);
+    if (std::isfinite(sigma) && sigma > 0) {
+        QCPGraph *fit = plot.addGraph();
+        fit->setData({mean - 4 * sigma, mean + 4 * sigma}, {-4, 4});
+        fit->setPen(QPen(QColor(200, 80, 0), 1.5));
+    }
+    QSharedPointer<QCPAxisTickerText> percent(new QCPAxisTickerText);
+    for (double p : {0.1, 1.0, 10.0, 50.0, 90.0, 99.0, 99.9})
+        percent->addTick(stats::normalQuantile(p / 100), QString::number(p));
+    plot.yAxis->setTicker(percent);
+    plot.yAxis->setLabel(QCoreApplication::translate("Report", "累积百分比 %"));
+    plot.xAxis->setLabel(label);
+}
+
+// The specification beside the process's spread, within and overall: where
+// the 99.73 % of a normal process lies against the limits.
+void spreadPlot(QCustomPlot &plot, const stats::Capability &c, double low, double high, const QString &label, double unit)
+{
+    struct Row
+    {
+        QString name;
+        double from, to;
+        QColor colour;
+    };
+    const QVector<Row> rows = {
+        {QCoreApplication::translate("Report", "规格"), low, high, kSpecColour},
+        {QCoreApplication::translate("Report", "整体 ±3σ"), c.mean - 3 * c.sigmaOverall, c.mean + 3 * c.sigmaOverall, kDataColour},
+        {QCoreApplication::translate("Report", "组内 ±3σ"), c.mean - 3 * c.sigmaWithin, c.mean + 3 * c.sigmaWithin, Qt::darkGreen},
+    };
+    double lo = INFINITY, hi = -INFINITY;
+    for (const Row &r : rows)
+        for (double x : {r.from, r.to})
+            if (std::isfinite(x))
+                lo = std::fmin(lo, x), hi = std::fmax(hi, x);
+    if (!std::isfinite(lo))
+        return;
+    const double pad = (hi - lo) * 0.1 + 1e-12;
+    plot.xAxis->setRange(lo - pad, hi + pad);
+    plot.yAxis->setRange(0.3, rows.size() + 0.7);
+    QSharedPointer<QCPAxisTickerText> names(new QCPAxisTickerText);
+    for (int i = 0; i < rows.size(); ++i) {
+        const Row &r = rows[i];
+        const double y = rows.size() - i;
+        names->addTick(y, r.name);
+        if (!std::isfinite(r.from) && !std::isfinite(r.to))
+            continue;
+        auto *line = new QCPItemLine(&plot);
+        line->start->setCoords(std::isfinite(r.from) ? r.from : lo - pad, y);
+        line->end->setCoords(std::isfinite(r.to) ? r.to : hi + pad, y);
+        line->setPen(QPen(r.colour, unit * 0.25));
+        line->setHead(std::isfinite(r.to) ? QCPLineEnding(QCPLineEnding::esBar, unit * 0.8, unit * 0.8) : QCPLineEnding());
+        line->setTail(std::isfinite(r.from) ? QCPLineEnding(QCPLineEnding::esBar, unit * 0.8, unit * 0.8) : QCPLineEnding());
+    }
+    plot.yAxis->setTicker(names);
+    plot.yAxis->setSubTicks(false);
+    plot.yAxis->grid()->setVisible(false);
+    plot.xAxis->setLabel(label);
+}
+
+// The indices with their intervals and what the normality test says.
+void indicesPanel(QCPPainter &painter, const stats::Capability &c, const QRectF &box, double unit)
+{
+    double y = paragraph(painter, pageFont(unit * 0.72, true), box, box.top() + unit * 0.3,
+                         QCoreApplication::translate("Report", "能力指数（95% 置信区间）"));
+    auto estimate = [](const char *name, const stats::Estimate &e) {
+        return QStringLiteral("%1  %2   [%3, %4]").arg(QLatin1String(name), number(e.value, 2), number(e.low, 2), number(e.high, 2));
+    };
+    const QStringList lines = {
+        QCoreApplication::translate("Report", "n = %1，均值 %2").arg(c.n).arg(number(c.mean)),
+        QCoreApplication::translate("Report", "σ 组内 %1，σ 整体 %2").arg(number(c.sigmaWithin), number(c.sigmaOverall)),
+        estimate("Cp", c.cp), estimate("Cpk", c.cpk), estimate("Pp", c.pp), estimate("Ppk", c.ppk),
+        QCoreApplication::translate("Report", "正态性（Anderson–Darling）：A² = %1，p = %2（%3 个读数）")
+            .arg(number(c.normality.ad, 3), number(c.normality.p, 4)).arg(c.normality.n),
+    };
+    for (const QString &line : lines)
+        y = paragraph(painter, pageFont(unit * 0.66), box, y + unit * 0.25, line);
+    if (c.normalityRejected())
+        paragraph(painter, pageFont(unit * 0.66, true), box, y + unit * 0.4,
+                  QCoreApplication::translate("Report", "数据不呈正态（p < 0.05）：这些指数假定正态分布，可能误导。"), Qt::darkRed);
+}
+
+} // namespace
+
+void Pages::drawCapability(QCPPainter &painter, const Group &group, bool v, const QRectF &area) const
+{
     const double unit = area.height() / 70.0;
-    QFont font = textFont(unit * 0.75);
-    painter.setFont(font);
-    painter.setPen(Qt::black);
+    const SpcSeries &s = v ? group.spc.v : group.spc.r;
+    const double low = group.limits.value(v ? group.limits.vLow : group.limits.rLow);
+    const double high = group.limits.value(v ? group.limits.vHigh : group.limits.rHigh);
+    const stats::Capability c = capabilityOf(v ? group.stats.v : group.stats.r, s, low, high);
+    const QString name = seriesName(v);
+    double y = paragraph(painter, pageFont(unit * 1.2, true), area, area.top(),
+                         QCoreApplication::translate("Report", "过程能力：%1 — %2").arg(group.scope.text(), name));
+    y = paragraph(painter, pageFont(unit * 0.7), area, y + unit * 0.3, group.limits.text(true)) + unit * 0.3;
+    const double rowHeight = (area.bottom() - y) / 3, half = area.width() / 2;
+    if (s.limits.valid)
+        controlPair(painter, s, v, QRectF(area.left(), y, area.width(), rowHeight), unit);
+    y += rowHeight;
+    QCustomPlot bars;
+    pageFonts(bars, unit);
+    const Histogram h = histogramOf(s, low, high);
+    histogram(bars, h, low, high, name);
+    normalCurve(bars, c.mean, c.sigmaOverall, double(s.n), h.width, QPen(QColor(200, 80, 0), 2));
+    normalCurve(bars, c.mean, c.sigmaWithin, double(s.n), h.width, QPen(Qt::darkGreen, 1.5, Qt::DashLine));
+    render(painter, bars, QRectF(area.left(), y, half, rowHeight),
+           QCoreApplication::translate("Report", "分布、规格限与正态曲线（橙：整体，绿虚线：组内）"), unit);
+    QCustomPlot probability;
+    pageFonts(probability, unit);
+    probabilityPlot(probability, s, c.mean, c.sigmaOverall, name);
+    render(painter, probability, QRectF(area.left() + half, y, half, rowHeight), QCoreApplication::translate("Report", "正态概率图"), unit);
+    y += rowHeight;
+    QCustomPlot spread;
+    pageFonts(spread, unit);
+    spreadPlot(spread, c, low, high, name, unit);
+    render(painter, spread, QRectF(area.left(), y, half, rowHeight), QCoreApplication::translate("Report", "过程范围与规格"), unit);
+    indicesPanel(painter, c, QRectF(area.left() + half + unit, y, half - unit, rowHeight), unit);
+}
+
+void Pages::drawSummaryCharts(QCPPainter &painter, Page::Kind kind, const QRectF &area) const
+{
+    const double unit = area.height() / 70.0;
     double rLow, rHigh, vLow, vHigh;
     limitsOf(inForce(m_groups), &rLow, &rHigh, &vLow, &vHigh);
-    auto render = [&](QCustomPlot &plot, const QRectF &box, const QString &title) {
-        plot.plotLayout()->insertRow(0);
-        plot.plotLayout()->addElement(0, 0, new QCPTextElement(&plot, title, QFont(font.family(), 12, QFont::Bold)));
-        painter.save();
-        painter.translate(box.topLeft());
-        plot.toPainter(&painter, int(box.width()), int(box.height()));
-        painter.restore();
-    };
     const QRectF top(area.left(), area.top(), area.width(), area.height() * 0.48);
     const QRectF bottom(area.left(), area.top() + area.height() * 0.52, area.width(), area.height() * 0.48);
-    if (chart == 0) {
+    if (kind == Page::Histograms) {
         QCustomPlot r, v;
-        histogram(r, m_charts.r, rLow, rHigh, QStringLiteral("R (mΩ)"));
-        histogram(v, m_charts.v, vLow, vHigh, QStringLiteral("V (V)"));
-        render(r, top, QCoreApplication::translate("Report", "R 的分布，限值与拟合正态曲线"));
-        render(v, bottom, QCoreApplication::translate("Report", "V 的分布，限值与拟合正态曲线"));
-    } else if (chart == 1) {
+        for (auto [plot, h, low, high, v] : {std::make_tuple(&r, &m_charts.r, rLow, rHigh, false), std::make_tuple(&v, &m_charts.v, vLow, vHigh, true)}) {
+            pageFonts(*plot, unit);
+            histogram(*plot, *h, low, high, seriesName(v));
+            normalCurve(*plot, h->stats.mean(), h->stats.stddev(), double(h->stats.count()), h->width, QPen(QColor(200, 80, 0), 2));
+        }
+        render(painter, r, top, QCoreApplication::translate("Report", "R 的分布，限值与拟合正态曲线"), unit);
+        render(painter, v, bottom, QCoreApplication::translate("Report", "V 的分布，限值与拟合正态曲线"), unit);
+    } else if (kind == Page::Run) {
         QCustomPlot run;
+        pageFonts(run, unit);
         QVector<double> xs, ys;
         const stats::RunningStats &s = m_charts.runStats;
         // The line breaks where the readings pause (a night, a shift): a
@@ -456,23 +739,24 @@ void Pages::draw(QCPPainter &painter, int page, const QRectF &area) const
         }
         QCPGraph *graph = run.addGraph();
         graph->setData(xs, ys, true);
-        graph->setPen(QPen(QColor(40, 90, 160), 1));
+        graph->setPen(QPen(kDataColour, 1));
         graph->setAdaptiveSampling(true);
         QSharedPointer<QCPAxisTickerDateTime> ticker(new QCPAxisTickerDateTime);
         ticker->setDateTimeFormat(QStringLiteral("MM-dd\nHH:mm"));
         run.xAxis->setTicker(ticker);
         run.xAxis->setLabel(QCoreApplication::translate("Report", "时间"));
-        run.yAxis->setLabel(QStringLiteral("R (mΩ)"));
+        run.yAxis->setLabel(seriesName(false));
         run.rescaleAxes();
-        limitLine(run, false, rLow, Qt::red);
-        limitLine(run, false, rHigh, Qt::red);
+        limitLine(run, false, rLow, kSpecColour);
+        limitLine(run, false, rHigh, kSpecColour);
         limitLine(run, false, s.mean(), Qt::darkGreen, Qt::SolidLine);
         limitLine(run, false, s.mean() - 3 * s.stddev(), Qt::darkGreen);
         limitLine(run, false, s.mean() + 3 * s.stddev(), Qt::darkGreen);
-        render(run, QRectF(area.left(), area.top(), area.width(), area.height() * 0.6),
-               QCoreApplication::translate("Report", "R 随时间（红：限值；绿：均值 ± 3σ）"));
+        render(painter, run, QRectF(area.left(), area.top(), area.width(), area.height() * 0.6),
+               QCoreApplication::translate("Report", "R 随时间（红：限值；绿：均值 ± 3σ）"), unit);
     } else {
         QCustomPlot boxes;
+        pageFonts(boxes, unit);
         QSharedPointer<QCPAxisTickerText> ticker(new QCPAxisTickerText);
         int i = 1;
         for (auto it = m_charts.boxes.cbegin(); it != m_charts.boxes.cend(); ++it, ++i) {
@@ -482,12 +766,24 @@ void Pages::draw(QCPPainter &painter, int page, const QRectF &area) const
             ticker->addTick(i, it.key());
         }
         boxes.xAxis->setTicker(ticker);
-        boxes.yAxis->setLabel(QStringLiteral("R (mΩ)"));
+        boxes.yAxis->setLabel(seriesName(false));
         boxes.rescaleAxes();
         boxes.xAxis->setRange(0, i);
-        limitLine(boxes, false, rLow, Qt::red);
-        limitLine(boxes, false, rHigh, Qt::red);
-        render(boxes, top, QCoreApplication::translate("Report", "各工位的 R（箱线图：最小、四分位、中位、最大）"));
+        limitLine(boxes, false, rLow, kSpecColour);
+        limitLine(boxes, false, rHigh, kSpecColour);
+        render(painter, boxes, top, QCoreApplication::translate("Report", "各工位的 R（箱线图：最小、四分位、中位、最大）"), unit);
+    }
+}
+
+void Pages::draw(QCPPainter &painter, const Page &page, const QRectF &area) const
+{
+    painter.setPen(Qt::black);
+    switch (page.kind) {
+    case Page::Cover: return drawCover(painter, area);
+    case Page::Table: return drawTable(painter, page, area);
+    case Page::Control: return drawControlCharts(painter, m_groups[page.first], area);
+    case Page::Capability: return drawCapability(painter, m_groups[page.first], page.v, area);
+    default: return drawSummaryCharts(painter, page.kind, area);
     }
 }
 
@@ -505,9 +801,9 @@ bool Pages::writePdf(const QString &path, QString *error) const
     scratch.open(QIODevice::WriteOnly);
     {
         QPdfWriter writer(&scratch);
-        writer.setPageSize(QPageSize(QPageSize::A4));
+        writer.setPageSize(QPageSize(m_summary.paper));
         writer.setPageMargins(QMarginsF(15, 15, 15, 15), QPageLayout::Millimeter);
-        writer.setResolution(150);
+        writer.setResolution(kDpi);
         writer.setTitle(QCoreApplication::translate("Report", "Zentrel 质量报告"));
         QCPPainter painter;
         if (!painter.begin(&writer)) {
@@ -515,26 +811,28 @@ bool Pages::writePdf(const QString &path, QString *error) const
                 *error = QCoreApplication::translate("Report", "无法生成 PDF");
             return false;
         }
-        const QRectF area(0, 0, writer.width(), writer.height());
+        // The writer's origin is the margin's corner; the area the same size as an image's.
+        const QRectF area(QPointF(0, 0), pageArea(m_summary.paper).size());
         for (int page = 0; page < count(); ++page) {
             if (page > 0)
                 writer.newPage();
-            draw(painter, page, area);
+            draw(painter, m_pages[page], area);
         }
         painter.end();
     }
-    return saveFileAtomically(path, bytes, error);
+    return saveFileAtomically(path, pages::mendTextLayer(bytes), error);
 }
 
 bool Pages::writePngs(const QString &prefix, QString *error) const
 {
+    const QSize size = QPageSize(m_summary.paper).sizePixels(kDpi);
     for (int page = 0; page < count(); ++page) {
-        QImage image(1240, 1754, QImage::Format_RGB32); // A4 at 150 dpi
+        QImage image(size, QImage::Format_RGB32);
         image.fill(Qt::white);
         {
             QCPPainter painter(&image);
             painter.setRenderHint(QPainter::Antialiasing);
-            draw(painter, page, QRectF(88, 88, 1240 - 176, 1754 - 176));
+            draw(painter, m_pages[page], pageArea(m_summary.paper));
         }
         QByteArray bytes;
         QBuffer buffer(&bytes);

@@ -1260,20 +1260,12 @@
         <translation>%1. Control limits = centre ± 3σ̂ (σ̂ = average moving range / 1.128), from these readings themselves; they are not the limits a cell is judged by.</translation>
     </message>
     <message>
-        <source>%1 单值图（n = %2，信号 %3 个）</source>
-        <translation>%1 individuals (n = %2, %3 signals)</translation>
-    </message>
-    <message>
         <source>移动极差</source>
         <translation>Moving range</translation>
     </message>
     <message>
         <source>%1 移动极差图</source>
         <translation>%1 moving range</translation>
-    </message>
-    <message>
-        <source>%1 规则 %2：%3 — %4 次，首次在第 %5 个读数（%6）</source>
-        <translation>%1 rule %2: %3 — %4 times, first at reading %5 (%6)</translation>
     </message>
     <message>
         <source>没有信号：过程在这些读数中是稳定的。</source>
@@ -1288,10 +1280,6 @@
 </source>
         <translation>    (control chart from a sample: 1 in %2 of %1 readings, %3 in all)
 </translation>
-    </message>
-    <message>
-        <source>%1 单值图（样本：%4 个读数每 %5 个取 1 个，n = %2，信号 %3 个）</source>
-        <translation>%1 individuals chart (sample: 1 in %5 of %4 readings, n = %2, %3 signals)</translation>
     </message>
     <message>
         <source>CONNINFO 含密码（任何用户都能用 ps 看到）；请把密码放在 ~/.pgpass 或 PGPASSFILE 指定的文件里</source>
@@ -1370,6 +1358,118 @@
     <message>
         <source>%1（X̄-R，子组 %2）</source>
         <translation>%1 (X̄-R, subgroups of %2)</translation>
+    </message>
+    <message>
+        <source>不检查</source>
+        <translation>not checked</translation>
+    </message>
+    <message>
+        <source>子组序号（时间顺序）</source>
+        <translation>Subgroup (in time order)</translation>
+    </message>
+    <message>
+        <source>信号 %1 个</source>
+        <translation>%1 signals</translation>
+    </message>
+    <message>
+        <source>不检查判异规则</source>
+        <translation>rules not checked</translation>
+    </message>
+    <message>
+        <source>，样本：%1 个读数每 %2 个取 1 个</source>
+        <translation>, a sample: 1 in %2 of %1 readings</translation>
+    </message>
+    <message>
+        <source>%1 均值图（子组 %2，%3 个子组，n = %4%5，%6）</source>
+        <translation>%1 X̄ chart (subgroups of %2, %3 subgroups, n = %4%5, %6)</translation>
+    </message>
+    <message>
+        <source>%1 单值图（n = %2%3，%4）</source>
+        <translation>%1 individuals chart (n = %2%3, %4)</translation>
+    </message>
+    <message>
+        <source>极差</source>
+        <translation>Range</translation>
+    </message>
+    <message>
+        <source>%1 极差图</source>
+        <translation>%1 R chart</translation>
+    </message>
+    <message>
+        <source>子组</source>
+        <translation>subgroup</translation>
+    </message>
+    <message>
+        <source>读数</source>
+        <translation>reading</translation>
+    </message>
+    <message>
+        <source>%1 规则 %2：%3 — %4 次，首次在第 %5 个%7（%6）</source>
+        <translation>%1 rule %2: %3 — %4 times, first at %7 %5 (%6)</translation>
+    </message>
+    <message>
+        <source>控制图（均值-极差，子组 %1）：%2</source>
+        <translation>Control charts (X̄-R, subgroups of %1): %2</translation>
+    </message>
+    <message>
+        <source>%1。超过 %2 个读数的组按连续 %3 个读数一个子组作图：均值图的控制限 = X̿ ± A2·R̄（A2 = 0.577），极差图 D3·R̄ 到 D4·R̄（0 到 2.114·R̄），来自这些读数本身，不是规格限；判异规则用于子组均值。</source>
+        <translation>%1. A group of more than %2 readings is charted by subgroups of %3 consecutive readings: the X̄ chart's limits are X̿ ± A2·R̄ (A2 = 0.577), the R chart's D3·R̄ to D4·R̄ (0 to 2.114·R̄), from these readings themselves, not the specification limits; the rules apply to the subgroup means.</translation>
+    </message>
+    <message>
+        <source>这一组混有多个工位的读数，不检查判异规则：各工位的控制图在各自的页上。</source>
+        <translation>This group mixes several stations' readings, so the rules are not checked: each station is charted on its own page.</translation>
+    </message>
+    <message>
+        <source>累积百分比 %</source>
+        <translation>Cumulative percent</translation>
+    </message>
+    <message>
+        <source>规格</source>
+        <translation>Specification</translation>
+    </message>
+    <message>
+        <source>整体 ±3σ</source>
+        <translation>Overall ±3σ</translation>
+    </message>
+    <message>
+        <source>组内 ±3σ</source>
+        <translation>Within ±3σ</translation>
+    </message>
+    <message>
+        <source>能力指数（95% 置信区间）</source>
+        <translation>Capability indices (95 % confidence intervals)</translation>
+    </message>
+    <message>
+        <source>n = %1，均值 %2</source>
+        <translation>n = %1, mean %2</translation>
+    </message>
+    <message>
+        <source>σ 组内 %1，σ 整体 %2</source>
+        <translation>σ within %1, σ overall %2</translation>
+    </message>
+    <message>
+        <source>正态性（Anderson–Darling）：A² = %1，p = %2（%3 个读数）</source>
+        <translation>Normality (Anderson–Darling): A² = %1, p = %2 (%3 readings)</translation>
+    </message>
+    <message>
+        <source>数据不呈正态（p &lt; 0.05）：这些指数假定正态分布，可能误导。</source>
+        <translation>The data do not look normal (p &lt; 0.05): these indices assume a normal distribution and may mislead.</translation>
+    </message>
+    <message>
+        <source>过程能力：%1 — %2</source>
+        <translation>Process capability: %1 — %2</translation>
+    </message>
+    <message>
+        <source>分布、规格限与正态曲线（橙：整体，绿虚线：组内）</source>
+        <translation>Distribution, specification limits and normal curves (orange: overall, green dashed: within)</translation>
+    </message>
+    <message>
+        <source>正态概率图</source>
+        <translation>Normal probability plot</translation>
+    </message>
+    <message>
+        <source>过程范围与规格</source>
+        <translation>Process spread and specification</translation>
     </message>
 </context>
 <context>

@@ -2,7 +2,7 @@
 // for the quality engineer.
 //   zentrel-report [--from DATE] [--to DATE] [--station NAME]... [--lot NAME]...
 //                  [--csv FILE] [--json FILE] [--signals FILE] [--pdf FILE] [--png PREFIX]
-//                  [--no-control-charts]
+//                  [--paper a4|letter] [--no-control-charts]
 //                  FILE|FOLDER... | --db CONNINFO
 #include "report/reportdata.h"
 #include "platform/regularfile.h"
@@ -152,7 +152,8 @@ int main(int argc, char *argv[])
     const QCommandLineOption noChartsOpt("no-control-charts",
                                          "No control charts: the table and the other charts only (the database report then "
                                          "reads only its sums, not every reading).");
-    const QCommandLineOption pdfOpt("pdf", "Write the report as a PDF (A4).", "file");
+    const QCommandLineOption pdfOpt("pdf", "Write the report as a PDF.", "file");
+    const QCommandLineOption paperOpt("paper", "The pages' paper: a4 (default) or letter.", "a4|letter", "a4");
     const QCommandLineOption pngOpt("png", "Write the report's pages as PREFIX-1.png, PREFIX-2.png, ...", "prefix");
     const QCommandLineOption stationOpt("station", "Only this station (may be given more than once).", "name");
     const QCommandLineOption lotOpt("lot", "Only cell records of this lot (may be given more than once).", "name");
@@ -161,7 +162,7 @@ int main(int argc, char *argv[])
     const QCommandLineOption gapsOpt("gaps", "With --db: list the lines of the stations' files the database lacks "
                                              "(per station, stream and day; --station, --from and --to narrow it) and exit "
                                              "(status 3 when there are any).");
-    parser.addOptions({fromOpt, toOpt, tzOpt, stationOpt, lotOpt, csvOpt, jsonOpt, signalsOpt, noChartsOpt, pdfOpt, pngOpt, dbOpt, gapsOpt});
+    parser.addOptions({fromOpt, toOpt, tzOpt, stationOpt, lotOpt, csvOpt, jsonOpt, signalsOpt, noChartsOpt, pdfOpt, pngOpt, paperOpt, dbOpt, gapsOpt});
     const QCommandLineOption langOpt("lang", "The language of the output: zh_CN (default) or en.", "en|zh_CN", "zh_CN");
     parser.addOption(langOpt);
     parser.addPositionalArgument("paths", "Files or folders (searched for readings-*.csv and cells-*.csv).", "FILE|FOLDER...");
@@ -212,6 +213,12 @@ int main(int argc, char *argv[])
     FILE *human = parser.value(jsonOpt) == QLatin1String("-") ? stderr : stdout;
     report::Summary summary;
     summary.asked = options;
+    const QString paper = parser.value(paperOpt).toLower();
+    if (paper != QLatin1String("a4") && paper != QLatin1String("letter")) {
+        say(QStringLiteral("--paper %1: say a4 or letter").arg(parser.value(paperOpt)));
+        return 2;
+    }
+    summary.paper = paper == QLatin1String("letter") ? QPageSize::Letter : QPageSize::A4;
     QVector<report::Group> groups;
     report::Charts charts;
     int status = 0;

@@ -32,5 +32,7 @@ for station in A07 B12; do
 done
 "$build/tools/zentrel-report" "$data" --pdf "$data/report.pdf" --png "$data/page"
 cp "$data/page-2.png" docs/report-page1.png
-cp "$data/page-8.png" docs/report-control.png
-echo "wrote docs/report-page1.png (the table) and docs/report-control.png (station A07's control charts)"
+cp "$data/page-9.png" docs/report-control.png
+cp "$data/page-13.png" docs/report-capability.png
+echo "wrote docs/report-page1.png (the table), docs/report-control.png (16,000 readings as X̄-R)" \
+     "and docs/report-capability.png (station A07's R)"

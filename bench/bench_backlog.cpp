@@ -46,7 +46,7 @@ QByteArray writeWeek(const QString &folder, qint64 lines)
         for (qint64 i = 1; i <= perDay; ++i) {
             block += stamp + "T08:00:00.000+00:00,bench,/tmp/zentrel-meter," + QByteArray::number(i) + ",0."
                      + QByteArray::number(1000 + i % 9000) + ",3.7012,PASS,0." + QByteArray::number(1000 + i % 9000)
-                     + "mΩ,3.7012V,AUTO,AUTO,0,1,3,4\n";
+                     + "mΩ,3.7012V,AUTO,AUTO,0,1,3,4,\n"; // contact: none
             if (block.size() > (4 << 20)) {
                 f.write(block);
                 block.clear();

@@ -54,7 +54,7 @@ int runOnce(const QString &folder, qint64 readings, const std::function<double(q
         for (qint64 i = 0; i < perDay && written < readings; ++i, ++written) {
             const int t = int(i * 2);
             const double r = value(written, day);
-            out += QStringLiteral("2026-10-%1T%2:%3:%4.000+08:00,S01,COM3,%5,%6,3.7012,PASS,%6mΩ,3.7012V,20mΩ,20V,11.5,13.5,3.6,3.8\n")
+            out += QStringLiteral("2026-10-%1T%2:%3:%4.000+08:00,S01,COM3,%5,%6,3.7012,PASS,%6mΩ,3.7012V,20mΩ,20V,11.5,13.5,3.6,3.8,\n") // contact: none
                        .arg(day, 2, 10, QLatin1Char('0'))
                        .arg(t / 3600 % 24, 2, 10, QLatin1Char('0'))
                        .arg(t / 60 % 60, 2, 10, QLatin1Char('0'))

@@ -1,5 +1,9 @@
 #include "csvrecords.h"
 
+#include <cctype>
+#include <charconv>
+#include <limits>
+
 #include <QCoreApplication>
 
 #include <QDir>
@@ -198,6 +202,57 @@ QList<QByteArray> csvFields(const QByteArray &record)
     }
     take();
     return out;
+}
+
+void FieldViews::split(const QByteArray &record)
+{
+    const char *p = record.constData(), *const end = p + record.size();
+    const size_t n = size_t(record.size());
+    if (std::memchr(p, '"', n) || std::memchr(p, '\'', n)) { // quoted or guarded: undone in copies, rarely
+        const QList<QByteArray> fields = csvFields(record);
+        m_size = fields.size();
+        if (m_fields.size() < m_size)
+            m_fields.resize(m_size);
+        std::copy(fields.begin(), fields.end(), m_fields.begin());
+        return;
+    }
+    m_size = 0;
+    for (;;) {
+        const char *comma = static_cast<const char *>(std::memchr(p, ',', size_t(end - p)));
+        const char *stop = comma ? comma : end;
+        if (m_size == m_fields.size())
+            m_fields.append(QByteArray());
+        m_fields[m_size++].setRawData(p, uint(stop - p)); // reuses the view's header once it is one
+        if (!comma)
+            return;
+        p = comma + 1;
+    }
+}
+
+double fieldNumber(const QByteArray &field, bool *ok)
+{
+    // Qt reads these words exactly as they are, and no other.
+    if (field == "nan" || field == "inf" || field == "+inf" || field == "-inf") {
+        *ok = true;
+        return field == "nan" ? std::numeric_limits<double>::quiet_NaN()
+                              : field[0] == '-' ? -std::numeric_limits<double>::infinity() : std::numeric_limits<double>::infinity();
+    }
+    const char *p = field.constData(), *end = p + field.size();
+    while (p < end && std::isspace(static_cast<unsigned char>(*p)))
+        ++p;
+    while (end > p && std::isspace(static_cast<unsigned char>(end[-1])))
+        --end;
+    if (p < end && *p == '+' && end - p > 1 && p[1] != '-' && p[1] != '+')
+        ++p;
+    const char *digits = p < end && (*p == '-' || *p == '+') ? p + 1 : p;
+    if (digits < end && std::isalpha(static_cast<unsigned char>(*digits))) {
+        *ok = false; // a word other than those above
+        return 0.0;
+    }
+    double value = 0;
+    const auto [stop, error] = std::from_chars(p, end, value);
+    *ok = p < end && error == std::errc() && stop == end;
+    return *ok ? value : 0.0;
 }
 
 bool isHeaderRecord(const QByteArray &record)

@@ -31,7 +31,7 @@ namespace {
 QString limitText(const QByteArray &field)
 {
     bool ok = false;
-    const double d = field.toDouble(&ok);
+    const double d = journal::fieldNumber(field, &ok);
     return ok && std::isfinite(d) ? journal::plainNumber(d) : QString::fromLatin1(field);
 }
 
@@ -254,14 +254,14 @@ bool Collector::read(const QString &path, QString *error, const std::function<vo
         ++m_lines;
         if (progress && ++count % 65536 == 0)
             progress(m_lines);
-        const QList<QByteArray> f = journal::csvFields(line);
+        m_fields.split(line);
         // Fewer fields than the header: torn. More: columns added later.
         // (A line with no time counts by its file's day.)
-        if (f.size() < c.names.size()) {
+        if (m_fields.size() < c.names.size()) {
             dayAsked ? ++m_skipped : --m_lines;
             continue;
         }
-        take(f, c, cells, dayAsked);
+        take(m_fields, c, cells, dayAsked);
     }
     if (reader.torn() && dayAsked) // the last line, torn by a power cut
         ++m_skipped;
@@ -270,7 +270,7 @@ bool Collector::read(const QString &path, QString *error, const std::function<vo
     return true;
 }
 
-QHash<QByteArray, Collector::Slot>::const_iterator Collector::slotOf(const QList<QByteArray> &f, const Columns &c, bool cells)
+QHash<QByteArray, Collector::Slot>::const_iterator Collector::slotOf(const journal::FieldViews &f, const Columns &c, bool cells)
 {
     // Most lines repeat the line before: the key is built in a reused buffer.
     QByteArray &key = m_key;
@@ -284,9 +284,12 @@ QHash<QByteArray, Collector::Slot>::const_iterator Collector::slotOf(const QList
     key.append('\x1f');
     if (c.hasBounds())
         key.append(f[c.rLow]).append(',').append(f[c.rHigh]).append(',').append(f[c.vLow]).append(',').append(f[c.vHigh]);
+    // The line before's slot, unless its key differs (found without hashing).
+    if (m_lastSlot != m_slots.constEnd() && m_lastSlot.key() == key)
+        return m_lastSlot;
     auto slot = m_slots.constFind(key);
     if (slot != m_slots.constEnd())
-        return slot;
+        return m_lastSlot = slot;
     Slot made;
     made.station = QString::fromUtf8(f[c.station]);
     const QString lot = c.lot >= 0 && !f[c.lot].isEmpty() ? QString::fromUtf8(f[c.lot]) : QStringLiteral("—");
@@ -305,10 +308,10 @@ QHash<QByteArray, Collector::Slot>::const_iterator Collector::slotOf(const QList
     made.allScope = {cells ? Scope::Cells : Scope::All, QString()};
     made.partScope = cells ? Scope {Scope::Lot, lot} : Scope {Scope::Station, made.station};
     made.limits = limits;
-    return m_slots.insert(key, made);
+    return m_lastSlot = m_slots.insert(key, made);
 }
 
-void Collector::take(const QList<QByteArray> &f, const Columns &c, bool cells, bool dayAsked)
+void Collector::take(const journal::FieldViews &f, const Columns &c, bool cells, bool dayAsked)
 {
     auto slot = slotOf(f, c, cells);
     qint64 ms = 0;
@@ -328,8 +331,8 @@ void Collector::take(const QList<QByteArray> &f, const Columns &c, bool cells, b
     const QByteArray &vt = f[c.verdict];
     const meter::Verdict verdict = vt == "PASS" ? meter::Verdict::Pass : vt == "NG" ? meter::Verdict::Ng : meter::Verdict::None;
     bool okR = false, okV = false;
-    const double r = f[c.r].toDouble(&okR);
-    const double v = f[c.v].toDouble(&okV);
+    const double r = journal::fieldNumber(f[c.r], &okR);
+    const double v = journal::fieldNumber(f[c.v], &okV);
     // The meter shows at most 1677.7215 of its unit (a Ω reading is kept
     // in mΩ): anything beyond, or not finite, is no reading; nor is a
     // line without a readable time (it has no place in time, and the
@@ -345,7 +348,7 @@ void Collector::take(const QList<QByteArray> &f, const Columns &c, bool cells, b
         Slot &s = m_slots[m_key];
         s.all = groupOf(s.allScope, s.limits);
         s.part = groupOf(s.partScope, s.limits);
-        slot = m_slots.constFind(m_key);
+        slot = m_lastSlot = m_slots.constFind(m_key);
     }
     add(slot->all, ms, timed, verdict, rv, vv, grade);
     add(slot->part, ms, timed, verdict, rv, vv, grade);
@@ -494,7 +497,9 @@ void ChartData::add(const QString &station, qint64 ms, double r, bool hasR, doub
 {
     if (hasR) {
         m_r.append(r);
-        m_rByStation[station].append(r);
+        if (!m_lastStation || station != m_lastName)
+            m_lastStation = &m_rByStation[station], m_lastName = station;
+        m_lastStation->append(r);
         // The run chart keeps a bounded, even thinning of the points.
         if (m_runSeen++ % m_runEvery == 0 && ms >= 0) {
             m_run.append({ms, r});
@@ -526,9 +531,14 @@ Charts ChartData::summarise(const QVector<Group> &groups) const
         QVector<double> v = it.value();
         if (v.isEmpty())
             continue;
-        std::sort(v.begin(), v.end());
-        auto q = [&v](double p) { return v[qBound(0, int(p * (v.size() - 1) + 0.5), v.size() - 1)]; };
-        c.boxes.insert(it.key(), Box{v.first(), q(0.25), q(0.5), q(0.75), v.last()});
+        // Each quartile selected in its part, not the whole sorted.
+        auto at = [&v](double p) { return qBound(0, int(p * (v.size() - 1) + 0.5), v.size() - 1); };
+        const int q1 = at(0.25), q2 = at(0.5), q3 = at(0.75);
+        std::nth_element(v.begin(), v.begin() + q2, v.end());
+        std::nth_element(v.begin(), v.begin() + q1, v.begin() + q2);
+        std::nth_element(v.begin() + q2, v.begin() + q3, v.end());
+        const auto [lo, hi] = std::minmax_element(v.begin(), v.end());
+        c.boxes.insert(it.key(), Box{*lo, v[q1], v[q2], v[q3], *hi});
     }
     return c;
 }
@@ -725,9 +735,17 @@ QString tableCsv(const QVector<Group> &groups)
 
 namespace {
 
+// In the machine's own zone. Its offset is looked up once per quarter hour
+// of signals (zones change offset only on quarter hours), not at each of
+// tens of thousands: the C library reads the zone's file at every lookup.
 QString signalTime(qint64 ms)
 {
-    return journal::isoTime(QDateTime::fromMSecsSinceEpoch(ms));
+    static qint64 quarter = std::numeric_limits<qint64>::min();
+    static int offset = 0;
+    const qint64 q = ms >= 0 ? ms / 900000 : (ms - 899999) / 900000;
+    if (q != quarter)
+        quarter = q, offset = QDateTime::fromMSecsSinceEpoch(ms).offsetFromUtc();
+    return journal::isoTime(QDateTime::fromMSecsSinceEpoch(ms, Qt::OffsetFromUTC, offset));
 }
 
 QJsonObject spcJson(const SpcSeries &s)

@@ -1,6 +1,7 @@
 #ifndef REPORTDATA_H
 #define REPORTDATA_H
 
+#include "journal/csvrecords.h"
 #include "meter/judgement.h"
 #include "reportspc.h"
 #include "stats/lotstats.h"
@@ -16,10 +17,6 @@
 
 #include <functional>
 #include <tuple>
-
-namespace journal {
-class RecordReader;
-}
 
 // The quality engineer's view of journal and cell-record files: statistics
 // per station, overall and per lot, each per period of limits in force.
@@ -131,6 +128,8 @@ private:
     QVector<double> m_r, m_v;                       // every value (8 bytes each)
     QVector<QPair<qint64, double>> m_run;           // (ms since epoch, R), thinned
     QMap<QString, QVector<double>> m_rByStation;    // for box plots
+    QVector<double> *m_lastStation = nullptr;       // the last line's (most lines repeat it)
+    QString m_lastName;
     qint64 m_runEvery = 1, m_runSeen = 0;
 };
 
@@ -159,6 +158,8 @@ class Collector
 {
 public:
     explicit Collector(const Options &options = Options()) : m_options(options) {}
+    Collector(const Collector &) = delete; // it keeps an iterator into its own hash
+    Collector &operator=(const Collector &) = delete;
 
     // Adds every file named readings-*.csv / cells-*.csv in the paths
     // (folders are searched). Returns the files found.
@@ -194,9 +195,9 @@ private:
         bool wanted = false;
     };
     int groupOf(const Scope &scope, const LimitKey &limits);
-    QHash<QByteArray, Slot>::const_iterator slotOf(const QList<QByteArray> &fields, const Columns &c, bool cells);
+    QHash<QByteArray, Slot>::const_iterator slotOf(const journal::FieldViews &fields, const Columns &c, bool cells);
     // One record line: counted in its groups, skipped, or not asked for.
-    void take(const QList<QByteArray> &fields, const Columns &c, bool cells, bool dayAsked);
+    void take(const journal::FieldViews &fields, const Columns &c, bool cells, bool dayAsked);
     void collectVoids(journal::RecordReader &reader, const QList<QByteArray> &header);
     void add(int group, qint64 ms, bool timed, meter::Verdict verdict, double r, double v, const QString &grade);
     void addContact(int group, const QByteArray &contact, meter::Verdict verdict);
@@ -206,7 +207,9 @@ private:
     QVector<QPair<qint64, qint64>> m_spans; // first and last time (ms) of each group
     QMap<QPair<Scope, LimitKey>, int> m_index;
     QHash<QByteArray, Slot> m_slots;
+    QHash<QByteArray, Slot>::const_iterator m_lastSlot = m_slots.constEnd();
     QByteArray m_key; // the last line's slot key (a buffer reused line after line)
+    journal::FieldViews m_fields; // the line's, reused line after line
     ChartData m_charts;
     SpcData m_spc;
     bool m_spcDone = false;

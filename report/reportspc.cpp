@@ -58,12 +58,17 @@ SpcData::GroupSample &SpcData::sample(int group)
 
 void SpcData::add(int groupA, int groupB, qint64 ms, const QByteArray &station, double r, double v)
 {
-    auto it = m_stations.constFind(station);
-    if (it == m_stations.constEnd()) { // a deep copy: the caller's bytes may be borrowed
-        it = m_stations.insert(QByteArray(station.constData(), station.size()), m_stations.size());
-        m_stationHash.push_back(mix(qHash(it.key(), 0x5a17) + 1));
+    // Most readings are of the station before (files are a station's).
+    if (m_lastStation < 0 || station != m_lastName) {
+        auto it = m_stations.constFind(station);
+        if (it == m_stations.constEnd()) { // a deep copy: the caller's bytes may be borrowed
+            it = m_stations.insert(QByteArray(station.constData(), station.size()), m_stations.size());
+            m_stationHash.push_back(mix(qHash(it.key(), 0x5a17) + 1));
+        }
+        m_lastStation = it.value();
+        m_lastName = it.key();
     }
-    Point p {ms, it.value(), m_added++, groupA, groupB, r, v};
+    Point p {ms, m_lastStation, m_added++, groupA, groupB, r, v};
     auto seen = [this](int group, int station) {
         GroupSample &s = sample(group);
         ++s.seen;
@@ -287,10 +292,13 @@ QVector<Spc> SpcData::compute(int groups, const QVector<bool> &overall)
         rank[order[i]] = i;
     for (Point &p : m_points)
         p.station = rank[p.station];
-    // In place (a stable sort would want a copy's worth more memory).
-    std::sort(m_points.begin(), m_points.end(), [](const Point &a, const Point &b) {
+    // In place (a stable sort would want a copy's worth more memory); one
+    // station's files in day order come in order already.
+    const auto before = [](const Point &a, const Point &b) {
         return a.ms != b.ms ? a.ms < b.ms : a.station != b.station ? a.station < b.station : a.order < b.order;
-    });
+    };
+    if (!std::is_sorted(m_points.begin(), m_points.end(), before))
+        std::sort(m_points.begin(), m_points.end(), before);
 
     std::vector<Walk> r(static_cast<size_t>(groups)), v(static_cast<size_t>(groups));
     auto each = [this, &r, &v](const auto &f) {
@@ -333,6 +341,8 @@ QVector<Spc> SpcData::compute(int groups, const QVector<bool> &overall)
     m_points = QVector<Point>();
     m_stations.clear();
     m_stationHash.clear();
+    m_lastStation = -1;
+    m_lastName.clear();
     m_samples.clear();
     return out;
 }

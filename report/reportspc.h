@@ -138,6 +138,8 @@ private:
     qint64 m_held;
     QVector<Point> m_points; // plain data (below): grown by realloc, no copy of a large block
     QHash<QByteArray, int> m_stations;
+    int m_lastStation = -1; // the last reading's, and its name (a key of m_stations)
+    QByteArray m_lastName;
     std::vector<quint64> m_stationHash;
     std::vector<GroupSample> m_samples;
     quint32 m_added = 0;

@@ -3,6 +3,7 @@
 // power cut and a kill; and the meter that leaves and comes back.
 #include "app/windowcapabilities.h"
 #include "link/meterlink.h"
+#include "journal/csvrecords.h"
 #include "journal/dailycsv.h"
 #include "journal/journal.h"
 #include "storage/folderlock.h"
@@ -122,6 +123,42 @@ private slots:
         QCOMPARE(journal::readIsoTime(text, &ms), valid);
         if (valid)
             QCOMPARE(ms, QDateTime::fromString(QString::fromLatin1(text), Qt::ISODateWithMs).toMSecsSinceEpoch());
+    }
+
+    // The report's fast reading of a line agrees with the careful one: the
+    // same fields as views, record after record in one reused list (a long
+    // record, then a short one, then a quoted one), and numbers as
+    // QByteArray::toDouble reads them, but for a blank field.
+    void fieldViewsAgree()
+    {
+        const QList<QByteArray> records = {
+            "2026-12-08T10:00:00.000+08:00,S1,COM3,1,12.3456,3.7012,PASS,12.3456mΩ,3.7012V,AUTO,AUTO,11.5,13.5,3.6,3.8,settled",
+            "a,,b,",
+            ",",
+            "",
+            "t,\"Line 1, left\",x,\"say \"\"hi\"\"\"",
+            "t,'=1+2,x",
+            "t,S1,y",
+        };
+        journal::FieldViews views;
+        for (const QByteArray &record : records) {
+            const QByteArray copy = record; // the views' bytes outlive them
+            views.split(copy);
+            const QList<QByteArray> careful = journal::csvFields(copy);
+            QCOMPARE(views.size(), careful.size());
+            for (int i = 0; i < careful.size(); ++i)
+                QCOMPARE(views[i], careful[i]);
+        }
+        const QList<QByteArray> numbers = {"12.3456", "-0.5", "+1.5", " 2.25 ", "1e3", "1E-3", "inf", "-inf", "+inf", "nan", "NaN", "Inf", " nan", "-nan", "infinity",
+                                           "", " ", "1,5", "12x", "+-1", "--1", "0x10", "1e999", "1e-400", ".5", "5.", "+.5", "-"};
+        for (const QByteArray &n : numbers) {
+            bool fast = false, qt = false;
+            const double a = journal::fieldNumber(QByteArray::fromRawData(n.constData(), n.size()), &fast), b = n.toDouble(&qt);
+            // Qt takes a blank field for 0; a blank field is no reading.
+            QVERIFY2(fast == (qt && !n.trimmed().isEmpty()), n.constData());
+            if (qt)
+                QVERIFY2(a == b || (std::isnan(a) && std::isnan(b)), n.constData());
+        }
     }
 
     void linesHeaderAndQuoting()

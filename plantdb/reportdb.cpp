@@ -523,7 +523,8 @@ bool DatabaseReader::fillSpc(const char *query, const QVector<QByteArray> &param
 {
     const QByteArray sql = withLiterals(query, params, m_db);
     QHash<QByteArray, QPair<int, int>> ids; // by station, limits (and lot, set)
-    QByteArray key;                          // reused: the row's station and all from its limits on
+    QByteArray key, lastKey;                 // reused: the row's station and all from its limits on
+    QPair<int, int> last;
     BinaryRows rows;
     bool readable = true;
     auto row = [&](const BinaryRows::Field *f, int n) {
@@ -537,13 +538,18 @@ bool DatabaseReader::fillSpc(const char *query, const QVector<QByteArray> &param
             if (!f[i].null())
                 key.append(f[i].data, f[i].size);
         }
-        auto it = ids.constFind(key);
-        if (it == ids.constEnd())
-            it = ids.insert(key, groupsOfRow(f, cells));
+        // Rows of a station come in runs: the row before's groups, unhashed.
+        if (key != lastKey) {
+            auto it = ids.constFind(key);
+            if (it == ids.constEnd())
+                it = ids.insert(key, groupsOfRow(f, cells));
+            last = it.value();
+            lastKey = key;
+        }
         // timestamptz: µs since 2000-01-01 UTC; to ms since 1970 as
         // round(epoch × 1000) gives them.
         const qint64 ms = std::llround(double(f[1].integer()) / 1000.0) + Q_INT64_C(946684800000);
-        m_spc.add(it->first, it->second, ms, QByteArray::fromRawData(f[0].data, f[0].size), f[2].number(), f[3].number());
+        m_spc.add(last.first, last.second, ms, QByteArray::fromRawData(f[0].data, f[0].size), f[2].number(), f[3].number());
     };
     const bool copied = m_db.copyOut(sql, [&](const char *chunk, int size) { readable = readable && rows.feed(chunk, size, row); }, error);
     if (copied && !readable && error)

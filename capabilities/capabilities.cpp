@@ -41,6 +41,7 @@ station::CellRecorder *installStation(meter::MeterSession &session, const QStrin
     recorder->setCaptureSettings(capture);
     recorder->setRequireId(settings.requireId.value_or(attended));
     recorder->setRequireLot(settings.requireLot.value_or(attended));
+    recorder->setStage(settings.stationStage);
     recorder->setOperator(settings.operatorName);
     recorder->setLimitsInForce(session.limitsInForce());
     session.addSink(recorder);

@@ -17,7 +17,7 @@ namespace station {
 
 const char *const kCellsHeader =
     "time,station,operator,lot,record,cell_id,r_mohm,v,verdict,grade,set,r_range,v_range,settled_by,voids,"
-    "r_low,r_high,v_low,v_high,spc";
+    "r_low,r_high,v_low,v_high,spc,stage,k_mv_day,rest_days,reason,k_note";
 
 namespace {
 
@@ -49,7 +49,8 @@ QString cellsCsvLine(const CellRecord &r)
            + csvField(r.grade) + comma + csvField(r.setName) + comma + csvField(r.rRange) + comma
            + csvField(r.vRange) + comma + QString::number(r.settledBy) + comma + csvField(r.voids) + comma
            + bound(r.rLow) + comma + bound(r.rHigh) + comma + bound(r.vLow) + comma + bound(r.vHigh) + comma
-           + csvField(r.spc);
+           + csvField(r.spc) + comma + csvField(r.stage) + comma + bound(r.kMvDay) + comma + bound(r.restDays) + comma
+           + csvField(r.reason) + comma + csvField(r.kNote);
 }
 
 QString spcText(const stats::LotControl::Fired &fired)
@@ -62,7 +63,8 @@ QString spcText(const stats::LotControl::Fired &fired)
 }
 
 CellRecorder::CellRecorder(const QString &folder, const QString &stationName, QObject *parent)
-    : QObject(parent), m_file(folder, QLatin1String(journal::kCellsPrefix), kCellsHeader), m_stationName(stationName)
+    : QObject(parent), m_file(folder, QLatin1String(journal::kCellsPrefix), kCellsHeader), m_stationName(stationName),
+      m_history(folder)
 {
 }
 
@@ -154,13 +156,34 @@ int CellRecorder::nextNumber(const QDate &day)
     return m_nextNumber++;
 }
 
-void CellRecorder::judge(CellRecord &r, const meter::MeterReading &reading) const
+void CellRecorder::selfDischarge(CellRecord &r)
+{
+    if (m_active.kFrom.isEmpty() || r.cellId.isEmpty())
+        return;
+    const std::optional<StageHistory::Earlier> earlier = m_history.latest(r.cellId, m_active.kFrom, r.time);
+    if (!earlier) {
+        r.kNote = QLatin1String(kNoEarlier);
+        return;
+    }
+    r.restDays = double(earlier->time.msecsTo(r.time)) / 86400000.0;
+    if (r.restDays < m_active.minRestDays) {
+        r.kNote = QLatin1String(kShortRest);
+        return;
+    }
+    // The voltage lost per day of rest, in mV.
+    r.kMvDay = r.restDays > 0 ? (earlier->v - r.v) * 1000.0 / r.restDays : NAN;
+}
+
+void CellRecorder::judge(CellRecord &r, const meter::MeterReading &reading)
 {
     if (activeSet()) {
         // The set judges by the bounds it has, whatever the window's four
         // fields make of a set with R or V only.
-        r.verdict = m_active.judge(r.rMilliOhm, r.v);
-        r.grade = m_active.gradeFor(r.rMilliOhm, r.verdict);
+        selfDischarge(r);
+        QStringList failed;
+        r.verdict = m_active.judge(r.rMilliOhm, r.v, r.kMvDay, &failed);
+        r.reason = failed.join(QLatin1Char(' '));
+        r.grade = m_active.gradeFor(r.rMilliOhm, r.verdict, r.kMvDay);
         if (m_active.r.set)
             r.rLow = m_active.r.lowValue(), r.rHigh = m_active.r.highValue();
         if (m_active.v.set)
@@ -172,6 +195,15 @@ void CellRecorder::judge(CellRecord &r, const meter::MeterReading &reading) cons
     const meter::Limits &l = reading.limits;
     auto value = [](const meter::Limit &limit) { return limit.state == meter::Limit::Number ? limit.value : NAN; };
     r.rLow = value(l.rLow), r.rHigh = value(l.rHigh), r.vLow = value(l.vLow), r.vHigh = value(l.vHigh);
+    // The window's fields: what failed, as the set says it.
+    QStringList failed;
+    if (r.verdict == meter::Verdict::Ng) {
+        if (std::isfinite(r.rLow) && std::isfinite(r.rHigh) && !(r.rMilliOhm >= r.rLow && r.rMilliOhm <= r.rHigh))
+            failed << QStringLiteral("R");
+        if (std::isfinite(r.vLow) && std::isfinite(r.vHigh) && !(std::fabs(r.v) >= r.vLow && std::fabs(r.v) <= r.vHigh))
+            failed << QStringLiteral("V");
+    }
+    r.reason = failed.join(QLatin1Char(' '));
 }
 
 void CellRecorder::record(const meter::MeterReading &reading, int settledBy)
@@ -187,6 +219,7 @@ void CellRecorder::record(const meter::MeterReading &reading, int settledBy)
     r.rMilliOhm = reading.rMilliOhms();
     r.v = reading.signedVolts();
     r.setName = m_active.name;
+    r.stage = stage();
     judge(r, reading);
     r.rRange = reading.rRangeText;
     r.vRange = reading.vRangeText;

@@ -4,6 +4,7 @@
 #include "cellcapture.h"
 #include "stats/controlchart.h"
 #include "limitset.h"
+#include "stagehistory.h"
 #include "stats/lotstats.h"
 
 #include "journal/dailycsv.h"
@@ -33,7 +34,18 @@ struct CellRecord
     QString voids;       // for a void line: the id of the voided record
     bool voided = false; // a record that a later void line voids
     QString spc;         // the lot's control-chart rules it fired: "R1 V5"; empty when none
+    // Self-discharge: the stage it was measured at, its K (mV/day) and the
+    // rest it was worked out over (days; NaN: none), why it has none when
+    // its set asks for one (kNote*), and what failed ("R V K"; empty: nothing).
+    QString stage;
+    double kMvDay = NAN, restDays = NAN;
+    QString kNote;
+    QString reason;
 };
+
+// Why a record has no K though its set asks for one, as the file says it.
+constexpr char kNoEarlier[] = "no-earlier";  // no record of the cell at the earlier stage
+constexpr char kShortRest[] = "short-rest";  // rested less than the set's minRestDays
 
 // A verdict as the cells file writes it: "PASS", "NG", or empty for none.
 QString verdictText(meter::Verdict verdict);
@@ -91,6 +103,13 @@ public:
     enum class Need { Nothing, Lot, Id };
     Need need() const;
     void setOperator(const QString &name) { m_operator = name; }
+    // [Station] Stage: the stage of records whose set names none.
+    void setStage(const QString &stage) { m_stage = stage; }
+    // The stage in force: the active set's, else the station's.
+    QString stage() const { return !m_active.stage.isEmpty() ? m_active.stage : m_stage; }
+    // Where the earlier stage's records are looked up (the journal folder's
+    // cells files by default).
+    StageHistory &history() { return m_history; }
     LimitSetStore &sets() { return m_sets; }
     // The limits in force beside the meter's session: a chosen set's bounds
     // are put there, as numbers, for the window's fields and the readings' verdicts.
@@ -133,7 +152,9 @@ private:
     // The record's number in its day's file: on after what the file holds.
     int nextNumber(const QDate &day);
     // Verdict, grade and the bounds it was judged by: the set's, or the window's.
-    void judge(CellRecord &r, const meter::MeterReading &reading) const;
+    void judge(CellRecord &r, const meter::MeterReading &reading);
+    // The record's K from the cell's record at the set's earlier stage.
+    void selfDischarge(CellRecord &r);
     // Written: kept for voids and the lot's figures, and told.
     void kept(const CellRecord &r, const stats::LotControl::Fired &fired);
     void restartStats(const QString &why);
@@ -148,6 +169,8 @@ private:
     journal::DailyCsv m_file;
     QString m_stationName;
     QString m_operator;
+    QString m_stage;
+    StageHistory m_history;
     QString m_port;
     CellCapture m_capture;
     // What annotate() found, by frame, for takeBurst.

@@ -56,6 +56,10 @@ CellRecord recordOf(const Columns &c, const QList<QByteArray> &f)
     r.voids = text("voids");
     r.rLow = number("r_low"), r.rHigh = number("r_high"), r.vLow = number("v_low"), r.vHigh = number("v_high");
     r.spc = text("spc");
+    r.stage = text("stage");
+    r.kMvDay = number("k_mv_day"), r.restDays = number("rest_days");
+    r.reason = text("reason");
+    r.kNote = text("k_note");
     return r;
 }
 

@@ -84,6 +84,46 @@ bool boundOf(const QJsonValue &value, const QString &where, Bound *b, QString *p
     return true;
 }
 
+// An optional number: absent leaves *out as it is.
+bool optionalNumber(const QJsonObject &o, const char *key, const QString &where, double *out, QString *problem)
+{
+    return !o.contains(QLatin1String(key)) || numberOf(o, key, where, out, problem);
+}
+
+// The set's stages and K bounds, all optional.
+bool selfDischargeOf(const QJsonObject &o, LimitSet *set, QString *problem)
+{
+    for (const auto &[key, into] : {std::pair<const char *, QString *>("stage", &set->stage), {"kFrom", &set->kFrom}}) {
+        const QJsonValue value = o.value(QLatin1String(key));
+        if (!value.isUndefined() && !value.isString()) {
+            *problem = QCoreApplication::translate("Station", "%1 不是文字").arg(QLatin1String(key));
+            return false;
+        }
+        *into = value.toString().trimmed();
+    }
+    if (!optionalNumber(o, "minRestDays", QStringLiteral("set"), &set->minRestDays, problem))
+        return false;
+    if (set->minRestDays < 0) {
+        *problem = QCoreApplication::translate("Station", "minRestDays 不能为负（是 %1）").arg(set->minRestDays);
+        return false;
+    }
+    const QJsonValue k = o.value(QLatin1String("k"));
+    if (k.isUndefined() || k.isNull())
+        return true;
+    if (!k.isObject()) {
+        *problem = QCoreApplication::translate("Station", "%1 不是对象").arg(QStringLiteral("k"));
+        return false;
+    }
+    const QJsonObject ko = k.toObject();
+    if (!optionalNumber(ko, "low", QStringLiteral("k"), &set->kLow, problem) || !optionalNumber(ko, "high", QStringLiteral("k"), &set->kHigh, problem))
+        return false;
+    if (set->kLow > set->kHigh) {
+        *problem = QCoreApplication::translate("Station", "%1.low（%2）高于 high（%3）").arg(QStringLiteral("k")).arg(set->kLow).arg(set->kHigh);
+        return false;
+    }
+    return true;
+}
+
 QJsonObject jsonOf(const Bound &b)
 {
     QJsonObject o;
@@ -113,6 +153,22 @@ meter::Limits limitsOf(const LimitSet &set)
     return limits;
 }
 
+meter::Verdict LimitSet::judge(double rMilliOhm, double volts, double k, QStringList *failed) const
+{
+    failed->clear();
+    const bool kJudged = boundsK() && std::isfinite(k);
+    if (!r.set && !v.set && !kJudged)
+        return meter::Verdict::None;
+    const double magnitude = std::fabs(volts);
+    if (r.set && !(rMilliOhm >= r.lowValue() && rMilliOhm <= r.highValue()))
+        *failed << QStringLiteral("R");
+    if (v.set && !(magnitude >= v.lowValue() && magnitude <= v.highValue()))
+        *failed << QStringLiteral("V");
+    if (kJudged && ((std::isfinite(kLow) && k < kLow) || (std::isfinite(kHigh) && k > kHigh)))
+        *failed << QStringLiteral("K");
+    return failed->isEmpty() ? meter::Verdict::Pass : meter::Verdict::Ng;
+}
+
 meter::Verdict LimitSet::judge(double rMilliOhm, double volts) const
 {
     if (!r.set && !v.set)
@@ -131,14 +187,17 @@ const Grade *LimitSet::grade(const QString &name) const
     return nullptr;
 }
 
-QString LimitSet::gradeFor(double rMilliOhm, meter::Verdict verdict) const
+QString LimitSet::gradeFor(double rMilliOhm, meter::Verdict verdict, double k) const
 {
     if (verdict == meter::Verdict::None)
         return QString();
     if (verdict == meter::Verdict::Ng)
         return QStringLiteral("NG");
+    auto inK = [k](const Grade &g) {
+        return !g.bandsK() || (std::isfinite(k) && !(std::isfinite(g.kLow) && k < g.kLow) && !(std::isfinite(g.kHigh) && k > g.kHigh));
+    };
     for (const Grade &g : grades)
-        if (rMilliOhm >= g.rLow && rMilliOhm <= g.rHigh)
+        if (rMilliOhm >= g.rLow && rMilliOhm <= g.rHigh && inK(g))
             return g.name;
     return QString();
 }
@@ -188,7 +247,8 @@ bool LimitSetStore::load(const QString &path, QString *error)
         else if (find(set.name))
             problem = QCoreApplication::translate("Station", "与前面的组同名");
         else if (boundOf(o.value(QLatin1String("r")), QStringLiteral("r"), &set.r, &problem)
-                 && boundOf(o.value(QLatin1String("v")), QStringLiteral("v"), &set.v, &problem)) {
+                 && boundOf(o.value(QLatin1String("v")), QStringLiteral("v"), &set.v, &problem)
+                 && selfDischargeOf(o, &set, &problem)) {
             const QJsonValue grades = o.value(QLatin1String("grades"));
             if (!grades.isUndefined() && !grades.isArray())
                 problem = QCoreApplication::translate("Station", "grades 不是数组");
@@ -206,6 +266,12 @@ bool LimitSetStore::load(const QString &path, QString *error)
                     break;
                 if (grade.rLow > grade.rHigh) {
                     problem = QCoreApplication::translate("Station", "%1.rLow 高于 rHigh").arg(where);
+                    break;
+                }
+                if (!optionalNumber(go, "kLow", where, &grade.kLow, &problem) || !optionalNumber(go, "kHigh", where, &grade.kHigh, &problem))
+                    break;
+                if (grade.kLow > grade.kHigh) {
+                    problem = QCoreApplication::translate("Station", "%1.kLow 高于 kHigh").arg(where);
                     break;
                 }
                 for (const auto &[key, into] : {std::pair<const char *, QString *>("bin", &grade.bin), {"colour", &grade.colour}}) {
@@ -246,9 +312,25 @@ bool LimitSetStore::save(const QString &path, QString *error) const
                 grade.insert(QStringLiteral("bin"), g.bin);
             if (!g.colour.isEmpty())
                 grade.insert(QStringLiteral("colour"), g.colour);
+            for (const auto &[key, value] : {std::pair<const char *, double>("kLow", g.kLow), {"kHigh", g.kHigh}})
+                if (std::isfinite(value))
+                    grade.insert(QLatin1String(key), value);
             grades.append(grade);
         }
         o.insert(QStringLiteral("grades"), grades);
+        // Written only when set: a file without K reads as it did.
+        for (const auto &[key, text] : {std::pair<const char *, QString>("stage", set.stage), {"kFrom", set.kFrom}})
+            if (!text.isEmpty())
+                o.insert(QLatin1String(key), text);
+        if (set.minRestDays > 0)
+            o.insert(QStringLiteral("minRestDays"), set.minRestDays);
+        if (set.boundsK()) {
+            QJsonObject k;
+            for (const auto &[key, value] : {std::pair<const char *, double>("low", set.kLow), {"high", set.kHigh}})
+                if (std::isfinite(value))
+                    k.insert(QLatin1String(key), value);
+            o.insert(QStringLiteral("k"), k);
+        }
         sets.append(o);
     }
     QJsonObject root;

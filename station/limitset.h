@@ -4,7 +4,10 @@
 #include "meter/judgement.h"
 
 #include <QString>
+#include <QStringList>
 #include <QVector>
+
+#include <cmath>
 
 namespace station {
 
@@ -26,6 +29,10 @@ struct Grade
     double rLow = 0, rHigh = 0;
     QString bin;    // where its cells go ("1号料框"); optional
     QString colour; // how the dock shows it ("#2e7d32" or a colour name); optional
+    // A band of K (mV/day; NaN: none): a grade with one takes only cells
+    // whose K is known and inside it.
+    double kLow = NAN, kHigh = NAN;
+    bool bandsK() const { return std::isfinite(kLow) || std::isfinite(kHigh); }
 };
 
 // A named limit set: R in mΩ, V in volts, and grade bins.
@@ -34,13 +41,25 @@ struct LimitSet
     QString name;
     Bound r, v;
     QVector<Grade> grades;
+    // Self-discharge: the stage its records are of (empty: the station's
+    // [Station] Stage), the earlier stage a cell's K is worked out from
+    // (empty: no K), the shortest rest between them that gives a K (days),
+    // and K's bounds (mV/day; NaN: not bounded).
+    QString stage, kFrom;
+    double minRestDays = 0;
+    double kLow = NAN, kHigh = NAN;
+    bool boundsK() const { return std::isfinite(kLow) || std::isfinite(kHigh); }
     // A reading judged by the bounds the set has: R only, V only or both
     // (V by its magnitude, as the window judges it); no verdict when it has
     // none.
     meter::Verdict judge(double rMilliOhm, double volts) const;
-    // The grade of a PASS reading: the first bin holding R; "NG" when it
-    // failed; empty without a verdict, when no bin holds it or there are no bins.
-    QString gradeFor(double rMilliOhm, meter::Verdict verdict) const;
+    // The same with K (NaN: unknown, then not judged): the quantities that
+    // failed ("R", "V", "K"), and the verdict (none when nothing was judged).
+    meter::Verdict judge(double rMilliOhm, double volts, double k, QStringList *failed) const;
+    // The grade of a PASS reading: the first bin holding R (and K, for a
+    // bin with a K band); "NG" when it failed; empty without a verdict, when
+    // no bin holds it or there are no bins.
+    QString gradeFor(double rMilliOhm, meter::Verdict verdict, double k = NAN) const;
     // The grade of that name, or null.
     const Grade *grade(const QString &name) const;
 };
@@ -52,7 +71,9 @@ struct LimitSet
 //                 "r": {"low": 10, "high": 20}   or {"reference": 15, "percent": 10},
 //                 "v": {"low": 3.6, "high": 4.2},
 //                 "grades": [ {"name": "A", "rLow": 10, "rHigh": 14,
-//                              "bin": "1号料框", "colour": "#2e7d32"}, ... ] } ] }   (bin, colour optional)
+//                              "bin": "1号料框", "colour": "#2e7d32", "kLow": 0, "kHigh": 0.5}, ... ],
+//                 "stage": "OCV2", "kFrom": "OCV1", "minRestDays": 3, "k": {"high": 1.0} } ] }
+//   (bin, colour, the K band, stage, kFrom, minRestDays and k optional; k has low, high or both)
 // The set's bounds as the limits in force (a quantity it does not bound: not set).
 meter::Limits limitsOf(const LimitSet &set);
 

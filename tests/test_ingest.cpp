@@ -984,7 +984,7 @@ void TestIngest::reportFromDatabaseEqualsFiles()
             }
             if (d > 0 && n == 0) { // just after midnight: a void of yesterday's 20th record, in today's file
                 const QString voided = QString("%1-%2-0020").arg(name, day.addDays(-1).toString("yyyyMMdd"));
-                cells += QString("%1,%2,op,L1,%3-void,CELL20,12.1000,3.71,PASS,A,ICR18650,AUTO,AUTO,3,%3,11.5,12.5,3.6,3.8,\n")
+                cells += QString("%1,%2,op,L1,%3-void,CELL20,12.1000,3.71,PASS,A,ICR18650,AUTO,AUTO,3,%3,11.5,12.5,3.6,3.8,,,,,,\n")
                              .arg(journal::isoTime(QDateTime(day, QTime(0, 0, 30))), journal::csvField(name), voided)
                              .toUtf8();
                 ++rows;
@@ -995,7 +995,7 @@ void TestIngest::reportFromDatabaseEqualsFiles()
                 const QString record = QString("%1-%2-%3").arg(name, day.toString("yyyyMMdd")).arg(k + 1, 4, 10, QChar('0'));
                 // The 11th record is voided by the 12th line (its re-measure).
                 const QString voids = k == 11 ? QString("%1-%2-0011").arg(name, day.toString("yyyyMMdd")) : QString();
-                cells += QString("%1,%2,op,%3,%4,CELL%5,%6,3.71,%7,%8,ICR18650,AUTO,AUTO,3,%9,11.5,12.5,3.6,3.8,%10\n")
+                cells += QString("%1,%2,op,%3,%4,CELL%5,%6,3.71,%7,%8,ICR18650,AUTO,AUTO,3,%9,11.5,12.5,3.6,3.8,%10,,,,,\n")
                              .arg(journal::isoTime(t), journal::csvField(name), k % 3 == 2 ? QString() : QString("L%1").arg(k % 3 + d))
                              .arg(record).arg(n * 1000 + k).arg(r, 0, 'f', 4).arg(r > 12.15 ? "NG" : "PASS", k % 4 ? "A" : "B", voids)
                              .arg(k == 30 ? "R1 V5" : "")

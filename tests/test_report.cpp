@@ -335,7 +335,7 @@ private slots:
             // This version goes on in the same day's file: its header first.
             journal::DailyCsv cells(".", "cells", station::kCellsHeader);
             for (int i = 0; i < t2.size(); ++i)
-                cells.append(QDate(2026, 12, 7), QString("2026-12-07T09:00:0%1.000+08:00,S,op,L1,S-20261207-%2,C%2,%3,3.7,PASS,%4,T2,AUTO,AUTO,3,,10,20,3,4.5,\n")
+                cells.append(QDate(2026, 12, 7), QString("2026-12-07T09:00:0%1.000+08:00,S,op,L1,S-20261207-%2,C%2,%3,3.7,PASS,%4,T2,AUTO,AUTO,3,,10,20,3,4.5,,,,,,\n")
                             .arg(i).arg(i + 3).arg(t2[i]).arg(journal::csvField(i ? "A" : "=X")).toUtf8());
             QVERIFY(!cells.paused());
             QFile j("readings-2026-12-07.csv");

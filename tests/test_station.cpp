@@ -331,6 +331,14 @@ private slots:
         QTest::newRow("low above high") << R"("v": {"low": 4.2, "high": 3.6})" << "v.low";
         QTest::newRow("a grade's bound as text") << R"("grades": [{"name": "A", "rLow": "1", "rHigh": 2}])" << "grades[0].rLow";
         QTest::newRow("a grade's bin as a number") << R"("grades": [{"name": "A", "rLow": 1, "rHigh": 2, "bin": 1}])" << "grades[0].bin";
+        QTest::newRow("stages and K") << R"("stage": "OCV2", "kFrom": "OCV1", "minRestDays": 3, "k": {"high": 1.0},
+            "grades": [{"name": "A", "rLow": 1, "rHigh": 2, "kLow": 0, "kHigh": 0.5}])" << "";
+        QTest::newRow("K bounded below only") << R"("kFrom": "OCV1", "k": {"low": -0.5})" << "";
+        QTest::newRow("K as text") << R"("k": {"high": "1"})" << "k.high 不是数字";
+        QTest::newRow("K low above high") << R"("k": {"low": 2, "high": 1})" << "k.low";
+        QTest::newRow("a negative rest") << R"("kFrom": "OCV1", "minRestDays": -1)" << "minRestDays";
+        QTest::newRow("a stage as a number") << R"("stage": 2)" << "stage";
+        QTest::newRow("a grade's K band upside down") << R"("grades": [{"name": "A", "rLow": 1, "rHigh": 2, "kLow": 1, "kHigh": 0}])" << "grades[0].kLow";
         QTest::newRow("the same name twice") << R"("r": {"low": 1, "high": 2}}, {"name": "X", "r": {"low": 3, "high": 4})" << "同名";
     }
     void limitSetFileIsReadStrictly()
@@ -347,6 +355,19 @@ private slots:
         QVERIFY(store.find("good"));
         if (refusal.isEmpty()) {
             QVERIFY(store.find("X"));
+            // Saved and read back, it is the same set.
+            QVERIFY(store.save("again.json", &error));
+            LimitSetStore again;
+            QVERIFY2(again.load("again.json", &error), qPrintable(error));
+            const LimitSet *a = store.find("X"), *b = again.find("X");
+            QVERIFY(b);
+            QCOMPARE(b->stage, a->stage);
+            QCOMPARE(b->kFrom, a->kFrom);
+            QCOMPARE(b->minRestDays, a->minRestDays);
+            QCOMPARE(std::isnan(b->kLow) ? -99.0 : b->kLow, std::isnan(a->kLow) ? -99.0 : a->kLow);
+            QCOMPARE(std::isnan(b->kHigh) ? -99.0 : b->kHigh, std::isnan(a->kHigh) ? -99.0 : a->kHigh);
+            for (int i = 0; i < a->grades.size(); ++i)
+                QCOMPARE(b->grades[i].kHigh, a->grades[i].kHigh);
         } else {
             QVERIFY2(error.contains("“X”") && error.contains(refusal), qPrintable(error));
             QCOMPARE(store.find("X") != nullptr, refusal == "同名"); // the first of two keeps its place
@@ -396,6 +417,104 @@ private slots:
         QTEST(rows[0]["verdict"], "verdict");
         QTEST(rows[0]["grade"], "grade");
         QTEST(QStringList({rows[0]["r_low"], rows[0]["r_high"], rows[0]["v_low"], rows[0]["v_high"]}).join(','), "bounds");
+    }
+
+    // Self-discharge through the real station: a lot measured at OCV1, the
+    // same cells a week later at OCV2 (the session's clock moved on): each
+    // cell's K is its own voltage drop per day of rest, a fast-falling cell
+    // is NG with the reason K, a cell rested too short or never measured at
+    // OCV1 gets no K and says why, a re-measured OCV1 record stands for the
+    // voided one, and grades take their K band.
+    void selfDischargeAcrossStages()
+    {
+        QFile f("limitsets.json");
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(R"({"sets": [
+            {"name": "S1", "stage": "OCV1", "r": {"low": 10, "high": 20}, "v": {"low": 3.0, "high": 4.5}},
+            {"name": "S2", "stage": "OCV2", "kFrom": "OCV1", "minRestDays": 3, "k": {"high": 1.0},
+             "r": {"low": 10, "high": 20}, "v": {"low": 3.0, "high": 4.5},
+             "grades": [{"name": "K1", "rLow": 10, "rHigh": 20, "kHigh": 0.4}, {"name": "K2", "rLow": 10, "rHigh": 20}]}]})");
+        f.close();
+        const QString folder = m_work->file("j");
+        QDateTime now(QDate(2026, 12, 1), QTime(10, 0), Qt::OffsetFromUTC, 8 * 3600);
+        auto measure = [&](CellRecorder &station, meter::MeterSession &session, const QString &cell, double v) {
+            station.enterCode(cell);
+            contactInOneRead(session, 15.0, v);
+        };
+        auto run = [&](const QString &set, const std::function<void(CellRecorder &, meter::MeterSession &)> &body) {
+            CellRecorder station(folder, "S1");
+            meter::MeterSession session;
+            session.setClock([&now] { return now; });
+            session.linkOpened("ttyTEST");
+            session.addSink(&station);
+            QString error;
+            QVERIFY2(station.sets().load("limitsets.json", &error), qPrintable(error));
+            QVERIFY(station.selectSet(set));
+            body(station, session);
+            session.removeSink(&station);
+        };
+        // OCV1 on the 1st: C1..C4; C5 measured, then re-measured (the first voided).
+        const QMap<QString, double> ocv1 = {{"C1", 3.7000}, {"C2", 3.6900}, {"C3", 3.7100}, {"C4", 3.6800}, {"C5", 3.7050}};
+        run("S1", [&](CellRecorder &st, meter::MeterSession &session) {
+            QCOMPARE(st.stage(), QString("OCV1"));
+            for (auto it = ocv1.cbegin(); it != ocv1.cend(); ++it)
+                measure(st, session, it.key(), it.key() == "C5" ? 3.6000 : it.value());
+            QSignalSpy duplicate(&st, &CellRecorder::duplicateId);
+            st.enterCode("C5");
+            QCOMPARE(duplicate.size(), 1);
+            st.remeasure("C5");
+            contactInOneRead(session, 15.0, ocv1["C5"]);
+        });
+        // C6 at OCV1 on the 6th: two days before OCV2, short of three.
+        now = now.addDays(5);
+        run("S1", [&](CellRecorder &st, meter::MeterSession &session) { measure(st, session, "C6", 3.7000); });
+        // OCV2 on the 8th, a week after the first: C3 falls fast; C7 was never at OCV1.
+        now = QDateTime(QDate(2026, 12, 8), QTime(10, 0), Qt::OffsetFromUTC, 8 * 3600);
+        const QMap<QString, double> ocv2 = {{"C1", 3.6986}, {"C2", 3.6872}, {"C3", 3.6960}, {"C4", 3.6779}, {"C5", 3.7036},
+                                            {"C6", 3.6990}, {"C7", 3.7000}};
+        QVector<CellRecord> got;
+        run("S2", [&](CellRecorder &st, meter::MeterSession &session) {
+            QCOMPARE(st.stage(), QString("OCV2"));
+            for (auto it = ocv2.cbegin(); it != ocv2.cend(); ++it)
+                measure(st, session, it.key(), it.value());
+            for (auto r = st.records().crbegin(); r != st.records().crend(); ++r)
+                got << *r;
+        });
+        QCOMPARE(got.size(), ocv2.size());
+        for (const CellRecord &r : got) {
+            QCOMPARE(r.stage, QString("OCV2"));
+            const QString why = r.cellId;
+            if (r.cellId == "C7") {
+                QCOMPARE(r.kNote, QString(station::kNoEarlier));
+                QVERIFY(std::isnan(r.kMvDay));
+                QCOMPARE(r.grade, QString("K2")); // no K: not the grade that asks for one
+                continue;
+            }
+            if (r.cellId == "C6") {
+                QCOMPARE(r.kNote, QString(station::kShortRest));
+                QCOMPARE(r.restDays, 2.0);
+                QVERIFY(std::isnan(r.kMvDay));
+                continue;
+            }
+            const double k = (ocv1[r.cellId] - ocv2[r.cellId]) * 1000.0 / 7.0;
+            QCOMPARE(r.restDays, 7.0);
+            QVERIFY2(std::fabs(r.kMvDay - k) < 1e-6, qPrintable(why + " " + QString::number(r.kMvDay)));
+            QCOMPARE(r.verdict, k > 1.0 ? meter::Verdict::Ng : meter::Verdict::Pass);
+            QCOMPARE(r.reason, QString(k > 1.0 ? "K" : ""));
+            QCOMPARE(r.grade, k > 1.0 ? QString("NG") : k <= 0.4 ? QString("K1") : QString("K2"));
+        }
+        // And the file says the same, column by column.
+        const QStringList rows = csvRows(QDir(folder).filePath("cells-2026-12-08.csv"));
+        QCOMPARE(rows.size(), ocv2.size());
+        const QStringList header = QString(station::kCellsHeader).split(',');
+        for (const QString &row : rows) {
+            const QStringList cells = row.split(',');
+            auto at = [&](const char *name) { return cells.value(header.indexOf(name)); };
+            if (at("cell_id") == "C3")
+                QVERIFY2(at("verdict") == "NG" && at("reason") == "K" && at("stage") == "OCV2" && at("rest_days") == "7", qPrintable(row));
+            if (at("cell_id") == "C7")
+                QVERIFY2(at("k_mv_day").isEmpty() && at("k_note") == "no-earlier", qPrintable(row));
+        }
     }
 
     // What a spreadsheet would run as a formula is written guarded, and
@@ -610,7 +729,7 @@ private slots:
         QVector<double> rs;
         for (int row = 0; row < table->rowCount(); ++row) {
             rs << table->item(row, rColumn)->text().toDouble();
-            const bool ng = table->item(row, 2)->text() == "NG";
+            const bool ng = table->item(row, 2)->text().startsWith("NG"); // "NG · R": what failed beside it
             QCOMPARE(table->item(row, 0)->background().color() == QColor(253, 224, 224), ng);
             QVERIFY(table->item(row, 0)->toolTip().startsWith(st->records().front().station + "-"));
         }
@@ -751,11 +870,12 @@ private slots:
         QVERIFY(alarm->isVisibleTo(&run.window));
         QVERIFY2(alarmText->text().contains(stats::ruleText(1)) && alarmText->text().contains(st->records()[0].id),
                  qPrintable(alarmText->text()));
-        // The record carries it: in the file's last column.
+        // The record carries it: in the file's spc column.
         const QStringList rows = csvRows(st->file()->fileFor(QDate::currentDate()));
         QCOMPARE(rows.size(), 31);
+        const int spc = QString(station::kCellsHeader).split(',').indexOf("spc");
         for (int i = 0; i < rows.size(); ++i)
-            QVERIFY2(rows[i].endsWith(i == 30 ? ",R1 R5" : i == 29 ? ",R1" : ","), qPrintable(rows[i]));
+            QVERIFY2(rows[i].split(',').value(spc) == (i == 30 ? "R1 R5" : i == 29 ? "R1" : ""), qPrintable(rows[i]));
         // Acknowledged: gone, and no chime again.
         QTest::mouseClick(run.window.findChild<QPushButton *>("acknowledgeSignalButton"), Qt::LeftButton);
         QVERIFY(!alarm->isVisibleTo(&run.window));
@@ -903,7 +1023,9 @@ private slots:
     void aLockOnAFileTheOperatorMayWriteIsSaid()
     {
         LimitSetStore store;
-        store.put(LimitSet {"T1", {}, {}, {}});
+        LimitSet set;
+        set.name = "T1";
+        store.put(set);
         store.setPassword("pw");
         QString error;
         QVERIFY(store.save("limitsets.json", &error));
@@ -996,8 +1118,8 @@ private slots:
         const QStringList after = csvRows(cells);
         QVERIFY(after.size() >= seen.size());
         QCOMPARE(after.mid(0, seen.size()), seen);
-        for (const QString &row : after)
-            QCOMPARE(row.count(','), 19);
+        for (const QString &row : after) // whole lines, every column
+            QCOMPARE(row.count(','), QString(station::kCellsHeader).count(','));
         sim.terminate();
         sim.waitForFinished(5000);
     }

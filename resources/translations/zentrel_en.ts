@@ -1413,11 +1413,11 @@
     </message>
     <message>
         <source>%1。超过 %2 个读数的组按连续 %3 个读数一个子组作图：均值图的控制限 = X̿ ± A2·R̄（A2 = 0.577），极差图 D3·R̄ 到 D4·R̄（0 到 2.114·R̄），来自这些读数本身，不是规格限；判异规则用于子组均值。</source>
-        <translation>%1. A group of more than %2 readings is charted by subgroups of %3 consecutive readings: the X̄ chart's limits are X̿ ± A2·R̄ (A2 = 0.577), the R chart's D3·R̄ to D4·R̄ (0 to 2.114·R̄), from these readings themselves, not the specification limits; the rules apply to the subgroup means.</translation>
+        <translation>%1. A group of more than %2 readings is charted by subgroups of %3 consecutive readings: the X̄ chart&apos;s limits are X̿ ± A2·R̄ (A2 = 0.577), the R chart&apos;s D3·R̄ to D4·R̄ (0 to 2.114·R̄), from these readings themselves, not the specification limits; the rules apply to the subgroup means.</translation>
     </message>
     <message>
         <source>这一组混有多个工位的读数，不检查判异规则：各工位的控制图在各自的页上。</source>
-        <translation>This group mixes several stations' readings, so the rules are not checked: each station is charted on its own page.</translation>
+        <translation>This group mixes several stations&apos; readings, so the rules are not checked: each station is charted on its own page.</translation>
     </message>
     <message>
         <source>累积百分比 %</source>
@@ -1555,6 +1555,18 @@
     <message>
         <source>%1.%2 不是文字</source>
         <translation>%1.%2 is not text</translation>
+    </message>
+    <message>
+        <source>%1 不是文字</source>
+        <translation>%1 is not text</translation>
+    </message>
+    <message>
+        <source>minRestDays 不能为负（是 %1）</source>
+        <translation>minRestDays cannot be negative (it is %1)</translation>
+    </message>
+    <message>
+        <source>%1.kLow 高于 kHigh</source>
+        <translation>%1.kLow is above kHigh</translation>
     </message>
 </context>
 <context>
@@ -1782,6 +1794,10 @@
     <message>
         <source>记录</source>
         <translation>Record</translation>
+    </message>
+    <message>
+        <source>K (mV/天)</source>
+        <translation>K (mV/day)</translation>
     </message>
 </context>
 <context>
@@ -2090,6 +2106,26 @@ V: mean %14   σ %15   min %16   max %17   Cp %18   Cpk %19</translation>
     <message>
         <source>等级第 %1 行不完整或下限高于上限，未保存</source>
         <translation>Grade row %1 is incomplete or its low is above its high: not saved</translation>
+    </message>
+    <message>
+        <source>工序：</source>
+        <translation>Stage:</translation>
+    </message>
+    <message>
+        <source>%1（K 由 %2 起算）</source>
+        <translation>%1 (K from %2)</translation>
+    </message>
+    <message>
+        <source>K %1 mV/天（静置 %2 天）</source>
+        <translation>K %1 mV/day (rested %2 days)</translation>
+    </message>
+    <message>
+        <source>无 %1 记录</source>
+        <translation>No %1 record</translation>
+    </message>
+    <message>
+        <source>静置 %1 天，不足 %2 天：无 K</source>
+        <translation>rested %1 days, less than %2: no K</translation>
     </message>
 </context>
 </TS>

@@ -8,7 +8,7 @@ namespace station {
 
 namespace {
 
-enum Column { Time, CellId, Verdict, Grade, R, V, Record, Columns };
+enum Column { Time, CellId, Verdict, Grade, R, V, K, Record, Columns };
 
 // Sorted by its number where it has one.
 class Item : public QTableWidgetItem
@@ -41,7 +41,7 @@ RecordsTable::RecordsTable(QWidget *parent) : QTableWidget(0, Columns, parent)
 
 void RecordsTable::retranslate()
 {
-    setHorizontalHeaderLabels({tr("时间"), tr("电池编号"), tr("判定"), tr("等级"), tr("R (mΩ)"), tr("V"), tr("记录")});
+    setHorizontalHeaderLabels({tr("时间"), tr("电池编号"), tr("判定"), tr("等级"), tr("R (mΩ)"), tr("V"), tr("K (mV/天)"), tr("记录")});
 }
 
 void RecordsTable::show(const std::deque<CellRecord> &newestFirst)
@@ -59,7 +59,10 @@ void RecordsTable::show(const std::deque<CellRecord> &newestFirst)
             new Item(r.time.toString(QStringLiteral("HH:mm:ss")), double(r.time.toMSecsSinceEpoch())),
             new Item(r.cellId), new Item(r.verdict == meter::Verdict::None ? QStringLiteral("—") : verdictText(r.verdict)), new Item(r.grade),
             new Item(QString::number(r.rMilliOhm, 'f', 4), r.rMilliOhm), new Item(QString::number(r.v, 'f', 4), r.v),
+            std::isfinite(r.kMvDay) ? new Item(QString::number(r.kMvDay, 'f', 3), r.kMvDay) : new Item(QStringLiteral("—"), -1e300),
             new Item(r.id)};
+        if (!r.reason.isEmpty()) // what failed, beside the verdict: "NG · K"
+            items[Verdict]->setText(items[Verdict]->text() + QStringLiteral(" · ") + r.reason);
         for (int c = 0; c < items.size(); ++c) {
             items[c]->setToolTip(r.id);
             if (r.voided)

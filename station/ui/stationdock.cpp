@@ -105,6 +105,15 @@ void StationDock::addEntry(QVBoxLayout *layout, QWidget *body)
     m_sets = new QComboBox(body);
     m_sets->setObjectName(QStringLiteral("limitSetBox"));
     form->addRow(setLabel, m_sets);
+    // The stage in force (the set's or the station's), when there is one.
+    auto *stageLabel = new QLabel(body);
+    m_stage = new QLabel(body);
+    m_stage->setObjectName(QStringLiteral("stageLabel"));
+    translated([this, stageLabel] {
+        stageLabel->setText(tr("工序："));
+        showStage();
+    });
+    form->addRow(stageLabel, m_stage);
     layout->addLayout(form);
 
     auto *big = new QHBoxLayout;
@@ -403,7 +412,9 @@ void StationDock::showRecord(const CellRecord &r)
     m_grade->setText(ng ? QString() : grade && !grade->bin.isEmpty() ? r.grade + QStringLiteral(" · ") + grade->bin : r.grade);
     const QColor colour(grade ? grade->colour : QString());
     m_grade->setStyleSheet(QStringLiteral("QLabel { color: %1; }").arg(colour.isValid() ? colour.name() : QStringLiteral("green")));
-    say(tr("已记录 %1%2").arg(r.id, r.cellId.isEmpty() ? QString() : punctuation::aside(r.cellId)));
+    const QString k = kText(r);
+    say(tr("已记录 %1%2").arg(r.id, r.cellId.isEmpty() ? QString() : punctuation::aside(r.cellId))
+        + (k.isEmpty() ? QString() : QStringLiteral(" · ") + k));
     // One sound per record, the scheme's PASS or NG.
     if (r.verdict != meter::Verdict::None && m_sound)
         m_sound(r.verdict);
@@ -501,6 +512,28 @@ void StationDock::showSet(const QString &setName)
     const int index = m_sets->findText(setName);
     if (index >= 0)
         m_sets->setCurrentIndex(index);
+    showStage();
+}
+
+void StationDock::showStage()
+{
+    const QString stage = m_station->stage();
+    const LimitSet *set = m_station->activeSet();
+    m_stage->setText(stage.isEmpty() ? QStringLiteral("—")
+                     : set && !set->kFrom.isEmpty() ? tr("%1（K 由 %2 起算）").arg(stage, set->kFrom)
+                                                    : stage);
+}
+
+QString StationDock::kText(const CellRecord &r) const
+{
+    if (std::isfinite(r.kMvDay))
+        return tr("K %1 mV/天（静置 %2 天）").arg(QString::number(r.kMvDay, 'f', 3), QString::number(r.restDays, 'f', 1));
+    if (r.kNote == QLatin1String(kNoEarlier))
+        return tr("无 %1 记录").arg(m_station->activeSet() ? m_station->activeSet()->kFrom : QString());
+    if (r.kNote == QLatin1String(kShortRest))
+        return tr("静置 %1 天，不足 %2 天：无 K").arg(QString::number(r.restDays, 'f', 1))
+            .arg(m_station->activeSet() ? m_station->activeSet()->minRestDays : 0);
+    return QString();
 }
 
 void StationDock::newLot()

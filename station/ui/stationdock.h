@@ -63,6 +63,9 @@ private:
     void showRecord(const CellRecord &record);
     void showStats(const QString &why);
     void showSet(const QString &setName);
+    void showStage();
+    // A record's K, or why it has none, in the operator's words ("" when its set asks for none).
+    QString kText(const station::CellRecord &r) const;
     void showControl();
     void raiseSignal(const CellRecord &record, unsigned rRules, unsigned vRules);
     void showAlarms();
@@ -97,6 +100,7 @@ private:
     QLabel *m_control = nullptr;
     QLineEdit *m_cellId;
     QLabel *m_need;
+    QLabel *m_stage = nullptr;
     QString m_shownRecord; // the record the large verdict shows
     QComboBox *m_sets;
     QLabel *m_verdict;

@@ -32,6 +32,8 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     const bool stationMode = args.removeAll(QStringLiteral("--station")) > 0;
+    // --k: the lot at its second stage, its cells measured at OCV1 a week before.
+    const bool secondStage = args.removeAll(QStringLiteral("--k")) > 0;
     QString editorOut;
     const int editor = args.indexOf(QStringLiteral("--editor"));
     if (editor >= 0) {
@@ -53,9 +55,29 @@ int main(int argc, char *argv[])
         QDir::setCurrent(scratch.path());
         QFile sets(QStringLiteral("limitsets.json"));
         sets.open(QIODevice::WriteOnly);
-        sets.write(R"({"sets": [{"name": "18650-2500", "r": {"low": 11.5, "high": 13.0}, "v": {"low": 3.6, "high": 3.8},
-                      "grades": [{"name": "A", "rLow": 11.5, "rHigh": 12.2, "bin": "1号料框", "colour": "#1565c0"},
+        sets.write(R"({"sets": [{"name": "18650-2500", "r": {"low": 11.5, "high": 13.0}, "v": {"low": 3.6, "high": 3.8},)"
+                   + QByteArray(secondStage ? R"("stage": "OCV2", "kFrom": "OCV1", "minRestDays": 3, "k": {"high": 1.0},)" : "")
+                   + R"("grades": [{"name": "A", "rLow": 11.5, "rHigh": 12.2, "bin": "1号料框", "colour": "#1565c0"},
                                  {"name": "B", "rLow": 12.2, "rHigh": 13.0, "bin": "2号料框", "colour": "#6a1b9a"}]}]})");
+    }
+    if (secondStage) { // the same IDs at OCV1 a week ago, a few millivolts higher
+        const QDateTime then = QDateTime::currentDateTime().addDays(-7);
+        QDir().mkpath(scratch.filePath(QStringLiteral("journal")));
+        QFile ocv1(scratch.filePath(QStringLiteral("journal/cells-%1.csv").arg(then.date().toString(Qt::ISODate))));
+        ocv1.open(QIODevice::WriteOnly);
+        ocv1.write(QByteArray(station::kCellsHeader) + '\n');
+        for (int i = 1; i <= 40; ++i) {
+            station::CellRecord r;
+            r.time = then.addSecs(i * 10);
+            r.station = QStringLiteral("A07");
+            r.id = QStringLiteral("A07-%1-%2").arg(then.date().toString(QStringLiteral("yyyyMMdd"))).arg(i);
+            r.cellId = QStringLiteral("CELL-%1").arg(1000 + i);
+            r.rMilliOhm = 12.0;
+            r.v = 3.7045 + (i % 7 == 0 ? 0.012 : 0.0003 * (i % 5)); // every seventh falls fast
+            r.verdict = meter::Verdict::Pass;
+            r.stage = QStringLiteral("OCV1");
+            ocv1.write(station::cellsCsvLine(r).toUtf8() + '\n');
+        }
     }
 
     PseudoTerminal line;

@@ -157,6 +157,7 @@ int reportMillion(qint64 readings);
 int reportSpcBound(qint64 readings);
 int spcChild(qint64 readings, qint64 held);
 int packMatching();
+int stageLookup();
 int ingestBacklog(qint64 messages);
 int ingestRefused(qint64 messages);
 int brokerAutosave(qint64 messages);

@@ -27,7 +27,7 @@ int main(int argc, char *argv[])
         return bench::onscreenWindow(names[1], names[2]);
     const QStringList all = {"replot", "startup", "framepath", "framepath-journal", "nominal", "day",
                              "week", "week-journal", "publish", "drain", "report", "udp", "onscreen", "onscreen-udp", "backlog",
-                             "logger", "logger-idle", "logger-absent", "match", "report-spc", "ingest", "ingest-refused", "broker-autosave", "report-db"};
+                             "logger", "logger-idle", "logger-absent", "match", "k-lookup", "report-spc", "ingest", "ingest-refused", "broker-autosave", "report-db"};
     if (names.isEmpty() || names.contains("all"))
         names = all;
     if (names.size() > 1 && !child) {
@@ -72,6 +72,8 @@ int main(int argc, char *argv[])
             failures += bench::publishing(qEnvironmentVariableIntValue("ZENTREL_BENCH_SECONDS") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_SECONDS") : 60);
         else if (name == "match")
             failures += bench::packMatching();
+        else if (name == "k-lookup")
+            failures += bench::stageLookup();
         else if (name == "ingest")
             failures += bench::ingestBacklog(qEnvironmentVariableIntValue("ZENTREL_BENCH_MESSAGES") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_MESSAGES") : 1000000);
         else if (name == "ingest-refused")

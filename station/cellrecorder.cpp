@@ -359,6 +359,8 @@ bool CellRecorder::selectSet(const QString &name)
     if (!set)
         return false;
     m_active = *set;
+    if (!m_active.kFrom.isEmpty())
+        m_history.prime(QDate::currentDate());
     if (m_limitsInForce)
         m_limitsInForce->set(limitsOf(*set));
     emit setSelected(m_active.name);

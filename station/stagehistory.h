@@ -31,6 +31,9 @@ public:
     };
     // Before `at`, in files of the days from `days` before it on.
     std::optional<Earlier> latest(const QString &cellId, const QString &stage, const QDateTime &at);
+    // Reads the files of the days up to `last` now (a set asking for K was
+    // chosen), so that the first record does not wait for them.
+    void prime(const QDate &last) { refresh(last); }
 
 private:
     struct Entry

@@ -47,7 +47,7 @@ Publisher::Publisher(const QString &folder, const PublisherSettings &settings, Q
       m_folder(folder),
       m_settings(settings),
       m_readings(folder, QLatin1String(journal::kReadingsPrefix), {"seq", "r_mohm", "v", "r_low", "r_high", "v_low", "v_high"}),
-      m_cells(folder, QLatin1String(journal::kCellsPrefix), {"r_mohm", "v", "settled_by", "r_low", "r_high", "v_low", "v_high"}),
+      m_cells(folder, QLatin1String(journal::kCellsPrefix), {"r_mohm", "v", "settled_by", "r_low", "r_high", "v_low", "v_high", "k_mv_day", "rest_days"}),
       m_packs(folder, QLatin1String(journal::kPacksPrefix), {"group", "slot", "r_mohm", "v"})
 {
     m_saver.setMaxThreadCount(1);

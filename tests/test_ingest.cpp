@@ -113,6 +113,7 @@ private slots:
     void binaryCopyInAnyChunks();
     void reportFromDatabaseEqualsFiles();
     void yieldsThatMeanCells();
+    void selfDischargeInTheDatabase();
     void cleanup() { m_work.reset(); }
 
     // The plant refusing rows for a while (a read-only server, a day's
@@ -1225,6 +1226,101 @@ void TestIngest::binaryCopyInAnyChunks()
     report::BinaryRows text;
     const QByteArray notBinary = "A1\t2026-11-02 00:30:00+00\t12.25\n and more text to fill a header";
     QVERIFY(!text.feed(notBinary.constData(), notBinary.size(), [](const report::BinaryRows::Field *, int) {}));
+}
+
+// A lot's records at OCV1 and a week later at OCV2, published by the real
+// publisher and taken by the real ingest: the cells table carries each
+// record's stage, K, rest, reason and note as the file has them; cell_k
+// works K out from the two stages as the station did (a voided OCV1 record
+// gives way to the re-measured one), cell_stages lists a cell's counted
+// records stage by stage and cell_history its whole life with the stage.
+void TestIngest::selfDischargeInTheDatabase()
+{
+    skipWithoutServers();
+    Plant plant(m_work->file("broker"));
+    QString error = plant.start();
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    const QString folder = m_work->file("k1");
+    QDir().mkpath(folder);
+    journal::DailyCsv cells(folder, journal::kCellsPrefix, station::kCellsHeader);
+    mqtt::PublisherSettings p;
+    p.client.host = "127.0.0.1";
+    p.client.port = plant.broker.port();
+    p.client.clientId = "k1";
+    p.station = "K1";
+    mqtt::Publisher publisher(folder, p);
+    publisher.followCells(&cells);
+    QVERIFY2(publisher.start(&error), qPrintable(error));
+
+    const QDateTime now = QDateTime::currentDateTime().addSecs(-3600), then = now.addDays(-7);
+    const QMap<QString, QPair<double, double>> v = {{"C1", {3.7000, 3.6986}}, {"C2", {3.6900, 3.6872}}, {"C3", {3.7100, 3.6960}}};
+    int n = 0, rows = 0;
+    auto write = [&](const QDateTime &at, station::CellRecord r) {
+        r.id = QString("K1-%1").arg(++n);
+        r.time = at.addSecs(n);
+        r.station = "K1";
+        r.lot = "L1";
+        r.rMilliOhm = 12.5;
+        cells.append(r.time.date(), station::cellsCsvLine(r).toUtf8() + '\n');
+        ++rows;
+        return r;
+    };
+    for (auto it = v.cbegin(); it != v.cend(); ++it) {
+        station::CellRecord r;
+        r.cellId = it.key();
+        r.stage = "OCV1";
+        r.verdict = meter::Verdict::Pass;
+        r.v = it.key() == "C3" ? 3.6000 : it.value().first;
+        const station::CellRecord first = write(then, r);
+        if (it.key() == "C3") { // measured again: the first voided
+            station::CellRecord line = first;
+            line.voids = first.id;
+            write(then, line);
+            r.v = it.value().first;
+            write(then, r);
+        }
+    }
+    for (auto it = v.cbegin(); it != v.cend(); ++it) {
+        station::CellRecord r;
+        r.cellId = it.key();
+        r.stage = "OCV2";
+        r.v = it.value().second;
+        r.restDays = 7;
+        r.kMvDay = (it.value().first - it.value().second) * 1000 / 7;
+        r.verdict = r.kMvDay > 1.0 ? meter::Verdict::Ng : meter::Verdict::Pass;
+        r.reason = r.kMvDay > 1.0 ? "K" : "";
+        write(now, r);
+    }
+    station::CellRecord lone; // never at OCV1
+    lone.cellId = "C9";
+    lone.stage = "OCV2";
+    lone.v = 3.7;
+    lone.kNote = station::kNoEarlier;
+    write(now, lone);
+    QTRY_COMPARE_WITH_TIMEOUT(plant.db.query("SELECT count(*) FROM cells").toInt(), rows, 30000);
+
+    QCOMPARE(plant.db.query("SELECT cell_id || ' ' || stage || ' ' || coalesce(reason, '') || ' ' || coalesce(k_note, '')"
+                            " FROM cells WHERE stage = 'OCV2' ORDER BY cell_id").split('\n'),
+             (QStringList {"C1 OCV2  ", "C2 OCV2  ", "C3 OCV2 K ", "C9 OCV2  no-earlier"}));
+    const QStringList k = plant.db.query("SELECT cell_id, from_stage, stage, k_mv_day, station_k_mv_day, rest_days"
+                                         " FROM cell_k ORDER BY cell_id").split('\n');
+    QCOMPARE(k.size(), 3); // C9 has no earlier stage
+    for (const QString &row : k) {
+        const QStringList f = row.split('|');
+        const auto pair = v[f[0]];
+        // The database's K from the two records' times and voltages, the station's as written.
+        QCOMPARE(f.mid(1, 2), (QStringList {"OCV1", "OCV2"}));
+        const double restDays = f[5].toDouble(), want = (pair.first - pair.second) * 1000 / restDays;
+        QVERIFY2(std::fabs(restDays - 7) < 0.01, qPrintable(row));
+        QVERIFY2(std::fabs(f[3].toDouble() - want) < 1e-9, qPrintable(row));
+        QVERIFY2(std::fabs(f[4].toDouble() - (pair.first - pair.second) * 1000 / 7) < 1e-9, qPrintable(row));
+    }
+    QCOMPARE(plant.db.query("SELECT string_agg(stage, ' ' ORDER BY time) FROM cell_stages WHERE cell_id = 'C3'"), QString("OCV1 OCV2"));
+    // The cell's whole life keeps every line, now with its stage and K.
+    QCOMPARE(plant.db.query("SELECT string_agg(stage || ':' || coalesce(round(k_mv_day::numeric, 1)::text, '-'), ' ' ORDER BY time)"
+                            " FROM cell_history WHERE cell_id = 'C3'"),
+             QString("OCV1:- OCV1:- OCV1:- OCV2:2.0"));
+    cells.close();
 }
 
 // A station's folder with contact cycles in its journal and cell records

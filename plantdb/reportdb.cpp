@@ -201,6 +201,13 @@ const char *const kSpcCells =
     "  FROM cells WHERE " ZR_RANGE " AND " ZR_OK ") x"
     " WHERE ($4::jsonb IS NULL OR $4::jsonb ? lot) AND NOT voided) TO STDOUT (FORMAT binary)";
 
+// The cell records at a stage that count, for K (schema 12's cell_stages):
+// paired in the report as the files' are.
+const char *const kStages =
+    "SELECT cell_id, stage, round(date_part('epoch', time) * 1000)::bigint, v, coalesce(lot, ''), coalesce(reason, '')"
+    " FROM cell_stages WHERE " ZR_RANGE " AND " ZR_OK " AND stage <> ''"
+    " AND ($4::jsonb IS NULL OR $4::jsonb ? coalesce(nullif(lot, ''), '—'))";
+
 // Lines the ingest refused that the files' report skips (no meter's
 // reading, or no readable time): counted as skipped lines. Readings only
 // when no lot is asked for. Those without a time go by their file's day
@@ -406,6 +413,18 @@ public:
         return true;
     }
     bool charts(QString *error);
+    // Self-discharge: every counted record at a stage, paired per cell.
+    bool selfDischarge(QString *error)
+    {
+        const auto r = m_db.run(kStages, withLots(), error);
+        if (!r)
+            return false;
+        KCollector k;
+        for (int i = 0; i < r->rows(); ++i)
+            k.add(r->text(i, 0), r->text(i, 1), r->integer(i, 2), r->number(i, 3), r->text(i, 4), r->text(i, 5));
+        m_out->k = k.groups();
+        return true;
+    }
 
 private:
     static QByteArray isoUtc(qint64 ms) { return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toString(Qt::ISODateWithMs).toUtf8(); }
@@ -596,7 +615,8 @@ bool DatabaseReader::charts(QString *error)
 bool readDatabase(const QString &conninfo, const Options &options, DatabaseReport *out, QString *error)
 {
     DatabaseReader reader(options, out);
-    return reader.open(conninfo, error) && reader.sums(error) && reader.controlCharts(error) && reader.charts(error);
+    return reader.open(conninfo, error) && reader.sums(error) && reader.controlCharts(error) && reader.charts(error)
+           && reader.selfDischarge(error);
 }
 
 } // namespace report

@@ -20,6 +20,7 @@ struct DatabaseReport
     qint64 lines = 0;   // rows in the range asked for
     qint64 skipped = 0; // rows beyond the meter's range
     QString where;      // host:port/database, no password
+    QVector<KGroup> k;  // self-discharge per lot and stage, from cell_stages
 };
 
 // COPY's binary form, a row at a time whatever the chunks: the header

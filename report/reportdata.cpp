@@ -183,12 +183,13 @@ struct Columns
         time = column("time"), station = column("station"), verdict = column("verdict"), r = column("r_mohm"),
         v = column("v"), rLow = column("r_low"), rHigh = column("r_high"), vLow = column("v_low"),
         vHigh = column("v_high"), lot = column("lot"), grade = column("grade"), set = column("set"),
-        record = column("record"), voids = column("voids"), contact = column("contact");
+        record = column("record"), voids = column("voids"), contact = column("contact"), cellId = column("cell_id"),
+        stage = column("stage"), reason = column("reason");
     }
     bool usable() const { return time >= 0 && station >= 0 && verdict >= 0 && r >= 0 && v >= 0; }
     bool hasBounds() const { return rLow >= 0 && rHigh >= 0 && vLow >= 0 && vHigh >= 0; }
     QList<QByteArray> names;
-    int time, station, verdict, r, v, rLow, rHigh, vLow, vHigh, lot, grade, set, record, voids, contact;
+    int time, station, verdict, r, v, rLow, rHigh, vLow, vHigh, lot, grade, set, record, voids, contact, cellId, stage, reason;
 };
 
 void Collector::collectVoids(journal::RecordReader &reader, const QList<QByteArray> &header)
@@ -352,6 +353,10 @@ void Collector::take(const journal::FieldViews &f, const Columns &c, bool cells,
     }
     add(slot->all, ms, timed, verdict, rv, vv, grade);
     add(slot->part, ms, timed, verdict, rv, vv, grade);
+    // A record at a stage: its cell's K is worked out from the records read.
+    if (cells && c.stage >= 0 && c.cellId >= 0 && okV && !f[c.stage].isEmpty())
+        m_k.add(QString::fromUtf8(f[c.cellId]), QString::fromUtf8(f[c.stage]), ms, v, c.lot >= 0 ? QString::fromUtf8(f[c.lot]) : QString(),
+                c.reason >= 0 ? QString::fromUtf8(f[c.reason]) : QString());
     if (!cells && c.contact >= 0 && !f[c.contact].isEmpty()) {
         addContact(slot->all, f[c.contact], verdict);
         addContact(slot->part, f[c.contact], verdict);
@@ -809,7 +814,7 @@ QString signalsCsv(const QVector<Group> &groups)
     return out;
 }
 
-QByteArray tableJson(const QVector<Group> &groups, qint64 lines, qint64 skipped, bool controlCharts)
+QByteArray tableJson(const QVector<Group> &groups, qint64 lines, qint64 skipped, bool controlCharts, const QVector<KGroup> &k)
 {
     QJsonArray array;
     for (const Group &g : groups) {
@@ -849,7 +854,8 @@ QByteArray tableJson(const QVector<Group> &groups, qint64 lines, qint64 skipped,
         return QJsonObject{{"n", double(o.n)}, {"pass", double(o.pass)}, {"ng", double(o.ng)}, {"yield", jsonNumber(o.yield())}};
     };
     const QJsonObject all{{"cells", one(y.cells)}, {"settled_readings", one(y.settled)}, {"readings", one(y.readings)}};
-    return QJsonDocument(QJsonObject{{"lines", double(lines)}, {"skipped", double(skipped)}, {"yields", all}, {"groups", array}})
+    return QJsonDocument(QJsonObject{{"lines", double(lines)}, {"skipped", double(skipped)}, {"yields", all}, {"groups", array},
+                                     {"k", kJson(k)}})
         .toJson(QJsonDocument::Indented);
 }
 

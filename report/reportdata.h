@@ -4,6 +4,7 @@
 #include "journal/csvrecords.h"
 #include "meter/judgement.h"
 #include "reportspc.h"
+#include "selfdischarge.h"
 #include "stats/lotstats.h"
 
 #include <QDateTime>
@@ -182,6 +183,8 @@ public:
     // The files read that hold lines of the days asked for.
     QStringList used() const { return m_used; }
     qint64 skipped() const { return m_skipped; }
+    // K per lot and stage, from the cell records read.
+    QVector<KGroup> kGroups() const { return m_k.groups(); }
 
 private:
     // A line's groups, found once per station, lot, set and limits as they
@@ -212,6 +215,7 @@ private:
     journal::FieldViews m_fields; // the line's, reused line after line
     ChartData m_charts;
     SpcData m_spc;
+    KCollector m_k;
     bool m_spcDone = false;
     qint64 m_lines = 0;
     qint64 m_skipped = 0;
@@ -252,7 +256,8 @@ QString yieldsText(const Yields &y);
 // The table as text, CSV and JSON.
 QString tableText(const QVector<Group> &groups);
 QString tableCsv(const QVector<Group> &groups);
-QByteArray tableJson(const QVector<Group> &groups, qint64 lines, qint64 skipped, bool controlCharts = true);
+QByteArray tableJson(const QVector<Group> &groups, qint64 lines, qint64 skipped, bool controlCharts = true,
+                     const QVector<KGroup> &k = {});
 // The control charts' signals, one row each: scope, limits, quantity, rule,
 // index, time, value and the rule in words.
 QString signalsCsv(const QVector<Group> &groups);

@@ -14,6 +14,7 @@
 #include "plantdb/reportdb.h"
 #include "plantdb/schema.h"
 #include "station/cellrecorder.h"
+#include "stats/lotstats.h"
 #include "testsupport.h"
 #include "tlsfiles.h"
 
@@ -1255,6 +1256,7 @@ void TestIngest::selfDischargeInTheDatabase()
     const QDateTime now = QDateTime::currentDateTime().addSecs(-3600), then = now.addDays(-7);
     const QMap<QString, QPair<double, double>> v = {{"C1", {3.7000, 3.6986}}, {"C2", {3.6900, 3.6872}}, {"C3", {3.7100, 3.6960}}};
     int n = 0, rows = 0;
+    QMap<QString, station::CellRecord> last; // stage + cell: the record that counts
     auto write = [&](const QDateTime &at, station::CellRecord r) {
         r.id = QString("K1-%1").arg(++n);
         r.time = at.addSecs(n);
@@ -1263,6 +1265,8 @@ void TestIngest::selfDischargeInTheDatabase()
         r.rMilliOhm = 12.5;
         cells.append(r.time.date(), station::cellsCsvLine(r).toUtf8() + '\n');
         ++rows;
+        if (r.voids.isEmpty())
+            last[r.stage + r.cellId] = r;
         return r;
     };
     for (auto it = v.cbegin(); it != v.cend(); ++it) {
@@ -1316,11 +1320,31 @@ void TestIngest::selfDischargeInTheDatabase()
         QVERIFY2(std::fabs(f[4].toDouble() - (pair.first - pair.second) * 1000 / 7) < 1e-9, qPrintable(row));
     }
     QCOMPARE(plant.db.query("SELECT string_agg(stage, ' ' ORDER BY time) FROM cell_stages WHERE cell_id = 'C3'"), QString("OCV1 OCV2"));
+    // The report over the files and over the database: the same K per lot
+    // and stage, equal to the mean and spread worked out here.
+    stats::RunningStats expected;
+    for (const QString &cell : v.keys()) {
+        const station::CellRecord &a = last["OCV1" + cell], &b = last["OCV2" + cell];
+        expected.add((a.v - b.v) * 1000 / (double(a.time.msecsTo(b.time)) / 86400000.0));
+    }
+    cells.close();
+    for (const QStringList &args : {QStringList {folder}, QStringList {"--db", plant.db.conninfo()}}) {
+        const QJsonArray k = reportJson(args)["k"].toArray();
+        QCOMPARE(k.size(), 1);
+        const QJsonObject g = k[0].toObject();
+        QCOMPARE(g["lot"].toString(), QString("L1"));
+        QCOMPARE(g["from_stage"].toString(), QString("OCV1"));
+        QCOMPARE(g["stage"].toString(), QString("OCV2"));
+        QCOMPARE(g["n"].toInt(), 3);
+        QVERIFY2(std::fabs(g["mean"].toDouble() - expected.mean()) < 1e-9, qPrintable(args.join(' ')));
+        QVERIFY2(std::fabs(g["sd"].toDouble() - expected.stddev()) < 1e-9, qPrintable(args.join(' ')));
+        QCOMPARE(g["max"].toDouble(), expected.max());
+        QCOMPARE(g["beyond"].toArray(), QJsonArray {"C3"});
+    }
     // The cell's whole life keeps every line, now with its stage and K.
     QCOMPARE(plant.db.query("SELECT string_agg(stage || ':' || coalesce(round(k_mv_day::numeric, 1)::text, '-'), ' ' ORDER BY time)"
                             " FROM cell_history WHERE cell_id = 'C3'"),
              QString("OCV1:- OCV1:- OCV1:- OCV2:2.0"));
-    cells.close();
 }
 
 // A station's folder with contact cycles in its journal and cell records

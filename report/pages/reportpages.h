@@ -19,6 +19,7 @@ struct Summary
     bool limitsChanged = false;
     Options asked;      // the period and filters asked for
     QPageSize::PageSizeId paper = QPageSize::A4;
+    QVector<KGroup> k;  // self-discharge per lot and stage
 };
 
 // The part of a page drawn on, at 150 dpi within 15 mm margins.

@@ -1471,6 +1471,18 @@
         <source>过程范围与规格</source>
         <translation>Process spread and specification</translation>
     </message>
+    <message>
+        <source>K（mV/天）批次 %1  %2 → %3  n %4  均值 %5  σ %6  最小 %7  P5 %8  中位 %9  P95 %10  最大 %11
+</source>
+        <translation>K (mV/day) lot %1  %2 → %3  n %4  mean %5  σ %6  min %7  P5 %8  median %9  P95 %10  max %11
+</translation>
+    </message>
+    <message>
+        <source>    超出 K 限值 %1 个：%2
+</source>
+        <translation>    %1 beyond the K bound: %2
+</translation>
+    </message>
 </context>
 <context>
     <name>Settings</name>

@@ -89,6 +89,7 @@ int readFiles(const report::Options &options, const QStringList &paths, report::
     summary->files = collector.used();
     summary->lines = collector.lines();
     summary->skipped = collector.skipped();
+    summary->k = collector.kGroups();
     std::fprintf(human, "%s\n", qPrintable(QCoreApplication::translate("Report", "%1 个文件，%2 行，跳过 %3 行（格式不对或断行）")
                                        .arg(summary->files.size()).arg(summary->lines).arg(summary->skipped)));
     return status;
@@ -112,7 +113,7 @@ bool write(const Outputs &to, const report::Summary &summary, const QVector<repo
     if (!to.signals_.isEmpty() && !saveUtf8TextFile(to.signals_, report::signalsCsv(groups), &error))
         failed(to.signals_);
     if (!to.json.isEmpty()) {
-        const QByteArray json = report::tableJson(groups, summary.lines, summary.skipped, summary.asked.controlCharts);
+        const QByteArray json = report::tableJson(groups, summary.lines, summary.skipped, summary.asked.controlCharts, summary.k);
         if (to.json == QLatin1String("-"))
             std::fwrite(json.constData(), 1, size_t(json.size()), stdout);
         else if (!saveFileAtomically(to.json, json, &error))
@@ -234,6 +235,7 @@ int main(int argc, char *argv[])
         summary.skipped = data.skipped;
         groups = data.groups;
         charts = data.charts;
+        summary.k = data.k;
         std::fprintf(human, "%s\n", qPrintable(QCoreApplication::translate("Report", "数据库 %1，%2 行，跳过 %3 行（超出量程）")
                                            .arg(data.where).arg(summary.lines).arg(summary.skipped)));
     } else {
@@ -247,6 +249,7 @@ int main(int argc, char *argv[])
         std::fprintf(human, "%s\n", qPrintable(QCoreApplication::translate("Report", "限值在数据中改变过：每段限值单独统计。")));
     std::fprintf(human, "%s", qPrintable(report::yieldsText(report::yields(groups))));
     std::fprintf(human, "%s", qPrintable(report::tableText(groups)));
+    std::fprintf(human, "%s", qPrintable(report::kText(summary.k)));
     const Outputs to{parser.value(csvOpt), parser.value(jsonOpt), parser.value(signalsOpt), parser.value(pdfOpt), parser.value(pngOpt)};
     bool ok = write(to, summary, groups, charts);
     QString why;

@@ -20,6 +20,41 @@ double KGroup::percentile(double p) const
     return k[qBound(0, rank - 1, k.size() - 1)];
 }
 
+namespace {
+
+// "CELL-50" before "CELL-100": runs of digits compared as numbers (leading
+// zeros aside), the rest as text.
+bool naturalLess(const QString &a, const QString &b)
+{
+    int i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (!a[i].isDigit() || !b[j].isDigit()) {
+            if (a[i] != b[j])
+                return a[i] < b[j];
+            ++i, ++j;
+            continue;
+        }
+        while (i < a.size() - 1 && a[i] == QLatin1Char('0') && a[i + 1].isDigit())
+            ++i;
+        while (j < b.size() - 1 && b[j] == QLatin1Char('0') && b[j + 1].isDigit())
+            ++j;
+        int ie = i, je = j;
+        while (ie < a.size() && a[ie].isDigit())
+            ++ie;
+        while (je < b.size() && b[je].isDigit())
+            ++je;
+        if (ie - i != je - j)
+            return ie - i < je - j;
+        const int order = QStringRef(&a, i, ie - i).compare(QStringRef(&b, j, je - j));
+        if (order != 0)
+            return order < 0;
+        i = ie, j = je;
+    }
+    return a.size() - i < b.size() - j;
+}
+
+} // namespace
+
 void KCollector::add(const QString &cellId, const QString &stage, qint64 ms, double v, const QString &lot, const QString &reason)
 {
     if (cellId.isEmpty() || stage.isEmpty() || !std::isfinite(v))
@@ -57,7 +92,7 @@ QVector<KGroup> KCollector::groups() const
     QVector<KGroup> out;
     for (KGroup &g : byKey) {
         std::sort(g.k.begin(), g.k.end());
-        std::sort(g.beyond.begin(), g.beyond.end());
+        std::sort(g.beyond.begin(), g.beyond.end(), naturalLess);
         out.append(g);
     }
     return out;

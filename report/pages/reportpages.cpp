@@ -264,6 +264,8 @@ Pages::Pages(const Summary &summary, const QVector<Group> &groups, const Charts 
                 m_pages.append(Page {Page::Capability, i, i, v});
         }
     }
+    for (int i = 0; i < m_summary.k.size(); ++i)
+        m_pages.append(Page {Page::SelfDischarge, i, i});
 }
 
 void Pages::drawCover(QCPPainter &painter, const QRectF &area) const
@@ -702,6 +704,37 @@ void Pages::drawCapability(QCPPainter &painter, const Group &group, bool v, cons
     indicesPanel(painter, c, QRectF(area.left() + half + unit, y, half - unit, rowHeight), unit);
 }
 
+void Pages::drawSelfDischarge(QCPPainter &painter, const KGroup &k, const QRectF &area) const
+{
+    const double unit = area.height() / 70.0;
+    double y = paragraph(painter, pageFont(unit * 1.2, true), area, area.top(),
+                         QCoreApplication::translate("Report", "自放电 K：批次 %1，%2 → %3")
+                             .arg(k.lot.isEmpty() ? QStringLiteral("—") : k.lot, k.fromStage, k.stage));
+    y = paragraph(painter, pageFont(unit * 0.7), area, y + unit * 0.3,
+                  QCoreApplication::translate("Report", "K = (%1 的电压 − %2 的电压) × 1000 / 静置天数（mV/天），每个电池取它在 %2 之前最近一次 %1 记录。"
+                                                        "n = %3，均值 %4，σ %5，P5 %6，中位 %7，P95 %8。")
+                      .arg(k.fromStage, k.stage).arg(k.k.size()).arg(number(k.stats.mean(), 3), number(k.stats.stddev(), 3),
+                                                                      number(k.percentile(5), 3), number(k.percentile(50), 3), number(k.percentile(95), 3)))
+        + unit * 0.3;
+    QCustomPlot bars;
+    pageFonts(bars, unit);
+    Histogram h;
+    if (!k.k.isEmpty()) {
+        h = Histogram::frame(k.k.first(), k.k.last(), NAN, NAN);
+        for (double x : k.k)
+            h.counts[h.bin(x)] += 1;
+    }
+    histogram(bars, h, NAN, NAN, QCoreApplication::translate("Report", "K (mV/天)"));
+    limitLine(bars, true, k.stats.mean(), Qt::darkGreen, Qt::SolidLine);
+    const double chart = area.height() * 0.5;
+    render(painter, bars, QRectF(area.left(), y, area.width(), chart), QCoreApplication::translate("Report", "K 的分布（绿：均值）"), unit);
+    y += chart + unit;
+    paragraph(painter, pageFont(unit * 0.7, !k.beyond.isEmpty()), area, y,
+              k.beyond.isEmpty() ? QCoreApplication::translate("Report", "没有电池因 K 判为 NG。")
+                                 : QCoreApplication::translate("Report", "因 K 判为 NG 的电池（%1 个）：%2").arg(k.beyond.size()).arg(punctuation::listed(k.beyond)),
+              k.beyond.isEmpty() ? Qt::black : Qt::darkRed);
+}
+
 void Pages::drawSummaryCharts(QCPPainter &painter, Page::Kind kind, const QRectF &area) const
 {
     const double unit = area.height() / 70.0;
@@ -783,6 +816,7 @@ void Pages::draw(QCPPainter &painter, const Page &page, const QRectF &area) cons
     case Page::Table: return drawTable(painter, page, area);
     case Page::Control: return drawControlCharts(painter, m_groups[page.first], area);
     case Page::Capability: return drawCapability(painter, m_groups[page.first], page.v, area);
+    case Page::SelfDischarge: return drawSelfDischarge(painter, m_summary.k[page.first], area);
     default: return drawSummaryCharts(painter, page.kind, area);
     }
 }

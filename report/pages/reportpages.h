@@ -31,8 +31,8 @@ QRectF pageArea(QPageSize::PageSizeId paper);
 // chart of R with the limits and mean ± 3σ (broken where the readings
 // pause), box plots per station when there are several, a control-chart
 // page per group (individuals and moving ranges, or X̄ and R past 1,000
-// readings) and a capability page per group and quantity with limits (six
-// panels). Charts by QCustomPlot, drawn offscreen, their fonts in device
+// readings), a capability page per group and quantity with limits (six
+// panels) and a K histogram per lot and stage. Charts by QCustomPlot, drawn offscreen, their fonts in device
 // pixels so that a PDF shows what an image shows.
 class Pages
 {
@@ -46,8 +46,8 @@ public:
 private:
     struct Page
     {
-        enum Kind { Cover, Table, Histograms, Run, Boxes, Control, Capability } kind;
-        int first = 0, last = 0; // Table: the groups' rows; Control, Capability: the group (first)
+        enum Kind { Cover, Table, Histograms, Run, Boxes, Control, Capability, SelfDischarge } kind;
+        int first = 0, last = 0; // Table: the groups' rows; Control, Capability: the group; SelfDischarge: the K group (first)
         bool v = false;          // Capability: of V, not R
     };
     void draw(QCPPainter &painter, const Page &page, const QRectF &area) const;
@@ -56,6 +56,7 @@ private:
     void drawSummaryCharts(QCPPainter &painter, Page::Kind kind, const QRectF &area) const;
     void drawControlCharts(QCPPainter &painter, const Group &group, const QRectF &area) const;
     void drawCapability(QCPPainter &painter, const Group &group, bool v, const QRectF &area) const;
+    void drawSelfDischarge(QCPPainter &painter, const KGroup &k, const QRectF &area) const;
     QStringList tableRow(const Group &g) const;
     double rowHeight(const QStringList &cells, double unit) const;
 

@@ -1483,6 +1483,30 @@
         <translation>    %1 beyond the K bound: %2
 </translation>
     </message>
+    <message>
+        <source>自放电 K：批次 %1，%2 → %3</source>
+        <translation>Self-discharge K: lot %1, %2 → %3</translation>
+    </message>
+    <message>
+        <source>K = (%1 的电压 − %2 的电压) × 1000 / 静置天数（mV/天），每个电池取它在 %2 之前最近一次 %1 记录。n = %3，均值 %4，σ %5，P5 %6，中位 %7，P95 %8。</source>
+        <translation>K = (V at %1 − V at %2) × 1000 / days of rest (mV/day), each cell by its latest %1 record before %2. n = %3, mean %4, σ %5, P5 %6, median %7, P95 %8.</translation>
+    </message>
+    <message>
+        <source>K (mV/天)</source>
+        <translation>K (mV/day)</translation>
+    </message>
+    <message>
+        <source>K 的分布（绿：均值）</source>
+        <translation>Distribution of K (green: mean)</translation>
+    </message>
+    <message>
+        <source>没有电池因 K 判为 NG。</source>
+        <translation>No cell NG by K.</translation>
+    </message>
+    <message>
+        <source>因 K 判为 NG 的电池（%1 个）：%2</source>
+        <translation>Cells NG by K (%1): %2</translation>
+    </message>
 </context>
 <context>
     <name>Settings</name>

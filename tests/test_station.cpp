@@ -517,6 +517,68 @@ private slots:
         }
     }
 
+    // The simulator plays a lot at its second stage: the same cells a week
+    // on (the first stage's records dated back by the test), each lower by
+    // its own drop, every fourth falling fast; the real station works each
+    // cell's K out from its two records, and the fast ones are NG by K.
+    void theSimulatorPlaysTwoStages()
+    {
+        QFile f("limitsets.json");
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(R"({"sets": [{"name": "OCV1", "stage": "OCV1", "r": {"low": 10, "high": 20}},
+                             {"name": "OCV2", "stage": "OCV2", "kFrom": "OCV1", "minRestDays": 3, "k": {"high": 1.0},
+                              "r": {"low": 10, "high": 20}}]})");
+        f.close();
+        const QString folder = m_work->file("journal");
+        auto play = [&](const QString &set, const QStringList &sim) {
+            QVector<CellRecord> out;
+            StationRun run;
+            if (!run.start(QStringList {"--cells", "8", "--out-every", "0"} + sim, folder))
+                return out;
+            CellRecorder *st = run.installed->station();
+            if (!st->selectSet(set))
+                return out;
+            int next = 1;
+            auto scan = [&] { st->enterCode(QString("CELL-%1").arg(next++)); };
+            scan();
+            QObject::connect(st, &CellRecorder::recorded, st, [&] { scan(); });
+            QElapsedTimer waited;
+            waited.start();
+            while (st->records().size() < 8 && waited.elapsed() < 30000)
+                QTest::qWait(20);
+            for (auto r = st->records().crbegin(); r != st->records().crend(); ++r)
+                out << *r;
+            return out;
+        };
+        const QVector<CellRecord> first = play("OCV1", {});
+        QCOMPARE(first.size(), 8);
+        // Dated back a week, into that day's file.
+        const QString today = QDir(folder).filePath(QString("cells-%1.csv").arg(QDate::currentDate().toString(Qt::ISODate)));
+        QStringList lines = testsupport::textFileLines(today);
+        for (int i = 1; i < lines.size(); ++i) {
+            const int comma = lines[i].indexOf(',');
+            lines[i] = journal::isoTime(QDateTime::fromString(lines[i].left(comma), Qt::ISODateWithMs).addDays(-7)) + lines[i].mid(comma);
+        }
+        QFile back(QDir(folder).filePath(QString("cells-%1.csv").arg(QDate::currentDate().addDays(-7).toString(Qt::ISODate))));
+        QVERIFY(back.open(QIODevice::WriteOnly));
+        back.write(lines.join('\n').toUtf8() + '\n');
+        back.close();
+        QVERIFY(QFile::remove(today));
+        const QVector<CellRecord> second = play("OCV2", {"--rest-days", "7", "--k", "0.3", "--fast-every", "4"});
+        QCOMPARE(second.size(), 8);
+        for (int i = 0; i < 8; ++i) {
+            const CellRecord &a = first[i], &b = second[i];
+            QCOMPARE(b.cellId, a.cellId);
+            const double rest = double(a.time.addDays(-7).msecsTo(b.time)) / 86400000.0;
+            const double k = (a.v - b.v) * 1000 / rest;
+            QVERIFY2(std::fabs(b.restDays - rest) < 1e-6 && std::fabs(b.kMvDay - k) < 1e-6, qPrintable(QString("%1 %2").arg(b.kMvDay).arg(k)));
+            const bool fast = (i + 1) % 4 == 0;
+            QVERIFY2(fast ? k > 1.2 : k > 0.2 && k < 0.4, qPrintable(QString("cell %1: K %2").arg(i + 1).arg(k)));
+            QCOMPARE(b.verdict, fast ? meter::Verdict::Ng : meter::Verdict::Pass);
+            QCOMPARE(b.reason, QString(fast ? "K" : ""));
+        }
+    }
+
     // What a spreadsheet would run as a formula is written guarded, and
     // every reader gives back what was entered.
     void fieldsASpreadsheetWouldRun_data()

@@ -52,6 +52,10 @@ int main(int argc, char *argv[])
     const QCommandLineOption unsteadyOpt("unsteady-cell", "Cell mode: this cell (from 1; \"all\": every one) never settles.", "n", "0");
     const QCommandLineOption stableOpt("stable-process", "Cell mode: R scattered as a stable process's, with no control-chart pattern.");
     const QCommandLineOption shiftOpt("shift-from", "Cell mode: from this cell (from 1) on, R is 10% higher: a process shift.", "n", "0");
+    const QCommandLineOption restOpt("rest-days", "Cell mode: play the lot's second stage, this many days after the first: "
+                                                  "each cell's V lower by its K (mV/day) times the rest.", "days", "0");
+    const QCommandLineOption kOpt("k", "Cell mode with --rest-days: the cells' K in mV/day (spread up to ±14% per cell).", "mV/day", "0.3");
+    const QCommandLineOption fastOpt("fast-every", "Cell mode with --rest-days: every n-th cell falls five times as fast.", "n", "0");
     const QCommandLineOption startAfterOpt("start-after", "Once a program has the line open, wait this long, print \"sending\", then send.", "ms", "0");
     const QCommandLineOption strayOpt("stray", "A noisy line: 0 to this many random bytes before each frame.", "n", "0");
     const QCommandLineOption garbageOpt("garbage", "Send random bytes in place of every frame.");
@@ -60,7 +64,7 @@ int main(int argc, char *argv[])
     parser.addOptions({strayOpt, garbageOpt, badOpt, seedOpt});
     parser.addOptions({startAfterOpt, linkOpt, intervalOpt, countOpt, unitOpt, overloadOpt, negativeOpt, rOpt, vOpt,
                        steadyOpt, splitOpt, packOpt, lingerOpt, rRangeOpt, vRangeOpt, sequenceOpt, leaveOpt, awayOpt,
-                       cellsOpt, contactOpt, liftOpt, outOpt, unsteadyOpt, stableOpt, shiftOpt});
+                       cellsOpt, contactOpt, liftOpt, outOpt, unsteadyOpt, stableOpt, shiftOpt, restOpt, kOpt, fastOpt});
     parser.process(app);
 
     SimulatorOptions options;
@@ -88,6 +92,9 @@ int main(int argc, char *argv[])
     options.unsteadyCell = parser.value(unsteadyOpt) == QLatin1String("all") ? -1 : qMax(0, parser.value(unsteadyOpt).toInt());
     options.stableProcess = parser.isSet(stableOpt);
     options.shiftFrom = qMax(0, parser.value(shiftOpt).toInt());
+    options.restDays = qMax(0.0, parser.value(restOpt).toDouble());
+    options.kMvDay = parser.value(kOpt).toDouble();
+    options.fastEvery = qMax(0, parser.value(fastOpt).toInt());
     options.startAfterMs = qMax(0, parser.value(startAfterOpt).toInt());
     options.strayMax = qBound(0, parser.value(strayOpt).toInt(), 1000);
     options.garbage = parser.isSet(garbageOpt);

@@ -54,6 +54,18 @@ double MeterSimulator::cellValue(int cell) const
     return r;
 }
 
+double MeterSimulator::cellK(const SimulatorOptions &options, int cell)
+{
+    static const double kSpread[] = {0.3, 1.4, -0.6, -0.2, 0.9, -1.3, 0.1, 0.5, -0.8, 1.1};
+    const double k = options.kMvDay * (1.0 + 0.1 * kSpread[cell % 10]);
+    return options.fastEvery > 0 && cell % options.fastEvery == 0 ? 5.0 * k : k;
+}
+
+double MeterSimulator::cellVolts(const SimulatorOptions &options, int cell)
+{
+    return options.restDays > 0 ? options.v - cellK(options, cell) * options.restDays / 1000.0 : options.v;
+}
+
 QByteArray MeterSimulator::nextFrame()
 {
     if (m_options.cells > 0) {
@@ -73,7 +85,7 @@ QByteArray MeterSimulator::nextFrame()
         }
         const qint64 k = pos - lift;
         double r = cellValue(cell);
-        double v = m_options.v;
+        const double v = cellVolts(m_options, cell);
         const double ramp = k == 0 ? 1.5 : k == 1 ? 1.1 : 1.0;  // settling after contact
         const double noise = 1.0 + 0.0002 * double(int(index % 3) - 1);
         r *= ramp * noise;

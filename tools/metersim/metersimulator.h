@@ -38,6 +38,12 @@ struct SimulatorOptions
     int unsteadyCell = 0;      // this cell (1-based) never settles; 0: none, -1: every one
     bool stableProcess = false; // cell R scattered as a stable process's (no control-chart pattern)
     int shiftFrom = 0;          // from this cell (1-based) on R is 10% higher: a process shift; 0: none
+    // A second stage: the lot measured restDays after the first (0: the
+    // first), each cell's V lower by its K (mV/day) × the rest; K is kMvDay
+    // spread a little per cell, five times it for every fastEvery-th cell.
+    double restDays = 0;
+    double kMvDay = 0.3;
+    int fastEvery = 0;
     // Once a program has the line open, wait this long before the first frame
     // and say "sending" on stdout then, so a measurement can leave out the
     // program's own start-up.
@@ -65,6 +71,9 @@ public:
     static qint64 framesPerCell(const SimulatorOptions &options);
     // R (in the frame's unit) of a cell once settled, cell counted from 1.
     double cellValue(int cell) const;
+    // A cell's K (mV/day) and its V at the stage played.
+    static double cellK(const SimulatorOptions &options, int cell);
+    static double cellVolts(const SimulatorOptions &options, int cell);
     void handleCommands(const QByteArray &bytes);
     // Runs until the count is reached, the line fails or stop becomes true.
     // Frames fall due at the interval from the moment a program first opens

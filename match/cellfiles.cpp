@@ -29,6 +29,7 @@ bool readCellRecords(const QString &path, CellRecords *into, QString *error)
         Cell cell;
         cell.id = r.cellId;
         cell.r = r.rMilliOhm;
+        cell.k = r.kMvDay;
         cell.v = r.v;
         cell.lot = r.lot;
         cell.verdict = station::verdictText(r.verdict);

@@ -32,10 +32,23 @@ constexpr int kMostMoves = 4200000;
 
 double vOf(const Cell &c) { return std::fabs(c.v); }
 
-bool withinRules(double minR, double maxR, double meanR, double minV, double maxV, const Rules &rules)
+// kWidth: max − min of the group's K (0 without a K rule).
+bool withinRules(double minR, double maxR, double meanR, double minV, double maxV, const Rules &rules, double kWidth = 0)
 {
     return (maxR - minR) / meanR * 100.0 <= rules.rSpreadPct + kSlack
-           && (maxV - minV) * 1000.0 <= rules.vSpreadMv + kSlack;
+           && (maxV - minV) * 1000.0 <= rules.vSpreadMv + kSlack && !(kWidth > rules.kSpreadMvDay + kSlack);
+}
+
+// max − min of the cells' K, when a K spread is ruled (else 0).
+template<typename Cells>
+double kWidthOf(const QVector<Cell> &cells, const Cells &group, const Rules &rules)
+{
+    if (!std::isfinite(rules.kSpreadMvDay))
+        return 0;
+    double lo = std::numeric_limits<double>::infinity(), hi = -lo;
+    for (int c : group)
+        lo = std::min(lo, cells[c].k), hi = std::max(hi, cells[c].k);
+    return hi >= lo ? hi - lo : 0;
 }
 
 QString pctText(double v) { return QString::number(v, 'g', 4); }
@@ -116,7 +129,7 @@ QVector<QVector<int>> formGroups(const QVector<Cell> &cells, const Rules &rules,
                     minR = std::min(minR, cells[c].r), maxR = std::max(maxR, cells[c].r), sumR += cells[c].r;
                     minV = std::min(minV, vOf(cells[c])), maxV = std::max(maxV, vOf(cells[c]));
                 }
-                if (!withinRules(minR, maxR, sumR / p, minV, maxV, loose))
+                if (!withinRules(minR, maxR, sumR / p, minV, maxV, loose, kWidthOf(cells, group, rules)))
                     group.clear();
             } else {
                 group.clear();
@@ -337,14 +350,16 @@ private:
 bool Search::fits(int g, int out, int in) const
 {
     double minR = m_cells[in].r, maxR = minR, sumR = minR, minV = vOf(m_cells[in]), maxV = minV;
+    double minK = m_cells[in].k, maxK = minK;
     for (int c : m_groups[size_t(g)]) {
         if (c == out)
             continue;
         const double r = m_cells[c].r, v = vOf(m_cells[c]);
         minR = std::min(minR, r), maxR = std::max(maxR, r), sumR += r;
         minV = std::min(minV, v), maxV = std::max(maxV, v);
+        minK = std::min(minK, m_cells[c].k), maxK = std::max(maxK, m_cells[c].k);
     }
-    return withinRules(minR, maxR, sumR / m_p, minV, maxV, m_rules);
+    return withinRules(minR, maxR, sumR / m_p, minV, maxV, m_rules, std::isfinite(m_rules.kSpreadMvDay) ? maxK - minK : 0);
 }
 
 bool Search::pickMove(int k, int *a, int *x, int *y)
@@ -692,6 +707,10 @@ Choice chooseCells(const QVector<Cell> &records, const QSet<QString> &voidedReco
                       .arg(c.r, 0, 'g', 6).arg(c.v, 0, 'g', 6);
         else if (rules.useCapacity && !(std::isfinite(c.capacity) && c.capacity > 0))
             why = QCoreApplication::translate("Match", "容量文件中没有它");
+        else if (rules.usesK() && !std::isfinite(c.k))
+            why = QCoreApplication::translate("Match", "没有 K 值（记录中没有自放电）");
+        else if (c.k > rules.kMax)
+            why = QCoreApplication::translate("Match", "K %1 mV/天，高于 %2").arg(c.k, 0, 'g', 4).arg(rules.kMax, 0, 'g', 4);
         if (why.isEmpty())
             out.usable.append(c);
         else
@@ -719,12 +738,18 @@ GroupFigures figuresOf(const QVector<Cell> &cells, const QVector<int> &group)
     f.spreadVMv = (maxV - minV) * 1000.0;
     f.rg = 1.0 / g;
     f.capacity = cap;
+    double minK = std::numeric_limits<double>::infinity(), maxK = -minK;
+    for (int c : group)
+        if (std::isfinite(cells[c].k))
+            minK = std::min(minK, cells[c].k), maxK = std::max(maxK, cells[c].k);
+    f.spreadKMvDay = maxK >= minK ? maxK - minK : 0;
     return f;
 }
 
 bool keepsRules(const GroupFigures &f, const Rules &rules)
 {
-    return f.n == rules.parallel && f.spreadRPct <= rules.rSpreadPct + kSlack && f.spreadVMv <= rules.vSpreadMv + kSlack;
+    return f.n == rules.parallel && f.spreadRPct <= rules.rSpreadPct + kSlack && f.spreadVMv <= rules.vSpreadMv + kSlack
+           && !(f.spreadKMvDay > rules.kSpreadMvDay + kSlack);
 }
 
 double spreadOf(const QVector<double> &values)
@@ -774,6 +799,9 @@ Plan matchCells(const QVector<Cell> &cells, const Rules &rules, quint32 seed)
             binding = QCoreApplication::translate("Match", "受 %1 限制（只按 ΔR 也只能组 %2 组）").arg(rRule).arg(byR);
         else if (byV < s)
             binding = QCoreApplication::translate("Match", "受 %1 限制（只按 ΔV 也只能组 %2 组）").arg(vRule).arg(byV);
+        else if (std::isfinite(rules.kSpreadMvDay))
+            binding = QCoreApplication::translate("Match", "%1、%2 与 ΔK ≤ %3 mV/天 同时满足时不够（只按 ΔR、ΔV 各可组 %4 / %5 组）")
+                          .arg(rRule, vRule, pctText(rules.kSpreadMvDay)).arg(byR).arg(byV);
         else
             binding = QCoreApplication::translate("Match", "%1 与 %2 同时满足时不够（各自可组 %3 / %4 组）").arg(rRule, vRule).arg(byR).arg(byV);
         plan.problem = QCoreApplication::translate("Match", "规则无法满足：%1 个可用电芯最多组成 %2 个 %3 并组，需要 %4 组；%5")

@@ -9,6 +9,7 @@
 #include <QVector>
 
 #include <cmath>
+#include <limits>
 
 // Pack matching: from measured cells to S groups of P cells wired in
 // parallel, the groups wired in series. Cells in one group must agree in R
@@ -24,6 +25,7 @@ struct Cell
     QDateTime time;
     QString record, station;    // the record it comes from
     double capacity = NAN;      // mAh, when a capacity file names it
+    double k = NAN;             // self-discharge, mV/day, when its record carries one
 };
 
 struct Rules
@@ -35,6 +37,10 @@ struct Rules
     QString lot;                // empty: any
     QStringList grades;         // empty: any
     bool useCapacity = false;   // equal group capacities too; cells without one are left out
+    double kSpreadMvDay = std::numeric_limits<double>::infinity(); // ΔK within a group (mV/day)
+    double kMax = std::numeric_limits<double>::infinity();         // cells above this K are left out
+    // A K rule given: cells without a K are left out.
+    bool usesK() const { return std::isfinite(kSpreadMvDay) || std::isfinite(kMax); }
     int cells() const { return series * parallel; }
 };
 
@@ -63,6 +69,7 @@ struct GroupFigures
     int n = 0;
     double meanR = NAN, spreadRPct = NAN, spreadVMv = NAN;
     double rg = NAN;            // 1 / Σ(1/R): the group's resistance
+    double spreadKMvDay = 0;    // max − min of K (0 when a cell has none)
     double capacity = NAN;      // Σ C
 };
 GroupFigures figuresOf(const QVector<Cell> &cells, const QVector<int> &group);

@@ -38,13 +38,13 @@ QJsonValue number(double v) { return std::isfinite(v) ? QJsonValue(v) : QJsonVal
 
 QString planCsv(const PlanView &view)
 {
-    QString text = QStringLiteral("pack,group,slot,cell_id,r_mohm,v,lot,record\n");
+    QString text = QStringLiteral("pack,group,slot,cell_id,r_mohm,v,lot,record,k_mv_day\n");
     for (int g = 0; g < view.plan.groups.size(); ++g)
         for (int s = 0; s < view.plan.groups[g].size(); ++s) {
             const Cell &c = view.cells[view.plan.groups[g][s]];
             text += QStringList {journal::csvField(view.pack), QString::number(g + 1), QString::number(s + 1),
                                  journal::csvField(c.id), fixed(c.r, 4), fixed(c.v, 4), journal::csvField(c.lot),
-                                 journal::csvField(c.record)}
+                                 journal::csvField(c.record), std::isfinite(c.k) ? fixed(c.k, 4) : QString()}
                         .join(QLatin1Char(','))
                     + QLatin1Char('\n');
         }
@@ -59,7 +59,7 @@ QByteArray planJson(const PlanView &view)
         QJsonArray cells;
         for (int s = 0; s < view.plan.groups[g].size(); ++s) {
             const Cell &c = view.cells[view.plan.groups[g][s]];
-            cells.append(QJsonObject {{"slot", s + 1}, {"cell_id", c.id}, {"r_mohm", number(c.r)}, {"v", number(c.v)},
+            cells.append(QJsonObject {{"slot", s + 1}, {"cell_id", c.id}, {"r_mohm", number(c.r)}, {"v", number(c.v)}, {"k_mv_day", number(c.k)},
                                       {"lot", c.lot}, {"record", c.record}});
         }
         groups.append(QJsonObject {{"group", g + 1}, {"n", f.n}, {"mean_r_mohm", number(f.meanR)},

@@ -50,6 +50,7 @@ struct Slot
 {
     QString pack, id, record;
     double r, v;
+    double k = NAN; // mV/day; NaN: none
 };
 QMap<int, QVector<Slot>> readPlan(const QString &path)
 {
@@ -57,9 +58,11 @@ QMap<int, QVector<Slot>> readPlan(const QString &path)
     const QStringList lines = testsupport::textFileLines(path);
     for (int i = 1; i < lines.size(); ++i) {
         const QList<QByteArray> f = journal::csvFields(lines[i].toUtf8());
-        if (f.size() == 8)
+        bool hasK = false;
+        const double k = f.value(8).toDouble(&hasK);
+        if (f.size() >= 8)
             groups[f[1].toInt()].append({QString::fromUtf8(f[0]), QString::fromUtf8(f[3]), QString::fromUtf8(f[7]),
-                                         f[4].toDouble(), f[5].toDouble()});
+                                         f[4].toDouble(), f[5].toDouble(), hasK ? k : NAN});
     }
     return groups;
 }
@@ -302,6 +305,51 @@ private slots:
         for (const QString &name : QDir("j").entryList({"packs-*.csv"}))
             lines += testsupport::textFileLines("j/" + name).size() - 1;
         QCOMPARE(lines, 3 * 160 + 1);
+    }
+
+    // A lot at its second stage through the tool with K rules: every group
+    // keeps ΔK, each planned cell's K is its record's, and cells without a
+    // K or above --k-max are left out, each with its reason.
+    void kRulesThroughTheTool()
+    {
+        QDir().mkpath("j");
+        QFile f("j/cells-2026-12-08.csv");
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(station::kCellsHeader) + "\n");
+        QHash<QString, double> kOf;
+        for (int i = 0; i < 120; ++i) {
+            station::CellRecord r;
+            r.id = QString("S-20261208-%1").arg(i + 1);
+            r.time = QDateTime(QDate(2026, 12, 8), QTime(8, 0)).addSecs(i);
+            r.station = "S";
+            r.lot = "L1";
+            r.cellId = QString("C%1").arg(i);
+            r.rMilliOhm = 12.0 + 0.001 * ((i * 37) % 100);
+            r.v = 3.65 + 0.0001 * (i % 10);
+            r.verdict = meter::Verdict::Pass;
+            r.stage = "OCV2";
+            if (i % 15 != 7) // a few never measured at OCV1: no K
+                r.kMvDay = i % 40 == 3 ? 1.5 : 0.1 + 0.005 * ((i * 53) % 160); // 0.1 … 0.9, and some fast ones
+            kOf[r.cellId] = r.kMvDay;
+            f.write(station::cellsCsvLine(r).toUtf8() + "\n");
+        }
+        f.close();
+        const Run run = runMatch({"j", "--series", "4", "--parallel", "5", "--k-spread", "0.2", "--k-max", "1.0", "--plan", "k.csv"});
+        QVERIFY2(run.exitCode == 0, qPrintable(run.err + run.out));
+        const QMap<int, QVector<Slot>> plan = readPlan("k.csv");
+        QCOMPARE(plan.size(), 4);
+        for (const QVector<Slot> &group : plan) {
+            QCOMPARE(group.size(), 5);
+            double lo = 1e9, hi = -1e9;
+            for (const Slot &s : group) {
+                QVERIFY2(std::isfinite(kOf[s.id]) && kOf[s.id] <= 1.0, qPrintable(s.id));
+                QVERIFY2(std::fabs(s.k - kOf[s.id]) < 1e-4, qPrintable(s.id)); // the plan shows the record's K
+                lo = std::min(lo, s.k), hi = std::max(hi, s.k);
+            }
+            QVERIFY2(hi - lo <= 0.2 + 1e-9, qPrintable(QString::number(hi - lo)));
+        }
+        // Why the others were left out: said per cell in the summary.
+        QVERIFY2(run.out.contains("没有 K 值") && run.out.contains("K 1.5 mV/天"), qPrintable(run.out));
     }
 
     void exitStatuses_data()

@@ -124,6 +124,11 @@ void PackSheet::paint(QPainter &painter, int page) const
                              QStringLiteral("R %1 mΩ").arg(QString::number(c.r, 'f', 4)));
             painter.drawText(box.adjusted(0.8, 7.8, -0.8, 0), Qt::AlignLeft | Qt::AlignVCenter,
                              QStringLiteral("V %1 V").arg(QString::number(c.v, 'f', 4)));
+            if (std::isfinite(c.k)) { // self-discharge, beside V
+                setSize(2.2, false);
+                painter.drawText(box.adjusted(0.8, 7.8, -0.8, 0), Qt::AlignRight | Qt::AlignVCenter,
+                                 QStringLiteral("K %1").arg(QString::number(c.k, 'f', 2)));
+            }
         }
         y += rowsOf(m_rules.parallel) * kBoxH + 2.5;
     }

@@ -888,6 +888,18 @@
         <source>（完整搜索在 %1 步后停止，未能证明无解）</source>
         <translation> (the complete search stopped after %1 steps without proving that none exists)</translation>
     </message>
+    <message>
+        <source>没有 K 值（记录中没有自放电）</source>
+        <translation>no K (its record has no self-discharge)</translation>
+    </message>
+    <message>
+        <source>K %1 mV/天，高于 %2</source>
+        <translation>K %1 mV/day, above %2</translation>
+    </message>
+    <message>
+        <source>%1、%2 与 ΔK ≤ %3 mV/天 同时满足时不够（只按 ΔR、ΔV 各可组 %4 / %5 组）</source>
+        <translation>%1, %2 and ΔK ≤ %3 mV/day together leave too few (by ΔR and ΔV alone %4 / %5 groups)</translation>
+    </message>
 </context>
 <context>
     <name>Mqtt</name>

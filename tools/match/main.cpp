@@ -19,6 +19,8 @@
 #include "storage/stagedfiles.h"
 #include "storage/textfile.h"
 
+#include <cmath>
+
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
@@ -65,7 +67,7 @@ public:
         parser.setApplicationDescription(QStringLiteral("Pack matching (配组) from Zentrel's cells-*.csv records."));
         parser.addHelpOption();
         parser.addVersionOption();
-        parser.addOptions({seriesOpt, parallelOpt, rSpreadOpt, vSpreadOpt, lotOpt, gradesOpt, anyVerdictOpt, capacityOpt,
+        parser.addOptions({seriesOpt, parallelOpt, rSpreadOpt, vSpreadOpt, lotOpt, gradesOpt, anyVerdictOpt, capacityOpt, kSpreadOpt, kMaxOpt,
                            packOpt, planOpt, jsonOpt, pdfOpt, pngOpt, dirOpt, dryOpt, cancelOpt, langOpt});
         parser.addPositionalArgument("paths", "Files or folders (searched for cells-*.csv).", "FILE|FOLDER...");
         parser.process(app);
@@ -93,6 +95,8 @@ private:
     const QCommandLineOption gradesOpt {"grades", "Only cells of these grades (comma-separated).", "list"};
     const QCommandLineOption anyVerdictOpt {"any-verdict", "Use NG cells too (default: PASS only)."};
     const QCommandLineOption capacityOpt {"capacity", "CSV of cell_id,capacity (mAh): equal group capacities too.", "file"};
+    const QCommandLineOption kSpreadOpt {"k-spread", "Largest ΔK (self-discharge) within a group in mV/day; cells without a K are left out.", "mv_day"};
+    const QCommandLineOption kMaxOpt {"k-max", "Leave out cells whose K is above this (mV/day); cells without a K too.", "mv_day"};
     const QCommandLineOption packOpt {"pack-id", "The pack's ID (default PACK-YYYYMMDD-N).", "id"};
     const QCommandLineOption planOpt {"plan", "Write the plan as CSV to this file.", "file"};
     const QCommandLineOption jsonOpt {"json", "Write the plan as JSON to this file.", "file"};
@@ -136,6 +140,16 @@ int MatchCommand::readRules(match::Rules *rules, QString *pack)
     if (!okR || !okV || !(rules->rSpreadPct >= 0) || !(rules->vSpreadMv >= 0) || rules->rSpreadPct >= 100) {
         say(QStringLiteral("--r-spread takes a percentage below 100 and --v-spread millivolts, both at least 0"));
         return 2;
+    }
+    for (const auto &[opt, into] : {std::pair<const QCommandLineOption *, double *>(&kSpreadOpt, &rules->kSpreadMvDay), {&kMaxOpt, &rules->kMax}}) {
+        if (!parser.isSet(*opt))
+            continue;
+        bool ok = false;
+        *into = parser.value(*opt).toDouble(&ok);
+        if (!ok || !std::isfinite(*into) || (opt == &kSpreadOpt && *into < 0)) {
+            say(QStringLiteral("--%1 takes mV/day (a number; --k-spread at least 0)").arg(opt->names().first()));
+            return 2;
+        }
     }
     rules->passOnly = !parser.isSet(anyVerdictOpt);
     rules->lot = parser.value(lotOpt);

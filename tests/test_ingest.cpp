@@ -907,6 +907,17 @@ void compareJson(const QJsonValue &files, const QJsonValue &db, const QString &w
     }
 }
 
+// The publisher of a station's folder, sending to the test's broker.
+std::unique_ptr<mqtt::Publisher> publisherOf(const QString &folder, const QString &station, quint16 brokerPort)
+{
+    mqtt::PublisherSettings p;
+    p.client.host = "127.0.0.1";
+    p.client.port = brokerPort;
+    p.client.clientId = station.toLower();
+    p.station = station;
+    return std::make_unique<mqtt::Publisher>(folder, p);
+}
+
 QJsonObject reportJson(const QStringList &args)
 {
     QProcess report;
@@ -1244,14 +1255,9 @@ void TestIngest::selfDischargeInTheDatabase()
     const QString folder = m_work->file("k1");
     QDir().mkpath(folder);
     journal::DailyCsv cells(folder, journal::kCellsPrefix, station::kCellsHeader);
-    mqtt::PublisherSettings p;
-    p.client.host = "127.0.0.1";
-    p.client.port = plant.broker.port();
-    p.client.clientId = "k1";
-    p.station = "K1";
-    mqtt::Publisher publisher(folder, p);
-    publisher.followCells(&cells);
-    QVERIFY2(publisher.start(&error), qPrintable(error));
+    const auto publisher = publisherOf(folder, "K1", plant.broker.port());
+    publisher->followCells(&cells);
+    QVERIFY2(publisher->start(&error), qPrintable(error));
 
     const QDateTime now = QDateTime::currentDateTime().addSecs(-3600), then = now.addDays(-7);
     const QMap<QString, QPair<double, double>> v = {{"C1", {3.7000, 3.6986}}, {"C2", {3.6900, 3.6872}}, {"C3", {3.7100, 3.6960}}};
@@ -1361,15 +1367,10 @@ void TestIngest::yieldsThatMeanCells()
     QDir().mkpath(folder);
     journal::DailyCsv readings(folder, journal::kReadingsPrefix, journal::kHeader);
     journal::DailyCsv cells(folder, journal::kCellsPrefix, station::kCellsHeader);
-    mqtt::PublisherSettings p;
-    p.client.host = "127.0.0.1";
-    p.client.port = plant.broker.port();
-    p.client.clientId = "y1";
-    p.station = "Y1";
-    mqtt::Publisher publisher(folder, p);
-    publisher.followReadings(&readings);
-    publisher.followCells(&cells);
-    QVERIFY2(publisher.start(&error), qPrintable(error));
+    const auto publisher = publisherOf(folder, "Y1", plant.broker.port());
+    publisher->followReadings(&readings);
+    publisher->followCells(&cells);
+    QVERIFY2(publisher->start(&error), qPrintable(error));
 
     // Ten contacts: two lifted readings, three settling (a transient NG
     // first), five settled (NG in every fifth contact).
@@ -1443,7 +1444,7 @@ void TestIngest::yieldsThatMeanCells()
                                          "FROM station_hours WHERE station = 'Y1'");
     QCOMPARE(hours.split('|'), (QStringList {"cells", QString::number(cellYield), QString::number(cellYield),
                                              QString::number(settledYield), QString::number(readingYield), "10", "50"}));
-    publisher.stop();
+    publisher->stop();
 }
 
 #include "test_ingest.moc"

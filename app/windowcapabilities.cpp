@@ -4,6 +4,7 @@
 #include "startup.h"
 
 #include "capabilities/capabilities.h"
+#include "plantdb/stagelookup.h"
 #include "link/meterlink.h"
 #include "journal/journal.h"
 #include "platform/termination.h"
@@ -112,6 +113,10 @@ void WindowCapabilities::setUpStation(const ExtraSettings &settings)
 {
     // Station mode: cell records beside the journal, a dock and a menu.
     m_station = capabilities::installStation(*m_window.meterSession(), m_folder, m_stationName, settings, true, this);
+    if (!settings.plantDatabase.isEmpty()) { // earlier stages measured at other stations
+        auto lookup = std::make_shared<plantdb::StageLookup>(settings.plantDatabase, [this](const QString &t) { m_window.statusBar()->showMessage(t, 10000); });
+        m_station->setEarlierLookup([lookup](const QString &cell, const QString &stage, const QDateTime &at) { return lookup->latest(cell, stage, at); });
+    }
     guardFolder(m_station->file());
     (new journal::JournalIndicator(m_station->file(), m_window.statusBar()))->setObjectName(QStringLiteral("cellsIndicator"));
     m_dock = new station::StationDock(m_station, &m_window);

@@ -158,6 +158,7 @@ ExtraSettings readExtraSettings(const QString &path)
     s.stationSet = doc.values.value(QStringLiteral("Station/Set")).toString().trimmed();
     s.stationLot = doc.values.value(QStringLiteral("Station/Lot")).toString().trimmed();
     s.stationStage = doc.values.value(QStringLiteral("Station/Stage")).toString().trimmed();
+    s.plantDatabase = doc.values.value(QStringLiteral("Plant/Database")).toString().trimmed();
     auto number = [&doc](const char *key, double fallback, double low, double high) {
         bool ok = false;
         const double v = doc.values.value(QLatin1String(key)).toString().toDouble(&ok);

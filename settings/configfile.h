@@ -49,6 +49,7 @@ struct ExtraSettings
     std::optional<bool> requireLot;  // [Station] RequireLot; unset: true in the window's station mode
     QString stationLot;              // [Station] Lot: the lot in force (station mode writes it)
     QString stationStage;            // [Station] Stage: the stage of records whose limit set names none
+    QString plantDatabase;           // [Plant] Database: libpq CONNINFO, read-only, for earlier stages' records
     QString operatorName;            // [Station] Operator
     QString stationSet;              // [Station] Set: the limit set chosen last (station mode writes it)
     int settleMs = 500;              // [Station] SettleMs

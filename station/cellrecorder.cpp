@@ -160,7 +160,12 @@ void CellRecorder::selfDischarge(CellRecord &r)
 {
     if (m_active.kFrom.isEmpty() || r.cellId.isEmpty())
         return;
-    const std::optional<StageHistory::Earlier> earlier = m_history.latest(r.cellId, m_active.kFrom, r.time);
+    std::optional<StageHistory::Earlier> earlier = m_history.latest(r.cellId, m_active.kFrom, r.time);
+    if (m_earlierLookup) {
+        const std::optional<StageHistory::Earlier> elsewhere = m_earlierLookup(r.cellId, m_active.kFrom, r.time);
+        if (elsewhere && (!earlier || elsewhere->time > earlier->time))
+            earlier = elsewhere;
+    }
     if (!earlier) {
         r.kNote = QLatin1String(kNoEarlier);
         return;

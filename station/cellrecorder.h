@@ -15,6 +15,7 @@
 #include <QObject>
 
 #include <cmath>
+#include <functional>
 #include <deque>
 
 namespace station {
@@ -110,6 +111,10 @@ public:
     // Where the earlier stage's records are looked up (the journal folder's
     // cells files by default).
     StageHistory &history() { return m_history; }
+    // Where else a cell's earlier stage may be (the plant database, read-only:
+    // cells measured at other stations); the later of the two counts.
+    using EarlierLookup = std::function<std::optional<StageHistory::Earlier>(const QString &cellId, const QString &stage, const QDateTime &at)>;
+    void setEarlierLookup(EarlierLookup lookup) { m_earlierLookup = std::move(lookup); }
     LimitSetStore &sets() { return m_sets; }
     // The limits in force beside the meter's session: a chosen set's bounds
     // are put there, as numbers, for the window's fields and the readings' verdicts.
@@ -171,6 +176,7 @@ private:
     QString m_operator;
     QString m_stage;
     StageHistory m_history;
+    EarlierLookup m_earlierLookup;
     QString m_port;
     CellCapture m_capture;
     // What annotate() found, by frame, for takeBurst.

@@ -13,6 +13,8 @@
 #include "meter/meterframe.h"
 #include "plantdb/reportdb.h"
 #include "plantdb/schema.h"
+#include "plantdb/stagelookup.h"
+#include "meter/metersession.h"
 #include "station/cellrecorder.h"
 #include "stats/lotstats.h"
 #include "testsupport.h"
@@ -115,6 +117,7 @@ private slots:
     void reportFromDatabaseEqualsFiles();
     void yieldsThatMeanCells();
     void selfDischargeInTheDatabase();
+    void earlierStageFromThePlantDatabase();
     void cleanup() { m_work.reset(); }
 
     // The plant refusing rows for a while (a read-only server, a day's
@@ -1351,6 +1354,86 @@ void TestIngest::selfDischargeInTheDatabase()
     QCOMPARE(plant.db.query("SELECT string_agg(stage || ':' || coalesce(round(k_mv_day::numeric, 1)::text, '-'), ' ' ORDER BY time)"
                             " FROM cell_history WHERE cell_id = 'C3'"),
              QString("OCV1:- OCV1:- OCV1:- OCV2:2.0"));
+}
+
+// A station whose cells were measured at OCV1 elsewhere: its folder has no
+// OCV1 record, the plant database has (another station's, one voided and
+// measured again); the station works K out from the database's record, a
+// cell the database lacks has none, and a database that cannot be reached
+// is said once and costs the records nothing but their K.
+void TestIngest::earlierStageFromThePlantDatabase()
+{
+    skipWithoutServers();
+    Plant plant(m_work->file("broker"));
+    const QString error = plant.start();
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    const QDateTime now = QDateTime::currentDateTime().addSecs(-600), then = now.addDays(-6);
+    { // Station A1's OCV1 records, published and taken in as every station's are.
+        const QString folder = m_work->file("a1");
+        QDir().mkpath(folder);
+        journal::DailyCsv cells(folder, journal::kCellsPrefix, station::kCellsHeader);
+        const auto publisher = publisherOf(folder, "A1", plant.broker.port());
+        publisher->followCells(&cells);
+        QString problem;
+        QVERIFY2(publisher->start(&problem), qPrintable(problem));
+        station::CellRecord r;
+        r.station = "A1", r.lot = "L1", r.cellId = "C1", r.rMilliOhm = 12, r.stage = "OCV1", r.verdict = meter::Verdict::Pass;
+        QByteArray lines;
+        for (const auto &[n, v, voids] : {std::tuple<int, double, QString>(1, 3.6000, ""), {2, 3.6000, "A1-1"}, {3, 3.7000, ""}}) {
+            r.id = QString("A1-%1").arg(n), r.time = then.addSecs(n), r.v = v, r.voids = voids;
+            lines += station::cellsCsvLine(r).toUtf8() + '\n';
+        }
+        cells.append(then.date(), lines);
+        QTRY_COMPARE_WITH_TIMEOUT(plant.db.query("SELECT count(*) FROM cells").toInt(), 3, 30000);
+        cells.close();
+    }
+    QCOMPARE(plant.db.query("SELECT count(*) FROM cell_stages WHERE cell_id = 'C1'"), QString("1"));
+    QFile sets(m_work->file("limitsets.json"));
+    QVERIFY(sets.open(QIODevice::WriteOnly));
+    sets.write(R"({"sets": [{"name": "S2", "stage": "OCV2", "kFrom": "OCV1", "minRestDays": 3, "r": {"low": 10, "high": 20}}]})");
+    sets.close();
+    auto measure = [&](const QString &conninfo, const QString &folder, const QStringList &ids, QStringList *said) {
+        station::CellRecorder station(folder, "B1");
+        meter::MeterSession session;
+        session.setClock([now] { return now; });
+        session.linkOpened("ttyTEST");
+        session.addSink(&station);
+        QString problem;
+        if (!station.sets().load(m_work->file("limitsets.json"), &problem) || !station.selectSet("S2"))
+            return QVector<station::CellRecord>();
+        auto lookup = std::make_shared<plantdb::StageLookup>(conninfo, [said](const QString &t) { *said << t; });
+        station.setEarlierLookup([lookup](const QString &c, const QString &s, const QDateTime &t) { return lookup->latest(c, s, t); });
+        auto frame = [](double r, double v, bool lifted) {
+            meter::FrameFields f;
+            f.rCounts = quint32(std::lround(r * 10000)), f.vCounts = quint32(std::lround(v * 10000));
+            f.rRangeCode = 6, f.vRangeCode = 3, f.milliOhm = true, f.rOverload = f.vOverload = lifted;
+            return meter::encodeFrame(f);
+        };
+        for (const QString &id : ids) {
+            station.enterCode(id);
+            QByteArray contact = frame(0, 0, true);
+            for (int i = 0; i < 6; ++i)
+                contact += frame(12.0, 3.6930, false);
+            session.feed(contact + frame(0, 0, true));
+        }
+        session.removeSink(&station);
+        QVector<station::CellRecord> out(station.records().crbegin(), station.records().crend());
+        return out;
+    };
+    QStringList said;
+    const QVector<station::CellRecord> got = measure(plant.db.conninfo(), m_work->file("b1"), {"C1", "C2"}, &said);
+    QCOMPARE(got.size(), 2);
+    const double rest = double(then.addSecs(3).msecsTo(now)) / 86400000.0;
+    QVERIFY2(std::fabs(got[0].restDays - rest) < 1e-6, qPrintable(QString::number(got[0].restDays)));
+    QVERIFY2(std::fabs(got[0].kMvDay - (3.7000 - 3.6930) * 1000 / rest) < 1e-6, qPrintable(QString::number(got[0].kMvDay)));
+    QCOMPARE(got[1].kNote, QString(station::kNoEarlier));
+    QVERIFY2(said.isEmpty(), qPrintable(said.join('\n')));
+    // Nobody listening there: said once, each cell recorded without a K.
+    const QVector<station::CellRecord> away = measure("postgresql://postgres@127.0.0.1:1/plant", m_work->file("b2"), {"C1", "C3"}, &said);
+    QCOMPARE(away.size(), 2);
+    QCOMPARE(away[0].kNote, QString(station::kNoEarlier));
+    QCOMPARE(said.size(), 1);
+    QVERIFY2(said[0].contains("127.0.0.1") || said[0].contains("refused"), qPrintable(said[0]));
 }
 
 // A station's folder with contact cycles in its journal and cell records

@@ -1616,6 +1616,10 @@
         <source>%1.kLow 高于 kHigh</source>
         <translation>%1.kLow is above kHigh</translation>
     </message>
+    <message>
+        <source>工厂数据库 %1 无法查询前一工序：%2</source>
+        <translation>The plant database %1 cannot be asked for the earlier stage: %2</translation>
+    </message>
 </context>
 <context>
     <name>WindowCapabilities</name>

@@ -1,6 +1,7 @@
 #include "logger.h"
 
 #include "capabilities/capabilities.h"
+#include "plantdb/stagelookup.h"
 #include "journal/dailycsv.h"
 #include "journal/journal.h"
 #include "link/meterlink.h"
@@ -99,6 +100,11 @@ void Logger::setUpMeter(const MeterEntry &entry, const station::LimitSetStore &s
         capabilities::addToJournal(*m.session, m_journal);
     if (m_options.cells) {
         m.cells = capabilities::installStation(*m.session, m_folder, m.entry.station, m_settings, false, this);
+        if (!m_settings.plantDatabase.isEmpty()) { // earlier stages measured at other stations
+            auto lookup = std::make_shared<plantdb::StageLookup>(m_settings.plantDatabase,
+                                                                 [this, name = m.entry.station](const QString &t) { say(name + QStringLiteral(": ") + t); });
+            m.cells->setEarlierLookup([lookup](const QString &cell, const QString &stage, const QDateTime &at) { return lookup->latest(cell, stage, at); });
+        }
         guardFolder(m.cells->file());
         connect(m.cells, &station::CellRecorder::note, this, [this, name = m.entry.station](const QString &t) { say(name + QStringLiteral(": ") + t); });
         // Contacts that never settle give no record: said once per meter, with the rule.

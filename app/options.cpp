@@ -52,10 +52,14 @@ StartOptions parseStartOptions(const QStringList &arguments)
     const QCommandLineOption mqttOpt(QStringLiteral("mqtt"),
                                      QStringLiteral("Publish every reading and record to this MQTT broker."),
                                      QStringLiteral("host[:port]"));
+    const QCommandLineOption dbOpt(QStringLiteral("db"),
+                                   QStringLiteral("Station mode: look up cells' earlier stages (for K) in this plant database, read-only "
+                                                  "(libpq's connection string)."),
+                                   QStringLiteral("conninfo"));
     const QCommandLineOption langOpt(QStringLiteral("lang"),
                                      QStringLiteral("The language of the window and its messages: zh_CN (default) or en."),
                                      QStringLiteral("en|zh_CN"));
-    const QList<QCommandLineOption> all = {helpOpt, versionOpt, portOpt, baudOpt, dirOpt, noJournalOpt, stationOpt, mqttOpt, langOpt};
+    const QList<QCommandLineOption> all = {helpOpt, versionOpt, portOpt, baudOpt, dirOpt, noJournalOpt, stationOpt, mqttOpt, dbOpt, langOpt};
     parser.addOptions(all);
     // Qt's own --help and --version need an application object, and a
     // QApplication needs a display: these are answered here instead.
@@ -78,6 +82,7 @@ StartOptions parseStartOptions(const QStringList &arguments)
     options.journalDir = parser.value(dirOpt);
     options.noJournal = parser.isSet(noJournalOpt);
     options.station = parser.isSet(stationOpt);
+    options.plantDatabase = parser.value(dbOpt).trimmed();
     if (parser.isSet(mqttOpt)) {
         QString reason;
         if (!parseHostPort(parser.value(mqttOpt), &options.mqttHost, &options.mqttPort, &reason))

@@ -14,6 +14,7 @@ struct StartOptions
     QString journalDir;   // --journal-dir DIR
     bool noJournal = false;
     bool station = false; // --station: the station dock and menu
+    QString plantDatabase; // --db CONNINFO: earlier stages from the plant database (over [Plant] Database)
     QString mqttHost;     // --mqtt HOST[:PORT], [V6]:PORT or a bare IPv6 address
     int mqttPort = 0;
     bool languageGiven = false; // --lang en|zh_CN; else config.ini's [UI] Language, else Chinese

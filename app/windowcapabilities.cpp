@@ -54,8 +54,12 @@ WindowCapabilities::WindowCapabilities(MainWindow &window, const StartOptions &o
     if ((journalOn || stationOn) && lockFolder()) {
         if (journalOn)
             setUpJournal();
-        if (stationOn)
-            setUpStation(settings);
+        if (stationOn) {
+            ExtraSettings station = settings;
+            if (!options.plantDatabase.isEmpty())
+                station.plantDatabase = options.plantDatabase;
+            setUpStation(station);
+        }
     } else if (!options.journalDir.isEmpty()) {
         window.setReadingArchive(options.journalDir, {});
     }

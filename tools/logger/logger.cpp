@@ -25,6 +25,8 @@ Logger::Logger(const LoggerOptions &options, QObject *parent) : QObject(parent),
         m_settings = readExtraSettings(options.config);
     for (const QString &refused : m_settings.refused)
         say(refused);
+    if (!options.plantDatabase.isEmpty())
+        m_settings.plantDatabase = options.plantDatabase;
     m_folder = !options.journalDir.isEmpty() ? options.journalDir
                : !m_settings.journalFolder.isEmpty() ? m_settings.journalFolder
                                                      : journalFolder(options.config);

@@ -100,8 +100,10 @@ LoggerOptions parseLoggerOptions(const QStringList &arguments)
     const QCommandLineOption cellsOpt("cells", "Record one line per cell for each meter (settle rules of [Station]).");
     const QCommandLineOption setsOpt("limit-sets", "Limit sets (limitsets.json format) that limits=SET names.", "file");
     const QCommandLineOption mqttOpt("mqtt", "Publish every reading and record to this MQTT broker.", "host[:port]");
+    const QCommandLineOption dbOpt("db", "With --cells: look up cells' earlier stages (for K) in this plant database, read-only "
+                                         "(libpq's connection string).", "conninfo");
     const QCommandLineOption langOpt("lang", "The language of the status lines: zh_CN (default) or en.", "en|zh_CN");
-    const QList<QCommandLineOption> all = {helpOpt, versionOpt, meterOpt, configOpt, dirOpt, noJournalOpt, cellsOpt, setsOpt, mqttOpt, langOpt};
+    const QList<QCommandLineOption> all = {helpOpt, versionOpt, meterOpt, configOpt, dirOpt, noJournalOpt, cellsOpt, setsOpt, mqttOpt, dbOpt, langOpt};
     parser.addOptions(all);
     if (!parser.parse(arguments))
         refuse(parser.errorText());
@@ -149,6 +151,7 @@ LoggerOptions parseLoggerOptions(const QStringList &arguments)
     options.noJournal = parser.isSet(noJournalOpt);
     options.cells = parser.isSet(cellsOpt);
     options.limitSets = parser.value(setsOpt);
+    options.plantDatabase = parser.value(dbOpt).trimmed();
     if (parser.isSet(mqttOpt)) {
         QString reason;
         if (!parseHostPort(parser.value(mqttOpt), &options.mqttHost, &options.mqttPort, &reason))

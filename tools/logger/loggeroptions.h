@@ -25,6 +25,7 @@ struct LoggerOptions
     bool noJournal = false;
     bool cells = false;    // a cell record per contact, per meter
     QString limitSets;     // --limit-sets FILE (limitsets.json format)
+    QString plantDatabase; // --db CONNINFO: earlier stages from the plant database (over [Plant] Database)
     QString mqttHost;
     int mqttPort = 0;
     language::Language language = language::Language::Chinese; // --lang: the status lines' language

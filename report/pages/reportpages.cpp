@@ -600,7 +600,7 @@ void probabilityPlot(QCustomPlot &plot, const SpcSeries &s, double mean, double 
     plot.xAxis->setLabel(label);
 }
 
-// The specification beside the process's spread, within and overall: where
+// The limits beside the process's spread, within and overall: where
 // the 99.73 % of a normal process lies against the limits.
 void spreadPlot(QCustomPlot &plot, const stats::Capability &c, double low, double high, const QString &label, double unit)
 {

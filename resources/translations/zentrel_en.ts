@@ -1425,7 +1425,7 @@
     </message>
     <message>
         <source>%1。超过 %2 个读数的组按连续 %3 个读数一个子组作图：均值图的控制限 = X̿ ± A2·R̄（A2 = 0.577），极差图 D3·R̄ 到 D4·R̄（0 到 2.114·R̄），来自这些读数本身，不是规格限；判异规则用于子组均值。</source>
-        <translation>%1. A group of more than %2 readings is charted by subgroups of %3 consecutive readings: the X̄ chart&apos;s limits are X̿ ± A2·R̄ (A2 = 0.577), the R chart&apos;s D3·R̄ to D4·R̄ (0 to 2.114·R̄), from these readings themselves, not the specification limits; the rules apply to the subgroup means.</translation>
+        <translation>%1. A group of more than %2 readings is charted by subgroups of %3 consecutive readings: the X̄ chart&apos;s limits are X̿ ± A2·R̄ (A2 = 0.577), the R chart&apos;s D3·R̄ to D4·R̄ (0 to 2.114·R̄), from these readings themselves, not the limits cells are judged by; the rules apply to the subgroup means.</translation>
     </message>
     <message>
         <source>这一组混有多个工位的读数，不检查判异规则：各工位的控制图在各自的页上。</source>
@@ -1437,7 +1437,7 @@
     </message>
     <message>
         <source>规格</source>
-        <translation>Specification</translation>
+        <translation>Limits</translation>
     </message>
     <message>
         <source>整体 ±3σ</source>
@@ -1473,7 +1473,7 @@
     </message>
     <message>
         <source>分布、规格限与正态曲线（橙：整体，绿虚线：组内）</source>
-        <translation>Distribution, specification limits and normal curves (orange: overall, green dashed: within)</translation>
+        <translation>Distribution, limits and normal curves (orange: overall, green dashed: within)</translation>
     </message>
     <message>
         <source>正态概率图</source>
@@ -1481,7 +1481,7 @@
     </message>
     <message>
         <source>过程范围与规格</source>
-        <translation>Process spread and specification</translation>
+        <translation>Process spread and limits</translation>
     </message>
     <message>
         <source>K（mV/天）批次 %1  %2 → %3  n %4  均值 %5  σ %6  最小 %7  P5 %8  中位 %9  P95 %10  最大 %11

@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
 
@@ -228,6 +229,28 @@ void Database::makePartitionsAhead(const QDate &today)
                 m_partitions.clear(); // looked up again when next needed
             }
         }
+}
+
+bool Database::sealSeries(QString *error)
+{
+    // A batch of quarters a transaction (writers wait while one runs, and
+    // it waits for no one long), for at most a second: a database sealing
+    // a year's backlog still takes its messages between.
+    QElapsedTimer spent;
+    spent.start();
+    while (spent.elapsed() < 1000) {
+        QStringList sealed;
+        const bool ok = exec(QStringLiteral("BEGIN"), error) && exec(QStringLiteral("SET LOCAL lock_timeout = '%1ms'").arg(kLockWaitMs), error)
+                        && !(sealed = column(QStringLiteral("SELECT reading_series_seal(interval '2 minutes', %1)").arg(kSealBatch), error)).isEmpty()
+                        && exec(QStringLiteral("COMMIT"), error);
+        if (!ok) {
+            exec(QStringLiteral("ROLLBACK"), nullptr);
+            return false;
+        }
+        if (sealed.first().toInt() < kSealBatch)
+            break;
+    }
+    return true;
 }
 
 bool Database::ensurePartition(const QString &table, const QDate &day, QString *error)

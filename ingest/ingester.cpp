@@ -162,6 +162,13 @@ Ingester::Ingester(const IngestSettings &settings, std::unique_ptr<MessageSource
                                   Qt::QueuedConnection);
     });
     m_ahead.start();
+    m_writer->onSealFailure([this](const QString &error) {
+        QMetaObject::invokeMethod(this, [this, error] { m_say(QStringLiteral("packing readings for the reports: %1 (tried again in a minute)").arg(error)); },
+                                  Qt::QueuedConnection);
+    });
+    m_seal.setInterval(60 * 1000);
+    connect(&m_seal, &QTimer::timeout, this, [this] { QMetaObject::invokeMethod(m_writer, [w = m_writer] { w->sealSeries(); }, Qt::QueuedConnection); });
+    m_seal.start();
 }
 
 Ingester::~Ingester()

@@ -66,6 +66,15 @@ public:
         if (m_db->isOpen())
             m_db->makePartitionsAhead(today);
     }
+    // The ended quarters' readings packed for the reports' control charts.
+    void sealSeries()
+    {
+        QString error;
+        if (m_db->isOpen() && !m_db->sealSeries(&error) && !error.isEmpty() && error != m_sealFailure)
+            m_sealed(error);
+        m_sealFailure = error;
+    }
+    void onSealFailure(std::function<void(const QString &)> said) { m_sealed = std::move(said); }
     // From the intake's thread when leaving: the statement running now ends,
     // and batches still queued are not written (their messages are not
     // acknowledged, so the broker sends them again).
@@ -81,6 +90,8 @@ private:
     std::unique_ptr<Store> m_db;
     int m_generation = 0;
     std::atomic<bool> m_abandoned {false};
+    QString m_sealFailure;
+    std::function<void(const QString &)> m_sealed; // told a new failure to seal
     Opened m_opened;
     Away m_away;
     Written m_written;
@@ -137,6 +148,7 @@ private:
     QTimer m_idle;            // the broker stopped sending: its window is full
     QTimer m_dbRetry;
     QTimer m_ahead;           // hourly: the next days' partitions
+    QTimer m_seal;            // a minute: the ended quarters packed
     int m_dbBackoffMs = 500;
     QString m_dbState;
     quint64 m_inserted = 0, m_duplicates = 0, m_rejected = 0;

@@ -73,6 +73,10 @@ public:
     virtual int lastFailedLine(QString *table) const = 0;
     // Today's partitions and the next days', off the commit path.
     virtual void makePartitionsAhead(const QDate &today) = 0;
+    // Packs the readings of quarters of an hour that have ended for the
+    // control charts (reading_series), a little at a time, off the commit
+    // path; false when the database said no (tried again later).
+    virtual bool sealSeries(QString *error) { Q_UNUSED(error) return true; }
     // From any thread: ends the statement running now (leaving).
     virtual void cancel() = 0;
 };

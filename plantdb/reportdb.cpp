@@ -16,6 +16,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <numeric>
 #include <tuple>
 
 namespace report {
@@ -185,14 +186,24 @@ const char *const kChartPoints =
     "SELECT station, round(date_part('epoch', time) * 1000)::bigint, r_mohm, v FROM readings %1"
     " WHERE " ZR_RANGE " AND " ZR_OK " ORDER BY time";
 
-// Every reading a control chart takes, in the order they lie: SpcData puts
-// them in time order (readings of one moment by their station's bytes), as
-// for the files, and the server sorts nothing. COPY: the report may read a
-// month, and COPY in binary is the fastest way out: numbers go as they are
-// stored, neither written out nor read back as text. $1..$4 become literals.
-const char *const kSpcReadings =
-    "COPY (SELECT station, time, r_mohm, v, r_low, r_high, v_low, v_high"
-    " FROM readings WHERE " ZR_RANGE " AND " ZR_OK ") TO STDOUT (FORMAT binary)";
+// Every reading a control chart takes, packed per station and quarter of an
+// hour (the schema's reading_series; a quarter not sealed yet is packed on
+// the spot), quarter by quarter: each quarter's stations are merged in time
+// here. Three walks read them three times: a few thousand packed rows cost
+// less than holding ten million readings. COPY in binary: the packed bytes
+// go as they are stored. $1..$3 become literals.
+const char *const kSpcSeries =
+    "COPY (SELECT quarter, station, r_low, r_high, v_low, v_high, points FROM ("
+    "  SELECT quarter, station, r_low, r_high, v_low, v_high, points FROM reading_series"
+    "  WHERE quarter >= $1::timestamptz AND quarter < $2::timestamptz AND ($3::jsonb IS NULL OR $3::jsonb ? station)"
+    "  UNION ALL"
+    "  SELECT d.quarter, d.station, b.r_low, b.r_high, b.v_low, b.v_high, b.points"
+    "  FROM reading_series_due d CROSS JOIN LATERAL reading_series_build(d.quarter, d.station) b"
+    "  WHERE d.quarter >= $1::timestamptz AND d.quarter < $2::timestamptz AND ($3::jsonb IS NULL OR $3::jsonb ? d.station)) s"
+    " ORDER BY quarter, station) TO STDOUT (FORMAT binary)";
+// The cell records a control chart takes, in the order they lie: SpcData
+// puts them in time order (records of one moment by their station's bytes),
+// as for the files.
 const char *const kSpcCells =
     "COPY (SELECT station, time, r_mohm, v, r_low, r_high, v_low, v_high, lot, set"
     " FROM (SELECT time, station, coalesce(nullif(lot, ''), '—') AS lot, coalesce(set, '') AS set, r_low, r_high,"
@@ -403,16 +414,42 @@ public:
     }
     bool controlCharts(QString *error)
     {
+        // The readings once, their subgroups kept for the later passes.
+        const QVector<Group> groups = m_groups.sorted();
+        SpcPasses readings(overallById(groups), true);
+        for (const Group &g : groups)
+            if (!g.limits.cells)
+                readings.expect(g.id, g.stats.r.count(), g.stats.v.count(), g.scope.overall() && stationsOf(groups, g) > 1);
         if (m_options.controlCharts) {
-            m_spc.reserve(qMax(m_allR.count(), m_allV.count()));
-            if ((m_options.lots.isEmpty() && !fillSpc(kSpcReadings, m_range, false, error)) || !fillSpc(kSpcCells, withLots(), true, error))
+            if (m_options.lots.isEmpty()) {
+                if (!walkSeries(readings, error))
+                    return false;
+                readings.next();
+            }
+            if (!fillSpc(error))
                 return false;
         }
-        m_groups.setSpc(m_spc.compute(m_groups.size(), overallById(m_groups.sorted())));
+        // Readings' groups from the walks, cell records' from theirs.
+        QVector<Spc> spc = m_spc.compute(m_groups.size(), overallById(m_groups.sorted()));
+        if (readings.pass() == SpcPasses::kPasses) {
+            const QVector<Spc> walked = readings.result(m_groups.size());
+            for (const Group &g : m_groups.sorted())
+                if (!g.limits.cells)
+                    spc[g.id] = walked[g.id];
+        }
+        m_groups.setSpc(spc);
         m_out->groups = m_groups.sorted();
         return true;
     }
     bool charts(QString *error);
+    // The stations whose readings an overall group of readings holds: those
+    // with a group of their own under its limits.
+    static int stationsOf(const QVector<Group> &groups, const Group &overall)
+    {
+        return int(std::count_if(groups.begin(), groups.end(), [&overall](const Group &g) {
+            return g.scope.kind == Scope::Station && g.limits == overall.limits;
+        }));
+    }
     // Self-discharge: every counted record at a stage, paired per cell.
     bool selfDischarge(QString *error)
     {
@@ -432,15 +469,24 @@ private:
     bool readingSums(QString *error);
     bool skippedRejects(QString *error);
     bool cellSums(QString *error);
-    bool fillSpc(const char *query, const QVector<QByteArray> &params, bool cells, QString *error);
-    // The groups (overall and station's, or cells' and lot's) of a COPY row.
-    QPair<int, int> groupsOfRow(const BinaryRows::Field *f, bool cells);
+    bool fillSpc(QString *error);
+    bool walkSeries(SpcPasses &passes, QString *error);
+    // The groups (cells' and lot's) of a cell record's COPY row.
+    QPair<int, int> groupsOfRow(const BinaryRows::Field *f);
+    // The groups (overall and station's) of a station's readings with these limits.
+    QPair<int, int> readingGroups(const QByteArray &station, const BinaryRows::Field *limits);
 
     const Options &m_options;
     DatabaseReport *m_out;
     Connection m_db;
     QVector<QByteArray> m_range; // $1, $2: the range's ends; $3: the stations
     Groups m_groups;
+    QHash<QByteArray, QPair<int, int>> m_seriesGroups; // by station and limits
+    QHash<QByteArray, int> m_stationNumbers;
+    QVector<QString> m_stationNames; // by number
+    ChartData m_points;               // fed by the walk, when it ran
+    qint64 m_chartEvery = 1;
+    bool m_pointsFed = false;
     stats::RunningStats m_allR, m_allV;
     QMap<QString, stats::RunningStats> m_rOfStation;
     SpcData m_spc;
@@ -525,29 +571,156 @@ bool DatabaseReader::cellSums(QString *error)
     return true;
 }
 
-QPair<int, int> DatabaseReader::groupsOfRow(const BinaryRows::Field *f, bool cells)
+QString limitOfField(const BinaryRows::Field &x)
 {
-    auto limit = [](const BinaryRows::Field &x) { return x.null() ? QString() : journal::plainNumber(x.number()); };
+    return x.null() ? QString() : journal::plainNumber(x.number());
+}
+
+QPair<int, int> DatabaseReader::groupsOfRow(const BinaryRows::Field *f)
+{
     LimitKey limits;
-    limits.rLow = limit(f[4]), limits.rHigh = limit(f[5]), limits.vLow = limit(f[6]), limits.vHigh = limit(f[7]);
-    if (!cells)
-        return {m_groups.at({Scope::All, QString()}, limits).id, m_groups.at({Scope::Station, QString::fromUtf8(f[0].bytes())}, limits).id};
+    limits.rLow = limitOfField(f[4]), limits.rHigh = limitOfField(f[5]), limits.vLow = limitOfField(f[6]), limits.vHigh = limitOfField(f[7]);
     limits.cells = true;
     limits.set = QString::fromUtf8(f[9].bytes());
     return {m_groups.at({Scope::Cells, QString()}, limits).id, m_groups.at({Scope::Lot, QString::fromUtf8(f[8].bytes())}, limits).id};
 }
 
-// Every reading (or record) of the query into the control charts.
-bool DatabaseReader::fillSpc(const char *query, const QVector<QByteArray> &params, bool cells, QString *error)
+QPair<int, int> DatabaseReader::readingGroups(const QByteArray &station, const BinaryRows::Field *f)
 {
-    const QByteArray sql = withLiterals(query, params, m_db);
-    QHash<QByteArray, QPair<int, int>> ids; // by station, limits (and lot, set)
+    LimitKey limits;
+    limits.rLow = limitOfField(f[0]), limits.rHigh = limitOfField(f[1]), limits.vLow = limitOfField(f[2]), limits.vHigh = limitOfField(f[3]);
+    return {m_groups.at({Scope::All, QString()}, limits).id, m_groups.at({Scope::Station, QString::fromUtf8(station)}, limits).id};
+}
+
+// One station's packed readings of a quarter with one set of limits (a row
+// of reading_series): 24 bytes a reading, its time in µs since 1970, R and
+// V, big-endian, in time order.
+struct PackedSeries
+{
+    QByteArray points, name;
+    int n = 0;
+    int station = 0;
+    QPair<int, int> groups;
+    const char *at(int i) const { return points.constData() + 24 * i; }
+    // To ms as round(epoch × 1000) gives them (half away from zero).
+    qint64 ms(int i) const
+    {
+        const qint64 us = qFromBigEndian<qint64>(at(i));
+        return us >= 0 ? (us + 500) / 1000 : -((500 - us) / 1000);
+    }
+    double value(int i, int k) const
+    {
+        const quint64 bits = qFromBigEndian<quint64>(at(i) + 8 * k);
+        double d;
+        std::memcpy(&d, &bits, sizeof d);
+        return d;
+    }
+};
+
+// A quarter's readings to `take` (series, ms, R, V) in time order, readings
+// of one moment by their station's bytes, as the files' report orders them.
+// Sorted as keys: the ms within the quarter (20 bits), the series' rank by
+// station (20), the reading's place in its series (24).
+template<typename Take>
+void feedQuarter(std::vector<PackedSeries> &quarter, qint64 startMs, std::vector<quint64> &keys, const Take &take)
+{
+    if (quarter.size() == 1) {
+        const PackedSeries &s = quarter.front();
+        for (int i = 0; i < s.n; ++i)
+            take(s, s.ms(i), s.value(i, 1), s.value(i, 2));
+        return;
+    }
+    std::vector<int> rank(quarter.size());
+    std::iota(rank.begin(), rank.end(), 0);
+    std::stable_sort(rank.begin(), rank.end(), [&quarter](int a, int b) { return quarter[size_t(a)].name < quarter[size_t(b)].name; });
+    keys.clear();
+    for (size_t r = 0; r < rank.size(); ++r) {
+        const PackedSeries &s = quarter[size_t(rank[r])];
+        for (int i = 0; i < s.n; ++i)
+            keys.push_back(quint64(s.ms(i) - startMs) << 44 | quint64(r) << 24 | quint64(i));
+    }
+    std::sort(keys.begin(), keys.end());
+    for (const quint64 key : keys) {
+        const PackedSeries &s = quarter[size_t(rank[size_t(key >> 24 & 0xfffff)])];
+        const int i = int(key & 0xffffff);
+        take(s, s.ms(i), s.value(i, 1), s.value(i, 2));
+    }
+}
+
+// Every reading in the range, once, into the walks, and into the charts'
+// points: all of them up to kChartRows, an even share in time order beyond.
+bool DatabaseReader::walkSeries(SpcPasses &passes, QString *error)
+{
+    const qint64 readings = qMax(m_allR.count(), m_allV.count());
+    m_chartEvery = std::max<qint64>(1, (readings + kChartRows - 1) / kChartRows);
+    qint64 seen = 0;
+    const auto take = [&](const PackedSeries &s, qint64 ms, double r, double v) {
+        passes.add(s.groups.first, s.groups.second, s.station, ms, r, v);
+        if (seen++ % m_chartEvery == 0)
+            m_points.add(m_stationNames[s.station], ms, r, !std::isnan(r), v, !std::isnan(v));
+    };
+    const QByteArray sql = withLiterals(kSpcSeries, m_range, m_db);
+    QByteArray key;
+    std::vector<PackedSeries> quarter;
+    std::vector<quint64> keys;
+    qint64 at = 0;
+    // timestamptz: µs since 2000-01-01 UTC.
+    const auto startMs = [&at] { return at / 1000 + Q_INT64_C(946684800000); };
+    BinaryRows rows;
+    bool readable = true, malformed = false;
+    auto row = [&](const BinaryRows::Field *f, int n) {
+        if (n < 7 || f[0].size != 8 || f[1].null() || f[6].null() || f[6].size % 24 != 0 || f[6].size / 24 > 0xffffff) {
+            malformed = true;
+            return;
+        }
+        if (quarter.empty() || f[0].integer() != at) {
+            if (!quarter.empty())
+                feedQuarter(quarter, startMs(), keys, take);
+            quarter.clear();
+            at = f[0].integer();
+        }
+        key.resize(0);
+        for (int i = 1; i <= 5; ++i) {
+            key.append(reinterpret_cast<const char *>(&f[i].size), sizeof f[i].size);
+            if (!f[i].null())
+                key.append(f[i].data, f[i].size);
+        }
+        auto it = m_seriesGroups.constFind(key);
+        if (it == m_seriesGroups.constEnd())
+            it = m_seriesGroups.insert(key, readingGroups(f[1].bytes(), f + 2));
+        PackedSeries s;
+        s.name = f[1].bytes();
+        s.station = m_stationNumbers.value(s.name, int(m_stationNumbers.size()));
+        if (s.station == m_stationNumbers.size()) {
+            m_stationNumbers.insert(s.name, s.station);
+            m_stationNames.append(QString::fromUtf8(s.name));
+        }
+        s.points = f[6].bytes();
+        s.n = f[6].size / 24;
+        s.groups = it.value();
+        quarter.push_back(std::move(s));
+    };
+    const bool copied = m_db.copyOut(sql, [&](const char *chunk, int size) { readable = readable && rows.feed(chunk, size, row); }, error);
+    readable = readable && !malformed;
+    if (copied && readable && !quarter.empty())
+        feedQuarter(quarter, startMs(), keys, take);
+    m_pointsFed = copied && readable;
+    if (copied && !readable && error)
+        *error = QCoreApplication::translate("Report", "数据库 %1：%2").arg(m_db.where, QStringLiteral("COPY gave no packed readings"));
+    return copied && readable;
+}
+
+// Every cell record of the query into the control charts.
+bool DatabaseReader::fillSpc(QString *error)
+{
+    const QByteArray sql = withLiterals(kSpcCells, withLots(), m_db);
+    QHash<QByteArray, QPair<int, int>> ids; // by station, limits, lot and set
     QByteArray key, lastKey;                 // reused: the row's station and all from its limits on
     QPair<int, int> last;
     BinaryRows rows;
     bool readable = true;
     auto row = [&](const BinaryRows::Field *f, int n) {
-        if (n < (cells ? 10 : 8) || f[0].null() || f[1].size != 8)
+        if (n < 10 || f[0].null() || f[1].size != 8)
             return;
         key.resize(0);
         for (int i : {0, 4, 5, 6, 7, 8, 9}) {
@@ -561,7 +734,7 @@ bool DatabaseReader::fillSpc(const char *query, const QVector<QByteArray> &param
         if (key != lastKey) {
             auto it = ids.constFind(key);
             if (it == ids.constEnd())
-                it = ids.insert(key, groupsOfRow(f, cells));
+                it = ids.insert(key, groupsOfRow(f));
             last = it.value();
             lastKey = key;
         }
@@ -581,25 +754,28 @@ bool DatabaseReader::charts(QString *error)
     if (m_allR.count() + m_allV.count() == 0)
         return true;
     const qint64 readings = qMax(m_allR.count(), m_allV.count());
-    const bool sampled = readings > kChartRows;
-    QVector<QByteArray> params = m_range;
-    QByteArray sql = QByteArray(kChartPoints).replace("%1", sampled ? "TABLESAMPLE SYSTEM ($4::float8)" : "");
-    if (sampled)
-        params << QByteArray::number(100.0 * double(kChartRows) / double(readings), 'g', 6);
-    const auto r = m_db.run(sql.constData(), params, error);
-    if (!r)
-        return false;
-    ChartData points;
-    for (int i = 0; i < r->rows(); ++i)
-        points.add(r->text(i, 0), r->integer(i, 1), r->number(i, 2), !r->null(i, 2), r->number(i, 3), !r->null(i, 3));
+    // The walk over every reading gave the points; else (no control
+    // charts) a sample of the table's pages, the server's quickest.
+    const bool sampled = m_pointsFed ? m_chartEvery > 1 : readings > kChartRows;
+    if (!m_pointsFed) {
+        QVector<QByteArray> params = m_range;
+        QByteArray sql = QByteArray(kChartPoints).replace("%1", sampled ? "TABLESAMPLE SYSTEM ($4::float8)" : "");
+        if (sampled)
+            params << QByteArray::number(100.0 * double(kChartRows) / double(readings), 'g', 6);
+        const auto r = m_db.run(sql.constData(), params, error);
+        if (!r)
+            return false;
+        for (int i = 0; i < r->rows(); ++i)
+            m_points.add(r->text(i, 0), r->integer(i, 1), r->number(i, 2), !r->null(i, 2), r->number(i, 3), !r->null(i, 3));
+    }
     Charts &c = m_out->charts;
-    c = points.summarise(m_out->groups);
+    c = m_points.summarise(m_out->groups);
     c.sampled = sampled;
     if (!sampled)
         return true;
     // The sample's shape at the whole's scale, and the whole's figures.
-    for (auto [h, all, seen] : {std::tuple<Histogram *, const stats::RunningStats *, qint64>(&c.r, &m_allR, points.rCount()),
-                                std::tuple<Histogram *, const stats::RunningStats *, qint64>(&c.v, &m_allV, points.vCount())}) {
+    for (auto [h, all, seen] : {std::tuple<Histogram *, const stats::RunningStats *, qint64>(&c.r, &m_allR, m_points.rCount()),
+                                std::tuple<Histogram *, const stats::RunningStats *, qint64>(&c.v, &m_allV, m_points.vCount())}) {
         for (double &count : h->counts)
             count *= double(all->count()) / double(qMax<qint64>(1, seen));
         h->stats = *all;

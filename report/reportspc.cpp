@@ -159,6 +159,8 @@ struct Thinner
     }
 };
 
+} // namespace
+
 // One quantity of one group through the three passes over its readings:
 // the trial limits from all, the revised ones from those within the trial
 // limits, then the rules and the drawn points along all of them.
@@ -177,17 +179,53 @@ struct Walk
     Thinner points, ranges;
     qint64 testEvery = 1, seen = 0;
     QVector<double> tested; // for the normality test
+    // Replaying: the first pass keeps what the later ones walk, the
+    // subgroups (and the first readings, should the group stay small), and
+    // takes the tested readings, one in testEvery of those expected.
+    bool replay = false;
+    // A group known to go unjudged before the walk (its stations mixed) and
+    // too large for individuals is charted in that one pass, nothing kept:
+    // its limits are the trial ones, and its points need no limits.
+    bool direct = false;
+    SpcSeries early; // its points until start()
+    struct Point
+    {
+        double x, range;
+        qint64 ms;
+    };
+    std::vector<Point> subgroups, single;
 
-    void first(double x)
+    void beginDirect(qint64 n)
+    {
+        direct = true;
+        subgroup = kSubgroup;
+        ruled = false;
+        points.every = ranges.every = thinning(n / kSubgroup);
+    }
+    static qint64 thinning(qint64 charted) { return std::max<qint64>(1, (charted + kSpcShown / 2 - 1) / (kSpcShown / 2)); }
+    void first(qint64 ms, double x)
     {
         all.add(x);
-        if (allGroups.add(x))
+        if (allGroups.add(x)) {
             allGroups.count();
+            if (direct) {
+                out = &early; // here: the walks may have moved since
+                point(ms, allGroups.mean(), allGroups.range());
+            }
+            else if (replay)
+                subgroups.push_back({allGroups.mean(), allGroups.range(), ms});
+        }
+        if (!replay)
+            return;
+        if (!direct && single.size() <= size_t(kIndividualsMost))
+            single.push_back({x, NAN, ms});
+        if (seen++ % testEvery == 0)
+            tested.append(x);
     }
     // After the first pass: individuals or subgroups, and the trial limits.
     void decide()
     {
-        subgroup = all.count() > kIndividualsMost ? kSubgroup : 1;
+        subgroup = direct || all.count() > kIndividualsMost ? kSubgroup : 1;
         if (subgroup == 1) {
             trial = all.limits();
         } else {
@@ -203,12 +241,48 @@ struct Walk
         if (subgroup == 1) {
             if (within(x))
                 kept.add(x);
-        } else if (keptGroups.add(x) && within(keptGroups.mean()) && (!ruled || keptGroups.range() <= trialRangeHigh)) {
-            keptGroups.count();
+        } else if (keptGroups.add(x)) {
+            keepSubgroup();
         }
+    }
+    void keepSubgroup()
+    {
+        if (within(keptGroups.mean()) && (!ruled || keptGroups.range() <= trialRangeHigh))
+            keptGroups.count();
+    }
+    // The second and third passes over what the first kept.
+    void replaySecond()
+    {
+        if (subgroup == 1) {
+            for (const Point &p : single)
+                second(p.x);
+            return;
+        }
+        std::vector<Point>().swap(single);
+        for (const Point &p : subgroups)
+            if (keptGroups.take(p.x, p.range))
+                keepSubgroup();
+    }
+    void replayPoints()
+    {
+        if (subgroup == 1) {
+            for (const Point &p : single) {
+                point(p.ms, p.x, index > 0 ? std::fabs(p.x - last) : NAN);
+                last = p.x;
+            }
+        } else {
+            for (const Point &p : subgroups)
+                point(p.ms, p.x, p.range);
+        }
+        std::vector<Point>().swap(single);
+        std::vector<Point>().swap(subgroups);
     }
     void start(SpcSeries &series)
     {
+        if (direct) { // every subgroup counts: its limits are the trial ones
+            series = std::move(early);
+            keptGroups = allGroups;
+        }
         out = &series;
         SpcSeries &s = series;
         s.subgroup = subgroup;
@@ -227,8 +301,9 @@ struct Walk
         s.ruled = ruled;
         if (s.limits.valid && ruled)
             rules.reset(new stats::NelsonRules(s.limits));
-        points.every = ranges.every = std::max<qint64>(1, (s.charted + kSpcShown / 2 - 1) / (kSpcShown / 2));
-        testEvery = std::max<qint64>(1, (s.n + kNormalityTested - 1) / kNormalityTested);
+        points.every = ranges.every = thinning(s.charted);
+        if (!replay)
+            testEvery = std::max<qint64>(1, (s.n + kNormalityTested - 1) / kNormalityTested);
     }
     void point(qint64 ms, double x, double range)
     {
@@ -275,7 +350,114 @@ struct Walk
     }
 };
 
-} // namespace
+SpcPasses::SpcPasses(QVector<bool> overall, bool replay) : m_overall(std::move(overall)), m_replay(replay) {}
+
+SpcPasses::~SpcPasses() = default;
+
+void SpcPasses::grow(int group)
+{
+    if (size_t(group) < m_r.size())
+        return;
+    m_r.resize(size_t(group) + 1);
+    m_v.resize(size_t(group) + 1);
+    for (size_t g = 0; g < m_r.size(); ++g)
+        m_r[g].replay = m_v[g].replay = m_replay;
+    m_station.resize(size_t(group) + 1, -1);
+    m_mixed.resize(size_t(group) + 1, false);
+    m_added.resize(size_t(group) + 1, 0);
+}
+
+void SpcPasses::expect(int group, qint64 r, qint64 v, bool unruled)
+{
+    grow(group);
+    for (auto [w, n] : {std::pair<Walk *, qint64>(&m_r[size_t(group)], r), std::pair<Walk *, qint64>(&m_v[size_t(group)], v)}) {
+        w->testEvery = std::max<qint64>(1, (n + kNormalityTested - 1) / kNormalityTested);
+        if (m_replay && unruled && n > kIndividualsMost)
+            w->beginDirect(n);
+    }
+}
+
+void SpcPasses::markMixed(int group)
+{
+    grow(group);
+    m_mixed[size_t(group)] = true;
+}
+
+inline void SpcPasses::step(Walk &w, qint64 ms, double x)
+{
+    if (m_pass == 0)
+        w.first(ms, x);
+    else if (m_pass == 1)
+        w.second(x);
+    else
+        w.add(ms, x);
+}
+
+void SpcPasses::add(int groupA, int groupB, int station, qint64 ms, double r, double v)
+{
+    for (int g : {groupA, groupB}) {
+        if (g < 0)
+            continue;
+        if (m_pass == 0) {
+            grow(g);
+            ++m_added[size_t(g)];
+            int &first = m_station[size_t(g)];
+            if (first < 0)
+                first = station;
+            else if (first != station)
+                m_mixed[size_t(g)] = true;
+        }
+        if (!std::isnan(r))
+            step(m_r[size_t(g)], ms, r);
+        if (!std::isnan(v))
+            step(m_v[size_t(g)], ms, v);
+    }
+}
+
+void SpcPasses::next()
+{
+    const int groups = int(m_r.size());
+    if (m_pass == 0) {
+        // Phase I: individuals or subgroups and the trial limits; a mixture
+        // of stations goes unjudged.
+        for (int g = 0; g < groups; ++g) {
+            const bool unruled = m_overall.value(g) && m_mixed[size_t(g)];
+            for (Walk *w : {&m_r[size_t(g)], &m_v[size_t(g)]})
+                w->decide(), w->ruled = !unruled && !w->direct;
+        }
+        if (m_replay) {
+            for (int g = 0; g < groups; ++g)
+                m_r[size_t(g)].replaySecond(), m_v[size_t(g)].replaySecond();
+            ++m_pass;
+            next();
+            for (int g = 0; g < groups; ++g)
+                m_r[size_t(g)].replayPoints(), m_v[size_t(g)].replayPoints();
+            next();
+            return;
+        }
+    } else if (m_pass == 1) {
+        m_out = QVector<Spc>(groups);
+        Spc *const spc = m_out.data(); // detached once, not at every reading
+        for (int g = 0; g < groups; ++g)
+            m_r[size_t(g)].start(spc[g].r), m_v[size_t(g)].start(spc[g].v);
+    } else if (m_pass == 2) {
+        for (int g = 0; g < groups; ++g) {
+            m_r[size_t(g)].finish(), m_v[size_t(g)].finish();
+            for (SpcSeries *s : {&m_out[g].r, &m_out[g].v}) {
+                s->readings = m_added[size_t(g)];
+                s->mixed = m_mixed[size_t(g)];
+            }
+        }
+    }
+    ++m_pass;
+}
+
+QVector<Spc> SpcPasses::result(int groups)
+{
+    QVector<Spc> out = std::move(m_out);
+    out.resize(std::max(groups, int(out.size())));
+    return out;
+}
 
 QVector<Spc> SpcData::compute(int groups, const QVector<bool> &overall)
 {
@@ -300,42 +482,21 @@ QVector<Spc> SpcData::compute(int groups, const QVector<bool> &overall)
     if (!std::is_sorted(m_points.begin(), m_points.end(), before))
         std::sort(m_points.begin(), m_points.end(), before);
 
-    std::vector<Walk> r(static_cast<size_t>(groups)), v(static_cast<size_t>(groups));
-    auto each = [this, &r, &v](const auto &f) {
-        for (const Point &p : qAsConst(m_points)) {
-            for (int g : {p.a, p.b}) {
-                if (g < 0)
-                    continue;
-                if (!std::isnan(p.r))
-                    f(r[size_t(g)], p.ms, p.r);
-                if (!std::isnan(p.v))
-                    f(v[size_t(g)], p.ms, p.v);
-            }
-        }
-    };
-    // Phase I: the trial limits of each group from all its readings, revised
-    // once without those beyond them; then the rules along every reading.
-    each([](Walk &w, qint64, double x) { w.first(x); });
-    const GroupSample none;
-    auto taken = [&](int g) -> const GroupSample & { return size_t(g) < m_samples.size() ? m_samples[size_t(g)] : none; };
-    for (int g = 0; g < groups; ++g) {
-        const bool unruled = overall.value(g) && taken(g).mixed;
-        for (Walk *w : {&r[size_t(g)], &v[size_t(g)]})
-            w->decide(), w->ruled = !unruled;
+    SpcPasses passes(overall);
+    // A thinned group may have lost its other stations' readings.
+    for (int g = 0; g < int(m_samples.size()); ++g)
+        if (m_samples[size_t(g)].mixed)
+            passes.markMixed(g);
+    for (int pass = 0; pass < SpcPasses::kPasses; ++pass) {
+        for (const Point &p : qAsConst(m_points))
+            passes.add(p.a, p.b, p.station, p.ms, p.r, p.v);
+        passes.next();
     }
-    each([](Walk &w, qint64, double x) { w.second(x); });
-    QVector<Spc> out(groups);
-    Spc *const spc = out.data(); // detached once, not at every reading
-    for (int g = 0; g < groups; ++g)
-        r[size_t(g)].start(spc[g].r), v[size_t(g)].start(spc[g].v);
-    each([](Walk &w, qint64 ms, double x) { w.add(ms, x); });
-    for (int g = 0; g < groups; ++g) {
-        r[size_t(g)].finish();
-        v[size_t(g)].finish();
-        for (SpcSeries *s : {&spc[g].r, &spc[g].v}) {
-            s->sampleEvery = qint64(1) << taken(g).level;
-            s->readings = taken(g).seen;
-            s->mixed = taken(g).mixed;
+    QVector<Spc> out = passes.result(groups);
+    for (int g = 0; g < int(m_samples.size()) && g < groups; ++g) {
+        for (SpcSeries *s : {&out[g].r, &out[g].v}) {
+            s->sampleEvery = qint64(1) << m_samples[size_t(g)].level;
+            s->readings = m_samples[size_t(g)].seen;
         }
     }
     m_points = QVector<Point>();

@@ -90,6 +90,52 @@ constexpr int kSpcListed = 10000;
 // largest groups are charted from a sample.
 constexpr qint64 kSpcHeld = 12000000;
 
+struct Walk;
+
+// The three walks over every reading of the groups in time order: the
+// trial limits from all, the revised ones from those within them, then the
+// rules and the drawn points. For a caller that can give the readings again
+// rather than hold them (the database's packed series), and under SpcData.
+class SpcPasses
+{
+public:
+    static constexpr int kPasses = 3;
+    // overall (by group number): the groups whose rules go unchecked when
+    // they mix stations; settable until the first pass ends. replay: the
+    // readings are given once, the first pass keeps each group's subgroups
+    // (24 bytes for every five readings) and the later passes walk those.
+    explicit SpcPasses(QVector<bool> overall = {}, bool replay = false);
+    ~SpcPasses();
+    void setOverall(const QVector<bool> &overall) { m_overall = overall; }
+    // The same readings in the same order at every pass; groupB < 0: none.
+    // station: the caller's number of the reading's station.
+    void add(int groupA, int groupB, int station, qint64 ms, double r, double v);
+    void markMixed(int group); // stations the caller knows of beyond those added
+    // Replaying: the readings of R and V a group will be given, before the
+    // first: its normality is tested on one in every n / kNormalityTested.
+    // unruled: known to mix stations (an overall group), so it is charted
+    // as the readings come, nothing kept.
+    void expect(int group, qint64 r, qint64 v, bool unruled = false);
+    void next();               // ends a pass
+    int pass() const { return m_pass; }
+    // After the last pass: each group's charts, by number (groups beyond
+    // those added left empty).
+    QVector<Spc> result(int groups);
+
+private:
+    void step(Walk &w, qint64 ms, double x);
+    void grow(int group);
+
+    QVector<bool> m_overall;
+    bool m_replay = false;
+    int m_pass = 0;
+    std::vector<Walk> m_r, m_v;
+    std::vector<int> m_station; // the first station seen, per group
+    std::vector<bool> m_mixed;
+    std::vector<qint64> m_added; // readings given, with or without each value
+    QVector<Spc> m_out;
+};
+
 // Readings in any order, each with the one or two groups it counts in (by
 // the caller's numbers). In time order at the end, readings of the same
 // moment by their station's name (UTF-8 bytes), as the database orders

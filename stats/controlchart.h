@@ -61,6 +61,13 @@ public:
     explicit SubgroupBuilder(int size = 5) : m_size(size) {}
     // True when x completes a subgroup: then mean() and range() are its.
     bool add(double x);
+    // A subgroup completed elsewhere, as add() would have made it (a second
+    // pass over kept subgroups); true.
+    bool take(double mean, double range)
+    {
+        m_filled = 0, m_mean = mean, m_range = range;
+        return true;
+    }
     double mean() const { return m_mean; }
     double range() const { return m_range; }
     // Counts a completed subgroup (after add() said so) into the limits.

@@ -7,10 +7,12 @@
 #include "journal/dailycsv.h"
 #include "journal/csvrecords.h"
 #include "journal/journal.h"
+#include "ingest/database.h"
 #include "ingest/messages.h"
 #include "mqtt/publisher.h"
 #include "postgres.h"
 #include "meter/meterframe.h"
+#include "plantdb/pq.h"
 #include "plantdb/reportdb.h"
 #include "plantdb/schema.h"
 #include "plantdb/stagelookup.h"
@@ -116,6 +118,7 @@ private slots:
     void binaryCopyInAnyChunks();
     void reportFromDatabaseEqualsFiles();
     void yieldsThatMeanCells();
+    void lateReadingsUnsealTheirQuarter();
     void selfDischargeInTheDatabase();
     void earlierStageFromThePlantDatabase();
     void cleanup() { m_work.reset(); }
@@ -1062,19 +1065,30 @@ void TestIngest::reportFromDatabaseEqualsFiles()
         {"--station", "$1", "--station", "A", "--station", "线1-B"},
         {"--lot", "$3", "--lot", "L2", "--lot", "—"},
     };
-    for (const QStringList &q : questions) {
-        const QJsonObject files = reportJson(q + folders);
-        const QJsonObject fromDb = reportJson(q + QStringList {"--db", db.conninfo()});
-        QVERIFY2(!files.isEmpty() && !fromDb.isEmpty(), qPrintable(q.join(' ')));
-        QVERIFY2(files["groups"].toArray().size() >= (q.contains("--lot") ? 3 : 5), qPrintable(q.join(' ')));
-        // The control charts' signals too, which hang on the time order.
-        int signalCount = 0;
-        for (const QJsonValue &g : files["groups"].toArray())
-            signalCount += g["spc"]["r"]["signals"].toArray().size() + g["spc"]["v"]["signals"].toArray().size();
-        QVERIFY(signalCount > 0);
-        compareJson(files, fromDb, q.join(' '));
-        if (QTest::currentTestFailed())
-            return;
+    // The readings as the charts read them: packed on the spot (nothing
+    // sealed yet), half packed ahead, all of it packed ahead.
+    const char *const packings[] = {
+        "INSERT INTO reading_series_due SELECT DISTINCT quarter, station FROM reading_series; DELETE FROM reading_series",
+        "SELECT reading_series_seal('0', (SELECT count(*)::integer / 2 FROM reading_series_due))",
+        "SELECT reading_series_seal('0', 1000000)",
+    };
+    for (const char *packing : packings) {
+        QVERIFY2(db.query(packing, &error) != "\x01", qPrintable(error));
+        QVERIFY(db.query("SELECT count(*) FROM reading_series_due WHERE (quarter, station) IN (SELECT quarter, station FROM reading_series)") == "0");
+        for (const QStringList &q : questions) {
+            const QJsonObject files = reportJson(q + folders);
+            const QJsonObject fromDb = reportJson(q + QStringList {"--db", db.conninfo()});
+            QVERIFY2(!files.isEmpty() && !fromDb.isEmpty(), qPrintable(q.join(' ')));
+            QVERIFY2(files["groups"].toArray().size() >= (q.contains("--lot") ? 3 : 5), qPrintable(q.join(' ')));
+            // The control charts' signals too, which hang on the time order.
+            int signalCount = 0;
+            for (const QJsonValue &g : files["groups"].toArray())
+                signalCount += g["spc"]["r"]["signals"].toArray().size() + g["spc"]["v"]["signals"].toArray().size();
+            QVERIFY(signalCount > 0);
+            compareJson(files, fromDb, q.join(' ') + " / " + packing);
+            if (QTest::currentTestFailed())
+                return;
+        }
     }
     // The pages from the database too.
     QProcess pages;
@@ -1249,6 +1263,69 @@ void TestIngest::binaryCopyInAnyChunks()
 // works K out from the two stages as the station did (a voided OCV1 record
 // gives way to the re-measured one), cell_stages lists a cell's counted
 // records stage by stage and cell_history its whole life with the stage.
+void TestIngest::lateReadingsUnsealTheirQuarter()
+{
+    skipWithoutServers();
+    Postgres db;
+    QString error;
+    QVERIFY2(db.start(&error), qPrintable(error));
+    {
+        ingest::Database schema;
+        QVERIFY2(schema.open(db.conninfo(), &error), qPrintable(error));
+    }
+    auto sql = [&](const QString &q) {
+        const QString out = db.query(q, &error);
+        if (out == "\x01")
+            qWarning("%s: %s", qPrintable(q), qPrintable(error));
+        return out;
+    };
+    auto insert = [](const QString &id, const QString &time, double r) {
+        return QString("INSERT INTO readings (id, time, station, seq, r_mohm, v) VALUES ('%1', '2026-01-05 %2+00', 'S', 1, %3, 3.7)")
+            .arg(id, time).arg(r);
+    };
+    // Of a station, packed per quarter: what is due, what is packed (and its readings).
+    auto state = [&] {
+        return sql("SELECT string_agg(to_char(quarter AT TIME ZONE 'UTC', 'HH24:MI'), ' ' ORDER BY quarter) FROM reading_series_due") + " | "
+               + sql("SELECT string_agg(to_char(quarter AT TIME ZONE 'UTC', 'HH24:MI') || '=' || n || '/' || octet_length(points) / 24, ' '"
+                     " ORDER BY quarter) FROM reading_series");
+    };
+    QVERIFY(sql("CREATE TABLE readings_t PARTITION OF readings FOR VALUES FROM ('2026-01-05') TO ('2026-01-06')") != "\x01");
+    // A reading no meter can show is no one's to chart.
+    QVERIFY(sql(insert("a1", "10:01", 12.1) + "; " + insert("a2", "10:05", 12.2) + "; " + insert("a3", "10:14:59.999", 12.3) + "; "
+                + insert("b1", "10:15", 12.4) + "; " + insert("b2", "10:20", 12.5) + "; " + insert("c1", "10:31", 2e6))
+            != "\x01");
+    QCOMPARE(state(), QString("10:00 10:15 | "));
+    QCOMPARE(sql("SELECT reading_series_seal('0', 1)"), QString("1"));
+    QCOMPARE(state(), QString("10:15 | 10:00=3/3"));
+    QCOMPARE(sql("SELECT reading_series_seal('0', 10)"), QString("1"));
+    QCOMPARE(state(), QString(" | 10:00=3/3 10:15=2/2"));
+    // A late reading takes its quarter back to be packed again.
+    QVERIFY(sql(insert("a4", "10:03", 12.6)) != "\x01");
+    QCOMPARE(state(), QString("10:00 | 10:15=2/2"));
+
+    // Packing waits for a writer's open transaction that touched its quarter,
+    // so the packed rows hold what that writer commits.
+    const plantdb::Connection writer = plantdb::connect(db.conninfo(), "test-writer");
+    QVERIFY(PQstatus(writer.get()) == CONNECTION_OK);
+    QVERIFY(plantdb::Result(PQexec(writer.get(), "BEGIN")).status() == PGRES_COMMAND_OK);
+    QVERIFY(plantdb::Result(PQexec(writer.get(), insert("a5", "10:07", 12.7).toUtf8())).status() == PGRES_COMMAND_OK);
+    QProcess sealing;
+    sealing.start("psql", {"-X", "-At", "-h", "127.0.0.1", "-p", QString::number(db.port()), "-U", "postgres", "-d", "plant", "-c",
+                           "SELECT reading_series_seal('0', 10)"});
+    QTRY_COMPARE_WITH_TIMEOUT(sql("SELECT count(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock' AND query LIKE '%reading_series_seal%'"),
+                              QString("1"), 30000);
+    QVERIFY(plantdb::Result(PQexec(writer.get(), "COMMIT")).status() == PGRES_COMMAND_OK);
+    QVERIFY(sealing.waitForFinished(30000));
+    QCOMPARE(sealing.readAllStandardOutput().trimmed(), QByteArray("1"));
+    QCOMPARE(state(), QString(" | 10:00=5/5 10:15=2/2"));
+    // In time order, the times in µs since 1970.
+    QCOMPARE(sql("SELECT bool_and(substr(points, 24 * i + 1, 8) < substr(points, 24 * i + 25, 8)) FROM reading_series, generate_series(0, n - 2) i"
+                 " WHERE quarter = '2026-01-05 10:00+00'"),
+             QString("t"));
+    QCOMPARE(sql("SELECT ('x' || encode(substr(points, 1, 8), 'hex'))::bit(64)::bigint FROM reading_series WHERE quarter = '2026-01-05 10:00+00'"),
+             QString::number(QDateTime(QDate(2026, 1, 5), QTime(10, 1), Qt::UTC).toMSecsSinceEpoch() * 1000));
+}
+
 void TestIngest::selfDischargeInTheDatabase()
 {
     skipWithoutServers();

@@ -248,6 +248,80 @@ private slots:
         }
     }
 
+    // The database's walk gives the readings once and replays what it kept
+    // (an overall group of several stations charted as the readings come):
+    // every figure as the three walks over held readings give them.
+    void replayedWalksEqualHeldOnes_data()
+    {
+        QTest::addColumn<int>("readings");
+        QTest::addColumn<int>("stations");
+        QTest::addColumn<double>("shiftAt"); // share of the readings after which R moves up
+        QTest::newRow("individuals, revised") << 800 << 1 << 0.7;
+        QTest::newRow("subgroups and a tail") << 1003 << 1 << 0.5;
+        QTest::newRow("subgroups, two stations") << 6000 << 2 << 0.8;
+        QTest::newRow("individuals, two stations") << 700 << 2 << 2.0;
+        QTest::newRow("one tested in three") << 120000 << 3 << 0.9;
+    }
+    void replayedWalksEqualHeldOnes()
+    {
+        QFETCH(int, readings);
+        QFETCH(int, stations);
+        QFETCH(double, shiftAt);
+        report::SpcData held;
+        report::SpcPasses once({true}, true);
+        QVector<qint64> rCount(stations + 1), vCount(stations + 1);
+        quint32 seed = 12345;
+        auto noise = [&seed] { return (seed = seed * 1664525u + 1013904223u) / 4294967296.0 - 0.5; };
+        struct Reading { int station; qint64 ms; double r, v; };
+        QVector<Reading> in;
+        for (int i = 0; i < readings; ++i) {
+            const int s = (i / 37) % stations; // runs of readings from each station
+            const double r = 12 + s + 0.1 * noise() + (i > shiftAt * readings ? 0.08 : 0);
+            const double v = i % 11 == 3 ? qQNaN() : 3.7 + 0.01 * noise();
+            in.append({s, 1000LL * i, r, v});
+            for (int g : {0, s + 1})
+                ++rCount[g], vCount[g] += std::isnan(v) ? 0 : 1;
+        }
+        for (int g = 0; g <= stations; ++g)
+            once.expect(g, rCount[g], vCount[g], g == 0 && stations > 1);
+        for (const Reading &x : in) {
+            held.add(0, x.station + 1, x.ms, QByteArray(1, char('A' + x.station)), x.r, x.v);
+            once.add(0, x.station + 1, x.station, x.ms, x.r, x.v);
+        }
+        once.next();
+        QCOMPARE(once.pass(), report::SpcPasses::kPasses);
+        const QVector<report::Spc> a = held.compute(stations + 1, {true}), b = once.result(stations + 1);
+        for (int g = 0; g <= stations; ++g) {
+            for (auto [x, y] : {std::pair(&a[g].r, &b[g].r), std::pair(&a[g].v, &b[g].v)}) {
+                const QByteArray where = QByteArray("group ") + QByteArray::number(g);
+                QVERIFY2(x->n > 0 && x->limits.valid, where);
+                QCOMPARE(y->subgroup, x->subgroup);
+                QCOMPARE(y->n, x->n);
+                QCOMPARE(y->readings, x->readings);
+                QCOMPARE(y->charted, x->charted);
+                QCOMPARE(y->ruled, x->ruled);
+                QCOMPARE(y->mixed, x->mixed);
+                QCOMPARE(y->setAside, x->setAside);
+                QCOMPARE(y->limits.centre, x->limits.centre);
+                QCOMPARE(y->limits.sigma, x->limits.sigma);
+                QCOMPARE(y->averageRange, x->averageRange);
+                QCOMPARE(y->points, x->points);
+                QCOMPARE(y->ranges, x->ranges);
+                QCOMPARE(y->total(), x->total());
+                QCOMPARE(y->signalled.size(), x->signalled.size());
+                for (int k = 0; k < x->signalled.size(); ++k)
+                    QVERIFY(y->signalled[k].index == x->signalled[k].index && y->signalled[k].ms == x->signalled[k].ms
+                            && y->signalled[k].rule == x->signalled[k].rule);
+                QCOMPARE(y->tested, x->tested);
+                QCOMPARE(y->order, x->order);
+                QCOMPARE(y->normality.ad, x->normality.ad);
+            }
+        }
+        // What the cases are for: a revision, the rules' signals, a group unjudged.
+        QVERIFY(a[1].r.setAside > 0 || a[1].r.total() > 0);
+        QCOMPARE(a[0].r.ruled, stations == 1);
+    }
+
     // Past its bound the charts' store thins the fullest group to a sample
     // (stated), keeps a small group whole, holds no more than the bound, and
     // takes the same sample whatever order the readings came in.

@@ -1,9 +1,11 @@
 #include "reportspc.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <numeric>
+#include <thread>
 
 namespace report {
 
@@ -374,6 +376,8 @@ void SpcPasses::expect(int group, qint64 r, qint64 v, bool unruled)
         w->testEvery = std::max<qint64>(1, (n + kNormalityTested - 1) / kNormalityTested);
         if (m_replay && unruled && n > kIndividualsMost)
             w->beginDirect(n);
+        else if (m_replay && n > kIndividualsMost)
+            w->subgroups.reserve(size_t(n / kSubgroup));
     }
 }
 
@@ -414,6 +418,30 @@ void SpcPasses::add(int groupA, int groupB, int station, qint64 ms, double r, do
     }
 }
 
+namespace {
+
+// f(0) … f(n - 1) on this thread and as many more as there are cores: each
+// group's walk is its own, and the normality tests of a hundred groups of
+// 50,000 readings take longer than the walk itself.
+template<typename F>
+void inParallel(int n, const F &f)
+{
+    std::atomic<int> next {0};
+    const auto work = [&] {
+        for (int i; (i = next.fetch_add(1)) < n;)
+            f(i);
+    };
+    std::vector<std::thread> helpers;
+    const int more = std::min(n, int(std::thread::hardware_concurrency())) - 1;
+    for (int k = 0; k < more; ++k)
+        helpers.emplace_back(work);
+    work();
+    for (std::thread &h : helpers)
+        h.join();
+}
+
+} // namespace
+
 void SpcPasses::next()
 {
     const int groups = int(m_r.size());
@@ -425,14 +453,19 @@ void SpcPasses::next()
             for (Walk *w : {&m_r[size_t(g)], &m_v[size_t(g)]})
                 w->decide(), w->ruled = !unruled && !w->direct;
         }
-        if (m_replay) {
-            for (int g = 0; g < groups; ++g)
-                m_r[size_t(g)].replaySecond(), m_v[size_t(g)].replaySecond();
-            ++m_pass;
-            next();
-            for (int g = 0; g < groups; ++g)
-                m_r[size_t(g)].replayPoints(), m_v[size_t(g)].replayPoints();
-            next();
+        if (m_replay) { // the later passes over what each walk kept
+            m_out = QVector<Spc>(groups);
+            Spc *const spc = m_out.data();
+            inParallel(2 * groups, [this, spc](int i) {
+                const int g = i / 2;
+                Walk &w = i % 2 ? m_v[size_t(g)] : m_r[size_t(g)];
+                w.replaySecond();
+                w.start(i % 2 ? spc[g].v : spc[g].r);
+                w.replayPoints();
+                w.finish();
+            });
+            finish();
+            m_pass = kPasses;
             return;
         }
     } else if (m_pass == 1) {
@@ -441,15 +474,20 @@ void SpcPasses::next()
         for (int g = 0; g < groups; ++g)
             m_r[size_t(g)].start(spc[g].r), m_v[size_t(g)].start(spc[g].v);
     } else if (m_pass == 2) {
-        for (int g = 0; g < groups; ++g) {
-            m_r[size_t(g)].finish(), m_v[size_t(g)].finish();
-            for (SpcSeries *s : {&m_out[g].r, &m_out[g].v}) {
-                s->readings = m_added[size_t(g)];
-                s->mixed = m_mixed[size_t(g)];
-            }
-        }
+        inParallel(2 * groups, [this](int i) { (i % 2 ? m_v : m_r)[size_t(i / 2)].finish(); });
+        finish();
     }
     ++m_pass;
+}
+
+void SpcPasses::finish()
+{
+    for (int g = 0; g < m_out.size(); ++g) {
+        for (SpcSeries *s : {&m_out[g].r, &m_out[g].v}) {
+            s->readings = m_added[size_t(g)];
+            s->mixed = m_mixed[size_t(g)];
+        }
+    }
 }
 
 QVector<Spc> SpcPasses::result(int groups)

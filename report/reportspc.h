@@ -124,6 +124,7 @@ public:
 
 private:
     void step(Walk &w, qint64 ms, double x);
+    void finish(); // each group's counts of what it was given
     void grow(int group);
 
     QVector<bool> m_overall;

@@ -54,7 +54,10 @@ inline double normalCdf(double z) { return 0.5 * std::erfc(-z / std::sqrt(2.0));
 // The p-quantile of the standard normal distribution (0 < p < 1).
 double normalQuantile(double p);
 
-// The p-quantile of χ² with df degrees of freedom.
+// The p-quantile of χ² with df degrees of freedom: by bisection of the
+// incomplete gamma function below kWilsonHilfertyFrom, by Wilson–Hilferty's
+// approximation from there on.
+constexpr double kWilsonHilfertyFrom = 1000;
 double chiSquareQuantile(double p, double df);
 
 } // namespace stats

@@ -16,6 +16,11 @@ void RunningStats::add(double x)
 
 RunningStats RunningStats::fromMoments(long long n, double mean, double sd, double min, double max)
 {
+    return fromM2(n, mean, n >= 2 && std::isfinite(sd) ? sd * sd * double(n - 1) : 0.0, min, max);
+}
+
+RunningStats RunningStats::fromM2(long long n, double mean, double m2, double min, double max)
+{
     RunningStats s;
     if (n <= 0)
         return s;
@@ -23,7 +28,7 @@ RunningStats RunningStats::fromMoments(long long n, double mean, double sd, doub
     s.m_mean = min < max ? mean : min;
     // All values alike: no spread, whatever rounding the sums left behind
     // (a σ of 1e-16 would give a Cp of 1e13).
-    s.m_m2 = n >= 2 && std::isfinite(sd) && min < max ? sd * sd * double(n - 1) : 0.0;
+    s.m_m2 = n >= 2 && std::isfinite(m2) && min < max ? m2 : 0.0;
     s.m_min = min;
     s.m_max = max;
     return s;

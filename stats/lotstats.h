@@ -25,6 +25,8 @@ public:
     // Statistics summed elsewhere (a database's aggregates): n, mean, sample
     // standard deviation (ignored below two values), min, max.
     static RunningStats fromMoments(long long n, double mean, double sd, double min, double max);
+    // The same from the sum of squared deviations (m2), as a database keeps it.
+    static RunningStats fromM2(long long n, double mean, double m2, double min, double max);
     // As if every value of other had been added here (Chan's pairwise step).
     void merge(const RunningStats &other);
 

@@ -19,8 +19,12 @@
 #include <QSet>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
+#include <memory>
+#include <numeric>
+#include <thread>
 
 namespace report {
 
@@ -271,6 +275,64 @@ bool Collector::read(const QString &path, QString *error, const std::function<vo
     return true;
 }
 
+bool Collector::readAll(const QStringList &files, int jobs, QStringList *errors, const std::function<void(qint64)> &progress)
+{
+    const int cores = std::max(1, int(std::thread::hardware_concurrency()));
+    const int parts = std::max(1, std::min<int>(jobs > 0 ? jobs : cores, files.size()));
+    // Whole files to each, in runs of the files' order of about equal bytes:
+    // the readings come together in the order one thread reads them, so
+    // the control charts seldom need to sort them again.
+    QVector<qint64> sizes(files.size());
+    qint64 total = 0;
+    for (int i = 0; i < files.size(); ++i)
+        total += sizes[i] = QFileInfo(files[i]).size();
+    QVector<QVector<int>> share(parts);
+    qint64 before = 0;
+    for (int i = 0; i < files.size(); ++i) {
+        const int k = int(std::min<qint64>(parts - 1, total > 0 ? (before + sizes[i] / 2) * parts / total : i * parts / files.size()));
+        share[k].append(i);
+        before += sizes[i];
+    }
+    std::vector<std::unique_ptr<Collector>> others;
+    for (int k = 1; k < parts; ++k) {
+        others.emplace_back(new Collector(m_options));
+        others.back()->takeVoidsOf(*this);
+    }
+    QVector<QString> reasons(files.size());
+    std::vector<std::atomic<qint64>> counted(static_cast<size_t>(parts));
+    const auto readShare = [&](Collector &c, int k, bool report) {
+        for (int i : share[k]) {
+            c.read(files[i], &reasons[i], [&](qint64 n) {
+                counted[size_t(k)] = n;
+                if (report && progress) {
+                    qint64 all = 0;
+                    for (const std::atomic<qint64> &c : counted)
+                        all += c;
+                    progress(all);
+                }
+            });
+        }
+    };
+    std::vector<std::thread> threads;
+    for (int k = 1; k < parts; ++k)
+        threads.emplace_back([&, k] { readShare(*others[size_t(k - 1)], k, false); });
+    readShare(*this, 0, true);
+    for (std::thread &t : threads)
+        t.join();
+    for (auto &other : others)
+        absorb(std::move(*other));
+    // The files used in the files' order, as one thread would have them.
+    QHash<QString, int> place;
+    for (int i = 0; i < files.size(); ++i)
+        place.insert(files[i], i);
+    std::sort(m_used.begin(), m_used.end(), [&place](const QString &a, const QString &b) { return place.value(a) < place.value(b); });
+    bool all = true;
+    for (const QString &reason : reasons)
+        if (!reason.isEmpty())
+            errors->append(reason), all = false;
+    return all;
+}
+
 QHash<QByteArray, Collector::Slot>::const_iterator Collector::slotOf(const journal::FieldViews &f, const Columns &c, bool cells)
 {
     // Most lines repeat the line before: the key is built in a reused buffer.
@@ -401,25 +463,58 @@ QVector<bool> overallById(const QVector<Group> &groups)
     return out;
 }
 
+void Collector::absorb(Collector &&other)
+{
+    QVector<int> ids(other.m_list.size());
+    for (const Group &theirs : qAsConst(other.m_list)) {
+        const int id = groupOf(theirs.scope, theirs.limits);
+        ids[theirs.id] = id;
+        stats::LotStats &s = m_list[id].stats;
+        s.pass += theirs.stats.pass, s.ng += theirs.stats.ng, s.none += theirs.stats.none;
+        for (auto it = theirs.stats.grades.cbegin(); it != theirs.stats.grades.cend(); ++it)
+            s.grades[it.key()] += it.value();
+        s.r.merge(theirs.stats.r);
+        s.v.merge(theirs.stats.v);
+        Settled &c = m_list[id].settled;
+        c.known += theirs.settled.known, c.pass += theirs.settled.pass, c.ng += theirs.settled.ng, c.none += theirs.settled.none;
+        QPair<qint64, qint64> &span = m_spans[id];
+        span.first = std::min(span.first, other.m_spans[theirs.id].first);
+        span.second = std::max(span.second, other.m_spans[theirs.id].second);
+    }
+    m_spc.absorb(std::move(other.m_spc), ids);
+    m_charts.absorb(std::move(other.m_charts));
+    m_k.absorb(std::move(other.m_k));
+    m_lines += other.m_lines;
+    m_skipped += other.m_skipped;
+    m_used += other.m_used;
+}
+
 QVector<Group> Collector::groups()
 {
+    // In the order of their keys before sorting, as the database report's
+    // are: periods that begin at the same moment keep that order.
+    const auto ordered = [this] {
+        QVector<Group> out;
+        for (int id : qAsConst(m_index))
+            out.append(m_list[id]);
+        sortGroups(out);
+        return out;
+    };
     if (!m_spcDone) {
-        const QVector<Spc> spc = m_spc.compute(m_list.size(), overallById(m_list));
         for (Group &g : m_list) {
-            g.spc = spc[g.id];
             const QPair<qint64, qint64> &span = m_spans[g.id];
             if (span.first <= span.second)
                 g.first = QDateTime::fromMSecsSinceEpoch(span.first), g.last = QDateTime::fromMSecsSinceEpoch(span.second);
         }
+        // The charts' summary beside the control charts: neither needs the other.
+        std::thread summary([this, plain = ordered()] { m_summary = m_charts.summarise(plain); });
+        const QVector<Spc> spc = m_spc.compute(m_list.size(), overallById(m_list));
+        summary.join();
+        for (Group &g : m_list)
+            g.spc = spc[g.id];
         m_spcDone = true;
     }
-    // In the order of their keys before sorting, as the database report's
-    // are: periods that begin at the same moment keep that order.
-    QVector<Group> out;
-    for (int id : m_index)
-        out.append(m_list[id]);
-    sortGroups(out);
-    return out;
+    return ordered();
 }
 
 const Group *inForce(const QVector<Group> &groups)
@@ -522,6 +617,28 @@ void ChartData::add(const QString &station, qint64 ms, double r, bool hasR, doub
         m_v.append(v);
 }
 
+void ChartData::absorb(ChartData &&other)
+{
+    m_r += other.m_r;
+    m_v += other.m_v;
+    for (auto it = other.m_rByStation.begin(); it != other.m_rByStation.end(); ++it)
+        m_rByStation[it.key()] += it.value();
+    m_lastStation = nullptr;
+    m_run += other.m_run;
+    std::sort(m_run.begin(), m_run.end(), [](const QPair<qint64, double> &a, const QPair<qint64, double> &b) { return a.first < b.first; });
+    m_runEvery = std::max(m_runEvery, other.m_runEvery);
+    m_runSeen += other.m_runSeen;
+    while (m_run.size() >= 2 * kRunPoints) {
+        QVector<QPair<qint64, double>> half;
+        half.reserve(m_run.size() / 2 + 1);
+        for (int i = 0; i < m_run.size(); i += 2)
+            half.append(m_run[i]);
+        m_run.swap(half);
+        m_runEvery *= 2;
+    }
+    other = ChartData();
+}
+
 Charts ChartData::summarise(const QVector<Group> &groups) const
 {
     double rLow, rHigh, vLow, vHigh;
@@ -550,7 +667,7 @@ Charts ChartData::summarise(const QVector<Group> &groups) const
 
 Charts Collector::charts(const QVector<Group> &groups) const
 {
-    return m_charts.summarise(groups);
+    return m_spcDone ? m_summary : m_charts.summarise(groups);
 }
 
 bool limitsChanged(const QVector<Group> &groups)

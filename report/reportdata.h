@@ -124,6 +124,9 @@ public:
     Charts summarise(const QVector<Group> &groups) const;
     qint64 rCount() const { return m_r.size(); }
     qint64 vCount() const { return m_v.size(); }
+    // Another's points after these (read on another thread): the run chart
+    // in time order, evenly thinned again.
+    void absorb(ChartData &&other);
 
 private:
     QVector<double> m_r, m_v;                       // every value (8 bytes each)
@@ -174,9 +177,15 @@ public:
     // Reads one file, after noteVoids() of every voidFiles() file; false
     // with the reason when it cannot be read.
     bool read(const QString &path, QString *error, const std::function<void(qint64)> &progress = {});
+    // The files on up to `jobs` threads (0: as many as there are cores), each
+    // a collector of its own over whole files, the largest first, taken in
+    // here in a fixed order; the reasons of files that cannot be read in
+    // `errors`, in the files' order. progress is called on this thread.
+    bool readAll(const QStringList &files, int jobs, QStringList *errors, const std::function<void(qint64)> &progress = {});
 
     // Overall first, then stations, then lots; the control charts are
-    // worked out here, once.
+    // worked out here, once, and the charts' summary beside them (charts()
+    // gives it after, whatever groups it is given).
     QVector<Group> groups();
     Charts charts(const QVector<Group> &groups) const;
     qint64 lines() const { return m_lines; }
@@ -185,6 +194,12 @@ public:
     qint64 skipped() const { return m_skipped; }
     // K per lot and stage, from the cell records read.
     QVector<KGroup> kGroups() const { return m_k.groups(); }
+    // What another collector of the same options read (its files, on
+    // another thread), taken in after these: its groups' sums, readings,
+    // points and records. The voids noted here are the other's to know
+    // before it reads (takeVoidsOf).
+    void absorb(Collector &&other);
+    void takeVoidsOf(const Collector &noted) { m_voided = noted.m_voided; }
 
 private:
     // A line's groups, found once per station, lot, set and limits as they
@@ -214,6 +229,7 @@ private:
     QByteArray m_key; // the last line's slot key (a buffer reused line after line)
     journal::FieldViews m_fields; // the line's, reused line after line
     ChartData m_charts;
+    Charts m_summary;
     SpcData m_spc;
     KCollector m_k;
     bool m_spcDone = false;

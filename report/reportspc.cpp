@@ -58,17 +58,22 @@ SpcData::GroupSample &SpcData::sample(int group)
     return m_samples[size_t(group)];
 }
 
+int SpcData::stationOf(const QByteArray &station)
+{
+    auto it = m_stations.constFind(station);
+    if (it == m_stations.constEnd()) { // a deep copy: the caller's bytes may be borrowed
+        it = m_stations.insert(QByteArray(station.constData(), station.size()), m_stations.size());
+        m_stationHash.push_back(mix(qHash(it.key(), 0x5a17) + 1));
+    }
+    return it.value();
+}
+
 void SpcData::add(int groupA, int groupB, qint64 ms, const QByteArray &station, double r, double v)
 {
     // Most readings are of the station before (files are a station's).
     if (m_lastStation < 0 || station != m_lastName) {
-        auto it = m_stations.constFind(station);
-        if (it == m_stations.constEnd()) { // a deep copy: the caller's bytes may be borrowed
-            it = m_stations.insert(QByteArray(station.constData(), station.size()), m_stations.size());
-            m_stationHash.push_back(mix(qHash(it.key(), 0x5a17) + 1));
-        }
-        m_lastStation = it.value();
-        m_lastName = it.key();
+        m_lastStation = stationOf(station);
+        m_lastName = m_stations.key(m_lastStation); // shares the key's bytes
     }
     Point p {ms, m_lastStation, m_added++, groupA, groupB, r, v};
     auto seen = [this](int group, int station) {
@@ -102,30 +107,79 @@ void SpcData::add(int groupA, int groupB, qint64 ms, const QByteArray &station, 
         thin();
 }
 
+void SpcData::thinTo(int group, int level)
+{
+    GroupSample &s = sample(group);
+    if (level <= s.level)
+        return;
+    s.level = level;
+    s.held = 0;
+    int out = 0;
+    for (int i = 0; i < m_points.size(); ++i) {
+        Point p = m_points[i];
+        if ((p.a == group || p.b == group) && !kept(hashOf(p), group)) {
+            if (p.a == group)
+                p.a = -1;
+            if (p.b == group)
+                p.b = -1;
+        }
+        if (p.a == group || p.b == group)
+            ++s.held;
+        if (p.a >= 0 || p.b >= 0)
+            m_points[out++] = p;
+    }
+    m_points.resize(out);
+}
+
+void SpcData::absorb(SpcData &&other, const QVector<int> &ids)
+{
+    QVector<int> stations(other.m_stations.size());
+    for (auto it = other.m_stations.cbegin(); it != other.m_stations.cend(); ++it)
+        stations[it.value()] = stationOf(it.key());
+    for (int g = 0; g < int(other.m_samples.size()); ++g) {
+        const GroupSample &theirs = other.m_samples[size_t(g)];
+        const int id = ids[g];
+        thinTo(id, theirs.level);
+        GroupSample &mine = sample(id);
+        const bool mineSeen = mine.seen > 0, theirsSeen = theirs.seen > 0;
+        mine.seen += theirs.seen;
+        mine.mixed = mine.mixed || theirs.mixed
+                     || (mineSeen && theirsSeen && mine.station != stations[std::max(0, theirs.station)]);
+        if (!mineSeen && theirsSeen)
+            mine.station = stations[theirs.station];
+    }
+    m_points.reserve(int(std::min<qint64>(m_held, qint64(m_points.size()) + other.m_points.size())));
+    for (Point p : qAsConst(other.m_points)) {
+        p.station = stations[p.station];
+        p.order += m_added;
+        p.a = p.a >= 0 ? ids[p.a] : -1;
+        p.b = p.b >= 0 ? ids[p.b] : -1;
+        const quint64 h = hashOf(p);
+        if (p.a >= 0 && !kept(h, p.a))
+            p.a = -1;
+        if (p.b >= 0 && !kept(h, p.b))
+            p.b = -1;
+        if (p.a < 0 && p.b < 0)
+            continue;
+        for (int g : {p.a, p.b})
+            if (g >= 0)
+                ++sample(g).held;
+        m_points.append(p);
+        if (m_points.size() >= m_held)
+            thin();
+    }
+    m_added += other.m_added;
+    other.m_points = QVector<Point>();
+    m_lastStation = -1;
+}
+
 void SpcData::thin()
 {
     // Down to three quarters of the bound, the fullest group first.
     while (m_points.size() > m_held * 3 / 4) {
         const auto fullest = std::max_element(m_samples.begin(), m_samples.end(),
                                                [](const GroupSample &x, const GroupSample &y) { return x.held < y.held; });
-        const int g = int(fullest - m_samples.begin());
-        ++fullest->level;
-        fullest->held = 0;
-        int out = 0;
-        for (int i = 0; i < m_points.size(); ++i) {
-            Point p = m_points[i];
-            if ((p.a == g || p.b == g) && !kept(hashOf(p), g)) {
-                if (p.a == g)
-                    p.a = -1;
-                if (p.b == g)
-                    p.b = -1;
-            }
-            if (p.a == g || p.b == g)
-                ++fullest->held;
-            if (p.a >= 0 || p.b >= 0)
-                m_points[out++] = p;
-        }
-        m_points.resize(out);
+        thinTo(int(fullest - m_samples.begin()), fullest->level + 1);
     }
 }
 

@@ -158,6 +158,9 @@ public:
     // stations.
     QVector<Spc> compute(int groups, const QVector<bool> &overall = {});
     qint64 size() const { return m_points.size(); }
+    // Another's readings after these, its groups renumbered by `ids`; each
+    // group's sample is the sparser of the two (the same hash decides).
+    void absorb(SpcData &&other, const QVector<int> &ids);
     void reserve(qint64 readings) { m_points.reserve(int(qMin(readings, m_held))); }
 
     struct Point
@@ -181,6 +184,8 @@ private:
     bool kept(quint64 hash, int group) const;
     GroupSample &sample(int group);
     void thin();
+    void thinTo(int group, int level);
+    int stationOf(const QByteArray &name);
 
     qint64 m_held;
     QVector<Point> m_points; // plain data (below): grown by realloc, no copy of a large block

@@ -62,6 +62,12 @@ void KCollector::add(const QString &cellId, const QString &stage, qint64 ms, dou
     m_cells[cellId].append({stage, ms, v, lot, reason});
 }
 
+void KCollector::absorb(KCollector &&other)
+{
+    for (auto it = other.m_cells.begin(); it != other.m_cells.end(); ++it)
+        m_cells[it.key()] += it.value();
+}
+
 QVector<KGroup> KCollector::groups() const
 {
     QMap<std::tuple<QString, QString, QString>, KGroup> byKey; // lot, stage, earlier stage

@@ -32,6 +32,7 @@ public:
     void add(const QString &cellId, const QString &stage, qint64 ms, double v, const QString &lot, const QString &reason);
     // Per lot and stage (with the earlier stage), in that order.
     QVector<KGroup> groups() const;
+    void absorb(KCollector &&other);
 
 private:
     struct Record

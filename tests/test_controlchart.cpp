@@ -359,6 +359,35 @@ private slots:
         QVERIFY(std::fabs(a[1].r.limits.centre - 12.015) < 0.02);
     }
 
+    // Files read on several threads: each thread's store taken into one
+    // gives the sample one store of every reading gives, at the same level.
+    void storesTakenInGiveOneSample()
+    {
+        auto feed = [](report::SpcData &data, int from, int to) {
+            for (int i = from; i < to; ++i) {
+                data.add(0, 1, 1000LL * i, QByteArray(i % 3 ? "A" : "B"), 12 + kClean[i % 10] * 0.1, 3.7);
+                if (i % 50 == 0)
+                    data.add(0, 2, 1000LL * i + 1, QByteArray("C"), 20 + kClean[i % 10], qQNaN());
+            }
+        };
+        report::SpcData one(4000), first(4000), second(4000);
+        feed(one, 0, 20000);
+        feed(first, 0, 10000);
+        feed(second, 10000, 20000);
+        first.absorb(std::move(second), {0, 1, 2});
+        QVERIFY(first.size() < 4000);
+        const QVector<report::Spc> a = one.compute(3, {true}), b = first.compute(3, {true});
+        for (int g : {0, 1, 2}) {
+            QCOMPARE(b[g].r.readings, a[g].r.readings);
+            QCOMPARE(b[g].r.sampleEvery, a[g].r.sampleEvery);
+            QCOMPARE(b[g].r.n, a[g].r.n);
+            QCOMPARE(b[g].r.mixed, a[g].r.mixed);
+            QCOMPARE(b[g].r.points, a[g].r.points);
+            QCOMPARE(b[g].v.limits.centre, a[g].v.limits.centre);
+        }
+        QVERIFY(a[1].r.sampleEvery > 1 && a[2].r.sampleEvery == 1);
+    }
+
     // χ² quantiles against the printed tables (Montgomery, appendix III).
     void chiSquareQuantiles_data()
     {

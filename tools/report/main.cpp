@@ -49,7 +49,7 @@ int listGaps(const QString &conninfo, const report::Options &options)
 
 // human: where the lines for a person go (standard error when standard
 // output carries the JSON).
-int readFiles(const report::Options &options, const QStringList &paths, report::Summary *summary,
+int readFiles(const report::Options &options, const QStringList &paths, int jobs, report::Summary *summary,
               QVector<report::Group> *groups, report::Charts *charts, FILE *human)
 {
     report::Collector collector(options);
@@ -68,19 +68,17 @@ int readFiles(const report::Options &options, const QStringList &paths, report::
     shown.start();
     for (const QString &file : collector.voidFiles(paths))
         collector.noteVoids(file);
-    for (const QString &file : files) {
-        QString error;
-        const bool ok = collector.read(file, &error, [&](qint64 lines) {
+    QStringList errors;
+    if (!collector.readAll(files, jobs, &errors, [&](qint64 lines) {
             if (tty && shown.elapsed() > 200) {
                 std::fprintf(stderr, "\r%s", qPrintable(QCoreApplication::translate("Report", "读取中：%1 行…").arg(lines)));
                 shown.restart();
             }
-        });
-        if (!ok) {
+        })) {
+        for (const QString &error : qAsConst(errors))
             say(error);
-            summary->unread << error;
-            status = 1;
-        }
+        summary->unread << errors;
+        status = 1;
     }
     if (tty)
         std::fprintf(stderr, "\r%40s\r", "");
@@ -166,6 +164,8 @@ int main(int argc, char *argv[])
     parser.addOptions({fromOpt, toOpt, tzOpt, stationOpt, lotOpt, csvOpt, jsonOpt, signalsOpt, noChartsOpt, pdfOpt, pngOpt, paperOpt, dbOpt, gapsOpt});
     const QCommandLineOption langOpt("lang", "The language of the output: zh_CN (default) or en.", "en|zh_CN", "zh_CN");
     parser.addOption(langOpt);
+    const QCommandLineOption jobsOpt("jobs", "Files read on this many threads at once (default: one per core).", "n", "0");
+    parser.addOption(jobsOpt);
     parser.addPositionalArgument("paths", "Files or folders (searched for readings-*.csv and cells-*.csv).", "FILE|FOLDER...");
     parser.process(app);
     if (!language::installFromOption(QStringLiteral("zentrel-report"), parser.value(langOpt)))
@@ -197,6 +197,12 @@ int main(int argc, char *argv[])
     options.stations = parser.values(stationOpt);
     options.lots = parser.values(lotOpt);
     options.controlCharts = !parser.isSet(noChartsOpt);
+    bool jobsOk = false;
+    const int jobs = parser.value(jobsOpt).toInt(&jobsOk);
+    if (!jobsOk || jobs < 0) {
+        say(QStringLiteral("--jobs %1: say how many threads (1 or more; 0: one per core)").arg(parser.value(jobsOpt)));
+        return 2;
+    }
     const QStringList paths = parser.positionalArguments();
     if (paths.isEmpty() == !parser.isSet(dbOpt)) {
         say(paths.isEmpty() ? QStringLiteral("name files or folders to read, or --db (--help)")
@@ -239,7 +245,7 @@ int main(int argc, char *argv[])
         std::fprintf(human, "%s\n", qPrintable(QCoreApplication::translate("Report", "数据库 %1，%2 行，跳过 %3 行（超出量程）")
                                            .arg(data.where).arg(summary.lines).arg(summary.skipped)));
     } else {
-        const int read = readFiles(options, paths, &summary, &groups, &charts, human);
+        const int read = readFiles(options, paths, jobs, &summary, &groups, &charts, human);
         if (read == 2)
             return 2;
         status = read;

@@ -204,6 +204,13 @@ void render(QCPPainter &painter, QCustomPlot &plot, const QRectF &box, const QSt
 }
 
 // Text wrapped into a width from y on; returns the y below it.
+// The height a paragraph takes, as paragraph() draws it.
+double paragraphHeight(QCPPainter &painter, const QFont &font, const QRectF &area, const QString &text)
+{
+    painter.setFont(font);
+    return painter.boundingRect(QRectF(area.left(), 0, area.width(), 1e6), Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, text).height();
+}
+
 double paragraph(QCPPainter &painter, const QFont &font, const QRectF &area, double y, const QString &text, const QColor &colour = Qt::black)
 {
     painter.setFont(font);
@@ -457,14 +464,38 @@ void controlPair(QCPPainter &painter, const SpcSeries &s, bool v, const QRectF &
     QCustomPlot values;
     pageFonts(values, unit);
     seriesChart(values, s.points, name, along);
-    // The signals (the first 2,000): rings where few, dots where many.
+    // The signals listed, rings where few, dots where many: past 200, the
+    // lowest and highest of each of 1,000 stretches of the chart, so marks
+    // lie wherever signals do and a page stays small.
     QVector<double> xs, ys;
-    for (int i = 0; i < s.signalled.size() && i < 2000; ++i)
-        xs << double(s.signalled[i].index), ys << s.signalled[i].value;
+    if (s.signalled.size() <= 200) {
+        for (const SpcSignal &x : s.signalled)
+            xs << double(x.index), ys << x.value;
+    } else {
+        QMap<qint64, QPair<const SpcSignal *, const SpcSignal *>> stretches; // by stretch: lowest, highest
+        const qint64 wide = std::max<qint64>(1, (s.charted + 999) / 1000);
+        for (const SpcSignal &x : s.signalled) {
+            auto it = stretches.find(x.index / wide);
+            if (it == stretches.end())
+                stretches.insert(x.index / wide, {&x, &x});
+            else if (x.value < it->first->value)
+                it->first = &x;
+            else if (x.value > it->second->value)
+                it->second = &x;
+        }
+        for (const auto &[low, high] : qAsConst(stretches)) {
+            xs << double(low->index), ys << low->value;
+            if (high != low)
+                xs << double(high->index), ys << high->value;
+        }
+    }
     QCPGraph *marks = values.addGraph();
     marks->setLineStyle(QCPGraph::lsNone);
+    // A dot is a round-capped pen's stroke of no length: a tenth of a
+    // disc's bytes in the PDF, where thousands of them made a page 1 MB.
+    QPen dot(QColor(220, 120, 0), unit * 0.3, Qt::SolidLine, Qt::RoundCap);
     marks->setScatterStyle(xs.size() <= 200 ? QCPScatterStyle(QCPScatterStyle::ssCircle, QPen(QColor(220, 120, 0), 1.5), Qt::NoBrush, unit * 0.35)
-                                            : QCPScatterStyle(QCPScatterStyle::ssDisc, QColor(220, 120, 0), unit * 0.15));
+                                            : QCPScatterStyle(QCPScatterStyle::ssDot, dot, Qt::NoBrush, unit * 0.3));
     marks->setData(xs, ys);
     for (int k : {-2, -1, 1, 2})
         limitLine(values, false, l.centre + k * l.sigma, QColor(190, 190, 190), Qt::DotLine);
@@ -542,12 +573,17 @@ void Pages::drawControlCharts(QCPPainter &painter, const Group &group, const QRe
         said += signalLines(v ? group.spc.v : group.spc.r, v);
     if (said.isEmpty() && group.spc.r.ruled && group.spc.v.ruled)
         said << QCoreApplication::translate("Report", "没有信号：过程在这些读数中是稳定的。");
-    const double lineHeight = unit * 0.95, listed = said.size() * lineHeight + unit * 0.5;
+    double listed = unit * 0.5;
+    for (const QString &line : said)
+        listed += paragraphHeight(painter, pageFont(unit * 0.66), area, line);
     const double each = (area.bottom() - y - listed) / 2;
     for (bool v : {false, true}) {
         const SpcSeries &s = v ? group.spc.v : group.spc.r;
         if (s.limits.valid)
             controlPair(painter, s, v, QRectF(area.left(), y, area.width(), each), unit);
+        else // a blank half of a page would say nothing
+            paragraph(painter, pageFont(unit * 0.8), area, y + unit,
+                      QCoreApplication::translate("Report", "%1：少于两个读数（子组），或读数都相同，没有控制图。").arg(seriesName(v)));
         y += each;
     }
     y += unit * 0.5;

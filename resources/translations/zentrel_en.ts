@@ -1519,6 +1519,10 @@
         <source>因 K 判为 NG 的电池（%1 个）：%2</source>
         <translation>Cells NG by K (%1): %2</translation>
     </message>
+    <message>
+        <source>%1：少于两个读数（子组），或读数都相同，没有控制图。</source>
+        <translation>%1: fewer than two readings (subgroups), or all of them alike: no control chart.</translation>
+    </message>
 </context>
 <context>
     <name>Settings</name>

@@ -293,10 +293,20 @@ bool Collector::readAll(const QStringList &files, int jobs, QStringList *errors,
         share[k].append(i);
         before += sizes[i];
     }
+    // Room for the control charts' readings at once (a line is some 90
+    // bytes; room not touched costs nothing): no copy of a growing store.
+    const auto room = [&](int k) {
+        qint64 bytes = 0;
+        for (int i : share[k])
+            bytes += sizes[i];
+        return bytes / 64;
+    };
+    m_spc.reserve(total / 64);
     std::vector<std::unique_ptr<Collector>> others;
     for (int k = 1; k < parts; ++k) {
         others.emplace_back(new Collector(m_options));
         others.back()->takeVoidsOf(*this);
+        others.back()->m_spc.reserve(room(k));
     }
     QVector<QString> reasons(files.size());
     std::vector<std::atomic<qint64>> counted(static_cast<size_t>(parts));
@@ -862,12 +872,18 @@ namespace {
 // tens of thousands: the C library reads the zone's file at every lookup.
 QString signalTime(qint64 ms)
 {
-    static qint64 quarter = std::numeric_limits<qint64>::min();
-    static int offset = 0;
+    // The local offset once per quarter of an hour (the C library reads the
+    // zone file's state at each question), kept across the series: the JSON
+    // and the CSV go through R's signals, then V's, each in time order.
+    static QHash<qint64, int> offsets;
     const qint64 q = ms >= 0 ? ms / 900000 : (ms - 899999) / 900000;
-    if (q != quarter)
-        quarter = q, offset = QDateTime::fromMSecsSinceEpoch(ms).offsetFromUtc();
-    return journal::isoTime(QDateTime::fromMSecsSinceEpoch(ms, Qt::OffsetFromUTC, offset));
+    auto it = offsets.constFind(q);
+    if (it == offsets.constEnd()) {
+        if (offsets.size() > 100000)
+            offsets.clear();
+        it = offsets.insert(q, QDateTime::fromMSecsSinceEpoch(ms).offsetFromUtc());
+    }
+    return journal::isoTime(QDateTime::fromMSecsSinceEpoch(ms, Qt::OffsetFromUTC, it.value()));
 }
 
 QJsonObject spcJson(const SpcSeries &s)

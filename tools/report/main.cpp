@@ -17,6 +17,7 @@
 #include <QElapsedTimer>
 
 #include <cstdio>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -100,29 +101,39 @@ struct Outputs
 
 bool write(const Outputs &to, const report::Summary &summary, const QVector<report::Group> &groups, const report::Charts &charts)
 {
-    bool ok = true;
-    QString error;
-    auto failed = [&](const QString &path) {
-        say(error.contains(path) ? error : QStringLiteral("%1: %2").arg(path, error)); // the path once
-        ok = false;
+    // The text files on a thread of their own while the pages are drawn
+    // (drawing needs this one); what failed said after, in this order.
+    QStringList failures;
+    auto failed = [](QStringList &into, const QString &path, const QString &error) {
+        into << (error.contains(path) ? error : QStringLiteral("%1: %2").arg(path, error)); // the path once
     };
-    if (!to.csv.isEmpty() && !saveUtf8TextFile(to.csv, report::tableCsv(groups), &error))
-        failed(to.csv);
-    if (!to.signals_.isEmpty() && !saveUtf8TextFile(to.signals_, report::signalsCsv(groups), &error))
-        failed(to.signals_);
-    if (!to.json.isEmpty()) {
-        const QByteArray json = report::tableJson(groups, summary.lines, summary.skipped, summary.asked.controlCharts, summary.k);
-        if (to.json == QLatin1String("-"))
-            std::fwrite(json.constData(), 1, size_t(json.size()), stdout);
-        else if (!saveFileAtomically(to.json, json, &error))
-            failed(to.json);
+    QStringList textFailures;
+    std::thread texts([&] {
+        QString error;
+        if (!to.csv.isEmpty() && !saveUtf8TextFile(to.csv, report::tableCsv(groups), &error))
+            failed(textFailures, to.csv, error);
+        if (!to.signals_.isEmpty() && !saveUtf8TextFile(to.signals_, report::signalsCsv(groups), &error))
+            failed(textFailures, to.signals_, error);
+        if (!to.json.isEmpty()) {
+            const QByteArray json = report::tableJson(groups, summary.lines, summary.skipped, summary.asked.controlCharts, summary.k);
+            if (to.json == QLatin1String("-"))
+                std::fwrite(json.constData(), 1, size_t(json.size()), stdout);
+            else if (!saveFileAtomically(to.json, json, &error))
+                failed(textFailures, to.json, error);
+        }
+    });
+    QString error;
+    if (!to.pdf.isEmpty() || !to.png.isEmpty()) {
+        const report::Pages pages(summary, groups, charts);
+        if (!to.pdf.isEmpty() && !pages.writePdf(to.pdf, &error))
+            failed(failures, to.pdf, error);
+        if (!to.png.isEmpty() && !pages.writePngs(to.png, &error))
+            failed(failures, to.png, error);
     }
-    const report::Pages pages(summary, groups, charts);
-    if (!to.pdf.isEmpty() && !pages.writePdf(to.pdf, &error))
-        failed(to.pdf);
-    if (!to.png.isEmpty() && !pages.writePngs(to.png, &error))
-        failed(to.png);
-    return ok;
+    texts.join();
+    for (const QString &f : textFailures + failures)
+        say(f);
+    return textFailures.isEmpty() && failures.isEmpty();
 }
 
 } // namespace

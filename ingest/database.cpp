@@ -3,12 +3,15 @@
 #include "plantdb/pq.h"
 #include "plantdb/schema.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
+#include <QSysInfo>
 
+#include <limits>
 #include <memory>
 
 namespace ingest {
@@ -91,7 +94,51 @@ bool Database::open(const QString &conninfo, QString *error)
         return false;
     }
     makePartitionsAhead(QDateTime::currentDateTimeUtc().date());
-    return true;
+    return announce(error);
+}
+
+bool Database::announce(QString *error)
+{
+    if (m_name.isEmpty())
+        return true;
+    const QByteArray name = m_name.toUtf8(), host = QSysInfo::machineHostName().toUtf8(),
+                     pid = QByteArray::number(QCoreApplication::applicationPid()), share = m_share.toUtf8();
+    const char *values[] = {name.constData(), host.constData(), pid.constData(), share.isEmpty() ? nullptr : share.constData()};
+    Result r(PQexecParams(m_conn,
+                          "INSERT INTO ingest_status (name, host, pid, share, started) VALUES ($1, $2, $3, $4, now())"
+                          " ON CONFLICT (name) DO UPDATE SET host = excluded.host, pid = excluded.pid, share = excluded.share,"
+                          " started = excluded.started, rows = 0, lag_ms = NULL",
+                          4, nullptr, values, nullptr, nullptr, 0));
+    if (r.ok())
+        return true;
+    noteState(r.get());
+    if (error)
+        *error = QStringLiteral("database %1: %2").arg(m_where, lastError());
+    close();
+    return false;
+}
+
+bool Database::noteCommit(const Batch &batch, qint64 inserted, QString *why)
+{
+    if (m_name.isEmpty())
+        return true;
+    qint64 newest = std::numeric_limits<qint64>::min();
+    for (const QVector<Row> &rows : batch.rows)
+        for (const Row &row : rows)
+            newest = std::max(newest, row.ms);
+    const QByteArray name = m_name.toUtf8(), rows = QByteArray::number(inserted),
+                     ms = newest == std::numeric_limits<qint64>::min() ? QByteArray() : QByteArray::number(newest);
+    const char *values[] = {name.constData(), rows.constData(), ms.isNull() ? nullptr : ms.constData()};
+    Result r(PQexecParams(m_conn,
+                          "UPDATE ingest_status SET last_commit = clock_timestamp(), rows = rows + $2::bigint,"
+                          " lag_ms = coalesce(round(extract(epoch FROM clock_timestamp()) * 1000)::bigint - $3::bigint, lag_ms)"
+                          " WHERE name = $1",
+                          3, nullptr, values, nullptr, nullptr, 0));
+    if (r.ok())
+        return true;
+    noteState(r.get());
+    *why = QStringLiteral("database %1: %2").arg(m_where, lastError());
+    return false;
 }
 
 bool Database::exec(const QString &sql, QString *error)
@@ -490,6 +537,7 @@ bool Database::write(const Batch &batch, qint64 *inserted, QString *error)
             why = QStringLiteral("database %1: %2").arg(m_where, lastError());
         }
     }
+    ok = ok && noteCommit(batch, *inserted, &why);
     if (ok && exec(QStringLiteral("COMMIT"), &why))
         return true;
     const QString state = m_state;

@@ -21,6 +21,9 @@ namespace ingest {
 class Database : public Store
 {
 public:
+    // name: the ingest's, for its row of ingest_status (none: no row);
+    // share: the shared subscription's group it takes its messages in.
+    explicit Database(const QString &name = QString(), const QString &share = QString()) : m_name(name), m_share(share) {}
     ~Database() override;
 
     // Connects (5 s at most) and brings the schema up to date; false with
@@ -63,6 +66,8 @@ public:
 
 private:
     bool migrate(QString *error);
+    bool announce(QString *error); // its row of ingest_status, afresh
+    bool noteCommit(const Batch &batch, qint64 inserted, QString *why);
     bool readColumns(QString *error);
     bool ensurePartition(const QString &table, const QDate &day, QString *error);
     bool copyRows(const QString &table, const QVector<Row> &rows, qint64 *inserted, QVector<Reject> *conflicts, QString *error);
@@ -74,6 +79,7 @@ private:
 
     PGconn *m_conn = nullptr;
     QString m_where;
+    QString m_name, m_share; // for ingest_status
     QString m_state; // SQLSTATE of the last failure
     bool m_constraintNamed = false;
     QString m_failedTable; // where COPY named the line it failed on

@@ -118,7 +118,8 @@ bool DatabaseWriter::settleByHalves(const Batch &batch, qint64 *kept, qint64 *du
 }
 
 Ingester::Ingester(const IngestSettings &settings, std::function<void(const QString &)> say, QObject *parent)
-    : Ingester(settings, std::make_unique<Subscriber>(settings.mqtt), std::make_unique<Database>(), std::move(say), parent)
+    : Ingester(settings, std::make_unique<Subscriber>(settings.mqtt),
+               std::make_unique<Database>(settings.mqtt.clientId, settings.mqtt.share), std::move(say), parent)
 {
 }
 

@@ -231,7 +231,7 @@ bool rowFromJson(const QVector<Column> &columns, const QByteArray &topic, const 
             }
             appendCopyText(line, v->GetString(), v->GetStringLength());
             if (c.name == QLatin1String("time"))
-                row->day = utcDayOf(ms);
+                row->day = utcDayOf(ms), row->ms = ms;
             break;
         }
         case Column::Text:

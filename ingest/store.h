@@ -29,6 +29,7 @@ struct Row
     QByteArray copyLine;
     QByteArray id;             // the message's id: stored once
     QDate day;                 // UTC day of its time: the partition
+    qint64 ms = 0;             // its time (ms since the epoch)
     QByteArray topic, payload; // as it came, for the rejects should the database refuse it
 };
 

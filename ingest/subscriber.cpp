@@ -63,6 +63,8 @@ bool Subscriber::start(const Taker &take, QString *error)
         return fail(QStringLiteral("cannot create the client"));
     if (m_settings.clientId.isEmpty() || m_settings.clientId.contains(QRegularExpression(QStringLiteral("[/+#]"))))
         return fail(QStringLiteral("--client-id %1 cannot name a topic level (no /, + or #)").arg(m_settings.clientId));
+    if (m_settings.share.contains(QRegularExpression(QStringLiteral("[/+#]"))))
+        return fail(QStringLiteral("--share %1 cannot name a topic level (no /, + or #)").arg(m_settings.share));
     // A filter the broker refuses would leave the ingest "connected" and
     // taking nothing.
     for (const QString &topic : qAsConst(m_settings.topics)) {
@@ -267,8 +269,10 @@ void Subscriber::onConnect(struct mosquitto *mosq, void *self, int rc, int, cons
     s->m_connected = true;
     s->m_backoffMs = 500;
     s->m_subscribing = 0;
-    for (const QString &topic : qAsConst(s->m_settings.topics))
-        s->m_subscribing += mosquitto_subscribe_v5(mosq, nullptr, topic.toUtf8().constData(), 1, 0, nullptr) == MOSQ_ERR_SUCCESS;
+    for (const QString &topic : qAsConst(s->m_settings.topics)) {
+        const QString filter = s->m_settings.share.isEmpty() ? topic : QStringLiteral("$share/%1/%2").arg(s->m_settings.share, topic);
+        s->m_subscribing += mosquitto_subscribe_v5(mosq, nullptr, filter.toUtf8().constData(), 1, 0, nullptr) == MOSQ_ERR_SUCCESS;
+    }
     if (s->m_subscribing == 0)
         onSubscribe(mosq, self, 0, 0, nullptr, nullptr);
 }

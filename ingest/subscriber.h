@@ -44,6 +44,10 @@ struct SubscriberSettings
     int port = 1883;
     QString clientId = QStringLiteral("zentrel-ingest");
     QStringList topics;
+    // Non-empty: the topics taken through MQTT 5 shared subscriptions of
+    // this group ($share/GROUP/...): the ingests of one group split the
+    // messages between them.
+    QString share;
     int keepAlive = 30;
     QString caFile, certFile, keyFile, user, password;
 };

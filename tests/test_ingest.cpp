@@ -398,6 +398,62 @@ private slots:
         QVERIFY2(error.isEmpty(), qPrintable(error));
     }
 
+    // Two ingests share one stream (MQTT 5 shared subscriptions): one is
+    // killed mid-stream and started again under its own id; its session's
+    // messages come to it again, and every message is in the database once,
+    // each ingest having written some and said so in ingest_status.
+    void twoIngestsShareAStream()
+    {
+        skipWithoutServers();
+        QDir().mkpath(m_work->file("broker"));
+        Broker broker(m_work->file("broker"), "max_queued_messages 0\nmax_inflight_messages 0\n");
+        QVERIFY(broker.start());
+        Postgres db;
+        QString error;
+        QVERIFY2(db.start(&error), qPrintable(error));
+        QProcess a, b;
+        QString saidA, saidB;
+        auto start = [&](QProcess &p, QString &said, const char *id) {
+            said.clear();
+            p.start(ZENTREL_INGEST_PATH, {"--mqtt", QString("127.0.0.1:%1").arg(broker.port()), "--db", db.conninfo(), "--lang", "en",
+                                          "--share", "plant", "--client-id", id});
+            return p.waitForStarted() && QTest::qWaitFor([&] {
+                       said += QString::fromUtf8(p.readAllStandardError());
+                       return said.contains(QString("zentrel-ingest[%1]: database connected").arg(id)) && said.contains("broker 127.0.0.1");
+                   }, 30000);
+        };
+        QVERIFY2(start(a, saidA, "ingest-a"), qPrintable(saidA));
+        QVERIFY2(start(b, saidB, "ingest-b"), qPrintable(saidB));
+        // Five stations publish 4,000 readings each, at once.
+        const QString now = journal::isoTime(QDateTime::currentDateTime());
+        std::vector<std::unique_ptr<QProcess>> stations;
+        for (int s = 1; s <= 5; ++s) {
+            QByteArray lines;
+            for (int n = 1; n <= 4000; ++n)
+                lines += QString(R"({"id":"S%1/readings/d/%2","time":"%3","station":"S%1","r_mohm":12.5})" "\n").arg(s).arg(n).arg(now).toUtf8();
+            stations.emplace_back(new QProcess);
+            stations.back()->start("mosquitto_pub", {"-h", "127.0.0.1", "-p", QString::number(broker.port()), "-q", "1", "-t",
+                                                     QString("zentrel/S%1/reading").arg(s), "-l", "-i", QString("station-%1").arg(s)});
+            stations.back()->write(lines);
+            stations.back()->closeWriteChannel();
+        }
+        auto count = [&](const char *sql) { return db.query(sql).toInt(); };
+        QTRY_VERIFY_WITH_TIMEOUT(count("SELECT count(*) FROM readings") >= 4000, 60000);
+        a.kill(); // mid-stream, with messages in flight
+        QVERIFY(a.waitForFinished(10000));
+        QVERIFY2(start(a, saidA, "ingest-a"), qPrintable(saidA));
+        for (auto &p : stations)
+            QVERIFY((p->state() == QProcess::NotRunning || p->waitForFinished(120000)) && p->exitCode() == 0);
+        QTRY_COMPARE_WITH_TIMEOUT(count("SELECT count(*) FROM readings"), 20000, 120000);
+        QCOMPARE(count("SELECT count(DISTINCT id) FROM readings"), 20000);
+        QCOMPARE(count("SELECT count(*) FROM rejects"), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(db.query("SELECT string_agg(name || ':' || share || ':' || (rows > 0), ' ' ORDER BY name) FROM ingest_status"),
+                                  QString("ingest-a:plant:true ingest-b:plant:true"), 30000);
+        a.terminate();
+        b.terminate();
+        QVERIFY(a.waitForFinished(20000) && b.waitForFinished(20000));
+    }
+
     // A message is taken only on its own station's topic: a forged reading,
     // a void of another station's record and a station the topic does not
     // name are rejects with the reason, and the genuine records stay as

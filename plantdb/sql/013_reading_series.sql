@@ -1,5 +1,7 @@
 -- Version 13: the readings a control chart takes, packed per station and
--- quarter of an hour. A report's control charts walk every reading of a
+-- quarter of an hour (each statement may run again over itself: a database
+-- set back to an older version is brought up again). A report's control
+-- charts walk every reading of a
 -- month in time order three times (trial limits, revised limits, rules);
 -- shipping ten million rows for that costs ten times a plain scan, a few
 -- thousand packed rows next to nothing.
@@ -14,7 +16,7 @@
 -- time in microseconds since 1970 UTC (int8), R in mΩ and V (float8), all
 -- big-endian; NaN where a value is missing. Only readings within the
 -- meter's range.
-CREATE TABLE reading_series (
+CREATE TABLE IF NOT EXISTS reading_series (
     quarter timestamptz NOT NULL,
     station text NOT NULL,
     r_low   double precision,
@@ -28,7 +30,7 @@ CREATE TABLE reading_series (
 -- Measured values hardly compress, and a report reads these whole.
 ALTER TABLE reading_series ALTER COLUMN points SET STORAGE EXTERNAL;
 
-CREATE TABLE reading_series_due (
+CREATE TABLE IF NOT EXISTS reading_series_due (
     quarter timestamptz NOT NULL,
     station text NOT NULL,
     PRIMARY KEY (quarter, station)
@@ -36,7 +38,7 @@ CREATE TABLE reading_series_due (
 
 -- One station's quarter packed, a row per set of limits. Inlined by the
 -- planner (one SELECT, stable): a report's COPY streams it.
-CREATE FUNCTION reading_series_build(q timestamptz, s text)
+CREATE OR REPLACE FUNCTION reading_series_build(q timestamptz, s text)
     RETURNS TABLE (r_low double precision, r_high double precision, v_low double precision, v_high double precision,
                    n integer, points bytea)
     LANGUAGE sql STABLE
@@ -53,7 +55,7 @@ $$;
 -- Sealing and a late reading's unsealing exclude each other (this lock:
 -- shared for writers, exclusive for the seal), so a reading committed while
 -- its quarter is being sealed is never left out of the packed rows.
-CREATE FUNCTION reading_series_unseal() RETURNS trigger LANGUAGE plpgsql AS $$
+CREATE OR REPLACE FUNCTION reading_series_unseal() RETURNS trigger LANGUAGE plpgsql AS $$
 BEGIN
     PERFORM pg_advisory_xact_lock_shared(20261213, 1);
     WITH touched AS (
@@ -67,13 +69,13 @@ BEGIN
 END
 $$;
 
-CREATE TRIGGER readings_series AFTER INSERT ON readings
+CREATE OR REPLACE TRIGGER readings_series AFTER INSERT ON readings
     REFERENCING NEW TABLE AS added FOR EACH STATEMENT EXECUTE FUNCTION reading_series_unseal();
 
 -- Packs up to `most` quarters that ended `settle` ago or earlier; returns
 -- how many it packed (fewer than `most`: nothing more is due). Writers wait
 -- while it runs, so it takes little at a time.
-CREATE FUNCTION reading_series_seal(settle interval DEFAULT interval '2 minutes', most integer DEFAULT 200)
+CREATE OR REPLACE FUNCTION reading_series_seal(settle interval DEFAULT interval '2 minutes', most integer DEFAULT 200)
     RETURNS integer LANGUAGE plpgsql AS $$
 DECLARE
     sealed integer;

@@ -50,6 +50,20 @@ public:
         }
         return true;
     }
+    // A streaming hot standby of a running primary (pg_basebackup -R over
+    // loopback), read-only, started on this one's port.
+    bool startAsStandbyOf(const Postgres &primary, QString *error)
+    {
+        const QString data = m_dir.filePath("data");
+        if (::geteuid() == 0 && !run("chown", {"postgres:postgres", m_dir.path()}, error))
+            return false;
+        if (!run(binDir() + "/pg_basebackup", {"-h", "127.0.0.1", "-p", QString::number(primary.port()), "-U", "postgres", "-D", data,
+                                               "-R", "-X", "stream", "-c", "fast"},
+                 error, true))
+            return false;
+        m_created = true; // the primary's databases came with it
+        return start(error);
+    }
     bool stop(QString *error = nullptr)
     {
         return !QFile::exists(m_dir.filePath("data/postmaster.pid")) || ctl({"stop", "-w", "-m", "fast"}, error);

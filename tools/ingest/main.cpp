@@ -16,9 +16,12 @@
 
 namespace {
 
+// Each line names the ingest (its client id): several may share a stream.
+QString sayer = QStringLiteral("zentrel-ingest");
+
 void say(const QString &text)
 {
-    std::fprintf(stderr, "zentrel-ingest: %s\n", qPrintable(text));
+    std::fprintf(stderr, "%s: %s\n", qPrintable(sayer), qPrintable(text));
     std::fflush(stderr);
 }
 
@@ -39,7 +42,11 @@ int main(int argc, char *argv[])
     const QCommandLineOption dbOpt("db", "The database, as libpq takes it (postgresql://user@host:5432/plant).", "conninfo");
     const QCommandLineOption topicsOpt("topics", "A topic pattern to take (repeat; default zentrel/+/reading, zentrel/+/cell, "
                                                  "zentrel/+/pack).", "pattern");
-    const QCommandLineOption idOpt("client-id", "The MQTT client id of the persistent session (default zentrel-ingest).", "id");
+    const QCommandLineOption idOpt("client-id", "The MQTT client id of the persistent session (default zentrel-ingest); "
+                                                "also this ingest's name in its lines and in ingest_status.", "id");
+    const QCommandLineOption shareOpt("share", "Take the topics through MQTT 5 shared subscriptions of this group "
+                                               "($share/GROUP/...): ingests of one group, each with its own --client-id, "
+                                               "split the messages between them.", "group");
     const QCommandLineOption caOpt("ca-file", "TLS: the broker's CA certificate.", "file");
     const QCommandLineOption certOpt("cert-file", "TLS: a client certificate.", "file");
     const QCommandLineOption keyOpt("key-file", "TLS: the client certificate's key.", "file");
@@ -55,7 +62,7 @@ int main(int argc, char *argv[])
     const QCommandLineOption repairAfterOpt("repair-after", "With --repair: how long a gap stays before it is asked for (default 60).",
                                             "seconds", "60");
     const QCommandLineOption langOpt("lang", "The language of the status lines: zh_CN (default) or en.", "en|zh_CN", "zh_CN");
-    parser.addOptions({mqttOpt, dbOpt, topicsOpt, idOpt, caOpt, certOpt, keyOpt, userOpt, passwordOpt, verboseOpt, maxBytesOpt,
+    parser.addOptions({mqttOpt, dbOpt, topicsOpt, idOpt, shareOpt, caOpt, certOpt, keyOpt, userOpt, passwordOpt, verboseOpt, maxBytesOpt,
                        acceptOpt, plainOpt, repairOpt, repairAfterOpt, langOpt});
     parser.process(app);
     if (!language::installFromOption(QStringLiteral("zentrel-ingest"), parser.value(langOpt)))
@@ -82,6 +89,12 @@ int main(int argc, char *argv[])
         settings.mqtt.topics = QStringList {"zentrel/+/reading", "zentrel/+/cell", "zentrel/+/pack"};
     if (parser.isSet(idOpt))
         settings.mqtt.clientId = parser.value(idOpt);
+    settings.mqtt.share = parser.value(shareOpt);
+    if (parser.isSet(shareOpt) && settings.mqtt.share.isEmpty()) {
+        say(QStringLiteral("--share takes a group's name"));
+        return 2;
+    }
+    sayer = QStringLiteral("zentrel-ingest[%1]").arg(settings.mqtt.clientId);
     settings.mqtt.caFile = parser.value(caOpt);
     settings.mqtt.certFile = parser.value(certOpt);
     settings.mqtt.keyFile = parser.value(keyOpt);

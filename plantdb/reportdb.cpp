@@ -399,6 +399,15 @@ public:
                    m_options.to.isValid() ? isoUtc(m_options.endMs()) : QByteArray("infinity"), listParam(m_options.stations)};
         return opened;
     }
+    bool until(QString *error)
+    {
+        const auto r = m_db.run("SELECT round(date_part('epoch', max(last_commit)) * 1000)::bigint FROM ingest_status", {}, error);
+        if (!r)
+            return false;
+        if (!r->null(0, 0))
+            m_out->until = QDateTime::fromMSecsSinceEpoch(r->integer(0, 0));
+        return true;
+    }
     bool sums(QString *error)
     {
         // Readings carry no lot: asked for lots, the report is of cell records.
@@ -847,7 +856,7 @@ bool DatabaseReader::charts(QString *error)
 bool readDatabase(const QString &conninfo, const Options &options, DatabaseReport *out, QString *error)
 {
     DatabaseReader reader(options, out);
-    return reader.open(conninfo, error) && reader.sums(error) && reader.controlCharts(error) && reader.charts(error)
+    return reader.open(conninfo, error) && reader.until(error) && reader.sums(error) && reader.controlCharts(error) && reader.charts(error)
            && reader.selfDischarge(error);
 }
 

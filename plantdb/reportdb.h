@@ -20,6 +20,9 @@ struct DatabaseReport
     qint64 lines = 0;   // rows in the range asked for
     qint64 skipped = 0; // rows beyond the meter's range
     QString where;      // host:port/database, no password
+    // The last commit any ingest made there (ingest_status): on a standby
+    // that lags, how far its data reach. Invalid: no ingest said.
+    QDateTime until;
     QVector<KGroup> k;  // self-discharge per lot and stage, from cell_stages
 };
 

@@ -947,7 +947,8 @@ QString signalsCsv(const QVector<Group> &groups)
     return out;
 }
 
-QByteArray tableJson(const QVector<Group> &groups, qint64 lines, qint64 skipped, bool controlCharts, const QVector<KGroup> &k)
+QByteArray tableJson(const QVector<Group> &groups, qint64 lines, qint64 skipped, bool controlCharts, const QVector<KGroup> &k,
+                     const QDateTime &until)
 {
     QJsonArray array;
     for (const Group &g : groups) {
@@ -987,9 +988,10 @@ QByteArray tableJson(const QVector<Group> &groups, qint64 lines, qint64 skipped,
         return QJsonObject{{"n", double(o.n)}, {"pass", double(o.pass)}, {"ng", double(o.ng)}, {"yield", jsonNumber(o.yield())}};
     };
     const QJsonObject all{{"cells", one(y.cells)}, {"settled_readings", one(y.settled)}, {"readings", one(y.readings)}};
-    return QJsonDocument(QJsonObject{{"lines", double(lines)}, {"skipped", double(skipped)}, {"yields", all}, {"groups", array},
-                                     {"k", kJson(k)}})
-        .toJson(QJsonDocument::Indented);
+    QJsonObject root{{"lines", double(lines)}, {"skipped", double(skipped)}, {"yields", all}, {"groups", array}, {"k", kJson(k)}};
+    if (until.isValid())
+        root.insert("data_until", until.toUTC().toString(Qt::ISODateWithMs));
+    return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 
 } // namespace report

@@ -272,8 +272,9 @@ QString yieldsText(const Yields &y);
 // The table as text, CSV and JSON.
 QString tableText(const QVector<Group> &groups);
 QString tableCsv(const QVector<Group> &groups);
+// until: how far a database's data reach (data_until), when known.
 QByteArray tableJson(const QVector<Group> &groups, qint64 lines, qint64 skipped, bool controlCharts = true,
-                     const QVector<KGroup> &k = {});
+                     const QVector<KGroup> &k = {}, const QDateTime &until = QDateTime());
 // The control charts' signals, one row each: scope, limits, quantity, rule,
 // index, time, value and the rule in words.
 QString signalsCsv(const QVector<Group> &groups);

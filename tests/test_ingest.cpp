@@ -105,6 +105,9 @@ struct Plant
     QString said;
 };
 
+// Two reports' JSON alike, numbers to the last rounding of a sum (below).
+void compareJson(const QJsonValue &files, const QJsonValue &db, const QString &where);
+
 } // namespace
 
 class TestIngest : public QObject
@@ -452,6 +455,53 @@ private slots:
         a.terminate();
         b.terminate();
         QVERIFY(a.waitForFinished(20000) && b.waitForFinished(20000));
+    }
+
+    // The report reads a streaming hot standby as it reads the primary
+    // (read-only, one snapshot): while the standby's replay waits it names
+    // the older time its data reach; caught up, it gives the primary's report.
+    void reportsFromAStandby()
+    {
+        skipWithoutServers();
+        Plant plant(m_work->file("broker"));
+        QString error = plant.start();
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        const QString now = journal::isoTime(QDateTime::currentDateTime());
+        auto readings = [&](int from, int to) {
+            QByteArray lines;
+            for (int n = from; n <= to; ++n)
+                lines += QString(R"({"id":"A/readings/d/%1","time":"%2","station":"A","r_mohm":%3,"v":3.7})" "\n")
+                             .arg(n).arg(now).arg(12 + 0.01 * (n % 17)).toUtf8();
+            return lines;
+        };
+        auto count = [](const Postgres &db) { return db.query("SELECT count(*) FROM readings").toInt(); };
+        QVERIFY(plant.publish("zentrel/A/reading", readings(1, 1500)));
+        QTRY_COMPARE_WITH_TIMEOUT(count(plant.db), 1500, 60000);
+        Postgres standby;
+        QVERIFY2(standby.startAsStandbyOf(plant.db, &error), qPrintable(error));
+        QCOMPARE(standby.query("SELECT pg_is_in_recovery()"), QString("t"));
+        auto report = [](const Postgres &db) {
+            QProcess p;
+            p.start(ZENTREL_REPORT_PATH, {"--db", db.conninfo(), "--json", "-", "--lang", "en"});
+            p.waitForFinished(120000);
+            return QJsonDocument::fromJson(p.readAllStandardOutput()).object();
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(count(standby), 1500, 60000);
+        const QJsonObject before = report(standby);
+        QCOMPARE(before["lines"].toInt(), 1500);
+        // The standby's replay held: the primary goes on, the standby says how far it is.
+        QVERIFY(standby.query("SELECT pg_wal_replay_pause()") != "\x01");
+        QVERIFY(plant.publish("zentrel/A/reading", readings(1501, 3000)));
+        QTRY_COMPARE_WITH_TIMEOUT(count(plant.db), 3000, 60000);
+        const QJsonObject lagging = report(standby), primary = report(plant.db);
+        QCOMPARE(lagging["lines"].toInt(), 1500);
+        QVERIFY(!lagging["data_until"].toString().isEmpty());
+        QVERIFY2(lagging["data_until"].toString() < primary["data_until"].toString(),
+                 qPrintable(lagging["data_until"].toString() + " " + primary["data_until"].toString()));
+        QVERIFY(standby.query("SELECT pg_wal_replay_resume()") != "\x01");
+        const QString target = plant.db.query("SELECT pg_current_wal_lsn()");
+        QTRY_COMPARE_WITH_TIMEOUT(standby.query(QString("SELECT pg_last_wal_replay_lsn() >= '%1'").arg(target)), QString("t"), 60000);
+        compareJson(primary, report(standby), "the standby caught up");
     }
 
     // A message is taken only on its own station's topic: a forged reading,

@@ -321,7 +321,11 @@ void Pages::drawCover(QCPPainter &painter, const QRectF &area) const
                             .arg(m_summary.files.size()).arg(m_summary.unread.size()).arg(m_summary.lines).arg(m_summary.skipped))
             : qMakePair(QCoreApplication::translate("Report", "来源"),
                         QCoreApplication::translate("Report", "数据库 %1，行 %2，跳过（超出量程）%3")
-                            .arg(m_summary.database).arg(m_summary.lines).arg(m_summary.skipped)),
+                            .arg(m_summary.database).arg(m_summary.lines).arg(m_summary.skipped)
+                            + (m_summary.until.isValid()
+                                   ? QCoreApplication::translate("Report", "；数据截至 %1（采集程序最后一次提交）")
+                                         .arg(m_summary.until.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))
+                                   : QString())),
         {QCoreApplication::translate("Report", "工位"), stations.isEmpty() ? QStringLiteral("—") : list(stations, 30)},
         {QCoreApplication::translate("Report", "批次"), lots.isEmpty() ? QStringLiteral("—") : list(lots, 30)},
         {QCoreApplication::translate("Report", "生成于"), QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm"))},

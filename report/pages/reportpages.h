@@ -15,6 +15,7 @@ struct Summary
     QStringList files;
     QStringList unread; // files named but not read, with the reason
     QString database;   // where the rows came from instead of files (no password)
+    QDateTime until;    // how far the database's data reach (its ingests' last commit)
     qint64 lines = 0, skipped = 0;
     bool limitsChanged = false;
     Options asked;      // the period and filters asked for

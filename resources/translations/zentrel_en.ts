@@ -1523,6 +1523,14 @@
         <source>%1：少于两个读数（子组），或读数都相同，没有控制图。</source>
         <translation>%1: fewer than two readings (subgroups), or all of them alike: no control chart.</translation>
     </message>
+    <message>
+        <source>；数据截至 %1（采集程序最后一次提交）</source>
+        <translation>; data up to %1 (the ingests&apos; last commit)</translation>
+    </message>
+    <message>
+        <source>数据截至 %1（采集程序最后一次提交）</source>
+        <translation>Data up to %1 (the ingests&apos; last commit)</translation>
+    </message>
 </context>
 <context>
     <name>Settings</name>

@@ -115,7 +115,8 @@ bool write(const Outputs &to, const report::Summary &summary, const QVector<repo
         if (!to.signals_.isEmpty() && !saveUtf8TextFile(to.signals_, report::signalsCsv(groups), &error))
             failed(textFailures, to.signals_, error);
         if (!to.json.isEmpty()) {
-            const QByteArray json = report::tableJson(groups, summary.lines, summary.skipped, summary.asked.controlCharts, summary.k);
+            const QByteArray json =
+                report::tableJson(groups, summary.lines, summary.skipped, summary.asked.controlCharts, summary.k, summary.until);
             if (to.json == QLatin1String("-"))
                 std::fwrite(json.constData(), 1, size_t(json.size()), stdout);
             else if (!saveFileAtomically(to.json, json, &error))
@@ -248,6 +249,7 @@ int main(int argc, char *argv[])
             return 1;
         }
         summary.database = data.where;
+        summary.until = data.until;
         summary.lines = data.lines;
         summary.skipped = data.skipped;
         groups = data.groups;
@@ -255,6 +257,9 @@ int main(int argc, char *argv[])
         summary.k = data.k;
         std::fprintf(human, "%s\n", qPrintable(QCoreApplication::translate("Report", "数据库 %1，%2 行，跳过 %3 行（超出量程）")
                                            .arg(data.where).arg(summary.lines).arg(summary.skipped)));
+        if (data.until.isValid()) // a standby may lag behind the plant
+            std::fprintf(human, "%s\n", qPrintable(QCoreApplication::translate("Report", "数据截至 %1（采集程序最后一次提交）")
+                                                       .arg(data.until.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))));
     } else {
         const int read = readFiles(options, paths, jobs, &summary, &groups, &charts, human);
         if (read == 2)

@@ -504,6 +504,49 @@ private slots:
         compareJson(primary, report(standby), "the standby caught up");
     }
 
+    // Stations publish to their hall's broker, bridged to the plant's (QoS 1
+    // out, a persistent bridge session, an unbounded queue): while the plant
+    // broker is away the hall keeps what they publish, and sends it when it
+    // is back; the ingest stores each message once.
+    void aHallBridgedToThePlant()
+    {
+        skipWithoutServers();
+        Plant plant(m_work->file("broker"));
+        QString error = plant.start();
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QDir().mkpath(m_work->file("hall"));
+        Broker hall(m_work->file("hall"), QString("max_queued_messages 0\n"
+                                                  "connection plant\naddress 127.0.0.1:%1\ntopic zentrel/# out 1\n"
+                                                  "cleansession false\nremote_clientid hall-1\nrestart_timeout 1 2\n")
+                                              .arg(plant.broker.port()));
+        QVERIFY(hall.start());
+        const QString now = journal::isoTime(QDateTime::currentDateTime());
+        auto readings = [&](int from, int to) {
+            QByteArray lines;
+            for (int n = from; n <= to; ++n)
+                lines += QString(R"({"id":"H1/readings/d/%1","time":"%2","station":"H1","r_mohm":12.5})" "\n").arg(n).arg(now).toUtf8();
+            return lines;
+        };
+        auto toHall = [&](const QByteArray &lines) {
+            QProcess pub;
+            pub.start("mosquitto_pub", {"-h", "127.0.0.1", "-p", QString::number(hall.port()), "-q", "1", "-t", "zentrel/H1/reading", "-l"});
+            pub.write(lines);
+            pub.closeWriteChannel();
+            return pub.waitForFinished(120000) && pub.exitCode() == 0;
+        };
+        auto count = [&](const char *sql) { return plant.db.query(sql).toInt(); };
+        // The bridge is up once a message has crossed it.
+        QTRY_VERIFY_WITH_TIMEOUT(toHall(readings(1, 1)) && count("SELECT count(*) FROM readings") == 1, 30000);
+        QVERIFY(toHall(readings(2, 1000)));
+        QTRY_COMPARE_WITH_TIMEOUT(count("SELECT count(*) FROM readings"), 1000, 60000);
+        plant.broker.stop(); // the plant's broker away: the hall keeps taking
+        QVERIFY(toHall(readings(1001, 3000)));
+        QVERIFY(plant.broker.start());
+        QTRY_COMPARE_WITH_TIMEOUT(count("SELECT count(*) FROM readings"), 3000, 120000);
+        QCOMPARE(count("SELECT count(DISTINCT id) FROM readings"), 3000);
+        QCOMPARE(count("SELECT count(*) FROM rejects"), 0);
+    }
+
     // A message is taken only on its own station's topic: a forged reading,
     // a void of another station's record and a station the topic does not
     // name are rejects with the reason, and the genuine records stay as

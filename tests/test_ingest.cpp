@@ -27,6 +27,7 @@
 
 #include <unistd.h>
 
+#include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -107,6 +108,8 @@ struct Plant
 
 // Two reports' JSON alike, numbers to the last rounding of a sum (below).
 void compareJson(const QJsonValue &files, const QJsonValue &db, const QString &where);
+// zentrel-report's JSON (below).
+QJsonObject reportJson(const QStringList &args);
 
 } // namespace
 
@@ -545,6 +548,92 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(count("SELECT count(*) FROM readings"), 3000, 120000);
         QCOMPARE(count("SELECT count(DISTINCT id) FROM readings"), 3000);
         QCOMPARE(count("SELECT count(*) FROM rejects"), 0);
+    }
+
+    // Days older than those kept go to files whose rows are the dropped
+    // partition's (count, checksum); the report over the days kept is the
+    // same; a day a reader holds waits; a restore gives the day back, its
+    // quarters and packed readings with it.
+    void oldDaysArchivedAndRestored()
+    {
+        skipWithoutServers();
+        Plant plant(m_work->file("broker"));
+        QString error = plant.start();
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        // Four days of readings of two stations, the last today.
+        const QDate today = QDateTime::currentDateTimeUtc().date();
+        QByteArray lines;
+        for (int d = 3; d >= 0; --d)
+            for (int n = 1; n <= 300; ++n) {
+                const QDateTime t(today.addDays(-d), QTime(0, 0).addSecs(n * 60), Qt::UTC);
+                if (t > QDateTime::currentDateTimeUtc())
+                    break;
+                lines += QString(R"({"id":"A/readings/%1/%2","time":"%3","station":"A","r_mohm":%4,"v":3.7,"r_low":11,"r_high":13})" "\n")
+                             .arg(d).arg(n).arg(journal::isoTime(t)).arg(12 + 0.01 * (n % 23)).toUtf8();
+            }
+        QVERIFY(plant.publish("zentrel/A/reading", lines));
+        const int all = lines.count('\n');
+        auto sql = [&](const QString &q) { return plant.db.query(q); };
+        QTRY_COMPARE_WITH_TIMEOUT(sql("SELECT count(*) FROM readings").toInt(), all, 60000);
+        QVERIFY(sql("SELECT reading_series_seal('0', 100000)") != "\x01");
+        const QString oldest = today.addDays(-3).toString(Qt::ISODate), older = today.addDays(-2).toString(Qt::ISODate);
+        auto dayRows = [&](const QString &day) {
+            return sql(QString("SELECT count(*) || ' ' || md5(string_agg(r::text, '|' ORDER BY id)) FROM readings r"
+                               " WHERE time >= '%1' AND time < '%1'::date + 1").arg(day));
+        };
+        auto quarters = [&](const QString &day) {
+            return sql(QString("SELECT (SELECT coalesce(sum(n), 0) FROM reading_quarters WHERE quarter >= '%1' AND quarter < '%1'::date + 1) || ' '"
+                               " || (SELECT count(*) FROM reading_series WHERE quarter >= '%1' AND quarter < '%1'::date + 1)").arg(day));
+        };
+        const QString oldestRows = dayRows(oldest), olderRows = dayRows(older), oldestQuarters = quarters(oldest);
+        const QStringList kept = {"--from", today.addDays(-1).toString(Qt::ISODate), "--tz", "UTC"};
+        const QJsonObject before = reportJson(kept + QStringList {"--db", plant.db.conninfo()});
+
+        const QString dir = m_work->file("archive");
+        auto archive = [&](int keep) {
+            QProcess p;
+            p.start(ZENTREL_ARCHIVE_PATH, {"--db", plant.db.conninfo(), "--dir", dir, "--keep-days", QString::number(keep)});
+            p.waitForFinished(120000);
+            return std::make_pair(p.exitCode(), QString::fromUtf8(p.readAllStandardError()));
+        };
+        // A report's open snapshot on the oldest day's table: that day waits.
+        const plantdb::Connection reader = plantdb::connect(plant.db.conninfo(), "test-reader");
+        QVERIFY(plantdb::Result(PQexec(reader.get(), "BEGIN")).ok());
+        QVERIFY(plantdb::Result(PQexec(reader.get(), "SELECT count(*) FROM readings")).ok());
+        auto [status, said] = archive(1);
+        QVERIFY2(status == 0, qPrintable(said));
+        QVERIFY2(said.contains(QString("readings %1: a reader holds the table").arg(oldest)), qPrintable(said));
+        QVERIFY(plantdb::Result(PQexec(reader.get(), "COMMIT")).ok());
+        std::tie(status, said) = archive(1);
+        QCOMPARE(status, 0);
+        for (const QString &day : {oldest, older}) {
+            QVERIFY2(said.contains(QString("readings %1: ").arg(day)), qPrintable(said));
+            QCOMPARE(sql(QString("SELECT count(*) FROM readings WHERE time >= '%1' AND time < '%1'::date + 1").arg(day)), QString("0"));
+            QCOMPARE(quarters(day), QString("0 0"));
+            // The file is the day's rows: COPY's CSV, as the manifest says.
+            QFile manifest(QDir(dir).filePath(QString("readings-%1.json").arg(day)));
+            QVERIFY(manifest.open(QIODevice::ReadOnly));
+            const QJsonObject m = QJsonDocument::fromJson(manifest.readAll()).object();
+            QCOMPARE(QString::number(m["rows"].toInt()), (day == oldest ? oldestRows : olderRows).section(' ', 0, 0));
+            QProcess gunzip;
+            gunzip.start("gzip", {"-dc", QDir(dir).filePath(QString("readings-%1.csv.gz").arg(day))});
+            QVERIFY(gunzip.waitForFinished(30000));
+            QCOMPARE(QCryptographicHash::hash(gunzip.readAllStandardOutput(), QCryptographicHash::Sha256).toHex(), m["sha256"].toString().toLatin1());
+        }
+        compareJson(before, reportJson(kept + QStringList {"--db", plant.db.conninfo()}), "the days kept, after archiving");
+
+        QProcess restore;
+        restore.start(ZENTREL_ARCHIVE_PATH, {"--db", plant.db.conninfo(), "--dir", dir, "--restore", oldest});
+        QVERIFY(restore.waitForFinished(60000));
+        QVERIFY2(restore.exitCode() == 0, restore.readAllStandardError().constData());
+        QCOMPARE(dayRows(oldest), oldestRows);
+        QVERIFY(sql("SELECT reading_series_seal('0', 100000)") != "\x01");
+        QCOMPARE(quarters(oldest), oldestQuarters);
+        // Restored twice: nothing doubled.
+        restore.start(ZENTREL_ARCHIVE_PATH, {"--db", plant.db.conninfo(), "--dir", dir, "--restore", oldest});
+        QVERIFY(restore.waitForFinished(60000));
+        QVERIFY2(restore.readAllStandardError().contains(": 0 rows back"), "");
+        QCOMPARE(dayRows(oldest), oldestRows);
     }
 
     // A message is taken only on its own station's topic: a forged reading,

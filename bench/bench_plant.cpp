@@ -7,6 +7,7 @@
 #include "postgres.h"
 
 #include <QProcess>
+#include <QThread>
 #include <QTemporaryDir>
 
 #include <libpq-fe.h>
@@ -123,7 +124,7 @@ namespace {
 // One backlog of four stations drained; with refusedEvery, that many's one
 // message breaks a rule of the plant's own (a CHECK constraint), so the
 // database refuses it and the ingest must find it. Drain seconds, or -1.
-double drainBacklog(qint64 messages, int refusedEvery, bool copyReference)
+double drainBacklog(qint64 messages, int refusedEvery, bool copyReference, int ingests = 1)
 {
     QTemporaryDir dir;
     // The ingest's session holds the whole backlog while it is away.
@@ -134,22 +135,38 @@ double drainBacklog(qint64 messages, int refusedEvery, bool copyReference)
         std::printf("  the servers did not start: %s\n", qPrintable(error));
         return -1;
     }
-    QProcess ingest;
+    // One ingest, or several sharing the stream (each its own session).
+    std::vector<std::unique_ptr<QProcess>> ingest;
+    for (int i = 0; i < ingests; ++i)
+        ingest.emplace_back(new QProcess);
     // Its messages are dated November 2026, whenever it runs.
-    const QStringList ingestArgs = {"--mqtt", QStringLiteral("127.0.0.1:%1").arg(broker.port()), "--db", db.conninfo(), "--lang", "en",
-                                    "--accept-days", "36500,1"};
-    auto startIngest = [&](const char *waitFor) {
-        ingest.start(QStringLiteral(ZENTREL_INGEST_PATH), ingestArgs);
-        QByteArray said;
-        return ingest.waitForStarted() && runUntil([&] { return (said += ingest.readAllStandardError()).contains(waitFor); }, 60000);
+    auto argsOf = [&](int i) {
+        QStringList args = {"--mqtt", QStringLiteral("127.0.0.1:%1").arg(broker.port()), "--db", db.conninfo(), "--lang", "en",
+                            "--accept-days", "36500,1"};
+        if (ingests > 1)
+            args << "--share" << "bench" << "--client-id" << QStringLiteral("bench-ingest-%1").arg(i + 1);
+        return args;
     };
-    // Once, so the broker knows the session and its subscriptions.
+    auto startIngest = [&](const char *waitFor) {
+        for (int i = 0; i < ingests; ++i) {
+            QProcess &p = *ingest[size_t(i)];
+            p.start(QStringLiteral(ZENTREL_INGEST_PATH), argsOf(i));
+            QByteArray said;
+            if (!p.waitForStarted() || !runUntil([&] { return (said += p.readAllStandardError()).contains(waitFor); }, 60000))
+                return false;
+        }
+        return true;
+    };
+    auto stopIngest = [&] {
+        for (auto &p : ingest)
+            p->terminate(), p->waitForFinished(30000);
+    };
+    // Once, so the broker knows the sessions and their subscriptions.
     if (!startIngest("broker 127.0.0.1")) {
         std::printf("  zentrel-ingest did not connect\n");
         return -1;
     }
-    ingest.terminate();
-    ingest.waitForFinished(10000);
+    stopIngest();
     if (refusedEvery > 0)
         db.query(QStringLiteral("ALTER TABLE readings ADD CONSTRAINT plausible_r CHECK (r_mohm < 1000)"));
     qint64 refused = 0;
@@ -199,7 +216,7 @@ double drainBacklog(qint64 messages, int refusedEvery, bool copyReference)
         std::printf("  zentrel-ingest did not start\n");
         return -1;
     }
-    const qint64 pid = ingest.processId();
+    const qint64 pid = ingest.front()->processId();
     double peakMiB = 0;
     // Watching must not load what it watches: one connection, and the rows
     // counted from the quarter-hour sums the trigger keeps, five times a
@@ -226,18 +243,23 @@ double drainBacklog(qint64 messages, int refusedEvery, bool copyReference)
     }, 1800000);
     const double seconds = drained.nsecsElapsed() / 1e9;
     PQfinish(watch);
-    const double cpu = processCpu(pid);
+    QVector<double> cpu;
+    for (auto &p : ingest)
+        cpu << processCpu(p->processId());
     const qint64 rows = db.query(QStringLiteral("SELECT count(*) FROM readings")).toLongLong();
-    ingest.terminate();
-    ingest.waitForFinished(30000);
+    const QString shares = db.query(QStringLiteral("SELECT string_agg(name || ' ' || rows, ', ' ORDER BY name) FROM ingest_status"));
+    stopIngest();
     const qint64 rejects = db.query(QStringLiteral("SELECT count(*) FROM rejects")).toLongLong();
     figure("rows in the database", double(rows), "");
     if (refusedEvery > 0)
         figure("rejects (refused by the database's CHECK constraint)", double(rejects), "");
     figure("drain time", seconds, "s");
     figure("drain rate", double(rows) / seconds, "rows/s");
-    figure("zentrel-ingest CPU", cpu, "s");
+    for (int i = 0; i < cpu.size(); ++i)
+        figure(ingests > 1 ? qPrintable(QStringLiteral("zentrel-ingest %1 CPU").arg(i + 1)) : "zentrel-ingest CPU", cpu[i], "s");
     figure("zentrel-ingest resident memory (peak seen)", peakMiB, "MiB");
+    if (ingests > 1)
+        std::printf("  rows each committed (ingest_status): %s\n", qPrintable(shares));
     if (rows != messages - refused || rejects != refused)
         return -1;
     if (!copyReference)
@@ -254,6 +276,118 @@ double drainBacklog(qint64 messages, int refusedEvery, bool copyReference)
 }
 
 } // namespace
+
+namespace {
+
+// A hundred stations publishing live for `seconds` (2 readings/s and a cell
+// record every 5 s each) through mosquitto to two ingests sharing the
+// stream: the lag from a reading's time to its commit, each ingest's CPU,
+// the database's growth. Seconds measured, or -1.
+double steadyPlant(int seconds)
+{
+    QTemporaryDir dir;
+    Broker broker(dir.path(), "max_queued_messages 0\nmax_inflight_messages 0\n");
+    Postgres db;
+    QString error;
+    if (!broker.start() || !db.start(&error)) {
+        std::printf("  the servers did not start: %s\n", qPrintable(error));
+        return -1;
+    }
+    std::vector<std::unique_ptr<QProcess>> ingest;
+    for (int i = 1; i <= 2; ++i) {
+        ingest.emplace_back(new QProcess);
+        ingest.back()->start(QStringLiteral(ZENTREL_INGEST_PATH), {"--mqtt", QStringLiteral("127.0.0.1:%1").arg(broker.port()), "--db",
+                                                                   db.conninfo(), "--lang", "en", "--share", "plant", "--client-id",
+                                                                   QStringLiteral("ingest-%1").arg(i)});
+        QByteArray said;
+        if (!ingest.back()->waitForStarted()
+            || !runUntil([&] { return (said += ingest.back()->readAllStandardError()).contains("broker 127.0.0.1"); }, 60000)) {
+            std::printf("  zentrel-ingest did not connect\n");
+            return -1;
+        }
+    }
+    const double sizeBefore = db.query(QStringLiteral("SELECT pg_database_size('plant')")).toDouble();
+    const double cpuBefore[2] = {processCpu(ingest[0]->processId()), processCpu(ingest[1]->processId())};
+    mosquitto_lib_init();
+    mosquitto *m = mosquitto_new("bench-stations", true, nullptr);
+    mosquitto_max_inflight_messages_set(m, 0);
+    if (mosquitto_connect(m, "127.0.0.1", broker.port(), 60) != MOSQ_ERR_SUCCESS || mosquitto_loop_start(m) != MOSQ_ERR_SUCCESS)
+        return -1;
+    const int stations = 100;
+    qint64 readings = 0, cells = 0;
+    QElapsedTimer run;
+    run.start();
+    // Every 50 ms what is due: each station's reading every 500 ms, its
+    // cell record every 5 s, their moments spread over the period.
+    for (qint64 tick = 0; run.elapsed() < qint64(seconds) * 1000; ++tick) {
+        const qint64 at = tick * 50;
+        while (run.elapsed() < at)
+            QThread::usleep(1000);
+        const QString now = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
+        for (int s = 0; s < stations; ++s) {
+            if ((at + s * 5) % 500 < 50) {
+                const QByteArray topic = QStringLiteral("zentrel/P%1/reading").arg(s, 3, 10, QLatin1Char('0')).toUtf8();
+                const QByteArray json = QStringLiteral("{\"id\":\"P%1/readings/%2\",\"time\":\"%3\",\"station\":\"P%1\",\"seq\":%2,"
+                                                       "\"r_mohm\":%4,\"v\":3.7021,\"verdict\":\"PASS\",\"r_low\":11,\"r_high\":13}")
+                                            .arg(s, 3, 10, QLatin1Char('0')).arg(++readings).arg(now).arg(12 + 0.1 * std::sin(readings * 0.1), 0, 'f', 4)
+                                            .toUtf8();
+                mosquitto_publish(m, nullptr, topic.constData(), json.size(), json.constData(), 1, false);
+            }
+            if ((at + s * 50) % 5000 < 50) {
+                const QByteArray topic = QStringLiteral("zentrel/P%1/cell").arg(s, 3, 10, QLatin1Char('0')).toUtf8();
+                const QByteArray json = QStringLiteral("{\"id\":\"P%1/cells/%2\",\"time\":\"%3\",\"station\":\"P%1\",\"lot\":\"L1\","
+                                                       "\"record\":\"P%1-%2\",\"cell_id\":\"C%2\",\"r_mohm\":12.1,\"v\":3.70,\"verdict\":\"PASS\"}")
+                                            .arg(s, 3, 10, QLatin1Char('0')).arg(++cells).arg(now).toUtf8();
+                mosquitto_publish(m, nullptr, topic.constData(), json.size(), json.constData(), 1, false);
+            }
+        }
+    }
+    const double spent = run.nsecsElapsed() / 1e9;
+    runUntil([&] { return db.query(QStringLiteral("SELECT (SELECT count(*) FROM readings) + (SELECT count(*) FROM cells)")).toLongLong() >= readings + cells; },
+             300000);
+    mosquitto_disconnect(m);
+    mosquitto_loop_stop(m, false);
+    mosquitto_destroy(m);
+    figure("stations", stations, "");
+    figure("readings published (2/s each)", double(readings), "");
+    figure("cell records published (1 in 5 s each)", double(cells), "");
+    figure("seconds", spent, "s");
+    const QStringList lag = db.query(QStringLiteral("SELECT percentile_cont(ARRAY[0.5, 0.99]) WITHIN GROUP (ORDER BY extract(epoch FROM received - time))"
+                                                    " FROM readings"))
+                                .remove('{').remove('}').split(',');
+    figure("lag from a reading's time to its transaction, p50", lag.value(0).toDouble() * 1000, "ms");
+    figure("lag, p99", lag.value(1).toDouble() * 1000, "ms");
+    for (int i = 0; i < 2; ++i)
+        figure(qPrintable(QStringLiteral("ingest-%1 CPU (share of one core)").arg(i + 1)),
+               (processCpu(ingest[size_t(i)]->processId()) - cpuBefore[i]) / spent * 100, "%");
+    std::printf("  rows each committed (ingest_status): %s\n",
+                qPrintable(db.query(QStringLiteral("SELECT string_agg(name || ' ' || rows, ', ' ORDER BY name) FROM ingest_status"))));
+    const double grown = db.query(QStringLiteral("SELECT pg_database_size('plant')")).toDouble() - sizeBefore;
+    figure("the database's growth, a day at this rate (tables and indexes)", grown / spent * 86400 / 1073741824.0, "GiB");
+    figure("rows a day at this rate", double(readings + cells) / spent * 86400, "");
+    for (auto &p : ingest)
+        p->terminate(), p->waitForFinished(30000);
+    return spent;
+}
+
+} // namespace
+
+int plantScale(int seconds, qint64 messages)
+{
+    heading("a plant of 100 stations: two ingests sharing the stream, live, then a backlog drained by one and by two");
+    if (serversMissing())
+        return 0;
+    if (steadyPlant(seconds) < 0)
+        return 1;
+    std::printf(" the backlog, one ingest (with the same-run reference):\n");
+    const double one = drainBacklog(messages, 0, true, 1);
+    std::printf(" the backlog, two ingests sharing it:\n");
+    const double two = drainBacklog(messages, 0, false, 2);
+    if (one < 0 || two < 0)
+        return 1;
+    std::printf("  ratio: two ingests drain in %.2f of one's time\n", two / one);
+    return 0;
+}
 
 int ingestBacklog(qint64 messages)
 {

@@ -159,6 +159,7 @@ int spcChild(qint64 readings, qint64 held);
 int packMatching();
 int stageLookup();
 int ingestBacklog(qint64 messages);
+int plantScale(int seconds, qint64 messages);
 int ingestRefused(qint64 messages);
 int brokerAutosave(qint64 messages);
 int reportDatabase(qint64 rows);

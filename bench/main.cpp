@@ -27,7 +27,7 @@ int main(int argc, char *argv[])
         return bench::onscreenWindow(names[1], names[2]);
     const QStringList all = {"replot", "startup", "framepath", "framepath-journal", "nominal", "day",
                              "week", "week-journal", "publish", "drain", "report", "udp", "onscreen", "onscreen-udp", "backlog",
-                             "logger", "logger-idle", "logger-absent", "match", "k-lookup", "report-spc", "ingest", "ingest-refused", "broker-autosave", "report-db"};
+                             "logger", "logger-idle", "logger-absent", "match", "k-lookup", "report-spc", "ingest", "ingest-refused", "broker-autosave", "report-db", "plant-scale"};
     if (names.isEmpty() || names.contains("all"))
         names = all;
     if (names.size() > 1 && !child) {
@@ -80,6 +80,9 @@ int main(int argc, char *argv[])
             failures += bench::ingestRefused(qEnvironmentVariableIntValue("ZENTREL_BENCH_MESSAGES") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_MESSAGES") : 200000);
         else if (name == "broker-autosave")
             failures += bench::brokerAutosave(qEnvironmentVariableIntValue("ZENTREL_BENCH_MESSAGES") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_MESSAGES") : 10000);
+        else if (name == "plant-scale")
+            failures += bench::plantScale(qEnvironmentVariableIntValue("ZENTREL_BENCH_SECONDS") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_SECONDS") : 600,
+                                          qEnvironmentVariableIntValue("ZENTREL_BENCH_MESSAGES") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_MESSAGES") : 1000000);
         else if (name == "report-db")
             failures += bench::reportDatabase(qEnvironmentVariableIntValue("ZENTREL_BENCH_ROWS") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_ROWS") : 10000000);
         else if (name == "report-spc")

@@ -107,7 +107,7 @@ bool Database::announce(QString *error)
     Result r(PQexecParams(m_conn,
                           "INSERT INTO ingest_status (name, host, pid, share, started) VALUES ($1, $2, $3, $4, now())"
                           " ON CONFLICT (name) DO UPDATE SET host = excluded.host, pid = excluded.pid, share = excluded.share,"
-                          " started = excluded.started, rows = 0, lag_ms = NULL",
+                          " started = excluded.started, lag_ms = NULL",
                           4, nullptr, values, nullptr, nullptr, 0));
     if (r.ok())
         return true;

@@ -9,6 +9,6 @@ CREATE TABLE IF NOT EXISTS ingest_status (
     share       text,                  -- the shared subscription's group, if any
     started     timestamptz NOT NULL,  -- its connection to the database
     last_commit timestamptz,
-    rows        bigint NOT NULL DEFAULT 0, -- rows committed since started
+    rows        bigint NOT NULL DEFAULT 0, -- rows it has committed, under this name, ever
     lag_ms      bigint                 -- at the last commit: its age of the newest message committed
 );

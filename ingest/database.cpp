@@ -1,4 +1,5 @@
 #include "database.h"
+#include "changenotice.h"
 
 #include "plantdb/pq.h"
 #include "plantdb/schema.h"
@@ -134,6 +135,21 @@ bool Database::noteCommit(const Batch &batch, qint64 inserted, QString *why)
                           " lag_ms = coalesce(round(extract(epoch FROM clock_timestamp()) * 1000)::bigint - $3::bigint, lag_ms)"
                           " WHERE name = $1",
                           3, nullptr, values, nullptr, nullptr, 0));
+    if (r.ok())
+        return true;
+    noteState(r.get());
+    *why = QStringLiteral("database %1: %2").arg(m_where, lastError());
+    return false;
+}
+
+bool Database::tellWatchers(const Batch &batch, QString *why)
+{
+    const QByteArray notice = changeNotice(batch, QDateTime::currentMSecsSinceEpoch());
+    if (notice.isEmpty())
+        return true;
+    const QByteArray channel(plantdb::kChangeChannel);
+    const char *values[] = {channel.constData(), notice.constData()};
+    Result r(PQexecParams(m_conn, "SELECT pg_notify($1, $2)", 2, nullptr, values, nullptr, nullptr, 0));
     if (r.ok())
         return true;
     noteState(r.get());
@@ -538,6 +554,7 @@ bool Database::write(const Batch &batch, qint64 *inserted, QString *error)
         }
     }
     ok = ok && noteCommit(batch, *inserted, &why);
+    ok = ok && tellWatchers(batch, &why);
     if (ok && exec(QStringLiteral("COMMIT"), &why))
         return true;
     const QString state = m_state;

@@ -68,6 +68,8 @@ private:
     bool migrate(QString *error);
     bool announce(QString *error); // its row of ingest_status, afresh
     bool noteCommit(const Batch &batch, qint64 inserted, QString *why);
+    // NOTIFY the stations this commit touched (delivered at the commit).
+    bool tellWatchers(const Batch &batch, QString *why);
     bool readColumns(QString *error);
     bool ensurePartition(const QString &table, const QDate &day, QString *error);
     bool copyRows(const QString &table, const QVector<Row> &rows, qint64 *inserted, QVector<Reject> *conflicts, QString *error);

@@ -117,6 +117,30 @@ setsid "$bin/zentrel-ingest" --mqtt "127.0.0.1:$mqport" --db "$db" --user zentre
     --password-file "$scratch/secrets/zentrel-ingest" --allow-plain-password --repair --lang en 2> "$scratch/ingest.log" &
 pids+=($!)
 
+# The line board reads as a role that can only read: made once the ingest
+# has made the tables; its password generated, in the same .pgpass.
+boardpassword=$(secret)
+for _ in $(seq 300); do grep -q "database connected" "$scratch/ingest.log" 2>/dev/null && break; sleep 0.1; done
+psql -X -q -h 127.0.0.1 -p "$pgport" -U postgres -d plant -v pw="$boardpassword" >/dev/null <<'SQL'
+CREATE ROLE zentrel_board LOGIN PASSWORD :'pw';
+GRANT CONNECT ON DATABASE plant TO zentrel_board;
+GRANT USAGE ON SCHEMA public TO zentrel_board;
+GRANT SELECT ON ALL TABLES IN SCHEMA public TO zentrel_board;
+ALTER DEFAULT PRIVILEGES IN SCHEMA public GRANT SELECT ON TABLES TO zentrel_board;
+ALTER ROLE zentrel_board SET default_transaction_read_only = on;
+SQL
+(umask 077; printf '127.0.0.1:%s:*:zentrel_board:%s\n' "$pgport" "$boardpassword" >> "$scratch/pgpass")
+boardport=$(free_port)
+board_url=""
+if [ -x "$bin/zentrel-board" ]; then
+    setsid "$bin/zentrel-board" --db "postgresql://zentrel_board@127.0.0.1:$pgport/plant" --listen "127.0.0.1:$boardport" \
+        2> "$scratch/board.log" &
+    pids+=($!)
+    board_url="http://127.0.0.1:$boardport/   (English: http://127.0.0.1:$boardport/?lang=en; $scratch/board.log)"
+else
+    board_url="not built ($bin/zentrel-board is missing: tools/dev.sh installs cpp-httplib and the page's npm packages)"
+fi
+
 for i in $(seq 1 "$stations"); do
     name=$(printf "station-%02d" "$i")
     dir="$scratch/$name"
@@ -155,6 +179,7 @@ A plant of $stations stations is running (scratch folder $scratch).
               psql $db -c 'SELECT * FROM station_hours ORDER BY hour DESC LIMIT 10'
               psql $db -c 'SELECT * FROM lots'
   ingest      $scratch/ingest.log
+  board       $board_url
   stations    $scratch/station-NN/ (journal/, logger.log, meter.log)
   report      PGPASSFILE=$scratch/pgpass $bin/zentrel-report --db $db --pdf plant.pdf
 Ctrl-C stops everything.

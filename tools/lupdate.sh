@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 folders=(app mainwindow station stats match report plantdb journal mqtt settings storage platform console capabilities link meter
-         tools/report tools/match tools/logger)
+         board/*.cpp tools/report tools/match tools/logger)
 catalogue=resources/translations/zentrel_en.ts
 if [ "${1:-}" = "--check" ]; then
     scratch="$(mktemp -d)"

@@ -2,6 +2,193 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en_US">
 <context>
+    <name>Board</name>
+    <message>
+        <source>产线看板</source>
+        <translation>Line board</translation>
+    </message>
+    <message>
+        <source>测量中</source>
+        <translation>Measuring</translation>
+    </message>
+    <message>
+        <source>空闲</source>
+        <translation>Idle</translation>
+    </message>
+    <message>
+        <source>离线</source>
+        <translation>Away</translation>
+    </message>
+    <message>
+        <source>补传中，落后 %1</source>
+        <translation>catching up, %1 behind</translation>
+    </message>
+    <message>
+        <source>工位</source>
+        <translation>Stations</translation>
+    </message>
+    <message>
+        <source>今日电芯</source>
+        <translation>Cells today</translation>
+    </message>
+    <message>
+        <source>今日良率</source>
+        <translation>Yield today</translation>
+    </message>
+    <message>
+        <source>近一小时 NG</source>
+        <translation>NG, last hour</translation>
+    </message>
+    <message>
+        <source>读数/分钟</source>
+        <translation>Readings/min</translation>
+    </message>
+    <message>
+        <source>批次</source>
+        <translation>Lot</translation>
+    </message>
+    <message>
+        <source>限值组</source>
+        <translation>Set</translation>
+    </message>
+    <message>
+        <source>最近读数</source>
+        <translation>Last reading</translation>
+    </message>
+    <message>
+        <source>一天内无读数</source>
+        <translation>none for a day</translation>
+    </message>
+    <message>
+        <source>最近 NG</source>
+        <translation>Last NG</translation>
+    </message>
+    <message>
+        <source>控制图信号</source>
+        <translation>Control-chart signals</translation>
+    </message>
+    <message>
+        <source>确认</source>
+        <translation>Acknowledge</translation>
+    </message>
+    <message>
+        <source>无</source>
+        <translation>none</translation>
+    </message>
+    <message>
+        <source>还没有工位的数据</source>
+        <translation>No station has sent anything yet</translation>
+    </message>
+    <message>
+        <source>与看板服务的连接已断开，正在重连……</source>
+        <translation>Lost the connection to the board; reconnecting…</translation>
+    </message>
+    <message>
+        <source>看板服务读不到数据库：%1</source>
+        <translation>The board cannot read the database: %1</translation>
+    </message>
+    <message>
+        <source>返回看板</source>
+        <translation>Back to the board</translation>
+    </message>
+    <message>
+        <source>近一小时的 R 与 V</source>
+        <translation>R and V, last hour</translation>
+    </message>
+    <message>
+        <source>当前批次 R 的分布</source>
+        <translation>R of the current lot</translation>
+    </message>
+    <message>
+        <source>当前批次 R 的控制图</source>
+        <translation>Control chart of R, current lot</translation>
+    </message>
+    <message>
+        <source>当前批次 V 的控制图</source>
+        <translation>Control chart of V, current lot</translation>
+    </message>
+    <message>
+        <source>还需 %1 条合格记录才有控制限</source>
+        <translation>%1 more PASS records before there are control limits</translation>
+    </message>
+    <message>
+        <source>自放电 K（mV/天）</source>
+        <translation>Self-discharge K (mV/day)</translation>
+    </message>
+    <message>
+        <source>记录</source>
+        <translation>Records</translation>
+    </message>
+    <message>
+        <source>今天还没有电芯记录</source>
+        <translation>No cell records today</translation>
+    </message>
+    <message>
+        <source>时间</source>
+        <translation>Time</translation>
+    </message>
+    <message>
+        <source>记录号</source>
+        <translation>Record</translation>
+    </message>
+    <message>
+        <source>电芯编号</source>
+        <translation>Cell ID</translation>
+    </message>
+    <message>
+        <source>判定</source>
+        <translation>Verdict</translation>
+    </message>
+    <message>
+        <source>档位</source>
+        <translation>Grade</translation>
+    </message>
+    <message>
+        <source>控制图规则</source>
+        <translation>Rules</translation>
+    </message>
+    <message>
+        <source>工序</source>
+        <translation>Stage</translation>
+    </message>
+    <message>
+        <source>K（mV/天）</source>
+        <translation>K (mV/day)</translation>
+    </message>
+    <message>
+        <source>原因</source>
+        <translation>Reason</translation>
+    </message>
+    <message>
+        <source>个数</source>
+        <translation>Count</translation>
+    </message>
+    <message>
+        <source>中心线</source>
+        <translation>Centre</translation>
+    </message>
+    <message>
+        <source>上控制限</source>
+        <translation>UCL</translation>
+    </message>
+    <message>
+        <source>下控制限</source>
+        <translation>LCL</translation>
+    </message>
+    <message>
+        <source>信号</source>
+        <translation>Signal</translation>
+    </message>
+    <message>
+        <source>R：%1</source>
+        <translation>R: %1</translation>
+    </message>
+    <message>
+        <source>V：%1</source>
+        <translation>V: %1</translation>
+    </message>
+</context>
+<context>
     <name>Capabilities</name>
     <message>
         <source>MQTT 未启用：站名“%1”含 /、+ 或 #，不能作主题的一层；请设 [MQTT] Prefix</source>

@@ -60,6 +60,7 @@ const Text kTexts[] = {
     {"ucl", "Board", QT_TRANSLATE_NOOP("Board", "上控制限")},
     {"lcl", "Board", QT_TRANSLATE_NOOP("Board", "下控制限")},
     {"signal", "Board", QT_TRANSLATE_NOOP("Board", "信号")},
+    {"switch", "Board", QT_TRANSLATE_NOOP("Board", "English")},
     {"rule_r", "Board", QT_TRANSLATE_NOOP("Board", "R：%1")},
     {"rule_v", "Board", QT_TRANSLATE_NOOP("Board", "V：%1")},
     {"rule1", "ControlChart", QT_TRANSLATE_NOOP("ControlChart", "一个点超出 3σ 控制限")},

@@ -24,6 +24,8 @@ packages=(
     rapidjson-dev                       # zentrel-ingest's JSON: a backlog drains at the database's pace
     cutecom xdotool                     # the on-screen benchmark's reference terminal and its clicks
     packetsender x11-xserver-utils      # the console's on-screen reference (it runs xrandr at start)
+    libcpp-httplib-dev                  # zentrel-board's HTTP
+    chromium                            # the board's tests in a real browser
 )
 
 install_missing() {
@@ -38,6 +40,21 @@ install_missing() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
+# The board's page takes its charting library, and its tests their browser
+# driver, from npm, pinned in board/web/package-lock.json (compiled into
+# zentrel-board: plants have no internet).
+install_web() {
+    if ! command -v npm >/dev/null; then
+        local sudo=""
+        [ "$(id -u)" -ne 0 ] && sudo="sudo"
+        $sudo apt-get update -q
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q --no-install-recommends nodejs npm
+    fi
+    if [ ! -f board/web/node_modules/.package-lock.json ] || [ board/web/package-lock.json -nt board/web/node_modules/.package-lock.json ]; then
+        (cd board/web && npm ci --no-audit --no-fund)
+    fi
+}
+
 build_all() {
     cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
     cmake --build "$build" -j"$(nproc)"
@@ -46,6 +63,7 @@ build_all() {
 case "$action" in
 run)
     install_missing
+    install_web
     build_all
     link="/tmp/zentrel-meter"
     "$build/tools/zentrel-metersim" --link "$link" &
@@ -61,11 +79,13 @@ run)
     ;;
 test)
     install_missing
+    install_web
     build_all
     ctest --test-dir "$build" --output-on-failure --timeout 600
     ;;
 sanitize)
     install_missing
+    install_web
     asan="${build}-asan"
     cmake -S . -B "$asan" -DCMAKE_BUILD_TYPE=Debug -DZENTREL_SANITIZE=ON -DZENTREL_BUILD_BENCH=OFF
     cmake --build "$asan" -j"$(nproc)"

@@ -354,7 +354,7 @@
     document.title = 'Zentrel · ' + t('title');
     document.getElementById('title').textContent = t('title');
     const other = lang === 'en' ? 'zh_CN' : 'en';
-    document.getElementById('lang').textContent = other === 'en' ? 'English' : '中文'; // each language named in itself
+    document.getElementById('lang').textContent = t('switch'); // the other language, named in this one
     renderSummary();
     renderBoard();
     renderStatus();

@@ -156,9 +156,10 @@ int main(int argc, char *argv[])
     TerminationWatcher termination;
     QObject::connect(&termination, &TerminationWatcher::terminationRequested, &app, [&] { app.quit(); });
     const int rc = app.exec();
+    // The pages' event streams wait on the board: stopped first, they end at once.
     http.stop();
-    serving.join();
     board.stop();
+    serving.join();
     say(QStringLiteral("stopped"));
     return rc;
 }

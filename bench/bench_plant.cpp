@@ -283,6 +283,43 @@ namespace {
 // record every 5 s each) through mosquitto to two ingests sharing the
 // stream: the lag from a reading's time to its commit, each ingest's CPU,
 // the database's growth. Seconds measured, or -1.
+} // namespace
+
+// Every 50 ms what is due: each station's reading every 500 ms, its cell
+// record every 5 s, their moments spread over the period (QoS 1, times now).
+// Seconds spent.
+double publishStations(mosquitto *m, int stations, int seconds, qint64 *readings, qint64 *cells)
+{
+    QElapsedTimer run;
+    run.start();
+    for (qint64 tick = 0; run.elapsed() < qint64(seconds) * 1000; ++tick) {
+        const qint64 at = tick * 50;
+        while (run.elapsed() < at)
+            QThread::usleep(1000);
+        const QString now = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
+        for (int s = 0; s < stations; ++s) {
+            if ((at + s * 5) % 500 < 50) {
+                const QByteArray topic = QStringLiteral("zentrel/P%1/reading").arg(s, 3, 10, QLatin1Char('0')).toUtf8();
+                const QByteArray json = QStringLiteral("{\"id\":\"P%1/readings/%2\",\"time\":\"%3\",\"station\":\"P%1\",\"seq\":%2,"
+                                                       "\"r_mohm\":%4,\"v\":3.7021,\"verdict\":\"PASS\",\"r_low\":11,\"r_high\":13}")
+                                            .arg(s, 3, 10, QLatin1Char('0')).arg(++*readings).arg(now).arg(12 + 0.1 * std::sin(*readings * 0.1), 0, 'f', 4)
+                                            .toUtf8();
+                mosquitto_publish(m, nullptr, topic.constData(), json.size(), json.constData(), 1, false);
+            }
+            if ((at + s * 50) % 5000 < 50) {
+                const QByteArray topic = QStringLiteral("zentrel/P%1/cell").arg(s, 3, 10, QLatin1Char('0')).toUtf8();
+                const QByteArray json = QStringLiteral("{\"id\":\"P%1/cells/%2\",\"time\":\"%3\",\"station\":\"P%1\",\"lot\":\"L1\","
+                                                       "\"record\":\"P%1-%2\",\"cell_id\":\"C%2\",\"r_mohm\":12.1,\"v\":3.70,\"verdict\":\"PASS\"}")
+                                            .arg(s, 3, 10, QLatin1Char('0')).arg(++*cells).arg(now).toUtf8();
+                mosquitto_publish(m, nullptr, topic.constData(), json.size(), json.constData(), 1, false);
+            }
+        }
+    }
+    return run.nsecsElapsed() / 1e9;
+}
+
+namespace {
+
 double steadyPlant(int seconds)
 {
     QTemporaryDir dir;
@@ -315,34 +352,7 @@ double steadyPlant(int seconds)
         return -1;
     const int stations = 100;
     qint64 readings = 0, cells = 0;
-    QElapsedTimer run;
-    run.start();
-    // Every 50 ms what is due: each station's reading every 500 ms, its
-    // cell record every 5 s, their moments spread over the period.
-    for (qint64 tick = 0; run.elapsed() < qint64(seconds) * 1000; ++tick) {
-        const qint64 at = tick * 50;
-        while (run.elapsed() < at)
-            QThread::usleep(1000);
-        const QString now = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
-        for (int s = 0; s < stations; ++s) {
-            if ((at + s * 5) % 500 < 50) {
-                const QByteArray topic = QStringLiteral("zentrel/P%1/reading").arg(s, 3, 10, QLatin1Char('0')).toUtf8();
-                const QByteArray json = QStringLiteral("{\"id\":\"P%1/readings/%2\",\"time\":\"%3\",\"station\":\"P%1\",\"seq\":%2,"
-                                                       "\"r_mohm\":%4,\"v\":3.7021,\"verdict\":\"PASS\",\"r_low\":11,\"r_high\":13}")
-                                            .arg(s, 3, 10, QLatin1Char('0')).arg(++readings).arg(now).arg(12 + 0.1 * std::sin(readings * 0.1), 0, 'f', 4)
-                                            .toUtf8();
-                mosquitto_publish(m, nullptr, topic.constData(), json.size(), json.constData(), 1, false);
-            }
-            if ((at + s * 50) % 5000 < 50) {
-                const QByteArray topic = QStringLiteral("zentrel/P%1/cell").arg(s, 3, 10, QLatin1Char('0')).toUtf8();
-                const QByteArray json = QStringLiteral("{\"id\":\"P%1/cells/%2\",\"time\":\"%3\",\"station\":\"P%1\",\"lot\":\"L1\","
-                                                       "\"record\":\"P%1-%2\",\"cell_id\":\"C%2\",\"r_mohm\":12.1,\"v\":3.70,\"verdict\":\"PASS\"}")
-                                            .arg(s, 3, 10, QLatin1Char('0')).arg(++cells).arg(now).toUtf8();
-                mosquitto_publish(m, nullptr, topic.constData(), json.size(), json.constData(), 1, false);
-            }
-        }
-    }
-    const double spent = run.nsecsElapsed() / 1e9;
+    const double spent = publishStations(m, stations, seconds, &readings, &cells);
     runUntil([&] { return db.query(QStringLiteral("SELECT (SELECT count(*) FROM readings) + (SELECT count(*) FROM cells)")).toLongLong() >= readings + cells; },
              300000);
     mosquitto_disconnect(m);

@@ -15,6 +15,8 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+struct mosquitto;
+
 namespace bench {
 
 inline double cpuSeconds()
@@ -144,6 +146,9 @@ inline void figure(const char *name, double value, const char *unit)
     std::fflush(stdout);
 }
 
+// The plant's stations publishing live through m (bench_plant.cpp).
+double publishStations(::mosquitto *m, int stations, int seconds, qint64 *readings, qint64 *cells);
+int boardLive(int seconds);
 int framePath(int seconds, bool withJournal);
 int loggerAtLineLimit(int seconds);
 int loggerManySlowMeters(int seconds);

@@ -27,7 +27,7 @@ int main(int argc, char *argv[])
         return bench::onscreenWindow(names[1], names[2]);
     const QStringList all = {"replot", "startup", "framepath", "framepath-journal", "nominal", "day",
                              "week", "week-journal", "publish", "drain", "report", "udp", "onscreen", "onscreen-udp", "backlog",
-                             "logger", "logger-idle", "logger-absent", "match", "k-lookup", "report-spc", "ingest", "ingest-refused", "broker-autosave", "report-db", "plant-scale"};
+                             "logger", "logger-idle", "logger-absent", "match", "k-lookup", "report-spc", "ingest", "ingest-refused", "broker-autosave", "report-db", "plant-scale", "board"};
     if (names.isEmpty() || names.contains("all"))
         names = all;
     if (names.size() > 1 && !child) {
@@ -83,6 +83,12 @@ int main(int argc, char *argv[])
         else if (name == "plant-scale")
             failures += bench::plantScale(qEnvironmentVariableIntValue("ZENTREL_BENCH_SECONDS") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_SECONDS") : 600,
                                           qEnvironmentVariableIntValue("ZENTREL_BENCH_MESSAGES") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_MESSAGES") : 1000000);
+        else if (name == "board")
+#ifdef ZENTREL_HAVE_BOARD
+            failures += bench::boardLive(qEnvironmentVariableIntValue("ZENTREL_BENCH_SECONDS") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_SECONDS") : 60);
+#else
+            std::printf("zentrel-board is not built (cpp-httplib or board/web/node_modules missing)\n");
+#endif
         else if (name == "report-db")
             failures += bench::reportDatabase(qEnvironmentVariableIntValue("ZENTREL_BENCH_ROWS") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_ROWS") : 10000000);
         else if (name == "report-spc")

@@ -4,7 +4,7 @@
 #     widget header (Qt Widgets, Qt Multimedia's widgets) or the window's own;
 #   - no file of the widget-free core (every other folder but */pages/)
 #     includes Qt Gui, Qt Print Support or QCustomPlot either;
-#   - the headless programs (logger, ingest, simulator) include only the core.
+#   - the headless programs (logger, ingest, board, simulator) include only the core.
 #   - the headless programs given after the folder link no Qt Widgets or Gui.
 # Usage: tools/check-layers.sh QT_HEADERS_DIR [PROGRAM…]   (the folder holding QtWidgets/, QtGui/, …)
 set -euo pipefail

@@ -187,6 +187,10 @@
         <source>V：%1</source>
         <translation>V: %1</translation>
     </message>
+    <message>
+        <source>English</source>
+        <translation>Chinese</translation>
+    </message>
 </context>
 <context>
     <name>Capabilities</name>

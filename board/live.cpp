@@ -127,7 +127,7 @@ void Live::refresh()
             db.reset(new plantdb::BoardDb(connectTo(m_s.conninfo)));
             if (!db->ok()) {
                 noteTrouble(QStringLiteral("database %1: %2").arg(plantdb::where(db->connection()), plantdb::errorOf(db->connection())));
-                publish(QJsonObject());
+                publishTrouble();
                 std::unique_lock<std::mutex> lock(m_mutex);
                 m_dirtied.wait_for(lock, std::chrono::milliseconds(kRetryMs), [this] { return m_stop; });
                 continue;
@@ -138,7 +138,7 @@ void Live::refresh()
         QString error;
         if (!refreshOnce(*db, &error)) {
             noteTrouble(error);
-            publish(QJsonObject());
+            publishTrouble();
             if (db->ok()) { // a question refused, not a connection lost: not again at once
                 std::unique_lock<std::mutex> lock(m_mutex);
                 m_dirtied.wait_for(lock, std::chrono::milliseconds(kRetryMs), [this] { return m_stop; });
@@ -224,7 +224,7 @@ bool Live::refreshOnce(plantdb::BoardDb &db, QString *error)
             }
         }
         summary = m_tiles.summaryJson(now, m_s.timing);
-        if (summary == m_sentSummary && changed.isEmpty() && m_sentSummary.value("db") == QJsonValue("ok"))
+        if (summary == m_sentSummary && changed.isEmpty() && m_published.isEmpty())
             return true;
         m_sentSummary = summary;
     }
@@ -242,15 +242,24 @@ void Live::publish(const QJsonObject &event)
     const QByteArray text = QJsonDocument(e).toJson(QJsonDocument::Compact);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (trouble.isEmpty())
-            m_sentSummary.insert("db", "ok");
-        else
-            m_sentSummary.remove("db");
+        m_published = trouble;
         m_events.emplace_back(++m_number, text);
         while (m_events.size() > kEventsKept)
             m_events.pop_front();
     }
     m_changed.notify_all();
+}
+
+// The database's trouble to the pages, once each time it changes.
+void Live::publishTrouble()
+{
+    bool same = false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        same = m_trouble == m_published;
+    }
+    if (!same)
+        publish(QJsonObject());
 }
 
 QByteArray Live::snapshot() const

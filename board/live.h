@@ -50,6 +50,7 @@ private:
     void refresh();
     bool refreshOnce(class plantdb::BoardDb &db, QString *error);
     void publish(const QJsonObject &event);
+    void publishTrouble();
     void noteTrouble(const QString &why);
 
     LiveSettings m_s;
@@ -68,6 +69,7 @@ private:
     std::deque<std::pair<quint64, QByteArray>> m_events;
     quint64 m_number = 0;
     QString m_trouble;
+    QString m_published; // the trouble the pages were last told
     qint64 m_day = 0, m_lastNgReadings = 0;
     std::thread m_listener, m_refresher;
 };

@@ -196,7 +196,11 @@
   const axis = { stroke: '#8b98a8', grid: { stroke: '#2b3645', width: 1 }, ticks: { stroke: '#2b3645' } };
   const two = (n) => String(n).padStart(2, '0');
   const timeAxis = Object.assign({}, axis, {
-    values: (u, splits) => splits.map((s) => { const d = new Date(s * 1000); return two(d.getHours()) + ':' + two(d.getMinutes()); }),
+    values: (u, splits) => splits.map((s) => {
+      const d = new Date(s * 1000);
+      const hm = two(d.getHours()) + ':' + two(d.getMinutes());
+      return splits.length > 1 && splits[1] - splits[0] < 60 ? hm + ':' + two(d.getSeconds()) : hm;
+    }),
   });
   const heads = { t: 'time', r: 'R (mΩ)', v: 'V (V)' };
   function chartBox(title) {

@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTimer>
 
 #include <cstdio>
@@ -116,8 +117,11 @@ int main(int argc, char *argv[])
             return 2;
         }
         server.token = f.readLine().trimmed();
-        if (server.token.size() < 16) {
-            say(QStringLiteral("--token-file %1: its first line holds no token of 16 characters or more").arg(f.fileName()));
+        // It travels in an address and a cookie: letters, digits and - . _ ~ only.
+        static const QRegularExpression kTokenChars(QStringLiteral("^[A-Za-z0-9._~-]{16,}$"));
+        if (!kTokenChars.match(QString::fromLatin1(server.token)).hasMatch()) {
+            say(QStringLiteral("--token-file %1: its first line holds no token of 16 characters or more (letters, digits, - . _ ~)")
+                    .arg(f.fileName()));
             return 2;
         }
     }

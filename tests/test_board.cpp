@@ -97,6 +97,44 @@ private slots:
         QCOMPARE(p.behindMs, behindMs);
     }
 
+    // A tile's figures and the line's: NG readings count only for a station
+    // that records no cells; yields only over judged cells; states on the clock.
+    void tilesAndSummary()
+    {
+        board::Tiles tiles;
+        auto pulse = [](const QString &s, qint64 ageMs) {
+            plantdb::StationPulse p;
+            p.station = s;
+            p.last.ms = kNow - ageMs;
+            p.last.receivedMs = p.last.ms + 50;
+            return p;
+        };
+        tiles.setPulse(pulse("A", 1000));
+        tiles.setPulse(pulse("B", 120'000));
+        tiles.setPulse(pulse("C", 3'600'000));
+        plantdb::StationDay a;
+        a.station = "A";
+        a.cells = 10, a.pass = 8, a.ng = 1, a.ngHour = 1; // one record unjudged
+        tiles.setDay(a);
+        plantdb::StationDay ngA, ngB;
+        ngA.station = "A", ngA.ngHour = 50;
+        ngB.station = "B", ngB.ngHour = 3, ngB.lastNg.ms = kNow - 5000, ngB.lastNg.r = 25;
+        tiles.setNgReadings(ngA); // A records cells: its NG readings are not its NG
+        tiles.setNgReadings(ngB);
+        QCOMPARE(tiles.stationsWithoutCells(), QStringList({"B", "C"}));
+        const board::Timing timing;
+        const QJsonObject sa = tiles.json("A", kNow, timing), sb = tiles.json("B", kNow, timing), sc = tiles.json("C", kNow, timing);
+        QCOMPARE(sa.value("yield").toDouble(), 8.0 / 9.0);
+        QCOMPARE(sa.value("ng_hour").toDouble(), 1.0);
+        QVERIFY(sb.value("yield").isNull());
+        QCOMPARE(sb.value("last_ng").toObject().value("r").toDouble(), 25.0);
+        QCOMPARE(QStringList({sa.value("state").toString(), sb.value("state").toString(), sc.value("state").toString()}),
+                 QStringList({"measuring", "idle", "away"}));
+        const QJsonObject line = tiles.summaryJson(kNow, timing);
+        QCOMPARE(line, QJsonObject({{"measuring", 1}, {"idle", 1}, {"away", 1}, {"stations", 3}, {"cells", 10.0},
+                                    {"yield", 8.0 / 9.0}, {"ng_hour", 4.0}}));
+    }
+
     // The notice names each station once per table, from its topic; one too
     // long for NOTIFY asks everyone to look again.
     void changeNotice()

@@ -97,6 +97,23 @@ int boardLive(int seconds)
         std::printf("  zentrel-ingest did not connect: %s\n", said.constData());
         return 1;
     }
+    // A shift's cell records already in (a record every 5 s at each station,
+    // one in twenty NG): the day's figures are asked over these.
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QDateTime from = std::max(now.addSecs(-8 * 3600), QDateTime(now.date(), QTime(0, 1), Qt::UTC));
+    const qint64 each = from.secsTo(now) / 5;
+    QElapsedTimer filling;
+    filling.start();
+    db.query(QStringLiteral("INSERT INTO cells (id, time, station, lot, set, record, cell_id, r_mohm, v, verdict) "
+                            "SELECT st || '/cells/shift/' || i, '%1'::timestamptz + i * interval '5 seconds', st, 'L1', 'S1', st || '-shift-' || i, "
+                            "'C' || st || i, 12 + (i %% 7) * 0.05, 3.7, CASE WHEN i %% 20 = 0 THEN 'NG' ELSE 'PASS' END "
+                            "FROM generate_series(0, 99) s, LATERAL (SELECT 'P' || lpad(s::text, 3, '0') AS st) n, generate_series(0, %2 - 1) i")
+                 .arg(from.toString(Qt::ISODate))
+                 .arg(each)
+                 .replace(QStringLiteral("%%"), QStringLiteral("%")));
+    db.query(QStringLiteral("ANALYZE cells"));
+    figure("a shift's cell records, already in", db.query(QStringLiteral("SELECT count(*) FROM cells")).toDouble(), "");
+    figure("putting them in (generate_series)", filling.nsecsElapsed() / 1e9, "s");
     mosquitto_lib_init();
     mosquitto *m = mosquitto_new("bench-stations", true, nullptr);
     mosquitto_max_inflight_messages_set(m, 0);
@@ -121,21 +138,33 @@ int boardLive(int seconds)
                        QString::number(seconds)});
     QByteArray pagesSaid;
     // The pages load while the stations publish.
-    std::thread loading([&] { publishStations(m, stations, 600, &readings, &cells); });
-    loading.detach();
+    std::atomic<bool> published {false};
+    std::thread publishing([&] { publishStations(m, stations, 3600, &readings, &cells, &published); });
     if (!runUntil([&] { return (pagesSaid += pages.readAllStandardError()).contains("pages open"); }, 120000)) {
         std::printf("  the pages did not open: %s\n", pagesSaid.constData());
+        published = true;
+        publishing.join();
         return 1;
     }
     std::atomic<bool> stop {false};
     std::vector<double> bare;
     std::thread listener(listenBare, db.conninfo(), &stop, &bare);
+    // The database's side of the board: its connections' server processes.
+    auto backendsCpu = [&](const char *application) {
+        double sum = 0;
+        for (const QString &pid : db.query(QStringLiteral("SELECT pid FROM pg_stat_activity WHERE application_name = '%1'").arg(application))
+                                      .split('\n', Qt::SkipEmptyParts))
+            sum += processCpu(pid.toLongLong());
+        return sum;
+    };
+    const double backends0 = backendsCpu("zentrel-board"), ingestBackends0 = backendsCpu("zentrel-ingest");
     const double cpu0 = processCpu(board.processId()), ingestCpu0 = processCpu(ingest.processId());
     QElapsedTimer wall;
     wall.start();
     pages.waitForFinished(qint64(seconds) * 1000 + 120000);
     const double spent = wall.nsecsElapsed() / 1e9;
     const double cpu = processCpu(board.processId()) - cpu0, ingestCpu = processCpu(ingest.processId()) - ingestCpu0;
+    const double backends = backendsCpu("zentrel-board") - backends0, ingestBackends = backendsCpu("zentrel-ingest") - ingestBackends0;
     stop = true;
     listener.join();
     const QJsonObject o = QJsonDocument::fromJson(pages.readAllStandardOutput()).object();
@@ -166,17 +195,22 @@ int boardLive(int seconds)
     spread("reference: commit to a bare LISTEN client", bare, "ms");
     figure("board CPU (share of one core)", cpu / spent * 100, "%");
     figure("reference: the ingest's CPU, the same rows", ingestCpu / spent * 100, "%");
+    figure("PostgreSQL's CPU for the board's questions", backends / spent * 100, "%");
+    figure("reference: PostgreSQL's CPU for the ingest", ingestBackends / spent * 100, "%");
     figure("board peak memory", residentPeakMiB(board.processId()), "MiB");
     spread("a page's load, to 100 tiles", numbers("load"), "ms");
     spread("reference: the board's JSON fetched alone", numbers("json"), "ms");
     spread("reference: all 100 tiles' questions, bare client", asked, "ms");
+    published = true;
+    publishing.join();
     board.terminate();
     board.waitForFinished(20000);
     ingest.terminate();
     ingest.waitForFinished(20000);
     mosquitto_disconnect(m);
     mosquitto_loop_stop(m, true);
-    std::_Exit(0); // the publishing thread runs on; nothing of it to save
+    mosquitto_destroy(m);
+    return 0;
 }
 
 } // namespace bench

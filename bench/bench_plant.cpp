@@ -288,11 +288,11 @@ namespace {
 // Every 50 ms what is due: each station's reading every 500 ms, its cell
 // record every 5 s, their moments spread over the period (QoS 1, times now).
 // Seconds spent.
-double publishStations(mosquitto *m, int stations, int seconds, qint64 *readings, qint64 *cells)
+double publishStations(mosquitto *m, int stations, int seconds, qint64 *readings, qint64 *cells, const std::atomic<bool> *stop)
 {
     QElapsedTimer run;
     run.start();
-    for (qint64 tick = 0; run.elapsed() < qint64(seconds) * 1000; ++tick) {
+    for (qint64 tick = 0; run.elapsed() < qint64(seconds) * 1000 && !(stop && *stop); ++tick) {
         const qint64 at = tick * 50;
         while (run.elapsed() < at)
             QThread::usleep(1000);

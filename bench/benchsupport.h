@@ -1,6 +1,7 @@
 #ifndef BENCHSUPPORT_H
 #define BENCHSUPPORT_H
 
+#include <atomic>
 #include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
@@ -147,7 +148,9 @@ inline void figure(const char *name, double value, const char *unit)
 }
 
 // The plant's stations publishing live through m (bench_plant.cpp).
-double publishStations(::mosquitto *m, int stations, int seconds, qint64 *readings, qint64 *cells);
+// Until seconds passed or *stop.
+double publishStations(::mosquitto *m, int stations, int seconds, qint64 *readings, qint64 *cells,
+                       const std::atomic<bool> *stop = nullptr);
 int boardLive(int seconds);
 int framePath(int seconds, bool withJournal);
 int loggerAtLineLimit(int seconds);

@@ -173,7 +173,8 @@ bool writeDay(Db &db, const QString &folder, const QString &table, const QString
 }
 
 // Detach (waiting at most lockWaitMs for readers), write, then drop with
-// the day's quarters and packed series. false with waited set: a reader held it.
+// the day's quarters and packed series (readings) or its cells' quarters.
+// false with waited set: a reader held it.
 bool archiveDay(Db &db, const ArchiveSettings &s, const QString &table, const QString &partition, bool attached, const QDate &day,
                 ArchivedDay *out, bool *waited, QString *error)
 {
@@ -197,6 +198,9 @@ bool archiveDay(Db &db, const ArchiveSettings &s, const QString &table, const QS
         for (const char *t : {"reading_quarters", "reading_series", "reading_series_due"})
             ok = ok && db.run(QStringLiteral("DELETE FROM %1 WHERE quarter >= $1::timestamptz AND quarter < $2::timestamptz").arg(t),
                               {from, to}, error);
+    if (table == QLatin1String("cells"))
+        ok = ok && db.run(QStringLiteral("DELETE FROM cell_quarters WHERE quarter >= $1::timestamptz AND quarter < $2::timestamptz"), {from, to},
+                          error);
     ok = ok && db.exec(QStringLiteral("COMMIT"), error);
     if (!ok)
         db.exec(QStringLiteral("ROLLBACK"), nullptr);

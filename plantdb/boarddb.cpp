@@ -28,25 +28,31 @@ const char *const kPulses =
     "  WHERE r.station = s.station AND r.time >= n.now - interval '1 day' AND r.time <= n.now + interval '1 minute' "
     "  ORDER BY r.time DESC LIMIT 1) l ON true";
 
-// One pass over the day's counted records of the stations asked for.
+// A station's day from the quarters the database keeps (cell_quarters),
+// the rest by index: its newest record, its newest NG, the last hour's NG
+// and signals, each not voided (cells_voids).
+#define ZB_DAY "to_timestamp($2::bigint / 1000.0)"
+#define ZB_NOW "to_timestamp($3::bigint / 1000.0)"
+#define ZB_COUNTS(c) \
+    "coalesce(" c ".voids, '') = '' AND NOT EXISTS (SELECT 1 FROM cells v WHERE v.station = " c ".station " \
+    "AND coalesce(v.voids, '') <> '' AND v.voids = " c ".record)"
 const char *const kDays =
-    ZB_WINDOW ", counted AS MATERIALIZED ("
-    "  SELECT c.station, c.time, c.cell_id, c.r_mohm, c.v, c.verdict, c.spc, c.k_mv_day, c.lot, c.set FROM cells c CROSS JOIN n "
-    "  WHERE c.station IN (SELECT station FROM s) AND c.time >= n.day AND c.time <= n.now + interval '1 minute' "
-    "    AND coalesce(c.voids, '') = '' "
-    "    AND NOT EXISTS (SELECT 1 FROM cells v WHERE v.station = c.station AND v.time >= c.time AND v.voids = c.record)), "
-    "a AS (SELECT c.station, count(*) AS cells, count(*) FILTER (WHERE verdict = 'PASS') AS pass, "
-    "        count(*) FILTER (WHERE verdict = 'NG') AS ng, "
-    "        count(*) FILTER (WHERE verdict = 'NG' AND time > n.now - interval '1 hour') AS ng_hour, count(k_mv_day) AS with_k "
-    "      FROM counted c CROSS JOIN n GROUP BY c.station), "
-    "latest AS (SELECT DISTINCT ON (station) station, lot, set FROM counted ORDER BY station, time DESC), "
-    "ng AS (SELECT DISTINCT ON (station) station, time, cell_id, r_mohm, v FROM counted WHERE verdict = 'NG' ORDER BY station, time DESC), "
-    "sig AS (SELECT station, json_agg(json_build_array(" ZB_MS("time") ", cell_id, spc) ORDER BY time DESC) AS list FROM ("
-    "        SELECT c.*, row_number() OVER (PARTITION BY station ORDER BY time DESC) AS k FROM counted c CROSS JOIN n "
-    "        WHERE coalesce(spc, '') <> '' AND time > n.now - interval '1 hour') x WHERE k <= 20 GROUP BY station) "
-    "SELECT s.station, coalesce(a.cells, 0), coalesce(a.pass, 0), coalesce(a.ng, 0), coalesce(a.ng_hour, 0), coalesce(a.with_k, 0), "
-    "       latest.lot, latest.set, " ZB_MS("ng.time") ", ng.cell_id, ng.r_mohm, ng.v, sig.list "
-    "FROM s LEFT JOIN a USING (station) LEFT JOIN latest USING (station) LEFT JOIN ng USING (station) LEFT JOIN sig USING (station)";
+    "WITH s AS MATERIALIZED (SELECT DISTINCT json_array_elements_text($1::json) AS station), "
+    "a AS (SELECT q.station, sum(cells) AS cells, sum(pass) AS pass, sum(ng) AS ng, sum(with_k) AS with_k FROM cell_quarters q "
+    "      WHERE q.station IN (SELECT station FROM s) AND q.quarter >= " ZB_DAY " AND q.quarter <= " ZB_NOW " GROUP BY q.station) "
+    "SELECT s.station, coalesce(a.cells, 0), coalesce(a.pass, 0), coalesce(a.ng, 0), "
+    "  (SELECT count(*) FROM cells c WHERE c.station = s.station AND c.verdict = 'NG' AND c.time > " ZB_NOW " - interval '1 hour' "
+    "     AND c.time >= " ZB_DAY " AND c.time <= " ZB_NOW " + interval '1 minute' AND " ZB_COUNTS("c") "), "
+    "  coalesce(a.with_k, 0), latest.lot, latest.set, " ZB_MS("ng.time") ", ng.cell_id, ng.r_mohm, ng.v, sig.list "
+    "FROM s LEFT JOIN a USING (station) "
+    "LEFT JOIN LATERAL (SELECT lot, set FROM cells c WHERE c.station = s.station AND c.time >= " ZB_DAY
+    "  AND c.time <= " ZB_NOW " + interval '1 minute' AND " ZB_COUNTS("c") " ORDER BY c.time DESC LIMIT 1) latest ON true "
+    "LEFT JOIN LATERAL (SELECT time, cell_id, r_mohm, v FROM cells c WHERE c.station = s.station AND c.verdict = 'NG' "
+    "  AND c.time >= " ZB_DAY " AND c.time <= " ZB_NOW " + interval '1 minute' AND " ZB_COUNTS("c") " ORDER BY c.time DESC LIMIT 1) ng ON true "
+    "LEFT JOIN LATERAL (SELECT json_agg(json_build_array(" ZB_MS("time") ", cell_id, spc) ORDER BY time DESC) AS list FROM ("
+    "  SELECT time, cell_id, spc FROM cells c WHERE c.station = s.station AND c.time > " ZB_NOW " - interval '1 hour' AND c.time >= " ZB_DAY
+    "    AND c.time <= " ZB_NOW " + interval '1 minute' AND coalesce(c.spc, '') <> '' AND " ZB_COUNTS("c")
+    "  ORDER BY c.time DESC LIMIT 20) x) sig ON true";
 
 const char *const kNgReadings =
     ZB_WINDOW ", bad AS MATERIALIZED (SELECT r.station, r.time, r.r_mohm, r.v FROM readings r CROSS JOIN n "
@@ -66,9 +72,8 @@ const char *const kRecords =
     "  WHERE c.station IN (SELECT station FROM s) AND c.time >= n.day AND c.time <= n.now + interval '1 minute' AND coalesce(c.voids, '') = '' "
     "  ORDER BY c.time DESC LIMIT 1), "
     "picked AS (SELECT c.* FROM cells c CROSS JOIN n LEFT JOIN latest ON true "
-    "  WHERE c.station IN (SELECT station FROM s) AND c.time <= n.now + interval '1 minute' AND coalesce(c.voids, '') = '' "
-    "    AND CASE WHEN coalesce(latest.lot, '') <> '' THEN c.lot = latest.lot AND c.time >= n.now - interval '30 days' ELSE c.time >= n.day END "
-    "    AND NOT EXISTS (SELECT 1 FROM cells v WHERE v.station = c.station AND v.time >= c.time AND v.voids = c.record) "
+    "  WHERE c.station IN (SELECT station FROM s) AND c.time <= n.now + interval '1 minute' AND c.time >= n.now - interval '30 days' "
+    "    AND CASE WHEN coalesce(latest.lot, '') <> '' THEN c.lot = latest.lot ELSE c.time >= n.day END AND " ZB_COUNTS("c") " "
     "  ORDER BY c.time DESC LIMIT 5000) "
     "SELECT " ZB_MS("p.time") ", p.record, p.cell_id, p.verdict, p.grade, p.spc, p.stage, p.reason, p.r_mohm, p.v, p.k_mv_day, "
     "       (SELECT lot FROM latest), (SELECT set FROM latest) "

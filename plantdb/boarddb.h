@@ -71,7 +71,12 @@ struct StationDetail
 class BoardDb
 {
 public:
-    explicit BoardDb(Connection connection) : m_c(std::move(connection)) {}
+    // Its questions are small and many: no JIT, which would cost them more than they take.
+    explicit BoardDb(Connection connection) : m_c(std::move(connection))
+    {
+        if (ok())
+            Result(PQexec(m_c.get(), "SET jit = off"));
+    }
     bool ok() const { return m_c && PQstatus(m_c.get()) == CONNECTION_OK; }
     PGconn *connection() const { return m_c.get(); }
 

@@ -524,9 +524,20 @@ private slots:
                              .arg(d).arg(n).arg(journal::isoTime(t)).arg(12 + 0.01 * (n % 23)).toUtf8();
             }
         QVERIFY(plant.publish("zentrel/A/reading", lines));
+        // Three cell records on the oldest day, one voided: two count there.
+        const QString oldestTime = journal::isoTime(QDateTime(today.addDays(-3), QTime(1, 0), Qt::UTC));
+        QByteArray records;
+        for (const char *rec : {R"("record":"A-1","verdict":"PASS")", R"("record":"A-2","verdict":"NG")", R"("record":"A-3","verdict":"PASS")",
+                                R"("record":"A-4","verdict":"VOID","voids":"A-2")"})
+            records += QString(R"({"id":"A/cells/%1","time":"%2","station":"A",%3})" "\n").arg(records.count('\n')).arg(oldestTime, rec).toUtf8();
+        QVERIFY(plant.publish("zentrel/A/cell", records));
         const int all = lines.count('\n');
         auto sql = [&](const QString &q) { return plant.db.query(q); };
         QTRY_COMPARE_WITH_TIMEOUT(sql("SELECT count(*) FROM readings").toInt(), all, 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(sql("SELECT count(*) FROM cells").toInt(), 4, 60000);
+        const QString cellQuarters = QString("SELECT coalesce(sum(cells), 0) || ' ' || coalesce(sum(pass), 0) FROM cell_quarters "
+                                             "WHERE quarter >= '%1' AND quarter < '%1'::date + 1").arg(today.addDays(-3).toString(Qt::ISODate));
+        QCOMPARE(sql(cellQuarters), QString("2 2"));
         QVERIFY(sql("SELECT reading_series_seal('0', 100000)") != "\x01");
         const QString oldest = today.addDays(-3).toString(Qt::ISODate), older = today.addDays(-2).toString(Qt::ISODate);
         auto dayRows = [&](const QString &day) {
@@ -544,7 +555,8 @@ private slots:
         const QString dir = m_work->file("archive");
         auto archive = [&](int keep) {
             QProcess p;
-            p.start(ZENTREL_ARCHIVE_PATH, {"--db", plant.db.conninfo(), "--dir", dir, "--keep-days", QString::number(keep)});
+            p.start(ZENTREL_ARCHIVE_PATH, {"--db", plant.db.conninfo(), "--dir", dir, "--keep-days", QString::number(keep), "--keep-cell-days",
+                                           QString::number(keep)});
             p.waitForFinished(120000);
             return std::make_pair(p.exitCode(), QString::fromUtf8(p.readAllStandardError()));
         };
@@ -556,6 +568,7 @@ private slots:
         QVERIFY2(status == 0, qPrintable(said));
         QVERIFY2(said.contains(QString("readings %1: a reader holds the table").arg(oldest)), qPrintable(said));
         QVERIFY(plantdb::Result(PQexec(reader.get(), "COMMIT")).ok());
+        const QString saidFirst = said; // the cells' tables were not held
         std::tie(status, said) = archive(1);
         QCOMPARE(status, 0);
         for (const QString &day : {oldest, older}) {
@@ -573,6 +586,14 @@ private slots:
             QCOMPARE(QCryptographicHash::hash(gunzip.readAllStandardOutput(), QCryptographicHash::Sha256).toHex(), m["sha256"].toString().toLatin1());
         }
         compareJson(before, reportJson(kept + QStringList {"--db", plant.db.conninfo()}), "the days kept, after archiving");
+        // The day's cell records went with their quarters, and come back with them.
+        QVERIFY2((saidFirst + said).contains(QString("cells %1: 4 rows").arg(oldest)), qPrintable(saidFirst + said));
+        QCOMPARE(sql(cellQuarters), QString("0 0"));
+        QProcess cellsBack;
+        cellsBack.start(ZENTREL_ARCHIVE_PATH, {"--db", plant.db.conninfo(), "--dir", dir, "--restore", oldest, "--table", "cells"});
+        QVERIFY(cellsBack.waitForFinished(60000));
+        QVERIFY2(cellsBack.exitCode() == 0, cellsBack.readAllStandardError().constData());
+        QCOMPARE(sql(cellQuarters), QString("2 2"));
 
         QProcess restore;
         restore.start(ZENTREL_ARCHIVE_PATH, {"--db", plant.db.conninfo(), "--dir", dir, "--restore", oldest});

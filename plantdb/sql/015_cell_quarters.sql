@@ -16,14 +16,19 @@ CREATE TABLE IF NOT EXISTS cell_quarters (
     PRIMARY KEY (station, quarter)
 );
 
--- Void lines by what they void; NG records by station and time: the board's
--- "not voided" and "last NG" look there instead of through a day.
+-- Void lines by what they void, NG records by station and time, records by
+-- name: "not voided", "last NG" and "the record a void line voids" are
+-- looked up there instead of through a day.
 CREATE INDEX IF NOT EXISTS cells_voids ON cells (station, voids) WHERE coalesce(voids, '') <> '';
 CREATE INDEX IF NOT EXISTS cells_ng ON cells (station, time) WHERE verdict = 'NG';
+CREATE INDEX IF NOT EXISTS cells_record ON cells (station, record);
 
 CREATE OR REPLACE FUNCTION cell_quarters_add() RETURNS trigger LANGUAGE plpgsql AS $$
 BEGIN
     PERFORM pg_advisory_xact_lock(20261215, 1);
+    -- Planned anew each time (EXECUTE): a plan cached while the table was
+    -- small would scan it whole once it is not.
+    EXECUTE $q$
     WITH counted AS (
         -- records of this statement with no void line anywhere (the table
         -- holds this statement's rows already)
@@ -45,7 +50,8 @@ BEGIN
     FROM counted
     GROUP BY 1, 2
     ON CONFLICT (station, quarter) DO UPDATE SET
-        cells = t.cells + excluded.cells, pass = t.pass + excluded.pass, ng = t.ng + excluded.ng, with_k = t.with_k + excluded.with_k;
+        cells = t.cells + excluded.cells, pass = t.pass + excluded.pass, ng = t.ng + excluded.ng, with_k = t.with_k + excluded.with_k
+    $q$;
     RETURN NULL;
 END
 $$;

@@ -5,15 +5,11 @@
 //   node board-pages.cjs URL TILES PAGES SECONDS
 'use strict';
 const path = require('path');
-const puppeteer = require(path.join(__dirname, '../board/web/node_modules/puppeteer-core'));
+const chromium = require(path.join(__dirname, '../tools/board/chromium.cjs'));
 
 (async () => {
   const [url, tiles, pages, seconds] = process.argv.slice(2);
-  const browser = await puppeteer.launch({
-    executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
-    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
-      '--disable-component-update', '--disable-sync'],
-  });
+  const browser = await chromium.launch();
   const open = [];
   const load = [];
   const json = [];

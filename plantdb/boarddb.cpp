@@ -79,6 +79,18 @@ const char *const kRecords =
     "       (SELECT lot FROM latest), (SELECT set FROM latest) "
     "FROM picked p ORDER BY p.time";
 
+// Each row of an answer made into a T; false when the question failed.
+template <typename T, typename Make>
+bool collect(const Result &r, QVector<T> *out, Make make)
+{
+    if (!r.ok())
+        return false;
+    out->clear();
+    for (int i = 0; i < r.rows(); ++i)
+        out->append(make(r, i));
+    return true;
+}
+
 } // namespace
 
 Result BoardDb::ask(const char *sql, const QVector<QByteArray> &params, QString *error)
@@ -107,27 +119,19 @@ bool BoardDb::stations(qint64 nowMs, QStringList *out, QString *error)
 
 bool BoardDb::pulses(const QStringList &stations, qint64 nowMs, QVector<StationPulse> *out, QString *error)
 {
-    const Result r = ask(kPulses, {jsonList(stations), QByteArray::number(nowMs), QByteArray::number(nowMs)}, error);
-    if (!r.ok())
-        return false;
-    out->clear();
-    for (int i = 0; i < r.rows(); ++i) {
-        StationPulse p;
-        p.station = r.text(i, 0);
-        p.last = {r.integer(i, 1), r.integer(i, 2), r.number(i, 3), r.number(i, 4), r.text(i, 5)};
-        p.lastMinute = int(r.integer(i, 6));
-        out->append(p);
-    }
-    return true;
+    return collect(ask(kPulses, {jsonList(stations), QByteArray::number(nowMs), QByteArray::number(nowMs)}, error), out,
+                   [](const Result &r, int i) {
+                       StationPulse p;
+                       p.station = r.text(i, 0);
+                       p.last = {r.integer(i, 1), r.integer(i, 2), r.number(i, 3), r.number(i, 4), r.text(i, 5)};
+                       p.lastMinute = int(r.integer(i, 6));
+                       return p;
+                   });
 }
 
 bool BoardDb::days(const QStringList &stations, qint64 dayStartMs, qint64 nowMs, QVector<StationDay> *out, QString *error)
 {
-    const Result r = ask(kDays, {jsonList(stations), QByteArray::number(dayStartMs), QByteArray::number(nowMs)}, error);
-    if (!r.ok())
-        return false;
-    out->clear();
-    for (int i = 0; i < r.rows(); ++i) {
+    return collect(ask(kDays, {jsonList(stations), QByteArray::number(dayStartMs), QByteArray::number(nowMs)}, error), out, [](const Result &r, int i) {
         StationDay d;
         d.station = r.text(i, 0);
         d.cells = r.integer(i, 1);
@@ -142,25 +146,20 @@ bool BoardDb::days(const QStringList &stations, qint64 dayStartMs, qint64 nowMs,
             const QJsonArray a = s.toArray();
             d.signalsHour.append({qint64(a.at(0).toDouble()), a.at(1).toString(), a.at(2).toString()});
         }
-        out->append(d);
-    }
-    return true;
+        return d;
+    });
 }
 
 bool BoardDb::ngReadings(const QStringList &stations, qint64 nowMs, QVector<StationDay> *out, QString *error)
 {
-    const Result r = ask(kNgReadings, {jsonList(stations), QByteArray::number(nowMs), QByteArray::number(nowMs)}, error);
-    if (!r.ok())
-        return false;
-    out->clear();
-    for (int i = 0; i < r.rows(); ++i) {
-        StationDay d;
-        d.station = r.text(i, 0);
-        d.ngHour = r.integer(i, 1);
-        d.lastNg = {r.integer(i, 2), QString(), r.number(i, 3), r.number(i, 4)};
-        out->append(d);
-    }
-    return true;
+    return collect(ask(kNgReadings, {jsonList(stations), QByteArray::number(nowMs), QByteArray::number(nowMs)}, error), out,
+                   [](const Result &r, int i) {
+                       StationDay d;
+                       d.station = r.text(i, 0);
+                       d.ngHour = r.integer(i, 1);
+                       d.lastNg = {r.integer(i, 2), QString(), r.number(i, 3), r.number(i, 4)};
+                       return d;
+                   });
 }
 
 bool BoardDb::detail(const QString &station, qint64 dayStartMs, qint64 nowMs, StationDetail *out, QString *error)

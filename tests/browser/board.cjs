@@ -7,7 +7,7 @@
 const path = require('path');
 const fs = require('fs');
 const readline = require('readline');
-const puppeteer = require(path.join(__dirname, '../../board/web/node_modules/puppeteer-core'));
+const chromium = require(path.join(__dirname, '../../tools/board/chromium.cjs'));
 
 const [url, expectedFile] = process.argv.slice(2);
 const expected = JSON.parse(fs.readFileSync(expectedFile, 'utf8'));
@@ -49,11 +49,7 @@ async function becomes(page, read, want, ms) {
 }
 
 async function main() {
-  const browser = await puppeteer.launch({
-    executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
-    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
-      '--disable-component-update', '--disable-sync'],
-  });
+  const browser = await chromium.launch();
   try {
     const page = await browser.newPage();
     await page.setViewport({ width: 1920, height: 1080 });

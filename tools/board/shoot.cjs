@@ -2,16 +2,12 @@
 // docs: node tools/board/shoot.cjs URL OUT.png [WIDTHxHEIGHT] [#station=NAME]
 'use strict';
 const path = require('path');
-const puppeteer = require(path.join(__dirname, '../../board/web/node_modules/puppeteer-core'));
+const chromium = require(path.join(__dirname, './chromium.cjs'));
 
 (async () => {
   const [url, out, size = '1920x1080', hash = ''] = process.argv.slice(2);
   const [width, height] = size.split('x').map(Number);
-  const browser = await puppeteer.launch({
-    executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
-    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
-      '--disable-component-update', '--disable-sync'],
-  });
+  const browser = await chromium.launch();
   try {
     const page = await browser.newPage();
     await page.setViewport({ width, height });

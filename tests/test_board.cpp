@@ -418,6 +418,10 @@ private slots:
             qWarning().noquote() << whole;
         QVERIFY2(failures.isEmpty(), qPrintable(failures.join('\n')));
         QVERIFY2(browser.exitCode() == 0 && out.contains("ok English station page"), "the browser's checks did not all run (above)");
+        QVERIFY2(out.contains("ok Firefox"), "Firefox was neither tried nor said missing");
+        for (const QString &line : out.split('\n'))
+            if (line.startsWith("ok Firefox"))
+                qInfo().noquote() << line;
         QCOMPARE(board.exitCode(), 0);
     }
 

@@ -25,7 +25,7 @@ packages=(
     cutecom xdotool                     # the on-screen benchmark's reference terminal and its clicks
     packetsender x11-xserver-utils      # the console's on-screen reference (it runs xrandr at start)
     libcpp-httplib-dev                  # zentrel-board's HTTP
-    chromium                            # the board's tests in a real browser
+    chromium firefox-esr                # the board's tests in real browsers
 )
 
 install_missing() {

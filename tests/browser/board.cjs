@@ -143,6 +143,32 @@ async function main() {
     await nextLine();
     const back = await becomes(page, (p) => p.evaluate(() => document.body.dataset.live + '|' + document.getElementById('status').textContent), 'yes|', 15000);
     check(back === 'yes|', `the page is live again without a reload: ${JSON.stringify(back)}`);
+    // The same board in Firefox: its tiles, a name as text, a station's charts, English only.
+    const firefox = await chromium.firefox();
+    if (!firefox) {
+      console.log('ok Firefox not installed (Debian: firefox-esr; tools/dev.sh installs it): not tried');
+    } else {
+      try {
+        const fx = await firefox.newPage();
+        await fx.setViewport({ width: 1366, height: 768 });
+        await fx.goto(url + '?lang=en', { waitUntil: 'load' });
+        await fx.waitForFunction((n) => document.querySelectorAll('.tile').length >= n, { timeout: 30000 }, expected.tiles.length);
+        const first = expected.tiles[0];
+        const cells = await becomes(fx, field(first.station, 'cells'), first.fields.cells, 10000);
+        check(cells === first.fields.cells, `Firefox: ${first.station} cells ${JSON.stringify(cells)}`);
+        const name = await fx.evaluate((s) => {
+          const tile = [...document.querySelectorAll('.tile')].find((x) => x.dataset.station === s);
+          return tile ? tile.querySelector('.name').textContent : null;
+        }, hostile);
+        check(name === hostile, `Firefox: the hostile name as text: ${JSON.stringify(name)}`);
+        await fx.evaluate((s) => { location.hash = '#station=' + encodeURIComponent(s); }, expected.records.station);
+        await fx.waitForFunction(() => document.querySelectorAll('#station .uplot').length >= 4, { timeout: 15000 });
+        const text = await fx.evaluate(() => document.body.innerText);
+        check(!han.test(text), `Firefox: English station page without Han: ${JSON.stringify((text.match(han) || [''])[0])}`);
+      } finally {
+        await firefox.close();
+      }
+    }
     if (process.env.ZENTREL_SHOTS) {
       await page.screenshot({ path: path.join(process.env.ZENTREL_SHOTS, 'station-zh.png'), fullPage: true });
       await en.screenshot({ path: path.join(process.env.ZENTREL_SHOTS, 'station-en.png'), fullPage: true });

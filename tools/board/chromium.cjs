@@ -10,3 +10,11 @@ exports.launch = () => puppeteer.launch({
   args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
     '--disable-component-update', '--disable-sync'],
 });
+
+// Debian's Firefox (ESR), headless, through WebDriver BiDi; null when it is
+// not installed.
+exports.firefox = () => {
+  const executablePath = process.env.FIREFOX || '/usr/bin/firefox-esr';
+  if (!require('fs').existsSync(executablePath)) return null;
+  return puppeteer.launch({ browser: 'firefox', executablePath, headless: true });
+};

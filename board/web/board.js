@@ -250,9 +250,9 @@
       scales: { x: { time: false } },
       series: [{ label: '#' },
         { label: letter + ' (' + unit + ')', stroke: '#58a6ff', width: 1, points: { show: n < 300, size: 4 } },
-        { label: t('centre'), stroke: '#8b98a8', width: 1 },
-        { label: t('ucl'), stroke: '#f85149', width: 1, dash: [6, 4] },
-        { label: t('lcl'), stroke: '#f85149', width: 1, dash: [6, 4] },
+        { label: t('centre'), stroke: '#8b98a8', width: 1, points: { show: false } },
+        { label: t('ucl'), stroke: '#f85149', width: 1, dash: [6, 4], points: { show: false } },
+        { label: t('lcl'), stroke: '#f85149', width: 1, dash: [6, 4], points: { show: false } },
         { label: t('signal'), stroke: '#db61a2', paths: () => null, points: { show: true, size: 9, fill: '#db61a2' } }],
       axes: [axis, axis],
     }, [x, values, line('centre'), line('ucl'), line('lcl'), flagged]);

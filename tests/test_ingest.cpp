@@ -232,6 +232,17 @@ private slots:
                                                           "zentrel/station-01/reading", "-m", "{}"} + credentials);
             QVERIFY2(pub.first != 0 && pub.second.contains("not authorised"), qPrintable(pub.second));
         }
+        // The board asks for its token: another user gets nothing but the refusal.
+        const QString boardPort = QRegularExpression("board +http://127\\.0\\.0\\.1:(\\d+)/").match(out).captured(1);
+        QVERIFY2(!boardPort.isEmpty() || out.contains("not built ("), qPrintable(out));
+        if (!boardPort.isEmpty()) {
+            const auto page = run(asNobody + QStringList {"python3", "-c",
+                                                           "import urllib.request, urllib.error, sys\n"
+                                                           "try: urllib.request.urlopen(sys.argv[1]); print('read')\n"
+                                                           "except urllib.error.HTTPError as e: print(e.code)",
+                                                           QString("http://127.0.0.1:%1/api/board").arg(boardPort)});
+            QVERIFY2(page.second.trimmed() == "401", qPrintable(page.second));
+        }
         const auto look = run(asNobody + QStringList {"ls", scratch});
         QVERIFY2(look.first != 0, qPrintable(look.second));
         // SIGTERM: everything stops, the folder goes, the script exits.

@@ -133,10 +133,12 @@ SQL
 boardport=$(free_port)
 board_url=""
 if [ -x "$bin/zentrel-board" ]; then
+    # A token, so the machine's other users cannot read the plant either.
+    (umask 077; secret > "$scratch/secrets/board-token")
     setsid "$bin/zentrel-board" --db "postgresql://zentrel_board@127.0.0.1:$pgport/plant" --listen "127.0.0.1:$boardport" \
-        2> "$scratch/board.log" &
+        --token-file "$scratch/secrets/board-token" 2> "$scratch/board.log" &
     pids+=($!)
-    board_url="http://127.0.0.1:$boardport/   (English: http://127.0.0.1:$boardport/?lang=en; $scratch/board.log)"
+    board_url="http://127.0.0.1:$boardport/?token=$(cat "$scratch/secrets/board-token")   ($scratch/board.log)"
 else
     board_url="not built ($bin/zentrel-board is missing: tools/dev.sh installs cpp-httplib and the page's npm packages)"
 fi

@@ -208,7 +208,7 @@ private slots:
             QProcess board;
             QStringList args {"--db", "postgresql://x@127.0.0.1:1/plant", "--listen", QStringLiteral("127.0.0.1:%1").arg(port), "--token-file", "token"};
             if (tls)
-                args << "--tls-cert" << m_work->file("server.crt") << "--tls-key" << m_work->file("server.key");
+                args << "--tls-cert" << m_work->file("server.crt") << "--tls-key" << m_work->file("server.key") << "--lang" << "en";
             board.start(ZENTREL_BOARD_PATH, args);
             QString said;
             QVERIFY2(QTest::qWaitFor([&] { return (said += board.readAllStandardError()).contains(tls ? "serving https://" : "serving http://"); }, 20000),
@@ -238,6 +238,8 @@ private slots:
             }
             if (tls)
                 QVERIFY(answer303HasSecure(port, token, ca));
+            // The page's language until its own switch: Chinese, or --lang's.
+            QVERIFY(ask(port, "/", cookie, ca).contains(tls ? "data-lang=\"en\"" : "data-lang=\"zh_CN\""));
             board.terminate();
             QVERIFY(board.waitForFinished(20000));
             QCOMPARE(board.exitCode(), 0);

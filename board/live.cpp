@@ -65,13 +65,20 @@ bool Live::stopping() const
 QString Live::trouble() const
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    return m_trouble;
+    return troubleLocked();
 }
 
-void Live::noteTrouble(const QString &why)
+// The questions' trouble first; else the notices' (the tiles then stand
+// still though the database answers).
+QString Live::troubleLocked() const
+{
+    return m_askTrouble.isEmpty() ? m_listenTrouble : m_askTrouble;
+}
+
+void Live::noteTrouble(QString Live::*which, const QString &why)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_trouble = why;
+    this->*which = why;
 }
 
 // The notices' connection: LISTEN, then wait on its socket. Lost, it comes
@@ -82,7 +89,7 @@ void Live::listen()
         plantdb::Connection c = connectTo(m_s.conninfo);
         const QByteArray sql = QByteArray("LISTEN ") + plantdb::kChangeChannel;
         if (PQstatus(c.get()) != CONNECTION_OK || !plantdb::Result(PQexec(c.get(), sql.constData())).ok()) {
-            noteTrouble(QStringLiteral("database %1: %2").arg(plantdb::where(c.get()), plantdb::errorOf(c.get())));
+            noteTrouble(&Live::m_listenTrouble, QStringLiteral("database %1: %2").arg(plantdb::where(c.get()), plantdb::errorOf(c.get())));
             std::unique_lock<std::mutex> lock(m_mutex);
             m_dirtied.wait_for(lock, std::chrono::milliseconds(kRetryMs), [this] { return m_stop; });
             continue;
@@ -90,12 +97,13 @@ void Live::listen()
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_dirtyAll = true;
+            m_listenTrouble.clear();
         }
         m_dirtied.notify_all();
         while (!stopping()) {
             platform::waitReadable(PQsocket(c.get()), 250);
             if (!PQconsumeInput(c.get()) || PQstatus(c.get()) != CONNECTION_OK) {
-                noteTrouble(QStringLiteral("database %1: %2").arg(plantdb::where(c.get()), plantdb::errorOf(c.get())));
+                noteTrouble(&Live::m_listenTrouble, QStringLiteral("database %1: %2").arg(plantdb::where(c.get()), plantdb::errorOf(c.get())));
                 break;
             }
             bool any = false;
@@ -126,7 +134,7 @@ void Live::refresh()
         if (!db || !db->ok()) {
             db.reset(new plantdb::BoardDb(connectTo(m_s.conninfo)));
             if (!db->ok()) {
-                noteTrouble(QStringLiteral("database %1: %2").arg(plantdb::where(db->connection()), plantdb::errorOf(db->connection())));
+                noteTrouble(&Live::m_askTrouble, QStringLiteral("database %1: %2").arg(plantdb::where(db->connection()), plantdb::errorOf(db->connection())));
                 publishTrouble();
                 std::unique_lock<std::mutex> lock(m_mutex);
                 m_dirtied.wait_for(lock, std::chrono::milliseconds(kRetryMs), [this] { return m_stop; });
@@ -137,7 +145,7 @@ void Live::refresh()
         }
         QString error;
         if (!refreshOnce(*db, &error)) {
-            noteTrouble(error);
+            noteTrouble(&Live::m_askTrouble, error);
             publishTrouble();
             if (db->ok()) { // a question refused, not a connection lost: not again at once
                 std::unique_lock<std::mutex> lock(m_mutex);
@@ -215,7 +223,7 @@ bool Live::refreshOnce(plantdb::BoardDb &db, QString *error)
         std::lock_guard<std::mutex> lock(m_mutex);
         for (const auto &n : qAsConst(ngs))
             m_tiles.setNgReadings(n);
-        m_trouble.clear();
+        m_askTrouble.clear();
         for (const QString &s : m_tiles.stations()) {
             const QJsonObject tile = m_tiles.json(s, now, m_s.timing);
             if (m_sent.value(s) != tile) {
@@ -224,7 +232,7 @@ bool Live::refreshOnce(plantdb::BoardDb &db, QString *error)
             }
         }
         summary = m_tiles.summaryJson(now, m_s.timing);
-        if (summary == m_sentSummary && changed.isEmpty() && m_published.isEmpty())
+        if (summary == m_sentSummary && changed.isEmpty() && m_published == troubleLocked())
             return true;
         m_sentSummary = summary;
     }
@@ -256,7 +264,7 @@ void Live::publishTrouble()
     bool same = false;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        same = m_trouble == m_published;
+        same = troubleLocked() == m_published;
     }
     if (!same)
         publish(QJsonObject());
@@ -270,7 +278,7 @@ QByteArray Live::snapshot() const
     for (const QString &s : m_tiles.stations())
         tiles.append(m_tiles.json(s, now, m_s.timing));
     const QJsonObject o {{"tiles", tiles}, {"summary", m_tiles.summaryJson(now, m_s.timing)},
-                         {"db", m_trouble.isEmpty() ? QStringLiteral("ok") : m_trouble}, {"event", double(m_number)}, {"full", true}};
+                         {"db", troubleLocked().isEmpty() ? QStringLiteral("ok") : troubleLocked()}, {"event", double(m_number)}, {"full", true}};
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
 

@@ -51,7 +51,8 @@ private:
     bool refreshOnce(class plantdb::BoardDb &db, QString *error);
     void publish(const QJsonObject &event);
     void publishTrouble();
-    void noteTrouble(const QString &why);
+    void noteTrouble(QString Live::*which, const QString &why);
+    QString troubleLocked() const;
 
     LiveSettings m_s;
     mutable std::mutex m_mutex;
@@ -68,7 +69,7 @@ private:
     QJsonObject m_sentSummary;
     std::deque<std::pair<quint64, QByteArray>> m_events;
     quint64 m_number = 0;
-    QString m_trouble;
+    QString m_askTrouble, m_listenTrouble; // the questions' connection's, the notices'
     QString m_published; // the trouble the pages were last told
     qint64 m_day = 0, m_lastNgReadings = 0;
     std::thread m_listener, m_refresher;

@@ -324,6 +324,17 @@ private slots:
         const QString pdf = QString::fromUtf8(text.readAllStandardOutput());
         QVERIFY2(pdf.contains("quality report"), qPrintable(pdf.left(300)));
         QVERIFY2(!hasHan(pdf), qPrintable(pdf));
+        // Counted in English: one file, not "1 files".
+        QDir().mkpath("one");
+        QFile one("one/readings-2026-12-09.csv");
+        QVERIFY(one.open(QIODevice::WriteOnly));
+        one.write("time,station,port,seq,r_mohm,v,verdict\n2026-12-09T10:00:00.000+00:00,A,COM3,1,12.1,3.7,PASS\n");
+        one.close();
+        QProcess single;
+        single.start(ZENTREL_REPORT_PATH, {"one", "--lang", "en"});
+        QVERIFY(single.waitForFinished(60000));
+        const QString said = QString::fromUtf8(single.readAllStandardOutput() + single.readAllStandardError());
+        QVERIFY2(said.contains("1 file, 1 lines"), qPrintable(said));
         // The assembly sheet too.
         QProcess match;
         match.start(ZENTREL_MATCH_PATH, {"j", "--lang", "en", "--series", "4", "--parallel", "10", "--plan", "p.csv", "--pdf", "s.pdf"});

@@ -317,8 +317,9 @@ void Pages::drawCover(QCPPainter &painter, const QRectF &area) const
              .arg(o.stations.isEmpty() ? all : punctuation::listed(o.stations), o.lots.isEmpty() ? all : punctuation::listed(o.lots))},
         m_summary.database.isEmpty()
             ? qMakePair(QCoreApplication::translate("Report", "来源"),
-                        QCoreApplication::translate("Report", "文件 %1 个（未能读取 %2 个），读数行 %3，跳过（格式不对或断行）%4")
-                            .arg(m_summary.files.size()).arg(m_summary.unread.size()).arg(m_summary.lines).arg(m_summary.skipped))
+                        QCoreApplication::translate("Report", "文件 %n 个（未能读取 %1 个），读数行 %2，跳过（格式不对或断行）%3", nullptr,
+                                                    int(m_summary.files.size()))
+                            .arg(m_summary.unread.size()).arg(m_summary.lines).arg(m_summary.skipped))
             : qMakePair(QCoreApplication::translate("Report", "来源"),
                         QCoreApplication::translate("Report", "数据库 %1，行 %2，跳过（超出量程）%3")
                             .arg(m_summary.database).arg(m_summary.lines).arg(m_summary.skipped)

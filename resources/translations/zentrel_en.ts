@@ -1044,10 +1044,6 @@
         <translation>Pack %1 cancelled; its cells can be matched again.</translation>
     </message>
     <message>
-        <source>%1 个文件，%2 条记录（重测覆盖 %3 条，作废 %4 条，跳过 %5 行）；可用电芯 %6 个</source>
-        <translation>%1 files, %2 records (%3 superseded by a new measurement, %4 voided, %5 lines skipped); %6 usable cells</translation>
-    </message>
-    <message>
         <source>没有方案：%1</source>
         <translation>No plan: %1</translation>
     </message>
@@ -1090,6 +1086,13 @@
     <message>
         <source>%1、%2 与 ΔK ≤ %3 mV/天 同时满足时不够（只按 ΔR、ΔV 各可组 %4 / %5 组）</source>
         <translation>%1, %2 and ΔK ≤ %3 mV/day together leave too few (by ΔR and ΔV alone %4 / %5 groups)</translation>
+    </message>
+    <message numerus="yes">
+        <source>%n 个文件，%1 条记录（重测覆盖 %2 条，作废 %3 条，跳过 %4 行）；可用电芯 %5 个</source>
+        <translation>
+            <numerusform>%n file, %1 records (%2 superseded by a new measurement, %3 voided, %4 lines skipped); %5 usable cells</numerusform>
+            <numerusform>%n files, %1 records (%2 superseded by a new measurement, %3 voided, %4 lines skipped); %5 usable cells</numerusform>
+        </translation>
     </message>
 </context>
 <context>
@@ -1337,10 +1340,6 @@
         <translation>Reading: %1 lines…</translation>
     </message>
     <message>
-        <source>%1 个文件，%2 行，跳过 %3 行（格式不对或断行）</source>
-        <translation>%1 files, %2 lines, %3 lines skipped (malformed or torn)</translation>
-    </message>
-    <message>
         <source>内存不足</source>
         <translation>out of memory</translation>
     </message>
@@ -1393,10 +1392,6 @@
     <message>
         <source>来源</source>
         <translation>Source</translation>
-    </message>
-    <message>
-        <source>文件 %1 个（未能读取 %2 个），读数行 %3，跳过（格式不对或断行）%4</source>
-        <translation>%1 files (%2 could not be read), %3 lines, %4 skipped (malformed or torn)</translation>
     </message>
     <message>
         <source>工位</source>
@@ -1721,6 +1716,20 @@
     <message>
         <source>数据截至 %1（采集程序最后一次提交）</source>
         <translation>Data up to %1 (the ingests&apos; last commit)</translation>
+    </message>
+    <message numerus="yes">
+        <source>文件 %n 个（未能读取 %1 个），读数行 %2，跳过（格式不对或断行）%3</source>
+        <translation>
+            <numerusform>%n file (%1 could not be read), %2 lines, %3 skipped (malformed or torn)</numerusform>
+            <numerusform>%n files (%1 could not be read), %2 lines, %3 skipped (malformed or torn)</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n 个文件，%1 行，跳过 %2 行（格式不对或断行）</source>
+        <translation>
+            <numerusform>%n file, %1 lines, %2 lines skipped (malformed or torn)</numerusform>
+            <numerusform>%n files, %1 lines, %2 lines skipped (malformed or torn)</numerusform>
+        </translation>
     </message>
 </context>
 <context>

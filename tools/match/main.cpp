@@ -232,8 +232,9 @@ int MatchCommand::plan()
         pack = ledger.nextPackId(now.date());
     int superseded = 0;
     const match::PlanView view = match::planPack(pack, rules, records, ledger.placed(), &superseded);
-    std::printf("%s\n", qPrintable(QCoreApplication::translate("Match", "%1 个文件，%2 条记录（重测覆盖 %3 条，作废 %4 条，跳过 %5 行）；可用电芯 %6 个")
-                                       .arg(files.size()).arg(records.records.size()).arg(superseded)
+    std::printf("%s\n", qPrintable(QCoreApplication::translate("Match", "%n 个文件，%1 条记录（重测覆盖 %2 条，作废 %3 条，跳过 %4 行）；可用电芯 %5 个",
+                                                                           nullptr, int(files.size()))
+                                       .arg(records.records.size()).arg(superseded)
                                        .arg(records.voided.size()).arg(records.skipped).arg(view.cells.size())));
     if (!view.plan.ok) {
         say(view.plan.problem);

@@ -89,8 +89,9 @@ int readFiles(const report::Options &options, const QStringList &paths, int jobs
     summary->lines = collector.lines();
     summary->skipped = collector.skipped();
     summary->k = collector.kGroups();
-    std::fprintf(human, "%s\n", qPrintable(QCoreApplication::translate("Report", "%1 个文件，%2 行，跳过 %3 行（格式不对或断行）")
-                                       .arg(summary->files.size()).arg(summary->lines).arg(summary->skipped)));
+    std::fprintf(human, "%s\n", qPrintable(QCoreApplication::translate("Report", "%n 个文件，%1 行，跳过 %2 行（格式不对或断行）", nullptr,
+                                                                           int(summary->files.size()))
+                                       .arg(summary->lines).arg(summary->skipped)));
     return status;
 }
 

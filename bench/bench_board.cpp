@@ -5,6 +5,7 @@
 // commit's notice heard by a bare LISTEN client, the board's questions asked
 // by a bare client, the board's JSON fetched alone.
 #include "benchsupport.h"
+#include "plantservers.h"
 #include "broker.h"
 #include "plantdb/boarddb.h"
 #include "plantdb/changes.h"
@@ -82,14 +83,12 @@ int boardLive(int seconds)
         std::printf("  mosquitto, PostgreSQL, node or chromium is missing (tools/dev.sh installs them); nothing measured\n");
         return 0;
     }
-    QTemporaryDir dir;
-    Broker broker(dir.path(), "max_queued_messages 0\nmax_inflight_messages 0\n");
-    Postgres db;
-    QString error;
-    if (!broker.start() || !db.start(&error)) {
-        std::printf("  the servers did not start: %s\n", qPrintable(error));
+    PlantServers servers;
+    if (!servers.start())
         return 1;
-    }
+    Broker &broker = servers.broker;
+    Postgres &db = servers.db;
+    QString error;
     QProcess ingest;
     ingest.start(QStringLiteral(ZENTREL_INGEST_PATH), {"--mqtt", QStringLiteral("127.0.0.1:%1").arg(broker.port()), "--db", db.conninfo(), "--lang", "en"});
     QByteArray said;

@@ -2,6 +2,7 @@
 // zentrel-ingest (reference: the same rows by psql's \copy), and the report
 // over a month of ten million rows (reference: one plain scan of that month).
 #include "benchsupport.h"
+#include "plantservers.h"
 #include "broker.h"
 #include "ingest/database.h"
 #include "postgres.h"
@@ -126,15 +127,14 @@ namespace {
 // database refuses it and the ingest must find it. Drain seconds, or -1.
 double drainBacklog(qint64 messages, int refusedEvery, bool copyReference, int ingests = 1)
 {
-    QTemporaryDir dir;
     // The ingest's session holds the whole backlog while it is away.
-    Broker broker(dir.path(), "max_queued_messages 0\nmax_inflight_messages 0\n");
-    Postgres db;
-    QString error;
-    if (!broker.start() || !db.start(&error)) {
-        std::printf("  the servers did not start: %s\n", qPrintable(error));
+    PlantServers servers;
+    if (!servers.start())
         return -1;
-    }
+    Broker &broker = servers.broker;
+    QTemporaryDir &dir = servers.dir;
+    Postgres &db = servers.db;
+    QString error;
     // One ingest, or several sharing the stream (each its own session).
     std::vector<std::unique_ptr<QProcess>> ingest;
     for (int i = 0; i < ingests; ++i)
@@ -299,10 +299,11 @@ double publishStations(mosquitto *m, int stations, int seconds, qint64 *readings
         const QString now = QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs);
         for (int s = 0; s < stations; ++s) {
             if ((at + s * 5) % 500 < 50) {
+                const qint64 n = ++*readings;
                 const QByteArray topic = QStringLiteral("zentrel/P%1/reading").arg(s, 3, 10, QLatin1Char('0')).toUtf8();
                 const QByteArray json = QStringLiteral("{\"id\":\"P%1/readings/%2\",\"time\":\"%3\",\"station\":\"P%1\",\"seq\":%2,"
                                                        "\"r_mohm\":%4,\"v\":3.7021,\"verdict\":\"PASS\",\"r_low\":11,\"r_high\":13}")
-                                            .arg(s, 3, 10, QLatin1Char('0')).arg(++*readings).arg(now).arg(12 + 0.1 * std::sin(*readings * 0.1), 0, 'f', 4)
+                                            .arg(s, 3, 10, QLatin1Char('0')).arg(n).arg(now).arg(12 + 0.1 * std::sin(n * 0.1), 0, 'f', 4)
                                             .toUtf8();
                 mosquitto_publish(m, nullptr, topic.constData(), json.size(), json.constData(), 1, false);
             }
@@ -322,14 +323,11 @@ namespace {
 
 double steadyPlant(int seconds)
 {
-    QTemporaryDir dir;
-    Broker broker(dir.path(), "max_queued_messages 0\nmax_inflight_messages 0\n");
-    Postgres db;
-    QString error;
-    if (!broker.start() || !db.start(&error)) {
-        std::printf("  the servers did not start: %s\n", qPrintable(error));
+    PlantServers servers;
+    if (!servers.start())
         return -1;
-    }
+    Broker &broker = servers.broker;
+    Postgres &db = servers.db;
     std::vector<std::unique_ptr<QProcess>> ingest;
     for (int i = 1; i <= 2; ++i) {
         ingest.emplace_back(new QProcess);

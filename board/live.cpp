@@ -89,7 +89,7 @@ void Live::listen()
         plantdb::Connection c = connectTo(m_s.conninfo);
         const QByteArray sql = QByteArray("LISTEN ") + plantdb::kChangeChannel;
         if (PQstatus(c.get()) != CONNECTION_OK || !plantdb::Result(PQexec(c.get(), sql.constData())).ok()) {
-            noteTrouble(&Live::m_listenTrouble, QStringLiteral("database %1: %2").arg(plantdb::where(c.get()), plantdb::errorOf(c.get())));
+            noteTrouble(&Live::m_listenTrouble, plantdb::failure(c.get()));
             std::unique_lock<std::mutex> lock(m_mutex);
             m_dirtied.wait_for(lock, std::chrono::milliseconds(kRetryMs), [this] { return m_stop; });
             continue;
@@ -103,7 +103,7 @@ void Live::listen()
         while (!stopping()) {
             platform::waitReadable(PQsocket(c.get()), 250);
             if (!PQconsumeInput(c.get()) || PQstatus(c.get()) != CONNECTION_OK) {
-                noteTrouble(&Live::m_listenTrouble, QStringLiteral("database %1: %2").arg(plantdb::where(c.get()), plantdb::errorOf(c.get())));
+                noteTrouble(&Live::m_listenTrouble, plantdb::failure(c.get()));
                 break;
             }
             bool any = false;
@@ -112,12 +112,14 @@ void Live::listen()
                 PQfreemem(n);
                 std::lock_guard<std::mutex> lock(m_mutex);
                 m_dirtyAll = m_dirtyAll || o.value("all").toBool();
-                for (const char *table : {"readings", "cells", "packs"})
+                for (const char *table : {"readings", "cells", "packs"}) {
+                    const bool cells = qstrcmp(table, "cells") == 0; // only records change a station's day
                     for (const QJsonValue &s : o.value(table).toArray()) {
                         m_dirtyPulse.insert(s.toString());
-                        if (QByteArray(table) == "cells")
+                        if (cells)
                             m_dirtyDay.insert(s.toString());
                     }
+                }
                 m_noticeMs = std::max(m_noticeMs, qint64(o.value("t").toDouble()));
                 any = true;
             }
@@ -134,7 +136,7 @@ void Live::refresh()
         if (!db || !db->ok()) {
             db.reset(new plantdb::BoardDb(connectTo(m_s.conninfo)));
             if (!db->ok()) {
-                noteTrouble(&Live::m_askTrouble, QStringLiteral("database %1: %2").arg(plantdb::where(db->connection()), plantdb::errorOf(db->connection())));
+                noteTrouble(&Live::m_askTrouble, plantdb::failure(db->connection()));
                 publishTrouble();
                 std::unique_lock<std::mutex> lock(m_mutex);
                 m_dirtied.wait_for(lock, std::chrono::milliseconds(kRetryMs), [this] { return m_stop; });
@@ -163,6 +165,7 @@ bool Live::refreshOnce(plantdb::BoardDb &db, QString *error)
     const qint64 now = m_s.nowMs();
     const qint64 day = m_s.dayStartMs(now);
     QSet<QString> pulse, dayAsked;
+    QStringList known;
     bool all = false;
     qint64 noticeMs = 0;
     {
@@ -172,10 +175,6 @@ bool Live::refreshOnce(plantdb::BoardDb &db, QString *error)
         dayAsked.swap(m_dirtyDay);
         m_dirtyAll = false;
         noticeMs = m_noticeMs;
-    }
-    QStringList known;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
         known = m_tiles.stations();
     }
     if (all) {

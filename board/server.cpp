@@ -208,7 +208,7 @@ void Server::routes()
         QString error;
         const qint64 now = m_s.nowMs();
         if (!db->ok() || !db->detail(name, m_s.dayStartMs(now), now, &detail, &error)) {
-            sendText(res, 503, error.isEmpty() ? QStringLiteral("database %1: %2").arg(plantdb::where(db->connection()), plantdb::errorOf(db->connection()))
+            sendText(res, 503, error.isEmpty() ? plantdb::failure(db->connection())
                                                : error);
             return;
         }

@@ -42,7 +42,7 @@ bool readLineGaps(const QString &conninfo, QVector<Gap> *gaps, QString *error)
 {
     const plantdb::Connection conn = plantdb::connect(conninfo, "zentrel-ingest repair");
     auto fail = [&] {
-        *error = QStringLiteral("database %1: %2").arg(plantdb::where(conn.get()), plantdb::errorOf(conn.get()));
+        *error = plantdb::failure(conn.get());
         return false;
     };
     if (!conn || PQstatus(conn.get()) != CONNECTION_OK)

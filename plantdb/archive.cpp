@@ -85,7 +85,7 @@ private:
     bool fail(QString *error) const
     {
         if (error)
-            *error = QStringLiteral("database %1: %2").arg(where(), errorOf(m_conn.get()));
+            *error = failure(m_conn.get());
         return false;
     }
     Connection m_conn;

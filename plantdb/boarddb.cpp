@@ -79,9 +79,9 @@ const char *const kRecords =
     "       (SELECT lot FROM latest), (SELECT set FROM latest) "
     "FROM picked p ORDER BY p.time";
 
-// Each row of an answer made into a T; false when the question failed.
-template <typename T, typename Make>
-bool collect(const Result &r, QVector<T> *out, Make make)
+// Each row of an answer made into an item of the list; false when the question failed.
+template <typename List, typename Make>
+bool collect(const Result &r, List *out, Make make)
 {
     if (!r.ok())
         return false;
@@ -100,21 +100,16 @@ Result BoardDb::ask(const char *sql, const QVector<QByteArray> &params, QString 
         values.append(p.isNull() ? nullptr : p.constData());
     Result r(PQexecParams(m_c.get(), sql, values.size(), nullptr, values.constData(), nullptr, nullptr, 0));
     if (!r.ok() && error)
-        *error = QStringLiteral("database %1: %2").arg(where(m_c.get()), errorOf(m_c.get()));
+        *error = failure(m_c.get());
     return r;
 }
 
 bool BoardDb::stations(qint64 nowMs, QStringList *out, QString *error)
 {
-    const Result r = ask("SELECT DISTINCT station FROM reading_quarters WHERE quarter >= to_timestamp($1::bigint / 1000.0) - interval '7 days' "
-                         "ORDER BY 1",
-                         {QByteArray::number(nowMs)}, error);
-    if (!r.ok())
-        return false;
-    out->clear();
-    for (int i = 0; i < r.rows(); ++i)
-        out->append(r.text(i, 0));
-    return true;
+    return collect(ask("SELECT DISTINCT station FROM reading_quarters WHERE quarter >= to_timestamp($1::bigint / 1000.0) - interval '7 days' "
+                       "ORDER BY 1",
+                       {QByteArray::number(nowMs)}, error),
+                   out, [](const Result &r, int i) { return r.text(i, 0); });
 }
 
 bool BoardDb::pulses(const QStringList &stations, qint64 nowMs, QVector<StationPulse> *out, QString *error)

@@ -80,6 +80,12 @@ inline QString errorOf(PGconn *c)
     return c ? QString::fromUtf8(PQerrorMessage(c)).trimmed() : QStringLiteral("out of memory");
 }
 
+// "database host:port: its last error", as every client says a failure.
+inline QString failure(PGconn *c)
+{
+    return QStringLiteral("database %1: %2").arg(where(c), errorOf(c));
+}
+
 } // namespace plantdb
 
 #endif // PLANTDB_PQ_H

@@ -11,7 +11,6 @@
   let summary = null;
   let dbTrouble = '';
   let linkLost = false;
-  let lastEvent = 0;
   let current = null;           // the station whose page is open
   let detail = null;
   let detailTimer = 0;
@@ -181,7 +180,6 @@
     const source = new EventSource('/api/events');
     source.onmessage = (m) => {
       linkLost = false;
-      lastEvent = Number(m.lastEventId) || lastEvent;
       take(JSON.parse(m.data));
       document.body.dataset.live = 'yes';
     };

@@ -334,7 +334,7 @@ private slots:
         for (int i = 0; i < 3; ++i)
             hReadings += reading(hostile, 12.5, 3.65, "PASS", 12'000 - i * 1000);
         aCells += cell("line-a", 1, "L-1", "C-A-1", 11.8, 3.71, "PASS", "", 19'000);
-        aCells += cell("line-a", 2, "L-1", "C-A-2", 12.1, 3.70, "PASS", "R1", 18'000);
+        aCells += cell("line-a", 2, "L-1", "C-A-2", 12.1, 3.70, "PASS", "R1 V2", 18'000);
         aCells += cell("line-a", 3, "L-1", "C-A-3", 20.5, 3.60, "NG", "", 17'000);
         aCells += cell("line-a", 4, "L-1", "C-A-4", 11.0, 3.70, "PASS", "", 16'000);
         aCells += message("line-a", "cells", {{"record", "line-a-20261209-5"}, {"voids", "line-a-20261209-4"}, {"verdict", "VOID"}}, 15'500);

@@ -74,7 +74,7 @@
     return rules.split(/\s+/).filter(Boolean).map((r) => {
       const m = /^([RV])(\d)$/.exec(r);
       return m ? t(m[1] === 'R' ? 'rule_r' : 'rule_v', t('rule' + m[2])) : r;
-    }).join('；');
+    }).join(lang === 'en' ? '; ' : '；'); // the programs' punctuation: full-width in Chinese only
   }
   function renderTile(tile) {
     let node = tileNodes.get(tile.station);

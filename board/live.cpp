@@ -13,7 +13,6 @@ namespace board {
 
 namespace {
 
-constexpr std::size_t kEventsKept = 64;
 constexpr int kRetryMs = 2000;
 constexpr auto kTick = std::chrono::milliseconds(1000); // states change with time alone
 
@@ -49,7 +48,7 @@ void Live::stop()
         m_stop = true;
     }
     m_dirtied.notify_all();
-    m_changed.notify_all();
+    m_events.stop();
     if (m_listener.joinable())
         m_listener.join();
     if (m_refresher.joinable())
@@ -247,14 +246,9 @@ void Live::publish(const QJsonObject &event)
     const QString trouble = this->trouble();
     e.insert("db", trouble.isEmpty() ? QStringLiteral("ok") : trouble);
     const QByteArray text = QJsonDocument(e).toJson(QJsonDocument::Compact);
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_published = trouble;
-        m_events.emplace_back(++m_number, text);
-        while (m_events.size() > kEventsKept)
-            m_events.pop_front();
-    }
-    m_changed.notify_all();
+    std::lock_guard<std::mutex> lock(m_mutex); // a snapshot holds the tiles and the number as one
+    m_published = trouble;
+    m_events.publish(text);
 }
 
 // The database's trouble to the pages, once each time it changes.
@@ -269,38 +263,24 @@ void Live::publishTrouble()
         publish(QJsonObject());
 }
 
-QByteArray Live::snapshot() const
+QByteArray Live::snapshot(quint64 *number) const
 {
     const qint64 now = m_s.nowMs();
     std::lock_guard<std::mutex> lock(m_mutex);
     QJsonArray tiles;
     for (const QString &s : m_tiles.stations())
         tiles.append(m_tiles.json(s, now, m_s.timing));
+    const quint64 newest = m_events.newest();
+    if (number)
+        *number = newest;
     const QJsonObject o {{"tiles", tiles}, {"summary", m_tiles.summaryJson(now, m_s.timing)},
-                         {"db", troubleLocked().isEmpty() ? QStringLiteral("ok") : troubleLocked()}, {"event", double(m_number)}, {"full", true}};
+                         {"db", troubleLocked().isEmpty() ? QStringLiteral("ok") : troubleLocked()}, {"event", double(newest)}, {"full", true}};
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
 
 bool Live::next(quint64 after, int timeoutMs, quint64 *number, QByteArray *event) const
 {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    const bool came = m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return m_stop || m_number > after; });
-    if (!came || m_stop)
-        return false;
-    if (m_events.empty() || m_events.front().first > after + 1) {
-        lock.unlock();
-        *event = snapshot();
-        lock.lock();
-        *number = m_number;
-        return true;
-    }
-    for (const auto &e : m_events)
-        if (e.first == after + 1) {
-            *number = e.first;
-            *event = e.second;
-            return true;
-        }
-    return false;
+    return m_events.next(after, timeoutMs, [this](quint64 *n) { return snapshot(n); }, number, event);
 }
 
 } // namespace board

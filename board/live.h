@@ -1,6 +1,7 @@
 #ifndef BOARD_LIVE_H
 #define BOARD_LIVE_H
 
+#include "board/events.h"
 #include "board/tiles.h"
 
 #include <QByteArray>
@@ -35,8 +36,9 @@ public:
     void start();
     void stop();
 
-    // The whole board as the page takes it first: {"summary", "tiles", "db"}.
-    QByteArray snapshot() const;
+    // The whole board as the page takes it first: {"summary", "tiles", "db",
+    // "event"}, with the number of the newest event it holds.
+    QByteArray snapshot(quint64 *number = nullptr) const;
     // The next change after event number `after` (0: none seen), waiting at
     // most timeoutMs: false when none came. A page too far behind gets the
     // snapshot again.
@@ -55,9 +57,8 @@ private:
     QString troubleLocked() const;
 
     LiveSettings m_s;
-    mutable std::mutex m_mutex;
-    mutable std::condition_variable m_changed; // a new event, or stopping
-    std::condition_variable m_dirtied;          // a notice came, or stopping
+    mutable std::mutex m_mutex;         // taken before the events' own
+    std::condition_variable m_dirtied;  // a notice came, or stopping
     bool m_stop = false;
     // What the notices asked for, not yet asked of the database.
     QSet<QString> m_dirtyPulse, m_dirtyDay;
@@ -67,8 +68,7 @@ private:
     Tiles m_tiles;
     QMap<QString, QJsonObject> m_sent; // each tile as last published
     QJsonObject m_sentSummary;
-    std::deque<std::pair<quint64, QByteArray>> m_events;
-    quint64 m_number = 0;
+    Events m_events;
     QString m_askTrouble, m_listenTrouble; // the questions' connection's, the notices'
     QString m_published; // the trouble the pages were last told
     qint64 m_day = 0, m_lastNgReadings = 0;

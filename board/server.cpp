@@ -231,9 +231,7 @@ void Server::routes()
                 quint64 number = 0;
                 if (!*started) {
                     *started = true;
-                    event = m_live.snapshot();
-                    const QJsonObject o = QJsonDocument::fromJson(event).object();
-                    number = quint64(o.value("event").toDouble());
+                    event = m_live.snapshot(&number);
                 } else if (!m_live.next(*seen, kKeepAliveMs, &number, &event)) {
                     return !m_live.stopping() && sink.write(": still here\n\n", 14);
                 }

@@ -75,6 +75,7 @@ QString Database::lastError() const
 bool Database::open(const QString &conninfo, QString *error)
 {
     close();
+    m_claimedElsewhere = false;
     m_conn = plantdb::connect(conninfo, "zentrel-ingest").release(); // closed by close(), with its cancel handle
     m_where = plantdb::where(m_conn);
     if (!isOpen()) {
@@ -89,7 +90,11 @@ bool Database::open(const QString &conninfo, QString *error)
     }
     // Partition bounds and days are UTC whatever the server's zone.
     // The server's notices ("already exists, skipping") are no news here.
-    if (!exec(QStringLiteral("SET TIME ZONE 'UTC'; SET client_min_messages = warning"), error) || !migrate(error)
+    // A machine that vanished frees its claim within a minute or two.
+    if (!exec(QStringLiteral("SET TIME ZONE 'UTC'; SET client_min_messages = warning; SET tcp_keepalives_idle = 30; "
+                             "SET tcp_keepalives_interval = 10; SET tcp_keepalives_count = 3"),
+              error)
+        || !migrate(error)
         || !readColumns(error)) {
         close();
         return false;
@@ -98,6 +103,11 @@ bool Database::open(const QString &conninfo, QString *error)
     return announce(error);
 }
 
+// One name, one ingest: its claim is a session lock on this connection,
+// which only one connection can hold and which goes with it (a process
+// killed, a machine gone once the server's keep-alive notices). Claims are
+// taken one at a time, each with its row of ingest_status, so a refused
+// ingest reads who holds the name.
 bool Database::announce(QString *error)
 {
     if (m_name.isEmpty())
@@ -105,17 +115,57 @@ bool Database::announce(QString *error)
     const QByteArray name = m_name.toUtf8(), host = QSysInfo::machineHostName().toUtf8(),
                      pid = QByteArray::number(QCoreApplication::applicationPid()), share = m_share.toUtf8();
     const char *values[] = {name.constData(), host.constData(), pid.constData(), share.isEmpty() ? nullptr : share.constData()};
-    Result r(PQexecParams(m_conn,
-                          "INSERT INTO ingest_status (name, host, pid, share, started) VALUES ($1, $2, $3, $4, now())"
-                          " ON CONFLICT (name) DO UPDATE SET host = excluded.host, pid = excluded.pid, share = excluded.share,"
-                          " started = excluded.started, lag_ms = NULL",
-                          4, nullptr, values, nullptr, nullptr, 0));
-    if (r.ok())
+    QString why;
+    QStringList claimed;
+    // A holder just killed is gone within moments (its session ends when
+    // its socket closes): a restart right after waits for it a little.
+    bool ok = exec(QStringLiteral("BEGIN"), &why) && exec(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kClaimsLock), &why)
+              && exec(QStringLiteral("SET LOCAL lock_timeout = '%1ms'").arg(kClaimWaitMs), &why);
+    if (ok) {
+        Result r(PQexecParams(m_conn, "SELECT pg_advisory_lock(hashtextextended('zentrel-ingest ' || $1, 0))", 1, nullptr, values,
+                              nullptr, nullptr, 0));
+        if (r.state() == "55P03")
+            return refuseClaim(error);
+        if (!(ok = r.ok()))
+            noteState(r.get()), why = QStringLiteral("database %1: %2").arg(m_where, lastError());
+    }
+    if (ok) {
+        Result r(PQexecParams(m_conn,
+                              "INSERT INTO ingest_status (name, host, pid, share, started) VALUES ($1, $2, $3, $4, now())"
+                              " ON CONFLICT (name) DO UPDATE SET host = excluded.host, pid = excluded.pid, share = excluded.share,"
+                              " started = excluded.started, lag_ms = NULL",
+                              4, nullptr, values, nullptr, nullptr, 0));
+        if (!(ok = r.ok()))
+            noteState(r.get()), why = QStringLiteral("database %1: %2").arg(m_where, lastError());
+    }
+    if (ok && exec(QStringLiteral("COMMIT"), &why))
         return true;
-    noteState(r.get());
     if (error)
-        *error = QStringLiteral("database %1: %2").arg(m_where, lastError());
+        *error = why;
     close();
+    return false;
+}
+
+bool Database::refuseClaim(QString *error)
+{
+    exec(QStringLiteral("ROLLBACK"), nullptr);
+    const QByteArray name = m_name.toUtf8();
+    const char *values[] = {name.constData()};
+    Result holder(PQexecParams(m_conn,
+                               "SELECT s.pid, s.host, to_char(s.started, 'YYYY-MM-DD\"T\"HH24:MI:SSOF'),"
+                               " (SELECT l.pid FROM pg_locks l WHERE l.locktype = 'advisory' AND l.granted AND l.objsubid = 1"
+                               "  AND l.classid::bigint = (k >> 32) & 4294967295 AND l.objid::bigint = k & 4294967295)"
+                               " FROM hashtextextended('zentrel-ingest ' || $1, 0) k LEFT JOIN ingest_status s ON s.name = $1",
+                               1, nullptr, values, nullptr, nullptr, 0));
+    const bool known = holder.ok() && PQntuples(holder.get()) == 1;
+    auto field = [&](int column) { return known ? QString::fromUtf8(PQgetvalue(holder.get(), 0, column)) : QString(); };
+    if (error)
+        *error = QStringLiteral("client id %1 is in use by another ingest (process %2 on %3, connected since %4); two clients with one id "
+                                "take the session from each other, so this one does not run: give it another --client-id, or, if "
+                                "that ingest is gone, end its database session (SELECT pg_terminate_backend(%5))")
+                     .arg(m_name, field(0), field(1), field(2), field(3));
+    close();
+    m_claimedElsewhere = true;
     return false;
 }
 
@@ -183,7 +233,11 @@ bool Database::rowsAtFault(const QString &state, bool constraintNamed)
     // violation too, but names no constraint: the plant's doing.
     if (state == QLatin1String("23514"))
         return constraintNamed;
-    return state.startsWith(QLatin1String("22")) || state.startsWith(QLatin1String("23"));
+    // Of the program limits only 54000 is a row's: a value too big for an
+    // index ("index row size … exceeds maximum") or a row too big for a
+    // page. Too complex a statement, too many columns or arguments (54001,
+    // 54011, 54023) are the statement's, and no row mends them.
+    return state.startsWith(QLatin1String("22")) || state.startsWith(QLatin1String("23")) || state == QLatin1String("54000");
 }
 
 void Database::cancel()

@@ -38,6 +38,7 @@ public:
     bool write(const Batch &batch, qint64 *inserted, QString *error) override;
     qint64 lastConflicts() const override { return m_conflicts; }
     bool lastFailureIsTheRows() const override { return rowsAtFault(m_state, m_constraintNamed); }
+    bool claimedElsewhere() const override { return m_claimedElsewhere; }
     int lastFailedLine(QString *table) const override
     {
         *table = m_failedTable;
@@ -45,9 +46,10 @@ public:
     }
     void cancel() override;
     // The SQLSTATE of the last failure, and whether such a failure is the
-    // rows' own: a data exception (22) or an integrity constraint (23) that
-    // rows bring; a check violation only when a named constraint refused
-    // the row (without one it is "no partition for the row").
+    // rows' own: a data exception (22), an integrity constraint (23) that
+    // rows bring or a value beyond what an index holds (54000); a check
+    // violation only when a named constraint refused the row (without one
+    // it is "no partition for the row").
     QString lastState() const { return m_state; }
     static bool rowsAtFault(const QString &state, bool constraintNamed);
     // Today's partitions and the next days' (done at open, and by the
@@ -56,6 +58,8 @@ public:
     static constexpr int kLockWaitMs = 2000;
     static constexpr int kSealBatch = 50; // quarters of a station: at 2 readings/s, 0.2 s of packing
     static constexpr int kStatementMs = 20000;
+    static constexpr int kClaimsLock = 7264; // names are claimed one at a time (7263: the schema's)
+    static constexpr int kClaimWaitMs = 5000; // for a holder that is going
     void makePartitionsAhead(const QDate &today) override;
     bool sealSeries(QString *error) override;
 
@@ -66,7 +70,8 @@ public:
 
 private:
     bool migrate(QString *error);
-    bool announce(QString *error); // its row of ingest_status, afresh
+    bool announce(QString *error); // its claim on its name, and its row of ingest_status afresh
+    bool refuseClaim(QString *error);
     bool noteCommit(const Batch &batch, qint64 inserted, QString *why);
     // NOTIFY the stations this commit touched (delivered at the commit).
     bool tellWatchers(const Batch &batch, QString *why);
@@ -84,6 +89,7 @@ private:
     QString m_name, m_share; // for ingest_status
     QString m_state; // SQLSTATE of the last failure
     bool m_constraintNamed = false;
+    bool m_claimedElsewhere = false;
     QString m_failedTable; // where COPY named the line it failed on
     int m_failedLine = 0;
     QMutex m_cancelLock;

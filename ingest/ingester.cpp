@@ -27,23 +27,24 @@ constexpr int kBacklogHeld = 1000;
 void DatabaseWriter::open(int generation, const QString &conninfo)
 {
     m_generation = generation;
+    m_failed = -1;
     QString error;
     if (m_db->open(conninfo, &error))
         m_opened(generation, m_db->tables());
     else
-        m_away(generation, error);
+        m_away(generation, error, m_db->claimedElsewhere());
 }
 
 void DatabaseWriter::write(int generation, const Batch &batch)
 {
-    if (generation != m_generation || m_abandoned)
-        return; // meant for a connection that is gone, or left: it comes again
+    if (generation != m_generation || generation == m_failed || m_abandoned)
+        return; // meant for a connection that is gone or failed, or left: it comes again
     qint64 inserted = 0;
     QString error;
     const qint64 rows = batch.size() - batch.rejects.size();
     if (m_db->write(batch, &inserted, &error)) {
         const qint64 conflicts = m_db->lastConflicts();
-        m_written(generation, inserted, rows - inserted - conflicts, batch.rejects.size() + conflicts, QString());
+        m_written(generation, batch.number, inserted, rows - inserted - conflicts, batch.rejects.size() + conflicts, QString());
         return;
     }
     // Only a row's own data error makes a reject. Anything else (the server
@@ -55,10 +56,11 @@ void DatabaseWriter::write(int generation, const Batch &batch)
     qint64 none = 0;
     if (!m_db->isOpen() || !m_db->lastFailureIsTheRows() || !settleByHalves(batch, &kept, &duplicates, &conflicts, &rest, &error)
         || !m_db->write(rest, &none, &error)) {
-        m_away(generation, error); // rows kept so far are dropped as duplicates when it comes again
+        m_failed = generation;
+        m_away(generation, error, false); // rows kept so far are dropped as duplicates when it comes again
         return;
     }
-    m_written(generation, kept, duplicates, rest.rejects.size() + conflicts, QString());
+    m_written(generation, batch.number, kept, duplicates, rest.rejects.size() + conflicts, QString());
 }
 
 // The rows at fault: the row COPY names (the rows before it go in, the
@@ -133,9 +135,9 @@ Ingester::Ingester(const IngestSettings &settings, std::unique_ptr<MessageSource
     m_writer = new DatabaseWriter(
         std::move(store),
         [this](int g, const DatabaseWriter::Tables &t) { QMetaObject::invokeMethod(this, [=] { databaseOpened(g, t); }, Qt::QueuedConnection); },
-        [this](int g, const QString &r) { QMetaObject::invokeMethod(this, [=] { databaseAway(g, r); }, Qt::QueuedConnection); },
-        [this](int g, qint64 i, qint64 d, qint64 r, const QString &t) {
-            QMetaObject::invokeMethod(this, [=] { written(g, i, d, r, t); }, Qt::QueuedConnection);
+        [this](int g, const QString &r, bool f) { QMetaObject::invokeMethod(this, [=] { databaseAway(g, r, f); }, Qt::QueuedConnection); },
+        [this](int g, quint64 b, qint64 i, qint64 d, qint64 r, const QString &t) {
+            QMetaObject::invokeMethod(this, [=] { written(g, b, i, d, r, t); }, Qt::QueuedConnection);
         });
     m_writer->moveToThread(m_thread);
     m_thread->start();
@@ -189,9 +191,11 @@ Ingester::~Ingester()
 
 bool Ingester::start(QString *error)
 {
-    // Nothing is read before the database can keep it.
+    // Nothing is read before the database can keep it, and the broker's
+    // session is not touched before the database has given this intake its
+    // name: a second one with the same id must not take the session first.
     m_source->setPaused(true);
-    if (!m_source->start([this](const QByteArray &t, const QByteArray &p) { take(t, p); }, error))
+    if (!m_source->check(error))
         return false;
     openDatabase();
     return true;
@@ -210,6 +214,14 @@ void Ingester::databaseOpened(int generation, const DatabaseWriter::Tables &tabl
         return;
     m_tables = tables;
     m_dbReady = true;
+    if (!m_sourceStarted) {
+        m_sourceStarted = true;
+        QString why;
+        if (!m_source->start([this](const QByteArray &t, const QByteArray &p) { take(t, p); }, &why)) {
+            emit cannotRun(why);
+            return;
+        }
+    }
     // The gap audit's view exists once the database is set up.
     if (m_settings.repairAfterMs > 0 && !m_repairer) {
         m_repairer = std::make_unique<Repairer>([c = m_settings.conninfo](QVector<Gap> *gaps, QString *error) { return readLineGaps(c, gaps, error); },
@@ -230,12 +242,16 @@ void Ingester::databaseOpened(int generation, const DatabaseWriter::Tables &tabl
         m_source->setPaused(false);
 }
 
-void Ingester::databaseAway(int generation, const QString &reason)
+void Ingester::databaseAway(int generation, const QString &reason, bool final)
 {
     if (generation != m_generation)
         return;
     m_dbReady = false;
     m_source->setPaused(true);
+    if (final) { // what it holds unacknowledged goes to the holder of the name
+        emit cannotRun(reason);
+        return;
+    }
     if (m_dbState != reason) {
         m_dbState = reason;
         int waiting = m_open.size();
@@ -296,14 +312,17 @@ void Ingester::send()
     m_idle.stop();
     if (!m_dbReady || m_open.size() == 0)
         return;
+    m_open.number = ++m_batches;
     m_inFlight.enqueue(m_open);
     QMetaObject::invokeMethod(m_writer, [w = m_writer, g = m_generation, b = m_open] { w->write(g, b); }, Qt::QueuedConnection);
     m_open = Batch();
 }
 
-void Ingester::written(int generation, qint64 inserted, qint64 duplicates, qint64 rejected, const QString &trouble)
+void Ingester::written(int generation, quint64 batch, qint64 inserted, qint64 duplicates, qint64 rejected, const QString &trouble)
 {
-    if (generation != m_generation || m_inFlight.isEmpty())
+    // Answers come in the order of the queue; one for a batch not at its
+    // head (a connection's leftovers) acknowledges nothing.
+    if (generation != m_generation || m_inFlight.isEmpty() || m_inFlight.head().number != batch)
         return;
     m_inFlight.dequeue();
     databaseWriting();

@@ -49,9 +49,10 @@ class DatabaseWriter : public QObject
 public:
     using Tables = Store::Tables;
     using Opened = std::function<void(int generation, const Tables &tables)>;
-    using Away = std::function<void(int generation, const QString &reason)>;
-    // inserted, duplicates, rejected, and what could not be kept at all
-    using Written = std::function<void(int generation, qint64, qint64, qint64, const QString &)>;
+    // final: no retry mends it (another intake holds the name).
+    using Away = std::function<void(int generation, const QString &reason, bool final)>;
+    // the batch's number; inserted, duplicates, rejected; what could not be kept at all
+    using Written = std::function<void(int generation, quint64 batch, qint64, qint64, qint64, const QString &)>;
 
     DatabaseWriter(std::unique_ptr<Store> store, Opened opened, Away away, Written written)
         : m_db(std::move(store)), m_opened(std::move(opened)), m_away(std::move(away)), m_written(std::move(written))
@@ -89,6 +90,10 @@ private:
 
     std::unique_ptr<Store> m_db;
     int m_generation = 0;
+    // A write of this generation failed: every batch queued behind it on
+    // that connection is dropped too, and all come again, in order, on the
+    // next one. A batch is answered only for its own commit.
+    int m_failed = -1;
     std::atomic<bool> m_abandoned {false};
     QString m_sealFailure;
     std::function<void(const QString &)> m_sealed; // told a new failure to seal
@@ -120,13 +125,18 @@ public:
     // Replay requests sent for gaps (with repairAfterMs).
     int repairsAsked() const { return m_repairer ? m_repairer->asked() : 0; }
 
+signals:
+    // Another intake holds the name (the database refused its claim), or
+    // the source cannot start: the intake leaves.
+    void cannotRun(const QString &reason);
+
 private:
     void take(const QByteArray &topic, const QByteArray &payload);
     void afterRead();
     void send();
-    void written(int generation, qint64 inserted, qint64 duplicates, qint64 rejected, const QString &trouble);
+    void written(int generation, quint64 batch, qint64 inserted, qint64 duplicates, qint64 rejected, const QString &trouble);
     void acknowledgeWhenAllCommitted();
-    void databaseAway(int generation, const QString &reason);
+    void databaseAway(int generation, const QString &reason, bool final);
     void databaseOpened(int generation, const DatabaseWriter::Tables &tables);
     void databaseWriting();
     void openDatabase();
@@ -140,8 +150,10 @@ private:
     DatabaseWriter::Tables m_tables;
     int m_generation = 0;
     bool m_dbReady = false;
+    bool m_sourceStarted = false;
     Batch m_open;             // being filled
     QQueue<Batch> m_inFlight; // with the writer, not yet committed
+    quint64 m_batches = 0;    // numbers the batches
     bool m_draining = false;  // reading paused until all is committed
     QElapsedTimer m_sinceAck; // since the oldest message not acknowledged
     QTimer m_flush;           // maxDelayMs after a batch's first message

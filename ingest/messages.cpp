@@ -73,14 +73,33 @@ bool storableText(const char *s, size_t n)
 }
 
 
-const rapidjson::Value *member(const rapidjson::Document &doc, const char *key)
+// The one reading of a field for the checks and the columns alike: names
+// compared whole, by their length (a name holding a NUL is refused before
+// this), and of a name given twice the last counts.
+const rapidjson::Value *member(const rapidjson::Document &doc, const char *key, size_t size)
 {
-    // A name given twice: the last counts, as for the columns.
     const rapidjson::Value *found = nullptr;
     for (auto m = doc.MemberBegin(); m != doc.MemberEnd(); ++m)
-        if (std::strcmp(m->name.GetString(), key) == 0)
+        if (m->name.GetStringLength() == size && std::memcmp(m->name.GetString(), key, size) == 0)
             found = &m->value;
     return found;
+}
+
+const rapidjson::Value *member(const rapidjson::Document &doc, const char *key)
+{
+    return member(doc, key, std::strlen(key));
+}
+
+// A field's name with a NUL in it reads as another name to any reader that
+// stops there: no such message is anyone's.
+bool namesAreText(const rapidjson::Document &doc, QString *reason)
+{
+    for (auto m = doc.MemberBegin(); m != doc.MemberEnd(); ++m)
+        if (std::memchr(m->name.GetString(), 0, m->name.GetStringLength())) {
+            *reason = QStringLiteral("a field's name holds a NUL character (\"%1\")").arg(QString::fromUtf8(m->name.GetString()));
+            return false;
+        }
+    return true;
 }
 
 bool startsWith(const rapidjson::Value *v, const QByteArray &stem)
@@ -149,7 +168,7 @@ bool rowFromJson(const QVector<Column> &columns, const QByteArray &topic, const 
         *reason = QStringLiteral("not a JSON object");
         return false;
     }
-    if (!speaksForItsTopic(doc, topic, reason))
+    if (!namesAreText(doc, reason) || !speaksForItsTopic(doc, topic, reason))
         return false;
     QByteArray &line = row->copyLine;
     line.clear();
@@ -161,12 +180,7 @@ bool rowFromJson(const QVector<Column> &columns, const QByteArray &topic, const 
         if (!first)
             line += '\t';
         first = false;
-        // A name given twice: the last counts.
-        const rapidjson::Value *v = nullptr;
-        for (auto m = doc.MemberBegin(); m != doc.MemberEnd(); ++m)
-            if (m->name.GetStringLength() == rapidjson::SizeType(c.key.size())
-                && std::memcmp(m->name.GetString(), c.key.constData(), size_t(c.key.size())) == 0)
-                v = &m->value;
+        const rapidjson::Value *v = member(doc, c.key.constData(), size_t(c.key.size()));
         if (!v || v->IsNull()) {
             if (c.required) {
                 *reason = QStringLiteral("field \"%1\" is missing").arg(c.name);

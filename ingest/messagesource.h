@@ -18,6 +18,13 @@ public:
     using Taker = std::function<void(const QByteArray &topic, const QByteArray &payload)>;
     using QObject::QObject;
 
+    // Settings that can never work, found before anything connects; false
+    // with the reason.
+    virtual bool check(QString *error) const
+    {
+        Q_UNUSED(error)
+        return true;
+    }
     // Starts taking (reconnecting as needed); false with the reason for
     // settings that can never work.
     virtual bool start(const Taker &take, QString *error) = 0;

@@ -43,6 +43,7 @@ struct Batch
 {
     QHash<QString, QVector<Row>> rows; // table → rows
     QVector<Reject> rejects;
+    quint64 number = 0; // the intake's, so an answer is matched to its own batch
     int size() const;
     void clear();
 };
@@ -56,6 +57,9 @@ public:
     // Connects and brings the schema up to date; false with the reason.
     virtual bool open(const QString &conninfo, QString *error) = 0;
     virtual bool isOpen() const = 0;
+    // The last open was refused for good: another intake holds the name
+    // (no retry mends that; the intake leaves).
+    virtual bool claimedElsewhere() const { return false; }
     virtual void close() = 0;
     // The columns of readings, cells and packs.
     virtual const Tables &tables() const = 0;

@@ -3,15 +3,11 @@
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
 
-#include "platform/process.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QRegularExpression>
-#include <QSysInfo>
 #include <QSslConfiguration>
 #include <QSslKey>
 #include <QSslSocket>
@@ -48,19 +44,13 @@ Subscriber::~Subscriber()
     stop();
 }
 
-bool Subscriber::start(const Taker &take, QString *error)
+bool Subscriber::check(QString *error) const
 {
-    m_take = take;
-    m_clock.start();
-    mosquitto_lib_init();
-    m_mosq = mosquitto_new(m_settings.clientId.toUtf8().constData(), false, this);
     auto fail = [&](const QString &why) {
         if (error)
             *error = QStringLiteral("MQTT %1:%2: %3").arg(m_settings.host).arg(m_settings.port).arg(why);
         return false;
     };
-    if (!m_mosq)
-        return fail(QStringLiteral("cannot create the client"));
     if (m_settings.clientId.isEmpty() || m_settings.clientId.contains(QRegularExpression(QStringLiteral("[/+#]"))))
         return fail(QStringLiteral("--client-id %1 cannot name a topic level (no /, + or #)").arg(m_settings.clientId));
     if (m_settings.share.contains(QRegularExpression(QStringLiteral("[/+#]"))))
@@ -73,6 +63,24 @@ bool Subscriber::start(const Taker &take, QString *error)
             return fail(QStringLiteral("--topics %1 is no MQTT filter: + and # stand alone in a level (zentrel/+/reading), # only last")
                             .arg(topic));
     }
+    return true;
+}
+
+bool Subscriber::start(const Taker &take, QString *error)
+{
+    m_take = take;
+    m_clock.start();
+    if (!check(error))
+        return false;
+    mosquitto_lib_init();
+    m_mosq = mosquitto_new(m_settings.clientId.toUtf8().constData(), false, this);
+    auto fail = [&](const QString &why) {
+        if (error)
+            *error = QStringLiteral("MQTT %1:%2: %3").arg(m_settings.host).arg(m_settings.port).arg(why);
+        return false;
+    };
+    if (!m_mosq)
+        return fail(QStringLiteral("cannot create the client"));
     mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V5);
     // Many messages in flight, each waiting for its commit.
     mosquitto_int_option(m_mosq, MOSQ_OPT_RECEIVE_MAXIMUM, 65535);
@@ -80,14 +88,6 @@ bool Subscriber::start(const Taker &take, QString *error)
     QString why;
     if (!configure(m_mosq, &why))
         return fail(why);
-    // A connection that dies clears the claim on the id (an empty retained message).
-    mosquitto_will_set_v5(m_mosq, presenceTopic().toUtf8().constData(), 0, nullptr, 1, true, nullptr);
-    const QString holder = claimant();
-    if (!holder.isEmpty())
-        return fail(QStringLiteral("client id %1 is in use by another ingest (%2); two clients with one id take the session from "
-                                   "each other, so this one does not start: give it another --client-id, or, if that ingest is "
-                                   "gone, clear its claim (mosquitto_pub -r -n -t %3)")
-                        .arg(m_settings.clientId, holder, presenceTopic()));
     mosquitto_connect_v5_callback_set(m_mosq, &Subscriber::onConnect);
     mosquitto_disconnect_v5_callback_set(m_mosq, &Subscriber::onDisconnect);
     mosquitto_message_v5_callback_set(m_mosq, &Subscriber::onMessage);
@@ -122,76 +122,6 @@ bool Subscriber::configure(struct mosquitto *mosq, QString *why)
         mosquitto_username_pw_set(mosq, m_settings.user.toUtf8().constData(),
                                   m_settings.password.isEmpty() ? nullptr : m_settings.password.toUtf8().constData());
     return true;
-}
-
-namespace {
-
-struct Look
-{
-    QByteArray topic, payload;
-    bool subscribed = false, got = false;
-};
-
-} // namespace
-
-QString Subscriber::claimant()
-{
-    Look look;
-    look.topic = presenceTopic().toUtf8();
-    const QByteArray id = QStringLiteral("%1-look-%2").arg(m_settings.clientId).arg(QCoreApplication::applicationPid()).toUtf8();
-    struct mosquitto *probe = mosquitto_new(id.constData(), true, &look);
-    QString why;
-    if (!probe)
-        return QString();
-    auto done = [probe] {
-        mosquitto_disconnect(probe);
-        mosquitto_loop(probe, 50, 1);
-        mosquitto_destroy(probe);
-    };
-    mosquitto_connect_callback_set(probe, [](struct mosquitto *m, void *o, int rc) {
-        if (rc == 0)
-            mosquitto_subscribe(m, nullptr, static_cast<Look *>(o)->topic.constData(), 1);
-    });
-    mosquitto_subscribe_callback_set(probe, [](struct mosquitto *, void *o, int, int, const int *) { static_cast<Look *>(o)->subscribed = true; });
-    mosquitto_message_callback_set(probe, [](struct mosquitto *, void *o, const struct mosquitto_message *m) {
-        auto *l = static_cast<Look *>(o);
-        l->got = true;
-        l->payload = QByteArray(static_cast<const char *>(m->payload), m->payloadlen);
-    });
-    // A broker not there yet cannot be asked: the session then connects when it comes.
-    if (!configure(probe, &why) || mosquitto_connect(probe, m_settings.host.toUtf8().constData(), m_settings.port, 10) != MOSQ_ERR_SUCCESS) {
-        done();
-        return QString();
-    }
-    // The retained claim comes right after the subscription's answer.
-    QElapsedTimer t;
-    t.start();
-    qint64 subscribedAt = -1;
-    while (t.elapsed() < 5000 && !look.got && (subscribedAt < 0 || t.elapsed() - subscribedAt < 500)) {
-        if (mosquitto_loop(probe, 50, 1) != MOSQ_ERR_SUCCESS)
-            break;
-        if (look.subscribed && subscribedAt < 0)
-            subscribedAt = t.elapsed();
-    }
-    done();
-    const QJsonObject claim = QJsonDocument::fromJson(look.payload).object();
-    if (claim.isEmpty())
-        return QString();
-    const QString host = claim.value(QLatin1String("host")).toString();
-    const qint64 pid = qint64(claim.value(QLatin1String("pid")).toDouble());
-    // Left by a process of this machine that is gone (its will not sent: the broker was down).
-    if (host == QSysInfo::machineHostName() && (!processIsRunning(pid) || pid == QCoreApplication::applicationPid()))
-        return QString();
-    return QStringLiteral("process %1 on %2, connected since %3").arg(pid).arg(host, claim.value(QLatin1String("since")).toString());
-}
-
-void Subscriber::claim()
-{
-    const QJsonObject claim {{QStringLiteral("host"), QSysInfo::machineHostName()},
-                             {QStringLiteral("pid"), double(QCoreApplication::applicationPid())},
-                             {QStringLiteral("since"), QDateTime::currentDateTime().toString(Qt::ISODate)}};
-    const QByteArray payload = QJsonDocument(claim).toJson(QJsonDocument::Compact);
-    mosquitto_publish_v5(m_mosq, nullptr, presenceTopic().toUtf8().constData(), payload.size(), payload.constData(), 1, true, nullptr);
 }
 
 QString Subscriber::takenAway(const QString &reason)
@@ -285,7 +215,6 @@ void Subscriber::onSubscribe(struct mosquitto *, void *self, int, int, const int
     if (--s->m_subscribing > 0)
         return;
     s->m_connectedAtMs = s->m_clock.elapsed();
-    s->claim();
     if (s->m_state != QLatin1String("connected")) {
         s->m_state = QStringLiteral("connected");
         emit s->stateChanged(true, QString());
@@ -436,8 +365,6 @@ void Subscriber::stop()
     m_tick.stop();
     m_retry.stop();
     if (m_connected && m_taken == 0) {
-        // The claim on the id goes with this ingest.
-        mosquitto_publish_v5(m_mosq, nullptr, presenceTopic().toUtf8().constData(), 0, nullptr, 1, true, nullptr);
         mosquitto_disconnect_v5_callback_set(m_mosq, nullptr); // leaving is no outage
         mosquitto_disconnect(m_mosq);
         mosquitto_loop_write(m_mosq, 1);

@@ -30,12 +30,10 @@ struct mqtt5__property;
 // client id, MQTT 5 with a session that never expires).
 //
 // One session has one reader: two clients with one id take it from each
-// other at every reconnect. So a running intake claims its id with a
-// retained presence message (zentrel-ingest/<id>/presence: host, process,
-// since when), cleared when it leaves and, by its will, when its connection
-// dies; start() looks first (under an id of its own) and refuses an id
-// claimed by a process that runs. A connection the broker keeps closing
-// right after accepting it is said to be another client with this id.
+// other at every reconnect. Between ingests the plant database decides (an
+// ingest starts this only once it holds its name there); a client of
+// another kind taking the session is named once the broker has closed the
+// connection several times soon after accepting it.
 namespace ingest {
 
 struct SubscriberSettings
@@ -60,6 +58,7 @@ public:
     explicit Subscriber(const SubscriberSettings &settings, QObject *parent = nullptr);
     ~Subscriber() override;
 
+    bool check(QString *error) const override;
     // Connects (and keeps reconnecting with back-off).
     bool start(const Taker &take, QString *error) override;
     bool isConnected() const { return m_connected; }
@@ -70,7 +69,6 @@ public:
     // Goes out with the next acknowledgement (at once when none waits).
     bool send(const QString &topic, const QByteArray &payload, QString *error) override;
     QString where() const override { return QStringLiteral("%1:%2").arg(m_settings.host).arg(m_settings.port); }
-    QString presenceTopic() const { return QStringLiteral("zentrel-ingest/") + m_settings.clientId + QStringLiteral("/presence"); }
 
 private:
     static void onConnect(struct mosquitto *, void *self, int rc, int flags, const struct mqtt5__property *);
@@ -82,11 +80,8 @@ private:
     void tick();
     void lost(const QString &reason);
     QString failure(int rc);
-    // TLS and the user: the same for the session and the look at the claim.
+    // TLS and the user.
     bool configure(struct mosquitto *mosq, QString *why);
-    // Who claims this client id now (empty: no one, or the broker cannot be asked).
-    QString claimant();
-    void claim();
     QString takenAway(const QString &reason);
     void watchSocket();
     void reconnect();

@@ -1,6 +1,7 @@
 #include "archive.h"
 
 #include "plantdb/pq.h"
+#include "platform/filesync.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -12,6 +13,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <functional>
 
 namespace plantdb {
@@ -92,9 +94,44 @@ private:
     QByteArray m_state;
 };
 
-QString baseName(const QString &table, const QDate &day)
+// A day's archive is one or more parts, each a partition's rows (a day's
+// table archived, then late lines of the day archived again, or a second
+// table made while the first stood detached): TABLE-DAY for the first,
+// TABLE-DAY.N from the second on, each a .csv.gz and its .json manifest.
+// A part is whole once its manifest is there; none is ever written over.
+QString partBase(const QString &folder, const QString &table, const QDate &day, int part)
 {
-    return QStringLiteral("%1-%2").arg(table, day.toString(Qt::ISODate));
+    const QString name = QStringLiteral("%1-%2").arg(table, day.toString(Qt::ISODate));
+    return QDir(folder).filePath(part == 1 ? name : QStringLiteral("%1.%2").arg(name).arg(part));
+}
+
+// The parts whose manifests are there, in order.
+QVector<int> partsOf(const QString &folder, const QString &table, const QDate &day)
+{
+    const QString stem = QStringLiteral("%1-%2").arg(table, day.toString(Qt::ISODate));
+    const QRegularExpression named(QStringLiteral("^%1(?:\\.(\\d+))?\\.json$").arg(QRegularExpression::escape(stem)));
+    QVector<int> parts;
+    for (const QString &file : QDir(folder).entryList({stem + QStringLiteral("*.json")}, QDir::Files)) {
+        const QRegularExpressionMatch m = named.match(file);
+        if (m.hasMatch())
+            parts.append(m.captured(1).isEmpty() ? 1 : m.captured(1).toInt());
+    }
+    std::sort(parts.begin(), parts.end());
+    return parts;
+}
+
+QJsonObject manifestOf(const QString &base)
+{
+    QFile f(base + QStringLiteral(".json"));
+    return f.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(f.readAll()).object() : QJsonObject();
+}
+
+// A file's bytes on the disk before anything that depends on them (a
+// rename, a drop).
+bool syncPath(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadWrite) && syncToDisk(f);
 }
 
 // A stream's day partitions (attached, or detached by a run that stopped
@@ -121,19 +158,20 @@ bool partitionsOf(Db &db, const QString &table, QVector<QPair<QString, QDate>> *
     return true;
 }
 
-// The partition's rows as COPY's CSV into folder/BASE.csv.gz (written under
-// another name, then moved), with its manifest.
+// The partition's rows as COPY's CSV into a new part of the day (written
+// under another name, synced, then moved), with its manifest. A partition
+// archived before by a run that stopped ere it dropped it is found by its
+// checksum and not written twice.
 bool writeDay(Db &db, const QString &folder, const QString &table, const QString &partition, const QDate &day, ArchivedDay *out,
               QString *error)
 {
     const auto counted = db.run(QStringLiteral("SELECT count(*) FROM %1").arg(partition), {}, error);
     if (!counted)
         return false;
-    const QString base = QDir(folder).filePath(baseName(table, day));
-    const QString part = base + QStringLiteral(".csv.gz.part");
-    gzFile gz = gzopen(QFile::encodeName(part).constData(), "wb6");
+    const QString scratch = partBase(folder, table, day, 1) + QStringLiteral(".csv.gz.tmp");
+    gzFile gz = gzopen(QFile::encodeName(scratch).constData(), "wb6");
     if (!gz) {
-        *error = QStringLiteral("%1: cannot be written").arg(part);
+        *error = QStringLiteral("%1: cannot be written").arg(scratch);
         return false;
     }
     QCryptographicHash sha(QCryptographicHash::Sha256);
@@ -144,29 +182,50 @@ bool writeDay(Db &db, const QString &folder, const QString &table, const QString
                                    },
                                    error);
     const bool closed = gzclose(gz) == Z_OK;
-    if (!copied || !closed) {
+    if (!copied || !closed || !syncPath(scratch)) {
         if (copied)
-            *error = QStringLiteral("%1: the disk took not all of it").arg(part);
-        QFile::remove(part);
+            *error = QStringLiteral("%1: the disk took not all of it").arg(scratch);
+        QFile::remove(scratch);
         return false;
     }
     out->table = table;
     out->day = day;
     out->rows = counted->integer(0, 0);
     out->sha256 = sha.result().toHex();
+    int part = 1;
+    for (int k : partsOf(folder, table, day)) {
+        const QJsonObject m = manifestOf(partBase(folder, table, day, k));
+        if (m.value(QStringLiteral("sha256")).toString().toLatin1() == out->sha256 && qint64(m.value(QStringLiteral("rows")).toDouble()) == out->rows) {
+            out->file = partBase(folder, table, day, k) + QStringLiteral(".csv.gz");
+            QFile::remove(scratch);
+            return true;
+        }
+    }
+    // The first number free of both files (a data file without its
+    // manifest is a part a stopped run left unfinished: kept, not reused).
+    while (QFile::exists(partBase(folder, table, day, part) + QStringLiteral(".json"))
+           || QFile::exists(partBase(folder, table, day, part) + QStringLiteral(".csv.gz")))
+        ++part;
+    const QString base = partBase(folder, table, day, part);
     out->file = base + QStringLiteral(".csv.gz");
-    QFile manifest(base + QStringLiteral(".json"));
     const QByteArray json = QJsonDocument(QJsonObject {{"table", table},
                                                        {"day", day.toString(Qt::ISODate)},
+                                                       {"part", part},
                                                        {"partition", partition},
                                                        {"rows", double(out->rows)},
                                                        {"sha256", QString::fromLatin1(out->sha256)},
                                                        {"format", "COPY csv with header, gzip"},
                                                        {"archived", QDateTime::currentDateTimeUtc().toString(Qt::ISODate)}})
                                 .toJson();
-    QFile::remove(out->file);
-    if (!manifest.open(QIODevice::WriteOnly) || manifest.write(json) != json.size() || !manifest.flush() || !QFile::rename(part, out->file)) {
-        *error = QStringLiteral("%1: cannot be written").arg(manifest.fileName());
+    QFile manifest(base + QStringLiteral(".json.tmp"));
+    const bool written = manifest.open(QIODevice::WriteOnly | QIODevice::Truncate) && manifest.write(json) == json.size() && syncToDisk(manifest);
+    manifest.close();
+    // The data first, its manifest last: a part is whole once it has one.
+    if (!written || !QFile::rename(scratch, out->file) || !QFile::rename(manifest.fileName(), base + QStringLiteral(".json"))
+        || !syncFolder(folder)) {
+        *error = QStringLiteral("%1: cannot be written").arg(base + QStringLiteral(".json"));
+        QFile::remove(scratch);
+        QFile::remove(manifest.fileName());
         return false;
     }
     return true;
@@ -245,39 +304,78 @@ bool archiveOldDays(const ArchiveSettings &s, QVector<ArchivedDay> *done, QStrin
     return true;
 }
 
-bool restoreDay(const QString &conninfo, const QString &folder, const QString &table, const QDate &day, qint64 *restored, QString *error)
+namespace {
+
+// One part into the scratch table "archived", checked against its manifest
+// (checksum, rows). A file cut short or changed is named as damaged, not
+// by what COPY made of its broken last line.
+bool loadPart(Db &db, const QString &base, const QString &table, qint64 *rowsSoFar, QString *error)
 {
-    const QString base = QDir(folder).filePath(baseName(table, day));
-    QFile manifest(base + QStringLiteral(".json"));
-    const QJsonObject m = manifest.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(manifest.readAll()).object() : QJsonObject();
+    const QJsonObject m = manifestOf(base);
+    const QString file = base + QStringLiteral(".csv.gz");
     if (m.value(QStringLiteral("table")).toString() != table || m.value(QStringLiteral("sha256")).toString().isEmpty()) {
-        *error = QStringLiteral("%1: no archive's manifest").arg(manifest.fileName());
+        *error = QStringLiteral("%1.json: no archive's manifest").arg(base);
         return false;
     }
-    gzFile gz = gzopen(QFile::encodeName(base + QStringLiteral(".csv.gz")).constData(), "rb");
+    gzFile gz = gzopen(QFile::encodeName(file).constData(), "rb");
     if (!gz) {
-        *error = QStringLiteral("%1.csv.gz: cannot be read").arg(base);
+        *error = QStringLiteral("%1: cannot be read").arg(file);
+        return false;
+    }
+    QCryptographicHash sha(QCryptographicHash::Sha256);
+    QString broken; // gzip's word on the file, if it had one
+    auto next = [&] {
+        QByteArray chunk(1 << 16, Qt::Uninitialized);
+        const int n = broken.isEmpty() ? gzread(gz, chunk.data(), unsigned(chunk.size())) : 0;
+        int code = Z_OK;
+        const char *said = n <= 0 ? gzerror(gz, &code) : nullptr;
+        if (code != Z_OK) // a stream cut short ends with Z_BUF_ERROR, not with -1
+            broken = QString::fromUtf8(said);
+        chunk.resize(std::max(0, n));
+        sha.addData(chunk);
+        return chunk;
+    };
+    const bool loaded = db.copyIn(QStringLiteral("COPY archived FROM STDIN (FORMAT csv, HEADER)"), next, error);
+    while (!next().isEmpty()) { // the rest, for its checksum, when COPY stopped early
+    }
+    gzclose(gz);
+    const bool same = sha.result().toHex() == m.value(QStringLiteral("sha256")).toString().toLatin1();
+    if (!broken.isEmpty() || !same) {
+        *error = QStringLiteral("%1: the file is damaged (%2); restore it from a copy")
+                     .arg(file, !broken.isEmpty() ? QStringLiteral("gzip: %1").arg(broken)
+                                                  : QStringLiteral("its SHA-256 is not the one its manifest names"));
+        return false;
+    }
+    if (!loaded)
+        return false;
+    const auto rows = db.run(QStringLiteral("SELECT count(*) FROM archived"), {}, error);
+    if (!rows)
+        return false;
+    const qint64 added = rows->integer(0, 0) - *rowsSoFar;
+    if (added != qint64(m.value(QStringLiteral("rows")).toDouble())) {
+        *error = QStringLiteral("%1: %2 rows, its manifest says %3").arg(file).arg(added).arg(m.value("rows").toDouble());
+        return false;
+    }
+    *rowsSoFar += added;
+    return true;
+}
+
+} // namespace
+
+bool restoreDay(const QString &conninfo, const QString &folder, const QString &table, const QDate &day, qint64 *restored, QString *error)
+{
+    const QVector<int> parts = partsOf(folder, table, day);
+    if (parts.isEmpty()) {
+        *error = QStringLiteral("%1.json: no archive's manifest").arg(partBase(folder, table, day, 1));
         return false;
     }
     Db db;
-    QCryptographicHash sha(QCryptographicHash::Sha256);
-    bool readable = true;
-    const bool loaded = db.open(conninfo, error) && db.exec(QStringLiteral("BEGIN"), error)
-                        && db.exec(QStringLiteral("CREATE TEMP TABLE archived (LIKE %1 INCLUDING DEFAULTS) ON COMMIT DROP").arg(table), error)
-                        && db.copyIn(QStringLiteral("COPY archived FROM STDIN (FORMAT csv, HEADER)"),
-                                     [&] {
-                                         QByteArray chunk(1 << 16, Qt::Uninitialized);
-                                         const int n = gzread(gz, chunk.data(), unsigned(chunk.size()));
-                                         readable = readable && n >= 0;
-                                         chunk.resize(std::max(0, n));
-                                         sha.addData(chunk);
-                                         return chunk;
-                                     },
-                                     error);
-    gzclose(gz);
-    if (!loaded || !readable || sha.result().toHex() != m.value(QStringLiteral("sha256")).toString().toLatin1()) {
-        if (loaded)
-            *error = QStringLiteral("%1.csv.gz: not the file its manifest describes (SHA-256 differs)").arg(base);
+    qint64 loadedRows = 0;
+    bool loaded = db.open(conninfo, error) && db.exec(QStringLiteral("BEGIN"), error)
+                  && db.exec(QStringLiteral("CREATE TEMP TABLE archived (LIKE %1 INCLUDING DEFAULTS) ON COMMIT DROP").arg(table), error);
+    for (int part : parts)
+        loaded = loaded && loadPart(db, partBase(folder, table, day, part), table, &loadedRows, error);
+    if (!loaded) {
         db.exec(QStringLiteral("ROLLBACK"), nullptr);
         return false;
     }
@@ -285,28 +383,23 @@ bool restoreDay(const QString &conninfo, const QString &folder, const QString &t
     // with the day free again (unless a row of theirs came back meanwhile).
     const QByteArray from = day.toString(Qt::ISODate).toUtf8(), to = day.addDays(1).toString(Qt::ISODate).toUtf8();
     const QString partition = QStringLiteral("%1_%2").arg(table, day.toString(QStringLiteral("yyyyMMdd")));
-    const auto rows = db.run(QStringLiteral("SELECT count(*) FROM archived"), {}, error);
-    if (rows && rows->integer(0, 0) != qint64(m.value(QStringLiteral("rows")).toDouble())) {
-        *error = QStringLiteral("%1.csv.gz: %2 rows, its manifest says %3").arg(base).arg(rows->integer(0, 0)).arg(m.value("rows").toDouble());
-        db.exec(QStringLiteral("ROLLBACK"), nullptr);
-        return false;
-    }
     // The day's partition, unless one holds the day again (rows came for it).
     QVector<QPair<QString, QDate>> partitions;
     QVector<bool> attached;
     bool held = false;
-    if (rows && partitionsOf(db, table, &partitions, &attached, error))
+    if (partitionsOf(db, table, &partitions, &attached, error))
         for (int i = 0; i < partitions.size(); ++i)
             held = held || (attached[i] && partitions[i].second == day);
     std::unique_ptr<Result> inserted;
     const bool ok =
-        rows && (held || db.exec(QStringLiteral("CREATE TABLE %1 PARTITION OF %2 FOR VALUES FROM ('%3 00:00:00+00') TO ('%4 00:00:00+00')")
+        (held || db.exec(QStringLiteral("CREATE TABLE %1 PARTITION OF %2 FOR VALUES FROM ('%3 00:00:00+00') TO ('%4 00:00:00+00')")
                                      .arg(partition, table, QString::fromLatin1(from), QString::fromLatin1(to)),
                                  error))
         && db.exec(QStringLiteral("DELETE FROM message_ids m USING archived a WHERE m.id = a.id AND NOT EXISTS (SELECT 1 FROM %1 t WHERE t.id = a.id)")
                        .arg(table),
                    error)
-        && (inserted = db.run(QStringLiteral("INSERT INTO %1 SELECT a.* FROM archived a WHERE NOT EXISTS (SELECT 1 FROM %1 t WHERE t.id = a.id)").arg(table),
+        && (inserted = db.run(QStringLiteral("INSERT INTO %1 SELECT DISTINCT ON (a.id) a.* FROM archived a"
+                                             " WHERE NOT EXISTS (SELECT 1 FROM %1 t WHERE t.id = a.id)").arg(table),
                               {}, error))
         && db.exec(QStringLiteral("COMMIT"), error);
     if (!ok) {

@@ -7,13 +7,16 @@
 #include <QVector>
 
 // Old days out of the plant database and back: each stream's day partition
-// older than the days kept is detached, written to a file of its own
-// (TABLE-YYYY-MM-DD.csv.gz: COPY's CSV with its header, gzip; beside it
-// TABLE-YYYY-MM-DD.json: rows, the CSV's SHA-256, the partition's name) and
-// dropped, with its readings' quarters and packed series. A day a report is
-// reading waits for the next run (the detach's lock wait is cut short). A
-// restore puts a day's rows back through the table, so its quarters, series
-// and message ids come back as they do for rows that arrive.
+// older than the days kept is detached, written to a part of the day's
+// archive (TABLE-YYYY-MM-DD.csv.gz, and TABLE-YYYY-MM-DD.N.csv.gz for later
+// parts: late lines of an archived day, a second table of a day; COPY's CSV
+// with its header, gzip; beside each a .json manifest: rows, the CSV's
+// SHA-256, the partition's name), synced with its folder, and only then
+// dropped, with its readings' quarters and packed series. No file is ever
+// written over. A day a report is reading waits for the next run (the
+// detach's lock wait is cut short). A restore puts every part of a day back
+// through the table, so its quarters, series and message ids come back as
+// they do for rows that arrive.
 namespace plantdb {
 
 struct ArchiveSettings
@@ -41,8 +44,9 @@ struct ArchivedDay
 // before stays archived, and nothing is dropped before its file is whole.
 bool archiveOldDays(const ArchiveSettings &settings, QVector<ArchivedDay> *done, QStringList *waiting, QString *error);
 
-// A day's archive of a table back into the database (checked against its
-// SHA-256 and rows first); rows already there again are not doubled.
+// A day's archive of a table, every part, back into the database (each
+// checked against its SHA-256 and rows first; a damaged file is named);
+// rows already there again are not doubled.
 bool restoreDay(const QString &conninfo, const QString &folder, const QString &table, const QDate &day, qint64 *restored,
                 QString *error);
 

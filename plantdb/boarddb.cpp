@@ -36,10 +36,18 @@ const char *const kPulses =
 #define ZB_COUNTS(c) \
     "coalesce(" c ".voids, '') = '' AND NOT EXISTS (SELECT 1 FROM cells v WHERE v.station = " c ".station " \
     "AND coalesce(v.voids, '') <> '' AND v.voids = " c ".record)"
+// A local midnight inside a quarter (a zone whose offset is not a whole
+// number of quarters): that quarter's part of the day is counted from its
+// records, the quarters after it from cell_quarters.
+#define ZB_HEAD_END "(date_bin('15 minutes', " ZB_DAY " - interval '1 microsecond', TIMESTAMPTZ '2000-01-01 00:00:00+00') + interval '15 minutes')"
 const char *const kDays =
     "WITH s AS MATERIALIZED (SELECT DISTINCT json_array_elements_text($1::json) AS station), "
-    "a AS (SELECT q.station, sum(cells) AS cells, sum(pass) AS pass, sum(ng) AS ng, sum(with_k) AS with_k FROM cell_quarters q "
-    "      WHERE q.station IN (SELECT station FROM s) AND q.quarter >= " ZB_DAY " AND q.quarter <= " ZB_NOW " GROUP BY q.station) "
+    "a AS (SELECT station, sum(cells) AS cells, sum(pass) AS pass, sum(ng) AS ng, sum(with_k) AS with_k FROM ("
+    "      SELECT q.station, q.cells, q.pass, q.ng, q.with_k FROM cell_quarters q "
+    "      WHERE q.station IN (SELECT station FROM s) AND q.quarter >= " ZB_HEAD_END " AND q.quarter <= " ZB_NOW " "
+    "      UNION ALL SELECT c.station, 1, (c.verdict = 'PASS')::int, (c.verdict = 'NG')::int, (c.k_mv_day IS NOT NULL)::int FROM cells c "
+    "      WHERE c.station IN (SELECT station FROM s) AND c.time >= " ZB_DAY " AND c.time < " ZB_HEAD_END " AND " ZB_COUNTS("c") ") x "
+    "      GROUP BY station) "
     "SELECT s.station, coalesce(a.cells, 0), coalesce(a.pass, 0), coalesce(a.ng, 0), "
     "  (SELECT count(*) FROM cells c WHERE c.station = s.station AND c.verdict = 'NG' AND c.time > " ZB_NOW " - interval '1 hour' "
     "     AND c.time >= " ZB_DAY " AND c.time <= " ZB_NOW " + interval '1 minute' AND " ZB_COUNTS("c") "), "

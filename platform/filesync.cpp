@@ -1,10 +1,12 @@
 #include "filesync.h"
 
+#include <QFile>
 #include <QFileDevice>
 
 #ifdef Q_OS_WIN
 #include <io.h>
 #else
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -19,5 +21,20 @@ bool syncToDisk(QFileDevice &file)
     return _commit(fd) == 0;
 #else
     return ::fsync(fd) == 0;
+#endif
+}
+
+bool syncFolder(const QString &path)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(path)
+    return true;
+#else
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    return synced;
 #endif
 }

@@ -2,7 +2,9 @@
 // the test's), the ingest's notice of a commit, and the whole board in a
 // real browser (Debian's chromium, puppeteer-core) over a real plant: a
 // broker, PostgreSQL, zentrel-ingest and zentrel-board started here.
+#include "board/events.h"
 #include "board/tiles.h"
+#include "plantdb/boarddb.h"
 #include "ingest/changenotice.h"
 #include "ingest/database.h"
 #include "plant.h"
@@ -16,6 +18,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QtTest>
+
+#include <thread>
 
 namespace {
 
@@ -286,6 +290,86 @@ private slots:
             QCOMPARE(db.query(kept), db.query(counted));
         }
         QCOMPARE(db.query(kept).trimmed(), QString("A 1 1 0 1\nB 1 1 0 0"));
+    }
+
+    // The pages' events: each in turn; a page further behind than those kept
+    // gets the whole board under the number it was made at, so an event
+    // published while it was made still comes after it; stopping wakes a
+    // waiting page.
+    void eventsInTurnNoneSkipped()
+    {
+        board::Events events(4);
+        quint64 number = 0;
+        QByteArray event;
+        const board::Events::Whole whole = [&](quint64 *n) {
+            *n = events.newest();
+            events.publish("published while the whole board was made");
+            return QByteArray("whole at ") + QByteArray::number(*n);
+        };
+        QVERIFY(!events.next(0, 20, whole, &number, &event)); // none yet
+        for (const char *e : {"a", "b", "c"})
+            events.publish(e);
+        const struct
+        {
+            quint64 after, number;
+            const char *event;
+        } steps[] = {{0, 1, "a"}, {1, 2, "b"}, {2, 3, "c"}};
+        for (const auto &step : steps) {
+            QVERIFY(events.next(step.after, 1000, whole, &number, &event));
+            QCOMPARE(number, step.number);
+            QCOMPARE(event, QByteArray(step.event));
+        }
+        for (const char *e : {"d", "e", "f"})
+            events.publish(e); // 3 to 6 kept
+        QVERIFY(events.next(1, 1000, whole, &number, &event));
+        QCOMPARE(event, QByteArray("whole at 6"));
+        QCOMPARE(number, quint64(6));
+        QVERIFY(events.next(number, 1000, whole, &number, &event));
+        QCOMPARE(event, QByteArray("published while the whole board was made"));
+        QCOMPARE(number, quint64(7));
+        std::thread waiting([&] { QVERIFY(!events.next(7, 600000, whole, &number, &event)); });
+        events.stop();
+        waiting.join();
+    }
+
+    // A day that starts inside a quarter of an hour (a zone whose offset is
+    // not a whole number of quarters): the day's counts are those of its
+    // records, whichever quarter they fall in.
+    void aDayStartingInsideAQuarter()
+    {
+        if (Postgres::binDir().isEmpty())
+            QSKIP("PostgreSQL is missing (Debian: postgresql; tools/dev.sh installs it)");
+        Postgres db;
+        QString error;
+        QVERIFY2(db.start(&error), qPrintable(error));
+        {
+            ingest::Database schema;
+            QVERIFY2(schema.open(db.conninfo(), &error), qPrintable(error));
+        }
+        const QDate today = QDateTime::currentDateTimeUtc().date();
+        auto at = [&](const char *hms) { return QDateTime(today, QTime::fromString(hms, "HH:mm:ss"), Qt::UTC); };
+        const struct
+        {
+            const char *time, *verdict, *k;
+        } records[] = {{"17:59:00", "PASS", "NULL"}, {"18:01:00", "NG", "NULL"}, {"18:08:00", "PASS", "0.2"}, {"18:09:59", "NG", "NULL"},
+                       {"18:10:00", "PASS", "0.3"}, {"18:11:00", "NG", "NULL"},  {"18:14:00", "PASS", "NULL"}, {"18:16:00", "PASS", "0.1"},
+                       {"19:00:00", "NG", "NULL"}};
+        int n = 0;
+        for (const auto &r : records)
+            db.query(QString("INSERT INTO cells (id, time, station, record, verdict, k_mv_day) VALUES ('A/c/%1', '%2', 'A', 'A-%1', '%3', %4)")
+                         .arg(++n).arg(at(r.time).toString(Qt::ISODate), r.verdict, r.k));
+        plantdb::BoardDb board(plantdb::connect(db.conninfo(), "test"));
+        const qint64 now = at("19:30:00").toMSecsSinceEpoch();
+        for (const char *start : {"18:00:00", "18:10:00", "18:07:30", "18:09:59", "17:45:01"}) {
+            QVector<plantdb::StationDay> days;
+            QVERIFY2(board.days({"A"}, at(start).toMSecsSinceEpoch(), now, &days, &error), qPrintable(error));
+            QCOMPARE(days.size(), 1);
+            const QString asked = QString("%1 %2 %3 %4").arg(days[0].cells).arg(days[0].pass).arg(days[0].ng).arg(days[0].withK);
+            const QString counted = db.query(QString("SELECT count(*) || ' ' || count(*) FILTER (WHERE verdict = 'PASS') || ' ' || "
+                                                     "count(*) FILTER (WHERE verdict = 'NG') || ' ' || count(k_mv_day) FROM cells WHERE time >= '%1'")
+                                                 .arg(at(start).toString(Qt::ISODate)));
+            QVERIFY2(asked == counted, qPrintable(QString("a day from %1: %2, its records %3").arg(start, asked, counted)));
+        }
     }
 
     // The board in a browser: the figures of the test's own messages on the

@@ -24,6 +24,7 @@
 #include "tlsfiles.h"
 
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QtTest>
 
 #include <unistd.h>
@@ -332,7 +333,8 @@ private slots:
 
     // One client id, one ingest: a second is refused while the first runs
     // (and says who holds the id), a foreign client taking the session is
-    // named as such, and an ingest killed outright leaves no claim behind.
+    // named as such, an ingest killed outright leaves no claim behind, and
+    // of two started at once exactly one runs.
     void oneClientIdOneIngest()
     {
         skipWithoutServers();
@@ -363,6 +365,28 @@ private slots:
         QVERIFY(plant.ingest.waitForFinished(10000));
         error = plant.startIngest();
         QVERIFY2(error.isEmpty(), qPrintable(error));
+
+        // Two started in the same instant: one runs, the other leaves with
+        // status 2 naming it, however the race falls.
+        for (int attempt = 0; attempt < 4; ++attempt) {
+            QProcess twins[2];
+            for (QProcess &p : twins)
+                p.start(ZENTREL_INGEST_PATH, {"--mqtt", QString("127.0.0.1:%1").arg(plant.broker.port()), "--db", plant.db.conninfo(),
+                                              "--lang", "en", "--client-id", "twin"});
+            QProcess *left = nullptr;
+            QVERIFY(QTest::qWaitFor([&] { return (left = twins[0].state() == QProcess::NotRunning ? &twins[0]
+                                                         : twins[1].state() == QProcess::NotRunning ? &twins[1] : nullptr); }, 30000));
+            QProcess &runs = left == &twins[0] ? twins[1] : twins[0];
+            QCOMPARE(left->exitCode(), 2);
+            const QString why = QString::fromUtf8(left->readAllStandardError());
+            QVERIFY2(why.contains(QString("client id twin is in use by another ingest (process %1 on %2").arg(runs.processId()).arg(QSysInfo::machineHostName())),
+                     qPrintable(why));
+            QString said;
+            QVERIFY2(QTest::qWaitFor([&] { return (said += QString::fromUtf8(runs.readAllStandardError())).contains("broker 127.0.0.1:"); }, 30000),
+                     qPrintable(said));
+            runs.kill();
+            QVERIFY(runs.waitForFinished(10000));
+        }
     }
 
     // Two ingests share one stream (MQTT 5 shared subscriptions): one,
@@ -620,6 +644,89 @@ private slots:
         QCOMPARE(dayRows(oldest), oldestRows);
     }
 
+    // Late lines of an archived day, and a day's second table made while the
+    // first stood detached (a run killed between detach and drop), go to
+    // parts of their own: no archive is written over, a partition archived
+    // already is not written twice, a restore takes every part, and a file
+    // cut short is named as damaged.
+    void anArchiveIsNeverOverwritten()
+    {
+        skipWithoutServers();
+        Plant plant(m_work->file("broker"));
+        const QString error = plant.start();
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        const QDate day = QDateTime::currentDateTimeUtc().date().addDays(-5);
+        const QString d = day.toString(Qt::ISODate), table = "readings_" + day.toString("yyyyMMdd");
+        auto sql = [&](const QString &q) { return plant.db.query(q); };
+        auto dayCount = [&] { return sql(QString("SELECT count(*) FROM readings WHERE time >= '%1' AND time < '%1'::date + 1").arg(d)).toInt(); };
+        auto lines = [&](int from, int to) {
+            QByteArray out;
+            for (int n = from; n <= to; ++n)
+                out += QString(R"({"id":"A/readings/%1/%2","time":"%1T10:%3:00Z","station":"A","r_mohm":12.5})" "\n")
+                           .arg(d).arg(n).arg(n % 60, 2, 10, QChar('0')).toUtf8();
+            return out;
+        };
+        const QString dir = m_work->file("archive");
+        auto archive = [&](const QStringList &args) {
+            QProcess p;
+            p.start(ZENTREL_ARCHIVE_PATH, QStringList {"--db", plant.db.conninfo(), "--dir", dir} + args);
+            p.waitForFinished(120000);
+            return std::make_pair(p.exitCode(), QString::fromUtf8(p.readAllStandardError()));
+        };
+        auto sha = [&](const QString &name) {
+            QFile f(QDir(dir).filePath(name));
+            return f.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256) : QByteArray();
+        };
+        QVERIFY(plant.publish("zentrel/A/reading", lines(1, 100)));
+        QTRY_COMPARE_WITH_TIMEOUT(dayCount(), 100, 60000);
+        auto [status, said] = archive({"--keep-days", "1"});
+        QVERIFY2(status == 0 && said.contains(QString("readings %1: 100 rows").arg(d)), qPrintable(said));
+        const QByteArray first = sha(QString("readings-%1.csv.gz").arg(d));
+
+        // A station back from a long outage: five late lines of that day.
+        QVERIFY(plant.publish("zentrel/A/reading", lines(101, 105)));
+        QTRY_COMPARE_WITH_TIMEOUT(dayCount(), 5, 60000);
+        std::tie(status, said) = archive({"--keep-days", "1"});
+        QVERIFY2(status == 0 && said.contains(QString("readings %1: 5 rows into %2").arg(d, QDir(dir).filePath(QString("readings-%1.2.csv.gz").arg(d)))),
+                 qPrintable(said));
+        QCOMPARE(sha(QString("readings-%1.csv.gz").arg(d)), first);
+
+        // A run stopped after its detach: the day's next lines get a table
+        // of their own beside the detached one.
+        QVERIFY(plant.publish("zentrel/A/reading", lines(106, 108)));
+        QTRY_COMPARE_WITH_TIMEOUT(dayCount(), 3, 60000);
+        QCOMPARE(sql(QString("ALTER TABLE readings DETACH PARTITION %1").arg(table)), QString("ALTER TABLE"));
+        QCOMPARE(sql(QString("CREATE TABLE kept_copy AS SELECT * FROM %1").arg(table)), QString("SELECT 3"));
+        QVERIFY(plant.publish("zentrel/A/reading", lines(109, 110)));
+        QTRY_COMPARE_WITH_TIMEOUT(dayCount(), 2, 60000);
+        std::tie(status, said) = archive({"--keep-days", "1"});
+        QVERIFY2(status == 0 && said.contains("readings-" + d + ".3.csv.gz") && said.contains("readings-" + d + ".4.csv.gz"), qPrintable(said));
+        QCOMPARE(sql(QString("SELECT count(*) FROM pg_class WHERE relname LIKE '%1%'").arg(table)), QString("0"));
+        // A run stopped after its files were whole but before its drop: the
+        // same rows again make no new part.
+        QCOMPARE(sql(QString("CREATE TABLE %1 (LIKE readings INCLUDING DEFAULTS)").arg(table)), QString("CREATE TABLE"));
+        QCOMPARE(sql(QString("INSERT INTO %1 SELECT * FROM kept_copy").arg(table)), QString("INSERT 0 3"));
+        std::tie(status, said) = archive({"--keep-days", "1"});
+        QVERIFY2(status == 0 && said.contains("readings-" + d + ".3.csv.gz"), qPrintable(said));
+        QVERIFY(!QFile::exists(QDir(dir).filePath(QString("readings-%1.5.json").arg(d))));
+        QCOMPARE(sql(QString("SELECT count(*) FROM pg_class WHERE relname = '%1'").arg(table)), QString("0"));
+
+        std::tie(status, said) = archive({"--restore", d});
+        QVERIFY2(status == 0 && said.contains(": 110 rows back"), qPrintable(said));
+        QCOMPARE(dayCount(), 110);
+        QCOMPARE(sql(QString("SELECT count(DISTINCT id) FROM readings WHERE time >= '%1' AND time < '%1'::date + 1").arg(d)).toInt(), 110);
+
+        // A part cut short: named, nothing restored from any part.
+        QCOMPARE(sql(QString("DELETE FROM readings WHERE time >= '%1' AND time < '%1'::date + 1").arg(d)), QString("DELETE 110"));
+        QFile cut(QDir(dir).filePath(QString("readings-%1.2.csv.gz").arg(d)));
+        QVERIFY(cut.open(QIODevice::ReadWrite) && cut.resize(cut.size() / 2));
+        cut.close();
+        std::tie(status, said) = archive({"--restore", d});
+        QCOMPARE(status, 1);
+        QVERIFY2(said.contains(QString("%1: the file is damaged (gzip: ").arg(cut.fileName())), qPrintable(said));
+        QCOMPARE(dayCount(), 0);
+    }
+
     // A message is taken only on its own station's topic: a forged reading,
     // a void of another station's record and a station the topic does not
     // name are rejects with the reason, and the genuine records stay as
@@ -642,19 +749,24 @@ private slots:
             {"zentrel/B/reading", R"({"id":"A/readings/d/4","time":"NOW","station":"B","r_mohm":99})"},
             {"zentrel/B/cell", R"({"id":"B/cells/d/2","time":"NOW","station":"B","record":"B-20261208-1-void","voids":"A-20261208-1"})"},
             {"zentrel/evil/reading", R"({"id":"dup/readings/d/2","time":"NOW","station":"dup","r_mohm":1})"},
+            // A NUL in a name: a reader stopping there sees B, one reading it whole A.
+            {"zentrel/B/reading", R"({"id":"B/readings/d/9","time":"NOW","station":"A","station\u0000":"B","r_mohm":99})"},
+            {"zentrel/B/cell", R"({"id":"B/cells/d/3","time":"NOW","station":"B","record":"B-20261208-2","voids":"A-20261208-1","voids\u0000":"B-20261208-1"})"},
         };
         for (const auto &m : messages)
             QCOMPARE(QProcess::execute("mosquitto_pub", {"-h", "127.0.0.1", "-p", QString::number(plant.broker.port()), "-q", "1",
                                                          "-t", m.topic, "-m", QString(m.json).replace("NOW", now)}),
                      0);
-        QTRY_COMPARE_WITH_TIMEOUT(db.query("SELECT count(*) FROM rejects").toInt(), 4, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(db.query("SELECT count(*) FROM rejects").toInt(), 6, 30000);
         QCOMPARE(db.query("SELECT string_agg(id || ' ' || station || ' ' || r_mohm, ',') FROM readings"), QString("A/readings/d/2 A 12.5"));
         QCOMPARE(db.query("SELECT string_agg(record || ' ' || coalesce(voids, '-'), ',') FROM cells"), QString("A-20261208-1 -"));
         QCOMPARE(db.query("SELECT string_agg(topic || ': ' || reason, '|' ORDER BY n) FROM rejects"),
                  QString("zentrel/B/reading: station \"A\" on station B's topic (zentrel/B/reading)"
                          "|zentrel/B/reading: id A/readings/d/4 is not station B's"
                          "|zentrel/B/cell: voids A-20261208-1, a record that is not station B's"
-                         "|zentrel/evil/reading: station \"dup\" on station evil's topic (zentrel/evil/reading)"));
+                         "|zentrel/evil/reading: station \"dup\" on station evil's topic (zentrel/evil/reading)"
+                         "|zentrel/B/reading: a field's name holds a NUL character (\"station\")"
+                         "|zentrel/B/cell: a field's name holds a NUL character (\"voids\")"));
     }
 
     // An id is stored once whatever its time: the same message again is
@@ -781,8 +893,18 @@ private slots:
         QVERIFY(plant.publish("zentrel/A/reading", QString(R"({"id":"A/readings/d/200","time":"%1","station":"A","r_mohm":1e308})" "\n"
                                                            R"({"id":"A/readings/d/201","time":"%1","station":"A","r_mohm":12.5})" "\n")
                                                        .arg(now).toUtf8()));
+        // A lot no index can hold (4,000 characters that do not compress):
+        // the row's own fault, a reject; the cell after it is kept.
+        QByteArray lot;
+        for (int i = 0; i < 4000; ++i)
+            lot += char('a' + QRandomGenerator::global()->bounded(26));
+        QVERIFY(plant.publish("zentrel/A/cell", QString(R"({"id":"A/cells/d/2","time":"%1","station":"A","lot":"%2"})" "\n"
+                                                        R"({"id":"A/cells/d/3","time":"%1","station":"A","lot":"L1"})" "\n")
+                                                    .arg(now, QString::fromLatin1(lot)).toUtf8()));
         QTRY_COMPARE_WITH_TIMEOUT(db.query("SELECT string_agg(id, ',') FROM readings"), QString("A/readings/d/201"), 60000);
-        QCOMPARE(db.query("SELECT count(*) FROM rejects").toInt(), 103);
+        QTRY_COMPARE_WITH_TIMEOUT(db.query("SELECT string_agg(id || ' ' || lot, ',') FROM cells"), QString("A/cells/d/3 L1"), 60000);
+        QCOMPARE(db.query("SELECT count(*) FROM rejects WHERE reason LIKE '%index row size%'").toInt(), 1);
+        QCOMPARE(db.query("SELECT count(*) FROM rejects").toInt(), 104);
         QCOMPARE(db.query("SELECT count(*) FROM rejects WHERE reason LIKE '%more than 400 days back%'").toInt(), 100);
         QCOMPARE(db.query("SELECT count(*) FROM rejects WHERE reason LIKE 'not JSON%' OR reason = 'not a JSON object'").toInt(), 1);
         QCOMPARE(db.query("SELECT count(*) FROM rejects WHERE reason LIKE '%1e+308, beyond what the meter can show'").toInt(), 1);
@@ -795,7 +917,9 @@ private slots:
     // A long reader (a month's report, a nightly dump) and a message for a
     // day with no partition yet: making it waits for the reader, but only
     // briefly each time, so other readers are not queued behind it; the
-    // message is stored once the reader is done.
+    // message is stored once the reader is done. A live station streams 100
+    // readings a second meanwhile: the batches committed behind the refused
+    // one do not acknowledge it, so it is neither lost nor stored twice.
     void aNewPartitionDoesNotQueueReaders()
     {
         skipWithoutServers();
@@ -822,15 +946,34 @@ private slots:
         QVERIFY(reader.waitForStarted());
         QTRY_COMPARE_WITH_TIMEOUT(db.query("SELECT count(*) FROM pg_stat_activity WHERE query LIKE '%pg_sleep(20)%' "
                                            "AND state = 'active' AND pid <> pg_backend_pid()").toInt(), 1, 20000);
-        QCOMPARE(publish(now.addDays(-10), 2), 0);
+        QCOMPARE(publish(now.addDays(-33), 2), 0);
         // The ingest waits for its partition's lock ...
         QTRY_VERIFY_WITH_TIMEOUT(db.query("SELECT count(*) FROM pg_stat_activity WHERE application_name = 'zentrel-ingest' "
                                           "AND wait_event_type = 'Lock'").toInt() > 0, 30000);
+        QProcess live;
+        live.start("mosquitto_pub", {"-h", "127.0.0.1", "-p", QString::number(broker.port()), "-q", "1", "-t", "zentrel/LIVE/reading", "-l"});
+        QVERIFY(live.waitForStarted());
+        int sent = 0;
+        QTimer pace;
+        QObject::connect(&pace, &QTimer::timeout, [&] {
+            const QDateTime t = QDateTime::currentDateTime();
+            live.write(QString(R"({"id":"LIVE/readings/%1/%2","time":"%3","station":"LIVE","r_mohm":12.5})" "\n")
+                           .arg(t.date().toString(Qt::ISODate)).arg(++sent).arg(journal::isoTime(t)).toUtf8());
+            if (sent == 400) {
+                pace.stop();
+                live.closeWriteChannel();
+            }
+        });
+        pace.start(10);
+        QTRY_VERIFY_WITH_TIMEOUT(sent == 400, 30000);
+        QVERIFY(live.waitForFinished(30000));
         // ... and a dashboard's query is answered while the long reader still reads.
         QCOMPARE(db.query("SELECT count(*) FROM readings").toInt(), 1);
         QCOMPARE(reader.state(), QProcess::Running);
         QVERIFY(reader.waitForFinished(60000));
-        QTRY_COMPARE_WITH_TIMEOUT(db.query("SELECT count(*) FROM readings").toInt(), 2, 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(db.query("SELECT count(*) FROM readings").toInt(), 402, 60000);
+        QCOMPARE(db.query("SELECT count(*) FROM readings WHERE station = 'LATE'").toInt(), 2);
+        QCOMPARE(db.query("SELECT count(DISTINCT id) FROM readings").toInt(), 402);
         QCOMPARE(db.query("SELECT count(*) FROM rejects").toInt(), 0);
         plant.ingest.terminate();
         QVERIFY(plant.ingest.waitForFinished(20000));
@@ -1391,6 +1534,8 @@ void TestIngest::messageToRow_data()
         {"no station", "{\"id\":\"A/1\"," + t + "}", "station missing on station A's topic"},
         {"another station's id", "{\"station\":\"A\",\"id\":\"B/1\"," + t + "}", "id B/1 is not station A's"},
         {"an id of a longer name", "{\"station\":\"A\",\"id\":\"AB/1\"," + t + "}", "id AB/1 is not station A's"},
+        {"a NUL in a field's name", "{\"station\":\"A\",\"id\":\"A/x\"," + t + ",\"r_mohm\":1,\"r_mohm\\u0000\":2}", "a field's name holds a NUL"},
+        {"a NUL in the station's name", "{\"station\":\"B\",\"station\\u0000\":\"A\",\"id\":\"A/x\"," + t + "}", "a field's name holds a NUL"},
         {"voids another's record", "{\"station\":\"A\",\"id\":\"A/1\"," + t + ",\"voids\":\"B-20261105-3\"}", "voids B-20261105-3, a record"},
         {"larger than taken", "{\"station\":\"A\",\"id\":\"A/x\"," + t + ",\"note\":\"" + QByteArray(300000, 'a') + "\"}", "a message of 300"},
     };

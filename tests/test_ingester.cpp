@@ -10,6 +10,8 @@
 #include <QMutex>
 #include <QQueue>
 #include <QSemaphore>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QtTest>
 
 #include <atomic>
@@ -36,6 +38,11 @@ public:
     }
     void acknowledge() override
     {
+        // Everything taken is said to be kept: it had better be.
+        if (kept)
+            for (const QByteArray &id : qAsConst(m_takenIds))
+                unkeptAcknowledged += !kept(id);
+        m_takenIds.clear();
         acknowledged += m_taken;
         m_taken = 0;
     }
@@ -54,6 +61,8 @@ public:
         return true;
     }
     int acknowledged = 0;
+    int unkeptAcknowledged = 0;                    // acknowledged while not kept
+    std::function<bool(const QByteArray &)> kept; // by id
     bool stopped = false;
     QStringList sent; // "topic payload"
 
@@ -62,14 +71,19 @@ private:
     {
         if (m_waiting.isEmpty() || m_paused)
             return;
+        // One read a message, as a broker's packets come: the intake may
+        // send a batch after any of them.
         while (!m_waiting.isEmpty() && !m_paused) {
             ++m_taken;
-            m_take("zentrel/A/reading", m_waiting.dequeue());
+            const QByteArray payload = m_waiting.dequeue();
+            m_takenIds << QJsonDocument::fromJson(payload).object().value("id").toString().toUtf8();
+            m_take("zentrel/A/reading", payload);
+            emit taken();
         }
-        emit taken();
     }
     Taker m_take;
     QQueue<QByteArray> m_waiting;
+    QVector<QByteArray> m_takenIds;
     bool m_paused = false;
     int m_taken = 0;
 };
@@ -83,6 +97,7 @@ struct Plant
     QStringList rejects;           // reasons
     QSet<QByteArray> refusedIds;   // a row's own data error
     std::atomic<bool> away {false}; // the plant refuses everything (read-only)
+    std::atomic<int> failWrite {0}; // this write (counted from 1) alone fails, as a lock wait does
     bool namesLine = false;         // a refusal names its row, as COPY does
     std::atomic<int> writes {0}, opens {0}, cancels {0};
     QSemaphore gate {1000000};     // each write takes one: a test may hold writes
@@ -123,9 +138,11 @@ public:
     const Tables &tables() const override { return m_tables; }
     bool write(const ingest::Batch &batch, qint64 *inserted, QString *error) override
     {
-        ++m_plant->writes;
+        const int n = ++m_plant->writes;
         m_plant->gate.acquire();
         *inserted = 0;
+        if (n == m_plant->failWrite)
+            return fail("canceling statement due to lock timeout", false, error);
         if (m_cancelled.exchange(false))
             return fail("canceling statement due to user request", false, error);
         if (m_plant->away)
@@ -183,12 +200,17 @@ QByteArray reading(int n)
 // An intake on fakes, with what it said.
 struct Intake
 {
-    explicit Intake(int finishWaitMs = 10000)
+    explicit Intake(int finishWaitMs = 10000, int maxRows = 5000)
     {
         ingest::IngestSettings settings;
         settings.finishWaitMs = finishWaitMs;
+        settings.maxRows = maxRows;
         auto owned = std::make_unique<FakeSource>();
         source = owned.get();
+        source->kept = [p = plant](const QByteArray &id) {
+            QMutexLocker l(&p->lock);
+            return p->stored.contains(id);
+        };
         ingester.reset(new ingest::Ingester(settings, std::move(owned), std::make_unique<FakeStore>(plant),
                                             [this](const QString &line) { said << line; }));
         QString error;
@@ -237,6 +259,9 @@ private slots:
             {"40P01", false, false, "a deadlock"},
             {"55P03", false, false, "a lock not available"},
             {"42501", false, false, "a privilege revoked"},
+            {"54000", false, true, "a value too big for an index"},
+            {"54001", false, false, "a statement too complex"},
+            {"54011", false, false, "too many columns"},
             {"08006", false, false, "the connection lost"},
             {"", false, false, "no state at all"},
         };
@@ -270,6 +295,34 @@ private slots:
         QCOMPARE(in.plant->storedCount(), 20);
         QVERIFY(in.plant->rejected().isEmpty());
         QVERIFY2(in.said.last() == "database connected", qPrintable(in.said.join('\n')));
+    }
+
+    // A write that fails for the plant's reasons (a lock wait cut short)
+    // while batches queue behind it: none of them is answered for another's
+    // commit. Whichever of the six batches fails, nothing is acknowledged
+    // before it is kept, and in the end every message is kept once.
+    void aFailedBatchIsNotAcknowledgedByTheNext_data()
+    {
+        QTest::addColumn<int>("failing");
+        for (int n = 1; n <= 5; ++n)
+            QTest::newRow(qPrintable(QString("write %1 fails").arg(n))) << n;
+    }
+    void aFailedBatchIsNotAcknowledgedByTheNext()
+    {
+        QFETCH(int, failing);
+        Intake in(10000, 10);
+        in.plant->failWrite = failing;
+        QTRY_VERIFY_WITH_TIMEOUT(in.said.contains("database connected"), 10000);
+        in.plant->gate.acquire(1000000); // the six batches queue up before the first is written
+        in.send(1, 60);
+        QTRY_COMPARE_WITH_TIMEOUT(in.source->unacknowledged(), 60, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(int(in.plant->writes), 1, 10000);
+        in.plant->gate.release(1000000);
+        QTRY_COMPARE_WITH_TIMEOUT(in.source->acknowledged, 60, 20000);
+        QCOMPARE(in.source->unkeptAcknowledged, 0);
+        QCOMPARE(in.plant->storedCount(), 60);
+        QCOMPARE(in.ingester->inserted(), quint64(60));
+        QVERIFY2(in.said.filter("lock timeout").size() == 1, qPrintable(in.said.join('\n')));
     }
 
     // Rows a store refuses as their own fault are found from the row it

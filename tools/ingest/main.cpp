@@ -140,6 +140,11 @@ int main(int argc, char *argv[])
     }
 
     ingest::Ingester ingester(settings, say);
+    // Another ingest holds the client id: this one leaves, as at the start.
+    QObject::connect(&ingester, &ingest::Ingester::cannotRun, &app, [](const QString &why) {
+        say(why);
+        QCoreApplication::exit(2);
+    });
     if (!ingester.start(&reason)) {
         say(reason);
         return 2;

@@ -12,6 +12,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <vector>
 
@@ -19,9 +21,10 @@ namespace board {
 
 namespace {
 
-constexpr int kThreads = 64;          // an open page holds one for its events
 constexpr int kKeepAliveMs = 15000;   // a comment this often: a page gone is noticed
 constexpr int kPoolSize = 4;          // connections for the stations' pages
+constexpr int kPoolWaitMs = 10000;    // a page waits this long for one
+constexpr int kSliceMs = 500;         // an event stream looks this often whether its page is still there
 
 const char *const kPolicy = "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self' data:; connect-src 'self'; "
                             "font-src 'self'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'";
@@ -81,30 +84,64 @@ void sendText(httplib::Response &res, int status, const QString &text)
 
 } // namespace
 
+// The stations' pages' connections: a fixed few, waited on, so that busy
+// boards never take the connections the ingest needs. A connection the
+// server dropped (a restart) is found out at its first question and
+// replaced once, before the page is told anything.
 struct Server::Pool
 {
     QString conninfo;
     std::mutex mutex;
+    std::condition_variable freed;
     std::vector<std::unique_ptr<plantdb::BoardDb>> idle;
+    int lent = 0;
 
-    std::unique_ptr<plantdb::BoardDb> take()
+    // One within waitMs (made when none is idle and fewer than kPoolSize are
+    // out); null when none came.
+    std::unique_ptr<plantdb::BoardDb> take(int waitMs)
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (!freed.wait_for(lock, std::chrono::milliseconds(waitMs), [this] { return !idle.empty() || lent < kPoolSize; }))
+            return nullptr;
+        ++lent;
+        if (!idle.empty()) {
+            std::unique_ptr<plantdb::BoardDb> db = std::move(idle.back());
+            idle.pop_back();
+            return db;
+        }
+        lock.unlock();
+        return fresh();
+    }
+    std::unique_ptr<plantdb::BoardDb> fresh() { return std::make_unique<plantdb::BoardDb>(plantdb::connect(conninfo, "zentrel-board")); }
+    void give(std::unique_ptr<plantdb::BoardDb> db)
     {
         {
             std::lock_guard<std::mutex> lock(mutex);
-            while (!idle.empty()) {
-                std::unique_ptr<plantdb::BoardDb> db = std::move(idle.back());
-                idle.pop_back();
-                if (db->ok())
-                    return db;
-            }
+            --lent;
+            if (db && db->ok())
+                idle.push_back(std::move(db));
         }
-        return std::make_unique<plantdb::BoardDb>(plantdb::connect(conninfo, "zentrel-board"));
+        freed.notify_one();
     }
-    void give(std::unique_ptr<plantdb::BoardDb> db)
+    // A question on a connection of the pool, asked again once on a new
+    // connection when the one it had was dead.
+    template <typename Ask>
+    bool ask(Ask question, int waitMs, QString *error)
     {
-        std::lock_guard<std::mutex> lock(mutex);
-        if (db->ok() && idle.size() < std::size_t(kPoolSize))
-            idle.push_back(std::move(db));
+        std::unique_ptr<plantdb::BoardDb> db = take(waitMs);
+        if (!db) {
+            *error = QStringLiteral("the board's %1 database connections are all busy; try again").arg(kPoolSize);
+            return false;
+        }
+        bool ok = db->ok() && question(*db, error);
+        if (!ok && !db->ok()) {
+            db = fresh();
+            ok = db->ok() && question(*db, error);
+        }
+        if (!ok && !db->ok())
+            *error = plantdb::failure(db->connection());
+        give(std::move(db));
+        return ok;
     }
 };
 
@@ -116,14 +153,9 @@ bool isLoopback(const QString &host)
     return !a.isNull() && a.isLoopback();
 }
 
-Server::Server(Live &live, ServerSettings settings) : m_live(live), m_s(std::move(settings)), m_pool(new Pool)
+Server::Server(Live &live, ServerSettings settings) : m_live(live), m_s(std::move(settings)), m_http(new Connections), m_pool(new Pool)
 {
     m_pool->conninfo = m_s.conninfo;
-    if (!m_s.certFile.isEmpty())
-        m_http.reset(new httplib::SSLServer(m_s.certFile.toLocal8Bit().constData(), m_s.keyFile.toLocal8Bit().constData()));
-    else
-        m_http.reset(new httplib::Server);
-    m_http->new_task_queue = [] { return new httplib::ThreadPool(kThreads); };
     m_http->set_default_headers({{"Content-Security-Policy", kPolicy},
                                  {"X-Content-Type-Options", "nosniff"},
                                  {"Referrer-Policy", "no-referrer"},
@@ -138,15 +170,9 @@ Server::~Server()
 
 bool Server::bind(QString *error)
 {
-    if (!m_s.certFile.isEmpty() && !static_cast<httplib::SSLServer *>(m_http.get())->is_valid()) {
-        *error = QStringLiteral("TLS: %1 and %2 do not make a certificate and its key (PEM)").arg(m_s.certFile, m_s.keyFile);
+    if (!m_s.certFile.isEmpty() && !m_http->useTls(m_s.certFile, m_s.keyFile, error))
         return false;
-    }
-    const std::string host = m_s.host.toStdString();
-    if (m_s.port == 0)
-        m_port = m_http->bind_to_any_port(host);
-    else
-        m_port = m_http->bind_to_port(host, m_s.port) ? m_s.port : -1;
+    m_port = m_http->bindTo(m_s.host, m_s.port);
     if (m_port <= 0) {
         *error = QStringLiteral("%1:%2: cannot listen there (in use, or no such address here)").arg(m_s.host).arg(m_s.port);
         return false;
@@ -156,13 +182,13 @@ bool Server::bind(QString *error)
 
 void Server::serve()
 {
-    m_http->listen_after_bind();
+    m_http->serve();
 }
 
 void Server::stop()
 {
     if (m_http)
-        m_http->stop();
+        m_http->halt();
 }
 
 void Server::routes()
@@ -170,6 +196,7 @@ void Server::routes()
     httplib::Server &http = *m_http;
     // Every request but the health check shows its token first.
     http.set_pre_routing_handler([this](const httplib::Request &req, httplib::Response &res) {
+        Connections::headIn(); // what follows has no head's time limit
         if (m_s.token.isEmpty() || req.path == "/healthz")
             return httplib::Server::HandlerResponse::Unhandled;
         if (req.path == "/" && req.has_param("token")) {
@@ -185,7 +212,9 @@ void Server::routes()
         sendText(res, 401, QStringLiteral("This board asks for its token: open its address once with ?token=… (the text of the board's --token-file)."));
         return httplib::Server::HandlerResponse::Handled;
     });
-    http.Get("/healthz", [](const httplib::Request &, httplib::Response &res) { sendText(res, 200, QStringLiteral("ok")); });
+    http.Get("/healthz", [this](const httplib::Request &, httplib::Response &res) {
+        sendText(res, 200, QStringLiteral("ok\npages %1 of %2, connections %3").arg(int(m_streams)).arg(m_s.maxStreams).arg(m_http->open()));
+    });
     const QByteArray page = resource(":/board/index.html").replace("__LANG__", m_s.language.toUtf8());
     http.Get("/", [page](const httplib::Request &, httplib::Response &res) {
         res.set_header("Cache-Control", "no-store");
@@ -203,16 +232,15 @@ void Server::routes()
     http.Get("/api/board", [this](const httplib::Request &, httplib::Response &res) { sendJson(res, m_live.snapshot()); });
     http.Get("/api/station", [this](const httplib::Request &req, httplib::Response &res) {
         const QString name = QString::fromStdString(req.get_param_value("name"));
-        std::unique_ptr<plantdb::BoardDb> db = m_pool->take();
         plantdb::StationDetail detail;
         QString error;
         const qint64 now = m_s.nowMs();
-        if (!db->ok() || !db->detail(name, m_s.dayStartMs(now), now, &detail, &error)) {
-            sendText(res, 503, error.isEmpty() ? plantdb::failure(db->connection())
-                                               : error);
+        const bool ok = m_pool->ask([&](plantdb::BoardDb &db, QString *why) { return db.detail(name, m_s.dayStartMs(now), now, &detail, why); },
+                                    kPoolWaitMs, &error);
+        if (!ok) {
+            sendText(res, 503, error);
             return;
         }
-        m_pool->give(std::move(db));
         sendJson(res, stationJson(detail));
     });
     http.Get("/api/events", [this](const httplib::Request &, httplib::Response &res) {
@@ -232,8 +260,16 @@ void Server::routes()
                 if (!*started) {
                     *started = true;
                     event = m_live.snapshot(&number);
-                } else if (!m_live.next(*seen, kKeepAliveMs, &number, &event)) {
-                    return !m_live.stopping() && sink.write(": still here\n\n", 14);
+                } else {
+                    // In slices: a page that has gone frees its slot at once.
+                    bool came = false;
+                    for (int waited = 0; !came && waited < kKeepAliveMs; waited += kSliceMs) {
+                        if (m_live.stopping() || Connections::peerGone())
+                            return false;
+                        came = m_live.next(*seen, kSliceMs, &number, &event);
+                    }
+                    if (!came)
+                        return sink.write(": still here\n\n", 14);
                 }
                 *seen = number;
                 const QByteArray text = "retry: 2000\nid: " + QByteArray::number(number) + "\ndata: " + event + "\n\n";

@@ -1,16 +1,13 @@
 #ifndef BOARD_SERVER_H
 #define BOARD_SERVER_H
 
+#include "board/connections.h"
 #include "board/live.h"
 
 #include <QString>
 
 #include <atomic>
 #include <memory>
-
-namespace httplib {
-class Server;
-}
 
 // The board over HTTP (cpp-httplib): the page and its scripts (compiled in,
 // the charting library with them: a plant has no internet), the board's
@@ -50,7 +47,7 @@ private:
 
     Live &m_live;
     ServerSettings m_s;
-    std::unique_ptr<httplib::Server> m_http;
+    std::unique_ptr<Connections> m_http;
     int m_port = 0;
     std::atomic<int> m_streams {0};
     struct Pool;

@@ -42,8 +42,14 @@
     if (s < 7200) return Math.round(s / 60) + ' min';
     return (s / 3600).toFixed(1) + ' h';
   }
+  // Each station's acknowledged signals (the newest's time), in a Map: a
+  // station named __proto__ or toString is a key like any other. Stored as
+  // pairs; an older page's object is read too.
   function acks() {
-    try { return JSON.parse(store.getItem('zentrel-board-acks') || '{}'); } catch (e) { return {}; }
+    let stored = [];
+    try { stored = JSON.parse(store.getItem('zentrel-board-acks') || '[]'); } catch (e) { stored = []; }
+    const pairs = Array.isArray(stored) ? stored : Object.entries(stored || {});
+    return new Map(pairs.filter((p) => Array.isArray(p) && typeof p[0] === 'string' && typeof p[1] === 'number'));
   }
 
   // ---- the line ------------------------------------------------------------
@@ -119,7 +125,7 @@
       ng.append(el('span', '', t('none')));
     }
     parts.push(ng);
-    const acked = acks()[tile.station] || 0;
+    const acked = acks().get(tile.station) || 0;
     const open = (tile.signals || []).filter((s) => s.t > acked);
     if (open.length) {
       const sig = el('div', 'signals');
@@ -132,8 +138,8 @@
       ack.type = 'button';
       ack.addEventListener('click', () => {
         const a = acks();
-        a[tile.station] = open[0].t;
-        store.setItem('zentrel-board-acks', JSON.stringify(a));
+        a.set(tile.station, open[0].t);
+        store.setItem('zentrel-board-acks', JSON.stringify([...a]));
         renderTile(tiles.get(tile.station));
       });
       sig.append(ack);

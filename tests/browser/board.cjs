@@ -91,6 +91,25 @@ async function main() {
       return r ? r.textContent : null;
     }, expected.signal.station).then((x) => (x && x.includes(expected.signal.words) ? expected.signal.words : x)), expected.signal.words, 5000);
     check(signal === expected.signal.words, `the signal in words: ${JSON.stringify(signal)}`);
+    // Stations named as a plain object's own keys show their signals too,
+    // and acknowledging one leaves the others'.
+    const rules = (s) => (p) => p.evaluate((name) => {
+      const tile = [...document.querySelectorAll('.tile')].find((t) => t.dataset.station === name);
+      return tile ? tile.querySelectorAll('.signals .rule').length : -1;
+    }, s);
+    for (const s of expected.oddNames) {
+      const got = await becomes(page, rules(s), 1, 5000);
+      check(got === 1, `${s}: its signal shown (${got} lines)`);
+    }
+    await page.evaluate(() => {
+      const tile = [...document.querySelectorAll('.tile')].find((t) => t.dataset.station === 'toString');
+      tile.querySelector('.signals button').click();
+    });
+    for (const s of expected.oddNames) {
+      const want = s === 'toString' ? 0 : 1;
+      const got = await becomes(page, rules(s), want, 5000);
+      check(got === want, `${s} after toString's acknowledgement: ${got} lines`);
+    }
 
     // Live: a reading published now is on the tile within 2 s.
     const live = expected.live;

@@ -173,9 +173,10 @@ bool Connections::useTls(const QString &certFile, const QString &keyFile, QStrin
 int Connections::bindTo(const QString &host, int port)
 {
     const std::string h = host.toStdString();
-    if (port == 0)
-        return bind_to_any_port(h);
-    return bind_to_port(h, port) ? port : -1;
+    const int bound = port == 0 ? bind_to_any_port(h) : bind_to_port(h, port) ? port : -1;
+    if (bound > 0) // cpp-httplib's queue holds five
+        platform::widenBacklog(qintptr(svr_sock_.load()));
+    return bound;
 }
 
 void Connections::serve()
@@ -223,11 +224,11 @@ void Connections::connection(qintptr socket)
     }
     platform::shutdownSocket(socket);
     platform::closeSocket(socket);
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_sockets.erase(socket);
-        --m_open;
-    }
+    // Told under the lock: once halt() sees none open, no thread of a
+    // connection touches this object again.
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_sockets.erase(socket);
+    --m_open;
     m_closed.notify_all();
 }
 

@@ -7,6 +7,7 @@
 
 #include "database.h"
 #include "messages.h"
+#include "platform/queuedcall.h"
 
 #include <QEventLoop>
 
@@ -134,10 +135,10 @@ Ingester::Ingester(const IngestSettings &settings, std::unique_ptr<MessageSource
     // The writer's answers come back to this thread.
     m_writer = new DatabaseWriter(
         std::move(store),
-        [this](int g, const DatabaseWriter::Tables &t) { QMetaObject::invokeMethod(this, [=] { databaseOpened(g, t); }, Qt::QueuedConnection); },
-        [this](int g, const QString &r, bool f) { QMetaObject::invokeMethod(this, [=] { databaseAway(g, r, f); }, Qt::QueuedConnection); },
+        [this](int g, const DatabaseWriter::Tables &t) { platform::queuedCall(this, [=] { databaseOpened(g, t); }); },
+        [this](int g, const QString &r, bool f) { platform::queuedCall(this, [=] { databaseAway(g, r, f); }); },
         [this](int g, quint64 b, qint64 i, qint64 d, qint64 r, const QString &t) {
-            QMetaObject::invokeMethod(this, [=] { written(g, b, i, d, r, t); }, Qt::QueuedConnection);
+            platform::queuedCall(this, [=] { written(g, b, i, d, r, t); });
         });
     m_writer->moveToThread(m_thread);
     m_thread->start();
@@ -161,16 +162,14 @@ Ingester::Ingester(const IngestSettings &settings, std::unique_ptr<MessageSource
     m_sinceAck.start();
     m_ahead.setInterval(3600 * 1000);
     connect(&m_ahead, &QTimer::timeout, this, [this] {
-        QMetaObject::invokeMethod(m_writer, [w = m_writer] { w->makePartitionsAhead(QDateTime::currentDateTimeUtc().date()); },
-                                  Qt::QueuedConnection);
+        platform::queuedCall(m_writer, [w = m_writer] { w->makePartitionsAhead(QDateTime::currentDateTimeUtc().date()); });
     });
     m_ahead.start();
     m_writer->onSealFailure([this](const QString &error) {
-        QMetaObject::invokeMethod(this, [this, error] { m_say(QStringLiteral("packing readings for the reports: %1 (tried again in a minute)").arg(error)); },
-                                  Qt::QueuedConnection);
+        platform::queuedCall(this, [this, error] { m_say(QStringLiteral("packing readings for the reports: %1 (tried again in a minute)").arg(error)); });
     });
     m_seal.setInterval(60 * 1000);
-    connect(&m_seal, &QTimer::timeout, this, [this] { QMetaObject::invokeMethod(m_writer, [w = m_writer] { w->sealSeries(); }, Qt::QueuedConnection); });
+    connect(&m_seal, &QTimer::timeout, this, [this] { platform::queuedCall(m_writer, [w = m_writer] { w->sealSeries(); }); });
     m_seal.start();
 }
 
@@ -179,12 +178,13 @@ Ingester::~Ingester()
     // Batches still queued for the writer are dropped (never acknowledged);
     // a database that does not answer even a cancel is left behind.
     m_writer->abandon();
-    QMetaObject::invokeMethod(m_writer, [w = m_writer] { w->close(); }, Qt::QueuedConnection);
+    platform::queuedCall(m_writer, [w = m_writer] { w->close(); });
     m_thread->quit();
     if (!m_thread->wait(3000)) {
         m_say(QStringLiteral("the database did not answer; leaving without it"));
         return;
     }
+    platform::afterWaiting();
     delete m_writer;
     delete m_thread;
 }
@@ -204,8 +204,7 @@ bool Ingester::start(QString *error)
 void Ingester::openDatabase()
 {
     const int generation = ++m_generation;
-    QMetaObject::invokeMethod(m_writer, [w = m_writer, generation, c = m_settings.conninfo] { w->open(generation, c); },
-                              Qt::QueuedConnection);
+    platform::queuedCall(m_writer, [w = m_writer, generation, c = m_settings.conninfo] { w->open(generation, c); });
 }
 
 void Ingester::databaseOpened(int generation, const DatabaseWriter::Tables &tables)
@@ -235,7 +234,7 @@ void Ingester::databaseOpened(int generation, const DatabaseWriter::Tables &tabl
         databaseWriting();
     // What was with the writer when it lost the database, in order.
     for (const Batch &b : qAsConst(m_inFlight))
-        QMetaObject::invokeMethod(m_writer, [w = m_writer, generation, b] { w->write(generation, b); }, Qt::QueuedConnection);
+        platform::queuedCall(m_writer, [w = m_writer, generation, b] { w->write(generation, b); });
     send();
     acknowledgeWhenAllCommitted();
     if (!m_draining)
@@ -314,7 +313,7 @@ void Ingester::send()
         return;
     m_open.number = ++m_batches;
     m_inFlight.enqueue(m_open);
-    QMetaObject::invokeMethod(m_writer, [w = m_writer, g = m_generation, b = m_open] { w->write(g, b); }, Qt::QueuedConnection);
+    platform::queuedCall(m_writer, [w = m_writer, g = m_generation, b = m_open] { w->write(g, b); });
     m_open = Batch();
 }
 

@@ -1,6 +1,7 @@
 #include "repair.h"
 
 #include "mqtt/replayrequest.h"
+#include "platform/queuedcall.h"
 
 #include <QDateTime>
 #include <QPointer>
@@ -77,7 +78,7 @@ Repairer::Repairer(Reader reader, qint64 ageMs, MessageSource *source, std::func
 Repairer::~Repairer()
 {
     m_timer.stop();
-    m_pool.waitForDone();
+    platform::waitForPool(m_pool);
 }
 
 void Repairer::start()
@@ -94,15 +95,15 @@ void Repairer::poll()
     // The view reads every stored id: off the intake's thread.
     QPointer<Repairer> self(this);
     Reader reader = m_reader;
-    m_pool.start([self, reader] {
+    platform::pooled(m_pool, [self, reader] {
         QVector<Gap> gaps;
         QString error;
         if (!reader(&gaps, &error))
             gaps.clear();
-        QMetaObject::invokeMethod(self.data(), [self, gaps, error] {
+        platform::queuedCall(self.data(), [self, gaps, error] {
             if (self)
                 self->got(gaps, error);
-        }, Qt::QueuedConnection);
+        });
     });
 }
 

@@ -1,4 +1,5 @@
 #include "mqttclient.h"
+#include "platform/queuedcall.h"
 
 #include <QCoreApplication>
 
@@ -62,10 +63,10 @@ template <typename F>
 void Client::post(quint64 generation, F f)
 {
     // Queued to this object: dropped by Qt if it is gone before it runs.
-    QMetaObject::invokeMethod(this, [this, generation, f] {
+    platform::queuedCall(this, [this, generation, f] {
         if (m_generation.load() == generation)
             f(this);
-    }, Qt::QueuedConnection);
+    });
 }
 
 bool Client::topicIsValid(const QString &topic, QString *reason)

@@ -1,5 +1,6 @@
 #include "publisher.h"
 #include "platform/punctuation.h"
+#include "platform/queuedcall.h"
 
 #include "journal/csvrecords.h"
 #include "journal/dailycsv.h"
@@ -182,7 +183,7 @@ void Publisher::stop(int settleMs)
     m_countTimer.stop();
     m_client.stop();
     saveCursor();
-    m_saver.waitForDone();
+    platform::waitForPool(m_saver);
 }
 
 QString Publisher::topicOf(const Message &m) const
@@ -472,14 +473,14 @@ void Publisher::saveCursor()
         QString error;
         if ((!previous.isEmpty() && !saveFileAtomically(path + QStringLiteral(".bak"), previous, &error))
             || !saveFileAtomically(path, bytes, &error))
-            QMetaObject::invokeMethod(this, [this, error] { m_lastError = error; emit statusChanged(); }, Qt::QueuedConnection);
+            platform::queuedCall(this, [this, error] { m_lastError = error; emit statusChanged(); });
     };
     // Two synced saves take a disk's time: off the GUI thread while running,
     // in order (one thread), and waited for when publishing stops.
     if (m_started)
-        m_saver.start(save);
+        platform::pooled(m_saver, save);
     else {
-        m_saver.waitForDone();
+        platform::waitForPool(m_saver);
         save();
     }
 }

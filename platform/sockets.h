@@ -9,6 +9,9 @@
 // POSIX and Windows: sockets non-blocking, waited on with a time limit.
 namespace platform {
 
+// A listening socket's queue of connections not yet accepted made as long
+// as the system allows (a wall of pages reconnecting at once).
+void widenBacklog(qintptr listening);
 // A connection accepted on a listening socket within timeoutMs, or -1.
 qintptr acceptWithin(qintptr listening, int timeoutMs);
 void makeNonBlocking(qintptr socket);

@@ -24,6 +24,11 @@ long moved(int n)
 
 } // namespace
 
+void widenBacklog(qintptr listening)
+{
+    ::listen(SOCKET(listening), SOMAXCONN);
+}
+
 qintptr acceptWithin(qintptr listening, int timeoutMs)
 {
     if (!waitFor(listening, POLLRDNORM, timeoutMs))

@@ -33,6 +33,11 @@ long moved(long n)
 
 } // namespace
 
+void widenBacklog(qintptr listening)
+{
+    ::listen(int(listening), SOMAXCONN);
+}
+
 qintptr acceptWithin(qintptr listening, int timeoutMs)
 {
     if (!waitFor(listening, POLLIN, timeoutMs))

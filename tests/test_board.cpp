@@ -58,6 +58,13 @@ QByteArray ask(quint16 port, const QByteArray &target, const QByteArray &cookie 
     return all + s.readAll();
 }
 
+// A database of the test's own, started, with the plant's schema.
+bool withSchema(Postgres &db, QString *error)
+{
+    ingest::Database schema;
+    return db.start(error) && schema.open(db.conninfo(), error);
+}
+
 QString nodeProgram()
 {
     return QStandardPaths::findExecutable("node");
@@ -262,11 +269,7 @@ private slots:
             QSKIP("PostgreSQL is missing (Debian: postgresql; tools/dev.sh installs it)");
         Postgres db;
         QString error;
-        QVERIFY2(db.start(&error), qPrintable(error));
-        {
-            ingest::Database schema;
-            QVERIFY2(schema.open(db.conninfo(), &error), qPrintable(error));
-        }
+        QVERIFY2(withSchema(db, &error), qPrintable(error));
         int n = 0;
         auto record = [&](const char *station, const char *rec, const char *verdict, const char *k = "NULL", const char *voids = "NULL") {
             return QStringLiteral("('%1/c/%2', now(), '%1', '%3', '%4', %5, %6)").arg(station).arg(++n).arg(rec, verdict, k, voids);
@@ -341,14 +344,15 @@ private slots:
         std::vector<std::unique_ptr<QTcpSocket>> pages;
         for (int i = 0; i < 48; ++i)
             pages.push_back(openPage());
-        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(pages.begin(), pages.end(), [](auto &s) { return s->bytesAvailable() > 0 && s->peek(4096).contains("\ndata: "); }), 30000);
+        auto served = [&] { return int(std::count_if(pages.begin(), pages.end(), [](auto &s) { return s->peek(4096).contains("\ndata: "); })); };
+        QTRY_COMPARE_WITH_TIMEOUT(served(), 48, 30000);
         QVERIFY(ask(port, "/api/events").startsWith("HTTP/1.1 503"));
         for (int i = 0; i < 10; ++i)
             pages[i]->abort();
         QTRY_VERIFY_WITH_TIMEOUT(ask(port, "/healthz").contains("pages 38 of 48"), 30000);
         for (int i = 0; i < 10; ++i)
             pages[i] = openPage();
-        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(pages.begin(), pages.end(), [](auto &s) { return s->bytesAvailable() > 0 && s->peek(4096).contains("\ndata: "); }), 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(served(), 48, 30000);
         pages.clear();
         board.terminate();
         QVERIFY(board.waitForFinished(20000));
@@ -364,11 +368,7 @@ private slots:
             QSKIP("PostgreSQL is missing (Debian: postgresql; tools/dev.sh installs it)");
         Postgres db;
         QString error;
-        QVERIFY2(db.start(&error), qPrintable(error));
-        {
-            ingest::Database schema;
-            QVERIFY2(schema.open(db.conninfo(), &error), qPrintable(error));
-        }
+        QVERIFY2(withSchema(db, &error), qPrintable(error));
         const quint16 port = freePort();
         QProcess board;
         board.start(ZENTREL_BOARD_PATH, {"--db", db.conninfo(), "--listen", QStringLiteral("127.0.0.1:%1").arg(port)});
@@ -453,11 +453,7 @@ private slots:
             QSKIP("PostgreSQL is missing (Debian: postgresql; tools/dev.sh installs it)");
         Postgres db;
         QString error;
-        QVERIFY2(db.start(&error), qPrintable(error));
-        {
-            ingest::Database schema;
-            QVERIFY2(schema.open(db.conninfo(), &error), qPrintable(error));
-        }
+        QVERIFY2(withSchema(db, &error), qPrintable(error));
         const QDate today = QDateTime::currentDateTimeUtc().date();
         auto at = [&](const char *hms) { return QDateTime(today, QTime::fromString(hms, "HH:mm:ss"), Qt::UTC); };
         const struct

@@ -26,6 +26,7 @@ class FakeSource : public ingest::MessageSource
 public:
     bool start(const Taker &take, QString *) override
     {
+        started = true;
         m_take = take;
         emit stateChanged(true, QString());
         return true;
@@ -60,6 +61,7 @@ public:
         sent << topic + QLatin1Char(' ') + QString::fromUtf8(payload);
         return true;
     }
+    bool started = false;
     int acknowledged = 0;
     int unkeptAcknowledged = 0;                    // acknowledged while not kept
     std::function<bool(const QByteArray &)> kept; // by id
@@ -98,6 +100,7 @@ struct Plant
     QSet<QByteArray> refusedIds;   // a row's own data error
     std::atomic<bool> away {false}; // the plant refuses everything (read-only)
     std::atomic<int> failWrite {0}; // this write (counted from 1) alone fails, as a lock wait does
+    std::atomic<bool> claimed {false}; // another intake holds the name
     bool namesLine = false;         // a refusal names its row, as COPY does
     std::atomic<int> writes {0}, opens {0}, cancels {0};
     QSemaphore gate {1000000};     // each write takes one: a test may hold writes
@@ -127,13 +130,18 @@ public:
         }
         m_tables.insert("readings", columns);
     }
-    bool open(const QString &, QString *) override
+    bool open(const QString &, QString *error) override
     {
         ++m_plant->opens;
+        if (m_plant->claimed) {
+            *error = "client id zentrel-ingest is in use by another ingest";
+            return false;
+        }
         m_open = true;
         return true;
     }
     bool isOpen() const override { return m_open; }
+    bool claimedElsewhere() const override { return m_plant->claimed; }
     void close() override { m_open = false; }
     const Tables &tables() const override { return m_tables; }
     bool write(const ingest::Batch &batch, qint64 *inserted, QString *error) override
@@ -304,7 +312,7 @@ private slots:
     void aFailedBatchIsNotAcknowledgedByTheNext_data()
     {
         QTest::addColumn<int>("failing");
-        for (int n = 1; n <= 5; ++n)
+        for (int n = 1; n <= 6; ++n) // the last has none behind it
             QTest::newRow(qPrintable(QString("write %1 fails").arg(n))) << n;
     }
     void aFailedBatchIsNotAcknowledgedByTheNext()
@@ -323,6 +331,28 @@ private slots:
         QCOMPARE(in.plant->storedCount(), 60);
         QCOMPARE(in.ingester->inserted(), quint64(60));
         QVERIFY2(in.said.filter("lock timeout").size() == 1, qPrintable(in.said.join('\n')));
+    }
+
+    // Another intake holds the name: this one never touches the broker's
+    // session (its source is not started) and says it cannot run, once,
+    // without trying again.
+    void aNameHeldElsewhereIsFinal()
+    {
+        auto plant = std::make_shared<Plant>();
+        plant->claimed = true;
+        auto owned = std::make_unique<FakeSource>();
+        FakeSource *source = owned.get();
+        QStringList said;
+        ingest::Ingester ingester(ingest::IngestSettings(), std::move(owned), std::make_unique<FakeStore>(plant),
+                                  [&](const QString &line) { said << line; });
+        QSignalSpy refused(&ingester, &ingest::Ingester::cannotRun);
+        QString error;
+        QVERIFY(ingester.start(&error));
+        QTRY_COMPARE_WITH_TIMEOUT(refused.size(), 1, 10000);
+        QCOMPARE(refused.first().first().toString(), QString("client id zentrel-ingest is in use by another ingest"));
+        QVERIFY(!source->started);
+        QCOMPARE(int(plant->opens), 1);
+        QVERIFY2(said.isEmpty(), qPrintable(said.join('\n')));
     }
 
     // Rows a store refuses as their own fault are found from the row it

@@ -5,6 +5,8 @@
 #   tools/dev.sh test   install what is missing, build and run every test
 #   tools/dev.sh sanitize  the tests again, built with AddressSanitizer and
 #                       UndefinedBehaviorSanitizer (CI runs this after test)
+#   tools/dev.sh tsan   the intake's, the board's and the publisher's tests
+#                       under ThreadSanitizer (by hand)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 action="${1:-}"
@@ -94,8 +96,20 @@ sanitize)
     ASAN_OPTIONS="detect_leaks=0:abort_on_error=1" UBSAN_OPTIONS="print_stacktrace=1" \
         ctest --test-dir "$asan" --output-on-failure --timeout 900 -E fuzz_short
     ;;
+tsan)
+    # The threaded parts' tests (the intake, the board, the publisher) under
+    # ThreadSanitizer, by hand: Qt, libpq and libmosquitto are not built
+    # with it, so what it says of their insides is read, not trusted.
+    install_missing
+    install_web
+    tsan="${build}-tsan"
+    cmake -S . -B "$tsan" -DCMAKE_BUILD_TYPE=Debug -DZENTREL_SANITIZE_THREAD=ON -DZENTREL_BUILD_BENCH=OFF
+    cmake --build "$tsan" -j"$(nproc)" --target test_ingester test_ingest test_board test_mqtt
+    QT_NO_GLIB=1 TSAN_OPTIONS="halt_on_error=0 second_deadlock_stack=1 ignore_noninstrumented_modules=1 suppressions=$PWD/tools/tsan.supp" \
+        ctest --test-dir "$tsan" --output-on-failure --timeout 1800 -R "test_ingester|test_ingest|test_board|test_mqtt"
+    ;;
 *)
-    echo "usage: $0 run|test|sanitize" >&2
+    echo "usage: $0 run|test|sanitize|tsan" >&2
     exit 2
     ;;
 esac

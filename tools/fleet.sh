@@ -94,7 +94,7 @@ mqtt_user() { # NAME: a generated password, in the broker's file and in secrets/
 }
 mqtt_user zentrel-ingest
 for i in $(seq 1 "$stations"); do mqtt_user "$(printf "station-%02d" "$i")"; done
-printf 'user zentrel-ingest\ntopic read zentrel/#\ntopic write zentrel/+/replay\ntopic readwrite zentrel-ingest/#\n\npattern write zentrel/%%u/#\npattern read zentrel/%%u/replay\n' \
+printf 'user zentrel-ingest\ntopic read zentrel/#\ntopic write zentrel/+/replay\n\npattern write zentrel/%%u/#\npattern read zentrel/%%u/replay\n' \
     > "$scratch/broker/acl"
 {
     [ "$(id -u)" = 0 ] && echo "user root"

@@ -13,12 +13,26 @@
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QRandomGenerator>
 #include <QtTest>
 
 #include <unistd.h>
 
+// A port for a server of the test's own: below the kernel's ephemeral
+// range (32768 on), so no outgoing connection of the test (psql, the
+// ingest's) takes it between this choice and the server's bind, and never
+// one handed out before in this process.
 inline quint16 freePort()
 {
+    static QSet<quint16> given;
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        const quint16 port = quint16(20000 + QRandomGenerator::global()->bounded(12000));
+        QTcpServer server;
+        if (!given.contains(port) && server.listen(QHostAddress::LocalHost, port)) {
+            given.insert(port);
+            return port;
+        }
+    }
     QTcpServer server;
     server.listen(QHostAddress::LocalHost, 0);
     return server.serverPort();

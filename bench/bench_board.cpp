@@ -9,7 +9,7 @@
 #include "broker.h"
 #include "plantdb/boarddb.h"
 #include "plantdb/changes.h"
-#include "platform/socketwait.h"
+#include "platform/sockets.h"
 #include "postgres.h"
 
 #include <QDateTime>
@@ -63,7 +63,7 @@ void listenBare(const QString &conninfo, std::atomic<bool> *stop, std::vector<do
     const QByteArray sql = QByteArray("LISTEN ") + plantdb::kChangeChannel;
     plantdb::Result(PQexec(c.get(), sql.constData()));
     while (!*stop) {
-        platform::waitReadable(PQsocket(c.get()), 200);
+        platform::waitReadableFor(PQsocket(c.get()), 200);
         PQconsumeInput(c.get());
         while (PGnotify *n = PQnotifies(c.get())) {
             const double t = QJsonDocument::fromJson(QByteArray(n->extra)).object().value("t").toDouble();

@@ -1,7 +1,7 @@
 #include "board/live.h"
 
 #include "plantdb/changes.h"
-#include "platform/socketwait.h"
+#include "platform/sockets.h"
 #include "plantdb/boarddb.h"
 
 #include <QJsonArray>
@@ -100,7 +100,7 @@ void Live::listen()
         }
         m_dirtied.notify_all();
         while (!stopping()) {
-            platform::waitReadable(PQsocket(c.get()), 250);
+            platform::waitReadableFor(PQsocket(c.get()), 250);
             if (!PQconsumeInput(c.get()) || PQstatus(c.get()) != CONNECTION_OK) {
                 noteTrouble(&Live::m_listenTrouble, plantdb::failure(c.get()));
                 break;

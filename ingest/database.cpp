@@ -103,6 +103,9 @@ bool Database::open(const QString &conninfo, QString *error)
     return announce(error);
 }
 
+// The advisory lock's key of the name in $1.
+#define ZI_CLAIM_KEY "hashtextextended('zentrel-ingest ' || $1, 0)"
+
 // One name, one ingest: its claim is a session lock on this connection,
 // which only one connection can hold and which goes with it (a process
 // killed, a machine gone once the server's keep-alive notices). Claims are
@@ -116,14 +119,12 @@ bool Database::announce(QString *error)
                      pid = QByteArray::number(QCoreApplication::applicationPid()), share = m_share.toUtf8();
     const char *values[] = {name.constData(), host.constData(), pid.constData(), share.isEmpty() ? nullptr : share.constData()};
     QString why;
-    QStringList claimed;
     // A holder just killed is gone within moments (its session ends when
     // its socket closes): a restart right after waits for it a little.
     bool ok = exec(QStringLiteral("BEGIN"), &why) && exec(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kClaimsLock), &why)
               && exec(QStringLiteral("SET LOCAL lock_timeout = '%1ms'").arg(kClaimWaitMs), &why);
     if (ok) {
-        Result r(PQexecParams(m_conn, "SELECT pg_advisory_lock(hashtextextended('zentrel-ingest ' || $1, 0))", 1, nullptr, values,
-                              nullptr, nullptr, 0));
+        Result r(PQexecParams(m_conn, "SELECT pg_advisory_lock(" ZI_CLAIM_KEY ")", 1, nullptr, values, nullptr, nullptr, 0));
         if (r.state() == "55P03")
             return refuseClaim(error);
         if (!(ok = r.ok()))
@@ -155,7 +156,7 @@ bool Database::refuseClaim(QString *error)
                                "SELECT s.pid, s.host, to_char(s.started, 'YYYY-MM-DD\"T\"HH24:MI:SSOF'),"
                                " (SELECT l.pid FROM pg_locks l WHERE l.locktype = 'advisory' AND l.granted AND l.objsubid = 1"
                                "  AND l.classid::bigint = (k >> 32) & 4294967295 AND l.objid::bigint = k & 4294967295)"
-                               " FROM hashtextextended('zentrel-ingest ' || $1, 0) k LEFT JOIN ingest_status s ON s.name = $1",
+                               " FROM " ZI_CLAIM_KEY " k LEFT JOIN ingest_status s ON s.name = $1",
                                1, nullptr, values, nullptr, nullptr, 0));
     const bool known = holder.ok() && PQntuples(holder.get()) == 1;
     auto field = [&](int column) { return known ? QString::fromUtf8(PQgetvalue(holder.get(), 0, column)) : QString(); };

@@ -28,7 +28,7 @@ constexpr int kBacklogHeld = 1000;
 void DatabaseWriter::open(int generation, const QString &conninfo)
 {
     m_generation = generation;
-    m_failed = -1;
+    m_failed = false;
     QString error;
     if (m_db->open(conninfo, &error))
         m_opened(generation, m_db->tables());
@@ -38,7 +38,7 @@ void DatabaseWriter::open(int generation, const QString &conninfo)
 
 void DatabaseWriter::write(int generation, const Batch &batch)
 {
-    if (generation != m_generation || generation == m_failed || m_abandoned)
+    if (generation != m_generation || m_failed || m_abandoned)
         return; // meant for a connection that is gone or failed, or left: it comes again
     qint64 inserted = 0;
     QString error;
@@ -57,7 +57,7 @@ void DatabaseWriter::write(int generation, const Batch &batch)
     qint64 none = 0;
     if (!m_db->isOpen() || !m_db->lastFailureIsTheRows() || !settleByHalves(batch, &kept, &duplicates, &conflicts, &rest, &error)
         || !m_db->write(rest, &none, &error)) {
-        m_failed = generation;
+        m_failed = true;
         m_away(generation, error, false); // rows kept so far are dropped as duplicates when it comes again
         return;
     }

@@ -90,10 +90,10 @@ private:
 
     std::unique_ptr<Store> m_db;
     int m_generation = 0;
-    // A write of this generation failed: every batch queued behind it on
-    // that connection is dropped too, and all come again, in order, on the
-    // next one. A batch is answered only for its own commit.
-    int m_failed = -1;
+    // A write on this connection failed: every batch queued behind it is
+    // dropped too, and all come again, in order, on the next one. A batch
+    // is answered only for its own commit.
+    bool m_failed = false;
     std::atomic<bool> m_abandoned {false};
     QString m_sealFailure;
     std::function<void(const QString &)> m_sealed; // told a new failure to seal

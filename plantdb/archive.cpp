@@ -2,6 +2,7 @@
 
 #include "plantdb/pq.h"
 #include "platform/filesync.h"
+#include "storage/textfile.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -217,15 +218,12 @@ bool writeDay(Db &db, const QString &folder, const QString &table, const QString
                                                        {"format", "COPY csv with header, gzip"},
                                                        {"archived", QDateTime::currentDateTimeUtc().toString(Qt::ISODate)}})
                                 .toJson();
-    QFile manifest(base + QStringLiteral(".json.tmp"));
-    const bool written = manifest.open(QIODevice::WriteOnly | QIODevice::Truncate) && manifest.write(json) == json.size() && syncToDisk(manifest);
-    manifest.close();
-    // The data first, its manifest last: a part is whole once it has one.
-    if (!written || !QFile::rename(scratch, out->file) || !QFile::rename(manifest.fileName(), base + QStringLiteral(".json"))
-        || !syncFolder(folder)) {
-        *error = QStringLiteral("%1: cannot be written").arg(base + QStringLiteral(".json"));
+    // The data first, its manifest last (written whole and synced): a part
+    // is whole once it has one.
+    QString why;
+    if (!QFile::rename(scratch, out->file) || !saveFileAtomically(base + QStringLiteral(".json"), json, &why) || !syncFolder(folder)) {
+        *error = QStringLiteral("%1: cannot be written%2").arg(base + QStringLiteral(".json"), why.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(why));
         QFile::remove(scratch);
-        QFile::remove(manifest.fileName());
         return false;
     }
     return true;

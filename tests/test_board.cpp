@@ -65,6 +65,15 @@ bool withSchema(Postgres &db, QString *error)
     return db.start(error) && schema.open(db.conninfo(), error);
 }
 
+// zentrel-board started on the port with these arguments, once it says it
+// serves (https with --tls-cert); what it said meanwhile in said.
+bool serving(QProcess &board, quint16 port, const QStringList &args, QString *said)
+{
+    board.start(ZENTREL_BOARD_PATH, QStringList {"--listen", QStringLiteral("127.0.0.1:%1").arg(port)} + args);
+    const QString serves = args.contains("--tls-cert") ? "serving https://" : "serving http://";
+    return QTest::qWaitFor([&] { return (*said += board.readAllStandardError()).contains(serves); }, 20000);
+}
+
 QString nodeProgram()
 {
     return QStandardPaths::findExecutable("node");
@@ -220,13 +229,11 @@ private slots:
         for (const bool tls : {false, true}) {
             const quint16 port = freePort();
             QProcess board;
-            QStringList args {"--db", "postgresql://x@127.0.0.1:1/plant", "--listen", QStringLiteral("127.0.0.1:%1").arg(port), "--token-file", "token"};
+            QStringList args {"--db", "postgresql://x@127.0.0.1:1/plant", "--token-file", "token"};
             if (tls)
                 args << "--tls-cert" << m_work->file("server.crt") << "--tls-key" << m_work->file("server.key") << "--lang" << "en";
-            board.start(ZENTREL_BOARD_PATH, args);
             QString said;
-            QVERIFY2(QTest::qWaitFor([&] { return (said += board.readAllStandardError()).contains(tls ? "serving https://" : "serving http://"); }, 20000),
-                     qPrintable(said));
+            QVERIFY2(serving(board, port, args, &said), qPrintable(said));
             const QString ca = tls ? m_work->file("ca.crt") : QString();
             const QByteArray cookie = "zentrel_board=" + token;
             const struct
@@ -306,9 +313,8 @@ private slots:
     {
         const quint16 port = freePort();
         QProcess board;
-        board.start(ZENTREL_BOARD_PATH, {"--db", "postgresql://x@127.0.0.1:1/plant", "--listen", QStringLiteral("127.0.0.1:%1").arg(port)});
         QString said;
-        QVERIFY2(QTest::qWaitFor([&] { return (said += board.readAllStandardError()).contains("serving http://"); }, 20000), qPrintable(said));
+        QVERIFY2(serving(board, port, {"--db", "postgresql://x@127.0.0.1:1/plant"}, &said), qPrintable(said));
         const QByteArray request = "GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
         std::vector<std::unique_ptr<QTcpSocket>> slow;
         for (int i = 0; i < 70; ++i) {
@@ -371,9 +377,8 @@ private slots:
         QVERIFY2(withSchema(db, &error), qPrintable(error));
         const quint16 port = freePort();
         QProcess board;
-        board.start(ZENTREL_BOARD_PATH, {"--db", db.conninfo(), "--listen", QStringLiteral("127.0.0.1:%1").arg(port)});
         QString said;
-        QVERIFY2(QTest::qWaitFor([&] { return (said += board.readAllStandardError()).contains("serving http://"); }, 20000), qPrintable(said));
+        QVERIFY2(serving(board, port, {"--db", db.conninfo()}, &said), qPrintable(said));
         QVERIFY(ask(port, "/api/station?name=S1").startsWith("HTTP/1.1 200"));
 
         const plantdb::Connection reader = plantdb::connect(db.conninfo(), "test-reader");

@@ -4,13 +4,15 @@
 #include <mqtt_protocol.h>
 
 
+#include "mqtt/linkfault.h"
+#include "mqtt/tlswatch.h"
+
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFile>
 #include <QRegularExpression>
-#include <QSslConfiguration>
-#include <QSslKey>
-#include <QSslSocket>
+
+#include <cerrno>
 
 namespace ingest {
 
@@ -28,6 +30,8 @@ constexpr int kRestMs = 2;
 // times in a minute: another client with this id is taking the session.
 constexpr qint64 kQuickMs = 10000;
 constexpr int kQuickDrops = 3;
+// A connect or TLS handshake not answered within this is given up and tried again.
+constexpr int kAnswerTimeoutS = 10;
 
 } // namespace
 
@@ -55,6 +59,18 @@ bool Subscriber::check(QString *error) const
         return fail(QStringLiteral("--client-id %1 cannot name a topic level (no /, + or #)").arg(m_settings.clientId));
     if (m_settings.share.contains(QRegularExpression(QStringLiteral("[/+#]"))))
         return fail(QStringLiteral("--share %1 cannot name a topic level (no /, + or #)").arg(m_settings.share));
+    // A client certificate goes only inside TLS: without a CA file the
+    // connection would be plain text.
+    if (m_settings.caFile.isEmpty() && (!m_settings.certFile.isEmpty() || !m_settings.keyFile.isEmpty()))
+        return fail(QStringLiteral("--cert-file and --key-file need --ca-file (the broker's CA): without it the connection "
+                                   "would be plain text"));
+    if (m_settings.certFile.isEmpty() != m_settings.keyFile.isEmpty())
+        return fail(QStringLiteral("--cert-file and --key-file go together"));
+    for (const QString &file : {m_settings.caFile, m_settings.certFile, m_settings.keyFile}) {
+        QFile f(file);
+        if (!file.isEmpty() && !f.open(QIODevice::ReadOnly))
+            return fail(QStringLiteral("TLS file %1 cannot be read: %2").arg(file, f.errorString()));
+    }
     // A filter the broker refuses would leave the ingest "connected" and
     // taking nothing.
     for (const QString &topic : qAsConst(m_settings.topics)) {
@@ -92,7 +108,9 @@ bool Subscriber::start(const Taker &take, QString *error)
     mosquitto_disconnect_v5_callback_set(m_mosq, &Subscriber::onDisconnect);
     mosquitto_message_v5_callback_set(m_mosq, &Subscriber::onMessage);
     mosquitto_subscribe_v5_callback_set(m_mosq, &Subscriber::onSubscribe);
+    mosquitto_log_callback_set(m_mosq, &Subscriber::onLog);
     m_tick.start();
+    beginAttempt();
     mosquitto_property *properties = nullptr;
     mosquitto_property_add_int32(&properties, MQTT_PROP_SESSION_EXPIRY_INTERVAL, 0xFFFFFFFFu); // never expires
     const int rc = mosquitto_connect_bind_v5(m_mosq, m_settings.host.toUtf8().constData(), m_settings.port,
@@ -110,6 +128,12 @@ bool Subscriber::start(const Taker &take, QString *error)
 bool Subscriber::configure(struct mosquitto *mosq, QString *why)
 {
     if (!m_settings.caFile.isEmpty()) {
+        m_tls = std::make_unique<mqtt::TlsWatch>(m_settings.host);
+        // libmosquitto runs this client's handshake blocking: a broker that
+        // takes the connection and never answers must not hold it for ever.
+        m_tls->limitHandshakeWaits(kAnswerTimeoutS * 1000);
+        mosquitto_void_option(mosq, MOSQ_OPT_SSL_CTX, m_tls->context());
+        mosquitto_int_option(mosq, MOSQ_OPT_SSL_CTX_WITH_DEFAULTS, 1);
         const int rc = mosquitto_tls_set(mosq, m_settings.caFile.toUtf8().constData(), nullptr,
                                          m_settings.certFile.isEmpty() ? nullptr : m_settings.certFile.toUtf8().constData(),
                                          m_settings.keyFile.isEmpty() ? nullptr : m_settings.keyFile.toUtf8().constData(), nullptr);
@@ -142,36 +166,28 @@ QString Subscriber::takenAway(const QString &reason)
         .arg(m_settings.clientId);
 }
 
+void Subscriber::beginAttempt()
+{
+    m_notes = mqtt::AttemptNotes();
+    if (m_tls)
+        m_tls->attach(&m_notes);
+    m_attemptAtMs = m_clock.elapsed();
+}
+
 QString Subscriber::failure(int rc)
 {
-    const QString said = QString::fromUtf8(mosquitto_strerror(rc));
-    if (rc != MOSQ_ERR_TLS)
-        return said;
-    // libmosquitto says only "A TLS error occurred." (and OpenSSL's
-    // "certificate verify failed" in its log): a handshake of our own with
-    // the same files names the cause (issuer, host name, expiry).
-    QSslConfiguration conf = QSslConfiguration::defaultConfiguration();
-    conf.setCaCertificates(QSslCertificate::fromPath(m_settings.caFile));
-    if (!m_settings.certFile.isEmpty())
-        conf.setLocalCertificateChain(QSslCertificate::fromPath(m_settings.certFile));
-    if (!m_settings.keyFile.isEmpty()) {
-        QFile key(m_settings.keyFile);
-        const QByteArray pem = key.open(QIODevice::ReadOnly) ? key.readAll() : QByteArray();
-        QSslKey k(pem, QSsl::Rsa);
-        conf.setPrivateKey(k.isNull() ? QSslKey(pem, QSsl::Ec) : k);
-    }
-    QSslSocket probe;
-    probe.setSslConfiguration(conf);
-    probe.connectToHostEncrypted(m_settings.host, quint16(m_settings.port));
-    if (probe.waitForEncrypted(3000))
-        return said;
-    QStringList causes;
-    for (const QSslError &e : probe.sslHandshakeErrors())
-        causes << e.errorString();
-    if (causes.isEmpty())
-        causes << probe.errorString();
-    causes.removeDuplicates();
-    return said + QStringLiteral(" (") + causes.join(QStringLiteral("; ")) + QLatin1Char(')');
+    const int err = errno;
+    m_notes.rc = rc;
+    m_notes.sysErrno = err;
+    const QString where = QStringLiteral("%1:%2").arg(m_settings.host).arg(m_settings.port);
+    return mqtt::describe(mqtt::classify(m_notes), {where, m_settings.host, m_settings.caFile, kAnswerTimeoutS, m_settings.keepAlive});
+}
+
+void Subscriber::onLog(struct mosquitto *, void *self, int level, const char *text)
+{
+    // OpenSSL's words for a failed handshake come only through the log.
+    if (level & MOSQ_LOG_ERR)
+        static_cast<Subscriber *>(self)->m_notes.libraryWords = QString::fromUtf8(text);
 }
 
 void Subscriber::watchSocket()
@@ -193,10 +209,12 @@ void Subscriber::onConnect(struct mosquitto *mosq, void *self, int rc, int, cons
 {
     auto *s = static_cast<Subscriber *>(self);
     if (rc != 0) {
-        s->lost(QString::fromUtf8(mosquitto_reason_string(rc)));
+        s->m_notes.connack = rc;
+        s->lost(s->failure(MOSQ_ERR_CONN_REFUSED));
         return;
     }
     s->m_connected = true;
+    s->m_notes.connected = true;
     s->m_backoffMs = 500;
     s->m_subscribing = 0;
     for (const QString &topic : qAsConst(s->m_settings.topics)) {
@@ -223,8 +241,8 @@ void Subscriber::onSubscribe(struct mosquitto *, void *self, int, int, const int
 
 void Subscriber::onDisconnect(struct mosquitto *, void *self, int rc, const mosquitto_property *)
 {
-    static_cast<Subscriber *>(self)->lost(rc == 0 ? QStringLiteral("disconnected")
-                                                  : QString::fromUtf8(mosquitto_reason_string(rc)));
+    auto *s = static_cast<Subscriber *>(self);
+    s->lost(rc == 0 ? QStringLiteral("disconnected") : s->failure(rc));
 }
 
 void Subscriber::onMessage(struct mosquitto *, void *self, const struct mosquitto_message *message, const mosquitto_property *)
@@ -299,6 +317,12 @@ bool Subscriber::send(const QString &topic, const QByteArray &payload, QString *
 
 void Subscriber::tick()
 {
+    if (m_mosq && !m_connected && m_readable && m_clock.elapsed() - m_attemptAtMs > kAnswerTimeoutS * 1000) {
+        // Taken and never answered (a connect or a handshake): the next attempt.
+        m_notes.timedOut = true;
+        lost(failure(MOSQ_ERR_SUCCESS));
+        return;
+    }
     if (!m_mosq || !m_connected)
         return;
     const int rc = mosquitto_loop_misc(m_mosq);
@@ -348,6 +372,7 @@ void Subscriber::reconnect()
         return;
     m_readable.reset();
     m_writable.reset();
+    beginAttempt();
     const int rc = mosquitto_reconnect(m_mosq);
     if (rc != MOSQ_ERR_SUCCESS) {
         lost(failure(rc));

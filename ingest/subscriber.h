@@ -2,6 +2,7 @@
 #define INGEST_SUBSCRIBER_H
 
 #include "messagesource.h"
+#include "mqtt/linkfault.h"
 
 #include <QSocketNotifier>
 #include <QStringList>
@@ -15,6 +16,10 @@
 struct mosquitto;
 struct mosquitto_message;
 struct mqtt5__property;
+
+namespace mqtt {
+class TlsWatch;
+}
 
 // The stations' topics from the broker, each message acknowledged only when
 // the owner says everything taken so far is kept.
@@ -76,8 +81,10 @@ private:
     static void onSubscribe(struct mosquitto *, void *self, int mid, int count, const int *granted, const struct mqtt5__property *);
     static void onMessage(struct mosquitto *, void *self, const struct mosquitto_message *message,
                           const struct mqtt5__property *);
+    static void onLog(struct mosquitto *, void *self, int level, const char *text);
     void read();
     void tick();
+    void beginAttempt();
     void lost(const QString &reason);
     QString failure(int rc);
     // TLS and the user.
@@ -102,6 +109,9 @@ private:
     QElapsedTimer m_clock;
     QVector<qint64> m_dropsAfterConnect; // ms, the last minute's connections the broker closed
     qint64 m_connectedAtMs = -1;
+    std::unique_ptr<mqtt::TlsWatch> m_tls;
+    mqtt::AttemptNotes m_notes; // the current attempt's, for its failure's words
+    qint64 m_attemptAtMs = 0;
 };
 
 } // namespace ingest

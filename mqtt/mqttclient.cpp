@@ -1,15 +1,15 @@
 #include "mqttclient.h"
+#include "linkfault.h"
+#include "tlswatch.h"
 #include "platform/queuedcall.h"
+#include "platform/sockets.h"
 
 #include <QCoreApplication>
-
 #include <QFile>
-#include <QMetaObject>
 
 #include <cerrno>
 #include <chrono>
-#include <cstring>
-#include <future>
+#include <condition_variable>
 #include <mutex>
 #include <thread>
 
@@ -25,33 +25,45 @@ struct LibraryInit
     ~LibraryInit() { mosquitto_lib_cleanup(); }
 };
 
-QString reasonOf(int rc)
+constexpr int kFirstBackoffMs = 1000;
+constexpr int kLastBackoffMs = 30000;
+constexpr int kLoopMs = 250; // the network thread looks at stop and the answer time this often
+
+QString whereOf(const ClientSettings &s)
 {
-    return QString::fromUtf8(mosquitto_strerror(rc));
+    return s.host.contains(QLatin1Char(':')) ? QStringLiteral("[%1]:%2").arg(s.host).arg(s.port)
+                                             : QStringLiteral("%1:%2").arg(s.host).arg(s.port);
 }
 
 } // namespace
 
 struct Client::Link
 {
-    std::mutex mutex;
+    std::mutex mutex; // the client, and the wait between attempts
+    std::condition_variable wake;
     Client *client = nullptr;
+    std::atomic<bool> stopping {false};
+    std::mutex mosqMutex; // the current attempt's library client, for publish()
+    mosquitto *mosq = nullptr;
+    ClientSettings settings;
+    std::vector<QByteArray> subscriptions;
+    std::unique_ptr<TlsWatch> tls;
+    std::mutex notesMutex; // the library may log from a publishing thread
+    AttemptNotes notes;
+    bool ended = false; // under mutex, told through wake
 };
 
 template <typename F>
-void Client::withClient(void *self, F f)
+void Client::withClient(Link &link, F f)
 {
-    auto *link = static_cast<Client::Link *>(self);
-    std::lock_guard<std::mutex> lock(link->mutex);
-    if (link->client)
-        f(link->client);
+    std::lock_guard<std::mutex> lock(link.mutex);
+    if (link.client)
+        f(link.client);
 }
 
 Client::Client(QObject *parent) : QObject(parent)
 {
     static LibraryInit init;
-    m_answerTimer.setSingleShot(true);
-    connect(&m_answerTimer, &QTimer::timeout, this, &Client::noAnswer);
 }
 
 Client::~Client()
@@ -79,159 +91,222 @@ bool Client::topicIsValid(const QString &topic, QString *reason)
     return false;
 }
 
+QString Client::settingsFault(const ClientSettings &s)
+{
+    if (s.host.isEmpty() || s.port < 1 || s.port > 65535)
+        return QCoreApplication::translate("Mqtt", "MQTT 代理地址 %1 无效").arg(whereOf(s));
+    // A client certificate is only ever sent inside TLS, and TLS needs the CA
+    // to check the broker by: without one the connection would go in plain text.
+    if (s.caFile.isEmpty() && (!s.certFile.isEmpty() || !s.keyFile.isEmpty()))
+        return QCoreApplication::translate("Mqtt", "拒绝连接 %1：设置了客户端证书（CertFile/KeyFile）却没有 CA 文件（CaFile），"
+                                                   "连接会是明文的")
+            .arg(whereOf(s));
+    if (s.certFile.isEmpty() != s.keyFile.isEmpty())
+        return QCoreApplication::translate("Mqtt", "客户端证书与密钥要一起设置（CertFile 与 KeyFile）");
+    for (const QString &file : {s.caFile, s.certFile, s.keyFile}) {
+        QFile f(file);
+        if (!file.isEmpty() && !f.open(QIODevice::ReadOnly))
+            return QCoreApplication::translate("Mqtt", "TLS 文件 %1 无法读取：%2").arg(file, f.errorString());
+    }
+    return QString();
+}
+
 bool Client::start(const ClientSettings &s, QString *error)
 {
     stop();
-    auto fail = [&](const QString &reason) {
+    const QString fault = settingsFault(s);
+    if (!fault.isEmpty()) {
         if (error)
-            *error = reason;
-        stop();
+            *error = fault;
         return false;
-    };
-    m_where = s.host.contains(QLatin1Char(':')) ? QStringLiteral("[%1]:%2").arg(s.host).arg(s.port)
-                                                : QStringLiteral("%1:%2").arg(s.host).arg(s.port);
-    m_answerTimeoutS = qMax(1, s.answerTimeoutS);
-    m_link = std::make_shared<Link>();
-    m_link->client = this;
-    m_mosq = mosquitto_new(s.clientId.toUtf8().constData(), true, m_link.get());
-    if (!m_mosq)
-        return fail(QCoreApplication::translate("Mqtt", "无法建立 MQTT 客户端"));
-    ++m_generation;
-    mosquitto_int_option(m_mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
-    mosquitto_connect_callback_set(m_mosq, &Client::onConnect);
-    mosquitto_disconnect_callback_set(m_mosq, &Client::onDisconnect);
-    mosquitto_publish_callback_set(m_mosq, &Client::onPublish);
-    mosquitto_log_callback_set(m_mosq, &Client::onLog);
-    mosquitto_message_callback_set(m_mosq, &Client::onMessage);
-    mosquitto_reconnect_delay_set(m_mosq, 1, 10, true);
-    int rc = MOSQ_ERR_SUCCESS;
-    if (!s.user.isEmpty())
-        rc = mosquitto_username_pw_set(m_mosq, s.user.toUtf8().constData(),
-                                       s.password.isEmpty() ? nullptr : s.password.toUtf8().constData());
-    if (rc != MOSQ_ERR_SUCCESS)
-        return fail(reasonOf(rc));
+    }
+    auto link = std::make_shared<Link>();
+    link->client = this;
+    link->settings = s;
+    link->subscriptions = m_subscribed;
     if (!s.caFile.isEmpty()) {
-        for (const QString &file : {s.caFile, s.certFile, s.keyFile})
-            if (!file.isEmpty() && !QFile::exists(file))
-                return fail(QCoreApplication::translate("Mqtt", "TLS 文件 %1 不存在").arg(file));
-        rc = mosquitto_tls_set(m_mosq, QFile::encodeName(s.caFile).constData(), nullptr,
-                               s.certFile.isEmpty() ? nullptr : QFile::encodeName(s.certFile).constData(),
-                               s.keyFile.isEmpty() ? nullptr : QFile::encodeName(s.keyFile).constData(), nullptr);
-        if (rc != MOSQ_ERR_SUCCESS)
-            return fail(QCoreApplication::translate("Mqtt", "TLS 设置失败：%1").arg(reasonOf(rc)));
+        link->tls = std::make_unique<TlsWatch>(s.host);
+        if (!link->tls->isValid()) {
+            if (error)
+                *error = QCoreApplication::translate("Mqtt", "TLS 设置失败：%1").arg(QStringLiteral("SSL_CTX_new"));
+            return false;
+        }
     }
-    rc = mosquitto_loop_start(m_mosq);
-    if (rc != MOSQ_ERR_SUCCESS)
-        return fail(reasonOf(rc));
-    m_problemSinceAttempt = false;
-    m_answerTimer.start(m_answerTimeoutS * 1000);
-    // Connecting happens in the library's thread; a broker that is not there
-    // yet is retried there.
-    rc = mosquitto_connect_async(m_mosq, s.host.toUtf8().constData(), s.port, s.keepAlive);
-    if (rc == MOSQ_ERR_INVAL || rc == MOSQ_ERR_NOMEM)
-        return fail(reasonOf(rc));
-    if (rc != MOSQ_ERR_SUCCESS) {
-        // A first attempt that failed (no broker yet, a TLS handshake that
-        // broke off) is said, and the library's thread tries again.
-        const QString reason = rc == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(std::strerror(errno)) : reasonOf(rc);
-        post(m_generation, [reason](Client *c) { emit c->disconnected(reason); });
-    }
+    ++m_generation;
+    m_link = link;
+    std::thread([link] { run(link); }).detach();
     return true;
 }
 
 void Client::stop()
 {
-    m_answerTimer.stop();
-    if (!m_mosq)
+    if (!m_link)
         return;
     ++m_generation; // what the old connection still posts is dropped
-    {
-        std::lock_guard<std::mutex> lock(m_link->mutex);
-        m_link->client = nullptr;
-    }
-    mosquitto *mosq = m_mosq;
     std::shared_ptr<Link> link = std::move(m_link);
-    m_mosq = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(link->mutex);
+        link->client = nullptr;
+        link->stopping = true;
+    }
+    link->wake.notify_all();
     m_connected = false;
-    mosquitto_disconnect(mosq);
-    auto done = std::make_shared<std::promise<void>>();
-    std::future<void> finished = done->get_future();
-    std::thread([mosq, link, done] {
-        mosquitto_loop_stop(mosq, false);
-        mosquitto_destroy(mosq);
-        done->set_value();
-    }).detach();
-    finished.wait_for(std::chrono::seconds(3));
+    // Waited for a few seconds: a thread stuck in a connect ends by itself later.
+    std::unique_lock<std::mutex> lock(link->mutex);
+    link->wake.wait_for(lock, std::chrono::seconds(3), [&] { return link->ended; });
 }
 
 int Client::publish(const QString &topic, const QByteArray &payload, QString *error)
 {
-    if (!m_mosq)
+    if (!m_link || !m_connected)
         return -1;
     int mid = 0;
-    const int rc = mosquitto_publish(m_mosq, &mid, topic.toUtf8().constData(), payload.size(), payload.constData(), 1, false);
+    int rc = MOSQ_ERR_NO_CONN;
+    {
+        std::lock_guard<std::mutex> lock(m_link->mosqMutex);
+        if (m_link->mosq)
+            rc = mosquitto_publish(m_link->mosq, &mid, topic.toUtf8().constData(), payload.size(), payload.constData(), 1, false);
+    }
     if (rc != MOSQ_ERR_SUCCESS) {
         if (error)
-            *error = QCoreApplication::translate("Mqtt", "发布到“%1”被拒绝：%2").arg(topic, reasonOf(rc));
+            *error = QCoreApplication::translate("Mqtt", "发布到“%1”被拒绝：%2").arg(topic, QString::fromUtf8(mosquitto_strerror(rc)));
         return -1;
     }
     return mid;
 }
 
-void Client::noAnswer()
+void Client::run(const std::shared_ptr<Link> &link)
 {
-    if (m_connected || !m_mosq)
-        return;
-    if (!m_problemSinceAttempt)
-        emit problem(QCoreApplication::translate("Mqtt", "%1 在 %2 秒内没有应答").arg(m_where).arg(m_answerTimeoutS));
-    m_problemSinceAttempt = false;
-    m_answerTimer.start(m_answerTimeoutS * 1000);
+    int backoffMs = kFirstBackoffMs;
+    while (!link->stopping) {
+        const bool wasUp = attempt(*link);
+        if (link->stopping)
+            break;
+        LinkFault fault;
+        {
+            std::lock_guard<std::mutex> lock(link->notesMutex);
+            fault = classify(link->notes);
+        }
+        LinkPlace place {whereOf(link->settings), link->settings.host, link->settings.caFile, link->settings.answerTimeoutS,
+                         link->settings.keepAlive};
+        withClient(*link, [fault, place](Client *client) {
+            client->post(client->m_generation.load(), [fault, place](Client *c) {
+                c->m_connected = false;
+                emit c->disconnected(describe(fault, place)); // in the catalogue's language, on the object's thread
+            });
+        });
+        if (wasUp)
+            backoffMs = kFirstBackoffMs;
+        std::unique_lock<std::mutex> lock(link->mutex);
+        link->wake.wait_for(lock, std::chrono::milliseconds(backoffMs), [&] { return link->stopping.load(); });
+        backoffMs = std::min(backoffMs * 2, kLastBackoffMs);
+    }
+    {
+        std::lock_guard<std::mutex> lock(link->mutex);
+        link->ended = true;
+    }
+    link->wake.notify_all();
+}
+
+bool Client::attempt(Link &link)
+{
+    const ClientSettings &s = link.settings;
+    {
+        std::lock_guard<std::mutex> lock(link.notesMutex);
+        link.notes = AttemptNotes();
+    }
+    // A fresh library client each time: nothing of a failed attempt (a TLS
+    // state, messages queued for a connection that is gone) carries over.
+    mosquitto *mosq = mosquitto_new(s.clientId.toUtf8().constData(), true, &link);
+    if (!mosq) {
+        link.notes.rc = MOSQ_ERR_NOMEM;
+        return false;
+    }
+    mosquitto_int_option(mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    mosquitto_threaded_set(mosq, true); // publish() only queues; this thread writes
+    mosquitto_connect_callback_set(mosq, &Client::onConnect);
+    mosquitto_publish_callback_set(mosq, &Client::onPublish);
+    mosquitto_message_callback_set(mosq, &Client::onMessage);
+    mosquitto_log_callback_set(mosq, &Client::onLog);
+    int rc = MOSQ_ERR_SUCCESS;
+    if (!s.user.isEmpty())
+        rc = mosquitto_username_pw_set(mosq, s.user.toUtf8().constData(), s.password.isEmpty() ? nullptr : s.password.toUtf8().constData());
+    if (rc == MOSQ_ERR_SUCCESS && link.tls) {
+        mosquitto_void_option(mosq, MOSQ_OPT_SSL_CTX, link.tls->context());
+        mosquitto_int_option(mosq, MOSQ_OPT_SSL_CTX_WITH_DEFAULTS, 1);
+        rc = mosquitto_tls_set(mosq, QFile::encodeName(s.caFile).constData(), nullptr,
+                               s.certFile.isEmpty() ? nullptr : QFile::encodeName(s.certFile).constData(),
+                               s.keyFile.isEmpty() ? nullptr : QFile::encodeName(s.keyFile).constData(), nullptr);
+        link.tls->attach(&link.notes);
+    }
+    {
+        std::lock_guard<std::mutex> lock(link.mosqMutex);
+        link.mosq = mosq;
+    }
+    const auto began = std::chrono::steady_clock::now();
+    const auto answerTime = std::chrono::seconds(std::max(1, s.answerTimeoutS));
+    // Not blocking: the connect and the TLS handshake go on in the loop
+    // below, where the answer time bounds them.
+    errno = 0;
+    if (rc == MOSQ_ERR_SUCCESS)
+        rc = mosquitto_connect_async(mosq, s.host.toUtf8().constData(), s.port, s.keepAlive);
+    int err = errno;
+    while (rc == MOSQ_ERR_SUCCESS && !link.stopping) {
+        rc = mosquitto_loop(mosq, kLoopMs, 1);
+        err = errno;
+        if (rc != MOSQ_ERR_SUCCESS || link.notes.connected)
+            continue;
+        // A refused connect shows only on the socket (a TLS handshake waits on it for ever).
+        if (const int refused = mosquitto_socket(mosq) >= 0 ? platform::pendingError(mosquitto_socket(mosq)) : 0) {
+            rc = MOSQ_ERR_ERRNO;
+            err = refused;
+        } else if (std::chrono::steady_clock::now() - began > answerTime) {
+            link.notes.timedOut = true;
+            break;
+        }
+    }
+    if (link.stopping && link.notes.connected) {
+        mosquitto_disconnect(mosq);
+        mosquitto_loop_write(mosq, 1);
+    }
+    {
+        std::lock_guard<std::mutex> lock(link.mosqMutex);
+        link.mosq = nullptr;
+    }
+    {
+        std::lock_guard<std::mutex> lock(link.notesMutex);
+        link.notes.rc = rc;
+        link.notes.sysErrno = err;
+    }
+    if (link.tls)
+        link.tls->attach(nullptr);
+    mosquitto_destroy(mosq);
+    return link.notes.connected;
 }
 
 void Client::onConnect(mosquitto *mosq, void *self, int rc)
 {
-    withClient(self, [mosq, rc](Client *client) {
-        // A clean session: the subscriptions are made again on every connection.
-        if (rc == 0)
-            for (const QByteArray &topic : client->m_subscribed)
-                mosquitto_subscribe(mosq, nullptr, topic.constData(), 1);
+    Link &link = *static_cast<Link *>(self);
+    if (rc != 0) {
+        link.notes.connack = rc; // the loop ends with the refusal and says it
+        return;
+    }
+    link.notes.connected = true;
+    // A clean session: the subscriptions are made again on every connection.
+    for (const QByteArray &topic : link.subscriptions)
+        mosquitto_subscribe(mosq, nullptr, topic.constData(), 1);
+    withClient(link, [](Client *client) {
         // A new connection: acknowledgements still queued from the old one are dropped.
-        const quint64 generation = rc == 0 ? ++client->m_generation : client->m_generation.load();
-        const QString reason = rc == 0 ? QString() : QString::fromUtf8(mosquitto_connack_string(rc));
-        client->post(generation, [rc, reason](Client *c) {
-            c->m_connected = rc == 0;
-            if (rc == 0) {
-                c->m_answerTimer.stop();
-                emit c->connected();
-            } else {
-                c->m_problemSinceAttempt = true;
-                emit c->disconnected(reason);
-            }
-        });
-    });
-}
-
-void Client::onDisconnect(mosquitto *, void *self, int rc)
-{
-    withClient(self, [rc](Client *client) {
-        const QString reason = rc == 0 ? QCoreApplication::translate("Mqtt", "已断开") : reasonOf(rc);
-        client->post(client->m_generation.load(), [reason](Client *c) {
-            const bool wasUp = c->m_connected;
-            c->m_connected = false;
-            // Dropped before the broker ever answered: say that, not the library's "Unknown error".
-            if (!wasUp && !c->m_problemSinceAttempt && !c->m_answerTimer.isActive())
-                emit c->disconnected(QCoreApplication::translate("Mqtt", "%1 在 %2 秒内没有应答").arg(c->m_where).arg(c->m_answerTimeoutS));
-            else
-                emit c->disconnected(reason);
-            c->m_problemSinceAttempt = false;
-            c->m_answerTimer.start(c->m_answerTimeoutS * 1000);
+        client->post(++client->m_generation, [](Client *c) {
+            c->m_connected = true;
+            emit c->connected();
         });
     });
 }
 
 void Client::onPublish(mosquitto *, void *self, int mid)
 {
-    withClient(self, [mid](Client *client) {
+    withClient(*static_cast<Link *>(self), [mid](Client *client) {
         client->post(client->m_generation.load(), [mid](Client *c) { emit c->acknowledged(mid); });
     });
 }
@@ -240,25 +315,19 @@ void Client::onMessage(mosquitto *, void *self, const struct mosquitto_message *
 {
     const QString topic = QString::fromUtf8(message->topic);
     const QByteArray payload(static_cast<const char *>(message->payload), message->payloadlen);
-    withClient(self, [topic, payload](Client *client) {
+    withClient(*static_cast<Link *>(self), [topic, payload](Client *client) {
         client->post(client->m_generation.load(), [topic, payload](Client *c) { emit c->message(topic, payload); });
     });
 }
 
 void Client::onLog(mosquitto *, void *self, int level, const char *text)
 {
-    // Failures the library only logs (a TLS handshake refused, a broker not
-    // there) are what the operator needs to read; they do not by themselves
-    // mean the link is down: the disconnect callback says that.
+    // OpenSSL's words for a failed handshake come only through the log.
     if (!(level & MOSQ_LOG_ERR))
         return;
-    const QString reason = QString::fromUtf8(text);
-    withClient(self, [reason](Client *client) {
-        client->post(client->m_generation.load(), [reason](Client *c) {
-            c->m_problemSinceAttempt = true;
-            emit c->problem(reason);
-        });
-    });
+    Link &link = *static_cast<Link *>(self);
+    std::lock_guard<std::mutex> lock(link.notesMutex);
+    link.notes.libraryWords = QString::fromUtf8(text);
 }
 
 } // namespace mqtt

@@ -83,10 +83,6 @@ Publisher::Publisher(const QString &folder, const PublisherSettings &settings, Q
         emit statusChanged();
     });
     connect(&m_client, &Client::message, this, &Publisher::takeRequest);
-    connect(&m_client, &Client::problem, this, [this](const QString &reason) {
-        m_lastError = reason;
-        emit statusChanged();
-    });
     connect(&m_client, &Client::acknowledged, this, [this](int mid) {
         const auto it = m_mids.find(mid);
         if (it == m_mids.end())

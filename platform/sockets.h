@@ -28,6 +28,12 @@ bool peerClosed(qintptr socket);
 // Both directions ended: a thread waiting on the socket wakes.
 void shutdownSocket(qintptr socket);
 void closeSocket(qintptr socket);
+// The error a connect in progress ended with (an errno value: ECONNREFUSED,
+// ...), 0 while none; reading it clears it.
+int pendingError(qintptr socket);
+// Reads and writes on a blocking socket give up after ms (a handshake a
+// library runs blocking, to a peer that never answers).
+void limitBlockingWaits(qintptr socket, int ms);
 // The numeric address and port of either end.
 void endpoint(qintptr socket, bool peer, std::string *ip, int *port);
 

@@ -3,6 +3,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <cerrno>
 #include <cstdlib>
 
 namespace platform {
@@ -72,6 +73,34 @@ bool peerClosed(qintptr socket)
         return true;
     char byte;
     return ::recv(SOCKET(socket), &byte, 1, MSG_PEEK) == 0;
+}
+
+int pendingError(qintptr socket)
+{
+    int error = 0;
+    int size = sizeof error;
+    if (::getsockopt(SOCKET(socket), SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&error), &size) != 0)
+        error = WSAGetLastError();
+    // Told in errno's words, as the callers classify them.
+    switch (error) {
+    case WSAECONNREFUSED:
+        return ECONNREFUSED;
+    case WSAETIMEDOUT:
+        return ETIMEDOUT;
+    case WSAEHOSTUNREACH:
+        return EHOSTUNREACH;
+    case WSAENETUNREACH:
+        return ENETUNREACH;
+    default:
+        return error;
+    }
+}
+
+void limitBlockingWaits(qintptr socket, int ms)
+{
+    const DWORD limit = DWORD(ms);
+    ::setsockopt(SOCKET(socket), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char *>(&limit), sizeof limit);
+    ::setsockopt(SOCKET(socket), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char *>(&limit), sizeof limit);
 }
 
 void shutdownSocket(qintptr socket)

@@ -83,6 +83,20 @@ bool peerClosed(qintptr socket)
     return ::recv(int(socket), &byte, 1, MSG_PEEK) == 0;
 }
 
+int pendingError(qintptr socket)
+{
+    int error = 0;
+    socklen_t size = sizeof error;
+    return ::getsockopt(int(socket), SOL_SOCKET, SO_ERROR, &error, &size) == 0 ? error : errno;
+}
+
+void limitBlockingWaits(qintptr socket, int ms)
+{
+    const timeval limit {ms / 1000, (ms % 1000) * 1000};
+    ::setsockopt(int(socket), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    ::setsockopt(int(socket), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+}
+
 void shutdownSocket(qintptr socket)
 {
     ::shutdown(int(socket), SHUT_RDWR);

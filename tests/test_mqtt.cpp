@@ -8,6 +8,7 @@
 #include "journal/csvrecords.h"
 #include "journal/dailycsv.h"
 #include "match/packledger.h"
+#include "mqtt/linkfault.h"
 #include "mqtt/publisher.h"
 #include "mqtt/replayrequest.h"
 #include "testsupport.h"
@@ -24,7 +25,10 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <cerrno>
 #include <csignal>
+
+#include <mosquitto.h>
 #include <unistd.h>
 
 namespace {
@@ -329,8 +333,7 @@ private slots:
             if (ca == "ca.crt") {
                 QTRY_VERIFY_WITH_TIMEOUT(publisher.isConnected(), 5000);
             } else {
-                // The library's own words for it arrive with its log.
-                QTRY_VERIFY2_WITH_TIMEOUT(publisher.status().contains("certificate verify failed"),
+                QTRY_VERIFY2_WITH_TIMEOUT(publisher.status().contains("未知 CA") && publisher.status().contains(m_work->file(ca)),
                                           qPrintable(publisher.status()), 8000);
                 QVERIFY(!publisher.isConnected());
             }
@@ -484,6 +487,45 @@ private slots:
         QVERIFY(!installed.publisher() || !installed.publisher()->isConnected());
     }
 
+    // What the sockets and the library leave behind, told apart (the TLS
+    // faults are met for real in aTlsFaultThenTheRightBroker).
+    void faultsFromWhatAnAttemptLeft_data()
+    {
+        QTest::addColumn<int>("rc");
+        QTest::addColumn<int>("sysErrno");
+        QTest::addColumn<bool>("connected");
+        QTest::addColumn<int>("connack");
+        QTest::addColumn<bool>("tlsUnfinished");
+        QTest::addColumn<int>("kind");
+        QTest::newRow("nothing listens") << int(MOSQ_ERR_ERRNO) << ECONNREFUSED << false << 0 << false << int(mqtt::FaultKind::Refused);
+        QTest::newRow("no route") << int(MOSQ_ERR_ERRNO) << EHOSTUNREACH << false << 0 << false << int(mqtt::FaultKind::Unreachable);
+        QTest::newRow("reset in the handshake") << int(MOSQ_ERR_ERRNO) << ECONNRESET << false << 0 << true << int(mqtt::FaultKind::HandshakeCut);
+        QTest::newRow("reset when up") << int(MOSQ_ERR_ERRNO) << ECONNRESET << true << 0 << false << int(mqtt::FaultKind::Lost);
+        QTest::newRow("closed when up") << int(MOSQ_ERR_CONN_LOST) << 0 << true << 0 << false << int(mqtt::FaultKind::Lost);
+        QTest::newRow("pings unanswered") << int(MOSQ_ERR_KEEPALIVE) << 0 << true << 0 << false << int(mqtt::FaultKind::KeepAliveLost);
+        QTest::newRow("not authorised") << int(MOSQ_ERR_CONN_REFUSED) << 0 << false << 5 << false << int(mqtt::FaultKind::BrokerRefused);
+        QTest::newRow("the name does not resolve") << int(MOSQ_ERR_EAI) << 0 << false << 0 << false << int(mqtt::FaultKind::Unreachable);
+    }
+    void faultsFromWhatAnAttemptLeft()
+    {
+        QFETCH(int, rc);
+        QFETCH(int, sysErrno);
+        QFETCH(bool, connected);
+        QFETCH(int, connack);
+        QFETCH(bool, tlsUnfinished);
+        QFETCH(int, kind);
+        mqtt::AttemptNotes notes;
+        notes.rc = rc;
+        notes.sysErrno = sysErrno;
+        notes.connected = connected;
+        notes.connack = connack;
+        notes.tls = tlsUnfinished;
+        const mqtt::LinkFault fault = mqtt::classify(notes);
+        QCOMPARE(int(fault.kind), kind);
+        const QString words = mqtt::describe(fault, {"broker:8883", "broker", "ca.crt", 10, 30});
+        QVERIFY2(!words.isEmpty() && (fault.kind != mqtt::FaultKind::BrokerRefused || words.contains("not authorised")), qPrintable(words));
+    }
+
     void brokerThatNeverAnswersIsSaidSo()
     {
         QTcpServer silent;
@@ -500,10 +542,115 @@ private slots:
         mqtt::Publisher publisher(m_work->file("j"), s);
         QString error;
         QVERIFY(publisher.start(&error));
-        const QString expected = QString("127.0.0.1:%1 在 1 秒内没有应答").arg(silent.serverPort());
+        const QString expected = QString("127.0.0.1:%1 在 1 秒内没有应答（超时）").arg(silent.serverPort());
         QTRY_VERIFY2_WITH_TIMEOUT(publisher.status().contains(expected), qPrintable(publisher.status()), 10000);
         QVERIFY(!held.isEmpty());
         publisher.stop(); // waits for the network thread, never cancels it
+    }
+
+    // A plant's bad day on the station's TLS port (a certificate the
+    // station must refuse, a handshake cut, a server that takes the
+    // connection and never answers), then the right broker there: the window
+    // and the logger, running throughout, say why they are not connected,
+    // then deliver every journal line without a restart.
+    void aTlsFaultThenTheRightBroker_data()
+    {
+        QTest::addColumn<QString>("fault");  // the broker's certificate, or "cut" / "silent"
+        QTest::addColumn<QString>("window"); // the window's words
+        QTest::addColumn<QString>("logger"); // the logger's, in English
+        QTest::newRow("expired") << "expired.crt" << "证书已过期" << "certificate expired";
+        QTest::newRow("another CA's") << "foreign.crt" << "未知 CA" << "unknown CA";
+        QTest::newRow("another name's") << "elsewhere.crt" << "名称不符" << "name mismatch";
+        QTest::newRow("self-signed") << "selfsigned.crt" << "自签名" << "self-signed";
+        QTest::newRow("a handshake cut") << "cut" << "TLS 握手被" << "TLS handshake cut";
+        QTest::newRow("no answer") << "silent" << "没有应答" << "no answer";
+    }
+    void aTlsFaultThenTheRightBroker()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QString, window);
+        QFETCH(QString, logger);
+        if (!testsupport::makeTlsFiles(m_work->path()) || !testsupport::makeFaultyTlsFiles(m_work->path()))
+            QSKIP("openssl or faketime is not installed (tools/dev.sh installs them)");
+        const quint16 port = freePort();
+        auto listener = [&](const QString &cert) {
+            return QString("listener %1 127.0.0.1\ncafile %2\ncertfile %3\nkeyfile %4\n")
+                .arg(port)
+                .arg(m_work->file("ca.crt"), m_work->file(cert), m_work->file("server.key"));
+        };
+        QDir().mkpath(m_work->file("broker"));
+        // Its first listener, plain, for the test's subscriber; the station's TLS port beside it.
+        Broker broker(m_work->file("broker"), fault.endsWith(".crt") ? listener(fault) : QString());
+        QVERIFY(broker.start());
+        QTcpServer bad;
+        QList<QTcpSocket *> held;
+        if (!fault.endsWith(".crt")) {
+            QVERIFY(bad.listen(QHostAddress::LocalHost, port));
+            connect(&bad, &QTcpServer::newConnection, [&] {
+                QTcpSocket *socket = bad.nextPendingConnection();
+                held << socket;
+                if (fault == "cut") // the client's hello read, then the connection dropped
+                    connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->abort(); });
+            });
+        }
+        Subscriber sub(broker.port(), "zentrel/+/reading");
+        writeFile("config.ini", QString("[MQTT]\nCaFile=%1\n").arg(m_work->file("ca.crt")).toUtf8());
+        // One computer, two programs: each its own client id.
+        writeFile("logger.ini", QString("[MQTT]\nCaFile=%1\nClientId=bench-logger\n").arg(m_work->file("ca.crt")).toUtf8());
+        const QString host = QString("127.0.0.1:%1").arg(port);
+        std::vector<std::unique_ptr<QProcess>> sims;
+        QStringList links;
+        for (const QString &name : {QString("window"), QString("logger")}) {
+            links << QDir::temp().filePath(QString("zentrel-test-tls-%1-%2").arg(QCoreApplication::applicationPid()).arg(name));
+            sims.emplace_back(new QProcess);
+            sims.back()->start(QStringLiteral(ZENTREL_SIM_PATH), {"--link", links.last(), "--interval", "40", "--sequence", "--count", "250", "--start-after", "100", "--linger"});
+            QVERIFY(sims.back()->waitForStarted());
+            QVERIFY(sims.back()->waitForReadyRead(10000));
+        }
+        QProcess loggerProcess;
+        loggerProcess.start(QStringLiteral(ZENTREL_LOGGER_PATH), {"--lang", "en", "--config", m_work->file("logger.ini"), "--mqtt", host,
+                                                                  "--journal-dir", m_work->file("logger"), "--meter",
+                                                                  links[1] + ",station=BENCH-L"});
+        QVERIFY(loggerProcess.waitForStarted());
+        StartOptions options;
+        options.port = links[0];
+        options.journalDir = m_work->file("window");
+        options.mqttHost = "127.0.0.1";
+        options.mqttPort = port;
+        MainWindow w;
+        WindowCapabilities installed(w, options);
+        auto *indicator = w.findChild<QLabel *>("mqttIndicator");
+        QVERIFY(indicator);
+        QString said;
+        QTRY_VERIFY2_WITH_TIMEOUT(indicator->text().contains(window), qPrintable(indicator->text()), 30000);
+        QTRY_VERIFY2_WITH_TIMEOUT((said += QString::fromUtf8(loggerProcess.readAllStandardError())).contains(logger), qPrintable(said), 30000);
+        QVERIFY(!installed.publisher()->isConnected());
+        // The right broker on the port.
+        bad.close();
+        for (QTcpSocket *socket : qAsConst(held))
+            socket->abort();
+        broker.configure(listener("server.crt"));
+        broker.stop();
+        QVERIFY(broker.start());
+        for (auto &sim : sims) {
+            QByteArray out;
+            QTRY_VERIFY_WITH_TIMEOUT((out += sim->readAllStandardOutput()).contains("done 250"), 60000);
+        }
+        QStringList expected;
+        QTRY_COMPARE_WITH_TIMEOUT((expected = journalIds(m_work->file("window")) + journalIds(m_work->file("logger"))).size(), 500, 10000);
+        const QSet<QString> lines(expected.begin(), expected.end());
+        auto delivered = [&] {
+            const QStringList ids = sub.ids();
+            return QSet<QString>(ids.begin(), ids.end());
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(delivered().contains(lines), 90000);
+        QCOMPARE(sub.ids().size(), 500);
+        QVERIFY2(indicator->text().contains("已连接"), qPrintable(indicator->text()));
+        QTRY_VERIFY2_WITH_TIMEOUT((said += QString::fromUtf8(loggerProcess.readAllStandardError())).contains("mqtt connected to " + host),
+                                  qPrintable(said), 10000);
+        QCOMPARE(said.count(logger), 1); // once per change, not at every attempt
+        loggerProcess.terminate();
+        QVERIFY(loggerProcess.waitForFinished(20000));
     }
 
 private:

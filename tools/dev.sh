@@ -22,6 +22,7 @@ packages=(
     valgrind                            # the memcheck session
     poppler-utils                       # pdftotext: the English report has no Chinese left
     libmosquitto-dev mosquitto mosquitto-clients openssl   # MQTT publishing and its tests
+    faketime                            # clocks set back, and certificates of another day, in the tests
     postgresql libpq-dev                # the plant database: zentrel-ingest and its tests
     rapidjson-dev                       # zentrel-ingest's JSON: a backlog drains at the database's pace
     cutecom xdotool                     # the on-screen benchmark's reference terminal and its clicks

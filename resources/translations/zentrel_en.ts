@@ -1102,28 +1102,12 @@
         <translation>The topic &quot;%1&quot; is invalid: it must not be empty nor hold + or #</translation>
     </message>
     <message>
-        <source>无法建立 MQTT 客户端</source>
-        <translation>Cannot create the MQTT client</translation>
-    </message>
-    <message>
-        <source>TLS 文件 %1 不存在</source>
-        <translation>The TLS file %1 does not exist</translation>
-    </message>
-    <message>
         <source>TLS 设置失败：%1</source>
         <translation>TLS set-up failed: %1</translation>
     </message>
     <message>
         <source>发布到“%1”被拒绝：%2</source>
         <translation>Publishing to &quot;%1&quot; refused: %2</translation>
-    </message>
-    <message>
-        <source>%1 在 %2 秒内没有应答</source>
-        <translation>%1 gave no answer within %2 s</translation>
-    </message>
-    <message>
-        <source>已断开</source>
-        <translation>disconnected</translation>
     </message>
     <message>
         <source>%1：%2，从该文件开头重新发送</source>
@@ -1216,6 +1200,98 @@
     <message>
         <source>一次最多重发 1000000 行</source>
         <translation>at most 1000000 lines in one request</translation>
+    </message>
+    <message>
+        <source>连接被拒绝：%1 上没有程序在监听</source>
+        <translation>refused: nothing listens on %1</translation>
+    </message>
+    <message>
+        <source>无法到达 %1</source>
+        <translation>%1 cannot be reached</translation>
+    </message>
+    <message>
+        <source>%1 在 %2 秒内没有应答（超时）</source>
+        <translation>no answer from %1 within %2 s (timed out)</translation>
+    </message>
+    <message>
+        <source>%1 不再应答心跳（%2 秒），连接已断开</source>
+        <translation>%1 stopped answering pings (%2 s): connection dropped</translation>
+    </message>
+    <message>
+        <source>与 %1 的连接中断</source>
+        <translation>connection to %1 lost</translation>
+    </message>
+    <message>
+        <source>TLS 握手被 %1 中断</source>
+        <translation>TLS handshake cut by %1</translation>
+    </message>
+    <message>
+        <source>%1 不说 TLS（端口对吗？）</source>
+        <translation>%1 does not speak TLS (is it the right port?)</translation>
+    </message>
+    <message>
+        <source>证书已过期：代理的证书已过期</source>
+        <translation>certificate expired: the broker's certificate has expired</translation>
+    </message>
+    <message>
+        <source>证书尚未生效：代理的证书还未到生效时间（本机时钟对吗？）</source>
+        <translation>certificate not yet valid: the broker's certificate is not valid yet (is this computer's clock right?)</translation>
+    </message>
+    <message>
+        <source>未知 CA：代理的证书不是由 %1 中的 CA 签发的</source>
+        <translation>unknown CA: the broker's certificate is not signed by the CA in %1</translation>
+    </message>
+    <message>
+        <source>未知 CA：代理的证书是自签名的，不是 %1 中的 CA</source>
+        <translation>unknown CA: the broker's certificate is self-signed, not the CA in %1</translation>
+    </message>
+    <message>
+        <source>名称不符：代理的证书不是签发给 %1 的</source>
+        <translation>name mismatch: the broker's certificate is not for %1</translation>
+    </message>
+    <message>
+        <source>代理的证书不被接受</source>
+        <translation>the broker's certificate is refused</translation>
+    </message>
+    <message>
+        <source>代理要求客户端证书（CertFile 与 KeyFile）</source>
+        <translation>client certificate required: the broker asks for one (CertFile and KeyFile)</translation>
+    </message>
+    <message>
+        <source>代理不接受本站的客户端证书</source>
+        <translation>client certificate refused: the broker does not accept this station's certificate</translation>
+    </message>
+    <message>
+        <source>代理说本站的客户端证书已过期</source>
+        <translation>client certificate expired, says the broker</translation>
+    </message>
+    <message>
+        <source>代理说本站的客户端证书已被吊销</source>
+        <translation>client certificate revoked, says the broker</translation>
+    </message>
+    <message>
+        <source>代理拒绝连接</source>
+        <translation>the broker refused the connection</translation>
+    </message>
+    <message>
+        <source>与 %1 的连接失败</source>
+        <translation>connecting to %1 failed</translation>
+    </message>
+    <message>
+        <source>MQTT 代理地址 %1 无效</source>
+        <translation>the MQTT broker's address %1 is not valid</translation>
+    </message>
+    <message>
+        <source>拒绝连接 %1：设置了客户端证书（CertFile/KeyFile）却没有 CA 文件（CaFile），连接会是明文的</source>
+        <translation>refusing to connect to %1: a client certificate (CertFile/KeyFile) is set but no CA file (CaFile), so the connection would be plain text</translation>
+    </message>
+    <message>
+        <source>客户端证书与密钥要一起设置（CertFile 与 KeyFile）</source>
+        <translation>a client certificate and its key go together (CertFile and KeyFile)</translation>
+    </message>
+    <message>
+        <source>TLS 文件 %1 无法读取：%2</source>
+        <translation>TLS file %1 cannot be read: %2</translation>
     </message>
 </context>
 <context>

@@ -45,7 +45,13 @@ class Broker
 public:
     explicit Broker(const QString &folder, const QString &tlsLines = QString()) : m_folder(folder), m_port(freePort())
     {
-        QFile conf(QDir(folder).filePath("mosquitto.conf"));
+        configure(tlsLines);
+    }
+    // The lines after the first listener's (a TLS listener of its own may
+    // follow: "listener PORT 127.0.0.1" then its files); at the next start.
+    void configure(const QString &moreLines)
+    {
+        QFile conf(QDir(m_folder).filePath("mosquitto.conf"));
         conf.open(QIODevice::WriteOnly);
         // As root, mosquitto would otherwise become user mosquitto and could
         // not read the test's private folder.
@@ -53,7 +59,7 @@ public:
         conf.write(QString("%1listener %2 127.0.0.1\nallow_anonymous true\npersistence true\npersistence_location %3/\n%4")
                        .arg(user)
                        .arg(m_port)
-                       .arg(folder, tlsLines)
+                       .arg(m_folder, moreLines)
                        .toUtf8());
     }
     ~Broker() { stop(); }

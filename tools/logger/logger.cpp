@@ -220,13 +220,19 @@ void Logger::setUpPublisher()
             m_mqttSaid = text;
             return;
         }
-        // Then one line per change of the connection, with the backlog then.
-        if (m_publisher->isConnected() == m_mqttConnected)
+        // Then one line per change of the connection or of the reason it is
+        // down, with the backlog then (a lower bound while still counting).
+        const bool up = m_publisher->isConnected();
+        const QString why = up ? QString() : m_publisher->lastError();
+        if (up == m_mqttConnected && why == m_mqttWhy)
             return;
-        m_mqttConnected = m_publisher->isConnected();
-        say(QStringLiteral("mqtt %1 %2, backlog %3")
-                .arg(m_mqttConnected ? QStringLiteral("connected to") : QStringLiteral("reconnecting to"), where)
-                .arg(m_publisher->backlog()));
+        m_mqttConnected = up;
+        m_mqttWhy = why;
+        const QString backlog = m_publisher->backlogCounted() ? QString::number(m_publisher->backlog())
+                                                              : QStringLiteral(">=%1 (counting)").arg(m_publisher->backlog());
+        say(up ? QStringLiteral("mqtt connected to %1, backlog %2").arg(where, backlog)
+               : why.isEmpty() ? QStringLiteral("mqtt reconnecting to %1, backlog %2").arg(where, backlog)
+                               : QStringLiteral("mqtt reconnecting to %1 (%2), backlog %3").arg(where, why, backlog));
     }, this);
     if (!m_publisher->isStarted())
         say(m_mqttSaid);

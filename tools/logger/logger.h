@@ -69,6 +69,7 @@ private:
     mqtt::Publisher *m_publisher = nullptr;
     std::vector<Meter> m_meters;
     bool m_mqttConnected = false;
+    QString m_mqttWhy; // why it is not connected, as last said
     bool m_journalPaused = false;
     QString m_journalState;
     QString m_mqttSaid;

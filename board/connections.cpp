@@ -3,9 +3,13 @@
 #include "platform/sockets.h"
 
 #include <openssl/err.h>
+#include <openssl/pem.h>
 #include <openssl/ssl.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <thread>
 
 namespace board {
@@ -154,6 +158,37 @@ Connections::~Connections()
     halt();
     if (m_tls)
         SSL_CTX_free(m_tls);
+}
+
+QString Connections::certificateFault(const QString &certFile)
+{
+    FILE *f = std::fopen(certFile.toLocal8Bit().constData(), "r");
+    if (!f)
+        return QStringLiteral("--tls-cert %1: %2").arg(certFile, QString::fromLocal8Bit(std::strerror(errno)));
+    X509 *cert = PEM_read_X509(f, nullptr, nullptr, nullptr);
+    std::fclose(f);
+    if (!cert) {
+        ERR_clear_error();
+        return QStringLiteral("--tls-cert %1: no PEM certificate in it").arg(certFile);
+    }
+    auto when = [](const ASN1_TIME *t) {
+        BIO *bio = BIO_new(BIO_s_mem());
+        ASN1_TIME_print(bio, t);
+        char *text = nullptr;
+        const long n = BIO_get_mem_data(bio, &text);
+        const QString out = QString::fromLatin1(text, int(n));
+        BIO_free(bio);
+        return out;
+    };
+    QString fault;
+    // Browsers refuse such a certificate, every one of them, every time.
+    if (X509_cmp_current_time(X509_get0_notAfter(cert)) < 0)
+        fault = QStringLiteral("--tls-cert %1: the certificate expired on %2; renew it").arg(certFile, when(X509_get0_notAfter(cert)));
+    else if (X509_cmp_current_time(X509_get0_notBefore(cert)) > 0)
+        fault = QStringLiteral("--tls-cert %1: the certificate is valid only from %2 (is this computer's clock right?)")
+                    .arg(certFile, when(X509_get0_notBefore(cert)));
+    X509_free(cert);
+    return fault;
 }
 
 bool Connections::useTls(const QString &certFile, const QString &keyFile, QString *error)

@@ -36,6 +36,9 @@ public:
     ~Connections() override;
 
     // HTTPS with this certificate chain and key (PEM); false with the reason.
+    // Why the certificate in a PEM file cannot serve now (expired, not yet
+    // valid, unreadable), in words naming the file and the dates; empty when it can.
+    static QString certificateFault(const QString &certFile);
     bool useTls(const QString &certFile, const QString &keyFile, QString *error);
     // Binds (port 0: any free one); the port, or -1.
     int bindTo(const QString &host, int port);

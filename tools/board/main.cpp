@@ -5,6 +5,7 @@
 #include "board/server.h"
 #include "platform/termination.h"
 #include "plantdb/conninfo.h"
+#include "board/connections.h"
 #include "settings/language.h"
 
 #include <QCommandLineParser>
@@ -104,6 +105,13 @@ int main(int argc, char *argv[])
     if (server.certFile.isEmpty() != server.keyFile.isEmpty()) {
         say(QStringLiteral("--tls-cert and --tls-key go together"));
         return 2;
+    }
+    if (!server.certFile.isEmpty()) {
+        const QString fault = board::Connections::certificateFault(server.certFile);
+        if (!fault.isEmpty()) {
+            say(fault);
+            return 2;
+        }
     }
     if (!board::isLoopback(server.host) && server.certFile.isEmpty() && !parser.isSet(plainOpt)) {
         say(QStringLiteral("--listen %1 reaches other machines: give --tls-cert and --tls-key, or --plain-http on a network you trust")

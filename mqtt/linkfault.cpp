@@ -1,6 +1,7 @@
 #include "linkfault.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <cstring>
@@ -133,27 +134,27 @@ QString describe(const LinkFault &f, const LinkPlace &p)
     case FaultKind::None:
         return QString();
     case FaultKind::Refused:
-        return QCoreApplication::translate("Mqtt", "连接被拒绝：%1 上没有程序在监听").arg(p.where);
+        return QCoreApplication::translate("Mqtt", "连接被拒绝：该端口上没有程序在监听");
     case FaultKind::Unreachable:
-        return withDetail(QCoreApplication::translate("Mqtt", "无法到达 %1").arg(p.where));
+        return withDetail(QCoreApplication::translate("Mqtt", "无法到达"));
     case FaultKind::NoAnswer:
-        return QCoreApplication::translate("Mqtt", "%1 在 %2 秒内没有应答（超时）").arg(p.where).arg(p.answerTimeoutS);
+        return QCoreApplication::translate("Mqtt", "%1 秒内没有应答（超时）").arg(p.answerTimeoutS);
     case FaultKind::KeepAliveLost:
-        return QCoreApplication::translate("Mqtt", "%1 不再应答心跳（%2 秒），连接已断开").arg(p.where).arg(p.keepAliveS);
+        return QCoreApplication::translate("Mqtt", "不再应答心跳（%1 秒），连接已断开").arg(p.keepAliveS);
     case FaultKind::Lost:
-        return QCoreApplication::translate("Mqtt", "与 %1 的连接中断").arg(p.where);
+        return QCoreApplication::translate("Mqtt", "连接中断");
     case FaultKind::HandshakeCut:
-        return withDetail(QCoreApplication::translate("Mqtt", "TLS 握手被 %1 中断").arg(p.where));
+        return withDetail(QCoreApplication::translate("Mqtt", "TLS 握手被对方中断"));
     case FaultKind::NotTls:
-        return QCoreApplication::translate("Mqtt", "%1 不说 TLS（端口对吗？）").arg(p.where);
+        return QCoreApplication::translate("Mqtt", "对方不说 TLS（端口对吗？）");
     case FaultKind::CertExpired:
-        return withDetail(QCoreApplication::translate("Mqtt", "证书已过期：代理的证书已过期"));
+        return withDetail(QCoreApplication::translate("Mqtt", "代理的证书已过期"));
     case FaultKind::CertNotYetValid:
-        return withDetail(QCoreApplication::translate("Mqtt", "证书尚未生效：代理的证书还未到生效时间（本机时钟对吗？）"));
+        return withDetail(QCoreApplication::translate("Mqtt", "代理的证书尚未生效（本机时钟对吗？）"));
     case FaultKind::UnknownCa:
-        return QCoreApplication::translate("Mqtt", "未知 CA：代理的证书不是由 %1 中的 CA 签发的").arg(p.caFile);
+        return QCoreApplication::translate("Mqtt", "未知 CA：代理的证书不是由 %1 中的 CA 签发的").arg(QFileInfo(p.caFile).fileName());
     case FaultKind::SelfSigned:
-        return QCoreApplication::translate("Mqtt", "未知 CA：代理的证书是自签名的，不是 %1 中的 CA").arg(p.caFile);
+        return QCoreApplication::translate("Mqtt", "未知 CA：代理的证书是自签名的，不是 %1 中的 CA").arg(QFileInfo(p.caFile).fileName());
     case FaultKind::NameMismatch:
         return QCoreApplication::translate("Mqtt", "名称不符：代理的证书不是签发给 %1 的").arg(p.host);
     case FaultKind::CertRefused:
@@ -171,7 +172,7 @@ QString describe(const LinkFault &f, const LinkPlace &p)
     case FaultKind::Other:
         break;
     }
-    return f.detail.isEmpty() ? QCoreApplication::translate("Mqtt", "与 %1 的连接失败").arg(p.where) : f.detail;
+    return f.detail.isEmpty() ? QCoreApplication::translate("Mqtt", "连接失败") : f.detail;
 }
 
 } // namespace mqtt

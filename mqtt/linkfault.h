@@ -56,7 +56,8 @@ struct LinkFault
 
 LinkFault classify(const AttemptNotes &notes);
 
-// Where and with what the attempt was made, for the words.
+// Where and with what the attempt was made, for the words (the host and
+// port are said by the caller beside them).
 struct LinkPlace
 {
     QString where;   // host:port

@@ -1202,56 +1202,20 @@
         <translation>at most 1000000 lines in one request</translation>
     </message>
     <message>
-        <source>连接被拒绝：%1 上没有程序在监听</source>
-        <translation>refused: nothing listens on %1</translation>
-    </message>
-    <message>
-        <source>无法到达 %1</source>
-        <translation>%1 cannot be reached</translation>
-    </message>
-    <message>
-        <source>%1 在 %2 秒内没有应答（超时）</source>
-        <translation>no answer from %1 within %2 s (timed out)</translation>
-    </message>
-    <message>
-        <source>%1 不再应答心跳（%2 秒），连接已断开</source>
-        <translation>%1 stopped answering pings (%2 s): connection dropped</translation>
-    </message>
-    <message>
-        <source>与 %1 的连接中断</source>
-        <translation>connection to %1 lost</translation>
-    </message>
-    <message>
-        <source>TLS 握手被 %1 中断</source>
-        <translation>TLS handshake cut by %1</translation>
-    </message>
-    <message>
-        <source>%1 不说 TLS（端口对吗？）</source>
-        <translation>%1 does not speak TLS (is it the right port?)</translation>
-    </message>
-    <message>
-        <source>证书已过期：代理的证书已过期</source>
-        <translation>certificate expired: the broker's certificate has expired</translation>
-    </message>
-    <message>
-        <source>证书尚未生效：代理的证书还未到生效时间（本机时钟对吗？）</source>
-        <translation>certificate not yet valid: the broker's certificate is not valid yet (is this computer's clock right?)</translation>
-    </message>
-    <message>
         <source>未知 CA：代理的证书不是由 %1 中的 CA 签发的</source>
-        <translation>unknown CA: the broker's certificate is not signed by the CA in %1</translation>
+        <translation>unknown CA: the broker&apos;s certificate is not signed by the CA in %1</translation>
     </message>
     <message>
         <source>未知 CA：代理的证书是自签名的，不是 %1 中的 CA</source>
-        <translation>unknown CA: the broker's certificate is self-signed, not the CA in %1</translation>
+        <translation>unknown CA: the broker&apos;s certificate is self-signed, not the CA in %1</translation>
     </message>
     <message>
         <source>名称不符：代理的证书不是签发给 %1 的</source>
-        <translation>name mismatch: the broker's certificate is not for %1</translation>
+        <translation>name mismatch: the broker&apos;s certificate is not for %1</translation>
     </message>
     <message>
         <source>代理的证书不被接受</source>
-        <translation>the broker's certificate is refused</translation>
+        <translation>the broker&apos;s certificate is refused</translation>
     </message>
     <message>
         <source>代理要求客户端证书（CertFile 与 KeyFile）</source>
@@ -1259,7 +1223,7 @@
     </message>
     <message>
         <source>代理不接受本站的客户端证书</source>
-        <translation>client certificate refused: the broker does not accept this station's certificate</translation>
+        <translation>client certificate refused: the broker does not accept this station&apos;s certificate</translation>
     </message>
     <message>
         <source>代理说本站的客户端证书已过期</source>
@@ -1274,12 +1238,8 @@
         <translation>the broker refused the connection</translation>
     </message>
     <message>
-        <source>与 %1 的连接失败</source>
-        <translation>connecting to %1 failed</translation>
-    </message>
-    <message>
         <source>MQTT 代理地址 %1 无效</source>
-        <translation>the MQTT broker's address %1 is not valid</translation>
+        <translation>the MQTT broker&apos;s address %1 is not valid</translation>
     </message>
     <message>
         <source>拒绝连接 %1：设置了客户端证书（CertFile/KeyFile）却没有 CA 文件（CaFile），连接会是明文的</source>
@@ -1292,6 +1252,46 @@
     <message>
         <source>TLS 文件 %1 无法读取：%2</source>
         <translation>TLS file %1 cannot be read: %2</translation>
+    </message>
+    <message>
+        <source>连接被拒绝：该端口上没有程序在监听</source>
+        <translation>refused: nothing listens on that port</translation>
+    </message>
+    <message>
+        <source>无法到达</source>
+        <translation>cannot be reached</translation>
+    </message>
+    <message>
+        <source>%1 秒内没有应答（超时）</source>
+        <translation>no answer within %1 s (timed out)</translation>
+    </message>
+    <message>
+        <source>不再应答心跳（%1 秒），连接已断开</source>
+        <translation>no answer to pings (%1 s): connection dropped</translation>
+    </message>
+    <message>
+        <source>连接中断</source>
+        <translation>connection lost</translation>
+    </message>
+    <message>
+        <source>TLS 握手被对方中断</source>
+        <translation>TLS handshake cut by the other side</translation>
+    </message>
+    <message>
+        <source>对方不说 TLS（端口对吗？）</source>
+        <translation>the other side does not speak TLS (is it the right port?)</translation>
+    </message>
+    <message>
+        <source>连接失败</source>
+        <translation>connecting failed</translation>
+    </message>
+    <message>
+        <source>代理的证书已过期</source>
+        <translation>the broker's certificate expired</translation>
+    </message>
+    <message>
+        <source>代理的证书尚未生效（本机时钟对吗？）</source>
+        <translation>the broker's certificate is not valid yet (is this computer's clock right?)</translation>
     </message>
 </context>
 <context>

@@ -8,6 +8,7 @@
 #include "platform/regularfile.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QJsonDocument>
 
 namespace mqtt {
@@ -37,6 +38,8 @@ QString Outbox::fileFor(const QDate &day) const
 
 QDate Outbox::nextDay(const QDate &after)
 {
+    if (m_onlyDay.isValid())
+        return (!after.isValid() || after < m_onlyDay) && QFileInfo::exists(fileFor(m_onlyDay)) ? m_onlyDay : QDate();
     // The daily files sort by name as by date. At the end of today's file
     // this is asked at every pump: the folder is listed at most once a second.
     if (!m_daysAge.isValid() || (!m_followed && m_daysAge.elapsed() > 1000)) {
@@ -283,6 +286,8 @@ void Outbox::acknowledge(quint64 serial)
             m_inFlight[size_t(index)].acked = true;
     }
     while (!m_inFlight.empty() && m_inFlight.front().acked) {
+        if (m_acked.day.isValid() && m_inFlight.front().after.day != m_acked.day)
+            m_left.append(m_acked); // a day behind now: later lines in it are the caller's to find
         m_acked = m_inFlight.front().after;
         m_inFlight.pop_front();
         // The count runs ahead of the acknowledgements, or is caught up by them.
@@ -362,6 +367,19 @@ bool Outbox::countSome(qint64 maxBytes)
     }
     m_countedToEnd = bytes < maxBytes;
     return m_countedToEnd;
+}
+
+qint64 Outbox::recordsBefore(const QString &path, qint64 offset)
+{
+    QFile file;
+    if (offset <= 0 || !openRegularFile(file, path, QIODevice::ReadOnly, nullptr))
+        return 0;
+    // Whole records only: a quoted line break belongs to its field.
+    const QByteArray head = file.read(offset);
+    qint64 n = 0;
+    for (int end = journal::recordEnd(head, 0); end >= 0; end = journal::recordEnd(head, end + 1))
+        ++n;
+    return n;
 }
 
 QString Outbox::takeNote()

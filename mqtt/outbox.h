@@ -55,6 +55,20 @@ public:
     void startAtEnd();
     // From the start of the oldest day's file: everything is sent again.
     void startAtBeginning();
+    // Only this day's file is read (a day behind the cursor that got lines).
+    void onlyDay(const QDate &day) { m_onlyDay = day; }
+    // The places where the acknowledged position left a day for a later one,
+    // since the last call: how far each such day was taken.
+    QVector<Position> takeLeftDays()
+    {
+        QVector<Position> left;
+        left.swap(m_left);
+        return left;
+    }
+    // The records a file holds before offset (a line's number at a place
+    // known only by its offset).
+    static qint64 recordsBefore(const QString &path, qint64 offset);
+    QString fileOf(const QDate &day) const { return fileFor(day); }
 
     // Up to max messages after the last one read.
     QVector<Message> read(int max);
@@ -126,6 +140,8 @@ private:
     QStringList m_days;          // the folder's day files, looked up at most once a second
     bool m_followed = false;     // ... or once, and then told of new ones
     QElapsedTimer m_daysAge;
+    QDate m_onlyDay;
+    QVector<Position> m_left;
 };
 
 } // namespace mqtt

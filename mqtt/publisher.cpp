@@ -24,6 +24,13 @@ namespace {
 
 constexpr int kMaxInFlight = 500;
 
+QString streamKey(const Outbox *box)
+{
+    return box->prefix() == QLatin1String(journal::kReadingsPrefix) ? QStringLiteral("readings")
+           : box->prefix() == QLatin1String(journal::kCellsPrefix)  ? QStringLiteral("cells")
+                                                                      : QStringLiteral("packs");
+}
+
 QJsonObject jsonOf(const Position &p)
 {
     return {{QStringLiteral("day"), p.day.toString(Qt::ISODate)},
@@ -59,6 +66,12 @@ Publisher::Publisher(const QString &folder, const PublisherSettings &settings, Q
     connect(&m_cursorTimer, &QTimer::timeout, this, &Publisher::saveCursor);
     m_statusTimer.setInterval(1000);
     connect(&m_statusTimer, &QTimer::timeout, this, [this] {
+        // Once a minute the days behind are looked at whatever told of them
+        // (a writer in another program, a file put back by hand); every
+        // second without a writer to follow.
+        if (!m_following || ++m_lookTicks % 60 == 0)
+            for (Outbox *box : boxes())
+                lookBehind(*box);
         count();
         emit statusChanged();
     });
@@ -80,6 +93,10 @@ Publisher::Publisher(const QString &folder, const PublisherSettings &settings, Q
             replay->box->rewind();
             replay->readToEnd = false;
         }
+        for (auto &late : m_late) {
+            late->box->rewind();
+            late->drained = false;
+        }
         emit statusChanged();
     });
     connect(&m_client, &Client::message, this, &Publisher::takeRequest);
@@ -89,6 +106,9 @@ Publisher::Publisher(const QString &folder, const PublisherSettings &settings, Q
             return;
         it->first->acknowledge(it->second);
         m_mids.erase(it);
+        for (Outbox *box : boxes())
+            takeLeftDays(*box);
+        settleLate();
         dropFinishedReplay();
         schedulePump(); // room in flight
         if (!m_cursorTimer.isActive())
@@ -141,8 +161,11 @@ bool Publisher::start(QString *error)
         // First start: from what is on disk now; older days are not sent.
         for (Outbox *box : boxes())
             box->startAtEnd();
+        markBehindAsTaken();
         saveCursor();
     }
+    for (Outbox *box : boxes())
+        lookBehind(*box);
     watchLedger();
     takeNotes();
     m_countTimer.start();
@@ -170,6 +193,8 @@ void Publisher::stop(int settleMs)
         int n = 0;
         for (const Outbox *box : boxes())
             n += box->inFlight();
+        for (const auto &late : m_late)
+            n += late->box->inFlight();
         return n;
     };
     while (settleMs > 0 && m_client.isConnected() && inFlight() > 0 && settle.elapsed() < settleMs)
@@ -195,6 +220,50 @@ QString Publisher::topicOf(const Message &m) const
     return QStringLiteral("zentrel/") + (oneLevel ? m.station : m_settings.station);
 }
 
+QString Publisher::kindOf(const Outbox *stream) const
+{
+    return stream == &m_readings ? QStringLiteral("/reading") : stream == &m_cells ? QStringLiteral("/cell") : QStringLiteral("/pack");
+}
+
+bool Publisher::pumpBox(Outbox &box, const QString &kind, const QElapsedTimer &budget, bool *atEnd, bool *refused)
+{
+    *atEnd = false;
+    *refused = false;
+    while (box.inFlight() < kMaxInFlight) {
+        if (budget.elapsed() >= 5)
+            return true;
+        const QVector<Message> messages = box.read(50);
+        takeNotes();
+        if (messages.isEmpty()) {
+            *atEnd = true;
+            return false;
+        }
+        for (const Message &m : messages) {
+            QString error;
+            const int mid = m_client.publish(topicOf(m) + kind, m.payload, &error);
+            if (mid < 0) {
+                // Not taken: the batch goes again from the last
+                // acknowledged line, at the next pump.
+                for (auto it = m_mids.begin(); it != m_mids.end();)
+                    it = it->first == &box ? m_mids.erase(it) : std::next(it);
+                box.rewind();
+                if (m_refused != error) {
+                    m_refused = error;
+                    emit statusChanged();
+                }
+                *refused = true;
+                return false;
+            }
+            m_mids.insert(mid, {&box, m.serial});
+        }
+        if (!m_refused.isEmpty()) {
+            m_refused.clear();
+            emit statusChanged();
+        }
+    }
+    return false;
+}
+
 void Publisher::pump()
 {
     if (!m_client.isConnected())
@@ -203,48 +272,100 @@ void Publisher::pump()
     // in between, so the window never stalls behind it.
     QElapsedTimer budget;
     budget.start();
-    bool more = false;
+    bool more = false, atEnd = false, refused = false;
     for (Outbox *box : boxes()) {
-        const QString kind = box == &m_readings ? QStringLiteral("/reading")
-                             : box == &m_cells  ? QStringLiteral("/cell")
-                                                : QStringLiteral("/pack");
-        while (box->inFlight() < kMaxInFlight) {
-            if (budget.elapsed() >= 5) {
-                more = true;
-                break;
-            }
-            const QVector<Message> messages = box->read(50);
-            takeNotes();
-            if (messages.isEmpty())
-                break;
-            for (const Message &m : messages) {
-                QString error;
-                const int mid = m_client.publish(topicOf(m) + kind, m.payload, &error);
-                if (mid < 0) {
-                    // Not taken: the batch goes again from the last
-                    // acknowledged line, at the next pump.
-                    for (auto it = m_mids.begin(); it != m_mids.end();)
-                        it = it->first == box ? m_mids.erase(it) : std::next(it);
-                    box->rewind();
-                    if (m_refused != error) {
-                        m_refused = error;
-                        emit statusChanged();
-                    }
-                    m_pump.start(20);
-                    return;
-                }
-                m_mids.insert(mid, {box, m.serial});
-            }
-            if (!m_refused.isEmpty()) {
-                m_refused.clear();
-                emit statusChanged();
-            }
+        more = pumpBox(*box, kindOf(box), budget, &atEnd, &refused) || more;
+        if (refused) {
+            m_pump.start(20);
+            return;
         }
     }
+    for (auto &late : m_late) {
+        more = pumpBox(*late->box, kindOf(late->stream), budget, &atEnd, &refused) || more;
+        if (refused) {
+            m_pump.start(20);
+            return;
+        }
+        late->drained = atEnd;
+    }
+    for (Outbox *box : boxes())
+        takeLeftDays(*box);
+    settleLate();
     more = pumpReplay(budget) || more;
     // Without a writer to follow, the files are looked at again in 20 ms.
     if (more || !m_following)
         m_pump.start(more ? 0 : 20);
+}
+
+void Publisher::takeLeftDays(Outbox &stream)
+{
+    for (const Position &left : stream.takeLeftDays()) {
+        m_behind[&stream][left.day] = left;
+        lookBehind(stream, left.day); // lines written after the reading left it
+    }
+}
+
+void Publisher::settleLate()
+{
+    for (auto it = m_late.begin(); it != m_late.end();) {
+        Late &late = **it;
+        const Position taken = late.box->acknowledged();
+        if (taken.day == late.day)
+            m_behind[late.stream][late.day] = taken;
+        if (late.drained && late.box->inFlight() == 0)
+            it = m_late.erase(it); // looked for again when its file grows
+        else
+            ++it;
+    }
+}
+
+void Publisher::lookBehind(Outbox &stream, const QDate &only)
+{
+    const QDate cursorDay = stream.acknowledged().day;
+    if (!cursorDay.isValid() || (only.isValid() && only >= cursorDay))
+        return;
+    const QDir dir(m_folder);
+    const QString prefix = stream.prefix();
+    const QStringList names = only.isValid() ? QStringList {journal::dailyFileName(prefix, only)}
+                                             : dir.entryList({journal::dailyFilePattern(prefix)}, QDir::Files);
+    for (const QString &name : names) {
+        const QDate day = journal::dailyFileDay(name, prefix);
+        if (!day.isValid() || day >= cursorDay)
+            continue;
+        if (std::any_of(m_late.begin(), m_late.end(), [&](const auto &l) { return l->stream == &stream && l->day == day; }))
+            continue;
+        Position taken = m_behind.value(&stream).value(day, Position {day, 0, 0});
+        const QString path = dir.filePath(name);
+        if (QFileInfo(path).size() <= taken.offset)
+            continue;
+        if (taken.line < 0) // a day taken whole before its lines were counted
+            taken.line = Outbox::recordsBefore(path, taken.offset);
+        auto late = std::make_unique<Late>();
+        late->stream = &stream;
+        late->day = day;
+        late->box = std::make_unique<Outbox>(m_folder, prefix, stream.numberColumns());
+        late->box->onlyDay(day);
+        late->box->setAcknowledged(taken);
+        qInfo("MQTT: %s", qPrintable(QCoreApplication::translate("Mqtt", "%1 在其日期过后又写入了行（时钟被调回过？），从第 %2 行起发布")
+                                         .arg(QDir::toNativeSeparators(path))
+                                         .arg(taken.line + 1)));
+        m_late.push_back(std::move(late));
+        schedulePump();
+    }
+}
+
+void Publisher::markBehindAsTaken()
+{
+    // As far as they are now: the days before each cursor count as sent.
+    const QDir dir(m_folder);
+    for (Outbox *box : boxes()) {
+        const QDate cursorDay = box->acknowledged().day;
+        for (const QString &name : dir.entryList({journal::dailyFilePattern(box->prefix())}, QDir::Files)) {
+            const QDate day = journal::dailyFileDay(name, box->prefix());
+            if (day.isValid() && cursorDay.isValid() && day < cursorDay && !m_behind.value(box).contains(day))
+                m_behind[box][day] = {day, QFileInfo(dir.filePath(name)).size(), -1};
+        }
+    }
 }
 
 QStringList Publisher::replayTopics() const
@@ -363,6 +484,8 @@ void Publisher::follow(Outbox &box, journal::DailyCsv *writer)
     Outbox *b = &box;
     connect(writer, &journal::DailyCsv::appended, this, [this, b](const QDate &day) {
         b->dayWritten(day);
+        if (day < b->acknowledged().day)
+            lookBehind(*b, day);
         schedulePump();
     });
 }
@@ -382,6 +505,7 @@ void Publisher::watchLedger()
                 m_packs.dayWritten(journal::dailyFileDay(name, QLatin1String(journal::kPacksPrefix)));
             }
         }
+        lookBehind(m_packs);
         schedulePump();
     };
     connect(&m_ledgerWatch, &QFileSystemWatcher::directoryChanged, this, look);
@@ -395,6 +519,8 @@ void Publisher::count()
     bool done = true;
     for (Outbox *box : boxes())
         done = box->countSome(1 << 20) && done;
+    for (auto &late : m_late)
+        done = late->box->countSome(1 << 20) && done;
     takeNotes();
     if (done)
         m_countTimer.stop();
@@ -419,6 +545,8 @@ qint64 Publisher::backlog() const
     qint64 n = 0;
     for (const Outbox *box : boxes())
         n += box->backlog();
+    for (const auto &late : m_late)
+        n += late->box->backlog();
     return n;
 }
 
@@ -426,6 +554,9 @@ bool Publisher::backlogCounted() const
 {
     for (const Outbox *box : boxes())
         if (!box->counted())
+            return false;
+    for (const auto &late : m_late)
+        if (!late->box->counted())
             return false;
     return true;
 }
@@ -456,6 +587,18 @@ void Publisher::saveCursor()
     QJsonObject root {{QStringLiteral("readings"), jsonOf(m_readings.acknowledged())},
                       {QStringLiteral("cells"), jsonOf(m_cells.acknowledged())},
                       {QStringLiteral("packs"), jsonOf(m_packs.acknowledged())}};
+    // How far each day behind the cursor was taken: lines written into one
+    // later (a clock set back) go from there, after a restart too.
+    QJsonObject behind;
+    for (const Outbox *box : boxes()) {
+        QJsonObject days;
+        const QMap<QDate, Position> taken = m_behind.value(box);
+        for (auto it = taken.begin(); it != taken.end(); ++it)
+            days.insert(it.key().toString(Qt::ISODate), QJsonObject {{QStringLiteral("offset"), double(it->offset)},
+                                                                     {QStringLiteral("line"), double(it->line)}});
+        behind.insert(streamKey(box), days);
+    }
+    root.insert(QStringLiteral("behind"), behind);
     const QByteArray bytes = QJsonDocument(root).toJson(QJsonDocument::Compact);
     if (bytes == m_savedCursor)
         return;
@@ -530,6 +673,19 @@ bool Publisher::loadCursor()
         m_packs.setAcknowledged(positionOf(root.value(QLatin1String("packs"))));
     else
         m_packs.startAtBeginning();
+    const QJsonObject behind = root.value(QLatin1String("behind")).toObject();
+    for (Outbox *box : boxes()) {
+        const QJsonObject days = behind.value(streamKey(box)).toObject();
+        for (auto it = days.begin(); it != days.end(); ++it) {
+            const QDate day = QDate::fromString(it.key(), Qt::ISODate);
+            const QJsonObject p = it.value().toObject();
+            if (day.isValid())
+                m_behind[box][day] = {day, qint64(p.value(QLatin1String("offset")).toDouble()), qint64(p.value(QLatin1String("line")).toDouble())};
+        }
+    }
+    // A cursor from before the days behind were kept: those days as they are now.
+    if (!root.contains(QLatin1String("behind")))
+        markBehindAsTaken();
     m_savedCursor = QJsonDocument(root).toJson(QJsonDocument::Compact);
     return true;
 }

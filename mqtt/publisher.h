@@ -7,6 +7,7 @@
 
 #include <QFileSystemWatcher>
 #include <QHash>
+#include <QMap>
 #include <QObject>
 #include <QThreadPool>
 #include <QElapsedTimer>
@@ -106,6 +107,29 @@ private:
     // Drops the oldest replay when it is done; true when it did.
     bool dropFinishedReplay();
     std::deque<std::unique_ptr<Replay>> m_replays;
+
+    // Days behind a stream's cursor: how far each was taken (kept in the
+    // cursor file), and a box for each that got lines after the cursor left
+    // it (a clock set back, a day ahead set right): every line of every file
+    // goes, whatever the order of the days.
+    struct Late
+    {
+        Outbox *stream;
+        QDate day;
+        std::unique_ptr<Outbox> box;
+        bool drained = false;
+    };
+    QHash<const Outbox *, QMap<QDate, Position>> m_behind;
+    std::vector<std::unique_ptr<Late>> m_late;
+    void lookBehind(Outbox &stream, const QDate &only = QDate());
+    void takeLeftDays(Outbox &stream);
+    void settleLate();
+    void markBehindAsTaken();
+    int m_lookTicks = 0;
+    // Sends from box while the budget lasts; true when more waits. atEnd:
+    // it read to the end of what is there; refused: the library refused one.
+    bool pumpBox(Outbox &box, const QString &kind, const QElapsedTimer &budget, bool *atEnd, bool *refused);
+    QString kindOf(const Outbox *stream) const;
 
     QString m_folder;
     PublisherSettings m_settings;

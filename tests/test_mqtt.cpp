@@ -457,6 +457,71 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(publisher.backlog(), qint64(0), 10000);
     }
 
+    // Lines written into a day the cursor has left (a clock set back over
+    // midnight, a station that ran a day ahead and was set right), while
+    // publishing or across a restart, and with a cursor written before the
+    // days behind were kept: every line reaches the broker.
+    void linesInADayBehindTheCursor_data()
+    {
+        QTest::addColumn<QString>("steps"); // d1:N / d2:N lines into a day's file, "restart", "old-cursor"
+        QTest::addColumn<int>("expected");  // lines the broker gets
+        QTest::newRow("the clock set back over midnight") << "d1:50 d2:30 d1:20" << 100;
+        QTest::newRow("a day ahead, then set right") << "d2:40 d1:40" << 80;
+        QTest::newRow("set back while stopped") << "d1:50 d2:30 restart d1:20" << 100;
+        QTest::newRow("back and forth twice") << "d1:10 d2:10 d1:10 d2:10 d1:10" << 50;
+        QTest::newRow("a cursor from before, then set back") << "d1:50 d2:30 old-cursor d1:20" << 100;
+    }
+    void linesInADayBehindTheCursor()
+    {
+        QFETCH(QString, steps);
+        QFETCH(int, expected);
+        QDir().mkpath(m_work->file("broker"));
+        Broker broker(m_work->file("broker"));
+        QVERIFY(broker.start());
+        Subscriber sub(broker.port(), "zentrel/+/reading");
+        const QString folder = m_work->file("j");
+        QDir().mkpath(folder);
+        mqtt::PublisherSettings s;
+        s.client.host = "127.0.0.1";
+        s.client.port = broker.port();
+        s.client.clientId = "days-behind";
+        s.topicPrefix = "zentrel/S1";
+        auto publisher = std::make_unique<mqtt::Publisher>(folder, s);
+        QString error;
+        QVERIFY2(publisher->start(&error), qPrintable(error));
+        int written = 0;
+        for (const QString &step : steps.split(' ')) {
+            if (step == "restart" || step == "old-cursor") {
+                publisher.reset();
+                if (step == "old-cursor") { // as an older version wrote it: no days behind
+                    QJsonObject cursor = QJsonDocument::fromJson(readFile(QDir(folder).filePath("mqtt-cursor.json"))).object();
+                    cursor.remove("behind");
+                    writeFile(QDir(folder).filePath("mqtt-cursor.json"), QJsonDocument(cursor).toJson());
+                }
+                publisher = std::make_unique<mqtt::Publisher>(folder, s);
+                QVERIFY2(publisher->start(&error), qPrintable(error));
+                continue;
+            }
+            const QDate day = QDate(2026, 12, 8).addDays(step.section(':', 0, 0).mid(1).toInt() - 1);
+            const int n = step.section(':', 1).toInt();
+            const QString path = QDir(folder).filePath("readings-" + day.toString(Qt::ISODate) + ".csv");
+            QFile f(path);
+            const bool fresh = !f.exists();
+            QVERIFY(f.open(QIODevice::Append));
+            f.write(fresh ? journalFile(written + 1, n) : journalLines(written + 1, n));
+            f.close();
+            written += n;
+            // Each step published before the next: the cursor moves as a station's does.
+            QTRY_VERIFY2_WITH_TIMEOUT(seqsReceived(sub).size() == written, qPrintable(publisher->status()), 20000);
+        }
+        QCOMPARE(written, expected);
+        QSet<int> all;
+        for (int i = 1; i <= expected; ++i)
+            all.insert(i);
+        QCOMPARE(seqsReceived(sub), all);
+        QTRY_COMPARE_WITH_TIMEOUT(publisher->backlog(), qint64(0), 10000);
+    }
+
     void topicsThatCannotBeAreRefused_data()
     {
         QTest::addColumn<QString>("prefix");

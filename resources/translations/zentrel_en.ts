@@ -1287,11 +1287,15 @@
     </message>
     <message>
         <source>代理的证书已过期</source>
-        <translation>the broker's certificate expired</translation>
+        <translation>the broker&apos;s certificate expired</translation>
     </message>
     <message>
         <source>代理的证书尚未生效（本机时钟对吗？）</source>
-        <translation>the broker's certificate is not valid yet (is this computer's clock right?)</translation>
+        <translation>the broker&apos;s certificate is not valid yet (is this computer&apos;s clock right?)</translation>
+    </message>
+    <message>
+        <source>%1 在其日期过后又写入了行（时钟被调回过？），从第 %2 行起发布</source>
+        <translation>%1 got lines after its day had passed (was the clock set back?): publishing them from line %2</translation>
     </message>
 </context>
 <context>

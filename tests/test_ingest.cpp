@@ -1174,6 +1174,84 @@ private slots:
         QVERIFY2(said.contains(says), qPrintable(said));
     }
 
+    // A station's clock steps while a real logger records and publishes
+    // (over midnight and back an hour, a day ahead then set right, daylight
+    // saving ending): every line of its day files reaches the database once,
+    // whichever day's file it went into, and the gap audit finds nothing.
+    void aClockThatStepsLosesNoLine_data()
+    {
+        QTest::addColumn<QString>("zone");
+        QTest::addColumn<QString>("start"); // "midnight-15s", "tomorrow+30s" or an instant
+        QTest::addColumn<QString>("step");  // the clock's offset after a while: "-3600", "+0" (right), "" (none)
+        QTest::newRow("midnight, then back an hour") << "UTC" << "midnight-15s" << "-3600";
+        QTest::newRow("a day ahead, then set right") << "UTC" << "tomorrow+30s" << "+0";
+        QTest::newRow("daylight saving ends") << "Europe/Berlin" << "2026-10-25T00:59:52Z" << "";
+    }
+    void aClockThatStepsLosesNoLine()
+    {
+        QFETCH(QString, zone);
+        QFETCH(QString, start);
+        QFETCH(QString, step);
+        skipWithoutServers();
+        const QString library = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1";
+        if (!QFileInfo::exists(library))
+            QSKIP("faketime is not installed (tools/dev.sh installs it)");
+        Plant plant(m_work->file("plant"));
+        const QString up = plant.start();
+        QVERIFY2(up.isEmpty(), qPrintable(up));
+        // The logger's clock: real time plus an offset read from a file each second.
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        const QDateTime midnight(now.date().addDays(1), QTime(0, 0), Qt::UTC);
+        const QDateTime first = start == "midnight-15s"   ? midnight.addSecs(-15)
+                                : start == "tomorrow+30s" ? midnight.addSecs(30)
+                                                          : QDateTime::fromString(start, Qt::ISODate);
+        const QString clock = m_work->file("clock");
+        qint64 offset = now.secsTo(first);
+        testsupport::writeFile(clock, QString("%1%2\n").arg(offset >= 0 ? "+" : "").arg(offset).toUtf8());
+        const QString link = QDir::temp().filePath(QString("zentrel-test-clock-%1").arg(QCoreApplication::applicationPid()));
+        QProcess sim;
+        sim.start(ZENTREL_SIM_PATH, {"--link", link, "--interval", "100", "--sequence", "--linger"});
+        QVERIFY(sim.waitForStarted() && sim.waitForReadyRead(10000));
+        QProcess logger;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("LD_PRELOAD", library);
+        env.insert("FAKETIME_TIMESTAMP_FILE", clock);
+        env.insert("FAKETIME_CACHE_DURATION", "1");
+        env.insert("FAKETIME_DONT_FAKE_MONOTONIC", "1"); // timers keep real time
+        env.insert("TZ", zone);
+        logger.setProcessEnvironment(env);
+        const QString folder = m_work->file("station");
+        logger.start(ZENTREL_LOGGER_PATH, {"--mqtt", QString("127.0.0.1:%1").arg(plant.broker.port()), "--journal-dir", folder,
+                                           "--meter", link + ",station=CLOCK-1", "--lang", "en"});
+        QVERIFY(logger.waitForStarted());
+        auto fileLines = [&] {
+            int n = 0;
+            for (const QString &name : QDir(folder).entryList({"readings-*.csv"}, QDir::Files))
+                n += testsupport::readFile(QDir(folder).filePath(name)).count('\n') - 1;
+            return n;
+        };
+        auto stored = [&] { return plant.db.query("SELECT count(*) FROM readings WHERE station = 'CLOCK-1'").toInt(); };
+        // Past the step's moment (midnight, the hour of the change), then the step.
+        QTRY_VERIFY_WITH_TIMEOUT(fileLines() >= 250 && stored() > 0, 60000);
+        if (!step.isEmpty()) {
+            testsupport::writeFile(clock, step.toUtf8() + "\n");
+            const int before = fileLines();
+            QTRY_VERIFY_WITH_TIMEOUT(fileLines() >= before + 100, 60000);
+        }
+        sim.terminate();
+        QVERIFY(sim.waitForFinished(10000));
+        const QStringList days = QDir(folder).entryList({"readings-*.csv"}, QDir::Files);
+        QVERIFY2(days.size() == (step.isEmpty() ? 1 : 2), qPrintable(days.join(' ')));
+        QTRY_COMPARE_WITH_TIMEOUT(stored(), fileLines(), 60000);
+        QCOMPARE(plant.db.query("SELECT count(DISTINCT id) FROM message_ids WHERE id LIKE 'CLOCK-1/readings/%'").toInt(), fileLines());
+        QProcess gaps;
+        gaps.start(ZENTREL_REPORT_PATH, {"--db", plant.db.conninfo(), "--gaps", "--lang", "en"});
+        QVERIFY(gaps.waitForFinished(30000));
+        QVERIFY2(gaps.exitCode() == 0, gaps.readAllStandardOutput().constData());
+        logger.terminate();
+        QVERIFY(logger.waitForFinished(20000));
+    }
+
     void everyLineOnceThroughOutagesAndKills()
     {
         skipWithoutServers();

@@ -340,6 +340,39 @@ private slots:
         }
     }
 
+    // TLS settings that could only go wrong are refused before anything is
+    // sent, and name what is wrong.
+    void tlsSettingsThatCannotWork_data()
+    {
+        QTest::addColumn<QString>("ca");
+        QTest::addColumn<QString>("cert");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("a client certificate without a CA") << "" << "client.crt" << "client.key" << "没有 CA 文件";
+        QTest::newRow("a certificate without its key") << "ca.crt" << "client.crt" << "" << "要一起设置";
+        QTest::newRow("a CA file that is not there") << "nowhere.crt" << "" << "" << "nowhere.crt 无法读取";
+    }
+    void tlsSettingsThatCannotWork()
+    {
+        QFETCH(QString, ca);
+        QFETCH(QString, cert);
+        QFETCH(QString, key);
+        QFETCH(QString, says);
+        if (!testsupport::makeTlsFiles(m_work->path()) || !testsupport::makeFaultyTlsFiles(m_work->path()))
+            QSKIP("openssl or faketime is not installed (tools/dev.sh installs them)");
+        mqtt::PublisherSettings s;
+        s.client.host = "127.0.0.1";
+        s.client.port = freePort();
+        s.client.caFile = ca.isEmpty() ? QString() : m_work->file(ca);
+        s.client.certFile = cert.isEmpty() ? QString() : m_work->file(cert);
+        s.client.keyFile = key.isEmpty() ? QString() : m_work->file(key);
+        s.topicPrefix = "zentrel/S1";
+        mqtt::Publisher publisher(m_work->file("journal"), s);
+        QString error;
+        QVERIFY(!publisher.start(&error));
+        QVERIFY2(error.contains(says), qPrintable(error));
+    }
+
     void passwordsStayOutOfConfigIni()
     {
         // A plain-text connection with a password is refused, and says why.

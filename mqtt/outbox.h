@@ -68,7 +68,6 @@ public:
     // The records a file holds before offset (a line's number at a place
     // known only by its offset).
     static qint64 recordsBefore(const QString &path, qint64 offset);
-    QString fileOf(const QDate &day) const { return fileFor(day); }
 
     // Up to max messages after the last one read.
     QVector<Message> read(int max);

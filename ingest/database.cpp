@@ -30,7 +30,7 @@ QString quoted(const QString &name)
 
 int Batch::size() const
 {
-    int n = rejects.size();
+    int n = rejects.size() + tallies.size();
     for (const auto &r : rows)
         n += r.size();
     return n;
@@ -40,6 +40,7 @@ void Batch::clear()
 {
     rows.clear();
     rejects.clear();
+    tallies.clear();
 }
 
 Database::~Database()
@@ -563,6 +564,28 @@ bool Database::copyCarefully(const QString &table, const QStringList &names, con
     return true;
 }
 
+bool Database::writeTallies(const QVector<Tally> &tallies, QString *why)
+{
+    // Only ever more: a tally sent again late says no less than it did.
+    for (const Tally &t : tallies) {
+        const QByteArray station = t.station.toUtf8(), stream = t.stream.toUtf8(), day = t.day.toString(Qt::ISODate).toUtf8(),
+                         first = QByteArray::number(t.first), last = QByteArray::number(t.last), lines = QByteArray::number(t.lines);
+        const char *values[] = {station.constData(), stream.constData(), day.constData(), first.constData(), last.constData(), lines.constData()};
+        Result r(PQexecParams(m_conn, "INSERT INTO line_tallies (station, stream, day, first_line, last_line, lines) "
+                              "VALUES ($1, $2, $3, $4, $5, $6) ON CONFLICT (station, stream, day) DO UPDATE SET "
+                              "first_line = least(line_tallies.first_line, excluded.first_line), "
+                              "last_line = greatest(line_tallies.last_line, excluded.last_line), "
+                              "lines = greatest(line_tallies.lines, excluded.lines), received = now()",
+                              6, nullptr, values, nullptr, nullptr, 0));
+        if (!r.ok()) {
+            noteState(r.get());
+            *why = QStringLiteral("database %1: %2").arg(m_where, lastError());
+            return false;
+        }
+    }
+    return true;
+}
+
 bool Database::write(const Batch &batch, qint64 *inserted, QString *error)
 {
     *inserted = 0;
@@ -608,6 +631,7 @@ bool Database::write(const Batch &batch, qint64 *inserted, QString *error)
             why = QStringLiteral("database %1: %2").arg(m_where, lastError());
         }
     }
+    ok = ok && writeTallies(batch.tallies, &why);
     ok = ok && noteCommit(batch, *inserted, &why);
     ok = ok && tellWatchers(batch, &why);
     if (ok && exec(QStringLiteral("COMMIT"), &why))

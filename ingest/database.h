@@ -64,6 +64,8 @@ public:
     bool sealSeries(QString *error) override;
 
     // Runs a statement (tests, the report): false with the reason.
+    // The stations' tallies, kept at their largest.
+    bool writeTallies(const QVector<Tally> &tallies, QString *why);
     bool exec(const QString &sql, QString *error);
     // The first column of a query's rows as text.
     QStringList column(const QString &sql, QString *error);

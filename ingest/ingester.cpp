@@ -270,8 +270,14 @@ void Ingester::take(const QByteArray &topic, const QByteArray &payload)
     const QString table = tableForTopic(topic);
     Row row;
     QString reason;
-    if (table.isEmpty())
-        reason = QStringLiteral("not a reading, cell or pack topic");
+    Tally tally;
+    if (topic.endsWith("/tally")) {
+        if (tallyFromJson(topic, payload, m_settings.bounds, &tally, &reason)) {
+            m_open.tallies.append(tally);
+            return;
+        }
+    } else if (table.isEmpty())
+        reason = QStringLiteral("not a reading, cell, pack or tally topic");
     else if (rowFromJson(m_tables.value(table), topic, payload, m_settings.bounds, &row, &reason)) {
         row.topic = topic;
         row.payload = payload;

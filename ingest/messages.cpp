@@ -141,10 +141,11 @@ bool speaksForItsTopic(const rapidjson::Document &doc, const QByteArray &topic, 
     return true;
 }
 
-} // namespace
-
-bool rowFromJson(const QVector<Column> &columns, const QByteArray &topic, const QByteArray &payload,
-                 const MessageBounds &bounds, Row *row, QString *reason)
+// The payload as a JSON object whose field names are text: parsed in place
+// in text (a copy: the parse writes into it), strings checked to be UTF-8 as
+// PostgreSQL's text requires; iteratively, so a message nested a hundred
+// thousand deep costs heap, not the stack.
+bool parseObject(const QByteArray &payload, const MessageBounds &bounds, QByteArray &text, rapidjson::Document &doc, QString *reason)
 {
     if (payload.size() > bounds.maxBytes) {
         *reason = QStringLiteral("a message of %1 bytes, more than the %2 taken (--max-message-bytes)")
@@ -152,11 +153,7 @@ bool rowFromJson(const QVector<Column> &columns, const QByteArray &topic, const 
                       .arg(bounds.maxBytes);
         return false;
     }
-    // A well-formed object read in place (a copy: the parse writes into it),
-    // strings checked to be UTF-8 as PostgreSQL's text requires; iteratively,
-    // so a message nested a hundred thousand deep costs heap, not the stack.
-    QByteArray text = payload;
-    rapidjson::Document doc;
+    text = payload;
     doc.ParseInsitu<rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag>(text.data());
     if (doc.HasParseError()) {
         *reason = QStringLiteral("not JSON: %1 at byte %2")
@@ -168,7 +165,64 @@ bool rowFromJson(const QVector<Column> &columns, const QByteArray &topic, const 
         *reason = QStringLiteral("not a JSON object");
         return false;
     }
-    if (!namesAreText(doc, reason) || !speaksForItsTopic(doc, topic, reason))
+    return namesAreText(doc, reason);
+}
+
+// A whole number a double holds exactly, at least 1.
+bool lineNumber(const rapidjson::Value *v, qint64 *out)
+{
+    if (!v || !v->IsNumber())
+        return false;
+    const double d = v->GetDouble();
+    if (!(d >= 1 && d < 9e15) || d != std::floor(d))
+        return false;
+    *out = qint64(d);
+    return true;
+}
+
+} // namespace
+
+bool tallyFromJson(const QByteArray &topic, const QByteArray &payload, const MessageBounds &bounds, Tally *tally, QString *reason)
+{
+    QByteArray text;
+    rapidjson::Document doc;
+    if (!parseObject(payload, bounds, text, doc, reason) || !speaksForItsTopic(doc, topic, reason))
+        return false;
+    const rapidjson::Value *stream = member(doc, "stream"), *day = member(doc, "day");
+    Tally t;
+    t.station = QString::fromUtf8(member(doc, "station")->GetString());
+    t.stream = stream && stream->IsString() ? QString::fromUtf8(stream->GetString()) : QString();
+    if (t.stream != QLatin1String("readings") && t.stream != QLatin1String("cells") && t.stream != QLatin1String("packs")) {
+        *reason = QStringLiteral("a tally's stream is readings, cells or packs");
+        return false;
+    }
+    t.day = day && day->IsString() && day->GetStringLength() == 10 ? QDate::fromString(QString::fromUtf8(day->GetString()), Qt::ISODate) : QDate();
+    if (!t.day.isValid()) {
+        *reason = QStringLiteral("a tally's day is a date (2026-12-09)");
+        return false;
+    }
+    if (bounds.nowMs) {
+        const qint64 days = utcDayOf(bounds.nowMs()).toJulianDay() - t.day.toJulianDay();
+        if (days > bounds.daysBack || -days > bounds.daysAhead + 1) {
+            *reason = QStringLiteral("a tally's day is more than %1 days back or %2 ahead (--accept-days)").arg(bounds.daysBack).arg(bounds.daysAhead);
+            return false;
+        }
+    }
+    if (!lineNumber(member(doc, "first"), &t.first) || !lineNumber(member(doc, "last"), &t.last)
+        || !lineNumber(member(doc, "lines"), &t.lines) || t.last < t.first || t.lines > t.last - t.first + 1) {
+        *reason = QStringLiteral("a tally's first, last and lines are whole numbers, 1 <= first <= last, lines <= last - first + 1");
+        return false;
+    }
+    *tally = t;
+    return true;
+}
+
+bool rowFromJson(const QVector<Column> &columns, const QByteArray &topic, const QByteArray &payload,
+                 const MessageBounds &bounds, Row *row, QString *reason)
+{
+    QByteArray text;
+    rapidjson::Document doc;
+    if (!parseObject(payload, bounds, text, doc, reason) || !speaksForItsTopic(doc, topic, reason))
         return false;
     QByteArray &line = row->copyLine;
     line.clear();

@@ -32,6 +32,11 @@ struct MessageBounds
 bool rowFromJson(const QVector<Column> &columns, const QByteArray &topic, const QByteArray &payload,
                  const MessageBounds &bounds, Row *row, QString *reason);
 
+// A tally (…/<station>/tally) for the station its topic names: a stream,
+// a day within the bounds' window, whole line numbers with
+// 1 <= first <= last and 1 <= lines <= last - first + 1. False with the reason.
+bool tallyFromJson(const QByteArray &topic, const QByteArray &payload, const MessageBounds &bounds, Tally *tally, QString *reason);
+
 } // namespace ingest
 
 #endif // INGEST_MESSAGES_H

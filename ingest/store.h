@@ -33,6 +33,15 @@ struct Row
     QByteArray topic, payload; // as it came, for the rejects should the database refuse it
 };
 
+// A station's word on how many of its lines a day's file holds
+// (zentrel/<station>/tally): the gap audit reads to it.
+struct Tally
+{
+    QString station, stream;
+    QDate day;
+    qint64 first = 0, last = 0, lines = 0;
+};
+
 struct Reject
 {
     QByteArray topic, payload;
@@ -43,6 +52,7 @@ struct Batch
 {
     QHash<QString, QVector<Row>> rows; // table → rows
     QVector<Reject> rejects;
+    QVector<Tally> tallies;
     quint64 number = 0; // the intake's, so an answer is matched to its own batch
     int size() const;
     void clear();

@@ -56,7 +56,8 @@ Publisher::Publisher(const QString &folder, const PublisherSettings &settings, Q
       m_settings(settings),
       m_readings(folder, QLatin1String(journal::kReadingsPrefix), {"seq", "r_mohm", "v", "r_low", "r_high", "v_low", "v_high"}),
       m_cells(folder, QLatin1String(journal::kCellsPrefix), {"r_mohm", "v", "settled_by", "r_low", "r_high", "v_low", "v_high", "k_mv_day", "rest_days"}),
-      m_packs(folder, QLatin1String(journal::kPacksPrefix), {"group", "slot", "r_mohm", "v"})
+      m_packs(folder, QLatin1String(journal::kPacksPrefix), {"group", "slot", "r_mohm", "v"}),
+      m_tallies(folder, {&m_readings, &m_cells, &m_packs})
 {
     m_saver.setMaxThreadCount(1);
     m_pump.setSingleShot(true);
@@ -75,11 +76,19 @@ Publisher::Publisher(const QString &folder, const PublisherSettings &settings, Q
         count();
         emit statusChanged();
     });
+    // Tallies are counted a slice at a time too, and told every few seconds.
+    m_tallyTimer.setSingleShot(true);
+    connect(&m_tallyTimer, &QTimer::timeout, this, &Publisher::tally);
     // Counting a long backlog: a slice at a time, the event loop in between.
     m_countTimer.setInterval(10);
     connect(&m_countTimer, &QTimer::timeout, this, &Publisher::count);
     connect(&m_client, &Client::connected, this, [this] {
         m_lastError.clear();
+        // Told afresh on every connection, the day being written included.
+        m_tallies.retellRecent(3);
+        m_cursorDayTold.invalidate();
+        if (m_started)
+            m_tallyTimer.start(0);
         emit statusChanged();
         pump();
     });
@@ -87,6 +96,7 @@ Publisher::Publisher(const QString &folder, const PublisherSettings &settings, Q
         // What was in flight is sent again from the cursor.
         m_lastError = reason;
         m_mids.clear();
+        m_tallyMids.clear();
         for (Outbox *box : boxes())
             box->rewind();
         for (auto &replay : m_replays) {
@@ -101,6 +111,11 @@ Publisher::Publisher(const QString &folder, const PublisherSettings &settings, Q
     });
     connect(&m_client, &Client::message, this, &Publisher::takeRequest);
     connect(&m_client, &Client::acknowledged, this, [this](int mid) {
+        if (const auto told = m_tallyMids.find(mid); told != m_tallyMids.end()) {
+            m_tallies.sent(*told);
+            m_tallyMids.erase(told);
+            return;
+        }
         const auto it = m_mids.find(mid);
         if (it == m_mids.end())
             return;
@@ -157,13 +172,15 @@ bool Publisher::start(QString *error)
         return fail(QCoreApplication::translate("Mqtt", "拒绝连接 %1:%2：设置了密码却没有 TLS（[MQTT] CaFile），密码会明文传输；"
                                    "确需如此请设 [MQTT] AllowPlainPassword=true")
                         .arg(s.client.host).arg(s.client.port));
-    if (!loadCursor()) {
+    const bool firstStart = !loadCursor();
+    if (firstStart) {
         // First start: from what is on disk now; older days are not sent.
         for (Outbox *box : boxes())
             box->startAtEnd();
         markBehindAsTaken();
         saveCursor();
     }
+    startTallies(firstStart);
     for (Outbox *box : boxes())
         lookBehind(*box);
     watchLedger();
@@ -176,6 +193,7 @@ bool Publisher::start(QString *error)
     m_started = true;
     m_pump.start(0);
     m_statusTimer.start();
+    m_tallyTimer.start(0);
     emit statusChanged();
     return true;
 }
@@ -202,10 +220,22 @@ void Publisher::stop(int settleMs)
     m_started = false;
     m_statusTimer.stop();
     m_countTimer.stop();
+    m_tallyTimer.stop();
     m_client.stop();
     saveCursor();
+    saveTallies();
     platform::waitForPool(m_saver);
 }
+
+namespace {
+
+bool isOneLevel(const QString &station)
+{
+    return !station.isEmpty() && !station.contains(QLatin1Char('/')) && !station.contains(QLatin1Char('+'))
+           && !station.contains(QLatin1Char('#'));
+}
+
+} // namespace
 
 QString Publisher::topicOf(const Message &m) const
 {
@@ -215,9 +245,81 @@ QString Publisher::topicOf(const Message &m) const
     // program's (the ingest then keeps it as a reject, with the reason).
     if (!m_settings.topicPrefix.isEmpty())
         return m_settings.topicPrefix;
-    const bool oneLevel = !m.station.isEmpty() && !m.station.contains(QLatin1Char('/'))
-                          && !m.station.contains(QLatin1Char('+')) && !m.station.contains(QLatin1Char('#'));
-    return QStringLiteral("zentrel/") + (oneLevel ? m.station : m_settings.station);
+    return QStringLiteral("zentrel/") + (isOneLevel(m.station) ? m.station : m_settings.station);
+}
+
+QString Publisher::tallyFile() const
+{
+    return QDir(m_folder).filePath(QStringLiteral("mqtt-tally.json"));
+}
+
+void Publisher::startTallies(bool firstStart)
+{
+    QFile file;
+    bool restored = false;
+    if (!firstStart && openRegularFile(file, tallyFile(), QIODevice::ReadOnly, nullptr))
+        restored = m_tallies.restore(QJsonDocument::fromJson(file.readAll()).object());
+    if (restored)
+        return;
+    // Lost or never kept: what is on disk now is not told (it may have gone
+    // before), what comes after is.
+    if (!firstStart && file.isOpen())
+        qWarning("MQTT: %s", qPrintable(QCoreApplication::translate("Mqtt", "%1 已损坏，各文件从现在的末尾重新清点").arg(tallyFile())));
+    m_tallies.startAtEnd();
+    saveTallies();
+}
+
+void Publisher::tally()
+{
+    // A few milliseconds a slice: a month of files is counted over a while,
+    // never in one go.
+    // The day being written is told once a minute; days behind at once.
+    const bool withCursorDay = !m_cursorDayTold.isValid() || m_cursorDayTold.elapsed() >= 60000;
+    const bool more = m_tallies.countSome(5, withCursorDay);
+    if (withCursorDay && !more && m_client.isConnected())
+        m_cursorDayTold.start();
+    publishTallies();
+    if (!m_tallySaved.isValid() || m_tallySaved.elapsed() >= 5000)
+        saveTallies();
+    if (m_started)
+        m_tallyTimer.start(more ? 10 : 2000);
+}
+
+void Publisher::publishTallies()
+{
+    if (!m_client.isConnected() || !m_tallyMids.isEmpty())
+        return; // one round at a time, each told as it is when sent
+    for (const TallyMessage &m : m_tallies.unsent(64)) {
+        if (!isOneLevel(m.station) && m_settings.topicPrefix.isEmpty())
+            continue; // its lines go under this program's name, refused by the plant
+        const QString topic = (m_settings.topicPrefix.isEmpty() ? QStringLiteral("zentrel/") + m.station : m_settings.topicPrefix)
+                              + QStringLiteral("/tally");
+        const int mid = m_client.publish(topic, tallyJson(m), nullptr);
+        if (mid < 0)
+            return;
+        m_tallyMids.insert(mid, m);
+    }
+}
+
+void Publisher::saveTallies()
+{
+    m_tallySaved.start();
+    if (!m_tallies.takeChanged())
+        return;
+    const QByteArray bytes = QJsonDocument(m_tallies.toJson()).toJson(QJsonDocument::Compact);
+    const QString folder = m_folder, path = tallyFile();
+    auto save = [folder, path, bytes] {
+        QDir().mkpath(folder);
+        QString error;
+        if (!saveFileAtomically(path, bytes, &error))
+            qWarning("MQTT: %s", qPrintable(error)); // counted again from the files' ends next time: nothing is lost
+    };
+    if (m_started)
+        platform::pooled(m_saver, save);
+    else {
+        platform::waitForPool(m_saver);
+        save();
+    }
 }
 
 QString Publisher::kindOf(const Outbox *stream) const
@@ -328,6 +430,11 @@ void Publisher::lookBehind(Outbox &stream, const QDate &only)
     const QString prefix = stream.prefix();
     const QStringList names = only.isValid() ? QStringList {journal::dailyFileName(prefix, only)}
                                              : dir.entryList({journal::dailyFilePattern(prefix)}, QDir::Files);
+    if (!only.isValid()) { // a day whose file went (archived, deleted) is forgotten
+        QMap<QDate, Position> &taken = m_behind[&stream];
+        for (auto it = taken.begin(); it != taken.end();)
+            it = names.contains(journal::dailyFileName(prefix, it.key())) ? std::next(it) : taken.erase(it);
+    }
     for (const QString &name : names) {
         const QDate day = journal::dailyFileDay(name, prefix);
         if (!day.isValid() || day >= cursorDay)
@@ -633,7 +740,8 @@ QJsonObject readCursor(const QString &path, bool *present)
     *present = QFileInfo::exists(path) || QFileInfo(path).isSymLink();
     if (!*present || !openRegularFile(file, path, QIODevice::ReadOnly, nullptr))
         return {};
-    const QJsonObject root = QJsonDocument::fromJson(file.read(1 << 16)).object();
+    // Years of days behind fit (a few dozen bytes a day and stream).
+    const QJsonObject root = QJsonDocument::fromJson(file.read(1 << 24)).object();
     for (const char *stream : {"readings", "cells"}) {
         const QJsonObject p = root.value(QLatin1String(stream)).toObject();
         if (!p.value(QLatin1String("offset")).isDouble() || !p.value(QLatin1String("line")).isDouble())

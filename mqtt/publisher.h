@@ -4,6 +4,7 @@
 #include "mqttclient.h"
 #include "outbox.h"
 #include "replayrequest.h"
+#include "tally.h"
 
 #include <QFileSystemWatcher>
 #include <QHash>
@@ -78,6 +79,7 @@ public:
     QString status();
     QString lastError() const { return m_lastError; }
     QString cursorFile() const;
+    QString tallyFile() const;
     // Replay requests taken and not yet wholly acknowledged.
     int replaysPending() const { return int(m_replays.size()); }
 
@@ -139,6 +141,16 @@ private:
     Outbox m_packs;
     std::array<Outbox *, 3> boxes() { return {&m_readings, &m_cells, &m_packs}; }
     std::array<const Outbox *, 3> boxes() const { return {&m_readings, &m_cells, &m_packs}; }
+    // What each station has in each file, told to the plant's gap audit.
+    Tallies m_tallies;
+    QHash<int, TallyMessage> m_tallyMids;
+    QTimer m_tallyTimer;
+    QElapsedTimer m_tallySaved;
+    QElapsedTimer m_cursorDayTold;
+    void startTallies(bool firstStart);
+    void tally();
+    void publishTallies();
+    void saveTallies();
     QFileSystemWatcher m_ledgerWatch;
     void watchLedger();
     QHash<int, QPair<Outbox *, quint64>> m_mids;

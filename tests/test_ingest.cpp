@@ -80,6 +80,8 @@ private slots:
     void lateReadingsUnsealTheirQuarter();
     void selfDischargeInTheDatabase();
     void earlierStageFromThePlantDatabase();
+    void tallyMessages_data();
+    void tallyMessages();
     void cleanup() { m_work.reset(); }
 
     // The plant refusing rows for a while (a read-only server, a day's
@@ -313,9 +315,16 @@ private slots:
         error = plant.startIngest();
         QVERIFY2(error.isEmpty(), qPrintable(error));
         QTRY_VERIFY_WITH_TIMEOUT(st.publisher->isConnected(), 60000);
+        // Nothing after them has arrived, yet the station's tally shows them.
+        QString listed;
+        const QString lost = QString("G\treadings\t%1\t22-10021\n").arg(today.toString(Qt::ISODate));
+        QElapsedTimer waited; // each look is a program's run: a minute of real time
+        waited.start();
+        while (!(gaps(&listed) == 3 && listed == lost) && waited.elapsed() < 60000)
+            QTest::qWait(200);
+        QCOMPARE(listed, lost);
         write(30);
         QTRY_COMPARE_WITH_TIMEOUT(count("SELECT count(*) FROM readings"), 50, 60000);
-        QString listed;
         QCOMPARE(gaps(&listed), 3);
         QCOMPARE(listed, QString("G\treadings\t%1\t22-10021\n").arg(today.toString(Qt::ISODate)));
 
@@ -331,6 +340,50 @@ private slots:
         QCOMPARE(listed, QString());
         QCOMPARE(count("SELECT count(DISTINCT id) FROM readings"), 10050);
         QTRY_COMPARE_WITH_TIMEOUT(st.publisher->replaysPending(), 0, 30000);
+    }
+
+    // The audit's rule, case by case: what arrived (ids by line number, a
+    // step for files meters share), what each station told, what is missing.
+    void gapsReadToTheStationsTally()
+    {
+        skipWithoutServers();
+        Postgres db;
+        QString error;
+        ingest::Database schema;
+        QVERIFY2(db.start(&error) && schema.open(db.conninfo(), &error), qPrintable(error));
+        struct Case
+        {
+            const char *name;
+            QStringList arrived; // "A 2-200" or "B 3-201/2" (every second line)
+            QStringList told;    // "A first last lines"
+            QString missing;     // "A first-last" runs, ";" between
+        };
+        const Case cases[] = {
+            {"all arrived as told", {"A 2-200"}, {"A 2 200 199"}, ""},
+            {"no tally: the runs between", {"A 2-50", "A 61-200"}, {}, "A 51-60"},
+            {"the end lost", {"A 2-180"}, {"A 2 200 199"}, "A 181-200"},
+            {"nothing of a told day", {"B 2-20"}, {"A 2 40 39"}, "A 2-40"},
+            {"two meters in one file, all arrived", {"A 2-200/2", "B 3-201/2"}, {"A 2 200 100", "B 3 201 100"}, ""},
+            {"a header written again, all arrived", {"A 2-99", "A 101-200"}, {"A 2 200 198"}, ""},
+            {"told from where counting began", {"A 2-519", "A 531-700"}, {"A 501 700 200"}, "A 520-530"},
+            {"inside and at the end", {"A 2-50", "A 61-180"}, {"A 2 200 199"}, "A 51-60;A 181-200"},
+        };
+        for (const Case &c : cases) {
+            db.query("TRUNCATE message_ids, line_tallies");
+            for (const QString &spec : c.arrived) {
+                const QStringList p = spec.split(QRegularExpression("[ /-]"));
+                db.query(QString("INSERT INTO message_ids SELECT '%1/readings/2026-12-08/' || n, now() FROM generate_series(%2, %3, %4) n")
+                             .arg(p[0], p[1], p[2], p.value(3, "1")));
+            }
+            for (const QString &spec : c.told) {
+                const QStringList p = spec.split(' ');
+                db.query(QString("INSERT INTO line_tallies (station, stream, day, first_line, last_line, lines) "
+                                 "VALUES ('%1', 'readings', '2026-12-08', %2, %3, %4)").arg(p[0], p[1], p[2], p[3]));
+            }
+            const QString missing = db.query("SELECT string_agg(station || ' ' || first_missing || '-' || last_missing, ';' "
+                                             "ORDER BY station, first_missing) FROM line_gaps");
+            QVERIFY2(missing.trimmed() == c.missing, qPrintable(QString("%1: %2").arg(c.name, missing)));
+        }
     }
 
     // One client id, one ingest: a second is refused while the first runs
@@ -1250,6 +1303,24 @@ private slots:
         gaps.start(ZENTREL_REPORT_PATH, {"--db", plant.db.conninfo(), "--gaps", "--lang", "en"});
         QVERIFY(gaps.waitForFinished(30000));
         QVERIFY2(gaps.exitCode() == 0, gaps.readAllStandardOutput().constData());
+        if (days.size() == 2) {
+            // The plant loses the end of the earlier day's file: nothing after
+            // it will arrive, and the audit sees it by the station's tally.
+            const QString earlier = journal::dailyFileDay(days.first(), journal::kReadingsPrefix).toString(Qt::ISODate);
+            const int last = testsupport::readFile(QDir(folder).filePath(days.first())).count('\n');
+            plant.db.query(QString("DELETE FROM message_ids WHERE id IN (SELECT 'CLOCK-1/readings/%1/' || n FROM generate_series(%2, %3) n)")
+                               .arg(earlier).arg(last - 4).arg(last));
+            const QString lost = QString("CLOCK-1\treadings\t%1\t%2-%3\n").arg(earlier).arg(last - 4).arg(last);
+            QString listed;
+            QElapsedTimer waited;
+            waited.start();
+            do {
+                gaps.start(ZENTREL_REPORT_PATH, {"--db", plant.db.conninfo(), "--gaps", "--lang", "en"});
+                QVERIFY(gaps.waitForFinished(30000));
+                listed = QString::fromUtf8(gaps.readAllStandardOutput());
+            } while (listed != lost && waited.elapsed() < 60000 && (QTest::qWait(200), true));
+            QCOMPARE(listed, lost);
+        }
         logger.terminate();
         QVERIFY(logger.waitForFinished(20000));
     }
@@ -1623,6 +1694,46 @@ void TestIngest::reportFromDatabaseEqualsFiles()
 // A message becomes a line of COPY text with its UTC day (the partition), or
 // a reason for the rejects; the stations' own time shape is read on a path of
 // its own, every other shape by Qt.
+void TestIngest::tallyMessages_data()
+{
+    QTest::addColumn<QByteArray>("topic");
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<QString>("reason"); // empty: taken
+    const QByteArray ok = R"({"station":"A","stream":"readings","day":"2026-12-08","first":2,"last":200,"lines":199})";
+    QTest::newRow("taken") << QByteArray("zentrel/A/tally") << ok << "";
+    QTest::newRow("another station's") << QByteArray("zentrel/B/tally") << ok << "station \"A\" on station B's topic (zentrel/B/tally)";
+    QTest::newRow("more lines than the range") << QByteArray("zentrel/A/tally")
+                                               << QByteArray(R"({"station":"A","stream":"readings","day":"2026-12-08","first":2,"last":200,"lines":200})")
+                                               << "a tally's first, last and lines are whole numbers, 1 <= first <= last, lines <= last - first + 1";
+    QTest::newRow("a fraction") << QByteArray("zentrel/A/tally")
+                                << QByteArray(R"({"station":"A","stream":"cells","day":"2026-12-08","first":2.5,"last":200,"lines":10})")
+                                << "a tally's first, last and lines are whole numbers, 1 <= first <= last, lines <= last - first + 1";
+    QTest::newRow("another stream") << QByteArray("zentrel/A/tally")
+                                    << QByteArray(R"({"station":"A","stream":"orders","day":"2026-12-08","first":2,"last":2,"lines":1})")
+                                    << "a tally's stream is readings, cells or packs";
+    QTest::newRow("a day long gone") << QByteArray("zentrel/A/tally")
+                                     << QByteArray(R"({"station":"A","stream":"packs","day":"2024-01-01","first":2,"last":2,"lines":1})")
+                                     << "a tally's day is more than 400 days back or 1 ahead (--accept-days)";
+    QTest::newRow("no date") << QByteArray("zentrel/A/tally")
+                             << QByteArray(R"({"station":"A","stream":"packs","day":"2026-12-08T00:00","first":2,"last":2,"lines":1})")
+                             << "a tally's day is a date (2026-12-09)";
+}
+
+void TestIngest::tallyMessages()
+{
+    QFETCH(QByteArray, topic);
+    QFETCH(QByteArray, payload);
+    QFETCH(QString, reason);
+    ingest::MessageBounds bounds;
+    bounds.nowMs = [] { return QDateTime(QDate(2026, 12, 9), QTime(12, 0), Qt::UTC).toMSecsSinceEpoch(); };
+    ingest::Tally tally;
+    QString why;
+    QCOMPARE(ingest::tallyFromJson(topic, payload, bounds, &tally, &why), reason.isEmpty());
+    QCOMPARE(why, reason);
+    if (reason.isEmpty())
+        QVERIFY(tally.station == "A" && tally.day == QDate(2026, 12, 8) && tally.first == 2 && tally.last == 200 && tally.lines == 199);
+}
+
 void TestIngest::messageToRow_data()
 {
     QTest::addColumn<QByteArray>("json");

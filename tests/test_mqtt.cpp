@@ -503,6 +503,7 @@ private slots:
         QTest::newRow("set back while stopped") << "d1:50 d2:30 restart d1:20" << 100;
         QTest::newRow("back and forth twice") << "d1:10 d2:10 d1:10 d2:10 d1:10" << 50;
         QTest::newRow("a cursor from before, then set back") << "d1:50 d2:30 old-cursor d1:20" << 100;
+        QTest::newRow("years of days behind, then set back") << "d1:50 d2:30 years d1:20" << 100;
     }
     void linesInADayBehindTheCursor()
     {
@@ -511,7 +512,7 @@ private slots:
         QDir().mkpath(m_work->file("broker"));
         Broker broker(m_work->file("broker"));
         QVERIFY(broker.start());
-        Subscriber sub(broker.port(), "zentrel/+/reading");
+        Subscriber sub(broker.port(), "zentrel/S1/#"); // the lines and the station's tallies
         const QString folder = m_work->file("j");
         QDir().mkpath(folder);
         mqtt::PublisherSettings s;
@@ -523,9 +524,21 @@ private slots:
         QString error;
         QVERIFY2(publisher->start(&error), qPrintable(error));
         int written = 0;
+        QMap<QDate, int> inDay;
         for (const QString &step : steps.split(' ')) {
-            if (step == "restart" || step == "old-cursor") {
+            if (step == "restart" || step == "old-cursor" || step == "years") {
                 publisher.reset();
+                if (step == "years") { // four years of days behind, their files archived since
+                    QJsonObject cursor = QJsonDocument::fromJson(readFile(QDir(folder).filePath("mqtt-cursor.json"))).object();
+                    QJsonObject behind = cursor["behind"].toObject(), days = behind["readings"].toObject();
+                    for (int d = 1; d <= 1500; ++d)
+                        days.insert(QDate(2022, 1, 1).addDays(d).toString(Qt::ISODate), QJsonObject {{"offset", 123456}, {"line", 1234}});
+                    behind["readings"] = days;
+                    behind["cells"] = days;
+                    cursor["behind"] = behind;
+                    writeFile(QDir(folder).filePath("mqtt-cursor.json"), QJsonDocument(cursor).toJson());
+                    writeFile(QDir(folder).filePath("mqtt-cursor.json.bak"), QJsonDocument(cursor).toJson());
+                }
                 if (step == "old-cursor") { // as an older version wrote it: no days behind
                     QJsonObject cursor = QJsonDocument::fromJson(readFile(QDir(folder).filePath("mqtt-cursor.json"))).object();
                     cursor.remove("behind");
@@ -533,10 +546,12 @@ private slots:
                 }
                 publisher = std::make_unique<mqtt::Publisher>(folder, s);
                 QVERIFY2(publisher->start(&error), qPrintable(error));
+                QVERIFY2(!publisher->status().contains("损坏"), qPrintable(publisher->status())); // read whole, not resent
                 continue;
             }
             const QDate day = QDate(2026, 12, 8).addDays(step.section(':', 0, 0).mid(1).toInt() - 1);
             const int n = step.section(':', 1).toInt();
+            inDay[day] += n;
             const QString path = QDir(folder).filePath("readings-" + day.toString(Qt::ISODate) + ".csv");
             QFile f(path);
             const bool fresh = !f.exists();
@@ -553,6 +568,20 @@ private slots:
             all.insert(i);
         QCOMPARE(seqsReceived(sub), all);
         QTRY_COMPARE_WITH_TIMEOUT(publisher->backlog(), qint64(0), 10000);
+        // The day behind the cursor is told whole: every line of it, counted
+        // from the file, across restarts.
+        const QDate behind = inDay.firstKey();
+        const QString told = QString(R"({"day":"%1","first":2,"last":%2,"lines":%3,"station":"S1","stream":"readings"})")
+                                 .arg(behind.toString(Qt::ISODate)).arg(inDay[behind] + 1).arg(inDay[behind]);
+        auto lastTally = [&] {
+            sub.ids();
+            QString last;
+            for (const QJsonObject &o : sub.all())
+                if (o.value("day") == behind.toString(Qt::ISODate))
+                    last = QJsonDocument(o).toJson(QJsonDocument::Compact);
+            return last;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(lastTally(), told, 20000);
     }
 
     void topicsThatCannotBeAreRefused_data()

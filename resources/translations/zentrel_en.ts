@@ -1297,6 +1297,10 @@
         <source>%1 在其日期过后又写入了行（时钟被调回过？），从第 %2 行起发布</source>
         <translation>%1 got lines after its day had passed (was the clock set back?): publishing them from line %2</translation>
     </message>
+    <message>
+        <source>%1 已损坏，各文件从现在的末尾重新清点</source>
+        <translation>%1 is damaged; each file is tallied again from where it ends now</translation>
+    </message>
 </context>
 <context>
     <name>Punctuation</name>

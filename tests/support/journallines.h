@@ -39,7 +39,8 @@ inline QSet<int> seqsReceived(Subscriber &sub)
     sub.ids();
     QSet<int> seqs;
     for (const QJsonObject &o : sub.all())
-        seqs.insert(o.value("seq").toInt());
+        if (o.contains("seq")) // a reading, not a tally
+            seqs.insert(o.value("seq").toInt());
     return seqs;
 }
 

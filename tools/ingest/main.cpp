@@ -41,7 +41,7 @@ int main(int argc, char *argv[])
     const QCommandLineOption mqttOpt("mqtt", "The broker.", "host[:port]");
     const QCommandLineOption dbOpt("db", "The database, as libpq takes it (postgresql://user@host:5432/plant).", "conninfo");
     const QCommandLineOption topicsOpt("topics", "A topic pattern to take (repeat; default zentrel/+/reading, zentrel/+/cell, "
-                                                 "zentrel/+/pack).", "pattern");
+                                                 "zentrel/+/pack, zentrel/+/tally).", "pattern");
     const QCommandLineOption idOpt("client-id", "The MQTT client id of the persistent session (default zentrel-ingest); "
                                                 "also this ingest's name in its lines and in ingest_status.", "id");
     const QCommandLineOption shareOpt("share", "Take the topics through MQTT 5 shared subscriptions of this group "
@@ -86,7 +86,7 @@ int main(int argc, char *argv[])
     }
     settings.mqtt.topics = parser.values(topicsOpt);
     if (settings.mqtt.topics.isEmpty())
-        settings.mqtt.topics = QStringList {"zentrel/+/reading", "zentrel/+/cell", "zentrel/+/pack"};
+        settings.mqtt.topics = QStringList {"zentrel/+/reading", "zentrel/+/cell", "zentrel/+/pack", "zentrel/+/tally"};
     if (parser.isSet(idOpt))
         settings.mqtt.clientId = parser.value(idOpt);
     settings.mqtt.share = parser.value(shareOpt);

@@ -5,7 +5,7 @@
 -- all arrived has no gaps, however its numbers run (a header written again,
 -- a torn line, a file several meters share); one that lacks any is shown
 -- the runs between what arrived, and what is missing after the last.
-CREATE TABLE line_tallies (
+CREATE TABLE IF NOT EXISTS line_tallies (
     station    text NOT NULL,
     stream     text NOT NULL,
     day        date NOT NULL,

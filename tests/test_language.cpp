@@ -27,6 +27,7 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QStyleOptionComboBox>
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QTcpServer>
@@ -288,6 +289,39 @@ private slots:
             seqs.insert(lines[i].section(',', 3, 3));
         QCOMPARE(lines.size() - 1, total);
         QCOMPARE(seqs.size(), total);
+    }
+
+    // The classic window keeps its widths: every English text must fit its
+    // widget there (a combo box's items, a button's caption, a one-line label;
+    // "Normal/Abnormal" was cut to "Normal/Abnc").
+    void englishFitsTheClassicWidths()
+    {
+        language::install(language::Language::English);
+        MainWindow w;
+        applyStartupSettings(w);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QStringList clipped;
+        for (QComboBox *box : w.findChildren<QComboBox *>()) {
+            if (!box->isVisible() || box->isEditable())
+                continue;
+            QStyleOptionComboBox option;
+            option.initFrom(box);
+            const int room = box->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, box).width();
+            for (int i = 0; i < box->count(); ++i)
+                if (box->fontMetrics().horizontalAdvance(box->itemText(i)) * 11 / 10 > room) // a tenth to spare: fonts differ by platform
+                    clipped << QString("%1: \"%2\" needs %3 px of %4").arg(box->objectName(), box->itemText(i))
+                                   .arg(box->fontMetrics().horizontalAdvance(box->itemText(i))).arg(room);
+        }
+        for (QAbstractButton *button : w.findChildren<QAbstractButton *>())
+            if (button->isVisible() && !button->text().isEmpty() && button->fontMetrics().horizontalAdvance(button->text()) + 8 > button->width())
+                clipped << QString("%1: \"%2\" needs %3 px of %4").arg(button->objectName(), button->text())
+                               .arg(button->fontMetrics().horizontalAdvance(button->text()) + 8).arg(button->width());
+        for (QLabel *label : w.findChildren<QLabel *>())
+            if (label->isVisible() && !label->wordWrap() && !label->text().isEmpty() && label->minimumSizeHint().width() > label->width())
+                clipped << QString("%1: \"%2\" needs %3 px of %4").arg(label->objectName(), label->text())
+                               .arg(label->minimumSizeHint().width()).arg(label->width());
+        QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join('\n')));
     }
 
     void chineseCaptionsStay()

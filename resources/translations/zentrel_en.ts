@@ -530,7 +530,7 @@
     </message>
     <message>
         <source>正常/异常</source>
-        <translation>Normal/Abnormal</translation>
+        <translation>OK/Fault</translation>
     </message>
     <message>
         <source>PASS/NG</source>
@@ -626,7 +626,7 @@
     </message>
     <message>
         <source>     接收窗口</source>
-        <translation>     Receive window</translation>
+        <translation>  Receive window</translation>
     </message>
     <message>
         <source>监控模式</source>

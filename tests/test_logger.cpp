@@ -149,7 +149,7 @@ private slots:
         QCOMPARE(app.exitStatus(), QProcess::NormalExit);
         QCOMPARE(app.exitCode(), 0);
         const QString log = QString::fromLocal8Bit(app.readAllStandardError());
-        QVERIFY2(log.contains(sims[2].link + "): lost") && log.contains(sims[2].link + "): reconnected"), qPrintable(log));
+        QVERIFY2(log.contains(sims[2].link + ")：连接丢失") && log.contains(sims[2].link + ")：已重新连接"), qPrintable(log));
         if (withBroker) {
             QFile cursorFile(QDir(folder).filePath("mqtt-cursor.json"));
             QVERIFY(cursorFile.open(QIODevice::ReadOnly));
@@ -303,7 +303,7 @@ private slots:
                               + logger(folder, {sim.link + ",station=LIMITED"}));
         QString said, told;
         QTRY_VERIFY_WITH_TIMEOUT((said += QString::fromLatin1(sim.process->readAllStandardOutput())).contains("done 100"), 30000);
-        QTRY_VERIFY_WITH_TIMEOUT((told += QString::fromUtf8(app.readAllStandardError())).contains("journal paused"), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT((told += QString::fromUtf8(app.readAllStandardError())).contains("日志暂停"), 30000); // in the catalogue's language, as every line
         ::kill(pid_t(app.processId()), SIGTERM);
         QVERIFY(app.waitForFinished(20000));
         told += QString::fromUtf8(app.readAllStandardError());
@@ -311,7 +311,7 @@ private slots:
         QCOMPARE(app.exitCode(), 0);
         const QString rescue = m_work->file("data/zentrel/rescue");
         QVERIFY2(told.contains(rescue), qPrintable(told));
-        QCOMPARE(told.count("journal paused"), 1); // one line per change of state, not per reading
+        QCOMPARE(told.count("日志暂停"), 1); // one line per change of state, not per reading
         QList<int> all = framesByStation(folder).value("LIMITED") + framesByStation(rescue).value("LIMITED");
         std::sort(all.begin(), all.end());
         QList<int> expected;
@@ -411,7 +411,7 @@ private slots:
         QString said;
         QTRY_VERIFY_WITH_TIMEOUT((said += QString::fromLatin1(sim.process->readAllStandardOutput())).contains("done 300"), 60000);
         QString told;
-        QTRY_VERIFY_WITH_TIMEOUT((told += QString::fromUtf8(app.readAllStandardError())).contains("bytes dropped"), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT((told += QString::fromUtf8(app.readAllStandardError())).contains("字节（不是仪表的帧）"), 30000);
         ::kill(pid_t(app.processId()), SIGTERM); // what the line still holds is read first
         QVERIFY(app.waitForFinished(20000));
         const QList<int> numbers = framesByStation(folder).value("NOISY");

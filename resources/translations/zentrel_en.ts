@@ -381,6 +381,62 @@
         <source>%1：接触未稳定，没有记录（接触 %2 s，需要 %3 s 且 %4 个读数相差在 %5 % 以内）</source>
         <translation>%1: contacts do not settle; no record (contact %2 s, needs %3 s and %4 readings within %5 %)</translation>
     </message>
+    <message>
+        <source>%1：limits=%2 需要 --limit-sets FILE（存放该限值组的文件）</source>
+        <translation>%1: limits=%2 needs --limit-sets FILE (the file that holds the set)</translation>
+    </message>
+    <message>
+        <source>%1：%3 中没有限值组“%2”</source>
+        <translation>%1: no limit set "%2" in %3</translation>
+    </message>
+    <message>
+        <source>日志暂停：%1（%2 个读数等待写入）</source>
+        <translation>journal paused: %1 (%2 readings waiting)</translation>
+    </message>
+    <message>
+        <source>日志写入 %1</source>
+        <translation>journal writing in %1</translation>
+    </message>
+    <message>
+        <source>%1（%2）：无法打开：%3；等待它出现</source>
+        <translation>%1 (%2): cannot open: %3; waiting for it</translation>
+    </message>
+    <message>
+        <source>%1：已连接</source>
+        <translation>%1: connected</translation>
+    </message>
+    <message>
+        <source>%1：连接丢失（%2）；等待它恢复</source>
+        <translation>%1: lost (%2); waiting for it to come back</translation>
+    </message>
+    <message>
+        <source>%1：已重新连接</source>
+        <translation>%1: reconnected</translation>
+    </message>
+    <message>
+        <source>%1：丢弃了 %2 字节（不是仪表的帧）</source>
+        <translation>%1: %2 bytes dropped (no frame of a meter)</translation>
+    </message>
+    <message>
+        <source>MQTT 关闭：发布需要日志</source>
+        <translation>MQTT off: publishing needs the journal</translation>
+    </message>
+    <message>
+        <source>≥%1（正在清点）</source>
+        <translation>&gt;=%1 (counting)</translation>
+    </message>
+    <message>
+        <source>MQTT 已连接 %1，积压 %2</source>
+        <translation>mqtt connected to %1, backlog %2</translation>
+    </message>
+    <message>
+        <source>MQTT 正在重连 %1，积压 %2</source>
+        <translation>mqtt reconnecting to %1, backlog %2</translation>
+    </message>
+    <message>
+        <source>MQTT 正在重连 %1（%2），积压 %3</source>
+        <translation>mqtt reconnecting to %1 (%2), backlog %3</translation>
+    </message>
 </context>
 <context>
     <name>MainWindow</name>

@@ -56,8 +56,8 @@ int Logger::start()
         if (entry.limitSet.isEmpty() || sets.find(entry.limitSet))
             continue;
         say(m_options.limitSets.isEmpty()
-                ? QStringLiteral("%1: limits=%2 needs --limit-sets FILE (the file that holds the set)").arg(entry.port, entry.limitSet)
-                : QStringLiteral("%1: no limit set \"%2\" in %3").arg(entry.port, entry.limitSet, m_options.limitSets));
+                ? tr("%1：limits=%2 需要 --limit-sets FILE（存放该限值组的文件）").arg(entry.port, entry.limitSet)
+                : tr("%1：%3 中没有限值组“%2”").arg(entry.port, entry.limitSet, m_options.limitSets));
         return kWrongOption;
     }
     const bool journalOn = !m_options.noJournal && m_settings.journalEnabled;
@@ -80,8 +80,8 @@ int Logger::start()
                 return;
             m_journalPaused = m_journal->paused();
             m_journalState = state;
-            say(m_journal->paused() ? QStringLiteral("journal paused: %1 (%2 readings waiting)").arg(m_journal->reason()).arg(m_journal->waiting())
-                                    : QStringLiteral("journal writing in %1").arg(QDir::toNativeSeparators(m_folder)));
+            say(m_journal->paused() ? tr("日志暂停：%1（%2 个读数等待写入）").arg(m_journal->reason()).arg(m_journal->waiting())
+                                    : tr("日志写入 %1").arg(QDir::toNativeSeparators(m_folder)));
         });
     }
     for (const MeterEntry &entry : qAsConst(m_options.meters))
@@ -145,7 +145,7 @@ void Logger::setUpMeter(const MeterEntry &entry, const station::LimitSetStore &s
     followMeter(m_meters.back());
     QString error;
     if (!m.link->open(entry.port, entry.baud, &error)) {
-        say(QStringLiteral("%1 (%2): cannot open: %3; waiting for it").arg(m.entry.station, entry.port, error));
+        say(tr("%1（%2）：无法打开：%3；等待它出现").arg(m.entry.station, entry.port, error));
         m.link->waitFor(entry.port, entry.baud);
     }
 }
@@ -160,11 +160,11 @@ void Logger::guardFolder(journal::DailyCsv *file)
 void Logger::followMeter(Meter &m)
 {
     const QString who = QStringLiteral("%1 (%2)").arg(m.entry.station, m.entry.port);
-    connect(m.link, &meter::MeterLink::opened, this, [this, who] { say(who + QStringLiteral(": connected")); });
+    connect(m.link, &meter::MeterLink::opened, this, [this, who] { say(tr("%1：已连接").arg(who)); });
     connect(m.link, &meter::MeterLink::lost, this, [this, who](const QString &, const QString &reason) {
-        say(QStringLiteral("%1: lost (%2); waiting for it to come back").arg(who, reason));
+        say(tr("%1：连接丢失（%2）；等待它恢复").arg(who, reason));
     });
-    connect(m.link, &meter::MeterLink::reconnected, this, [this, who] { say(who + QStringLiteral(": reconnected")); });
+    connect(m.link, &meter::MeterLink::reconnected, this, [this, who] { say(tr("%1：已重新连接").arg(who)); });
     // A noisy line is said at once, then at most every 10 s with the total.
     struct Dropped
     {
@@ -179,7 +179,7 @@ void Logger::followMeter(Meter &m)
             return;
         dropped->said = dropped->total;
         dropped->since.start();
-        say(QStringLiteral("%1: %2 bytes dropped (no frame of a meter)").arg(who).arg(dropped->total));
+        say(tr("%1：丢弃了 %2 字节（不是仪表的帧）").arg(who).arg(dropped->total));
     };
     connect(later, &QTimer::timeout, this, tell);
     connect(m.session, &meter::MeterSession::bytesDropped, this, [dropped, later, tell](quint64 total) {
@@ -205,7 +205,7 @@ void Logger::setUpPublisher()
         return;
     }
     if (!m_journal) {
-        say(QStringLiteral("MQTT off: publishing needs the journal"));
+        say(tr("MQTT 关闭：发布需要日志"));
         return;
     }
     // Each meter is a station of its own: it answers replay requests for its lines.
@@ -229,10 +229,10 @@ void Logger::setUpPublisher()
         m_mqttConnected = up;
         m_mqttWhy = why;
         const QString backlog = m_publisher->backlogCounted() ? QString::number(m_publisher->backlog())
-                                                              : QStringLiteral(">=%1 (counting)").arg(m_publisher->backlog());
-        say(up ? QStringLiteral("mqtt connected to %1, backlog %2").arg(where, backlog)
-               : why.isEmpty() ? QStringLiteral("mqtt reconnecting to %1, backlog %2").arg(where, backlog)
-                               : QStringLiteral("mqtt reconnecting to %1 (%2), backlog %3").arg(where, why, backlog));
+                                                              : tr("≥%1（正在清点）").arg(m_publisher->backlog());
+        say(up ? tr("MQTT 已连接 %1，积压 %2").arg(where, backlog)
+               : why.isEmpty() ? tr("MQTT 正在重连 %1，积压 %2").arg(where, backlog)
+                               : tr("MQTT 正在重连 %1（%2），积压 %3").arg(where, why, backlog));
     }, this);
     if (!m_publisher->isStarted())
         say(m_mqttSaid);

@@ -14,8 +14,12 @@
 #include "mainwindow.h"
 #include "settings/configfile.h"
 #include "station/cellrecorder.h"
+#include "station/ui/plotfollower.h"
 #include "station/ui/stationdock.h"
 
+#include <qcustomplot.h>
+
+#include <QAbstractButton>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDir>
@@ -124,6 +128,9 @@ void WindowCapabilities::setUpStation(const ExtraSettings &settings)
     guardFolder(m_station->file());
     (new journal::JournalIndicator(m_station->file(), m_window.statusBar()))->setObjectName(QStringLiteral("cellsIndicator"));
     m_dock = new station::StationDock(m_station, &m_window);
+    new station::PlotFollower(m_window.findChild<QCustomPlot *>(QStringLiteral("customPlot")),
+                              m_window.findChild<QAbstractButton *>(QStringLiteral("Fix_Plot_Button")),
+                              m_window.findChild<QAbstractButton *>(QStringLiteral("Clear_Plot_Button")), this);
     MainWindow *window = &m_window;
     m_dock->setVerdictSound([window](meter::Verdict verdict) { window->playVerdictSound(verdict); });
     m_window.setReadingSounds(false); // the records' sounds are the only ones

@@ -12,6 +12,7 @@
 #include "station/cellcapture.h"
 #include "stats/lotstats.h"
 #include "station/cellrecorder.h"
+#include "station/ui/plotfollower.h"
 #include "station/ui/recordstable.h"
 #include <qcustomplot.h>
 #include "station/ui/scancatcher.h"
@@ -961,6 +962,42 @@ private slots:
         QTest::qWait(600);
         QCOMPARE(int(st->records().size()), 3);
         QVERIFY2(shown.contains("未稳定"), qPrintable(shown));
+    }
+
+    // The live plot frames the readings (R 12 mΩ beside V 3.7 V) until the
+    // operator takes the view; "Fix" gives it back.
+    void thePlotFollowsTheReadings()
+    {
+        LinkedWindow lw;
+        StartOptions options;
+        options.station = true;
+        options.journalDir = m_work->file("journal");
+        WindowCapabilities installed(lw.window, options);
+        QVERIFY(lw.link());
+        auto *follower = installed.findChild<station::PlotFollower *>();
+        QVERIFY(follower);
+        QCustomPlot *plot = lw.ui->customPlot;
+        auto frames = [&](quint32 r, int n) {
+            const quint32 before = lw.probe.receiveCount();
+            for (int i = 0; i < n; ++i)
+                if (!lw.meter.send(frameOf(r, 37000)))
+                    return false;
+            return QTest::qWaitFor([&] { return lw.probe.receiveCount() == before + quint32(n); }, 5000);
+        };
+        auto shows = [&](double low, double high) {
+            const QCPRange y = plot->yAxis->range();
+            return y.contains(low) && y.contains(high) && y.size() < (high - low) * 1.6;
+        };
+        QVERIFY(frames(120000, 3));
+        QTRY_VERIFY2_WITH_TIMEOUT(shows(3.7, 12), qPrintable(QString("%1..%2").arg(plot->yAxis->range().lower).arg(plot->yAxis->range().upper)), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(plot->xAxis->range().contains(1) && plot->xAxis->range().contains(3), 5000);
+        QTest::mousePress(plot, Qt::LeftButton, Qt::NoModifier, QPoint(plot->width() / 2, plot->height() / 2));
+        QTest::mouseRelease(plot, Qt::LeftButton, Qt::NoModifier, QPoint(plot->width() / 2, plot->height() / 2));
+        QVERIFY(!follower->following()); // the operator's view now
+        lw.ui->Fix_Plot_Button->click();
+        QVERIFY(follower->following());
+        QVERIFY(frames(400000, 2));
+        QTRY_VERIFY2_WITH_TIMEOUT(shows(3.7, 40), qPrintable(QString("%1..%2").arg(plot->yAxis->range().lower).arg(plot->yAxis->range().upper)), 5000);
     }
 
     void manualCaptureAndVoid()

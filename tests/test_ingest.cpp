@@ -1235,7 +1235,7 @@ private slots:
     {
         QTest::addColumn<QString>("zone");
         QTest::addColumn<QString>("start"); // "midnight-15s", "tomorrow+30s" or an instant
-        QTest::addColumn<QString>("step");  // the clock's offset after a while: "-3600", "+0" (right), "" (none)
+        QTest::addColumn<QString>("step");  // after a while: "-3600" (back an hour), "+0" (set right), "" (none)
         QTest::newRow("midnight, then back an hour") << "UTC" << "midnight-15s" << "-3600";
         QTest::newRow("a day ahead, then set right") << "UTC" << "tomorrow+30s" << "+0";
         QTest::newRow("daylight saving ends") << "Europe/Berlin" << "2026-10-25T00:59:52Z" << "";
@@ -1289,7 +1289,9 @@ private slots:
         // Past the step's moment (midnight, the hour of the change), then the step.
         QTRY_VERIFY_WITH_TIMEOUT(fileLines() >= 250 && stored() > 0, 60000);
         if (!step.isEmpty()) {
-            testsupport::writeFile(clock, step.toUtf8() + "\n");
+            // The offset is from real time: a step back is from the clock's own time.
+            const qint64 after = step == "+0" ? 0 : offset + step.toLongLong();
+            testsupport::writeFile(clock, QString("%1%2\n").arg(after >= 0 ? "+" : "").arg(after).toUtf8());
             const int before = fileLines();
             QTRY_VERIFY_WITH_TIMEOUT(fileLines() >= before + 100, 60000);
         }

@@ -370,13 +370,13 @@ private slots:
         };
         for (const Case &c : cases) {
             db.query("TRUNCATE message_ids, line_tallies");
-            for (const QString &spec : c.arrived) {
-                const QStringList p = spec.split(QRegularExpression("[ /-]"));
+            for (const QString &run : c.arrived) {
+                const QStringList p = run.split(QRegularExpression("[ /-]"));
                 db.query(QString("INSERT INTO message_ids SELECT '%1/readings/2026-12-08/' || n, now() FROM generate_series(%2, %3, %4) n")
                              .arg(p[0], p[1], p[2], p.value(3, "1")));
             }
-            for (const QString &spec : c.told) {
-                const QStringList p = spec.split(' ');
+            for (const QString &word : c.told) {
+                const QStringList p = word.split(' ');
                 db.query(QString("INSERT INTO line_tallies (station, stream, day, first_line, last_line, lines) "
                                  "VALUES ('%1', 'readings', '2026-12-08', %2, %3, %4)").arg(p[0], p[1], p[2], p[3]));
             }

@@ -153,6 +153,8 @@ double publishStations(::mosquitto *m, int stations, int seconds, qint64 *readin
                        const std::atomic<bool> *stop = nullptr);
 int boardLive(int seconds);
 int framePath(int seconds, bool withJournal);
+// The framer alone: holding frames until in step, beside the plain framer.
+int framer(qint64 frames);
 int loggerAtLineLimit(int seconds);
 int loggerManySlowMeters(int seconds);
 int loggerAbsentMeters(int seconds);

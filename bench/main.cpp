@@ -27,7 +27,7 @@ int main(int argc, char *argv[])
         return bench::onscreenWindow(names[1], names[2]);
     const QStringList all = {"replot", "startup", "framepath", "framepath-journal", "nominal", "day",
                              "week", "week-journal", "publish", "drain", "report", "udp", "onscreen", "onscreen-udp", "backlog",
-                             "logger", "logger-idle", "logger-absent", "match", "k-lookup", "report-spc", "ingest", "ingest-refused", "broker-autosave", "report-db", "plant-scale", "board"};
+                             "logger", "logger-idle", "logger-absent", "match", "k-lookup", "report-spc", "ingest", "ingest-refused", "broker-autosave", "report-db", "plant-scale", "board", "framer"};
     if (names.isEmpty() || names.contains("all"))
         names = all;
     if (names.size() > 1 && !child) {
@@ -55,6 +55,8 @@ int main(int argc, char *argv[])
         else if (name == "framepath" || name == "framepath-journal")
             failures += bench::framePath(qEnvironmentVariableIntValue("ZENTREL_BENCH_SECONDS") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_SECONDS") : 60,
                                          name == "framepath-journal");
+        else if (name == "framer")
+            failures += bench::framer(qEnvironmentVariableIntValue("ZENTREL_BENCH_FRAMES") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_FRAMES") : 2000000);
         else if (name == "logger")
             failures += bench::loggerAtLineLimit(qEnvironmentVariableIntValue("ZENTREL_BENCH_SECONDS") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_SECONDS") : 60);
         else if (name == "logger-idle")

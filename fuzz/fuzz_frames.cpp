@@ -44,9 +44,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (in != out + quint64(framer.pendingBytes()) + framer.discardedBytes())
         std::abort();
     // Only the realigning framer holds whole frames, and no more than it
-    // needs to choose where the stream goes on.
+    // needs to choose where the stream goes on and to put it in step.
     using A = meter::FrameAssembler;
-    const int most = (A::kReachFrames + A::kRunFrames + 1) * meter::FrameSize;
+    const int most = (A::kReachFrames + A::kRunFrames + 1 + 2 * (A::kStepFrames - 1)) * meter::FrameSize;
     if (framer.pendingBytes() >= (checked ? most : meter::FrameSize))
         std::abort();
     // Short chunks decode too, with missing bytes as 0.

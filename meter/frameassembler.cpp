@@ -19,15 +19,19 @@ FrameAssembler::FrameAssembler(int frameSize, qint64 staleAfterMs, Check plausib
 QByteArray FrameAssembler::push(const char *data, int size, qint64 nowMs)
 {
     QByteArray frames;
-    if (!m_pending.isEmpty() && nowMs - m_lastArrivalMs > m_staleAfterMs && !continues(data, size)) {
-        // The line paused: what is held is decided now, with what is at hand.
-        const int used = cut(m_pending.constData(), m_pending.size(), true, &frames);
-        m_discarded += quint64(m_pending.size() - used);
-        m_pending.clear();
+    if (m_bytesSincePause && nowMs - m_lastArrivalMs > m_staleAfterMs) {
+        // A frame's rest after a busy reader's delay is no pause; a pause
+        // that cuts frames in two again and again is one all the same.
+        if (!m_pending.isEmpty() && m_excusedPauses < 2 && continues(data, size))
+            m_excusedPauses = m_burstFrames > kStepFrames ? 1 : m_excusedPauses + 1;
+        else
+            settle(&frames);
+        m_burstFrames = 0;
     }
     if (size <= 0)
         return frames;
     m_lastArrivalMs = nowMs;
+    m_bytesSincePause = true;
 
     // Fast road: nothing pending, no check, whole frames only.
     if (m_pending.isEmpty() && !m_plausible) {
@@ -52,6 +56,55 @@ QByteArray FrameAssembler::push(const char *data, int size, qint64 nowMs)
     return frames;
 }
 
+void FrameAssembler::settle(QByteArray *frames)
+{
+    if (!m_pending.isEmpty()) {
+        // The meter ends a frame where its line pauses: bytes before a frame
+        // that makes no sense are stray, and the frames end at the pause.
+        const int n = m_pending.size();
+        int skip = 0;
+        if (m_plausible && n > m_frameSize && !m_plausible(m_pending.constData()))
+            skip = n % m_frameSize;
+        if (skip > 0) {
+            m_discarded += quint64(skip);
+            m_dropped = m_burstDropped = true;
+        }
+        const int used = skip + cut(m_pending.constData() + skip, n - skip, true, frames);
+        if (used < n) {
+            m_discarded += quint64(n - used);
+            m_dropped = m_burstDropped = true;
+        }
+        m_pending.clear();
+    }
+    // A frame that ends where the line pauses ends where the meter ended
+    // one; two such in a row, alike, put the stream in step.
+    const bool endsAtPause = m_burstFrames > 0 && !m_dropped;
+    // Whole frames from pause to pause keep a stream in step, and put it in
+    // step when they came first after the line opened (a port opened
+    // between two frames; one opened inside a frame gets its tail first).
+    if (!m_inStep && !m_held.isEmpty() && endsAtPause && !m_burstDropped && (m_burstInStep || m_burstFromOpen)) {
+        m_inStep = true;
+        frames->append(m_held);
+        m_held.clear();
+    }
+    if (!m_inStep && !m_held.isEmpty()) {
+        if (endsAtPause)
+            keepAlikeTail();
+        if (endsAtPause && m_heldAnchored) {
+            m_inStep = true;
+            frames->append(m_held);
+            m_held.clear();
+        }
+        m_heldAnchored = endsAtPause && !m_held.isEmpty();
+    }
+    // The next frame follows a pause as if bytes were dropped before it.
+    m_dropped = true;
+    m_burstDropped = m_burstFromOpen = false;
+    m_burstInStep = m_inStep;
+    m_bytesSincePause = false;
+    m_excusedPauses = 0;
+}
+
 int FrameAssembler::cut(const char *bytes, int n, bool final, QByteArray *frames)
 {
     const int reach = kReachFrames * m_frameSize;
@@ -67,19 +120,67 @@ int FrameAssembler::cut(const char *bytes, int n, bool final, QByteArray *frames
         }
         if (!final && n - pos < window)
             break; // more bytes, or the pause, tell where the stream goes on
-        frames->append(bytes + run, pos - run);
-        if (pos > run)
-            passed(bytes + pos - m_frameSize);
+        take(bytes + run, pos - run, frames);
         const int next = bestStart(bytes, pos, n);
         // Nothing within reach: every start looked at is dropped.
         const int to = next >= 0 ? next : std::min(n, pos + reach + 1);
         m_discarded += quint64(to - pos);
+        m_dropped = m_burstDropped = true;
         pos = run = to;
     }
-    frames->append(bytes + run, pos - run);
-    if (pos > run)
-        passed(bytes + pos - m_frameSize);
+    take(bytes + run, pos - run, frames);
     return pos;
+}
+
+void FrameAssembler::take(const char *run, int size, QByteArray *frames)
+{
+    if (size <= 0)
+        return;
+    if (!m_plausible) {
+        frames->append(run, size);
+        return;
+    }
+    m_burstFrames += size / m_frameSize;
+    // After a drop the stream stays in step only with a frame like the last
+    // one; out of step, frames count only back to back (any shift of a
+    // steady meter's frames is alike too). What was held goes; these wait.
+    const bool alike = m_last.size() == m_frameSize && changes(m_last.constData(), run) == 0;
+    if (m_dropped && !alike)
+        m_inStep = false;
+    if (m_dropped && !m_inStep && !(m_heldAnchored && alike))
+        dropHeld();
+    m_row = m_dropped ? 0 : m_row;
+    m_dropped = false;
+    if (m_inStep) {
+        frames->append(run, size);
+    } else {
+        m_held.append(run, size);
+        m_row += size / m_frameSize;
+        if (m_row >= kStepFrames) {
+            m_inStep = true;
+            frames->append(m_held);
+            m_held.clear();
+        }
+    }
+    passed(run + size - m_frameSize);
+}
+
+void FrameAssembler::keepAlikeTail()
+{
+    // Frames held before the one at the pause count only if they are alike.
+    const char *last = m_held.constData() + m_held.size() - m_frameSize;
+    int from = m_held.size() - m_frameSize;
+    while (from >= m_frameSize && changes(last, m_held.constData() + from - m_frameSize) == 0)
+        from -= m_frameSize;
+    m_discarded += quint64(from);
+    m_held.remove(0, from);
+}
+
+void FrameAssembler::dropHeld()
+{
+    m_discarded += quint64(m_held.size());
+    m_held.clear();
+    m_heldAnchored = false;
 }
 
 namespace {
@@ -90,6 +191,7 @@ constexpr int kFields[] = {p.flagsAt, p.rRangeAt, p.polarityAt, p.vRangeAt};
 // What an explanation of the bytes ahead costs: each byte dropped, each place
 // where bytes are dropped (a slip of the line), each field that changes
 // from one frame to the next (a meter seldom changes them).
+// Whole frames dropped keep the alignment: they cost a byte each.
 constexpr int kByteCost = 1, kSlipCost = 5, kChangeCost = 10;
 } // namespace
 
@@ -121,7 +223,9 @@ int FrameAssembler::bestStart(const char *bytes, int pos, int n) const
         for (int j = std::max(i, 1); j <= last; ++j) {
             if (!m_plausible(bytes + pos + j))
                 continue;
-            const int c = cost[i] + (j > i ? (j - i) * kByteCost + kSlipCost : 0)
+            const int gap = j - i;
+            const int dropped = gap % m_frameSize == 0 ? gap / m_frameSize : gap;
+            const int c = cost[i] + (gap > 0 ? dropped * kByteCost + kSlipCost : 0)
                           + kChangeCost * changes(previous, bytes + pos + j);
             int &to = cost[j + m_frameSize];
             if (c < to) {
@@ -168,8 +272,8 @@ bool FrameAssembler::continues(const char *data, int size) const
 QByteArray FrameAssembler::finish()
 {
     QByteArray frames;
-    const int used = cut(m_pending.constData(), m_pending.size(), true, &frames);
-    m_discarded += quint64(m_pending.size() - used);
+    settle(&frames);
+    dropHeld(); // never in step: nothing says they are the meter's
     reset();
     return frames;
 }
@@ -177,8 +281,13 @@ QByteArray FrameAssembler::finish()
 void FrameAssembler::reset()
 {
     m_pending.clear();
+    m_held.clear();
     m_last.clear();
     m_lastArrivalMs = 0;
+    m_bytesSincePause = false;
+    m_inStep = m_dropped = m_heldAnchored = m_burstDropped = m_burstInStep = false;
+    m_burstFromOpen = true;
+    m_excusedPauses = m_burstFrames = m_row = 0;
 }
 
 } // namespace meter

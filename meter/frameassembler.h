@@ -19,6 +19,17 @@ namespace meter {
 // seldom does) gives the next frame. The choice waits until enough bytes are
 // at hand to compare, or until the line pauses (push nothing after the stale
 // time to collect).
+//
+// Ten random bytes make a plausible frame one time in 2,300, so with the
+// check a frame counts only once the stream is in step: after the start, or
+// where the frames after a drop differ from the last one in unit, ranges or
+// polarity, frames are held until three stand in a row at one alignment,
+// two alike end where the line pauses (the meter's own pause ends a
+// frame), or the first bytes after the line opened are whole frames up to
+// a pause; then the held frames are passed on, so none is lost, and
+// otherwise dropped. In step, whole frames from pause to pause keep it so. A frame dropped whole keeps the alignment cheaply,
+// and a pause that keeps cutting frames in two ends the excuse of a busy
+// reader: the stream never stays out of step.
 class FrameAssembler
 {
 public:
@@ -30,14 +41,17 @@ public:
     QByteArray push(const char *data, int size, qint64 nowMs);
     QByteArray push(const QByteArray &bytes, qint64 nowMs) { return push(bytes.constData(), bytes.size(), nowMs); }
 
-    int pendingBytes() const { return m_pending.size(); }
-    // A whole frame waits for bytes that tell where the next frame starts.
-    bool holdsFrame() const { return m_pending.size() >= m_frameSize; }
+    // Bytes not yet passed on or dropped: those held for evidence included.
+    int pendingBytes() const { return m_pending.size() + m_held.size(); }
+    // A whole frame waits for bytes that tell where the next frame starts,
+    // or for the pause or the frames that put the stream in step.
+    bool holdsFrame() const { return m_pending.size() >= m_frameSize || !m_held.isEmpty(); }
+    bool inStep() const { return m_inStep || !m_plausible; }
     qint64 staleAfterMs() const { return m_staleAfterMs; }
     quint64 discardedBytes() const { return m_discarded; }
     int frameSize() const { return m_frameSize; }
-    // The link ends: plausible frames still held are passed on as the stale
-    // time would have done; everything else is counted as dropped.
+    // The link ends: plausible frames still held are passed on as a pause
+    // would have done; everything else is counted as dropped.
     QByteArray finish();
     void reset();
 
@@ -45,6 +59,8 @@ public:
     // are checked, in frames.
     static constexpr int kReachFrames = 8;
     static constexpr int kRunFrames = 3;
+    // Frames in a row that put the stream in step.
+    static constexpr int kStepFrames = 3;
 
 private:
     bool continues(const char *data, int size) const;
@@ -56,14 +72,31 @@ private:
     // Fields of frame that differ from before's (none without before).
     int changes(const char *before, const char *frame) const;
     void passed(const char *frame);
+    // A run of plausible frames, back to back, passed on or held.
+    void take(const char *run, int size, QByteArray *frames);
+    void dropHeld();
+    void keepAlikeTail();
+    // The line paused: what is held is decided with what is at hand.
+    void settle(QByteArray *frames);
 
     const int m_frameSize;
     const qint64 m_staleAfterMs;
     const Check m_plausible;
     QByteArray m_pending;
-    QByteArray m_last; // the last frame passed on
+    QByteArray m_last; // the last frame passed on or held
+    QByteArray m_held; // frames waiting for the stream to be in step
     qint64 m_lastArrivalMs = 0;
+    bool m_bytesSincePause = false;
     quint64 m_discarded = 0;
+    bool m_inStep = false;
+    bool m_dropped = false;        // bytes dropped, or a pause, since the last frame taken
+    bool m_heldAnchored = false;   // the last frame held ended at a pause
+    bool m_burstFromOpen = true;   // the bytes since the last pause are the first since the open
+    bool m_burstInStep = false;    // ... began in step
+    bool m_burstDropped = false;   // ... and some of them were dropped
+    int m_excusedPauses = 0;       // pauses in a row that a frame's rest made no pause
+    int m_burstFrames = 0;         // frames taken since the last pause
+    int m_row = 0;                 // frames held back to back
 };
 
 } // namespace meter

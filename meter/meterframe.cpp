@@ -41,11 +41,11 @@ Reading decodeFrame(const char *data, int size)
 bool plausibleFrame(const char *frame)
 {
     constexpr const Protocol &p = kMeterProtocol;
-    const quint8 flags = quint8(frame[p.flagsAt]);
+    // Any polarity byte and any flags are defined (polarity: 0 negative,
+    // anything else positive; flag bits 1-0 unused); the range codes are not.
     const quint8 rCode = quint8(frame[p.rRangeAt]);
-    const quint8 polarity = quint8(frame[p.polarityAt]);
     const quint8 vCode = quint8(frame[p.vRangeAt]);
-    return (flags & 0x03) == 0 && rCode <= p.maxRCode && polarity <= 1 && vCode <= p.maxVCode;
+    return rCode <= p.maxRCode && vCode <= p.maxVCode;
 }
 
 QString rRangeText(int code)

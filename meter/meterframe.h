@@ -43,9 +43,9 @@ struct Reading
 Reading decodeFrame(const char *data, int size);
 inline Reading decodeFrame(const QByteArray &bytes) { return decodeFrame(bytes.constData(), bytes.size()); }
 
-// Whether a frame is one a working meter can send: polarity 0 or 1, both
-// range codes in their tables, the unused flag bits clear. Used to find the
-// frame boundaries again after a stray byte, never to hide a frame on its own.
+// Whether a frame is one a working meter can send: both range codes in
+// their tables (every polarity byte and flag bit is defined). Used to find
+// the frame boundaries again after a stray byte.
 bool plausibleFrame(const char *frame);
 
 // Button texts of the range codes; a null string for a code outside the table.

@@ -234,19 +234,19 @@ private slots:
         session.addSink(&journal);
         session.setClock([] { return QDateTime(QDate(2026, 12, 7), QTime(9, 0), Qt::OffsetFromUTC, -3 * 3600 - 1800); });
         session.setLimits(limits("1", "2", "3", "4"));
-        session.feed(frameOf(15000, 37012));
+        session.feed(frameOf(15000, 37012).repeated(3)); // three in a row: the stream is in step
         session.setLimits(limits("1", "2.5", "3", ""));
         session.feed(frameOf(15000, 37012) + frameOf(15001, 37012));
         session.setLimits(limits("1", "2", "3", "4"));
         session.feed(frameOf(15002, 37012));
         journal.close();
         const QStringList lines = testsupport::textFileLines(m_work->file("j/readings-2026-12-07.csv"));
-        QCOMPARE(lines.size(), 5);
+        QCOMPARE(lines.size(), 7);
         QVERIFY2(lines[1].startsWith("2026-12-07T09:00:00.000-03:30,"), qPrintable(lines[1]));
-        QCOMPARE(fields(lines[1]).mid(11, 4), QStringList({"1", "2", "3", "4"}));
-        QCOMPARE(fields(lines[2]).mid(11, 4), QStringList({"1", "2.5", "3", ""}));
-        QCOMPARE(fields(lines[3]).mid(11, 4), QStringList({"1", "2.5", "3", ""}));
-        QCOMPARE(fields(lines[4]).mid(11, 4), QStringList({"1", "2", "3", "4"}));
+        QCOMPARE(fields(lines[3]).mid(11, 4), QStringList({"1", "2", "3", "4"}));
+        QCOMPARE(fields(lines[4]).mid(11, 4), QStringList({"1", "2.5", "3", ""}));
+        QCOMPARE(fields(lines[5]).mid(11, 4), QStringList({"1", "2.5", "3", ""}));
+        QCOMPARE(fields(lines[6]).mid(11, 4), QStringList({"1", "2", "3", "4"}));
     }
 
     void midnightStartsANewFile()
@@ -256,18 +256,18 @@ private slots:
         session.addSink(&journal);
         QDateTime now(QDate(2026, 12, 7), QTime(23, 59, 59, 900));
         session.setClock([&now] { return now; });
-        session.feed(frameOf(1, 1));
+        session.feed(frameOf(1, 1).repeated(3));
         now = QDateTime(QDate(2026, 12, 8), QTime(0, 0, 0, 100));
         session.feed(frameOf(2, 2));
         session.feed(frameOf(3, 3));
         journal.close();
         const QStringList first = testsupport::textFileLines(m_work->file("j/readings-2026-12-07.csv"));
         const QStringList second = testsupport::textFileLines(m_work->file("j/readings-2026-12-08.csv"));
-        QCOMPARE(first.size(), 2);
+        QCOMPARE(first.size(), 4);
         QCOMPARE(second.size(), 3);
         QVERIFY(second[0].startsWith("time,"));
-        QCOMPARE(fields(second[1])[3], QString("2"));
-        QCOMPARE(fields(second[2])[3], QString("3"));
+        QCOMPARE(fields(second[1])[3], QString("4"));
+        QCOMPARE(fields(second[2])[3], QString("5"));
     }
 
     void tornLastLineIsLeftBehind()
@@ -284,10 +284,10 @@ private slots:
         Journal journal(m_work->file("j"), "s");
         session.addSink(&journal);
         session.setClock([] { return QDateTime(QDate(2026, 12, 7), QTime(10, 0, 1)); });
-        session.feed(frameOf(30000, 10000));
+        session.feed(frameOf(30000, 10000).repeated(3));
         journal.close();
         const QStringList lines = testsupport::textFileLines(path);
-        QCOMPARE(lines.size(), 4);
+        QCOMPARE(lines.size(), 6);
         QCOMPARE(lines[2], QString("2026-12-07T10:00:00.500+00:00,s,p,2,1.2")); // torn, as it was
         QCOMPARE(fields(lines[3]).size(), 16);                                  // and a whole line after
         QCOMPARE(fields(lines[3])[4], QString("3"));

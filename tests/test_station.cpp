@@ -18,6 +18,7 @@
 #include "station/ui/scancatcher.h"
 #include "station/ui/stationdock.h"
 #include "testsupport.h"
+#include "stationrun.h"
 #include "lotgenerator.h"
 #include "match/ui/packdialog.h"
 
@@ -79,54 +80,6 @@ double simulatedR(int cell)
     double r = 15.0 * (1.0 + 0.02 * double((cell * 7) % 5 - 2));
     return cell % 5 == 0 ? r * 3 : r;
 }
-
-// A bench that records without a lot or a scanned ID (RequireLot=false,
-// RequireId=false), as station mode did before either was asked for.
-void benchWithoutIdentity(CellRecorder *recorder)
-{
-    recorder->setRequireLot(false);
-    recorder->setRequireId(false);
-}
-
-struct StationRun
-{
-    bool identity = false; // a lot and an ID asked for, as by default
-    QString link = QDir::temp().filePath(QString("zentrel-test-cells-%1").arg(QCoreApplication::applicationPid()));
-    QProcess sim;
-    MainWindow window;
-    MainWindowProbe probe {window};
-    std::unique_ptr<WindowCapabilities> installed;
-
-    bool start(const QStringList &simOptions, const QString &journalDir)
-    {
-        sim.start(QStringLiteral(ZENTREL_SIM_PATH), QStringList{"--link", link, "--interval", "20", "--r", "15",
-                                                               "--v", "3.7", "--contact-ms", "400", "--lift-ms", "100",
-                                                               "--linger"} + simOptions);
-        if (!sim.waitForStarted())
-            return false;
-        QElapsedTimer t;
-        t.start();
-        while (!sim.canReadLine() && t.elapsed() < 5000)
-            QTest::qWait(10);
-        StartOptions options;
-        options.port = link;
-        options.journalDir = journalDir;
-        options.station = true;
-        installed.reset(new WindowCapabilities(window, options));
-        CaptureSettings capture;
-        capture.settleMs = 100;
-        installed->station()->setCaptureSettings(capture);
-        if (!identity)
-            benchWithoutIdentity(installed->station());
-        return true;
-    }
-    ~StationRun()
-    {
-        installed.reset();
-        sim.terminate();
-        sim.waitForFinished(5000);
-    }
-};
 
 // A line's fields as a spreadsheet reads them: RFC 4180 quoting undone.
 QStringList spreadsheetFields(const QString &line)

@@ -387,7 +387,7 @@
     </message>
     <message>
         <source>%1：%3 中没有限值组“%2”</source>
-        <translation>%1: no limit set "%2" in %3</translation>
+        <translation>%1: no limit set &quot;%2&quot; in %3</translation>
     </message>
     <message>
         <source>日志暂停：%1（%2 个读数等待写入）</source>
@@ -2530,6 +2530,10 @@ V: mean %14   σ %15   min %16   max %17   Cp %18   Cpk %19</translation>
     <message>
         <source>静置 %1 天，不足 %2 天：无 K</source>
         <translation>rested %1 days, less than %2: no K</translation>
+    </message>
+    <message>
+        <source>扫码 %1 已保留：问题关闭后用作下一个电池编号</source>
+        <translation>Scan %1 kept: it is the next cell&apos;s ID once the question closes</translation>
     </message>
 </context>
 </TS>

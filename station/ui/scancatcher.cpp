@@ -2,10 +2,39 @@
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QTimer>
 #include <QWidget>
 
 namespace station {
+
+namespace {
+
+bool modifierOnly(int key)
+{
+    switch (key) {
+    case Qt::Key_Shift:
+    case Qt::Key_Control:
+    case Qt::Key_Alt:
+    case Qt::Key_AltGr:
+    case Qt::Key_Meta:
+    case Qt::Key_CapsLock:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool isEnter(const QKeyEvent *key) { return key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter; }
+
+// A question's box: nothing typed into it is meant as text.
+QWidget *openQuestion()
+{
+    QWidget *modal = QApplication::activeModalWidget();
+    return qobject_cast<QMessageBox *>(modal) ? modal : nullptr;
+}
+
+} // namespace
 
 ScanCatcher::ScanCatcher(QLineEdit *field, QObject *parent) : QObject(parent), m_field(field), m_gap(new QTimer(this))
 {
@@ -15,13 +44,18 @@ ScanCatcher::ScanCatcher(QLineEdit *field, QObject *parent) : QObject(parent), m
     qApp->installEventFilter(this);
 }
 
-bool ScanCatcher::holds(QObject *watched, const QKeyEvent *key) const
+bool ScanCatcher::holds(QWidget *widget, const QKeyEvent *key) const
 {
-    auto *widget = qobject_cast<QWidget *>(watched);
-    if (m_replaying || !widget || !m_field->isVisible() || QApplication::activeModalWidget())
+    if (m_replaying || !m_field->isVisible() || key->isAutoRepeat())
         return false;
-    if (widget == m_field || m_field->isAncestorOf(widget) || widget->window() != m_field->window())
+    if (QWidget *question = openQuestion()) {
+        if (question->parentWidget() == nullptr || question->parentWidget()->window() != m_field->window())
+            return false;
+    } else if (QApplication::activeModalWidget()) {
+        return false; // a dialog with fields: a scan there is meant for it
+    } else if (widget == m_field || m_field->isAncestorOf(widget) || widget->window() != m_field->window()) {
         return false;
+    }
     if (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
         return false;
     const QString text = key->text();
@@ -30,37 +64,76 @@ bool ScanCatcher::holds(QObject *watched, const QKeyEvent *key) const
 
 bool ScanCatcher::eventFilter(QObject *watched, QEvent *event)
 {
+    if (m_question && watched == m_question && event->type() == QEvent::Hide)
+        QTimer::singleShot(0, this, &ScanCatcher::questionClosed);
     if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease)
         return QObject::eventFilter(watched, event);
+    auto *widget = qobject_cast<QWidget *>(watched);
     auto *key = static_cast<QKeyEvent *>(event);
-    const bool enter = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter;
-    if (enter && !m_held.isEmpty() && !m_replaying) {
-        if (event->type() == QEvent::KeyRelease)
-            return true;
-        if (m_held.size() < kMinLength) {
-            giveBack();
-            return QObject::eventFilter(watched, event);
-        }
-        m_gap->stop();
-        QString text;
-        for (const Held &h : qAsConst(m_held))
-            text += h.text;
-        m_held.clear();
-        m_field->setFocus(Qt::OtherFocusReason);
-        m_field->setText(text);
-        emit m_field->returnPressed(); // as if the field's own Enter
-        return true;
-    }
+    // The window object sees each key before its widget does; Shift before
+    // a capital: neither ends what is held.
+    if (!widget || modifierOnly(key->key()) || m_replaying)
+        return QObject::eventFilter(watched, event);
+    if (isEnter(key) && !m_held.isEmpty())
+        return takeEnter(event->type()) || QObject::eventFilter(watched, event);
     if (event->type() == QEvent::KeyRelease)
-        return !m_held.isEmpty() && holds(watched, key); // its press is held
-    if (!holds(watched, key)) {
-        if (!m_held.isEmpty() && !m_replaying)
+        return !m_held.isEmpty() && holds(widget, key); // its press is held
+    if (!holds(widget, key)) {
+        if (!m_held.isEmpty())
             giveBack();
         return QObject::eventFilter(watched, event);
     }
     m_held.append({watched, key->key(), key->modifiers(), key->text()});
     m_gap->start();
     return true;
+}
+
+bool ScanCatcher::takeEnter(QEvent::Type type)
+{
+    if (type == QEvent::KeyRelease)
+        return true;
+    if (m_held.size() < kMinLength) {
+        giveBack();
+        return false;
+    }
+    m_gap->stop();
+    QString text;
+    for (const Held &h : qAsConst(m_held))
+        text += h.text;
+    m_held.clear();
+    if (QWidget *question = openQuestion()) {
+        // Never an answer: kept until the question closes.
+        if (m_question != question) {
+            m_question = question;
+        }
+        m_kept << text;
+        emit scanKept(text);
+        return true;
+    }
+    enter(text);
+    return true;
+}
+
+void ScanCatcher::enter(const QString &text)
+{
+    m_field->setFocus(Qt::OtherFocusReason);
+    m_field->setText(text);
+    emit m_field->returnPressed(); // as if the field's own Enter
+}
+
+void ScanCatcher::questionClosed()
+{
+    if (m_question && m_question->isVisible())
+        return;
+    if (QWidget *next = openQuestion()) {
+        m_question = next; // another question followed: wait for it too
+        return;
+    }
+    m_question.clear();
+    // The last scan is the cell in the operator's hand.
+    const QStringList kept = std::exchange(m_kept, {});
+    if (!kept.isEmpty())
+        enter(kept.last());
 }
 
 void ScanCatcher::giveBack()

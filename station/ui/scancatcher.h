@@ -17,7 +17,13 @@ namespace station {
 // ended by Enter after at least kMinLength of them, they are a scan (the
 // field takes them and the field's Enter follows); a pause first, and they
 // go to where they were typed, as a person's typing does. Nothing is held
-// while a modal dialog is open or the field itself has focus.
+// while a dialog with fields of its own is open or the field itself has
+// focus. A question (a message box) is never answered by a scan: the scan
+// is kept and handed to the field once the question closes.
+//
+// Keys come as X delivers them: first to the window object (no widget),
+// then to the focus widget; Shift pressed for a capital; a held key
+// repeating. Only the widget's key counts; the others pass by.
 class ScanCatcher : public QObject
 {
     Q_OBJECT
@@ -27,6 +33,10 @@ public:
     static constexpr int kMinLength = 3;
 
     explicit ScanCatcher(QLineEdit *field, QObject *parent = nullptr);
+
+signals:
+    // A scan came while a question was open; the field gets it afterwards.
+    void scanKept(const QString &text);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -39,12 +49,17 @@ private:
         Qt::KeyboardModifiers modifiers;
         QString text;
     };
-    bool holds(QObject *watched, const QKeyEvent *key) const;
+    bool holds(QWidget *widget, const QKeyEvent *key) const;
+    bool takeEnter(QEvent::Type type);
     void giveBack();
+    void enter(const QString &text);
+    void questionClosed();
 
     QLineEdit *m_field;
     QTimer *m_gap;
     QVector<Held> m_held;
+    QPointer<QWidget> m_question; // open while a scan waits for it to close
+    QStringList m_kept;
     bool m_replaying = false;
 };
 

@@ -76,7 +76,10 @@ StationDock::StationDock(CellRecorder *station, QMainWindow *window)
     followRecorder();
     reloadSets();
     showStats(QString());
-    new ScanCatcher(m_cellId, this);
+    auto *catcher = new ScanCatcher(m_cellId, this);
+    connect(catcher, &ScanCatcher::scanKept, this, [this](const QString &text) {
+        say(tr("扫码 %1 已保留：问题关闭后用作下一个电池编号").arg(text));
+    });
     QTimer::singleShot(0, this, &StationDock::refocus); // a scan right after start lands here
 }
 
@@ -356,7 +359,9 @@ void StationDock::confirmVoid()
     }
     const QString id = last->id;
     const QString question = last->cellId.isEmpty() ? tr("作废 记录 %1?").arg(id) : tr("作废 记录 %1 (%2)?").arg(id, last->cellId);
-    if (QMessageBox::question(this, tr("作废记录"), question) == QMessageBox::Yes)
+    // No is the default: an Enter that was not meant as an answer voids nothing.
+    if (QMessageBox::question(this, tr("作废记录"), question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No)
+        == QMessageBox::Yes)
         m_station->voidRecord(id);
     refocus();
 }
@@ -366,7 +371,10 @@ void StationDock::askRemeasure(const QString &cellId, const QString &earlier)
     QMessageBox box(QMessageBox::Question, tr("编号重复"),
                     tr("电池 %1 在本批次已有记录 %2。重测将作废之前的记录。").arg(cellId, earlier), QMessageBox::NoButton, this);
     QPushButton *again = box.addButton(tr("重测"), QMessageBox::AcceptRole);
-    box.addButton(tr("取消"), QMessageBox::RejectRole);
+    // Cancel is the default: an Enter that was not meant as an answer voids nothing.
+    QPushButton *cancel = box.addButton(tr("取消"), QMessageBox::RejectRole);
+    box.setDefaultButton(cancel);
+    box.setEscapeButton(cancel);
     box.exec();
     if (box.clickedButton() == again)
         m_station->remeasure(cellId);

@@ -15,6 +15,13 @@
 #include "settings/configfile.h"
 #include "station/cellrecorder.h"
 #include "station/ui/plotfollower.h"
+#include "station/ui/stationverdict.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTabWidget>
 #include "station/ui/stationdock.h"
 
 #include <qcustomplot.h>
@@ -128,12 +135,15 @@ void WindowCapabilities::setUpStation(const ExtraSettings &settings)
     guardFolder(m_station->file());
     (new journal::JournalIndicator(m_station->file(), m_window.statusBar()))->setObjectName(QStringLiteral("cellsIndicator"));
     m_dock = new station::StationDock(m_station, &m_window);
+    fitBenchScreen();
     new station::PlotFollower(m_window.findChild<QCustomPlot *>(QStringLiteral("customPlot")),
                               m_window.findChild<QAbstractButton *>(QStringLiteral("Fix_Plot_Button")),
                               m_window.findChild<QAbstractButton *>(QStringLiteral("Clear_Plot_Button")), this);
     MainWindow *window = &m_window;
     m_dock->setVerdictSound([window](meter::Verdict verdict) { window->playVerdictSound(verdict); });
     m_window.setReadingSounds(false); // the records' sounds are the only ones
+    m_window.setReadingVerdicts(false); // and their verdicts, large over the plot
+    new station::StationVerdict(m_station, m_window.findChild<QLabel *>(QStringLiteral("label_PASS_NG")));
     connect(m_dock, &station::StationDock::languageChosen, this, [this](language::Language chosen) {
         QString error;
         if (!switchLanguage(m_window, chosen, &error))
@@ -157,6 +167,35 @@ void WindowCapabilities::setUpStation(const ExtraSettings &settings)
         if (!writeExtraSetting(QStringLiteral("config.ini"), QStringLiteral("Station/Lot"), name, &error))
             emit st->note(tr("批次未能记入 config.ini：%1").arg(error));
     });
+}
+
+void WindowCapabilities::fitBenchScreen()
+{
+    // A station's screen is often 1366×768; the classic panel (the serial
+    // and network tabs) asks for nearly 800 px of height. At a station it
+    // scrolls instead, so the window fits and the dock has the room.
+    auto *panel = m_window.findChild<QTabWidget *>(QStringLiteral("seria"));
+    QLayout *holder = panel && panel->parentWidget() ? panel->parentWidget()->layout() : nullptr;
+    if (!holder)
+        return;
+    auto *scroll = new QScrollArea(panel->parentWidget());
+    scroll->setObjectName(QStringLiteral("stationPanelScroll"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    const int width = panel->minimumSizeHint().width() + scroll->verticalScrollBar()->sizeHint().width();
+    scroll->setMinimumWidth(width);
+    scroll->setMaximumWidth(panel->maximumWidth());
+    scroll->setSizePolicy(panel->sizePolicy());
+    delete holder->replaceWidget(panel, scroll);
+    panel->setMinimumHeight(0);
+    scroll->setWidget(panel);
+    // The form's own height is taller than such a screen: the window starts
+    // within it (a title bar above), as wide as the dock needs.
+    if (QScreen *screen = QGuiApplication::primaryScreen()) {
+        const QSize room = screen->availableGeometry().size() - QSize(0, kTitleBarPx);
+        m_window.resize(m_window.size().boundedTo(room));
+    }
 }
 
 void WindowCapabilities::setUpPublisher(const ExtraSettings &settings, const StartOptions &options)

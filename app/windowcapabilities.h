@@ -54,6 +54,8 @@ private:
     void guardFolder(journal::DailyCsv *file);
     void setUpJournal();
     void setUpStation(const ExtraSettings &settings);
+    void fitBenchScreen();
+    static constexpr int kTitleBarPx = 30; // a window manager's title bar, about
     void setUpPublisher(const ExtraSettings &settings, const StartOptions &options);
     void sayLinkState(const QString &text);
     void endOnSignal(int signal);

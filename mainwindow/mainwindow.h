@@ -73,6 +73,8 @@ public:
     int chosenBaud() const;
     // Station mode sounds once per record; the per-reading sound then stays quiet.
     void setReadingSounds(bool on) { readingSounds = on; }
+    // Off: the large PASS/NG is not the live reading's (a station shows its records' there).
+    void setReadingVerdicts(bool on) { readingVerdicts = on; }
     // The sound the operator's scheme plays for a verdict (a record's).
     void playVerdictSound(meter::Verdict verdict);
 
@@ -228,6 +230,7 @@ private:
     std::function<bool()> archiveHealthy;
     meter::MeterLink *link = nullptr;
     bool readingSounds = true;
+    bool readingVerdicts = true;
     bool showingLimits = false; // the limits in force are being written into the fields
 };
 

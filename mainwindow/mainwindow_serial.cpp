@@ -237,7 +237,7 @@ void MainWindow::flushScreen()
         ui->pushButton_R_RANG->setText(p.rangeR);
     if (ui->pushButton_V_RANG->text() != p.rangeV)
         ui->pushButton_V_RANG->setText(p.rangeV);
-    if (p.colour != meter::Verdict::None && p.colour != shownColour) {
+    if (readingVerdicts && p.colour != meter::Verdict::None && p.colour != shownColour) {
         static const QPalette red = verdictPalette(Qt::red);
         static const QPalette green = verdictPalette(Qt::green);
         ui->label_PASS_NG->setPalette(p.colour == meter::Verdict::Ng ? red : green);
@@ -246,7 +246,7 @@ void MainWindow::flushScreen()
     const QString verdict = p.verdict == meter::Verdict::Ng ? QStringLiteral("NG")
                             : p.verdict == meter::Verdict::Pass ? QStringLiteral("PASS")
                                                                 : QStringLiteral(" ");
-    if (ui->label_PASS_NG->text() != verdict)
+    if (readingVerdicts && ui->label_PASS_NG->text() != verdict)
         ui->label_PASS_NG->setText(verdict);
     if (!p.readingR.isNull()) {
         ui->label_R->setText(p.readingR);

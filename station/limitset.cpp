@@ -90,10 +90,10 @@ bool optionalNumber(const QJsonObject &o, const char *key, const QString &where,
     return !o.contains(QLatin1String(key)) || numberOf(o, key, where, out, problem);
 }
 
-// The set's stages and K bounds, all optional.
+// The set's stages, K bounds and bin for NG cells, all optional.
 bool selfDischargeOf(const QJsonObject &o, LimitSet *set, QString *problem)
 {
-    for (const auto &[key, into] : {std::pair<const char *, QString *>("stage", &set->stage), {"kFrom", &set->kFrom}}) {
+    for (const auto &[key, into] : {std::pair<const char *, QString *>("stage", &set->stage), {"kFrom", &set->kFrom}, {"ngBin", &set->ngBin}}) {
         const QJsonValue value = o.value(QLatin1String(key));
         if (!value.isUndefined() && !value.isString()) {
             *problem = QCoreApplication::translate("Station", "%1 不是文字").arg(QLatin1String(key));
@@ -319,7 +319,7 @@ bool LimitSetStore::save(const QString &path, QString *error) const
         }
         o.insert(QStringLiteral("grades"), grades);
         // Written only when set: a file without K reads as it did.
-        for (const auto &[key, text] : {std::pair<const char *, QString>("stage", set.stage), {"kFrom", set.kFrom}})
+        for (const auto &[key, text] : {std::pair<const char *, QString>("stage", set.stage), {"kFrom", set.kFrom}, {"ngBin", set.ngBin}})
             if (!text.isEmpty())
                 o.insert(QLatin1String(key), text);
         if (set.minRestDays > 0)

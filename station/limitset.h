@@ -46,6 +46,7 @@ struct LimitSet
     // (empty: no K), the shortest rest between them that gives a K (days),
     // and K's bounds (mV/day; NaN: not bounded).
     QString stage, kFrom;
+    QString ngBin; // where NG cells go ("不良品框"); optional
     double minRestDays = 0;
     double kLow = NAN, kHigh = NAN;
     bool boundsK() const { return std::isfinite(kLow) || std::isfinite(kHigh); }
@@ -72,8 +73,9 @@ struct LimitSet
 //                 "v": {"low": 3.6, "high": 4.2},
 //                 "grades": [ {"name": "A", "rLow": 10, "rHigh": 14,
 //                              "bin": "1号料框", "colour": "#2e7d32", "kLow": 0, "kHigh": 0.5}, ... ],
-//                 "stage": "OCV2", "kFrom": "OCV1", "minRestDays": 3, "k": {"high": 1.0} } ] }
-//   (bin, colour, the K band, stage, kFrom, minRestDays and k optional; k has low, high or both)
+//                 "stage": "OCV2", "kFrom": "OCV1", "minRestDays": 3, "k": {"high": 1.0},
+//                 "ngBin": "不良品框" } ] }
+//   (bin, colour, the K band, stage, kFrom, minRestDays, k and ngBin optional; k has low, high or both)
 // The set's bounds as the limits in force (a quantity it does not bound: not set).
 meter::Limits limitsOf(const LimitSet &set);
 

@@ -4,6 +4,7 @@
 // a records file that survives a kill.
 #include "app/windowcapabilities.h"
 #include "settings/configfile.h"
+#include "settings/language.h"
 #include "meterline.h"
 #include "mqtt/outbox.h"
 #include "journal/csvrecords.h"
@@ -29,6 +30,8 @@
 #include <QMessageBox>
 #include <QMenu>
 #include <QMenuBar>
+#include <QHeaderView>
+#include <QTextDocument>
 #include <QSpinBox>
 #include <QProcess>
 #include <QPushButton>
@@ -919,6 +922,114 @@ private slots:
 
     // The live plot frames the readings (R 12 mΩ beside V 3.7 V) until the
     // operator takes the view; "Fix" gives it back.
+    // The large verdict over the plot is the record's, never a live
+    // reading's: PASS with grade and bin, NG with what failed and the bin
+    // for NG cells, cleared by a new lot; the window's own PASS/NG, which
+    // judges each reading by the four classic limits, is gone.
+    void theLargeVerdictIsTheRecords_data()
+    {
+        QTest::addColumn<int>("verdict");
+        QTest::addColumn<QString>("grade");
+        QTest::addColumn<QString>("reason");
+        QTest::addColumn<QStringList>("says");
+        QTest::newRow("PASS") << int(meter::Verdict::Pass) << "B" << "" << QStringList {"PASS", "B · 2号料框"};
+        QTest::newRow("NG (R)") << int(meter::Verdict::Ng) << "NG" << "R" << QStringList {"NG", "内阻超限 → 不良品框"};
+        QTest::newRow("NG (K), R inside") << int(meter::Verdict::Ng) << "NG" << "K" << QStringList {"NG", "K 值超限 → 不良品框"};
+        QTest::newRow("NG (R, V)") << int(meter::Verdict::Ng) << "NG" << "R V" << QStringList {"NG", "内阻超限 · 电压超限"};
+    }
+    void theLargeVerdictIsTheRecords()
+    {
+        QFETCH(int, verdict);
+        QFETCH(QString, grade);
+        QFETCH(QString, reason);
+        QFETCH(QStringList, says);
+        QFile sets("limitsets.json");
+        QVERIFY(sets.open(QIODevice::WriteOnly));
+        sets.write(R"({"sets": [{"name": "S", "r": {"low": 10, "high": 16}, "ngBin": "不良品框",
+                       "grades": [{"name": "B", "rLow": 10, "rHigh": 16, "bin": "2号料框"}]}]})");
+        sets.close();
+        LinkedWindow lw;
+        StartOptions options;
+        options.station = true;
+        options.journalDir = m_work->file("journal");
+        WindowCapabilities installed(lw.window, options);
+        CellRecorder *st = installed.station();
+        QVERIFY(st->selectSet("S"));
+        auto *big = lw.window.findChild<QLabel *>("stationVerdict");
+        QVERIFY(big);
+        QVERIFY(lw.ui->label_PASS_NG->isHidden());
+        CellRecord r;
+        r.id = "T-20261210-1";
+        r.verdict = meter::Verdict(verdict);
+        r.grade = grade;
+        r.reason = reason;
+        r.rMilliOhm = 15;
+        emit st->recorded(r);
+        QTextDocument shown;
+        shown.setHtml(big->text());
+        const QString text = shown.toPlainText();
+        for (const QString &part : says)
+            QVERIFY2(text.contains(part), qPrintable(text));
+        // Live readings judged by other limits change nothing of it.
+        lw.ui->lineEdit_R_DOWN->setText("1");
+        lw.ui->lineEdit_R_UP->setText("2");
+        QVERIFY(lw.link());
+        QVERIFY(lw.meter.send(frameOf(150000, 37000).repeated(3)));
+        QTRY_COMPARE_WITH_TIMEOUT(lw.probe.receiveCount(), quint32(3), 5000);
+        shown.setHtml(big->text());
+        QCOMPARE(shown.toPlainText(), text);
+        QVERIFY(lw.ui->label_PASS_NG->text().trimmed().isEmpty());
+        st->startLot("NEXT");
+        QVERIFY(big->text().isEmpty());
+        QFile::remove("limitsets.json");
+    }
+
+    // A station's screen is often 1366×768: the window in station mode fits
+    // it (a title bar of 30 px above) with at least eight records in view,
+    // in both languages, and the dock keeps its width as its texts change.
+    void theStationFitsABenchScreen_data()
+    {
+        QTest::addColumn<bool>("english");
+        QTest::newRow("中文") << false;
+        QTest::newRow("English") << true;
+    }
+    void theStationFitsABenchScreen()
+    {
+        QFETCH(bool, english);
+        if (english)
+            language::install(language::Language::English);
+        MainWindow window;
+        StartOptions options;
+        options.station = true;
+        options.journalDir = m_work->file("journal");
+        WindowCapabilities installed(window, options);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QSize screen(1366, 768 - 30);
+        const QSize least = window.minimumSizeHint().expandedTo(window.minimumSize());
+        auto *dock = window.findChild<station::StationDock *>();
+        auto *table = window.findChild<station::RecordsTable *>();
+        QVERIFY(dock && table);
+        QVERIFY2(least.width() <= screen.width() && least.height() <= screen.height(),
+                 qPrintable(QString("window at least %1×%2; dock at least %3×%4")
+                                .arg(least.width()).arg(least.height())
+                                .arg(dock->minimumSizeHint().width()).arg(dock->minimumSizeHint().height())));
+        window.resize(screen);
+        QTRY_COMPARE_WITH_TIMEOUT(window.size(), screen, 5000);
+        const int rowHeight = table->verticalHeader()->defaultSectionSize();
+        QVERIFY2(table->viewport()->height() >= 8 * rowHeight,
+                 qPrintable(QString("%1 px for rows of %2").arg(table->viewport()->height()).arg(rowHeight)));
+        // Long texts in the cell's column wrap; the dock stays as wide.
+        const int width = dock->width();
+        auto *need = window.findChild<QLabel *>("stationNeed");
+        need->setText(QString(200, QChar(0x6D4B)));
+        installed.station()->note(QString(300, 'x'));
+        QCoreApplication::processEvents();
+        QTRY_COMPARE_WITH_TIMEOUT(dock->width(), width, 2000);
+        if (english)
+            language::install(language::Language::Chinese);
+    }
+
     void thePlotFollowsTheReadings()
     {
         LinkedWindow lw;

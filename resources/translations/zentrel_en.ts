@@ -2536,4 +2536,19 @@ V: mean %14   σ %15   min %16   max %17   Cp %18   Cpk %19</translation>
         <translation>Scan %1 kept: it is the next cell&apos;s ID once the question closes</translation>
     </message>
 </context>
+<context>
+    <name>station::StationVerdict</name>
+    <message>
+        <source>内阻超限</source>
+        <translation>R out of limits</translation>
+    </message>
+    <message>
+        <source>电压超限</source>
+        <translation>V out of limits</translation>
+    </message>
+    <message>
+        <source>K 值超限</source>
+        <translation>K out of limits</translation>
+    </message>
+</context>
 </TS>

@@ -64,12 +64,23 @@ StationDock::StationDock(CellRecorder *station, QMainWindow *window)
     setAllowedAreas(Qt::RightDockWidgetArea | Qt::BottomDockWidgetArea);
     setFeatures(QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable);
 
+    // Two columns, so that a 1366×768 screen holds it all: the cell, its
+    // verdict and the lot's figures at a width of their own (the dock keeps
+    // its width whatever they say); the charts and the records beside them.
     auto *body = new QWidget(this);
-    auto *layout = new QVBoxLayout(body);
-    addEntry(layout, body);
-    addAlarm(layout, body, window);
-    addButtons(layout, body);
-    addLotView(layout, body);
+    auto *columns = new QHBoxLayout(body);
+    auto *cell = new QWidget(body);
+    cell->setFixedWidth(kCellColumnWidth);
+    auto *layout = new QVBoxLayout(cell);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto *lotView = new QVBoxLayout;
+    columns->addWidget(cell);
+    columns->addLayout(lotView, 1);
+    addEntry(layout, cell);
+    addAlarm(layout, cell, window);
+    addButtons(layout, cell);
+    addLotView(layout, lotView, body);
+    layout->addStretch();
     setWidget(body);
     window->addDockWidget(Qt::RightDockWidgetArea, this);
     addMenu(window);
@@ -123,7 +134,7 @@ void StationDock::addEntry(QVBoxLayout *layout, QWidget *body)
     m_verdict = new QLabel(QStringLiteral("—"), body);
     m_verdict->setObjectName(QStringLiteral("cellVerdictLabel"));
     QFont font = m_verdict->font();
-    font.setPointSize(28);
+    font.setPointSize(20); // the large one is over the plot; this one fits the cell's column
     font.setBold(true);
     m_verdict->setFont(font);
     m_grade = new QLabel(body);
@@ -200,22 +211,23 @@ void StationDock::addButtons(QVBoxLayout *layout, QWidget *body)
 }
 
 // The lot's figures, control status, histogram and records.
-void StationDock::addLotView(QVBoxLayout *layout, QWidget *body)
+void StationDock::addLotView(QVBoxLayout *figures, QVBoxLayout *layout, QWidget *body)
 {
     m_stats = new QLabel(body);
     m_stats->setObjectName(QStringLiteral("lotStatsLabel"));
     m_stats->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    layout->addWidget(m_stats);
+    m_stats->setWordWrap(true);
+    figures->addWidget(m_stats);
     m_control = new QLabel(body);
     m_control->setObjectName(QStringLiteral("controlStatusLabel"));
     m_control->setWordWrap(true);
-    layout->addWidget(m_control);
+    figures->addWidget(m_control);
     m_chart = new QCustomPlot(body);
     m_chart->setObjectName(QStringLiteral("lotControlChart"));
-    m_chart->setMinimumHeight(140);
+    m_chart->setMinimumSize(kChartMinimum);
     m_histogram = new QCustomPlot(body);
     m_histogram->setObjectName(QStringLiteral("lotHistogram"));
-    m_histogram->setMinimumHeight(140);
+    m_histogram->setMinimumSize(kChartMinimum);
     translated([this] {
         m_chart->xAxis->setLabel(tr("本批次最近 %1 个记录").arg(kShown));
         m_chart->yAxis->setLabel(tr("R (mΩ)"));

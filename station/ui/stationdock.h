@@ -2,6 +2,7 @@
 #define STATIONDOCK_H
 
 #include <QDockWidget>
+#include <QSize>
 
 #include "meter/judgement.h"
 #include "settings/language.h"
@@ -35,6 +36,10 @@ class StationDock : public QDockWidget
     Q_OBJECT
 
 public:
+    // The cell's column, and the least a chart takes, in pixels.
+    static constexpr int kCellColumnWidth = 280;
+    static constexpr QSize kChartMinimum {260, 120};
+
     StationDock(CellRecorder *station, QMainWindow *window);
     // What plays a record's sound (the window's scheme); none: silent.
     void setVerdictSound(std::function<void(meter::Verdict)> play) { m_sound = std::move(play); }
@@ -55,7 +60,7 @@ private:
     void addEntry(QVBoxLayout *layout, QWidget *body);
     void addAlarm(QVBoxLayout *layout, QWidget *body, QMainWindow *window);
     void addButtons(QVBoxLayout *layout, QWidget *body);
-    void addLotView(QVBoxLayout *layout, QWidget *body);
+    void addLotView(QVBoxLayout *figures, QVBoxLayout *layout, QWidget *body);
     void addMenu(QMainWindow *window);
     void followRecorder();
     // Sets texts now and again whenever the language changes.

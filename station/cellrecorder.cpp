@@ -187,6 +187,11 @@ void CellRecorder::judge(CellRecord &r, const meter::MeterReading &reading)
         selfDischarge(r);
         QStringList failed;
         r.verdict = m_active.judge(r.rMilliOhm, r.v, r.kMvDay, &failed);
+        if (m_active.needsK() && !r.kNote.isEmpty()) {
+            // No K, no knowing it is not a micro-short: never the good bin.
+            failed << QStringLiteral("K");
+            r.verdict = meter::Verdict::Ng;
+        }
         r.reason = failed.join(QLatin1Char(' '));
         r.grade = m_active.gradeFor(r.rMilliOhm, r.verdict, r.kMvDay);
         if (m_active.r.set)

@@ -107,6 +107,12 @@ bool selfDischargeOf(const QJsonObject &o, LimitSet *set, QString *problem)
         *problem = QCoreApplication::translate("Station", "minRestDays 不能为负（是 %1）").arg(set->minRestDays);
         return false;
     }
+    const QJsonValue missing = o.value(QLatin1String("kMissing"));
+    if (!missing.isUndefined() && missing != QJsonValue(QStringLiteral("pass")) && missing != QJsonValue(QStringLiteral("ng"))) {
+        *problem = QCoreApplication::translate("Station", "kMissing 只能是 \"pass\" 或 \"ng\"");
+        return false;
+    }
+    set->kMissingPasses = missing == QJsonValue(QStringLiteral("pass"));
     const QJsonValue k = o.value(QLatin1String("k"));
     if (k.isUndefined() || k.isNull())
         return true;
@@ -324,6 +330,8 @@ bool LimitSetStore::save(const QString &path, QString *error) const
                 o.insert(QLatin1String(key), text);
         if (set.minRestDays > 0)
             o.insert(QStringLiteral("minRestDays"), set.minRestDays);
+        if (set.kMissingPasses)
+            o.insert(QStringLiteral("kMissing"), QStringLiteral("pass"));
         if (set.boundsK()) {
             QJsonObject k;
             for (const auto &[key, value] : {std::pair<const char *, double>("low", set.kLow), {"high", set.kHigh}})

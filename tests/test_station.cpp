@@ -31,6 +31,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QHeaderView>
+#include <QDoubleSpinBox>
 #include <QTextDocument>
 #include <QSpinBox>
 #include <QProcess>
@@ -294,6 +295,8 @@ private slots:
         QTest::newRow("K as text") << R"("k": {"high": "1"})" << "k.high 不是数字";
         QTest::newRow("K low above high") << R"("k": {"low": 2, "high": 1})" << "k.low";
         QTest::newRow("a negative rest") << R"("kFrom": "OCV1", "minRestDays": -1)" << "minRestDays";
+        QTest::newRow("a missing K passes") << R"("kFrom": "OCV1", "k": {"high": 1}, "kMissing": "pass", "ngBin": "不良品框")" << "";
+        QTest::newRow("a missing K, neither pass nor ng") << R"("kFrom": "OCV1", "kMissing": "hold")" << "kMissing";
         QTest::newRow("a stage as a number") << R"("stage": 2)" << "stage";
         QTest::newRow("a grade's K band upside down") << R"("grades": [{"name": "A", "rLow": 1, "rHigh": 2, "kLow": 1, "kHigh": 0}])" << "grades[0].kLow";
         QTest::newRow("the same name twice") << R"("r": {"low": 1, "high": 2}}, {"name": "X", "r": {"low": 3, "high": 4})" << "同名";
@@ -321,6 +324,8 @@ private slots:
             QCOMPARE(b->stage, a->stage);
             QCOMPARE(b->kFrom, a->kFrom);
             QCOMPARE(b->minRestDays, a->minRestDays);
+            QCOMPARE(b->kMissingPasses, a->kMissingPasses);
+            QCOMPARE(b->ngBin, a->ngBin);
             QCOMPARE(std::isnan(b->kLow) ? -99.0 : b->kLow, std::isnan(a->kLow) ? -99.0 : a->kLow);
             QCOMPARE(std::isnan(b->kHigh) ? -99.0 : b->kHigh, std::isnan(a->kHigh) ? -99.0 : a->kHigh);
             for (int i = 0; i < a->grades.size(); ++i)
@@ -390,6 +395,9 @@ private slots:
             {"name": "S1", "stage": "OCV1", "r": {"low": 10, "high": 20}, "v": {"low": 3.0, "high": 4.5}},
             {"name": "S2", "stage": "OCV2", "kFrom": "OCV1", "minRestDays": 3, "k": {"high": 1.0},
              "r": {"low": 10, "high": 20}, "v": {"low": 3.0, "high": 4.5},
+             "grades": [{"name": "K1", "rLow": 10, "rHigh": 20, "kHigh": 0.4}, {"name": "K2", "rLow": 10, "rHigh": 20}]},
+            {"name": "S2P", "stage": "OCV2", "kFrom": "OCV1", "minRestDays": 3, "k": {"high": 1.0}, "kMissing": "pass",
+             "r": {"low": 10, "high": 20}, "v": {"low": 3.0, "high": 4.5},
              "grades": [{"name": "K1", "rLow": 10, "rHigh": 20, "kHigh": 0.4}, {"name": "K2", "rLow": 10, "rHigh": 20}]}]})");
         f.close();
         const QString folder = m_work->file("j");
@@ -437,20 +445,32 @@ private slots:
             for (auto r = st.records().crbegin(); r != st.records().crend(); ++r)
                 got << *r;
         });
+        // A set that lets a missing K pass grades such a cell as before.
+        run("S2P", [&](CellRecorder &st, meter::MeterSession &session) {
+            measure(st, session, "C8", 3.7000);
+            QCOMPARE(st.records().front().kNote, QString(station::kNoEarlier));
+            QCOMPARE(st.records().front().verdict, meter::Verdict::Pass);
+            QCOMPARE(st.records().front().grade, QString("K2")); // no K: not the grade that asks for one
+        });
         QCOMPARE(got.size(), ocv2.size());
         for (const CellRecord &r : got) {
             QCOMPARE(r.stage, QString("OCV2"));
             const QString why = r.cellId;
+            // Without a K a set that bounds K cannot tell a micro-short: NG by K.
             if (r.cellId == "C7") {
                 QCOMPARE(r.kNote, QString(station::kNoEarlier));
                 QVERIFY(std::isnan(r.kMvDay));
-                QCOMPARE(r.grade, QString("K2")); // no K: not the grade that asks for one
+                QCOMPARE(r.verdict, meter::Verdict::Ng);
+                QCOMPARE(r.reason, QString("K"));
+                QCOMPARE(r.grade, QString("NG"));
                 continue;
             }
             if (r.cellId == "C6") {
                 QCOMPARE(r.kNote, QString(station::kShortRest));
                 QCOMPARE(r.restDays, 2.0);
                 QVERIFY(std::isnan(r.kMvDay));
+                QCOMPARE(r.verdict, meter::Verdict::Ng);
+                QCOMPARE(r.reason, QString("K"));
                 continue;
             }
             const double k = (ocv1[r.cellId] - ocv2[r.cellId]) * 1000.0 / 7.0;
@@ -462,7 +482,7 @@ private slots:
         }
         // And the file says the same, column by column.
         const QStringList rows = csvRows(QDir(folder).filePath("cells-2026-12-08.csv"));
-        QCOMPARE(rows.size(), ocv2.size());
+        QCOMPARE(rows.size(), ocv2.size() + 1); // and C8
         const QStringList header = QString(station::kCellsHeader).split(',');
         for (const QString &row : rows) {
             const QStringList cells = row.split(',');
@@ -1150,6 +1170,14 @@ private slots:
         QCOMPARE(rows.size(), 40);
         for (const QString &row : rows)
             QVERIFY2(row.contains(",L-PACK,"), qPrintable(row));
+        // K rules as zentrel-match takes them: these cells have no K, so a
+        // K-max leaves every one out.
+        auto *kMax = dialog->findChild<QDoubleSpinBox *>("packKMax");
+        QVERIFY(kMax && dialog->findChild<QDoubleSpinBox *>("packKSpread"));
+        QCOMPARE(kMax->text(), QString("不限"));
+        kMax->setValue(1.0);
+        button("配组")->click();
+        QVERIFY2(summary->text().contains("可用 0 个"), qPrintable(summary->text()));
         dialog->close();
     }
 

@@ -43,6 +43,18 @@ PackDialog::PackDialog(const QString &folder, const QString &lot, QWidget *paren
     m_vSpread->setRange(0, 1000);
     m_vSpread->setSuffix(QStringLiteral(" mV"));
     m_vSpread->setValue(20);
+    // K rules as zentrel-match takes them; at the bottom of their range, none.
+    for (QDoubleSpinBox **box : {&m_kSpread, &m_kMax}) {
+        *box = new QDoubleSpinBox;
+        (*box)->setRange(-0.1, 1000);
+        (*box)->setDecimals(2);
+        (*box)->setSingleStep(0.1);
+        (*box)->setSuffix(tr(" mV/天"));
+        (*box)->setSpecialValueText(tr("不限"));
+        (*box)->setValue(-0.1);
+    }
+    m_kSpread->setObjectName(QStringLiteral("packKSpread"));
+    m_kMax->setObjectName(QStringLiteral("packKMax"));
     m_grades = new QLineEdit;
     m_grades->setPlaceholderText(tr("留空：所有等级；或如 A,B"));
     auto *layout = new QHBoxLayout;
@@ -53,6 +65,8 @@ PackDialog::PackDialog(const QString &folder, const QString &lot, QWidget *paren
     form->addRow(tr("布局"), layout);
     form->addRow(tr("组内 ΔR ≤"), m_rSpread);
     form->addRow(tr("组内 ΔV ≤"), m_vSpread);
+    form->addRow(tr("组内 ΔK ≤"), m_kSpread);
+    form->addRow(tr("K 上限"), m_kMax);
     form->addRow(tr("等级"), m_grades);
 
     auto *run = new QPushButton(tr("配组"));
@@ -94,6 +108,10 @@ void PackDialog::matchNow()
     rules.parallel = m_parallel->value();
     rules.rSpreadPct = m_rSpread->value();
     rules.vSpreadMv = m_vSpread->value();
+    if (m_kSpread->value() >= 0)
+        rules.kSpreadMvDay = m_kSpread->value();
+    if (m_kMax->value() >= 0)
+        rules.kMax = m_kMax->value();
     rules.lot = m_lot;
     rules.grades = m_grades->text().split(QLatin1Char(','), Qt::SkipEmptyParts);
     for (QString &g : rules.grades)

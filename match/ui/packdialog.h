@@ -38,6 +38,8 @@ private:
     QSpinBox *m_parallel;
     QDoubleSpinBox *m_rSpread;
     QDoubleSpinBox *m_vSpread;
+    QDoubleSpinBox *m_kSpread;
+    QDoubleSpinBox *m_kMax;
     QLineEdit *m_grades;
     QLabel *m_summary;
     QVBoxLayout *m_pages;

@@ -1972,6 +1972,10 @@
         <source>工厂数据库 %1 无法查询前一工序：%2</source>
         <translation>The plant database %1 cannot be asked for the earlier stage: %2</translation>
     </message>
+    <message>
+        <source>kMissing 只能是 &quot;pass&quot; 或 &quot;ng&quot;</source>
+        <translation>kMissing is &quot;pass&quot; or &quot;ng&quot;</translation>
+    </message>
 </context>
 <context>
     <name>WindowCapabilities</name>
@@ -2117,6 +2121,22 @@
     <message>
         <source>电池包 %1 已记入配组账（%2）</source>
         <translation>Pack %1 added to the pack ledger (%2)</translation>
+    </message>
+    <message>
+        <source>不限</source>
+        <translation>no limit</translation>
+    </message>
+    <message>
+        <source>组内 ΔK ≤</source>
+        <translation>ΔK in a group ≤</translation>
+    </message>
+    <message>
+        <source>K 上限</source>
+        <translation>K at most</translation>
+    </message>
+    <message>
+        <source> mV/天</source>
+        <translation> mV/day</translation>
     </message>
 </context>
 <context>
@@ -2549,6 +2569,14 @@ V: mean %14   σ %15   min %16   max %17   Cp %18   Cpk %19</translation>
     <message>
         <source>K 值超限</source>
         <translation>K out of limits</translation>
+    </message>
+    <message>
+        <source>无 %1 记录</source>
+        <translation>No %1 record</translation>
+    </message>
+    <message>
+        <source>静置不足 %1 天</source>
+        <translation>Rested less than %1 days</translation>
     </message>
 </context>
 </TS>

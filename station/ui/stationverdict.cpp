@@ -60,7 +60,7 @@ QString StationVerdict::detail(const CellRecord &r) const
             else if (what == QLatin1String("V"))
                 failed << tr("电压超限");
             else if (what == QLatin1String("K"))
-                failed << tr("K 值超限");
+                failed << kFailure(r, set);
         }
         QString text = failed.join(QStringLiteral(" · "));
         if (set && !set->ngBin.isEmpty())
@@ -71,6 +71,17 @@ QString StationVerdict::detail(const CellRecord &r) const
     if (r.grade.isEmpty())
         return QString();
     return grade && !grade->bin.isEmpty() ? r.grade + QStringLiteral(" · ") + grade->bin : r.grade;
+}
+
+QString StationVerdict::kFailure(const CellRecord &r, const LimitSet *set)
+{
+    // Without a K the cell failed for want of it: say which.
+    const QString earlier = set && !set->kFrom.isEmpty() ? set->kFrom : QStringLiteral("OCV1");
+    if (r.kNote == QLatin1String(kNoEarlier))
+        return tr("无 %1 记录").arg(earlier);
+    if (r.kNote == QLatin1String(kShortRest))
+        return tr("静置不足 %1 天").arg(set ? set->minRestDays : 0);
+    return tr("K 值超限");
 }
 
 void StationVerdict::clear()

@@ -7,6 +7,7 @@ namespace station {
 
 class CellRecorder;
 struct CellRecord;
+struct LimitSet;
 
 // The large verdict over the plot at a station: the last record's, never
 // a live reading's (the window's own PASS/NG judges each reading by the
@@ -31,6 +32,7 @@ protected:
 private:
     void place();
     QString detail(const CellRecord &record) const;
+    static QString kFailure(const CellRecord &record, const LimitSet *set);
 
     CellRecorder *m_station;
     QString m_record;

@@ -221,7 +221,6 @@ void CellRecorder::record(const meter::MeterReading &reading, int settledBy)
     CellRecord r;
     r.time = reading.time;
     const QDate day = r.time.date();
-    r.id = recordId(day, nextNumber(day));
     r.station = m_stationName;
     r.operatorName = m_operator;
     r.lot = m_lot;
@@ -231,6 +230,15 @@ void CellRecorder::record(const meter::MeterReading &reading, int settledBy)
     r.setName = m_active.name;
     r.stage = stage();
     judge(r, reading);
+    if (r.verdict == meter::Verdict::Ng && m_active.retestNg && !m_retested) {
+        // An NG at the probes is more often the contact than the cell: the
+        // set asks for one more contact before it is recorded.
+        m_retested = true;
+        emit note(tr("NG（%1）：请重新放置电池，再测一次").arg(r.reason));
+        return;
+    }
+    m_retested = false;
+    r.id = recordId(day, nextNumber(day));
     r.rRange = reading.rRangeText;
     r.vRange = reading.vRangeText;
     r.settledBy = settledBy;
@@ -347,6 +355,7 @@ void CellRecorder::enterCode(const QString &code)
         }
     }
     m_remeasures.clear();
+    m_retested = false; // another cell: its own retest
     m_pendingId = text;
     emit pendingIdChanged(m_pendingId);
 }

@@ -184,6 +184,7 @@ private:
     LimitSetStore m_sets;
     LimitSet m_active;
     QString m_pendingId;
+    bool m_retested = false; // the pending cell's NG was measured once already
     QString m_lot;
     bool m_requireId = false;
     bool m_requireLot = false;

@@ -113,6 +113,12 @@ bool selfDischargeOf(const QJsonObject &o, LimitSet *set, QString *problem)
         return false;
     }
     set->kMissingPasses = missing == QJsonValue(QStringLiteral("pass"));
+    const QJsonValue retest = o.value(QLatin1String("retestNg"));
+    if (!retest.isUndefined() && !retest.isBool()) {
+        *problem = QCoreApplication::translate("Station", "retestNg 只能是 true 或 false");
+        return false;
+    }
+    set->retestNg = retest.toBool(false);
     const QJsonValue k = o.value(QLatin1String("k"));
     if (k.isUndefined() || k.isNull())
         return true;
@@ -332,6 +338,8 @@ bool LimitSetStore::save(const QString &path, QString *error) const
             o.insert(QStringLiteral("minRestDays"), set.minRestDays);
         if (set.kMissingPasses)
             o.insert(QStringLiteral("kMissing"), QStringLiteral("pass"));
+        if (set.retestNg)
+            o.insert(QStringLiteral("retestNg"), true);
         if (set.boundsK()) {
             QJsonObject k;
             for (const auto &[key, value] : {std::pair<const char *, double>("low", set.kLow), {"high", set.kHigh}})

@@ -50,6 +50,8 @@ struct LimitSet
     // A cell whose K cannot be worked out (no record at kFrom, too short a
     // rest) is NG by "K" where the set bounds K; "kMissing": "pass" lets it pass.
     bool kMissingPasses = false;
+    // "retestNg": true: an NG is recorded only when a second contact says NG too.
+    bool retestNg = false;
     bool needsK() const { return !kFrom.isEmpty() && boundsK() && !kMissingPasses; }
     double minRestDays = 0;
     double kLow = NAN, kHigh = NAN;
@@ -78,8 +80,8 @@ struct LimitSet
 //                 "grades": [ {"name": "A", "rLow": 10, "rHigh": 14,
 //                              "bin": "1号料框", "colour": "#2e7d32", "kLow": 0, "kHigh": 0.5}, ... ],
 //                 "stage": "OCV2", "kFrom": "OCV1", "minRestDays": 3, "k": {"high": 1.0},
-//                 "ngBin": "不良品框", "kMissing": "ng" } ] }
-//   (bin, colour, the K band, stage, kFrom, minRestDays, k, ngBin and kMissing optional; k has low,
+//                 "ngBin": "不良品框", "kMissing": "ng", "retestNg": true } ] }
+//   (bin, colour, the K band, stage, kFrom, minRestDays, k, ngBin, kMissing and retestNg optional; k has low,
 //   high or both; kMissing "ng", the default, or "pass")
 // The set's bounds as the limits in force (a quantity it does not bound: not set).
 meter::Limits limitsOf(const LimitSet &set);

@@ -13,6 +13,7 @@
 #include "station/cellcapture.h"
 #include "stats/lotstats.h"
 #include "station/cellrecorder.h"
+#include "station/ui/lotcharts.h"
 #include "station/ui/plotfollower.h"
 #include "station/ui/recordstable.h"
 #include <qcustomplot.h>
@@ -297,6 +298,8 @@ private slots:
         QTest::newRow("a negative rest") << R"("kFrom": "OCV1", "minRestDays": -1)" << "minRestDays";
         QTest::newRow("a missing K passes") << R"("kFrom": "OCV1", "k": {"high": 1}, "kMissing": "pass", "ngBin": "不良品框")" << "";
         QTest::newRow("a missing K, neither pass nor ng") << R"("kFrom": "OCV1", "kMissing": "hold")" << "kMissing";
+        QTest::newRow("retest an NG") << R"("r": {"low": 1, "high": 2}, "retestNg": true)" << "";
+        QTest::newRow("retest as text") << R"("retestNg": "yes")" << "retestNg";
         QTest::newRow("a stage as a number") << R"("stage": 2)" << "stage";
         QTest::newRow("a grade's K band upside down") << R"("grades": [{"name": "A", "rLow": 1, "rHigh": 2, "kLow": 1, "kHigh": 0}])" << "grades[0].kLow";
         QTest::newRow("the same name twice") << R"("r": {"low": 1, "high": 2}}, {"name": "X", "r": {"low": 3, "high": 4})" << "同名";
@@ -325,6 +328,7 @@ private slots:
             QCOMPARE(b->kFrom, a->kFrom);
             QCOMPARE(b->minRestDays, a->minRestDays);
             QCOMPARE(b->kMissingPasses, a->kMissingPasses);
+            QCOMPARE(b->retestNg, a->retestNg);
             QCOMPARE(b->ngBin, a->ngBin);
             QCOMPARE(std::isnan(b->kLow) ? -99.0 : b->kLow, std::isnan(a->kLow) ? -99.0 : a->kLow);
             QCOMPARE(std::isnan(b->kHigh) ? -99.0 : b->kHigh, std::isnan(a->kHigh) ? -99.0 : a->kHigh);
@@ -379,6 +383,48 @@ private slots:
         QTEST(rows[0]["verdict"], "verdict");
         QTEST(rows[0]["grade"], "grade");
         QTEST(QStringList({rows[0]["r_low"], rows[0]["r_high"], rows[0]["v_low"], rows[0]["v_high"]}).join(','), "bounds");
+    }
+
+    // A set with "retestNg" records an NG only when the next contact of the
+    // same cell says NG too; a PASS on the second contact is the record. A
+    // new cell scanned in between starts its own.
+    void anNgIsMeasuredTwiceWhereTheSetAsks_data()
+    {
+        QTest::addColumn<bool>("retest");
+        QTest::addColumn<QList<double>>("contacts"); // R of each contact, mΩ
+        QTest::addColumn<QStringList>("recorded");   // verdicts written, in order
+        QTest::newRow("NG, then NG") << true << QList<double> {30, 31} << QStringList {"NG"};
+        QTest::newRow("NG, then PASS") << true << QList<double> {30, 15} << QStringList {"PASS"};
+        QTest::newRow("PASS at once") << true << QList<double> {15} << QStringList {"PASS"};
+        QTest::newRow("NG, NG, then the next cell's NG") << true << QList<double> {30, 30, 30} << QStringList {"NG"};
+        QTest::newRow("no retest asked") << false << QList<double> {30, 15} << QStringList {"NG", "PASS"};
+    }
+    void anNgIsMeasuredTwiceWhereTheSetAsks()
+    {
+        QFETCH(bool, retest);
+        QFETCH(QList<double>, contacts);
+        QFETCH(QStringList, recorded);
+        QFile f("limitsets.json");
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QString(R"({"sets": [{"name": "R", "r": {"low": 10, "high": 20}, "retestNg": %1}]})")
+                    .arg(retest ? "true" : "false").toUtf8());
+        f.close();
+        SessionStation s(m_work->file("j"));
+        QString error;
+        QVERIFY2(s.station.sets().load("limitsets.json", &error), qPrintable(error));
+        QVERIFY(s.station.selectSet("R"));
+        QSignalSpy notes(&s.station, &CellRecorder::note);
+        for (double r : contacts)
+            contactInOneRead(s.session, r, 3.7);
+        QStringList verdicts;
+        for (const auto &row : s.rows())
+            verdicts << row["verdict"];
+        QCOMPARE(verdicts, recorded);
+        if (retest && contacts.first() > 20) {
+            QVERIFY(!notes.isEmpty());
+            QVERIFY2(notes.first().first().toString().contains("再测一次"), qPrintable(notes.first().first().toString()));
+        }
+        QFile::remove("limitsets.json");
     }
 
     // Self-discharge through the real station: a lot measured at OCV1, the
@@ -1001,7 +1047,53 @@ private slots:
         QVERIFY(lw.ui->label_PASS_NG->text().trimmed().isEmpty());
         st->startLot("NEXT");
         QVERIFY(big->text().isEmpty());
+        QCOMPARE(lw.window.findChild<QLabel *>("cellVerdictLabel")->text(), QString("—")); // the dock's too
         QFile::remove("limitsets.json");
+    }
+
+    // One far record (a 36 mΩ contact among cells of 15) does not squeeze
+    // the good cells into one bar: both charts scale to the bulk and show
+    // it at their edge, in red; the histogram with and without limits.
+    void chartsScaleToTheBulk_data()
+    {
+        QTest::addColumn<double>("rLow");
+        QTest::addColumn<double>("rHigh");
+        QTest::newRow("limits 10 to 20") << 10.0 << 20.0;
+        QTest::newRow("no limits") << double(NAN) << double(NAN);
+    }
+    void chartsScaleToTheBulk()
+    {
+        QFETCH(double, rLow);
+        QFETCH(double, rHigh);
+        QVector<double> values;
+        std::deque<CellRecord> records;
+        for (int i = 0; i < 30; ++i) {
+            CellRecord r;
+            r.setName = "S";
+            r.rMilliOhm = i == 17 ? 36.0 : 15.0 + 0.04 * (i % 7) - 0.12;
+            values << r.rMilliOhm;
+            records.push_front(r);
+        }
+        QCustomPlot histogram;
+        drawHistogram(&histogram, values, rLow, rHigh);
+        QVERIFY2(histogram.xAxis->range().upper < 30, qPrintable(QString::number(histogram.xAxis->range().upper)));
+        double counted = 0, far = 0;
+        for (int i = 0; i < histogram.plottableCount(); ++i) {
+            auto *bars = qobject_cast<QCPBars *>(histogram.plottable(i));
+            QVERIFY(bars);
+            for (auto it = bars->data()->constBegin(); it != bars->data()->constEnd(); ++it)
+                (bars->pen().color() == Qt::red ? far : counted) += it->value;
+        }
+        QCOMPARE(counted + far, 30.0); // every record is counted
+        QCOMPARE(far, 1.0);            // the far one at the edge, marked
+        QCustomPlot chart;
+        drawControlChart(&chart, records, "S", stats::ControlLimits());
+        QVERIFY2(chart.yAxis->range().upper < 30, qPrintable(QString::number(chart.yAxis->range().upper)));
+        int marked = 0;
+        for (int i = 0; i < chart.graphCount(); ++i)
+            if (chart.graph(i)->objectName() == "beyondScale")
+                marked += chart.graph(i)->dataCount();
+        QCOMPARE(marked, 1);
     }
 
     // A station's screen is often 1366×768: the window in station mode fits

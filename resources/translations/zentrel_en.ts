@@ -1976,6 +1976,10 @@
         <source>kMissing 只能是 &quot;pass&quot; 或 &quot;ng&quot;</source>
         <translation>kMissing is &quot;pass&quot; or &quot;ng&quot;</translation>
     </message>
+    <message>
+        <source>retestNg 只能是 true 或 false</source>
+        <translation>retestNg is true or false</translation>
+    </message>
 </context>
 <context>
     <name>WindowCapabilities</name>
@@ -2187,6 +2191,10 @@
             <numerusform>Lot %1 continues: %n record today</numerusform>
             <numerusform>Lot %1 continues: %n records today</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>NG（%1）：请重新放置电池，再测一次</source>
+        <translation>NG (%1): place the cell again and measure once more</translation>
     </message>
 </context>
 <context>
@@ -2554,6 +2562,10 @@ V: mean %14   σ %15   min %16   max %17   Cp %18   Cpk %19</translation>
     <message>
         <source>扫码 %1 已保留：问题关闭后用作下一个电池编号</source>
         <translation>Scan %1 kept: it is the next cell&apos;s ID once the question closes</translation>
+    </message>
+    <message>
+        <source>R 超出限值：%1 个记录（直方图两端红色）</source>
+        <translation>R beyond the limits: %1 records (red at the histogram&apos;s ends)</translation>
     </message>
 </context>
 <context>

@@ -2,7 +2,9 @@
 
 #include <qcustomplot.h>
 
+#include <algorithm>
 #include <cmath>
+#include <tuple>
 
 namespace station {
 
@@ -41,6 +43,27 @@ void limitLine(QCustomPlot *plot, double x, const QPen &pen, bool vertical)
     line->setPen(pen);
 }
 
+// Where the records lie but for far outliers: three interquartile ranges
+// beyond the quartiles (the whole range when half of them are equal).
+struct Bulk
+{
+    double low, high;
+};
+
+Bulk bulkOf(QVector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    auto quantile = [&values](double p) {
+        const double at = p * (values.size() - 1);
+        const int i = int(std::floor(at));
+        return i + 1 < values.size() ? values[i] + (values[i + 1] - values[i]) * (at - i) : values[i];
+    };
+    const double q1 = quantile(0.25), q3 = quantile(0.75), iqr = q3 - q1;
+    if (!(iqr > 0))
+        return {values.first(), values.last()};
+    return {std::fmax(values.first(), q1 - 3 * iqr), std::fmin(values.last(), q3 + 3 * iqr)};
+}
+
 } // namespace
 
 void drawHistogram(QCustomPlot *plot, const QVector<double> &values, double rLow, double rHigh)
@@ -56,30 +79,52 @@ void drawHistogram(QCustomPlot *plot, const QVector<double> &values, double rLow
         plot->replot(QCustomPlot::rpQueuedReplot);
         return;
     }
-    double lo = *std::min_element(values.begin(), values.end()), hi = *std::max_element(values.begin(), values.end());
+    // The bins cover the bulk (the limits, and the records but for far
+    // outliers); a record beyond it counts in the edge bin, marked.
+    const Bulk bulk = bulkOf(values);
+    double lo = bulk.low, hi = bulk.high;
     double width, origin;
     if (limits) {
         width = (rHigh - rLow) / 10;
         origin = rLow;
+        lo = std::fmax(std::fmin(lo, rLow), rLow - width), hi = std::fmin(std::fmax(hi, rHigh), rHigh + width);
     } else {
         width = roundWidth(hi - lo, 20);
         origin = 0;
     }
-    // Whole bins from the origin's grid that hold every value.
-    const double first = origin + std::floor((std::fmin(lo, limits ? rLow : lo) - origin) / width) * width;
-    const int bins = qBound(1, int(std::floor((std::fmax(hi, limits ? rHigh : hi) - first) / width)) + 1, 200);
-    QVector<double> keys(bins), counts(bins, 0);
+    // Whole bins from the origin's grid that hold the bulk.
+    const double first = origin + std::floor((lo - origin) / width) * width;
+    const int bins = qBound(1, int(std::floor((hi - first) / width)) + 1, 200);
+    QVector<double> keys(bins), counts(bins, 0), edgeKeys, edgeCounts;
     for (int i = 0; i < bins; ++i)
         keys[i] = first + width * (i + 0.5);
-    for (double x : values)
-        counts[qBound(0, int(std::floor((x - first) / width)), bins - 1)] += 1;
+    QVector<double> beyond(bins, 0);
+    for (double x : values) {
+        const int at = int(std::floor((x - first) / width));
+        const int bin = qBound(0, at, bins - 1);
+        (at == bin ? counts : beyond)[bin] += 1;
+    }
     auto *bars = new QCPBars(plot->xAxis, plot->yAxis);
     bars->setWidth(width * 0.9);
     bars->setData(keys, counts, true);
+    for (int i = 0; i < bins; ++i)
+        if (beyond[i] > 0)
+            edgeKeys << keys[i], edgeCounts << beyond[i];
+    if (!edgeKeys.isEmpty()) {
+        auto *far = new QCPBars(plot->xAxis, plot->yAxis);
+        far->setWidth(width * 0.9);
+        far->setPen(QPen(Qt::red));
+        far->setBrush(QColor(230, 60, 60, 120));
+        far->setData(edgeKeys, edgeCounts, true);
+        far->moveAbove(bars);
+    }
     for (double limit : {rLow, rHigh})
         limitLine(plot, limit, QPen(Qt::red, 1, Qt::DashLine), true);
     plot->xAxis->setRange(first - width * 0.5, first + width * (bins + 0.5));
-    plot->yAxis->setRange(0, *std::max_element(counts.begin(), counts.end()) + 1);
+    double most = 0;
+    for (int i = 0; i < bins; ++i)
+        most = std::fmax(most, counts[i] + beyond[i]);
+    plot->yAxis->setRange(0, most + 1);
     plot->replot(QCustomPlot::rpQueuedReplot);
 }
 
@@ -95,11 +140,27 @@ void drawControlChart(QCustomPlot *plot, const std::deque<CellRecord> &newestFir
         if (!r.voided && r.setName == setName && std::isfinite(r.rMilliOhm))
             shown.prepend(&r);
     }
-    QVector<double> x, y, sx, sy;
+    QVector<double> values;
+    for (const CellRecord *r : shown)
+        values << r->rMilliOhm;
+    // The scale is the bulk's and the control limits'; a far outlier sits
+    // at the edge as a red triangle pointing where it is.
+    const Bulk bulk = values.isEmpty() ? Bulk {0, 1} : bulkOf(values);
+    double lo = bulk.low, hi = bulk.high;
+    if (limits.valid)
+        lo = std::fmin(lo, limits.lcl()), hi = std::fmax(hi, limits.ucl());
+    const double margin = hi > lo ? (hi - lo) * 0.1 : 0.5;
+    QVector<double> x, y, sx, sy, ux, uy, dx, dy;
     for (int i = 0; i < shown.size(); ++i) {
-        x << i + 1, y << shown[i]->rMilliOhm;
+        const double r = shown[i]->rMilliOhm;
+        const double at = qBound(lo - margin / 2, r, hi + margin / 2);
+        x << i + 1, y << at;
+        if (r > hi + margin / 2)
+            ux << i + 1, uy << at;
+        else if (r < lo - margin / 2)
+            dx << i + 1, dy << at;
         if (shown[i]->spc.contains(QLatin1Char('R')))
-            sx << i + 1, sy << shown[i]->rMilliOhm;
+            sx << i + 1, sy << at;
     }
     QCPGraph *line = plot->addGraph();
     line->setPen(QPen(QColor(40, 90, 160), 1));
@@ -109,14 +170,18 @@ void drawControlChart(QCustomPlot *plot, const std::deque<CellRecord> &newestFir
     signalled->setLineStyle(QCPGraph::lsNone);
     signalled->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssCircle, QPen(Qt::red, 2), Qt::NoBrush, 10));
     signalled->setData(sx, sy, true);
-    double lo = y.isEmpty() ? 0 : *std::min_element(y.begin(), y.end()), hi = y.isEmpty() ? 1 : *std::max_element(y.begin(), y.end());
+    for (const auto &[xs, ys, shape] : {std::tuple(&ux, &uy, QCPScatterStyle::ssTriangle), std::tuple(&dx, &dy, QCPScatterStyle::ssTriangleInverted)}) {
+        QCPGraph *far = plot->addGraph();
+        far->setObjectName(QStringLiteral("beyondScale"));
+        far->setLineStyle(QCPGraph::lsNone);
+        far->setScatterStyle(QCPScatterStyle(shape, QPen(Qt::red, 2), QBrush(Qt::red), 9));
+        far->setData(*xs, *ys, true);
+    }
     if (limits.valid) {
         limitLine(plot, limits.centre, QPen(Qt::darkGreen, 1), false);
         limitLine(plot, limits.ucl(), QPen(QColor(230, 140, 0), 1, Qt::DashLine), false);
         limitLine(plot, limits.lcl(), QPen(QColor(230, 140, 0), 1, Qt::DashLine), false);
-        lo = std::fmin(lo, limits.lcl()), hi = std::fmax(hi, limits.ucl());
     }
-    const double margin = hi > lo ? (hi - lo) * 0.1 : 0.5;
     plot->xAxis->setRange(0, kShown + 1);
     plot->yAxis->setRange(lo - margin, hi + margin);
     plot->replot(QCustomPlot::rpQueuedReplot);

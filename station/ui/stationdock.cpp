@@ -336,6 +336,13 @@ void StationDock::followRecorder()
         showNeed();
     });
     connect(m_station, &CellRecorder::duplicateId, this, &StationDock::askRemeasure);
+    connect(m_station, &CellRecorder::lotStarted, this, [this] {
+        // The last lot's verdict would stand beside the new lot's first cell.
+        m_shownRecord.clear();
+        m_verdict->setText(QStringLiteral("—"));
+        m_verdict->setStyleSheet(QString());
+        m_grade->clear();
+    });
     connect(m_station, &CellRecorder::voidedRecord, this, [this](const QString &id) {
         if (id == m_shownRecord) {
             m_verdict->setText(tr("已作废"));
@@ -514,6 +521,13 @@ void StationDock::showStats(const QString &why)
                        .arg(number(s.r.max()), number(stats::cp(s.r, rLow, rHigh), 2), number(stats::cpk(s.r, rLow, rHigh), 2),
                             number(s.v.mean()), number(s.v.stddev()), number(s.v.min()), number(s.v.max()),
                             number(stats::cp(s.v, vLow, vHigh), 2), number(stats::cpk(s.v, vLow, vHigh), 2));
+    // Capability keeps every record; the charts scale to the bulk, so say
+    // how many lie beyond the limits.
+    int beyond = 0;
+    for (double r : m_station->lotR())
+        beyond += std::isfinite(rLow) && std::isfinite(rHigh) && !(r >= rLow && r <= rHigh);
+    if (beyond > 0)
+        text += QLatin1Char('\n') + tr("R 超出限值：%1 个记录（直方图两端红色）").arg(beyond);
     m_stats->setText(text);
     if (!why.isEmpty())
         say(why);

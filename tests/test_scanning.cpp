@@ -15,6 +15,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStandardPaths>
+#include <QTimer>
 
 #include <csignal>
 #include <cstdio>
@@ -183,9 +184,17 @@ private slots:
             type({"key", "Escape"});
         });
         QMessageBox *asked = nullptr;
+        QTimer whenFocused; // X gives the question the keyboard a moment after it shows
+        whenFocused.setInterval(10);
+        connect(&whenFocused, &QTimer::timeout, this, [&] {
+            if (asked && asked->isActiveWindow()) {
+                whenFocused.stop();
+                scan("NEXT-2"); // the next cell's scan, with its Enter
+            }
+        });
         testsupport::answerNextModal([&](QWidget *modal) {
             asked = qobject_cast<QMessageBox *>(modal);
-            scan("NEXT-2"); // the next cell's scan, with its Enter
+            whenFocused.start();
         }, 20000);
         scan("REPEAT-1");
         QTRY_COMPARE_WITH_TIMEOUT(newestId(st), QString("NEXT-2"), 30000);

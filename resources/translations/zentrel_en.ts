@@ -2565,7 +2565,7 @@ V: mean %14   σ %15   min %16   max %17   Cp %18   Cpk %19</translation>
     </message>
     <message>
         <source>R 超出限值：%1 个记录（直方图两端红色）</source>
-        <translation>R beyond the limits: %1 records (red at the histogram&apos;s ends)</translation>
+        <translation>R beyond the limits: %1 (red at the histogram&apos;s ends)</translation>
     </message>
 </context>
 <context>

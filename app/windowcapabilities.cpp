@@ -15,6 +15,7 @@
 #include "settings/configfile.h"
 #include "station/cellrecorder.h"
 #include "station/ui/plotfollower.h"
+#include "station/ui/stationdock.h"
 #include "station/ui/stationverdict.h"
 
 #include <QGuiApplication>
@@ -22,7 +23,6 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTabWidget>
-#include "station/ui/stationdock.h"
 
 #include <qcustomplot.h>
 

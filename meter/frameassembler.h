@@ -27,9 +27,10 @@ namespace meter {
 // two alike end where the line pauses (the meter's own pause ends a
 // frame), or the first bytes after the line opened are whole frames up to
 // a pause; then the held frames are passed on, so none is lost, and
-// otherwise dropped. In step, whole frames from pause to pause keep it so. A frame dropped whole keeps the alignment cheaply,
-// and a pause that keeps cutting frames in two ends the excuse of a busy
-// reader: the stream never stays out of step.
+// otherwise dropped. In step, whole frames from pause to pause keep it so.
+// A frame dropped whole keeps the alignment cheaply, and a pause that keeps
+// cutting frames in two ends the excuse of a busy reader: the stream never
+// stays out of step.
 class FrameAssembler
 {
 public:

@@ -102,11 +102,10 @@ bool ScanCatcher::takeEnter(QEvent::Type type)
         text += h.text;
     m_held.clear();
     if (QWidget *question = openQuestion()) {
-        // Never an answer: kept until the question closes.
-        if (m_question != question) {
-            m_question = question;
-        }
-        m_kept << text;
+        // Never an answer: kept until the question closes; the last scan
+        // is the cell in the operator's hand.
+        m_question = question;
+        m_kept = text;
         emit scanKept(text);
         return true;
     }
@@ -130,10 +129,9 @@ void ScanCatcher::questionClosed()
         return;
     }
     m_question.clear();
-    // The last scan is the cell in the operator's hand.
-    const QStringList kept = std::exchange(m_kept, {});
+    const QString kept = std::exchange(m_kept, QString());
     if (!kept.isEmpty())
-        enter(kept.last());
+        enter(kept);
 }
 
 void ScanCatcher::giveBack()

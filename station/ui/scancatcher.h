@@ -59,7 +59,7 @@ private:
     QTimer *m_gap;
     QVector<Held> m_held;
     QPointer<QWidget> m_question; // open while a scan waits for it to close
-    QStringList m_kept;
+    QString m_kept; // the scan that waits for the question to close
     bool m_replaying = false;
 };
 

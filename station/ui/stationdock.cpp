@@ -8,6 +8,7 @@
 #include "station/ui/lotcharts.h"
 #include "station/ui/recordstable.h"
 #include "station/ui/scancatcher.h"
+#include "station/ui/stationverdict.h"
 #include "storage/textfile.h"
 
 #include <QMainWindow>
@@ -436,7 +437,7 @@ void StationDock::showRecord(const CellRecord &r)
     // The grade and where its cells go, in its colour; NG is said once.
     const LimitSet *set = m_station->activeSet();
     const Grade *grade = set && !ng ? set->grade(r.grade) : nullptr;
-    m_grade->setText(ng ? QString() : grade && !grade->bin.isEmpty() ? r.grade + QStringLiteral(" · ") + grade->bin : r.grade);
+    m_grade->setText(ng ? QString() : StationVerdict::gradeAndBin(r, set));
     const QColor colour(grade ? grade->colour : QString());
     m_grade->setStyleSheet(QStringLiteral("QLabel { color: %1; }").arg(colour.isValid() ? colour.name() : QStringLiteral("green")));
     const QString k = kText(r);

@@ -67,9 +67,12 @@ QString StationVerdict::detail(const CellRecord &r) const
             text += (text.isEmpty() ? QString() : QStringLiteral(" → ")) + set->ngBin;
         return text;
     }
+    return gradeAndBin(r, set);
+}
+
+QString StationVerdict::gradeAndBin(const CellRecord &r, const LimitSet *set)
+{
     const Grade *grade = set ? set->grade(r.grade) : nullptr;
-    if (r.grade.isEmpty())
-        return QString();
     return grade && !grade->bin.isEmpty() ? r.grade + QStringLiteral(" · ") + grade->bin : r.grade;
 }
 

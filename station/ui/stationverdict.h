@@ -25,6 +25,8 @@ public:
     void show(const CellRecord &record);
     void clear();
     QString shownRecord() const { return m_record; }
+    // "B · 2号料框", or the grade alone where its bin is not named.
+    static QString gradeAndBin(const CellRecord &record, const LimitSet *set);
 
 protected:
     void changeEvent(QEvent *event) override;

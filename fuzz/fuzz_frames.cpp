@@ -46,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // Only the realigning framer holds whole frames, and no more than it
     // needs to choose where the stream goes on and to put it in step.
     using A = meter::FrameAssembler;
-    const int most = (A::kReachFrames + A::kRunFrames + 1 + 2 * (A::kStepFrames - 1)) * meter::FrameSize;
+    const int most = (A::kReachFrames + A::kRunFrames + 1 + A::kHeldFrames) * meter::FrameSize;
     if (framer.pendingBytes() >= (checked ? most : meter::FrameSize))
         std::abort();
     // Short chunks decode too, with missing bytes as 0.

@@ -161,6 +161,7 @@ void FrameAssembler::take(const char *run, int size, QByteArray *frames)
             frames->append(m_held);
             m_held.clear();
         }
+        dropOldestHeld();
     }
     passed(run + size - m_frameSize);
 }
@@ -174,6 +175,15 @@ void FrameAssembler::keepAlikeTail()
         from -= m_frameSize;
     m_discarded += quint64(from);
     m_held.remove(0, from);
+}
+
+void FrameAssembler::dropOldestHeld()
+{
+    const int over = m_held.size() - kHeldFrames * m_frameSize;
+    if (over <= 0)
+        return;
+    m_discarded += quint64(over);
+    m_held.remove(0, over);
 }
 
 void FrameAssembler::dropHeld()

@@ -62,6 +62,9 @@ public:
     static constexpr int kRunFrames = 3;
     // Frames in a row that put the stream in step.
     static constexpr int kStepFrames = 3;
+    // Frames held at most: those at a pause and those after it. Alike
+    // frames between drops on a line that never pauses would pile up.
+    static constexpr int kHeldFrames = 2 * (kStepFrames - 1);
 
 private:
     bool continues(const char *data, int size) const;
@@ -76,6 +79,7 @@ private:
     // A run of plausible frames, back to back, passed on or held.
     void take(const char *run, int size, QByteArray *frames);
     void dropHeld();
+    void dropOldestHeld();
     void keepAlikeTail();
     // The line paused: what is held is decided with what is at hand.
     void settle(QByteArray *frames);

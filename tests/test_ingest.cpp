@@ -1287,19 +1287,19 @@ private slots:
         };
         auto stored = [&] { return plant.db.query("SELECT count(*) FROM readings WHERE station = 'CLOCK-1'").toInt(); };
         // Past the step's moment (midnight, the hour of the change), then the step.
-        QTRY_VERIFY_WITH_TIMEOUT(fileLines() >= 250 && stored() > 0, 60000);
+        QTRY_VERIFY_WITH_TIMEOUT(fileLines() >= 250 && stored() > 0, 120000);
         if (!step.isEmpty()) {
             // The offset is from real time: a step back is from the clock's own time.
             const qint64 after = step == "+0" ? 0 : offset + step.toLongLong();
             testsupport::writeFile(clock, QString("%1%2\n").arg(after >= 0 ? "+" : "").arg(after).toUtf8());
             const int before = fileLines();
-            QTRY_VERIFY_WITH_TIMEOUT(fileLines() >= before + 100, 60000);
+            QTRY_VERIFY_WITH_TIMEOUT(fileLines() >= before + 100, 120000);
         }
         sim.terminate();
         QVERIFY(sim.waitForFinished(10000));
         const QStringList days = QDir(folder).entryList({"readings-*.csv"}, QDir::Files);
         QVERIFY2(days.size() == (step.isEmpty() ? 1 : 2), qPrintable(days.join(' ')));
-        QTRY_COMPARE_WITH_TIMEOUT(stored(), fileLines(), 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(stored(), fileLines(), 120000);
         QCOMPARE(plant.db.query("SELECT count(DISTINCT id) FROM message_ids WHERE id LIKE 'CLOCK-1/readings/%'").toInt(), fileLines());
         QProcess gaps;
         gaps.start(ZENTREL_REPORT_PATH, {"--db", plant.db.conninfo(), "--gaps", "--lang", "en"});

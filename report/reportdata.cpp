@@ -699,6 +699,22 @@ QString limitsNote(double rl, double rh, double vl, double vh)
                            : QCoreApplication::translate("Report", "%1 的下限高于上限：不计算 Cp/Cpk").arg(punctuation::listed(sides));
 }
 
+// A quantity's cells: mean, σ, min, max, then Cp and Cpk (within σ) and
+// Pp and Ppk (overall σ), each with its 95 % interval.
+constexpr int kQuantityCells = 16;
+
+QStringList quantityCells(const stats::RunningStats &x, const SpcSeries &chart, double low, double high)
+{
+    const stats::Capability c = capabilityOf(x, chart, low, high);
+    QStringList out = {numberText(x.mean()), numberText(x.stddev()), numberText(x.min()), numberText(x.max())};
+    for (const stats::Estimate *e : {&c.cp, &c.cpk, &c.pp, &c.ppk})
+        out << numberText(e->value, 3) << numberText(e->low, 3) << numberText(e->high, 3);
+    return out;
+}
+
+// Where a row's cells are.
+constexpr int kRCells = 7, kVCells = kRCells + kQuantityCells, kGradesCell = kVCells + kQuantityCells, kNoteCell = kGradesCell + 1;
+
 // CSV and JSON name scopes and limits the same in every language (scripts
 // read them); the table and the pages in the language spoken.
 QVector<QStringList> rows(const QVector<Group> &groups, bool translated)
@@ -711,19 +727,25 @@ QVector<QStringList> rows(const QVector<Group> &groups, bool translated)
         QStringList grades;
         for (auto it = s.grades.cbegin(); it != s.grades.cend(); ++it)
             grades << QStringLiteral("%1:%2").arg(it.key()).arg(it.value());
-        out.append({translated ? g.scope.text() : g.scope.key(), g.limits.text(translated), QString::number(s.total()), QString::number(s.pass), QString::number(s.ng),
-                    QString::number(s.none), std::isfinite(s.yield()) ? numberText(s.yield() * 100, 2) : QStringLiteral("—"),
-                    numberText(s.r.mean()), numberText(s.r.stddev()), numberText(s.r.min()), numberText(s.r.max()),
-                    numberText(stats::cp(s.r, rl, rh), 3), numberText(stats::cpk(s.r, rl, rh), 3),
-                    numberText(s.v.mean()), numberText(s.v.stddev()), numberText(s.v.min()), numberText(s.v.max()),
-                    numberText(stats::cp(s.v, vl, vh), 3), numberText(stats::cpk(s.v, vl, vh), 3),
-                    grades.join(QLatin1Char(' ')), limitsNote(rl, rh, vl, vh)});
+        out.append(QStringList{translated ? g.scope.text() : g.scope.key(), g.limits.text(translated), QString::number(s.total()),
+                               QString::number(s.pass), QString::number(s.ng), QString::number(s.none),
+                               std::isfinite(s.yield()) ? numberText(s.yield() * 100, 2) : QStringLiteral("—")}
+                   + quantityCells(s.r, g.spc.r, rl, rh) + quantityCells(s.v, g.spc.v, vl, vh)
+                   + QStringList{grades.join(QLatin1Char(' ')), limitsNote(rl, rh, vl, vh)});
     }
     return out;
 }
 
-const QStringList kColumns = {"scope", "limits", "n", "pass", "ng", "no_verdict", "yield_percent", "r_mean", "r_sd",
-                              "r_min", "r_max", "r_cp", "r_cpk", "v_mean", "v_sd", "v_min", "v_max", "v_cp", "v_cpk", "grades"};
+QStringList columns()
+{
+    QStringList out = {"scope", "limits", "n", "pass", "ng", "no_verdict", "yield_percent"};
+    for (const QString q : {"r", "v"}) {
+        out << q + "_mean" << q + "_sd" << q + "_min" << q + "_max";
+        for (const QString index : {"cp", "cpk", "pp", "ppk"})
+            out << q + '_' + index << q + '_' + index + "_low" << q + '_' + index + "_high";
+    }
+    return out << "grades";
+}
 
 } // namespace
 
@@ -744,7 +766,7 @@ QJsonObject capabilityJson(const stats::Capability &c)
     return QJsonObject{{"cp", estimate(c.cp)}, {"cpk", estimate(c.cpk)}, {"pp", estimate(c.pp)}, {"ppk", estimate(c.ppk)},
                        {"n", double(c.n)}, {"sigma_within", jsonNumber(c.sigmaWithin)}, {"sigma_overall", jsonNumber(c.sigmaOverall)},
                        {"normality", QJsonObject{{"ad", jsonNumber(c.normality.ad)}, {"p", jsonNumber(c.normality.p)},
-                                                 {"n", double(c.normality.n)}}}};
+                                                 {"p_below", c.normality.below}, {"n", double(c.normality.n)}}}};
 }
 
 // "Cp 1.67 [1.24, 2.09]"
@@ -762,7 +784,7 @@ QString capabilityText(const QString &quantity, const stats::Capability &c)
                       .arg(quantity, estimateText("Cp", c.cp), estimateText("Cpk", c.cpk), estimateText("Pp", c.pp), estimateText("Ppk", c.ppk));
     if (c.normalityRejected())
         out += QCoreApplication::translate("Report", "    注意：数据不呈正态（Anderson–Darling A² %1，p %2），以上指数假定正态，可能误导\n")
-                   .arg(numberText(c.normality.ad, 3), numberText(c.normality.p, 4));
+                   .arg(numberText(c.normality.ad, 3), c.normality.pText());
     return out;
 }
 
@@ -813,12 +835,14 @@ QString tableText(const QVector<Group> &groups)
                        .arg(g.settled.pass)
                        .arg(g.settled.ng)
                        .arg(std::isfinite(g.settled.yield()) ? numberText(g.settled.yield() * 100, 2) : QStringLiteral("—"));
-        out += QCoreApplication::translate("Report", "  R (mΩ)  均值 %1  σ %2  最小 %3  最大 %4  Cp %5  Cpk %6\n").arg(r[7], r[8], r[9], r[10], r[11], r[12]);
-        out += QCoreApplication::translate("Report", "  V (V)   均值 %1  σ %2  最小 %3  最大 %4  Cp %5  Cpk %6\n").arg(r[13], r[14], r[15], r[16], r[17], r[18]);
-        if (!r[19].isEmpty())
-            out += QCoreApplication::translate("Report", "  等级 %1\n").arg(r[19]);
-        if (!r[20].isEmpty())
-            out += QStringLiteral("  %1\n").arg(r[20]);
+        out += QCoreApplication::translate("Report", "  R (mΩ)  均值 %1  σ %2  最小 %3  最大 %4\n")
+                   .arg(r[kRCells], r[kRCells + 1], r[kRCells + 2], r[kRCells + 3]);
+        out += QCoreApplication::translate("Report", "  V (V)   均值 %1  σ %2  最小 %3  最大 %4\n")
+                   .arg(r[kVCells], r[kVCells + 1], r[kVCells + 2], r[kVCells + 3]);
+        if (!r[kGradesCell].isEmpty())
+            out += QCoreApplication::translate("Report", "  等级 %1\n").arg(r[kGradesCell]);
+        if (!r[kNoteCell].isEmpty())
+            out += QStringLiteral("  %1\n").arg(r[kNoteCell]);
         const double rl = g.limits.value(g.limits.rLow), rh = g.limits.value(g.limits.rHigh);
         const double vl = g.limits.value(g.limits.vLow), vh = g.limits.value(g.limits.vHigh);
         if (bounded(rl, rh) && g.stats.r.count() > 1)
@@ -849,7 +873,8 @@ QString tableText(const QVector<Group> &groups)
 
 QString tableCsv(const QVector<Group> &groups)
 {
-    QString out = kColumns.join(QLatin1Char(',')) + QLatin1Char('\n');
+    // A byte-order mark: spreadsheets read UTF-8 without one as the local code page.
+    QString out = QChar(0xFEFF) + columns().join(QLatin1Char(',')) + QLatin1Char('\n');
     for (QStringList r : rows(groups, false)) {
         r.removeLast(); // the note is the text table's
         for (int i = 0; i < r.size(); ++i) {
@@ -931,7 +956,7 @@ QString ruleCounts(const SpcSeries &s)
 
 QString signalsCsv(const QVector<Group> &groups)
 {
-    QString out = QStringLiteral("scope,limits,quantity,rule,index,time,value,rule_text\n");
+    QString out = QChar(0xFEFF) + QStringLiteral("scope,limits,quantity,rule,index,time,value,rule_text\n");
     QStringList rules;
     for (int rule = 1; rule <= 8; ++rule)
         rules << journal::csvField(stats::ruleText(rule));
@@ -958,10 +983,13 @@ QByteArray tableJson(const QVector<Group> &groups, qint64 lines, qint64 skipped,
         QJsonObject grades;
         for (auto it = s.grades.cbegin(); it != s.grades.cend(); ++it)
             grades.insert(it.key(), double(it.value()));
-        auto side = [](const stats::RunningStats &x, double lo, double hi) {
-            return QJsonObject{{"mean", jsonNumber(x.mean())}, {"sd", jsonNumber(x.stddev())},
-                               {"min", jsonNumber(x.min())},   {"max", jsonNumber(x.max())},
-                               {"cp", jsonNumber(stats::cp(x, lo, hi))}, {"cpk", jsonNumber(stats::cpk(x, lo, hi))}};
+        // Cp, Cpk within σ and Pp, Ppk overall, as the capability objects say them.
+        auto side = [](const stats::RunningStats &x, const SpcSeries &chart, double lo, double hi) {
+            const stats::Capability c = capabilityOf(x, chart, lo, hi);
+            return QJsonObject{{"mean", jsonNumber(x.mean())},   {"sd", jsonNumber(x.stddev())},
+                               {"min", jsonNumber(x.min())},     {"max", jsonNumber(x.max())},
+                               {"cp", jsonNumber(c.cp.value)},   {"cpk", jsonNumber(c.cpk.value)},
+                               {"pp", jsonNumber(c.pp.value)},   {"ppk", jsonNumber(c.ppk.value)}};
         };
         // The limits as numbers (null: not set) for scripts, and as the files name them.
         QJsonObject limits;
@@ -970,7 +998,7 @@ QByteArray tableJson(const QVector<Group> &groups, qint64 lines, qint64 skipped,
             limits.insert(QLatin1String(key), text->isEmpty() ? QJsonValue(QJsonValue::Null) : jsonNumber(g.limits.value(*text)));
         QJsonObject group{{"scope", g.scope.json(g.limits)}, {"limits", limits}, {"limits_text", g.limits.text()}, {"n", double(s.total())},
                           {"pass", double(s.pass)}, {"ng", double(s.ng)}, {"no_verdict", double(s.none)},
-                          {"yield", jsonNumber(s.yield())}, {"r", side(s.r, rl, rh)}, {"v", side(s.v, vl, vh)},
+                          {"yield", jsonNumber(s.yield())}, {"r", side(s.r, g.spc.r, rl, rh)}, {"v", side(s.v, g.spc.v, vl, vh)},
                           {"grades", grades}};
         if (controlCharts)
             group.insert("spc", QJsonObject{{"r", spcJson(g.spc.r)}, {"v", spcJson(g.spc.v)}});

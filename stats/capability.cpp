@@ -110,6 +110,9 @@ double chiSquareQuantile(double p, double df)
 
 Capability capability(qint64 n, double mean, double sigmaWithin, double sigmaOverall, double low, double high)
 {
+    // Bounds the wrong way round describe no tolerance: no index.
+    if (std::isfinite(low) && std::isfinite(high) && low > high)
+        low = high = NAN;
     Capability c;
     c.n = n;
     c.mean = mean;
@@ -122,6 +125,42 @@ Capability capability(qint64 n, double mean, double sigmaWithin, double sigmaOve
     return c;
 }
 
+namespace {
+
+// ln Φ(z), by erfc in both tails alike: a value far above the mean weighs
+// as much as one as far below (1 − Φ(z) would round to 0 from z ≈ 8.3).
+double logPhi(double z)
+{
+    return std::log(std::max(0.5 * std::erfc(-z / std::sqrt(2.0)), 1e-300));
+}
+
+// D'Agostino and Stephens' p for A*², or kSmallestP and below.
+Normality withP(Normality out)
+{
+    const double a = out.ad;
+    double p;
+    if (a >= 0.6)
+        p = a < 10 ? std::exp(1.2937 - 5.709 * a + 0.0186 * a * a) : 0; // decreasing up to 10, far below kSmallestP there
+    else if (a >= 0.34)
+        p = std::exp(0.9177 - 4.279 * a - 1.38 * a * a);
+    else if (a >= 0.2)
+        p = 1 - std::exp(-8.318 + 42.796 * a - 59.938 * a * a);
+    else
+        p = 1 - std::exp(-13.436 + 101.14 * a - 223.73 * a * a);
+    out.below = p < kSmallestP;
+    out.p = out.below ? kSmallestP : std::min(p, 1.0);
+    return out;
+}
+
+} // namespace
+
+QString Normality::pText() const
+{
+    if (below)
+        return QStringLiteral("< %1").arg(kSmallestP, 0, 'f', 4);
+    return std::isfinite(p) ? QString::number(p, 'f', 4) : QStringLiteral("—");
+}
+
 Normality andersonDarling(QVector<double> values)
 {
     values.erase(std::remove_if(values.begin(), values.end(), [](double x) { return !std::isfinite(x); }), values.end());
@@ -130,6 +169,9 @@ Normality andersonDarling(QVector<double> values)
     const int n = values.size();
     if (n < 8)
         return out;
+    std::sort(values.begin(), values.end());
+    if (values.front() == values.back())
+        return out; // all equal: nothing to test
     double mean = 0;
     for (double x : values)
         mean += x;
@@ -140,25 +182,12 @@ Normality andersonDarling(QVector<double> values)
     const double s = std::sqrt(ss / (n - 1));
     if (!(s > 0))
         return out;
-    std::sort(values.begin(), values.end());
-    // Φ kept off 0 and 1, so that a value far out gives a large A², not infinity.
-    auto phi = [&](double x) { return std::clamp(normalCdf((x - mean) / s), 1e-300, 1 - 1e-16); };
     double sum = 0;
     for (int i = 0; i < n; ++i)
-        sum += (2.0 * i + 1) * (std::log(phi(values[i])) + std::log(1 - phi(values[n - 1 - i])));
+        sum += (2.0 * i + 1) * (logPhi((values[i] - mean) / s) + logPhi(-(values[n - 1 - i] - mean) / s));
     const double a2 = -n - sum / n;
-    const double a = a2 * (1 + 0.75 / n + 2.25 / (double(n) * n));
-    out.ad = a;
-    if (a >= 0.6)
-        out.p = std::exp(1.2937 - 5.709 * a + 0.0186 * a * a);
-    else if (a >= 0.34)
-        out.p = std::exp(0.9177 - 4.279 * a - 1.38 * a * a);
-    else if (a >= 0.2)
-        out.p = 1 - std::exp(-8.318 + 42.796 * a - 59.938 * a * a);
-    else
-        out.p = 1 - std::exp(-13.436 + 101.14 * a - 223.73 * a * a);
-    out.p = std::clamp(out.p, 0.0, 1.0);
-    return out;
+    out.ad = a2 * (1 + 0.75 / n + 2.25 / (double(n) * n));
+    return withP(out);
 }
 
 } // namespace stats

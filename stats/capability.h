@@ -1,6 +1,7 @@
 #ifndef STATS_CAPABILITY_H
 #define STATS_CAPABILITY_H
 
+#include <QString>
 #include <QVector>
 
 #include <cmath>
@@ -16,7 +17,8 @@
 //     (Bissell 1990, Applied Statistics 39: 71–76).
 //   Anderson–Darling: A² = −n − (1/n)·Σ(2i − 1)[ln Φ(zᵢ) + ln(1 − Φ(z₍ₙ₊₁₋ᵢ₎))] over the
 //     sorted standardised values, A*² = A²(1 + 0.75/n + 2.25/n²), p by D'Agostino and
-//     Stephens (Goodness-of-Fit Techniques, 1986, table 4.9).
+//     Stephens (Goodness-of-Fit Techniques, 1986, table 4.9). Their fit turns back up
+//     past A*² ≈ 153; p is stated down to kSmallestP and below that said to be below.
 namespace stats {
 
 struct Estimate
@@ -24,11 +26,16 @@ struct Estimate
     double value = NAN, low = NAN, high = NAN; // NaN: not computable (a limit missing, σ 0, too few)
 };
 
+constexpr double kSmallestP = 1e-4;
+
 struct Normality
 {
-    double ad = NAN; // A*², adjusted for n
-    double p = NAN;
-    qint64 n = 0;    // the values tested
+    double ad = NAN;    // A*², adjusted for n; NaN: too few values or none apart
+    double p = NAN;     // kSmallestP when below it
+    bool below = false; // p < kSmallestP: "< 0.0001"
+    qint64 n = 0;       // the values tested
+    // "0.2315", "< 0.0001", "—"
+    QString pText() const;
 };
 
 struct Capability

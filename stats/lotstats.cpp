@@ -58,7 +58,7 @@ double RunningStats::stddev() const
     return m_n >= 2 ? std::sqrt(m_m2 / double(m_n - 1)) : std::nan("");
 }
 
-double cp(const RunningStats &s, double low, double high)
+double pp(const RunningStats &s, double low, double high)
 {
     const double sigma = s.stddev();
     // Bounds the wrong way round describe no tolerance: no index.
@@ -67,7 +67,7 @@ double cp(const RunningStats &s, double low, double high)
     return (high - low) / (6.0 * sigma);
 }
 
-double cpk(const RunningStats &s, double low, double high)
+double ppk(const RunningStats &s, double low, double high)
 {
     const double sigma = s.stddev();
     if (!std::isfinite(low) || !std::isfinite(high) || !(sigma > 0) || low > high)

@@ -38,11 +38,12 @@ private:
     double m_max = -std::numeric_limits<double>::infinity();
 };
 
-// Process capability against two limits: Cp = (USL - LSL) / 6σ,
-// Cpk = min(USL - μ, μ - LSL) / 3σ. NaN unless both limits exist, n >= 2
+// Process performance against two limits, with the overall σ (Cp and Cpk
+// take the within σ: stats/capability.h): Pp = (USL - LSL) / 6σ,
+// Ppk = min(USL - μ, μ - LSL) / 3σ. NaN unless both limits exist, n >= 2
 // and σ > 0.
-double cp(const RunningStats &s, double low, double high);
-double cpk(const RunningStats &s, double low, double high);
+double pp(const RunningStats &s, double low, double high);
+double ppk(const RunningStats &s, double low, double high);
 
 // The statistics of a lot: counts, yield, grades, and R and V.
 struct LotStats

@@ -454,45 +454,51 @@ private slots:
         }
     }
 
-    // Anderson–Darling: A² summed in its other form (each value's own two
-    // terms), the n adjustment and D'Agostino–Stephens' p; normal scores
-    // pass, a skewed sample and two clusters do not.
+    // Anderson–Darling against values computed outside (scipy's A², the
+    // n adjustment, D'Agostino–Stephens' p): skewed lots of any size are
+    // not normal, a far value weighs the same above as below, no figure
+    // without spread.
+    void andersonDarling_data()
+    {
+        QTest::addColumn<QString>("shape"); // of the ideal sample: values at the quantiles (i − ½)/n
+        QTest::addColumn<int>("n");
+        QTest::addColumn<double>("ad"); // NaN: none
+        QTest::addColumn<double>("p");  // 1e-4 with below
+        QTest::addColumn<bool>("below");
+        QTest::newRow("normal") << "normal" << 1000 << 0.0015405565960023822 << 0.9999982929077741 << false;
+        QTest::newRow("uniform 40") << "uniform" << 40 << 0.43525702731703925 << 0.29933138806050485 << false;
+        QTest::newRow("uniform 100") << "uniform" << 100 << 1.0920810679519337 << 0.007307838840103149 << false;
+        QTest::newRow("lognormal 1,000") << "lognormal" << 1000 << 93.90240316531742 << 1e-4 << true;
+        QTest::newRow("lognormal 30,000") << "lognormal" << 30000 << 2887.672289586141 << 1e-4 << true;
+        QTest::newRow("lognormal 100,000") << "lognormal" << 100000 << 9645.00469559952 << 1e-4 << true;
+        QTest::newRow("far above") << "above" << 100 << 25.568248294960853 << 1e-4 << true;
+        QTest::newRow("far below") << "below" << 100 << 25.568248294960853 << 1e-4 << true;
+        QTest::newRow("all equal") << "equal" << 50 << double(NAN) << double(NAN) << false;
+        QTest::newRow("too few") << "normal" << 7 << double(NAN) << double(NAN) << false;
+    }
     void andersonDarling()
     {
-        const QVector<double> skewed = {0.1, 0.1, 0.2, 0.2, 0.3, 0.3, 0.4, 0.6, 0.9, 1.5, 2.4, 4.0};
-        const stats::Normality got = stats::andersonDarling(skewed);
-        const int n = skewed.size();
-        double mean = 0, ss = 0;
-        for (double x : skewed)
-            mean += x / n;
-        for (double x : skewed)
-            ss += (x - mean) * (x - mean);
-        const double s = std::sqrt(ss / (n - 1));
-        double sum = 0;
-        for (int i = 1; i <= n; ++i) {
-            const double f = stats::normalCdf((skewed[i - 1] - mean) / s); // already sorted
-            sum += (2 * i - 1) * std::log(f) + (2 * (n - i) + 1) * std::log(1 - f);
+        QFETCH(QString, shape);
+        QFETCH(int, n);
+        QFETCH(double, ad);
+        QFETCH(double, p);
+        QFETCH(bool, below);
+        const bool outlier = shape == "above" || shape == "below";
+        const int k = outlier ? n - 1 : n;
+        QVector<double> values;
+        for (int i = 1; i <= k; ++i) {
+            const double u = (i - 0.5) / k, z = stats::normalQuantile(u);
+            values << (shape == "uniform" ? u : shape == "lognormal" ? std::exp(z) : shape == "equal" ? 3.7 : 12 + 0.1 * z);
         }
-        const double a = (-n - sum / n) * (1 + 0.75 / n + 2.25 / (n * n));
-        QVERIFY2(std::fabs(got.ad - a) < 1e-9, qPrintable(QString("%1 %2").arg(got.ad).arg(a)));
+        if (outlier)
+            values << (shape == "above" ? 18 : 6);
+        const stats::Normality got = stats::andersonDarling(values);
+        auto near = [](double a, double b) { return (std::isnan(a) && std::isnan(b)) || std::fabs(a - b) <= 1e-6 * std::max(1.0, std::fabs(b)); };
+        QVERIFY2(near(got.ad, ad), qPrintable(QString("A*² %1, expected %2").arg(got.ad, 0, 'g', 17).arg(ad, 0, 'g', 17)));
+        QVERIFY2(near(got.p, p), qPrintable(QString("p %1, expected %2").arg(got.p, 0, 'g', 17).arg(p, 0, 'g', 17)));
+        QCOMPARE(got.below, below);
+        QCOMPARE(got.pText(), below ? QString("< 0.0001") : std::isnan(p) ? QString("—") : QString::number(p, 'f', 4));
         QCOMPARE(got.n, qint64(n));
-        QVERIFY(a >= 0.6);
-        QVERIFY(std::fabs(got.p - std::exp(1.2937 - 5.709 * a + 0.0186 * a * a)) < 1e-12);
-        QVERIFY(got.p < 0.05);
-
-        QVector<double> scores; // normal scores: as normal as 200 values can be
-        for (int i = 1; i <= 200; ++i) {
-            double lo = -10, hi = 10;
-            for (int k = 0; k < 100; ++k)
-                (stats::normalCdf((lo + hi) / 2) < (i - 0.5) / 200 ? lo : hi) = (lo + hi) / 2;
-            scores << 12 + 0.1 * lo;
-        }
-        QVERIFY(stats::andersonDarling(scores).p > 0.5);
-        QVector<double> twoClusters = scores;
-        for (double &x : twoClusters)
-            x = x < 12 ? x - 0.5 : x + 0.5;
-        QVERIFY(stats::andersonDarling(twoClusters).p < 0.05);
-        QVERIFY(std::isnan(stats::andersonDarling({1, 2, 3}).p)); // too few
     }
 };
 

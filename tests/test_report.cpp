@@ -120,8 +120,11 @@ private slots:
             QCOMPARE(g["n"].toInt(), data.size());
             QVERIFY(std::fabs(r["mean"].toDouble() - mean) < 1e-9);
             QVERIFY(std::fabs(r["sd"].toDouble() - sd) < 1e-9);
-            QVERIFY(std::fabs(r["cp"].toDouble() - (hi - lo) / (6 * sd)) < 1e-9);
-            QVERIFY(std::fabs(r["cpk"].toDouble() - std::min(hi - mean, mean - lo) / (3 * sd)) < 1e-9);
+            QVERIFY(std::fabs(r["pp"].toDouble() - (hi - lo) / (6 * sd)) < 1e-9);
+            QVERIFY(std::fabs(r["ppk"].toDouble() - std::min(hi - mean, mean - lo) / (3 * sd)) < 1e-9);
+            // One meaning of Cp: the capability's, with the within σ.
+            QCOMPARE(r["cp"].toDouble(), g["capability"]["cp"]["value"].toDouble());
+            QCOMPARE(r["cpk"].toDouble(), g["capability"]["cpk"]["value"].toDouble());
         };
         check(group("工位 A", "R 10–20"), aFirst, 10, 20);
         check(group("工位 A", "R 12–18"), aSecond, 12, 18);
@@ -134,7 +137,10 @@ private slots:
         QCOMPARE(group("全部", "R 10–20")["n"].toInt(), 15);
         QFile cf("table.csv");
         QVERIFY(cf.open(QIODevice::ReadOnly));
-        QVERIFY(cf.readLine().startsWith("scope,limits,n,pass,ng"));
+        // Marked as UTF-8 for spreadsheets; Cp, Cpk, Pp, Ppk each with their interval.
+        const QByteArray head = cf.readLine();
+        QVERIFY2(head.startsWith("\xEF\xBB\xBFscope,limits,n,pass,ng"), head.constData());
+        QVERIFY2(head.contains(",r_cp,r_cp_low,r_cp_high,r_cpk,r_cpk_low,r_cpk_high,r_pp,r_pp_low,r_pp_high,r_ppk,"), head.constData());
 
         // A date range picks days.
         const Run one = runReport({"j", "--from", "2026-12-08", "--json", "-"});
@@ -380,7 +386,8 @@ private slots:
                 all = g.toObject();
         QCOMPARE(all["n"].toInt(), good.size());
         QCOMPARE(all["r"].toObject()["mean"].toDouble(), 25.0);
-        QVERIFY(all["r"].toObject()["cp"].isNull());
+        for (const char *index : {"cp", "cpk", "pp", "ppk"})
+            QVERIFY(all["r"].toObject()[index].isNull());
         const Run text = runReport({"c"});
         QVERIFY2(text.out.contains("R 的下限高于上限"), qPrintable(text.out));
         // A range that ends before it starts says so.
@@ -436,8 +443,8 @@ private slots:
         const QJsonObject r2 = groups["单体 全部 | 限值组 T2: R 10–20 mΩ, V 3–4.5 V"]["r"].toObject();
         const double mean = (14 + 15 + 17) / 3.0;
         const double sd = std::sqrt((std::pow(14 - mean, 2) + std::pow(15 - mean, 2) + std::pow(17 - mean, 2)) / 2);
-        QVERIFY2(std::fabs(r2["cp"].toDouble() - 10 / (6 * sd)) < 1e-9, qPrintable(QJsonDocument(r2).toJson()));
-        QVERIFY(std::fabs(r2["cpk"].toDouble() - (20 - mean) / (3 * sd)) < 1e-9);
+        QVERIFY2(std::fabs(r2["pp"].toDouble() - 10 / (6 * sd)) < 1e-9, qPrintable(QJsonDocument(r2).toJson()));
+        QVERIFY(std::fabs(r2["ppk"].toDouble() - (20 - mean) / (3 * sd)) < 1e-9);
         // Capability as the packages give it: Pp from the overall σ, with its interval.
         const QJsonObject capability = groups["单体 全部 | 限值组 T2: R 10–20 mΩ, V 3–4.5 V"]["capability"].toObject();
         QVERIFY(std::fabs(capability["pp"].toObject()["value"].toDouble() - 10 / (6 * sd)) < 1e-9);

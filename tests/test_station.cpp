@@ -181,13 +181,13 @@ private slots:
         QVERIFY(qFuzzyCompare(s.stddev(), sigma));
         QCOMPARE(s.min(), 11.8);
         QCOMPARE(s.max(), 12.6);
-        QVERIFY(qFuzzyCompare(cp(s, 11, 13.5), (13.5 - 11) / (6 * sigma)));
-        QVERIFY(qFuzzyCompare(cpk(s, 11, 13.5), std::min(13.5 - mean, mean - 11) / (3 * sigma)));
+        QVERIFY(qFuzzyCompare(pp(s, 11, 13.5), (13.5 - 11) / (6 * sigma)));
+        QVERIFY(qFuzzyCompare(ppk(s, 11, 13.5), std::min(13.5 - mean, mean - 11) / (3 * sigma)));
         // Only with both limits and two values.
-        QVERIFY(std::isnan(cp(s, NAN, 13.5)));
+        QVERIFY(std::isnan(pp(s, NAN, 13.5)));
         RunningStats one;
         one.add(1);
-        QVERIFY(std::isnan(one.stddev()) && std::isnan(cpk(one, 0, 2)));
+        QVERIFY(std::isnan(one.stddev()) && std::isnan(ppk(one, 0, 2)));
     }
 
     void enteredTextIsChecked_data()

@@ -367,6 +367,14 @@ namespace {
 const double kWidths[] = {0.12, 0.17, 0.055, 0.055, 0.045, 0.06, 0.065, 0.06, 0.055, 0.065, 0.06, 0.055, 0.135};
 constexpr double kRowFont = 0.6, kRowPad = 0.5; // in units of the page
 
+// Cpk as the capability page gives it: with the within σ.
+double cpkWithin(const Group &g, bool v)
+{
+    const LimitKey &l = g.limits;
+    return v ? capabilityOf(g.stats.v, g.spc.v, l.value(l.vLow), l.value(l.vHigh)).cpk.value
+             : capabilityOf(g.stats.r, g.spc.r, l.value(l.rLow), l.value(l.rHigh)).cpk.value;
+}
+
 // Lines a text takes in a width: a name is shown whole, never cut.
 int wrappedLines(const QString &text, const QFont &font, double width)
 {
@@ -378,8 +386,7 @@ int wrappedLines(const QString &text, const QFont &font, double width)
 QStringList Pages::tableRow(const Group &g) const
 {
     const stats::LotStats &s = g.stats;
-    const double rCpk = stats::cpk(s.r, g.limits.value(g.limits.rLow), g.limits.value(g.limits.rHigh));
-    const double vCpk = stats::cpk(s.v, g.limits.value(g.limits.vLow), g.limits.value(g.limits.vHigh));
+    const double rCpk = cpkWithin(g, false), vCpk = cpkWithin(g, true);
     return {g.scope.text(), g.limits.text(true), QString::number(s.total()), QString::number(s.pass),
             QString::number(s.ng), std::isfinite(s.yield()) ? number(s.yield() * 100, 2) : QStringLiteral("—"),
             number(s.r.mean()), number(s.r.stddev()), number(rCpk, 2), number(s.v.mean()),
@@ -439,12 +446,10 @@ void Pages::drawTable(QCPPainter &painter, const Page &page, const QRectF &area)
     for (int i = page.first; i < page.last; ++i) {
         const Group &g = m_groups[i];
         const QStringList cells = tableRow(g);
-        const double rCpk = stats::cpk(g.stats.r, g.limits.value(g.limits.rLow), g.limits.value(g.limits.rHigh));
-        const double vCpk = stats::cpk(g.stats.v, g.limits.value(g.limits.vLow), g.limits.value(g.limits.vHigh));
         QVector<QColor> fills(cells.size(), Qt::transparent);
         fills[5] = yieldColour(g.stats.yield());
-        fills[8] = capabilityColour(rCpk);
-        fills[11] = capabilityColour(vCpk);
+        fills[8] = capabilityColour(cpkWithin(g, false));
+        fills[11] = capabilityColour(cpkWithin(g, true));
         row(cells, fills, false);
     }
     y += unit * 0.8;
@@ -698,8 +703,8 @@ void indicesPanel(QCPPainter &painter, const stats::Capability &c, const QRectF 
         QCoreApplication::translate("Report", "n = %1，均值 %2").arg(c.n).arg(number(c.mean)),
         QCoreApplication::translate("Report", "σ 组内 %1，σ 整体 %2").arg(number(c.sigmaWithin), number(c.sigmaOverall)),
         estimate("Cp", c.cp), estimate("Cpk", c.cpk), estimate("Pp", c.pp), estimate("Ppk", c.ppk),
-        QCoreApplication::translate("Report", "正态性（Anderson–Darling）：A² = %1，p = %2（%3 个读数）")
-            .arg(number(c.normality.ad, 3), number(c.normality.p, 4)).arg(c.normality.n),
+        QCoreApplication::translate("Report", "正态性（Anderson–Darling）：A² %1，p %2（%3 个读数）")
+            .arg(number(c.normality.ad, 3), c.normality.pText()).arg(c.normality.n),
     };
     for (const QString &line : lines)
         y = paragraph(painter, pageFont(unit * 0.66), box, y + unit * 0.25, line);

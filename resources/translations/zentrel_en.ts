@@ -1422,18 +1422,6 @@
 </translation>
     </message>
     <message>
-        <source>  R (mΩ)  均值 %1  σ %2  最小 %3  最大 %4  Cp %5  Cpk %6
-</source>
-        <translation>  R (mΩ)  mean %1  σ %2  min %3  max %4  Cp %5  Cpk %6
-</translation>
-    </message>
-    <message>
-        <source>  V (V)   均值 %1  σ %2  最小 %3  最大 %4  Cp %5  Cpk %6
-</source>
-        <translation>  V (V)   mean %1  σ %2  min %3  max %4  Cp %5  Cpk %6
-</translation>
-    </message>
-    <message>
         <source>  等级 %1
 </source>
         <translation>  grades %1
@@ -1786,8 +1774,8 @@
         <translation>σ within %1, σ overall %2</translation>
     </message>
     <message>
-        <source>正态性（Anderson–Darling）：A² = %1，p = %2（%3 个读数）</source>
-        <translation>Normality (Anderson–Darling): A² = %1, p = %2 (%3 readings)</translation>
+        <source>正态性（Anderson–Darling）：A² %1，p %2（%3 个读数）</source>
+        <translation>Normality (Anderson–Darling): A² %1, p %2 (%3 readings)</translation>
     </message>
     <message>
         <source>数据不呈正态（p &lt; 0.05）：这些指数假定正态分布，可能误导。</source>
@@ -1870,6 +1858,18 @@
             <numerusform>%n file, %1 lines, %2 lines skipped (malformed or torn)</numerusform>
             <numerusform>%n files, %1 lines, %2 lines skipped (malformed or torn)</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>  R (mΩ)  均值 %1  σ %2  最小 %3  最大 %4
+</source>
+        <translation>  R (mΩ)  mean %1  σ %2  min %3  max %4
+</translation>
+    </message>
+    <message>
+        <source>  V (V)   均值 %1  σ %2  最小 %3  最大 %4
+</source>
+        <translation>  V (V)   mean %1  σ %2  min %3  max %4
+</translation>
     </message>
 </context>
 <context>
@@ -2315,18 +2315,6 @@
         <translation>Recorded %1%2</translation>
     </message>
     <message>
-        <source>批次 %1&#x3000;限值组 %2
-n = %3&#x3000;PASS %4&#x3000;NG %5&#x3000;良率 %6
-等级 %7
-R (mΩ)：均值 %8&#x3000;σ %9&#x3000;最小 %10&#x3000;最大 %11&#x3000;Cp %12&#x3000;Cpk %13
-V：均值 %14&#x3000;σ %15&#x3000;最小 %16&#x3000;最大 %17&#x3000;Cp %18&#x3000;Cpk %19</source>
-        <translation>Lot %1   limit set %2
-n = %3   PASS %4   NG %5   yield %6
-grades %7
-R (mΩ): mean %8   σ %9   min %10   max %11   Cp %12   Cpk %13
-V: mean %14   σ %15   min %16   max %17   Cp %18   Cpk %19</translation>
-    </message>
-    <message>
         <source>新批次</source>
         <translation>New lot</translation>
     </message>
@@ -2566,6 +2554,18 @@ V: mean %14   σ %15   min %16   max %17   Cp %18   Cpk %19</translation>
     <message>
         <source>R 超出限值：%1 个记录（直方图两端红色）</source>
         <translation>R beyond the limits: %1 (red at the histogram&apos;s ends)</translation>
+    </message>
+    <message>
+        <source>批次 %1&#x3000;限值组 %2
+n = %3&#x3000;PASS %4&#x3000;NG %5&#x3000;良率 %6
+等级 %7
+R (mΩ)：均值 %8&#x3000;σ %9&#x3000;最小 %10&#x3000;最大 %11&#x3000;Pp %12&#x3000;Ppk %13
+V：均值 %14&#x3000;σ %15&#x3000;最小 %16&#x3000;最大 %17&#x3000;Pp %18&#x3000;Ppk %19</source>
+        <translation>Lot %1   limit set %2
+n = %3   PASS %4   NG %5   yield %6
+grades %7
+R (mΩ): mean %8   σ %9   min %10   max %11   Pp %12   Ppk %13
+V: mean %14   σ %15   min %16   max %17   Pp %18   Ppk %19</translation>
     </message>
 </context>
 <context>

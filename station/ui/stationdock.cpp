@@ -512,16 +512,16 @@ void StationDock::showStats(const QString &why)
     for (auto it = s.grades.cbegin(); it != s.grades.cend(); ++it)
         grades << QStringLiteral("%1: %2").arg(it.key()).arg(it.value());
     QString text = tr("批次 %1　限值组 %2\nn = %3　PASS %4　NG %5　良率 %6\n等级 %7\n"
-                      "R (mΩ)：均值 %8　σ %9　最小 %10　最大 %11　Cp %12　Cpk %13\n"
-                      "V：均值 %14　σ %15　最小 %16　最大 %17　Cp %18　Cpk %19")
+                      "R (mΩ)：均值 %8　σ %9　最小 %10　最大 %11　Pp %12　Ppk %13\n"
+                      "V：均值 %14　σ %15　最小 %16　最大 %17　Pp %18　Ppk %19")
                        .arg(m_station->lot().isEmpty() ? QStringLiteral("—") : m_station->lot(),
                             set ? set->name : QStringLiteral("—"), QString::number(s.total()), QString::number(s.pass),
                             QString::number(s.ng), std::isfinite(s.yield()) ? number(s.yield() * 100, 1) + QLatin1Char('%') : QStringLiteral("—"),
                             grades.isEmpty() ? QStringLiteral("—") : grades.join(QStringLiteral("　")),
                             number(s.r.mean()), number(s.r.stddev()), number(s.r.min()))
-                       .arg(number(s.r.max()), number(stats::cp(s.r, rLow, rHigh), 2), number(stats::cpk(s.r, rLow, rHigh), 2),
+                       .arg(number(s.r.max()), number(stats::pp(s.r, rLow, rHigh), 2), number(stats::ppk(s.r, rLow, rHigh), 2),
                             number(s.v.mean()), number(s.v.stddev()), number(s.v.min()), number(s.v.max()),
-                            number(stats::cp(s.v, vLow, vHigh), 2), number(stats::cpk(s.v, vLow, vHigh), 2));
+                            number(stats::pp(s.v, vLow, vHigh), 2), number(stats::ppk(s.v, vLow, vHigh), 2));
     // Capability keeps every record; the charts scale to the bulk, so say
     // how many lie beyond the limits.
     int beyond = 0;

@@ -280,7 +280,7 @@ public:
     void setSpc(const QVector<Spc> &spc)
     {
         for (Group &g : m_groups)
-            g.spc = spc[g.id];
+            g.spc = chartsOf(g, spc[g.id]);
     }
     QVector<Group> sorted() const
     {

@@ -521,10 +521,23 @@ QVector<Group> Collector::groups()
         const QVector<Spc> spc = m_spc.compute(m_list.size(), overallById(m_list));
         summary.join();
         for (Group &g : m_list)
-            g.spc = spc[g.id];
+            g.spc = chartsOf(g, spc[g.id]);
         m_spcDone = true;
     }
     return ordered();
+}
+
+Spc chartsOf(const Group &g, const Spc &worked)
+{
+    if (g.limits.cells || g.settled.known == 0)
+        return worked;
+    Spc none;
+    for (auto [from, to] : {std::pair(&worked.r, &none.r), std::pair(&worked.v, &none.v)}) {
+        to->byContact = true;
+        to->ruled = false;
+        to->n = to->readings = from->n;
+    }
+    return none;
 }
 
 const Group *inForce(const QVector<Group> &groups)
@@ -751,6 +764,8 @@ QStringList columns()
 
 stats::Capability capabilityOf(const stats::RunningStats &values, const SpcSeries &chart, double low, double high)
 {
+    if (chart.byContact) // the cells' capability is their records'
+        low = high = NAN;
     stats::Capability c = stats::capability(values.count(), values.mean(), chart.sigmaWithin(), values.stddev(), low, high);
     c.normality = chart.normality;
     return c;
@@ -849,6 +864,9 @@ QString tableText(const QVector<Group> &groups)
             out += capabilityText(QStringLiteral("R"), capabilityOf(g.stats.r, g.spc.r, rl, rh));
         if (bounded(vl, vh) && g.stats.v.count() > 1)
             out += capabilityText(QStringLiteral("V"), capabilityOf(g.stats.v, g.spc.v, vl, vh));
+        if (g.spc.r.byContact)
+            out += QCoreApplication::translate("Report", "  控制图和能力：无。读数是一次次接触测的，每次一个电池，读数的高低是电池之间的差别，"
+                                                         "不是过程的变化；见单体记录的组\n");
         // The control charts' limits and their signals, rule by rule.
         for (const auto &[name, s] : {std::pair<QString, const SpcSeries *>(QStringLiteral("R"), &g.spc.r),
                                       std::pair<QString, const SpcSeries *>(QStringLiteral("V"), &g.spc.v)}) {
@@ -866,6 +884,8 @@ QString tableText(const QVector<Group> &groups)
                            .arg(s->readings).arg(s->sampleEvery).arg(s->n);
             if (s->revised())
                 out += QCoreApplication::translate("Report", "    （控制限已修正：%n 个超出试算控制限的读数未计入）\n", nullptr, int(s->setAside));
+            if (s->unrevised > 0)
+                out += unrevisedText(*s);
         }
     }
     return out;
@@ -940,10 +960,19 @@ QJsonObject spcJson(const SpcSeries &s)
                        {"range_lcl", jsonNumber(s.rangeLow())},
                        {"revised", s.revised()},
                        {"set_aside", double(s.setAside)},
+                       {"unrevised", double(s.unrevised)},
+                       {"by_contact", s.byContact},
                        {"signals", signals_}};
 }
 
 } // namespace
+
+QString unrevisedText(const SpcSeries &s)
+{
+    return QCoreApplication::translate("Report", "    （控制限未修正：%1 个读数中 %2 个超出试算控制限，多于四分之一，不是一个过程外的几个异常；试算控制限保留）\n")
+        .arg(s.n)
+        .arg(s.unrevised);
+}
 
 QString ruleCounts(const SpcSeries &s)
 {

@@ -239,6 +239,11 @@ private:
     QStringList m_used;
 };
 
+// The charts a group gets from those worked out for it: a group of readings
+// taken contact by contact (a station's cell mode) gets none, its cells are
+// charted by their records.
+Spc chartsOf(const Group &g, const Spc &worked);
+
 // Scope::overall() of each group, by its id: for SpcData::compute.
 QVector<bool> overallById(const QVector<Group> &groups);
 
@@ -278,6 +283,8 @@ QByteArray tableJson(const QVector<Group> &groups, qint64 lines, qint64 skipped,
 // The control charts' signals, one row each: scope, limits, quantity, rule,
 // index, time, value and the rule in words.
 QString signalsCsv(const QVector<Group> &groups);
+// Why the trial limits stand (s.unrevised > 0), as a line of the table.
+QString unrevisedText(const SpcSeries &s);
 // A group's signals per rule, as the table says them ("" when none).
 QString ruleCounts(const SpcSeries &s);
 

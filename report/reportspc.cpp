@@ -354,6 +354,13 @@ struct Walk
             s.averageRange = keptGroups.counted() > 0 ? keptGroups.averageRange() : NAN;
             s.charted = allGroups.counted();
         }
+        if (s.setAside > kMostSetAside * double(s.charted * subgroup)) {
+            // Not one process beyond its outliers: the trial limits stand.
+            s.unrevised = s.setAside;
+            s.setAside = 0;
+            s.limits = trial;
+            s.averageRange = subgroup == 1 ? all.averageRange() : allGroups.averageRange();
+        }
         s.ruled = ruled;
         if (s.limits.valid && ruled)
             rules.reset(new stats::NelsonRules(s.limits));

@@ -43,6 +43,13 @@ struct SpcSeries
     bool mixed = false; // readings of more than one station
     qint64 setAside = 0; // readings beyond the trial limits, left out of these
     bool revised() const { return setAside > 0; }
+    // Readings revision would have set aside, more than kMostSetAside of
+    // them: the trial limits stand (levels would leave nothing to chart).
+    qint64 unrevised = 0;
+    // Readings that come in contacts, one cell each (a station's cell
+    // mode): their levels are the cells', not a process's walk. Neither
+    // charted nor tested; the cell records are.
+    bool byContact = false;
     double averageRange = NAN; // MR̄ or R̄: the range chart's centre
     double rangeHigh() const { return stats::subgroupConstants(std::max(2, subgroup)).d4 * averageRange; }
     double rangeLow() const { return stats::subgroupConstants(std::max(2, subgroup)).d3 * averageRange; }
@@ -81,6 +88,7 @@ struct Spc
 };
 
 constexpr int kSpcShown = 4000;
+constexpr double kMostSetAside = 0.25;
 constexpr int kIndividualsMost = 1000;
 constexpr int kSubgroup = 5;
 constexpr int kOrderShown = 1000;

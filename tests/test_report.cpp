@@ -4,6 +4,7 @@
 // folder, a file that cannot be read, and the PDF it writes.
 #include "journal/journal.h"
 #include "mqtt/outbox.h"
+#include "stats/capability.h"
 #include "stats/controlchart.h"
 #include "station/cellrecorder.h"
 #include "testsupport.h"
@@ -394,6 +395,73 @@ private slots:
         const Run empty = runReport({"c", "--from", "2026-12-08", "--to", "2026-12-07"});
         QCOMPARE(empty.exitCode, 2);
         QVERIFY2(empty.err.contains("range is empty"), qPrintable(empty.err));
+    }
+
+    // Readings in levels, one level a cell, as a station in cell mode
+    // makes them (settling, then settled, contact by contact), a classic
+    // station measuring cell after cell (no contact column), and a steady
+    // process with a few readings out: revision never charts nothing.
+    void readingsInLevels_data()
+    {
+        QTest::addColumn<QString>("shape");
+        QTest::addColumn<bool>("byContact");
+        QTest::addColumn<bool>("revised");
+        QTest::addColumn<bool>("unrevised");
+        QTest::newRow("cell mode, 100 cells") << "contacts" << true << false << false;
+        QTest::newRow("classic, 100 cells") << "levels" << false << false << true;
+        QTest::newRow("steady, 3 out") << "steady" << false << true << false;
+    }
+    void readingsInLevels()
+    {
+        QFETCH(QString, shape);
+        QFETCH(bool, byContact);
+        QFETCH(bool, revised);
+        QFETCH(bool, unrevised);
+        QDir().mkpath("l");
+        QFile f("l/readings-2026-12-07.csv");
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(kBom + QByteArray(journal::kHeader) + "\n");
+        const QDateTime t0(QDate(2026, 12, 7), QTime(9, 0), Qt::OffsetFromUTC, 8 * 3600);
+        int seq = 0;
+        auto write = [&](double r, const QString &contact) {
+            const QString time = journal::isoTime(t0.addMSecs(500LL * seq));
+            f.write(readingLine(time, "S1", ++seq, r, 3.7, r >= 10 && r <= 20 ? "PASS" : "NG", "10,20,3,4.5", contact).toUtf8());
+        };
+        for (int cell = 0; cell < 100; ++cell) {
+            // Cells spread ±1.5 mΩ; the meter's noise within a contact ±2 µΩ.
+            const double level = 15 + 0.5 * stats::normalQuantile(((cell * 37) % 100 + 0.5) / 100);
+            for (int k = 0; k < 6; ++k) {
+                const double noise = (k % 2 ? 0.002 : -0.002);
+                if (shape == "steady")
+                    write(15 + 0.3 * stats::normalQuantile(((cell * 6 + k) * 37 % 600 + 0.5) / 600) + (cell % 40 == 7 && k == 0 ? 4 : 0), "");
+                else
+                    write(level + noise, shape == "levels" ? "" : k == 0 ? "settling" : "settled");
+            }
+        }
+        f.close();
+        const Run run = runReport({"l", "--json", "table.json"});
+        QCOMPARE(run.exitCode, 0);
+        QFile jf("table.json");
+        QVERIFY(jf.open(QIODevice::ReadOnly));
+        const QJsonArray groups = QJsonDocument::fromJson(jf.readAll()).object()["groups"].toArray();
+        QCOMPARE(groups.size(), 2); // 全部 and 工位 S1
+        for (const QJsonValue &g : groups) {
+            const QJsonObject r = g["spc"]["r"].toObject();
+            QCOMPARE(r["by_contact"].toBool(), byContact);
+            // Charted, or withheld with the cells' capability theirs.
+            QCOMPARE(r["cl"].isNull(), byContact);
+            QCOMPARE(g.toObject().contains("capability"), true);
+            QCOMPARE(g["capability"]["pp"]["value"].isNull(), byContact);
+            QCOMPARE(r["set_aside"].toInt() > 0, revised);
+            QCOMPARE(r["unrevised"].toInt() > 0, unrevised);
+            if (!byContact)
+                QVERIFY2(r["set_aside"].toInt() <= 600 / 4, qPrintable(QJsonDocument(r).toJson()));
+        }
+        const Run text = runReport({"l", "--pdf", "l.pdf"});
+        QCOMPARE(text.exitCode, 0);
+        QCOMPARE(text.out.contains("控制图和能力：无。读数是一次次接触测的"), byContact);
+        QCOMPARE(text.out.contains("控制限未修正：600 个读数中"), unrevised);
+        QVERIFY(!text.out.contains("R 0"));
     }
 
     void recordsAcrossLinesAndVersions()

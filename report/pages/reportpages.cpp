@@ -577,6 +577,9 @@ void Pages::drawControlCharts(QCPPainter &painter, const Group &group, const QRe
                                   .arg(group.limits.text(true));
     if (!group.spc.r.ruled || !group.spc.v.ruled)
         about += QCoreApplication::translate("Report", "这一组混有多个工位的读数，不检查判异规则：各工位的控制图在各自的页上。");
+    for (bool v : {false, true})
+        if ((v ? group.spc.v : group.spc.r).unrevised > 0)
+            about += seriesName(v) + unrevisedText(v ? group.spc.v : group.spc.r).trimmed();
     y = paragraph(painter, pageFont(unit * 0.7), area, y + unit * 0.3, about) + unit * 0.3;
     QStringList said;
     for (bool v : {false, true})

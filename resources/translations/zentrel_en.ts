@@ -1871,6 +1871,18 @@
         <translation>  V (V)   mean %1  σ %2  min %3  max %4
 </translation>
     </message>
+    <message>
+        <source>  控制图和能力：无。读数是一次次接触测的，每次一个电池，读数的高低是电池之间的差别，不是过程的变化；见单体记录的组
+</source>
+        <translation>  Control charts and capability: none. The readings were taken contact by contact, one cell each; their levels are the differences between cells, not changes of the process: see the groups of cell records
+</translation>
+    </message>
+    <message>
+        <source>    （控制限未修正：%1 个读数中 %2 个超出试算控制限，多于四分之一，不是一个过程外的几个异常；试算控制限保留）
+</source>
+        <translation>    (limits not revised: %2 of %1 readings lie beyond the trial limits, more than a quarter, not a few outliers of one process; the trial limits stand)
+</translation>
+    </message>
 </context>
 <context>
     <name>Settings</name>

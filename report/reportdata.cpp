@@ -272,7 +272,28 @@ bool Collector::read(const QString &path, QString *error, const std::function<vo
         ++m_skipped;
     if (dayAsked || m_lines > linesBefore) // a neighbouring day's file only when it held some
         m_used << path;
+    setPartsAside(path);
     return true;
+}
+
+void Collector::setPartsAside(const QString &path)
+{
+    for (Group &g : m_list) {
+        if (g.stats.r.count() == 0 && g.stats.v.count() == 0)
+            continue;
+        m_parts.append({path, g.id, g.stats.r, g.stats.v});
+        g.stats.r.clear();
+        g.stats.v.clear();
+    }
+}
+
+void Collector::foldParts()
+{
+    for (const Part &p : qAsConst(m_parts)) {
+        m_list[p.group].stats.r.merge(p.r);
+        m_list[p.group].stats.v.merge(p.v);
+    }
+    m_parts.clear();
 }
 
 bool Collector::readAll(const QStringList &files, int jobs, QStringList *errors, const std::function<void(qint64)> &progress)
@@ -336,6 +357,9 @@ bool Collector::readAll(const QStringList &files, int jobs, QStringList *errors,
     for (int i = 0; i < files.size(); ++i)
         place.insert(files[i], i);
     std::sort(m_used.begin(), m_used.end(), [&place](const QString &a, const QString &b) { return place.value(a) < place.value(b); });
+    // Each file's sums, taken in the files' order: the same figures to the
+    // last bit whatever the threads.
+    std::stable_sort(m_parts.begin(), m_parts.end(), [&place](const Part &a, const Part &b) { return place.value(a.path) < place.value(b.path); });
     bool all = true;
     for (const QString &reason : reasons)
         if (!reason.isEmpty())
@@ -483,13 +507,15 @@ void Collector::absorb(Collector &&other)
         s.pass += theirs.stats.pass, s.ng += theirs.stats.ng, s.none += theirs.stats.none;
         for (auto it = theirs.stats.grades.cbegin(); it != theirs.stats.grades.cend(); ++it)
             s.grades[it.key()] += it.value();
-        s.r.merge(theirs.stats.r);
-        s.v.merge(theirs.stats.v);
         Settled &c = m_list[id].settled;
         c.known += theirs.settled.known, c.pass += theirs.settled.pass, c.ng += theirs.settled.ng, c.none += theirs.settled.none;
         QPair<qint64, qint64> &span = m_spans[id];
         span.first = std::min(span.first, other.m_spans[theirs.id].first);
         span.second = std::max(span.second, other.m_spans[theirs.id].second);
+    }
+    for (Part p : qAsConst(other.m_parts)) {
+        p.group = ids[p.group];
+        m_parts.append(p);
     }
     m_spc.absorb(std::move(other.m_spc), ids);
     m_charts.absorb(std::move(other.m_charts));
@@ -511,6 +537,7 @@ QVector<Group> Collector::groups()
         return out;
     };
     if (!m_spcDone) {
+        foldParts();
         for (Group &g : m_list) {
             const QPair<qint64, qint64> &span = m_spans[g.id];
             if (span.first <= span.second)

@@ -217,6 +217,17 @@ private:
     // One record line: counted in its groups, skipped, or not asked for.
     void take(const journal::FieldViews &fields, const Columns &c, bool cells, bool dayAsked);
     void collectVoids(journal::RecordReader &reader, const QList<QByteArray> &header);
+    // A file's R and V sums per group, set aside when it is read and summed
+    // in the files' order at the end, whichever thread read which file.
+    struct Part
+    {
+        QString path;
+        int group;
+        stats::RunningStats r, v;
+    };
+    void setPartsAside(const QString &path);
+    void foldParts();
+    QVector<Part> m_parts;
     void add(int group, qint64 ms, bool timed, meter::Verdict verdict, double r, double v, const QString &grade);
     void addContact(int group, const QByteArray &contact, meter::Verdict verdict);
 

@@ -76,12 +76,24 @@ bool parseHostPort(const QString &text, QString *host, int *port, QString *reaso
 }
 
 
+namespace {
+int g_stdoutError = 0; // the reason of the first write to standard output that failed
+} // namespace
+
+void print(FILE *stream, const QByteArray &bytes)
+{
+    errno = 0;
+    if (std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream) != size_t(bytes.size()) && stream == stdout && g_stdoutError == 0)
+        g_stdoutError = errno;
+}
+
 bool standardOutputWritten(QString *reason)
 {
     errno = 0;
     const bool flushed = std::fflush(stdout) == 0;
     if (flushed && !std::ferror(stdout))
         return true;
-    *reason = QStringLiteral("standard output: %1").arg(errno != 0 ? qt_error_string(errno) : QStringLiteral("write error"));
+    const int code = errno != 0 ? errno : g_stdoutError;
+    *reason = QStringLiteral("standard output: %1").arg(code != 0 ? qt_error_string(code) : QStringLiteral("write error"));
     return false;
 }

@@ -5,6 +5,8 @@
 #include <QList>
 #include <QString>
 
+#include <cstdio>
+
 // What the programs' command lines share. Parsed before any application
 // object exists, so --help and refusals work without a display.
 
@@ -16,6 +18,10 @@ bool parseHostPort(const QString &text, QString *host, int *port, QString *reaso
 
 // Why a port name cannot be used (a line break, a control character), or empty.
 QString portNameProblem(const QString &port);
+
+// Writes bytes to a stream; a failure on standard output keeps its reason
+// for standardOutputWritten (the stream's error flag forgets it).
+void print(FILE *stream, const QByteArray &bytes);
 
 // Whether everything printed on standard output reached it: a full disk or
 // a file-size limit under a redirection is seen only here. False with the

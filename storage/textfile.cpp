@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <cerrno>
+
 FileKind fileKind(const QString &path)
 {
     // A symbolic link is never a file of ours, wherever it points.
@@ -48,7 +50,15 @@ bool save(const QString &path, const QByteArray &bytes, QIODevice::OpenMode mode
         break;
     }
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | mode))
+    // Unbuffered: a short write leaves the system's reason in errno ("File
+    // too large", "No space left on device"), where Qt says "Unknown error".
+    auto writeFailed = [&file] {
+        const int code = errno;
+        const QString reason = file.error() == QFileDevice::NoError && code != 0 ? qt_error_string(code) : file.errorString();
+        file.cancelWriting();
+        return reason;
+    };
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered | mode))
         return fail(file.errorString());
     if (!leading.isEmpty()) {
         QFile in(leading);
@@ -63,18 +73,13 @@ bool save(const QString &path, const QByteArray &bytes, QIODevice::OpenMode mode
                 file.cancelWriting();
                 return fail(punctuation::reason(leading, in.errorString()));
             }
-            if (file.write(slice) != slice.size()) {
-                const QString reason = file.errorString();
-                file.cancelWriting();
-                return fail(reason);
-            }
+            if (file.write(slice) != slice.size())
+                return fail(writeFailed());
         }
     }
-    if (file.write(bytes) != bytes.size() || !file.flush()) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        return fail(reason);
-    }
+    errno = 0;
+    if (file.write(bytes) != bytes.size() || !file.flush())
+        return fail(writeFailed());
     if (!file.commit())
         return fail(file.errorString());
     return true;

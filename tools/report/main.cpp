@@ -119,7 +119,7 @@ bool write(const Outputs &to, const report::Summary &summary, const QVector<repo
             const QByteArray json =
                 report::tableJson(groups, summary.lines, summary.skipped, summary.asked.controlCharts, summary.k, summary.until);
             if (to.json == QLatin1String("-"))
-                std::fwrite(json.constData(), 1, size_t(json.size()), stdout);
+                print(stdout, json);
             else if (!saveFileAtomically(to.json, json, &error))
                 failed(textFailures, to.json, error);
         }
@@ -270,9 +270,9 @@ int main(int argc, char *argv[])
     summary.limitsChanged = report::limitsChanged(groups);
     if (summary.limitsChanged)
         std::fprintf(human, "%s\n", qPrintable(QCoreApplication::translate("Report", "限值在数据中改变过：每段限值单独统计。")));
-    std::fprintf(human, "%s", qPrintable(report::yieldsText(report::yields(groups))));
-    std::fprintf(human, "%s", qPrintable(report::tableText(groups)));
-    std::fprintf(human, "%s", qPrintable(report::kText(summary.k)));
+    print(human, report::yieldsText(report::yields(groups)).toLocal8Bit());
+    print(human, report::tableText(groups).toLocal8Bit());
+    print(human, report::kText(summary.k).toLocal8Bit());
     const Outputs to{parser.value(csvOpt), parser.value(jsonOpt), parser.value(signalsOpt), parser.value(pdfOpt), parser.value(pngOpt)};
     bool ok = write(to, summary, groups, charts);
     QString why;

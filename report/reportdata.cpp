@@ -743,12 +743,13 @@ QString limitsNote(double rl, double rh, double vl, double vh)
 // Pp and Ppk (overall σ), each with its 95 % interval.
 constexpr int kQuantityCells = 16;
 
-QStringList quantityCells(const stats::RunningStats &x, const SpcSeries &chart, double low, double high)
+SheetRow quantityCells(const stats::RunningStats &x, const SpcSeries &chart, double low, double high)
 {
     const stats::Capability c = capabilityOf(x, chart, low, high);
-    QStringList out = {numberText(x.mean()), numberText(x.stddev()), numberText(x.min()), numberText(x.max())};
+    SheetRow out = {SheetCell::ofNumber(x.mean(), 4), SheetCell::ofNumber(x.stddev(), 4), SheetCell::ofNumber(x.min(), 4),
+                    SheetCell::ofNumber(x.max(), 4)};
     for (const stats::Estimate *e : {&c.cp, &c.cpk, &c.pp, &c.ppk})
-        out << numberText(e->value, 3) << numberText(e->low, 3) << numberText(e->high, 3);
+        out << SheetCell::ofNumber(e->value, 3) << SheetCell::ofNumber(e->low, 3) << SheetCell::ofNumber(e->high, 3);
     return out;
 }
 
@@ -757,9 +758,9 @@ constexpr int kRCells = 7, kVCells = kRCells + kQuantityCells, kGradesCell = kVC
 
 // CSV and JSON name scopes and limits the same in every language (scripts
 // read them); the table and the pages in the language spoken.
-QVector<QStringList> rows(const QVector<Group> &groups, bool translated)
+QVector<SheetRow> rows(const QVector<Group> &groups, bool translated)
 {
-    QVector<QStringList> out;
+    QVector<SheetRow> out;
     for (const Group &g : groups) {
         const stats::LotStats &s = g.stats;
         const double rl = g.limits.value(g.limits.rLow), rh = g.limits.value(g.limits.rHigh);
@@ -767,16 +768,18 @@ QVector<QStringList> rows(const QVector<Group> &groups, bool translated)
         QStringList grades;
         for (auto it = s.grades.cbegin(); it != s.grades.cend(); ++it)
             grades << QStringLiteral("%1:%2").arg(it.key()).arg(it.value());
-        out.append(QStringList{translated ? g.scope.text() : g.scope.key(), g.limits.text(translated), QString::number(s.total()),
-                               QString::number(s.pass), QString::number(s.ng), QString::number(s.none),
-                               std::isfinite(s.yield()) ? numberText(s.yield() * 100, 2) : QStringLiteral("—")}
+        auto count = [](qint64 n) { return SheetCell::ofNumber(double(n), 0); };
+        out.append(SheetRow{SheetCell::ofText(translated ? g.scope.text() : g.scope.key()), SheetCell::ofText(g.limits.text(translated)),
+                            count(s.total()), count(s.pass), count(s.ng), count(s.none), SheetCell::ofNumber(s.yield() * 100, 2)}
                    + quantityCells(s.r, g.spc.r, rl, rh) + quantityCells(s.v, g.spc.v, vl, vh)
-                   + QStringList{grades.join(QLatin1Char(' ')), limitsNote(rl, rh, vl, vh)});
+                   + SheetRow{SheetCell::ofText(grades.join(QLatin1Char(' '))), SheetCell::ofText(limitsNote(rl, rh, vl, vh))});
     }
     return out;
 }
 
-QStringList columns()
+} // namespace
+
+QStringList tableColumns()
 {
     QStringList out = {"scope", "limits", "n", "pass", "ng", "no_verdict", "yield_percent"};
     for (const QString q : {"r", "v"}) {
@@ -787,7 +790,13 @@ QStringList columns()
     return out << "grades";
 }
 
-} // namespace
+QVector<SheetRow> tableRows(const QVector<Group> &groups)
+{
+    QVector<SheetRow> out = rows(groups, false);
+    for (SheetRow &row : out)
+        row.removeLast(); // the note is the text table's
+    return out;
+}
 
 stats::Capability capabilityOf(const stats::RunningStats &values, const SpcSeries &chart, double low, double high)
 {
@@ -867,7 +876,10 @@ QString tableText(const QVector<Group> &groups)
 {
     QString out;
     int i = 0;
-    for (const QStringList &r : rows(groups, true)) {
+    for (const SheetRow &row : rows(groups, true)) {
+        QStringList r;
+        for (const SheetCell &cell : row)
+            r << cell.shown();
         const Group &g = groups[i++];
         out += QStringLiteral("%1  [%2]\n").arg(r[0], r[1]);
         out += QCoreApplication::translate("Report", "  n %1   PASS %2   NG %3   无判定 %4   良率 %5%\n").arg(r[2], r[3], r[4], r[5], r[6]);
@@ -921,18 +933,14 @@ QString tableText(const QVector<Group> &groups)
 QString tableCsv(const QVector<Group> &groups)
 {
     // A byte-order mark: spreadsheets read UTF-8 without one as the local code page.
-    QString out = QChar(0xFEFF) + columns().join(QLatin1Char(',')) + QLatin1Char('\n');
-    for (QStringList r : rows(groups, false)) {
-        r.removeLast(); // the note is the text table's
-        for (int i = 0; i < r.size(); ++i) {
-            if (r[i] == QStringLiteral("—"))
-                r[i].clear();
-            // Scope, limits and grades are text (a grade may be named
-            // "=…"); the numbers go as they are.
-            if (i == 0 || i == 1 || i == r.size() - 1)
-                r[i] = journal::csvField(r[i]);
-        }
-        out += r.join(QLatin1Char(',')) + QLatin1Char('\n');
+    QString out = QChar(0xFEFF) + tableColumns().join(QLatin1Char(',')) + QLatin1Char('\n');
+    for (const SheetRow &row : tableRows(groups)) {
+        QStringList fields;
+        // Text is quoted as CSV needs (a grade may be named "=…"); a number
+        // goes as it is, none as an empty field.
+        for (const SheetCell &cell : row)
+            fields << (!cell.isNumber() ? journal::csvField(cell.text) : std::isfinite(cell.number) ? cell.shown() : QString());
+        out += fields.join(QLatin1Char(',')) + QLatin1Char('\n');
     }
     return out;
 }

@@ -6,6 +6,7 @@
 #include "reportspc.h"
 #include "selfdischarge.h"
 #include "stats/lotstats.h"
+#include "storage/sheet.h"
 
 #include <QDateTime>
 #include <QTimeZone>
@@ -285,8 +286,11 @@ Yields yields(const QVector<Group> &groups);
 // The yields, labelled, cells first: the lines above the table.
 QString yieldsText(const Yields &y);
 
-// The table as text, CSV and JSON.
+// The table as text, CSV and JSON, and as typed cells for a workbook: the
+// CSV's columns and rows (scopes and limits named as the CSV names them).
 QString tableText(const QVector<Group> &groups);
+QStringList tableColumns();
+QVector<SheetRow> tableRows(const QVector<Group> &groups);
 QString tableCsv(const QVector<Group> &groups);
 // until: how far a database's data reach (data_until), when known.
 QByteArray tableJson(const QVector<Group> &groups, qint64 lines, qint64 skipped, bool controlCharts = true,

@@ -14,6 +14,8 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QXmlStreamReader>
+#include <QStandardPaths>
 
 #include <cmath>
 #include <sys/stat.h>
@@ -463,6 +465,75 @@ private slots:
         QCOMPARE(text.out.contains("控制图和能力：无。读数是一次次接触测的"), byContact);
         QCOMPARE(text.out.contains("控制限未修正：600 个读数中"), unrevised);
         QVERIFY(!text.out.contains("R 0"));
+    }
+
+    // The table as a workbook, read back from its XML: the CSV's columns,
+    // numbers as numbers (to the CSV's places), names as text, none empty.
+    void theTableAsAWorkbook()
+    {
+        if (QStandardPaths::findExecutable("unzip").isEmpty())
+            QSKIP("unzip is not installed (tools/dev.sh installs it)");
+        QDir().mkpath("w");
+        QFile f("w/readings-2026-12-07.csv");
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(kBom + QByteArray(journal::kHeader) + "\n");
+        for (int i = 0; i < 30; ++i)
+            f.write(readingLine(QString("2026-12-07T10:00:%1.000+08:00").arg(i, 2, 10, QChar('0')), i % 2 ? "东 1" : "=S2", i, 14 + (i % 7) * 0.1,
+                                3.7, "PASS")
+                        .toUtf8());
+        f.close();
+        const Run run = runReport({"w", "--xlsx", "t.xlsx", "--csv", "t.csv"});
+        QCOMPARE(run.exitCode, 0);
+        auto part = [](const QString &name) {
+            QProcess unzip;
+            unzip.start("unzip", {"-p", "t.xlsx", name});
+            unzip.waitForFinished(30000);
+            return unzip.readAllStandardOutput();
+        };
+        QStringList shared;
+        QXmlStreamReader strings(part("xl/sharedStrings.xml"));
+        while (strings.readNextStartElement() || !strings.atEnd())
+            if (strings.isStartElement() && strings.name() == QLatin1String("t"))
+                shared << strings.readElementText();
+        // (row, column) → the value as the CSV writes it; numbers marked.
+        QMap<QPair<int, int>, QPair<QString, bool>> cells;
+        QXmlStreamReader sheet(part("xl/worksheets/sheet1.xml"));
+        int row = -1, column = 0;
+        while (!sheet.atEnd()) {
+            sheet.readNext();
+            if (sheet.isStartElement() && sheet.name() == QLatin1String("row"))
+                ++row, column = 0;
+            if (!sheet.isStartElement() || sheet.name() != QLatin1String("c"))
+                continue;
+            const QString ref = sheet.attributes().value("r").toString();
+            column = 0;
+            for (QChar ch : ref)
+                if (ch.isLetter())
+                    column = column * 26 + (ch.unicode() - 'A' + 1);
+            const bool text = sheet.attributes().value("t") == QLatin1String("s");
+            sheet.readNextStartElement(); // <v>
+            const QString v = sheet.readElementText();
+            cells.insert({row, column - 1}, {text ? shared.value(v.toInt()) : v, !text});
+        }
+        const QStringList csv = testsupport::textFileLines("t.csv");
+        QCOMPARE(csv.size(), 4); // the header, 全部 and two stations
+        for (int r = 0; r < csv.size(); ++r) {
+            QStringList fields;
+            for (const QByteArray &field : journal::csvFields(csv[r].toUtf8()))
+                fields << QString::fromUtf8(field);
+            for (int c = 0; c < fields.size(); ++c) {
+                const auto cell = cells.value({r, c});
+                bool number = false;
+                const double x = fields[c].toDouble(&number);
+                QVERIFY2(cell.second == (number && r > 0), qPrintable(QString("%1,%2: %3").arg(r).arg(c).arg(fields[c])));
+                if (cell.second)
+                    QVERIFY2(std::fabs(cell.first.toDouble() - x) <= 0.5 * std::pow(10.0, -3) * std::max(1.0, std::fabs(x)),
+                             qPrintable(QString("%1,%2: %3 vs %4").arg(r).arg(c).arg(cell.first, fields[c])));
+                else
+                    QCOMPARE(cell.first, fields[c].startsWith("'") ? fields[c].mid(1) : fields[c]);
+            }
+        }
+        QCOMPARE(cells.value({1, 0}).first, QString("全部"));
     }
 
     void recordsAcrossLinesAndVersions()

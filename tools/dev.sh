@@ -28,6 +28,7 @@ packages=(
     cutecom xdotool                     # the on-screen benchmark's reference terminal and its clicks
     packetsender x11-xserver-utils      # the console's on-screen reference (it runs xrandr at start)
     libcpp-httplib-dev                  # zentrel-board's HTTP
+    libxlsxwriter-dev unzip             # the report's workbooks, and reading them back in the tests
     chromium firefox-esr                # the board's tests in real browsers
 )
 

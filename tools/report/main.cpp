@@ -11,6 +11,7 @@
 #include "settings/commandline.h"
 #include "settings/language.h"
 #include "storage/textfile.h"
+#include "storage/xlsx/workbook.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -97,7 +98,7 @@ int readFiles(const report::Options &options, const QStringList &paths, int jobs
 
 struct Outputs
 {
-    QString csv, json, signals_, pdf, png; // empty: not asked for
+    QString csv, json, signals_, pdf, png, xlsx; // empty: not asked for
 };
 
 bool write(const Outputs &to, const report::Summary &summary, const QVector<report::Group> &groups, const report::Charts &charts)
@@ -115,6 +116,8 @@ bool write(const Outputs &to, const report::Summary &summary, const QVector<repo
             failed(textFailures, to.csv, error);
         if (!to.signals_.isEmpty() && !saveUtf8TextFile(to.signals_, report::signalsCsv(groups), &error))
             failed(textFailures, to.signals_, error);
+        if (!to.xlsx.isEmpty() && !writeWorkbook(to.xlsx, QStringLiteral("zentrel"), report::tableColumns(), report::tableRows(groups), &error))
+            failed(textFailures, to.xlsx, error);
         if (!to.json.isEmpty()) {
             const QByteArray json =
                 report::tableJson(groups, summary.lines, summary.skipped, summary.asked.controlCharts, summary.k, summary.until);
@@ -161,6 +164,7 @@ int main(int argc, char *argv[])
     const QCommandLineOption csvOpt("csv", "Write the table as CSV to this file.", "file");
     const QCommandLineOption jsonOpt("json", "Write the table as JSON to this file (- for standard output).", "file");
     const QCommandLineOption signalsOpt("signals", "Write the control charts' signals as CSV to this file.", "file");
+    const QCommandLineOption xlsxOpt("xlsx", "Write the table as an Excel workbook (.xlsx) to this file.", "file");
     const QCommandLineOption noChartsOpt("no-control-charts",
                                          "No control charts: the table and the other charts only (the database report then "
                                          "reads only its sums, not every reading).");
@@ -174,7 +178,7 @@ int main(int argc, char *argv[])
     const QCommandLineOption gapsOpt("gaps", "With --db: list the lines of the stations' files the database lacks "
                                              "(per station, stream and day; --station, --from and --to narrow it) and exit "
                                              "(status 3 when there are any).");
-    parser.addOptions({fromOpt, toOpt, tzOpt, stationOpt, lotOpt, csvOpt, jsonOpt, signalsOpt, noChartsOpt, pdfOpt, pngOpt, paperOpt, dbOpt, gapsOpt});
+    parser.addOptions({fromOpt, toOpt, tzOpt, stationOpt, lotOpt, csvOpt, xlsxOpt, jsonOpt, signalsOpt, noChartsOpt, pdfOpt, pngOpt, paperOpt, dbOpt, gapsOpt});
     const QCommandLineOption langOpt("lang", "The language of the output: zh_CN (default) or en.", "en|zh_CN", "zh_CN");
     parser.addOption(langOpt);
     const QCommandLineOption jobsOpt("jobs", "Files read on this many threads at once (default: one per core).", "n", "0");
@@ -273,7 +277,8 @@ int main(int argc, char *argv[])
     print(human, report::yieldsText(report::yields(groups)).toLocal8Bit());
     print(human, report::tableText(groups).toLocal8Bit());
     print(human, report::kText(summary.k).toLocal8Bit());
-    const Outputs to{parser.value(csvOpt), parser.value(jsonOpt), parser.value(signalsOpt), parser.value(pdfOpt), parser.value(pngOpt)};
+    const Outputs to{parser.value(csvOpt),   parser.value(jsonOpt), parser.value(signalsOpt),
+                     parser.value(pdfOpt),   parser.value(pngOpt),  parser.value(xlsxOpt)};
     bool ok = write(to, summary, groups, charts);
     QString why;
     if (!standardOutputWritten(&why)) {

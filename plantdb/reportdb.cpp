@@ -207,7 +207,8 @@ const char *const kSpcCells =
 // The cell records at a stage that count, for K (schema 12's cell_stages):
 // paired in the report as the files' are.
 const char *const kStages =
-    "SELECT cell_id, stage, round(date_part('epoch', time) * 1000)::bigint, v, coalesce(lot, ''), coalesce(reason, '')"
+    "SELECT cell_id, stage, round(date_part('epoch', time) * 1000)::bigint, v, coalesce(lot, ''), coalesce(reason, ''),"
+    " k_mv_day, coalesce(k_note, '')"
     " FROM cell_stages WHERE " ZR_RANGE " AND " ZR_OK " AND stage <> ''"
     " AND ($4::jsonb IS NULL OR $4::jsonb ? coalesce(nullif(lot, ''), '—'))";
 
@@ -459,7 +460,8 @@ public:
             return false;
         KCollector k;
         for (int i = 0; i < r->rows(); ++i)
-            k.add(r->text(i, 0), r->text(i, 1), r->integer(i, 2), r->number(i, 3), r->text(i, 4), r->text(i, 5));
+            k.add({r->text(i, 0), r->text(i, 1), r->integer(i, 2), r->number(i, 3), r->text(i, 4), r->text(i, 5), true,
+                   r->number(i, 6), r->text(i, 7)});
         m_out->k = k.groups();
         return true;
     }

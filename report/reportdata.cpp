@@ -188,12 +188,13 @@ struct Columns
         v = column("v"), rLow = column("r_low"), rHigh = column("r_high"), vLow = column("v_low"),
         vHigh = column("v_high"), lot = column("lot"), grade = column("grade"), set = column("set"),
         record = column("record"), voids = column("voids"), contact = column("contact"), cellId = column("cell_id"),
-        stage = column("stage"), reason = column("reason");
+        stage = column("stage"), reason = column("reason"), kMvDay = column("k_mv_day"), kNote = column("k_note");
     }
     bool usable() const { return time >= 0 && station >= 0 && verdict >= 0 && r >= 0 && v >= 0; }
     bool hasBounds() const { return rLow >= 0 && rHigh >= 0 && vLow >= 0 && vHigh >= 0; }
     QList<QByteArray> names;
     int time, station, verdict, r, v, rLow, rHigh, vLow, vHigh, lot, grade, set, record, voids, contact, cellId, stage, reason;
+    int kMvDay, kNote;
 };
 
 void Collector::collectVoids(journal::RecordReader &reader, const QList<QByteArray> &header)
@@ -449,10 +450,13 @@ void Collector::take(const journal::FieldViews &f, const Columns &c, bool cells,
     }
     add(slot->all, ms, timed, verdict, rv, vv, grade);
     add(slot->part, ms, timed, verdict, rv, vv, grade);
-    // A record at a stage: its cell's K is worked out from the records read.
-    if (cells && c.stage >= 0 && c.cellId >= 0 && okV && !f[c.stage].isEmpty())
-        m_k.add(QString::fromUtf8(f[c.cellId]), QString::fromUtf8(f[c.stage]), ms, v, c.lot >= 0 ? QString::fromUtf8(f[c.lot]) : QString(),
-                c.reason >= 0 ? QString::fromUtf8(f[c.reason]) : QString());
+    // A record at a stage: the K its station wrote, or why it has none.
+    if (cells && c.stage >= 0 && c.cellId >= 0 && okV && !f[c.stage].isEmpty()) {
+        auto text = [&f](int column) { return column >= 0 ? QString::fromUtf8(f[column]) : QString(); };
+        bool okK = false;
+        const double k = c.kMvDay >= 0 ? journal::fieldNumber(f[c.kMvDay], &okK) : NAN;
+        m_k.add({text(c.cellId), text(c.stage), ms, v, text(c.lot), text(c.reason), c.kMvDay >= 0, okK ? k : NAN, text(c.kNote)});
+    }
     if (!cells && c.contact >= 0 && !f[c.contact].isEmpty()) {
         addContact(slot->all, f[c.contact], verdict);
         addContact(slot->part, f[c.contact], verdict);

@@ -536,6 +536,55 @@ private slots:
         QCOMPARE(cells.value({1, 0}).first, QString("全部"));
     }
 
+    // K as the station judged it, on records as it writes them: a rest too
+    // short and an OCV1 beyond 60 days give none (said why), a cell measured
+    // twice at OCV2 counts once, an OCV1 stamped after OCV2 (a clock set
+    // back) makes no group of its own.
+    void kAsTheStationJudgedIt()
+    {
+        const QDateTime day0(QDate(2026, 11, 1), QTime(9, 0), Qt::OffsetFromUTC, 8 * 3600);
+        QMap<QDate, QStringList> files;
+        auto record = [&](const QString &cell, const QString &stage, const QDateTime &at, double v, double k, const QString &note,
+                          const QString &reason = QString()) {
+            station::CellRecord r;
+            r.time = at, r.station = "S", r.lot = "L1", r.cellId = cell, r.rMilliOhm = 15, r.v = v, r.stage = stage;
+            r.id = QString("S-%1-%2").arg(at.toString("yyyyMMdd")).arg(files[at.date()].size() + 1);
+            r.verdict = reason.isEmpty() ? meter::Verdict::Pass : meter::Verdict::Ng;
+            r.kMvDay = k, r.kNote = note, r.reason = reason;
+            files[at.date()] << station::cellsCsvLine(r);
+        };
+        const QDateTime ocv2 = day0.addDays(62);
+        record("C1", "OCV1", ocv2.addDays(-7), 3.70, NAN, "");
+        record("C1", "OCV2", ocv2, 3.69, 10.0 / 7, "");
+        record("C2", "OCV1", ocv2.addDays(-7), 3.70, NAN, "");
+        record("C2", "OCV2", ocv2.addSecs(60), 3.68, 20.0 / 7, "", "K");
+        record("C3", "OCV1", ocv2.addDays(-1), 3.70, NAN, "");
+        record("C3", "OCV2", ocv2.addSecs(120), 3.69, NAN, station::kShortRest);
+        record("C4", "OCV1", day0, 3.70, NAN, "");
+        record("C4", "OCV2", ocv2.addSecs(180), 3.69, NAN, station::kNoEarlier);
+        record("C5", "OCV1", ocv2.addDays(-7), 3.70, NAN, "");
+        record("C5", "OCV2", ocv2.addSecs(240), 3.60, 100.0 / 7, "", "K");
+        record("C5", "OCV2", ocv2.addDays(1), 3.695, 5.0 / 8, ""); // measured again the next day: this one counts
+        record("C1", "OCV1", ocv2.addSecs(300), 3.69, NAN, "");  // a clock set back: OCV1 after OCV2
+        for (auto it = files.cbegin(); it != files.cend(); ++it) {
+            QFile f(QString("cells-%1.csv").arg(it.key().toString(Qt::ISODate)));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(kBom + QByteArray(station::kCellsHeader) + "\n" + it.value().join("\n").toUtf8() + "\n");
+        }
+        const Run run = runReport({".", "--json", "-"});
+        QCOMPARE(run.exitCode, 0);
+        const QJsonArray k = QJsonDocument::fromJson(run.out.toUtf8()).object()["k"].toArray();
+        QCOMPARE(k.size(), 1); // OCV1 → OCV2 only
+        const QJsonObject g = k[0].toObject();
+        QCOMPARE(g["from_stage"].toString() + " → " + g["stage"].toString(), QString("OCV1 → OCV2"));
+        QCOMPARE(g["n"].toInt(), 3); // C1, C2, C5 once
+        QVERIFY2(std::fabs(g["mean"].toDouble() - (10.0 / 7 + 20.0 / 7 + 5.0 / 8) / 3) < 1e-4, qPrintable(QJsonDocument(g).toJson()));
+        QCOMPARE(g["beyond"].toArray(), QJsonArray {"C2"});
+        QCOMPARE(g["no_k"].toObject(), (QJsonObject {{"no-earlier", 1}, {"short-rest", 1}}));
+        const Run text = runReport({"."});
+        QVERIFY2(text.out.contains("没有 K 的电池：没有前一工序的记录 1、静置天数不足 1"), qPrintable(text.out));
+    }
+
     void recordsAcrossLinesAndVersions()
     {
         // An older version's cell records, one with a line break pasted into

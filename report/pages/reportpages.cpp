@@ -756,14 +756,17 @@ void Pages::drawCapability(QCPPainter &painter, const Group &group, bool v, cons
 void Pages::drawSelfDischarge(QCPPainter &painter, const KGroup &k, const QRectF &area) const
 {
     const double unit = area.height() / 70.0;
+    const QString from = k.fromStage.isEmpty() ? QStringLiteral("—") : k.fromStage;
     double y = paragraph(painter, pageFont(unit * 1.2, true), area, area.top(),
                          QCoreApplication::translate("Report", "自放电 K：批次 %1，%2 → %3")
-                             .arg(k.lot.isEmpty() ? QStringLiteral("—") : k.lot, k.fromStage, k.stage));
+                             .arg(k.lot.isEmpty() ? QStringLiteral("—") : k.lot, from, k.stage));
     y = paragraph(painter, pageFont(unit * 0.7), area, y + unit * 0.3,
-                  QCoreApplication::translate("Report", "K = (%1 的电压 − %2 的电压) × 1000 / 静置天数（mV/天），每个电池取它在 %2 之前最近一次 %1 记录。"
-                                                        "n = %3，均值 %4，σ %5，P5 %6，中位 %7，P95 %8。")
-                      .arg(k.fromStage, k.stage).arg(k.k.size()).arg(number(k.stats.mean(), 3), number(k.stats.stddev(), 3),
-                                                                      number(k.percentile(5), 3), number(k.percentile(50), 3), number(k.percentile(95), 3)))
+                  QCoreApplication::translate("Report", "K = (%1 的电压 − %2 的电压) × 1000 / 静置天数（mV/天），如工位所算：每个电池取它在 %2 之前 %9 天内最近一次有效的 %1 记录，"
+                                                        "静置不足限值组的最少天数则没有 K；一个电池在一个批次和工序中只计最近一次记录。"
+                                                        "n = %3 个电池，均值 %4，σ %5，P5 %6，中位 %7，P95 %8。")
+                      .arg(from, k.stage).arg(k.k.size()).arg(number(k.stats.mean(), 3), number(k.stats.stddev(), 3),
+                                                                      number(k.percentile(5), 3), number(k.percentile(50), 3), number(k.percentile(95), 3))
+                      .arg(kEarlierStageDays))
         + unit * 0.3;
     QCustomPlot bars;
     pageFonts(bars, unit);
@@ -774,14 +777,22 @@ void Pages::drawSelfDischarge(QCPPainter &painter, const KGroup &k, const QRectF
             h.counts[h.bin(x)] += 1;
     }
     histogram(bars, h, NAN, NAN, QCoreApplication::translate("Report", "K (mV/天)"));
+    // Cells are counted whole.
+    QSharedPointer<QCPAxisTickerFixed> whole(new QCPAxisTickerFixed);
+    whole->setTickStep(1);
+    whole->setScaleStrategy(QCPAxisTickerFixed::ssMultiples);
+    bars.yAxis->setTicker(whole);
     limitLine(bars, true, k.stats.mean(), Qt::darkGreen, Qt::SolidLine);
     const double chart = area.height() * 0.5;
     render(painter, bars, QRectF(area.left(), y, area.width(), chart), QCoreApplication::translate("Report", "K 的分布（绿：均值）"), unit);
     y += chart + unit;
-    paragraph(painter, pageFont(unit * 0.7, !k.beyond.isEmpty()), area, y,
+    y = paragraph(painter, pageFont(unit * 0.7, !k.beyond.isEmpty()), area, y,
               k.beyond.isEmpty() ? QCoreApplication::translate("Report", "没有电池因 K 判为 NG。")
                                  : QCoreApplication::translate("Report", "因 K 判为 NG 的电池（%1 个）：%2").arg(k.beyond.size()).arg(punctuation::listed(k.beyond)),
               k.beyond.isEmpty() ? Qt::black : Qt::darkRed);
+    if (!k.none.isEmpty())
+        paragraph(painter, pageFont(unit * 0.7), area, y + unit * 0.4,
+                  QCoreApplication::translate("Report", "没有 K 的电池：%1。").arg(noKText(k)));
 }
 
 void Pages::drawSummaryCharts(QCPPainter &painter, Page::Kind kind, const QRectF &area) const

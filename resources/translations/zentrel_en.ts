@@ -1814,10 +1814,6 @@
         <translation>Self-discharge K: lot %1, %2 → %3</translation>
     </message>
     <message>
-        <source>K = (%1 的电压 − %2 的电压) × 1000 / 静置天数（mV/天），每个电池取它在 %2 之前最近一次 %1 记录。n = %3，均值 %4，σ %5，P5 %6，中位 %7，P95 %8。</source>
-        <translation>K = (V at %1 − V at %2) × 1000 / days of rest (mV/day), each cell by its latest %1 record before %2. n = %3, mean %4, σ %5, P5 %6, median %7, P95 %8.</translation>
-    </message>
-    <message>
         <source>K (mV/天)</source>
         <translation>K (mV/day)</translation>
     </message>
@@ -1881,6 +1877,28 @@
         <source>    （控制限未修正：%1 个读数中 %2 个超出试算控制限，多于四分之一，不是一个过程外的几个异常；试算控制限保留）
 </source>
         <translation>    (limits not revised: %2 of %1 readings lie beyond the trial limits, more than a quarter, not a few outliers of one process; the trial limits stand)
+</translation>
+    </message>
+    <message>
+        <source>K = (%1 的电压 − %2 的电压) × 1000 / 静置天数（mV/天），如工位所算：每个电池取它在 %2 之前 %9 天内最近一次有效的 %1 记录，静置不足限值组的最少天数则没有 K；一个电池在一个批次和工序中只计最近一次记录。n = %3 个电池，均值 %4，σ %5，P5 %6，中位 %7，P95 %8。</source>
+        <translation>K = (V at %1 − V at %2) × 1000 / days of rest (mV/day), as the station worked it out: each cell's latest valid %1 record within %9 days before %2; a rest shorter than the set's fewest days gives none; a cell counts once per lot and stage, by its latest record. n = %3 cells, mean %4, σ %5, P5 %6, median %7, P95 %8.</translation>
+    </message>
+    <message>
+        <source>没有 K 的电池：%1。</source>
+        <translation>Cells without K: %1.</translation>
+    </message>
+    <message>
+        <source>没有前一工序的记录</source>
+        <translation>no record at the earlier stage</translation>
+    </message>
+    <message>
+        <source>静置天数不足</source>
+        <translation>rest too short</translation>
+    </message>
+    <message>
+        <source>    没有 K 的电池：%1
+</source>
+        <translation>    Cells without K: %1
 </translation>
     </message>
 </context>

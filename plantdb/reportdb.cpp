@@ -843,8 +843,11 @@ bool DatabaseReader::charts(QString *error)
     // The sample's shape at the whole's scale, and the whole's figures.
     for (auto [h, all, seen] : {std::tuple<Histogram *, const stats::RunningStats *, qint64>(&c.r, &m_allR, m_points.rCount()),
                                 std::tuple<Histogram *, const stats::RunningStats *, qint64>(&c.v, &m_allV, m_points.vCount())}) {
+        const double scale = double(all->count()) / double(qMax<qint64>(1, seen));
         for (double &count : h->counts)
-            count *= double(all->count()) / double(qMax<qint64>(1, seen));
+            count *= scale;
+        h->below *= scale, h->above *= scale;
+        h->estimated = true;
         h->stats = *all;
     }
     c.runStats = m_allR;

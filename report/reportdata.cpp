@@ -625,21 +625,59 @@ Histogram Histogram::frame(double min, double max, double low, double high)
     return h;
 }
 
+Histogram Histogram::frameBulk(double min, double q1, double q3, double max, double low, double high)
+{
+    const double iqr = q3 - q1;
+    if (!(iqr > 0))
+        return frame(min, max, low, high);
+    const double lo = std::fmax(min, q1 - 3 * iqr), hi = std::fmin(max, q3 + 3 * iqr);
+    // A limit far from the bulk would squeeze it as an outlier does.
+    auto near = [&](double limit) { return std::isfinite(limit) && limit >= lo - 3 * (hi - lo) && limit <= hi + 3 * (hi - lo) ? limit : NAN; };
+    return frame(lo, hi, near(low), near(high));
+}
+
 int Histogram::bin(double x) const
 {
     return qBound(0, int((x - lo) / width), kHistogramBins - 1);
 }
 
+void Histogram::count(double x, double weight)
+{
+    if (x < lo)
+        below += weight;
+    else if (x > lo + width * kHistogramBins)
+        above += weight;
+    else
+        counts[bin(x)] += weight;
+}
+
 namespace {
+
+// Quartiles from an even sample of at most 100,000 values: a frame needs no more.
+QPair<double, double> quartiles(const QVector<double> &values)
+{
+    const qint64 every = std::max<qint64>(1, values.size() / 100000);
+    std::vector<double> sample;
+    for (qint64 i = 0; i < values.size(); i += every)
+        sample.push_back(values[int(i)]);
+    auto at = [&sample](double p) {
+        const auto k = sample.begin() + qint64(p * double(sample.size() - 1));
+        std::nth_element(sample.begin(), k, sample.end());
+        return *k;
+    };
+    const double q1 = at(0.25), q3 = at(0.75);
+    return {q1, q3};
+}
 
 Histogram histogramOf(const QVector<double> &values, double low, double high)
 {
     if (values.isEmpty())
         return Histogram();
     const auto [minIt, maxIt] = std::minmax_element(values.begin(), values.end());
-    Histogram h = Histogram::frame(*minIt, *maxIt, low, high);
+    const auto [q1, q3] = quartiles(values);
+    Histogram h = Histogram::frameBulk(*minIt, q1, q3, *maxIt, low, high);
     for (double x : values) {
-        h.counts[h.bin(x)] += 1;
+        h.count(x);
         h.stats.add(x);
     }
     return h;

@@ -95,10 +95,19 @@ struct Histogram
 {
     double lo = 0, width = 1;  // bin i holds [lo + i·width, lo + (i + 1)·width); the last one hi too
     QVector<double> counts;    // kHistogramBins, or empty when there were no values
+    double below = 0, above = 0; // values beyond the bins (far outliers), marked at the edges
+    bool estimated = false;      // counts scaled from a sample: said "≈" 
     stats::RunningStats stats;
     // lo and width for values from min to max, widened to the limits.
     static Histogram frame(double min, double max, double low, double high);
+    // The same for the bulk of values from min to max with quartiles q1
+    // and q3: within Tukey's far-out fences (3 IQR beyond the quartiles),
+    // widened to a limit near the bulk. An outlier squeezes no histogram
+    // into one bar.
+    static Histogram frameBulk(double min, double q1, double q3, double max, double low, double high);
     int bin(double x) const;
+    // Counted in its bin, or below or above them.
+    void count(double x, double weight = 1);
 };
 
 struct Box

@@ -4,6 +4,7 @@
 // folder, a file that cannot be read, and the PDF it writes.
 #include "journal/journal.h"
 #include "mqtt/outbox.h"
+#include "report/reportdata.h"
 #include "stats/capability.h"
 #include "stats/controlchart.h"
 #include "station/cellrecorder.h"
@@ -15,6 +16,8 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QXmlStreamReader>
+
+#include <numeric>
 #include <QStandardPaths>
 
 #include <cmath>
@@ -583,6 +586,41 @@ private slots:
         QCOMPARE(g["no_k"].toObject(), (QJsonObject {{"no-earlier", 1}, {"short-rest", 1}}));
         const Run text = runReport({"."});
         QVERIFY2(text.out.contains("没有 K 的电池：没有前一工序的记录 1、静置天数不足 1"), qPrintable(text.out));
+    }
+
+    // A histogram framed on the bulk: far outliers (a lifted probe's
+    // readings) are counted at the edge, not binned with the bulk in one bar.
+    void farOutliersSqueezeNoHistogram_data()
+    {
+        QTest::addColumn<double>("outlier"); // NaN: none
+        QTest::addColumn<int>("below");
+        QTest::addColumn<int>("above");
+        QTest::newRow("none") << double(NAN) << 0 << 0;
+        QTest::newRow("20 far above") << 150.0 << 0 << 20;
+        QTest::newRow("20 far below") << 0.5 << 20 << 0;
+    }
+    void farOutliersSqueezeNoHistogram()
+    {
+        QFETCH(double, outlier);
+        QFETCH(int, below);
+        QFETCH(int, above);
+        QVector<double> values;
+        for (int i = 1; i <= 1000; ++i)
+            values << 15 + 0.3 * stats::normalQuantile((i - 0.5) / 1000);
+        for (int i = 0; i < 20 && std::isfinite(outlier); ++i)
+            values << outlier;
+        QVector<double> sorted = values;
+        std::sort(sorted.begin(), sorted.end());
+        const auto at = [&](double p) { return sorted[int(p * (sorted.size() - 1))]; };
+        report::Histogram h = report::Histogram::frameBulk(sorted.first(), at(0.25), at(0.75), sorted.last(), 10, 20);
+        for (double x : values)
+            h.count(x);
+        QCOMPARE(int(h.below), below);
+        QCOMPARE(int(h.above), above);
+        QCOMPARE(int(std::accumulate(h.counts.begin(), h.counts.end(), 0.0)), 1000);
+        // The limits in view, the bulk over several bins.
+        QVERIFY(h.lo <= 10 && h.lo + h.width * report::kHistogramBins >= 20);
+        QVERIFY(*std::max_element(h.counts.begin(), h.counts.end()) < 400);
     }
 
     void recordsAcrossLinesAndVersions()

@@ -74,6 +74,19 @@ void histogram(QCustomPlot &plot, const Histogram &h, double low, double high, c
     limitLine(plot, true, high, kSpecColour);
     plot.xAxis->setRange(lo - width, hi + width);
     plot.yAxis->setRange(0, *std::max_element(h.counts.begin(), h.counts.end()) * 1.08 + 1e-9);
+    // Far outliers beyond the bins, counted at the edge they lie past.
+    for (auto [count, x, align, text] : {std::make_tuple(h.below, lo, Qt::AlignLeft, QStringLiteral("◀ %1")),
+                                         std::make_tuple(h.above, hi, Qt::AlignRight, QStringLiteral("%1 ▶"))}) {
+        if (!(count > 0))
+            continue;
+        auto *mark = new QCPItemText(&plot);
+        mark->position->setType(QCPItemPosition::ptPlotCoords);
+        mark->position->setCoords(x, plot.yAxis->range().upper);
+        mark->setPositionAlignment(align | Qt::AlignTop);
+        mark->setText(text.arg((h.estimated ? QStringLiteral("≈") : QString()) + QString::number(count, 'f', 0)));
+        mark->setColor(kSpecColour);
+        mark->setFont(plot.xAxis->labelFont());
+    }
 }
 
 // The normal curve of a mean and σ, scaled to n values in bins of width.
@@ -606,6 +619,9 @@ void Pages::drawControlCharts(QCPPainter &painter, const Group &group, const QRe
 
 namespace {
 
+// The run chart's stretches at most: a line apart at a page's width.
+constexpr int kRunStretches = 600;
+
 // The histogram of the tested readings, rebuilt from their order
 // statistics (each stands for the ranks since the one before), scaled to
 // all n readings.
@@ -613,11 +629,18 @@ Histogram histogramOf(const SpcSeries &s, double low, double high)
 {
     if (s.order.isEmpty())
         return Histogram();
-    Histogram h = Histogram::frame(s.order.first(), s.order.last(), low, high);
+    // The quartiles: the order statistics nearest ranks n/4 and 3n/4.
+    auto quartile = [&s](double p) {
+        const double rank = 1 + p * double(s.tested - 1);
+        const int i = int(std::lower_bound(s.ranks.begin(), s.ranks.end(), rank) - s.ranks.begin());
+        return s.order[qBound(0, i, s.order.size() - 1)];
+    };
+    Histogram h = Histogram::frameBulk(s.order.first(), quartile(0.25), quartile(0.75), s.order.last(), low, high);
     const double scale = s.tested > 0 ? double(s.n) / double(s.tested) : 1;
+    h.estimated = s.order.size() < s.n; // each order statistic stands for the ranks before it
     double before = 0;
     for (int i = 0; i < s.order.size(); ++i) {
-        h.counts[h.bin(s.order[i])] += (s.ranks[i] - before) * scale;
+        h.count(s.order[i], (s.ranks[i] - before) * scale);
         before = s.ranks[i];
     }
     return h;
@@ -823,23 +846,57 @@ void Pages::drawSummaryCharts(QCPPainter &painter, Page::Kind kind, const QRectF
             steps << m_charts.run[i].first - m_charts.run[i - 1].first;
         std::nth_element(steps.begin(), steps.begin() + steps.size() / 2, steps.end());
         const qint64 gap = std::max<qint64>(30 * 60 * 1000, steps.isEmpty() ? 0 : 20 * steps[steps.size() / 2]);
-        for (int i = 0; i < m_charts.run.size(); ++i) {
-            const auto &p = m_charts.run[i];
-            if (i > 0 && p.first - m_charts.run[i - 1].first > gap)
-                xs << (p.first + m_charts.run[i - 1].first) / 2000.0, ys << qQNaN();
-            xs << p.first / 1000.0;
-            ys << p.second;
+        // Past what a line can show apart, each stretch of readings is drawn
+        // as the band from its lowest to its highest: the limits stay in
+        // sight over a hundred thousand readings.
+        const int every = std::max(1, int(m_charts.run.size() / kRunStretches));
+        QVector<double> highs;
+        const auto &points = m_charts.run;
+        for (int i = 0, j = 0; i < points.size(); i = j) {
+            if (i > 0 && points[i].first - points[i - 1].first > gap)
+                xs << (points[i].first + points[i - 1].first) / 2000.0, ys << qQNaN(), highs << qQNaN();
+            double lo = points[i].second, hi = lo;
+            // A stretch ends at a pause too.
+            for (j = i + 1; j < std::min<int>(i + every, points.size()) && points[j].first - points[j - 1].first <= gap; ++j)
+                lo = std::min(lo, points[j].second), hi = std::max(hi, points[j].second);
+            xs << points[i].first / 1000.0;
+            ys << lo;
+            highs << hi;
         }
         QCPGraph *graph = run.addGraph();
         graph->setData(xs, ys, true);
         graph->setPen(QPen(kDataColour, 1));
-        graph->setAdaptiveSampling(true);
+        if (every > 1) {
+            QCPGraph *top = run.addGraph();
+            top->setData(xs, highs, true);
+            top->setPen(QPen(kDataColour, 1));
+            top->setBrush(QColor(90, 130, 200, 110));
+            top->setChannelFillGraph(graph);
+        }
         QSharedPointer<QCPAxisTickerDateTime> ticker(new QCPAxisTickerDateTime);
         ticker->setDateTimeFormat(QStringLiteral("MM-dd\nHH:mm"));
         run.xAxis->setTicker(ticker);
         run.xAxis->setLabel(QCoreApplication::translate("Report", "时间"));
         run.yAxis->setLabel(seriesName(false));
         run.rescaleAxes();
+        // The bulk's scale, as the histogram's: far outliers counted at the edge.
+        const Histogram &h = m_charts.r;
+        if (!h.counts.isEmpty() && (h.below > 0 || h.above > 0)) {
+            const double lo = h.lo, hi = h.lo + h.width * kHistogramBins, pad = (hi - lo) * 0.05;
+            run.yAxis->setRange(lo - pad, hi + pad);
+            for (auto [count, y, align, text] : {std::make_tuple(h.below, lo - pad, Qt::AlignBottom, QStringLiteral("▼ %1")),
+                                                 std::make_tuple(h.above, hi + pad, Qt::AlignTop, QStringLiteral("▲ %1"))}) {
+                if (!(count > 0))
+                    continue;
+                auto *mark = new QCPItemText(&run);
+                mark->position->setType(QCPItemPosition::ptPlotCoords);
+                mark->position->setCoords(run.xAxis->range().lower, y);
+                mark->setPositionAlignment(Qt::AlignLeft | align);
+                mark->setText(text.arg(QString::number(count, 'f', 0)));
+                mark->setColor(kSpecColour);
+                mark->setFont(run.xAxis->labelFont());
+            }
+        }
         limitLine(run, false, rLow, kSpecColour);
         limitLine(run, false, rHigh, kSpecColour);
         limitLine(run, false, s.mean(), Qt::darkGreen, Qt::SolidLine);

@@ -164,6 +164,7 @@ int weekOfReadings(qint64 frames, bool withJournal);
 int publishing(int seconds);
 int drain(int records);
 int reportMillion(qint64 readings);
+int reportLarge(qint64 readings);
 int reportSpcBound(qint64 readings);
 int spcChild(qint64 readings, qint64 held);
 int packMatching();

@@ -27,7 +27,7 @@ int main(int argc, char *argv[])
         return bench::onscreenWindow(names[1], names[2]);
     const QStringList all = {"replot", "startup", "framepath", "framepath-journal", "nominal", "day",
                              "week", "week-journal", "publish", "drain", "report", "udp", "onscreen", "onscreen-udp", "backlog",
-                             "logger", "logger-idle", "logger-absent", "match", "k-lookup", "report-spc", "ingest", "ingest-refused", "broker-autosave", "report-db", "plant-scale", "board", "framer"};
+                             "logger", "logger-idle", "logger-absent", "match", "k-lookup", "report-spc", "report-large", "ingest", "ingest-refused", "broker-autosave", "report-db", "plant-scale", "board", "framer"};
     if (names.isEmpty() || names.contains("all"))
         names = all;
     if (names.size() > 1 && !child) {
@@ -97,6 +97,10 @@ int main(int argc, char *argv[])
             failures += bench::reportSpcBound(qEnvironmentVariableIntValue("ZENTREL_BENCH_ROWS") > 0 ? qEnvironmentVariableIntValue("ZENTREL_BENCH_ROWS") : 100000000);
         else if (name == "report")
             failures += bench::reportMillion(1000000);
+        else if (name == "report-large")
+            failures += bench::reportLarge(qEnvironmentVariableIntValue("ZENTREL_BENCH_READINGS") > 0
+                                               ? qEnvironmentVariableIntValue("ZENTREL_BENCH_READINGS")
+                                               : 20000000);
         else if (name == "drain")
             failures += bench::drain(100000);
         else if (name == "onscreen")

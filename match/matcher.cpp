@@ -2,6 +2,8 @@
 
 #include "meter/meterframe.h"
 
+#include "platform/punctuation.h"
+
 #include <QCoreApplication>
 
 #include <QHash>
@@ -53,12 +55,38 @@ double kWidthOf(const QVector<Cell> &cells, const Cells &group, const Rules &rul
 
 QString pctText(double v) { return QString::number(v, 'g', 4); }
 
+// The values of cells within `width` of each other around `at` that hold
+// the most of them: the window [a, a + width] with at in it, a a value.
+template<typename Value>
+void keepFullestWindow(std::vector<int> &cells, double at, double width, Value value)
+{
+    std::vector<int> sorted = cells;
+    std::sort(sorted.begin(), sorted.end(), [&](int a, int b) { return value(a) < value(b); });
+    int best = 0;
+    double from = -std::numeric_limits<double>::infinity(), to = -from;
+    size_t end = 0;
+    for (size_t s = 0; s < sorted.size(); ++s) {
+        const double a = value(sorted[s]);
+        if (a < at - width - kSlack || a > at)
+            continue;
+        end = std::max(end, s);
+        while (end < sorted.size() && value(sorted[end]) <= a + width + kSlack)
+            ++end;
+        if (int(end - s) > best)
+            best = int(end - s), from = a, to = a + width;
+    }
+    cells.erase(std::remove_if(cells.begin(), cells.end(), [&](int c) { return value(c) < from - kSlack || value(c) > to + kSlack; }),
+                cells.end());
+}
+
 // Disjoint groups of P cells that keep the rules, swept from the low end of
-// R (or of V); one rule may be left out, to tell which of them binds.
-QVector<QVector<int>> formGroups(const QVector<Cell> &cells, const Rules &rules, bool byR, bool useR, bool useV)
+// R (or of V, or of K); rules may be left out, to tell which of them binds.
+enum class Sweep { R, V, K };
+QVector<QVector<int>> formGroups(const QVector<Cell> &cells, const Rules &rules, Sweep along, bool useR, bool useV, bool useK = true)
 {
     const int n = cells.size(), p = rules.parallel;
-    auto key = [&](int i) { return byR ? cells[i].r : vOf(cells[i]); };
+    const bool byR = along == Sweep::R;
+    auto key = [&](int i) { return along == Sweep::R ? cells[i].r : along == Sweep::V ? vOf(cells[i]) : cells[i].k; };
     std::vector<int> order(static_cast<size_t>(n));
     std::iota(order.begin(), order.end(), 0);
     std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return key(a) < key(b); });
@@ -68,11 +96,14 @@ QVector<QVector<int>> formGroups(const QVector<Cell> &cells, const Rules &rules,
         loose.rSpreadPct = std::numeric_limits<double>::infinity();
     if (!useV)
         loose.vSpreadMv = std::numeric_limits<double>::infinity();
+    if (!useK)
+        loose.kSpreadMvDay = std::numeric_limits<double>::infinity();
+    const bool kRuled = std::isfinite(loose.kSpreadMvDay);
     const double vWidth = loose.vSpreadMv / 1000.0;
     QVector<QVector<int>> groups;
     int left = n;
     size_t pos = 0;
-    std::vector<int> candidates, byV;
+    std::vector<int> candidates;
     while (left >= p) {
         while (used[size_t(order[pos])])
             ++pos;
@@ -82,8 +113,10 @@ QVector<QVector<int>> formGroups(const QVector<Cell> &cells, const Rules &rules,
         double bound = std::numeric_limits<double>::infinity();
         if (byR && useR && loose.rSpreadPct < 100.0)
             bound = cells[low].r / (1.0 - loose.rSpreadPct / 100.0);
-        else if (!byR && useV)
+        else if (along == Sweep::V && useV)
             bound = vOf(cells[low]) + vWidth;
+        else if (along == Sweep::K && kRuled)
+            bound = cells[low].k + loose.kSpreadMvDay;
         // Its nearest companions only: on a fleet's lot thousands lie within
         // the bound, and a group takes P of the nearest anyway.
         candidates.clear();
@@ -93,32 +126,13 @@ QVector<QVector<int>> formGroups(const QVector<Cell> &cells, const Rules &rules,
                 candidates.push_back(order[k]);
         QVector<int> group;
         if (int(candidates.size()) >= p) {
-            // Sweeping by R with the V rule: the V window around the lowest
-            // cell that holds the most candidates, then its P lowest in R.
-            double from = -std::numeric_limits<double>::infinity(), to = -from;
-            if (byR && useV) {
-                byV.assign(candidates.begin(), candidates.end());
-                std::sort(byV.begin(), byV.end(), [&](int a, int b) { return vOf(cells[a]) < vOf(cells[b]); });
-                const double v0 = vOf(cells[low]);
-                int best = 0;
-                size_t end = 0;
-                for (size_t s = 0; s < byV.size(); ++s) {
-                    const double a = vOf(cells[byV[s]]);
-                    if (a < v0 - vWidth - kSlack || a > v0)
-                        continue;
-                    end = std::max(end, s);
-                    while (end < byV.size() && vOf(cells[byV[end]]) <= a + vWidth + kSlack)
-                        ++end;
-                    if (int(end - s) > best) {
-                        best = int(end - s);
-                        from = a;
-                        to = a + vWidth;
-                    }
-                }
-            }
+            // Sweeping by R: the V window around the lowest cell that holds
+            // the most candidates, then the K window so, then the P lowest in R.
+            if (byR && useV)
+                keepFullestWindow(candidates, vOf(cells[low]), vWidth, [&](int c) { return vOf(cells[c]); });
+            if (byR && kRuled)
+                keepFullestWindow(candidates, cells[low].k, loose.kSpreadMvDay, [&](int c) { return cells[c].k; });
             for (int c : candidates) {
-                if (vOf(cells[c]) < from - kSlack || vOf(cells[c]) > to + kSlack)
-                    continue;
                 group.append(c);
                 if (group.size() == p)
                     break;
@@ -129,7 +143,7 @@ QVector<QVector<int>> formGroups(const QVector<Cell> &cells, const Rules &rules,
                     minR = std::min(minR, cells[c].r), maxR = std::max(maxR, cells[c].r), sumR += cells[c].r;
                     minV = std::min(minV, vOf(cells[c])), maxV = std::max(maxV, vOf(cells[c]));
                 }
-                if (!withinRules(minR, maxR, sumR / p, minV, maxV, loose, kWidthOf(cells, group, rules)))
+                if (!withinRules(minR, maxR, sumR / p, minV, maxV, loose, kWidthOf(cells, group, loose)))
                     group.clear();
             } else {
                 group.clear();
@@ -165,6 +179,8 @@ public:
         m_used.assign(size_t(cells.size()), 0);
         m_byV = m_order;
         std::stable_sort(m_byV.begin(), m_byV.end(), [&](int a, int b) { return vOf(cells[a]) < vOf(cells[b]); });
+        m_byK = m_order;
+        std::stable_sort(m_byK.begin(), m_byK.end(), [&](int a, int b) { return cells[a].k < cells[b].k; });
     }
 
     QVector<QVector<int>> find(int groups, bool *exhausted)
@@ -194,7 +210,8 @@ private:
         std::vector<int> companions;
         for (size_t k = from + 1; k < m_order.size() && m_cells[m_order[k]].r <= bound; ++k) {
             const int c = m_order[k];
-            if (!m_used[size_t(c)] && std::fabs(vOf(m_cells[c]) - vOf(m_cells[low])) <= width)
+            if (!m_used[size_t(c)] && std::fabs(vOf(m_cells[c]) - vOf(m_cells[low])) <= width
+                && !(std::fabs(m_cells[c].k - m_cells[low].k) > m_rules.kSpreadMvDay + kSlack))
                 companions.push_back(c);
         }
         QVector<int> group {low};
@@ -253,7 +270,9 @@ private:
         const int byR = windows(m_order, [&](int low, int c) { return m_cells[c].r <= m_cells[low].r * ratio * (1 + kSlack); });
         const double width = m_rules.vSpreadMv / 1000.0 + kSlack;
         const int byV = windows(m_byV, [&](int low, int c) { return vOf(m_cells[c]) <= vOf(m_cells[low]) + width; });
-        return std::min(byR, byV);
+        const double kWidth = m_rules.kSpreadMvDay + kSlack;
+        const int byK = std::isfinite(kWidth) ? windows(m_byK, [&](int low, int c) { return m_cells[c].k <= m_cells[low].k + kWidth; }) : byV;
+        return std::min({byR, byV, byK});
     }
     template<typename Fits>
     int windows(const std::vector<int> &order, Fits fits) const
@@ -283,7 +302,7 @@ private:
     const qint64 m_budget;
     qint64 m_steps = 0;
     int m_spares = 0;
-    std::vector<int> m_order, m_byV; // by R, by V
+    std::vector<int> m_order, m_byV, m_byK; // by R, by V, by K
     std::vector<char> m_used;
     QVector<QVector<int>> m_groups;
 };
@@ -769,7 +788,7 @@ Plan matchCells(const QVector<Cell> &cells, const Rules &rules, quint32 seed)
         plan.problem = QCoreApplication::translate("Match", "布局不对：串数和并数都要至少为 1");
         return plan;
     }
-    QVector<QVector<int>> formed = formGroups(cells, rules, true, true, true);
+    QVector<QVector<int>> formed = formGroups(cells, rules, Sweep::R, true, true);
     plan.groupsPossible = formed.size();
     if (cells.size() < s * p) {
         plan.problem = QCoreApplication::translate("Match", "电芯不够：可用 %1 个，%2 串 × %3 并需要 %4 个").arg(cells.size()).arg(s).arg(p).arg(s * p);
@@ -788,22 +807,23 @@ Plan matchCells(const QVector<Cell> &cells, const Rules &rules, quint32 seed)
     }
     if (formed.size() < s) {
         // Which rule binds: each one alone, swept along its own quantity.
-        const int byR = formGroups(cells, rules, true, true, false).size();
-        const int byV = formGroups(cells, rules, false, false, true).size();
-        const QString rRule = QStringLiteral("ΔR ≤ %1%").arg(pctText(rules.rSpreadPct));
-        const QString vRule = QStringLiteral("ΔV ≤ %1 mV").arg(pctText(rules.vSpreadMv));
-        QString binding;
-        if (byR < s && byV < s)
-            binding = QCoreApplication::translate("Match", "%1 和 %2 各自都不够（只按 ΔR %3 组，只按 ΔV %4 组）").arg(rRule, vRule).arg(byR).arg(byV);
-        else if (byR < s)
-            binding = QCoreApplication::translate("Match", "受 %1 限制（只按 ΔR 也只能组 %2 组）").arg(rRule).arg(byR);
-        else if (byV < s)
-            binding = QCoreApplication::translate("Match", "受 %1 限制（只按 ΔV 也只能组 %2 组）").arg(vRule).arg(byV);
-        else if (std::isfinite(rules.kSpreadMvDay))
-            binding = QCoreApplication::translate("Match", "%1、%2 与 ΔK ≤ %3 mV/天 同时满足时不够（只按 ΔR、ΔV 各可组 %4 / %5 组）")
-                          .arg(rRule, vRule, pctText(rules.kSpreadMvDay)).arg(byR).arg(byV);
-        else
-            binding = QCoreApplication::translate("Match", "%1 与 %2 同时满足时不够（各自可组 %3 / %4 组）").arg(rRule, vRule).arg(byR).arg(byV);
+        const bool kRuled = std::isfinite(rules.kSpreadMvDay);
+        const int byR = formGroups(cells, rules, Sweep::R, true, false, false).size();
+        const int byV = formGroups(cells, rules, Sweep::V, false, true, false).size();
+        const int byK = kRuled ? formGroups(cells, rules, Sweep::K, false, false, true).size() : s;
+        QStringList alone, bind;
+        for (const auto &[rule, groups] : {std::pair<QString, int>(QStringLiteral("ΔR ≤ %1%").arg(pctText(rules.rSpreadPct)), byR),
+                                           {QStringLiteral("ΔV ≤ %1 mV").arg(pctText(rules.vSpreadMv)), byV},
+                                           {QCoreApplication::translate("Match", "ΔK ≤ %1 mV/天").arg(pctText(rules.kSpreadMvDay)), byK}}) {
+            if (rule.startsWith(QStringLiteral("ΔK")) && !kRuled)
+                continue;
+            alone << QCoreApplication::translate("Match", "只按 %1 可组 %2 组").arg(rule).arg(groups);
+            if (groups < s)
+                bind << rule;
+        }
+        const QString binding = bind.isEmpty()
+                                    ? QCoreApplication::translate("Match", "各条规则单独都够，同时满足时不够（%1）").arg(punctuation::listed(alone))
+                                    : QCoreApplication::translate("Match", "受 %1 限制（%2）").arg(punctuation::listed(bind), punctuation::listed(alone));
         plan.problem = QCoreApplication::translate("Match", "规则无法满足：%1 个可用电芯最多组成 %2 个 %3 并组，需要 %4 组；%5")
                            .arg(cells.size()).arg(formed.size()).arg(p).arg(s).arg(binding);
         if (exhausted)

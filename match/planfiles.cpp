@@ -81,21 +81,36 @@ QByteArray planJson(const PlanView &view)
     return QJsonDocument(root).toJson();
 }
 
+QString kRulesText(const Rules &r)
+{
+    QStringList rules;
+    if (std::isfinite(r.kSpreadMvDay))
+        rules << QCoreApplication::translate("Match", "组内 ΔK ≤ %1 mV/天").arg(r.kSpreadMvDay);
+    if (std::isfinite(r.kMax))
+        rules << QCoreApplication::translate("Match", "K ≤ %1 mV/天").arg(r.kMax);
+    return punctuation::listed(rules);
+}
+
 QString planSummary(const PlanView &view)
 {
     QString t;
     const Rules &r = view.rules;
     t += QCoreApplication::translate("Match", "电池包 %1：%2 串 × %3 并，组内 ΔR ≤ %4%，ΔV ≤ %5 mV\n")
              .arg(view.pack).arg(r.series).arg(r.parallel).arg(r.rSpreadPct).arg(r.vSpreadMv);
-    t += QStringLiteral("%1 %2 %3 %4 %5 %6%7\n")
+    if (r.usesK()) // the K rules, on a line of their own
+        t += kRulesText(r) + QLatin1Char('\n');
+    const bool showK = r.usesK();
+    t += QStringLiteral("%1 %2 %3 %4 %5 %6%7%8\n")
              .arg(QCoreApplication::translate("Match", "组"), 4).arg(QStringLiteral("n"), 3).arg(QCoreApplication::translate("Match", "平均R mΩ"), 10)
              .arg(QStringLiteral("ΔR %"), 7).arg(QStringLiteral("ΔV mV"), 7).arg(QStringLiteral("R_g mΩ"), 10)
+             .arg(showK ? QCoreApplication::translate("Match", "  ΔK mV/天") : QString())
              .arg(r.useCapacity ? QCoreApplication::translate("Match", "  容量 mAh") : QString());
     for (int g = 0; g < view.plan.groups.size(); ++g) {
         const GroupFigures f = figuresOf(view.cells, view.plan.groups[g]);
-        t += QStringLiteral("%1 %2 %3 %4 %5 %6%7\n")
+        t += QStringLiteral("%1 %2 %3 %4 %5 %6%7%8\n")
                  .arg(g + 1, 4).arg(f.n, 3).arg(fixed(f.meanR, 4), 10).arg(fixed(f.spreadRPct, 2), 7)
                  .arg(fixed(f.spreadVMv, 1), 7).arg(fixed(f.rg, 5), 10)
+                 .arg(showK ? QStringLiteral("  %1").arg(fixed(f.spreadKMvDay, 3), 9) : QString())
                  .arg(r.useCapacity ? QStringLiteral("  %1").arg(fixed(f.capacity, 0)) : QString());
     }
     t += QCoreApplication::translate("Match", "各组 R_g 极差 %1%").arg(fixed(view.plan.rgSpread * 100, 5));

@@ -30,6 +30,8 @@ QByteArray planJson(const PlanView &view);
 // Per group n, mean R, ΔR %, ΔV mV, R_g; the spread beside the snake's;
 // the spares and the cells left out, each with its reason.
 QString planSummary(const PlanView &view);
+// The K rules as the plan says them ("组内 ΔK ≤ 0.2 mV/天、K ≤ 1 mV/天"), or "".
+QString kRulesText(const Rules &rules);
 
 } // namespace match
 

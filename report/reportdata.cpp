@@ -669,30 +669,66 @@ QPair<double, double> quartiles(const QVector<double> &values)
     return {q1, q3};
 }
 
-Histogram histogramOf(const QVector<double> &values, double low, double high)
+Histogram histogramOf(const ChartData::Thinned &values, const stats::RunningStats &all, double low, double high)
 {
-    if (values.isEmpty())
+    if (values.kept.isEmpty())
         return Histogram();
-    const auto [minIt, maxIt] = std::minmax_element(values.begin(), values.end());
-    const auto [q1, q3] = quartiles(values);
-    Histogram h = Histogram::frameBulk(*minIt, q1, q3, *maxIt, low, high);
-    for (double x : values) {
-        h.count(x);
-        h.stats.add(x);
-    }
+    const auto [q1, q3] = quartiles(values.kept);
+    Histogram h = Histogram::frameBulk(all.min(), q1, q3, all.max(), low, high);
+    const double weight = values.scale();
+    for (double x : values.kept)
+        h.count(x, weight);
+    h.estimated = values.every > 1;
+    h.stats = all;
     return h;
 }
 
 } // namespace
 
+void ChartData::Thinned::add(double x)
+{
+    min = std::min(min, x), max = std::max(max, x);
+    if (seen++ % every != 0)
+        return;
+    kept.append(x);
+    if (kept.size() >= 2 * bound)
+        halve();
+}
+
+void ChartData::Thinned::halve()
+{
+    int out = 0;
+    for (int i = 0; i < kept.size(); i += 2)
+        kept[out++] = kept[i];
+    kept.resize(out);
+    every *= 2;
+}
+
+void ChartData::Thinned::absorb(Thinned &&other)
+{
+    while (every < other.every)
+        halve();
+    while (other.every < every)
+        other.halve();
+    kept += other.kept;
+    seen += other.seen;
+    min = std::min(min, other.min), max = std::max(max, other.max);
+    while (kept.size() >= 2 * bound)
+        halve();
+    other = Thinned();
+}
+
 void ChartData::add(const QString &station, qint64 ms, double r, bool hasR, double v, bool hasV)
 {
     if (hasR) {
-        m_r.append(r);
-        if (!m_lastStation || station != m_lastName)
+        m_r.add(r);
+        m_rAll.add(r);
+        if (!m_lastStation || station != m_lastName) {
             m_lastStation = &m_rByStation[station], m_lastName = station;
-        m_lastStation->append(r);
-        // The run chart keeps a bounded, even thinning of the points.
+            m_lastStation->bound = kStationValuesKept;
+        }
+        m_lastStation->add(r);
+    // The run chart keeps a bounded, even thinning of the points.
         if (m_runSeen++ % m_runEvery == 0 && ms >= 0) {
             m_run.append({ms, r});
             if (m_run.size() >= 2 * kRunPoints) {
@@ -705,16 +741,23 @@ void ChartData::add(const QString &station, qint64 ms, double r, bool hasR, doub
             }
         }
     }
-    if (hasV)
-        m_v.append(v);
+    if (hasV) {
+        m_v.add(v);
+        m_vAll.add(v);
+    }
 }
 
 void ChartData::absorb(ChartData &&other)
 {
-    m_r += other.m_r;
-    m_v += other.m_v;
-    for (auto it = other.m_rByStation.begin(); it != other.m_rByStation.end(); ++it)
-        m_rByStation[it.key()] += it.value();
+    m_r.absorb(std::move(other.m_r));
+    m_v.absorb(std::move(other.m_v));
+    m_rAll.merge(other.m_rAll);
+    m_vAll.merge(other.m_vAll);
+    for (auto it = other.m_rByStation.begin(); it != other.m_rByStation.end(); ++it) {
+        Thinned &mine = m_rByStation[it.key()];
+        mine.bound = kStationValuesKept;
+        mine.absorb(std::move(it.value()));
+    }
     m_lastStation = nullptr;
     m_run += other.m_run;
     std::sort(m_run.begin(), m_run.end(), [](const QPair<qint64, double> &a, const QPair<qint64, double> &b) { return a.first < b.first; });
@@ -736,13 +779,13 @@ Charts ChartData::summarise(const QVector<Group> &groups) const
     double rLow, rHigh, vLow, vHigh;
     limitsOf(inForce(groups), &rLow, &rHigh, &vLow, &vHigh);
     Charts c;
-    c.r = histogramOf(m_r, rLow, rHigh);
-    c.v = histogramOf(m_v, vLow, vHigh);
+    c.r = histogramOf(m_r, m_rAll, rLow, rHigh);
+    c.v = histogramOf(m_v, m_vAll, vLow, vHigh);
     c.runStats = c.r.stats;
     c.run = m_run;
     std::sort(c.run.begin(), c.run.end());
     for (auto it = m_rByStation.cbegin(); it != m_rByStation.cend(); ++it) {
-        QVector<double> v = it.value();
+        QVector<double> v = it.value().kept;
         if (v.isEmpty())
             continue;
         // Each quartile selected in its part, not the whole sorted.
@@ -751,8 +794,7 @@ Charts ChartData::summarise(const QVector<Group> &groups) const
         std::nth_element(v.begin(), v.begin() + q2, v.end());
         std::nth_element(v.begin(), v.begin() + q1, v.begin() + q2);
         std::nth_element(v.begin() + q2, v.begin() + q3, v.end());
-        const auto [lo, hi] = std::minmax_element(v.begin(), v.end());
-        c.boxes.insert(it.key(), Box{*lo, v[q1], v[q2], v[q3], *hi});
+        c.boxes.insert(it.key(), Box{it.value().min, v[q1], v[q2], v[q3], it.value().max});
     }
     return c;
 }

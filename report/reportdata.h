@@ -132,17 +132,34 @@ public:
     void add(const QString &station, qint64 msSinceEpoch, double r, bool hasR, double v, bool hasV); // ms < 0: no time
     // Summed up for the pages; the limits in force are the groups'.
     Charts summarise(const QVector<Group> &groups) const;
-    qint64 rCount() const { return m_r.size(); }
-    qint64 vCount() const { return m_v.size(); }
+    qint64 rCount() const { return m_r.seen; }
+    qint64 vCount() const { return m_v.seen; }
     // Another's points after these (read on another thread): the run chart
     // in time order, evenly thinned again.
     void absorb(ChartData &&other);
 
+    // Values kept for a chart: all up to twice a bound, then every 2nd,
+    // 4th, … (evenly through the data), so a hundred million readings
+    // take no more than a few million. seen counts them all.
+    struct Thinned
+    {
+        QVector<double> kept;
+        qint64 every = 1, seen = 0;
+        int bound = 0;
+        double min = INFINITY, max = -INFINITY; // of all seen
+        void add(double x);
+        void halve();
+        void absorb(Thinned &&other);
+        double scale() const { return kept.isEmpty() ? 1 : double(seen) / double(kept.size()); }
+    };
+    static constexpr int kValuesKept = 4000000, kStationValuesKept = 250000;
+
 private:
-    QVector<double> m_r, m_v;                       // every value (8 bytes each)
+    Thinned m_r {{}, 1, 0, kValuesKept}, m_v {{}, 1, 0, kValuesKept};
+    stats::RunningStats m_rAll, m_vAll;             // of every value, for the curves and the run chart's σ
     QVector<QPair<qint64, double>> m_run;           // (ms since epoch, R), thinned
-    QMap<QString, QVector<double>> m_rByStation;    // for box plots
-    QVector<double> *m_lastStation = nullptr;       // the last line's (most lines repeat it)
+    QMap<QString, Thinned> m_rByStation;            // for box plots
+    Thinned *m_lastStation = nullptr;               // the last line's (most lines repeat it)
     QString m_lastName;
     qint64 m_runEvery = 1, m_runSeen = 0;
 };

@@ -172,7 +172,8 @@ private slots:
     }
 
     // The matcher finds a plan whenever one exists: small random lots
-    // (up to 12 cells, tight rules) against an exhaustive search.
+    // (up to 12 cells, tight rules, half of them with a K spread) against
+    // an exhaustive search.
     void aPlanWheneverOneExists()
     {
         std::mt19937 random(2026);
@@ -191,7 +192,12 @@ private slots:
                     r << 100 + int(random() % 16);
                     v << 3.60 + int(random() % 30) / 1000.0;
                 }
-                const QVector<match::Cell> cells = cellsOf(r, v);
+                QVector<match::Cell> cells = cellsOf(r, v);
+                if (trial % 2) {
+                    rules.kSpreadMvDay = 0.1 * (1 + int(random() % 3));
+                    for (match::Cell &c : cells)
+                        c.k = 0.1 * int(random() % 8);
+                }
                 QVector<char> used(n, 0);
                 const bool exists = planExists(cells, rules, used, rules.series, n - rules.cells());
                 const match::Plan plan = match::matchCells(cells, rules);
@@ -203,6 +209,41 @@ private slots:
         }
         // Both answers were met often enough to mean something.
         QVERIFY2(feasible > lots / 5 && feasible < lots * 4 / 5, qPrintable(QString("%1 of %2").arg(feasible).arg(lots)));
+    }
+
+    // K in view from the start: cells of two or three K levels taken in
+    // turn along R make groups within each level, and when too few the
+    // refusal names ΔK.
+    void groupsFormedWithKInView_data()
+    {
+        QTest::addColumn<int>("levels"); // of K, taken in turn: 0.1, 0.5, 0.9
+        QTest::addColumn<int>("series");
+        QTest::addColumn<bool>("ok");
+        QTest::newRow("2 levels, 40 groups of 10") << 2 << 40 << true;
+        QTest::newRow("3 levels, 39 groups") << 3 << 39 << true;
+        QTest::newRow("3 levels, 40 groups asked") << 3 << 40 << false;
+    }
+    void groupsFormedWithKInView()
+    {
+        QFETCH(int, levels);
+        QFETCH(int, series);
+        QFETCH(bool, ok);
+        QVector<double> r, v;
+        for (int i = 0; i < 400; ++i)
+            r << 100 + (i % 37) * 0.05, v << 3.6 + (i % 5) / 1000.0;
+        QVector<match::Cell> cells = cellsOf(r, v);
+        for (int i = 0; i < cells.size(); ++i)
+            cells[i].k = 0.1 + 0.8 * (i % levels) / (levels - 1);
+        match::Rules rules;
+        rules.series = series;
+        rules.parallel = 10;
+        rules.kSpreadMvDay = 0.2;
+        const match::Plan plan = match::matchCells(cells, rules);
+        QVERIFY2(plan.ok == ok, qPrintable(plan.problem));
+        if (!ok)
+            QVERIFY2(plan.problem.contains("受 ΔK ≤ 0.2 mV/天 限制"), qPrintable(plan.problem));
+        for (const QVector<int> &group : plan.groups)
+            QVERIFY(match::keepsRules(match::figuresOf(cells, group), rules));
     }
 
     // Values no meter can show make no pack: left out and named.

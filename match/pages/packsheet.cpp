@@ -1,4 +1,5 @@
 #include "packsheet.h"
+#include "match/planfiles.h"
 #include "report/pages/pagefont.h"
 
 #include <QCoreApplication>
@@ -73,8 +74,9 @@ void PackSheet::paint(QPainter &painter, int page) const
                          .arg(m_rules.rSpreadPct)
                          .arg(m_rules.vSpreadMv)
                          .arg(QString::number(m_plan.rgSpread * 100, 'f', 5))
-                         .arg(m_rules.useCapacity ? QCoreApplication::translate("Match", "，容量极差 %1%").arg(QString::number(m_plan.capacitySpread * 100, 'f', 5))
-                                                  : QString())
+                         .arg((m_rules.usesK() ? QCoreApplication::translate("Match", "，%1").arg(kRulesText(m_rules)) : QString())
+                              + (m_rules.useCapacity ? QCoreApplication::translate("Match", "，容量极差 %1%").arg(QString::number(m_plan.capacitySpread * 100, 'f', 5))
+                                                     : QString()))
                          .arg(m_plan.spares.size()));
 
     double meanRg = 0, span = 0;
@@ -105,6 +107,8 @@ void PackSheet::paint(QPainter &painter, int page) const
                            .arg(f.n)
                            .arg(QString::number(f.meanR, 'f', 4), QString::number(f.spreadRPct, 'f', 2),
                                 QString::number(f.spreadVMv, 'f', 1), QString::number(f.rg, 'f', 5));
+        if (m_rules.usesK())
+            text += QCoreApplication::translate("Match", "   ΔK %1 mV/天").arg(QString::number(f.spreadKMvDay, 'f', 3));
         if (m_rules.useCapacity)
             text += QCoreApplication::translate("Match", "   容量 %1 mAh").arg(QString::number(f.capacity, 'f', 0));
         painter.drawText(band.adjusted(18, 0, -1.5, 0), Qt::AlignLeft | Qt::AlignVCenter, text);

@@ -964,22 +964,6 @@
         <translation>Not enough cells: %1 usable, %2S × %3P needs %4</translation>
     </message>
     <message>
-        <source>%1 和 %2 各自都不够（只按 ΔR %3 组，只按 ΔV %4 组）</source>
-        <translation>neither %1 nor %2 allows it on its own (by ΔR alone %3 groups, by ΔV alone %4)</translation>
-    </message>
-    <message>
-        <source>受 %1 限制（只按 ΔR 也只能组 %2 组）</source>
-        <translation>bound by %1 (by ΔR alone only %2 groups)</translation>
-    </message>
-    <message>
-        <source>受 %1 限制（只按 ΔV 也只能组 %2 组）</source>
-        <translation>bound by %1 (by ΔV alone only %2 groups)</translation>
-    </message>
-    <message>
-        <source>%1 与 %2 同时满足时不够（各自可组 %3 / %4 组）</source>
-        <translation>%1 and %2 together do not allow it (each alone %3 / %4 groups)</translation>
-    </message>
-    <message>
         <source>规则无法满足：%1 个可用电芯最多组成 %2 个 %3 并组，需要 %4 组；%5</source>
         <translation>The rules cannot be met: %1 usable cells make at most %2 groups of %3 in parallel, %4 are needed; %5</translation>
     </message>
@@ -1139,16 +1123,48 @@
         <source>K %1 mV/天，高于 %2</source>
         <translation>K %1 mV/day, above %2</translation>
     </message>
-    <message>
-        <source>%1、%2 与 ΔK ≤ %3 mV/天 同时满足时不够（只按 ΔR、ΔV 各可组 %4 / %5 组）</source>
-        <translation>%1, %2 and ΔK ≤ %3 mV/day together leave too few (by ΔR and ΔV alone %4 / %5 groups)</translation>
-    </message>
     <message numerus="yes">
         <source>%n 个文件，%1 条记录（重测覆盖 %2 条，作废 %3 条，跳过 %4 行）；可用电芯 %5 个</source>
         <translation>
             <numerusform>%n file, %1 records (%2 superseded by a new measurement, %3 voided, %4 lines skipped); %5 usable cells</numerusform>
             <numerusform>%n files, %1 records (%2 superseded by a new measurement, %3 voided, %4 lines skipped); %5 usable cells</numerusform>
         </translation>
+    </message>
+    <message>
+        <source>ΔK ≤ %1 mV/天</source>
+        <translation>ΔK ≤ %1 mV/day</translation>
+    </message>
+    <message>
+        <source>只按 %1 可组 %2 组</source>
+        <translation>%1 alone allows %2 groups</translation>
+    </message>
+    <message>
+        <source>各条规则单独都够，同时满足时不够（%1）</source>
+        <translation>each rule alone allows enough, not all of them together (%1)</translation>
+    </message>
+    <message>
+        <source>受 %1 限制（%2）</source>
+        <translation>bound by %1 (%2)</translation>
+    </message>
+    <message>
+        <source>，%1</source>
+        <translation>, %1</translation>
+    </message>
+    <message>
+        <source>   ΔK %1 mV/天</source>
+        <translation>   ΔK %1 mV/day</translation>
+    </message>
+    <message>
+        <source>组内 ΔK ≤ %1 mV/天</source>
+        <translation>ΔK ≤ %1 mV/day within a group</translation>
+    </message>
+    <message>
+        <source>K ≤ %1 mV/天</source>
+        <translation>K ≤ %1 mV/day</translation>
+    </message>
+    <message>
+        <source>  ΔK mV/天</source>
+        <translation>  ΔK mV/day</translation>
     </message>
 </context>
 <context>
@@ -1881,7 +1897,7 @@
     </message>
     <message>
         <source>K = (%1 的电压 − %2 的电压) × 1000 / 静置天数（mV/天），如工位所算：每个电池取它在 %2 之前 %9 天内最近一次有效的 %1 记录，静置不足限值组的最少天数则没有 K；一个电池在一个批次和工序中只计最近一次记录。n = %3 个电池，均值 %4，σ %5，P5 %6，中位 %7，P95 %8。</source>
-        <translation>K = (V at %1 − V at %2) × 1000 / days of rest (mV/day), as the station worked it out: each cell's latest valid %1 record within %9 days before %2; a rest shorter than the set's fewest days gives none; a cell counts once per lot and stage, by its latest record. n = %3 cells, mean %4, σ %5, P5 %6, median %7, P95 %8.</translation>
+        <translation>K = (V at %1 − V at %2) × 1000 / days of rest (mV/day), as the station worked it out: each cell&apos;s latest valid %1 record within %9 days before %2; a rest shorter than the set&apos;s fewest days gives none; a cell counts once per lot and stage, by its latest record. n = %3 cells, mean %4, σ %5, P5 %6, median %7, P95 %8.</translation>
     </message>
     <message>
         <source>没有 K 的电池：%1。</source>

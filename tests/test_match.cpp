@@ -308,6 +308,15 @@ private slots:
         QCOMPARE(firstIds.size(), 160);
         for (const char *name : {"s.pdf", "s.png", "p1.json"})
             QVERIFY2(QFileInfo(name).size() > 1000, name);
+        // The sheet as an assembler works from it: the series order with its
+        // ends, numbered slots, the spares by ID, the fields to sign.
+        QProcess text;
+        text.start("pdftotext", {"-layout", "s.pdf", "-"});
+        if (text.waitForFinished(30000) && text.exitCode() == 0) {
+            const QString sheet = QString::fromUtf8(text.readAllStandardOutput());
+            for (const QString &said : {"串位 1/8（接 −）", "串位 8/8（接 +）", "8-20", "备用电芯（", "装配人", "复核"})
+                QVERIFY2(sheet.contains(said), qPrintable(said));
+        }
         const QString pack = first.first().first().pack;
 
         // The ledger keeps the second pack off the first one's cells; a

@@ -9,9 +9,13 @@ class QPainter;
 namespace match {
 
 // The assembler's sheet: landscape A4 pages, on each a few series groups as
-// blocks, every slot a box with the cell's ID, R and V, the group's figures
-// on a band coloured by its resistance (blue below the pack's mean, red
-// above). Drawn in millimetres, so the same pages go to PDF, PNG or a screen.
+// blocks in series order (the first at the pack's − end, the last at +),
+// every slot a box with a tick box, its number, the cell's ID, R, V (and
+// K), the group's figures on a band coloured by its resistance (blue below
+// the pack's mean, red above); the spares by ID after the last group, and
+// on every page the fields for the assembler, the date and the signatures.
+// Boxes grow to fill a page that a few groups would leave blank. Drawn in
+// millimetres, so the same pages go to PDF, PNG or a screen.
 class PackSheet
 {
 public:
@@ -30,6 +34,10 @@ public:
 
 private:
     int groupsPerPage() const;
+    double boxHeight() const;
+    void paintGroup(QPainter &painter, int g, double y, double meanRg, double span) const;
+    void paintSpares(QPainter &painter, double y) const;
+    void paintSignatures(QPainter &painter) const;
 
     QString m_pack;
     Rules m_rules;

@@ -1016,10 +1016,6 @@
         <translation>, capacity spread %1%</translation>
     </message>
     <message>
-        <source>第 %1 组</source>
-        <translation>Group %1</translation>
-    </message>
-    <message>
         <source>n %1   平均 R %2 mΩ   ΔR %3%   ΔV %4 mV   R_g %5 mΩ</source>
         <translation>n %1   mean R %2 mΩ   ΔR %3%   ΔV %4 mV   R_g %5 mΩ</translation>
     </message>
@@ -1165,6 +1161,50 @@
     <message>
         <source>  ΔK mV/天</source>
         <translation>  ΔK mV/day</translation>
+    </message>
+    <message>
+        <source>（接 −）</source>
+        <translation> (to −)</translation>
+    </message>
+    <message>
+        <source>（接 +）</source>
+        <translation> (to +)</translation>
+    </message>
+    <message>
+        <source>第 %1 组  串位 %1/%2%3</source>
+        <translation>Group %1  series %1/%2%3</translation>
+    </message>
+    <message>
+        <source>%1-%2</source>
+        <translation>%1-%2</translation>
+    </message>
+    <message>
+        <source>备用电芯（%1 个）：%2</source>
+        <translation>Spares (%1): %2</translation>
+    </message>
+    <message>
+        <source>  …… 另 %1 个见配组文件</source>
+        <translation>  … %1 more in the plan file</translation>
+    </message>
+    <message>
+        <source>装配人</source>
+        <translation>Assembled by</translation>
+    </message>
+    <message>
+        <source>日期</source>
+        <translation>Date</translation>
+    </message>
+    <message>
+        <source>签名</source>
+        <translation>Signature</translation>
+    </message>
+    <message>
+        <source>复核</source>
+        <translation>Checked by</translation>
+    </message>
+    <message>
+        <source>：</source>
+        <translation>: </translation>
     </message>
 </context>
 <context>

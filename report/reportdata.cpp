@@ -674,7 +674,7 @@ Histogram histogramOf(const ChartData::Thinned &values, const stats::RunningStat
     if (values.kept.isEmpty())
         return Histogram();
     const auto [q1, q3] = quartiles(values.kept);
-    Histogram h = Histogram::frameBulk(all.min(), q1, q3, all.max(), low, high);
+    Histogram h = Histogram::frameBulk(values.min, q1, q3, values.max, low, high);
     const double weight = values.scale();
     for (double x : values.kept)
         h.count(x, weight);
@@ -688,8 +688,10 @@ Histogram histogramOf(const ChartData::Thinned &values, const stats::RunningStat
 void ChartData::Thinned::add(double x)
 {
     min = std::min(min, x), max = std::max(max, x);
-    if (seen++ % every != 0)
+    ++seen;
+    if (--skip > 0)
         return;
+    skip = every;
     kept.append(x);
     if (kept.size() >= 2 * bound)
         halve();
@@ -702,6 +704,7 @@ void ChartData::Thinned::halve()
         kept[out++] = kept[i];
     kept.resize(out);
     every *= 2;
+    skip = every - (seen - 1) % every; // the next kept where every 2nd of the old ones was
 }
 
 void ChartData::Thinned::absorb(Thinned &&other)
@@ -722,7 +725,6 @@ void ChartData::add(const QString &station, qint64 ms, double r, bool hasR, doub
 {
     if (hasR) {
         m_r.add(r);
-        m_rAll.add(r);
         if (!m_lastStation || station != m_lastName) {
             m_lastStation = &m_rByStation[station], m_lastName = station;
             m_lastStation->bound = kStationValuesKept;
@@ -743,7 +745,6 @@ void ChartData::add(const QString &station, qint64 ms, double r, bool hasR, doub
     }
     if (hasV) {
         m_v.add(v);
-        m_vAll.add(v);
     }
 }
 
@@ -751,8 +752,6 @@ void ChartData::absorb(ChartData &&other)
 {
     m_r.absorb(std::move(other.m_r));
     m_v.absorb(std::move(other.m_v));
-    m_rAll.merge(other.m_rAll);
-    m_vAll.merge(other.m_vAll);
     for (auto it = other.m_rByStation.begin(); it != other.m_rByStation.end(); ++it) {
         Thinned &mine = m_rByStation[it.key()];
         mine.bound = kStationValuesKept;
@@ -779,8 +778,13 @@ Charts ChartData::summarise(const QVector<Group> &groups) const
     double rLow, rHigh, vLow, vHigh;
     limitsOf(inForce(groups), &rLow, &rHigh, &vLow, &vHigh);
     Charts c;
-    c.r = histogramOf(m_r, m_rAll, rLow, rHigh);
-    c.v = histogramOf(m_v, m_vAll, vLow, vHigh);
+    // Every reading's R and V: the overall groups' sums (readings only, as here).
+    stats::RunningStats rAll, vAll;
+    for (const Group &g : groups)
+        if (g.scope.kind == Scope::All)
+            rAll.merge(g.stats.r), vAll.merge(g.stats.v);
+    c.r = histogramOf(m_r, rAll, rLow, rHigh);
+    c.v = histogramOf(m_v, vAll, vLow, vHigh);
     c.runStats = c.r.stats;
     c.run = m_run;
     std::sort(c.run.begin(), c.run.end());

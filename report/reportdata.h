@@ -145,6 +145,7 @@ public:
     {
         QVector<double> kept;
         qint64 every = 1, seen = 0;
+        qint64 skip = 1; // values until the next one kept, counting this one
         int bound = 0;
         double min = INFINITY, max = -INFINITY; // of all seen
         void add(double x);
@@ -155,8 +156,7 @@ public:
     static constexpr int kValuesKept = 4000000, kStationValuesKept = 250000;
 
 private:
-    Thinned m_r {{}, 1, 0, kValuesKept}, m_v {{}, 1, 0, kValuesKept};
-    stats::RunningStats m_rAll, m_vAll;             // of every value, for the curves and the run chart's σ
+    Thinned m_r {{}, 1, 0, 1, kValuesKept}, m_v {{}, 1, 0, 1, kValuesKept};
     QVector<QPair<qint64, double>> m_run;           // (ms since epoch, R), thinned
     QMap<QString, Thinned> m_rByStation;            // for box plots
     Thinned *m_lastStation = nullptr;               // the last line's (most lines repeat it)

@@ -354,7 +354,12 @@ struct Walk
             s.averageRange = keptGroups.counted() > 0 ? keptGroups.averageRange() : NAN;
             s.charted = allGroups.counted();
         }
-        if (s.setAside > kMostSetAside * double(s.charted * subgroup)) {
+        if (!(trial.valid && trial.sigma > 0)) {
+            // Values all alike: nothing to chart (rounding of their mean
+            // would set every one aside, or beyond limits of no width).
+            s.limits = stats::ControlLimits();
+            s.setAside = 0;
+        } else if (s.setAside > kMostSetAside * double(s.charted * subgroup)) {
             // Not one process beyond its outliers: the trial limits stand.
             s.unrevised = s.setAside;
             s.setAside = 0;

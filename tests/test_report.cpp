@@ -453,6 +453,8 @@ private slots:
         QCOMPARE(groups.size(), 2); // 全部 and 工位 S1
         for (const QJsonValue &g : groups) {
             const QJsonObject r = g["spc"]["r"].toObject();
+            // V all alike (3.7): no chart, however its mean rounds.
+            QVERIFY(g["spc"]["v"]["cl"].isNull() && g["spc"]["v"]["signals"].toArray().isEmpty());
             QCOMPARE(r["by_contact"].toBool(), byContact);
             // Charted, or withheld with the cells' capability theirs.
             QCOMPARE(r["cl"].isNull(), byContact);

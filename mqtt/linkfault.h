@@ -44,6 +44,8 @@ struct AttemptNotes
     bool handshakeDone = false;
     long verifyResult = 0;  // X509_V_OK, or why this side refused the broker's certificate
     int peerAlert = -1;     // the alert the broker sent, -1: none
+    bool certAsked = false; // the broker asked for our certificate
+    bool certGiven = false; // ... and we had one to give
     QString certDates;      // the broker's certificate's validity (for expiry faults)
     QString libraryWords;   // the last error libmosquitto logged (OpenSSL's words among them)
 };

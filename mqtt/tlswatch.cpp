@@ -55,6 +55,7 @@ TlsWatch::TlsWatch(const QString &host)
         X509_VERIFY_PARAM_set1_ip_asc(param, name.constData());
     SSL_CTX_set_app_data(m_ctx, this);
     SSL_CTX_set_info_callback(m_ctx, &TlsWatch::onInfo);
+    SSL_CTX_set_msg_callback(m_ctx, &TlsWatch::onMessage);
     SSL_CTX_set_cert_verify_callback(m_ctx, &TlsWatch::onVerify, this);
 }
 
@@ -82,6 +83,21 @@ int TlsWatch::onCertificate(int ok, X509_STORE_CTX *ctx)
 TlsWatch::~TlsWatch()
 {
     SSL_CTX_free(m_ctx); // libmosquitto holds references of its own
+}
+
+void TlsWatch::onMessage(int written, int, int type, const void *bytes, size_t size, SSL *ssl, void *)
+{
+    // A broker that wants our certificate asks for it in the handshake; under
+    // TLS 1.3 it judges it after the handshake, and its alert can be lost
+    // to the connection's reset (our CONNECT unread), so the request is noted.
+    constexpr int kHandshake = 22, kCertificateRequest = 13;
+    TlsWatch *self = watchOf(ssl);
+    if (written || type != kHandshake || size < 1 || !self || !self->m_notes)
+        return;
+    if (static_cast<const unsigned char *>(bytes)[0] == kCertificateRequest) {
+        self->m_notes->certAsked = true;
+        self->m_notes->certGiven = SSL_get_certificate(ssl) != nullptr;
+    }
 }
 
 void TlsWatch::onInfo(const SSL *ssl, int where, int ret)

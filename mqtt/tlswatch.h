@@ -37,6 +37,7 @@ public:
 
 private:
     static void onInfo(const SSL *ssl, int where, int ret);
+    static void onMessage(int written, int version, int type, const void *bytes, size_t size, SSL *ssl, void *self);
     static int onVerify(X509_STORE_CTX *ctx, void *self);
     static int onCertificate(int ok, X509_STORE_CTX *ctx);
     SSL_CTX *m_ctx = nullptr;

@@ -1299,7 +1299,7 @@ private slots:
         QVERIFY(sim.waitForFinished(10000));
         const QStringList days = QDir(folder).entryList({"readings-*.csv"}, QDir::Files);
         QVERIFY2(days.size() == (step.isEmpty() ? 1 : 2), qPrintable(days.join(' ')));
-        QTRY_COMPARE_WITH_TIMEOUT(stored(), fileLines(), 120000);
+        QTRY_COMPARE_WITH_TIMEOUT(stored(), fileLines(), 240000);
         QCOMPARE(plant.db.query("SELECT count(DISTINCT id) FROM message_ids WHERE id LIKE 'CLOCK-1/readings/%'").toInt(), fileLines());
         QProcess gaps;
         gaps.start(ZENTREL_REPORT_PATH, {"--db", plant.db.conninfo(), "--gaps", "--lang", "en"});

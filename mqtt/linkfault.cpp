@@ -105,10 +105,11 @@ LinkFault classify(const AttemptNotes &n)
     if (n.tls && n.peerAlert >= 0)
         return ofPeerAlert(n);
     // Asked for our certificate, then cut off before any answer: the broker
-    // judged it (its alert lost to the reset of the connection).
+    // judged it (its alert lost to the reset of the connection). libmosquitto
+    // says a TLS read that failed as EPROTO.
     if (n.tls && n.handshakeDone && n.certAsked && !n.connected && n.connack == 0
         && (n.rc == MOSQ_ERR_PROTOCOL || n.rc == MOSQ_ERR_CONN_LOST || n.rc == MOSQ_ERR_TLS
-            || (n.rc == MOSQ_ERR_ERRNO && (n.sysErrno == ECONNRESET || n.sysErrno == EPIPE))))
+            || (n.rc == MOSQ_ERR_ERRNO && (n.sysErrno == ECONNRESET || n.sysErrno == EPIPE || n.sysErrno == EPROTO))))
         return {n.certGiven ? FaultKind::ClientCertRejected : FaultKind::ClientCertRequired, {}};
     switch (n.rc) {
     case MOSQ_ERR_ERRNO:

@@ -639,6 +639,8 @@ private slots:
                                                                 << int(mqtt::FaultKind::ClientCertRequired) << 0;
         QTest::newRow("reset, asked for the certificate we gave") << int(MOSQ_ERR_ERRNO) << ECONNRESET << false << 0 << false
                                                                  << int(mqtt::FaultKind::ClientCertRejected) << 1;
+        QTest::newRow("a TLS read failed, asked for the certificate we gave") << int(MOSQ_ERR_ERRNO) << EPROTO << false << 0 << false
+                                                                             << int(mqtt::FaultKind::ClientCertRejected) << 1;
     }
     void faultsFromWhatAnAttemptLeft()
     {

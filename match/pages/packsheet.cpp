@@ -14,6 +14,7 @@
 #include <QPdfWriter>
 
 #include <algorithm>
+#include <numeric>
 
 namespace match {
 
@@ -100,14 +101,15 @@ void PackSheet::paint(QPainter &painter, int page) const
                                                      : QString()))
                          .arg(m_plan.spares.size()));
 
-    double meanRg = 0, span = 0;
+    QVector<double> rg;
     for (const QVector<int> &g : m_plan.groups)
-        meanRg += figuresOf(m_cells, g).rg / m_plan.groups.size();
+        rg.append(figuresOf(m_cells, g).rg);
+    const double meanRg = std::accumulate(rg.begin(), rg.end(), 0.0) / std::max(1, int(rg.size()));
     // Full colour at the largest deviation, but never for less than 0.1 %:
     // groups equal to a millionth stay white.
-    span = meanRg * 1e-3;
-    for (const QVector<int> &g : m_plan.groups)
-        span = std::max(span, std::fabs(figuresOf(m_cells, g).rg - meanRg));
+    double span = meanRg * 1e-3;
+    for (double r : qAsConst(rg))
+        span = std::max(span, std::fabs(r - meanRg));
 
     const int first = page * groupsPerPage(), last = std::min(int(m_plan.groups.size()), first + groupsPerPage());
     double y = kMargin + kHeaderMm;

@@ -54,6 +54,21 @@ QString number(double v, int decimals = 4)
     return std::isfinite(v) ? QString::number(v, 'f', decimals) : QStringLiteral("—");
 }
 
+// A count of values beyond the drawn range, at the edge they lie past
+// (nothing for none); about: "≈" when the count is scaled from a sample.
+void edgeMark(QCustomPlot &plot, double count, const QPointF &at, Qt::Alignment align, const QString &text, const QString &about = QString())
+{
+    if (!(count > 0))
+        return;
+    auto *mark = new QCPItemText(&plot);
+    mark->position->setType(QCPItemPosition::ptPlotCoords);
+    mark->position->setCoords(at);
+    mark->setPositionAlignment(align);
+    mark->setText(text.arg(about + QString::number(count, 'f', 0)));
+    mark->setColor(kSpecColour);
+    mark->setFont(plot.xAxis->labelFont());
+}
+
 void histogram(QCustomPlot &plot, const Histogram &h, double low, double high, const QString &label)
 {
     plot.xAxis->setLabel(label);
@@ -75,18 +90,9 @@ void histogram(QCustomPlot &plot, const Histogram &h, double low, double high, c
     plot.xAxis->setRange(lo - width, hi + width);
     plot.yAxis->setRange(0, *std::max_element(h.counts.begin(), h.counts.end()) * 1.08 + 1e-9);
     // Far outliers beyond the bins, counted at the edge they lie past.
-    for (auto [count, x, align, text] : {std::make_tuple(h.below, lo, Qt::AlignLeft, QStringLiteral("◀ %1")),
-                                         std::make_tuple(h.above, hi, Qt::AlignRight, QStringLiteral("%1 ▶"))}) {
-        if (!(count > 0))
-            continue;
-        auto *mark = new QCPItemText(&plot);
-        mark->position->setType(QCPItemPosition::ptPlotCoords);
-        mark->position->setCoords(x, plot.yAxis->range().upper);
-        mark->setPositionAlignment(align | Qt::AlignTop);
-        mark->setText(text.arg((h.estimated ? QStringLiteral("≈") : QString()) + QString::number(count, 'f', 0)));
-        mark->setColor(kSpecColour);
-        mark->setFont(plot.xAxis->labelFont());
-    }
+    const QString about = h.estimated ? QStringLiteral("≈") : QString();
+    edgeMark(plot, h.below, QPointF(lo, plot.yAxis->range().upper), Qt::AlignLeft | Qt::AlignTop, QStringLiteral("◀ %1"), about);
+    edgeMark(plot, h.above, QPointF(hi, plot.yAxis->range().upper), Qt::AlignRight | Qt::AlignTop, QStringLiteral("%1 ▶"), about);
 }
 
 // The normal curve of a mean and σ, scaled to n values in bins of width.
@@ -884,18 +890,9 @@ void Pages::drawSummaryCharts(QCPPainter &painter, Page::Kind kind, const QRectF
         if (!h.counts.isEmpty() && (h.below > 0 || h.above > 0)) {
             const double lo = h.lo, hi = h.lo + h.width * kHistogramBins, pad = (hi - lo) * 0.05;
             run.yAxis->setRange(lo - pad, hi + pad);
-            for (auto [count, y, align, text] : {std::make_tuple(h.below, lo - pad, Qt::AlignBottom, QStringLiteral("▼ %1")),
-                                                 std::make_tuple(h.above, hi + pad, Qt::AlignTop, QStringLiteral("▲ %1"))}) {
-                if (!(count > 0))
-                    continue;
-                auto *mark = new QCPItemText(&run);
-                mark->position->setType(QCPItemPosition::ptPlotCoords);
-                mark->position->setCoords(run.xAxis->range().lower, y);
-                mark->setPositionAlignment(Qt::AlignLeft | align);
-                mark->setText(text.arg(QString::number(count, 'f', 0)));
-                mark->setColor(kSpecColour);
-                mark->setFont(run.xAxis->labelFont());
-            }
+            const double left = run.xAxis->range().lower;
+            edgeMark(run, h.below, QPointF(left, lo - pad), Qt::AlignLeft | Qt::AlignBottom, QStringLiteral("▼ %1"));
+            edgeMark(run, h.above, QPointF(left, hi + pad), Qt::AlignLeft | Qt::AlignTop, QStringLiteral("▲ %1"));
         }
         limitLine(run, false, rLow, kSpecColour);
         limitLine(run, false, rHigh, kSpecColour);
